@@ -1,0 +1,63 @@
+#pragma once
+// The receive worker: one background thread with a UDP socket bound to
+// 0.0.0.0:8089. For every datagram it checks, in this order, the length, the
+// search ID (read afresh each time) and the signature, and hands accepted
+// replies to a ReplyQueue in batches. It writes entries 525, 575 and 587 to
+// the error log. Its owner can stop and join it at any time, also while it
+// waits for datagrams.
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+#include "discovery/ErrorLog.h"
+#include "discovery/ReplyQueue.h"
+#include "platform/UdpSocket.h"
+
+namespace qdipc {
+
+struct ReceiverConfig {
+    Ipv4Endpoint bind{"0.0.0.0", kToolReceivePort};
+    // The Linux default holds only ~166 replies; bursts of thousands need more.
+    int receiveBufferBytes = 8 * 1024 * 1024;
+};
+
+class RecvSearchThread {
+public:
+    enum class State { NotStarted, Running, Ended };
+
+    RecvSearchThread(const std::atomic<std::uint32_t>& searchId, ReplyQueue& queue,
+                     ErrorLog& log, ReceiverConfig config = {});
+    ~RecvSearchThread();  // Stop()
+    RecvSearchThread(const RecvSearchThread&) = delete;
+    RecvSearchThread& operator=(const RecvSearchThread&) = delete;
+
+    // Starts the thread; false when it could not be started (then it may be
+    // tried again).
+    bool Start();
+    // Ends the loop and joins the thread; returns promptly even while the
+    // worker waits in its receive call. Safe to call more than once.
+    void Stop();
+
+    State GetState() const { return state_.load(); }
+    // The receive buffer the system granted (0 until the socket is set up).
+    int EffectiveReceiveBuffer() const { return effectiveBuffer_.load(); }
+    // The bound port once bound (useful with port 0 in tests), else 0.
+    std::uint16_t BoundPort() const { return boundPort_.load(); }
+
+private:
+    void Run();
+
+    const std::atomic<std::uint32_t>& searchId_;
+    ReplyQueue& queue_;
+    ErrorLog& log_;
+    ReceiverConfig config_;
+    UdpSocket socket_;
+    std::atomic<bool> stopFlag_{false};
+    std::atomic<State> state_{State::NotStarted};
+    std::atomic<int> effectiveBuffer_{0};
+    std::atomic<std::uint16_t> boundPort_{0};
+    std::thread thread_;
+};
+
+}  // namespace qdipc

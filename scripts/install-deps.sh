@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing the tool needs,
+# skipping the ones that are already there. Needs root (or sudo) only when
+# something is missing.
+set -euo pipefail
+
+packages=(
+    # toolchain
+    g++ cmake ninja-build clang libclang-rt-14-dev googletest libgtest-dev pkg-config
+    # the program: Qt 6 and libvlc with its decoders and video outputs
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libvlc-dev vlc-plugin-base
+    vlc-plugin-video-output
+    # RTSP client for the preview where libvlc has none of its own
+    libavformat-dev libavcodec-dev libavutil-dev
+    # a CJK font for the dialogs' Chinese texts
+    fonts-wqy-zenhei
+    # headless display, input and screenshots for the window tests and the demo
+    xvfb xdotool x11-utils x11-apps imagemagick
+    # a standard RTSP server for the preview tests and the demo
+    libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
+    # virtual camera networks (network namespaces)
+    iproute2
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null; then
+        sudo="sudo"
+    else
+        echo "error: packages are missing (${missing[*]}) and this user cannot install them; run as root." >&2
+        exit 1
+    fi
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q "${missing[@]}"

@@ -1,0 +1,87 @@
+#pragma once
+// The 88-byte settings record (inside the tool the settings window's model,
+// on the wire the modify request), the 92-byte handoff block that carries it
+// from a settings window to the main window, and the modify broadcast.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "discovery/DiscoveryDatagrams.h"
+#include "discovery/TimeSeededDraw.h"
+#include "platform/UdpSocket.h"
+
+namespace qdipc {
+
+inline constexpr std::size_t kNetSettingsRecordSize = 88;
+inline constexpr std::size_t kSettingsHandoffSize = 92;
+// The private window message of the handoff (WM_USER + 0x203).
+inline constexpr unsigned WM_APPLY_SETTINGS = 0x603;
+
+enum class AddressingMode : std::uint8_t { Static = 0, Dhcp = 1, Adsl = 2 };
+
+namespace record {
+inline constexpr std::size_t kMagic = 0;      // 4 bytes, D3 ED CB FF once stamped
+inline constexpr std::size_t kMode = 12;      // u8
+inline constexpr std::size_t kDevId = 13;     // 8 bytes
+inline constexpr std::size_t kDevIdBlock = 13;  // devId + devIdTail, 16 bytes
+inline constexpr std::size_t kDevIdBlockSize = 16;
+inline constexpr std::size_t kIp = 29;        // text, 16 bytes
+inline constexpr std::size_t kMask = 45;      // text, 16 bytes
+inline constexpr std::size_t kGateway = 61;   // text, 16 bytes
+inline constexpr std::size_t kTextFieldSize = 16;
+inline constexpr std::size_t kMac = 77;       // 6 bytes
+inline constexpr std::size_t kStamp = 84;     // u32
+}  // namespace record
+
+struct NetSettingsRecord {
+    std::array<std::uint8_t, kNetSettingsRecordSize> bytes{};
+
+    AddressingMode Mode() const;  // an unknown byte reads as Static
+    void SetMode(AddressingMode mode);
+    // Writes at most 16 bytes at the field's offset: a text of 16 or more
+    // bytes fills the field without a terminator, a shorter one is
+    // zero-padded. Never touches the next field.
+    void SetText(std::size_t fieldOffset, std::string_view text);
+    // The field's text up to its first zero byte, at most 16 bytes.
+    std::string Text(std::size_t fieldOffset) const;
+};
+
+struct SettingsHandoff {
+    std::array<std::uint8_t, kSettingsHandoffSize> bytes{};
+
+    // Marker 'V' '9' 0x83 at 0..2, byte 3 left zero, the record at 4..91.
+    static SettingsHandoff Wrap(const NetSettingsRecord& record);
+    // The marker test of the main window's handler; byte 3 is ignored.
+    bool HasMarker() const;
+    NetSettingsRecord Record() const;
+};
+
+// A copy of record with D3 ED CB FF at 0..3 and stamp (LE) at 84..87.
+NetSettingsRecord StampSettingsRecord(const NetSettingsRecord& record, std::uint32_t stamp);
+
+enum class BroadcastOutcome { Ok, Error };
+// "Setting OK!" or "Setting error!"
+const char* BroadcastOutcomeText(BroadcastOutcome outcome);
+
+// The main window's side of the exchange without its window: stamps with
+// the time-seeded draw and sends to 255.255.255.255:5050 (injectable).
+class SettingsBroadcaster {
+public:
+    explicit SettingsBroadcaster(Ipv4Endpoint destination = {kLimitedBroadcast,
+                                                             kCameraCommandPort},
+                                 SecondsClock clock = SystemSeconds);
+
+    // Stamps a copy and broadcasts it.
+    BroadcastOutcome SendSettingsRecord(const NetSettingsRecord& record) const;
+    // A new socket with SO_BROADCAST, one 88-byte datagram, close.
+    BroadcastOutcome BroadcastSettingsRecord(const NetSettingsRecord& stamped) const;
+
+private:
+    Ipv4Endpoint destination_;
+    SecondsClock clock_;
+};
+
+}  // namespace qdipc
