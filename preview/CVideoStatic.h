@@ -7,6 +7,9 @@
 #include <memory>
 #include <string>
 
+struct libvlc_instance_t;
+struct libvlc_media_player_t;
+
 class CVideoStatic : public QWidget {
     Q_OBJECT
 public:
@@ -20,4 +23,13 @@ public:
     // Stops and releases the player without blocking the caller for long;
     // the main window calls it before the window and the application go away.
     void Shutdown();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool m_changed = true;
+    libvlc_instance_t* m_instance = nullptr;
+    libvlc_media_player_t* m_player = nullptr;
+    std::string m_location;
 };
