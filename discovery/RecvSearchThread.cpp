@@ -1,0 +1,131 @@
+#include "discovery/RecvSearchThread.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace qdipc {
+namespace {
+
+// Datagrams taken from the socket per wake-up.
+constexpr std::size_t kBatchSlots = 64;
+
+// One slot's storage: a reply buffer, zero beyond the datagram.
+using SlotBuffer = std::array<std::uint8_t, DeviceInfoReply::kBufferSize>;
+
+}  // namespace
+
+RecvSearchThread::RecvSearchThread(const std::atomic<std::uint32_t>& searchId, ReplyQueue& queue,
+                                   ErrorLog& log, ReceiverConfig config)
+    : searchId_(searchId), queue_(queue), log_(log), config_(std::move(config)) {}
+
+RecvSearchThread::~RecvSearchThread() {
+    Stop();
+}
+
+bool RecvSearchThread::Start() {
+    if (stopFlag_.load()) {
+        return false;  // stopped for good; the socket stays interrupted
+    }
+    if (state_.load() != State::NotStarted) {
+        return true;  // one worker serves every search, also after it has ended
+    }
+    state_.store(State::Running);
+    try {
+        thread_ = std::thread(&RecvSearchThread::Run, this);
+    } catch (const std::system_error&) {
+        state_.store(State::NotStarted);
+        return false;
+    }
+    return true;
+}
+
+void RecvSearchThread::Stop() {
+    stopFlag_.store(true);
+    socket_.Interrupt();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void RecvSearchThread::Run() {
+    try {
+        if (!StartSocketLibrary()) {
+            std::fputs("Can't initiates windows socket!Program stop.\n", stdout);
+            state_.store(State::Ended);
+            return;
+        }
+        // Binding is the only set-up step that can fail visibly; a socket that
+        // could not be created fails to bind.
+        if (socket_.Open()) {
+            effectiveBuffer_.store(socket_.RequestReceiveBuffer(config_.receiveBufferBytes));
+        }
+        if (!socket_.Bind(config_.bind)) {
+            log_.AppendErrorLog(log_entry::kBindFailedLine, log_entry::kBindFailedText,
+                                log_entry::kBindFailedCode);
+            socket_.Close();
+            state_.store(State::Ended);
+            return;
+        }
+        boundPort_.store(socket_.LocalPort());
+
+        std::vector<SlotBuffer> buffers(kBatchSlots);
+        std::vector<DatagramSlot> slots(kBatchSlots);
+        std::vector<AcceptedReply> accepted;
+        accepted.reserve(kBatchSlots);
+
+        while (!stopFlag_.load()) {
+            for (std::size_t i = 0; i < kBatchSlots; ++i) {
+                // The socket may fill the whole reply; nothing more is needed
+                // to tell an over-long datagram, whose real length is reported.
+                slots[i] = {buffers[i].data(), kDeviceInfoReplySize, 0};
+            }
+            const int received = socket_.ReceiveBatch(slots);
+            if (received == 0) {
+                break;  // interrupted by Stop()
+            }
+            if (received < 0) {
+                continue;  // a receive error: nothing is logged, the loop goes on
+            }
+            for (std::size_t i = 0; i < static_cast<std::size_t>(received); ++i) {
+                const std::size_t length = slots[i].length;
+                if (length == 0 || length > kDeviceInfoReplySize) {
+                    continue;
+                }
+                std::uint8_t* buffer = buffers[i].data();
+                // Missing bytes of a short datagram read as zero.
+                std::memset(buffer + length, 0, buffers[i].size() - length);
+                const std::uint32_t current = searchId_.load();
+                if (ReadReplySearchId(buffer) != current) {
+                    continue;
+                }
+                if (!HasReplySignature(buffer)) {
+                    log_.AppendErrorLog(log_entry::kNoSignatureLine, log_entry::kNoSignatureText,
+                                        log_entry::kNoSignatureCode);
+                    continue;
+                }
+                accepted.push_back(AcceptedReply{DeviceInfoReply(buffer, length), current});
+            }
+            if (!accepted.empty()) {
+                queue_.Push(accepted);
+                accepted.reserve(kBatchSlots);
+            }
+        }
+        socket_.Close();
+    } catch (...) {
+        // Nothing may leave the thread: a failure to write the entry is
+        // swallowed too.
+        try {
+            log_.AppendErrorLog(log_entry::kExceptionLine, log_entry::kExceptionText,
+                                log_entry::kExceptionCode);
+        } catch (...) {
+        }
+        socket_.Close();
+    }
+    state_.store(State::Ended);
+}
+
+}  // namespace qdipc

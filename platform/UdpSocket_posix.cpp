@@ -1,0 +1,206 @@
+// Linux implementation of UdpSocket: BSD sockets, an eventfd that wakes a
+// waiting receive, and recvmmsg for batches.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/UdpSocket.h"
+
+namespace qdipc {
+namespace {
+
+bool ToSockaddr(const Ipv4Endpoint& endpoint, sockaddr_in& out) {
+    std::memset(&out, 0, sizeof out);
+    out.sin_family = AF_INET;
+    out.sin_port = htons(endpoint.port);
+    return inet_pton(AF_INET, endpoint.address.c_str(), &out.sin_addr) == 1;
+}
+
+}  // namespace
+
+struct UdpSocket::Impl {
+    int fd = -1;
+    // Written by Interrupt from any thread, polled together with the socket.
+    int wakeFd = -1;
+    std::atomic<bool> interrupted{false};
+    // Per-batch bookkeeping of recvmmsg, kept between calls to avoid
+    // allocating in the receive loop.
+    std::vector<mmsghdr> headers;
+    std::vector<iovec> vectors;
+
+    Impl() { wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+    ~Impl() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (wakeFd >= 0) {
+            ::close(wakeFd);
+        }
+    }
+};
+
+UdpSocket::UdpSocket() : impl_(std::make_unique<Impl>()) {}
+
+UdpSocket::~UdpSocket() = default;
+
+bool UdpSocket::Open() {
+    Close();
+    impl_->fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    return impl_->fd >= 0;
+}
+
+bool UdpSocket::IsOpen() const {
+    return impl_->fd >= 0;
+}
+
+void UdpSocket::Close() {
+    if (impl_->fd >= 0) {
+        ::close(impl_->fd);
+        impl_->fd = -1;
+    }
+}
+
+bool UdpSocket::SetBroadcast(bool on) {
+    const int value = on ? 1 : 0;
+    return impl_->fd >= 0 &&
+           ::setsockopt(impl_->fd, SOL_SOCKET, SO_BROADCAST, &value, sizeof value) == 0;
+}
+
+int UdpSocket::RequestReceiveBuffer(int bytes) {
+    if (impl_->fd < 0) {
+        return 0;
+    }
+    auto granted = [this]() {
+        int value = 0;
+        socklen_t size = sizeof value;
+        if (::getsockopt(impl_->fd, SOL_SOCKET, SO_RCVBUF, &value, &size) != 0) {
+            return 0;
+        }
+        // The kernel reports twice the requested size (it counts its own
+        // bookkeeping); halve it to compare with what was asked for.
+        return value / 2;
+    };
+    ::setsockopt(impl_->fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    if (granted() < bytes) {
+        // SO_RCVBUF is capped by net.core.rmem_max; a privileged process may
+        // go past the cap. Without the privilege this fails quietly.
+        ::setsockopt(impl_->fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
+    }
+    return granted();
+}
+
+bool UdpSocket::Bind(const Ipv4Endpoint& local) {
+    sockaddr_in address;
+    if (impl_->fd < 0 || !ToSockaddr(local, address)) {
+        return false;
+    }
+    return ::bind(impl_->fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+std::uint16_t UdpSocket::LocalPort() const {
+    if (impl_->fd < 0) {
+        return 0;
+    }
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    if (::getsockname(impl_->fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}
+
+long UdpSocket::SendTo(const std::uint8_t* data, std::size_t length, const Ipv4Endpoint& to) {
+    sockaddr_in address;
+    if (impl_->fd < 0 || !ToSockaddr(to, address)) {
+        return -1;
+    }
+    ssize_t sent;
+    do {
+        sent = ::sendto(impl_->fd, data, length, 0, reinterpret_cast<const sockaddr*>(&address),
+                        sizeof address);
+    } while (sent < 0 && errno == EINTR);
+    return static_cast<long>(sent);
+}
+
+int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
+    if (slots.empty() || impl_->fd < 0) {
+        return -1;
+    }
+    auto& headers = impl_->headers;
+    auto& vectors = impl_->vectors;
+    headers.resize(slots.size());
+    vectors.resize(slots.size());
+    while (true) {
+        if (impl_->interrupted.load()) {
+            return 0;
+        }
+        pollfd waits[2] = {{impl_->fd, POLLIN, 0}, {impl_->wakeFd, POLLIN, 0}};
+        const nfds_t count = impl_->wakeFd >= 0 ? 2 : 1;
+        // Without an eventfd (never seen in practice) the wait wakes now and
+        // then to look at the interrupt flag.
+        const int timeoutMs = impl_->wakeFd >= 0 ? -1 : 100;
+        const int ready = ::poll(waits, count, timeoutMs);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (impl_->interrupted.load() || (count == 2 && waits[1].revents != 0)) {
+            return 0;
+        }
+        if (waits[0].revents == 0) {
+            continue;
+        }
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            vectors[i] = {slots[i].buffer, slots[i].capacity};
+            std::memset(&headers[i], 0, sizeof headers[i]);
+            headers[i].msg_hdr.msg_iov = &vectors[i];
+            headers[i].msg_hdr.msg_iovlen = 1;
+        }
+        // MSG_TRUNC makes the kernel report a datagram's real length even when
+        // it did not fit, so over-long datagrams can be told apart.
+        const int received =
+            ::recvmmsg(impl_->fd, headers.data(), static_cast<unsigned>(headers.size()),
+                       MSG_DONTWAIT | MSG_TRUNC, nullptr);
+        if (received < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+                continue;  // woken for nothing (e.g. a datagram with a bad checksum)
+            }
+            return -1;
+        }
+        if (received == 0) {
+            continue;
+        }
+        for (int i = 0; i < received; ++i) {
+            slots[static_cast<std::size_t>(i)].length =
+                headers[static_cast<std::size_t>(i)].msg_len;
+        }
+        return received;
+    }
+}
+
+void UdpSocket::Interrupt() {
+    impl_->interrupted.store(true);
+    if (impl_->wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        // The eventfd stays readable from now on: every later wait wakes at once.
+        [[maybe_unused]] const ssize_t written = ::write(impl_->wakeFd, &one, sizeof one);
+    }
+}
+
+bool StartSocketLibrary() {
+    return true;
+}
+
+}  // namespace qdipc
