@@ -1,0 +1,182 @@
+#include "tools/camsim/CamSimServer.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <span>
+
+#include "tools/camsim/DatagramBatchSender.h"
+
+namespace camsim {
+namespace {
+
+constexpr int kPollSliceMs = 50;
+// Large enough to see the real size of anything that arrives.
+constexpr std::size_t kReceiveBufferSize = 2048;
+
+}  // namespace
+
+CamSimServer::CamSimServer(CameraSet& cameras, ServerOptions options, LineSink sink)
+    : cameras_(cameras), options_(std::move(options)), sink_(std::move(sink)) {
+    if (options_.kinds.empty()) {
+        options_.kinds.push_back(ReplyKind::Normal);
+    }
+}
+
+CamSimServer::~CamSimServer() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+bool CamSimServer::Open(std::string& error) {
+    const std::optional<sockaddr_in> local = ToSockaddr(options_.listen);
+    if (!local) {
+        error = "not an IPv4 address: " + options_.listen.address;
+        return false;
+    }
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd_ < 0) {
+        error = std::string("socket: ") + std::strerror(errno);
+        return false;
+    }
+    const int on = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd_, reinterpret_cast<const sockaddr*>(&*local), sizeof *local) != 0) {
+        error = "bind " + FormatEndpoint(options_.listen) + ": " + std::strerror(errno);
+        close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    return true;
+}
+
+std::uint16_t CamSimServer::LocalPort() const {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (fd_ < 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+        return 0;
+    }
+    return ntohs(local.sin_port);
+}
+
+ServerCounts CamSimServer::Run(const std::atomic<bool>& stop) {
+    ServerCounts counts;
+    if (fd_ < 0) {
+        counts.stopReason = StopReason::SocketError;
+        return counts;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = options_.maxRunTime.count() > 0
+                              ? std::optional(Clock::now() + options_.maxRunTime)
+                              : std::nullopt;
+    std::array<std::uint8_t, kReceiveBufferSize> buffer{};
+    while (!stop.load()) {
+        int waitMs = kPollSliceMs;
+        if (deadline) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
+            if (left.count() <= 0) {
+                counts.stopReason = StopReason::RunTime;
+                return counts;
+            }
+            waitMs = static_cast<int>(std::min<long long>(waitMs, left.count() + 1));
+        }
+        pollfd watch{fd_, POLLIN, 0};
+        const int ready = poll(&watch, 1, waitMs);
+        if (ready < 0 && errno != EINTR) {
+            sink_(std::string("poll failed: ") + std::strerror(errno));
+            counts.stopReason = StopReason::SocketError;
+            return counts;
+        }
+        if (ready <= 0) {
+            continue;
+        }
+        // Take everything that is waiting before looking at the flag again.
+        while (!stop.load()) {
+            sockaddr_in from{};
+            socklen_t fromLength = sizeof from;
+            const ssize_t length =
+                recvfrom(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
+                         reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (length < 0) {
+                break;
+            }
+            Handle(buffer.data(), std::min(static_cast<std::size_t>(length), buffer.size()), from,
+                   counts);
+            if (options_.maxRequests > 0 && counts.requests >= options_.maxRequests) {
+                counts.stopReason = StopReason::RequestCount;
+                return counts;
+            }
+        }
+    }
+    counts.stopReason = StopReason::StopFlag;
+    return counts;
+}
+
+void CamSimServer::Handle(const std::uint8_t* data, std::size_t length, const sockaddr_in& from,
+                          ServerCounts& counts) {
+    const std::string sender = FormatSockaddr(from);
+    const DatagramKind kind = ClassifyDatagram(data, length);
+    if (kind == DatagramKind::DiscoveryRequest) {
+        const DecodedRequest request = *DecodeRequest(data, length);
+        ++counts.requests;
+        sink_(DescribeRequest(request, sender) + "; " + Answer(request, from, counts));
+    } else if (kind == DatagramKind::ModifyRecord) {
+        const DecodedModify record = *DecodeModify(data, length);
+        ++counts.modifyRecords;
+        sink_(DescribeModify(record, sender));
+        if (const std::optional<std::size_t> index = cameras_.ApplyModify(record)) {
+            ++counts.modifyApplied;
+            const CameraFields& camera = cameras_.At(*index);
+            sink_("applied to camera " + std::to_string(*index) + " (" + FormatDevId(camera.devId) +
+                  "): ip " + QuoteText(camera.ip) + ", mask " + QuoteText(camera.mask) +
+                  ", gateway " + QuoteText(camera.gateway) + ", mac " + FormatMac(camera.mac));
+        } else {
+            sink_("no camera has devId " + FormatDevId(record.devId) + ": nothing applied");
+        }
+    } else {
+        ++counts.ignored;
+        sink_(DescribeOther(kind, data, length, sender));
+    }
+}
+
+std::string CamSimServer::Answer(const DecodedRequest& request, const sockaddr_in& from,
+                                 ServerCounts& counts) {
+    sockaddr_in destination{};
+    if (options_.replyToSender) {
+        destination = from;
+        destination.sin_port = htons(options_.replyPort);
+    } else if (const std::optional<sockaddr_in> target = ToSockaddr(options_.replyTo)) {
+        destination = *target;
+    } else {
+        return "not answered: not an IPv4 address: " + options_.replyTo.address;
+    }
+    std::vector<std::vector<std::uint8_t>> datagrams;
+    datagrams.reserve(cameras_.Size());
+    for (std::size_t i = 0; i < cameras_.Size(); ++i) {
+        const ReplyKind kind = options_.kinds[i % options_.kinds.size()];
+        for (auto& datagram :
+             BuildReplyDatagrams(cameras_.At(i), request.searchId, kind, options_.shape)) {
+            datagrams.push_back(std::move(datagram));
+        }
+    }
+    std::vector<std::span<const std::uint8_t>> views(datagrams.begin(), datagrams.end());
+    const SendCounts sent = DatagramBatchSender(fd_).Send(views, destination);
+    counts.repliesSent += sent.sent;
+    counts.repliesFailed += sent.failed;
+    std::string summary =
+        "answered with " + std::to_string(sent.sent) + " replies to " + FormatSockaddr(destination);
+    if (sent.failed > 0) {
+        summary +=
+            ", " + std::to_string(sent.failed) + " refused: " + std::strerror(sent.lastError);
+    }
+    return summary;
+}
+
+}  // namespace camsim

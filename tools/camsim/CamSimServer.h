@@ -1,0 +1,84 @@
+#pragma once
+// The simulator's serving loop: receives on the cameras' command port,
+// answers each discovery request with one reply per camera, applies modify
+// records, and writes one readable line per datagram. It stops on a flag, after
+// a run time or after a number of requests, whichever comes first, so tests
+// can run it on a thread with bounds.
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/camsim/CameraSet.h"
+#include "tools/camsim/Endpoint.h"
+#include "tools/camsim/ReplyEncoder.h"
+
+namespace camsim {
+
+struct ServerOptions {
+    Endpoint listen{"0.0.0.0", kCommandPort};
+    // Where replies go, unless replyToSender is set.
+    Endpoint replyTo{"255.255.255.255", kToolPort};
+    // Answer to the request's source address at replyPort instead.
+    bool replyToSender = false;
+    std::uint16_t replyPort = kToolPort;
+    // Reply kinds, used camera by camera in turn (camera i gets kinds[i % size]).
+    std::vector<ReplyKind> kinds{ReplyKind::Normal};
+    ReplyShape shape;
+    // Zero means no limit.
+    std::chrono::milliseconds maxRunTime{0};
+    std::size_t maxRequests = 0;
+};
+
+enum class StopReason { StopFlag, RunTime, RequestCount, SocketError };
+
+struct ServerCounts {
+    std::size_t requests = 0;
+    std::size_t modifyRecords = 0;
+    std::size_t modifyApplied = 0;
+    std::size_t ignored = 0;
+    std::size_t repliesSent = 0;
+    std::size_t repliesFailed = 0;
+    StopReason stopReason = StopReason::StopFlag;
+};
+
+// Receives each output line, without its line end.
+using LineSink = std::function<void(std::string_view)>;
+
+class CamSimServer {
+public:
+    CamSimServer(CameraSet& cameras, ServerOptions options, LineSink sink);
+    ~CamSimServer();
+    CamSimServer(const CamSimServer&) = delete;
+    CamSimServer& operator=(const CamSimServer&) = delete;
+
+    // Creates the socket (broadcast allowed) and binds it; on failure returns
+    // false with the reason in error.
+    bool Open(std::string& error);
+    // The bound port (the system's choice when listening on port 0).
+    std::uint16_t LocalPort() const;
+
+    // Serves until stop becomes true or a bound of the options is reached.
+    // Checks the flag at least every 50 ms. Call after Open().
+    ServerCounts Run(const std::atomic<bool>& stop);
+
+private:
+    void Handle(const std::uint8_t* data, std::size_t length, const sockaddr_in& from,
+                ServerCounts& counts);
+    // Sends the replies; returns what was done, for the request's line.
+    std::string Answer(const DecodedRequest& request, const sockaddr_in& from,
+                       ServerCounts& counts);
+
+    CameraSet& cameras_;
+    ServerOptions options_;
+    LineSink sink_;
+    int fd_ = -1;
+};
+
+}  // namespace camsim

@@ -1,0 +1,36 @@
+#pragma once
+// The simulated cameras: numbered from a base, each with the fields that
+// MakeCamera derives, and the network settings that modify records change.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "tools/camsim/CameraFields.h"
+#include "tools/camsim/DatagramDecoder.h"
+
+namespace camsim {
+
+class CameraSet {
+public:
+    // Cameras base, base + 1, ..., base + count - 1.
+    CameraSet(std::size_t count, std::uint32_t base);
+
+    std::size_t Size() const { return cameras_.size(); }
+    const CameraFields& At(std::size_t index) const { return cameras_.at(index); }
+    const std::vector<CameraFields>& All() const { return cameras_; }
+
+    // The index of the camera with this device ID.
+    std::optional<std::size_t> Find(const DevId& devId) const;
+
+    // Gives the addressed camera the record's IP address, netmask, gateway and
+    // MAC address; returns its index, or nothing when no camera has the
+    // record's device ID.
+    std::optional<std::size_t> ApplyModify(const DecodedModify& record);
+
+private:
+    std::vector<CameraFields> cameras_;
+};
+
+}  // namespace camsim

@@ -1,0 +1,39 @@
+#pragma once
+// The simulator's command line.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/camsim/BurstSender.h"
+#include "tools/camsim/CamSimServer.h"
+
+namespace camsim {
+
+struct CommandLine {
+    bool help = false;
+    bool list = false;  // print the cameras and end
+    std::size_t cameraCount = 4;
+    std::uint32_t base = 1;
+    ServerOptions server;
+    // Burst mode when set: send this many replies to server.replyTo and end.
+    std::optional<std::size_t> burstCount;
+    std::uint32_t burstSearchId = 0;
+    std::chrono::microseconds burstDuration{0};
+    bool replyToGiven = false;  // --reply-to was on the command line
+};
+
+struct ParseResult {
+    CommandLine commandLine;
+    std::string error;  // empty when the command line was understood
+};
+
+ParseResult ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The text that --help prints.
+std::string UsageText();
+
+}  // namespace camsim
