@@ -1,0 +1,151 @@
+#include "platform/UdpSocket.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <vector>
+
+namespace qdipc {
+namespace {
+
+const Ipv4Endpoint kLoopbackAnyPort{"127.0.0.1", 0};
+
+struct BoundReceiver {
+    UdpSocket socket;
+    Ipv4Endpoint endpoint;
+
+    BoundReceiver() {
+        EXPECT_TRUE(socket.Open());
+        EXPECT_TRUE(socket.Bind(kLoopbackAnyPort));
+        endpoint = {"127.0.0.1", socket.LocalPort()};
+        EXPECT_NE(endpoint.port, 0);
+    }
+};
+
+long SendBytes(const std::vector<std::uint8_t>& bytes, const Ipv4Endpoint& to) {
+    UdpSocket sender;
+    EXPECT_TRUE(sender.Open());
+    return sender.SendTo(bytes.data(), bytes.size(), to);
+}
+
+// Receives until count datagrams have arrived or attempts run out; a blocked
+// receive is cut short by the caller's interrupt, never by time.
+std::vector<std::vector<std::uint8_t>> ReceiveCount(UdpSocket& socket, std::size_t count,
+                                                    std::size_t capacity) {
+    std::vector<std::array<std::uint8_t, 512>> storage(8);
+    std::vector<DatagramSlot> slots(storage.size());
+    std::vector<std::vector<std::uint8_t>> datagrams;
+    for (int attempt = 0; attempt < 1000 && datagrams.size() < count; ++attempt) {
+        for (std::size_t i = 0; i < slots.size(); ++i)
+            slots[i] = {storage[i].data(), capacity, 0};
+        const int n = socket.ReceiveBatch(slots);
+        if (n <= 0)
+            break;
+        for (int i = 0; i < n; ++i) {
+            const auto& slot = slots[static_cast<std::size_t>(i)];
+            std::vector<std::uint8_t> bytes(slot.buffer,
+                                            slot.buffer + std::min(slot.length, slot.capacity));
+            bytes.resize(slot.length);  // keep the reported length visible to the test
+            datagrams.push_back(bytes);
+        }
+    }
+    return datagrams;
+}
+
+TEST(UdpSocketTest, SendAndReceiveOverLoopbackWithRealLengths) {
+    BoundReceiver receiver;
+    std::vector<std::uint8_t> normal(52);
+    for (std::size_t i = 0; i < normal.size(); ++i)
+        normal[i] = static_cast<std::uint8_t>(i * 7);
+    EXPECT_EQ(SendBytes(normal, receiver.endpoint), 52);
+    EXPECT_EQ(SendBytes({}, receiver.endpoint), 0);
+    EXPECT_EQ(SendBytes(std::vector<std::uint8_t>(400, 0xAB), receiver.endpoint), 400);
+
+    const auto got = ReceiveCount(receiver.socket, 3, 380);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0], normal);
+    EXPECT_EQ(got[1].size(), 0u);    // an empty datagram is reported with length 0
+    EXPECT_EQ(got[2].size(), 400u);  // truncated to 380 but reported as 400
+    EXPECT_EQ(got[2][379], 0xAB);
+}
+
+TEST(UdpSocketTest, BatchReceiveTakesEverythingPending) {
+    BoundReceiver receiver;
+    constexpr int kCount = 200;
+    for (int i = 0; i < kCount; ++i) {
+        ASSERT_EQ(SendBytes({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)},
+                            receiver.endpoint),
+                  2);
+    }
+    const auto got = ReceiveCount(receiver.socket, kCount, 380);
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(kCount));
+    for (int i = 0; i < kCount; ++i) {
+        EXPECT_EQ(got[static_cast<std::size_t>(i)][0] | (got[static_cast<std::size_t>(i)][1] << 8),
+                  i);
+    }
+}
+
+TEST(UdpSocketTest, InterruptWakesAWaitingReceiveAndStaysInEffect) {
+    BoundReceiver receiver;
+    std::array<std::uint8_t, 64> buffer{};
+    DatagramSlot slot{buffer.data(), buffer.size(), 0};
+    auto waiting = std::async(std::launch::async, [&] {
+        return receiver.socket.ReceiveBatch(std::span<DatagramSlot>(&slot, 1));
+    });
+    receiver.socket.Interrupt();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), 0);
+    // Even with a datagram pending, an interrupted socket answers 0 at once.
+    SendBytes({1, 2, 3}, receiver.endpoint);
+    EXPECT_EQ(receiver.socket.ReceiveBatch(std::span<DatagramSlot>(&slot, 1)), 0);
+}
+
+TEST(UdpSocketTest, InterruptBeforeOpenAlsoCounts) {
+    UdpSocket socket;
+    socket.Interrupt();
+    ASSERT_TRUE(socket.Open());
+    ASSERT_TRUE(socket.Bind(kLoopbackAnyPort));
+    std::array<std::uint8_t, 8> buffer{};
+    DatagramSlot slot{buffer.data(), buffer.size(), 0};
+    EXPECT_EQ(socket.ReceiveBatch(std::span<DatagramSlot>(&slot, 1)), 0);
+}
+
+TEST(UdpSocketTest, FailuresAreReportedNotThrown) {
+    UdpSocket closed;
+    EXPECT_FALSE(closed.IsOpen());
+    const std::uint8_t byte = 1;
+    EXPECT_EQ(closed.SendTo(&byte, 1, {"127.0.0.1", 9}), -1);
+    EXPECT_FALSE(closed.SetBroadcast(true));
+    EXPECT_FALSE(closed.Bind(kLoopbackAnyPort));
+    EXPECT_EQ(closed.LocalPort(), 0);
+    EXPECT_EQ(closed.RequestReceiveBuffer(1 << 20), 0);
+
+    BoundReceiver taken;
+    UdpSocket second;
+    ASSERT_TRUE(second.Open());
+    EXPECT_FALSE(second.Bind(taken.endpoint));  // the port is held
+    EXPECT_FALSE(second.Bind({"not an address", 0}));
+    EXPECT_EQ(second.SendTo(&byte, 1, {"999.1.1.1", 9}), -1);
+    EXPECT_TRUE(second.SetBroadcast(true));
+
+    second.Close();
+    EXPECT_FALSE(second.IsOpen());
+    second.Close();  // twice is harmless
+}
+
+TEST(UdpSocketTest, ReceiveBufferGrowsToTheSystemCapAtLeast) {
+    UdpSocket socket;
+    ASSERT_TRUE(socket.Open());
+    const int requested = 8 * 1024 * 1024;
+    const int granted = socket.RequestReceiveBuffer(requested);
+    int cap = 0;
+    std::ifstream("/proc/sys/net/core/rmem_max") >> cap;
+    EXPECT_GE(granted, std::min(requested, cap));
+    RecordProperty("granted", granted);
+}
+
+}  // namespace
+}  // namespace qdipc
