@@ -87,6 +87,14 @@ SettingsBroadcaster::SettingsBroadcaster(Ipv4Endpoint destination, SecondsClock 
     : destination_(std::move(destination)),
       clock_(clock ? std::move(clock) : SecondsClock{SystemSeconds}) {}
 
+std::optional<BroadcastOutcome> SettingsBroadcaster::ApplyHandoff(
+    const SettingsHandoff& handoff) const {
+    if (!handoff.HasMarker()) {
+        return std::nullopt;
+    }
+    return SendSettingsRecord(handoff.Record());
+}
+
 BroadcastOutcome SettingsBroadcaster::SendSettingsRecord(const NetSettingsRecord& record) const {
     return BroadcastSettingsRecord(StampSettingsRecord(record, TimeSeededDraw(clock_())));
 }

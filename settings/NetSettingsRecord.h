@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,17 +24,17 @@ inline constexpr unsigned WM_APPLY_SETTINGS = 0x603;
 enum class AddressingMode : std::uint8_t { Static = 0, Dhcp = 1, Adsl = 2 };
 
 namespace record {
-inline constexpr std::size_t kMagic = 0;      // 4 bytes, D3 ED CB FF once stamped
-inline constexpr std::size_t kMode = 12;      // u8
-inline constexpr std::size_t kDevId = 13;     // 8 bytes
+inline constexpr std::size_t kMagic = 0;        // 4 bytes, D3 ED CB FF once stamped
+inline constexpr std::size_t kMode = 12;        // u8
+inline constexpr std::size_t kDevId = 13;       // 8 bytes
 inline constexpr std::size_t kDevIdBlock = 13;  // devId + devIdTail, 16 bytes
 inline constexpr std::size_t kDevIdBlockSize = 16;
-inline constexpr std::size_t kIp = 29;        // text, 16 bytes
-inline constexpr std::size_t kMask = 45;      // text, 16 bytes
-inline constexpr std::size_t kGateway = 61;   // text, 16 bytes
+inline constexpr std::size_t kIp = 29;       // text, 16 bytes
+inline constexpr std::size_t kMask = 45;     // text, 16 bytes
+inline constexpr std::size_t kGateway = 61;  // text, 16 bytes
 inline constexpr std::size_t kTextFieldSize = 16;
-inline constexpr std::size_t kMac = 77;       // 6 bytes
-inline constexpr std::size_t kStamp = 84;     // u32
+inline constexpr std::size_t kMac = 77;    // 6 bytes
+inline constexpr std::size_t kStamp = 84;  // u32
 }  // namespace record
 
 struct NetSettingsRecord {
@@ -70,10 +71,13 @@ const char* BroadcastOutcomeText(BroadcastOutcome outcome);
 // the time-seeded draw and sends to 255.255.255.255:5050 (injectable).
 class SettingsBroadcaster {
 public:
-    explicit SettingsBroadcaster(Ipv4Endpoint destination = {kLimitedBroadcast,
-                                                             kCameraCommandPort},
+    explicit SettingsBroadcaster(Ipv4Endpoint destination = {kLimitedBroadcast, kCameraCommandPort},
                                  SecondsClock clock = SystemSeconds);
 
+    // The main window's handler of a handoff: a block without the marker is
+    // ignored (nothing sent, nothing to show: nullopt); otherwise the record
+    // is stamped and broadcast.
+    std::optional<BroadcastOutcome> ApplyHandoff(const SettingsHandoff& handoff) const;
     // Stamps a copy and broadcasts it.
     BroadcastOutcome SendSettingsRecord(const NetSettingsRecord& record) const;
     // A new socket with SO_BROADCAST, one 88-byte datagram, close.

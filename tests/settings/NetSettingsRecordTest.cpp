@@ -1,0 +1,163 @@
+#include "settings/NetSettingsRecord.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/discovery/LoopbackHelpers.h"
+
+namespace qdipc {
+namespace {
+
+using test::Hex;
+
+constexpr std::int64_t kNow = 1767198605;  // draws 23535 = 0x5BEF
+
+std::vector<std::uint8_t> Bytes(const NetSettingsRecord& record) {
+    return {record.bytes.begin(), record.bytes.end()};
+}
+
+// A record with a distinct value in every byte: 0x10, 0x11, ...
+NetSettingsRecord PatternRecord() {
+    NetSettingsRecord record;
+    for (std::size_t i = 0; i < record.bytes.size(); ++i) {
+        record.bytes[i] = static_cast<std::uint8_t>(0x10 + i);
+    }
+    return record;
+}
+
+TEST(NetSettingsRecordTest, TextFieldsStayInsideTheirSixteenBytes) {
+    NetSettingsRecord record;
+    record.bytes.fill(0xEE);
+    record.SetText(29, "192.168.1.20");
+    const auto ip = Hex("31 39 32 2E 31 36 38 2E 31 2E 32 30 00 00 00 00");
+    EXPECT_EQ(std::vector<std::uint8_t>(record.bytes.begin() + 29, record.bytes.begin() + 45), ip);
+    EXPECT_EQ(record.bytes[28], 0xEE);
+    EXPECT_EQ(record.bytes[45], 0xEE);
+    EXPECT_EQ(record.Text(29), "192.168.1.20");
+
+    // 20 characters: the first 16 fill the field with no terminator, the next
+    // field is untouched.
+    record.SetText(45, "ABCDEFGHIJKLMNOPQRST");
+    EXPECT_EQ(std::string(record.bytes.begin() + 45, record.bytes.begin() + 61),
+              "ABCDEFGHIJKLMNOP");
+    EXPECT_EQ(record.bytes[61], 0xEE);
+    EXPECT_EQ(record.Text(45), "ABCDEFGHIJKLMNOP");
+
+    record.SetText(61, "");
+    EXPECT_EQ(std::vector<std::uint8_t>(record.bytes.begin() + 61, record.bytes.begin() + 77),
+              std::vector<std::uint8_t>(16, 0));
+    EXPECT_EQ(record.bytes[77], 0xEE);
+    EXPECT_EQ(record.Text(61), "");
+
+    // A field offset that does not leave 16 bytes is refused.
+    const auto before = Bytes(record);
+    record.SetText(80, "x");
+    EXPECT_EQ(Bytes(record), before);
+    EXPECT_EQ(record.Text(80), "");
+}
+
+TEST(NetSettingsRecordTest, ModeByte) {
+    NetSettingsRecord record;
+    record.SetMode(AddressingMode::Dhcp);
+    EXPECT_EQ(record.bytes[12], 1);
+    EXPECT_EQ(record.Mode(), AddressingMode::Dhcp);
+    record.SetMode(AddressingMode::Adsl);
+    EXPECT_EQ(record.bytes[12], 2);
+    EXPECT_EQ(record.Mode(), AddressingMode::Adsl);
+    record.SetMode(AddressingMode::Static);
+    EXPECT_EQ(record.bytes[12], 0);
+    record.bytes[12] = 7;
+    EXPECT_EQ(record.Mode(), AddressingMode::Static);
+    for (std::size_t i = 0; i < record.bytes.size(); ++i) {
+        if (i != 12) {
+            EXPECT_EQ(record.bytes[i], 0) << i;
+        }
+    }
+}
+
+TEST(SettingsHandoffTest, LayoutAndMarker) {
+    const NetSettingsRecord record = PatternRecord();
+    const SettingsHandoff handoff = SettingsHandoff::Wrap(record);
+    ASSERT_EQ(handoff.bytes.size(), 92u);
+    EXPECT_EQ(std::vector<std::uint8_t>(handoff.bytes.begin(), handoff.bytes.begin() + 4),
+              Hex("56 39 83 00"));
+    EXPECT_EQ(std::vector<std::uint8_t>(handoff.bytes.begin() + 4, handoff.bytes.end()),
+              Bytes(record));
+    EXPECT_TRUE(handoff.HasMarker());
+    EXPECT_EQ(Bytes(handoff.Record()), Bytes(record));
+
+    for (std::size_t position = 0; position < 3; ++position) {
+        SettingsHandoff changed = handoff;
+        changed.bytes[position] ^= 0x01;
+        EXPECT_FALSE(changed.HasMarker()) << position;
+    }
+    SettingsHandoff wrongThird = handoff;
+    wrongThird.bytes[2] = 0x84;  // 'V' '9' 0x84
+    EXPECT_FALSE(wrongThird.HasMarker());
+    for (int value : {0x00, 0x01, 0x7F, 0xFF}) {
+        SettingsHandoff anyByte3 = handoff;
+        anyByte3.bytes[3] = static_cast<std::uint8_t>(value);
+        EXPECT_TRUE(anyByte3.HasMarker()) << value;
+    }
+}
+
+TEST(StampSettingsRecordTest, ReplacesOnlyTheSignatureAndTheStamp) {
+    const NetSettingsRecord record = PatternRecord();  // non-zero magic and stamp
+    auto expected = Bytes(record);
+    test::Put(expected, 0, Hex("D3 ED CB FF"));
+    test::Put(expected, 84, Hex("FF 7F 00 00"));
+    EXPECT_EQ(Bytes(StampSettingsRecord(record, 32767)), expected);
+    test::Put(expected, 84, Hex("00 00 00 00"));
+    EXPECT_EQ(Bytes(StampSettingsRecord(record, 0)), expected);
+    // The input is left as it was.
+    EXPECT_EQ(record.bytes[0], 0x10);
+    EXPECT_EQ(BroadcastOutcomeText(BroadcastOutcome::Ok), std::string("Setting OK!"));
+    EXPECT_EQ(BroadcastOutcomeText(BroadcastOutcome::Error), std::string("Setting error!"));
+}
+
+TEST(SettingsBroadcasterTest, SendsTheStampedRecordAsOneDatagram) {
+    test::LoopbackReceiver camera;
+    SettingsBroadcaster broadcaster(camera.Endpoint(), [] { return kNow; });
+    const NetSettingsRecord record = PatternRecord();
+    EXPECT_EQ(broadcaster.SendSettingsRecord(record), BroadcastOutcome::Ok);
+
+    auto expected = Bytes(record);
+    test::Put(expected, 0, Hex("D3 ED CB FF"));
+    test::Put(expected, 84, Hex("EF 5B 00 00"));
+    const auto datagram = camera.Next();
+    EXPECT_EQ(datagram.size(), 88u);
+    EXPECT_EQ(datagram, expected);
+}
+
+TEST(SettingsBroadcasterTest, HandoffWithoutTheMarkerSendsNothing) {
+    test::LoopbackReceiver camera;
+    std::int64_t now = 0;
+    SettingsBroadcaster broadcaster(camera.Endpoint(), [&now] { return now; });
+    NetSettingsRecord first;
+    first.SetText(29, "10.0.0.1");
+    SettingsHandoff wrong = SettingsHandoff::Wrap(first);
+    wrong.bytes[2] = 0x84;
+    EXPECT_EQ(broadcaster.ApplyHandoff(wrong), std::nullopt);
+
+    // The first datagram to arrive is the one of the correct handoff.
+    NetSettingsRecord second;
+    second.SetText(29, "10.0.0.2");
+    SettingsHandoff right = SettingsHandoff::Wrap(second);
+    right.bytes[3] = 0xAB;  // ignored
+    now = 1;
+    EXPECT_EQ(broadcaster.ApplyHandoff(right), BroadcastOutcome::Ok);
+    const auto datagram = camera.Next();
+    ASSERT_EQ(datagram.size(), 88u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(datagram.data()) + 29), "10.0.0.2");
+    EXPECT_EQ(datagram[84], 41);  // the draw at second 1
+}
+
+TEST(SettingsBroadcasterTest, FailedSendIsAnError) {
+    SettingsBroadcaster broadcaster({"not an address", 5050}, [] { return kNow; });
+    EXPECT_EQ(broadcaster.SendSettingsRecord(NetSettingsRecord{}), BroadcastOutcome::Error);
+}
+
+}  // namespace
+}  // namespace qdipc
