@@ -1,20 +1,26 @@
 #include "preview/CVideoStatic.h"
 
-#include <vlc/vlc.h>
-
 #include <QPainter>
 
-CVideoStatic::CVideoStatic(QWidget* parent) : QWidget(parent) {
+#include "preview/LibVlcBackend.h"
+
+CVideoStatic::CVideoStatic(QWidget* parent)
+    : CVideoStatic(std::make_unique<qdipc::LibVlcBackend>(), parent) {}
+
+CVideoStatic::CVideoStatic(std::unique_ptr<qdipc::VlcBackend> backend, QWidget* parent)
+    : QWidget(parent), m_vlc(std::move(backend)) {
+    // libvlc draws into the pane's own native window.
     setAttribute(Qt::WA_NativeWindow);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    const char* const args[] = {"--ignore-config"};
-    m_instance = libvlc_new(1, args);
+    setAttribute(Qt::WA_NoSystemBackground);
+    m_instance = m_vlc->NewInstance({"--ignore-config"});
 }
 
 CVideoStatic::~CVideoStatic() {
-    Shutdown();
-    if (m_instance)
-        libvlc_release(m_instance);
+    if (Shutdown()) {
+        m_vlc->ReleaseInstance(m_instance);
+    }
+    m_instance = nullptr;
 }
 
 void CVideoStatic::SetLocation(const std::string& location) {
@@ -23,33 +29,36 @@ void CVideoStatic::SetLocation(const std::string& location) {
 }
 
 int CVideoStatic::Play() {
-    if (m_location.empty())
+    if (m_location.empty()) {
         return -1;
-    if (!m_instance)
-        return -1;
-    if (m_changed) {
-        if (m_player)
-            libvlc_media_player_release(m_player);
-        m_player = nullptr;
-        libvlc_media_t* media = libvlc_media_new_location(m_instance, m_location.c_str());
-        if (!media)
-            return -1;
-        libvlc_media_add_option(media, ":network-caching=300");
-        m_player = libvlc_media_player_new_from_media(media);
-        libvlc_media_release(media);
-        if (!m_player)
-            return -1;
-        libvlc_media_player_set_xwindow(m_player, static_cast<uint32_t>(winId()));
-        m_changed = false;
     }
-    return libvlc_media_player_play(m_player);
+    if (m_changed) {
+        if (m_player) {
+            m_vlc->ReleasePlayer(m_player);
+            m_player = nullptr;
+        }
+        m_media = m_vlc->NewMedia(m_instance, m_location);
+        m_vlc->AddOption(m_media, ":network-caching=300");
+        m_player = m_vlc->NewPlayer(m_media);
+        m_vlc->SetWindow(m_player, winId());
+        m_vlc->ReleaseMedia(m_media);
+        m_media = nullptr;
+        m_changed = false;
+        m_playersStopped = false;
+    }
+    return m_vlc->StartPlayback(m_player);
 }
 
-void CVideoStatic::Shutdown() {
+bool CVideoStatic::Shutdown() {
     if (m_player) {
-        libvlc_media_player_release(m_player);
+        m_vlc->ReleasePlayer(m_player);
         m_player = nullptr;
+        m_changed = true;
     }
+    if (!m_playersStopped) {
+        m_playersStopped = m_vlc->WaitForReleases(kShutdownLimit);
+    }
+    return m_playersStopped;
 }
 
 void CVideoStatic::paintEvent(QPaintEvent*) {

@@ -2,34 +2,58 @@
 // The live-preview pane: a black native child window into which libvlc draws
 // the camera's stream. Public surface used by the main window; the preview
 // folder owns the implementation.
+//
+// The pane owns the one libvlc instance of the program, made at construction,
+// and at most one media player at a time. Every Play after SetLocation
+// releases the player that is playing and builds a new one for the location.
+// Failures are not reported: the pane stays black.
 
 #include <QWidget>
+#include <chrono>
 #include <memory>
 #include <string>
 
-struct libvlc_instance_t;
-struct libvlc_media_player_t;
+#include "preview/VlcBackend.h"
 
 class CVideoStatic : public QWidget {
     Q_OBJECT
 public:
+    // Uses the real libvlc.
     explicit CVideoStatic(QWidget* parent = nullptr);
+    // Uses the given media-library calls (tests inject a fake here).
+    explicit CVideoStatic(std::unique_ptr<qdipc::VlcBackend> backend, QWidget* parent = nullptr);
+    // Shuts down (see Shutdown), then releases the library instance unless a
+    // player is still stopping.
     ~CVideoStatic() override;
 
-    // Stores the stream location and marks it changed.
+    // Stores the stream location and marks it changed, also when it equals
+    // the location held.
     void SetLocation(const std::string& location);
-    // -1 when the location is empty; otherwise the result of starting playback.
+    // -1 when the location is empty (nothing else happens); otherwise, after
+    // building a new player if the location changed since the last one was
+    // built, the result of starting playback: 0 started, -1 on error. Never
+    // waits for the network.
     int Play();
-    // Stops and releases the player without blocking the caller for long;
-    // the main window calls it before the window and the application go away.
-    void Shutdown();
+    // Stops and releases the player; call it before the window and the
+    // application go away. Returns within kShutdownLimit. When it returns
+    // true, every player has stopped and no libvlc thread touches the pane's
+    // window any more; false only when libvlc did not finish stopping in that
+    // time (possible only with libvlc's own RTSP client on a camera that went
+    // silent), and the player is then left to the end of the process. A later
+    // Play builds a new player.
+    bool Shutdown();
+
+    static constexpr std::chrono::milliseconds kShutdownLimit{3000};
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    std::unique_ptr<qdipc::VlcBackend> m_vlc;
     bool m_changed = true;
     libvlc_instance_t* m_instance = nullptr;
     libvlc_media_player_t* m_player = nullptr;
+    libvlc_media_t* m_media = nullptr;
     std::string m_location;
+    bool m_playersStopped = true;
 };

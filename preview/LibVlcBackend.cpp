@@ -1,0 +1,150 @@
+#include "preview/LibVlcBackend.h"
+
+#include <vlc/vlc.h>
+
+#include <cstdint>
+
+#include "preview/RtspTsSource.h"
+#include "preview/VlcPlatform.h"
+#include "preview/VlcPluginProbe.h"
+
+namespace qdipc {
+
+namespace {
+
+bool IsRtspLocation(const std::string& location) {
+    return location.starts_with("rtsp://");
+}
+
+// libvlc's media callbacks, forwarding to the RtspTsSource given as opaque.
+int OpenSource(void* opaque, void** data, std::uint64_t* size) {
+    *data = opaque;
+    *size = UINT64_MAX;
+    return static_cast<RtspTsSource*>(opaque)->Open() == 0 ? 0 : -1;
+}
+
+ssize_t ReadSource(void* data, unsigned char* buffer, std::size_t length) {
+    return static_cast<RtspTsSource*>(data)->Read(buffer, length);
+}
+
+void CloseSource(void* data) {
+    static_cast<RtspTsSource*>(data)->Close();
+}
+
+bool DecideRoute(LibVlcBackend::RtspRoute route) {
+    switch (route) {
+        case LibVlcBackend::RtspRoute::LibVlc:
+            return false;
+        case LibVlcBackend::RtspRoute::LibAvformat:
+            return true;
+        case LibVlcBackend::RtspRoute::Automatic:
+            break;
+    }
+    return !VlcHasOwnRtspClient();
+}
+
+}  // namespace
+
+LibVlcBackend::LibVlcBackend(RtspRoute route) : m_rtspThroughLibavformat(DecideRoute(route)) {}
+
+LibVlcBackend::~LibVlcBackend() = default;
+
+libvlc_instance_t* LibVlcBackend::NewInstance(const std::vector<std::string>& arguments) {
+    std::vector<const char*> argv;
+    argv.reserve(arguments.size());
+    for (const std::string& argument : arguments) {
+        argv.push_back(argument.c_str());
+    }
+    return libvlc_new(static_cast<int>(argv.size()), argv.data());
+}
+
+void LibVlcBackend::ReleasePlayer(libvlc_media_player_t* player) {
+    if (!player) {
+        return;
+    }
+    m_playersWithWindow.erase(player);
+    std::shared_ptr<RtspTsSource> source;
+    if (auto found = m_playerSources.find(player); found != m_playerSources.end()) {
+        source = std::move(found->second);
+        m_playerSources.erase(found);
+        // Unblocks libvlc's input thread at once, so that the stop is quick.
+        source->Abort();
+    }
+    m_releases.Post([player, source = std::move(source)]() mutable {
+        libvlc_media_player_release(player);
+        source.reset();  // libvlc has closed it by now
+    });
+}
+
+libvlc_media_t* LibVlcBackend::NewMedia(libvlc_instance_t* instance, const std::string& location) {
+    if (!instance) {
+        return nullptr;
+    }
+    if (!m_rtspThroughLibavformat || !IsRtspLocation(location)) {
+        return libvlc_media_new_location(instance, location.c_str());
+    }
+    auto source = std::make_shared<RtspTsSource>(location);
+    libvlc_media_t* media = libvlc_media_new_callbacks(instance, &OpenSource, &ReadSource, nullptr,
+                                                       &CloseSource, source.get());
+    if (media) {
+        m_mediaSources[media] = std::move(source);
+    }
+    return media;
+}
+
+void LibVlcBackend::AddOption(libvlc_media_t* media, const std::string& option) {
+    if (media) {
+        libvlc_media_add_option(media, option.c_str());
+    }
+}
+
+libvlc_media_player_t* LibVlcBackend::NewPlayer(libvlc_media_t* media) {
+    if (!media) {
+        return nullptr;
+    }
+    libvlc_media_player_t* player = libvlc_media_player_new_from_media(media);
+    if (player) {
+        if (auto found = m_mediaSources.find(media); found != m_mediaSources.end()) {
+            m_playerSources[player] = found->second;
+        }
+    }
+    return player;
+}
+
+void LibVlcBackend::SetWindow(libvlc_media_player_t* player, WId window) {
+    if (!player || window == 0 || !PlatformHasEmbeddableWindows()) {
+        return;
+    }
+    BindPlayerToWindow(player, window);
+    m_playersWithWindow.insert(player);
+}
+
+void LibVlcBackend::ReleaseMedia(libvlc_media_t* media) {
+    if (!media) {
+        return;
+    }
+    // The player, if one was made, keeps its own reference to the source.
+    m_mediaSources.erase(media);
+    libvlc_media_release(media);
+}
+
+int LibVlcBackend::StartPlayback(libvlc_media_player_t* player) {
+    // Without a window of the pane's to draw into, libvlc would open one of
+    // its own (or fail without a display): such a player is never started.
+    if (!player || !m_playersWithWindow.contains(player)) {
+        return -1;
+    }
+    return libvlc_media_player_play(player);
+}
+
+bool LibVlcBackend::WaitForReleases(std::chrono::milliseconds limit) {
+    return m_releases.WaitUntilIdle(limit);
+}
+
+void LibVlcBackend::ReleaseInstance(libvlc_instance_t* instance) {
+    if (instance) {
+        libvlc_release(instance);
+    }
+}
+
+}  // namespace qdipc

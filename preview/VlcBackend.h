@@ -1,0 +1,43 @@
+#pragma once
+// The media-library calls the video pane makes, one method per call, so that
+// the pane's rules can be exercised without libvlc. LibVlcBackend is the real
+// one; tests use a recording fake.
+
+#include <QWindow>  // WId
+#include <chrono>
+#include <string>
+#include <vector>
+
+struct libvlc_instance_t;
+struct libvlc_media_t;
+struct libvlc_media_player_t;
+
+namespace qdipc {
+
+class VlcBackend {
+public:
+    virtual ~VlcBackend() = default;
+
+    // Creates the library instance from an argument vector; null on failure.
+    virtual libvlc_instance_t* NewInstance(const std::vector<std::string>& arguments) = 0;
+    // Releases a player: it stops and goes away with its picture. Returns at
+    // once; the stop itself may finish later, off the caller's thread.
+    virtual void ReleasePlayer(libvlc_media_player_t* player) = 0;
+    // Creates a media for a stream location; null on failure.
+    virtual libvlc_media_t* NewMedia(libvlc_instance_t* instance, const std::string& location) = 0;
+    virtual void AddOption(libvlc_media_t* media, const std::string& option) = 0;
+    // Creates a player that holds its own reference to the media; null on failure.
+    virtual libvlc_media_player_t* NewPlayer(libvlc_media_t* media) = 0;
+    // Binds the player's picture to a native window.
+    virtual void SetWindow(libvlc_media_player_t* player, WId window) = 0;
+    virtual void ReleaseMedia(libvlc_media_t* media) = 0;
+    // 0 when playback started, -1 on error.
+    virtual int StartPlayback(libvlc_media_player_t* player) = 0;
+    // Waits until every released player has stopped and gone, at most for the
+    // given time. True when none is left.
+    virtual bool WaitForReleases(std::chrono::milliseconds limit) = 0;
+    // Releases the instance; only called when no player is left.
+    virtual void ReleaseInstance(libvlc_instance_t* instance) = 0;
+};
+
+}  // namespace qdipc
