@@ -1,0 +1,65 @@
+// Fuzzes the text parsers of the device codecs with arbitrary text: they must
+// never read past the text (the device-ID parser reads 17 characters, so it
+// gets a zero-filled buffer of at least that size) and must agree with the
+// formatters on their own output.
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "discovery/DeviceCodecs.h"
+
+namespace {
+
+void Require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace qdipc;
+    if (size == 0) {
+        return 0;
+    }
+    // The first byte picks the radix (0..63, so values above 36 occur too);
+    // the rest is the text, terminated, in a buffer of exactly its own size.
+    const int radix = data[0] % 64;
+    std::vector<char> text(data + 1, data + size);
+    text.push_back('\0');
+    const std::size_t textLength = std::strlen(text.data());
+
+    const char* stop = nullptr;
+    ParseUnsigned(text.data(), radix, &stop);
+    Require(stop >= text.data() && stop <= text.data() + textLength);
+    if (radix > 36) {
+        Require(stop == text.data());
+    }
+
+    std::array<std::uint8_t, 6> mac{};
+    Require(ParseMac(text.data(), mac.data()) == 0);
+    Require(ParseMac(FormatMac(mac.data()).c_str(), mac.data()) == 0);
+    std::array<std::uint8_t, 6> again{};
+    ParseMac(FormatMac(mac.data()).c_str(), again.data());
+    Require(again == mac);
+
+    std::vector<char> zeroFilled(std::max<std::size_t>(text.size(), 17), '\0');
+    std::memcpy(zeroFilled.data(), text.data(), text.size());
+    std::array<std::uint8_t, 8> id{};
+    Require(ParseDeviceId(zeroFilled.data(), id.data()) == 0);
+    std::array<std::uint8_t, 8> idAgain{};
+    ParseDeviceId(FormatDeviceId(id.data()).c_str(), idAgain.data());
+    Require(idAgain == id);
+
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const int value = HexDigitValue(text[i]);
+        Require(value >= 0 && value <= 15);
+    }
+    return 0;
+}

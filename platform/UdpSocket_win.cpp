@@ -1,0 +1,226 @@
+// Windows implementation of UdpSocket: Winsock 2, an event object that wakes
+// a waiting receive, and a loop of non-blocking recvfrom calls for batches.
+// The socket library must have been started (StartSocketLibrary) before a
+// socket is opened.
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "platform/UdpSocket.h"
+
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+
+namespace qdipc {
+namespace {
+
+bool ToSockaddr(const Ipv4Endpoint& endpoint, sockaddr_in& out) {
+    std::memset(&out, 0, sizeof out);
+    out.sin_family = AF_INET;
+    out.sin_port = htons(endpoint.port);
+    return InetPtonA(AF_INET, endpoint.address.c_str(), &out.sin_addr) == 1;
+}
+
+}  // namespace
+
+struct UdpSocket::Impl {
+    SOCKET socket = INVALID_SOCKET;
+    // Signalled by the socket when datagrams are waiting (FD_READ); created on
+    // the first receive, which also makes the socket non-blocking.
+    WSAEVENT readEvent = WSA_INVALID_EVENT;
+    // Manual-reset event set by Interrupt from any thread; stays set.
+    HANDLE wakeEvent = nullptr;
+    std::atomic<bool> interrupted{false};
+
+    Impl() { wakeEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    ~Impl() {
+        CloseSocket();
+        if (wakeEvent != nullptr) {
+            CloseHandle(wakeEvent);
+        }
+    }
+
+    void CloseSocket() {
+        if (socket != INVALID_SOCKET) {
+            closesocket(socket);
+            socket = INVALID_SOCKET;
+        }
+        if (readEvent != WSA_INVALID_EVENT) {
+            WSACloseEvent(readEvent);
+            readEvent = WSA_INVALID_EVENT;
+        }
+    }
+};
+
+UdpSocket::UdpSocket() : impl_(std::make_unique<Impl>()) {}
+
+UdpSocket::~UdpSocket() = default;
+
+bool UdpSocket::Open() {
+    Close();
+    impl_->socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (impl_->socket == INVALID_SOCKET) {
+        return false;
+    }
+    // Without this, an ICMP "port unreachable" for an earlier send makes the
+    // next receive fail with WSAECONNRESET.
+    BOOL reportResets = FALSE;
+    DWORD returned = 0;
+    WSAIoctl(impl_->socket, SIO_UDP_CONNRESET, &reportResets, sizeof reportResets, nullptr, 0,
+             &returned, nullptr, nullptr);
+    return true;
+}
+
+bool UdpSocket::IsOpen() const {
+    return impl_->socket != INVALID_SOCKET;
+}
+
+void UdpSocket::Close() {
+    impl_->CloseSocket();
+}
+
+bool UdpSocket::SetBroadcast(bool on) {
+    const BOOL value = on ? TRUE : FALSE;
+    return impl_->socket != INVALID_SOCKET &&
+           setsockopt(impl_->socket, SOL_SOCKET, SO_BROADCAST,
+                      reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
+int UdpSocket::RequestReceiveBuffer(int bytes) {
+    if (impl_->socket == INVALID_SOCKET) {
+        return 0;
+    }
+    setsockopt(impl_->socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+               sizeof bytes);
+    int value = 0;
+    int size = sizeof value;
+    if (getsockopt(impl_->socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&value), &size) !=
+        0) {
+        return 0;
+    }
+    return value;
+}
+
+bool UdpSocket::Bind(const Ipv4Endpoint& local) {
+    sockaddr_in address;
+    if (impl_->socket == INVALID_SOCKET || !ToSockaddr(local, address)) {
+        return false;
+    }
+    return bind(impl_->socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+std::uint16_t UdpSocket::LocalPort() const {
+    if (impl_->socket == INVALID_SOCKET) {
+        return 0;
+    }
+    sockaddr_in address{};
+    int size = sizeof address;
+    if (getsockname(impl_->socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}
+
+long UdpSocket::SendTo(const std::uint8_t* data, std::size_t length, const Ipv4Endpoint& to) {
+    sockaddr_in address;
+    if (impl_->socket == INVALID_SOCKET || !ToSockaddr(to, address)) {
+        return -1;
+    }
+    const int sent =
+        sendto(impl_->socket, reinterpret_cast<const char*>(data), static_cast<int>(length), 0,
+               reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return sent == SOCKET_ERROR ? -1 : static_cast<long>(sent);
+}
+
+int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
+    if (slots.empty() || impl_->socket == INVALID_SOCKET) {
+        return -1;
+    }
+    if (impl_->readEvent == WSA_INVALID_EVENT) {
+        impl_->readEvent = WSACreateEvent();
+        if (impl_->readEvent == WSA_INVALID_EVENT ||
+            WSAEventSelect(impl_->socket, impl_->readEvent, FD_READ) != 0) {
+            return -1;
+        }
+    }
+    while (true) {
+        if (impl_->interrupted.load()) {
+            return 0;
+        }
+        // Reset before reading: a datagram that arrives after the last read
+        // below signals the event again.
+        WSAResetEvent(impl_->readEvent);
+        int filled = 0;
+        while (static_cast<std::size_t>(filled) < slots.size()) {
+            DatagramSlot& slot = slots[static_cast<std::size_t>(filled)];
+            sockaddr_in from{};
+            int fromLength = sizeof from;
+            const int received = recvfrom(impl_->socket, reinterpret_cast<char*>(slot.buffer),
+                                          static_cast<int>(slot.capacity), 0,
+                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (received != SOCKET_ERROR) {
+                slot.length = static_cast<std::size_t>(received);
+                ++filled;
+                continue;
+            }
+            const int error = WSAGetLastError();
+            if (error == WSAEMSGSIZE) {
+                // Truncated; Winsock does not tell the real length, only that
+                // the datagram was longer than the buffer.
+                slot.length = slot.capacity + 1;
+                ++filled;
+                continue;
+            }
+            if (error == WSAEWOULDBLOCK) {
+                break;
+            }
+            if (error == WSAECONNRESET || error == WSAENETRESET) {
+                continue;
+            }
+            if (filled > 0) {
+                break;
+            }
+            return -1;
+        }
+        if (filled > 0) {
+            return filled;
+        }
+        HANDLE events[2] = {impl_->readEvent, impl_->wakeEvent};
+        const DWORD waited =
+            WSAWaitForMultipleEvents(impl_->wakeEvent != nullptr ? 2 : 1, events, FALSE,
+                                     impl_->wakeEvent != nullptr ? WSA_INFINITE : 100, FALSE);
+        if (waited == WSA_WAIT_FAILED) {
+            return -1;
+        }
+        if (impl_->interrupted.load() || waited == WSA_WAIT_EVENT_0 + 1) {
+            return 0;
+        }
+    }
+}
+
+void UdpSocket::Interrupt() {
+    impl_->interrupted.store(true);
+    if (impl_->wakeEvent != nullptr) {
+        SetEvent(impl_->wakeEvent);
+    }
+}
+
+bool StartSocketLibrary() {
+    // Winsock counts start-ups; every successful one is matched by the
+    // process's end, as the program never stops using sockets before it.
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+}  // namespace qdipc
