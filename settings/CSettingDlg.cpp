@@ -1,0 +1,172 @@
+#include "settings/CSettingDlg.h"
+
+#include <QCoreApplication>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <algorithm>
+#include <cstring>
+
+#include "discovery/DeviceCodecs.h"
+#include "discovery/ReplyCells.h"
+#include "settings/ApplySettingsEvent.h"
+#include "ui_SettingDlg.h"
+
+namespace {
+
+using qdipc::NetSettingsRecord;
+namespace field = qdipc::record;
+
+constexpr std::size_t kCellBufferSize = 32;
+// A text field keeps room for its terminating zero.
+constexpr qsizetype kMaxFieldTextBytes = static_cast<qsizetype>(field::kTextFieldSize) - 1;
+
+// The form asks for 9-point 宋体; where that face is not installed, an
+// installed Chinese face takes its place so the full-width colons render.
+QFont DialogFont(QFont font) {
+    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+    const QString songTi = QString::fromUtf8("宋体");
+    const QString simSun = QStringLiteral("SimSun");
+    if (chinese.contains(songTi) || chinese.contains(simSun) || chinese.isEmpty()) {
+        return font;
+    }
+    font.setFamily(chinese.first());
+    return font;
+}
+
+// Record texts are 8-bit text in the system's code page.
+QString FieldText(const NetSettingsRecord& record, std::size_t fieldOffset) {
+    return QString::fromLocal8Bit(record.Text(fieldOffset));
+}
+
+// The edit's text as 8-bit bytes, cut at a character boundary so that it
+// fits its 16-byte field with the terminating zero.
+QByteArray FieldBytes(const QLineEdit* edit) {
+    QString text = edit->text();
+    QByteArray bytes = text.toLocal8Bit();
+    while (bytes.size() > kMaxFieldTextBytes) {
+        text.chop(text.size() >= 2 && text.back().isLowSurrogate() ? 2 : 1);
+        bytes = text.toLocal8Bit();
+    }
+    return bytes;
+}
+
+}  // namespace
+
+CSettingDlg::CSettingDlg(QWidget* mainDlg)
+    : QDialog(mainDlg, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+      m_pMainDlg(mainDlg),
+      m_ui(std::make_unique<Ui::SettingDlg>()) {
+    m_ui->setupUi(this);
+    setFont(DialogFont(font()));
+    // A dialog frame: the template's size, not resizable.
+    setFixedSize(size());
+
+    m_editMask = m_ui->editMask;
+    m_editMac = m_ui->editMac;
+    m_editIp = m_ui->editIp;
+    m_editGateway = m_ui->editGateway;
+
+    m_ui->modeGroup->setId(m_ui->radioStatic, static_cast<int>(qdipc::AddressingMode::Static));
+    m_ui->modeGroup->setId(m_ui->radioDhcp, static_cast<int>(qdipc::AddressingMode::Dhcp));
+    m_ui->modeGroup->setId(m_ui->radioAdsl, static_cast<int>(qdipc::AddressingMode::Adsl));
+
+    connect(m_ui->buttonModify, &QPushButton::clicked, this, &CSettingDlg::OnModify);
+}
+
+CSettingDlg::~CSettingDlg() = default;
+
+void CSettingDlg::LoadRecord(const NetSettingsRecord& record) {
+    std::memcpy(m_devIdBlock.data(), record.bytes.data() + field::kDevIdBlock, m_devIdBlock.size());
+    // A field that fills all 16 bytes is read up to its end, never beyond.
+    m_editIp->setText(FieldText(record, field::kIp));
+    m_editMac->setText(QString::fromLatin1(qdipc::FormatMac(record.bytes.data() + field::kMac)));
+    m_editMask->setText(FieldText(record, field::kMask));
+    m_editGateway->setText(FieldText(record, field::kGateway));
+
+    switch (record.Mode()) {
+        case qdipc::AddressingMode::Dhcp:
+            m_ui->radioDhcp->setChecked(true);
+            break;
+        case qdipc::AddressingMode::Adsl:
+            m_ui->radioAdsl->setChecked(true);
+            break;
+        case qdipc::AddressingMode::Static:
+            m_ui->radioStatic->setChecked(true);
+            break;
+    }
+
+    setWindowTitle(QStringLiteral("Set\uFF1A") + FieldText(record, field::kIp));
+}
+
+void CSettingDlg::OnModify() {
+    NetSettingsRecord record;
+    std::memcpy(record.bytes.data() + field::kDevIdBlock, m_devIdBlock.data(), m_devIdBlock.size());
+
+    if (m_ui->radioDhcp->isChecked()) {
+        record.SetMode(qdipc::AddressingMode::Dhcp);
+    } else if (m_ui->radioAdsl->isChecked()) {
+        record.SetMode(qdipc::AddressingMode::Adsl);
+    } else {
+        record.SetMode(qdipc::AddressingMode::Static);
+    }
+
+    const QByteArray ip = FieldBytes(m_editIp);
+    record.SetText(field::kIp,
+                   std::string_view(ip.constData(), static_cast<std::size_t>(ip.size())));
+    const QByteArray mac = m_editMac->text().toLocal8Bit();
+    qdipc::ParseMac(mac.constData(), record.bytes.data() + field::kMac);
+    const QByteArray mask = FieldBytes(m_editMask);
+    record.SetText(field::kMask,
+                   std::string_view(mask.constData(), static_cast<std::size_t>(mask.size())));
+    const QByteArray gateway = FieldBytes(m_editGateway);
+    record.SetText(field::kGateway,
+                   std::string_view(gateway.constData(), static_cast<std::size_t>(gateway.size())));
+
+    // The block lives on this stack frame for the duration of the synchronous
+    // delivery only.
+    const qdipc::SettingsHandoff handoff = qdipc::SettingsHandoff::Wrap(record);
+    if (m_pMainDlg != nullptr) {
+        ApplySettingsEvent event(&handoff);
+        QCoreApplication::sendEvent(m_pMainDlg, &event);
+    }
+}
+
+void CSettingDlg::keyPressEvent(QKeyEvent* event) {
+    const bool enterKey = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool plain = event->modifiers() == Qt::NoModifier ||
+                       (event->key() == Qt::Key_Enter && event->modifiers() == Qt::KeypadModifier);
+    if (enterKey && plain) {
+        if (focusWidget() == m_ui->buttonModify) {
+            m_ui->buttonModify->click();
+        } else {
+            accept();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+NetSettingsRecord BuildSettingsRecordFromRow(
+    const std::function<std::string(int column)>& cellText) {
+    NetSettingsRecord record;
+    std::array<char, kCellBufferSize> buffer{};
+    const auto readCell = [&](int column) {
+        buffer.fill('\0');
+        const std::string text = cellText ? cellText(column) : std::string();
+        std::memcpy(buffer.data(), text.data(), std::min(text.size(), buffer.size() - 1));
+    };
+
+    readCell(qdipc::kColIp);
+    std::memcpy(record.bytes.data() + field::kIp, buffer.data(), field::kTextFieldSize);
+    readCell(qdipc::kColMac);
+    qdipc::ParseMac(buffer.data(), record.bytes.data() + field::kMac);
+    readCell(qdipc::kColDevId);
+    qdipc::ParseDeviceId(buffer.data(), record.bytes.data() + field::kDevId);
+    readCell(qdipc::kColMask);
+    std::memcpy(record.bytes.data() + field::kMask, buffer.data(), field::kTextFieldSize);
+    readCell(qdipc::kColGateway);
+    std::memcpy(record.bytes.data() + field::kGateway, buffer.data(), field::kTextFieldSize);
+    return record;
+}

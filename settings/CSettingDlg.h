@@ -1,0 +1,65 @@
+#pragma once
+// The settings window: one camera's IP address, netmask, gateway, MAC address
+// and addressing mode. It is modeless, owned by the main window, and never
+// touches the network: Modify packs the controls into a NetSettingsRecord and
+// hands it to the main window synchronously (ApplySettingsEvent), which
+// stamps, broadcasts and reports the outcome.
+
+#include <QDialog>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "settings/NetSettingsRecord.h"
+
+class QLineEdit;
+class QKeyEvent;
+
+namespace Ui {
+class SettingDlg;
+}
+
+class CSettingDlg : public QDialog {
+    Q_OBJECT
+public:
+    // mainDlg receives the handoffs and owns the window; the window is
+    // top-level (a dialog window), not a child inside the main window.
+    explicit CSettingDlg(QWidget* mainDlg);
+    ~CSettingDlg() override;
+
+    // Shows the record: the device-ID block is kept for Modify, the texts and
+    // the MAC go into the edits, the mode checks one radio button, and the
+    // title becomes "Set：" followed by the record's IP text.
+    void LoadRecord(const qdipc::NetSettingsRecord& record);
+
+public slots:
+    // Builds a fresh record from the controls and hands it to the main window;
+    // returns once the main window has sent it and reported the outcome.
+    void OnModify();
+
+protected:
+    // Enter presses Modify when Modify has the focus and otherwise ends the
+    // window as OK; Esc ends it as Cancel. Ending only hides the window.
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QWidget* m_pMainDlg;
+    // Bytes 13..28 of the record last shown: devId followed by devIdTail.
+    std::array<std::uint8_t, qdipc::record::kDevIdBlockSize> m_devIdBlock{};
+    QLineEdit* m_editMask = nullptr;
+    QLineEdit* m_editMac = nullptr;
+    QLineEdit* m_editIp = nullptr;
+    QLineEdit* m_editGateway = nullptr;
+    std::unique_ptr<Ui::SettingDlg> m_ui;
+};
+
+// The record a settings window opens with, built from one device-table row:
+// cellText(column) gives the whole text of a cell as 8-bit bytes. Each cell is
+// read into a zero-filled 32-byte buffer (at most 31 characters kept); IP,
+// Mask and Gateway copy the buffer's first 16 bytes into their fields (a cell
+// of 16 or more characters fills its field without a terminator), MAC and
+// Dev ID are parsed. Everything else, the mode included, stays zero.
+qdipc::NetSettingsRecord BuildSettingsRecordFromRow(
+    const std::function<std::string(int column)>& cellText);
