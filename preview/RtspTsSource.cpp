@@ -5,10 +5,8 @@
 #include <vector>
 
 extern "C" {
-#include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
-#include <libavutil/opt.h>
 }
 
 namespace qdipc {
@@ -34,12 +32,28 @@ bool TransportStreamCarries(AVCodecID codec) {
     }
 }
 
-// RTSP parameter sets come from the SDP in Annex B form; a camera that sends
-// them only there (and not in the stream) would leave the decoder with key
-// frames it cannot start on, so they are put in front of every key frame.
-bool HasAnnexBParameterSets(const AVCodecParameters* par) {
-    return (par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC) &&
-           par->extradata_size >= 4 && par->extradata[0] == 0 && par->extradata[1] == 0;
+// Length of an access unit delimiter (start code included) at the start of a
+// packet, 0 when there is none. Parameter sets often travel only in the SDP;
+// the transport stream muxer puts them, with a delimiter of its own, in front
+// of every key frame, but only when the packet does not begin with a
+// delimiter itself (libvlc ignores parameter sets placed before one).
+int LeadingDelimiterLength(AVCodecID codec, const std::uint8_t* data, int size) {
+    int startCode = 0;
+    if (size >= 4 && data[0] == 0 && data[1] == 0 && data[2] == 0 && data[3] == 1) {
+        startCode = 4;
+    } else if (size >= 3 && data[0] == 0 && data[1] == 0 && data[2] == 1) {
+        startCode = 3;
+    } else {
+        return 0;
+    }
+    if (codec == AV_CODEC_ID_H264 && size >= startCode + 2 && (data[startCode] & 0x1f) == 9) {
+        return startCode + 2;  // header byte, primary picture type
+    }
+    if (codec == AV_CODEC_ID_HEVC && size >= startCode + 3 &&
+        ((data[startCode] >> 1) & 0x3f) == 35) {
+        return startCode + 3;  // two header bytes, picture type
+    }
+    return 0;
 }
 
 }  // namespace
@@ -48,18 +62,19 @@ struct RtspTsSource::Session {
     AVFormatContext* input = nullptr;
     AVFormatContext* output = nullptr;
     AVIOContext* io = nullptr;
-    AVBSFContext* filter = nullptr;
     AVPacket* packet = nullptr;
+    AVPacket* held = nullptr;  // a frame waiting for its timestamp
     int videoIndex = -1;
     bool seenKeyFrame = false;
-    std::int64_t lastDts = AV_NOPTS_VALUE;
+    std::int64_t lastInputDts = AV_NOPTS_VALUE;  // input time base
+    std::int64_t lastDts = AV_NOPTS_VALUE;       // output time base
     // Transport stream bytes written by the muxer and not yet read.
     std::vector<std::uint8_t> pending;
     std::size_t pendingOffset = 0;
 
     ~Session() {
         av_packet_free(&packet);
-        av_bsf_free(&filter);
+        av_packet_free(&held);
         if (output) {
             avformat_free_context(output);
         }
@@ -89,23 +104,48 @@ struct RtspTsSource::Session {
         return n;
     }
 
-    // Muxes one video packet of the input; false when the muxer refuses it.
+    // Muxes one video packet (timestamps in the input's time base); false
+    // when the muxer refuses it.
     bool Mux(AVPacket* pkt) {
-        AVStream* in = input->streams[videoIndex];
-        AVStream* out = output->streams[0];
         if (pkt->dts == AV_NOPTS_VALUE) {
             pkt->dts = pkt->pts;
         }
         if (pkt->dts == AV_NOPTS_VALUE) {
-            return true;  // no time at all: nothing libvlc could schedule
+            if (lastInputDts == AV_NOPTS_VALUE) {
+                // The first frame of a session often comes without a time (it
+                // is the key frame that the picture starts on): keep it until
+                // the next one tells where it belongs.
+                av_packet_unref(held);
+                av_packet_move_ref(held, pkt);
+                return true;
+            }
+            pkt->dts = lastInputDts + std::max<std::int64_t>(pkt->duration, 1);
         }
-        av_packet_rescale_ts(pkt, in->time_base, out->time_base);
+        if (pkt->pts == AV_NOPTS_VALUE) {
+            pkt->pts = pkt->dts;
+        }
+        if (held->data) {
+            held->dts = pkt->dts - std::max<std::int64_t>(held->duration, 1);
+            held->pts = held->dts;
+            const bool written = Write(held);
+            av_packet_unref(held);
+            if (!written) {
+                return false;
+            }
+        }
+        return Write(pkt);
+    }
+
+    bool Write(AVPacket* pkt) {
+        lastInputDts = pkt->dts;
+        av_packet_rescale_ts(pkt, input->streams[videoIndex]->time_base,
+                             output->streams[0]->time_base);
         // The muxer needs rising decode times; a camera's clock jitter or a
         // repeated timestamp must not end the session.
         if (lastDts != AV_NOPTS_VALUE && pkt->dts <= lastDts) {
             pkt->dts = lastDts + 1;
         }
-        if (pkt->pts != AV_NOPTS_VALUE && pkt->pts < pkt->dts) {
+        if (pkt->pts < pkt->dts) {
             pkt->pts = pkt->dts;
         }
         lastDts = pkt->dts;
@@ -198,20 +238,9 @@ int RtspTsSource::Open() {
     }
     avio_flush(session->output->pb);
 
-    if (HasAnnexBParameterSets(inPar)) {
-        const AVBitStreamFilter* dumpExtra = av_bsf_get_by_name("dump_extra");
-        if (dumpExtra && av_bsf_alloc(dumpExtra, &session->filter) == 0) {
-            avcodec_parameters_copy(session->filter->par_in, inPar);
-            session->filter->time_base_in = session->input->streams[session->videoIndex]->time_base;
-            av_opt_set(session->filter->priv_data, "freq", "keyframe", 0);
-            if (av_bsf_init(session->filter) < 0) {
-                av_bsf_free(&session->filter);
-            }
-        }
-    }
-
     session->packet = av_packet_alloc();
-    if (!session->packet) {
+    session->held = av_packet_alloc();
+    if (!session->packet || !session->held) {
         return -1;
     }
     m_session = std::move(session);
@@ -239,20 +268,12 @@ bool RtspTsSource::PumpOnePacket() {
     }
     s.seenKeyFrame = true;
 
-    bool ok = true;
-    if (s.filter) {
-        if (av_bsf_send_packet(s.filter, pkt) < 0) {
-            av_packet_unref(pkt);
-            return true;
-        }
-        while (ok && av_bsf_receive_packet(s.filter, pkt) == 0) {
-            ok = s.Mux(pkt);
-            av_packet_unref(pkt);
-        }
-    } else {
-        ok = s.Mux(pkt);
-        av_packet_unref(pkt);
-    }
+    const AVCodecID codec = s.input->streams[s.videoIndex]->codecpar->codec_id;
+    const int delimiter = LeadingDelimiterLength(codec, pkt->data, pkt->size);
+    pkt->data += delimiter;
+    pkt->size -= delimiter;
+    const bool ok = s.Mux(pkt);
+    av_packet_unref(pkt);
     return ok;
 }
 

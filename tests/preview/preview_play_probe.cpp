@@ -1,0 +1,56 @@
+// Plays a location in the video pane inside a small window, the way the main
+// window does, waits (bounded) until the pane shows a picture, then ends the
+// program while the stream still plays: Shutdown, window destroyed,
+// application destroyed, return from main. Exit code 0 when the picture came
+// and everything ended cleanly, 1 when no picture came within the limit.
+//
+//   preview_play_probe <location> [seconds to wait for the picture, default 15]
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QVBoxLayout>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "PanePixels.h"
+#include "preview/CVideoStatic.h"
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: preview_play_probe <location> [seconds]\n");
+        return 2;
+    }
+    const int limitMs = (argc > 2 ? std::atoi(argv[2]) : 15) * 1000;
+    QApplication app(argc, argv);
+    bool sawPicture = false;
+    {
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* pane = new CVideoStatic(&window);
+        pane->setFixedSize(320, 240);
+        layout->addWidget(pane);
+        window.show();
+        QElapsedTimer clock;
+        clock.start();
+        pane->SetLocation(argv[1]);
+        const int started = pane->Play();
+        std::printf("play %d\n", started);
+        while (clock.elapsed() < limitMs) {
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(20);
+            const QImage shot = qdipc::test::GrabScreenPixels(*pane);
+            if (qdipc::test::ShowsColourBars(shot)) {
+                sawPicture = true;
+                std::printf("picture after %lld ms\n", static_cast<long long>(clock.elapsed()));
+                break;
+            }
+        }
+        const bool stopped = pane->Shutdown();
+        std::printf("shutdown %s\n", stopped ? "complete" : "timed out");
+        std::fflush(stdout);
+    }
+    return sawPicture ? 0 : 1;
+}
