@@ -46,6 +46,12 @@ bool BurstSender::Open(std::string& error) {
     }
     const int on = 1;
     setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    // A connected socket skips the route lookup of every datagram.
+    const sockaddr_in destination = *ToSockaddr(options_.destination);
+    if (connect(fd_, reinterpret_cast<const sockaddr*>(&destination), sizeof destination) != 0) {
+        error = "connect " + FormatEndpoint(options_.destination) + ": " + std::strerror(errno);
+        return false;
+    }
     return true;
 }
 
@@ -58,7 +64,7 @@ BurstResult BurstSender::Send(const std::atomic<bool>& stop) {
     const std::vector<std::span<const std::uint8_t>> storage(datagrams_.begin(), datagrams_.end());
     const std::span<const std::span<const std::uint8_t>> views(storage);
     const std::size_t total = views.size();
-    DatagramBatchSender sender(fd_);
+    DatagramBatchSender sender(fd_, true);
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     const auto duration = std::chrono::duration_cast<Clock::duration>(options_.duration);

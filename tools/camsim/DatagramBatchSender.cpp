@@ -7,7 +7,7 @@
 
 namespace camsim {
 
-DatagramBatchSender::DatagramBatchSender(int fd) : fd_(fd) {}
+DatagramBatchSender::DatagramBatchSender(int fd, bool connected) : fd_(fd), connected_(connected) {}
 
 SendCounts DatagramBatchSender::Send(std::span<const std::span<const std::uint8_t>> datagrams,
                                      const sockaddr_in& destination) {
@@ -23,8 +23,10 @@ SendCounts DatagramBatchSender::Send(std::span<const std::span<const std::uint8_
             vectors[i].iov_base = const_cast<std::uint8_t*>(datagram.data());
             vectors[i].iov_len = datagram.size();
             headers[i] = mmsghdr{};
-            headers[i].msg_hdr.msg_name = &target;
-            headers[i].msg_hdr.msg_namelen = sizeof target;
+            if (!connected_) {
+                headers[i].msg_hdr.msg_name = &target;
+                headers[i].msg_hdr.msg_namelen = sizeof target;
+            }
             headers[i].msg_hdr.msg_iov = &vectors[i];
             headers[i].msg_hdr.msg_iovlen = 1;
         }

@@ -21,8 +21,9 @@ class DatagramBatchSender {
 public:
     static constexpr std::size_t kBatch = 64;
 
-    // fd: an open UDP socket, owned by the caller.
-    explicit DatagramBatchSender(int fd);
+    // fd: an open UDP socket, owned by the caller. A connected socket sends
+    // to its peer and ignores the destination given to Send.
+    explicit DatagramBatchSender(int fd, bool connected = false);
 
     // Sends every datagram, in order, to the destination. A datagram the
     // system refuses is counted and skipped; an interrupted call is repeated.
@@ -31,6 +32,7 @@ public:
 
 private:
     int fd_;
+    bool connected_;
 };
 
 }  // namespace camsim
