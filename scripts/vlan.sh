@@ -13,10 +13,12 @@
 # tool's own host lookup finds its LAN address there.
 #
 # Usage:
-#   vlan.sh run [--name NAME] [--hosts N] -- COMMAND [ARGS...]
-#       Creates the LAN, runs COMMAND in the machine's namespace with the
-#       variables below exported, and removes the LAN when COMMAND ends, fails or
-#       is interrupted (Ctrl+C, SIGTERM). Exits with COMMAND's exit code.
+#   vlan.sh run [--name NAME] [--hosts N] [--in tool|cams] -- COMMAND [ARGS...]
+#       Creates the LAN, runs COMMAND with the variables below exported, and
+#       removes the LAN when COMMAND ends, fails or is interrupted (Ctrl+C,
+#       SIGTERM). COMMAND runs in the machine's own namespace, or with --in in
+#       the tool's or the cameras' namespace. Exits with COMMAND's exit code.
+#       Example: vlan.sh run --in tool -- build/app/qd_ip_search
 #   vlan.sh up [--name NAME] [--hosts N]
 #       Creates the LAN and prints the variables below as shell assignments.
 #       The caller must call `vlan.sh down NAME` (also on failure).
@@ -168,13 +170,14 @@ print_vars() {
     done
 }
 
-# Parses --name and --hosts; leaves the rest in the array `rest`.
-name="" hosts=1 rest=()
+# Parses --name, --hosts and --in; leaves the rest in the array `rest`.
+name="" hosts=1 inside="" rest=()
 parse_options() {
     while [ $# -gt 0 ]; do
         case "$1" in
             --name) name=$2; shift 2 ;;
             --hosts) hosts=$2; shift 2 ;;
+            --in) inside=$2; shift 2 ;;
             --) shift; rest=("$@"); return ;;
             *) die "unknown option $1" ;;
         esac
@@ -207,7 +210,11 @@ case "$cmd" in
         ;;
     run)
         parse_options "$@"
-        [ ${#rest[@]} -gt 0 ] || die "usage: $0 run [--name NAME] [--hosts N] -- COMMAND [ARGS...]"
+        [ ${#rest[@]} -gt 0 ] || die "usage: $0 run [--name NAME] [--hosts N] [--in tool|cams] -- COMMAND [ARGS...]"
+        case "$inside" in
+            "" | tool | cams) ;;
+            *) die "--in takes tool or cams" ;;
+        esac
         need_root
         sweep
         [[ $hosts =~ ^[0-9]+$ ]] && [ "$hosts" -ge 1 ] && [ "$hosts" -le 200 ] ||
@@ -225,6 +232,9 @@ case "$cmd" in
             QD_VLAN_CAMS_IP QD_VLAN_CAMS_IPS
         # Run the command in the background and wait, so that a signal reaches
         # this shell's traps at once rather than after the command ends.
+        if [ -n "$inside" ]; then
+            rest=(ip netns exec "$name-$inside" "${rest[@]}")
+        fi
         set +e
         "${rest[@]}" &
         child=$!
