@@ -13,9 +13,6 @@ namespace qdipc {
 
 namespace {
 
-// Socket timeout for every RTSP exchange and for a camera that stops sending;
-// an RTP-over-UDP session that stays silent this long is retried over TCP.
-constexpr const char* kSocketTimeoutMicroseconds = "5000000";
 // The transport stream is written in small pieces so that each video frame
 // reaches libvlc as soon as it has arrived.
 constexpr int kIoBufferSize = 188 * 7;
@@ -158,7 +155,8 @@ struct RtspTsSource::Session {
     }
 };
 
-RtspTsSource::RtspTsSource(std::string location) : m_location(std::move(location)) {}
+RtspTsSource::RtspTsSource(std::string location, std::chrono::microseconds socketTimeout)
+    : m_location(std::move(location)), m_socketTimeout(socketTimeout) {}
 
 RtspTsSource::~RtspTsSource() {
     Close();
@@ -184,7 +182,7 @@ int RtspTsSource::Open() {
     };
     session->input->interrupt_callback.opaque = this;
     AVDictionary* inputOptions = nullptr;
-    av_dict_set(&inputOptions, "timeout", kSocketTimeoutMicroseconds, 0);
+    av_dict_set_int(&inputOptions, "timeout", m_socketTimeout.count(), 0);
     const AVInputFormat* rtsp = av_find_input_format("rtsp");
     const int opened =
         avformat_open_input(&session->input, m_location.c_str(), rtsp, &inputOptions);

@@ -12,6 +12,7 @@
 
 #include <sys/types.h>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,7 +22,10 @@ namespace qdipc {
 
 class RtspTsSource {
 public:
-    explicit RtspTsSource(std::string location);
+    // socketTimeout bounds every RTSP exchange and a silence of the camera; an
+    // RTP-over-UDP session silent this long is retried over TCP.
+    explicit RtspTsSource(std::string location,
+                          std::chrono::microseconds socketTimeout = std::chrono::seconds(5));
     ~RtspTsSource();
     RtspTsSource(const RtspTsSource&) = delete;
     RtspTsSource& operator=(const RtspTsSource&) = delete;
@@ -48,6 +52,7 @@ private:
     bool PumpOnePacket();
 
     const std::string m_location;
+    const std::chrono::microseconds m_socketTimeout;
     std::atomic<bool> m_aborted{false};
     std::unique_ptr<Session> m_session;
 };
