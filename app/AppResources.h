@@ -1,0 +1,18 @@
+#pragma once
+// The program's compiled-in resources: icon 128 and the fixed texts.
+
+#include <QIcon>
+#include <QString>
+
+namespace qdipc {
+
+// Icon 128: one 16 x 16 image.
+QIcon ProgramIcon();
+
+// String 101: the About entry's text.
+QString AboutMenuText();
+
+// The About entry's command ID in the window's system menu.
+inline constexpr unsigned kAboutCommandId = 0x10;
+
+}  // namespace qdipc

@@ -1,0 +1,246 @@
+#include "app/CSearchDlg.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QShortcut>
+#include <QTableView>
+#include <algorithm>
+
+#include "app/AppResources.h"
+#include "app/CAboutDlg.h"
+#include "app/DialogFont.h"
+#include "app/WindowLayout.h"
+#include "platform/SystemMenu.h"
+#include "platform/UdpSocket.h"
+#include "preview/CVideoStatic.h"
+#include "ui_SearchDlg.h"
+
+namespace {
+
+QRect ToWidgetRect(const qdipc::ControlRect& rect) {
+    // Widgets take no negative sizes; a window too small for a control shows
+    // none of it.
+    return QRect(rect.x, rect.y, std::max(0, rect.width), std::max(0, rect.height));
+}
+
+}  // namespace
+
+std::string StreamLocationFor(const std::string& ip) {
+    return "rtsp://" + ip + "/channel1/1";
+}
+
+CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
+    : QDialog(parent),
+      m_config(std::move(config)),
+      m_ui(std::make_unique<Ui::SearchDlg>()),
+      m_messages(m_config.messages ? m_config.messages
+                                   : std::make_shared<qdipc::WarningMessageBox>()),
+      m_errorLog(m_config.errorLogDirectory),
+      m_pump(
+          [this](std::vector<qdipc::AcceptedReply>& batch) {
+              m_table.AddReplies(batch, m_searchId.load());
+          },
+          m_config.replyDrainInterval),
+      m_searchCommand(m_searchId, m_config.searchDestination, m_config.hostLookup),
+      m_hIcon(qdipc::ProgramIcon()) {
+    m_ui->setupUi(this);
+    OnInitDialog();
+}
+
+CSearchDlg::~CSearchDlg() {
+    Shutdown();
+    // The table is a member and goes before the child widgets do.
+    m_deviceList->setModel(nullptr);
+}
+
+void CSearchDlg::OnInitDialog() {
+    setFont(qdipc::DialogFont());
+    // Caption, system menu, resizable frame and a minimise box; no maximise box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(false);
+
+    m_progress = m_ui->progressBar;
+    m_videoPane = m_ui->videoPane;
+    m_deviceList = m_ui->deviceList;
+
+    // The About entry: in the window's system menu where the platform has one,
+    // otherwise on F1 and on the window background's context menu.
+    m_aboutInSystemMenu =
+        qdipc::AppendSystemMenuItem(this, qdipc::kAboutCommandId, qdipc::AboutMenuText());
+    if (!m_aboutInSystemMenu) {
+        auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+        connect(help, &QShortcut::activated, this, &CSearchDlg::OnAbout);
+    }
+
+    setWindowIcon(m_hIcon);
+
+    m_listPresentation =
+        std::make_unique<qdipc::DeviceListPresentation>(m_deviceList, &m_table, this);
+
+    // The table starts empty with device count and selected row 0.
+
+    // Range 1 to 100, step 1; nothing advances the bar, so it stays empty.
+    m_progress->setRange(1, 100);
+    m_progress->reset();
+    m_progress->setTextVisible(false);
+
+    m_pSettingDlg = nullptr;
+    m_pWorker.reset();
+
+    if (m_config.openFirewall) {
+        m_config.openFirewall();
+    }
+    qdipc::StartSocketLibrary();
+
+    connect(m_ui->searchButton, &QPushButton::clicked, this, &CSearchDlg::OnSearch);
+    connect(m_ui->previewButton, &QPushButton::clicked, this, &CSearchDlg::OnPreview);
+    connect(m_ui->settingButton, &QPushButton::clicked, this, &CSearchDlg::OnSetting);
+    connect(m_ui->testButton, &QPushButton::clicked, this, &CSearchDlg::OnNoAction);
+    connect(m_deviceList, &QAbstractItemView::clicked, this,
+            [this](const QModelIndex& index) { OnClickList(index.row()); });
+    connect(m_deviceList, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& index) { OnDblClickList(index.row()); });
+
+    // The first tab stop, the list, has the focus.
+    m_deviceList->setFocus(Qt::OtherFocusReason);
+}
+
+void CSearchDlg::OnSearch() {
+    const qdipc::SearchOutcome outcome = m_searchCommand.Run([this] { m_table.Clear(); });
+    if (outcome != qdipc::SearchOutcome::Sent) {
+        m_messages->Warn(this, QString::fromLatin1(qdipc::SearchFailureText(outcome)));
+        return;
+    }
+    StartWorkerOnce();
+}
+
+void CSearchDlg::StartWorkerOnce() {
+    if (m_pWorker) {
+        return;  // the running worker (or the ended one) serves every search
+    }
+    auto worker = std::make_unique<qdipc::RecvSearchThread>(m_searchId, m_pump.Queue(), m_errorLog,
+                                                            m_config.receiver);
+    if (worker->Start()) {
+        m_pWorker = std::move(worker);
+    }
+    // A worker that could not be started leaves the handle empty: the next
+    // search that goes out tries again.
+}
+
+void CSearchDlg::OnPreview() {
+    m_videoPane->SetLocation(StreamLocationFor(m_currentIp));
+    m_videoPane->Play();
+}
+
+void CSearchDlg::OnSetting() {
+    if (m_table.DeviceCount() != 0) {
+        OpenSettings(m_table.SelectedRow());
+    }
+}
+
+void CSearchDlg::OnClickList(int row) {
+    if (row < 0) {
+        return;
+    }
+    const std::string ip = m_table.CellText(row, qdipc::kColIp);
+    m_currentIp = ip.substr(0, std::min(ip.size(), kCurrentIpMaxLength));
+    m_table.SetSelectedRow(row);
+}
+
+void CSearchDlg::OnDblClickList(int row) {
+    if (row < 0) {
+        return;
+    }
+    m_table.SetSelectedRow(row);
+    OpenSettings(row);
+}
+
+void CSearchDlg::OpenSettings(int /*row*/) {
+    // The settings window comes with the settings record and its dialog.
+}
+
+void CSearchDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CSearchDlg::OnSize(int cx, int cy) {
+    const qdipc::MainWindowLayout layout = qdipc::ComputeMainWindowLayout(cx, cy);
+    m_ui->previewButton->setGeometry(ToWidgetRect(layout.previewButton));
+    m_ui->settingButton->setGeometry(ToWidgetRect(layout.settingButton));
+    m_ui->testButton->setGeometry(ToWidgetRect(layout.testButton));
+    m_ui->searchButton->setGeometry(ToWidgetRect(layout.searchButton));
+    m_videoPane->setGeometry(ToWidgetRect(layout.videoPane));
+    m_deviceList->setGeometry(ToWidgetRect(layout.deviceList));
+    m_progress->setGeometry(ToWidgetRect(layout.progressBar));
+}
+
+void CSearchDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    // The size the window is first shown with is the form's own: the controls
+    // keep the form's positions until the window's size changes.
+    if (event->oldSize().isValid()) {
+        OnSize(event->size().width(), event->size().height());
+    }
+}
+
+void CSearchDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter presses the push button that has the focus; anywhere else it is
+    // the OK command. OK and Esc both end the window, and with it the program.
+    // (No button is a default button, so Qt picks none either.)
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && modifiers == Qt::NoModifier) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+        } else {
+            accept();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CSearchDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // Only the window's own background offers the About entry; a right-click
+    // on the list or a button does nothing.
+    if (m_aboutInSystemMenu || childAt(event->pos()) != nullptr) {
+        event->ignore();
+        return;
+    }
+    QMenu menu(this);
+    menu.addAction(qdipc::AboutMenuText(), this, &CSearchDlg::OnAbout);
+    menu.exec(event->globalPos());
+}
+
+bool CSearchDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    if (qdipc::IsSystemMenuCommand(eventType, message, qdipc::kAboutCommandId)) {
+        OnAbout();
+        *result = 0;
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
+}
+
+void CSearchDlg::Shutdown() {
+    if (m_shutDown) {
+        return;
+    }
+    m_shutDown = true;
+    if (m_pWorker) {
+        m_pWorker->Stop();
+    }
+    m_videoPane->Shutdown();
+}
+
+void CSearchDlg::done(int result) {
+    Shutdown();
+    QDialog::done(result);
+}

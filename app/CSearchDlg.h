@@ -1,0 +1,100 @@
+#pragma once
+// The main window "Search Tool": the device list, the video pane, the four
+// buttons and the progress bar. It runs the search, shows the rows that the
+// receive worker finds, remembers the clicked row and its IP, opens the
+// settings window and the preview, and lays its controls out on every resize.
+
+#include <QDialog>
+#include <QIcon>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/DeviceListPresentation.h"
+#include "app/ReplyPump.h"
+#include "app/SearchDlgConfig.h"
+#include "discovery/DeviceTable.h"
+#include "discovery/ErrorLog.h"
+#include "discovery/RecvSearchThread.h"
+#include "discovery/SearchCommand.h"
+
+class CSettingDlg;
+class CVideoStatic;
+class QProgressBar;
+class QTableView;
+
+namespace Ui {
+class SearchDlg;
+}
+
+// "rtsp://" + ip + "/channel1/1", the stream the Preview button plays.
+std::string StreamLocationFor(const std::string& ip);
+
+class CSearchDlg : public QDialog {
+    Q_OBJECT
+public:
+    // The IP cell is read into a 20-byte buffer: at most 19 characters.
+    static constexpr std::size_t kCurrentIpMaxLength = 19;
+
+    explicit CSearchDlg(qdipc::SearchDlgConfig config = {}, QWidget* parent = nullptr);
+    ~CSearchDlg() override;
+
+    // Button and list handlers.
+    void OnSearch();
+    void OnPreview();
+    void OnSetting();
+    void OnNoAction() {}
+    void OnClickList(int row);
+    void OnDblClickList(int row);
+    void OnAbout();
+
+    qdipc::DeviceTable& Table() { return m_table; }
+    const qdipc::DeviceTable& Table() const { return m_table; }
+    qdipc::DeviceListPresentation& ListPresentation() { return *m_listPresentation; }
+    const std::string& CurrentIp() const { return m_currentIp; }
+    std::uint32_t SearchId() const { return m_searchId.load(); }
+    const qdipc::RecvSearchThread* Worker() const { return m_pWorker.get(); }
+    qdipc::ReplyPump& Pump() { return m_pump; }
+
+    // Stops and joins the receive worker and shuts the video pane down; the
+    // window calls it when it closes. Safe to call more than once.
+    void Shutdown();
+
+    void done(int result) override;
+
+protected:
+    // Opens a settings window for a row of the table.
+    virtual void OpenSettings(int row);
+
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+
+private:
+    void OnInitDialog();
+    void OnSize(int cx, int cy);
+    void StartWorkerOnce();
+
+    qdipc::SearchDlgConfig m_config;
+    std::unique_ptr<Ui::SearchDlg> m_ui;
+    std::shared_ptr<qdipc::MessagePresenter> m_messages;
+    qdipc::ErrorLog m_errorLog;
+    qdipc::DeviceTable m_table;
+    qdipc::ReplyPump m_pump;
+
+    std::unique_ptr<qdipc::RecvSearchThread> m_pWorker;  // set by the first search that went out
+    CSettingDlg* m_pSettingDlg = nullptr;                // the settings window opened last
+    std::string m_currentIp;                             // IP cell of the row clicked last
+    std::atomic<std::uint32_t> m_searchId{0};
+    qdipc::SearchCommand m_searchCommand;
+
+    QProgressBar* m_progress = nullptr;
+    CVideoStatic* m_videoPane = nullptr;
+    QTableView* m_deviceList = nullptr;
+    QIcon m_hIcon;
+    std::unique_ptr<qdipc::DeviceListPresentation> m_listPresentation;
+    bool m_aboutInSystemMenu = false;
+    bool m_shutDown = false;
+};

@@ -1,0 +1,30 @@
+#pragma once
+// The warning boxes the main window shows (search and settings failures and
+// outcomes). The window talks to this small interface so tests can answer and
+// read the boxes without a person.
+
+#include <QString>
+
+class QWidget;
+
+namespace qdipc {
+
+class MessagePresenter {
+public:
+    virtual ~MessagePresenter();
+    // Shows a modal warning with the text and only an OK button; returns when
+    // it has been closed.
+    virtual void Warn(QWidget* parent, const QString& text) = 0;
+};
+
+// The real thing: a QMessageBox warning captioned with the program's name.
+class WarningMessageBox : public MessagePresenter {
+public:
+    void Warn(QWidget* parent, const QString& text) override;
+};
+
+// The program file's name without its extension ("qd_ip_search"), the caption
+// of every message box.
+QString ProgramName();
+
+}  // namespace qdipc

@@ -1,0 +1,38 @@
+#pragma once
+// What the main window gets from outside: its network endpoints, the host
+// address lookup, where the error log goes, how message boxes are shown and
+// how the firewall is asked to open the receive port. The defaults are the
+// tool's fixed values; tests inject loopback endpoints and a message recorder.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "app/MessagePresenter.h"
+#include "discovery/DiscoveryDatagrams.h"
+#include "discovery/RecvSearchThread.h"
+#include "discovery/SearchCommand.h"
+#include "platform/Firewall.h"
+#include "platform/UdpSocket.h"
+
+namespace qdipc {
+
+struct SearchDlgConfig {
+    // Where the discovery request goes: 255.255.255.255, port 5050.
+    Ipv4Endpoint searchDestination{kLimitedBroadcast, kCameraCommandPort};
+    // Where the receive worker listens: 0.0.0.0, port 8089.
+    ReceiverConfig receiver{};
+    // The local address written into the request; empty: the host's own.
+    HostAddressLookup hostLookup{};
+    // Directory of QDIPC_Error.log; empty: the working directory.
+    std::filesystem::path errorLogDirectory{};
+    // Shows the warning boxes; null: real message boxes.
+    std::shared_ptr<MessagePresenter> messages{};
+    // Run once at start-up, hidden and detached.
+    std::function<void()> openFirewall = OpenReceivePortInFirewall;
+    // Least time between two batches of rows reaching the list.
+    std::chrono::milliseconds replyDrainInterval{100};
+};
+
+}  // namespace qdipc

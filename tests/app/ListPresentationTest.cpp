@@ -1,0 +1,313 @@
+// The device list's presentation: the sort toggle rule, the byte order of
+// cell texts, stripes by display position, the view's set-up, and the main
+// window's layout formulas.
+
+#include <QHeaderView>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+
+#include "TestPrinting.h"
+#include "TestReplies.h"
+#include "app/DeviceListPresentation.h"
+#include "app/WindowLayout.h"
+#include "discovery/DeviceTable.h"
+
+using qdipc::ControlRect;
+using qdipc::DeviceListPresentation;
+using qdipc::DeviceTable;
+using qdipc::MainWindowLayout;
+using qdipc::test::Camera;
+using qdipc::test::CameraReply;
+
+Q_DECLARE_METATYPE(MainWindowLayout)
+using Texts = std::vector<std::string>;
+Q_DECLARE_METATYPE(Texts)
+
+namespace qdipc {
+QDebug operator<<(QDebug debug, const ControlRect& rect) {
+    QDebugStateSaver saver(debug);
+    debug.nospace() << "(" << rect.x << ", " << rect.y << ") " << rect.width << " x "
+                    << rect.height;
+    return debug;
+}
+}  // namespace qdipc
+
+namespace {
+
+void Add(DeviceTable& table, const CameraReply& camera) {
+    const auto reply = camera.Reply();
+    table.AddReply(&reply);
+}
+
+Texts Column(const DeviceTable& table, int column) {
+    Texts texts;
+    for (int row = 0; row < table.RowCount(); ++row) {
+        texts.push_back(table.CellText(row, column));
+    }
+    return texts;
+}
+
+// A list with its presentation, as the main window sets it up.
+struct List {
+    DeviceTable table;
+    QTableView view;
+    DeviceListPresentation presentation{&view, &table};
+
+    void ClickHeader(int column) {
+        QHeaderView* header = view.horizontalHeader();
+        const QPoint centre(
+            header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+            header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, centre);
+    }
+};
+
+}  // namespace
+
+class ListPresentationTest : public QObject {
+    Q_OBJECT
+private slots:
+    void listIsSetUpWithTheTwelveColumns();
+    void headerClicksFollowTheToggleRule();
+    void cellsSortAsUnsignedByteText_data();
+    void cellsSortAsUnsignedByteText();
+    void headerClickOnAnEmptyListChangesOnlyTheState();
+    void rowsAfterASortAreAppendedAndTheStateSurvivesASearch();
+    void stripesFollowDisplayPositionsAfterASort();
+    void layoutFormulas_data();
+    void layoutFormulas();
+};
+
+void ListPresentationTest::listIsSetUpWithTheTwelveColumns() {
+    List list;
+    const std::vector<int> widths = {40, 120, 50, 100, 50, 100, 100, 100, 100, 80, 50, 80};
+    QCOMPARE(list.view.model()->columnCount(), 12);
+    int total = 0;
+    for (int c = 0; c < 12; ++c) {
+        QCOMPARE(list.view.columnWidth(c), widths[static_cast<std::size_t>(c)]);
+        total += list.view.columnWidth(c);
+    }
+    QCOMPARE(total, 970);
+    QVERIFY(list.view.showGrid());
+    QCOMPARE(list.view.selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(list.view.selectionMode(), QAbstractItemView::ExtendedSelection);
+    QVERIFY(list.view.horizontalHeader()->sectionsClickable());
+    QVERIFY(!list.view.isSortingEnabled());
+    QCOMPARE(list.view.editTriggers(), QAbstractItemView::NoEditTriggers);
+    QVERIFY(!list.view.verticalHeader()->isVisible() || list.view.verticalHeader()->isHidden());
+}
+
+void ListPresentationTest::headerClicksFollowTheToggleRule() {
+    List list;
+    list.view.resize(1000, 300);
+    list.view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list.view));
+    // Arrival order 0..3 with IPs that sort differently from the numbers.
+    const std::vector<std::string> ips = {"10.0.0.3", "10.0.0.1", "10.0.0.4", "10.0.0.2"};
+    for (std::uint32_t n = 0; n < ips.size(); ++n) {
+        CameraReply camera = Camera(n);
+        camera.ip = ips[n];
+        Add(list.table, camera);
+    }
+    QCOMPARE(list.presentation.SortColumn(), 0);
+    QCOMPARE(list.presentation.SortAscending(), false);
+
+    list.ClickHeader(0);  // the first click on "NO." inverts false: ascending
+    QCOMPARE(list.presentation.SortAscending(), true);
+    QCOMPARE(Column(list.table, 0), (Texts{"0", "1", "2", "3"}));
+
+    list.ClickHeader(0);  // the same column again: descending
+    QCOMPARE(list.presentation.SortAscending(), false);
+    QCOMPARE(Column(list.table, 0), (Texts{"3", "2", "1", "0"}));
+
+    list.ClickHeader(3);  // another column: ascending by IP
+    QCOMPARE(list.presentation.SortColumn(), 3);
+    QCOMPARE(list.presentation.SortAscending(), true);
+    QCOMPARE(Column(list.table, 3), (Texts{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}));
+    QCOMPARE(Column(list.table, 0), (Texts{"1", "3", "0", "2"}));
+
+    list.ClickHeader(0);  // back to "NO.": ascending again
+    QCOMPARE(list.presentation.SortColumn(), 0);
+    QCOMPARE(list.presentation.SortAscending(), true);
+    QCOMPARE(Column(list.table, 0), (Texts{"0", "1", "2", "3"}));
+}
+
+void ListPresentationTest::cellsSortAsUnsignedByteText_data() {
+    QTest::addColumn<int>("column");
+    QTest::addColumn<Texts>("arrival");
+    QTest::addColumn<Texts>("ascending");
+
+    Texts numbers;
+    for (int n = 0; n < 12; ++n) {
+        numbers.push_back(std::to_string(n));
+    }
+    QTest::newRow("NO. as text") << 0 << numbers << Texts{"0", "1", "10", "11", "2", "3",
+                                                          "4", "5", "6",  "7",  "8", "9"};
+    QTest::newRow("IP as text") << 3 << Texts{"192.168.1.9", "192.168.1.10"}
+                                << Texts{"192.168.1.10", "192.168.1.9"};
+    QTest::newRow("Port as text") << 4 << Texts{"80", "554"} << Texts{"554", "80"};
+    QTest::newRow("Web Port as text")
+        << 10 << Texts{"8080", "65535", "80"} << Texts{"65535", "80", "8080"};
+    // Bytes from 0x80 up come after ASCII (unsigned), and a prefix comes first.
+    QTest::newRow("Name bytes unsigned")
+        << 2 << Texts{"\xC9\xE3\xCF\xF1", "zz", "Z", "z", "\xE6\x91\x84", ""}
+        << Texts{"", "Z", "z", "zz", "\xC9\xE3\xCF\xF1", "\xE6\x91\x84"};
+}
+
+void ListPresentationTest::cellsSortAsUnsignedByteText() {
+    QFETCH(int, column);
+    QFETCH(Texts, arrival);
+    QFETCH(Texts, ascending);
+
+    List list;
+    for (std::uint32_t n = 0; n < arrival.size(); ++n) {
+        CameraReply camera = Camera(n);
+        const std::string& text = arrival[n];
+        switch (column) {
+            case 0:
+                break;  // the table numbers the rows itself
+            case 2:
+                camera.name = text;
+                break;
+            case 3:
+                camera.ip = text;
+                break;
+            case 4:
+                camera.port = static_cast<std::uint16_t>(std::stoul(text));
+                break;
+            case 10:
+                camera.webPort = static_cast<std::uint16_t>(std::stoul(text));
+                break;
+        }
+        Add(list.table, camera);
+    }
+    QCOMPARE(Column(list.table, column), arrival);
+
+    list.presentation.OnColumnClick(column);
+    if (column == 0) {
+        QCOMPARE(list.presentation.SortAscending(), true);
+    }
+    QCOMPARE(Column(list.table, column), ascending);
+
+    list.presentation.OnColumnClick(column);
+    QCOMPARE(list.presentation.SortAscending(), false);
+    const Texts descending(ascending.rbegin(), ascending.rend());
+    QCOMPARE(Column(list.table, column), descending);
+}
+
+void ListPresentationTest::headerClickOnAnEmptyListChangesOnlyTheState() {
+    List list;
+    QSignalSpy layoutChanges(&list.table, &QAbstractItemModel::layoutChanged);
+    QSignalSpy resets(&list.table, &QAbstractItemModel::modelReset);
+    list.presentation.OnColumnClick(5);
+    QCOMPARE(list.presentation.SortColumn(), 5);
+    QCOMPARE(list.presentation.SortAscending(), true);
+    QCOMPARE(list.table.RowCount(), 0);
+    QCOMPARE(layoutChanges.count(), 0);
+    QCOMPARE(resets.count(), 0);
+}
+
+void ListPresentationTest::rowsAfterASortAreAppendedAndTheStateSurvivesASearch() {
+    List list;
+    for (std::uint32_t n = 0; n < 3; ++n) {
+        Add(list.table, Camera(n));
+    }
+    list.table.SetSelectedRow(0);
+    list.presentation.OnColumnClick(0);
+    list.presentation.OnColumnClick(0);  // descending: 2, 1, 0
+    QCOMPARE(Column(list.table, 0), (Texts{"2", "1", "0"}));
+    QCOMPARE(list.table.SelectedRow(), 0);  // an index: now the row "2"
+
+    Add(list.table, Camera(9));  // arrives after the sort: last, next number
+    QCOMPARE(Column(list.table, 0), (Texts{"2", "1", "0", "3"}));
+    QCOMPARE(list.table.CellText(3, 2), std::string("cam9"));
+
+    list.table.Clear();  // a new search keeps the sort state
+    QCOMPARE(list.presentation.SortColumn(), 0);
+    QCOMPARE(list.presentation.SortAscending(), false);
+    for (std::uint32_t n = 0; n < 3; ++n) {
+        Add(list.table, Camera(n));
+    }
+    list.presentation.OnColumnClick(0);  // same column: reverses to ascending
+    QCOMPARE(list.presentation.SortAscending(), true);
+    QCOMPARE(Column(list.table, 0), (Texts{"0", "1", "2"}));
+}
+
+void ListPresentationTest::stripesFollowDisplayPositionsAfterASort() {
+    List list;
+    for (std::uint32_t n = 0; n < 4; ++n) {
+        CameraReply camera = Camera(n);
+        camera.name = "";  // column 2 stays blank: nothing but background there
+        Add(list.table, camera);
+    }
+    list.view.resize(1000, 300);
+    list.view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list.view));
+
+    auto backgroundOfRow = [&](int row) {
+        const QImage image = list.view.viewport()->grab().toImage();
+        const int x = list.view.columnViewportPosition(2) + list.view.columnWidth(2) / 2;
+        const int y = list.view.rowViewportPosition(row) + list.view.rowHeight(row) / 2;
+        return image.pixelColor(x * image.width() / list.view.viewport()->width(),
+                                y * image.height() / list.view.viewport()->height());
+    };
+    const QColor even(250, 250, 250);
+    const QColor odd(200, 200, 200);
+    QCOMPARE(backgroundOfRow(0), even);
+    QCOMPARE(backgroundOfRow(1), odd);
+    QCOMPARE(backgroundOfRow(2), even);
+    QCOMPARE(backgroundOfRow(3), odd);
+
+    list.presentation.OnColumnClick(0);
+    list.presentation.OnColumnClick(0);  // descending: the rows move
+    QCOMPARE(list.table.CellText(0, 0), std::string("3"));
+    QCOMPARE(backgroundOfRow(0), even);
+    QCOMPARE(backgroundOfRow(1), odd);
+    QCOMPARE(backgroundOfRow(2), even);
+    QCOMPARE(backgroundOfRow(3), odd);
+}
+
+void ListPresentationTest::layoutFormulas_data() {
+    QTest::addColumn<int>("cx");
+    QTest::addColumn<int>("cy");
+    QTest::addColumn<MainWindowLayout>("expected");
+
+    // preview, setting, test, search, video pane, device list, progress bar
+    QTest::newRow("640 x 480") << 640 << 480
+                               << MainWindowLayout{{550, 10, 80, 45},  {550, 65, 80, 45},
+                                                   {550, 120, 80, 45}, {550, 175, 80, 45},
+                                                   {10, 10, 530, 210}, {10, 240, 620, 215},
+                                                   {10, 455, 620, 20}};
+    QTest::newRow("800 x 501") << 800 << 501
+                               << MainWindowLayout{{710, 10, 80, 47},  {710, 67, 80, 47},
+                                                   {710, 124, 80, 47}, {710, 181, 80, 47},
+                                                   {10, 10, 690, 221}, {10, 251, 780, 225},
+                                                   {10, 476, 780, 20}};
+    QTest::newRow("0 x 0, minimised")
+        << 0 << 0 << MainWindowLayout{{-90, 10, 80, -15}, {-90, 5, 80, -15},   {-90, 0, 80, -15},
+                                      {-90, -5, 80, -15}, {10, 10, -110, -30}, {10, 0, -20, -25},
+                                      {10, -25, -20, 20}};
+    QTest::newRow("640 x 1") << 640 << 1 << MainWindowLayout{{550, 10, 80, -14}, {550, 6, 80, -14},
+                                                             {550, 2, 80, -14},  {550, -2, 80, -14},
+                                                             {10, 10, 530, -29}, {10, 1, 620, -25},
+                                                             {10, -24, 620, 20}};
+}
+
+void ListPresentationTest::layoutFormulas() {
+    QFETCH(int, cx);
+    QFETCH(int, cy);
+    QFETCH(MainWindowLayout, expected);
+    const MainWindowLayout actual = qdipc::ComputeMainWindowLayout(cx, cy);
+    QCOMPARE(actual.previewButton, expected.previewButton);
+    QCOMPARE(actual.settingButton, expected.settingButton);
+    QCOMPARE(actual.testButton, expected.testButton);
+    QCOMPARE(actual.searchButton, expected.searchButton);
+    QCOMPARE(actual.videoPane, expected.videoPane);
+    QCOMPARE(actual.deviceList, expected.deviceList);
+    QCOMPARE(actual.progressBar, expected.progressBar);
+}
+
+QTEST_MAIN(ListPresentationTest)
+#include "ListPresentationTest.moc"

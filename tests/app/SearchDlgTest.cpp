@@ -1,0 +1,410 @@
+// The main window: its initial state, row clicks and double-clicks, the
+// Setting and Test buttons, Enter and Esc, the search failure boxes, the
+// About box, the layout on resize, and a clean stop of the worker on close.
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+
+#include "TestPrinting.h"
+#include "TestReplies.h"
+#include "WindowTestSupport.h"
+#include "app/AppResources.h"
+#include "app/CAboutDlg.h"
+#include "platform/UdpSocket.h"
+
+using qdipc::test::Camera;
+using qdipc::test::CameraReply;
+using qdipc::test::LoopbackWindowConfig;
+using qdipc::test::RecordingSearchDlg;
+using qdipc::test::WhileModal;
+
+namespace {
+
+// A socket on 127.0.0.1 that takes the test's requests, so nothing else sees them.
+struct RequestSink {
+    qdipc::UdpSocket socket;
+    RequestSink() {
+        socket.Open();
+        socket.Bind({"127.0.0.1", 0});
+    }
+    std::uint16_t Port() const { return socket.LocalPort(); }
+};
+
+void Add(CSearchDlg& dlg, const CameraReply& camera) {
+    const auto reply = camera.Reply();
+    dlg.Table().AddReply(&reply);
+}
+
+QTableView* ListOf(QWidget& dlg) {
+    return dlg.findChild<QTableView*>(QStringLiteral("deviceList"));
+}
+
+QPushButton* Button(QWidget& dlg, const char* name) {
+    return dlg.findChild<QPushButton*>(QString::fromLatin1(name));
+}
+
+QPoint CellCentre(QTableView* list, int row, int column) {
+    return list->visualRect(list->model()->index(row, column)).center();
+}
+
+// A widget double-click is a click followed by the double-click event.
+void DoubleClick(QTableView* list, QPoint at) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+void ShowAndActivate(QWidget& dlg) {
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+}
+
+}  // namespace
+
+class SearchDlgTest : public QObject {
+    Q_OBJECT
+private slots:
+    void startsWithTheFormAndItsInitialState();
+    void rowClickSetsCurrentIpAndSelectedRow();
+    void doubleClickAndSettingOpenTheSettingsForARow();
+    void testButtonIsDisabledAndDoesNothing();
+    void enterAndEscEndTheWindow_data();
+    void enterAndEscEndTheWindow();
+    void enterOnAFocusedButtonPressesIt();
+    void searchFailuresShowTheirBoxes();
+    void warningBoxIsCaptionedWithTheProgramName();
+    void aboutBoxIsReachableWithoutASystemMenu();
+    void resizingLaysTheControlsOut();
+    void closingStopsTheWorkerWhileItWaits();
+};
+
+void SearchDlgTest::startsWithTheFormAndItsInitialState() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    CSearchDlg dlg(setup.Make(sink.Port()));
+    QCOMPARE(setup.firewallCalls, 1);
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("Search Tool"));
+    QVERIFY(!(dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(dlg.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!dlg.windowIcon().isNull());
+    QCOMPARE(dlg.size(), QSize(504, 470));
+
+    auto* progress = dlg.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    QVERIFY(progress);
+    QCOMPARE(progress->minimum(), 1);
+    QCOMPARE(progress->maximum(), 100);
+    QVERIFY(progress->value() < progress->minimum());  // empty
+
+    for (const char* name : {"searchButton", "previewButton", "settingButton", "testButton"}) {
+        QVERIFY2(Button(dlg, name), name);
+        QVERIFY2(!Button(dlg, name)->isDefault(), name);
+    }
+    QVERIFY(dlg.findChild<QWidget*>(QStringLiteral("videoPane")));
+    QCOMPARE(dlg.Table().RowCount(), 0);
+    QCOMPARE(dlg.Table().DeviceCount(), 0);
+    QCOMPARE(dlg.Table().SelectedRow(), 0);
+    QVERIFY(dlg.CurrentIp().empty());
+    QVERIFY(dlg.Worker() == nullptr);
+
+    ShowAndActivate(dlg);
+    QCOMPARE(QApplication::focusWidget(), ListOf(dlg));
+    for (const char* name : {"searchButton", "previewButton", "settingButton", "testButton"}) {
+        QVERIFY2(!Button(dlg, name)->isDefault(), name);
+    }
+    QCOMPARE(progress->value(), progress->minimum() - 1);
+}
+
+void SearchDlgTest::rowClickSetsCurrentIpAndSelectedRow() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    CSearchDlg dlg(setup.Make(sink.Port()));
+    for (std::uint32_t n = 0; n < 3; ++n) {
+        Add(dlg, Camera(n));
+    }
+    CameraReply longIp = Camera(3);
+    longIp.ip = "123456789012345678901234";  // 24 characters
+    Add(dlg, longIp);
+    ShowAndActivate(dlg);
+    QTableView* list = ListOf(dlg);
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, CellCentre(list, 1, 4));
+    QCOMPARE(dlg.CurrentIp(), std::string("10.0.0.1"));
+    QCOMPARE(dlg.Table().SelectedRow(), 1);
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, CellCentre(list, 3, 0));
+    QCOMPARE(dlg.CurrentIp(), std::string("1234567890123456789"));
+    QCOMPARE(dlg.Table().SelectedRow(), 3);
+
+    // A click below the last row hits no row and changes nothing.
+    const QPoint belowRows(20, list->rowViewportPosition(3) + 3 * list->rowHeight(3));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, belowRows);
+    QCOMPARE(dlg.CurrentIp(), std::string("1234567890123456789"));
+    QCOMPARE(dlg.Table().SelectedRow(), 3);
+
+    // A right-click on a row has no action and opens nothing.
+    const bool popup = WhileModal(
+        [&] {
+            QTest::mouseClick(list->viewport(), Qt::RightButton, {}, CellCentre(list, 0, 1));
+            QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, CellCentre(list, 0, 1),
+                                        list->viewport()->mapToGlobal(CellCentre(list, 0, 1)));
+            QApplication::sendEvent(list->viewport(), &menuEvent);
+            QTest::qWait(30);
+        },
+        [](QWidget* widget) { widget->close(); });
+    QVERIFY(!popup);
+    QCOMPARE(dlg.Table().SelectedRow(), 3);
+
+    // A new search keeps the current IP; the failing lookup keeps it local.
+    dlg.Table().Clear();
+    QCOMPARE(dlg.CurrentIp(), std::string("1234567890123456789"));
+}
+
+void SearchDlgTest::doubleClickAndSettingOpenTheSettingsForARow() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    RecordingSearchDlg dlg(setup.Make(sink.Port()));
+    ShowAndActivate(dlg);
+    QPushButton* setting = Button(dlg, "settingButton");
+
+    QTest::mouseClick(setting, Qt::LeftButton);  // empty table: nothing
+    QVERIFY(dlg.openedRows.empty());
+
+    for (std::uint32_t n = 0; n < 3; ++n) {
+        Add(dlg, Camera(n));
+    }
+    QTest::mouseClick(setting, Qt::LeftButton);  // no click yet: row 0
+    QCOMPARE(dlg.openedRows, (std::vector<int>{0}));
+
+    QTableView* list = ListOf(dlg);
+    DoubleClick(list, CellCentre(list, 2, 3));
+    QCOMPARE(dlg.openedRows.back(), 2);
+    QCOMPARE(dlg.Table().SelectedRow(), 2);
+
+    // A sort moves rows but the selected row stays an index.
+    dlg.ListPresentation().OnColumnClick(0);
+    dlg.ListPresentation().OnColumnClick(0);
+    QCOMPARE(dlg.Table().CellText(2, 0), std::string("0"));
+    QTest::mouseClick(setting, Qt::LeftButton);
+    QCOMPARE(dlg.openedRows.back(), 2);
+
+    // A double-click below the rows opens nothing.
+    const std::size_t opened = dlg.openedRows.size();
+    const QPoint belowRows(20, list->rowViewportPosition(2) + 3 * list->rowHeight(2));
+    DoubleClick(list, belowRows);
+    QCOMPARE(dlg.openedRows.size(), opened);
+}
+
+void SearchDlgTest::testButtonIsDisabledAndDoesNothing() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    RecordingSearchDlg dlg(setup.Make(sink.Port()));
+    Add(dlg, Camera(1));
+    ShowAndActivate(dlg);
+    QPushButton* test = Button(dlg, "testButton");
+    QVERIFY(!test->isEnabled());
+    QSignalSpy clicks(test, &QPushButton::clicked);
+    QTest::mouseClick(test, Qt::LeftButton);
+    QCOMPARE(clicks.count(), 0);
+    QVERIFY(dlg.openedRows.empty());
+    QVERIFY(setup.messages->texts.isEmpty());
+    QVERIFY(dlg.isVisible());
+}
+
+void SearchDlgTest::enterAndEscEndTheWindow_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("result");
+    QTest::newRow("Esc") << int(Qt::Key_Escape) << int(QDialog::Rejected);
+    QTest::newRow("Return") << int(Qt::Key_Return) << int(QDialog::Accepted);
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(QDialog::Accepted);
+}
+
+void SearchDlgTest::enterAndEscEndTheWindow() {
+    QFETCH(int, key);
+    QFETCH(int, result);
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    CSearchDlg dlg(setup.Make(sink.Port()));
+    Add(dlg, Camera(1));
+    ShowAndActivate(dlg);
+    QSignalSpy finished(&dlg, &QDialog::finished);
+    QTest::keyClick(ListOf(dlg), Qt::Key(key),
+                    key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(dlg.result(), result);
+    QVERIFY(!dlg.isVisible());
+}
+
+void SearchDlgTest::enterOnAFocusedButtonPressesIt() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    auto config = setup.Make(sink.Port());
+    config.hostLookup = [] { return std::optional<std::string>(); };
+    CSearchDlg dlg(config);
+    ShowAndActivate(dlg);
+    QPushButton* search = Button(dlg, "searchButton");
+    search->setFocus();
+    QTest::keyClick(search, Qt::Key_Return);
+    QCOMPARE(setup.messages->texts, QStringList{QStringLiteral("gethostbyname error")});
+    QVERIFY(dlg.isVisible());
+}
+
+void SearchDlgTest::searchFailuresShowTheirBoxes() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+
+    // The host lookup fails: the table is emptied, no worker starts.
+    auto lookupFails = setup.Make(sink.Port());
+    lookupFails.hostLookup = [] { return std::optional<std::string>(); };
+    CSearchDlg first(lookupFails);
+    Add(first, Camera(1));
+    first.Table().SetSelectedRow(0);
+    QTest::mouseClick(Button(first, "searchButton"), Qt::LeftButton);
+    QCOMPARE(setup.messages->texts, QStringList{QStringLiteral("gethostbyname error")});
+    QCOMPARE(first.Table().RowCount(), 0);
+    QVERIFY(first.Worker() == nullptr);
+
+    // The request cannot be sent: the other box, again no worker.
+    setup.messages->texts.clear();
+    auto sendFails = setup.Make(sink.Port());
+    sendFails.searchDestination = {"no.such.address", 5050};
+    CSearchDlg second(sendFails);
+    Add(second, Camera(1));
+    QTest::mouseClick(Button(second, "searchButton"), Qt::LeftButton);
+    QCOMPARE(setup.messages->texts, QStringList{QStringLiteral("creat socket error")});
+    QCOMPARE(second.Table().RowCount(), 0);
+    QVERIFY(second.Worker() == nullptr);
+
+    // A search that goes out starts the worker once; later ones reuse it.
+    setup.messages->texts.clear();
+    CSearchDlg third(setup.Make(sink.Port()));
+    QTest::mouseClick(Button(third, "searchButton"), Qt::LeftButton);
+    QVERIFY(setup.messages->texts.isEmpty());
+    const qdipc::RecvSearchThread* worker = third.Worker();
+    QVERIFY(worker != nullptr);
+    QTest::mouseClick(Button(third, "searchButton"), Qt::LeftButton);
+    QCOMPARE(third.Worker(), worker);
+}
+
+void SearchDlgTest::warningBoxIsCaptionedWithTheProgramName() {
+    QCOMPARE(qdipc::ProgramName(), QStringLiteral("app_search_dlg_test"));
+    qdipc::WarningMessageBox boxes;
+    const bool seen = WhileModal([&] { boxes.Warn(nullptr, QStringLiteral("creat socket error")); },
+                                 [](QWidget* widget) {
+                                     auto* box = qobject_cast<QMessageBox*>(widget);
+                                     QVERIFY(box);
+                                     QCOMPARE(box->windowTitle(), qdipc::ProgramName());
+                                     QCOMPARE(box->text(), QStringLiteral("creat socket error"));
+                                     QCOMPARE(box->icon(), QMessageBox::Warning);
+                                     QCOMPARE(box->buttons().size(), 1);
+                                     QCOMPARE(box->standardButtons(),
+                                              QMessageBox::StandardButtons(QMessageBox::Ok));
+                                     box->button(QMessageBox::Ok)->click();
+                                 });
+    QVERIFY(seen);
+}
+
+void SearchDlgTest::aboutBoxIsReachableWithoutASystemMenu() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    CSearchDlg dlg(setup.Make(sink.Port()));
+    ShowAndActivate(dlg);
+
+    QString title;
+    QStringList labels;
+    const bool seen = WhileModal([&] { QTest::keyClick(&dlg, Qt::Key_F1); },
+                                 [&](QWidget* widget) {
+                                     auto* about = qobject_cast<CAboutDlg*>(widget);
+                                     QVERIFY(about);
+                                     title = about->windowTitle();
+                                     for (auto* label : about->findChildren<QLabel*>()) {
+                                         labels << label->text();
+                                     }
+                                     QTest::keyClick(about, Qt::Key_Return);  // OK is the default
+                                 });
+    QVERIFY(seen);
+    QCOMPARE(title, QStringLiteral("关于 qd_ip_search"));
+    QVERIFY(labels.contains(QStringLiteral("qd_ip_search 1.0 版")));
+    QVERIFY(dlg.isVisible());
+
+    // The window's background offers the entry in a context menu.
+    QStringList entries;
+    const QPoint background(2, 2);
+    const bool menuSeen = WhileModal(
+        [&] {
+            QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, background,
+                                        dlg.mapToGlobal(background));
+            QApplication::sendEvent(&dlg, &menuEvent);
+        },
+        [&](QWidget* widget) {
+            if (auto* menu = qobject_cast<QMenu*>(widget)) {
+                for (auto* action : menu->actions()) {
+                    entries << action->text();
+                }
+            }
+            widget->close();
+        });
+    QVERIFY(menuSeen);
+    QCOMPARE(entries, QStringList{qdipc::AboutMenuText()});
+}
+
+void SearchDlgTest::resizingLaysTheControlsOut() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    CSearchDlg dlg(setup.Make(sink.Port()));
+    ShowAndActivate(dlg);
+    // Until the size changes the controls keep the form's places.
+    QCOMPARE(Button(dlg, "previewButton")->geometry(), QRect(401, 14, 84, 38));
+    QCOMPARE(ListOf(dlg)->geometry(), QRect(5, 195, 482, 246));
+
+    dlg.resize(640, 480);
+    QTRY_COMPARE(dlg.size(), QSize(640, 480));
+    QCOMPARE(Button(dlg, "previewButton")->geometry(), QRect(550, 10, 80, 45));
+    QCOMPARE(Button(dlg, "settingButton")->geometry(), QRect(550, 65, 80, 45));
+    QCOMPARE(Button(dlg, "testButton")->geometry(), QRect(550, 120, 80, 45));
+    QCOMPARE(Button(dlg, "searchButton")->geometry(), QRect(550, 175, 80, 45));
+    QCOMPARE(dlg.findChild<QWidget*>(QStringLiteral("videoPane"))->geometry(),
+             QRect(10, 10, 530, 210));
+    QCOMPARE(ListOf(dlg)->geometry(), QRect(10, 240, 620, 215));
+    QCOMPARE(dlg.findChild<QWidget*>(QStringLiteral("progressBar"))->geometry(),
+             QRect(10, 455, 620, 20));
+
+    // Too small for the controls: negative sizes become empty widgets.
+    dlg.setMinimumSize(0, 0);
+    dlg.resize(60, 40);
+    QTRY_COMPARE(dlg.size(), QSize(60, 40));
+    // top 20, q 0: buttons 80 x -10 at x -30; pane -50 x -10; list 40 x -5.
+    QCOMPARE(Button(dlg, "searchButton")->geometry().size(), QSize(80, 0));
+    QCOMPARE(Button(dlg, "searchButton")->pos(), QPoint(-30, 10));
+    QCOMPARE(dlg.findChild<QWidget*>(QStringLiteral("videoPane"))->size(), QSize(0, 0));
+    QCOMPARE(ListOf(dlg)->geometry(), QRect(10, 20, 40, 0));
+    QCOMPARE(dlg.findChild<QWidget*>(QStringLiteral("progressBar"))->geometry(),
+             QRect(10, 15, 40, 20));
+}
+
+void SearchDlgTest::closingStopsTheWorkerWhileItWaits() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    CSearchDlg dlg(setup.Make(sink.Port()));
+    ShowAndActivate(dlg);
+    QTest::mouseClick(Button(dlg, "searchButton"), Qt::LeftButton);
+    const qdipc::RecvSearchThread* worker = dlg.Worker();
+    QVERIFY(worker != nullptr);
+    QTRY_VERIFY(worker->BoundPort() != 0);  // bound and waiting for datagrams
+    QCOMPARE(worker->GetState(), qdipc::RecvSearchThread::State::Running);
+
+    QVERIFY(dlg.close());
+    QCOMPARE(worker->GetState(), qdipc::RecvSearchThread::State::Ended);
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+}
+
+QTEST_MAIN(SearchDlgTest)
+#include "SearchDlgTest.moc"

@@ -1,0 +1,88 @@
+#pragma once
+// Support for driving the main window in tests: a message recorder instead of
+// message boxes, loopback endpoints, a window that records the settings it
+// would open, and a way to close a modal dialog or popup that an action opens.
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/CSearchDlg.h"
+#include "app/MessagePresenter.h"
+#include "app/SearchDlgConfig.h"
+
+namespace qdipc::test {
+
+class MessageRecorder : public MessagePresenter {
+public:
+    void Warn(QWidget*, const QString& text) override { texts.append(text); }
+    QStringList texts;
+};
+
+// The main window with OpenSettings recorded instead of opening a window.
+class RecordingSearchDlg : public CSearchDlg {
+public:
+    using CSearchDlg::CSearchDlg;
+    std::vector<int> openedRows;
+
+protected:
+    void OpenSettings(int row) override { openedRows.push_back(row); }
+};
+
+// Everything on loopback: the request goes to destinationPort on 127.0.0.1,
+// the worker listens on 127.0.0.1:receivePort (0: any free port), the error
+// log goes to a temporary directory, boxes go to the recorder, and the
+// firewall call only counts.
+struct LoopbackWindowConfig {
+    std::shared_ptr<MessageRecorder> messages = std::make_shared<MessageRecorder>();
+    QTemporaryDir logDirectory;
+    int firewallCalls = 0;
+
+    SearchDlgConfig Make(std::uint16_t destinationPort, std::uint16_t receivePort = 0) {
+        SearchDlgConfig config;
+        config.searchDestination = {"127.0.0.1", destinationPort};
+        config.receiver.bind = {"127.0.0.1", receivePort};
+        config.receiver.receiveBufferBytes = 4 * 1024 * 1024;
+        config.hostLookup = [] { return std::optional<std::string>("127.0.0.1"); };
+        config.errorLogDirectory = logDirectory.path().toStdString();
+        config.messages = messages;
+        config.openFirewall = [this] { ++firewallCalls; };
+        return config;
+    }
+};
+
+// Runs action, which is expected to open a modal dialog or popup; handle gets
+// that widget (polled every 10 ms, for at most 5 s) and must close it.
+// Returns whether one was seen.
+inline bool WhileModal(const std::function<void()>& action,
+                       const std::function<void(QWidget*)>& handle) {
+    bool seen = false;
+    int polls = 0;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* widget = QApplication::activePopupWidget();
+        if (widget == nullptr) {
+            widget = QApplication::activeModalWidget();
+        }
+        if (widget != nullptr && widget->isVisible()) {
+            seen = true;
+            poll.stop();
+            handle(widget);
+        } else if (++polls > 500) {
+            poll.stop();
+        }
+    });
+    poll.start();
+    action();
+    poll.stop();
+    return seen;
+}
+
+}  // namespace qdipc::test
