@@ -14,9 +14,16 @@ CVideoStatic::CVideoStatic(std::unique_ptr<qdipc::VlcBackend> backend, QWidget* 
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     m_instance = m_vlc->NewInstance({"--ignore-config"});
+    // libvlc leaves a released player's last picture in the window; paint the
+    // pane black again once the player has gone.
+    m_vlc->SetPlayerGoneHandler([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { update(); }, Qt::QueuedConnection);
+    });
 }
 
 CVideoStatic::~CVideoStatic() {
+    m_vlc->SetPlayerGoneHandler(nullptr);
     if (Shutdown()) {
         m_vlc->ReleaseInstance(m_instance);
     }
@@ -57,6 +64,7 @@ bool CVideoStatic::Shutdown() {
     }
     if (!m_playersStopped) {
         m_playersStopped = m_vlc->WaitForReleases(kShutdownLimit);
+        update();
     }
     return m_playersStopped;
 }

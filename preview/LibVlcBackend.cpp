@@ -45,9 +45,33 @@ bool DecideRoute(LibVlcBackend::RtspRoute route) {
 
 }  // namespace
 
-LibVlcBackend::LibVlcBackend(RtspRoute route) : m_rtspThroughLibavformat(DecideRoute(route)) {}
+struct LibVlcBackend::GoneHandler {
+    std::mutex mutex;
+    std::function<void()> handler;
 
-LibVlcBackend::~LibVlcBackend() = default;
+    void Set(std::function<void()> replacement) {
+        std::lock_guard lock(mutex);
+        handler = std::move(replacement);
+    }
+    void Notify() {
+        std::lock_guard lock(mutex);
+        if (handler) {
+            handler();
+        }
+    }
+};
+
+LibVlcBackend::LibVlcBackend(RtspRoute route)
+    : m_rtspThroughLibavformat(DecideRoute(route)),
+      m_goneHandler(std::make_shared<GoneHandler>()) {}
+
+LibVlcBackend::~LibVlcBackend() {
+    m_goneHandler->Set(nullptr);
+}
+
+void LibVlcBackend::SetPlayerGoneHandler(std::function<void()> handler) {
+    m_goneHandler->Set(std::move(handler));
+}
 
 libvlc_instance_t* LibVlcBackend::NewInstance(const std::vector<std::string>& arguments) {
     std::vector<const char*> argv;
@@ -70,9 +94,10 @@ void LibVlcBackend::ReleasePlayer(libvlc_media_player_t* player) {
         // Unblocks libvlc's input thread at once, so that the stop is quick.
         source->Abort();
     }
-    m_releases.Post([player, source = std::move(source)]() mutable {
+    m_releases.Post([player, source = std::move(source), gone = m_goneHandler]() mutable {
         libvlc_media_player_release(player);
         source.reset();  // libvlc has closed it by now
+        gone->Notify();
     });
 }
 

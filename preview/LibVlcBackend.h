@@ -15,6 +15,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 
 #include "preview/ReleaseQueue.h"
@@ -47,6 +48,7 @@ public:
     void ReleaseMedia(libvlc_media_t* media) override;
     int StartPlayback(libvlc_media_player_t* player) override;
     bool WaitForReleases(std::chrono::milliseconds limit) override;
+    void SetPlayerGoneHandler(std::function<void()> handler) override;
     void ReleaseInstance(libvlc_instance_t* instance) override;
 
 private:
@@ -56,6 +58,9 @@ private:
     std::map<libvlc_media_t*, std::shared_ptr<RtspTsSource>> m_mediaSources;
     std::map<libvlc_media_player_t*, std::shared_ptr<RtspTsSource>> m_playerSources;
     std::set<libvlc_media_player_t*> m_playersWithWindow;
+    // Shared with the release jobs, which may outlive the backend.
+    struct GoneHandler;
+    std::shared_ptr<GoneHandler> m_goneHandler;
     ReleaseQueue m_releases;
 };
 

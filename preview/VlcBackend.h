@@ -5,6 +5,7 @@
 
 #include <QWindow>  // WId
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ public:
     // Waits until every released player has stopped and gone, at most for the
     // given time. True when none is left.
     virtual bool WaitForReleases(std::chrono::milliseconds limit) = 0;
+    // The handler runs, on any thread, each time a released player has gone;
+    // the picture it drew is then no longer repainted by libvlc. It is never
+    // called after it has been replaced or the backend destroyed.
+    virtual void SetPlayerGoneHandler(std::function<void()> handler) = 0;
     // Releases the instance; only called when no player is left.
     virtual void ReleaseInstance(libvlc_instance_t* instance) = 0;
 };

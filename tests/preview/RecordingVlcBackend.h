@@ -62,11 +62,15 @@ public:
         Record(QStringLiteral("WaitForReleases"));
         return m_log->releasesFinish;
     }
+    void SetPlayerGoneHandler(std::function<void()> handler) override {
+        playerGone = std::move(handler);
+    }
     void ReleaseInstance(libvlc_instance_t* instance) override {
         Record(QStringLiteral("ReleaseInstance(%1)").arg(Name(instance)));
     }
 
     WId lastWindow = 0;
+    std::function<void()> playerGone;
 
 private:
     // Handles are distinct made-up addresses, named h1, h2, ... in the log.

@@ -4,6 +4,7 @@
 
 #include <QTest>
 #include <memory>
+#include <thread>
 
 #include "RecordingVlcBackend.h"
 #include "preview/CVideoStatic.h"
@@ -26,6 +27,16 @@ QStringList BuildCalls(const QString& location, int media, int player) {
             QStringLiteral("ReleaseMedia(%1)").arg(m),
             QStringLiteral("StartPlayback(%1)").arg(p)};
 }
+
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+        }
+        return false;
+    }
+};
 
 }  // namespace
 
@@ -152,6 +163,18 @@ private slots:
         m_pane.reset();
         // Asked again at destruction; still not done, so the instance stays.
         QCOMPARE(m_log->calls, QStringList{QStringLiteral("WaitForReleases")});
+    }
+
+    void repaintsWhenAReleasedPlayerHasGone() {
+        // The backend reports it from its release thread.
+        QVERIFY(m_backend->playerGone);
+        m_pane->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_pane.get()));
+        PaintCounter counter;
+        m_pane->installEventFilter(&counter);
+        std::thread releaser(m_backend->playerGone);
+        releaser.join();
+        QVERIFY(QTest::qWaitFor([&] { return counter.paints > 0; }, 10000));
     }
 
     void paintsTheWholePaneBlack() {

@@ -1,0 +1,227 @@
+// The video pane against a standard RTSP server (GStreamer's, through
+// rtsp_test_server) on loopback, under Xvfb with Qt's xcb platform: the
+// camera's picture must appear in the pane and move, over RTP on UDP and over
+// RTP interleaved in the RTSP connection; libvlc must open no window of its
+// own; failures stay quiet and black; the program ends cleanly while a stream
+// plays. Run through run_with_xvfb.sh.
+
+#include <xcb/xcb.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QGuiApplication>
+#include <QHostAddress>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QVBoxLayout>
+#include <memory>
+
+#include "PanePixels.h"
+#include "RtspTestServer.h"
+#include "preview/CVideoStatic.h"
+
+using namespace qdipc::test;
+
+namespace {
+
+// The top-level X windows that are shown (viewable) on the display.
+QList<quint32> ShownTopLevelWindows() {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    QList<quint32> shown;
+    if (!x11) {
+        return shown;
+    }
+    xcb_connection_t* connection = x11->connection();
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    xcb_query_tree_reply_t* tree =
+        xcb_query_tree_reply(connection, xcb_query_tree(connection, screen->root), nullptr);
+    if (!tree) {
+        return shown;
+    }
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+        xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+            connection, xcb_get_window_attributes(connection, children[i]), nullptr);
+        if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE) {
+            shown << children[i];
+        }
+        free(attributes);
+    }
+    free(tree);
+    return shown;
+}
+
+// Polls the pane's pixels until the predicate holds or the time is up.
+template <typename Predicate>
+bool PaneShowsWithin(const QWidget& pane, int milliseconds, Predicate predicate) {
+    const QDeadlineTimer deadline(milliseconds);
+    while (!deadline.hasExpired()) {
+        if (predicate(GrabScreenPixels(pane))) {
+            return true;
+        }
+        QTest::qWait(50);
+    }
+    return predicate(GrabScreenPixels(pane));
+}
+
+// A window holding the pane, as the main window holds it.
+struct PaneWindow {
+    QWidget window;
+    CVideoStatic* pane = nullptr;
+
+    PaneWindow() {
+        auto* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        pane = new CVideoStatic(&window);
+        pane->setFixedSize(320, 240);
+        layout->addWidget(pane);
+        window.setWindowTitle(QStringLiteral("preview test"));
+        window.show();
+    }
+};
+
+bool IsBlack(const QImage& image) {
+    return LitShare(image) < 0.001;
+}
+
+}  // namespace
+
+class TestPreviewStream : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+            QSKIP("needs an X display with Qt's xcb platform: run through run_with_xvfb.sh");
+        }
+        if (RtspTestServer::Program().isEmpty()) {
+            QSKIP("rtsp_test_server was not built (gstreamer-rtsp-server-1.0 is missing)");
+        }
+    }
+
+    void playsTheCameraPicture_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("protocols");
+        QTest::newRow("RTP over UDP") << QStringLiteral("127.0.77.1") << QStringLiteral("udp");
+        QTest::newRow("RTP interleaved in TCP")
+            << QStringLiteral("127.0.77.2") << QStringLiteral("tcp");
+    }
+    void playsTheCameraPicture() {
+        QFETCH(QString, address);
+        QFETCH(QString, protocols);
+        RtspTestServer server;
+        if (!server.Start(address, protocols)) {
+            if (server.CannotBind()) {
+                QSKIP(qPrintable(server.Error()));
+            }
+            QFAIL(qPrintable(server.Error()));
+        }
+        PaneWindow ui;
+        QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
+        QVERIFY(IsBlack(GrabScreenPixels(*ui.pane)));
+
+        ui.pane->SetLocation(server.Location().toStdString());
+        QCOMPARE(ui.pane->Play(), 0);
+
+        // The colour bars appear in the pane...
+        QVERIFY2(
+            PaneShowsWithin(*ui.pane, 20000, [](const QImage& i) { return ShowsColourBars(i); }),
+            "the test pattern never appeared in the pane");
+        // ...and move: the pattern scrolls by 4 pixels a frame.
+        const QImage before = GrabScreenPixels(*ui.pane);
+        QVERIFY2(PaneShowsWithin(*ui.pane, 5000,
+                                 [&](const QImage& now) {
+                                     return ShowsColourBars(now) &&
+                                            ChangedShare(before, now) > 0.02;
+                                 }),
+                 "the picture in the pane does not move");
+        // libvlc drew into the pane and opened no window of its own.
+        QCOMPARE(ShownTopLevelWindows(), QList<quint32>{static_cast<quint32>(ui.window.winId())});
+
+        // Shutdown stops the player and its picture goes with it.
+        QVERIFY(ui.pane->Shutdown());
+        QVERIFY2(PaneShowsWithin(*ui.pane, 5000, IsBlack), "the picture stayed after Shutdown");
+    }
+
+    void failuresStayQuietAndBlack_data() {
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<bool>("silentCamera");
+        // Nothing listens at 127.0.77.3:554.
+        QTest::newRow("connection refused")
+            << QStringLiteral("rtsp://127.0.77.3/channel1/1") << false;
+        // Preview before any row was clicked.
+        QTest::newRow("empty host") << QStringLiteral("rtsp:///channel1/1") << false;
+        // Accepts the connection and never answers.
+        QTest::newRow("silent camera") << QStringLiteral("rtsp://127.0.77.4/channel1/1") << true;
+    }
+    void failuresStayQuietAndBlack() {
+        QFETCH(QString, location);
+        QFETCH(bool, silentCamera);
+        QTcpServer camera;
+        if (silentCamera && !camera.listen(QHostAddress(QStringLiteral("127.0.77.4")), 554)) {
+            QSKIP("cannot listen on 127.0.77.4:554 (needs root)");
+        }
+        PaneWindow ui;
+        QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
+        ui.pane->SetLocation(location.toStdString());
+        ui.pane->Play();  // its result is ignored, as Preview does
+
+        QTcpSocket* held = nullptr;
+        if (silentCamera) {
+            // The UI thread keeps running its event loop while the session
+            // waits for the camera.
+            QVERIFY(QTest::qWaitFor([&] { return camera.hasPendingConnections(); }, 20000));
+            held = camera.nextPendingConnection();
+        }
+        QTest::qWait(1500);  // give a failure time to show itself, if it would
+        QVERIFY(IsBlack(GrabScreenPixels(*ui.pane)));
+        QCOMPARE(ShownTopLevelWindows(), QList<quint32>{static_cast<quint32>(ui.window.winId())});
+        const QWidgetList topLevels = QApplication::topLevelWidgets();
+        for (QWidget* w : topLevels) {
+            QVERIFY2(w == &ui.window || !w->isVisible(), "a window other than the pane's appeared");
+        }
+        // Preview again, then shut down: nothing waits on the silent camera.
+        ui.pane->SetLocation(location.toStdString());
+        ui.pane->Play();
+        QVERIFY(ui.pane->Shutdown());
+        if (held) {
+            // The abandoned session let go of the camera's connection.
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    held->waitForReadyRead(10);
+                    held->readAll();
+                    return held->state() == QAbstractSocket::UnconnectedState;
+                },
+                20000));
+        }
+    }
+
+    void programEndsCleanlyWhileAStreamPlays() {
+        RtspTestServer server;
+        if (!server.Start(QStringLiteral("127.0.77.5"), QStringLiteral("all"))) {
+            if (server.CannotBind()) {
+                QSKIP(qPrintable(server.Error()));
+            }
+            QFAIL(qPrintable(server.Error()));
+        }
+        // The probe plays until the picture shows, then shuts the pane down,
+        // destroys its window and the application and returns from main.
+        for (int run = 0; run < 3; ++run) {
+            QProcess probe;
+            probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            probe.start(QStringLiteral(QDIPC_PREVIEW_PLAY_PROBE),
+                        {server.Location(), QStringLiteral("20")});
+            QVERIFY(probe.waitForFinished(60000));
+            const QByteArray output = probe.readAllStandardOutput();
+            QVERIFY2(probe.exitStatus() == QProcess::NormalExit, "the program crashed at its end");
+            QVERIFY2(output.contains("picture after"), output.constData());
+            QVERIFY2(output.contains("shutdown complete"), output.constData());
+            QCOMPARE(probe.exitCode(), 0);
+        }
+    }
+};
+
+QTEST_MAIN(TestPreviewStream)
+#include "tst_preview_stream.moc"
