@@ -6,10 +6,12 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <iphlpapi.h>
-#include <windows.h>
+// Winsock 2 must come before windows.h and iphlpapi.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <iphlpapi.h>
+#include <windows.h>
 
 #include <array>
 #include <utility>

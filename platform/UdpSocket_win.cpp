@@ -9,9 +9,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
+// Winsock 2 must come before windows.h and iphlpapi.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
 
 #include <atomic>
 #include <cstring>
