@@ -1,0 +1,113 @@
+// A real search from the main window over loopback against the camera
+// simulator running in-process: the request goes out, the receive worker
+// accepts the replies, and the cameras show up as rows of the list.
+
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "TestPrinting.h"
+#include "WindowTestSupport.h"
+#include "platform/UdpSocket.h"
+#include "tools/camsim/CamSimThread.h"
+
+using qdipc::test::LoopbackWindowConfig;
+
+namespace {
+
+// A free UDP port on 127.0.0.1 for the worker, so the simulator can be told
+// where to answer before the worker exists.
+std::uint16_t FreeLoopbackPort() {
+    qdipc::UdpSocket probe;
+    if (!probe.Open() || !probe.Bind({"127.0.0.1", 0})) {
+        return 0;
+    }
+    return probe.LocalPort();
+}
+
+}  // namespace
+
+class LoopbackSearchTest : public QObject {
+    Q_OBJECT
+private slots:
+    void searchListsTheSimulatedCameras();
+};
+
+void LoopbackSearchTest::searchListsTheSimulatedCameras() {
+    const std::uint16_t receivePort = FreeLoopbackPort();
+    QVERIFY(receivePort != 0);
+
+    // Eight cameras answering in turn normally, twice under one device ID,
+    // with the alternative signature, and under a wrong search ID.
+    camsim::ServerOptions options;
+    options.listen = {"127.0.0.1", 0};
+    options.replyTo = {"127.0.0.1", receivePort};
+    options.kinds = {camsim::ReplyKind::Normal, camsim::ReplyKind::DuplicateId,
+                     camsim::ReplyKind::AltSignature, camsim::ReplyKind::WrongSearchId};
+    options.maxRunTime = std::chrono::seconds(30);
+    options.maxRequests = 20;
+    camsim::CamSimThread cameras(8, 500, options);
+    std::string error;
+    QVERIFY2(cameras.Start(error), error.c_str());
+
+    LoopbackWindowConfig setup;
+    CSearchDlg dlg(setup.Make(cameras.Port(), receivePort));
+    auto* search = dlg.findChild<QPushButton*>(QStringLiteral("searchButton"));
+
+    // The first search starts the worker; replies that beat its bind are lost,
+    // so search again once it listens.
+    QTest::mouseClick(search, Qt::LeftButton);
+    QVERIFY(dlg.Worker() != nullptr);
+    QTRY_VERIFY(dlg.Worker()->BoundPort() == receivePort);
+    QTest::mouseClick(search, Qt::LeftButton);
+    QVERIFY(setup.messages->texts.isEmpty());
+
+    // Cameras 0, 1, 2, 4, 5, 6 answer with the right ID; 3 and 7 do not.
+    std::set<std::string> expectedIds;
+    std::map<std::string, std::string> expectedIp;
+    for (std::size_t i = 0; i < cameras.Cameras().Size(); ++i) {
+        if (i % 4 == 3) {
+            continue;
+        }
+        const camsim::CameraFields& camera = cameras.Cameras().At(i);
+        expectedIds.insert(camsim::FormatDevId(camera.devId));
+        expectedIp[camsim::FormatDevId(camera.devId)] = camera.ip;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().RowCount(), int(expectedIds.size()), 10000);
+    QTest::qWait(150);  // a late duplicate or stray row would show up by now
+    QCOMPARE(dlg.Table().RowCount(), int(expectedIds.size()));
+
+    std::set<std::string> listedIds;
+    for (int row = 0; row < dlg.Table().RowCount(); ++row) {
+        const std::string id = dlg.Table().CellText(row, 1);
+        listedIds.insert(id);
+        QCOMPARE(dlg.Table().CellText(row, 0), std::to_string(row));
+        // The duplicate's other fields never replace the first reply's.
+        QCOMPARE(dlg.Table().CellText(row, 3), expectedIp[id]);
+    }
+    QCOMPARE(std::vector<std::string>(listedIds.begin(), listedIds.end()),
+             std::vector<std::string>(expectedIds.begin(), expectedIds.end()));
+
+    // A click on a listed camera picks its IP for the preview.
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    auto* list = dlg.findChild<QTableView*>(QStringLiteral("deviceList"));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(1, 3)).center());
+    QCOMPARE(dlg.CurrentIp(), dlg.Table().CellText(1, 3));
+
+    // Nothing the cameras sent was worth a log entry (the wrong IDs are
+    // another search's replies).
+    std::ifstream log(setup.logDirectory.filePath(QStringLiteral("QDIPC_Error.log")).toStdString());
+    QVERIFY(!log.is_open() || log.peek() == std::ifstream::traits_type::eof());
+
+    dlg.close();
+    QCOMPARE(dlg.Worker()->GetState(), qdipc::RecvSearchThread::State::Ended);
+    cameras.Stop();
+}
+
+QTEST_MAIN(LoopbackSearchTest)
+#include "LoopbackSearchTest.moc"
