@@ -18,6 +18,8 @@
 #include "platform/SystemMenu.h"
 #include "platform/UdpSocket.h"
 #include "preview/CVideoStatic.h"
+#include "settings/ApplySettingsEvent.h"
+#include "settings/CSettingDlg.h"
 #include "ui_SearchDlg.h"
 
 namespace {
@@ -47,6 +49,7 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
           },
           m_config.replyDrainInterval),
       m_searchCommand(m_searchId, m_config.searchDestination, m_config.hostLookup),
+      m_settingsBroadcaster(m_config.settingsDestination),
       m_hIcon(qdipc::ProgramIcon()) {
     m_ui->setupUi(this);
     OnInitDialog();
@@ -162,8 +165,42 @@ void CSearchDlg::OnDblClickList(int row) {
     OpenSettings(row);
 }
 
-void CSearchDlg::OpenSettings(int /*row*/) {
-    // The settings window comes with the settings record and its dialog.
+void CSearchDlg::OpenSettings(int row) {
+    // A new window every time; the earlier ones stay as they are. Each is a
+    // child object of this window and goes with it.
+    auto* settingDlg = new CSettingDlg(this);
+    m_pSettingDlg = settingDlg;
+    // Not centred: every settings window opens over the top-left corner of
+    // this window's client area.
+    settingDlg->move(mapToGlobal(QPoint(0, 0)));
+    settingDlg->show();
+    settingDlg->LoadRecord(BuildSettingsRecordFromRow(
+        [this, row](int column) { return m_table.CellText(row, column); }));
+}
+
+void CSearchDlg::customEvent(QEvent* event) {
+    if (event->type() == ApplySettingsEvent::kType) {
+        OnApplySettings(static_cast<ApplySettingsEvent*>(event)->Handoff());
+        return;
+    }
+    QDialog::customEvent(event);
+}
+
+int CSearchDlg::OnApplySettings(const qdipc::SettingsHandoff* handoff) {
+    if (handoff != nullptr && handoff->HasMarker()) {
+        SendSettingsRecord(handoff->Record());
+    }
+    return 0;
+}
+
+void CSearchDlg::SendSettingsRecord(const qdipc::NetSettingsRecord& record) {
+    const std::uint32_t stamp = qdipc::TimeSeededDraw(qdipc::SystemSeconds());
+    BroadcastSettingsRecord(qdipc::StampSettingsRecord(record, stamp));
+}
+
+void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped) {
+    const qdipc::BroadcastOutcome outcome = m_settingsBroadcaster.BroadcastSettingsRecord(stamped);
+    m_messages->Warn(this, QString::fromLatin1(qdipc::BroadcastOutcomeText(outcome)));
 }
 
 void CSearchDlg::OnAbout() {

@@ -18,6 +18,7 @@
 #include "discovery/ErrorLog.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/SearchCommand.h"
+#include "settings/NetSettingsRecord.h"
 
 class CSettingDlg;
 class CVideoStatic;
@@ -49,12 +50,24 @@ public:
     void OnDblClickList(int row);
     void OnAbout();
 
+    // The settings exchange with the settings windows. OnApplySettings takes
+    // the handoff block of an ApplySettingsEvent (0x603): when its first three
+    // bytes are the marker it sends the record, otherwise it does nothing; it
+    // answers 0. SendSettingsRecord stamps a copy of the record and hands it
+    // to BroadcastSettingsRecord, which sends it and shows "Setting OK!" or
+    // "Setting error!" before it returns.
+    int OnApplySettings(const qdipc::SettingsHandoff* handoff);
+    void SendSettingsRecord(const qdipc::NetSettingsRecord& record);
+    void BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped);
+
     qdipc::DeviceTable& Table() { return m_table; }
     const qdipc::DeviceTable& Table() const { return m_table; }
     qdipc::DeviceListPresentation& ListPresentation() { return *m_listPresentation; }
     const std::string& CurrentIp() const { return m_currentIp; }
     std::uint32_t SearchId() const { return m_searchId.load(); }
     const qdipc::RecvSearchThread* Worker() const { return m_pWorker.get(); }
+    // The settings window opened last, or null.
+    CSettingDlg* LastSettingDlg() const { return m_pSettingDlg; }
     qdipc::ReplyPump& Pump() { return m_pump; }
 
     // Stops and joins the receive worker and shuts the video pane down; the
@@ -68,6 +81,8 @@ protected:
     virtual void OpenSettings(int row);
 
     void resizeEvent(QResizeEvent* event) override;
+    // Delivers the settings windows' handoffs (ApplySettingsEvent) to OnApplySettings.
+    void customEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
@@ -89,6 +104,7 @@ private:
     std::string m_currentIp;                             // IP cell of the row clicked last
     std::atomic<std::uint32_t> m_searchId{0};
     qdipc::SearchCommand m_searchCommand;
+    qdipc::SettingsBroadcaster m_settingsBroadcaster;
 
     QProgressBar* m_progress = nullptr;
     CVideoStatic* m_videoPane = nullptr;

@@ -21,6 +21,8 @@ namespace qdipc {
 struct SearchDlgConfig {
     // Where the discovery request goes: 255.255.255.255, port 5050.
     Ipv4Endpoint searchDestination{kLimitedBroadcast, kCameraCommandPort};
+    // Where the modify request of a settings window goes: 255.255.255.255, port 5050.
+    Ipv4Endpoint settingsDestination{kLimitedBroadcast, kCameraCommandPort};
     // Where the receive worker listens: 0.0.0.0, port 8089.
     ReceiverConfig receiver{};
     // The local address written into the request; empty: the host's own.

@@ -1,12 +1,12 @@
 #include "settings/CSettingDlg.h"
 
 #include <QCoreApplication>
-#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <algorithm>
 #include <cstring>
 
+#include "app/DialogFont.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ReplyCells.h"
 #include "settings/ApplySettingsEvent.h"
@@ -20,19 +20,6 @@ namespace field = qdipc::record;
 constexpr std::size_t kCellBufferSize = 32;
 // A text field keeps room for its terminating zero.
 constexpr qsizetype kMaxFieldTextBytes = static_cast<qsizetype>(field::kTextFieldSize) - 1;
-
-// The form asks for 9-point 宋体; where that face is not installed, an
-// installed Chinese face takes its place so the full-width colons render.
-QFont DialogFont(QFont font) {
-    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
-    const QString songTi = QString::fromUtf8("宋体");
-    const QString simSun = QStringLiteral("SimSun");
-    if (chinese.contains(songTi) || chinese.contains(simSun) || chinese.isEmpty()) {
-        return font;
-    }
-    font.setFamily(chinese.first());
-    return font;
-}
 
 // Record texts are 8-bit text in the system's code page.
 QString FieldText(const NetSettingsRecord& record, std::size_t fieldOffset) {
@@ -59,7 +46,8 @@ CSettingDlg::CSettingDlg(QWidget* mainDlg)
       m_pMainDlg(mainDlg),
       m_ui(std::make_unique<Ui::SettingDlg>()) {
     m_ui->setupUi(this);
-    setFont(DialogFont(font()));
+    // 9-point 宋体, or an installed Chinese face where it is missing.
+    setFont(qdipc::DialogFont());
     // A dialog frame: the template's size, not resizable.
     setFixedSize(size());
 
