@@ -12,17 +12,20 @@ QString RtspTestServer::Program() {
     return QStringLiteral(QDIPC_RTSP_TEST_SERVER);
 }
 
-bool RtspTestServer::Start(const QString& address, const QString& protocols, int timeoutSeconds) {
+bool RtspTestServer::Start(const QString& address, const QString& protocols, int timeoutSeconds,
+                           const QStringList& moreArguments) {
     m_address = address;
     if (Program().isEmpty()) {
         m_error = QStringLiteral("rtsp_test_server was not built (no gstreamer-rtsp-server-1.0)");
         return false;
     }
     m_process.setProgram(Program());
-    m_process.setArguments({QStringLiteral("--address"), address, QStringLiteral("--port"),
-                            QStringLiteral("554"), QStringLiteral("--path"),
-                            QStringLiteral("/channel1/1"), QStringLiteral("--protocols"), protocols,
-                            QStringLiteral("--timeout"), QString::number(timeoutSeconds)});
+    m_process.setArguments(
+        QStringList{QStringLiteral("--address"), address, QStringLiteral("--port"),
+                    QStringLiteral("554"), QStringLiteral("--path"), QStringLiteral("/channel1/1"),
+                    QStringLiteral("--protocols"), protocols, QStringLiteral("--timeout"),
+                    QString::number(timeoutSeconds)} +
+        moreArguments);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start();
     if (!m_process.waitForStarted(10000)) {
@@ -50,6 +53,17 @@ bool RtspTestServer::Start(const QString& address, const QString& protocols, int
                            : QStringLiteral("rtsp_test_server did not become ready");
     Stop();
     return false;
+}
+
+QByteArray RtspTestServer::ReadLine(int milliseconds) {
+    const QDeadlineTimer deadline(milliseconds);
+    while (!m_process.canReadLine()) {
+        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) {
+            return {};
+        }
+        m_process.waitForReadyRead(10);
+    }
+    return m_process.readLine().trimmed();
 }
 
 void RtspTestServer::Stop() {

@@ -14,7 +14,11 @@ public:
     // Starts the server and waits until it listens. False with a reason in
     // Error() when it cannot run; CannotBind() tells whether the reason is
     // that the address could not be bound (port 554 needs root).
-    bool Start(const QString& address, const QString& protocols, int timeoutSeconds = 60);
+    bool Start(const QString& address, const QString& protocols, int timeoutSeconds = 60,
+               const QStringList& moreArguments = {});
+    // The server's next line of output (e.g. "flip white 123456"), or an empty
+    // text when none came within the time.
+    QByteArray ReadLine(int milliseconds);
     void Stop();
     QString Error() const { return m_error; }
     bool CannotBind() const { return m_cannotBind; }

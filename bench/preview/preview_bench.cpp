@@ -1,0 +1,240 @@
+// Figures of the live preview, on loopback, printed (no pass or fail):
+//  1. time from Play to the first picture in the pane, median of 5;
+//  2. end-to-end delay: the test server switches its picture between colour
+//     bars and white and prints when; the pane's pixels tell when the switch
+//     is seen (median of 10);
+//  3. start-up time of qd_ip_search to its window shown (mapped), beside a
+//     bare Qt dialog started the same way, median of 5 each.
+// Needs an X display with Qt's xcb platform and root (port 554):
+//   tests/preview/run_with_xvfb.sh build/bench/preview/preview_bench
+
+#include <poll.h>
+#include <time.h>
+#include <xcb/xcb.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "PanePixels.h"
+#include "RtspTestServer.h"
+#include "preview/CVideoStatic.h"
+
+using namespace qdipc::test;
+
+namespace {
+
+// The clock the test server stamps its picture switches with.
+qint64 MonotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<qint64>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void PrintSeries(const char* what, const std::vector<double>& values) {
+    if (values.empty()) {
+        std::printf("%s: not measured\n", what);
+        return;
+    }
+    std::printf("%s: median %.0f ms (min %.0f, max %.0f, n=%zu):", what, Median(values),
+                *std::min_element(values.begin(), values.end()),
+                *std::max_element(values.begin(), values.end()), values.size());
+    for (double v : values) {
+        std::printf(" %.0f", v);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+struct PaneWindow {
+    QWidget window;
+    CVideoStatic* pane = nullptr;
+    PaneWindow() {
+        auto* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        pane = new CVideoStatic(&window);
+        pane->setFixedSize(320, 240);
+        layout->addWidget(pane);
+        window.show();
+    }
+};
+
+// Polls the pane (every few milliseconds) until the predicate holds; the
+// monotonic time in ms when it did, or nothing.
+std::optional<qint64> WaitForPane(const QWidget& pane, int limitMs,
+                                  const std::function<bool(const QImage&)>& predicate) {
+    const QDeadlineTimer deadline(limitMs);
+    while (!deadline.hasExpired()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 2);
+        if (predicate(GrabScreenPixels(pane))) {
+            return MonotonicMs();
+        }
+        QThread::msleep(2);
+    }
+    return std::nullopt;
+}
+
+bool IsWhite(const QImage& image) {
+    return LitShare(image) > 0.95 && !ShowsColourBars(image);
+}
+
+void FirstPicture() {
+    RtspTestServer server;
+    if (!server.Start(QStringLiteral("127.0.77.10"), QStringLiteral("all"), 120)) {
+        std::printf("first picture: not measured (%s)\n", qPrintable(server.Error()));
+        return;
+    }
+    std::vector<double> times;
+    for (int run = 0; run < 5; ++run) {
+        PaneWindow ui;
+        for (int i = 0; i < 50; ++i) {
+            QApplication::processEvents();
+            QThread::msleep(5);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        ui.pane->SetLocation(server.Location().toStdString());
+        ui.pane->Play();
+        if (WaitForPane(*ui.pane, 20000, [](const QImage& i) { return ShowsColourBars(i); })) {
+            times.push_back(static_cast<double>(clock.elapsed()));
+        }
+        ui.pane->Shutdown();
+    }
+    PrintSeries("Preview to first picture (loopback, RTP/UDP, key frame every 25 frames)", times);
+}
+
+void EndToEndDelay() {
+    RtspTestServer server;
+    if (!server.Start(QStringLiteral("127.0.77.11"), QStringLiteral("all"), 120,
+                      {QStringLiteral("--flip-every"), QStringLiteral("1000")})) {
+        std::printf("end-to-end delay: not measured (%s)\n", qPrintable(server.Error()));
+        return;
+    }
+    PaneWindow ui;
+    ui.pane->SetLocation(server.Location().toStdString());
+    ui.pane->Play();
+    std::vector<double> delays;
+    if (WaitForPane(*ui.pane, 20000, [](const QImage& i) { return LitShare(i) > 0.5; })) {
+        for (int flips = 0; flips < 40 && delays.size() < 10; ++flips) {
+            const QList<QByteArray> words = server.ReadLine(3000).split(' ');
+            if (words.size() != 3 || words[0] != "flip") {
+                continue;
+            }
+            const bool white = words[1] == "white";
+            const qint64 flippedAt = words[2].toLongLong();
+            const auto seenAt = WaitForPane(*ui.pane, 900, [&](const QImage& i) {
+                return white ? IsWhite(i) : ShowsColourBars(i);
+            });
+            if (seenAt) {
+                delays.push_back(static_cast<double>(*seenAt - flippedAt));
+            }
+        }
+    }
+    ui.pane->Shutdown();
+    PrintSeries("End-to-end delay, source change to pane (network caching 300 ms)", delays);
+}
+
+// Time from starting the program to its first top-level window being mapped.
+std::optional<double> StartupTime(const QString& program, const QStringList& arguments) {
+    xcb_connection_t* x = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(x)) {
+        xcb_disconnect(x);
+        return std::nullopt;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
+    const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(x, root, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(x);
+
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    QElapsedTimer clock;
+    clock.start();
+    process.start(program, arguments);
+    std::optional<double> shownAfter;
+    const QDeadlineTimer deadline(20000);
+    while (!shownAfter && !deadline.hasExpired()) {
+        pollfd descriptor{xcb_get_file_descriptor(x), POLLIN, 0};
+        ::poll(&descriptor, 1, 20);
+        while (xcb_generic_event_t* event = xcb_poll_for_event(x)) {
+            if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY && !shownAfter) {
+                const auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event);
+                if (!map->override_redirect) {
+                    shownAfter = clock.nsecsElapsed() / 1e6;
+                }
+            }
+            free(event);
+        }
+    }
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    xcb_disconnect(x);
+    return shownAfter;
+}
+
+void StartupTimes(const QString& self) {
+    const QString tool = QStringLiteral(QDIPC_TOOL_PROGRAM);
+    // The tool sends nothing at start (the search waits for its button), so
+    // it runs in the machine's own network namespace like the bare dialog.
+    auto run = [](const QString& program, const QStringList& arguments) {
+        return StartupTime(program, arguments);
+    };
+    std::vector<double> toolTimes;
+    std::vector<double> bareTimes;
+    const bool haveTool = !tool.isEmpty() && QFileInfo(tool).isExecutable();
+    for (int i = 0; i < 5; ++i) {
+        if (haveTool) {
+            if (auto t = run(tool, {})) {
+                toolTimes.push_back(*t);
+            }
+        }
+        if (auto t = run(self, {QStringLiteral("--bare-dialog")})) {
+            bareTimes.push_back(*t);
+        }
+    }
+    PrintSeries("Start-up to window shown, qd_ip_search", toolTimes);
+    PrintSeries("Start-up to window shown, bare Qt dialog", bareTimes);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && qstrcmp(argv[1], "--bare-dialog") == 0) {
+        QApplication app(argc, argv);
+        QDialog dialog;
+        dialog.setWindowTitle(QStringLiteral("Bare dialog"));
+        dialog.resize(504, 508);
+        return dialog.exec();
+    }
+    QApplication app(argc, argv);
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        std::fprintf(stderr,
+                     "needs an X display with Qt's xcb platform, e.g.\n"
+                     "  tests/preview/run_with_xvfb.sh %s\n",
+                     argv[0]);
+        return 1;
+    }
+    FirstPicture();
+    EndToEndDelay();
+    StartupTimes(QCoreApplication::applicationFilePath());
+    return 0;
+}
