@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <QGuiApplication>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 

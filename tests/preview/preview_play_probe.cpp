@@ -5,6 +5,9 @@
 // and everything ended cleanly, 1 when no picture came within the limit.
 //
 //   preview_play_probe <location> [seconds to wait for the picture, default 15]
+//                      [shutdown|destructor]
+// "destructor" leaves the player to the pane's destructor instead of calling
+// Shutdown first.
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -12,6 +15,7 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "PanePixels.h"
@@ -48,8 +52,11 @@ int main(int argc, char** argv) {
                 break;
             }
         }
-        const bool stopped = pane->Shutdown();
-        std::printf("shutdown %s\n", stopped ? "complete" : "timed out");
+        const bool viaDestructor = argc > 3 && std::strcmp(argv[3], "destructor") == 0;
+        if (!viaDestructor) {
+            const bool stopped = pane->Shutdown();
+            std::printf("shutdown %s\n", stopped ? "complete" : "timed out");
+        }
         std::fflush(stdout);
     }
     return sawPicture ? 0 : 1;

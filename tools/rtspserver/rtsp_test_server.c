@@ -13,9 +13,9 @@
  * each switch, T being CLOCK_MONOTONIC in milliseconds: a client on the same
  * machine can time when the change reaches its screen. */
 
+#include <glib-unix.h>
 #include <gst/gst.h>
 #include <gst/rtsp-server/rtsp-server.h>
-#include <glib-unix.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
