@@ -3,7 +3,8 @@
 //  2. end-to-end delay: the test server switches its picture between colour
 //     bars and white and prints when; the pane's pixels tell when the switch
 //     is seen (median of 10);
-//  3. start-up time of qd_ip_search to its window shown (mapped), beside a
+//  3. construction of the pane with its libvlc instance, median of 5;
+//  4. start-up time of qd_ip_search to its window shown (mapped), beside a
 //     bare Qt dialog started the same way, median of 5 each.
 // Needs an X display with Qt's xcb platform and root (port 554):
 //   tests/preview/run_with_xvfb.sh build/bench/preview/preview_bench
@@ -92,6 +93,18 @@ std::optional<qint64> WaitForPane(const QWidget& pane, int limitMs,
 
 bool IsWhite(const QImage& image) {
     return LitShare(image) > 0.95 && !ShowsColourBars(image);
+}
+
+// The pane makes the libvlc instance when it is constructed, at start-up.
+void PaneConstruction() {
+    std::vector<double> times;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        CVideoStatic pane;
+        times.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    PrintSeries("Pane construction (the libvlc instance)", times);
 }
 
 void FirstPicture() {
@@ -233,6 +246,7 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 1;
     }
+    PaneConstruction();
     FirstPicture();
     EndToEndDelay();
     StartupTimes(QCoreApplication::applicationFilePath());
