@@ -21,6 +21,8 @@ packages=(
     gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
     # virtual camera networks (network namespaces)
     iproute2
+    # reading the windows as a screen reader does, for the end-to-end tests
+    dbus-daemon dbus-bin at-spi2-core python3 python3-pyatspi
 )
 
 missing=()

@@ -1,0 +1,442 @@
+#!/usr/bin/python3
+"""End-to-end tests: the real qd_ip_search program on a virtual camera LAN.
+
+    e2e_test.py SCENARIO --app PATH --camsim PATH [--rtsp PATH] [--vlan PATH]
+
+creates the LAN with scripts/vlan.sh (which removes it again whatever happens),
+and runs the scenario inside the tool's namespace: an X server (Xvfb), the
+program on the xcb platform, simulated cameras and a packet capture on the
+camera host. The program is driven with real pointer and keyboard input
+(xdotool) at the positions the accessibility tree gives for its controls; the
+checks are on what the window shows (accessible texts and pixels) and on what
+the camera host receives.
+
+Exit codes: 0 passed, 1 failed, 77 skipped (the reason is printed).
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+import traceback
+from datetime import datetime, timedelta, timezone
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import camlab  # noqa: E402
+from camlab import Failure, Lab, MainWindow, Skip, check, log  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE_ROOT = os.path.dirname(os.path.dirname(HERE))
+
+# Each scenario's own limit; the CTest timeout lies above it, so the harness
+# normally stops everything itself.
+SCENARIO_LIMIT_S = 150
+
+
+def assert_rows_match_replies(lab, window, count, mark, label):
+    """The list shows exactly the rows the replies that reached the camera
+    host's wire give for the latest search, in arrival order."""
+    search_id, index, request = camlab.search_id_of_latest_request(lab, mark)
+    expected = camlab.expected_rows(camlab.replies_after(lab, mark, index), search_id)
+    rows = window.wait_rows(len(expected) if expected else count)
+    check(len(expected) == count,
+          f"{label}: the cameras sent {len(expected)} acceptable replies, expected {count}")
+    check(rows == expected,
+          f"{label}: the list shows\n  " + "\n  ".join(map(str, rows)) +
+          "\nbut the replies give\n  " + "\n  ".join(map(str, expected)))
+    log(f"{label}: {len(rows)} rows with the twelve cells the replies give, numbered 0..{len(rows) - 1}")
+    return rows, search_id, request
+
+
+def check_request(lab, request, search_id, t0, t1):
+    data = request["data"]
+    check(len(data) == 52, f"the discovery request has {len(data)} bytes, expected 52")
+    check(request["dst"] == "255.255.255.255" and request["src"] == lab.tool_ip,
+          f"the request went from {request['src']} to {request['dst']}")
+    expected = bytearray(52)
+    expected[0:4] = camlab.REQUEST_MAGIC
+    expected[12] = 2
+    expected[13:13 + len(lab.tool_ip)] = lab.tool_ip.encode()
+    expected[44:46] = b"\xba\x13"
+    expected[48:52] = search_id.to_bytes(4, "little")
+    check(data == bytes(expected), f"request bytes {data.hex()} differ from {bytes(expected).hex()}")
+    check(search_id in camlab.draws_between(t0, t1),
+          f"search ID {search_id} is not the time-seeded draw of the search's second")
+
+
+# ---------------------------------------------------------------------------
+
+
+def scenario_search(lab, args):
+    """Search lists every camera with its twelve cells, numbered in arrival
+    order; searching again clears the list and lists the cameras again."""
+    lab.start_display()
+    lab.start_sniffer()
+    lab.start_camsim(cameras=5)
+    lab.start_app()
+    window = MainWindow(lab)
+    check(window.rows() == [], "the list is not empty at start")
+
+    # The first search starts the receive worker; replies that come before it
+    # listens are lost by design, so it is only checked for consistency.
+    mark = lab.capture_mark()
+    window.press("Search")
+    rows = window.wait_rows(5, timeout=4)
+    search_id, index, _ = camlab.search_id_of_latest_request(lab, mark)
+    all_rows = camlab.expected_rows(camlab.replies_after(lab, mark, index), search_id)
+    by_id = {r[1]: r[1:] for r in all_rows}
+    for number, row in enumerate(rows):
+        check(row[0] == str(number) and by_id.get(row[1]) == row[1:],
+              f"first search: row {row} is none of the cameras' replies")
+    log(f"first search: {len(rows)} of 5 cameras listed (the rest may precede the worker)")
+
+    time.sleep(1.1)  # a new second: a new search ID
+    mark = lab.capture_mark()
+    t0 = time.time()
+    window.press("Search")
+    _, search_id, request = assert_rows_match_replies(lab, window, 5, mark, "second search")
+    check_request(lab, request, search_id, t0, time.time())
+    check({r[3] for r in window.rows()} == {lab.camera_ip(i) for i in range(5)},
+          "the IP cells are not the five simulated cameras' addresses")
+
+    # Other cameras now: a search must show only them, numbered from 0.
+    lab.stop_camsim()
+    lab.start_camsim(cameras=3, first=10, name="camsim-b")
+    time.sleep(1.1)
+    mark = lab.capture_mark()
+    window.press("Search")
+    rows, _, _ = assert_rows_match_replies(lab, window, 3, mark, "third search")
+    check({r[3] for r in rows} == {lab.camera_ip(10 + i) for i in range(3)},
+          "the list still holds cameras of the earlier search")
+
+
+def scenario_foreign(lab, args):
+    """Replies of another search are not listed; a reply with the current
+    search ID and no signature adds exactly one error log line."""
+    lab.start_display()
+    lab.start_sniffer()
+    # Camera by camera: normal, wrong search ID, no signature, "Kelmora", normal.
+    lab.start_camsim(cameras=5, modes=["normal", "wrong-search-id", "no-signature",
+                                       "alt-signature"])
+    lab.start_app()
+    window = MainWindow(lab)
+    error_log = os.path.join(lab.dir, "QDIPC_Error.log")
+
+    window.search(3)  # until the worker runs and all three good replies are listed
+    check(os.path.exists(error_log), "no error log was written for the unsigned reply")
+    before = open(error_log, "rb").read().splitlines(keepends=True)
+
+    time.sleep(1.1)
+    mark = lab.capture_mark()
+    t0 = time.time()
+    window.press("Search")
+    rows, search_id, _ = assert_rows_match_replies(lab, window, 3, mark, "search")
+    t1 = time.time()
+    listed_ips = [r[3] for r in rows]
+    check(sorted(listed_ips) == sorted([lab.camera_ip(0), lab.camera_ip(3), lab.camera_ip(4)]),
+          f"listed {listed_ips}: the wrong-search-ID or unsigned camera was listed")
+    replies = camlab.replies_after(lab, mark, camlab.search_id_of_latest_request(lab, mark)[1])
+    check(any(camlab.reply_search_id(r) == search_id + 1 for r in replies),
+          "the cameras sent no reply with a wrong search ID")
+
+    time.sleep(0.5)
+    after = open(error_log, "rb").read().splitlines(keepends=True)
+    check(after[:len(before)] == before, "the error log was rewritten, not appended to")
+    new = after[len(before):]
+    check(len(new) == 1, f"one search added {len(new)} error log lines, expected 1: {new}")
+    line = new[0].decode("latin-1")
+    match = re.fullmatch(
+        r"(\d+)-(\d+)-(\d+) (\d+):(\d+):(\d+) file:[^,]*,line:575,"
+        r"\[recv discover not match qd massage\]\[111111\]\r?\n", line)
+    check(match, f"the error log line {line!r} is not the unsigned-reply entry")
+    stamp = datetime(*map(int, match.groups()), tzinfo=timezone.utc) - timedelta(hours=8)
+    check(t0 - 2 <= stamp.timestamp() <= t1 + 2,
+          f"the log line's time {line[:20]!r} is not the search's time in UTC+8")
+    log(f"error log: exactly one new line: {line.strip()!r}")
+
+
+def scenario_modify(lab, args):
+    """Double-click a row, change the IP, choose DHCP and press Modify: the
+    camera receives the exact record, applies it, and a search shows it."""
+    lab.start_display()
+    lab.start_sniffer()
+    lab.start_camsim(cameras=3)
+    lab.start_app()
+    window = MainWindow(lab)
+    rows = window.search(3)
+    row_index = 1
+    row = rows[row_index]
+    log(f"double-clicking row {row_index}: {row}")
+    window.click_row(row_index, repeat=2)
+
+    a11y = lab.a11y
+    title = "Set：" + row[3]
+    settings = a11y.find(window.app_acc, None, title, timeout=10, depth=1)
+    edits = sorted(a11y.find_all(settings, "text", depth=3),
+                   key=lambda e: a11y.extents(e)[1])
+    check(len(edits) == 4, f"the settings window has {len(edits)} edits, expected 4")
+    shown = [a11y.text(e) for e in edits]
+    check(shown == [row[3], row[9], row[11], row[5]],
+          f"the settings window shows IP, Mask, GateWay, MAC {shown}, expected "
+          f"{[row[3], row[9], row[11], row[5]]}")
+    radios = {r.name: r for r in a11y.find_all(settings, "radio button", depth=3)}
+    check(set(radios) == {"Static IP", "DHCP", "ADSL"}, f"radio buttons {sorted(radios)}")
+    check(a11y.checked(radios["Static IP"]) and not a11y.checked(radios["DHCP"]),
+          "\"Static IP\" is not the checked addressing mode")
+
+    new_ip = lab.camera_ip(60)
+    lab.screen.click_center(a11y.extents(edits[0]))
+    lab.screen.key("ctrl+a")
+    lab.screen.type_text(new_ip)
+    check(a11y.text(edits[0]) == new_ip, f"the IP edit holds {a11y.text(edits[0])!r}")
+    lab.screen.click_center(a11y.extents(radios["DHCP"]))
+    check(a11y.checked(radios["DHCP"]), "DHCP did not become checked")
+
+    camsim_mark = lab.camsim.lines.count()
+    mark = lab.capture_mark()
+    t0 = time.time()
+    modify = a11y.find(settings, "push button", "Modify", depth=3)
+    lab.screen.click_center(a11y.extents(modify))
+    box = window.message_box("Setting OK!")
+    t1 = time.time()
+    check(box.name == "qd_ip_search", f"the message box's caption is {box.name!r}")
+    log("\"Setting OK!\" is shown")
+
+    # What the camera host received.
+    deadline = time.monotonic() + 5
+    records = []
+    while not records and time.monotonic() < deadline:
+        records = [d for d in lab.captured(mark)
+                   if not d["out"] and d["dport"] == camlab.COMMAND_PORT
+                   and d["data"][:4] == camlab.MODIFY_MAGIC]
+        time.sleep(0.1)
+    check(len(records) == 1, f"the camera host received {len(records)} modify datagrams")
+    got = records[0]
+    check(got["dst"] == "255.255.255.255" and got["src"] == lab.tool_ip,
+          f"the modify datagram went from {got['src']} to {got['dst']}")
+    data = got["data"]
+    check(len(data) == 88, f"the modify datagram has {len(data)} bytes, expected 88")
+    stamp = int.from_bytes(data[84:88], "little")
+    check(stamp in camlab.draws_between(t0, t1),
+          f"stamp {stamp} is not the time-seeded draw of the second Modify was pressed")
+    expected = camlab.modify_record(mode=1, dev_id_text=row[1], ip=new_ip, mask=row[9],
+                                    gateway=row[11], mac_text=row[5], stamp=stamp)
+    check(data == expected, f"modify record\n  got      {data.hex()}\n  expected {expected.hex()}")
+    log(f"the camera host received the exact 88-byte record {data.hex()}")
+
+    applied = lab.camsim.lines.wait_for(rf"applied to camera {row_index} \({row[1]}\): "
+                                        rf"ip \"{re.escape(new_ip)}\"", 5, camsim_mark)
+    check(applied, "camsim did not apply the record: " +
+          " | ".join(lab.camsim.lines.since(camsim_mark)))
+    check(lab.camsim.lines.wait_for(r"modify from .* mode dhcp", 1, camsim_mark),
+          "camsim did not see mode DHCP")
+    log("camsim: " + applied)
+
+    ok = a11y.find(box, "push button", "OK", depth=3)
+    lab.screen.click_center(a11y.extents(ok))
+    time.sleep(0.5)
+
+    time.sleep(1.1)
+    mark = lab.capture_mark()
+    window.press("Search")
+    rows_after, _, _ = assert_rows_match_replies(lab, window, 3, mark, "search after Modify")
+    changed = [r for r in rows_after if r[1] == row[1]]
+    check(len(changed) == 1 and changed[0][3] == new_ip,
+          f"the modified camera's row is {changed}, expected IP {new_ip}")
+    check(changed[0][2:3] + changed[0][4:] == row[2:3] + row[4:],
+          "cells other than NO. and IP changed")
+    log(f"the new search shows {row[1]} at {new_ip}")
+
+
+def scenario_preview(lab, args):
+    """Click a row and press Preview: the test pattern plays in the pane."""
+    lab.start_display()
+    lab.start_camsim(cameras=2)
+    lab.start_rtsp(lab.camera_ip(0))
+    lab.start_app()
+    window = MainWindow(lab)
+    rows = window.search(2)
+    region = window.video_region()
+    check(region.black_fraction() > 0.97, "the pane is not black before Preview")
+    row = next(i for i, r in enumerate(rows) if r[3] == lab.camera_ip(0))
+    window.click_row(row)
+    window.press("Preview")
+    region = window.wait_for_video()
+    log(f"the pane plays the test pattern: black fraction {region.black_fraction():.2f}, "
+        f"{len(region.colour_classes())} colour classes")
+    if args.screenshot:
+        lab.screen.screenshot(args.screenshot, window.window)
+
+
+def scenario_layout(lab, args):
+    """A 640 x 480 client area puts the controls where the layout rules say."""
+    lab.start_display()
+    lab.start_app()
+    window = MainWindow(lab)
+    lab.screen.resize(window.window, 640, 480)
+    deadline = time.monotonic() + 5
+    expected = {
+        "Preview": (550, 10, 80, 45), "Setting": (550, 65, 80, 45),
+        "Test": (550, 120, 80, 45), "Search": (550, 175, 80, 45),
+        "pane": (10, 10, 530, 210), "list": (10, 240, 620, 215),
+        "progress": (10, 455, 620, 20),
+    }
+
+    def measure():
+        a11y = lab.a11y
+        got = {name: window.relative(a11y.extents(window.button(name)))
+               for name in ("Preview", "Setting", "Test", "Search")}
+        got["pane"] = window.relative(a11y.extents(window.pane()))
+        got["list"] = window.relative(a11y.extents(window.table()))
+        got["progress"] = window.relative(
+            a11y.extents(a11y.find(window.acc, "progress bar", depth=1)))
+        return got
+
+    got = measure()
+    while got != expected and time.monotonic() < deadline:
+        time.sleep(0.2)
+        got = measure()
+    size = lab.screen.geometry(window.window)[2:]
+    check(size == (640, 480), f"the window's client area is {size}, expected (640, 480)")
+    wrong = {k: (got[k], v) for k, v in expected.items() if got[k] != v}
+    check(not wrong, "controls (got, expected): " + str(wrong))
+    log("at 640 x 480 every control is where the layout rules put it")
+
+    # The pane's black area, seen on the screen: black inside, not outside.
+    ox, oy = window.origin()
+    region = camlab.Region(lab.screen.grab(), (ox, oy, 640, 480))
+    for x, y in ((10, 10), (539, 10), (10, 219), (539, 219), (275, 115)):
+        check(max(region.pixel(x, y)) < 24, f"pixel ({x}, {y}) of the pane is not black")
+    for x, y in ((5, 5), (545, 115), (275, 230)):
+        check(max(region.pixel(x, y)) > 100, f"pixel ({x}, {y}) outside the pane is dark")
+    log("the black pane covers (10, 10) to (539, 219) on the screen")
+
+
+def scenario_close(lab, args):
+    """Closing the window while a stream plays ends the program at once with
+    exit code 0."""
+    lab.start_display()
+    lab.start_camsim(cameras=1)
+    lab.start_rtsp(lab.camera_ip(0))
+    app = lab.start_app()
+    window = MainWindow(lab)
+    window.search(1)
+    window.click_row(0)
+    window.press("Preview")
+    window.wait_for_video()
+    log("a stream plays; closing the window")
+    t0 = time.monotonic()
+    lab.screen.close_window(window.window)
+    try:
+        code = app.popen.wait(timeout=args.close_bound)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"the program still runs {args.close_bound} s after its window was closed")
+    elapsed = time.monotonic() - t0
+    log(f"the program ended {elapsed:.2f} s after the close request, exit code {code}")
+    check(code == 0, f"exit code {code}, expected 0")
+
+
+SCENARIOS = {
+    "search": (scenario_search, 1),
+    "foreign": (scenario_foreign, 1),
+    "modify": (scenario_modify, 1),
+    "preview": (scenario_preview, 1),
+    "layout": (scenario_layout, 1),
+    "close": (scenario_close, 1),
+}
+
+
+# ---------------------------------------------------------------------------
+
+
+def missing_prerequisites():
+    if os.geteuid() != 0:
+        return "network namespaces need root; run the tests as root"
+    for tool in ("ip", "Xvfb", "xdotool", "xwininfo", "import", "dbus-daemon", "dbus-send"):
+        if not shutil.which(tool):
+            return f"{tool} is not installed (scripts/install-deps.sh installs it)"
+    if not os.path.exists("/usr/libexec/at-spi-bus-launcher"):
+        return "at-spi2-core is not installed (scripts/install-deps.sh installs it)"
+    probe = subprocess.run(["/usr/bin/python3", "-c", "import pyatspi"], capture_output=True)
+    if probe.returncode != 0:
+        return "python3-pyatspi is not installed (scripts/install-deps.sh installs it)"
+    return None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--camsim", required=True)
+    parser.add_argument("--rtsp")
+    parser.add_argument("--vlan", default=os.path.join(SOURCE_ROOT, "scripts", "vlan.sh"))
+    parser.add_argument("--screenshot", help="save the window here at the end (preview)")
+    parser.add_argument("--close-bound", type=float, default=3.0,
+                        help="seconds the program may take to end after its window closes")
+    parser.add_argument("--keep", action="store_true", help="keep the lab's files")
+    parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    for name in ("app", "camsim", "rtsp", "vlan", "screenshot"):
+        if getattr(args, name):
+            setattr(args, name, os.path.abspath(getattr(args, name)))
+    function, hosts = SCENARIOS[args.scenario]
+
+    if not args.inside:
+        reason = missing_prerequisites()
+        for path in (args.app, args.camsim):
+            if not reason and not os.access(path, os.X_OK):
+                reason = f"{path} is not built"
+        if not reason and args.scenario in ("preview", "close") and not (
+                args.rtsp and os.access(args.rtsp, os.X_OK)):
+            reason = "rtsp_test_server is not built (GStreamer's RTSP server library is missing)"
+        if reason:
+            print(f"SKIP: {reason}", flush=True)
+            return camlab.SKIP
+        argv = [args.vlan, "run", "--hosts", str(hosts), "--in", "tool", "--",
+                "/usr/bin/python3", os.path.abspath(__file__), "--inside", args.scenario,
+                "--app", args.app, "--camsim", args.camsim, "--close-bound", str(args.close_bound)]
+        argv += ["--rtsp", args.rtsp] if args.rtsp else []
+        argv += ["--screenshot", args.screenshot] if args.screenshot else []
+        argv += ["--keep"] if args.keep else []
+        code = subprocess.call(argv)
+        if code == camlab.SKIP:
+            print("SKIP: the virtual LAN could not be created here (see the message above)",
+                  flush=True)
+        return code
+
+    def on_alarm(signum, frame):
+        raise Failure(f"the scenario did not finish within {SCENARIO_LIMIT_S} s")
+
+    def on_term(signum, frame):
+        raise Failure(f"stopped by signal {signum}")
+
+    signal.signal(signal.SIGALRM, on_alarm)
+    signal.signal(signal.SIGTERM, on_term)
+    signal.alarm(SCENARIO_LIMIT_S)
+    log(f"scenario {args.scenario} on {os.environ.get('QD_VLAN_NAME')} "
+        f"(tool {os.environ.get('QD_VLAN_TOOL_IP')}, cameras {os.environ.get('QD_VLAN_CAMS_IPS')})")
+    try:
+        with Lab(args.app, args.camsim, args.rtsp, keep=args.keep) as lab:
+            function(lab, args)
+    except Skip as skip:
+        print(f"SKIP: {skip}", flush=True)
+        return camlab.SKIP
+    except Failure as failure:
+        print(f"FAIL: {args.scenario}: {failure}", flush=True)
+        return 1
+    except Exception:
+        traceback.print_exc()
+        print(f"FAIL: {args.scenario}: the harness met an error (above)", flush=True)
+        return 1
+    finally:
+        signal.alarm(0)
+    print(f"PASS: {args.scenario}", flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
