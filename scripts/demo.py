@@ -14,6 +14,7 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "e2e"))
 import camlab  # noqa: E402
 from camlab import Failure, Lab, MainWindow, log  # noqa: E402

@@ -712,7 +712,7 @@ class Lab:
         self.reap_orphans()
         if failed or self.keep:
             log(f"the lab's files are kept in {self.dir}")
-            for name in ("app", "camsim", "capture", "rtsp"):
+            for name in ("app", "camsim", "camsim-b", "rtsp"):
                 path = os.path.join(self.dir, f"{name}.log")
                 if failed and os.path.exists(path):
                     with open(path, errors="replace") as f:

@@ -25,6 +25,7 @@ import time
 import traceback
 from datetime import datetime, timedelta, timezone
 
+sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import camlab  # noqa: E402
 from camlab import Failure, Lab, MainWindow, Skip, check, log  # noqa: E402
@@ -375,7 +376,7 @@ def main():
     parser.add_argument("--rtsp")
     parser.add_argument("--vlan", default=os.path.join(SOURCE_ROOT, "scripts", "vlan.sh"))
     parser.add_argument("--screenshot", help="save the window here at the end (preview)")
-    parser.add_argument("--close-bound", type=float, default=3.0,
+    parser.add_argument("--close-bound", type=float, default=2.0,
                         help="seconds the program may take to end after its window closes")
     parser.add_argument("--keep", action="store_true", help="keep the lab's files")
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
@@ -402,6 +403,9 @@ def main():
         argv += ["--rtsp", args.rtsp] if args.rtsp else []
         argv += ["--screenshot", args.screenshot] if args.screenshot else []
         argv += ["--keep"] if args.keep else []
+        # Ctrl+C reaches vlan.sh too, which stops the scenario and removes
+        # the LAN; wait for that rather than leaving first.
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
         code = subprocess.call(argv)
         if code == camlab.SKIP:
             print("SKIP: the virtual LAN could not be created here (see the message above)",
