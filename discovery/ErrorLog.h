@@ -13,7 +13,7 @@ namespace qdipc {
 
 inline constexpr const char* kErrorLogFileName = "QDIPC_Error.log";
 // The fixed source path text that every entry names.
-inline constexpr const char* kErrorLogSourcePath = "app\\SearchDlg.cpp";
+inline constexpr const char* kErrorLogSourcePath = "app\\CSearchDlg.cpp";
 
 // The three entries the worker writes.
 namespace log_entry {

@@ -42,15 +42,15 @@ TEST(ErrorLogFormatTest, TimeStampsInUtcPlus8WithRollOver) {
 TEST(ErrorLogFormatTest, BodiesOfTheThreeEntries) {
     EXPECT_EQ(
         FormatErrorLogEntry(1767198605, 525, "Bind socket 8089 failed", 11111),
-        "2026-1-1 0:30:5 file:app\\SearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]\n");
+        "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]\n");
     EXPECT_EQ(FormatErrorLogEntry(0, log_entry::kNoSignatureLine, log_entry::kNoSignatureText,
                                   log_entry::kNoSignatureCode),
-              "1970-1-1 8:0:0 file:app\\SearchDlg.cpp,line:575,"
+              "1970-1-1 8:0:0 file:app\\CSearchDlg.cpp,line:575,"
               "[recv discover not match qd massage][111111]\n");
     // The exception text: 16 ASCII characters and the four GBK bytes D2 EC B3 A3.
     const std::string entry = FormatErrorLogEntry(
         0, log_entry::kExceptionLine, log_entry::kExceptionText, log_entry::kExceptionCode);
-    const std::string expected = std::string("1970-1-1 8:0:0 file:app\\SearchDlg.cpp,line:587,[") +
+    const std::string expected = std::string("1970-1-1 8:0:0 file:app\\CSearchDlg.cpp,line:587,[") +
                                  "RecvSearchThread" + "\xD2\xEC\xB3\xA3" + "][219]\n";
     EXPECT_EQ(entry, expected);
 }
@@ -64,8 +64,8 @@ TEST(ErrorLogTest, AppendsLinesToTheFileInTheGivenDirectory) {
     now = 1772334245;
     log.AppendErrorLog(575, "recv discover not match qd massage", 111111);
     EXPECT_EQ(ReadFile(log.FilePath()),
-              "2026-1-1 0:30:5 file:app\\SearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]\n"
-              "2026-3-1 11:4:5 file:app\\SearchDlg.cpp,line:575,"
+              "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]\n"
+              "2026-3-1 11:4:5 file:app\\CSearchDlg.cpp,line:575,"
               "[recv discover not match qd massage][111111]\n");
 
     // An existing file is appended to, never truncated.
@@ -73,7 +73,7 @@ TEST(ErrorLogTest, AppendsLinesToTheFileInTheGivenDirectory) {
     again.AppendErrorLog(587, log_entry::kExceptionText, 219);
     const std::string content = ReadFile(log.FilePath());
     EXPECT_EQ(content.rfind("1970-1-1 8:0:0 ", std::string::npos),
-              content.size() - std::string("1970-1-1 8:0:0 file:app\\SearchDlg.cpp,line:587,"
+              content.size() - std::string("1970-1-1 8:0:0 file:app\\CSearchDlg.cpp,line:587,"
                                            "[RecvSearchThread\xD2\xEC\xB3\xA3][219]\n")
                                    .size());
 }
