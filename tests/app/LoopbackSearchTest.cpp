@@ -11,24 +11,11 @@
 
 #include "TestPrinting.h"
 #include "WindowTestSupport.h"
-#include "platform/UdpSocket.h"
 #include "tools/camsim/CamSimThread.h"
 
+using qdipc::test::FreeLoopbackPort;
 using qdipc::test::LoopbackWindowConfig;
-
-namespace {
-
-// A free UDP port on 127.0.0.1 for the worker, so the simulator can be told
-// where to answer before the worker exists.
-std::uint16_t FreeLoopbackPort() {
-    qdipc::UdpSocket probe;
-    if (!probe.Open() || !probe.Bind({"127.0.0.1", 0})) {
-        return 0;
-    }
-    return probe.LocalPort();
-}
-
-}  // namespace
+using qdipc::test::SearchOnceListening;
 
 class LoopbackSearchTest : public QObject {
     Q_OBJECT
@@ -59,10 +46,10 @@ void LoopbackSearchTest::searchListsTheSimulatedCameras() {
 
     // The first search starts the worker; replies that beat its bind are lost,
     // so search again once it listens.
-    QTest::mouseClick(search, Qt::LeftButton);
-    QVERIFY(dlg.Worker() != nullptr);
-    QTRY_VERIFY(dlg.Worker()->BoundPort() == receivePort);
-    QTest::mouseClick(search, Qt::LeftButton);
+    SearchOnceListening(dlg, search, receivePort);
+    if (QTest::currentTestFailed()) {
+        return;
+    }
     QVERIFY(setup.messages->texts.isEmpty());
 
     // Cameras 0, 1, 2, 4, 5, 6 answer with the right ID; 3 and 7 do not.

@@ -1,12 +1,16 @@
 #pragma once
 // Support for driving the main window in tests: a message recorder instead of
-// message boxes, loopback endpoints, a window that records the settings it
-// would open, and a way to close a modal dialog or popup that an action opens.
+// message boxes, loopback endpoints, a free loopback port, a window that
+// records the settings it would open, a search once the worker listens, and a
+// way to close a modal dialog or popup that an action opens.
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +20,7 @@
 #include "app/CSearchDlg.h"
 #include "app/MessagePresenter.h"
 #include "app/SearchDlgConfig.h"
+#include "platform/UdpSocket.h"
 
 namespace qdipc::test {
 
@@ -56,6 +61,28 @@ struct LoopbackWindowConfig {
         return config;
     }
 };
+
+// A free UDP port on 127.0.0.1 for the worker, so the simulator can be told
+// where to answer before the worker exists.
+inline std::uint16_t FreeLoopbackPort() {
+    UdpSocket probe;
+    if (!probe.Open() || !probe.Bind({"127.0.0.1", 0})) {
+        return 0;
+    }
+    return probe.LocalPort();
+}
+
+// Presses search twice: the first press starts the worker, and replies that
+// beat its bind are lost, so the second goes out once the worker listens on
+// receivePort. A failed check ends the helper only: the caller returns when
+// QTest::currentTestFailed().
+inline void SearchOnceListening(CSearchDlg& dlg, QAbstractButton* search,
+                                std::uint16_t receivePort) {
+    QTest::mouseClick(search, Qt::LeftButton);
+    QVERIFY(dlg.Worker() != nullptr);
+    QTRY_VERIFY(dlg.Worker()->BoundPort() == receivePort);
+    QTest::mouseClick(search, Qt::LeftButton);
+}
 
 // Runs action, which is expected to open a modal dialog or popup; handle gets
 // that widget (polled every 10 ms, for at most 5 s) and must close it.

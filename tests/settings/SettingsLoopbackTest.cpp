@@ -8,24 +8,15 @@
 #include <chrono>
 #include <string>
 
-#include "platform/UdpSocket.h"
 #include "settings/CSettingDlg.h"
 #include "tests/app/WindowTestSupport.h"
 #include "tools/camsim/CamSimThread.h"
 
+using qdipc::test::FreeLoopbackPort;
 using qdipc::test::LoopbackWindowConfig;
+using qdipc::test::SearchOnceListening;
 
 namespace {
-
-// A free UDP port on 127.0.0.1 for the worker, so the simulator can be told
-// where to answer before the worker exists.
-std::uint16_t FreeLoopbackPort() {
-    qdipc::UdpSocket probe;
-    if (!probe.Open() || !probe.Bind({"127.0.0.1", 0})) {
-        return 0;
-    }
-    return probe.LocalPort();
-}
 
 int RowOf(const qdipc::DeviceTable& table, const std::string& deviceId) {
     for (int row = 0; row < table.RowCount(); ++row) {
@@ -72,10 +63,10 @@ void SettingsLoopbackTest::modifiedCameraShowsItsNewAddressAfterTheNextSearch() 
     auto* search = dlg.findChild<QPushButton*>(QStringLiteral("searchButton"));
 
     // The first search starts the worker; search again once it listens.
-    QTest::mouseClick(search, Qt::LeftButton);
-    QVERIFY(dlg.Worker() != nullptr);
-    QTRY_VERIFY(dlg.Worker()->BoundPort() == receivePort);
-    QTest::mouseClick(search, Qt::LeftButton);
+    SearchOnceListening(dlg, search, receivePort);
+    if (QTest::currentTestFailed()) {
+        return;
+    }
     QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().RowCount(), 3, 10000);
 
     const int row = RowOf(dlg.Table(), targetId);
