@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "tools/camsim/DatagramBatchSender.h"
+#include "tools/camsim/DatagramSocket.h"
 
 namespace camsim {
 
@@ -35,19 +36,12 @@ BurstSender::~BurstSender() {
 }
 
 bool BurstSender::Open(std::string& error) {
-    if (!ToSockaddr(options_.destination)) {
-        error = "not an IPv4 address: " + options_.destination.address;
-        return false;
-    }
-    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in destination{};
+    fd_ = OpenDatagramSocket(options_.destination, destination, error);
     if (fd_ < 0) {
-        error = std::string("socket: ") + std::strerror(errno);
         return false;
     }
-    const int on = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     // A connected socket skips the route lookup of every datagram.
-    const sockaddr_in destination = *ToSockaddr(options_.destination);
     if (connect(fd_, reinterpret_cast<const sockaddr*>(&destination), sizeof destination) != 0) {
         error = "connect " + FormatEndpoint(options_.destination) + ": " + std::strerror(errno);
         return false;

@@ -10,6 +10,7 @@
 #include <span>
 
 #include "tools/camsim/DatagramBatchSender.h"
+#include "tools/camsim/DatagramSocket.h"
 
 namespace camsim {
 namespace {
@@ -34,20 +35,14 @@ CamSimServer::~CamSimServer() {
 }
 
 bool CamSimServer::Open(std::string& error) {
-    const std::optional<sockaddr_in> local = ToSockaddr(options_.listen);
-    if (!local) {
-        error = "not an IPv4 address: " + options_.listen.address;
-        return false;
-    }
-    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local{};
+    fd_ = OpenDatagramSocket(options_.listen, local, error);
     if (fd_ < 0) {
-        error = std::string("socket: ") + std::strerror(errno);
         return false;
     }
     const int on = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd_, reinterpret_cast<const sockaddr*>(&*local), sizeof *local) != 0) {
+    if (bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         error = "bind " + FormatEndpoint(options_.listen) + ": " + std::strerror(errno);
         close(fd_);
         fd_ = -1;
