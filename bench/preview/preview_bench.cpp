@@ -20,7 +20,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -28,6 +27,7 @@
 #include <vector>
 
 #include "PanePixels.h"
+#include "PaneWindow.h"
 #include "RtspTestServer.h"
 #include "preview/CVideoStatic.h"
 
@@ -62,19 +62,6 @@ void PrintSeries(const char* what, const std::vector<double>& values) {
     std::printf("\n");
     std::fflush(stdout);
 }
-
-struct PaneWindow {
-    QWidget window;
-    CVideoStatic* pane = nullptr;
-    PaneWindow() {
-        auto* layout = new QVBoxLayout(&window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        pane = new CVideoStatic(&window);
-        pane->setFixedSize(320, 240);
-        layout->addWidget(pane);
-        window.show();
-    }
-};
 
 // Polls the pane (every few milliseconds) until the predicate holds; the
 // monotonic time in ms when it did, or nothing.

@@ -12,13 +12,13 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
-#include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "PanePixels.h"
+#include "PaneWindow.h"
 #include "preview/CVideoStatic.h"
 
 int main(int argc, char** argv) {
@@ -30,13 +30,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     bool sawPicture = false;
     {
-        QWidget window;
-        auto* layout = new QVBoxLayout(&window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        auto* pane = new CVideoStatic(&window);
-        pane->setFixedSize(320, 240);
-        layout->addWidget(pane);
-        window.show();
+        qdipc::test::PaneWindow ui;
+        CVideoStatic* pane = ui.pane;
         QElapsedTimer clock;
         clock.start();
         pane->SetLocation(argv[1]);

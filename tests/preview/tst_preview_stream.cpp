@@ -15,11 +15,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
-#include <QVBoxLayout>
 #include <cstdio>
 #include <memory>
 
 #include "PanePixels.h"
+#include "PaneWindow.h"
 #include "RtspTestServer.h"
 #include "preview/CVideoStatic.h"
 
@@ -67,22 +67,6 @@ bool PaneShowsWithin(const QWidget& pane, int milliseconds, Predicate predicate)
     return predicate(GrabScreenPixels(pane));
 }
 
-// A window holding the pane, as the main window holds it.
-struct PaneWindow {
-    QWidget window;
-    CVideoStatic* pane = nullptr;
-
-    PaneWindow() {
-        auto* layout = new QVBoxLayout(&window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        pane = new CVideoStatic(&window);
-        pane->setFixedSize(320, 240);
-        layout->addWidget(pane);
-        window.setWindowTitle(QStringLiteral("preview test"));
-        window.show();
-    }
-};
-
 bool IsBlack(const QImage& image) {
     return LitShare(image) < 0.001;
 }
@@ -110,7 +94,7 @@ private slots:
             }
             QFAIL(qPrintable(server.Error()));
         }
-        PaneWindow ui;
+        PaneWindow ui(QStringLiteral("preview test"));
         QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
         QVERIFY(IsBlack(GrabScreenPixels(*ui.pane)));
 
@@ -164,7 +148,7 @@ private slots:
         if (silentCamera && !camera.listen(QHostAddress(QStringLiteral("127.0.77.4")), 554)) {
             QSKIP("cannot listen on 127.0.77.4:554 (needs root)");
         }
-        PaneWindow ui;
+        PaneWindow ui(QStringLiteral("preview test"));
         QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
         ui.pane->SetLocation(location.toStdString());
         ui.pane->Play();  // its result is ignored, as Preview does

@@ -1,0 +1,20 @@
+#pragma once
+// A small window holding the video pane (320 x 240, no margins), as the main
+// window holds it, shown on construction.
+
+#include <QString>
+#include <QWidget>
+
+#include "preview/CVideoStatic.h"
+
+namespace qdipc::test {
+
+struct PaneWindow {
+    QWidget window;
+    CVideoStatic* pane = nullptr;
+
+    // The window keeps the platform's default title when title is empty.
+    explicit PaneWindow(const QString& title = QString());
+};
+
+}  // namespace qdipc::test
