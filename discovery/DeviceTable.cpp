@@ -12,6 +12,8 @@ namespace qdipc {
 namespace {
 
 constexpr std::size_t kDeviceIdTextLength = 17;
+// Cleared tables from this many rows on are freed off the UI thread.
+constexpr std::size_t kReleaseInBackgroundFrom = 10000;
 
 bool IsAscii(std::string_view bytes) {
     return std::all_of(bytes.begin(), bytes.end(),
@@ -45,10 +47,17 @@ void DeviceTable::Clear() {
     m_deviceCount = 0;
     m_selectedRow = 0;
     beginResetModel();
-    m_rows.clear();
-    m_rows.shrink_to_fit();
-    m_deviceIds.clear();
+    std::vector<Row> rows;
+    rows.swap(m_rows);
+    std::unordered_set<std::uint64_t> deviceIds;
+    deviceIds.swap(m_deviceIds);
     endResetModel();
+    // A million rows take tens of milliseconds to free: more than the window
+    // may stall. A small table goes here and now.
+    if (rows.size() >= kReleaseInBackgroundFrom) {
+        m_release.Release(std::move(rows));
+        m_release.Release(std::move(deviceIds));
+    }
 }
 
 void DeviceTable::AddReply(const DeviceInfoReply* reply) {

@@ -15,12 +15,14 @@
 #include <QAbstractTableModel>
 #include <QStringDecoder>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
+#include "discovery/BackgroundRelease.h"
 #include "discovery/ReplyCells.h"
 #include "discovery/ReplyQueue.h"
 
@@ -32,7 +34,8 @@ public:
     explicit DeviceTable(QObject* parent = nullptr);
     ~DeviceTable() override;
 
-    // Device count and selected row := 0, then every row goes.
+    // Device count and selected row := 0, then every row goes. A large table's
+    // storage is freed, and its memory handed back, on a thread of its own.
     void Clear();
     // One reply: dropped when its device ID is listed already, else appended
     // with the next "NO." number. A null reply is ignored.
@@ -49,6 +52,8 @@ public:
     std::string_view CellBytes(int row, int column) const;
     // The cell as shown.
     QString DisplayText(int row, int column) const;
+    // Waits until the storage of cleared rows has been freed (measurements).
+    bool WaitForRelease(std::chrono::milliseconds limit) { return m_release.WaitIdle(limit); }
 
     // Rows added since the last Clear; the "NO." number of the next row.
     int DeviceCount() const { return m_deviceCount; }
@@ -87,6 +92,7 @@ private:
     std::unordered_set<std::uint64_t> m_deviceIds;
     int m_deviceCount = 0;
     int m_selectedRow = 0;
+    BackgroundRelease m_release;
     mutable QStringDecoder m_utf8Decoder;
     mutable QStringDecoder m_gbDecoder;
 };
