@@ -1,12 +1,16 @@
 // The device table as the list's model: numbering, duplicates, clearing,
 // replies of replaced searches, batches, the cells' bytes and their display,
-// and replies that arrive from another thread through the reply pump.
+// replies that arrive from another thread through the reply pump, the pump's
+// time-boxed slices and cap, and clearing a large table.
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "TestPrinting.h"
@@ -50,6 +54,8 @@ private slots:
     void displayedTextIsDecodedUtf8ThenGbThenLatin1();
     void modelStaysConsistentUnderTheTester();
     void repliesFromAnotherThreadReachTheTableOnTheUiThread();
+    void pumpDrainsInTimeBoxedSlicesWithTheLoopRunningBetween();
+    void clearingALargeTableLeavesItEmptyAndUsable();
 };
 
 void DeviceTableTest::rowsAreNumberedInArrivalOrderAndDuplicatesUseNoNumber() {
@@ -279,6 +285,83 @@ void DeviceTableTest::repliesFromAnotherThreadReachTheTableOnTheUiThread() {
     for (int row = 0; row < table.RowCount(); ++row) {
         QVERIFY(table.CellText(row, 2).rfind("cam2", 0) == 0);
     }
+}
+
+void DeviceTableTest::pumpDrainsInTimeBoxedSlicesWithTheLoopRunningBetween() {
+    // Positive entries: the size of a chunk handed over; -1: a timer event.
+    std::vector<int> sequence;
+    qdipc::ReplyPumpOptions options;
+    options.minInterval = std::chrono::milliseconds(0);
+    options.sliceBudget = std::chrono::milliseconds(0);  // one chunk per slice
+    options.chunk = 100;
+    options.maxPending = 1000;
+    qdipc::ReplyPump pump(
+        [&](std::vector<qdipc::AcceptedReply>& chunk) {
+            sequence.push_back(static_cast<int>(chunk.size()));
+        },
+        options);
+    std::vector<qdipc::AcceptedReply> batch;
+    for (std::uint32_t n = 0; n < 1200; ++n) {
+        batch.push_back(Camera(n).Accepted(1));
+    }
+    pump.Queue().Push(batch);
+    QCOMPARE(pump.Queue().Pending(), std::size_t(1000));
+    QCOMPARE(pump.Queue().Dropped(), std::uint64_t(200));
+
+    pump.DrainSlice();
+    QCOMPARE(sequence, std::vector<int>{100});
+    QCOMPARE(pump.Queue().Pending(), std::size_t(900));
+    QTimer::singleShot(0, [&] { sequence.push_back(-1); });
+    QTRY_COMPARE_WITH_TIMEOUT(pump.Queue().Pending(), std::size_t(0), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(sequence.size(), std::size_t(11), 20000);
+    // The timer event ran between two slices, not after the whole backlog.
+    const auto marker = std::find(sequence.begin(), sequence.end(), -1);
+    QVERIFY(marker != sequence.end());
+    QVERIFY(marker - sequence.begin() < 10);
+    QCOMPARE(std::count(sequence.begin(), sequence.end(), 100), 10);
+
+    // A real budget: a backlog that needs far more than it is not taken in
+    // one slice.
+    std::vector<int> chunks;
+    options.sliceBudget = std::chrono::milliseconds(20);
+    options.chunk = 10;
+    qdipc::ReplyPump slow(
+        [&](std::vector<qdipc::AcceptedReply>& chunk) {
+            chunks.push_back(static_cast<int>(chunk.size()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        },
+        options);
+    std::vector<qdipc::AcceptedReply> backlog;
+    for (std::uint32_t n = 0; n < 200; ++n) {
+        backlog.push_back(Camera(n).Accepted(1));
+    }
+    slow.Queue().Push(backlog);
+    slow.DrainSlice();
+    QVERIFY(!chunks.empty());
+    QVERIFY2(chunks.size() < 20, std::to_string(chunks.size()).c_str());
+    QTRY_COMPARE_WITH_TIMEOUT(chunks.size(), std::size_t(20), 20000);
+}
+
+void DeviceTableTest::clearingALargeTableLeavesItEmptyAndUsable() {
+    DeviceTable table;
+    QAbstractItemModelTester tester(&table, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    std::vector<qdipc::AcceptedReply> batch;
+    for (std::uint32_t n = 0; n < 30000; ++n) {
+        batch.push_back(Camera(n).Accepted(3));
+    }
+    QCOMPARE(table.AddReplies(batch, 3), 30000);
+    table.SetSelectedRow(29999);
+    table.Clear();
+    QCOMPARE(table.rowCount(), 0);
+    QCOMPARE(table.DeviceCount(), 0);
+    QCOMPARE(table.SelectedRow(), 0);
+    QVERIFY(!table.ContainsDeviceId("0011aabb-00000005"));
+    // Rows arriving while the old ones are being freed are numbered afresh.
+    Add(table, Camera(5));
+    QCOMPARE(table.CellText(0, 0), std::string("0"));
+    QCOMPARE(table.CellText(0, 1), std::string("0011aabb-00000005"));
+    QVERIFY(table.WaitForRelease(std::chrono::seconds(20)));
+    QCOMPARE(table.RowCount(), 1);
 }
 
 QTEST_MAIN(DeviceTableTest)
