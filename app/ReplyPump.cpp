@@ -79,6 +79,7 @@ void ReplyPump::DrainSlice() {
     if (!any) {
         return;
     }
+    m_longestSliceUs = std::max(m_longestSliceUs, slice.nsecsElapsed() / 1000);
     m_sinceLastDrain.start();
     ++m_drains;
     // Replies left: the next slice comes once the event loop has handled

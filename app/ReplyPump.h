@@ -53,6 +53,8 @@ public:
     void DrainSlice();
     // Number of slices that found something (for measurements).
     int DrainCount() const { return m_drains; }
+    // The longest slice so far, in microseconds (for measurements).
+    qint64 LongestSliceMicroseconds() const { return m_longestSliceUs; }
     const ReplyPumpOptions& Options() const { return m_options; }
 
 private:
@@ -69,6 +71,7 @@ private:
     QTimer m_timer;
     QElapsedTimer m_sinceLastDrain;
     int m_drains = 0;
+    qint64 m_longestSliceUs = 0;
     ReplyQueue m_queue;  // last: its wake call uses the members above
 };
 

@@ -47,10 +47,10 @@ void DeviceTable::Clear() {
     m_deviceCount = 0;
     m_selectedRow = 0;
     beginResetModel();
-    std::vector<Row> rows;
+    std::deque<Row> rows;
     rows.swap(m_rows);
-    std::unordered_set<std::uint64_t> deviceIds;
-    deviceIds.swap(m_deviceIds);
+    DeviceIdSet deviceIds;
+    std::swap(deviceIds, m_deviceIds);
     endResetModel();
     // A million rows take tens of milliseconds to free: more than the window
     // may stall. A small table goes here and now.
@@ -81,9 +81,11 @@ int DeviceTable::AddReplies(const std::vector<AcceptedReply>& batch,
 
 int DeviceTable::AppendNewDevices(const std::vector<const DeviceInfoReply*>& replies) {
     std::vector<Row> fresh;
+    fresh.reserve(replies.size());
     for (const DeviceInfoReply* reply : replies) {
         // The key set also catches a device that answers twice within the batch.
-        if (!m_deviceIds.insert(DeviceKey(*reply)).second) {
+        const std::uint64_t key = DeviceKey(*reply);
+        if (!m_deviceIds.Insert(key)) {
             continue;
         }
         fresh.push_back(MakeRow(*reply, m_deviceCount + static_cast<int>(fresh.size())));
@@ -115,7 +117,7 @@ bool DeviceTable::ContainsDeviceId(std::string_view deviceIdText) const {
     }
     std::uint64_t key = 0;
     std::memcpy(&key, bytes, sizeof key);
-    return m_deviceIds.count(key) != 0;
+    return m_deviceIds.Contains(key);
 }
 
 std::string DeviceTable::CellText(int row, int column) const {
@@ -165,8 +167,7 @@ void DeviceTable::SortByColumn(int column, bool ascending) {
     }
 
     // keys[i].second is the old row that now stands at position i.
-    std::vector<Row> sorted;
-    sorted.reserve(m_rows.size());
+    std::deque<Row> sorted;
     std::vector<int> newPosition(m_rows.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const auto oldRow = static_cast<std::size_t>(keys[i].second);

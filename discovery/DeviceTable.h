@@ -17,12 +17,13 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "discovery/BackgroundRelease.h"
+#include "discovery/DeviceIdSet.h"
 #include "discovery/ReplyCells.h"
 #include "discovery/ReplyQueue.h"
 
@@ -87,9 +88,10 @@ private:
     // Appends rows for the replies whose device IDs are new, in one insertion.
     int AppendNewDevices(const std::vector<const DeviceInfoReply*>& replies);
 
-    std::vector<Row> m_rows;
-    // The device IDs of m_rows, kept in step with them: the duplicate check.
-    std::unordered_set<std::uint64_t> m_deviceIds;
+    // A deque: growing never moves the rows already there.
+    std::deque<Row> m_rows;
+    // The device IDs of the rows, kept in step with them: the duplicate check.
+    DeviceIdSet m_deviceIds;
     int m_deviceCount = 0;
     int m_selectedRow = 0;
     BackgroundRelease m_release;
