@@ -36,8 +36,9 @@ std::optional<QString> DecodeStrictly(QStringDecoder& decoder, std::string_view 
 
 }  // namespace
 
-DeviceTable::DeviceTable(QObject* parent)
+DeviceTable::DeviceTable(QObject* parent, std::size_t maxRows)
     : QAbstractTableModel(parent),
+      m_maxRows(maxRows),
       m_utf8Decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless),
       m_gbDecoder("GB18030", QStringDecoder::Flag::Stateless) {}
 
@@ -85,9 +86,14 @@ int DeviceTable::AppendNewDevices(const std::vector<const DeviceInfoReply*>& rep
     for (const DeviceInfoReply* reply : replies) {
         // The key set also catches a device that answers twice within the batch.
         const std::uint64_t key = DeviceKey(*reply);
-        if (!m_deviceIds.Insert(key)) {
+        if (m_deviceIds.Contains(key)) {
             continue;
         }
+        if (m_rows.size() + fresh.size() >= m_maxRows) {
+            ++m_refusedRows;  // full: a new device is not listed
+            continue;
+        }
+        m_deviceIds.Insert(key);
         fresh.push_back(MakeRow(*reply, m_deviceCount + static_cast<int>(fresh.size())));
     }
     if (fresh.empty()) {

@@ -32,7 +32,11 @@ namespace qdipc {
 class DeviceTable : public QAbstractTableModel {
     Q_OBJECT
 public:
-    explicit DeviceTable(QObject* parent = nullptr);
+    // A million rows at most (some 350 MB): a flood of made-up device IDs
+    // must not take all memory.
+    static constexpr std::size_t kDefaultMaxRows = 1'000'000;
+
+    explicit DeviceTable(QObject* parent = nullptr, std::size_t maxRows = kDefaultMaxRows);
     ~DeviceTable() override;
 
     // Device count and selected row := 0, then every row goes. A large table's
@@ -48,6 +52,8 @@ public:
     // True when cell 1 of some row equals deviceIdText exactly.
     bool ContainsDeviceId(std::string_view deviceIdText) const;
     int RowCount() const { return static_cast<int>(m_rows.size()); }
+    // New devices not listed because the table was full, since construction.
+    std::uint64_t RefusedRows() const { return m_refusedRows; }
     // The whole raw text of a cell; empty for a row or column that does not exist.
     std::string CellText(int row, int column) const;
     std::string_view CellBytes(int row, int column) const;
@@ -94,6 +100,8 @@ private:
     DeviceIdSet m_deviceIds;
     int m_deviceCount = 0;
     int m_selectedRow = 0;
+    std::size_t m_maxRows;
+    std::uint64_t m_refusedRows = 0;
     BackgroundRelease m_release;
     mutable QStringDecoder m_utf8Decoder;
     mutable QStringDecoder m_gbDecoder;

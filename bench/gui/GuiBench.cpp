@@ -361,6 +361,8 @@ void RunFloods(CSearchDlg& dlg, std::uint16_t workerPort,
     std::printf("  rows listed            %d (%.1f %%), first datagram to last row %.0f ms\n",
                 b.rows, b.sent.sent ? 100.0 * b.rows / double(b.sent.sent) : 0.0,
                 b.sendToLastRowMs);
+    std::printf("  rows refused (table full) %llu\n",
+                static_cast<unsigned long long>(dlg.Table().RefusedRows()));
     std::printf("  pending at most        %zu (cap %zu), cap hits %llu\n", b.peakPending,
                 dlg.Pump().Queue().MaxPending(), static_cast<unsigned long long>(b.capDrops));
     std::printf("  longest UI stall       %.1f ms (UI thread busy %.1f ms of it at most)\n",

@@ -16,6 +16,7 @@
 #include "TestPrinting.h"
 #include "TestReplies.h"
 #include "app/ReplyPump.h"
+#include "discovery/DeviceIdSet.h"
 #include "discovery/DeviceTable.h"
 
 using qdipc::DeviceTable;
@@ -56,6 +57,7 @@ private slots:
     void repliesFromAnotherThreadReachTheTableOnTheUiThread();
     void pumpDrainsInTimeBoxedSlicesWithTheLoopRunningBetween();
     void clearingALargeTableLeavesItEmptyAndUsable();
+    void deviceIdSetKeepsEveryKeyOnceThroughGrowth();
 };
 
 void DeviceTableTest::rowsAreNumberedInArrivalOrderAndDuplicatesUseNoNumber() {
@@ -362,6 +364,42 @@ void DeviceTableTest::clearingALargeTableLeavesItEmptyAndUsable() {
     QCOMPARE(table.CellText(0, 1), std::string("0011aabb-00000005"));
     QVERIFY(table.WaitForRelease(std::chrono::seconds(20)));
     QCOMPARE(table.RowCount(), 1);
+
+    // A full table lists no new device, counts it, and is usable after a clear.
+    DeviceTable small(nullptr, 3);
+    for (std::uint32_t n = 1; n <= 5; ++n) {
+        Add(small, Camera(n));
+    }
+    Add(small, Camera(2));  // listed already: not refused
+    QCOMPARE(small.RowCount(), 3);
+    QCOMPARE(small.DeviceCount(), 3);
+    QCOMPARE(small.RefusedRows(), std::uint64_t(2));
+    QVERIFY(!small.ContainsDeviceId("0011aabb-00000004"));
+    small.Clear();
+    Add(small, Camera(4));
+    QCOMPARE(small.CellText(0, 1), std::string("0011aabb-00000004"));
+}
+
+void DeviceTableTest::deviceIdSetKeepsEveryKeyOnceThroughGrowth() {
+    qdipc::DeviceIdSet set;
+    QVERIFY(!set.Contains(0));
+    QVERIFY(set.Insert(0));  // the empty-slot marker is a key like any other
+    QVERIFY(!set.Insert(0));
+    // Keys that differ in their high or their low bytes only, as device IDs do.
+    constexpr std::uint64_t kKeys = 200000;
+    for (std::uint64_t n = 1; n <= kKeys; ++n) {
+        QVERIFY(set.Insert(n << 32 | 0x6d736471u));
+        QVERIFY(set.Insert(0xbbaa110000000000ull | n));
+    }
+    QCOMPARE(set.Size(), std::size_t(2 * kKeys + 1));
+    for (std::uint64_t n = 1; n <= kKeys; n += 997) {
+        QVERIFY(!set.Insert(n << 32 | 0x6d736471u));
+        QVERIFY(set.Contains(0xbbaa110000000000ull | n));
+        QVERIFY(!set.Contains((n << 32) | 0x6d736472u));
+    }
+    QVERIFY(!set.Contains(0xbbaa110000000000ull | (kKeys + 1)));
+    QVERIFY(set.Contains(0));
+    QCOMPARE(set.Size(), std::size_t(2 * kKeys + 1));
 }
 
 QTEST_MAIN(DeviceTableTest)
