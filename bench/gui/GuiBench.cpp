@@ -23,8 +23,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -411,7 +413,8 @@ int main(int argc, char* argv[]) {
     config.messages = std::make_shared<QuietMessages>();
     config.openFirewall = [] {};
 
-    CSearchDlg dlg(config);
+    auto window = std::make_unique<CSearchDlg>(config);
+    CSearchDlg& dlg = *window;
     dlg.resize(1000, 700);
     dlg.show();
     auto* list = dlg.findChild<QTableView*>(QStringLiteral("deviceList"));
@@ -430,28 +433,43 @@ int main(int argc, char* argv[]) {
     std::printf("receive buffer granted: %d bytes\n", dlg.Worker()->EffectiveReceiveBuffer());
 
     const bool floodsOnly = argc > 1 && std::string(argv[1]) == "--floods-only";
-    if (floodsOnly) {
-        RunFloods(dlg, workerPort, logDirectory);
-        dlg.close();
-        std::filesystem::remove_all(logDirectory);
-        return 0;
-    }
-    Print("10,000 replies at full speed", 10000,
-          RunBurst(dlg, list, workerPort, 10000, 1, std::chrono::milliseconds(0)));
-    Print("100,000 replies over one second", 100000,
-          RunBurst(dlg, list, workerPort, 100000, 100000, std::chrono::milliseconds(1000)));
+    if (!floodsOnly) {
+        Print("10,000 replies at full speed", 10000,
+              RunBurst(dlg, list, workerPort, 10000, 1, std::chrono::milliseconds(0)));
+        Print("100,000 replies over one second", 100000,
+              RunBurst(dlg, list, workerPort, 100000, 100000, std::chrono::milliseconds(1000)));
 
-    // Sort the rows just listed by "IP", with the view's repaint.
-    const auto sortStart = Clock::now();
-    dlg.ListPresentation().OnColumnClick(qdipc::kColIp);
-    list->viewport()->repaint();
-    QCoreApplication::processEvents();
-    const auto sortEnd = Clock::now();
-    std::printf("sort of %d rows by IP, view updated: %.1f ms\n", dlg.Table().RowCount(),
-                Milliseconds(sortEnd - sortStart));
+        // Sort the rows just listed by "IP", with the view's repaint.
+        const auto sortStart = Clock::now();
+        dlg.ListPresentation().OnColumnClick(qdipc::kColIp);
+        list->viewport()->repaint();
+        QCoreApplication::processEvents();
+        const auto sortEnd = Clock::now();
+        std::printf("sort of %d rows by IP, view updated: %.1f ms\n", dlg.Table().RowCount(),
+                    Milliseconds(sortEnd - sortStart));
+    }
 
     RunFloods(dlg, workerPort, logDirectory);
+
+    // Closing with a full table: a million rows put straight into the table.
+    dlg.OnSearch();
+    for (std::uint32_t first = 0; first < 1000000; first += 10000) {
+        std::vector<qdipc::AcceptedReply> batch(10000);
+        for (std::uint32_t i = 0; i < batch.size(); ++i) {
+            std::uint8_t bytes[qdipc::kDeviceInfoReplySize] = {0xD4, 0xED, 0xCB, 0xB3};
+            const std::uint32_t n = first + i;
+            std::memcpy(bytes + 27, &n, sizeof n);
+            batch[i] = {qdipc::DeviceInfoReply(bytes, sizeof bytes), dlg.SearchId()};
+        }
+        dlg.Table().AddReplies(batch, dlg.SearchId());
+    }
+    QCoreApplication::processEvents();
+    const int fullRows = dlg.Table().RowCount();
+    const auto closeStart = Clock::now();
     dlg.close();
+    window.reset();
+    std::printf("close and teardown with %d rows listed: %.1f ms\n", fullRows,
+                Milliseconds(Clock::now() - closeStart));
     std::filesystem::remove_all(logDirectory);
     return 0;
 }
