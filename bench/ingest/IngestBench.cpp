@@ -228,6 +228,8 @@ std::size_t CountLines(const std::filesystem::path& path) {
 // among it; a consumer thread takes the replies as the window would.
 std::optional<FloodFigures> MeasureFlood(const FloodScenario& scenario,
                                          const std::filesystem::path& logDirectory) {
+    std::error_code ignored;
+    std::filesystem::remove_all(logDirectory, ignored);  // lines of this run only
     std::filesystem::create_directories(logDirectory);
     qdipc::ReplyQueue queue;
     std::atomic<std::uint32_t> searchId{kSearchId};
