@@ -346,6 +346,29 @@ def scenario_close(lab, args):
     check(code == 0, f"exit code {code}, expected 0")
 
 
+def scenario_close_log(lab, args):
+    """With a FIFO nobody reads as the error log, unsigned replies block the
+    log's writer; closing the window still ends the program at once with exit
+    code 0, and the search lists the signed cameras meanwhile."""
+    os.mkfifo(os.path.join(lab.dir, "QDIPC_Error.log"))
+    lab.start_display()
+    lab.start_camsim(cameras=4, modes=["normal", "no-signature"])
+    app = lab.start_app()
+    window = MainWindow(lab)
+    window.search(2)  # cameras 0 and 2; 1 and 3 send unsigned replies
+    log("two cameras listed while the log's writer is blocked; closing the window")
+    t0 = time.monotonic()
+    lab.screen.close_window(window.window)
+    try:
+        code = app.popen.wait(timeout=args.close_bound)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"the program still runs {args.close_bound} s after its window was closed "
+                      "with the log's writer blocked")
+    elapsed = time.monotonic() - t0
+    log(f"the program ended {elapsed:.2f} s after the close request, exit code {code}")
+    check(code == 0, f"exit code {code}, expected 0")
+
+
 SCENARIOS = {
     "search": (scenario_search, 1),
     "foreign": (scenario_foreign, 1),
@@ -353,6 +376,7 @@ SCENARIOS = {
     "preview": (scenario_preview, 1),
     "layout": (scenario_layout, 1),
     "close": (scenario_close, 1),
+    "close-log": (scenario_close_log, 1),
 }
 
 
