@@ -56,9 +56,9 @@ QPoint CellCentre(QTableView* list, int row, int column) {
 }
 
 // A widget double-click is a click followed by the double-click event.
-void DoubleClick(QTableView* list, QPoint at) {
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+void DoubleClick(QTableView* list, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mouseClick(list->viewport(), button, {}, at);
+    QTest::mouseDClick(list->viewport(), button, {}, at);
 }
 
 void ShowAndActivate(QWidget& dlg) {
@@ -185,6 +185,11 @@ void SearchDlgTest::doubleClickAndSettingOpenTheSettingsForARow() {
     QCOMPARE(dlg.openedRows, (std::vector<int>{0}));
 
     QTableView* list = ListOf(dlg);
+    // Only the left button opens a row's settings.
+    DoubleClick(list, CellCentre(list, 1, 3), Qt::RightButton);
+    DoubleClick(list, CellCentre(list, 1, 3), Qt::MiddleButton);
+    QCOMPARE(dlg.openedRows, (std::vector<int>{0}));
+    QCOMPARE(dlg.Table().SelectedRow(), 0);
     DoubleClick(list, CellCentre(list, 2, 3));
     QCOMPARE(dlg.openedRows.back(), 2);
     QCOMPARE(dlg.Table().SelectedRow(), 2);
