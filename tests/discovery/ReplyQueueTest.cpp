@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -60,9 +61,14 @@ TEST(ReplyQueueTest, NothingLostBetweenAProducerAndAConsumer) {
             queue.Push(batch);
         }
     });
+    // Everything at once, and slices that split and span the batches.
     std::vector<std::uint32_t> seen;
-    while (seen.size() < static_cast<std::size_t>(kBatches * kPerBatch)) {
-        for (const auto& reply : queue.TakeAll())
+    const std::size_t sizes[] = {SIZE_MAX, 1, 5, 7, 8, 1000};
+    for (std::size_t n = 0; seen.size() < static_cast<std::size_t>(kBatches * kPerBatch); ++n) {
+        const std::size_t size = sizes[n % std::size(sizes)];
+        const auto slice = size == SIZE_MAX ? queue.TakeAll() : queue.Take(size);
+        ASSERT_LE(slice.size(), size);
+        for (const auto& reply : slice)
             seen.push_back(reply.searchId);
         std::this_thread::yield();
     }
@@ -108,32 +114,6 @@ TEST(ReplyQueueTest, CapKeepsTheOldestAndCountsWhatItDrops) {
     EXPECT_EQ(wakes, 2);
     EXPECT_TRUE(queue.Take(0).empty());
     EXPECT_EQ(queue.TakeAll().size(), 10u);
-}
-
-TEST(ReplyQueueTest, SlicesOfEverySizeLoseNothingAcrossThreads) {
-    ReplyQueue queue;
-    constexpr int kBatches = 500;
-    constexpr int kPerBatch = 64;
-    std::thread producer([&queue] {
-        for (int b = 0; b < kBatches; ++b) {
-            auto batch = Batch(static_cast<std::uint32_t>(b * kPerBatch), kPerBatch);
-            queue.Push(batch);
-        }
-    });
-    std::vector<std::uint32_t> seen;
-    const std::size_t sizes[] = {1, 7, 64, 65, 1000};
-    for (std::size_t n = 0; seen.size() < static_cast<std::size_t>(kBatches * kPerBatch); ++n) {
-        const std::size_t size = sizes[n % std::size(sizes)];
-        const auto slice = queue.Take(size);
-        ASSERT_LE(slice.size(), size);
-        for (const auto& reply : slice)
-            seen.push_back(reply.searchId);
-        std::this_thread::yield();
-    }
-    producer.join();
-    for (std::size_t i = 0; i < seen.size(); ++i)
-        ASSERT_EQ(seen[i], i);
-    EXPECT_EQ(queue.Dropped(), 0u);
 }
 
 // Records which thread destroyed it.
