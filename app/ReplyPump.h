@@ -26,7 +26,7 @@ struct ReplyPumpOptions {
     // Least time between two drains after the queue ran empty.
     std::chrono::milliseconds minInterval{100};
     // UI time one slice may take, about (plus at most one chunk's work).
-    std::chrono::milliseconds sliceBudget{20};
+    std::chrono::milliseconds sliceBudget{10};
     // Replies per consumer call (one row insertion each).
     std::size_t chunk = 1024;
     // Replies that may wait; beyond it the newest are dropped.

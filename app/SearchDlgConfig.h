@@ -37,7 +37,7 @@ struct SearchDlgConfig {
     // Least time between two batches of rows reaching the list.
     std::chrono::milliseconds replyDrainInterval{100};
     // UI time one batch of rows may take, about.
-    std::chrono::milliseconds replySliceBudget{20};
+    std::chrono::milliseconds replySliceBudget{10};
     // Replies that may wait for the list; beyond it the newest are dropped.
     std::size_t maxPendingReplies = ReplyQueue::kDefaultMaxPending;
 };

@@ -27,9 +27,24 @@ void ReplyQueue::Push(std::vector<AcceptedReply>& batch) {
         }
         if (!batch.empty()) {
             pending_ += batch.size();
-            // Hand the whole batch over; the caller gets back an empty vector.
-            batches_.emplace_back().swap(batch);
             added = true;
+            // Fill the room the last batch has left first: a batch of a few
+            // replies in a vector sized for 64 would waste most of it.
+            std::size_t moved = 0;
+            if (!batches_.empty()) {
+                std::vector<AcceptedReply>& back = batches_.back();
+                moved = std::min(back.capacity() - back.size(), batch.size());
+                back.insert(
+                    back.end(), std::make_move_iterator(batch.begin()),
+                    std::make_move_iterator(batch.begin() + static_cast<std::ptrdiff_t>(moved)));
+            }
+            if (moved == 0) {
+                batches_.emplace_back().swap(batch);  // no copy: the caller gets an empty vector
+            } else if (moved < batch.size()) {
+                batches_.emplace_back(
+                    std::make_move_iterator(batch.begin() + static_cast<std::ptrdiff_t>(moved)),
+                    std::make_move_iterator(batch.end()));
+            }
         }
     }
     batch.clear();

@@ -9,7 +9,8 @@
 // floods: 1,000,000 junk datagrams of the current search without a signature
 // (each one a log entry) with 10,000 real replies spread among them, as fast
 // as the sender can and over 10 s, each beside the same mix whose junk belongs
-// to another search (dropped without a log entry).
+// to another search (dropped without a log entry). Last, 1,200,000 distinct
+// replies that nobody takes, against the pending cap.
 
 #include <unistd.h>
 
@@ -305,6 +306,53 @@ void PrintFlood(const FloodScenario& scenario, const FloodFigures& f) {
                 sendSeconds, sendSeconds > 0 ? f.sent.sent / sendSeconds : 0.0);
 }
 
+long ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+// 1,200,000 distinct replies that nobody takes: the queue stops at its cap,
+// counts the rest, and its memory stops growing there.
+void MeasurePendingCap(const std::filesystem::path& logDirectory) {
+    qdipc::ReplyQueue queue;
+    std::atomic<std::uint32_t> searchId{kSearchId};
+    qdipc::ErrorLog log(logDirectory);
+    qdipc::RecvSearchThread worker(searchId, queue, log,
+                                   qdipc::ReceiverConfig{{"127.0.0.1", 0}, kBufferRequest});
+    const long residentBefore = ResidentBytes();
+    if (!worker.Start()) {
+        return;
+    }
+    const Clock::time_point bindDeadline = Clock::now() + std::chrono::seconds(5);
+    while (worker.BoundPort() == 0 && Clock::now() < bindDeadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    bench::FloodPlan plan;
+    plan.destination = {"127.0.0.1", worker.BoundPort()};
+    plan.searchId = kSearchId;
+    plan.real = 1200000;
+    bench::FloodResult sent;
+    std::string error;
+    if (worker.BoundPort() == 0 || !bench::SendFlood(plan, sent, error)) {
+        std::fprintf(stderr, "bench_ingest: pending cap: %s\n", error.c_str());
+        return;
+    }
+    WaitForArrivals([&] { return queue.Pending() + queue.Dropped(); }, sent.sent);
+    const auto counters = ingest_bench::ReadUdpSocketCounters(worker.BoundPort());
+    worker.Stop();
+    std::printf(
+        "\n1,200,000 distinct replies, nobody taking them (cap %zu)\n"
+        "  pending %zu, cap hits %llu, socket drops %llu, resident growth %.0f MB "
+        "(%.0f B per pending reply)\n",
+        queue.MaxPending(), queue.Pending(), static_cast<unsigned long long>(queue.Dropped()),
+        static_cast<unsigned long long>(counters ? counters->drops : 0),
+        (ResidentBytes() - residentBefore) / 1048576.0,
+        queue.Pending() ? double(ResidentBytes() - residentBefore) / queue.Pending() : 0.0);
+}
+
 std::string LoadAverage() {
     std::ifstream file("/proc/loadavg");
     std::string one, five, fifteen;
@@ -384,6 +432,7 @@ int main(int argc, char** argv) {
             PrintFlood(scenario, *figures);
         }
     }
+    MeasurePendingCap(logDirectory);
     std::printf(
         "\nreceived: the bare receiver's count; for the worker, sent minus socket drops "
         "(every datagram of the burst passes its filters).\n"

@@ -58,6 +58,7 @@ TEST(ReplyQueueTest, NothingLostBetweenAProducerAndAConsumer) {
     std::thread producer([&queue] {
         for (int b = 0; b < kBatches; ++b) {
             auto batch = Batch(static_cast<std::uint32_t>(b * kPerBatch), kPerBatch);
+            batch.reserve(2 * kPerBatch);  // room the next push fills first
             queue.Push(batch);
         }
     });
