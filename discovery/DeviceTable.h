@@ -20,6 +20,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "discovery/BackgroundRelease.h"
@@ -59,6 +60,9 @@ public:
     std::string_view CellBytes(int row, int column) const;
     // The cell as shown.
     QString DisplayText(int row, int column) const;
+    // The index of the interface the row's reply came in on (it moves with
+    // the row when sorting); 0 when unknown or for a row that does not exist.
+    std::uint32_t ArrivalInterface(int row) const;
     // Waits until the storage of cleared rows has been freed (measurements).
     bool WaitForRelease(std::chrono::milliseconds limit) { return m_release.WaitIdle(limit); }
 
@@ -86,13 +90,16 @@ private:
     struct Row {
         std::string bytes;
         std::array<std::uint16_t, kColumnCount> cellEnd{};
+        std::uint32_t arrivalInterface = 0;
     };
 
     static std::uint64_t DeviceKey(const DeviceInfoReply& reply);
     Row MakeRow(const DeviceInfoReply& reply, int number) const;
     std::string_view Cell(const Row& row, int column) const;
     // Appends rows for the replies whose device IDs are new, in one insertion.
-    int AppendNewDevices(const std::vector<const DeviceInfoReply*>& replies);
+    // Each reply comes with the index of the interface it arrived on.
+    int AppendNewDevices(
+        const std::vector<std::pair<const DeviceInfoReply*, std::uint32_t>>& replies);
 
     // A deque: growing never moves the rows already there.
     std::deque<Row> m_rows;

@@ -34,6 +34,7 @@
 #include "app/CSearchDlg.h"
 #include "app/MessagePresenter.h"
 #include "bench/flood/FloodSender.h"
+#include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
 #include "tools/camsim/BurstSender.h"
 
@@ -405,7 +406,11 @@ int main(int argc, char* argv[]) {
     qdipc::SearchDlgConfig config;
     config.searchDestination = {"127.0.0.1", sink.LocalPort()};
     config.receiver.bind = {"127.0.0.1", 0};
-    config.hostLookup = [] { return std::optional<std::string>("127.0.0.1"); };
+    config.interfaces = [] {
+        const auto loopback = qdipc::LoopbackInterface();
+        return loopback ? std::vector<qdipc::Ipv4Interface>{*loopback}
+                        : std::vector<qdipc::Ipv4Interface>{};
+    };
     const std::filesystem::path logDirectory =
         std::filesystem::temp_directory_path() / ("bench_gui." + std::to_string(getpid()));
     std::filesystem::create_directories(logDirectory);
