@@ -2,11 +2,28 @@
 // network settings and previews their streams.
 
 #include <QApplication>
+#include <iostream>
+#include <string>
+#include <vector>
 
 #include "app/CSearchApp.h"
+#include "app/CommandLine.h"
+#include "app/CommandLineRun.h"
 
 int main(int argc, char* argv[]) {
+    // The command line decides first: --list, --modify, --help and --version
+    // run without a window, before any part of the toolkit is set up.
+    const qdipc::CommandLine commandLine =
+        qdipc::ParseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (commandLine.mode != qdipc::CommandMode::Window) {
+        return qdipc::RunCommandLine(commandLine, std::cout, std::cerr);
+    }
+
     QApplication application(argc, argv);
-    CSearchApp searchApp;
+    qdipc::SearchDlgConfig config;
+    if (commandLine.noFirewall) {
+        config.openFirewall = {};
+    }
+    CSearchApp searchApp(config);
     return searchApp.InitInstance();
 }
