@@ -2,15 +2,20 @@
 // simulator running in-process: the request goes out, the receive worker
 // accepts the replies, and the cameras show up as rows of the list.
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "TestPrinting.h"
 #include "WindowTestSupport.h"
+#include "app/CommandLineRun.h"
 #include "tools/camsim/CamSimThread.h"
 
 using qdipc::test::FreeLoopbackPort;
@@ -21,6 +26,7 @@ class LoopbackSearchTest : public QObject {
     Q_OBJECT
 private slots:
     void searchListsTheSimulatedCameras();
+    void commandLineListsAndModifiesWithoutAWindow();
 };
 
 void LoopbackSearchTest::searchListsTheSimulatedCameras() {
@@ -93,6 +99,83 @@ void LoopbackSearchTest::searchListsTheSimulatedCameras() {
 
     dlg.close();
     QCOMPARE(dlg.Worker()->GetState(), qdipc::RecvSearchThread::State::Ended);
+    cameras.Stop();
+}
+
+void LoopbackSearchTest::commandLineListsAndModifiesWithoutAWindow() {
+    const std::uint16_t receivePort = FreeLoopbackPort();
+    QVERIFY(receivePort != 0);
+    camsim::ServerOptions options;
+    options.listen = {"127.0.0.1", 0};
+    options.replyTo = {"127.0.0.1", receivePort};
+    options.kinds = {camsim::ReplyKind::Normal, camsim::ReplyKind::DuplicateId,
+                     camsim::ReplyKind::WrongSearchId};
+    options.maxRunTime = std::chrono::seconds(30);
+    options.maxRequests = 10;
+    camsim::CamSimThread cameras(6, 700, options);
+    std::string error;
+    QVERIFY2(cameras.Start(error), error.c_str());
+    LoopbackWindowConfig setup;
+    const qdipc::SearchDlgConfig config = setup.Make(cameras.Port(), receivePort);
+
+    const auto list = [&](std::string& errText) {
+        std::ostringstream out;
+        std::ostringstream err;
+        const int code = qdipc::RunCommandLine(
+            qdipc::ParseCommandLine({"--list", "--wait", "300", "--format", "json"}), out, err,
+            config);
+        errText = err.str();
+        return std::pair{code, QJsonDocument::fromJson(QByteArray::fromStdString(out.str()))};
+    };
+
+    // The worker listens before the request leaves, so one search sees every
+    // camera: 0, 1, 3 and 4 answer with the right ID (1 and 4 twice).
+    std::string errText;
+    auto [code, json] = list(errText);
+    QCOMPARE(code, 0);
+    QVERIFY(json.isArray());
+    QCOMPARE(errText, std::string("4 cameras found\n"));
+    std::map<std::string, QJsonObject> byId;
+    for (const QJsonValue& value : json.array()) {
+        const QJsonObject object = value.toObject();
+        QCOMPARE(object.keys().size(), 12);
+        byId[object.value(QStringLiteral("Dev ID")).toString().toStdString()] = object;
+    }
+    QCOMPARE(byId.size(), std::size_t(4));
+    for (std::size_t i : {0, 1, 3, 4}) {
+        const camsim::CameraFields& camera = cameras.Cameras().At(i);
+        const QJsonObject object = byId[camsim::FormatDevId(camera.devId)];
+        QCOMPARE(object.value(QStringLiteral("IP")).toString().toStdString(), camera.ip);
+        QCOMPARE(object.value(QStringLiteral("Name")).toString().toStdString(), camera.name);
+        QCOMPARE(object.value(QStringLiteral("Port")).toString(), QString::number(camera.port));
+    }
+
+    // --modify goes to the same port as the window's Modify; the camera
+    // applies it and the next --list shows the new address.
+    const camsim::CameraFields target = cameras.Cameras().At(3);
+    qdipc::SearchDlgConfig modifyConfig = config;
+    modifyConfig.settingsDestination = {"127.0.0.1", cameras.Port()};
+    std::ostringstream out;
+    std::ostringstream err;
+    QCOMPARE(qdipc::RunCommandLine(
+                 qdipc::ParseCommandLine({"--modify", camsim::FormatDevId(target.devId), "--ip",
+                                          "10.77.0.3", "--mask", target.mask, "--gateway",
+                                          target.gateway, "--mac", camsim::FormatMac(target.mac)}),
+                 out, err, modifyConfig),
+             0);
+    QCOMPARE(out.str(), std::string("Setting OK!\n"));
+    QVERIFY(cameras.WaitForLine("applied to camera 3", std::chrono::seconds(5)));
+    std::tie(code, json) = list(errText);
+    QCOMPARE(code, 0);
+    bool moved = false;
+    for (const QJsonValue& value : json.array()) {
+        const QJsonObject object = value.toObject();
+        if (object.value(QStringLiteral("Dev ID")).toString().toStdString() ==
+            camsim::FormatDevId(target.devId)) {
+            moved = object.value(QStringLiteral("IP")).toString() == QStringLiteral("10.77.0.3");
+        }
+    }
+    QVERIFY(moved);
     cameras.Stop();
 }
 
