@@ -177,6 +177,12 @@ void LoopbackSearchTest::commandLineListsAndModifiesWithoutAWindow() {
     }
     QVERIFY(moved);
     cameras.Stop();
+
+    // Cells print as the window shows them: GBK text decoded; bytes that no
+    // decoder takes are escaped rather than dropped.
+    QCOMPARE(QString::fromStdString(qdipc::PrintableCell("\xC9\xE3\xCF\xF1\xBB\xFA")),
+             QStringLiteral("\u6444\u50CF\u673A"));
+    QCOMPARE(qdipc::PrintableCell("ab\xFF\\"), std::string("ab\\xff\\\\"));
 }
 
 QTEST_MAIN(LoopbackSearchTest)
