@@ -9,6 +9,7 @@
 #include "app/CSearchApp.h"
 #include "app/CommandLine.h"
 #include "app/CommandLineRun.h"
+#include "platform/Console.h"
 
 int main(int argc, char* argv[]) {
     // The command line decides first: --list, --modify, --help and --version
@@ -16,6 +17,7 @@ int main(int argc, char* argv[]) {
     const qdipc::CommandLine commandLine =
         qdipc::ParseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     if (commandLine.mode != qdipc::CommandMode::Window) {
+        qdipc::UseParentConsole();
         return qdipc::RunCommandLine(commandLine, std::cout, std::cerr);
     }
 
