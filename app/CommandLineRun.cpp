@@ -1,6 +1,7 @@
 #include "app/CommandLineRun.h"
 
 #include <QStringDecoder>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "discovery/RecvSearchThread.h"
 #include "discovery/ReplyQueue.h"
 #include "discovery/SearchCommand.h"
+#include "platform/NetworkInterfaces.h"
 #include "settings/NetSettingsRecord.h"
 
 namespace qdipc {
@@ -21,43 +23,49 @@ namespace {
 
 constexpr const char* kPrefix = "qd_ip_search: ";
 
-// Starts the worker and returns once its socket is bound (true) or the bind
-// has failed (false). The request goes out only after this, so that no reply
-// can arrive before anyone listens.
-bool StartListening(RecvSearchThread& worker) {
-    if (!worker.Start()) {
-        return false;
-    }
-    // Binding is the worker's first step; this only bounds a hang.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (worker.BoundPort() == 0 && worker.GetState() == RecvSearchThread::State::Running &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return worker.BoundPort() != 0;
+std::vector<Ipv4Interface> Interfaces(const SearchDlgConfig& config) {
+    return config.interfaces ? config.interfaces() : ListBroadcastInterfaces();
 }
 
 int RunList(const ListOptions& options, const SearchDlgConfig& config, std::ostream& out,
             std::ostream& err) {
     if (!options.interfaceName.empty()) {
-        err << kPrefix << "--interface is not available in this build\n";
-        return kExitUsage;
+        const std::vector<Ipv4Interface> interfaces = Interfaces(config);
+        const bool known =
+            std::any_of(interfaces.begin(), interfaces.end(),
+                        [&](const Ipv4Interface& i) { return i.name == options.interfaceName; });
+        if (!known) {
+            err << kPrefix << "no up, broadcast-capable IPv4 interface is named '"
+                << options.interfaceName << "'; there are:";
+            for (const Ipv4Interface& i : interfaces) {
+                err << " " << i.name << " (" << i.address << ")";
+            }
+            err << (interfaces.empty() ? " none\n" : "\n");
+            return kExitUsage;
+        }
     }
     StartSocketLibrary();
     std::atomic<std::uint32_t> searchId{0};
     ReplyQueue queue;
     ErrorLog log(config.errorLogDirectory);
     RecvSearchThread worker(searchId, queue, log, config.receiver);
-    if (!StartListening(worker)) {
+    // The receive port is bound before the request leaves, so that a camera
+    // that answers at once is heard; its replies wait in the socket until the
+    // worker reads them.
+    if (!worker.Bind()) {
         err << kPrefix << "cannot receive on UDP port " << config.receiver.bind.port
             << " (is another program using it?)\n";
         return 1;
     }
 
-    SearchCommand command(searchId, config.searchDestination, config.hostLookup);
-    const SearchOutcome outcome = command.Run({});
+    SearchCommand command(searchId, config.searchDestination, config.interfaces);
+    const SearchOutcome outcome = command.Run({}, options.interfaceName);
     if (outcome != SearchOutcome::Sent) {
         err << kPrefix << SearchFailureText(outcome) << "\n";
+        return 1;
+    }
+    if (!worker.Start()) {
+        err << kPrefix << "cannot start the receive worker\n";
         return 1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(options.waitMs));
@@ -88,8 +96,11 @@ int RunModify(const ModifyOptions& options, const SearchDlgConfig& config, std::
                                                        options.mask, options.gateway, options.mac);
 
     StartSocketLibrary();
-    const SettingsBroadcaster broadcaster(config.settingsDestination);
-    const BroadcastOutcome outcome = broadcaster.SendSettingsRecord(record);
+    // Where the camera is is not known here: the record goes out on every
+    // network, as the window's does for a camera whose network is unknown.
+    const SettingsBroadcaster broadcaster(config.settingsDestination, SystemSeconds,
+                                          config.interfaces);
+    const BroadcastOutcome outcome = broadcaster.SendSettingsRecord(record, 0);
     out << BroadcastOutcomeText(outcome) << "\n" << std::flush;
     return outcome == BroadcastOutcome::Ok ? 0 : 1;
 }

@@ -12,9 +12,10 @@
 namespace qdipc {
 
 // Runs a command line whose mode is not Window and answers the exit code:
-// 0 done, 1 the network failed, 2 a usage error. The endpoints, the local
-// address lookup and the error log's directory come from config (the defaults
-// are the window's own); its window-only members are not used.
+// 0 done, 1 the network failed, 2 a usage error (also an --interface that
+// names no broadcast-capable IPv4 interface). The endpoints, the interfaces
+// and the error log's directory come from config (the defaults are the
+// window's own); its window-only members are not used.
 int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostream& err,
                    const SearchDlgConfig& config = {});
 
