@@ -333,8 +333,8 @@ Text is printed as UTF-8. A field that is neither UTF-8 nor GB18030 text keeps
 its ASCII characters and shows every other byte as \xNN (a backslash as \\).
 
 Exit status: 0 done (--list whatever it found, "Setting OK!"); 1 the network
-failed ("Setting error!", no socket, port 8089 taken); 2 a wrong command line
-(nothing was sent).
+failed ("Setting error!", no socket, port 8089 taken) or the output could not
+be written; 2 a wrong command line (nothing was sent).
 )";
 }
 

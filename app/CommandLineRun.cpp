@@ -84,6 +84,11 @@ int RunList(const ListOptions& options, const SearchDlgConfig& config, std::ostr
     }
     out << FormatDeviceList(options.format, records) << std::flush;
     err << table.RowCount() << (table.RowCount() == 1 ? " camera" : " cameras") << " found\n";
+    if (!out) {
+        // A full disk or a closed pipe must not pass for a complete list.
+        err << kPrefix << "the list could not be written out in full\n";
+        return 1;
+    }
     return 0;
 }
 
@@ -128,10 +133,10 @@ int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostre
     switch (commandLine.mode) {
         case CommandMode::Help:
             out << HelpText() << std::flush;
-            return 0;
+            return out ? 0 : 1;
         case CommandMode::Version:
             out << VersionText() << std::flush;
-            return 0;
+            return out ? 0 : 1;
         case CommandMode::UsageError:
             err << kPrefix << commandLine.error << "\n"
                 << "Try 'qd_ip_search --help' for the options.\n";

@@ -88,6 +88,10 @@ def main():
         check(version.returncode == 0 and version.stdout == "qd_ip_search 1.0.0.1\n"
               and version.stderr == "",
               f"--version gave {version.returncode} {version.stdout!r} {version.stderr!r}")
+        with open("/dev/full", "w") as full:  # output that cannot be written is a failure
+            lost = subprocess.run([program, "--version"], env=env, stdout=full,
+                                  stderr=subprocess.DEVNULL, timeout=60)
+        check(lost.returncode == 1, f"--version into a full disk exited with {lost.returncode}")
         help_run = run([program, "--help"], env=env)
         check(help_run.returncode == 0, f"--help exited with {help_run.returncode}")
 
