@@ -1,5 +1,9 @@
 // qd_ip_search: searches the LAN for IP cameras, lists them, changes their
 // network settings and previews their streams.
+//
+// --no-firewall skips the start-up step that asks the system's firewall to
+// admit the receive port (the tests and the demo use it: from a network
+// namespace the firewall command would still change the host's firewall).
 
 #include <QApplication>
 #include <iostream>
@@ -24,8 +28,8 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     qdipc::SearchDlgConfig config;
     if (commandLine.noFirewall) {
-        config.openFirewall = {};
+        config.openFirewall = nullptr;
     }
-    CSearchApp searchApp(config);
+    CSearchApp searchApp(std::move(config));
     return searchApp.InitInstance();
 }
