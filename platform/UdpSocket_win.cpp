@@ -1,5 +1,7 @@
 // Windows implementation of UdpSocket: Winsock 2, an event object that wakes
 // a waiting receive, and a loop of non-blocking recvfrom calls for batches.
+// Each datagram is received whole into a scratch buffer and copied into its
+// slot, since Winsock does not tell the real length of a truncated datagram.
 // The socket library must have been started (StartSocketLibrary) before a
 // socket is opened.
 
@@ -15,8 +17,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "platform/UdpSocket.h"
 
@@ -26,6 +30,9 @@
 
 namespace qdipc {
 namespace {
+
+// The largest payload an IPv4 UDP datagram can carry is 65507 bytes.
+constexpr std::size_t kLargestDatagram = 65536;
 
 bool ToSockaddr(const Ipv4Endpoint& endpoint, sockaddr_in& out) {
     std::memset(&out, 0, sizeof out);
@@ -44,6 +51,8 @@ struct UdpSocket::Impl {
     // Manual-reset event set by Interrupt from any thread; stays set.
     HANDLE wakeEvent = nullptr;
     std::atomic<bool> interrupted{false};
+    // Room for the largest UDP datagram; allocated by the first receive.
+    std::vector<char> scratch;
 
     Impl() { wakeEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
     ~Impl() {
@@ -149,6 +158,9 @@ int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
     if (slots.empty() || impl_->socket == INVALID_SOCKET) {
         return -1;
     }
+    if (impl_->scratch.empty()) {
+        impl_->scratch.resize(kLargestDatagram);
+    }
     if (impl_->readEvent == WSA_INVALID_EVENT) {
         impl_->readEvent = WSACreateEvent();
         if (impl_->readEvent == WSA_INVALID_EVENT ||
@@ -168,22 +180,17 @@ int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
             DatagramSlot& slot = slots[static_cast<std::size_t>(filled)];
             sockaddr_in from{};
             int fromLength = sizeof from;
-            const int received = recvfrom(impl_->socket, reinterpret_cast<char*>(slot.buffer),
-                                          static_cast<int>(slot.capacity), 0,
+            const int received = recvfrom(impl_->socket, impl_->scratch.data(),
+                                          static_cast<int>(impl_->scratch.size()), 0,
                                           reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (received != SOCKET_ERROR) {
                 slot.length = static_cast<std::size_t>(received);
+                std::memcpy(slot.buffer, impl_->scratch.data(),
+                            std::min(slot.length, slot.capacity));
                 ++filled;
                 continue;
             }
             const int error = WSAGetLastError();
-            if (error == WSAEMSGSIZE) {
-                // Truncated; Winsock does not tell the real length, only that
-                // the datagram was longer than the buffer.
-                slot.length = slot.capacity + 1;
-                ++filled;
-                continue;
-            }
             if (error == WSAEWOULDBLOCK) {
                 break;
             }

@@ -141,8 +141,13 @@ TEST(UdpSocketTest, ReceiveBufferGrowsToTheSystemCapAtLeast) {
     ASSERT_TRUE(socket.Open());
     const int requested = 8 * 1024 * 1024;
     const int granted = socket.RequestReceiveBuffer(requested);
+#ifdef _WIN32
+    // Winsock grants any size asked for.
+    const int cap = requested;
+#else
     int cap = 0;
     std::ifstream("/proc/sys/net/core/rmem_max") >> cap;
+#endif
     EXPECT_GE(granted, std::min(requested, cap));
     RecordProperty("granted", granted);
 }
