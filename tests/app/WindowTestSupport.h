@@ -21,6 +21,7 @@
 #include "app/MessagePresenter.h"
 #include "app/SearchDlgConfig.h"
 #include "platform/UdpSocket.h"
+#include "tests/discovery/LoopbackHelpers.h"
 
 namespace qdipc::test {
 
@@ -54,7 +55,7 @@ struct LoopbackWindowConfig {
         config.searchDestination = {"127.0.0.1", destinationPort};
         config.receiver.bind = {"127.0.0.1", receivePort};
         config.receiver.receiveBufferBytes = 4 * 1024 * 1024;
-        config.hostLookup = [] { return std::optional<std::string>("127.0.0.1"); };
+        config.interfaces = LoopbackNetworks();
         config.errorLogDirectory = logDirectory.path().toStdString();
         config.messages = messages;
         config.openFirewall = [this] { ++firewallCalls; };

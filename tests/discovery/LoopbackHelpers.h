@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
 #include "tests/discovery/TestBytes.h"
 
@@ -27,6 +28,26 @@ inline bool WaitUntil(const std::function<bool()>& pred,
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+// The loopback interface standing in for the host's networks, once per given
+// address (each a 127.0.0.x address, local on loopback, under a name of its
+// own), so that what a search or a modify sends in a test stays on the host.
+inline InterfaceLister LoopbackNetworks(std::vector<std::string> addresses = {"127.0.0.1"}) {
+    return [addresses] {
+        std::vector<Ipv4Interface> networks;
+        const auto loopback = LoopbackInterface();
+        if (!loopback) {
+            return networks;
+        }
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+            Ipv4Interface network = *loopback;
+            network.name = i == 0 ? loopback->name : loopback->name + "-" + std::to_string(i);
+            network.address = addresses[i];
+            networks.push_back(network);
+        }
+        return networks;
+    };
 }
 
 // One socket for many datagrams.

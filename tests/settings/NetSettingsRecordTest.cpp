@@ -119,7 +119,8 @@ TEST(StampSettingsRecordTest, ReplacesOnlyTheSignatureAndTheStamp) {
 
 TEST(SettingsBroadcasterTest, SendsTheStampedRecordAsOneDatagram) {
     test::LoopbackReceiver camera;
-    SettingsBroadcaster broadcaster(camera.Endpoint(), [] { return kNow; });
+    SettingsBroadcaster broadcaster(
+        camera.Endpoint(), [] { return kNow; }, test::LoopbackNetworks());
     const NetSettingsRecord record = PatternRecord();
     EXPECT_EQ(broadcaster.SendSettingsRecord(record), BroadcastOutcome::Ok);
 
@@ -134,7 +135,8 @@ TEST(SettingsBroadcasterTest, SendsTheStampedRecordAsOneDatagram) {
 TEST(SettingsBroadcasterTest, HandoffWithoutTheMarkerSendsNothing) {
     test::LoopbackReceiver camera;
     std::int64_t now = 0;
-    SettingsBroadcaster broadcaster(camera.Endpoint(), [&now] { return now; });
+    SettingsBroadcaster broadcaster(
+        camera.Endpoint(), [&now] { return now; }, test::LoopbackNetworks());
     NetSettingsRecord first;
     first.SetText(29, "10.0.0.1");
     SettingsHandoff wrong = SettingsHandoff::Wrap(first);
@@ -155,7 +157,8 @@ TEST(SettingsBroadcasterTest, HandoffWithoutTheMarkerSendsNothing) {
 }
 
 TEST(SettingsBroadcasterTest, FailedSendIsAnError) {
-    SettingsBroadcaster broadcaster({"not an address", 5050}, [] { return kNow; });
+    SettingsBroadcaster broadcaster(
+        {"not an address", 5050}, [] { return kNow; }, test::LoopbackNetworks());
     EXPECT_EQ(broadcaster.SendSettingsRecord(NetSettingsRecord{}), BroadcastOutcome::Error);
 }
 
