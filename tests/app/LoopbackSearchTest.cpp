@@ -8,9 +8,12 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "TestPrinting.h"
 #include "WindowTestSupport.h"
+#include "platform/UdpSocket.h"
 #include "tools/camsim/CamSimThread.h"
 
 using qdipc::test::FreeLoopbackPort;
@@ -21,6 +24,7 @@ class LoopbackSearchTest : public QObject {
     Q_OBJECT
 private slots:
     void searchListsTheSimulatedCameras();
+    void takenPortIsShownEachSearchAndSearchWorksOnceFreed();
 };
 
 void LoopbackSearchTest::searchListsTheSimulatedCameras() {
@@ -44,8 +48,7 @@ void LoopbackSearchTest::searchListsTheSimulatedCameras() {
     CSearchDlg dlg(setup.Make(cameras.Port(), receivePort));
     auto* search = dlg.findChild<QPushButton*>(QStringLiteral("searchButton"));
 
-    // The first search starts the worker; replies that beat its bind are lost,
-    // so search again once it listens.
+    // One search: the cameras answer at once, and all are listed.
     SearchOnceListening(dlg, search, receivePort);
     if (QTest::currentTestFailed()) {
         return;
@@ -93,6 +96,64 @@ void LoopbackSearchTest::searchListsTheSimulatedCameras() {
 
     dlg.close();
     QCOMPARE(dlg.Worker()->GetState(), qdipc::RecvSearchThread::State::Ended);
+    cameras.Stop();
+}
+
+void LoopbackSearchTest::takenPortIsShownEachSearchAndSearchWorksOnceFreed() {
+    // Another program holds the receive port.
+    auto holder = std::make_unique<qdipc::UdpSocket>();
+    QVERIFY(holder->Open() && holder->Bind({"127.0.0.1", 0}));
+    const std::uint16_t receivePort = holder->LocalPort();
+
+    camsim::ServerOptions options;
+    options.listen = {"127.0.0.1", 0};
+    options.replyTo = {"127.0.0.1", receivePort};
+    options.maxRunTime = std::chrono::seconds(30);
+    options.maxRequests = 10;
+    camsim::CamSimThread cameras(3, 700, options);
+    std::string error;
+    QVERIFY2(cameras.Start(error), error.c_str());
+
+    LoopbackWindowConfig setup;
+    CSearchDlg dlg(setup.Make(cameras.Port(), receivePort));
+    auto* search = dlg.findChild<QPushButton*>(QStringLiteral("searchButton"));
+    const std::string logPath =
+        setup.logDirectory.filePath(QStringLiteral("QDIPC_Error.log")).toStdString();
+    auto logLines = [&] {
+        std::ifstream log(logPath);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(log, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    };
+
+    // Every failed attempt: the box with the log entry's words, entry 525,
+    // nothing sent, no worker running.
+    const QString bindFailed = QStringLiteral("Bind socket 8089 failed");
+    QTest::mouseClick(search, Qt::LeftButton);
+    QTest::mouseClick(search, Qt::LeftButton);
+    QCOMPARE(setup.messages->texts, (QStringList{bindFailed, bindFailed}));
+    const auto lines = logLines();
+    QCOMPARE(lines.size(), std::size_t(2));
+    for (const std::string& line : lines) {
+        QVERIFY2(line.find(",line:525,[Bind socket 8089 failed][11111]") != std::string::npos,
+                 line.c_str());
+    }
+    QVERIFY(dlg.Worker() == nullptr);
+
+    // The port is freed: the next search binds it and lists every camera.
+    holder.reset();
+    SearchOnceListening(dlg, search, receivePort);
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().RowCount(), 3, 10000);
+    QCOMPARE(setup.messages->texts.size(), 2);
+    QCOMPARE(logLines().size(), std::size_t(2));
+    // The cameras heard one request: the failed searches sent none.
+    QCOMPARE(cameras.Lines().size(), std::size_t(1));
+    dlg.close();
     cameras.Stop();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Support for driving the main window in tests: a message recorder instead of
 // message boxes, loopback endpoints, a free loopback port, a window that
-// records the settings it would open, a search once the worker listens, and a
+// records the settings it would open, one search on a bound port, and a
 // way to close a modal dialog or popup that an action opens.
 
 #include <QAbstractButton>
@@ -73,16 +73,15 @@ inline std::uint16_t FreeLoopbackPort() {
     return probe.LocalPort();
 }
 
-// Presses search twice: the first press starts the worker, and replies that
-// beat its bind are lost, so the second goes out once the worker listens on
-// receivePort. A failed check ends the helper only: the caller returns when
+// Presses Search once: the press binds the worker's port (receivePort) before
+// the request leaves, so every camera that answers is listed by this one
+// search. A failed check ends the helper only: the caller returns when
 // QTest::currentTestFailed().
 inline void SearchOnceListening(CSearchDlg& dlg, QAbstractButton* search,
                                 std::uint16_t receivePort) {
     QTest::mouseClick(search, Qt::LeftButton);
     QVERIFY(dlg.Worker() != nullptr);
-    QTRY_VERIFY(dlg.Worker()->BoundPort() == receivePort);
-    QTest::mouseClick(search, Qt::LeftButton);
+    QCOMPARE(dlg.Worker()->BoundPort(), receivePort);
 }
 
 // Runs action, which is expected to open a modal dialog or popup; handle gets

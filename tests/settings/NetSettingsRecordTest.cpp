@@ -156,6 +156,53 @@ TEST(SettingsBroadcasterTest, HandoffWithoutTheMarkerSendsNothing) {
     EXPECT_EQ(datagram[84], 41);  // the draw at second 1
 }
 
+TEST(SettingsBroadcasterTest, GoesOutWhereTheCameraWasFoundElseEverywhere) {
+    test::LoopbackReceiver camera;
+    const auto loopback = LoopbackInterface();
+    ASSERT_TRUE(loopback.has_value());
+    // Two networks: loopback, and one whose sends fail (an index and an
+    // address the host does not have), so a datagram that arrives can only
+    // have gone out of loopback.
+    Ipv4Interface elsewhere{"elsewhere", 0x7FFFFFF0u, "192.0.2.1", "255.255.255.0", "192.0.2.255"};
+    const std::vector<Ipv4Interface> networks{elsewhere, *loopback};
+    int listings = 0;
+    SettingsBroadcaster broadcaster(
+        camera.Endpoint(), [] { return kNow; },
+        [&] {
+            ++listings;
+            return networks;
+        });
+    auto sendMarker = [&](std::uint8_t marker) {
+        NetSettingsRecord record;
+        record.bytes[83] = marker;
+        return broadcaster.SendSettingsRecord(record, 0);
+    };
+    const NetSettingsRecord record;
+    const auto stamped = StampSettingsRecord(record, 1);
+
+    // Found on loopback: sent there, once.
+    EXPECT_EQ(broadcaster.BroadcastSettingsRecord(stamped, loopback->index), BroadcastOutcome::Ok);
+    // Found on the network that cannot send: no fallback to the others.
+    EXPECT_EQ(broadcaster.BroadcastSettingsRecord(stamped, elsewhere.index),
+              BroadcastOutcome::Error);
+    // Unknown, or an interface that has gone: every network; one got it.
+    EXPECT_EQ(sendMarker(0xA1), BroadcastOutcome::Ok);
+    EXPECT_EQ(broadcaster.BroadcastSettingsRecord(stamped, 424242), BroadcastOutcome::Ok);
+    EXPECT_EQ(listings, 4);
+
+    EXPECT_EQ(camera.Next(), Bytes(stamped));
+    const auto unknown = camera.Next();
+    ASSERT_EQ(unknown.size(), 88u);
+    EXPECT_EQ(unknown[83], 0xA1);
+    EXPECT_EQ(camera.Next(), Bytes(stamped));
+
+    // No network at all: nothing can go out.
+    SettingsBroadcaster isolated(
+        camera.Endpoint(), [] { return kNow; }, [] { return std::vector<Ipv4Interface>{}; });
+    EXPECT_EQ(isolated.BroadcastSettingsRecord(stamped, 0), BroadcastOutcome::Error);
+    EXPECT_EQ(isolated.BroadcastSettingsRecord(stamped, loopback->index), BroadcastOutcome::Error);
+}
+
 TEST(SettingsBroadcasterTest, FailedSendIsAnError) {
     SettingsBroadcaster broadcaster(
         {"not an address", 5050}, [] { return kNow; }, test::LoopbackNetworks());
