@@ -50,6 +50,14 @@ inline InterfaceLister LoopbackNetworks(std::vector<std::string> addresses = {"1
     };
 }
 
+// Whether a socket bound to an address that is not the host's (192.0.2.1,
+// TEST-NET) is refused, as Windows and Linux do. Wine binds it all the same, so
+// there a send on a network whose address the host lacks cannot fail.
+inline bool RefusesForeignSource() {
+    UdpSocket probe;
+    return probe.Open() && !probe.Bind({"192.0.2.1", 0});
+}
+
 // One socket for many datagrams.
 class UdpSender {
 public:

@@ -115,20 +115,12 @@ TEST(SearchCommandTest, FailedSendIsReported) {
     EXPECT_EQ(searchId.load(), 23535u);
 }
 
-// Whether a socket bound to an address that is not the host's (TEST-NET) is
-// refused, as Windows and Linux do. Wine binds it all the same, so a send on a
-// network whose address has gone cannot fail there.
-bool RefusesForeignSource() {
-    UdpSocket probe;
-    return probe.Open() && !probe.Bind({"192.0.2.1", 0});
-}
-
 TEST(SearchCommandTest, OneRequestPerNetworkEachWithItsOwnAddress) {
     test::LoopbackReceiver camera;
     std::atomic<std::uint32_t> searchId{0};
     // Three networks; the middle one's address is not the host's (TEST-NET),
     // so its send fails and the others still go out.
-    const bool foreignFails = RefusesForeignSource();
+    const bool foreignFails = test::RefusesForeignSource();
     auto networks = foreignFails ? LoopbackNetworks({"127.0.0.1", "192.0.2.1", "127.0.3.3"})
                                  : LoopbackNetworks({"127.0.0.1", "127.0.3.3"});
     SearchCommand command(searchId, camera.Endpoint(), networks, [] { return kNow; });

@@ -157,6 +157,10 @@ TEST(SettingsBroadcasterTest, HandoffWithoutTheMarkerSendsNothing) {
 }
 
 TEST(SettingsBroadcasterTest, GoesOutWhereTheCameraWasFoundElseEverywhere) {
+    if (!test::RefusesForeignSource()) {
+        GTEST_SKIP() << "this system (Wine) binds a socket to an address that is not the "
+                        "host's, so no network here fails to send";
+    }
     test::LoopbackReceiver camera;
     const auto loopback = LoopbackInterface();
     ASSERT_TRUE(loopback.has_value());
