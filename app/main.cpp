@@ -1,12 +1,21 @@
 // qd_ip_search: searches the LAN for IP cameras, lists them, changes their
 // network settings and previews their streams.
+//
+// --no-firewall skips the start-up step that asks the system's firewall to
+// admit the receive port (the tests and the demo use it: from a network
+// namespace the firewall command would still change the host's firewall).
 
 #include <QApplication>
+#include <QStringList>
 
 #include "app/CSearchApp.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    CSearchApp searchApp;
+    qdipc::SearchDlgConfig config;
+    if (QCoreApplication::arguments().mid(1).contains(QStringLiteral("--no-firewall"))) {
+        config.openFirewall = nullptr;
+    }
+    CSearchApp searchApp(std::move(config));
     return searchApp.InitInstance();
 }

@@ -34,7 +34,12 @@ std::string QuoteArgument(const std::string& argument) {
 
 }  // namespace
 
-std::vector<std::string> FirewallCommandLine(const ExecutableProbe&) {
+std::vector<std::string> FirewallToolDirectories() {
+    return {};
+}
+
+std::vector<std::string> FirewallCommandLine(const ExecutableProbe&,
+                                             const std::vector<std::string>&) {
     return {"netsh", "firewall", "add", "portopening", "UDP", "8089", "rizi_search_port"};
 }
 
