@@ -50,10 +50,10 @@ inline InterfaceLister LoopbackNetworks(std::vector<std::string> addresses = {"1
     };
 }
 
-// Whether a socket bound to an address that is not the host's (192.0.2.1,
-// TEST-NET) is refused, as Windows and Linux do. Wine binds it all the same, so
-// there a send on a network whose address the host lacks cannot fail.
-inline bool RefusesForeignSource() {
+// Whether the system refuses a socket bound to an address that is not the
+// host's (TEST-NET 192.0.2.1), so that a send on a network whose address has
+// gone fails. Linux and Windows refuse it; Wine binds it all the same.
+inline bool ForeignSourceRefused() {
     UdpSocket probe;
     return probe.Open() && !probe.Bind({"192.0.2.1", 0});
 }

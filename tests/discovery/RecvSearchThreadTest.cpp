@@ -201,6 +201,7 @@ TEST_F(WorkerFixture, StopReturnsPromptlyWhileTheWorkerWaits) {
     EXPECT_EQ(worker_->GetState(), RecvSearchThread::State::Ended);
     worker_->Stop();                 // a second stop is harmless
     EXPECT_FALSE(worker_->Start());  // a stopped worker stays stopped
+    EXPECT_FALSE(worker_->Bind());
     EXPECT_FALSE(std::filesystem::exists(log_.FilePath()));
 }
 

@@ -120,7 +120,7 @@ TEST(SearchCommandTest, OneRequestPerNetworkEachWithItsOwnAddress) {
     std::atomic<std::uint32_t> searchId{0};
     // Three networks; the middle one's address is not the host's (TEST-NET),
     // so its send fails and the others still go out.
-    const bool foreignFails = test::RefusesForeignSource();
+    const bool foreignFails = test::ForeignSourceRefused();
     auto networks = foreignFails ? LoopbackNetworks({"127.0.0.1", "192.0.2.1", "127.0.3.3"})
                                  : LoopbackNetworks({"127.0.0.1", "127.0.3.3"});
     SearchCommand command(searchId, camera.Endpoint(), networks, [] { return kNow; });

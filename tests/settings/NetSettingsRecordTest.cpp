@@ -157,9 +157,9 @@ TEST(SettingsBroadcasterTest, HandoffWithoutTheMarkerSendsNothing) {
 }
 
 TEST(SettingsBroadcasterTest, GoesOutWhereTheCameraWasFoundElseEverywhere) {
-    if (!test::RefusesForeignSource()) {
-        GTEST_SKIP() << "this system (Wine) binds a socket to an address that is not the "
-                        "host's, so no network here fails to send";
+    if (!test::ForeignSourceRefused()) {
+        GTEST_SKIP() << "this system binds a socket to an address that is not the host's, so "
+                        "no network can stand in for one whose sends fail";
     }
     test::LoopbackReceiver camera;
     const auto loopback = LoopbackInterface();
