@@ -27,11 +27,11 @@ RecvSearchThread::~RecvSearchThread() {
 }
 
 bool RecvSearchThread::Bind() {
-    if (stopFlag_.load() || state_.load() != State::NotStarted) {
-        return IsBound();
+    if (stopFlag_.load()) {
+        return false;  // stopped for good
     }
-    if (IsBound()) {
-        return true;
+    if (IsBound() || state_.load() != State::NotStarted) {
+        return IsBound();
     }
     if (!StartSocketLibrary()) {
         std::fputs("Can't initiates windows socket!Program stop.\n", stdout);

@@ -19,6 +19,8 @@ packages=(
     # a standard RTSP server for the preview tests and the demo
     libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
+    # the Windows build of the core and its tests (mingw-w64), run under Wine
+    g++-mingw-w64-x86-64-posix wine64
     # virtual camera networks (network namespaces)
     iproute2
     # reading the windows as a screen reader does, for the end-to-end tests

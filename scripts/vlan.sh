@@ -13,10 +13,12 @@
 # network on a second port:
 #
 #   <name>-tool   also lan1 = <prefix2>.1/24, no route beyond its own subnet
-#   <name>-cams2  lan0 = <prefix2>.2 ... <prefix2>.(1+hosts)/24, default route on lan0 The tool's namespace also gets its own hosts
-# file (through /etc/netns/<name>-tool/hosts, which `ip netns exec` mounts over
-# /etc/hosts) in which the machine's host name resolves to <prefix>.1, so the
-# tool's own host lookup finds its LAN address there.
+#   <name>-cams2  lan0 = <prefix2>.2 ... <prefix2>.(1+hosts)/24, default route on lan0
+#
+# The tool's namespace also gets its own hosts file (through
+# /etc/netns/<name>-tool/hosts, which `ip netns exec` mounts over /etc/hosts) in
+# which the machine's host name resolves to <prefix>.1, so that a program that
+# looks up its own name there finds its LAN address.
 #
 # Usage:
 #   vlan.sh run [--name NAME] [--hosts N] [--lans 1|2] [--in tool|cams] -- COMMAND [ARGS...]

@@ -50,6 +50,14 @@ inline InterfaceLister LoopbackNetworks(std::vector<std::string> addresses = {"1
     };
 }
 
+// Whether the system refuses a socket bound to an address that is not the
+// host's (TEST-NET 192.0.2.1), so that a send on a network whose address has
+// gone fails. Linux and Windows refuse it; Wine binds it all the same.
+inline bool ForeignSourceRefused() {
+    UdpSocket probe;
+    return probe.Open() && !probe.Bind({"192.0.2.1", 0});
+}
+
 // One socket for many datagrams.
 class UdpSender {
 public:

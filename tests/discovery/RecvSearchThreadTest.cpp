@@ -25,10 +25,14 @@ using test::WaitUntil;
 constexpr std::int64_t kFixedNow = 1767198605;  // 2026-1-1 0:30:5 in UTC+8
 
 const std::string kLine575 =
-    "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:575,[recv discover not match qd "
-    "massage][111111]\n";
+    std::string(
+        "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:575,[recv discover not match qd "
+        "massage][111111]") +
+    test::kTextLineEnd;
 const std::string kLine525 =
-    "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]\n";
+    std::string(
+        "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]") +
+    test::kTextLineEnd;
 
 ReceiverConfig LoopbackConfig(std::uint16_t port = 0) {
     ReceiverConfig config;
@@ -197,6 +201,7 @@ TEST_F(WorkerFixture, StopReturnsPromptlyWhileTheWorkerWaits) {
     EXPECT_EQ(worker_->GetState(), RecvSearchThread::State::Ended);
     worker_->Stop();                 // a second stop is harmless
     EXPECT_FALSE(worker_->Start());  // a stopped worker stays stopped
+    EXPECT_FALSE(worker_->Bind());
     EXPECT_FALSE(std::filesystem::exists(log_.FilePath()));
 }
 
@@ -227,8 +232,9 @@ TEST(WorkerExceptionTest, AnEscapingExceptionWritesOneEntryAndEndsTheWorker) {
     SendDatagram(MakeReply(9, 1), worker.BoundPort());
     ASSERT_TRUE(WaitUntil([&] { return worker.GetState() == RecvSearchThread::State::Ended; }));
     EXPECT_EQ(ReadFile(log.FilePath()),
-              "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:587,[RecvSearchThread\xD2\xEC\xB3\xA3]"
-              "[219]\n");
+              std::string("2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:587,"
+                          "[RecvSearchThread\xD2\xEC\xB3\xA3][219]") +
+                  test::kTextLineEnd);
 }
 
 TEST_F(WorkerFixture, BurstOfDistinctRepliesArrivesWhole) {

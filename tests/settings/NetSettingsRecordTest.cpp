@@ -190,6 +190,10 @@ TEST(SettingsBroadcasterTest, HandoffWithoutTheMarkerSendsNothing) {
 }
 
 TEST(SettingsBroadcasterTest, GoesOutWhereTheCameraWasFoundElseEverywhere) {
+    if (!test::ForeignSourceRefused()) {
+        GTEST_SKIP() << "this system binds a socket to an address that is not the host's, so "
+                        "no network can stand in for one whose sends fail";
+    }
     test::LoopbackReceiver camera;
     const auto loopback = LoopbackInterface();
     ASSERT_TRUE(loopback.has_value());
