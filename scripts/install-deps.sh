@@ -25,6 +25,9 @@ packages=(
     iproute2
     # reading the windows as a screen reader does, for the end-to-end tests
     dbus-daemon dbus-bin at-spi2-core python3 python3-pyatspi
+    # the Debian package: dependencies, checks of the package, its desktop
+    # entry and its AppStream metadata, and rendering the icon's SVG
+    dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
 
 missing=()
