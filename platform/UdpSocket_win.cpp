@@ -1,6 +1,8 @@
 // Windows implementation of UdpSocket: Winsock 2, an event object that wakes
 // a waiting receive, and a loop of non-blocking receives for batches (WSARecvMsg
 // with IP_PKTINFO once the arrival interface is asked for, recvfrom before).
+// Each datagram is received whole into a scratch buffer and copied into its
+// slot, since Winsock does not tell the real length of a truncated datagram.
 // A datagram meant for one interface leaves from a socket bound to that
 // interface's address.
 // The socket library must have been started (StartSocketLibrary) before a
@@ -19,8 +21,10 @@
 #include <mswsock.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "platform/UdpSocket.h"
 
@@ -30,6 +34,9 @@
 
 namespace qdipc {
 namespace {
+
+// The largest payload an IPv4 UDP datagram can carry is 65507 bytes.
+constexpr std::size_t kLargestDatagram = 65536;
 
 bool ToSockaddr(const Ipv4Endpoint& endpoint, sockaddr_in& out) {
     std::memset(&out, 0, sizeof out);
@@ -48,6 +55,8 @@ struct UdpSocket::Impl {
     // Manual-reset event set by Interrupt from any thread; stays set.
     HANDLE wakeEvent = nullptr;
     std::atomic<bool> interrupted{false};
+    // Room for the largest UDP datagram; allocated by the first receive.
+    std::vector<char> scratch;
     // WSARecvMsg, found once IP_PKTINFO is on; null: plain recvfrom.
     LPFN_WSARECVMSG receiveMessage = nullptr;
 
@@ -59,17 +68,16 @@ struct UdpSocket::Impl {
         }
     }
 
-    // Receives one datagram into slot without waiting; its length, or
-    // SOCKET_ERROR with the error in WSAGetLastError.
+    // Receives one datagram whole into the scratch buffer without waiting;
+    // its length, or SOCKET_ERROR with the error in WSAGetLastError.
     int ReceiveOne(DatagramSlot& slot) {
         sockaddr_in from{};
         if (receiveMessage == nullptr) {
             int fromLength = sizeof from;
-            return recvfrom(socket, reinterpret_cast<char*>(slot.buffer),
-                            static_cast<int>(slot.capacity), 0, reinterpret_cast<sockaddr*>(&from),
-                            &fromLength);
+            return recvfrom(socket, scratch.data(), static_cast<int>(scratch.size()), 0,
+                            reinterpret_cast<sockaddr*>(&from), &fromLength);
         }
-        WSABUF data{static_cast<ULONG>(slot.capacity), reinterpret_cast<char*>(slot.buffer)};
+        WSABUF data{static_cast<ULONG>(scratch.size()), scratch.data()};
         alignas(WSACMSGHDR) char control[64] = {};
         WSAMSG message{};
         message.name = reinterpret_cast<sockaddr*>(&from);
@@ -89,10 +97,6 @@ struct UdpSocket::Impl {
                 std::memcpy(&info, WSA_CMSG_DATA(header), sizeof info);
                 slot.arrivalInterface = static_cast<std::uint32_t>(info.ipi_ifindex);
             }
-        }
-        if ((message.dwFlags & MSG_TRUNC) != 0) {
-            WSASetLastError(WSAEMSGSIZE);
-            return SOCKET_ERROR;
         }
         return static_cast<int>(received);
     }
@@ -243,6 +247,9 @@ int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
     if (slots.empty() || impl_->socket == INVALID_SOCKET) {
         return -1;
     }
+    if (impl_->scratch.empty()) {
+        impl_->scratch.resize(kLargestDatagram);
+    }
     if (impl_->readEvent == WSA_INVALID_EVENT) {
         impl_->readEvent = WSACreateEvent();
         if (impl_->readEvent == WSA_INVALID_EVENT ||
@@ -264,17 +271,12 @@ int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
             const int received = impl_->ReceiveOne(slot);
             if (received != SOCKET_ERROR) {
                 slot.length = static_cast<std::size_t>(received);
+                std::memcpy(slot.buffer, impl_->scratch.data(),
+                            std::min(slot.length, slot.capacity));
                 ++filled;
                 continue;
             }
             const int error = WSAGetLastError();
-            if (error == WSAEMSGSIZE) {
-                // Truncated; Winsock does not tell the real length, only that
-                // the datagram was longer than the buffer.
-                slot.length = slot.capacity + 1;
-                ++filled;
-                continue;
-            }
             if (error == WSAEWOULDBLOCK) {
                 break;
             }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "discovery/ByteOrder.h"
+#include "discovery/DeviceCodecs.h"
 
 namespace qdipc {
 namespace {
@@ -70,6 +71,23 @@ bool SettingsHandoff::HasMarker() const {
 NetSettingsRecord SettingsHandoff::Record() const {
     NetSettingsRecord record;
     std::memcpy(record.bytes.data(), bytes.data() + kHandoffRecordOffset, kNetSettingsRecordSize);
+    return record;
+}
+
+NetSettingsRecord BuildModifyRecord(
+    const std::array<std::uint8_t, record::kDevIdBlockSize>& devIdBlock, AddressingMode mode,
+    std::string_view ip, std::string_view mask, std::string_view gateway,
+    std::string_view macText) {
+    constexpr std::size_t kMaxText = record::kTextFieldSize - 1;
+    NetSettingsRecord record;
+    std::memcpy(record.bytes.data() + record::kDevIdBlock, devIdBlock.data(), devIdBlock.size());
+    record.SetMode(mode);
+    record.SetText(record::kIp, ip.substr(0, kMaxText));
+    // ParseMac reads a zero-terminated text.
+    const std::string mac(macText);
+    ParseMac(mac.c_str(), record.bytes.data() + record::kMac);
+    record.SetText(record::kMask, mask.substr(0, kMaxText));
+    record.SetText(record::kGateway, gateway.substr(0, kMaxText));
     return record;
 }
 

@@ -61,6 +61,14 @@ struct SettingsHandoff {
     NetSettingsRecord Record() const;
 };
 
+// The record that Modify sends, built the same way for the settings window
+// and the command line: zero, then the device-ID block (devId and its tail),
+// the mode, the three texts and the MAC text read by ParseMac. A text keeps
+// at most 15 bytes, so its field always ends in a zero byte.
+NetSettingsRecord BuildModifyRecord(
+    const std::array<std::uint8_t, record::kDevIdBlockSize>& devIdBlock, AddressingMode mode,
+    std::string_view ip, std::string_view mask, std::string_view gateway, std::string_view macText);
+
 // A copy of record with D3 ED CB FF at 0..3 and stamp (LE) at 84..87.
 NetSettingsRecord StampSettingsRecord(const NetSettingsRecord& record, std::uint32_t stamp);
 

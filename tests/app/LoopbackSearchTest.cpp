@@ -2,17 +2,22 @@
 // simulator running in-process: the request goes out, the receive worker
 // accepts the replies, and the cameras show up as rows of the list.
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "TestPrinting.h"
 #include "WindowTestSupport.h"
+#include "app/CommandLineRun.h"
 #include "platform/UdpSocket.h"
 #include "tools/camsim/CamSimThread.h"
 
@@ -24,6 +29,7 @@ class LoopbackSearchTest : public QObject {
     Q_OBJECT
 private slots:
     void searchListsTheSimulatedCameras();
+    void commandLineListsWithoutAWindow();
     void takenPortIsShownEachSearchAndSearchWorksOnceFreed();
 };
 
@@ -97,6 +103,57 @@ void LoopbackSearchTest::searchListsTheSimulatedCameras() {
     dlg.close();
     QCOMPARE(dlg.Worker()->GetState(), qdipc::RecvSearchThread::State::Ended);
     cameras.Stop();
+}
+
+void LoopbackSearchTest::commandLineListsWithoutAWindow() {
+    const std::uint16_t receivePort = FreeLoopbackPort();
+    QVERIFY(receivePort != 0);
+    camsim::ServerOptions options;
+    options.listen = {"127.0.0.1", 0};
+    options.replyTo = {"127.0.0.1", receivePort};
+    options.kinds = {camsim::ReplyKind::Normal, camsim::ReplyKind::DuplicateId,
+                     camsim::ReplyKind::WrongSearchId};
+    options.maxRunTime = std::chrono::seconds(30);
+    options.maxRequests = 10;
+    camsim::CamSimThread cameras(6, 700, options);
+    std::string error;
+    QVERIFY2(cameras.Start(error), error.c_str());
+    LoopbackWindowConfig setup;
+    const qdipc::SearchDlgConfig config = setup.Make(cameras.Port(), receivePort);
+
+    // The worker listens before the request leaves, so one search sees every
+    // camera: 0, 1, 3 and 4 answer with the right ID (1 and 4 twice).
+    std::ostringstream out;
+    std::ostringstream err;
+    QCOMPARE(qdipc::RunCommandLine(
+                 qdipc::ParseCommandLine({"--list", "--wait", "300", "--format", "json"}), out, err,
+                 config),
+             0);
+    const QJsonDocument json = QJsonDocument::fromJson(QByteArray::fromStdString(out.str()));
+    QVERIFY(json.isArray());
+    QCOMPARE(err.str(), std::string("4 cameras found\n"));
+    std::map<std::string, QJsonObject> byId;
+    for (const QJsonValue& value : json.array()) {
+        const QJsonObject object = value.toObject();
+        QCOMPARE(object.keys().size(), 12);
+        byId[object.value(QStringLiteral("Dev ID")).toString().toStdString()] = object;
+    }
+    QCOMPARE(byId.size(), std::size_t(4));
+    for (std::size_t i : {0, 1, 3, 4}) {
+        const camsim::CameraFields& camera = cameras.Cameras().At(i);
+        const QJsonObject object = byId[camsim::FormatDevId(camera.devId)];
+        QCOMPARE(object.value(QStringLiteral("IP")).toString().toStdString(), camera.ip);
+        QCOMPARE(object.value(QStringLiteral("Name")).toString().toStdString(), camera.name);
+        QCOMPARE(object.value(QStringLiteral("Port")).toString(), QString::number(camera.port));
+    }
+
+    cameras.Stop();
+
+    // Cells print as the window shows them: GBK text decoded; bytes that no
+    // decoder takes are escaped rather than dropped.
+    QCOMPARE(QString::fromStdString(qdipc::PrintableCell("\xC9\xE3\xCF\xF1\xBB\xFA")),
+             QStringLiteral("\u6444\u50CF\u673A"));
+    QCOMPARE(qdipc::PrintableCell("ab\xFF\\"), std::string("ab\\xff\\\\"));
 }
 
 void LoopbackSearchTest::takenPortIsShownEachSearchAndSearchWorksOnceFreed() {

@@ -25,8 +25,10 @@ using test::TempDir;
 constexpr auto kWait = std::chrono::seconds(20);  // catches a hang only
 
 const std::string kLine575At2026 =
-    "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:575,[recv discover not match qd "
-    "massage][111111]\n";
+    std::string(
+        "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:575,[recv discover not match qd "
+        "massage][111111]") +
+    test::kTextLineEnd;
 
 // A steady clock that moves only when told.
 struct ManualClock {
@@ -106,10 +108,14 @@ TEST(ErrorLogTest, AppendsLinesToTheFileInTheGivenDirectory) {
     now = 1772334245;
     log.AppendErrorLog(575, "recv discover not match qd massage", 111111);
     ASSERT_TRUE(log.WaitIdle(kWait));
+    // Written in text mode: each line ends in the platform's line end.
+    const std::string eol = test::kTextLineEnd;
     EXPECT_EQ(ReadFile(log.FilePath()),
-              "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]\n"
-              "2026-3-1 11:4:5 file:app\\CSearchDlg.cpp,line:575,"
-              "[recv discover not match qd massage][111111]\n");
+              "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]" +
+                  eol +
+                  "2026-3-1 11:4:5 file:app\\CSearchDlg.cpp,line:575,"
+                  "[recv discover not match qd massage][111111]" +
+                  eol);
 
     // An existing file is appended to, never truncated.
     ErrorLog again(dir.Path(), [] { return std::int64_t{0}; });
@@ -117,8 +123,9 @@ TEST(ErrorLogTest, AppendsLinesToTheFileInTheGivenDirectory) {
     ASSERT_TRUE(again.WaitIdle(kWait));
     const std::string content = ReadFile(log.FilePath());
     EXPECT_EQ(content.rfind("1970-1-1 8:0:0 ", std::string::npos),
-              content.size() - std::string("1970-1-1 8:0:0 file:app\\CSearchDlg.cpp,line:587,"
-                                           "[RecvSearchThread\xD2\xEC\xB3\xA3][219]\n")
+              content.size() - (std::string("1970-1-1 8:0:0 file:app\\CSearchDlg.cpp,line:587,"
+                                            "[RecvSearchThread\xD2\xEC\xB3\xA3][219]") +
+                                eol)
                                    .size());
 }
 
@@ -146,9 +153,9 @@ TEST(ErrorLogTest, UnopenableFileDropsTheEntry) {
     std::filesystem::create_directory(blocker);
     log.AppendErrorLog(525, "Bind socket 8089 failed", 11111);
     ASSERT_TRUE(log.WaitIdle(kWait));
-    EXPECT_EQ(
-        ReadFile(log.FilePath()),
-        "1970-1-1 8:0:0 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]\n");
+    EXPECT_EQ(ReadFile(log.FilePath()),
+              "1970-1-1 8:0:0 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]" +
+                  std::string(test::kTextLineEnd));
     EXPECT_EQ(log.Counts().written, 1u);
 }
 

@@ -26,10 +26,14 @@ constexpr std::int64_t kFixedNow = 1767198605;       // 2026-1-1 0:30:5 in UTC+8
 constexpr auto kLogWait = std::chrono::seconds(20);  // catches a hang only
 
 const std::string kLine575 =
-    "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:575,[recv discover not match qd "
-    "massage][111111]\n";
+    std::string(
+        "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:575,[recv discover not match qd "
+        "massage][111111]") +
+    test::kTextLineEnd;
 const std::string kLine525 =
-    "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]\n";
+    std::string(
+        "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]") +
+    test::kTextLineEnd;
 
 ReceiverConfig LoopbackConfig(std::uint16_t port = 0) {
     ReceiverConfig config;
@@ -240,8 +244,9 @@ TEST(WorkerExceptionTest, AnEscapingExceptionWritesOneEntryAndEndsTheWorker) {
     ASSERT_TRUE(WaitUntil([&] { return worker.GetState() == RecvSearchThread::State::Ended; }));
     ASSERT_TRUE(log.WaitIdle(kLogWait));
     EXPECT_EQ(ReadFile(log.FilePath()),
-              "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:587,[RecvSearchThread\xD2\xEC\xB3\xA3]"
-              "[219]\n");
+              std::string("2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:587,"
+                          "[RecvSearchThread\xD2\xEC\xB3\xA3][219]") +
+                  test::kTextLineEnd);
 }
 
 TEST_F(WorkerFixture, BurstOfDistinctRepliesArrivesWhole) {

@@ -120,7 +120,9 @@ TEST(SearchCommandTest, OneRequestPerNetworkEachWithItsOwnAddress) {
     std::atomic<std::uint32_t> searchId{0};
     // Three networks; the middle one's address is not the host's (TEST-NET),
     // so its send fails and the others still go out.
-    auto networks = LoopbackNetworks({"127.0.0.1", "192.0.2.1", "127.0.3.3"});
+    const bool foreignFails = test::ForeignSourceRefused();
+    auto networks = foreignFails ? LoopbackNetworks({"127.0.0.1", "192.0.2.1", "127.0.3.3"})
+                                 : LoopbackNetworks({"127.0.0.1", "127.0.3.3"});
     SearchCommand command(searchId, camera.Endpoint(), networks, [] { return kNow; });
     ASSERT_EQ(command.Run({}), SearchOutcome::Sent);
     const auto first = camera.Next();
@@ -134,13 +136,17 @@ TEST(SearchCommandTest, OneRequestPerNetworkEachWithItsOwnAddress) {
     EXPECT_TRUE(NothingMoreArrived(camera));
 
     // Only the named network: one request, with that network's address.
-    ASSERT_EQ(command.Run({}, networks()[2].name), SearchOutcome::Sent);
+    ASSERT_EQ(command.Run({}, networks().back().name), SearchOutcome::Sent);
     EXPECT_EQ(LocalIpOf(camera.Next()), "127.0.3.3");
     EXPECT_TRUE(NothingMoreArrived(camera));
     // A name that no network has is the same as no network at all.
     EXPECT_EQ(command.Run({}, "no-such-interface"), SearchOutcome::HostLookupFailed);
 
     // Every send failing is a failed search.
+    if (!foreignFails) {
+        GTEST_SKIP() << "this system (Wine) binds a socket to an address that is not the "
+                        "host's, so no send can fail for want of the network's address";
+    }
     SearchCommand unreachable(searchId, camera.Endpoint(), LoopbackNetworks({"192.0.2.1"}),
                               [] { return kNow; });
     EXPECT_EQ(unreachable.Run({}), SearchOutcome::SendFailed);

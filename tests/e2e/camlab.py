@@ -696,6 +696,20 @@ class Lab:
         self.app = self.start("app", [self.app_path, "--no-firewall"], env=env)
         return self.app
 
+    def run_cli(self, *args, timeout=30):
+        """Runs the program's command line to its end, without a display or a
+        session bus (none is needed), in the lab's folder; the finished
+        process with its exit code and its output as text."""
+        env = {k: v for k, v in self.env.items()
+               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                            "QT_QPA_PLATFORM")}
+        try:
+            return subprocess.run([self.app_path, *map(str, args)], cwd=self.dir, env=env,
+                                  stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                  errors="replace", timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"qd_ip_search {' '.join(map(str, args))} ran longer than {timeout} s")
+
     def reap_orphans(self, timeout=3.0):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:

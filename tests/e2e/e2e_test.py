@@ -256,6 +256,119 @@ def scenario_modify(lab, args):
     log(f"the new search shows {row[1]} at {new_ip}")
 
 
+def scenario_cli(lab, args):
+    """The command line without a display: wrong arguments send nothing;
+    --list --format json finds exactly the cameras the window finds, with the
+    same texts; --modify sends the window's record and --list then shows the
+    camera's new IP."""
+    import json
+    lab.start_sniffer()
+    lab.start_camsim(cameras=4)
+
+    mark = lab.capture_mark()
+    dev = "0011aabb-0000ff01"
+    good = ["--modify", dev, "--ip", "10.1.1.1", "--mask", "255.0.0.0", "--gateway", "10.1.1.254",
+            "--mac", "00:1a:2b:3c:4d:5e"]
+    wrong = [
+        (["--bogus"], "unknown option '--bogus'"),
+        (["--list", "--verbose"], "unknown option '--verbose'"),
+        (["--list", "--wait", "12x"], "--wait takes whole milliseconds"),
+        (["--list", "--format", "xml"], "--format is tsv, csv or json"),
+        ([*good[:1], "0011aabb-0000ff0", *good[2:]], "--modify needs a device ID"),
+        ([*good[:3], "192.168.100.2001", *good[4:]], "longer than the 15 characters"),
+        ([*good[:-1], "00:1a:2b:3c:4d"], "--mac needs six hex pairs"),
+        (good[:-2], "--modify needs --mac"),
+        ([*good, "--mode", "bootp"], "--mode is static, dhcp or adsl"),
+        (["--list", "--interface", "nosuch0"], "no up, broadcast-capable IPv4 interface is named"),
+    ]
+    for argv, message in wrong:
+        result = lab.run_cli(*argv)
+        check(result.returncode == 2 and result.stdout == "" and message in result.stderr,
+              f"{argv}: exit {result.returncode}, stdout {result.stdout!r}, "
+              f"stderr {result.stderr!r}; expected exit 2 and {message!r}")
+    time.sleep(0.5)  # anything sent would have reached the capture by now
+    sent = [d for d in lab.captured(mark) if d["src"] == lab.tool_ip]
+    check(not sent, f"wrong command lines sent {len(sent)} datagrams: {sent[:2]}")
+    log(f"{len(wrong)} wrong command lines: exit code 2, a message, nothing on the wire")
+
+    def cli_list(label, *extra):
+        mark = lab.capture_mark()
+        t0 = time.time()
+        result = lab.run_cli("--list", "--format", "json", "--wait", "1500", *extra)
+        t1 = time.time()
+        check(result.returncode == 0, f"{label}: exit {result.returncode}: {result.stderr}")
+        records = json.loads(result.stdout)
+        rows = [[record[title] for title in camlab.COLUMNS] for record in records]
+        check(all(list(record) == camlab.COLUMNS for record in records),
+              f"{label}: the names are not the column titles in order: {records[:1]}")
+        check(result.stderr == f"{len(rows)} cameras found\n",
+              f"{label}: standard error says {result.stderr!r} for {len(rows)} cameras")
+        search_id, index, request = camlab.search_id_of_latest_request(lab, mark)
+        check_request(lab, request, search_id, t0, t1)
+        expected = camlab.expected_rows(camlab.replies_after(lab, mark, index), search_id)
+        check(rows == expected, f"{label}: printed\n  " + "\n  ".join(map(str, rows)) +
+              "\nbut the replies give\n  " + "\n  ".join(map(str, expected)))
+        return rows
+
+    # The receive port is bound before the request leaves: one run lists all.
+    addresses = subprocess.run(["ip", "-o", "-4", "addr", "show"], capture_output=True,
+                               text=True, timeout=10).stdout.splitlines()
+    interface = next(line.split()[1] for line in addresses
+                     if line.split()[3].split("/")[0] == lab.tool_ip)
+    cli_rows = cli_list("--list --interface " + interface, "--interface", interface)
+    check(len(cli_rows) == 4, f"--list printed {len(cli_rows)} cameras, expected 4")
+    log(f"--list --format json: the 4 cameras with the twelve cells their replies give")
+
+    lab.start_display()
+    lab.start_app()
+    window = MainWindow(lab)
+    window_rows = window.search(4)
+    by_id = {r[1]: r[1:] for r in window_rows}
+    check(len(window_rows) == 4 and by_id == {r[1]: r[1:] for r in cli_rows},
+          f"the window lists\n  {window_rows}\nthe command line printed\n  {cli_rows}")
+    log("the window lists the same 4 cameras with the same texts")
+    lab.app.stop()  # frees the receive port for the next --list
+
+    row = cli_rows[1]
+    new_ip = lab.camera_ip(70)
+    camsim_mark = lab.camsim.lines.count()
+    mark = lab.capture_mark()
+    t0 = time.time()
+    result = lab.run_cli("--modify", row[1], "--ip", new_ip, "--mask", row[9], "--gateway",
+                         row[11], "--mac", row[5], "--mode", "dhcp")
+    t1 = time.time()
+    check(result.returncode == 0 and result.stdout == "Setting OK!\n",
+          f"--modify: exit {result.returncode}, {result.stdout!r} {result.stderr!r}")
+    deadline = time.monotonic() + 5
+    records = []
+    while not records and time.monotonic() < deadline:
+        records = [d for d in lab.captured(mark)
+                   if not d["out"] and d["dport"] == camlab.COMMAND_PORT
+                   and d["data"][:4] == camlab.MODIFY_MAGIC]
+        time.sleep(0.1)
+    check(len(records) == 1, f"the camera host received {len(records)} modify datagrams")
+    got = records[0]
+    check(got["dst"] == "255.255.255.255" and got["src"] == lab.tool_ip,
+          f"the modify datagram went from {got['src']} to {got['dst']}")
+    stamp = int.from_bytes(got["data"][84:88], "little")
+    check(stamp in camlab.draws_between(t0, t1), f"stamp {stamp} is not the time-seeded draw")
+    expected = camlab.modify_record(mode=1, dev_id_text=row[1], ip=new_ip, mask=row[9],
+                                    gateway=row[11], mac_text=row[5], stamp=stamp)
+    check(got["data"] == expected,
+          f"modify record\n  got      {got['data'].hex()}\n  expected {expected.hex()}")
+    check(lab.camsim.lines.wait_for(rf"applied to camera \d+ \({row[1]}\): "
+                                    rf"ip \"{re.escape(new_ip)}\"", 5, camsim_mark),
+          "camsim did not apply the record")
+    log(f"--modify: \"Setting OK!\", the camera host received the exact record {got['data'].hex()}")
+
+    time.sleep(1.1)  # a new second: a new search ID
+    after = cli_list("--list after --modify")
+    changed = [r for r in after if r[1] == row[1]]
+    check(len(after) == 4 and len(changed) == 1 and changed[0][3] == new_ip,
+          f"after --modify the camera's row is {changed}, expected IP {new_ip}")
+    log(f"--list shows {row[1]} at {new_ip}")
+
+
 def scenario_preview(lab, args):
     """Click a row and press Preview: the test pattern plays in the pane."""
     lab.start_display()
@@ -477,6 +590,7 @@ SCENARIOS = {
     "layout": (scenario_layout, 1, 1),
     "close": (scenario_close, 1, 1),
     "twolan": (scenario_twolan, 1, 2),
+    "cli": (scenario_cli, 1, 1),
     "close-log": (scenario_close_log, 1, 1),
 }
 

@@ -1,14 +1,45 @@
 #include "platform/NetworkInterfaces.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <iphlpapi.h>
+#else
+#include <arpa/inet.h>
 #include <net/if.h>
+#endif
 
 #include <optional>
 #include <string>
 
 namespace qdipc {
 namespace {
+
+// The index the system itself gives the interface of that name, 0 when it
+// knows no such name.
+#ifdef _WIN32
+std::uint32_t IndexOfName(const std::string& name) {
+    // On Windows the name is the adapter's friendly name (its alias), in UTF-8.
+    std::wstring alias(name.size() + 1, L'\0');
+    NET_LUID luid{};
+    NET_IFINDEX index = 0;
+    if (MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, alias.data(),
+                            static_cast<int>(alias.size())) <= 0 ||
+        ConvertInterfaceAliasToLuid(alias.c_str(), &luid) != NO_ERROR ||
+        ConvertInterfaceLuidToIndex(&luid, &index) != NO_ERROR) {
+        return 0;
+    }
+    return index;
+}
+#else
+std::uint32_t IndexOfName(const std::string& name) {
+    // An address label such as "eth0:1" names the interface before the colon.
+    return if_nametoindex(name.substr(0, name.find(':')).c_str());
+}
+#endif
 
 std::optional<std::uint32_t> HostOrder(const std::string& text) {
     in_addr parsed{};
@@ -30,8 +61,7 @@ TEST(NetworkInterfacesTest, BroadcastInterfacesAreNetworksOutsideLoopback) {
         EXPECT_NE(*address >> 24, 127u);
         EXPECT_LE(network.address.size(), 15u);
         EXPECT_EQ(*broadcast, *address | ~*mask);
-        const std::string base = network.name.substr(0, network.name.find(':'));
-        EXPECT_EQ(network.index, if_nametoindex(base.c_str()));
+        EXPECT_EQ(network.index, IndexOfName(network.name));
         EXPECT_NE(network.index, 0u);
     }
 }
@@ -42,7 +72,7 @@ TEST(NetworkInterfacesTest, LoopbackIsKnownButNeverABroadcastInterface) {
     EXPECT_EQ(loopback->address, "127.0.0.1");
     EXPECT_EQ(loopback->netmask, "255.0.0.0");
     EXPECT_EQ(loopback->broadcast, "127.255.255.255");
-    EXPECT_EQ(loopback->index, if_nametoindex(loopback->name.c_str()));
+    EXPECT_EQ(loopback->index, IndexOfName(loopback->name));
     for (const Ipv4Interface& network : ListBroadcastInterfaces()) {
         EXPECT_NE(network.index, loopback->index);
     }

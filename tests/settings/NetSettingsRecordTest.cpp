@@ -77,6 +77,39 @@ TEST(NetSettingsRecordTest, ModeByte) {
     }
 }
 
+TEST(NetSettingsRecordTest, ModifyRecordLayoutFromTheWindowsValues) {
+    std::array<std::uint8_t, 16> block{};
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<std::uint8_t>(0xA0 + i);
+    }
+    const NetSettingsRecord record = BuildModifyRecord(block, AddressingMode::Adsl, "10.0.0.7",
+                                                       "255.0.0.0", "10.0.0.1", "0:1a-2B:3c:4d:5e");
+    std::vector<std::uint8_t> expected(88, 0);
+    expected[12] = 2;
+    for (std::size_t i = 0; i < 16; ++i) {
+        expected[13 + i] = static_cast<std::uint8_t>(0xA0 + i);
+    }
+    const std::string ip = "10.0.0.7", mask = "255.0.0.0", gateway = "10.0.0.1";
+    std::copy(ip.begin(), ip.end(), expected.begin() + 29);
+    std::copy(mask.begin(), mask.end(), expected.begin() + 45);
+    std::copy(gateway.begin(), gateway.end(), expected.begin() + 61);
+    const auto mac = Hex("00 1A 2B 3C 4D 5E");  // any single separator splits the groups
+    std::copy(mac.begin(), mac.end(), expected.begin() + 77);
+    EXPECT_EQ(Bytes(record), expected);
+
+    // Texts keep 15 bytes, so every field still ends in a zero byte.
+    const NetSettingsRecord longTexts = BuildModifyRecord(
+        block, AddressingMode::Static, "1234567890123456789", "ABCDEFGHIJKLMNOPQ", "", "");
+    EXPECT_EQ(longTexts.Text(29), "123456789012345");
+    EXPECT_EQ(longTexts.bytes[44], 0);
+    EXPECT_EQ(longTexts.Text(45), "ABCDEFGHIJKLMNO");
+    EXPECT_EQ(longTexts.bytes[60], 0);
+    EXPECT_EQ(longTexts.Text(61), "");
+    EXPECT_EQ(longTexts.bytes[12], 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(longTexts.bytes.begin() + 77, longTexts.bytes.begin() + 84),
+              std::vector<std::uint8_t>(7, 0));
+}
+
 TEST(SettingsHandoffTest, LayoutAndMarker) {
     const NetSettingsRecord record = PatternRecord();
     const SettingsHandoff handoff = SettingsHandoff::Wrap(record);
