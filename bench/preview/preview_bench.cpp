@@ -1,5 +1,7 @@
 // Figures of the live preview, on loopback, printed (no pass or fail):
-//  1. time from Play to the first picture in the pane, median of 5;
+//  1. time from Play to the first picture in the pane, median of 5, for the
+//     small moving test stream and for a 1280x720 moving and still stream
+//     with a key frame every 2 s;
 //  2. end-to-end delay: the test server switches its picture between colour
 //     bars and white and prints when; the pane's pixels tell when the switch
 //     is seen (median of 10);
@@ -7,7 +9,9 @@
 //  4. start-up time of qd_ip_search to its window shown (mapped), beside a
 //     bare Qt dialog started the same way, median of 5 each.
 // Needs an X display with Qt's xcb platform and root (port 554):
-//   tests/preview/run_with_xvfb.sh build/bench/preview/preview_bench
+//   tests/preview/run_with_xvfb.sh build/bench/preview/preview_bench [figure...]
+// where a figure is construction, first-picture, delay or startup (default:
+// all of them).
 
 #include <poll.h>
 #include <time.h>
@@ -94,10 +98,11 @@ void PaneConstruction() {
     PrintSeries("Pane construction (the libvlc instance)", times);
 }
 
-void FirstPicture() {
+// Preview to the first picture, median of 5, for one kind of stream.
+void FirstPicture(const char* what, const QString& address, const QStringList& serverArguments) {
     RtspTestServer server;
-    if (!server.Start(QStringLiteral("127.0.77.10"), QStringLiteral("all"), 120)) {
-        std::printf("first picture: not measured (%s)\n", qPrintable(server.Error()));
+    if (!server.Start(address, QStringLiteral("all"), 120, serverArguments)) {
+        std::printf("%s: not measured (%s)\n", what, qPrintable(server.Error()));
         return;
     }
     std::vector<double> times;
@@ -116,7 +121,22 @@ void FirstPicture() {
         }
         ui.pane->Shutdown();
     }
-    PrintSeries("Preview to first picture (loopback, RTP/UDP, key frame every 25 frames)", times);
+    PrintSeries(what, times);
+}
+
+void FirstPictures() {
+    FirstPicture(
+        "Preview to first picture (loopback, RTP/UDP, 320x240 moving, key frame every 1 s)",
+        QStringLiteral("127.0.77.10"), {});
+    // A common camera default: 720p with a key frame every 2 s (50 frames).
+    const QStringList hd = {QStringLiteral("--size"), QStringLiteral("1280x720"),
+                            QStringLiteral("--gop"), QStringLiteral("50")};
+    FirstPicture("Preview to first picture (loopback, 1280x720 moving, key frame every 2 s)",
+                 QStringLiteral("127.0.77.12"),
+                 hd + QStringList{QStringLiteral("--picture"), QStringLiteral("moving")});
+    FirstPicture("Preview to first picture (loopback, 1280x720 still, key frame every 2 s)",
+                 QStringLiteral("127.0.77.13"),
+                 hd + QStringList{QStringLiteral("--picture"), QStringLiteral("still")});
 }
 
 void EndToEndDelay() {
@@ -233,9 +253,22 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 1;
     }
-    PaneConstruction();
-    FirstPicture();
-    EndToEndDelay();
-    StartupTimes(QCoreApplication::applicationFilePath());
+    // Every figure, or only those named on the command line.
+    const QStringList only = QCoreApplication::arguments().mid(1);
+    auto wanted = [&](const char* name) {
+        return only.isEmpty() || only.contains(QLatin1String(name));
+    };
+    if (wanted("construction")) {
+        PaneConstruction();
+    }
+    if (wanted("first-picture")) {
+        FirstPictures();
+    }
+    if (wanted("delay")) {
+        EndToEndDelay();
+    }
+    if (wanted("startup")) {
+        StartupTimes(QCoreApplication::applicationFilePath());
+    }
     return 0;
 }
