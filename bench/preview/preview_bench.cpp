@@ -6,12 +6,14 @@
 //     bars and white and prints when; the pane's pixels tell when the switch
 //     is seen (median of 10);
 //  3. construction of the pane with its libvlc instance, median of 5;
-//  4. start-up time of qd_ip_search to its window shown (mapped), beside a
+//  4. close of the pane (Shutdown and destruction), median of 5, on a stalled
+//     camera through libvlc's own RTSP client and on a playing stream;
+//  5. start-up time of qd_ip_search to its window shown (mapped), beside a
 //     bare Qt dialog started the same way, median of 5 each.
 // Needs an X display with Qt's xcb platform and root (port 554):
 //   tests/preview/run_with_xvfb.sh build/bench/preview/preview_bench [figure...]
-// where a figure is construction, first-picture, delay or startup (default:
-// all of them).
+// where a figure is construction, first-picture, delay, close or startup
+// (default: all of them).
 
 #include <poll.h>
 #include <time.h>
@@ -23,10 +25,13 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -170,6 +175,55 @@ void EndToEndDelay() {
     PrintSeries("End-to-end delay, source change to pane (network caching 300 ms)", delays);
 }
 
+// Close of the pane (Shutdown, then the window and the pane destroyed, as the
+// main window closes), median of 5: on libvlc's own RTSP client with a camera
+// that accepted the connection and went silent, and on the libavformat route
+// with a stream playing.
+void CloseTimes() {
+    using Route = qdipc::LibVlcBackend::RtspRoute;
+    auto closeOnce = [](PaneWindow* ui) {
+        QElapsedTimer clock;
+        clock.start();
+        ui->pane->Shutdown();
+        delete ui;
+        return clock.nsecsElapsed() / 1e6;
+    };
+    QTcpServer camera;
+    std::vector<double> stalled;
+    if (camera.listen(QHostAddress(QStringLiteral("127.0.77.14")), 554)) {
+        for (int run = 0; run < 5; ++run) {
+            auto* ui = new PaneWindow(QString(), Route::LibVlc);
+            ui->pane->SetLocation("rtsp://127.0.77.14/channel1/1");
+            ui->pane->Play();
+            if (!camera.waitForNewConnection(10000)) {
+                delete ui;
+                break;
+            }
+            std::unique_ptr<QTcpSocket> held(camera.nextPendingConnection());
+            QThread::msleep(300);
+            stalled.push_back(closeOnce(ui));
+        }
+    }
+    PrintSeries("Close, stalled camera, libvlc's own RTSP client", stalled);
+
+    RtspTestServer server;
+    std::vector<double> playing;
+    if (server.Start(QStringLiteral("127.0.77.15"), QStringLiteral("all"), 120)) {
+        for (int run = 0; run < 5; ++run) {
+            auto* ui = new PaneWindow(QString(), Route::LibAvformat);
+            ui->pane->SetLocation(server.Location().toStdString());
+            ui->pane->Play();
+            if (!WaitForPane(*ui->pane, 20000,
+                             [](const QImage& i) { return ShowsColourBars(i); })) {
+                delete ui;
+                break;
+            }
+            playing.push_back(closeOnce(ui));
+        }
+    }
+    PrintSeries("Close, stream playing, libavformat route", playing);
+}
+
 // Time from starting the program to its first top-level window being mapped.
 std::optional<double> StartupTime(const QString& program, const QStringList& arguments) {
     xcb_connection_t* x = xcb_connect(nullptr, nullptr);
@@ -266,6 +320,9 @@ int main(int argc, char** argv) {
     }
     if (wanted("delay")) {
         EndToEndDelay();
+    }
+    if (wanted("close")) {
+        CloseTimes();
     }
     if (wanted("startup")) {
         StartupTimes(QCoreApplication::applicationFilePath());
