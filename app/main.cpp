@@ -4,8 +4,10 @@
 #include <QApplication>
 
 #include "app/CSearchApp.h"
+#include "platform/QtPlatformChoice.h"
 
 int main(int argc, char* argv[]) {
+    qdipc::ApplyQtPlatformChoice();  // the preview needs X11 windows, also on Wayland
     QApplication application(argc, argv);
     CSearchApp searchApp;
     return searchApp.InitInstance();
