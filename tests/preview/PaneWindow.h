@@ -16,9 +16,8 @@ struct PaneWindow {
 
     // The window keeps the platform's default title when title is empty. The
     // pane plays rtsp:// through the given route.
-    explicit PaneWindow(
-        const QString& title = QString(),
-        LibVlcBackend::RtspRoute route = LibVlcBackend::RtspRoute::Automatic);
+    explicit PaneWindow(const QString& title = QString(),
+                        LibVlcBackend::RtspRoute route = LibVlcBackend::RtspRoute::Automatic);
 };
 
 }  // namespace qdipc::test
