@@ -200,9 +200,6 @@ private slots:
         QTest::newRow("user chose xcb")
             << QStringList{gnome, wl, x, QStringLiteral("QT_QPA_PLATFORM=xcb")} << QString()
             << QString();
-        QTest::newRow("user chose offscreen")
-            << QStringList{gnome, wl, QStringLiteral("QT_QPA_PLATFORM=offscreen")} << QString()
-            << QString();
         QTest::newRow("user chose Wayland first")
             << QStringList{gnome, wl, x, QStringLiteral("QT_QPA_PLATFORM=wayland;xcb")} << QString()
             << QStringLiteral("QT_QPA_PLATFORM=wayland;xcb");
