@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -108,8 +109,14 @@ void CSearchDlg::OnInitDialog() {
     connect(m_ui->testButton, &QPushButton::clicked, this, &CSearchDlg::OnNoAction);
     connect(m_deviceList, &QAbstractItemView::clicked, this,
             [this](const QModelIndex& index) { OnClickList(index.row()); });
+    // The view reports double-clicks of every button; only the left one counts.
+    m_deviceList->viewport()->installEventFilter(this);
     connect(m_deviceList, &QAbstractItemView::doubleClicked, this,
-            [this](const QModelIndex& index) { OnDblClickList(index.row()); });
+            [this](const QModelIndex& index) {
+                if (m_listDoubleClickButton == Qt::LeftButton) {
+                    OnDblClickList(index.row());
+                }
+            });
 
     // The first tab stop, the list, has the focus.
     m_deviceList->setFocus(Qt::OtherFocusReason);
@@ -264,6 +271,13 @@ bool CSearchDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr
         return true;
     }
     return QDialog::nativeEvent(eventType, message, result);
+}
+
+bool CSearchDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_deviceList->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        m_listDoubleClickButton = static_cast<QMouseEvent*>(event)->button();
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CSearchDlg::Shutdown() {

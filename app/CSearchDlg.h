@@ -86,6 +86,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+    // Notes which button double-clicked the list, so that only the left one
+    // opens a row's settings.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void OnInitDialog();
@@ -111,6 +114,7 @@ private:
     QTableView* m_deviceList = nullptr;
     QIcon m_hIcon;
     std::unique_ptr<qdipc::DeviceListPresentation> m_listPresentation;
+    Qt::MouseButton m_listDoubleClickButton = Qt::NoButton;
     bool m_aboutInSystemMenu = false;
     bool m_shutDown = false;
 };

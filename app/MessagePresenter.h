@@ -12,12 +12,15 @@ namespace qdipc {
 class MessagePresenter {
 public:
     virtual ~MessagePresenter();
-    // Shows a modal warning with the text and only an OK button; returns when
-    // it has been closed.
+    // Shows a warning with the text and only an OK button, modal to the
+    // parent's window (to the whole application without a parent); returns
+    // when it has been closed.
     virtual void Warn(QWidget* parent, const QString& text) = 0;
 };
 
 // The real thing: a QMessageBox warning captioned with the program's name.
+// While it is open the parent's window takes no input, but the windows that
+// window owns (the settings windows) stay usable, as with an owner-modal box.
 class WarningMessageBox : public MessagePresenter {
 public:
     void Warn(QWidget* parent, const QString& text) override;

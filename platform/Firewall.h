@@ -17,9 +17,16 @@ void OpenReceivePortInFirewall();
 // Whether an executable exists at the given absolute path.
 using ExecutableProbe = std::function<bool(const std::string& path)>;
 
+// Where the firewall tools are looked for, in this order.
+std::vector<std::string> FirewallToolDirectories();
+
 // The command line OpenReceivePortInFirewall runs (program path first), or an
-// empty vector when no firewall tool is found.
-std::vector<std::string> FirewallCommandLine(const ExecutableProbe& probe);
+// empty vector when no firewall tool is found in the directories. On Linux it
+// is a shell script that adds the rule only to a firewall that is active:
+// firewalld (running) with a run-time rule, else ufw (status active).
+std::vector<std::string> FirewallCommandLine(
+    const ExecutableProbe& probe,
+    const std::vector<std::string>& directories = FirewallToolDirectories());
 
 // Starts argv[0] with the given arguments, detached from this process, with
 // standard input and output on the null device, and returns at once. False

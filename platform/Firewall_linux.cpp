@@ -1,6 +1,9 @@
-// Linux: firewalld's firewall-cmd when it is installed, else ufw. Both need
-// administrator rights; without them the command fails quietly, as it would
-// on Windows without them.
+// Linux: a port rule for the firewall that is active, if any: firewalld when
+// it is running (a run-time rule, gone at its next reload or restart), else
+// ufw when its status is active (ufw has only lasting rules). A firewall that
+// is installed but not active is left alone. Both need administrator rights;
+// without them the command fails quietly, as it would on Windows without them.
+// The checks run in the detached command, so start-up never waits for them.
 
 #include "platform/Firewall.h"
 
@@ -9,18 +12,34 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 
 namespace qdipc {
 namespace {
 
-constexpr std::array<const char*, 4> kToolDirectories = {"/usr/sbin", "/usr/bin", "/sbin", "/bin"};
+// The path quoted for the shell: inside single quotes, each ' as '\''.
+std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
 
-struct FirewallTool {
-    const char* program;
-    std::vector<std::string> arguments;
-};
+std::string FindTool(const ExecutableProbe& probe, const std::vector<std::string>& directories,
+                     const char* program) {
+    for (const auto& directory : directories) {
+        std::string path = directory + "/" + program;
+        if (probe(path)) {
+            return path;
+        }
+    }
+    return {};
+}
 
 bool IsExecutable(const std::string& path) {
     return ::access(path.c_str(), X_OK) == 0;
@@ -28,22 +47,32 @@ bool IsExecutable(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> FirewallCommandLine(const ExecutableProbe& probe) {
-    const std::array<FirewallTool, 2> tools = {
-        FirewallTool{"firewall-cmd", {"--add-port=8089/udp"}},
-        FirewallTool{"ufw", {"allow", "8089/udp"}},
-    };
-    for (const auto& tool : tools) {
-        for (const char* directory : kToolDirectories) {
-            std::string path = std::string(directory) + "/" + tool.program;
-            if (probe(path)) {
-                std::vector<std::string> line{path};
-                line.insert(line.end(), tool.arguments.begin(), tool.arguments.end());
-                return line;
-            }
-        }
+std::vector<std::string> FirewallToolDirectories() {
+    return {"/usr/sbin", "/usr/bin", "/sbin", "/bin"};
+}
+
+std::vector<std::string> FirewallCommandLine(const ExecutableProbe& probe,
+                                             const std::vector<std::string>& directories) {
+    const std::string firewalld = FindTool(probe, directories, "firewall-cmd");
+    const std::string ufw = FindTool(probe, directories, "ufw");
+    std::string script;
+    if (!firewalld.empty()) {
+        // --state answers 0 only while firewalld runs; without --permanent the
+        // rule is a run-time one.
+        const std::string tool = ShellQuoted(firewalld);
+        script += "if " + tool + " --state >/dev/null 2>&1; then exec " + tool +
+                  " --add-port=8089/udp; fi; ";
     }
-    return {};
+    if (!ufw.empty()) {
+        const std::string tool = ShellQuoted(ufw);
+        script += "case \"$(" + tool + " status 2>/dev/null)\" in 'Status: active'*) exec " + tool +
+                  " allow 8089/udp;; esac; ";
+    }
+    if (script.empty()) {
+        return {};
+    }
+    script += "exit 0";
+    return {"/bin/sh", "-c", script};
 }
 
 bool StartDetachedHidden(const std::vector<std::string>& argv) {

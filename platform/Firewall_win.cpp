@@ -9,7 +9,12 @@ namespace {
 constexpr const char* kNetshCommand = "netsh firewall add portopening UDP 8089 rizi_search_port";
 }
 
-std::vector<std::string> FirewallCommandLine(const ExecutableProbe&) {
+std::vector<std::string> FirewallToolDirectories() {
+    return {};
+}
+
+std::vector<std::string> FirewallCommandLine(const ExecutableProbe&,
+                                             const std::vector<std::string>&) {
     return {"netsh", "firewall", "add", "portopening", "UDP", "8089", "rizi_search_port"};
 }
 

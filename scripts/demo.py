@@ -5,7 +5,9 @@ cameras, one RTSP test stream served at every camera's address.
 Runs inside the tool's namespace of scripts/vlan.sh (scripts/demo.sh sets it
 up). With --display it opens the tool on the caller's display and waits for
 the window to be closed; otherwise it runs the tool under Xvfb, searches,
-previews the first camera and saves two screenshots of the window.
+previews the first camera and saves screenshots of the main window and of a
+settings window. The tool runs with --no-firewall (see camlab.Lab.start_app):
+the host's firewall is never touched.
 """
 
 import argparse
@@ -63,6 +65,14 @@ def run_headless(lab, out):
     playing = os.path.join(out, "search-tool-preview.png")
     lab.screen.screenshot(playing, window.window)
 
+    # The settings window of the same camera, opened as a person does.
+    window.click_row(row, repeat=2)
+    settings_window = lab.screen.find_window("Set：" + lab.camera_ip(0))
+    time.sleep(0.5)
+    settings = os.path.join(out, "search-tool-settings.png")
+    lab.screen.screenshot(settings, settings_window)
+    lab.screen.close_window(settings_window)
+
     lab.screen.close_window(window.window)
     app.popen.wait(10)
     print(f"""
@@ -70,6 +80,7 @@ The tool listed {len(rows)} simulated cameras and played the stream of {lab.came
 Screenshots:
   {listed}
   {playing}
+  {settings}
 """, flush=True)
 
 

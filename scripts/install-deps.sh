@@ -12,8 +12,8 @@ packages=(
     vlc-plugin-video-output
     # RTSP client for the preview where libvlc has none of its own
     libavformat-dev libavcodec-dev libavutil-dev
-    # a CJK font for the dialogs' Chinese texts
-    fonts-wqy-zenhei
+    # CJK fonts for the dialogs: a Song face with the forms' metrics (AR PL UMing), a fallback
+    fonts-arphic-uming fonts-wqy-zenhei
     # headless display, input and screenshots for the window tests and the demo
     xvfb xdotool x11-utils x11-apps imagemagick
     # a standard RTSP server for the preview tests and the demo

@@ -72,6 +72,11 @@ void CSettingDlg::LoadRecord(const NetSettingsRecord& record) {
     m_editMac->setText(QString::fromLatin1(qdipc::FormatMac(record.bytes.data() + field::kMac)));
     m_editMask->setText(FieldText(record, field::kMask));
     m_editGateway->setText(FieldText(record, field::kGateway));
+    // Each edit shows the start of its text, as a freshly set edit control
+    // does; a MAC of 17 characters is wider than its edit and scrolls.
+    for (QLineEdit* edit : {m_editIp, m_editMac, m_editMask, m_editGateway}) {
+        edit->setCursorPosition(0);
+    }
 
     switch (record.Mode()) {
         case qdipc::AddressingMode::Dhcp:

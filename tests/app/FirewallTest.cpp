@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "platform/Firewall.h"
 
 #ifndef _WIN32
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -27,15 +29,99 @@ qdipc::ExecutableProbe Installed(std::set<std::string> paths) {
 
 #ifndef _WIN32
 
-TEST(FirewallCommandLine, PrefersFirewalldThenUfwAndIsEmptyWithoutEither) {
-    using Line = std::vector<std::string>;
-    EXPECT_EQ(qdipc::FirewallCommandLine(Installed({"/usr/bin/firewall-cmd", "/usr/sbin/ufw"})),
-              (Line{"/usr/bin/firewall-cmd", "--add-port=8089/udp"}));
-    EXPECT_EQ(qdipc::FirewallCommandLine(Installed({"/usr/sbin/ufw"})),
-              (Line{"/usr/sbin/ufw", "allow", "8089/udp"}));
-    EXPECT_EQ(qdipc::FirewallCommandLine(Installed({"/sbin/ufw"})),
-              (Line{"/sbin/ufw", "allow", "8089/udp"}));
+// Runs a command line to its end (the test's own fake tools only) and gives
+// its exit status, or -1.
+int RunToEnd(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// A folder of stand-ins for firewall-cmd and ufw that log their arguments and
+// answer their status queries as the test sets them.
+struct FakeFirewalls {
+    std::filesystem::path dir;
+    FakeFirewalls(bool withFirewalld, bool firewalldRunning, bool withUfw, bool ufwActive) {
+        dir = std::filesystem::temp_directory_path() /
+              ("qdipc_fake_firewalls_" + std::to_string(::getpid()));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        const std::string log = (dir / "calls").string();
+        if (withFirewalld) {
+            Write("firewall-cmd", "echo \"firewall-cmd $*\" >> '" + log + "'\n" +
+                                      "[ \"$1\" = --state ] && exit " +
+                                      (firewalldRunning ? "0" : "252") + "\nexit 0\n");
+        }
+        if (withUfw) {
+            Write("ufw", "echo \"ufw $*\" >> '" + log + "'\n" +
+                             "[ \"$1\" = status ] && echo 'Status: " +
+                             (ufwActive ? "active" : "inactive") + "'\nexit 0\n");
+        }
+    }
+    ~FakeFirewalls() { std::filesystem::remove_all(dir); }
+
+    void Write(const std::string& name, const std::string& body) {
+        const auto path = dir / name;
+        std::ofstream(path) << "#!/bin/sh\n" << body;
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    }
+    std::vector<std::string> CommandLine() const {
+        return qdipc::FirewallCommandLine(
+            [](const std::string& path) { return ::access(path.c_str(), X_OK) == 0; },
+            {dir.string()});
+    }
+    std::string Calls() const {
+        std::ifstream in(dir / "calls");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+TEST(FirewallCommandLine, NamesOnlyToolsFoundInTheSystemDirectories) {
     EXPECT_TRUE(qdipc::FirewallCommandLine(Installed({"/opt/ufw", "/usr/bin/iptables"})).empty());
+    const auto line = qdipc::FirewallCommandLine(Installed({"/sbin/ufw", "/usr/local/bin/ufw"}));
+    ASSERT_EQ(line.size(), 3u);
+    EXPECT_NE(line[2].find("'/sbin/ufw'"), std::string::npos) << line[2];
+    EXPECT_EQ(line[2].find("/usr/local/bin/ufw"), std::string::npos) << line[2];
+    EXPECT_EQ(line[2].find("firewall-cmd"), std::string::npos) << line[2];
+}
+
+// The command line run against stand-ins: which queries and which rule the
+// firewalls get.
+TEST(FirewallCommandLine, AddsTheRuleOnlyToAnActiveFirewall) {
+    struct Case {
+        const char* name;
+        bool firewalld, firewalldRunning, ufw, ufwActive;
+        const char* calls;
+    };
+    const Case cases[] = {
+        {"firewalld running: a run-time rule, ufw not asked", true, true, true, true,
+         "firewall-cmd --state\nfirewall-cmd --add-port=8089/udp\n"},
+        {"firewalld stopped, ufw active: the ufw rule", true, false, true, true,
+         "firewall-cmd --state\nufw status\nufw allow 8089/udp\n"},
+        {"both inactive: no rule", true, false, true, false, "firewall-cmd --state\nufw status\n"},
+        {"only firewalld, stopped: no rule", true, false, false, false, "firewall-cmd --state\n"},
+        {"only ufw, active", false, false, true, true, "ufw status\nufw allow 8089/udp\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeFirewalls fakes(c.firewalld, c.firewalldRunning, c.ufw, c.ufwActive);
+        const auto line = fakes.CommandLine();
+        ASSERT_FALSE(line.empty());
+        EXPECT_EQ(RunToEnd(line), 0);
+        EXPECT_EQ(fakes.Calls(), c.calls);
+    }
 }
 
 TEST(StartDetachedHidden, RunsTheCommandWithoutWaitingAndSilently) {

@@ -3,12 +3,14 @@
 // About box, the layout on resize, and a clean stop of the worker on close.
 
 #include <QContextMenuEvent>
+#include <QFontInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -18,7 +20,9 @@
 #include "WindowTestSupport.h"
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
+#include "app/DialogFont.h"
 #include "platform/UdpSocket.h"
+#include "settings/CSettingDlg.h"
 
 using qdipc::test::Camera;
 using qdipc::test::CameraReply;
@@ -56,9 +60,42 @@ QPoint CellCentre(QTableView* list, int row, int column) {
 }
 
 // A widget double-click is a click followed by the double-click event.
-void DoubleClick(QTableView* list, QPoint at) {
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+void DoubleClick(QTableView* list, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mouseClick(list->viewport(), button, {}, at);
+    QTest::mouseDClick(list->viewport(), button, {}, at);
+}
+
+// The room a control gives its caption and the room the caption needs, in
+// the font the control really uses; false for a control without a caption.
+struct CaptionRoom {
+    QString text;
+    QSize needs;
+    QSize has;
+};
+
+bool MeasureCaption(QWidget* control, CaptionRoom& room) {
+    QRect area;
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        room.text = label->text();
+        const int margin = label->margin();
+        area = label->contentsRect().adjusted(margin, margin, -margin, -margin);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        room.text = button->text();
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const bool radio = qobject_cast<QRadioButton*>(button) != nullptr;
+        area = button->style()->subElementRect(
+            radio ? QStyle::SE_RadioButtonContents : QStyle::SE_PushButtonContents, &option,
+            button);
+    }
+    if (room.text.isEmpty()) {
+        return false;
+    }
+    const QFontMetrics metrics = control->fontMetrics();
+    room.needs = QSize(metrics.horizontalAdvance(room.text), metrics.height());
+    room.has = area.size();
+    return true;
 }
 
 void ShowAndActivate(QWidget& dlg) {
@@ -76,6 +113,7 @@ private slots:
     void startsWithTheFormAndItsInitialState();
     void rowClickSetsCurrentIpAndSelectedRow();
     void doubleClickAndSettingOpenTheSettingsForARow();
+    void everyCaptionAndADeviceIdFitTheirControls();
     void testButtonIsDisabledAndDoesNothing();
     void enterAndEscEndTheWindow_data();
     void enterAndEscEndTheWindow();
@@ -185,6 +223,11 @@ void SearchDlgTest::doubleClickAndSettingOpenTheSettingsForARow() {
     QCOMPARE(dlg.openedRows, (std::vector<int>{0}));
 
     QTableView* list = ListOf(dlg);
+    // Only the left button opens a row's settings.
+    DoubleClick(list, CellCentre(list, 1, 3), Qt::RightButton);
+    DoubleClick(list, CellCentre(list, 1, 3), Qt::MiddleButton);
+    QCOMPARE(dlg.openedRows, (std::vector<int>{0}));
+    QCOMPARE(dlg.Table().SelectedRow(), 0);
     DoubleClick(list, CellCentre(list, 2, 3));
     QCOMPARE(dlg.openedRows.back(), 2);
     QCOMPARE(dlg.Table().SelectedRow(), 2);
@@ -201,6 +244,67 @@ void SearchDlgTest::doubleClickAndSettingOpenTheSettingsForARow() {
     const QPoint belowRows(20, list->rowViewportPosition(2) + 3 * list->rowHeight(2));
     DoubleClick(list, belowRows);
     QCOMPARE(dlg.openedRows.size(), opened);
+}
+
+void SearchDlgTest::everyCaptionAndADeviceIdFitTheirControls() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    CSearchDlg dlg(setup.Make(sink.Port()));
+    Add(dlg, Camera(0xff01));
+    ShowAndActivate(dlg);
+    auto* settings = new CSettingDlg(&dlg);  // goes with the main window
+    settings->show();
+    CAboutDlg about(&dlg);
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(settings));
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+
+    // The forms' pixel sizes are those of a face with 12-pixel lines and
+    // 6-pixel Latin letters at 9 points; another face may cut texts off.
+    for (QWidget* form : std::initializer_list<QWidget*>{&dlg, settings, &about}) {
+        const QString family = QFontInfo(form->font()).family();
+        QVERIFY2(qdipc::SongFaceFamilies().contains(family),
+                 qPrintable(form->objectName() + QStringLiteral(" is drawn in ") + family +
+                            QStringLiteral(", not in a face with the forms' metrics (SimSun or AR "
+                                           "PL UMing): install fonts-arphic-uming "
+                                           "(scripts/install-deps.sh)")));
+    }
+
+    QStringList cutOff;
+    int measured = 0;
+    for (QWidget* form : std::initializer_list<QWidget*>{&dlg, settings, &about}) {
+        for (QWidget* control : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            CaptionRoom room;
+            if (!MeasureCaption(control, room)) {
+                continue;
+            }
+            ++measured;
+            if (room.needs.width() > room.has.width() || room.needs.height() > room.has.height()) {
+                cutOff << QStringLiteral("\"%1\" needs %2 x %3 px, has %4 x %5")
+                              .arg(room.text)
+                              .arg(room.needs.width())
+                              .arg(room.needs.height())
+                              .arg(room.has.width())
+                              .arg(room.has.height());
+            }
+        }
+    }
+    // Main: 4 buttons; settings: 4 labels, 3 radio buttons, Modify; About: 2 lines, OK.
+    QCOMPARE(measured, 4 + 8 + 3);
+    QVERIFY2(cutOff.isEmpty(), qPrintable(cutOff.join(QStringLiteral("; "))));
+
+    // A device ID shows whole in its column: the view's own measure of the
+    // cell (text, cell margins and grid line) is within the column's width.
+    QTableView* list = ListOf(dlg);
+    const QString devId = QString::fromStdString(dlg.Table().CellText(0, 1));
+    QCOMPARE(devId, QStringLiteral("0011aabb-0000ff01"));
+    const int needed = static_cast<QAbstractItemView*>(list)->sizeHintForColumn(1);
+    QVERIFY2(needed > list->fontMetrics().horizontalAdvance(devId),
+             "the view measured no device ID");
+    QVERIFY2(needed <= list->columnWidth(1),
+             qPrintable(QStringLiteral("the Dev ID cell needs %1 px, its column is %2")
+                            .arg(needed)
+                            .arg(list->columnWidth(1))));
 }
 
 void SearchDlgTest::testButtonIsDisabledAndDoesNothing() {

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -84,9 +85,20 @@ inline void SearchOnceListening(CSearchDlg& dlg, QAbstractButton* search,
     QTest::mouseClick(search, Qt::LeftButton);
 }
 
-// Runs action, which is expected to open a modal dialog or popup; handle gets
-// that widget (polled every 10 ms, for at most 5 s) and must close it.
-// Returns whether one was seen.
+// A message box that is open, also one that is modal to its owner window only
+// (which Qt does not count as a modal widget).
+inline QWidget* OpenMessageBox() {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMessageBox*>(top) != nullptr && top->isVisible()) {
+            return top;
+        }
+    }
+    return nullptr;
+}
+
+// Runs action, which is expected to open a modal dialog, a message box or a
+// popup; handle gets that widget (polled every 10 ms, for at most 5 s) and
+// must close it. Returns whether one was seen.
 inline bool WhileModal(const std::function<void()>& action,
                        const std::function<void(QWidget*)>& handle) {
     bool seen = false;
@@ -97,6 +109,9 @@ inline bool WhileModal(const std::function<void()>& action,
         QWidget* widget = QApplication::activePopupWidget();
         if (widget == nullptr) {
             widget = QApplication::activeModalWidget();
+        }
+        if (widget == nullptr) {
+            widget = OpenMessageBox();
         }
         if (widget != nullptr && widget->isVisible()) {
             seen = true;

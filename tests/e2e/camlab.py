@@ -677,7 +677,9 @@ class Lab:
         if self.headless:
             env.update(QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                        QT_ACCESSIBILITY="1")
-        self.app = self.start("app", [self.app_path], env=env)
+        # --no-firewall: from a namespace the firewall command would still reach
+        # the host's firewall (firewalld over the system bus, ufw's rule files).
+        self.app = self.start("app", [self.app_path, "--no-firewall"], env=env)
         return self.app
 
     def reap_orphans(self, timeout=3.0):

@@ -8,8 +8,10 @@
 // mask 45..60, gateway 61..76, mac 77..82, reserved 83, stamp (LE) 84..87.
 
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTest>
 #include <QUdpSocket>
 #include <algorithm>
@@ -28,6 +30,7 @@
 
 using qdipc::test::CameraReply;
 using qdipc::test::LoopbackWindowConfig;
+using qdipc::test::WhileModal;
 
 namespace {
 
@@ -145,9 +148,14 @@ struct Fixture {
     LoopbackWindowConfig setup;
     std::unique_ptr<CSearchDlg> dlg;
 
+    // realBoxes: the program's own message boxes instead of the recorder.
     explicit Fixture(const std::vector<CameraReply>& cameras,
-                     std::optional<qdipc::Ipv4Endpoint> settingsDestination = std::nullopt) {
+                     std::optional<qdipc::Ipv4Endpoint> settingsDestination = std::nullopt,
+                     bool realBoxes = false) {
         qdipc::SearchDlgConfig config = setup.Make(capture.Port());
+        if (realBoxes) {
+            config.messages = nullptr;
+        }
         config.settingsDestination =
             settingsDestination.value_or(qdipc::Ipv4Endpoint{"127.0.0.1", capture.Port()});
         dlg = std::make_unique<CSearchDlg>(std::move(config));
@@ -176,6 +184,7 @@ private slots:
     void handoffMarkerIsChecked_data();
     void handoffMarkerIsChecked();
     void failedSendShowsSettingError();
+    void outcomeBoxHoldsOnlyTheMainWindow();
     void overLongCellsStayInTheirFields();
 };
 
@@ -391,6 +400,58 @@ void SettingsExchangeTest::failedSendShowsSettingError() {
 
     QCOMPARE(f.setup.messages->texts, QStringList{QStringLiteral("Setting error!")});
     QVERIFY(f.capture.Take().empty());
+}
+
+void SettingsExchangeTest::outcomeBoxHoldsOnlyTheMainWindow() {
+    Fixture f({FirstCamera(), SecondCamera()}, std::nullopt, /*realBoxes=*/true);
+    CSearchDlg* main = f.dlg.get();
+    QVERIFY(QTest::qWaitForWindowExposed(main));
+    main->OnDblClickList(0);
+    CSettingDlg* sender = main->LastSettingDlg();
+    main->OnDblClickList(1);
+    CSettingDlg* other = main->LastSettingDlg();
+    QVERIFY(QTest::qWaitForWindowExposed(other));
+    auto* otherIp = Child<QLineEdit>(other, "editIp");
+    otherIp->setFocus();
+    otherIp->end(false);
+
+    // Input goes through each window as the window system delivers it, so
+    // that modality applies. A click on row 1's IP cell sets the current IP.
+    auto* list = Child<QTableView>(main, "deviceList");
+    const QPoint rowOne =
+        list->viewport()->mapTo(main, list->visualRect(list->model()->index(1, 3)).center());
+    QString text;
+    QWidget* owner = nullptr;
+    const bool seen = WhileModal(
+        [&] { QTest::mouseClick(Child<QPushButton>(sender, "buttonModify"), Qt::LeftButton); },
+        [&](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            QVERIFY(box);
+            text = box->text();
+            owner = box->parentWidget();
+            // The main window takes no click, no key and no close.
+            QTest::mouseClick(main->windowHandle(), Qt::LeftButton, {}, rowOne);
+            QTest::keyClick(main->windowHandle(), Qt::Key_Escape);
+            main->windowHandle()->close();
+            // Another settings window takes keys and clicks.
+            QTest::keyClick(other->windowHandle(), Qt::Key_9);
+            auto* dhcp = Child<QRadioButton>(other, "radioDhcp");
+            QTest::mouseClick(other->windowHandle(), Qt::LeftButton, {},
+                              dhcp->mapTo(other, dhcp->rect().center()));
+            box->button(QMessageBox::Ok)->click();
+        });
+    QVERIFY(seen);
+    QCOMPARE(text, QStringLiteral("Setting OK!"));
+    QCOMPARE(owner, main);
+    QVERIFY(main->isVisible());
+    QVERIFY(main->CurrentIp().empty());
+    QCOMPARE(otherIp->text(), QStringLiteral("10.0.0.209"));
+    QVERIFY(Child<QRadioButton>(other, "radioDhcp")->isChecked());
+    QCOMPARE(f.capture.Take().size(), std::size_t{1});
+
+    // Once the box is closed the main window takes input again.
+    QTest::mouseClick(main->windowHandle(), Qt::LeftButton, {}, rowOne);
+    QCOMPARE(main->CurrentIp(), std::string("10.0.0.20"));
 }
 
 void SettingsExchangeTest::overLongCellsStayInTheirFields() {
