@@ -16,6 +16,7 @@
 #include "app/CAboutDlg.h"
 #include "app/DialogFont.h"
 #include "app/WindowLayout.h"
+#include "discovery/DeviceCodecs.h"
 #include "platform/SystemMenu.h"
 #include "platform/UdpSocket.h"
 #include "preview/CVideoStatic.h"
@@ -49,8 +50,9 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
               m_table.AddReplies(batch, m_searchId.load());
           },
           m_config.replyDrainInterval),
-      m_searchCommand(m_searchId, m_config.searchDestination, m_config.hostLookup),
-      m_settingsBroadcaster(m_config.settingsDestination),
+      m_searchCommand(m_searchId, m_config.searchDestination, m_config.interfaces),
+      m_settingsBroadcaster(m_config.settingsDestination, qdipc::SystemSeconds,
+                            m_config.interfaces),
       m_hIcon(qdipc::ProgramIcon()) {
     m_ui->setupUi(this);
     OnInitDialog();
@@ -123,6 +125,15 @@ void CSearchDlg::OnInitDialog() {
 }
 
 void CSearchDlg::OnSearch() {
+    // Port 8089 is bound before the request leaves, so that a camera that
+    // answers at once is heard. When it cannot be bound the operator is told
+    // every time, nothing is sent (no answer could be heard), and the next
+    // search tries again.
+    if (!BindReceiver()) {
+        m_table.Clear();
+        m_messages->Warn(this, QString::fromLatin1(qdipc::log_entry::kBindFailedText));
+        return;
+    }
     const qdipc::SearchOutcome outcome = m_searchCommand.Run([this] { m_table.Clear(); });
     if (outcome != qdipc::SearchOutcome::Sent) {
         m_messages->Warn(this, QString::fromLatin1(qdipc::SearchFailureText(outcome)));
@@ -131,17 +142,21 @@ void CSearchDlg::OnSearch() {
     StartWorkerOnce();
 }
 
+bool CSearchDlg::BindReceiver() {
+    if (!m_pWorker) {
+        m_pWorker = std::make_unique<qdipc::RecvSearchThread>(m_searchId, m_pump.Queue(),
+                                                              m_errorLog, m_config.receiver);
+    }
+    return m_pWorker->Bind();
+}
+
 void CSearchDlg::StartWorkerOnce() {
-    if (m_pWorker) {
+    if (m_workerStarted) {
         return;  // the running worker (or the ended one) serves every search
     }
-    auto worker = std::make_unique<qdipc::RecvSearchThread>(m_searchId, m_pump.Queue(), m_errorLog,
-                                                            m_config.receiver);
-    if (worker->Start()) {
-        m_pWorker = std::move(worker);
-    }
-    // A worker that could not be started leaves the handle empty: the next
-    // search that goes out tries again.
+    // A worker that could not be started stays unstarted: the next search
+    // that goes out tries again.
+    m_workerStarted = m_pWorker && m_pWorker->Start();
 }
 
 void CSearchDlg::OnPreview() {
@@ -183,6 +198,10 @@ void CSearchDlg::OpenSettings(int row) {
     settingDlg->show();
     settingDlg->LoadRecord(BuildSettingsRecordFromRow(
         [this, row](int column) { return m_table.CellText(row, column); }));
+    if (row >= 0 && row < m_table.RowCount()) {
+        m_settingsInterfaces[m_table.CellText(row, qdipc::kColDevId)] =
+            m_table.ArrivalInterface(row);
+    }
 }
 
 void CSearchDlg::customEvent(QEvent* event) {
@@ -205,8 +224,20 @@ void CSearchDlg::SendSettingsRecord(const qdipc::NetSettingsRecord& record) {
     BroadcastSettingsRecord(qdipc::StampSettingsRecord(record, stamp));
 }
 
+std::uint32_t CSearchDlg::ModifyInterfaceFor(const qdipc::NetSettingsRecord& record) const {
+    const std::string deviceId = qdipc::FormatDeviceId(record.bytes.data() + qdipc::record::kDevId);
+    for (int row = 0; row < m_table.RowCount(); ++row) {
+        if (m_table.CellText(row, qdipc::kColDevId) == deviceId) {
+            return m_table.ArrivalInterface(row);
+        }
+    }
+    const auto remembered = m_settingsInterfaces.find(deviceId);
+    return remembered != m_settingsInterfaces.end() ? remembered->second : 0;
+}
+
 void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped) {
-    const qdipc::BroadcastOutcome outcome = m_settingsBroadcaster.BroadcastSettingsRecord(stamped);
+    const qdipc::BroadcastOutcome outcome =
+        m_settingsBroadcaster.BroadcastSettingsRecord(stamped, ModifyInterfaceFor(stamped));
     m_messages->Warn(this, QString::fromLatin1(qdipc::BroadcastOutcomeText(outcome)));
 }
 

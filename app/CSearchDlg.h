@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -65,7 +66,10 @@ public:
     qdipc::DeviceListPresentation& ListPresentation() { return *m_listPresentation; }
     const std::string& CurrentIp() const { return m_currentIp; }
     std::uint32_t SearchId() const { return m_searchId.load(); }
-    const qdipc::RecvSearchThread* Worker() const { return m_pWorker.get(); }
+    // The receive worker once a search has started it, else null.
+    const qdipc::RecvSearchThread* Worker() const {
+        return m_workerStarted ? m_pWorker.get() : nullptr;
+    }
     // The settings window opened last, or null.
     CSettingDlg* LastSettingDlg() const { return m_pSettingDlg; }
     qdipc::ReplyPump& Pump() { return m_pump; }
@@ -93,7 +97,14 @@ protected:
 private:
     void OnInitDialog();
     void OnSize(int cx, int cy);
+    // Binds the receive port now, before a request leaves; false (entry 525
+    // written) when it cannot be bound.
+    bool BindReceiver();
     void StartWorkerOnce();
+    // Where a modify for the camera with this record's device ID goes: the
+    // interface its row's reply came in on, else the one remembered when its
+    // settings window was opened, else 0 (every interface).
+    std::uint32_t ModifyInterfaceFor(const qdipc::NetSettingsRecord& record) const;
 
     qdipc::SearchDlgConfig m_config;
     std::unique_ptr<Ui::SearchDlg> m_ui;
@@ -102,9 +113,14 @@ private:
     qdipc::DeviceTable m_table;
     qdipc::ReplyPump m_pump;
 
-    std::unique_ptr<qdipc::RecvSearchThread> m_pWorker;  // set by the first search that went out
-    CSettingDlg* m_pSettingDlg = nullptr;                // the settings window opened last
-    std::string m_currentIp;                             // IP cell of the row clicked last
+    // Made by the first search, which binds its port; started by the first
+    // search that went out.
+    std::unique_ptr<qdipc::RecvSearchThread> m_pWorker;
+    bool m_workerStarted = false;
+    CSettingDlg* m_pSettingDlg = nullptr;  // the settings window opened last
+    std::string m_currentIp;               // IP cell of the row clicked last
+    // Device ID text -> arrival interface of the rows settings windows were opened for.
+    std::map<std::string, std::uint32_t> m_settingsInterfaces;
     std::atomic<std::uint32_t> m_searchId{0};
     qdipc::SearchCommand m_searchCommand;
     qdipc::SettingsBroadcaster m_settingsBroadcaster;

@@ -1,9 +1,14 @@
 #include "app/DeviceListPresentation.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPalette>
 #include <QTableView>
+#include <algorithm>
 
+#include "app/ListOutput.h"
 #include "discovery/DeviceTable.h"
 
 namespace qdipc {
@@ -12,6 +17,7 @@ DeviceListPresentation::DeviceListPresentation(QTableView* list, DeviceTable* ta
                                                QObject* parent)
     : QObject(parent), m_list(list), m_table(table) {
     SetUpList();
+    m_list->installEventFilter(this);
     connect(m_list->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &DeviceListPresentation::OnColumnClick);
 }
@@ -65,6 +71,43 @@ void DeviceListPresentation::OnColumnClick(int column) {
         g_sortColumn = column;
     }
     m_table->SortByColumn(g_sortColumn, g_sortAscending);
+}
+
+bool DeviceListPresentation::eventFilter(QObject* watched, QEvent* event) {
+    // The view's own Copy takes the current cell only. The shortcut override
+    // is claimed too, so that no window shortcut takes the keys first.
+    const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
+    if (watched == m_list && key && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        if (event->type() == QEvent::KeyPress) {
+            CopySelectedRows();
+        }
+        event->accept();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void DeviceListPresentation::CopySelectedRows() {
+    const QModelIndexList selected = m_list->selectionModel()->selectedRows();
+    if (selected.isEmpty()) {
+        return;
+    }
+    std::vector<int> rows;
+    rows.reserve(static_cast<std::size_t>(selected.size()));
+    for (const QModelIndex& index : selected) {
+        rows.push_back(index.row());
+    }
+    // Row indexes are display positions: sorting them gives the order shown.
+    std::sort(rows.begin(), rows.end());
+    std::vector<ListRecord> records;
+    records.reserve(rows.size());
+    for (int row : rows) {
+        ListRecord& record = records.emplace_back();
+        for (int c = 0; c < kColumnCount; ++c) {
+            record[static_cast<std::size_t>(c)] = m_table->DisplayText(row, c).toStdString();
+        }
+    }
+    QGuiApplication::clipboard()->setText(QString::fromStdString(ClipboardRows(records)));
 }
 
 }  // namespace qdipc

@@ -2,7 +2,9 @@
 // The device list's look and its sort: report view with grid lines, full-row
 // selection of several rows, clickable headers, the twelve columns with their
 // pixel widths, rows striped 250/200 grey by display position, and sorting by
-// a clicked column.
+// a clicked column. Ctrl+C (the platform's Copy keys) on the list copies the
+// selected rows as tab-separated text, the column titles first, in display
+// order.
 //
 // The sort state belongs to this object (one per list), not to the process:
 // g_sortColumn is the column of the last sort, g_sortAscending its direction.
@@ -36,8 +38,15 @@ public:
     // Applies the toggle rule, then sorts the table's rows by that column.
     void OnColumnClick(int column);
 
+    // The selected rows in display order, as ClipboardRows gives them, onto
+    // the clipboard; nothing happens when no row is selected.
+    void CopySelectedRows();
+
     int SortColumn() const { return g_sortColumn; }
     bool SortAscending() const { return g_sortAscending; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void SetUpList();

@@ -1,6 +1,6 @@
 #pragma once
-// What the main window gets from outside: its network endpoints, the host
-// address lookup, where the error log goes, how message boxes are shown and
+// What the main window gets from outside: its network endpoints, the
+// interfaces it sends on, where the error log goes, how message boxes are shown and
 // how the firewall is asked to open the receive port. The defaults are the
 // tool's fixed values; tests inject loopback endpoints and a message recorder.
 
@@ -14,6 +14,7 @@
 #include "discovery/RecvSearchThread.h"
 #include "discovery/SearchCommand.h"
 #include "platform/Firewall.h"
+#include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
 
 namespace qdipc {
@@ -25,8 +26,10 @@ struct SearchDlgConfig {
     Ipv4Endpoint settingsDestination{kLimitedBroadcast, kCameraCommandPort};
     // Where the receive worker listens: 0.0.0.0, port 8089.
     ReceiverConfig receiver{};
-    // The local address written into the request; empty: the host's own.
-    HostAddressLookup hostLookup{};
+    // The interfaces a search and a modify go out on, each search request
+    // carrying its interface's address; empty: the host's up, broadcast-capable,
+    // non-loopback IPv4 interfaces.
+    InterfaceLister interfaces{};
     // Directory of QDIPC_Error.log; empty: the working directory.
     std::filesystem::path errorLogDirectory{};
     // Shows the warning boxes; null: real message boxes.

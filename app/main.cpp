@@ -6,16 +6,30 @@
 // namespace the firewall command would still change the host's firewall).
 
 #include <QApplication>
-#include <QStringList>
+#include <iostream>
+#include <string>
+#include <vector>
 
 #include "app/CSearchApp.h"
+#include "app/CommandLine.h"
+#include "app/CommandLineRun.h"
+#include "platform/Console.h"
 #include "platform/QtPlatformChoice.h"
 
 int main(int argc, char* argv[]) {
+    // The command line decides first: --list, --modify, --help and --version
+    // run without a window, before any part of the toolkit is set up.
+    const qdipc::CommandLine commandLine =
+        qdipc::ParseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (commandLine.mode != qdipc::CommandMode::Window) {
+        qdipc::UseParentConsole();
+        return qdipc::RunCommandLine(commandLine, std::cout, std::cerr);
+    }
+
     qdipc::ApplyQtPlatformChoice();  // the preview needs X11 windows, also on Wayland
     QApplication application(argc, argv);
     qdipc::SearchDlgConfig config;
-    if (QCoreApplication::arguments().mid(1).contains(QStringLiteral("--no-firewall"))) {
+    if (commandLine.noFirewall) {
         config.openFirewall = nullptr;
     }
     CSearchApp searchApp(std::move(config));

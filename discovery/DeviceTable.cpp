@@ -55,29 +55,31 @@ void DeviceTable::AddReply(const DeviceInfoReply* reply) {
     if (reply == nullptr) {
         return;
     }
-    AppendNewDevices({reply});
+    AppendNewDevices({std::make_pair(reply, std::uint32_t{0})});
 }
 
 int DeviceTable::AddReplies(const std::vector<AcceptedReply>& batch,
                             std::uint32_t currentSearchId) {
-    std::vector<const DeviceInfoReply*> current;
+    std::vector<std::pair<const DeviceInfoReply*, std::uint32_t>> current;
     current.reserve(batch.size());
     for (const auto& accepted : batch) {
         if (accepted.searchId == currentSearchId) {
-            current.push_back(&accepted.reply);
+            current.emplace_back(&accepted.reply, accepted.arrivalInterface);
         }
     }
     return AppendNewDevices(current);
 }
 
-int DeviceTable::AppendNewDevices(const std::vector<const DeviceInfoReply*>& replies) {
+int DeviceTable::AppendNewDevices(
+    const std::vector<std::pair<const DeviceInfoReply*, std::uint32_t>>& replies) {
     std::vector<Row> fresh;
-    for (const DeviceInfoReply* reply : replies) {
+    for (const auto& [reply, arrivalInterface] : replies) {
         // The key set also catches a device that answers twice within the batch.
         if (!m_deviceIds.insert(DeviceKey(*reply)).second) {
             continue;
         }
         fresh.push_back(MakeRow(*reply, m_deviceCount + static_cast<int>(fresh.size())));
+        fresh.back().arrivalInterface = arrivalInterface;
     }
     if (fresh.empty()) {
         return 0;
@@ -118,6 +120,13 @@ std::string_view DeviceTable::CellBytes(int row, int column) const {
         return {};
     }
     return Cell(m_rows[static_cast<std::size_t>(row)], column);
+}
+
+std::uint32_t DeviceTable::ArrivalInterface(int row) const {
+    if (row < 0 || row >= RowCount()) {
+        return 0;
+    }
+    return m_rows[static_cast<std::size_t>(row)].arrivalInterface;
 }
 
 QString DeviceTable::DisplayText(int row, int column) const {

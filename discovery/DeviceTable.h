@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "discovery/ReplyCells.h"
@@ -49,6 +50,9 @@ public:
     std::string_view CellBytes(int row, int column) const;
     // The cell as shown.
     QString DisplayText(int row, int column) const;
+    // The index of the interface the row's reply came in on (it moves with
+    // the row when sorting); 0 when unknown or for a row that does not exist.
+    std::uint32_t ArrivalInterface(int row) const;
 
     // Rows added since the last Clear; the "NO." number of the next row.
     int DeviceCount() const { return m_deviceCount; }
@@ -74,13 +78,16 @@ private:
     struct Row {
         std::string bytes;
         std::array<std::uint16_t, kColumnCount> cellEnd{};
+        std::uint32_t arrivalInterface = 0;
     };
 
     static std::uint64_t DeviceKey(const DeviceInfoReply& reply);
     Row MakeRow(const DeviceInfoReply& reply, int number) const;
     std::string_view Cell(const Row& row, int column) const;
     // Appends rows for the replies whose device IDs are new, in one insertion.
-    int AppendNewDevices(const std::vector<const DeviceInfoReply*>& replies);
+    // Each reply comes with the index of the interface it arrived on.
+    int AppendNewDevices(
+        const std::vector<std::pair<const DeviceInfoReply*, std::uint32_t>>& replies);
 
     std::vector<Row> m_rows;
     // The device IDs of m_rows, kept in step with them: the duplicate check.

@@ -26,12 +26,43 @@ RecvSearchThread::~RecvSearchThread() {
     Stop();
 }
 
+bool RecvSearchThread::Bind() {
+    if (stopFlag_.load()) {
+        return false;  // stopped for good
+    }
+    if (IsBound() || state_.load() != State::NotStarted) {
+        return IsBound();
+    }
+    if (!StartSocketLibrary()) {
+        std::fputs("Can't initiates windows socket!Program stop.\n", stdout);
+        return false;
+    }
+    // A socket that could not be created fails to bind.
+    if (socket_.Open()) {
+        effectiveBuffer_.store(socket_.RequestReceiveBuffer(config_.receiveBufferBytes));
+        // Where each reply came in tells where its camera is; without it a
+        // modify goes out on every interface.
+        socket_.ReportArrivalInterface();
+    }
+    if (!socket_.Bind(config_.bind)) {
+        log_.AppendErrorLog(log_entry::kBindFailedLine, log_entry::kBindFailedText,
+                            log_entry::kBindFailedCode);
+        socket_.Close();
+        return false;
+    }
+    boundPort_.store(socket_.LocalPort());
+    return IsBound();
+}
+
 bool RecvSearchThread::Start() {
     if (stopFlag_.load()) {
         return false;  // stopped for good; the socket stays interrupted
     }
     if (state_.load() != State::NotStarted) {
         return true;  // one worker serves every search, also after it has ended
+    }
+    if (!Bind()) {
+        return false;
     }
     state_.store(State::Running);
     try {
@@ -48,30 +79,13 @@ void RecvSearchThread::Stop() {
     socket_.Interrupt();
     if (thread_.joinable()) {
         thread_.join();
+    } else {
+        socket_.Close();  // bound but never started
     }
 }
 
 void RecvSearchThread::Run() {
     try {
-        if (!StartSocketLibrary()) {
-            std::fputs("Can't initiates windows socket!Program stop.\n", stdout);
-            state_.store(State::Ended);
-            return;
-        }
-        // Binding is the only set-up step that can fail visibly; a socket that
-        // could not be created fails to bind.
-        if (socket_.Open()) {
-            effectiveBuffer_.store(socket_.RequestReceiveBuffer(config_.receiveBufferBytes));
-        }
-        if (!socket_.Bind(config_.bind)) {
-            log_.AppendErrorLog(log_entry::kBindFailedLine, log_entry::kBindFailedText,
-                                log_entry::kBindFailedCode);
-            socket_.Close();
-            state_.store(State::Ended);
-            return;
-        }
-        boundPort_.store(socket_.LocalPort());
-
         std::vector<SlotBuffer> buffers(kBatchSlots);
         std::vector<DatagramSlot> slots(kBatchSlots);
         std::vector<AcceptedReply> accepted;
@@ -107,7 +121,8 @@ void RecvSearchThread::Run() {
                                         log_entry::kNoSignatureCode);
                     continue;
                 }
-                accepted.push_back(AcceptedReply{DeviceInfoReply(buffer, length), current});
+                accepted.push_back(AcceptedReply{DeviceInfoReply(buffer, length), current,
+                                                 slots[i].arrivalInterface});
             }
             if (!accepted.empty()) {
                 queue_.Push(accepted);

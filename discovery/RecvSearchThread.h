@@ -1,10 +1,16 @@
 #pragma once
 // The receive worker: one background thread with a UDP socket bound to
-// 0.0.0.0:8089. For every datagram it checks, in this order, the length, the
-// search ID (read afresh each time) and the signature, and hands accepted
-// replies to a ReplyQueue in batches. It writes entries 525, 575 and 587 to
-// the error log. Its owner can stop and join it at any time, also while it
-// waits for datagrams.
+// 0.0.0.0:8089. The socket is bound on the caller's thread (Bind, or Start
+// which binds first), so that a search binds it before its first request
+// leaves and no early reply is lost; a failed bind writes entry 525 and may be
+// tried again later. For every datagram the thread checks, in this order, the
+// length, the search ID (read afresh each time) and the signature, and hands
+// accepted replies, with the interface each came in on, to a ReplyQueue in
+// batches. It writes entries 575 and 587 to the error log. Its owner can stop
+// and join it at any time, also while it waits for datagrams.
+//
+// Without a window (the command-line mode): construct, Bind(), run the
+// SearchCommand, Start(), wait, take the replies from the queue, Stop().
 
 #include <atomic>
 #include <cstdint>
@@ -26,14 +32,20 @@ class RecvSearchThread {
 public:
     enum class State { NotStarted, Running, Ended };
 
-    RecvSearchThread(const std::atomic<std::uint32_t>& searchId, ReplyQueue& queue,
-                     ErrorLog& log, ReceiverConfig config = {});
+    RecvSearchThread(const std::atomic<std::uint32_t>& searchId, ReplyQueue& queue, ErrorLog& log,
+                     ReceiverConfig config = {});
     ~RecvSearchThread();  // Stop()
     RecvSearchThread(const RecvSearchThread&) = delete;
     RecvSearchThread& operator=(const RecvSearchThread&) = delete;
 
-    // Starts the thread; false when it could not be started (then it may be
-    // tried again).
+    // Binds the receive socket now, on the caller's thread. True when it is
+    // bound (now or before). A failed bind writes entry 525, leaves the worker
+    // not started and may be tried again; false too once stopped.
+    bool Bind();
+    bool IsBound() const { return boundPort_.load() != 0; }
+    // Binds if not yet bound, then starts the thread; false when the bind
+    // failed or the thread could not be started (then it may be tried again).
+    // Once started (or ended) it answers true and starts nothing more.
     bool Start();
     // Ends the loop and joins the thread; returns promptly even while the
     // worker waits in its receive call. Safe to call more than once.

@@ -15,6 +15,9 @@ namespace qdipc {
 struct AcceptedReply {
     DeviceInfoReply reply;
     std::uint32_t searchId = 0;  // the search ID it was accepted under
+    // The index of the interface the reply came in on, 0 when unknown: a
+    // modify for this camera goes out there.
+    std::uint32_t arrivalInterface = 0;
 };
 
 class ReplyQueue {

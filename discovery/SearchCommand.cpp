@@ -1,8 +1,7 @@
 #include "discovery/SearchCommand.h"
 
 #include <utility>
-
-#include "platform/HostAddress.h"
+#include <vector>
 
 namespace qdipc {
 
@@ -19,13 +18,14 @@ const char* SearchFailureText(SearchOutcome outcome) {
 }
 
 SearchCommand::SearchCommand(std::atomic<std::uint32_t>& searchId, Ipv4Endpoint destination,
-                             HostAddressLookup lookup, SecondsClock clock)
+                             InterfaceLister interfaces, SecondsClock clock)
     : searchId_(searchId),
       destination_(std::move(destination)),
-      lookup_(lookup ? std::move(lookup) : HostAddressLookup{LocalIpv4Address}),
+      interfaces_(interfaces ? std::move(interfaces) : InterfaceLister{ListBroadcastInterfaces}),
       clock_(clock ? std::move(clock) : SecondsClock{SystemSeconds}) {}
 
-SearchOutcome SearchCommand::Run(const std::function<void()>& clear) {
+SearchOutcome SearchCommand::Run(const std::function<void()>& clear,
+                                 const std::string& onlyInterface) {
     // The table is emptied first, so it is empty even when a later step fails.
     if (clear) {
         clear();
@@ -34,21 +34,34 @@ SearchOutcome SearchCommand::Run(const std::function<void()>& clear) {
     searchId_.store(id);
 
     // Neither result is checked here: a socket that could not be created makes
-    // the send fail below.
+    // the sends fail below.
     UdpSocket socket;
     socket.Open();
     socket.SetBroadcast(true);
 
-    const std::optional<std::string> localIp = lookup_();
-    if (!localIp) {
+    // The local addresses come from the interface list, never from a name
+    // lookup, which can block for seconds on an unanswering name server.
+    std::vector<Ipv4Interface> networks = interfaces_();
+    if (!onlyInterface.empty()) {
+        std::erase_if(networks,
+                      [&](const Ipv4Interface& network) { return network.name != onlyInterface; });
+    }
+    if (networks.empty()) {
         socket.Close();
         return SearchOutcome::HostLookupFailed;
     }
 
-    const DiscoveryRequest request = BuildDiscoveryRequest(id, *localIp);
-    const long sent = socket.SendTo(request.data(), request.size(), destination_);
+    // One request per network, each naming the address the cameras there can
+    // reach; a network whose send fails does not stop the others.
+    bool sentAny = false;
+    for (const Ipv4Interface& network : networks) {
+        const DiscoveryRequest request = BuildDiscoveryRequest(id, network.address);
+        if (socket.SendToVia(request.data(), request.size(), destination_, network) > 0) {
+            sentAny = true;
+        }
+    }
     socket.Close();
-    return sent > 0 ? SearchOutcome::Sent : SearchOutcome::SendFailed;
+    return sentAny ? SearchOutcome::Sent : SearchOutcome::SendFailed;
 }
 
 }  // namespace qdipc

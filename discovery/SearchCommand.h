@@ -1,7 +1,9 @@
 #pragma once
 // The search command without its window: clear the table, draw a search ID,
-// broadcast one DiscoveryRequest, report the outcome. Starting the receive
-// worker once and showing the message box are the main window's part.
+// broadcast one DiscoveryRequest out of every IPv4 network the host is on,
+// each carrying that network's own address, report the outcome. Binding and
+// starting the receive worker and showing the message box are the caller's
+// part.
 
 #include <atomic>
 #include <cstdint>
@@ -11,38 +13,39 @@
 
 #include "discovery/DiscoveryDatagrams.h"
 #include "discovery/TimeSeededDraw.h"
+#include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
 
 namespace qdipc {
 
 enum class SearchOutcome {
-    Sent,              // the request went out
-    HostLookupFailed,  // "gethostbyname error"
-    SendFailed,        // "creat socket error": no socket, or the send gave <= 0
+    Sent,              // the request went out on at least one interface
+    HostLookupFailed,  // "gethostbyname error": no interface to send on
+    SendFailed,        // "creat socket error": no socket, or every send gave <= 0
 };
 
 // The message box text of a failed search, nullptr for Sent.
 const char* SearchFailureText(SearchOutcome outcome);
 
-using HostAddressLookup = std::function<std::optional<std::string>()>;
-
 class SearchCommand {
 public:
     // searchId is the shared word the receive worker compares against; it
-    // must outlive this object. The defaults are the fixed network endpoints;
-    // tests inject loopback ones.
+    // must outlive this object. The defaults are the fixed network endpoint
+    // and the host's broadcast-capable interfaces; tests inject loopback ones.
     explicit SearchCommand(std::atomic<std::uint32_t>& searchId,
                            Ipv4Endpoint destination = {kLimitedBroadcast, kCameraCommandPort},
-                           HostAddressLookup lookup = {}, SecondsClock clock = SystemSeconds);
+                           InterfaceLister interfaces = {}, SecondsClock clock = SystemSeconds);
 
     // 1. clear() 2. draw and store the search ID 3. socket with SO_BROADCAST
-    // 4.-6. look up the local address and build the request 7. send, close.
-    SearchOutcome Run(const std::function<void()>& clear);
+    // 4. list the interfaces (only the one named onlyInterface, when given)
+    // 5. for each, build the request with its address and send it out of it
+    // 6. close. Sent when at least one request went out.
+    SearchOutcome Run(const std::function<void()>& clear, const std::string& onlyInterface = "");
 
 private:
     std::atomic<std::uint32_t>& searchId_;
     Ipv4Endpoint destination_;
-    HostAddressLookup lookup_;
+    InterfaceLister interfaces_;
     SecondsClock clock_;
 };
 

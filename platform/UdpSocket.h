@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "platform/NetworkInterfaces.h"
+
 namespace qdipc {
 
 struct Ipv4Endpoint {
@@ -23,6 +25,9 @@ struct DatagramSlot {
     // The datagram's real length, also when it was longer than capacity and so
     // truncated (then length > capacity).
     std::size_t length = 0;
+    // The index of the interface the datagram came in on; 0 when unknown
+    // (ReportArrivalInterface not asked for, or the system did not say).
+    std::uint32_t arrivalInterface = 0;
 };
 
 class UdpSocket {
@@ -45,8 +50,18 @@ public:
     // The bound local port (after Bind with port 0), 0 when unknown.
     std::uint16_t LocalPort() const;
 
+    // Asks the system to tell each received datagram's arrival interface
+    // (IP_PKTINFO); false when it cannot.
+    bool ReportArrivalInterface();
+
     // Sends one datagram; the byte count sent or -1.
     long SendTo(const std::uint8_t* data, std::size_t length, const Ipv4Endpoint& to);
+    // Sends one datagram out of the given interface, with that interface's
+    // address as its source (Linux: sendmsg with IP_PKTINFO on this socket;
+    // Windows: a socket of its own bound to the interface's address, with this
+    // socket's broadcast permission). The byte count sent or -1.
+    long SendToVia(const std::uint8_t* data, std::size_t length, const Ipv4Endpoint& to,
+                   const Ipv4Interface& via);
 
     // Waits until at least one datagram is there or Interrupt() is called, then
     // fills as many slots as are ready without waiting again (recvmmsg where the

@@ -1,5 +1,7 @@
 // Linux implementation of UdpSocket: BSD sockets, an eventfd that wakes a
-// waiting receive, and recvmmsg for batches.
+// waiting receive, recvmmsg for batches, and IP_PKTINFO both for the arrival
+// interface of a received datagram and for choosing the interface a datagram
+// leaves by (which, unlike SO_BINDTODEVICE, needs no privilege).
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -26,6 +28,27 @@ bool ToSockaddr(const Ipv4Endpoint& endpoint, sockaddr_in& out) {
     return inet_pton(AF_INET, endpoint.address.c_str(), &out.sin_addr) == 1;
 }
 
+// Room for one IP_PKTINFO control message, aligned for its header.
+struct PacketInfoControl {
+    alignas(cmsghdr) unsigned char bytes[CMSG_SPACE(sizeof(in_pktinfo))];
+};
+
+// The arrival interface an IP_PKTINFO control message names, 0 without one.
+std::uint32_t ArrivalInterfaceOf(msghdr& message) {
+    if (message.msg_control == nullptr) {
+        return 0;
+    }
+    for (cmsghdr* control = CMSG_FIRSTHDR(&message); control != nullptr;
+         control = CMSG_NXTHDR(&message, control)) {
+        if (control->cmsg_level == IPPROTO_IP && control->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(control), sizeof info);
+            return static_cast<std::uint32_t>(info.ipi_ifindex);
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 struct UdpSocket::Impl {
@@ -37,6 +60,8 @@ struct UdpSocket::Impl {
     // allocating in the receive loop.
     std::vector<mmsghdr> headers;
     std::vector<iovec> vectors;
+    std::vector<PacketInfoControl> controls;
+    bool packetInfo = false;  // IP_PKTINFO asked for
 
     Impl() { wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
     ~Impl() {
@@ -119,6 +144,13 @@ std::uint16_t UdpSocket::LocalPort() const {
     return ntohs(address.sin_port);
 }
 
+bool UdpSocket::ReportArrivalInterface() {
+    const int on = 1;
+    impl_->packetInfo =
+        impl_->fd >= 0 && ::setsockopt(impl_->fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
+    return impl_->packetInfo;
+}
+
 long UdpSocket::SendTo(const std::uint8_t* data, std::size_t length, const Ipv4Endpoint& to) {
     sockaddr_in address;
     if (impl_->fd < 0 || !ToSockaddr(to, address)) {
@@ -132,14 +164,53 @@ long UdpSocket::SendTo(const std::uint8_t* data, std::size_t length, const Ipv4E
     return static_cast<long>(sent);
 }
 
+long UdpSocket::SendToVia(const std::uint8_t* data, std::size_t length, const Ipv4Endpoint& to,
+                          const Ipv4Interface& via) {
+    sockaddr_in address;
+    in_addr source{};
+    if (impl_->fd < 0 || !ToSockaddr(to, address) ||
+        inet_pton(AF_INET, via.address.c_str(), &source) != 1) {
+        return -1;
+    }
+    iovec vector{const_cast<std::uint8_t*>(data), length};
+    PacketInfoControl control{};
+    msghdr message{};
+    message.msg_name = &address;
+    message.msg_namelen = sizeof address;
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    message.msg_control = control.bytes;
+    message.msg_controllen = sizeof control.bytes;
+    // The interface index picks the way out (also for 255.255.255.255, which
+    // the routing table alone sends by the default route); the address becomes
+    // the datagram's source.
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_ifindex = static_cast<int>(via.index);
+    info.ipi_spec_dst = source;
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    ssize_t sent;
+    do {
+        sent = ::sendmsg(impl_->fd, &message, 0);
+    } while (sent < 0 && errno == EINTR);
+    return static_cast<long>(sent);
+}
+
 int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
     if (slots.empty() || impl_->fd < 0) {
         return -1;
     }
     auto& headers = impl_->headers;
     auto& vectors = impl_->vectors;
+    auto& controls = impl_->controls;
     headers.resize(slots.size());
     vectors.resize(slots.size());
+    if (impl_->packetInfo) {
+        controls.resize(slots.size());
+    }
     while (true) {
         if (impl_->interrupted.load()) {
             return 0;
@@ -167,6 +238,10 @@ int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
             std::memset(&headers[i], 0, sizeof headers[i]);
             headers[i].msg_hdr.msg_iov = &vectors[i];
             headers[i].msg_hdr.msg_iovlen = 1;
+            if (impl_->packetInfo) {
+                headers[i].msg_hdr.msg_control = controls[i].bytes;
+                headers[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
+            }
         }
         // MSG_TRUNC makes the kernel report a datagram's real length even when
         // it did not fit, so over-long datagrams can be told apart.
@@ -183,8 +258,10 @@ int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
             continue;
         }
         for (int i = 0; i < received; ++i) {
-            slots[static_cast<std::size_t>(i)].length =
-                headers[static_cast<std::size_t>(i)].msg_len;
+            auto& header = headers[static_cast<std::size_t>(i)];
+            slots[static_cast<std::size_t>(i)].length = header.msg_len;
+            slots[static_cast<std::size_t>(i)].arrivalInterface =
+                ArrivalInterfaceOf(header.msg_hdr);
         }
         return received;
     }

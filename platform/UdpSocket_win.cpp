@@ -1,5 +1,10 @@
 // Windows implementation of UdpSocket: Winsock 2, an event object that wakes
-// a waiting receive, and a loop of non-blocking recvfrom calls for batches.
+// a waiting receive, and a loop of non-blocking receives for batches (WSARecvMsg
+// with IP_PKTINFO once the arrival interface is asked for, recvfrom before).
+// Each datagram is received whole into a scratch buffer and copied into its
+// slot, since Winsock does not tell the real length of a truncated datagram.
+// A datagram meant for one interface leaves from a socket bound to that
+// interface's address.
 // The socket library must have been started (StartSocketLibrary) before a
 // socket is opened.
 
@@ -13,10 +18,13 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <mswsock.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "platform/UdpSocket.h"
 
@@ -26,6 +34,9 @@
 
 namespace qdipc {
 namespace {
+
+// The largest payload an IPv4 UDP datagram can carry is 65507 bytes.
+constexpr std::size_t kLargestDatagram = 65536;
 
 bool ToSockaddr(const Ipv4Endpoint& endpoint, sockaddr_in& out) {
     std::memset(&out, 0, sizeof out);
@@ -44,6 +55,10 @@ struct UdpSocket::Impl {
     // Manual-reset event set by Interrupt from any thread; stays set.
     HANDLE wakeEvent = nullptr;
     std::atomic<bool> interrupted{false};
+    // Room for the largest UDP datagram; allocated by the first receive.
+    std::vector<char> scratch;
+    // WSARecvMsg, found once IP_PKTINFO is on; null: plain recvfrom.
+    LPFN_WSARECVMSG receiveMessage = nullptr;
 
     Impl() { wakeEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
     ~Impl() {
@@ -51,6 +66,39 @@ struct UdpSocket::Impl {
         if (wakeEvent != nullptr) {
             CloseHandle(wakeEvent);
         }
+    }
+
+    // Receives one datagram whole into the scratch buffer without waiting;
+    // its length, or SOCKET_ERROR with the error in WSAGetLastError.
+    int ReceiveOne(DatagramSlot& slot) {
+        sockaddr_in from{};
+        if (receiveMessage == nullptr) {
+            int fromLength = sizeof from;
+            return recvfrom(socket, scratch.data(), static_cast<int>(scratch.size()), 0,
+                            reinterpret_cast<sockaddr*>(&from), &fromLength);
+        }
+        WSABUF data{static_cast<ULONG>(scratch.size()), scratch.data()};
+        alignas(WSACMSGHDR) char control[64] = {};
+        WSAMSG message{};
+        message.name = reinterpret_cast<sockaddr*>(&from);
+        message.namelen = sizeof from;
+        message.lpBuffers = &data;
+        message.dwBufferCount = 1;
+        message.Control.buf = control;
+        message.Control.len = sizeof control;
+        DWORD received = 0;
+        if (receiveMessage(socket, &message, &received, nullptr, nullptr) != 0) {
+            return SOCKET_ERROR;
+        }
+        for (WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message); header != nullptr;
+             header = WSA_CMSG_NXTHDR(&message, header)) {
+            if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+                IN_PKTINFO info;
+                std::memcpy(&info, WSA_CMSG_DATA(header), sizeof info);
+                slot.arrivalInterface = static_cast<std::uint32_t>(info.ipi_ifindex);
+            }
+        }
+        return static_cast<int>(received);
     }
 
     void CloseSocket() {
@@ -62,6 +110,7 @@ struct UdpSocket::Impl {
             WSACloseEvent(readEvent);
             readEvent = WSA_INVALID_EVENT;
         }
+        receiveMessage = nullptr;
     }
 };
 
@@ -134,6 +183,27 @@ std::uint16_t UdpSocket::LocalPort() const {
     return ntohs(address.sin_port);
 }
 
+bool UdpSocket::ReportArrivalInterface() {
+    impl_->receiveMessage = nullptr;
+    if (impl_->socket == INVALID_SOCKET) {
+        return false;
+    }
+    const DWORD on = 1;
+    if (setsockopt(impl_->socket, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on),
+                   sizeof on) != 0) {
+        return false;
+    }
+    GUID id = WSAID_WSARECVMSG;
+    LPFN_WSARECVMSG function = nullptr;
+    DWORD returned = 0;
+    if (WSAIoctl(impl_->socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &function,
+                 sizeof function, &returned, nullptr, nullptr) != 0) {
+        return false;
+    }
+    impl_->receiveMessage = function;
+    return function != nullptr;
+}
+
 long UdpSocket::SendTo(const std::uint8_t* data, std::size_t length, const Ipv4Endpoint& to) {
     sockaddr_in address;
     if (impl_->socket == INVALID_SOCKET || !ToSockaddr(to, address)) {
@@ -145,9 +215,40 @@ long UdpSocket::SendTo(const std::uint8_t* data, std::size_t length, const Ipv4E
     return sent == SOCKET_ERROR ? -1 : static_cast<long>(sent);
 }
 
+long UdpSocket::SendToVia(const std::uint8_t* data, std::size_t length, const Ipv4Endpoint& to,
+                          const Ipv4Interface& via) {
+    sockaddr_in address;
+    sockaddr_in source;
+    if (impl_->socket == INVALID_SOCKET || !ToSockaddr(to, address) ||
+        !ToSockaddr({via.address, 0}, source)) {
+        return -1;
+    }
+    // Windows sends a datagram from a socket bound to an interface's address
+    // out of that interface, the limited broadcast included.
+    SOCKET own = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (own == INVALID_SOCKET) {
+        return -1;
+    }
+    BOOL broadcast = FALSE;
+    int size = sizeof broadcast;
+    getsockopt(impl_->socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&broadcast), &size);
+    setsockopt(own, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&broadcast),
+               sizeof broadcast);
+    int sent = SOCKET_ERROR;
+    if (bind(own, reinterpret_cast<const sockaddr*>(&source), sizeof source) == 0) {
+        sent = sendto(own, reinterpret_cast<const char*>(data), static_cast<int>(length), 0,
+                      reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    closesocket(own);
+    return sent == SOCKET_ERROR ? -1 : static_cast<long>(sent);
+}
+
 int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
     if (slots.empty() || impl_->socket == INVALID_SOCKET) {
         return -1;
+    }
+    if (impl_->scratch.empty()) {
+        impl_->scratch.resize(kLargestDatagram);
     }
     if (impl_->readEvent == WSA_INVALID_EVENT) {
         impl_->readEvent = WSACreateEvent();
@@ -166,24 +267,16 @@ int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
         int filled = 0;
         while (static_cast<std::size_t>(filled) < slots.size()) {
             DatagramSlot& slot = slots[static_cast<std::size_t>(filled)];
-            sockaddr_in from{};
-            int fromLength = sizeof from;
-            const int received = recvfrom(impl_->socket, reinterpret_cast<char*>(slot.buffer),
-                                          static_cast<int>(slot.capacity), 0,
-                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
+            slot.arrivalInterface = 0;
+            const int received = impl_->ReceiveOne(slot);
             if (received != SOCKET_ERROR) {
                 slot.length = static_cast<std::size_t>(received);
+                std::memcpy(slot.buffer, impl_->scratch.data(),
+                            std::min(slot.length, slot.capacity));
                 ++filled;
                 continue;
             }
             const int error = WSAGetLastError();
-            if (error == WSAEMSGSIZE) {
-                // Truncated; Winsock does not tell the real length, only that
-                // the datagram was longer than the buffer.
-                slot.length = slot.capacity + 1;
-                ++filled;
-                continue;
-            }
             if (error == WSAEWOULDBLOCK) {
                 break;
             }

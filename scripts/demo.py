@@ -33,8 +33,7 @@ def run_on_display(lab):
     print(f"""
 The tool is open on {os.environ.get('DISPLAY') or os.environ.get('WAYLAND_DISPLAY')}, on a private LAN
 of {CAMERAS} simulated cameras ({lab.camera_ip(0)} to {lab.camera_ip(CAMERAS - 1)}):
-  - press Search (press it again if the list stays empty: the first search
-    starts the receiver, and answers that beat it are lost);
+  - press Search: every camera is listed by the first search;
   - click a row and press Preview to watch its stream;
   - double-click a row to change its settings, then Search again.
 Close the window to end the demo (it ends by itself after {LIFETIME_S // 60} minutes).

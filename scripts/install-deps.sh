@@ -19,10 +19,15 @@ packages=(
     # a standard RTSP server for the preview tests and the demo
     libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
+    # the Windows build of the core and its tests (mingw-w64), run under Wine
+    g++-mingw-w64-x86-64-posix wine64
     # virtual camera networks (network namespaces)
     iproute2
     # reading the windows as a screen reader does, for the end-to-end tests
     dbus-daemon dbus-bin at-spi2-core python3 python3-pyatspi
+    # the Debian package: dependencies, checks of the package, its desktop
+    # entry and its AppStream metadata, and rendering the icon's SVG
+    dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
 
 missing=()

@@ -7,19 +7,27 @@
 # joined by one veth pair that is created directly inside the two namespaces, so
 # nothing is added to, or sent from, the machine's own network namespace. The
 # default routes make the limited broadcast 255.255.255.255 leave each namespace
-# through lan0 and nowhere else. The tool's namespace also gets its own hosts
-# file (through /etc/netns/<name>-tool/hosts, which `ip netns exec` mounts over
-# /etc/hosts) in which the machine's host name resolves to <prefix>.1, so the
-# tool's own host lookup finds its LAN address there.
+# through lan0 and nowhere else.
+#
+# With --lans 2 a second camera LAN is added, as on a host with a camera
+# network on a second port:
+#
+#   <name>-tool   also lan1 = <prefix2>.1/24, no route beyond its own subnet
+#   <name>-cams2  lan0 = <prefix2>.2 ... <prefix2>.(1+hosts)/24, default route on lan0
+#
+# The tool's namespace also gets its own hosts file (through
+# /etc/netns/<name>-tool/hosts, which `ip netns exec` mounts over /etc/hosts) in
+# which the machine's host name resolves to <prefix>.1, so that a program that
+# looks up its own name there finds its LAN address.
 #
 # Usage:
-#   vlan.sh run [--name NAME] [--hosts N] [--in tool|cams] -- COMMAND [ARGS...]
+#   vlan.sh run [--name NAME] [--hosts N] [--lans 1|2] [--in tool|cams] -- COMMAND [ARGS...]
 #       Creates the LAN, runs COMMAND with the variables below exported, and
 #       removes the LAN when COMMAND ends, fails or is interrupted (Ctrl+C,
 #       SIGTERM). COMMAND runs in the machine's own namespace, or with --in in
 #       the tool's or the cameras' namespace. Exits with COMMAND's exit code.
 #       Example: vlan.sh run --in tool -- build/app/qd_ip_search
-#   vlan.sh up [--name NAME] [--hosts N]
+#   vlan.sh up [--name NAME] [--hosts N] [--lans 1|2]
 #       Creates the LAN and prints the variables below as shell assignments.
 #       The caller must call `vlan.sh down NAME` (also on failure).
 #   vlan.sh down NAME
@@ -29,7 +37,9 @@
 #
 # Variables: QD_VLAN_NAME, QD_VLAN_TOOL_NS, QD_VLAN_CAMS_NS, QD_VLAN_PREFIX,
 # QD_VLAN_TOOL_IP, QD_VLAN_CAMS_IP (the first camera host address),
-# QD_VLAN_CAMS_IPS (all camera host addresses, space separated).
+# QD_VLAN_CAMS_IPS (all camera host addresses, space separated); with --lans 2
+# also QD_VLAN_CAMS2_NS, QD_VLAN_PREFIX2, QD_VLAN_TOOL_IP2, QD_VLAN_CAMS2_IPS
+# (empty otherwise).
 #
 # NAME defaults to qdv<pid>, and the /24 is derived from the owner's PID, so that
 # several LANs (parallel tests) never share names or subnets. Needs root; exits
@@ -71,9 +81,15 @@ prefix_for() {
     echo "10.$((64 + (n >> 8) % 128)).$((n & 255))"
 }
 
+# The second LAN's /24: a in 192..255, so it never meets a first LAN's.
+prefix2_for() {
+    local n=$1
+    echo "10.$((192 + (n >> 8) % 64)).$((n & 255))"
+}
+
 teardown() {
     local name=$1 ns pid
-    for ns in "$name-tool" "$name-cams"; do
+    for ns in "$name-tool" "$name-cams" "$name-cams2"; do
         if [ -e "/run/netns/$ns" ]; then
             # Whatever is still running inside belongs to this LAN's run: end
             # it by PID, politely first.
@@ -96,10 +112,11 @@ teardown() {
 sweep() {
     local f name pid
     [ -d /run/netns ] || return 0
-    for f in /run/netns/qdv*-tool /run/netns/qdv*-cams; do
+    for f in /run/netns/qdv*-tool /run/netns/qdv*-cams /run/netns/qdv*-cams2; do
         [ -e "$f" ] || continue
         name=$(basename "$f")
         name=${name%-tool}
+        name=${name%-cams2}
         name=${name%-cams}
         pid=$(owner_pid "$name")
         if [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; then
@@ -127,13 +144,29 @@ link_up() {
     ip -n "$cams" route add default dev lan0 || return 1
 }
 
+# The second camera LAN on the tool's lan1; the tool's default route stays on lan0.
+link2_up() {
+    local tool=$1 cams2=$2 prefix2=$3 hosts=$4 i
+    ip netns add "$cams2" || return 1
+    ip link add lan1 netns "$tool" type veth peer name lan0 netns "$cams2" || return 1
+    ip -n "$cams2" link set lo up || return 1
+    ip -n "$tool" addr add "$prefix2.1/24" broadcast "$prefix2.255" dev lan1 || return 1
+    for ((i = 0; i < hosts; i++)); do
+        ip -n "$cams2" addr add "$prefix2.$((2 + i))/24" broadcast "$prefix2.255" dev lan0 || return 1
+    done
+    ip -n "$tool" link set lan1 up || return 1
+    ip -n "$cams2" link set lan0 up || return 1
+    ip -n "$cams2" route add default dev lan0 || return 1
+}
+
 # Creates the LAN; on any failure removes what was made and exits.
 create() {
-    local name=$1 hosts=$2 number=$3
-    local tool="$name-tool" cams="$name-cams" prefix i
+    local name=$1 hosts=$2 number=$3 lans=$4
+    local tool="$name-tool" cams="$name-cams" cams2="$name-cams2" prefix prefix2 i
 
     prefix=$(prefix_for "$number")
-    if [ -e "/run/netns/$tool" ] || [ -e "/run/netns/$cams" ]; then
+    prefix2=$(prefix2_for "$number")
+    if [ -e "/run/netns/$tool" ] || [ -e "/run/netns/$cams" ] || [ -e "/run/netns/$cams2" ]; then
         die "a LAN named $name exists already (remove it with: $0 down $name)"
     fi
     local err
@@ -141,7 +174,8 @@ create() {
         echo "$self: the system refuses to create a network namespace: $err" >&2
         exit $skip_code
     fi
-    if ! link_up "$tool" "$cams" "$prefix" "$hosts"; then
+    if ! link_up "$tool" "$cams" "$prefix" "$hosts" ||
+        { [ "$lans" -eq 2 ] && ! link2_up "$tool" "$cams2" "$prefix2" "$hosts"; }; then
         teardown "$name"
         echo "$self: could not set up the virtual LAN $name" >&2
         exit $skip_code
@@ -160,23 +194,36 @@ create() {
     QD_VLAN_TOOL_IP=$prefix.1
     QD_VLAN_CAMS_IP=$prefix.2
     QD_VLAN_CAMS_IPS=$ips
+    QD_VLAN_CAMS2_NS="" QD_VLAN_PREFIX2="" QD_VLAN_TOOL_IP2="" QD_VLAN_CAMS2_IPS=""
+    if [ "$lans" -eq 2 ]; then
+        ips=""
+        for ((i = 0; i < hosts; i++)); do
+            ips+="${ips:+ }$prefix2.$((2 + i))"
+        done
+        QD_VLAN_CAMS2_NS=$cams2
+        QD_VLAN_PREFIX2=$prefix2
+        QD_VLAN_TOOL_IP2=$prefix2.1
+        QD_VLAN_CAMS2_IPS=$ips
+    fi
 }
 
 print_vars() {
     local v
     for v in QD_VLAN_NAME QD_VLAN_TOOL_NS QD_VLAN_CAMS_NS QD_VLAN_PREFIX QD_VLAN_TOOL_IP \
-        QD_VLAN_CAMS_IP QD_VLAN_CAMS_IPS; do
+        QD_VLAN_CAMS_IP QD_VLAN_CAMS_IPS QD_VLAN_CAMS2_NS QD_VLAN_PREFIX2 QD_VLAN_TOOL_IP2 \
+        QD_VLAN_CAMS2_IPS; do
         printf "%s='%s'\n" "$v" "${!v}"
     done
 }
 
-# Parses --name, --hosts and --in; leaves the rest in the array `rest`.
-name="" hosts=1 inside="" rest=()
+# Parses --name, --hosts, --lans and --in; leaves the rest in the array `rest`.
+name="" hosts=1 lans=1 inside="" rest=()
 parse_options() {
     while [ $# -gt 0 ]; do
         case "$1" in
             --name) name=$2; shift 2 ;;
             --hosts) hosts=$2; shift 2 ;;
+            --lans) lans=$2; shift 2 ;;
             --in) inside=$2; shift 2 ;;
             --) shift; rest=("$@"); return ;;
             *) die "unknown option $1" ;;
@@ -193,10 +240,11 @@ case "$cmd" in
         sweep
         [[ $hosts =~ ^[0-9]+$ ]] && [ "$hosts" -ge 1 ] && [ "$hosts" -le 200 ] ||
             die "--hosts takes 1 to 200"
+        [[ $lans =~ ^[12]$ ]] || die "--lans takes 1 or 2"
         # Without a name the LAN belongs to the calling process (our parent).
         [ -n "$name" ] || name="qdv$PPID"
         owner=$(owner_pid "$name")
-        create "$name" "$hosts" "${owner:-$$}"
+        create "$name" "$hosts" "${owner:-$$}" "$lans"
         print_vars
         ;;
     down)
@@ -210,7 +258,7 @@ case "$cmd" in
         ;;
     run)
         parse_options "$@"
-        [ ${#rest[@]} -gt 0 ] || die "usage: $0 run [--name NAME] [--hosts N] [--in tool|cams] -- COMMAND [ARGS...]"
+        [ ${#rest[@]} -gt 0 ] || die "usage: $0 run [--name NAME] [--hosts N] [--lans 1|2] [--in tool|cams] -- COMMAND [ARGS...]"
         case "$inside" in
             "" | tool | cams) ;;
             *) die "--in takes tool or cams" ;;
@@ -219,6 +267,7 @@ case "$cmd" in
         sweep
         [[ $hosts =~ ^[0-9]+$ ]] && [ "$hosts" -ge 1 ] && [ "$hosts" -le 200 ] ||
             die "--hosts takes 1 to 200"
+        [[ $lans =~ ^[12]$ ]] || die "--lans takes 1 or 2"
         [ -n "$name" ] || name="qdv$$"
         owner=$(owner_pid "$name")
         # Armed before anything exists, so that an interrupt at any point
@@ -227,9 +276,10 @@ case "$cmd" in
         trap 'exit 130' INT
         trap 'exit 143' TERM
         trap 'exit 129' HUP
-        create "$name" "$hosts" "${owner:-$$}"
+        create "$name" "$hosts" "${owner:-$$}" "$lans"
         export QD_VLAN_NAME QD_VLAN_TOOL_NS QD_VLAN_CAMS_NS QD_VLAN_PREFIX QD_VLAN_TOOL_IP \
-            QD_VLAN_CAMS_IP QD_VLAN_CAMS_IPS
+            QD_VLAN_CAMS_IP QD_VLAN_CAMS_IPS QD_VLAN_CAMS2_NS QD_VLAN_PREFIX2 QD_VLAN_TOOL_IP2 \
+            QD_VLAN_CAMS2_IPS
         # Run the command in the background and wait, so that a signal reaches
         # this shell's traps at once rather than after the command ends.
         if [ -n "$inside" ]; then

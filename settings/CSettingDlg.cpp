@@ -94,28 +94,21 @@ void CSettingDlg::LoadRecord(const NetSettingsRecord& record) {
 }
 
 void CSettingDlg::OnModify() {
-    NetSettingsRecord record;
-    std::memcpy(record.bytes.data() + field::kDevIdBlock, m_devIdBlock.data(), m_devIdBlock.size());
-
+    qdipc::AddressingMode mode = qdipc::AddressingMode::Static;
     if (m_ui->radioDhcp->isChecked()) {
-        record.SetMode(qdipc::AddressingMode::Dhcp);
+        mode = qdipc::AddressingMode::Dhcp;
     } else if (m_ui->radioAdsl->isChecked()) {
-        record.SetMode(qdipc::AddressingMode::Adsl);
-    } else {
-        record.SetMode(qdipc::AddressingMode::Static);
+        mode = qdipc::AddressingMode::Adsl;
     }
-
+    const auto view = [](const QByteArray& bytes) {
+        return std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    };
     const QByteArray ip = FieldBytes(m_editIp);
-    record.SetText(field::kIp,
-                   std::string_view(ip.constData(), static_cast<std::size_t>(ip.size())));
-    const QByteArray mac = m_editMac->text().toLocal8Bit();
-    qdipc::ParseMac(mac.constData(), record.bytes.data() + field::kMac);
     const QByteArray mask = FieldBytes(m_editMask);
-    record.SetText(field::kMask,
-                   std::string_view(mask.constData(), static_cast<std::size_t>(mask.size())));
     const QByteArray gateway = FieldBytes(m_editGateway);
-    record.SetText(field::kGateway,
-                   std::string_view(gateway.constData(), static_cast<std::size_t>(gateway.size())));
+    const QByteArray mac = m_editMac->text().toLocal8Bit();
+    const NetSettingsRecord record = qdipc::BuildModifyRecord(m_devIdBlock, mode, view(ip),
+                                                              view(mask), view(gateway), view(mac));
 
     // The block lives on this stack frame for the duration of the synchronous
     // delivery only.

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "discovery/ByteOrder.h"
+#include "discovery/DeviceCodecs.h"
 
 namespace qdipc {
 namespace {
@@ -72,6 +74,23 @@ NetSettingsRecord SettingsHandoff::Record() const {
     return record;
 }
 
+NetSettingsRecord BuildModifyRecord(
+    const std::array<std::uint8_t, record::kDevIdBlockSize>& devIdBlock, AddressingMode mode,
+    std::string_view ip, std::string_view mask, std::string_view gateway,
+    std::string_view macText) {
+    constexpr std::size_t kMaxText = record::kTextFieldSize - 1;
+    NetSettingsRecord record;
+    std::memcpy(record.bytes.data() + record::kDevIdBlock, devIdBlock.data(), devIdBlock.size());
+    record.SetMode(mode);
+    record.SetText(record::kIp, ip.substr(0, kMaxText));
+    // ParseMac reads a zero-terminated text.
+    const std::string mac(macText);
+    ParseMac(mac.c_str(), record.bytes.data() + record::kMac);
+    record.SetText(record::kMask, mask.substr(0, kMaxText));
+    record.SetText(record::kGateway, gateway.substr(0, kMaxText));
+    return record;
+}
+
 NetSettingsRecord StampSettingsRecord(const NetSettingsRecord& record, std::uint32_t stamp) {
     NetSettingsRecord stamped = record;
     std::memcpy(stamped.bytes.data() + record::kMagic, kModifySignature, sizeof kModifySignature);
@@ -83,32 +102,59 @@ const char* BroadcastOutcomeText(BroadcastOutcome outcome) {
     return outcome == BroadcastOutcome::Ok ? "Setting OK!" : "Setting error!";
 }
 
-SettingsBroadcaster::SettingsBroadcaster(Ipv4Endpoint destination, SecondsClock clock)
+SettingsBroadcaster::SettingsBroadcaster(Ipv4Endpoint destination, SecondsClock clock,
+                                         InterfaceLister interfaces)
     : destination_(std::move(destination)),
-      clock_(clock ? std::move(clock) : SecondsClock{SystemSeconds}) {}
+      clock_(clock ? std::move(clock) : SecondsClock{SystemSeconds}),
+      interfaces_(interfaces ? std::move(interfaces) : InterfaceLister{ListBroadcastInterfaces}) {}
 
 std::optional<BroadcastOutcome> SettingsBroadcaster::ApplyHandoff(
-    const SettingsHandoff& handoff) const {
+    const SettingsHandoff& handoff, std::uint32_t arrivalInterface) const {
     if (!handoff.HasMarker()) {
         return std::nullopt;
     }
-    return SendSettingsRecord(handoff.Record());
+    return SendSettingsRecord(handoff.Record(), arrivalInterface);
 }
 
-BroadcastOutcome SettingsBroadcaster::SendSettingsRecord(const NetSettingsRecord& record) const {
-    return BroadcastSettingsRecord(StampSettingsRecord(record, TimeSeededDraw(clock_())));
+BroadcastOutcome SettingsBroadcaster::SendSettingsRecord(const NetSettingsRecord& record,
+                                                         std::uint32_t arrivalInterface) const {
+    return BroadcastSettingsRecord(StampSettingsRecord(record, TimeSeededDraw(clock_())),
+                                   arrivalInterface);
 }
 
 BroadcastOutcome SettingsBroadcaster::BroadcastSettingsRecord(
-    const NetSettingsRecord& stamped) const {
+    const NetSettingsRecord& stamped, std::uint32_t arrivalInterface) const {
+    // The camera's own network when it is known and still there; otherwise
+    // every network, one datagram per interface (an interface with several
+    // addresses is one link: one datagram reaches all of it).
+    const std::vector<Ipv4Interface> networks = interfaces_();
+    std::vector<const Ipv4Interface*> targets;
+    for (const Ipv4Interface& network : networks) {
+        if (arrivalInterface != 0 && network.index == arrivalInterface) {
+            targets.assign(1, &network);
+            break;
+        }
+        const bool seen = std::any_of(targets.begin(), targets.end(), [&](const Ipv4Interface* t) {
+            return t->index == network.index;
+        });
+        if (!seen) {
+            targets.push_back(&network);
+        }
+    }
     // A socket that could not be created, or a refused broadcast permission,
-    // shows up as a failed send.
+    // shows up as a failed send; no interface at all sends nothing.
     UdpSocket socket;
     socket.Open();
     socket.SetBroadcast(true);
-    const long sent = socket.SendTo(stamped.bytes.data(), stamped.bytes.size(), destination_);
+    bool sent = false;
+    for (const Ipv4Interface* network : targets) {
+        if (socket.SendToVia(stamped.bytes.data(), stamped.bytes.size(), destination_, *network) >
+            0) {
+            sent = true;
+        }
+    }
     socket.Close();
-    return sent > 0 ? BroadcastOutcome::Ok : BroadcastOutcome::Error;
+    return sent ? BroadcastOutcome::Ok : BroadcastOutcome::Error;
 }
 
 }  // namespace qdipc

@@ -12,6 +12,7 @@
 
 #include "discovery/DiscoveryDatagrams.h"
 #include "discovery/TimeSeededDraw.h"
+#include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
 
 namespace qdipc {
@@ -60,6 +61,14 @@ struct SettingsHandoff {
     NetSettingsRecord Record() const;
 };
 
+// The record that Modify sends, built the same way for the settings window
+// and the command line: zero, then the device-ID block (devId and its tail),
+// the mode, the three texts and the MAC text read by ParseMac. A text keeps
+// at most 15 bytes, so its field always ends in a zero byte.
+NetSettingsRecord BuildModifyRecord(
+    const std::array<std::uint8_t, record::kDevIdBlockSize>& devIdBlock, AddressingMode mode,
+    std::string_view ip, std::string_view mask, std::string_view gateway, std::string_view macText);
+
 // A copy of record with D3 ED CB FF at 0..3 and stamp (LE) at 84..87.
 NetSettingsRecord StampSettingsRecord(const NetSettingsRecord& record, std::uint32_t stamp);
 
@@ -68,24 +77,33 @@ enum class BroadcastOutcome { Ok, Error };
 const char* BroadcastOutcomeText(BroadcastOutcome outcome);
 
 // The main window's side of the exchange without its window: stamps with
-// the time-seeded draw and sends to 255.255.255.255:5050 (injectable).
+// the time-seeded draw and sends to 255.255.255.255:5050 (injectable) out of
+// the interface the camera was found on, or out of every broadcast-capable
+// interface when that is unknown.
 class SettingsBroadcaster {
 public:
     explicit SettingsBroadcaster(Ipv4Endpoint destination = {kLimitedBroadcast, kCameraCommandPort},
-                                 SecondsClock clock = SystemSeconds);
+                                 SecondsClock clock = SystemSeconds,
+                                 InterfaceLister interfaces = {});
 
     // The main window's handler of a handoff: a block without the marker is
     // ignored (nothing sent, nothing to show: nullopt); otherwise the record
     // is stamped and broadcast.
-    std::optional<BroadcastOutcome> ApplyHandoff(const SettingsHandoff& handoff) const;
+    std::optional<BroadcastOutcome> ApplyHandoff(const SettingsHandoff& handoff,
+                                                 std::uint32_t arrivalInterface = 0) const;
     // Stamps a copy and broadcasts it.
-    BroadcastOutcome SendSettingsRecord(const NetSettingsRecord& record) const;
-    // A new socket with SO_BROADCAST, one 88-byte datagram, close.
-    BroadcastOutcome BroadcastSettingsRecord(const NetSettingsRecord& stamped) const;
+    BroadcastOutcome SendSettingsRecord(const NetSettingsRecord& record,
+                                        std::uint32_t arrivalInterface = 0) const;
+    // A new socket with SO_BROADCAST, one 88-byte datagram out of the
+    // interface with index arrivalInterface when it is listed, else one out of
+    // each listed interface; close. Ok only when a datagram went out.
+    BroadcastOutcome BroadcastSettingsRecord(const NetSettingsRecord& stamped,
+                                             std::uint32_t arrivalInterface = 0) const;
 
 private:
     Ipv4Endpoint destination_;
     SecondsClock clock_;
+    InterfaceLister interfaces_;
 };
 
 }  // namespace qdipc

@@ -27,6 +27,7 @@
 
 #include "app/CSearchDlg.h"
 #include "app/MessagePresenter.h"
+#include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
 #include "tools/camsim/BurstSender.h"
 
@@ -200,7 +201,11 @@ int main(int argc, char* argv[]) {
     qdipc::SearchDlgConfig config;
     config.searchDestination = {"127.0.0.1", sink.LocalPort()};
     config.receiver.bind = {"127.0.0.1", 0};
-    config.hostLookup = [] { return std::optional<std::string>("127.0.0.1"); };
+    config.interfaces = [] {
+        const auto loopback = qdipc::LoopbackInterface();
+        return loopback ? std::vector<qdipc::Ipv4Interface>{*loopback}
+                        : std::vector<qdipc::Ipv4Interface>{};
+    };
     config.errorLogDirectory = std::filesystem::temp_directory_path();
     config.messages = std::make_shared<QuietMessages>();
     config.openFirewall = [] {};

@@ -147,6 +147,21 @@ void DeviceTableTest::batchDropsRepliesOfAReplacedSearchAndInsertsOnce() {
     // A batch with nothing new inserts nothing.
     QCOMPARE(table.AddReplies(batch, 41 + 100), 0);
     QCOMPARE(inserted.count(), 1);
+
+    // Each row keeps the interface its first reply came in on, also when the
+    // rows are sorted; a row added without one, or none at all, gives 0.
+    std::vector<qdipc::AcceptedReply> found{Camera(6).Accepted(42), Camera(5).Accepted(42),
+                                            Camera(5).Accepted(42)};
+    found[0].arrivalInterface = 7;
+    found[1].arrivalInterface = 3;
+    found[2].arrivalInterface = 9;  // a duplicate: its interface is not taken
+    QCOMPARE(table.AddReplies(found, 42), 2);
+    table.SortByColumn(2, false);  // by name, descending: cam6, cam5, cam4, ...
+    QCOMPARE(table.CellText(0, 2), std::string("cam6"));
+    QCOMPARE(table.ArrivalInterface(0), std::uint32_t(7));
+    QCOMPARE(table.ArrivalInterface(1), std::uint32_t(3));
+    QCOMPARE(table.ArrivalInterface(2), std::uint32_t(0));
+    QCOMPARE(table.ArrivalInterface(table.RowCount()), std::uint32_t(0));
 }
 
 void DeviceTableTest::containsDeviceIdMatchesOnlyTheExactText() {

@@ -14,7 +14,9 @@
 
 #include "platform/Firewall.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -150,6 +152,34 @@ TEST(StartDetachedHidden, RunsTheCommandWithoutWaitingAndSilently) {
     std::filesystem::remove_all(dir);
 
     EXPECT_FALSE(qdipc::StartDetachedHidden({}));
+}
+
+#else  // _WIN32
+
+TEST(FirewallCommandLine, IsTheNetshPortOpeningWhateverIsInstalled) {
+    const std::vector<std::string> netsh{"netsh", "firewall",        "add", "portopening", "UDP",
+                                         "8089",  "rizi_search_port"};
+    EXPECT_EQ(qdipc::FirewallCommandLine(Installed({})), netsh);
+    EXPECT_EQ(qdipc::FirewallCommandLine(Installed({"/usr/sbin/ufw"})), netsh);
+}
+
+TEST(StartDetachedHidden, RunsTheCommandWithItsArgumentsWhole) {
+    // The folder's name holds spaces: the argument naming the file must reach
+    // the command as one.
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("qdipc firewall test " + std::to_string(::GetCurrentProcessId()));
+    std::filesystem::create_directories(dir);
+    const auto started = dir / "started";
+    ASSERT_TRUE(qdipc::StartDetachedHidden({"cmd", "/c", "type", "nul", ">", started.string()}));
+    for (int i = 0; i < 400 && !std::filesystem::exists(started); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    EXPECT_TRUE(std::filesystem::exists(started));
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+
+    EXPECT_FALSE(qdipc::StartDetachedHidden({}));
+    EXPECT_FALSE(qdipc::StartDetachedHidden({"qdipc-no-such-program"}));
 }
 
 #endif

@@ -2,8 +2,11 @@
 // cell texts, stripes by display position, the view's set-up, and the main
 // window's layout formulas.
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
+#include <QItemSelectionModel>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -76,6 +79,7 @@ private slots:
     void headerClickOnAnEmptyListChangesOnlyTheState();
     void rowsAfterASortAreAppendedAndTheStateSurvivesASearch();
     void stripesFollowDisplayPositionsAfterASort();
+    void ctrlCCopiesTheSelectedRowsInDisplayOrder();
     void layoutFormulas_data();
     void layoutFormulas();
 };
@@ -267,6 +271,44 @@ void ListPresentationTest::stripesFollowDisplayPositionsAfterASort() {
     QCOMPARE(backgroundOfRow(1), odd);
     QCOMPARE(backgroundOfRow(2), even);
     QCOMPARE(backgroundOfRow(3), odd);
+}
+
+void ListPresentationTest::ctrlCCopiesTheSelectedRowsInDisplayOrder() {
+    List list;
+    const char* names[] = {"c-gate", "\xC9\xE3\xCF\xF1\tb", "a-door", "d-yard"};  // GBK "摄像"
+    for (std::uint32_t n = 0; n < 4; ++n) {
+        CameraReply camera = Camera(n);
+        camera.name = names[n];
+        Add(list.table, camera);
+    }
+    list.view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list.view));
+    list.presentation.OnColumnClick(2);  // by name: a-door, c-gate, d-yard, 摄像
+    QCOMPARE(list.table.CellText(0, 2), std::string("a-door"));
+
+    QGuiApplication::clipboard()->setText(QStringLiteral("untouched"));
+    list.view.setFocus();
+    QTest::keyClick(&list.view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("untouched"));  // no selection
+
+    // Selected bottom first, with a gap: display positions 3 and 0 and 1.
+    QItemSelectionModel* selection = list.view.selectionModel();
+    for (int row : {3, 0, 1}) {
+        selection->select(list.table.index(row, 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    QTest::keyClick(&list.view, Qt::Key_C, Qt::ControlModifier);
+    const QString row = QStringLiteral(
+        "\t0011aabb-0000000%1\t%2\t10.0.0.%1\t5050\t00:1a:2b:3c:4d:5e\tapp\t"
+        "00:00:00:00:00:00:00:00\tkernel\t255.255.255.0\t80\t192.168.1.1\n");
+    const QString expected =
+        QStringLiteral(
+            "NO.\tDev ID\tName\tIP\tPort\tMAC\tApp Ver\tHardware Ver\tKernel Ver\t"
+            "Mask\tWeb Port\tGateway\n") +
+        QStringLiteral("2") + row.arg(2).arg(QStringLiteral("a-door")) + QStringLiteral("0") +
+        row.arg(0).arg(QStringLiteral("c-gate")) + QStringLiteral("1") +
+        row.arg(1).arg(QStringLiteral("\u6444\u50CF b"));  // the tab inside the name: a space
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
 }
 
 void ListPresentationTest::layoutFormulas_data() {

@@ -2,15 +2,23 @@
 // simulator running in-process: the request goes out, the receive worker
 // accepts the replies, and the cameras show up as rows of the list.
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "TestPrinting.h"
 #include "WindowTestSupport.h"
+#include "app/CommandLineRun.h"
+#include "platform/UdpSocket.h"
 #include "tools/camsim/CamSimThread.h"
 
 using qdipc::test::FreeLoopbackPort;
@@ -21,6 +29,8 @@ class LoopbackSearchTest : public QObject {
     Q_OBJECT
 private slots:
     void searchListsTheSimulatedCameras();
+    void commandLineListsWithoutAWindow();
+    void takenPortIsShownEachSearchAndSearchWorksOnceFreed();
 };
 
 void LoopbackSearchTest::searchListsTheSimulatedCameras() {
@@ -44,8 +54,7 @@ void LoopbackSearchTest::searchListsTheSimulatedCameras() {
     CSearchDlg dlg(setup.Make(cameras.Port(), receivePort));
     auto* search = dlg.findChild<QPushButton*>(QStringLiteral("searchButton"));
 
-    // The first search starts the worker; replies that beat its bind are lost,
-    // so search again once it listens.
+    // One search: the cameras answer at once, and all are listed.
     SearchOnceListening(dlg, search, receivePort);
     if (QTest::currentTestFailed()) {
         return;
@@ -93,6 +102,115 @@ void LoopbackSearchTest::searchListsTheSimulatedCameras() {
 
     dlg.close();
     QCOMPARE(dlg.Worker()->GetState(), qdipc::RecvSearchThread::State::Ended);
+    cameras.Stop();
+}
+
+void LoopbackSearchTest::commandLineListsWithoutAWindow() {
+    const std::uint16_t receivePort = FreeLoopbackPort();
+    QVERIFY(receivePort != 0);
+    camsim::ServerOptions options;
+    options.listen = {"127.0.0.1", 0};
+    options.replyTo = {"127.0.0.1", receivePort};
+    options.kinds = {camsim::ReplyKind::Normal, camsim::ReplyKind::DuplicateId,
+                     camsim::ReplyKind::WrongSearchId};
+    options.maxRunTime = std::chrono::seconds(30);
+    options.maxRequests = 10;
+    camsim::CamSimThread cameras(6, 700, options);
+    std::string error;
+    QVERIFY2(cameras.Start(error), error.c_str());
+    LoopbackWindowConfig setup;
+    const qdipc::SearchDlgConfig config = setup.Make(cameras.Port(), receivePort);
+
+    // The worker listens before the request leaves, so one search sees every
+    // camera: 0, 1, 3 and 4 answer with the right ID (1 and 4 twice).
+    std::ostringstream out;
+    std::ostringstream err;
+    QCOMPARE(qdipc::RunCommandLine(
+                 qdipc::ParseCommandLine({"--list", "--wait", "300", "--format", "json"}), out, err,
+                 config),
+             0);
+    const QJsonDocument json = QJsonDocument::fromJson(QByteArray::fromStdString(out.str()));
+    QVERIFY(json.isArray());
+    QCOMPARE(err.str(), std::string("4 cameras found\n"));
+    std::map<std::string, QJsonObject> byId;
+    for (const QJsonValue& value : json.array()) {
+        const QJsonObject object = value.toObject();
+        QCOMPARE(object.keys().size(), 12);
+        byId[object.value(QStringLiteral("Dev ID")).toString().toStdString()] = object;
+    }
+    QCOMPARE(byId.size(), std::size_t(4));
+    for (std::size_t i : {0, 1, 3, 4}) {
+        const camsim::CameraFields& camera = cameras.Cameras().At(i);
+        const QJsonObject object = byId[camsim::FormatDevId(camera.devId)];
+        QCOMPARE(object.value(QStringLiteral("IP")).toString().toStdString(), camera.ip);
+        QCOMPARE(object.value(QStringLiteral("Name")).toString().toStdString(), camera.name);
+        QCOMPARE(object.value(QStringLiteral("Port")).toString(), QString::number(camera.port));
+    }
+
+    cameras.Stop();
+
+    // Cells print as the window shows them: GBK text decoded; bytes that no
+    // decoder takes are escaped rather than dropped.
+    QCOMPARE(QString::fromStdString(qdipc::PrintableCell("\xC9\xE3\xCF\xF1\xBB\xFA")),
+             QStringLiteral("\u6444\u50CF\u673A"));
+    QCOMPARE(qdipc::PrintableCell("ab\xFF\\"), std::string("ab\\xff\\\\"));
+}
+
+void LoopbackSearchTest::takenPortIsShownEachSearchAndSearchWorksOnceFreed() {
+    // Another program holds the receive port.
+    auto holder = std::make_unique<qdipc::UdpSocket>();
+    QVERIFY(holder->Open() && holder->Bind({"127.0.0.1", 0}));
+    const std::uint16_t receivePort = holder->LocalPort();
+
+    camsim::ServerOptions options;
+    options.listen = {"127.0.0.1", 0};
+    options.replyTo = {"127.0.0.1", receivePort};
+    options.maxRunTime = std::chrono::seconds(30);
+    options.maxRequests = 10;
+    camsim::CamSimThread cameras(3, 700, options);
+    std::string error;
+    QVERIFY2(cameras.Start(error), error.c_str());
+
+    LoopbackWindowConfig setup;
+    CSearchDlg dlg(setup.Make(cameras.Port(), receivePort));
+    auto* search = dlg.findChild<QPushButton*>(QStringLiteral("searchButton"));
+    const std::string logPath =
+        setup.logDirectory.filePath(QStringLiteral("QDIPC_Error.log")).toStdString();
+    auto logLines = [&] {
+        std::ifstream log(logPath);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(log, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    };
+
+    // Every failed attempt: the box with the log entry's words, entry 525,
+    // nothing sent, no worker running.
+    const QString bindFailed = QStringLiteral("Bind socket 8089 failed");
+    QTest::mouseClick(search, Qt::LeftButton);
+    QTest::mouseClick(search, Qt::LeftButton);
+    QCOMPARE(setup.messages->texts, (QStringList{bindFailed, bindFailed}));
+    const auto lines = logLines();
+    QCOMPARE(lines.size(), std::size_t(2));
+    for (const std::string& line : lines) {
+        QVERIFY2(line.find(",line:525,[Bind socket 8089 failed][11111]") != std::string::npos,
+                 line.c_str());
+    }
+    QVERIFY(dlg.Worker() == nullptr);
+
+    // The port is freed: the next search binds it and lists every camera.
+    holder.reset();
+    SearchOnceListening(dlg, search, receivePort);
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().RowCount(), 3, 10000);
+    QCOMPARE(setup.messages->texts.size(), 2);
+    QCOMPARE(logLines().size(), std::size_t(2));
+    // The cameras heard one request: the failed searches sent none.
+    QCOMPARE(cameras.Lines().size(), std::size_t(1));
+    dlg.close();
     cameras.Stop();
 }
 

@@ -351,7 +351,7 @@ void SearchDlgTest::enterOnAFocusedButtonPressesIt() {
     LoopbackWindowConfig setup;
     RequestSink sink;
     auto config = setup.Make(sink.Port());
-    config.hostLookup = [] { return std::optional<std::string>(); };
+    config.interfaces = [] { return std::vector<qdipc::Ipv4Interface>(); };
     CSearchDlg dlg(config);
     ShowAndActivate(dlg);
     QPushButton* search = Button(dlg, "searchButton");
@@ -365,9 +365,9 @@ void SearchDlgTest::searchFailuresShowTheirBoxes() {
     LoopbackWindowConfig setup;
     RequestSink sink;
 
-    // The host lookup fails: the table is emptied, no worker starts.
+    // No network to send on: the table is emptied, no worker starts.
     auto lookupFails = setup.Make(sink.Port());
-    lookupFails.hostLookup = [] { return std::optional<std::string>(); };
+    lookupFails.interfaces = [] { return std::vector<qdipc::Ipv4Interface>(); };
     CSearchDlg first(lookupFails);
     Add(first, Camera(1));
     first.Table().SetSelectedRow(0);

@@ -1,7 +1,7 @@
 #pragma once
 // Support for driving the main window in tests: a message recorder instead of
 // message boxes, loopback endpoints, a free loopback port, a window that
-// records the settings it would open, a search once the worker listens, and a
+// records the settings it would open, one search on a bound port, and a
 // way to close a modal dialog or popup that an action opens.
 
 #include <QAbstractButton>
@@ -22,6 +22,7 @@
 #include "app/MessagePresenter.h"
 #include "app/SearchDlgConfig.h"
 #include "platform/UdpSocket.h"
+#include "tests/discovery/LoopbackHelpers.h"
 
 namespace qdipc::test {
 
@@ -55,7 +56,7 @@ struct LoopbackWindowConfig {
         config.searchDestination = {"127.0.0.1", destinationPort};
         config.receiver.bind = {"127.0.0.1", receivePort};
         config.receiver.receiveBufferBytes = 4 * 1024 * 1024;
-        config.hostLookup = [] { return std::optional<std::string>("127.0.0.1"); };
+        config.interfaces = LoopbackNetworks();
         config.errorLogDirectory = logDirectory.path().toStdString();
         config.messages = messages;
         config.openFirewall = [this] { ++firewallCalls; };
@@ -73,16 +74,15 @@ inline std::uint16_t FreeLoopbackPort() {
     return probe.LocalPort();
 }
 
-// Presses search twice: the first press starts the worker, and replies that
-// beat its bind are lost, so the second goes out once the worker listens on
-// receivePort. A failed check ends the helper only: the caller returns when
+// Presses Search once: the press binds the worker's port (receivePort) before
+// the request leaves, so every camera that answers is listed by this one
+// search. A failed check ends the helper only: the caller returns when
 // QTest::currentTestFailed().
 inline void SearchOnceListening(CSearchDlg& dlg, QAbstractButton* search,
                                 std::uint16_t receivePort) {
     QTest::mouseClick(search, Qt::LeftButton);
     QVERIFY(dlg.Worker() != nullptr);
-    QTRY_VERIFY(dlg.Worker()->BoundPort() == receivePort);
-    QTest::mouseClick(search, Qt::LeftButton);
+    QCOMPARE(dlg.Worker()->BoundPort(), receivePort);
 }
 
 // A message box that is open, also one that is modal to its owner window only

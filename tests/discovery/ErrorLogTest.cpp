@@ -63,18 +63,23 @@ TEST(ErrorLogTest, AppendsLinesToTheFileInTheGivenDirectory) {
     log.AppendErrorLog(525, "Bind socket 8089 failed", 11111);
     now = 1772334245;
     log.AppendErrorLog(575, "recv discover not match qd massage", 111111);
+    // Written in text mode: each line ends in the platform's line end.
+    const std::string eol = test::kTextLineEnd;
     EXPECT_EQ(ReadFile(log.FilePath()),
-              "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]\n"
-              "2026-3-1 11:4:5 file:app\\CSearchDlg.cpp,line:575,"
-              "[recv discover not match qd massage][111111]\n");
+              "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]" +
+                  eol +
+                  "2026-3-1 11:4:5 file:app\\CSearchDlg.cpp,line:575,"
+                  "[recv discover not match qd massage][111111]" +
+                  eol);
 
     // An existing file is appended to, never truncated.
     ErrorLog again(dir.Path(), [] { return std::int64_t{0}; });
     again.AppendErrorLog(587, log_entry::kExceptionText, 219);
     const std::string content = ReadFile(log.FilePath());
     EXPECT_EQ(content.rfind("1970-1-1 8:0:0 ", std::string::npos),
-              content.size() - std::string("1970-1-1 8:0:0 file:app\\CSearchDlg.cpp,line:587,"
-                                           "[RecvSearchThread\xD2\xEC\xB3\xA3][219]\n")
+              content.size() - (std::string("1970-1-1 8:0:0 file:app\\CSearchDlg.cpp,line:587,"
+                                            "[RecvSearchThread\xD2\xEC\xB3\xA3][219]") +
+                                eol)
                                    .size());
 }
 

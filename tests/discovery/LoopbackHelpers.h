@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
 #include "tests/discovery/TestBytes.h"
 
@@ -27,6 +28,34 @@ inline bool WaitUntil(const std::function<bool()>& pred,
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+// The loopback interface standing in for the host's networks, once per given
+// address (each a 127.0.0.x address, local on loopback, under a name of its
+// own), so that what a search or a modify sends in a test stays on the host.
+inline InterfaceLister LoopbackNetworks(std::vector<std::string> addresses = {"127.0.0.1"}) {
+    return [addresses] {
+        std::vector<Ipv4Interface> networks;
+        const auto loopback = LoopbackInterface();
+        if (!loopback) {
+            return networks;
+        }
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+            Ipv4Interface network = *loopback;
+            network.name = i == 0 ? loopback->name : loopback->name + "-" + std::to_string(i);
+            network.address = addresses[i];
+            networks.push_back(network);
+        }
+        return networks;
+    };
+}
+
+// Whether the system refuses a socket bound to an address that is not the
+// host's (TEST-NET 192.0.2.1), so that a send on a network whose address has
+// gone fails. Linux and Windows refuse it; Wine binds it all the same.
+inline bool ForeignSourceRefused() {
+    UdpSocket probe;
+    return probe.Open() && !probe.Bind({"192.0.2.1", 0});
 }
 
 // One socket for many datagrams.

@@ -25,10 +25,14 @@ using test::WaitUntil;
 constexpr std::int64_t kFixedNow = 1767198605;  // 2026-1-1 0:30:5 in UTC+8
 
 const std::string kLine575 =
-    "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:575,[recv discover not match qd "
-    "massage][111111]\n";
+    std::string(
+        "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:575,[recv discover not match qd "
+        "massage][111111]") +
+    test::kTextLineEnd;
 const std::string kLine525 =
-    "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]\n";
+    std::string(
+        "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:525,[Bind socket 8089 failed][11111]") +
+    test::kTextLineEnd;
 
 ReceiverConfig LoopbackConfig(std::uint16_t port = 0) {
     ReceiverConfig config;
@@ -81,6 +85,11 @@ TEST_F(WorkerFixture, AcceptsBothSignaturesOfTheCurrentSearch) {
     const auto taken = TakeWhenPending(2);
     ASSERT_EQ(taken.size(), 2u);
     EXPECT_EQ(taken[0].searchId, 1234u);
+    // Each reply knows the interface it came in on: loopback here.
+    const auto loopback = LoopbackInterface();
+    ASSERT_TRUE(loopback.has_value());
+    EXPECT_EQ(taken[0].arrivalInterface, loopback->index);
+    EXPECT_EQ(taken[1].arrivalInterface, loopback->index);
     EXPECT_TRUE(std::equal(first.begin(), first.end(), taken[0].reply.Data()));
     EXPECT_TRUE(std::equal(second.begin(), second.end(), taken[1].reply.Data()));
     EXPECT_EQ(taken[1].reply.Text(39), "10.0.0.2");
@@ -138,18 +147,30 @@ TEST_F(WorkerFixture, SearchIdChangeAppliesToTheNextDatagram) {
     EXPECT_FALSE(std::filesystem::exists(log_.FilePath()));
 }
 
-TEST_F(WorkerFixture, TakenPortWritesOneBindEntryAndTheWorkerEnds) {
-    test::LoopbackReceiver holder;
-    StartWorker(1, LoopbackConfig(holder.Port()));
-    ASSERT_TRUE(
-        WaitUntil([this] { return worker_->GetState() == RecvSearchThread::State::Ended; }));
+TEST_F(WorkerFixture, TakenPortWritesBindEntryPerAttemptAndBindsOnceFreed) {
+    auto holder = std::make_unique<test::LoopbackReceiver>();
+    const std::uint16_t port = holder->Port();
+    searchId_.store(1);
+    worker_ = std::make_unique<RecvSearchThread>(searchId_, queue_, log_, LoopbackConfig(port));
+    EXPECT_FALSE(worker_->Bind());
+    EXPECT_EQ(LogText(), kLine525);
+    // Start binds first: a second failed attempt, a second entry, no thread.
+    EXPECT_FALSE(worker_->Start());
+    EXPECT_EQ(worker_->GetState(), RecvSearchThread::State::NotStarted);
     EXPECT_EQ(worker_->BoundPort(), 0);
-    EXPECT_EQ(LogText(), kLine525);
-    // The ended worker is never started again.
-    EXPECT_TRUE(worker_->Start());
-    EXPECT_EQ(worker_->GetState(), RecvSearchThread::State::Ended);
-    worker_->Stop();
-    EXPECT_EQ(LogText(), kLine525);
+    EXPECT_EQ(LogText(), kLine525 + kLine525);
+
+    holder.reset();  // the other program lets the port go
+    ASSERT_TRUE(worker_->Bind());
+    EXPECT_EQ(worker_->BoundPort(), port);
+    EXPECT_TRUE(worker_->Bind());  // bound already: nothing happens
+    // A reply that arrives between the bind and the thread's start is kept.
+    ASSERT_EQ(SendDatagram(MakeReply(1, 7), port), 380);
+    ASSERT_TRUE(worker_->Start());
+    const auto taken = TakeWhenPending(1);
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0].reply.Text(39), "10.0.0.7");
+    EXPECT_EQ(LogText(), kLine525 + kLine525);
 }
 
 TEST(WorkerLogTest, UnwritableLogDropsEntriesAndTheWorkerGoesOn) {
@@ -180,6 +201,7 @@ TEST_F(WorkerFixture, StopReturnsPromptlyWhileTheWorkerWaits) {
     EXPECT_EQ(worker_->GetState(), RecvSearchThread::State::Ended);
     worker_->Stop();                 // a second stop is harmless
     EXPECT_FALSE(worker_->Start());  // a stopped worker stays stopped
+    EXPECT_FALSE(worker_->Bind());
     EXPECT_FALSE(std::filesystem::exists(log_.FilePath()));
 }
 
@@ -210,8 +232,9 @@ TEST(WorkerExceptionTest, AnEscapingExceptionWritesOneEntryAndEndsTheWorker) {
     SendDatagram(MakeReply(9, 1), worker.BoundPort());
     ASSERT_TRUE(WaitUntil([&] { return worker.GetState() == RecvSearchThread::State::Ended; }));
     EXPECT_EQ(ReadFile(log.FilePath()),
-              "2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:587,[RecvSearchThread\xD2\xEC\xB3\xA3]"
-              "[219]\n");
+              std::string("2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:587,"
+                          "[RecvSearchThread\xD2\xEC\xB3\xA3][219]") +
+                  test::kTextLineEnd);
 }
 
 TEST_F(WorkerFixture, BurstOfDistinctRepliesArrivesWhole) {

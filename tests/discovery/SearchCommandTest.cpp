@@ -2,28 +2,39 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "platform/HostAddress.h"
 #include "tests/discovery/LoopbackHelpers.h"
 
 namespace qdipc {
 namespace {
 
 using test::Hex;
+using test::LoopbackNetworks;
 
 constexpr std::int64_t kNow = 1767198605;  // draws search ID 23535 = 0x5BEF
 
-HostAddressLookup Answer(std::optional<std::string> address) {
-    return [address] { return address; };
+// True when nothing but what was already taken reached the camera: a marker
+// sent now is the next datagram it gets.
+bool NothingMoreArrived(test::LoopbackReceiver& camera) {
+    const std::vector<std::uint8_t> marker{0x4D, 0x4B};
+    test::SendDatagram(marker, camera.Port());
+    return camera.Next() == marker;
+}
+
+std::string LocalIpOf(const std::vector<std::uint8_t>& request) {
+    return request.size() == 52 ? std::string(reinterpret_cast<const char*>(request.data()) + 13)
+                                : std::string();
 }
 
 TEST(SearchCommandTest, ClearsDrawsAndSendsTheRequest) {
     test::LoopbackReceiver camera;
     std::atomic<std::uint32_t> searchId{999};
-    SearchCommand command(searchId, camera.Endpoint(), Answer("192.168.7.9"), [] { return kNow; });
+    SearchCommand command(searchId, camera.Endpoint(), LoopbackNetworks({"127.7.0.9"}),
+                          [] { return kNow; });
     int clears = 0;
     std::uint32_t idSeenByClear = 0;
     const SearchOutcome outcome = command.Run([&] {
@@ -38,16 +49,18 @@ TEST(SearchCommandTest, ClearsDrawsAndSendsTheRequest) {
 
     const auto expected = Hex(
         "D3 ED CB B3  00 00 00 00 00 00 00 00  02"
-        " 31 39 32 2E 31 36 38 2E 37 2E 39 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
+        " 31 32 37 2E 37 2E 30 2E 39 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
         " 00  BA 13  00 00  EF 5B 00 00");
     EXPECT_EQ(camera.Next(), expected);
+    // With one network exactly one request goes out.
+    EXPECT_TRUE(NothingMoreArrived(camera));
 }
 
 TEST(SearchCommandTest, SameSecondSameId) {
     test::LoopbackReceiver camera;
     std::atomic<std::uint32_t> searchId{0};
     std::int64_t now = 1;
-    SearchCommand command(searchId, camera.Endpoint(), Answer("10.0.0.1"), [&now] { return now; });
+    SearchCommand command(searchId, camera.Endpoint(), LoopbackNetworks(), [&now] { return now; });
     EXPECT_EQ(command.Run({}), SearchOutcome::Sent);
     EXPECT_EQ(searchId.load(), 41u);
     EXPECT_EQ(command.Run({}), SearchOutcome::Sent);
@@ -62,18 +75,15 @@ TEST(SearchCommandTest, SameSecondSameId) {
     }
 }
 
-TEST(SearchCommandTest, FailedLookupSendsNothingButKeepsTheNewId) {
+TEST(SearchCommandTest, NoNetworkSendsNothingButKeepsTheNewId) {
     test::LoopbackReceiver camera;
     std::atomic<std::uint32_t> searchId{999};
     std::int64_t now = kNow;
-    bool lookupWorks = false;
+    bool networkUp = false;
+    const InterfaceLister loopback = LoopbackNetworks({"127.1.2.3"});
     SearchCommand command(
         searchId, camera.Endpoint(),
-        [&lookupWorks]() -> std::optional<std::string> {
-            if (lookupWorks)
-                return "10.1.2.3";
-            return std::nullopt;
-        },
+        [&] { return networkUp ? loopback() : std::vector<Ipv4Interface>{}; },
         [&now] { return now; });
     int clears = 0;
     const SearchOutcome failed = command.Run([&] { ++clears; });
@@ -83,19 +93,19 @@ TEST(SearchCommandTest, FailedLookupSendsNothingButKeepsTheNewId) {
     EXPECT_EQ(searchId.load(), 23535u);
 
     // The next datagram to arrive is the one of the later, successful search.
-    lookupWorks = true;
+    networkUp = true;
     now = 0;
     ASSERT_EQ(command.Run([&] { ++clears; }), SearchOutcome::Sent);
     const auto datagram = camera.Next();
     ASSERT_EQ(datagram.size(), 52u);
     EXPECT_EQ(datagram[48], 38);  // the ID drawn at second 0
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(datagram.data()) + 13), "10.1.2.3");
+    EXPECT_EQ(LocalIpOf(datagram), "127.1.2.3");
 }
 
 TEST(SearchCommandTest, FailedSendIsReported) {
     std::atomic<std::uint32_t> searchId{0};
     // An address the socket layer refuses stands in for a failed send.
-    SearchCommand command(searchId, {"no-such-address", 5050}, Answer("10.0.0.1"),
+    SearchCommand command(searchId, {"no-such-address", 5050}, LoopbackNetworks(),
                           [] { return kNow; });
     int clears = 0;
     const SearchOutcome outcome = command.Run([&] { ++clears; });
@@ -105,19 +115,41 @@ TEST(SearchCommandTest, FailedSendIsReported) {
     EXPECT_EQ(searchId.load(), 23535u);
 }
 
-TEST(SearchCommandTest, DefaultLookupNamesTheHostsOwnAddress) {
-    const auto own = LocalIpv4Address();
-    if (!own) {
-        GTEST_SKIP() << "this host has no IPv4 address outside loopback";
-    }
+TEST(SearchCommandTest, OneRequestPerNetworkEachWithItsOwnAddress) {
     test::LoopbackReceiver camera;
     std::atomic<std::uint32_t> searchId{0};
-    SearchCommand command(searchId, camera.Endpoint());
+    // Three networks; the middle one's address is not the host's (TEST-NET),
+    // so its send fails and the others still go out.
+    const bool foreignFails = test::ForeignSourceRefused();
+    auto networks = foreignFails ? LoopbackNetworks({"127.0.0.1", "192.0.2.1", "127.0.3.3"})
+                                 : LoopbackNetworks({"127.0.0.1", "127.0.3.3"});
+    SearchCommand command(searchId, camera.Endpoint(), networks, [] { return kNow; });
     ASSERT_EQ(command.Run({}), SearchOutcome::Sent);
-    const auto datagram = camera.Next();
-    ASSERT_EQ(datagram.size(), 52u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(datagram.data()) + 13), *own);
-    EXPECT_NE(own->rfind("127.", 0), 0u);
+    const auto first = camera.Next();
+    const auto second = camera.Next();
+    EXPECT_EQ(LocalIpOf(first), "127.0.0.1");
+    EXPECT_EQ(LocalIpOf(second), "127.0.3.3");
+    // Apart from the local address the requests are the same bytes.
+    ASSERT_EQ(first.size(), second.size());
+    EXPECT_TRUE(std::equal(first.begin() + 43, first.end(), second.begin() + 43));
+    EXPECT_EQ(first[48], 0xEF);
+    EXPECT_TRUE(NothingMoreArrived(camera));
+
+    // Only the named network: one request, with that network's address.
+    ASSERT_EQ(command.Run({}, networks().back().name), SearchOutcome::Sent);
+    EXPECT_EQ(LocalIpOf(camera.Next()), "127.0.3.3");
+    EXPECT_TRUE(NothingMoreArrived(camera));
+    // A name that no network has is the same as no network at all.
+    EXPECT_EQ(command.Run({}, "no-such-interface"), SearchOutcome::HostLookupFailed);
+
+    // Every send failing is a failed search.
+    if (!foreignFails) {
+        GTEST_SKIP() << "this system (Wine) binds a socket to an address that is not the "
+                        "host's, so no send can fail for want of the network's address";
+    }
+    SearchCommand unreachable(searchId, camera.Endpoint(), LoopbackNetworks({"192.0.2.1"}),
+                              [] { return kNow; });
+    EXPECT_EQ(unreachable.Run({}), SearchOutcome::SendFailed);
 }
 
 }  // namespace

@@ -36,6 +36,14 @@ private:
     std::filesystem::path path_;
 };
 
+// How a line written in text mode ends in the file: the C runtime writes CR LF
+// on Windows.
+#ifdef _WIN32
+inline constexpr const char* kTextLineEnd = "\r\n";
+#else
+inline constexpr const char* kTextLineEnd = "\n";
+#endif
+
 inline std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());

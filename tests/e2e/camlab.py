@@ -4,7 +4,8 @@ person drives the tool.
 
 Runs inside the tool's network namespace made by scripts/vlan.sh (variables
 QD_VLAN_*). The cameras, the RTSP server and the capture run in the cameras'
-namespace through `ip netns exec`. Everything started here is registered with
+namespace through `ip netns exec`; with a second camera LAN (vlan.sh --lans 2)
+cameras and a capture can run on either LAN (lan=0 or lan=1). Everything started here is registered with
 its PID and stopped by that PID when the lab closes; every wait has a deadline.
 
 Input goes through the X server's test extension (xdotool), as from a real
@@ -505,6 +506,12 @@ class Lab:
         self.tool_ip = os.environ["QD_VLAN_TOOL_IP"]
         self.prefix = os.environ["QD_VLAN_PREFIX"]
         self.cams_ips = os.environ.get("QD_VLAN_CAMS_IPS", self.prefix + ".2").split()
+        # Per camera LAN: its namespace, the tool's address on it and its /24.
+        self.lans = [(self.cams_ns, self.tool_ip, self.prefix)]
+        if os.environ.get("QD_VLAN_CAMS2_NS"):
+            self.lans.append((os.environ["QD_VLAN_CAMS2_NS"], os.environ["QD_VLAN_TOOL_IP2"],
+                              os.environ["QD_VLAN_PREFIX2"]))
+        self.sniffers = {}
         self.app_path, self.camsim_path, self.rtsp_path = app, camsim, rtsp
         self.headless = headless
         self.dir = workdir or tempfile.mkdtemp(prefix="qd-e2e-")
@@ -531,12 +538,15 @@ class Lab:
 
     # The camera with number n in the simulator has the IP 10.<n's low three
     # bytes>; this base puts camera i at <prefix>.(2 + first + i).
-    def camera_base(self, first=0):
-        a, b = (int(x) for x in self.prefix.split(".")[1:3])
+    def camera_base(self, first=0, lan=0):
+        a, b = (int(x) for x in self.lans[lan][2].split(".")[1:3])
         return (a << 16) | (b << 8) | (2 + first)
 
-    def camera_ip(self, index):
-        return f"{self.prefix}.{2 + index}"
+    def camera_ip(self, index, lan=0):
+        return f"{self.lans[lan][2]}.{2 + index}"
+
+    def tool_ip_on(self, lan):
+        return self.lans[lan][1]
 
     def __enter__(self):
         return self
@@ -559,8 +569,8 @@ class Lab:
         self.processes.append(process)
         return process
 
-    def in_cams(self, *argv):
-        return ["ip", "netns", "exec", self.cams_ns, *argv]
+    def in_cams(self, *argv, lan=0):
+        return ["ip", "netns", "exec", self.lans[lan][0], *argv]
 
     # -- display, session bus and accessibility bus
 
@@ -621,18 +631,22 @@ class Lab:
 
     # -- cameras
 
-    def start_sniffer(self, seconds=300):
-        self.sniffer = self.start(
-            "capture", self.in_cams("/usr/bin/python3", os.path.abspath(__file__), "sniff",
-                                    "lan0", str(seconds)), capture=True)
-        check(self.sniffer.lines.wait_for(r'"ready"', 10), "the packet capture did not start")
-        return self.sniffer
+    def start_sniffer(self, seconds=300, lan=0):
+        sniffer = self.start(
+            "capture" if lan == 0 else f"capture{lan + 1}",
+            self.in_cams("/usr/bin/python3", os.path.abspath(__file__), "sniff", "lan0",
+                         str(seconds), lan=lan), capture=True)
+        check(sniffer.lines.wait_for(r'"ready"', 10), "the packet capture did not start")
+        self.sniffers[lan] = sniffer
+        if lan == 0:
+            self.sniffer = sniffer
+        return sniffer
 
-    def captured(self, start=0):
+    def captured(self, start=0, lan=0):
         """Datagrams seen on the camera host's interface, as dicts with
         'data' (bytes), from capture line `start` on."""
         out = []
-        for line in self.sniffer.lines.since(start):
+        for line in self.sniffers[lan].lines.since(start):
             try:
                 record = json.loads(line)
             except ValueError:
@@ -642,15 +656,15 @@ class Lab:
                 out.append(record)
         return out
 
-    def capture_mark(self):
-        return self.sniffer.lines.count()
+    def capture_mark(self, lan=0):
+        return self.sniffers[lan].lines.count()
 
-    def start_camsim(self, cameras, first=0, modes=None, seconds=240, name="camsim"):
+    def start_camsim(self, cameras, first=0, modes=None, seconds=240, name="camsim", lan=0):
         argv = [self.camsim_path, "--cameras", str(cameras), "--base",
-                str(self.camera_base(first)), "--max-time", str(seconds)]
+                str(self.camera_base(first, lan)), "--max-time", str(seconds)]
         if modes:
             argv += ["--mode", ",".join(modes)]
-        self.camsim = self.start(name, self.in_cams(*argv), capture=True)
+        self.camsim = self.start(name, self.in_cams(*argv, lan=lan), capture=True)
         check(self.camsim.lines.wait_for(r"listening on", 10),
               "camsim did not start: " + " | ".join(self.camsim.lines.since(0)))
         return self.camsim
@@ -681,6 +695,20 @@ class Lab:
         # the host's firewall (firewalld over the system bus, ufw's rule files).
         self.app = self.start("app", [self.app_path, "--no-firewall"], env=env)
         return self.app
+
+    def run_cli(self, *args, timeout=30):
+        """Runs the program's command line to its end, without a display or a
+        session bus (none is needed), in the lab's folder; the finished
+        process with its exit code and its output as text."""
+        env = {k: v for k, v in self.env.items()
+               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                            "QT_QPA_PLATFORM")}
+        try:
+            return subprocess.run([self.app_path, *map(str, args)], cwd=self.dir, env=env,
+                                  stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                  errors="replace", timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"qd_ip_search {' '.join(map(str, args))} ran longer than {timeout} s")
 
     def reap_orphans(self, timeout=3.0):
         deadline = time.monotonic() + timeout
@@ -714,7 +742,7 @@ class Lab:
         self.reap_orphans()
         if failed or self.keep:
             log(f"the lab's files are kept in {self.dir}")
-            for name in ("app", "camsim", "camsim-b", "rtsp"):
+            for name in ("app", "camsim", "camsim-b", "camsim-lan2", "rtsp"):
                 path = os.path.join(self.dir, f"{name}.log")
                 if failed and os.path.exists(path):
                     with open(path, errors="replace") as f:
@@ -766,18 +794,14 @@ class MainWindow:
         cell = self.a11y.cell(self.table(), row, column)
         self.screen.click_center(self.a11y.extents(cell), repeat)
 
-    def search(self, count, attempts=3, timeout=6):
-        """Presses Search until `count` rows are listed; the first search may
-        miss replies that arrive before the receive worker is listening."""
-        rows = []
-        for attempt in range(attempts):
-            self.press("Search")
-            rows = self.wait_rows(count, timeout)
-            log(f"Search pressed: {len(rows)} of {count} cameras listed")
-            if len(rows) >= count:
-                return rows
-            time.sleep(1.1)
-        raise Failure(f"{attempts} searches listed {len(rows)} cameras, expected {count}")
+    def search(self, count, timeout=6):
+        """Presses Search once and expects `count` rows: every camera that
+        answers is listed by that one search, the first one included."""
+        self.press("Search")
+        rows = self.wait_rows(count, timeout)
+        log(f"Search pressed: {len(rows)} of {count} cameras listed")
+        check(len(rows) == count, f"one search listed {len(rows)} cameras, expected {count}")
+        return rows
 
     def origin(self):
         x, y, _, _ = self.screen.geometry(self.window)
@@ -825,12 +849,12 @@ class MainWindow:
                       f"colour classes {shown.colour_classes()}")
 
 
-def search_id_of_latest_request(lab, start=0, timeout=5):
+def search_id_of_latest_request(lab, start=0, timeout=5, lan=0):
     """The search ID of the last discovery request the camera host received
     from capture line `start` on, with the position of that request."""
     deadline = time.monotonic() + timeout
     while True:
-        requests = [(i, d) for i, d in enumerate(lab.captured(start))
+        requests = [(i, d) for i, d in enumerate(lab.captured(start, lan))
                     if not d["out"] and d["dport"] == COMMAND_PORT
                     and d["data"][:4] == REQUEST_MAGIC]
         if requests:
@@ -841,9 +865,9 @@ def search_id_of_latest_request(lab, start=0, timeout=5):
         time.sleep(0.1)
 
 
-def replies_after(lab, start, index):
+def replies_after(lab, start, index, lan=0):
     """The replies the camera host sent after capture record `index`."""
-    return [d["data"] for d in lab.captured(start)[index + 1:]
+    return [d["data"] for d in lab.captured(start, lan)[index + 1:]
             if d["out"] and d["dport"] == TOOL_PORT]
 
 

@@ -58,15 +58,18 @@ def assert_rows_match_replies(lab, window, count, mark, label):
     return rows, search_id, request
 
 
-def check_request(lab, request, search_id, t0, t1):
+def check_request(lab, request, search_id, t0, t1, tool_ip=None):
+    """The request as the camera host received it: from the tool's address on
+    that LAN (tool_ip, default the first LAN's), naming that address."""
+    tool_ip = tool_ip or lab.tool_ip
     data = request["data"]
     check(len(data) == 52, f"the discovery request has {len(data)} bytes, expected 52")
-    check(request["dst"] == "255.255.255.255" and request["src"] == lab.tool_ip,
+    check(request["dst"] == "255.255.255.255" and request["src"] == tool_ip,
           f"the request went from {request['src']} to {request['dst']}")
     expected = bytearray(52)
     expected[0:4] = camlab.REQUEST_MAGIC
     expected[12] = 2
-    expected[13:13 + len(lab.tool_ip)] = lab.tool_ip.encode()
+    expected[13:13 + len(tool_ip)] = tool_ip.encode()
     expected[44:46] = b"\xba\x13"
     expected[48:52] = search_id.to_bytes(4, "little")
     check(data == bytes(expected), f"request bytes {data.hex()} differ from {bytes(expected).hex()}")
@@ -87,18 +90,13 @@ def scenario_search(lab, args):
     window = MainWindow(lab)
     check(window.rows() == [], "the list is not empty at start")
 
-    # The first search starts the receive worker; replies that come before it
-    # listens are lost by design, so it is only checked for consistency.
+    # The first search binds the receive port before its request leaves, so
+    # the simulated cameras, which answer within a millisecond, are all listed.
     mark = lab.capture_mark()
+    t0 = time.time()
     window.press("Search")
-    rows = window.wait_rows(5, timeout=4)
-    search_id, index, _ = camlab.search_id_of_latest_request(lab, mark)
-    all_rows = camlab.expected_rows(camlab.replies_after(lab, mark, index), search_id)
-    by_id = {r[1]: r[1:] for r in all_rows}
-    for number, row in enumerate(rows):
-        check(row[0] == str(number) and by_id.get(row[1]) == row[1:],
-              f"first search: row {row} is none of the cameras' replies")
-    log(f"first search: {len(rows)} of 5 cameras listed (the rest may precede the worker)")
+    _, search_id, request = assert_rows_match_replies(lab, window, 5, mark, "first search")
+    check_request(lab, request, search_id, t0, time.time())
 
     time.sleep(1.1)  # a new second: a new search ID
     mark = lab.capture_mark()
@@ -258,6 +256,119 @@ def scenario_modify(lab, args):
     log(f"the new search shows {row[1]} at {new_ip}")
 
 
+def scenario_cli(lab, args):
+    """The command line without a display: wrong arguments send nothing;
+    --list --format json finds exactly the cameras the window finds, with the
+    same texts; --modify sends the window's record and --list then shows the
+    camera's new IP."""
+    import json
+    lab.start_sniffer()
+    lab.start_camsim(cameras=4)
+
+    mark = lab.capture_mark()
+    dev = "0011aabb-0000ff01"
+    good = ["--modify", dev, "--ip", "10.1.1.1", "--mask", "255.0.0.0", "--gateway", "10.1.1.254",
+            "--mac", "00:1a:2b:3c:4d:5e"]
+    wrong = [
+        (["--bogus"], "unknown option '--bogus'"),
+        (["--list", "--verbose"], "unknown option '--verbose'"),
+        (["--list", "--wait", "12x"], "--wait takes whole milliseconds"),
+        (["--list", "--format", "xml"], "--format is tsv, csv or json"),
+        ([*good[:1], "0011aabb-0000ff0", *good[2:]], "--modify needs a device ID"),
+        ([*good[:3], "192.168.100.2001", *good[4:]], "longer than the 15 characters"),
+        ([*good[:-1], "00:1a:2b:3c:4d"], "--mac needs six hex pairs"),
+        (good[:-2], "--modify needs --mac"),
+        ([*good, "--mode", "bootp"], "--mode is static, dhcp or adsl"),
+        (["--list", "--interface", "nosuch0"], "no up, broadcast-capable IPv4 interface is named"),
+    ]
+    for argv, message in wrong:
+        result = lab.run_cli(*argv)
+        check(result.returncode == 2 and result.stdout == "" and message in result.stderr,
+              f"{argv}: exit {result.returncode}, stdout {result.stdout!r}, "
+              f"stderr {result.stderr!r}; expected exit 2 and {message!r}")
+    time.sleep(0.5)  # anything sent would have reached the capture by now
+    sent = [d for d in lab.captured(mark) if d["src"] == lab.tool_ip]
+    check(not sent, f"wrong command lines sent {len(sent)} datagrams: {sent[:2]}")
+    log(f"{len(wrong)} wrong command lines: exit code 2, a message, nothing on the wire")
+
+    def cli_list(label, *extra):
+        mark = lab.capture_mark()
+        t0 = time.time()
+        result = lab.run_cli("--list", "--format", "json", "--wait", "1500", *extra)
+        t1 = time.time()
+        check(result.returncode == 0, f"{label}: exit {result.returncode}: {result.stderr}")
+        records = json.loads(result.stdout)
+        rows = [[record[title] for title in camlab.COLUMNS] for record in records]
+        check(all(list(record) == camlab.COLUMNS for record in records),
+              f"{label}: the names are not the column titles in order: {records[:1]}")
+        check(result.stderr == f"{len(rows)} cameras found\n",
+              f"{label}: standard error says {result.stderr!r} for {len(rows)} cameras")
+        search_id, index, request = camlab.search_id_of_latest_request(lab, mark)
+        check_request(lab, request, search_id, t0, t1)
+        expected = camlab.expected_rows(camlab.replies_after(lab, mark, index), search_id)
+        check(rows == expected, f"{label}: printed\n  " + "\n  ".join(map(str, rows)) +
+              "\nbut the replies give\n  " + "\n  ".join(map(str, expected)))
+        return rows
+
+    # The receive port is bound before the request leaves: one run lists all.
+    addresses = subprocess.run(["ip", "-o", "-4", "addr", "show"], capture_output=True,
+                               text=True, timeout=10).stdout.splitlines()
+    interface = next(line.split()[1] for line in addresses
+                     if line.split()[3].split("/")[0] == lab.tool_ip)
+    cli_rows = cli_list("--list --interface " + interface, "--interface", interface)
+    check(len(cli_rows) == 4, f"--list printed {len(cli_rows)} cameras, expected 4")
+    log(f"--list --format json: the 4 cameras with the twelve cells their replies give")
+
+    lab.start_display()
+    lab.start_app()
+    window = MainWindow(lab)
+    window_rows = window.search(4)
+    by_id = {r[1]: r[1:] for r in window_rows}
+    check(len(window_rows) == 4 and by_id == {r[1]: r[1:] for r in cli_rows},
+          f"the window lists\n  {window_rows}\nthe command line printed\n  {cli_rows}")
+    log("the window lists the same 4 cameras with the same texts")
+    lab.app.stop()  # frees the receive port for the next --list
+
+    row = cli_rows[1]
+    new_ip = lab.camera_ip(70)
+    camsim_mark = lab.camsim.lines.count()
+    mark = lab.capture_mark()
+    t0 = time.time()
+    result = lab.run_cli("--modify", row[1], "--ip", new_ip, "--mask", row[9], "--gateway",
+                         row[11], "--mac", row[5], "--mode", "dhcp")
+    t1 = time.time()
+    check(result.returncode == 0 and result.stdout == "Setting OK!\n",
+          f"--modify: exit {result.returncode}, {result.stdout!r} {result.stderr!r}")
+    deadline = time.monotonic() + 5
+    records = []
+    while not records and time.monotonic() < deadline:
+        records = [d for d in lab.captured(mark)
+                   if not d["out"] and d["dport"] == camlab.COMMAND_PORT
+                   and d["data"][:4] == camlab.MODIFY_MAGIC]
+        time.sleep(0.1)
+    check(len(records) == 1, f"the camera host received {len(records)} modify datagrams")
+    got = records[0]
+    check(got["dst"] == "255.255.255.255" and got["src"] == lab.tool_ip,
+          f"the modify datagram went from {got['src']} to {got['dst']}")
+    stamp = int.from_bytes(got["data"][84:88], "little")
+    check(stamp in camlab.draws_between(t0, t1), f"stamp {stamp} is not the time-seeded draw")
+    expected = camlab.modify_record(mode=1, dev_id_text=row[1], ip=new_ip, mask=row[9],
+                                    gateway=row[11], mac_text=row[5], stamp=stamp)
+    check(got["data"] == expected,
+          f"modify record\n  got      {got['data'].hex()}\n  expected {expected.hex()}")
+    check(lab.camsim.lines.wait_for(rf"applied to camera \d+ \({row[1]}\): "
+                                    rf"ip \"{re.escape(new_ip)}\"", 5, camsim_mark),
+          "camsim did not apply the record")
+    log(f"--modify: \"Setting OK!\", the camera host received the exact record {got['data'].hex()}")
+
+    time.sleep(1.1)  # a new second: a new search ID
+    after = cli_list("--list after --modify")
+    changed = [r for r in after if r[1] == row[1]]
+    check(len(after) == 4 and len(changed) == 1 and changed[0][3] == new_ip,
+          f"after --modify the camera's row is {changed}, expected IP {new_ip}")
+    log(f"--list shows {row[1]} at {new_ip}")
+
+
 def scenario_preview(lab, args):
     """Click a row and press Preview: the test pattern plays in the pane."""
     lab.start_display()
@@ -346,13 +457,117 @@ def scenario_close(lab, args):
     check(code == 0, f"exit code {code}, expected 0")
 
 
+def requests_on(lab, lan, mark):
+    return [d for d in lab.captured(mark, lan) if not d["out"]
+            and d["dport"] == camlab.COMMAND_PORT and d["data"][:4] == camlab.REQUEST_MAGIC]
+
+
+def modify_records_on(lab, lan, mark):
+    return [d for d in lab.captured(mark, lan) if not d["out"]
+            and d["dport"] == camlab.COMMAND_PORT and d["data"][:4] == camlab.MODIFY_MAGIC]
+
+
+def scenario_twolan(lab, args):
+    """A tool host on two networks, its default route on the first: the first
+    search lists the cameras of both, each network's request names the tool's
+    address on it, and a modify for a camera of the second network goes out
+    there (and only there), byte-exact."""
+    check(len(lab.lans) == 2, "the second camera LAN is missing")
+    lab.start_display()
+    for lan in (0, 1):
+        lab.start_sniffer(lan=lan)
+    lab.start_camsim(cameras=3, lan=0)
+    lab.start_camsim(cameras=3, lan=1, name="camsim-lan2")
+    camsim_b = lab.camsim
+    lab.start_app()
+    window = MainWindow(lab)
+
+    marks = [lab.capture_mark(lan) for lan in (0, 1)]
+    t0 = time.time()
+    window.press("Search")
+    rows = window.wait_rows(6)
+    t1 = time.time()
+    expected, search_ids = [], set()
+    for lan in (0, 1):
+        search_id, index, request = camlab.search_id_of_latest_request(lab, marks[lan], lan=lan)
+        check_request(lab, request, search_id, t0, t1, tool_ip=lab.tool_ip_on(lan))
+        count = len(requests_on(lab, lan, marks[lan]))
+        check(count == 1, f"LAN {lan + 1} received {count} discovery requests, expected 1")
+        search_ids.add(search_id)
+        deadline = time.monotonic() + 5
+        replies = []
+        while len(replies) < 3 and time.monotonic() < deadline:
+            time.sleep(0.1)
+            replies = camlab.expected_rows(camlab.replies_after(lab, marks[lan], index, lan),
+                                           search_id)
+        check(len(replies) == 3, f"LAN {lan + 1}'s cameras sent {len(replies)} replies")
+        expected += [r[1:] for r in replies]
+        log(f"LAN {lan + 1}: one request from {request['src']} naming {lab.tool_ip_on(lan)}")
+    check(len(search_ids) == 1, f"the two requests carry different search IDs {search_ids}")
+    check([r[0] for r in rows] == [str(i) for i in range(6)],
+          f"the first search listed {[r[0] for r in rows]}, expected six rows numbered 0..5")
+    check(sorted(r[1:] for r in rows) == sorted(expected),
+          "the list shows\n  " + "\n  ".join(map(str, rows)) +
+          "\nbut the replies of both LANs give\n  " + "\n  ".join(map(str, expected)))
+    log("the first search lists the three cameras of each LAN with the cells their replies give")
+
+    # Modify a camera of the second LAN from its settings window.
+    row_index = next(i for i, r in enumerate(rows) if r[3] == lab.camera_ip(1, lan=1))
+    row = rows[row_index]
+    window.click_row(row_index, repeat=2)
+    a11y = lab.a11y
+    settings = a11y.find(window.app_acc, None, "Set：" + row[3], timeout=10, depth=1)
+    edits = sorted(a11y.find_all(settings, "text", depth=3), key=lambda e: a11y.extents(e)[1])
+    check(len(edits) == 4, f"the settings window has {len(edits)} edits, expected 4")
+    new_ip = lab.camera_ip(60, lan=1)
+    lab.screen.click_center(a11y.extents(edits[0]))
+    lab.screen.key("ctrl+a")
+    lab.screen.type_text(new_ip)
+    check(a11y.text(edits[0]) == new_ip, f"the IP edit holds {a11y.text(edits[0])!r}")
+
+    camsim_mark = camsim_b.lines.count()
+    marks = [lab.capture_mark(lan) for lan in (0, 1)]
+    t0 = time.time()
+    lab.screen.click_center(a11y.extents(a11y.find(settings, "push button", "Modify", depth=3)))
+    box = window.message_box("Setting OK!")
+    t1 = time.time()
+    deadline = time.monotonic() + 5
+    records = []
+    while not records and time.monotonic() < deadline:
+        time.sleep(0.1)
+        records = modify_records_on(lab, 1, marks[1])
+    check(len(records) == 1, f"LAN 2 received {len(records)} modify datagrams, expected 1")
+    got = records[0]
+    check(got["dst"] == "255.255.255.255" and got["src"] == lab.tool_ip_on(1),
+          f"the modify datagram went from {got['src']} to {got['dst']}")
+    stamp = int.from_bytes(got["data"][84:88], "little")
+    check(stamp in camlab.draws_between(t0, t1), f"stamp {stamp} is not the draw of Modify's second")
+    record = camlab.modify_record(mode=0, dev_id_text=row[1], ip=new_ip, mask=row[9],
+                                  gateway=row[11], mac_text=row[5], stamp=stamp)
+    check(got["data"] == record,
+          f"modify record\n  got      {got['data'].hex()}\n  expected {record.hex()}")
+    applied = camsim_b.lines.wait_for(rf"applied to camera 1 \({row[1]}\): "
+                                      rf"ip \"{re.escape(new_ip)}\"", 5, camsim_mark)
+    check(applied, "the camera on LAN 2 did not apply the record: " +
+          " | ".join(camsim_b.lines.since(camsim_mark)))
+    # By now a copy sent out of the first LAN would have been captured there.
+    time.sleep(0.5)
+    stray = modify_records_on(lab, 0, marks[0])
+    check(not stray, f"the modify also went out on LAN 1: {[d['src'] for d in stray]}")
+    log(f"the camera on LAN 2 received the exact record from {got['src']}; LAN 1 received none")
+    lab.screen.click_center(a11y.extents(a11y.find(box, "push button", "OK", depth=3)))
+
+
+# name: (scenario, camera hosts per LAN, camera LANs)
 SCENARIOS = {
-    "search": (scenario_search, 1),
-    "foreign": (scenario_foreign, 1),
-    "modify": (scenario_modify, 1),
-    "preview": (scenario_preview, 1),
-    "layout": (scenario_layout, 1),
-    "close": (scenario_close, 1),
+    "search": (scenario_search, 1, 1),
+    "foreign": (scenario_foreign, 1, 1),
+    "modify": (scenario_modify, 1, 1),
+    "preview": (scenario_preview, 1, 1),
+    "layout": (scenario_layout, 1, 1),
+    "close": (scenario_close, 1, 1),
+    "twolan": (scenario_twolan, 1, 2),
+    "cli": (scenario_cli, 1, 1),
 }
 
 
@@ -389,7 +604,7 @@ def main():
     for name in ("app", "camsim", "rtsp", "vlan", "screenshot"):
         if getattr(args, name):
             setattr(args, name, os.path.abspath(getattr(args, name)))
-    function, hosts = SCENARIOS[args.scenario]
+    function, hosts, lans = SCENARIOS[args.scenario]
 
     if not args.inside:
         reason = missing_prerequisites()
@@ -402,7 +617,7 @@ def main():
         if reason:
             print(f"SKIP: {reason}", flush=True)
             return camlab.SKIP
-        argv = [args.vlan, "run", "--hosts", str(hosts), "--in", "tool", "--",
+        argv = [args.vlan, "run", "--hosts", str(hosts), "--lans", str(lans), "--in", "tool", "--",
                 "/usr/bin/python3", os.path.abspath(__file__), "--inside", args.scenario,
                 "--app", args.app, "--camsim", args.camsim, "--close-bound", str(args.close_bound)]
         argv += ["--rtsp", args.rtsp] if args.rtsp else []

@@ -77,6 +77,39 @@ TEST(NetSettingsRecordTest, ModeByte) {
     }
 }
 
+TEST(NetSettingsRecordTest, ModifyRecordLayoutFromTheWindowsValues) {
+    std::array<std::uint8_t, 16> block{};
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<std::uint8_t>(0xA0 + i);
+    }
+    const NetSettingsRecord record = BuildModifyRecord(block, AddressingMode::Adsl, "10.0.0.7",
+                                                       "255.0.0.0", "10.0.0.1", "0:1a-2B:3c:4d:5e");
+    std::vector<std::uint8_t> expected(88, 0);
+    expected[12] = 2;
+    for (std::size_t i = 0; i < 16; ++i) {
+        expected[13 + i] = static_cast<std::uint8_t>(0xA0 + i);
+    }
+    const std::string ip = "10.0.0.7", mask = "255.0.0.0", gateway = "10.0.0.1";
+    std::copy(ip.begin(), ip.end(), expected.begin() + 29);
+    std::copy(mask.begin(), mask.end(), expected.begin() + 45);
+    std::copy(gateway.begin(), gateway.end(), expected.begin() + 61);
+    const auto mac = Hex("00 1A 2B 3C 4D 5E");  // any single separator splits the groups
+    std::copy(mac.begin(), mac.end(), expected.begin() + 77);
+    EXPECT_EQ(Bytes(record), expected);
+
+    // Texts keep 15 bytes, so every field still ends in a zero byte.
+    const NetSettingsRecord longTexts = BuildModifyRecord(
+        block, AddressingMode::Static, "1234567890123456789", "ABCDEFGHIJKLMNOPQ", "", "");
+    EXPECT_EQ(longTexts.Text(29), "123456789012345");
+    EXPECT_EQ(longTexts.bytes[44], 0);
+    EXPECT_EQ(longTexts.Text(45), "ABCDEFGHIJKLMNO");
+    EXPECT_EQ(longTexts.bytes[60], 0);
+    EXPECT_EQ(longTexts.Text(61), "");
+    EXPECT_EQ(longTexts.bytes[12], 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(longTexts.bytes.begin() + 77, longTexts.bytes.begin() + 84),
+              std::vector<std::uint8_t>(7, 0));
+}
+
 TEST(SettingsHandoffTest, LayoutAndMarker) {
     const NetSettingsRecord record = PatternRecord();
     const SettingsHandoff handoff = SettingsHandoff::Wrap(record);
@@ -119,7 +152,8 @@ TEST(StampSettingsRecordTest, ReplacesOnlyTheSignatureAndTheStamp) {
 
 TEST(SettingsBroadcasterTest, SendsTheStampedRecordAsOneDatagram) {
     test::LoopbackReceiver camera;
-    SettingsBroadcaster broadcaster(camera.Endpoint(), [] { return kNow; });
+    SettingsBroadcaster broadcaster(
+        camera.Endpoint(), [] { return kNow; }, test::LoopbackNetworks());
     const NetSettingsRecord record = PatternRecord();
     EXPECT_EQ(broadcaster.SendSettingsRecord(record), BroadcastOutcome::Ok);
 
@@ -134,7 +168,8 @@ TEST(SettingsBroadcasterTest, SendsTheStampedRecordAsOneDatagram) {
 TEST(SettingsBroadcasterTest, HandoffWithoutTheMarkerSendsNothing) {
     test::LoopbackReceiver camera;
     std::int64_t now = 0;
-    SettingsBroadcaster broadcaster(camera.Endpoint(), [&now] { return now; });
+    SettingsBroadcaster broadcaster(
+        camera.Endpoint(), [&now] { return now; }, test::LoopbackNetworks());
     NetSettingsRecord first;
     first.SetText(29, "10.0.0.1");
     SettingsHandoff wrong = SettingsHandoff::Wrap(first);
@@ -154,8 +189,60 @@ TEST(SettingsBroadcasterTest, HandoffWithoutTheMarkerSendsNothing) {
     EXPECT_EQ(datagram[84], 41);  // the draw at second 1
 }
 
+TEST(SettingsBroadcasterTest, GoesOutWhereTheCameraWasFoundElseEverywhere) {
+    if (!test::ForeignSourceRefused()) {
+        GTEST_SKIP() << "this system binds a socket to an address that is not the host's, so "
+                        "no network can stand in for one whose sends fail";
+    }
+    test::LoopbackReceiver camera;
+    const auto loopback = LoopbackInterface();
+    ASSERT_TRUE(loopback.has_value());
+    // Two networks: loopback, and one whose sends fail (an index and an
+    // address the host does not have), so a datagram that arrives can only
+    // have gone out of loopback.
+    Ipv4Interface elsewhere{"elsewhere", 0x7FFFFFF0u, "192.0.2.1", "255.255.255.0", "192.0.2.255"};
+    const std::vector<Ipv4Interface> networks{elsewhere, *loopback};
+    int listings = 0;
+    SettingsBroadcaster broadcaster(
+        camera.Endpoint(), [] { return kNow; },
+        [&] {
+            ++listings;
+            return networks;
+        });
+    auto sendMarker = [&](std::uint8_t marker) {
+        NetSettingsRecord record;
+        record.bytes[83] = marker;
+        return broadcaster.SendSettingsRecord(record, 0);
+    };
+    const NetSettingsRecord record;
+    const auto stamped = StampSettingsRecord(record, 1);
+
+    // Found on loopback: sent there, once.
+    EXPECT_EQ(broadcaster.BroadcastSettingsRecord(stamped, loopback->index), BroadcastOutcome::Ok);
+    // Found on the network that cannot send: no fallback to the others.
+    EXPECT_EQ(broadcaster.BroadcastSettingsRecord(stamped, elsewhere.index),
+              BroadcastOutcome::Error);
+    // Unknown, or an interface that has gone: every network; one got it.
+    EXPECT_EQ(sendMarker(0xA1), BroadcastOutcome::Ok);
+    EXPECT_EQ(broadcaster.BroadcastSettingsRecord(stamped, 424242), BroadcastOutcome::Ok);
+    EXPECT_EQ(listings, 4);
+
+    EXPECT_EQ(camera.Next(), Bytes(stamped));
+    const auto unknown = camera.Next();
+    ASSERT_EQ(unknown.size(), 88u);
+    EXPECT_EQ(unknown[83], 0xA1);
+    EXPECT_EQ(camera.Next(), Bytes(stamped));
+
+    // No network at all: nothing can go out.
+    SettingsBroadcaster isolated(
+        camera.Endpoint(), [] { return kNow; }, [] { return std::vector<Ipv4Interface>{}; });
+    EXPECT_EQ(isolated.BroadcastSettingsRecord(stamped, 0), BroadcastOutcome::Error);
+    EXPECT_EQ(isolated.BroadcastSettingsRecord(stamped, loopback->index), BroadcastOutcome::Error);
+}
+
 TEST(SettingsBroadcasterTest, FailedSendIsAnError) {
-    SettingsBroadcaster broadcaster({"not an address", 5050}, [] { return kNow; });
+    SettingsBroadcaster broadcaster(
+        {"not an address", 5050}, [] { return kNow; }, test::LoopbackNetworks());
     EXPECT_EQ(broadcaster.SendSettingsRecord(NetSettingsRecord{}), BroadcastOutcome::Error);
 }
 

@@ -62,7 +62,7 @@ void SettingsLoopbackTest::modifiedCameraShowsItsNewAddressAfterTheNextSearch() 
     dlg.show();
     auto* search = dlg.findChild<QPushButton*>(QStringLiteral("searchButton"));
 
-    // The first search starts the worker; search again once it listens.
+    // One search binds the worker's port first and lists the cameras.
     SearchOnceListening(dlg, search, receivePort);
     if (QTest::currentTestFailed()) {
         return;
@@ -72,6 +72,8 @@ void SettingsLoopbackTest::modifiedCameraShowsItsNewAddressAfterTheNextSearch() 
     const int row = RowOf(dlg.Table(), targetId);
     QVERIFY(row >= 0);
     QCOMPARE(dlg.Table().CellText(row, 3), target.ip);
+    // The row knows where its camera answered from; the modify goes out there.
+    QCOMPARE(dlg.Table().ArrivalInterface(row), qdipc::LoopbackInterface().value().index);
 
     dlg.OnDblClickList(row);
     CSettingDlg* window = dlg.LastSettingDlg();

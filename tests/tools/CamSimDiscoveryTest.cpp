@@ -20,6 +20,7 @@
 #include "discovery/ReplyQueue.h"
 #include "discovery/SearchCommand.h"
 #include "settings/NetSettingsRecord.h"
+#include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
 #include "tools/camsim/CamSimThread.h"
 
@@ -51,9 +52,8 @@ public:
     }
 
     qdipc::SearchOutcome Search(std::uint16_t cameraPort) {
-        qdipc::SearchCommand search(
-            searchId_, {"127.0.0.1", cameraPort}, [] { return std::string("127.0.0.1"); },
-            [] { return kSearchSeconds; });
+        qdipc::SearchCommand search(searchId_, {"127.0.0.1", cameraPort},
+                                    qdipc::test::LoopbackNetworks(), [] { return kSearchSeconds; });
         return search.Run([this] {
             queue_.TakeAll();
             received_.clear();
@@ -242,8 +242,9 @@ TEST(CamSimDiscovery, ModifyRecordFromTheToolReachesTheCamera) {
     record.SetText(qdipc::record::kGateway, "192.168.7.1");
     const std::array<std::uint8_t, 6> mac{0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC};
     std::copy(mac.begin(), mac.end(), record.bytes.begin() + qdipc::record::kMac);
-    const qdipc::SettingsBroadcaster broadcaster({"127.0.0.1", cameras.Port()},
-                                                 [] { return kSearchSeconds; });
+    const qdipc::SettingsBroadcaster broadcaster(
+        {"127.0.0.1", cameras.Port()}, [] { return kSearchSeconds; },
+        qdipc::test::LoopbackNetworks());
     ASSERT_EQ(broadcaster.SendSettingsRecord(record), qdipc::BroadcastOutcome::Ok);
     ASSERT_TRUE(cameras.WaitForLine("applied to camera 1", kWait));
     EXPECT_NE(cameras.Lines()[0].find("devId 7164736d-00000002, mode static, ip \"192.168.7.20\", "

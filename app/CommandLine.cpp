@@ -1,0 +1,345 @@
+#include "app/CommandLine.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <optional>
+
+#include "settings/NetSettingsRecord.h"
+
+namespace qdipc {
+namespace {
+
+// A text field of the settings record keeps room for its terminating zero.
+constexpr std::size_t kMaxFieldText = record::kTextFieldSize - 1;
+
+enum class Option {
+    NoFirewall,
+    List,
+    Wait,
+    Format,
+    Interface,
+    Modify,
+    Ip,
+    Mask,
+    Gateway,
+    Mac,
+    Mode,
+    Help,
+    Version,
+};
+
+enum class Group { Any, List, Modify };
+
+struct OptionSpec {
+    std::string_view name;
+    Option option;
+    bool takesValue;
+    Group group;  // the mode an option belongs to
+};
+
+constexpr std::array<OptionSpec, 13> kOptions = {{
+    {"--no-firewall", Option::NoFirewall, false, Group::Any},
+    {"--list", Option::List, false, Group::Any},
+    {"--wait", Option::Wait, true, Group::List},
+    {"--format", Option::Format, true, Group::List},
+    {"--interface", Option::Interface, true, Group::List},
+    {"--modify", Option::Modify, true, Group::Any},
+    {"--ip", Option::Ip, true, Group::Modify},
+    {"--mask", Option::Mask, true, Group::Modify},
+    {"--gateway", Option::Gateway, true, Group::Modify},
+    {"--mac", Option::Mac, true, Group::Modify},
+    {"--mode", Option::Mode, true, Group::Modify},
+    {"--help", Option::Help, false, Group::Any},
+    {"--version", Option::Version, false, Group::Any},
+}};
+
+bool IsHex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+std::optional<int> ParseWait(std::string_view text) {
+    if (text.empty() || text.size() > 7 || !std::all_of(text.begin(), text.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) != 0;
+        })) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (char c : text) {
+        value = value * 10 + (c - '0');
+    }
+    if (value > kMaxListWaitMs) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string Quoted(std::string_view text) {
+    return "'" + std::string(text) + "'";
+}
+
+CommandLine Fail(std::string message) {
+    CommandLine result;
+    result.mode = CommandMode::UsageError;
+    result.error = std::move(message);
+    return result;
+}
+
+}  // namespace
+
+bool IsDeviceIdText(std::string_view text) {
+    if (text.size() != 17 || text[8] != '-') {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i != 8 && !IsHex(text[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsMacText(std::string_view text) {
+    // Six groups of one or two hex digits, one separator kind throughout.
+    char separator = 0;
+    int groups = 0;
+    std::size_t i = 0;
+    while (true) {
+        std::size_t digits = 0;
+        while (i < text.size() && IsHex(text[i]) && digits < 3) {
+            ++i;
+            ++digits;
+        }
+        if (digits == 0 || digits > 2) {
+            return false;
+        }
+        ++groups;
+        if (i == text.size()) {
+            return groups == 6;
+        }
+        const char c = text[i];
+        if ((c != ':' && c != '-') || (separator != 0 && c != separator) || groups == 6) {
+            return false;
+        }
+        separator = c;
+        ++i;
+    }
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    CommandLine result;
+    std::vector<Option> seen;
+    bool help = false;
+    bool version = false;
+    bool list = false;
+    bool modify = false;
+    std::optional<std::string_view> listOption;    // first option that needs --list
+    std::optional<std::string_view> modifyOption;  // first option that needs --modify
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.empty() || arg[0] != '-') {
+            return Fail("unexpected argument " + Quoted(arg));
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string_view name = std::string_view(arg).substr(0, equals);
+        const auto spec = std::find_if(kOptions.begin(), kOptions.end(),
+                                       [&](const OptionSpec& s) { return s.name == name; });
+        if (spec == kOptions.end()) {
+            return Fail("unknown option " + Quoted(name));
+        }
+        if (std::find(seen.begin(), seen.end(), spec->option) != seen.end()) {
+            return Fail(std::string(name) + " is given twice");
+        }
+        seen.push_back(spec->option);
+
+        std::string value;
+        if (spec->takesValue) {
+            if (equals != std::string::npos) {
+                value = arg.substr(equals + 1);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                return Fail(std::string(name) + " needs a value");
+            }
+        } else if (equals != std::string::npos) {
+            return Fail(std::string(name) + " takes no value");
+        }
+        if (spec->group == Group::List && !listOption) {
+            listOption = spec->name;
+        }
+        if (spec->group == Group::Modify && !modifyOption) {
+            modifyOption = spec->name;
+        }
+
+        const auto text = [&](std::string& target) -> std::optional<CommandLine> {
+            if (value.size() > kMaxFieldText) {
+                return Fail(std::string(name) + " " + Quoted(value) + " is longer than the " +
+                            std::to_string(kMaxFieldText) + " characters its field holds");
+            }
+            target = value;
+            return std::nullopt;
+        };
+
+        switch (spec->option) {
+            case Option::NoFirewall:
+                result.noFirewall = true;
+                break;
+            case Option::List:
+                list = true;
+                break;
+            case Option::Wait: {
+                const std::optional<int> wait = ParseWait(value);
+                if (!wait) {
+                    return Fail("--wait takes whole milliseconds from 0 to " +
+                                std::to_string(kMaxListWaitMs) + ", not " + Quoted(value));
+                }
+                result.list.waitMs = *wait;
+                break;
+            }
+            case Option::Format:
+                if (value == "tsv") {
+                    result.list.format = ListFormat::Tsv;
+                } else if (value == "csv") {
+                    result.list.format = ListFormat::Csv;
+                } else if (value == "json") {
+                    result.list.format = ListFormat::Json;
+                } else {
+                    return Fail("--format is tsv, csv or json, not " + Quoted(value));
+                }
+                break;
+            case Option::Interface:
+                if (value.empty()) {
+                    return Fail("--interface needs an interface name");
+                }
+                result.list.interfaceName = value;
+                break;
+            case Option::Modify:
+                if (!IsDeviceIdText(value)) {
+                    return Fail(
+                        "--modify needs a device ID as the list shows it (8 hex pairs, "
+                        "'-', 8 hex pairs, e.g. 0011aabb-0000ff01), not " +
+                        Quoted(value));
+                }
+                modify = true;
+                result.modify.deviceId = value;
+                break;
+            case Option::Ip:
+                if (auto failed = text(result.modify.ip)) {
+                    return *failed;
+                }
+                break;
+            case Option::Mask:
+                if (auto failed = text(result.modify.mask)) {
+                    return *failed;
+                }
+                break;
+            case Option::Gateway:
+                if (auto failed = text(result.modify.gateway)) {
+                    return *failed;
+                }
+                break;
+            case Option::Mac:
+                if (!IsMacText(value)) {
+                    return Fail("--mac needs six hex pairs such as 00:1a:2b:3c:4d:5e, not " +
+                                Quoted(value));
+                }
+                result.modify.mac = value;
+                break;
+            case Option::Mode:
+                if (value == "static") {
+                    result.modify.mode = AddressingMode::Static;
+                } else if (value == "dhcp") {
+                    result.modify.mode = AddressingMode::Dhcp;
+                } else if (value == "adsl") {
+                    result.modify.mode = AddressingMode::Adsl;
+                } else {
+                    return Fail("--mode is static, dhcp or adsl, not " + Quoted(value));
+                }
+                break;
+            case Option::Help:
+                help = true;
+                break;
+            case Option::Version:
+                version = true;
+                break;
+        }
+    }
+
+    if (help) {
+        result.mode = CommandMode::Help;
+        return result;
+    }
+    if (version) {
+        result.mode = CommandMode::Version;
+        return result;
+    }
+    if (list && modify) {
+        return Fail("--list and --modify cannot be used together");
+    }
+    if (listOption && !list) {
+        return Fail(std::string(*listOption) + " belongs to --list");
+    }
+    if (modifyOption && !modify) {
+        return Fail(std::string(*modifyOption) + " belongs to --modify");
+    }
+    if (modify) {
+        for (const auto& [option, optionName] :
+             {std::pair{Option::Ip, "--ip"}, std::pair{Option::Mask, "--mask"},
+              std::pair{Option::Gateway, "--gateway"}, std::pair{Option::Mac, "--mac"}}) {
+            if (std::find(seen.begin(), seen.end(), option) == seen.end()) {
+                return Fail(std::string("--modify needs ") + optionName);
+            }
+        }
+        result.mode = CommandMode::Modify;
+    } else if (list) {
+        result.mode = CommandMode::List;
+    }
+    return result;
+}
+
+std::string HelpText() {
+    return R"(Usage: qd_ip_search [--no-firewall]
+       qd_ip_search --list [--wait MS] [--format tsv|csv|json] [--interface NAME]
+       qd_ip_search --modify DEVICE_ID --ip A --mask M --gateway G --mac X
+                    [--mode static|dhcp|adsl]
+       qd_ip_search --help | --version
+
+Without --list or --modify the program opens its window, "Search Tool".
+--list and --modify need no window and no display. Both broadcast on the
+local network: use them only where you mean to talk to cameras.
+
+  --no-firewall        skip the start-up step that asks the firewall to admit
+                       UDP port 8089
+  --list               search for cameras and print one record per camera with
+                       the list's twelve fields; the count goes to standard error
+    --wait MS          collect replies for MS milliseconds (default 2000)
+    --format FORMAT    tsv (default), csv (RFC 4180) or json (an array of
+                       objects); the names are the list's column titles
+    --interface NAME   send the request out of that interface only (default:
+                       every broadcast-capable IPv4 interface)
+  --modify DEVICE_ID   send new network settings to the camera with that device
+                       ID, as the list shows it (0011aabb-0000ff01); prints
+                       "Setting OK!" or "Setting error!"
+    --ip A             the new IPv4 address    } at most 15 characters each,
+    --mask M           the new netmask         } sent as given
+    --gateway G        the new gateway         }
+    --mac X            the MAC address, six hex pairs (00:1a:2b:3c:4d:5e)
+    --mode MODE        static (default), dhcp or adsl
+  --help               print this help
+  --version            print the version
+
+Text is printed as UTF-8. A field that is neither UTF-8 nor GB18030 text keeps
+its ASCII characters and shows every other byte as \xNN (a backslash as \\).
+
+Exit status: 0 done (--list whatever it found, "Setting OK!"); 1 the network
+failed ("Setting error!", no socket, port 8089 taken) or the output could not
+be written; 2 a wrong command line (nothing was sent).
+)";
+}
+
+std::string VersionText() {
+    return std::string("qd_ip_search ") + kProgramVersion + "\n";
+}
+
+}  // namespace qdipc

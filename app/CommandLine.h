@@ -1,0 +1,67 @@
+#pragma once
+// The program's command line. Without arguments (or with --no-firewall only)
+// the program opens its window; --list and --modify do their work without a
+// window and without a display; --help and --version print and end.
+//
+// Parsing is complete before anything is sent: every value is checked here,
+// so a command line that parses is one the program can carry out, and one
+// that does not gets a one-line message and exit code 2.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/NetSettingsRecord.h"
+
+namespace qdipc {
+
+inline constexpr const char* kProgramVersion = "1.0.0.1";
+inline constexpr int kExitUsage = 2;
+
+// How long --list collects replies when --wait is not given, and the most it
+// accepts (ten minutes).
+inline constexpr int kDefaultListWaitMs = 2000;
+inline constexpr int kMaxListWaitMs = 600000;
+
+enum class CommandMode { Window, List, Modify, Help, Version, UsageError };
+enum class ListFormat { Tsv, Csv, Json };
+
+struct ListOptions {
+    int waitMs = kDefaultListWaitMs;
+    ListFormat format = ListFormat::Tsv;
+    std::string interfaceName;  // empty: every interface
+};
+
+struct ModifyOptions {
+    std::string deviceId;  // the list's text form, checked: 8 hex pairs, "-", 8 hex pairs
+    std::string ip;        // each text at most 15 bytes, the room of its field
+    std::string mask;
+    std::string gateway;
+    std::string mac;  // checked: six groups of 1 or 2 hex digits, ":" or "-" between
+    AddressingMode mode = AddressingMode::Static;
+};
+
+struct CommandLine {
+    CommandMode mode = CommandMode::Window;
+    // Skip the firewall step at start-up (window mode).
+    bool noFirewall = false;
+    ListOptions list;
+    ModifyOptions modify;
+    // UsageError: what is wrong, one line without the program's name.
+    std::string error;
+};
+
+// args are the arguments after the program's name. Options take their value
+// as the next argument or after "=" (--wait=500).
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The text --help prints (ends with a newline).
+std::string HelpText();
+// The text --version prints: "qd_ip_search 1.0.0.1\n".
+std::string VersionText();
+
+// The checks ParseCommandLine applies, for reuse and tests.
+bool IsDeviceIdText(std::string_view text);
+bool IsMacText(std::string_view text);
+
+}  // namespace qdipc

@@ -1,0 +1,228 @@
+#include "app/ListOutput.h"
+
+#include <cstdint>
+
+namespace qdipc {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+void AppendHexByte(std::string& out, unsigned char byte) {
+    out += kHexDigits[byte >> 4];
+    out += kHexDigits[byte & 0x0F];
+}
+
+std::string TsvField(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string CsvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') {
+            out += '"';
+        }
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (byte < 0x20) {
+                    out += "\\u00";
+                    AppendHexByte(out, byte);
+                } else {
+                    out += c;
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+template <typename Field>
+void AppendLine(std::string& out, const ListRecord& cells, Field field, std::string_view separator,
+                std::string_view lineEnd) {
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        if (c != 0) {
+            out += separator;
+        }
+        out += field(cells[c]);
+    }
+    out += lineEnd;
+}
+
+ListRecord Titles() {
+    ListRecord titles;
+    for (std::size_t c = 0; c < titles.size(); ++c) {
+        titles[c] = kColumnTitles[c];
+    }
+    return titles;
+}
+
+}  // namespace
+
+std::string FormatDeviceList(ListFormat format, const std::vector<ListRecord>& records) {
+    std::string out;
+    switch (format) {
+        case ListFormat::Tsv:
+            AppendLine(out, Titles(), TsvField, "\t", "\n");
+            for (const ListRecord& record : records) {
+                AppendLine(out, record, TsvField, "\t", "\n");
+            }
+            break;
+        case ListFormat::Csv:
+            AppendLine(out, Titles(), CsvField, ",", "\r\n");
+            for (const ListRecord& record : records) {
+                AppendLine(out, record, CsvField, ",", "\r\n");
+            }
+            break;
+        case ListFormat::Json:
+            out += "[";
+            for (std::size_t r = 0; r < records.size(); ++r) {
+                out += r == 0 ? "\n  {" : ",\n  {";
+                for (std::size_t c = 0; c < records[r].size(); ++c) {
+                    if (c != 0) {
+                        out += ", ";
+                    }
+                    out += JsonString(kColumnTitles[c]);
+                    out += ": ";
+                    out += JsonString(records[r][c]);
+                }
+                out += "}";
+            }
+            out += records.empty() ? "]\n" : "\n]\n";
+            break;
+    }
+    return out;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        std::uint32_t code = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            code = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            code = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            code = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > bytes.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(bytes[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3F);
+        }
+        const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+        const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+        if (overlong || surrogate || code > 0x10FFFF) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+std::string PrintableCellText(std::string_view bytes, const LegacyDecoder& legacy) {
+    if (IsValidUtf8(bytes)) {
+        return std::string(bytes);
+    }
+    if (legacy) {
+        if (std::optional<std::string> decoded = legacy(bytes)) {
+            return *decoded;
+        }
+    }
+    std::string out;
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (byte < 0x80) {
+            out += c;
+        } else {
+            out += "\\x";
+            AppendHexByte(out, byte);
+        }
+    }
+    return out;
+}
+
+std::string ClipboardRows(const std::vector<ListRecord>& rows) {
+    const auto field = [](std::string_view text) {
+        std::string out(text);
+        for (char& c : out) {
+            if (c == '\t' || c == '\n' || c == '\r') {
+                c = ' ';
+            }
+        }
+        return out;
+    };
+    std::string out;
+    AppendLine(out, Titles(), field, "\t", "\n");
+    for (const ListRecord& row : rows) {
+        AppendLine(out, row, field, "\t", "\n");
+    }
+    return out;
+}
+
+}  // namespace qdipc

@@ -1,0 +1,223 @@
+// The command line: what each argument list asks for, what is refused (and
+// so never sent), and the three output formats of --list with the text rules
+// for the cells.
+
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/ListOutput.h"
+
+namespace qdipc {
+namespace {
+
+using Args = std::vector<std::string>;
+
+ListRecord Record(std::initializer_list<const char*> cells) {
+    ListRecord record;
+    std::size_t c = 0;
+    for (const char* cell : cells) {
+        record[c++] = cell;
+    }
+    return record;
+}
+
+TEST(CommandLineTest, ModesAndValues) {
+    EXPECT_EQ(ParseCommandLine({}).mode, CommandMode::Window);
+    const CommandLine window = ParseCommandLine({"--no-firewall"});
+    EXPECT_EQ(window.mode, CommandMode::Window);
+    EXPECT_TRUE(window.noFirewall);
+    EXPECT_FALSE(ParseCommandLine({}).noFirewall);
+    EXPECT_EQ(ParseCommandLine({"--version"}).mode, CommandMode::Version);
+    // --help wins over everything else that parses.
+    EXPECT_EQ(ParseCommandLine({"--list", "--help", "--version"}).mode, CommandMode::Help);
+
+    const CommandLine plain = ParseCommandLine({"--list"});
+    EXPECT_EQ(plain.mode, CommandMode::List);
+    EXPECT_EQ(plain.list.waitMs, 2000);
+    EXPECT_EQ(plain.list.format, ListFormat::Tsv);
+    EXPECT_EQ(plain.list.interfaceName, "");
+
+    const CommandLine list =
+        ParseCommandLine({"--format=json", "--list", "--wait", "0", "--interface", "eth1"});
+    EXPECT_EQ(list.mode, CommandMode::List);
+    EXPECT_EQ(list.list.waitMs, 0);
+    EXPECT_EQ(list.list.format, ListFormat::Json);
+    EXPECT_EQ(list.list.interfaceName, "eth1");
+    EXPECT_EQ(ParseCommandLine({"--list", "--wait=600000", "--format", "csv"}).list.waitMs, 600000);
+
+    const CommandLine modify = ParseCommandLine(
+        {"--modify", "0011AABB-0000ff01", "--ip", "192.168.100.200", "--mask=", "--gateway",
+         "10.0.0.1", "--mac", "0-1a-2b-3c-4d-5e", "--mode", "dhcp"});
+    EXPECT_EQ(modify.mode, CommandMode::Modify) << modify.error;
+    EXPECT_EQ(modify.modify.deviceId, "0011AABB-0000ff01");
+    EXPECT_EQ(modify.modify.ip, "192.168.100.200");
+    EXPECT_EQ(modify.modify.mask, "");
+    EXPECT_EQ(modify.modify.gateway, "10.0.0.1");
+    EXPECT_EQ(modify.modify.mac, "0-1a-2b-3c-4d-5e");
+    EXPECT_EQ(modify.modify.mode, AddressingMode::Dhcp);
+    EXPECT_EQ(ParseCommandLine({"--modify", "0011aabb-0000ff01", "--ip", "a", "--mask", "b",
+                                "--gateway", "c", "--mac", "1:2:3:4:5:6"})
+                  .modify.mode,
+              AddressingMode::Static);
+}
+
+TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
+    const Args modify = {"--modify", "0011aabb-0000ff01", "--ip",      "10.0.0.2",
+                         "--mask",   "255.0.0.0",         "--gateway", "10.0.0.1",
+                         "--mac",    "00:1a:2b:3c:4d:5e"};
+    const auto with = [&](Args extra) {
+        Args args = modify;
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    };
+    const auto without = [&](const std::string& option) {
+        Args args;
+        for (std::size_t i = 0; i < modify.size(); i += 2) {
+            if (modify[i] != option) {
+                args.push_back(modify[i]);
+                args.push_back(modify[i + 1]);
+            }
+        }
+        return args;
+    };
+    const std::vector<std::pair<Args, std::string>> cases = {
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"--list", "-l"}, "unknown option '-l'"},
+        {{"--list", "eth0"}, "unexpected argument 'eth0'"},
+        {{"--list=yes"}, "--list takes no value"},
+        {{"--list", "--wait"}, "--wait needs a value"},
+        {{"--list", "--wait", "-5"}, "not '-5'"},
+        {{"--list", "--wait", "600001"}, "not '600001'"},
+        {{"--list", "--wait", "1e3"}, "not '1e3'"},
+        {{"--list", "--wait", ""}, "not ''"},
+        {{"--list", "--format", "xml"}, "--format is tsv, csv or json, not 'xml'"},
+        {{"--list", "--interface="}, "--interface needs an interface name"},
+        {{"--list", "--list"}, "--list is given twice"},
+        {{"--wait", "5"}, "--wait belongs to --list"},
+        {{"--list", "--ip", "10.0.0.2"}, "--ip belongs to --modify"},
+        {with({"--list"}), "--list and --modify cannot be used together"},
+        {with({"--ip", "10.0.0.3"}), "--ip is given twice"},
+        {with({"--mode", "auto"}), "--mode is static, dhcp or adsl, not 'auto'"},
+        {without("--mac"), "--modify needs --mac"},
+        {without("--gateway"), "--modify needs --gateway"},
+        {with({"--mask", "255.255.255.255.0"}), "--mask is given twice"},
+        // The 15-character room of the record's text fields.
+        {{"--modify", "0011aabb-0000ff01", "--ip", "1234567890123456"},
+         "--ip '1234567890123456' is longer than the 15 characters its field holds"},
+        {{"--modify", "0011aabb-0000ff01", "--gateway",
+          "\xE6\x91\x84\xE5\x83\x8F\xE6\x9C\xBA"
+          "1234567"},
+         "longer than the 15 characters"},
+    };
+    for (const auto& [args, message] : cases) {
+        const CommandLine parsed = ParseCommandLine(args);
+        EXPECT_EQ(parsed.mode, CommandMode::UsageError) << args.front() << " ... " << args.back();
+        EXPECT_NE(parsed.error.find(message), std::string::npos)
+            << "error '" << parsed.error << "', expected '" << message << "'";
+    }
+    const CommandLine fits = ParseCommandLine(without("--ip"));
+    EXPECT_EQ(fits.error, "--modify needs --ip");
+    Args fifteen = without("--ip");
+    fifteen.insert(fifteen.end(), {"--ip", "123456789012345"});
+    EXPECT_EQ(ParseCommandLine(fifteen).mode, CommandMode::Modify);
+}
+
+TEST(CommandLineTest, DeviceIdAndMacTexts) {
+    for (const char* id : {"0011aabb-0000ff01", "0011AABB-0000FF01", "ffffffff-00000000"}) {
+        EXPECT_TRUE(IsDeviceIdText(id)) << id;
+        EXPECT_EQ(ParseCommandLine({"--modify", id}).error, "--modify needs --ip") << id;
+    }
+    for (const char* id : {"", "0011aabb-0000ff0", "0011aabb-0000ff011", "0011aabb:0000ff01",
+                           "0011aabg-0000ff01", "0011aabb0000ff01-", " 011aabb-0000ff01"}) {
+        EXPECT_FALSE(IsDeviceIdText(id)) << id;
+        EXPECT_EQ(ParseCommandLine({"--modify", id}).mode, CommandMode::UsageError) << id;
+    }
+    for (const char* mac :
+         {"00:1a:2b:3c:4d:5e", "00-1A-2B-3C-4D-5E", "0:1a:2b:3c:4d:5e", "1:2:3:4:5:6"}) {
+        EXPECT_TRUE(IsMacText(mac)) << mac;
+    }
+    for (const char* mac : {"", "00:1a:2b:3c:4d", "00:1a:2b:3c:4d:5e:6f", "001a2b3c4d5e",
+                            "00:1a-2b:3c:4d:5e", "000:1a:2b:3c:4d:5e", "00::1a:2b:3c:4d",
+                            "00:1a:2b:3c:4d:5e:", "00:1a:2b:3c:4d:5g", "00 1a 2b 3c 4d 5e"}) {
+        EXPECT_FALSE(IsMacText(mac)) << mac;
+    }
+}
+
+TEST(ListOutputTest, TsvCsvAndJson) {
+    const std::vector<ListRecord> records = {
+        Record({"0", "0011aabb-0000ff01", "gate, \"north\"", "10.0.0.2", "5050",
+                "00:1a:2b:3c:4d:5e", "a\tb", "01:02:03:04:05:06:07:08", "line1\nline2", "255.0.0.0",
+                "80", "back\\slash"}),
+        Record({"1", "\xE6\x91\x84", "", "", "", "", "", "", "", "", "", "\x01"}),
+    };
+    const std::string header =
+        "NO.\tDev ID\tName\tIP\tPort\tMAC\tApp Ver\tHardware Ver\tKernel Ver\tMask\tWeb "
+        "Port\tGateway";
+    EXPECT_EQ(
+        FormatDeviceList(ListFormat::Tsv, records),
+        header +
+            "\n"
+            "0\t0011aabb-0000ff01\tgate, \"north\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\ta\\tb\t"
+            "01:02:03:04:05:06:07:08\tline1\\nline2\t255.0.0.0\t80\tback\\\\slash\n"
+            "1\t\xE6\x91\x84\t\t\t\t\t\t\t\t\t\t\x01\n");
+
+    EXPECT_EQ(
+        FormatDeviceList(ListFormat::Csv, records),
+        "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web Port,Gateway\r\n"
+        "0,0011aabb-0000ff01,\"gate, \"\"north\"\"\",10.0.0.2,5050,00:1a:2b:3c:4d:5e,a\tb,"
+        "01:02:03:04:05:06:07:08,\"line1\nline2\",255.0.0.0,80,back\\slash\r\n"
+        "1,\xE6\x91\x84,,,,,,,,,,\x01\r\n");
+
+    EXPECT_EQ(FormatDeviceList(ListFormat::Json, records),
+              "[\n"
+              "  {\"NO.\": \"0\", \"Dev ID\": \"0011aabb-0000ff01\", \"Name\": \"gate, "
+              "\\\"north\\\"\", \"IP\": \"10.0.0.2\", \"Port\": \"5050\", \"MAC\": "
+              "\"00:1a:2b:3c:4d:5e\", \"App Ver\": \"a\\tb\", \"Hardware Ver\": "
+              "\"01:02:03:04:05:06:07:08\", \"Kernel Ver\": \"line1\\nline2\", \"Mask\": "
+              "\"255.0.0.0\", \"Web Port\": \"80\", \"Gateway\": \"back\\\\slash\"},\n"
+              "  {\"NO.\": \"1\", \"Dev ID\": \"\xE6\x91\x84\", \"Name\": \"\", \"IP\": \"\", "
+              "\"Port\": \"\", \"MAC\": \"\", \"App Ver\": \"\", \"Hardware Ver\": \"\", "
+              "\"Kernel Ver\": \"\", \"Mask\": \"\", \"Web Port\": \"\", \"Gateway\": "
+              "\"\\u0001\"}\n"
+              "]\n");
+
+    EXPECT_EQ(FormatDeviceList(ListFormat::Json, {}), "[]\n");
+    EXPECT_EQ(FormatDeviceList(ListFormat::Tsv, {}), header + "\n");
+
+    EXPECT_EQ(ClipboardRows({records[0]}),
+              header +
+                  "\n"
+                  "0\t0011aabb-0000ff01\tgate, \"north\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\ta b\t"
+                  "01:02:03:04:05:06:07:08\tline1 line2\t255.0.0.0\t80\tback\\slash\n");
+}
+
+TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
+    // A legacy decoder that knows one sequence only.
+    const LegacyDecoder legacy = [](std::string_view bytes) -> std::optional<std::string> {
+        if (bytes == "\xD2\xEC\xB3\xA3") {
+            return std::string("\xE5\xBC\x82\xE5\xB8\xB8");
+        }
+        return std::nullopt;
+    };
+    EXPECT_EQ(PrintableCellText("cam-01", legacy), "cam-01");
+    EXPECT_EQ(PrintableCellText("\xE6\x91\x84\xE5\x83\x8F\xE6\x9C\xBA", legacy),
+              "\xE6\x91\x84\xE5\x83\x8F\xE6\x9C\xBA");
+    EXPECT_EQ(PrintableCellText("\xD2\xEC\xB3\xA3", legacy), "\xE5\xBC\x82\xE5\xB8\xB8");
+    // Neither: ASCII kept, other bytes escaped, backslash doubled; nothing dropped.
+    EXPECT_EQ(PrintableCellText("a\\b\xFF\x80z", legacy), "a\\\\b\\xff\\x80z");
+    EXPECT_EQ(PrintableCellText("\xC3", {}), "\\xc3");
+
+    EXPECT_TRUE(IsValidUtf8(""));
+    EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x93\xB7 \xC2\xA9 \xEF\xBF\xBF \xF4\x8F\xBF\xBF"));
+    for (const char* bad : {"\xC0\x80", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                            "\xF5\x80\x80\x80", "\xE6\x91", "\x80", "\xC3(", "\xFE"}) {
+        EXPECT_FALSE(IsValidUtf8(bad)) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace qdipc
