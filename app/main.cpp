@@ -14,6 +14,7 @@
 #include "app/CommandLine.h"
 #include "app/CommandLineRun.h"
 #include "platform/Console.h"
+#include "platform/QtPlatformChoice.h"
 
 int main(int argc, char* argv[]) {
     // The command line decides first: --list, --modify, --help and --version
@@ -25,6 +26,7 @@ int main(int argc, char* argv[]) {
         return qdipc::RunCommandLine(commandLine, std::cout, std::cerr);
     }
 
+    qdipc::ApplyQtPlatformChoice();  // the preview needs X11 windows, also on Wayland
     QApplication application(argc, argv);
     qdipc::SearchDlgConfig config;
     if (commandLine.noFirewall) {

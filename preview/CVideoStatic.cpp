@@ -63,7 +63,9 @@ bool CVideoStatic::Shutdown() {
         m_changed = true;
     }
     if (!m_playersStopped) {
-        m_playersStopped = m_vlc->WaitForReleases(kShutdownLimit);
+        const auto limit = m_shutdownWaitRanOut ? std::chrono::milliseconds(0) : kShutdownLimit;
+        m_playersStopped = m_vlc->WaitForReleases(limit);
+        m_shutdownWaitRanOut = !m_playersStopped;
         update();
     }
     return m_playersStopped;

@@ -39,11 +39,15 @@ public:
     // true, every player has stopped and no libvlc thread touches the pane's
     // window any more; false only when libvlc did not finish stopping in that
     // time (possible only with libvlc's own RTSP client on a camera that went
-    // silent), and the player is then left to the end of the process. A later
-    // Play builds a new player.
+    // silent), and the player is then left to the end of the process. Once a
+    // wait has run out, later calls (the destructor's too) only look whether
+    // the players have stopped meanwhile and do not wait again, so that a
+    // close waits once in all. A later Play builds a new player.
     bool Shutdown();
 
-    static constexpr std::chrono::milliseconds kShutdownLimit{3000};
+    // The pane's share of the main window's one-second close; the receive
+    // worker's stop and the window's own teardown take the rest.
+    static constexpr std::chrono::milliseconds kShutdownLimit{500};
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -56,4 +60,5 @@ private:
     libvlc_media_t* m_media = nullptr;
     std::string m_location;
     bool m_playersStopped = true;
+    bool m_shutdownWaitRanOut = false;
 };

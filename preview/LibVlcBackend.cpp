@@ -112,6 +112,12 @@ libvlc_media_t* LibVlcBackend::NewMedia(libvlc_instance_t* instance, const std::
     libvlc_media_t* media = libvlc_media_new_callbacks(instance, &OpenSource, &ReadSource, nullptr,
                                                        &CloseSource, source.get());
     if (media) {
+        // The bytes are always a transport stream: name the demuxer, so that
+        // libvlc does not probe the others first. Some of them wait for
+        // several kilobytes before they give up, and a camera watching a still
+        // scene sends only a few dozen bytes a frame after its key frame: the
+        // first picture then waited for the data, not for the network cache.
+        libvlc_media_add_option(media, ":demux=ts");
         m_mediaSources[media] = std::move(source);
     }
     return media;

@@ -1,16 +1,24 @@
 // Figures of the live preview, on loopback, printed (no pass or fail):
-//  1. time from Play to the first picture in the pane, median of 5;
+//  1. time from Play to the first picture in the pane, median of 5, for the
+//     small moving test stream and for a 1280x720 moving and still stream
+//     with a key frame every 2 s;
 //  2. end-to-end delay: the test server switches its picture between colour
 //     bars and white and prints when; the pane's pixels tell when the switch
 //     is seen (median of 10);
 //  3. construction of the pane with its libvlc instance, median of 5;
-//  4. start-up time of qd_ip_search to its window shown (mapped), beside a
-//     bare Qt dialog started the same way, median of 5 each.
+//  4. close of the pane (Shutdown and destruction), median of 5, on a stalled
+//     camera through libvlc's own RTSP client and on a playing stream;
+//  5. start-up time of qd_ip_search to its window shown (mapped), beside a
+//     bare Qt dialog started the same way, median of 5 each; the tool runs in
+//     a network namespace of its own, without its firewall step.
 // Needs an X display with Qt's xcb platform and root (port 554):
-//   tests/preview/run_with_xvfb.sh build/bench/preview/preview_bench
+//   tests/preview/run_with_xvfb.sh build/bench/preview/preview_bench [figure...]
+// where a figure is construction, first-picture, delay, close or startup
+// (default: all of them).
 
 #include <poll.h>
 #include <time.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <QApplication>
@@ -19,10 +27,14 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -94,10 +106,11 @@ void PaneConstruction() {
     PrintSeries("Pane construction (the libvlc instance)", times);
 }
 
-void FirstPicture() {
+// Preview to the first picture, median of 5, for one kind of stream.
+void FirstPicture(const char* what, const QString& address, const QStringList& serverArguments) {
     RtspTestServer server;
-    if (!server.Start(QStringLiteral("127.0.77.10"), QStringLiteral("all"), 120)) {
-        std::printf("first picture: not measured (%s)\n", qPrintable(server.Error()));
+    if (!server.Start(address, QStringLiteral("all"), 120, serverArguments)) {
+        std::printf("%s: not measured (%s)\n", what, qPrintable(server.Error()));
         return;
     }
     std::vector<double> times;
@@ -116,7 +129,22 @@ void FirstPicture() {
         }
         ui.pane->Shutdown();
     }
-    PrintSeries("Preview to first picture (loopback, RTP/UDP, key frame every 25 frames)", times);
+    PrintSeries(what, times);
+}
+
+void FirstPictures() {
+    FirstPicture(
+        "Preview to first picture (loopback, RTP/UDP, 320x240 moving, key frame every 1 s)",
+        QStringLiteral("127.0.77.10"), {});
+    // A common camera default: 720p with a key frame every 2 s (50 frames).
+    const QStringList hd = {QStringLiteral("--size"), QStringLiteral("1280x720"),
+                            QStringLiteral("--gop"), QStringLiteral("50")};
+    FirstPicture("Preview to first picture (loopback, 1280x720 moving, key frame every 2 s)",
+                 QStringLiteral("127.0.77.12"),
+                 hd + QStringList{QStringLiteral("--picture"), QStringLiteral("moving")});
+    FirstPicture("Preview to first picture (loopback, 1280x720 still, key frame every 2 s)",
+                 QStringLiteral("127.0.77.13"),
+                 hd + QStringList{QStringLiteral("--picture"), QStringLiteral("still")});
 }
 
 void EndToEndDelay() {
@@ -148,6 +176,58 @@ void EndToEndDelay() {
     }
     ui.pane->Shutdown();
     PrintSeries("End-to-end delay, source change to pane (network caching 300 ms)", delays);
+}
+
+// Close of the pane (Shutdown, then the window and the pane destroyed, as the
+// main window closes), median of 5: on a camera that accepted the connection
+// and went silent, through libvlc's own RTSP client and through libavformat,
+// and on the libavformat route with a stream playing.
+void CloseTimes() {
+    using Route = qdipc::LibVlcBackend::RtspRoute;
+    auto closeOnce = [](PaneWindow* ui) {
+        QElapsedTimer clock;
+        clock.start();
+        ui->pane->Shutdown();
+        delete ui;
+        return clock.nsecsElapsed() / 1e6;
+    };
+    QTcpServer camera;
+    const bool cameraListens = camera.listen(QHostAddress(QStringLiteral("127.0.77.14")), 554);
+    for (const auto& [route, what] :
+         {std::pair{Route::LibVlc, "Close, stalled camera, libvlc's own RTSP client"},
+          std::pair{Route::LibAvformat, "Close, stalled camera, libavformat route"}}) {
+        std::vector<double> stalled;
+        for (int run = 0; cameraListens && run < 5; ++run) {
+            auto* ui = new PaneWindow(QString(), route);
+            ui->pane->SetLocation("rtsp://127.0.77.14/channel1/1");
+            ui->pane->Play();
+            if (!camera.waitForNewConnection(10000)) {
+                delete ui;
+                break;
+            }
+            std::unique_ptr<QTcpSocket> held(camera.nextPendingConnection());
+            QThread::msleep(300);
+            stalled.push_back(closeOnce(ui));
+        }
+        PrintSeries(what, stalled);
+    }
+
+    RtspTestServer server;
+    std::vector<double> playing;
+    if (server.Start(QStringLiteral("127.0.77.15"), QStringLiteral("all"), 120)) {
+        for (int run = 0; run < 5; ++run) {
+            auto* ui = new PaneWindow(QString(), Route::LibAvformat);
+            ui->pane->SetLocation(server.Location().toStdString());
+            ui->pane->Play();
+            if (!WaitForPane(*ui->pane, 20000,
+                             [](const QImage& i) { return ShowsColourBars(i); })) {
+                delete ui;
+                break;
+            }
+            playing.push_back(closeOnce(ui));
+        }
+    }
+    PrintSeries("Close, stream playing, libavformat route", playing);
 }
 
 // Time from starting the program to its first top-level window being mapped.
@@ -193,17 +273,24 @@ std::optional<double> StartupTime(const QString& program, const QStringList& arg
 
 void StartupTimes(const QString& self) {
     const QString tool = QStringLiteral(QDIPC_TOOL_PROGRAM);
-    // The tool sends nothing at start (the search waits for its button), so
-    // it runs in the machine's own network namespace like the bare dialog.
-    auto run = [](const QString& program, const QStringList& arguments) {
-        return StartupTime(program, arguments);
+    // The tool starts in a network namespace of its own (unshare --net, as
+    // root) and skips its firewall step, so that nothing it does reaches the
+    // host's network or firewall. The bare dialog starts the same way, so that
+    // both figures carry the same overhead.
+    const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
+    const bool isolated = !unshare.isEmpty() && geteuid() == 0;
+    auto run = [&](const QString& program, const QStringList& arguments) {
+        return isolated ? StartupTime(unshare, QStringList{QStringLiteral("--net"),
+                                                           QStringLiteral("--"), program} +
+                                                   arguments)
+                        : StartupTime(program, arguments);
     };
     std::vector<double> toolTimes;
     std::vector<double> bareTimes;
-    const bool haveTool = !tool.isEmpty() && QFileInfo(tool).isExecutable();
+    const bool haveTool = isolated && !tool.isEmpty() && QFileInfo(tool).isExecutable();
     for (int i = 0; i < 5; ++i) {
         if (haveTool) {
-            if (auto t = run(tool, {})) {
+            if (auto t = run(tool, {QStringLiteral("--no-firewall")})) {
                 toolTimes.push_back(*t);
             }
         }
@@ -211,7 +298,13 @@ void StartupTimes(const QString& self) {
             bareTimes.push_back(*t);
         }
     }
-    PrintSeries("Start-up to window shown, qd_ip_search", toolTimes);
+    if (!isolated) {
+        std::printf(
+            "Start-up of qd_ip_search: not measured (needs root and unshare for a "
+            "network namespace of its own)\n");
+    } else {
+        PrintSeries("Start-up to window shown, qd_ip_search", toolTimes);
+    }
     PrintSeries("Start-up to window shown, bare Qt dialog", bareTimes);
 }
 
@@ -233,9 +326,25 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 1;
     }
-    PaneConstruction();
-    FirstPicture();
-    EndToEndDelay();
-    StartupTimes(QCoreApplication::applicationFilePath());
+    // Every figure, or only those named on the command line.
+    const QStringList only = QCoreApplication::arguments().mid(1);
+    auto wanted = [&](const char* name) {
+        return only.isEmpty() || only.contains(QLatin1String(name));
+    };
+    if (wanted("construction")) {
+        PaneConstruction();
+    }
+    if (wanted("first-picture")) {
+        FirstPictures();
+    }
+    if (wanted("delay")) {
+        EndToEndDelay();
+    }
+    if (wanted("close")) {
+        CloseTimes();
+    }
+    if (wanted("startup")) {
+        StartupTimes(QCoreApplication::applicationFilePath());
+    }
     return 0;
 }

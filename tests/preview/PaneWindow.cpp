@@ -4,10 +4,10 @@
 
 namespace qdipc::test {
 
-PaneWindow::PaneWindow(const QString& title) {
+PaneWindow::PaneWindow(const QString& title, LibVlcBackend::RtspRoute route) {
     auto* layout = new QVBoxLayout(&window);
     layout->setContentsMargins(0, 0, 0, 0);
-    pane = new CVideoStatic(&window);
+    pane = new CVideoStatic(std::make_unique<LibVlcBackend>(route), &window);
     pane->setFixedSize(320, 240);
     layout->addWidget(pane);
     if (!title.isEmpty()) {

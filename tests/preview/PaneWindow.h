@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "preview/CVideoStatic.h"
+#include "preview/LibVlcBackend.h"
 
 namespace qdipc::test {
 
@@ -13,8 +14,10 @@ struct PaneWindow {
     QWidget window;
     CVideoStatic* pane = nullptr;
 
-    // The window keeps the platform's default title when title is empty.
-    explicit PaneWindow(const QString& title = QString());
+    // The window keeps the platform's default title when title is empty. The
+    // pane plays rtsp:// through the given route.
+    explicit PaneWindow(const QString& title = QString(),
+                        LibVlcBackend::RtspRoute route = LibVlcBackend::RtspRoute::Automatic);
 };
 
 }  // namespace qdipc::test

@@ -15,6 +15,7 @@ struct VlcCallLog {
     int startResult = 0;         // what StartPlayback answers
     bool releasesFinish = true;  // what WaitForReleases answers
     bool failMedia = false;      // NewMedia answers null
+    QList<qint64> waitLimitsMs;  // the limit of every WaitForReleases
 };
 
 class RecordingVlcBackend : public VlcBackend {
@@ -58,8 +59,9 @@ public:
         Record(QStringLiteral("StartPlayback(%1)").arg(Name(player)));
         return m_log->startResult;
     }
-    bool WaitForReleases(std::chrono::milliseconds) override {
+    bool WaitForReleases(std::chrono::milliseconds limit) override {
         Record(QStringLiteral("WaitForReleases"));
+        m_log->waitLimitsMs << static_cast<qint64>(limit.count());
         return m_log->releasesFinish;
     }
     void SetPlayerGoneHandler(std::function<void()> handler) override {

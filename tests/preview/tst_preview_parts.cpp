@@ -1,6 +1,7 @@
 // The pieces behind the video pane: finding libvlc's plugins, the queue that
-// releases players off the UI thread, the RTSP source's failure paths, and the
-// rule that no player starts without a native window (offscreen platform).
+// releases players off the UI thread, the RTSP source's failure paths, the
+// rule that no player starts without a native window (offscreen platform),
+// and the choice of Qt's platform that gives the pane such a window.
 
 #include <QHostAddress>
 #include <QTcpServer>
@@ -9,10 +10,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "platform/QtPlatformChoice.h"
 #include "preview/CVideoStatic.h"
 #include "preview/ReleaseQueue.h"
 #include "preview/RtspTsSource.h"
@@ -171,6 +174,62 @@ private slots:
         opener.join();
         QVERIFY(connected);
         QCOMPARE(result.load(), -1);
+    }
+
+    void qtPlatformGivesThePaneAnX11Window_data() {
+        // Environment as NAME=value entries; a name without "=" is set but empty.
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("noticeMentions");  // empty: no notice
+        const QString gnome = QStringLiteral("XDG_SESSION_TYPE=wayland");
+        const QString wl = QStringLiteral("WAYLAND_DISPLAY=wayland-0");
+        const QString x = QStringLiteral("DISPLAY=:0");
+        QTest::newRow("X11 desktop")
+            << QStringList{x, QStringLiteral("XDG_SESSION_TYPE=x11")} << QString() << QString();
+        QTest::newRow("no desktop") << QStringList{} << QString() << QString();
+        QTest::newRow("Wayland with XWayland")
+            << QStringList{gnome, wl, x} << QStringLiteral("xcb;wayland") << QString();
+        QTest::newRow("Wayland socket only, XWayland")
+            << QStringList{wl, x} << QStringLiteral("xcb;wayland") << QString();
+        QTest::newRow("Wayland session type only, XWayland")
+            << QStringList{gnome, x} << QStringLiteral("xcb;wayland") << QString();
+        QTest::newRow("Wayland without X server")
+            << QStringList{gnome, wl} << QString() << QStringLiteral("DISPLAY");
+        QTest::newRow("Wayland, DISPLAY empty") << QStringList{gnome, wl, QStringLiteral("DISPLAY")}
+                                                << QString() << QStringLiteral("DISPLAY");
+        QTest::newRow("user chose xcb")
+            << QStringList{gnome, wl, x, QStringLiteral("QT_QPA_PLATFORM=xcb")} << QString()
+            << QString();
+        QTest::newRow("user chose Wayland first")
+            << QStringList{gnome, wl, x, QStringLiteral("QT_QPA_PLATFORM=wayland;xcb")} << QString()
+            << QStringLiteral("QT_QPA_PLATFORM=wayland;xcb");
+        QTest::newRow("QT_QPA_PLATFORM set but empty")
+            << QStringList{gnome, wl, x, QStringLiteral("QT_QPA_PLATFORM")}
+            << QStringLiteral("xcb;wayland") << QString();
+    }
+    void qtPlatformGivesThePaneAnX11Window() {
+        QFETCH(QStringList, environment);
+        QFETCH(QString, platform);
+        QFETCH(QString, noticeMentions);
+        std::map<std::string, std::string> values;
+        for (const QString& entry : environment) {
+            const qsizetype equals = entry.indexOf(QLatin1Char('='));
+            values[entry.left(equals).toStdString()] =
+                equals < 0 ? std::string() : entry.mid(equals + 1).toStdString();
+        }
+        const qdipc::QtPlatformChoice choice = qdipc::ChooseQtPlatform([&](const char* name) {
+            const auto found = values.find(name);
+            return found == values.end() ? nullptr : found->second.c_str();
+        });
+        QCOMPARE(QString::fromStdString(choice.platform), platform);
+        const QString notice = QString::fromStdString(choice.notice);
+        if (noticeMentions.isEmpty()) {
+            QVERIFY2(notice.isEmpty(), qPrintable(notice));
+        } else {
+            QVERIFY2(notice.contains(noticeMentions) && notice.contains(QLatin1String("black")),
+                     qPrintable(notice));
+            QVERIFY(!notice.contains(QLatin1Char('\n')));  // one line; the caller ends it
+        }
     }
 
     void noPlayerStartsWithoutANativeWindow() {

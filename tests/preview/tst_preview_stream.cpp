@@ -71,6 +71,12 @@ bool IsBlack(const QImage& image) {
     return LitShare(image) < 0.001;
 }
 
+// Shutdown, and when its bounded wait ran out (a busy machine), the later
+// looks that no longer wait: true once every player has stopped.
+bool PlayersStop(CVideoStatic& pane) {
+    return pane.Shutdown() || QTest::qWaitFor([&] { return pane.Shutdown(); }, 20000);
+}
+
 }  // namespace
 
 class TestPreviewStream : public QObject {
@@ -80,15 +86,27 @@ private slots:
     void playsTheCameraPicture_data() {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("protocols");
-        QTest::newRow("RTP over UDP") << QStringLiteral("127.0.77.1") << QStringLiteral("udp");
+        QTest::addColumn<QStringList>("stream");  // more server arguments
+        QTest::addColumn<bool>("moving");
+        QTest::newRow("RTP over UDP")
+            << QStringLiteral("127.0.77.1") << QStringLiteral("udp") << QStringList{} << true;
         QTest::newRow("RTP interleaved in TCP")
-            << QStringLiteral("127.0.77.2") << QStringLiteral("tcp");
+            << QStringLiteral("127.0.77.2") << QStringLiteral("tcp") << QStringList{} << true;
+        // A still scene: after the key frame, a few dozen bytes a frame.
+        QTest::newRow("720p still picture, key frame every 2 s")
+            << QStringLiteral("127.0.77.8") << QStringLiteral("udp")
+            << QStringList{QStringLiteral("--size"),    QStringLiteral("1280x720"),
+                           QStringLiteral("--gop"),     QStringLiteral("50"),
+                           QStringLiteral("--picture"), QStringLiteral("still")}
+            << false;
     }
     void playsTheCameraPicture() {
         QFETCH(QString, address);
         QFETCH(QString, protocols);
+        QFETCH(QStringList, stream);
+        QFETCH(bool, moving);
         RtspTestServer server;
-        if (!server.Start(address, protocols)) {
+        if (!server.Start(address, protocols, 60, stream)) {
             if (server.CannotBind()) {
                 QSKIP(qPrintable(server.Error()));
             }
@@ -107,12 +125,14 @@ private slots:
             "the test pattern never appeared in the pane");
         // ...and move: the pattern scrolls by 4 pixels a frame.
         const QImage before = GrabScreenPixels(*ui.pane);
-        QVERIFY2(PaneShowsWithin(*ui.pane, 5000,
-                                 [&](const QImage& now) {
-                                     return ShowsColourBars(now) &&
-                                            ChangedShare(before, now) > 0.02;
-                                 }),
-                 "the picture in the pane does not move");
+        if (moving) {
+            QVERIFY2(PaneShowsWithin(*ui.pane, 5000,
+                                     [&](const QImage& now) {
+                                         return ShowsColourBars(now) &&
+                                                ChangedShare(before, now) > 0.02;
+                                     }),
+                     "the picture in the pane does not move");
+        }
         // libvlc drew into the pane and opened no window of its own.
         QCOMPARE(ShownTopLevelWindows(), QList<quint32>{static_cast<quint32>(ui.window.winId())});
 
@@ -126,7 +146,7 @@ private slots:
         QCOMPARE(ShownTopLevelWindows(), QList<quint32>{static_cast<quint32>(ui.window.winId())});
 
         // Shutdown stops the player and its picture goes with it.
-        QVERIFY(ui.pane->Shutdown());
+        QVERIFY(PlayersStop(*ui.pane));
         QVERIFY2(PaneShowsWithin(*ui.pane, 5000, IsBlack), "the picture stayed after Shutdown");
     }
 
@@ -170,7 +190,7 @@ private slots:
         // Preview again, then shut down: nothing waits on the silent camera.
         ui.pane->SetLocation(location.toStdString());
         ui.pane->Play();
-        QVERIFY(ui.pane->Shutdown());
+        QVERIFY(PlayersStop(*ui.pane));
         if (held) {
             // The abandoned session let go of the camera's connection.
             QVERIFY(QTest::qWaitFor(
@@ -209,6 +229,40 @@ private slots:
                 QVERIFY2(output.contains("shutdown complete"), output.constData());
             }
             QCOMPARE(probe.exitCode(), 0);
+        }
+    }
+
+    void closeWaitsOnceOnAStalledCameraThroughLibvlcsRtspClient() {
+        // libvlc's own RTSP client can take seconds to stop on a camera that
+        // accepted the connection and went silent. The close (Shutdown and
+        // the destructor, or the destructor alone) waits for it once, for the
+        // pane's share of the window's one-second close, and the process ends
+        // cleanly with the player left behind. The bound only catches the old
+        // double wait of 2 x 3 s; preview_bench measures the figure.
+        QTcpServer camera;
+        if (!camera.listen(QHostAddress(QStringLiteral("127.0.77.7")), 554)) {
+            QSKIP("cannot listen on 127.0.77.7:554 (needs root)");
+        }
+        for (const QString& mode : {QStringLiteral("shutdown"), QStringLiteral("destructor")}) {
+            QProcess probe;
+            probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            probe.start(QStringLiteral(QDIPC_PREVIEW_PLAY_PROBE),
+                        {QStringLiteral("rtsp://127.0.77.7/channel1/1"), QStringLiteral("2"), mode,
+                         QStringLiteral("libvlc")});
+            QVERIFY(camera.waitForNewConnection(20000));
+            QTcpSocket* held = camera.nextPendingConnection();  // never answered
+            QVERIFY(probe.waitForFinished(60000));
+            const QByteArray output = probe.readAllStandardOutput();
+            QVERIFY2(probe.exitStatus() == QProcess::NormalExit, "the program crashed at its end");
+            QCOMPARE(probe.exitCode(), 1);  // no picture, as expected
+            const qsizetype at = output.indexOf("close took ");
+            QVERIFY2(at >= 0, output.constData());
+            const qint64 closeMs = output.mid(at + 11).split(' ').value(0).trimmed().toLongLong();
+            QVERIFY2(closeMs > 0 && closeMs < 2500, output.constData());
+            delete held;
+            while (camera.hasPendingConnections()) {
+                delete camera.nextPendingConnection();
+            }
         }
     }
 };

@@ -138,6 +138,9 @@ private slots:
         QVERIFY(m_pane->Shutdown());
         QCOMPARE(m_log->calls, (QStringList{QStringLiteral("ReleasePlayer(h3)"),
                                             QStringLiteral("WaitForReleases")}));
+        // One wait, within the pane's share of the window's one-second close.
+        QCOMPARE(m_log->waitLimitsMs.size(), 1);
+        QVERIFY(m_log->waitLimitsMs.front() > 0 && m_log->waitLimitsMs.front() <= 600);
         // Nothing left to release or wait for.
         m_log->calls.clear();
         QVERIFY(m_pane->Shutdown());
@@ -159,10 +162,27 @@ private slots:
         m_pane->Play();
         m_log->releasesFinish = false;
         QVERIFY(!m_pane->Shutdown());
+        QVERIFY(!m_pane->Shutdown());  // the window's close, then its destructor
         m_log->calls.clear();
         m_pane.reset();
         // Asked again at destruction; still not done, so the instance stays.
         QCOMPARE(m_log->calls, QStringList{QStringLiteral("WaitForReleases")});
+        // The close waited once: every later look did not wait at all.
+        const qint64 limit = CVideoStatic::kShutdownLimit.count();
+        QCOMPARE(m_log->waitLimitsMs, (QList<qint64>{limit, 0, 0}));
+    }
+
+    void playerThatStoppedLateFreesTheInstanceWithoutASecondWait() {
+        m_pane->SetLocation("rtsp://192.168.1.20/channel1/1");
+        m_pane->Play();
+        m_log->releasesFinish = false;
+        QVERIFY(!m_pane->Shutdown());
+        m_log->releasesFinish = true;  // the player stopped after the limit
+        m_log->calls.clear();
+        m_pane.reset();
+        QCOMPARE(m_log->calls, (QStringList{QStringLiteral("WaitForReleases"),
+                                            QStringLiteral("ReleaseInstance(h1)")}));
+        QCOMPARE(m_log->waitLimitsMs.last(), qint64{0});
     }
 
     void repaintsWhenAReleasedPlayerHasGone() {

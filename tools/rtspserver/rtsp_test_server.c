@@ -3,6 +3,12 @@
  *
  *   rtsp_test_server [--address A] [--port P] [--path /p] [--protocols udp|tcp|all]
  *                    [--timeout SECONDS] [--gop FRAMES] [--flip-every MILLISECONDS]
+ *                    [--size WIDTHxHEIGHT] [--picture moving|still]
+ *
+ * The picture is 320x240 at 25 frames a second unless --size says otherwise.
+ * --picture still keeps the colour bars where they are: after each key frame
+ * the encoder sends almost nothing until the next one, as a camera watching a
+ * scene where nothing moves (a car park at night) does.
  *
  * Prints "ready rtsp://A:P/p" on standard output once it listens, and ends by
  * itself after --timeout seconds (default 60), on SIGINT or SIGTERM. Exits 2
@@ -29,12 +35,18 @@ typedef struct {
     int timeout_s;
     int gop;
     int flip_ms;
+    int width;
+    int height;
+    int still;
 } ServerOptions;
 
 /* The test source of the media playing now (one media, shared by all
  * clients), for --flip-every. */
 static GstElement* g_source = NULL;
 static gboolean g_white = FALSE;
+/* videotestsrc patterns: 0 SMPTE bars (with a noise block), 3 white, 13 SMPTE
+ * 75 % bars (nothing that changes) */
+static int g_bars_pattern = 0;
 
 static int parse_options(int argc, char** argv, ServerOptions* opt) {
     for (int i = 1; i < argc; ++i) {
@@ -58,13 +70,28 @@ static int parse_options(int argc, char** argv, ServerOptions* opt) {
             opt->gop = atoi(value);
         } else if (strcmp(key, "--flip-every") == 0) {
             opt->flip_ms = atoi(value);
+        } else if (strcmp(key, "--size") == 0) {
+            if (sscanf(value, "%dx%d", &opt->width, &opt->height) != 2) {
+                fprintf(stderr, "--size must be WIDTHxHEIGHT\n");
+                return -1;
+            }
+        } else if (strcmp(key, "--picture") == 0) {
+            if (strcmp(value, "moving") != 0 && strcmp(value, "still") != 0) {
+                fprintf(stderr, "--picture must be moving or still\n");
+                return -1;
+            }
+            opt->still = strcmp(value, "still") == 0;
         } else {
             fprintf(stderr, "unknown option %s\n", key);
             return -1;
         }
     }
-    if (opt->path[0] != '/' || opt->timeout_s <= 0 || opt->gop <= 0 || opt->flip_ms < 0) {
-        fprintf(stderr, "the path must start with '/', timeout and gop must be positive\n");
+    if (opt->path[0] != '/' || opt->timeout_s <= 0 || opt->gop <= 0 || opt->flip_ms < 0 ||
+        opt->width < 16 || opt->height < 16 || opt->width > 4096 || opt->height > 4096 ||
+        opt->width % 2 != 0 || opt->height % 2 != 0) {
+        fprintf(stderr,
+                "the path must start with '/', timeout and gop must be positive, the size even "
+                "and between 16 and 4096\n");
         return -1;
     }
     return 0;
@@ -89,8 +116,7 @@ static gboolean flip_picture(gpointer data) {
         return G_SOURCE_CONTINUE;
     }
     g_white = !g_white;
-    /* videotestsrc patterns: 0 SMPTE bars, 3 white */
-    g_object_set(g_source, "pattern", g_white ? 3 : 0, NULL);
+    g_object_set(g_source, "pattern", g_white ? 3 : g_bars_pattern, NULL);
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     printf("flip %s %lld\n", g_white ? "white" : "bars",
@@ -105,11 +131,12 @@ static gboolean quit_loop(gpointer loop) {
 }
 
 int main(int argc, char** argv) {
-    ServerOptions opt = {"127.0.0.1", "8554", "/channel1/1", "all", 60, 25, 0};
+    ServerOptions opt = {"127.0.0.1", "8554", "/channel1/1", "all", 60, 25, 0, 320, 240, 0};
     gst_init(&argc, &argv);
     if (parse_options(argc, argv, &opt) != 0)
         return 2;
 
+    g_bars_pattern = opt.still ? 13 : 0;
     GstRTSPLowerTrans protocols;
     if (strcmp(opt.protocols, "udp") == 0) {
         protocols = GST_RTSP_LOWER_TRANS_UDP;
@@ -122,16 +149,19 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    /* SMPTE colour bars scrolling sideways: easy to recognise, and every frame
-     * differs from the one before. Key frame every --gop frames, as a camera's
-     * GOP setting; parameter sets travel in the SDP, as many cameras do. */
+    /* SMPTE colour bars, easy to recognise, scrolling sideways so that every
+     * frame differs from the one before (unless --picture still). Key frame
+     * every --gop frames, as a camera's GOP setting; parameter sets travel in
+     * the SDP, as many cameras do. The still picture is the 75 % bars without
+     * the noise block of the full SMPTE pattern: after a key frame the encoder
+     * sends a few dozen bytes a frame. */
     gchar* launch = g_strdup_printf(
-        "( videotestsrc name=src pattern=smpte horizontal-speed=4 is-live=true "
-        "! video/x-raw,width=320,height=240,framerate=25/1 "
+        "( videotestsrc name=src pattern=%s horizontal-speed=%d is-live=true "
+        "! video/x-raw,width=%d,height=%d,framerate=25/1 "
         "! x264enc tune=zerolatency speed-preset=ultrafast key-int-max=%d "
         "! video/x-h264,profile=constrained-baseline "
         "! rtph264pay name=pay0 pt=96 )",
-        opt.gop);
+        opt.still ? "smpte75" : "smpte", opt.still ? 0 : 4, opt.width, opt.height, opt.gop);
 
     GMainLoop* loop = g_main_loop_new(NULL, FALSE);
     GstRTSPServer* server = gst_rtsp_server_new();
