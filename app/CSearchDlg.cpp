@@ -32,6 +32,14 @@ QRect ToWidgetRect(const qdipc::ControlRect& rect) {
     return QRect(rect.x, rect.y, std::max(0, rect.width), std::max(0, rect.height));
 }
 
+qdipc::ReplyPumpOptions PumpOptions(const qdipc::SearchDlgConfig& config) {
+    qdipc::ReplyPumpOptions options;
+    options.minInterval = config.replyDrainInterval;
+    options.sliceBudget = config.replySliceBudget;
+    options.maxPending = config.maxPendingReplies;
+    return options;
+}
+
 }  // namespace
 
 std::string StreamLocationFor(const std::string& ip) {
@@ -49,7 +57,7 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
           [this](std::vector<qdipc::AcceptedReply>& batch) {
               m_table.AddReplies(batch, m_searchId.load());
           },
-          m_config.replyDrainInterval),
+          PumpOptions(m_config)),
       m_searchCommand(m_searchId, m_config.searchDestination, m_config.interfaces),
       m_settingsBroadcaster(m_config.settingsDestination, qdipc::SystemSeconds,
                             m_config.interfaces),

@@ -73,6 +73,7 @@ public:
     // The settings window opened last, or null.
     CSettingDlg* LastSettingDlg() const { return m_pSettingDlg; }
     qdipc::ReplyPump& Pump() { return m_pump; }
+    const qdipc::ErrorLog& Log() const { return m_errorLog; }
 
     // Stops and joins the receive worker and shuts the video pane down; the
     // window calls it when it closes. Safe to call more than once.

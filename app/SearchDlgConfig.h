@@ -12,6 +12,7 @@
 #include "app/MessagePresenter.h"
 #include "discovery/DiscoveryDatagrams.h"
 #include "discovery/RecvSearchThread.h"
+#include "discovery/ReplyQueue.h"
 #include "discovery/SearchCommand.h"
 #include "platform/Firewall.h"
 #include "platform/NetworkInterfaces.h"
@@ -38,6 +39,10 @@ struct SearchDlgConfig {
     std::function<void()> openFirewall = OpenReceivePortInFirewall;
     // Least time between two batches of rows reaching the list.
     std::chrono::milliseconds replyDrainInterval{100};
+    // UI time one batch of rows may take, about.
+    std::chrono::milliseconds replySliceBudget{10};
+    // Replies that may wait for the list; beyond it the newest are dropped.
+    std::size_t maxPendingReplies = ReplyQueue::kDefaultMaxPending;
 };
 
 }  // namespace qdipc

@@ -12,6 +12,8 @@ namespace qdipc {
 namespace {
 
 constexpr std::size_t kDeviceIdTextLength = 17;
+// Cleared tables from this many rows on are freed off the UI thread.
+constexpr std::size_t kReleaseInBackgroundFrom = 10000;
 
 bool IsAscii(std::string_view bytes) {
     return std::all_of(bytes.begin(), bytes.end(),
@@ -34,8 +36,9 @@ std::optional<QString> DecodeStrictly(QStringDecoder& decoder, std::string_view 
 
 }  // namespace
 
-DeviceTable::DeviceTable(QObject* parent)
+DeviceTable::DeviceTable(QObject* parent, std::size_t maxRows)
     : QAbstractTableModel(parent),
+      m_maxRows(maxRows),
       m_utf8Decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless),
       m_gbDecoder("GB18030", QStringDecoder::Flag::Stateless) {}
 
@@ -45,10 +48,17 @@ void DeviceTable::Clear() {
     m_deviceCount = 0;
     m_selectedRow = 0;
     beginResetModel();
-    m_rows.clear();
-    m_rows.shrink_to_fit();
-    m_deviceIds.clear();
+    std::deque<Row> rows;
+    rows.swap(m_rows);
+    DeviceIdSet deviceIds;
+    std::swap(deviceIds, m_deviceIds);
     endResetModel();
+    // A million rows take tens of milliseconds to free: more than the window
+    // may stall. A small table goes here and now.
+    if (rows.size() >= kReleaseInBackgroundFrom) {
+        m_release.Release(std::move(rows));
+        m_release.Release(std::move(deviceIds));
+    }
 }
 
 void DeviceTable::AddReply(const DeviceInfoReply* reply) {
@@ -73,11 +83,18 @@ int DeviceTable::AddReplies(const std::vector<AcceptedReply>& batch,
 int DeviceTable::AppendNewDevices(
     const std::vector<std::pair<const DeviceInfoReply*, std::uint32_t>>& replies) {
     std::vector<Row> fresh;
+    fresh.reserve(replies.size());
     for (const auto& [reply, arrivalInterface] : replies) {
         // The key set also catches a device that answers twice within the batch.
-        if (!m_deviceIds.insert(DeviceKey(*reply)).second) {
+        const std::uint64_t key = DeviceKey(*reply);
+        if (m_deviceIds.Contains(key)) {
             continue;
         }
+        if (m_rows.size() + fresh.size() >= m_maxRows) {
+            ++m_refusedRows;  // full: a new device is not listed
+            continue;
+        }
+        m_deviceIds.Insert(key);
         fresh.push_back(MakeRow(*reply, m_deviceCount + static_cast<int>(fresh.size())));
         fresh.back().arrivalInterface = arrivalInterface;
     }
@@ -108,7 +125,7 @@ bool DeviceTable::ContainsDeviceId(std::string_view deviceIdText) const {
     }
     std::uint64_t key = 0;
     std::memcpy(&key, bytes, sizeof key);
-    return m_deviceIds.count(key) != 0;
+    return m_deviceIds.Contains(key);
 }
 
 std::string DeviceTable::CellText(int row, int column) const {
@@ -165,8 +182,7 @@ void DeviceTable::SortByColumn(int column, bool ascending) {
     }
 
     // keys[i].second is the old row that now stands at position i.
-    std::vector<Row> sorted;
-    sorted.reserve(m_rows.size());
+    std::deque<Row> sorted;
     std::vector<int> newPosition(m_rows.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const auto oldRow = static_cast<std::size_t>(keys[i].second);

@@ -15,13 +15,16 @@
 #include <QAbstractTableModel>
 #include <QStringDecoder>
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "discovery/BackgroundRelease.h"
+#include "discovery/DeviceIdSet.h"
 #include "discovery/ReplyCells.h"
 #include "discovery/ReplyQueue.h"
 
@@ -30,10 +33,15 @@ namespace qdipc {
 class DeviceTable : public QAbstractTableModel {
     Q_OBJECT
 public:
-    explicit DeviceTable(QObject* parent = nullptr);
+    // A million rows at most (some 350 MB): a flood of made-up device IDs
+    // must not take all memory.
+    static constexpr std::size_t kDefaultMaxRows = 1'000'000;
+
+    explicit DeviceTable(QObject* parent = nullptr, std::size_t maxRows = kDefaultMaxRows);
     ~DeviceTable() override;
 
-    // Device count and selected row := 0, then every row goes.
+    // Device count and selected row := 0, then every row goes. A large table's
+    // storage is freed, and its memory handed back, on a thread of its own.
     void Clear();
     // One reply: dropped when its device ID is listed already, else appended
     // with the next "NO." number. A null reply is ignored.
@@ -45,6 +53,8 @@ public:
     // True when cell 1 of some row equals deviceIdText exactly.
     bool ContainsDeviceId(std::string_view deviceIdText) const;
     int RowCount() const { return static_cast<int>(m_rows.size()); }
+    // New devices not listed because the table was full, since construction.
+    std::uint64_t RefusedRows() const { return m_refusedRows; }
     // The whole raw text of a cell; empty for a row or column that does not exist.
     std::string CellText(int row, int column) const;
     std::string_view CellBytes(int row, int column) const;
@@ -53,6 +63,8 @@ public:
     // The index of the interface the row's reply came in on (it moves with
     // the row when sorting); 0 when unknown or for a row that does not exist.
     std::uint32_t ArrivalInterface(int row) const;
+    // Waits until the storage of cleared rows has been freed (measurements).
+    bool WaitForRelease(std::chrono::milliseconds limit) { return m_release.WaitIdle(limit); }
 
     // Rows added since the last Clear; the "NO." number of the next row.
     int DeviceCount() const { return m_deviceCount; }
@@ -89,11 +101,15 @@ private:
     int AppendNewDevices(
         const std::vector<std::pair<const DeviceInfoReply*, std::uint32_t>>& replies);
 
-    std::vector<Row> m_rows;
-    // The device IDs of m_rows, kept in step with them: the duplicate check.
-    std::unordered_set<std::uint64_t> m_deviceIds;
+    // A deque: growing never moves the rows already there.
+    std::deque<Row> m_rows;
+    // The device IDs of the rows, kept in step with them: the duplicate check.
+    DeviceIdSet m_deviceIds;
     int m_deviceCount = 0;
     int m_selectedRow = 0;
+    std::size_t m_maxRows;
+    std::uint64_t m_refusedRows = 0;
+    BackgroundRelease m_release;
     mutable QStringDecoder m_utf8Decoder;
     mutable QStringDecoder m_gbDecoder;
 };

@@ -24,8 +24,10 @@ namespace qdipc {
 
 struct ReceiverConfig {
     Ipv4Endpoint bind{"0.0.0.0", kToolReceivePort};
-    // The Linux default holds only ~166 replies; bursts of thousands need more.
-    int receiveBufferBytes = 8 * 1024 * 1024;
+    // The Linux default holds only ~166 replies; bursts of thousands need more,
+    // and a flood of 200,000 datagrams a second needs some 150 ms of room for
+    // the moments the worker waits for a CPU.
+    int receiveBufferBytes = 32 * 1024 * 1024;
 };
 
 class RecvSearchThread {

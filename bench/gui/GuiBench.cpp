@@ -2,11 +2,14 @@
 // window on the offscreen platform: receive worker, reply pump, device table
 // and list view. Prints figures; asserts nothing.
 //
-//   bench_gui
+//   bench_gui [--floods-only]
 //
 // Scenarios: a 10,000-reply blast at full speed and 100,000 replies spread
 // over one second, both from camsim's burst mode over loopback; then a sort
-// of the 100,000 rows by "IP" including the view's repaint.
+// of the 100,000 rows by "IP" including the view's repaint. Then two floods
+// as fast as the sender can: 1,000,000 junk datagrams of the current search
+// without a signature (each one a log entry) with 10,000 real replies among
+// them; and 1,000,000 distinct replies, followed by clearing the table.
 
 #include <malloc.h>
 
@@ -20,13 +23,17 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "app/CSearchDlg.h"
 #include "app/MessagePresenter.h"
+#include "bench/flood/FloodSender.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
 #include "tools/camsim/BurstSender.h"
@@ -45,6 +52,25 @@ long ResidentBytes() {
     long resident = 0;
     statm >> pages >> resident;
     return resident * sysconf(_SC_PAGESIZE);
+}
+
+// The process's peak resident size so far (VmHWM), in bytes.
+long PeakResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long kilobytes = 0;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            status >> kilobytes;
+            return kilobytes * 1024;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return 0;
+}
+
+double Megabytes(long bytes) {
+    return bytes / (1024.0 * 1024.0);
 }
 
 std::size_t HeapInUse() {
@@ -185,6 +211,185 @@ void Print(const char* name, std::size_t count, const BurstFigures& f) {
                 f.residentPerRow);
 }
 
+// The longest gap between ticks of a 1 ms timer on the UI thread.
+class StallMeter {
+public:
+    StallMeter() {
+        ticker_.setTimerType(Qt::PreciseTimer);
+        ticker_.setInterval(1);
+        QObject::connect(&ticker_, &QTimer::timeout, [this] {
+            const double cpuMs = ThreadCpuMs();
+            if (sinceTick_.isValid()) {
+                longestMs_ = std::max(longestMs_, sinceTick_.nsecsElapsed() / 1e6);
+                longestBusyMs_ = std::max(longestBusyMs_, cpuMs - lastCpuMs_);
+            }
+            lastCpuMs_ = cpuMs;
+            sinceTick_.start();
+        });
+        ticker_.start();
+    }
+    double LongestMs() const { return longestMs_; }
+    // The most CPU time the UI thread itself used between two ticks: the
+    // stall without the time the system gave to other threads.
+    double LongestBusyMs() const { return longestBusyMs_; }
+
+private:
+    static double ThreadCpuMs() {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+    }
+
+    QTimer ticker_;
+    QElapsedTimer sinceTick_;
+    double longestMs_ = 0;
+    double longestBusyMs_ = 0;
+    double lastCpuMs_ = 0;
+};
+
+struct FloodFigures {
+    bench::FloodResult sent;
+    bool sendOk = false;
+    int rows = 0;
+    double longestStallMs = 0;
+    double longestBusyMs = 0;
+    std::size_t peakPending = 0;
+    std::uint64_t capDrops = 0;
+    double sendToLastRowMs = 0;
+};
+
+// A new search, then the plan sent from a thread while the UI runs, until
+// every real reply is listed or 3 s after the last datagram.
+FloodFigures RunFlood(CSearchDlg& dlg, std::uint16_t workerPort, bench::FloodPlan plan) {
+    dlg.OnSearch();
+    plan.destination = {"127.0.0.1", workerPort};
+    plan.searchId = dlg.SearchId();
+    FloodFigures figures;
+    const std::uint64_t dropsBefore = dlg.Pump().Queue().Dropped();
+    Clock::time_point lastRowAt{};
+    auto connection = QObject::connect(&dlg.Table(), &QAbstractItemModel::rowsInserted,
+                                       [&] { lastRowAt = Clock::now(); });
+    StallMeter stalls;
+    std::atomic<bool> sendDone{false};
+    const Clock::time_point start = Clock::now();
+    std::thread sending([&] {
+        std::string error;
+        figures.sendOk = bench::SendFlood(plan, figures.sent, error);
+        if (!figures.sendOk) {
+            std::fprintf(stderr, "bench_gui: %s\n", error.c_str());
+        }
+        sendDone = true;
+    });
+    QEventLoop loop;
+    QTimer check;
+    Clock::time_point giveUpAt = Clock::time_point::max();
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        figures.peakPending = std::max(figures.peakPending, dlg.Pump().Queue().Pending());
+        if (sendDone && giveUpAt == Clock::time_point::max()) {
+            giveUpAt = Clock::now() + std::chrono::seconds(3);
+        }
+        const bool allListed = sendDone &&
+                               dlg.Table().RowCount() >= static_cast<int>(figures.sent.realSent) &&
+                               dlg.Pump().Queue().Pending() == 0;
+        if (allListed || Clock::now() > giveUpAt) {
+            loop.quit();
+        }
+    });
+    check.start(5);
+    loop.exec();
+    sending.join();
+    QObject::disconnect(connection);
+    figures.rows = dlg.Table().RowCount();
+    figures.longestStallMs = stalls.LongestMs();
+    figures.longestBusyMs = stalls.LongestBusyMs();
+    figures.capDrops = dlg.Pump().Queue().Dropped() - dropsBefore;
+    figures.sendToLastRowMs = lastRowAt > start ? Milliseconds(lastRowAt - start) : 0;
+    return figures;
+}
+
+void RunFloods(CSearchDlg& dlg, std::uint16_t workerPort,
+               const std::filesystem::path& logDirectory) {
+    // (a) Junk with real replies among it.
+    bench::FloodPlan junk;
+    junk.junk = 1000000;
+    junk.real = 10000;
+    const qdipc::ErrorLogCounts logBefore = dlg.Log().Counts();
+    const FloodFigures a = RunFlood(dlg, workerPort, junk);
+    dlg.Log().WaitIdle(std::chrono::seconds(5));
+    const qdipc::ErrorLogCounts logAfter = dlg.Log().Counts();
+    std::size_t lines = 0;
+    {
+        std::ifstream file(logDirectory / qdipc::kErrorLogFileName, std::ios::binary);
+        for (std::string line; std::getline(file, line);) {
+            ++lines;
+        }
+    }
+    const double sendSeconds = std::chrono::duration<double>(a.sent.elapsed).count();
+    std::printf("1,000,000 junk datagrams with 10,000 real replies, full speed\n");
+    std::printf("  sent                   %zu in %.2f s (%.0f/s), %zu of them real\n", a.sent.sent,
+                sendSeconds, sendSeconds > 0 ? a.sent.sent / sendSeconds : 0.0, a.sent.realSent);
+    std::printf("  real replies listed    %d of %zu (%.2f %%)\n", a.rows, a.sent.realSent,
+                a.sent.realSent ? 100.0 * a.rows / double(a.sent.realSent) : 0.0);
+    std::printf(
+        "  log lines written      %llu (file has %zu), entries dropped %llu\n",
+        static_cast<unsigned long long>(logAfter.written - logBefore.written), lines,
+        static_cast<unsigned long long>(logAfter.droppedByRate + logAfter.droppedQueueFull -
+                                        logBefore.droppedByRate - logBefore.droppedQueueFull));
+    std::printf("  longest UI stall       %.1f ms (UI thread busy %.1f ms of it at most)\n",
+                a.longestStallMs, a.longestBusyMs);
+    // The same mix with the junk under another search ID: dropped without a
+    // log entry. Logging must not lower the share of real replies listed.
+    junk.junkUnderOtherSearch = true;
+    junk.firstCamera = 100000;
+    const FloodFigures quiet = RunFlood(dlg, workerPort, junk);
+    std::printf(
+        "  baseline, junk of another search: %d of %zu listed (%.2f %%), "
+        "longest stall %.1f ms\n",
+        quiet.rows, quiet.sent.realSent,
+        quiet.sent.realSent ? 100.0 * quiet.rows / double(quiet.sent.realSent) : 0.0,
+        quiet.longestStallMs);
+
+    // (b) A million distinct replies, then clearing them.
+    malloc_trim(0);
+    const long residentBefore = ResidentBytes();
+    bench::FloodPlan distinct;
+    distinct.real = 1000000;
+    distinct.firstCamera = 2000000;
+    const FloodFigures b = RunFlood(dlg, workerPort, distinct);
+    const double bSeconds = std::chrono::duration<double>(b.sent.elapsed).count();
+    const long residentFull = ResidentBytes();
+    std::printf("1,000,000 distinct replies, full speed\n");
+    std::printf("  sent                   %zu in %.2f s (%.0f/s)\n", b.sent.sent, bSeconds,
+                bSeconds > 0 ? b.sent.sent / bSeconds : 0.0);
+    std::printf("  rows listed            %d (%.1f %%), first datagram to last row %.0f ms\n",
+                b.rows, b.sent.sent ? 100.0 * b.rows / double(b.sent.sent) : 0.0,
+                b.sendToLastRowMs);
+    std::printf("  rows refused (table full) %llu\n",
+                static_cast<unsigned long long>(dlg.Table().RefusedRows()));
+    std::printf("  pending at most        %zu (cap %zu), cap hits %llu\n", b.peakPending,
+                dlg.Pump().Queue().MaxPending(), static_cast<unsigned long long>(b.capDrops));
+    std::printf("  longest UI stall       %.1f ms (UI thread busy %.1f ms of it at most)\n",
+                b.longestStallMs, b.longestBusyMs);
+    std::printf("  longest drain slice    %.1f ms\n", dlg.Pump().LongestSliceMicroseconds() / 1e3);
+    std::printf(
+        "  memory                 %.0f MB resident before, %.0f MB with the rows, "
+        "peak %.0f MB\n",
+        Megabytes(residentBefore), Megabytes(residentFull), Megabytes(PeakResidentBytes()));
+
+    const auto clearStart = Clock::now();
+    dlg.Table().Clear();
+    QCoreApplication::processEvents();
+    const auto clearEnd = Clock::now();
+    dlg.Table().WaitForRelease(std::chrono::seconds(30));
+    const auto releasedAt = Clock::now();
+    std::printf(
+        "  clear                  %.1f ms on the UI thread; freed in the background "
+        "after %.0f ms; %.0f MB resident after\n",
+        Milliseconds(clearEnd - clearStart), Milliseconds(releasedAt - clearStart),
+        Megabytes(ResidentBytes()));
+    std::printf("  heap in use after      %.0f MB\n", Megabytes(long(HeapInUse())));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -206,11 +411,15 @@ int main(int argc, char* argv[]) {
         return loopback ? std::vector<qdipc::Ipv4Interface>{*loopback}
                         : std::vector<qdipc::Ipv4Interface>{};
     };
-    config.errorLogDirectory = std::filesystem::temp_directory_path();
+    const std::filesystem::path logDirectory =
+        std::filesystem::temp_directory_path() / ("bench_gui." + std::to_string(getpid()));
+    std::filesystem::create_directories(logDirectory);
+    config.errorLogDirectory = logDirectory;
     config.messages = std::make_shared<QuietMessages>();
     config.openFirewall = [] {};
 
-    CSearchDlg dlg(config);
+    auto window = std::make_unique<CSearchDlg>(config);
+    CSearchDlg& dlg = *window;
     dlg.resize(1000, 700);
     dlg.show();
     auto* list = dlg.findChild<QTableView*>(QStringLiteral("deviceList"));
@@ -228,20 +437,44 @@ int main(int argc, char* argv[]) {
     }
     std::printf("receive buffer granted: %d bytes\n", dlg.Worker()->EffectiveReceiveBuffer());
 
-    Print("10,000 replies at full speed", 10000,
-          RunBurst(dlg, list, workerPort, 10000, 1, std::chrono::milliseconds(0)));
-    Print("100,000 replies over one second", 100000,
-          RunBurst(dlg, list, workerPort, 100000, 100000, std::chrono::milliseconds(1000)));
+    const bool floodsOnly = argc > 1 && std::string(argv[1]) == "--floods-only";
+    if (!floodsOnly) {
+        Print("10,000 replies at full speed", 10000,
+              RunBurst(dlg, list, workerPort, 10000, 1, std::chrono::milliseconds(0)));
+        Print("100,000 replies over one second", 100000,
+              RunBurst(dlg, list, workerPort, 100000, 100000, std::chrono::milliseconds(1000)));
 
-    // Sort the rows just listed by "IP", with the view's repaint.
-    const auto sortStart = Clock::now();
-    dlg.ListPresentation().OnColumnClick(qdipc::kColIp);
-    list->viewport()->repaint();
+        // Sort the rows just listed by "IP", with the view's repaint.
+        const auto sortStart = Clock::now();
+        dlg.ListPresentation().OnColumnClick(qdipc::kColIp);
+        list->viewport()->repaint();
+        QCoreApplication::processEvents();
+        const auto sortEnd = Clock::now();
+        std::printf("sort of %d rows by IP, view updated: %.1f ms\n", dlg.Table().RowCount(),
+                    Milliseconds(sortEnd - sortStart));
+    }
+
+    RunFloods(dlg, workerPort, logDirectory);
+
+    // Closing with a full table: a million rows put straight into the table.
+    dlg.OnSearch();
+    for (std::uint32_t first = 0; first < 1000000; first += 10000) {
+        std::vector<qdipc::AcceptedReply> batch(10000);
+        for (std::uint32_t i = 0; i < batch.size(); ++i) {
+            std::uint8_t bytes[qdipc::kDeviceInfoReplySize] = {0xD4, 0xED, 0xCB, 0xB3};
+            const std::uint32_t n = first + i;
+            std::memcpy(bytes + 27, &n, sizeof n);
+            batch[i] = {qdipc::DeviceInfoReply(bytes, sizeof bytes), dlg.SearchId()};
+        }
+        dlg.Table().AddReplies(batch, dlg.SearchId());
+    }
     QCoreApplication::processEvents();
-    const auto sortEnd = Clock::now();
-    std::printf("sort of %d rows by IP, view updated: %.1f ms\n", dlg.Table().RowCount(),
-                Milliseconds(sortEnd - sortStart));
-
+    const int fullRows = dlg.Table().RowCount();
+    const auto closeStart = Clock::now();
     dlg.close();
+    window.reset();
+    std::printf("close and teardown with %d rows listed: %.1f ms\n", fullRows,
+                Milliseconds(Clock::now() - closeStart));
+    std::filesystem::remove_all(logDirectory);
     return 0;
 }

@@ -5,7 +5,12 @@
 //   bench_ingest [--runs N]
 //
 // Scenarios: 10,000 distinct replies sent as fast as the sender can, and
-// 100,000 spread evenly over one second, from camsim's burst mode.
+// 100,000 spread evenly over one second, from camsim's burst mode. Then
+// floods: 1,000,000 junk datagrams of the current search without a signature
+// (each one a log entry) with 10,000 real replies spread among them, as fast
+// as the sender can and over 10 s, each beside the same mix whose junk belongs
+// to another search (dropped without a log entry). Last, 1,200,000 distinct
+// replies that nobody takes, against the pending cap.
 
 #include <unistd.h>
 
@@ -21,6 +26,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/flood/FloodSender.h"
 #include "bench/ingest/BareReceiver.h"
 #include "bench/ingest/SocketDrops.h"
 #include "discovery/ErrorLog.h"
@@ -194,6 +200,159 @@ std::optional<Figures> MeasureBare(const Scenario& scenario) {
     return figures;
 }
 
+struct FloodScenario {
+    const char* name;
+    bool junkLogged;
+    std::chrono::milliseconds duration;
+};
+
+struct FloodFigures {
+    bench::FloodResult sent;
+    std::size_t accepted = 0;
+    std::uint64_t drops = 0;
+    std::size_t logLines = 0;
+    qdipc::ErrorLogCounts log;
+    double seconds = 0;  // first send to the last real reply taken
+};
+
+std::size_t CountLines(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::size_t lines = 0;
+    char buffer[65536];
+    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
+        lines += static_cast<std::size_t>(std::count(buffer, buffer + file.gcount(), '\n'));
+    }
+    return lines;
+}
+
+// The worker with a real error log, fed a flood of junk with real replies
+// among it; a consumer thread takes the replies as the window would.
+std::optional<FloodFigures> MeasureFlood(const FloodScenario& scenario,
+                                         const std::filesystem::path& logDirectory) {
+    std::error_code ignored;
+    std::filesystem::remove_all(logDirectory, ignored);  // lines of this run only
+    std::filesystem::create_directories(logDirectory);
+    qdipc::ReplyQueue queue;
+    std::atomic<std::uint32_t> searchId{kSearchId};
+    std::optional<qdipc::ErrorLog> log(std::in_place, logDirectory);
+    qdipc::RecvSearchThread worker(searchId, queue, *log,
+                                   qdipc::ReceiverConfig{{"127.0.0.1", 0}, kBufferRequest});
+    if (!worker.Start()) {
+        return std::nullopt;
+    }
+    const Clock::time_point bindDeadline = Clock::now() + std::chrono::seconds(5);
+    while (worker.BoundPort() == 0 && Clock::now() < bindDeadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (worker.BoundPort() == 0) {
+        std::fprintf(stderr, "bench_ingest: the worker did not bind\n");
+        return std::nullopt;
+    }
+    std::atomic<bool> consumerStop{false};
+    std::atomic<std::size_t> accepted{0};
+    std::atomic<Clock::rep> lastAccepted{0};
+    std::thread consumer([&] {
+        while (!consumerStop.load()) {
+            const std::size_t taken = queue.TakeAll().size();
+            if (taken > 0) {
+                accepted.fetch_add(taken);
+                lastAccepted.store(Clock::now().time_since_epoch().count());
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+
+    bench::FloodPlan plan;
+    plan.destination = {"127.0.0.1", worker.BoundPort()};
+    plan.searchId = kSearchId;
+    plan.junk = 1000000;
+    plan.real = 10000;
+    plan.junkUnderOtherSearch = !scenario.junkLogged;
+    plan.duration = scenario.duration;
+    FloodFigures figures;
+    std::string error;
+    const Clock::time_point start = Clock::now();
+    const bool sent = bench::SendFlood(plan, figures.sent, error);
+    if (sent) {
+        WaitForArrivals([&] { return accepted.load(); }, figures.sent.realSent);
+    } else {
+        std::fprintf(stderr, "bench_ingest: %s\n", error.c_str());
+    }
+    const auto counters = ingest_bench::ReadUdpSocketCounters(worker.BoundPort());
+    consumerStop.store(true);
+    consumer.join();
+    worker.Stop();
+    log->WaitIdle(std::chrono::seconds(5));
+    figures.log = log->Counts();
+    log.reset();
+    if (!sent) {
+        return std::nullopt;
+    }
+    figures.accepted = accepted.load();
+    figures.drops = counters ? counters->drops : 0;
+    figures.logLines = CountLines(logDirectory / qdipc::kErrorLogFileName);
+    const Clock::time_point last{Clock::duration(lastAccepted.load())};
+    figures.seconds = std::chrono::duration<double>(last - start).count();
+    return figures;
+}
+
+void PrintFlood(const FloodScenario& scenario, const FloodFigures& f) {
+    const double sendSeconds = std::chrono::duration<double>(f.sent.elapsed).count();
+    std::printf("%-34s %8zu %6zu %7zu %6.2f %% %8llu %6zu %9llu %7.2f %9.0f\n", scenario.name,
+                f.sent.sent - f.sent.realSent, f.sent.realSent, f.accepted,
+                f.sent.realSent ? 100.0 * f.accepted / f.sent.realSent : 0.0,
+                static_cast<unsigned long long>(f.drops), f.logLines,
+                static_cast<unsigned long long>(f.log.droppedByRate + f.log.droppedQueueFull),
+                sendSeconds, sendSeconds > 0 ? f.sent.sent / sendSeconds : 0.0);
+}
+
+long ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+// 1,200,000 distinct replies that nobody takes: the queue stops at its cap,
+// counts the rest, and its memory stops growing there.
+void MeasurePendingCap(const std::filesystem::path& logDirectory) {
+    qdipc::ReplyQueue queue;
+    std::atomic<std::uint32_t> searchId{kSearchId};
+    qdipc::ErrorLog log(logDirectory);
+    qdipc::RecvSearchThread worker(searchId, queue, log,
+                                   qdipc::ReceiverConfig{{"127.0.0.1", 0}, kBufferRequest});
+    const long residentBefore = ResidentBytes();
+    if (!worker.Start()) {
+        return;
+    }
+    const Clock::time_point bindDeadline = Clock::now() + std::chrono::seconds(5);
+    while (worker.BoundPort() == 0 && Clock::now() < bindDeadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    bench::FloodPlan plan;
+    plan.destination = {"127.0.0.1", worker.BoundPort()};
+    plan.searchId = kSearchId;
+    plan.real = 1200000;
+    bench::FloodResult sent;
+    std::string error;
+    if (worker.BoundPort() == 0 || !bench::SendFlood(plan, sent, error)) {
+        std::fprintf(stderr, "bench_ingest: pending cap: %s\n", error.c_str());
+        return;
+    }
+    WaitForArrivals([&] { return queue.Pending() + queue.Dropped(); }, sent.sent);
+    const auto counters = ingest_bench::ReadUdpSocketCounters(worker.BoundPort());
+    worker.Stop();
+    std::printf(
+        "\n1,200,000 distinct replies, nobody taking them (cap %zu)\n"
+        "  pending %zu, cap hits %llu, socket drops %llu, resident growth %.0f MB "
+        "(%.0f B per pending reply)\n",
+        queue.MaxPending(), queue.Pending(), static_cast<unsigned long long>(queue.Dropped()),
+        static_cast<unsigned long long>(counters ? counters->drops : 0),
+        (ResidentBytes() - residentBefore) / 1048576.0,
+        queue.Pending() ? double(ResidentBytes() - residentBefore) / queue.Pending() : 0.0);
+}
+
 std::string LoadAverage() {
     std::ifstream file("/proc/loadavg");
     std::string one, five, fifteen;
@@ -250,10 +409,37 @@ int main(int argc, char** argv) {
         }
     }
     std::printf(
+        "\nfloods: 1,000,000 junk datagrams of the current search (no signature) with "
+        "10,000 real replies spread among them\n");
+    const FloodScenario floods[] = {
+        {"junk logged, full speed", true, std::chrono::milliseconds(0)},
+        {"junk of another search, full speed", false, std::chrono::milliseconds(0)},
+        {"junk logged, over 10 s", true, std::chrono::milliseconds(10000)},
+        {"junk of another search, over 10 s", false, std::chrono::milliseconds(10000)},
+    };
+    for (int run = 1; run <= runs; ++run) {
+        std::printf("\nrun %d, load average %s\n", run, LoadAverage().c_str());
+        std::printf("%-34s %8s %6s %7s %8s %8s %6s %9s %7s %9s\n", "flood", "junk", "real", "taken",
+                    "real %", "drops", "lines", "log drop", "send s", "sent/s");
+        int index = 0;
+        for (const FloodScenario& scenario : floods) {
+            const auto figures =
+                MeasureFlood(scenario, logDirectory / ("flood" + std::to_string(++index)));
+            if (!figures) {
+                ok = false;
+                continue;
+            }
+            PrintFlood(scenario, *figures);
+        }
+    }
+    MeasurePendingCap(logDirectory);
+    std::printf(
         "\nreceived: the bare receiver's count; for the worker, sent minus socket drops "
         "(every datagram of the burst passes its filters).\n"
         "drops: /proc/net/udp of the receiving socket. replies/s: received over the time "
-        "from the first send to the last datagram taken.\n");
+        "from the first send to the last datagram taken.\n"
+        "floods: taken = real replies the worker accepted; lines = log lines written; "
+        "log drop = entries over the rate or the queue.\n");
     std::error_code ignored;
     std::filesystem::remove_all(logDirectory, ignored);
     return ok ? 0 : 1;

@@ -1,17 +1,22 @@
 // The device table as the list's model: numbering, duplicates, clearing,
 // replies of replaced searches, batches, the cells' bytes and their display,
-// and replies that arrive from another thread through the reply pump.
+// replies that arrive from another thread through the reply pump, the pump's
+// time-boxed slices and cap, and clearing a large table.
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "TestPrinting.h"
 #include "TestReplies.h"
 #include "app/ReplyPump.h"
+#include "discovery/DeviceIdSet.h"
 #include "discovery/DeviceTable.h"
 
 using qdipc::DeviceTable;
@@ -50,6 +55,9 @@ private slots:
     void displayedTextIsDecodedUtf8ThenGbThenLatin1();
     void modelStaysConsistentUnderTheTester();
     void repliesFromAnotherThreadReachTheTableOnTheUiThread();
+    void pumpDrainsInTimeBoxedSlicesWithTheLoopRunningBetween();
+    void clearingALargeTableLeavesItEmptyAndUsable();
+    void deviceIdSetKeepsEveryKeyOnceThroughGrowth();
 };
 
 void DeviceTableTest::rowsAreNumberedInArrivalOrderAndDuplicatesUseNoNumber() {
@@ -294,6 +302,119 @@ void DeviceTableTest::repliesFromAnotherThreadReachTheTableOnTheUiThread() {
     for (int row = 0; row < table.RowCount(); ++row) {
         QVERIFY(table.CellText(row, 2).rfind("cam2", 0) == 0);
     }
+}
+
+void DeviceTableTest::pumpDrainsInTimeBoxedSlicesWithTheLoopRunningBetween() {
+    // Positive entries: the size of a chunk handed over; -1: a timer event.
+    std::vector<int> sequence;
+    qdipc::ReplyPumpOptions options;
+    options.minInterval = std::chrono::milliseconds(0);
+    options.sliceBudget = std::chrono::milliseconds(0);  // one chunk per slice
+    options.chunk = 100;
+    options.maxPending = 1000;
+    qdipc::ReplyPump pump(
+        [&](std::vector<qdipc::AcceptedReply>& chunk) {
+            sequence.push_back(static_cast<int>(chunk.size()));
+        },
+        options);
+    std::vector<qdipc::AcceptedReply> batch;
+    for (std::uint32_t n = 0; n < 1200; ++n) {
+        batch.push_back(Camera(n).Accepted(1));
+    }
+    pump.Queue().Push(batch);
+    QCOMPARE(pump.Queue().Pending(), std::size_t(1000));
+    QCOMPARE(pump.Queue().Dropped(), std::uint64_t(200));
+
+    pump.DrainSlice();
+    QCOMPARE(sequence, std::vector<int>{100});
+    QCOMPARE(pump.Queue().Pending(), std::size_t(900));
+    QTimer::singleShot(0, [&] { sequence.push_back(-1); });
+    QTRY_COMPARE_WITH_TIMEOUT(pump.Queue().Pending(), std::size_t(0), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(sequence.size(), std::size_t(11), 20000);
+    // The timer event ran between two slices, not after the whole backlog.
+    const auto marker = std::find(sequence.begin(), sequence.end(), -1);
+    QVERIFY(marker != sequence.end());
+    QVERIFY(marker - sequence.begin() < 10);
+    QCOMPARE(std::count(sequence.begin(), sequence.end(), 100), 10);
+
+    // A real budget: a backlog that needs far more than it is not taken in
+    // one slice.
+    std::vector<int> chunks;
+    options.sliceBudget = std::chrono::milliseconds(20);
+    options.chunk = 10;
+    qdipc::ReplyPump slow(
+        [&](std::vector<qdipc::AcceptedReply>& chunk) {
+            chunks.push_back(static_cast<int>(chunk.size()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        },
+        options);
+    std::vector<qdipc::AcceptedReply> backlog;
+    for (std::uint32_t n = 0; n < 200; ++n) {
+        backlog.push_back(Camera(n).Accepted(1));
+    }
+    slow.Queue().Push(backlog);
+    slow.DrainSlice();
+    QVERIFY(!chunks.empty());
+    QVERIFY2(chunks.size() < 20, std::to_string(chunks.size()).c_str());
+    QTRY_COMPARE_WITH_TIMEOUT(chunks.size(), std::size_t(20), 20000);
+}
+
+void DeviceTableTest::clearingALargeTableLeavesItEmptyAndUsable() {
+    DeviceTable table;
+    QAbstractItemModelTester tester(&table, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    std::vector<qdipc::AcceptedReply> batch;
+    for (std::uint32_t n = 0; n < 30000; ++n) {
+        batch.push_back(Camera(n).Accepted(3));
+    }
+    QCOMPARE(table.AddReplies(batch, 3), 30000);
+    table.SetSelectedRow(29999);
+    table.Clear();
+    QCOMPARE(table.rowCount(), 0);
+    QCOMPARE(table.DeviceCount(), 0);
+    QCOMPARE(table.SelectedRow(), 0);
+    QVERIFY(!table.ContainsDeviceId("0011aabb-00000005"));
+    // Rows arriving while the old ones are being freed are numbered afresh.
+    Add(table, Camera(5));
+    QCOMPARE(table.CellText(0, 0), std::string("0"));
+    QCOMPARE(table.CellText(0, 1), std::string("0011aabb-00000005"));
+    QVERIFY(table.WaitForRelease(std::chrono::seconds(20)));
+    QCOMPARE(table.RowCount(), 1);
+
+    // A full table lists no new device, counts it, and is usable after a clear.
+    DeviceTable small(nullptr, 3);
+    for (std::uint32_t n = 1; n <= 5; ++n) {
+        Add(small, Camera(n));
+    }
+    Add(small, Camera(2));  // listed already: not refused
+    QCOMPARE(small.RowCount(), 3);
+    QCOMPARE(small.DeviceCount(), 3);
+    QCOMPARE(small.RefusedRows(), std::uint64_t(2));
+    QVERIFY(!small.ContainsDeviceId("0011aabb-00000004"));
+    small.Clear();
+    Add(small, Camera(4));
+    QCOMPARE(small.CellText(0, 1), std::string("0011aabb-00000004"));
+}
+
+void DeviceTableTest::deviceIdSetKeepsEveryKeyOnceThroughGrowth() {
+    qdipc::DeviceIdSet set;
+    QVERIFY(!set.Contains(0));
+    QVERIFY(set.Insert(0));  // the empty-slot marker is a key like any other
+    QVERIFY(!set.Insert(0));
+    // Keys that differ in their high or their low bytes only, as device IDs do.
+    constexpr std::uint64_t kKeys = 200000;
+    for (std::uint64_t n = 1; n <= kKeys; ++n) {
+        QVERIFY(set.Insert(n << 32 | 0x6d736471u));
+        QVERIFY(set.Insert(0xbbaa110000000000ull | n));
+    }
+    QCOMPARE(set.Size(), std::size_t(2 * kKeys + 1));
+    for (std::uint64_t n = 1; n <= kKeys; n += 997) {
+        QVERIFY(!set.Insert(n << 32 | 0x6d736471u));
+        QVERIFY(set.Contains(0xbbaa110000000000ull | n));
+        QVERIFY(!set.Contains((n << 32) | 0x6d736472u));
+    }
+    QVERIFY(!set.Contains(0xbbaa110000000000ull | (kKeys + 1)));
+    QVERIFY(set.Contains(0));
+    QCOMPARE(set.Size(), std::size_t(2 * kKeys + 1));
 }
 
 QTEST_MAIN(DeviceTableTest)

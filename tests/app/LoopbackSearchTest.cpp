@@ -177,6 +177,8 @@ void LoopbackSearchTest::takenPortIsShownEachSearchAndSearchWorksOnceFreed() {
     const std::string logPath =
         setup.logDirectory.filePath(QStringLiteral("QDIPC_Error.log")).toStdString();
     auto logLines = [&] {
+        // Once the log's writer has written what was queued.
+        dlg.Log().WaitIdle(std::chrono::seconds(20));  // the counts below tell
         std::ifstream log(logPath);
         std::vector<std::string> lines;
         for (std::string line; std::getline(log, line);) {

@@ -1,8 +1,10 @@
 // The main window: its initial state, row clicks and double-clicks, the
 // Setting and Test buttons, Enter and Esc, the search failure boxes, the
-// About box, the layout on resize, and a clean stop of the worker on close.
+// About box, the layout on resize, a clean stop of the worker on close, and a
+// prompt close while the error log's writer is stuck.
 
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QFontInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -14,6 +16,13 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 #include "TestPrinting.h"
 #include "TestReplies.h"
@@ -123,6 +132,7 @@ private slots:
     void aboutBoxIsReachableWithoutASystemMenu();
     void resizingLaysTheControlsOut();
     void closingStopsTheWorkerWhileItWaits();
+    void closingWithTheLogWriterStuckEndsPromptly();
 };
 
 void SearchDlgTest::startsWithTheFormAndItsInitialState() {
@@ -508,6 +518,51 @@ void SearchDlgTest::closingStopsTheWorkerWhileItWaits() {
     QVERIFY(dlg.close());
     QCOMPARE(worker->GetState(), qdipc::RecvSearchThread::State::Ended);
     QCOMPARE(dlg.result(), int(QDialog::Rejected));
+}
+
+void SearchDlgTest::closingWithTheLogWriterStuckEndsPromptly() {
+#ifdef Q_OS_WIN
+    QSKIP("needs a FIFO as the log file");
+#else
+    // The log file is a FIFO that nobody reads: its writer blocks opening it.
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    const QByteArray logFile =
+        setup.logDirectory.filePath(QStringLiteral("QDIPC_Error.log")).toLocal8Bit();
+    QCOMPARE(mkfifo(logFile.constData(), 0600), 0);
+    auto dlg = std::make_unique<CSearchDlg>(setup.Make(sink.Port()));
+    ShowAndActivate(*dlg);
+    QTest::mouseClick(Button(*dlg, "searchButton"), Qt::LeftButton);
+    QVERIFY(dlg->Worker() != nullptr);
+    QTRY_VERIFY(dlg->Worker()->BoundPort() != 0);
+
+    CameraReply junk = Camera(1);
+    junk.searchId = dlg->SearchId();
+    auto junkBytes = junk.Bytes();
+    std::fill(junkBytes.begin(), junkBytes.begin() + 8, std::uint8_t{0});  // no signature: 575
+    CameraReply real = Camera(2);
+    real.searchId = dlg->SearchId();
+    qdipc::UdpSocket sender;
+    QVERIFY(sender.Open());
+    const qdipc::Ipv4Endpoint worker{"127.0.0.1", dlg->Worker()->BoundPort()};
+    QCOMPARE(sender.SendTo(junkBytes.data(), junkBytes.size(), worker), 380L);
+    const auto realBytes = real.Bytes();
+    QCOMPARE(sender.SendTo(realBytes.data(), realBytes.size(), worker), 380L);
+    // The real reply came after the junk, so its entry has been handed over.
+    QTRY_COMPARE(dlg->Table().RowCount(), 1);
+    QVERIFY(!dlg->Log().WaitIdle(std::chrono::milliseconds(100)));
+
+    QElapsedTimer closing;
+    closing.start();
+    QVERIFY(dlg->close());
+    QCOMPARE(dlg->Worker()->GetState(), qdipc::RecvSearchThread::State::Ended);
+    dlg.reset();
+    const qint64 elapsed = closing.elapsed();
+    qInfo("close and teardown with the log writer stuck: %lld ms", elapsed);
+    // Generous: this catches a close that waits for the writer.
+    QVERIFY2(elapsed < 5000, QByteArray::number(elapsed).constData());
+    // The writer is left to the process's exit, which must not hang on it.
+#endif
 }
 
 QTEST_MAIN(SearchDlgTest)

@@ -22,7 +22,8 @@ using test::SendDatagram;
 using test::TempDir;
 using test::WaitUntil;
 
-constexpr std::int64_t kFixedNow = 1767198605;  // 2026-1-1 0:30:5 in UTC+8
+constexpr std::int64_t kFixedNow = 1767198605;       // 2026-1-1 0:30:5 in UTC+8
+constexpr auto kLogWait = std::chrono::seconds(20);  // catches a hang only
 
 const std::string kLine575 =
     std::string(
@@ -65,7 +66,15 @@ protected:
         return taken;
     }
 
-    std::string LogText() { return ReadFile(log_.FilePath()); }
+    // The log once its writer has written what was queued.
+    std::string LogText() {
+        EXPECT_TRUE(log_.WaitIdle(kLogWait));
+        return ReadFile(log_.FilePath());
+    }
+    bool LogExists() {
+        EXPECT_TRUE(log_.WaitIdle(kLogWait));
+        return std::filesystem::exists(log_.FilePath());
+    }
 
     TempDir dir_;
     std::atomic<std::uint32_t> searchId_{0};
@@ -93,7 +102,7 @@ TEST_F(WorkerFixture, AcceptsBothSignaturesOfTheCurrentSearch) {
     EXPECT_TRUE(std::equal(first.begin(), first.end(), taken[0].reply.Data()));
     EXPECT_TRUE(std::equal(second.begin(), second.end(), taken[1].reply.Data()));
     EXPECT_EQ(taken[1].reply.Text(39), "10.0.0.2");
-    EXPECT_FALSE(std::filesystem::exists(log_.FilePath()));
+    EXPECT_FALSE(LogExists());
 }
 
 TEST_F(WorkerFixture, FiltersInTheOrderLengthSearchIdSignature) {
@@ -144,7 +153,7 @@ TEST_F(WorkerFixture, SearchIdChangeAppliesToTheNextDatagram) {
     ASSERT_EQ(taken.size(), 1u);
     EXPECT_EQ(taken[0].searchId, 11u);
     EXPECT_EQ(taken[0].reply.Text(39), "10.0.0.3");
-    EXPECT_FALSE(std::filesystem::exists(log_.FilePath()));
+    EXPECT_FALSE(LogExists());
 }
 
 TEST_F(WorkerFixture, TakenPortWritesBindEntryPerAttemptAndBindsOnceFreed) {
@@ -190,7 +199,9 @@ TEST(WorkerLogTest, UnwritableLogDropsEntriesAndTheWorkerGoesOn) {
     SendDatagram(MakeReply(5, 2), worker.BoundPort());
     ASSERT_TRUE(WaitUntil([&] { return queue.Pending() == 1; }));
     EXPECT_EQ(worker.GetState(), RecvSearchThread::State::Running);
+    ASSERT_TRUE(log.WaitIdle(kLogWait));
     EXPECT_FALSE(std::filesystem::exists(log.FilePath()));
+    EXPECT_EQ(log.Counts().unwritten, 2u);
 }
 
 TEST_F(WorkerFixture, StopReturnsPromptlyWhileTheWorkerWaits) {
@@ -202,7 +213,7 @@ TEST_F(WorkerFixture, StopReturnsPromptlyWhileTheWorkerWaits) {
     worker_->Stop();                 // a second stop is harmless
     EXPECT_FALSE(worker_->Start());  // a stopped worker stays stopped
     EXPECT_FALSE(worker_->Bind());
-    EXPECT_FALSE(std::filesystem::exists(log_.FilePath()));
+    EXPECT_FALSE(LogExists());
 }
 
 TEST(WorkerLifetimeTest, DestroyingAStartedWorkerJoinsIt) {
@@ -231,6 +242,7 @@ TEST(WorkerExceptionTest, AnEscapingExceptionWritesOneEntryAndEndsTheWorker) {
     ASSERT_TRUE(WaitUntil([&] { return worker.BoundPort() != 0; }));
     SendDatagram(MakeReply(9, 1), worker.BoundPort());
     ASSERT_TRUE(WaitUntil([&] { return worker.GetState() == RecvSearchThread::State::Ended; }));
+    ASSERT_TRUE(log.WaitIdle(kLogWait));
     EXPECT_EQ(ReadFile(log.FilePath()),
               std::string("2026-1-1 0:30:5 file:app\\CSearchDlg.cpp,line:587,"
                           "[RecvSearchThread\xD2\xEC\xB3\xA3][219]") +
@@ -253,6 +265,49 @@ TEST_F(WorkerFixture, BurstOfDistinctRepliesArrivesWhole) {
         const std::uint8_t* id = taken[static_cast<std::size_t>(i)].reply.Raw(23);
         EXPECT_EQ(id[6] << 8 | id[7], i);
     }
+}
+
+TEST_F(WorkerFixture, JunkFloodCostsNoRealReplyAndIsLoggedWithinTheRate) {
+    StartWorker(21);
+    const std::uint16_t port = worker_->BoundPort();
+    auto junk = MakeReply(21, 0);
+    junk[0] = 0x00;  // the current search, neither signature: entry 575
+    constexpr int kRounds = 20;
+    constexpr int kJunkPerRound = 500;
+    constexpr int kRealPerRound = 10;
+    const auto start = std::chrono::steady_clock::now();
+    test::UdpSender sender;
+    for (int round = 0; round < kRounds; ++round) {
+        for (int i = 0; i < kJunkPerRound; ++i) {
+            ASSERT_EQ(sender.Send(junk, port), 380);
+            if (i % (kJunkPerRound / kRealPerRound) == 0) {
+                const int n = round * kRealPerRound + i / (kJunkPerRound / kRealPerRound);
+                ASSERT_EQ(sender.Send(MakeReply(21, static_cast<std::uint8_t>(n)), port), 380);
+            }
+        }
+        // Each junk datagram is either written or counted as dropped; waiting
+        // for them round by round keeps the socket's buffer from overflowing.
+        const auto expected = static_cast<std::uint64_t>((round + 1) * kJunkPerRound);
+        ASSERT_TRUE(WaitUntil([&] {
+            const ErrorLogCounts c = log_.Counts();
+            return c.written + c.droppedByRate + c.droppedQueueFull + c.unwritten >= expected;
+        }));
+    }
+    const auto taken = TakeWhenPending(kRounds * kRealPerRound);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(taken.size(), static_cast<std::size_t>(kRounds * kRealPerRound));
+    for (std::size_t i = 0; i < taken.size(); ++i)
+        EXPECT_EQ(taken[i].reply.Raw(23)[7], static_cast<std::uint8_t>(i));
+
+    // At most 100 lines in any second, each the exact entry.
+    const std::string text = LogText();
+    std::size_t lines = 0;
+    for (std::size_t at = 0; at < text.size(); at += kLine575.size(), ++lines)
+        ASSERT_EQ(text.compare(at, kLine575.size(), kLine575), 0) << "line " << lines;
+    EXPECT_GE(lines, 1u);
+    EXPECT_LE(lines, 100u * (static_cast<std::size_t>(seconds) + 1));
+    EXPECT_EQ(log_.Counts().written, lines);
 }
 
 }  // namespace

@@ -558,6 +558,29 @@ def scenario_twolan(lab, args):
     lab.screen.click_center(a11y.extents(a11y.find(box, "push button", "OK", depth=3)))
 
 
+def scenario_close_log(lab, args):
+    """With a FIFO nobody reads as the error log, unsigned replies block the
+    log's writer; closing the window still ends the program at once with exit
+    code 0, and the search lists the signed cameras meanwhile."""
+    os.mkfifo(os.path.join(lab.dir, "QDIPC_Error.log"))
+    lab.start_display()
+    lab.start_camsim(cameras=4, modes=["normal", "no-signature"])
+    app = lab.start_app()
+    window = MainWindow(lab)
+    window.search(2)  # cameras 0 and 2; 1 and 3 send unsigned replies
+    log("two cameras listed while the log's writer is blocked; closing the window")
+    t0 = time.monotonic()
+    lab.screen.close_window(window.window)
+    try:
+        code = app.popen.wait(timeout=args.close_bound)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"the program still runs {args.close_bound} s after its window was closed "
+                      "with the log's writer blocked")
+    elapsed = time.monotonic() - t0
+    log(f"the program ended {elapsed:.2f} s after the close request, exit code {code}")
+    check(code == 0, f"exit code {code}, expected 0")
+
+
 # name: (scenario, camera hosts per LAN, camera LANs)
 SCENARIOS = {
     "search": (scenario_search, 1, 1),
@@ -568,6 +591,7 @@ SCENARIOS = {
     "close": (scenario_close, 1, 1),
     "twolan": (scenario_twolan, 1, 2),
     "cli": (scenario_cli, 1, 1),
+    "close-log": (scenario_close_log, 1, 1),
 }
 
 

@@ -72,8 +72,10 @@ public:
         return received_;
     }
 
+    // The log once its writer has written what was queued.
     std::vector<std::string> LogLines() const {
         std::vector<std::string> lines;
+        EXPECT_TRUE(log_.WaitIdle(std::chrono::seconds(20)));
         std::ifstream file(log_.FilePath());
         for (std::string line; std::getline(file, line);) {
             lines.push_back(line);

@@ -1,0 +1,103 @@
+#pragma once
+// The set of device IDs (their eight bytes as one 64-bit key) that the device
+// table holds: 256 open-addressing tables with linear probing. A lookup
+// mostly touches one cache line, a key costs 16 bytes or less, and a growing
+// table rehashes only its own 256th of the keys, so no insertion holds the UI
+// thread up for long, even with a million IDs.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace qdipc {
+
+class DeviceIdSet {
+public:
+    // False when the key was there already.
+    bool Insert(std::uint64_t key) {
+        if (key == 0) {
+            const bool fresh = !hasZero_;
+            hasZero_ = true;
+            size_ += fresh ? 1 : 0;
+            return fresh;
+        }
+        const std::uint64_t hash = Mix(key);
+        Shard& shard = shards_[hash >> 56];
+        if ((shard.count + 1) * 2 > shard.keys.size()) {
+            Grow(shard);
+        }
+        const std::size_t mask = shard.keys.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            if (shard.keys[i] == key) {
+                return false;
+            }
+            if (shard.keys[i] == 0) {
+                shard.keys[i] = key;
+                ++shard.count;
+                ++size_;
+                return true;
+            }
+        }
+    }
+
+    bool Contains(std::uint64_t key) const {
+        if (key == 0) {
+            return hasZero_;
+        }
+        const std::uint64_t hash = Mix(key);
+        const Shard& shard = shards_[hash >> 56];
+        if (shard.keys.empty()) {
+            return false;
+        }
+        const std::size_t mask = shard.keys.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            if (shard.keys[i] == key) {
+                return true;
+            }
+            if (shard.keys[i] == 0) {
+                return false;
+            }
+        }
+    }
+
+    std::size_t Size() const { return size_; }
+
+private:
+    // Zero marks an empty slot; the key 0 is kept aside in hasZero_.
+    struct Shard {
+        std::vector<std::uint64_t> keys;  // a power of two in size, at most half full
+        std::size_t count = 0;
+    };
+
+    // The splitmix64 finaliser: every key bit reaches the shard and slot bits.
+    static std::uint64_t Mix(std::uint64_t x) {
+        x ^= x >> 30;
+        x *= 0xBF58476D1CE4E5B9ull;
+        x ^= x >> 27;
+        x *= 0x94D049BB133111EBull;
+        return x ^ (x >> 31);
+    }
+
+    static void Grow(Shard& shard) {
+        std::vector<std::uint64_t> old(shard.keys.empty() ? 16 : shard.keys.size() * 2, 0);
+        old.swap(shard.keys);
+        const std::size_t mask = shard.keys.size() - 1;
+        for (const std::uint64_t key : old) {
+            if (key == 0) {
+                continue;
+            }
+            std::size_t i = Mix(key) & mask;
+            while (shard.keys[i] != 0) {
+                i = (i + 1) & mask;
+            }
+            shard.keys[i] = key;
+        }
+    }
+
+    std::array<Shard, 256> shards_{};
+    bool hasZero_ = false;
+    std::size_t size_ = 0;
+};
+
+}  // namespace qdipc
