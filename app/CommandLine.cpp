@@ -31,14 +31,14 @@ enum class Option {
 
 enum class Group { Any, List, Modify };
 
-struct OptionSpec {
+struct OptionInfo {
     std::string_view name;
     Option option;
     bool takesValue;
     Group group;  // the mode an option belongs to
 };
 
-constexpr std::array<OptionSpec, 13> kOptions = {{
+constexpr std::array<OptionInfo, 13> kOptions = {{
     {"--no-firewall", Option::NoFirewall, false, Group::Any},
     {"--list", Option::List, false, Group::Any},
     {"--wait", Option::Wait, true, Group::List},
@@ -143,18 +143,18 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         }
         const std::size_t equals = arg.find('=');
         const std::string_view name = std::string_view(arg).substr(0, equals);
-        const auto spec = std::find_if(kOptions.begin(), kOptions.end(),
-                                       [&](const OptionSpec& s) { return s.name == name; });
-        if (spec == kOptions.end()) {
+        const auto known = std::find_if(kOptions.begin(), kOptions.end(),
+                                        [&](const OptionInfo& s) { return s.name == name; });
+        if (known == kOptions.end()) {
             return Fail("unknown option " + Quoted(name));
         }
-        if (std::find(seen.begin(), seen.end(), spec->option) != seen.end()) {
+        if (std::find(seen.begin(), seen.end(), known->option) != seen.end()) {
             return Fail(std::string(name) + " is given twice");
         }
-        seen.push_back(spec->option);
+        seen.push_back(known->option);
 
         std::string value;
-        if (spec->takesValue) {
+        if (known->takesValue) {
             if (equals != std::string::npos) {
                 value = arg.substr(equals + 1);
             } else if (i + 1 < args.size()) {
@@ -165,11 +165,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else if (equals != std::string::npos) {
             return Fail(std::string(name) + " takes no value");
         }
-        if (spec->group == Group::List && !listOption) {
-            listOption = spec->name;
+        if (known->group == Group::List && !listOption) {
+            listOption = known->name;
         }
-        if (spec->group == Group::Modify && !modifyOption) {
-            modifyOption = spec->name;
+        if (known->group == Group::Modify && !modifyOption) {
+            modifyOption = known->name;
         }
 
         const auto text = [&](std::string& target) -> std::optional<CommandLine> {
@@ -181,7 +181,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             return std::nullopt;
         };
 
-        switch (spec->option) {
+        switch (known->option) {
             case Option::NoFirewall:
                 result.noFirewall = true;
                 break;
