@@ -80,6 +80,41 @@ def check_request(lab, request, search_id, t0, t1, tool_ip=None):
 # ---------------------------------------------------------------------------
 
 
+def requests_on(lab, lan, mark):
+    return [d for d in lab.captured(mark, lan) if not d["out"]
+            and d["dport"] == camlab.COMMAND_PORT and d["data"][:4] == camlab.REQUEST_MAGIC]
+
+
+def modify_records_on(lab, lan, mark):
+    return [d for d in lab.captured(mark, lan) if not d["out"]
+            and d["dport"] == camlab.COMMAND_PORT and d["data"][:4] == camlab.MODIFY_MAGIC]
+
+
+def check_modify_record(lab, mark, t0, t1, mode, row, new_ip, lan=0, who="the camera host"):
+    """The one modify record the camera host on `lan` received from capture
+    line `mark` on (waited for up to 5 s): broadcast from the tool's address
+    on that LAN, stamped with the time-seeded draw of a second between t0 and
+    t1, byte-exact for the row's fields and the new IP. Returns its bytes."""
+    deadline = time.monotonic() + 5
+    records = []
+    while not records and time.monotonic() < deadline:
+        time.sleep(0.1)
+        records = modify_records_on(lab, lan, mark)
+    check(len(records) == 1, f"{who} received {len(records)} modify datagrams, expected 1")
+    got = records[0]
+    check(got["dst"] == "255.255.255.255" and got["src"] == lab.tool_ip_on(lan),
+          f"the modify datagram went from {got['src']} to {got['dst']}")
+    data = got["data"]
+    check(len(data) == 88, f"the modify datagram has {len(data)} bytes, expected 88")
+    stamp = int.from_bytes(data[84:88], "little")
+    check(stamp in camlab.draws_between(t0, t1),
+          f"stamp {stamp} is not the time-seeded draw of the second Modify was pressed")
+    expected = camlab.modify_record(mode=mode, dev_id_text=row[1], ip=new_ip, mask=row[9],
+                                    gateway=row[11], mac_text=row[5], stamp=stamp)
+    check(data == expected, f"modify record\n  got      {data.hex()}\n  expected {expected.hex()}")
+    return data
+
+
 def scenario_search(lab, args):
     """Search lists every camera with its twelve cells, numbered in arrival
     order; searching again clears the list and lists the cameras again."""
@@ -211,25 +246,7 @@ def scenario_modify(lab, args):
     log("\"Setting OK!\" is shown")
 
     # What the camera host received.
-    deadline = time.monotonic() + 5
-    records = []
-    while not records and time.monotonic() < deadline:
-        records = [d for d in lab.captured(mark)
-                   if not d["out"] and d["dport"] == camlab.COMMAND_PORT
-                   and d["data"][:4] == camlab.MODIFY_MAGIC]
-        time.sleep(0.1)
-    check(len(records) == 1, f"the camera host received {len(records)} modify datagrams")
-    got = records[0]
-    check(got["dst"] == "255.255.255.255" and got["src"] == lab.tool_ip,
-          f"the modify datagram went from {got['src']} to {got['dst']}")
-    data = got["data"]
-    check(len(data) == 88, f"the modify datagram has {len(data)} bytes, expected 88")
-    stamp = int.from_bytes(data[84:88], "little")
-    check(stamp in camlab.draws_between(t0, t1),
-          f"stamp {stamp} is not the time-seeded draw of the second Modify was pressed")
-    expected = camlab.modify_record(mode=1, dev_id_text=row[1], ip=new_ip, mask=row[9],
-                                    gateway=row[11], mac_text=row[5], stamp=stamp)
-    check(data == expected, f"modify record\n  got      {data.hex()}\n  expected {expected.hex()}")
+    data = check_modify_record(lab, mark, t0, t1, 1, row, new_ip)
     log(f"the camera host received the exact 88-byte record {data.hex()}")
 
     applied = lab.camsim.lines.wait_for(rf"applied to camera {row_index} \({row[1]}\): "
@@ -339,27 +356,11 @@ def scenario_cli(lab, args):
     t1 = time.time()
     check(result.returncode == 0 and result.stdout == "Setting OK!\n",
           f"--modify: exit {result.returncode}, {result.stdout!r} {result.stderr!r}")
-    deadline = time.monotonic() + 5
-    records = []
-    while not records and time.monotonic() < deadline:
-        records = [d for d in lab.captured(mark)
-                   if not d["out"] and d["dport"] == camlab.COMMAND_PORT
-                   and d["data"][:4] == camlab.MODIFY_MAGIC]
-        time.sleep(0.1)
-    check(len(records) == 1, f"the camera host received {len(records)} modify datagrams")
-    got = records[0]
-    check(got["dst"] == "255.255.255.255" and got["src"] == lab.tool_ip,
-          f"the modify datagram went from {got['src']} to {got['dst']}")
-    stamp = int.from_bytes(got["data"][84:88], "little")
-    check(stamp in camlab.draws_between(t0, t1), f"stamp {stamp} is not the time-seeded draw")
-    expected = camlab.modify_record(mode=1, dev_id_text=row[1], ip=new_ip, mask=row[9],
-                                    gateway=row[11], mac_text=row[5], stamp=stamp)
-    check(got["data"] == expected,
-          f"modify record\n  got      {got['data'].hex()}\n  expected {expected.hex()}")
+    data = check_modify_record(lab, mark, t0, t1, 1, row, new_ip)
     check(lab.camsim.lines.wait_for(rf"applied to camera \d+ \({row[1]}\): "
                                     rf"ip \"{re.escape(new_ip)}\"", 5, camsim_mark),
           "camsim did not apply the record")
-    log(f"--modify: \"Setting OK!\", the camera host received the exact record {got['data'].hex()}")
+    log(f"--modify: \"Setting OK!\", the camera host received the exact record {data.hex()}")
 
     time.sleep(1.1)  # a new second: a new search ID
     after = cli_list("--list after --modify")
@@ -457,16 +458,6 @@ def scenario_close(lab, args):
     check(code == 0, f"exit code {code}, expected 0")
 
 
-def requests_on(lab, lan, mark):
-    return [d for d in lab.captured(mark, lan) if not d["out"]
-            and d["dport"] == camlab.COMMAND_PORT and d["data"][:4] == camlab.REQUEST_MAGIC]
-
-
-def modify_records_on(lab, lan, mark):
-    return [d for d in lab.captured(mark, lan) if not d["out"]
-            and d["dport"] == camlab.COMMAND_PORT and d["data"][:4] == camlab.MODIFY_MAGIC]
-
-
 def scenario_twolan(lab, args):
     """A tool host on two networks, its default route on the first: the first
     search lists the cameras of both, each network's request names the tool's
@@ -531,21 +522,7 @@ def scenario_twolan(lab, args):
     lab.screen.click_center(a11y.extents(a11y.find(settings, "push button", "Modify", depth=3)))
     box = window.message_box("Setting OK!")
     t1 = time.time()
-    deadline = time.monotonic() + 5
-    records = []
-    while not records and time.monotonic() < deadline:
-        time.sleep(0.1)
-        records = modify_records_on(lab, 1, marks[1])
-    check(len(records) == 1, f"LAN 2 received {len(records)} modify datagrams, expected 1")
-    got = records[0]
-    check(got["dst"] == "255.255.255.255" and got["src"] == lab.tool_ip_on(1),
-          f"the modify datagram went from {got['src']} to {got['dst']}")
-    stamp = int.from_bytes(got["data"][84:88], "little")
-    check(stamp in camlab.draws_between(t0, t1), f"stamp {stamp} is not the draw of Modify's second")
-    record = camlab.modify_record(mode=0, dev_id_text=row[1], ip=new_ip, mask=row[9],
-                                  gateway=row[11], mac_text=row[5], stamp=stamp)
-    check(got["data"] == record,
-          f"modify record\n  got      {got['data'].hex()}\n  expected {record.hex()}")
+    check_modify_record(lab, marks[1], t0, t1, 0, row, new_ip, lan=1, who="LAN 2")
     applied = camsim_b.lines.wait_for(rf"applied to camera 1 \({row[1]}\): "
                                       rf"ip \"{re.escape(new_ip)}\"", 5, camsim_mark)
     check(applied, "the camera on LAN 2 did not apply the record: " +
@@ -554,7 +531,7 @@ def scenario_twolan(lab, args):
     time.sleep(0.5)
     stray = modify_records_on(lab, 0, marks[0])
     check(not stray, f"the modify also went out on LAN 1: {[d['src'] for d in stray]}")
-    log(f"the camera on LAN 2 received the exact record from {got['src']}; LAN 1 received none")
+    log(f"the camera on LAN 2 received the exact record from {lab.tool_ip_on(1)}; LAN 1 received none")
     lab.screen.click_center(a11y.extents(a11y.find(box, "push button", "OK", depth=3)))
 
 
