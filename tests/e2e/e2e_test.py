@@ -38,15 +38,23 @@ SOURCE_ROOT = os.path.dirname(os.path.dirname(HERE))
 SCENARIO_LIMIT_S = 150
 
 
-def assert_rows_match_replies(lab, window, count, mark, label):
-    """The list shows exactly the rows the replies that reached the camera
-    host's wire give for the latest search, in arrival order."""
-    search_id, index, request = camlab.search_id_of_latest_request(lab, mark)
+def wait_expected_rows(lab, mark, index, search_id, count, lan=0):
+    """The rows that the replies the camera host on `lan` sent after capture
+    record `index` give for search_id, waited for until there are `count`
+    of them (at most 5 s)."""
     deadline = time.monotonic() + 5
     expected = []
     while len(expected) < count and time.monotonic() < deadline:
         time.sleep(0.1)
-        expected = camlab.expected_rows(camlab.replies_after(lab, mark, index), search_id)
+        expected = camlab.expected_rows(camlab.replies_after(lab, mark, index, lan), search_id)
+    return expected
+
+
+def assert_rows_match_replies(lab, window, count, mark, label):
+    """The list shows exactly the rows the replies that reached the camera
+    host's wire give for the latest search, in arrival order."""
+    search_id, index, request = camlab.search_id_of_latest_request(lab, mark)
+    wait_expected_rows(lab, mark, index, search_id, count)
     rows = window.wait_rows(count)
     expected = camlab.expected_rows(camlab.replies_after(lab, mark, index), search_id)
     check(len(expected) == count,
@@ -485,12 +493,7 @@ def scenario_twolan(lab, args):
         count = len(requests_on(lab, lan, marks[lan]))
         check(count == 1, f"LAN {lan + 1} received {count} discovery requests, expected 1")
         search_ids.add(search_id)
-        deadline = time.monotonic() + 5
-        replies = []
-        while len(replies) < 3 and time.monotonic() < deadline:
-            time.sleep(0.1)
-            replies = camlab.expected_rows(camlab.replies_after(lab, marks[lan], index, lan),
-                                           search_id)
+        replies = wait_expected_rows(lab, marks[lan], index, search_id, 3, lan)
         check(len(replies) == 3, f"LAN {lan + 1}'s cameras sent {len(replies)} replies")
         expected += [r[1:] for r in replies]
         log(f"LAN {lan + 1}: one request from {request['src']} naming {lab.tool_ip_on(lan)}")
