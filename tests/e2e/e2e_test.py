@@ -442,6 +442,20 @@ def scenario_layout(lab, args):
     log("the black pane covers (10, 10) to (539, 219) on the screen")
 
 
+def check_ends_on_close(lab, app, window, bound, condition=""):
+    """Closes the main window: the program ends within `bound` seconds, with
+    exit code 0."""
+    t0 = time.monotonic()
+    lab.screen.close_window(window.window)
+    try:
+        code = app.popen.wait(timeout=bound)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"the program still runs {bound} s after its window was closed{condition}")
+    elapsed = time.monotonic() - t0
+    log(f"the program ended {elapsed:.2f} s after the close request, exit code {code}")
+    check(code == 0, f"exit code {code}, expected 0")
+
+
 def scenario_close(lab, args):
     """Closing the window while a stream plays ends the program at once with
     exit code 0."""
@@ -455,15 +469,7 @@ def scenario_close(lab, args):
     window.press("Preview")
     window.wait_for_video()
     log("a stream plays; closing the window")
-    t0 = time.monotonic()
-    lab.screen.close_window(window.window)
-    try:
-        code = app.popen.wait(timeout=args.close_bound)
-    except subprocess.TimeoutExpired:
-        raise Failure(f"the program still runs {args.close_bound} s after its window was closed")
-    elapsed = time.monotonic() - t0
-    log(f"the program ended {elapsed:.2f} s after the close request, exit code {code}")
-    check(code == 0, f"exit code {code}, expected 0")
+    check_ends_on_close(lab, app, window, args.close_bound)
 
 
 def scenario_twolan(lab, args):
@@ -549,16 +555,7 @@ def scenario_close_log(lab, args):
     window = MainWindow(lab)
     window.search(2)  # cameras 0 and 2; 1 and 3 send unsigned replies
     log("two cameras listed while the log's writer is blocked; closing the window")
-    t0 = time.monotonic()
-    lab.screen.close_window(window.window)
-    try:
-        code = app.popen.wait(timeout=args.close_bound)
-    except subprocess.TimeoutExpired:
-        raise Failure(f"the program still runs {args.close_bound} s after its window was closed "
-                      "with the log's writer blocked")
-    elapsed = time.monotonic() - t0
-    log(f"the program ended {elapsed:.2f} s after the close request, exit code {code}")
-    check(code == 0, f"exit code {code}, expected 0")
+    check_ends_on_close(lab, app, window, args.close_bound, " with the log's writer blocked")
 
 
 # name: (scenario, camera hosts per LAN, camera LANs)
