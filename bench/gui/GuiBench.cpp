@@ -33,6 +33,7 @@
 
 #include "app/CSearchDlg.h"
 #include "app/MessagePresenter.h"
+#include "bench/ProcessMemory.h"
 #include "bench/flood/FloodSender.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
@@ -46,13 +47,7 @@ double Milliseconds(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-long ResidentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return resident * sysconf(_SC_PAGESIZE);
-}
+using bench::ResidentBytes;
 
 // The process's peak resident size so far (VmHWM), in bytes.
 long PeakResidentBytes() {
