@@ -87,14 +87,16 @@ int DeviceTable::AppendNewDevices(
     for (const auto& [reply, arrivalInterface] : replies) {
         // The key set also catches a device that answers twice within the batch.
         const std::uint64_t key = DeviceKey(*reply);
-        if (m_deviceIds.Contains(key)) {
-            continue;
-        }
         if (m_rows.size() + fresh.size() >= m_maxRows) {
-            ++m_refusedRows;  // full: a new device is not listed
+            if (!m_deviceIds.Contains(key)) {
+                ++m_refusedRows;  // full: a new device is not listed
+            }
             continue;
         }
-        m_deviceIds.Insert(key);
+        // One probe of the set: the insertion itself tells a listed device.
+        if (!m_deviceIds.Insert(key)) {
+            continue;
+        }
         fresh.push_back(MakeRow(*reply, m_deviceCount + static_cast<int>(fresh.size())));
         fresh.back().arrivalInterface = arrivalInterface;
     }
