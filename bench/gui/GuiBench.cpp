@@ -419,12 +419,7 @@ int main(int argc, char* argv[]) {
     dlg.show();
     auto* list = dlg.findChild<QTableView*>(QStringLiteral("deviceList"));
 
-    dlg.OnSearch();  // starts the worker
-    const auto bindDeadline = Clock::now() + std::chrono::seconds(5);
-    while (dlg.Worker()->BoundPort() == 0 && Clock::now() < bindDeadline) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    dlg.OnSearch();  // binds the worker's socket before it returns, and starts the worker
     const std::uint16_t workerPort = dlg.Worker()->BoundPort();
     if (workerPort == 0) {
         std::fprintf(stderr, "bench_gui: the receive worker did not bind\n");
