@@ -54,10 +54,10 @@ void DeviceTable::Clear() {
     std::swap(deviceIds, m_deviceIds);
     endResetModel();
     // A million rows take tens of milliseconds to free: more than the window
-    // may stall. A small table goes here and now.
+    // may stall. A small table goes here and now. Rows and IDs go in one
+    // hand-over, so that the freed memory is handed back once.
     if (rows.size() >= kReleaseInBackgroundFrom) {
-        m_release.Release(std::move(rows));
-        m_release.Release(std::move(deviceIds));
+        m_release.Release(std::make_pair(std::move(rows), std::move(deviceIds)));
     }
 }
 
@@ -87,14 +87,16 @@ int DeviceTable::AppendNewDevices(
     for (const auto& [reply, arrivalInterface] : replies) {
         // The key set also catches a device that answers twice within the batch.
         const std::uint64_t key = DeviceKey(*reply);
-        if (m_deviceIds.Contains(key)) {
-            continue;
-        }
         if (m_rows.size() + fresh.size() >= m_maxRows) {
-            ++m_refusedRows;  // full: a new device is not listed
+            if (!m_deviceIds.Contains(key)) {
+                ++m_refusedRows;  // full: a new device is not listed
+            }
             continue;
         }
-        m_deviceIds.Insert(key);
+        // One probe of the set: the insertion itself tells a listed device.
+        if (!m_deviceIds.Insert(key)) {
+            continue;
+        }
         fresh.push_back(MakeRow(*reply, m_deviceCount + static_cast<int>(fresh.size())));
         fresh.back().arrivalInterface = arrivalInterface;
     }

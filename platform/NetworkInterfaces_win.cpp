@@ -1,15 +1,8 @@
 // The host's IPv4 interfaces on Windows (GetAdaptersAddresses). Needs the
 // socket library started for the address texts.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 // Winsock 2 must come before windows.h and iphlpapi.h.
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "platform/Winsock_win.h"
 
 #include <iphlpapi.h>
 #include <windows.h>

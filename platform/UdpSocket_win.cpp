@@ -8,15 +8,8 @@
 // The socket library must have been started (StartSocketLibrary) before a
 // socket is opened.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-// Winsock 2 must come before windows.h and iphlpapi.h.
-#include <winsock2.h>
-#include <ws2tcpip.h>
+// Winsock 2 must come before windows.h.
+#include "platform/Winsock_win.h"
 
 #include <mswsock.h>
 #include <windows.h>

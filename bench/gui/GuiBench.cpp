@@ -33,6 +33,7 @@
 
 #include "app/CSearchDlg.h"
 #include "app/MessagePresenter.h"
+#include "bench/ProcessMemory.h"
 #include "bench/flood/FloodSender.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
@@ -46,13 +47,7 @@ double Milliseconds(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-long ResidentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return resident * sysconf(_SC_PAGESIZE);
-}
+using bench::ResidentBytes;
 
 // The process's peak resident size so far (VmHWM), in bytes.
 long PeakResidentBytes() {
@@ -424,12 +419,7 @@ int main(int argc, char* argv[]) {
     dlg.show();
     auto* list = dlg.findChild<QTableView*>(QStringLiteral("deviceList"));
 
-    dlg.OnSearch();  // starts the worker
-    const auto bindDeadline = Clock::now() + std::chrono::seconds(5);
-    while (dlg.Worker()->BoundPort() == 0 && Clock::now() < bindDeadline) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    dlg.OnSearch();  // binds the worker's socket before it returns, and starts the worker
     const std::uint16_t workerPort = dlg.Worker()->BoundPort();
     if (workerPort == 0) {
         std::fprintf(stderr, "bench_gui: the receive worker did not bind\n");

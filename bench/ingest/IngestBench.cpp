@@ -26,6 +26,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/ProcessMemory.h"
 #include "bench/flood/FloodSender.h"
 #include "bench/ingest/BareReceiver.h"
 #include "bench/ingest/SocketDrops.h"
@@ -82,6 +83,16 @@ std::optional<std::pair<camsim::BurstResult, Clock::time_point>> SendBurst(const
     return std::pair(sender.Send(neverStop), start);
 }
 
+// Start() binds the socket before it returns, so a started worker has its
+// port at once.
+bool StartWorker(qdipc::RecvSearchThread& worker) {
+    if (!worker.Start()) {
+        std::fprintf(stderr, "bench_ingest: the worker did not bind\n");
+        return false;
+    }
+    return true;
+}
+
 // Waits until counter reaches target, or stops growing for kQuietTime.
 template <typename Counter>
 void WaitForArrivals(Counter counter, std::size_t target) {
@@ -116,18 +127,10 @@ std::optional<Figures> MeasureWorker(const Scenario& scenario,
     qdipc::ErrorLog log(logDirectory);
     qdipc::RecvSearchThread worker(searchId, queue, log,
                                    qdipc::ReceiverConfig{{"127.0.0.1", 0}, kBufferRequest});
-    if (!worker.Start()) {
+    if (!StartWorker(worker)) {
         return std::nullopt;
-    }
-    const Clock::time_point bindDeadline = Clock::now() + std::chrono::seconds(5);
-    while (worker.BoundPort() == 0 && Clock::now() < bindDeadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     const std::uint16_t port = worker.BoundPort();
-    if (port == 0) {
-        std::fprintf(stderr, "bench_ingest: the worker did not bind\n");
-        return std::nullopt;
-    }
 
     std::atomic<bool> consumerStop{false};
     std::atomic<std::size_t> accepted{0};
@@ -237,15 +240,7 @@ std::optional<FloodFigures> MeasureFlood(const FloodScenario& scenario,
     std::optional<qdipc::ErrorLog> log(std::in_place, logDirectory);
     qdipc::RecvSearchThread worker(searchId, queue, *log,
                                    qdipc::ReceiverConfig{{"127.0.0.1", 0}, kBufferRequest});
-    if (!worker.Start()) {
-        return std::nullopt;
-    }
-    const Clock::time_point bindDeadline = Clock::now() + std::chrono::seconds(5);
-    while (worker.BoundPort() == 0 && Clock::now() < bindDeadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    if (worker.BoundPort() == 0) {
-        std::fprintf(stderr, "bench_ingest: the worker did not bind\n");
+    if (!StartWorker(worker)) {
         return std::nullopt;
     }
     std::atomic<bool> consumerStop{false};
@@ -306,13 +301,7 @@ void PrintFlood(const FloodScenario& scenario, const FloodFigures& f) {
                 sendSeconds, sendSeconds > 0 ? f.sent.sent / sendSeconds : 0.0);
 }
 
-long ResidentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return resident * sysconf(_SC_PAGESIZE);
-}
+using bench::ResidentBytes;
 
 // 1,200,000 distinct replies that nobody takes: the queue stops at its cap,
 // counts the rest, and its memory stops growing there.
@@ -323,12 +312,8 @@ void MeasurePendingCap(const std::filesystem::path& logDirectory) {
     qdipc::RecvSearchThread worker(searchId, queue, log,
                                    qdipc::ReceiverConfig{{"127.0.0.1", 0}, kBufferRequest});
     const long residentBefore = ResidentBytes();
-    if (!worker.Start()) {
+    if (!StartWorker(worker)) {
         return;
-    }
-    const Clock::time_point bindDeadline = Clock::now() + std::chrono::seconds(5);
-    while (worker.BoundPort() == 0 && Clock::now() < bindDeadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     bench::FloodPlan plan;
     plan.destination = {"127.0.0.1", worker.BoundPort()};
@@ -336,7 +321,7 @@ void MeasurePendingCap(const std::filesystem::path& logDirectory) {
     plan.real = 1200000;
     bench::FloodResult sent;
     std::string error;
-    if (worker.BoundPort() == 0 || !bench::SendFlood(plan, sent, error)) {
+    if (!bench::SendFlood(plan, sent, error)) {
         std::fprintf(stderr, "bench_ingest: pending cap: %s\n", error.c_str());
         return;
     }
