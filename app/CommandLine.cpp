@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <optional>
+#include <utility>
 
 #include "settings/NetSettingsRecord.h"
 
@@ -53,6 +54,30 @@ constexpr std::array<OptionInfo, 13> kOptions = {{
     {"--help", Option::Help, false, Group::Any},
     {"--version", Option::Version, false, Group::Any},
 }};
+
+// The values --format and --mode take.
+constexpr std::array<std::pair<std::string_view, ListFormat>, 3> kFormats = {{
+    {"tsv", ListFormat::Tsv},
+    {"csv", ListFormat::Csv},
+    {"json", ListFormat::Json},
+}};
+constexpr std::array<std::pair<std::string_view, AddressingMode>, 3> kModes = {{
+    {"static", AddressingMode::Static},
+    {"dhcp", AddressingMode::Dhcp},
+    {"adsl", AddressingMode::Adsl},
+}};
+
+// The value named text in a table of names; nothing when none matches.
+template <typename T, std::size_t N>
+std::optional<T> Lookup(const std::array<std::pair<std::string_view, T>, N>& table,
+                        std::string_view text) {
+    for (const auto& [entryName, entryValue] : table) {
+        if (entryName == text) {
+            return entryValue;
+        }
+    }
+    return std::nullopt;
+}
 
 bool IsHex(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
@@ -172,15 +197,6 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             modifyOption = known->name;
         }
 
-        const auto text = [&](std::string& target) -> std::optional<CommandLine> {
-            if (value.size() > kMaxFieldText) {
-                return Fail(std::string(name) + " " + Quoted(value) + " is longer than the " +
-                            std::to_string(kMaxFieldText) + " characters its field holds");
-            }
-            target = value;
-            return std::nullopt;
-        };
-
         switch (known->option) {
             case Option::NoFirewall:
                 result.noFirewall = true;
@@ -198,12 +214,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 break;
             }
             case Option::Format:
-                if (value == "tsv") {
-                    result.list.format = ListFormat::Tsv;
-                } else if (value == "csv") {
-                    result.list.format = ListFormat::Csv;
-                } else if (value == "json") {
-                    result.list.format = ListFormat::Json;
+                if (const auto format = Lookup(kFormats, value)) {
+                    result.list.format = *format;
                 } else {
                     return Fail("--format is tsv, csv or json, not " + Quoted(value));
                 }
@@ -225,20 +237,18 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 result.modify.deviceId = value;
                 break;
             case Option::Ip:
-                if (auto failed = text(result.modify.ip)) {
-                    return *failed;
-                }
-                break;
             case Option::Mask:
-                if (auto failed = text(result.modify.mask)) {
-                    return *failed;
+            case Option::Gateway: {
+                if (value.size() > kMaxFieldText) {
+                    return Fail(std::string(name) + " " + Quoted(value) + " is longer than the " +
+                                std::to_string(kMaxFieldText) + " characters its field holds");
                 }
+                std::string& target = known->option == Option::Ip     ? result.modify.ip
+                                      : known->option == Option::Mask ? result.modify.mask
+                                                                      : result.modify.gateway;
+                target = value;
                 break;
-            case Option::Gateway:
-                if (auto failed = text(result.modify.gateway)) {
-                    return *failed;
-                }
-                break;
+            }
             case Option::Mac:
                 if (!IsMacText(value)) {
                     return Fail("--mac needs six hex pairs such as 00:1a:2b:3c:4d:5e, not " +
@@ -247,12 +257,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 result.modify.mac = value;
                 break;
             case Option::Mode:
-                if (value == "static") {
-                    result.modify.mode = AddressingMode::Static;
-                } else if (value == "dhcp") {
-                    result.modify.mode = AddressingMode::Dhcp;
-                } else if (value == "adsl") {
-                    result.modify.mode = AddressingMode::Adsl;
+                if (const auto mode = Lookup(kModes, value)) {
+                    result.modify.mode = *mode;
                 } else {
                     return Fail("--mode is static, dhcp or adsl, not " + Quoted(value));
                 }

@@ -12,25 +12,34 @@ void AppendHexByte(std::string& out, unsigned char byte) {
     out += kHexDigits[byte & 0x0F];
 }
 
+// Writes a tab, a line break or a backslash as its two-character escape (\t,
+// \n, \r, \\), as both TSV fields and JSON strings spell them. False for any
+// other character, which the caller writes its own way.
+bool AppendBackslashEscape(std::string& out, char c) {
+    switch (c) {
+        case '\t':
+            out += "\\t";
+            return true;
+        case '\n':
+            out += "\\n";
+            return true;
+        case '\r':
+            out += "\\r";
+            return true;
+        case '\\':
+            out += "\\\\";
+            return true;
+        default:
+            return false;
+    }
+}
+
 std::string TsvField(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        switch (c) {
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                out += c;
+        if (!AppendBackslashEscape(out, c)) {
+            out += c;
         }
     }
     return out;
@@ -55,29 +64,15 @@ std::string JsonString(std::string_view text) {
     std::string out = "\"";
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (byte < 0x20) {
-                    out += "\\u00";
-                    AppendHexByte(out, byte);
-                } else {
-                    out += c;
-                }
+        if (c == '"') {
+            out += "\\\"";
+        } else if (!AppendBackslashEscape(out, c)) {
+            if (byte < 0x20) {
+                out += "\\u00";
+                AppendHexByte(out, byte);
+            } else {
+                out += c;
+            }
         }
     }
     out += '"';
@@ -96,12 +91,18 @@ void AppendLine(std::string& out, const ListRecord& cells, Field field, std::str
     out += lineEnd;
 }
 
-ListRecord Titles() {
+// The column titles as a header line, then one line per row.
+template <typename Field>
+void AppendTable(std::string& out, const std::vector<ListRecord>& rows, Field field,
+                 std::string_view separator, std::string_view lineEnd) {
     ListRecord titles;
     for (std::size_t c = 0; c < titles.size(); ++c) {
         titles[c] = kColumnTitles[c];
     }
-    return titles;
+    AppendLine(out, titles, field, separator, lineEnd);
+    for (const ListRecord& row : rows) {
+        AppendLine(out, row, field, separator, lineEnd);
+    }
 }
 
 }  // namespace
@@ -110,16 +111,10 @@ std::string FormatDeviceList(ListFormat format, const std::vector<ListRecord>& r
     std::string out;
     switch (format) {
         case ListFormat::Tsv:
-            AppendLine(out, Titles(), TsvField, "\t", "\n");
-            for (const ListRecord& record : records) {
-                AppendLine(out, record, TsvField, "\t", "\n");
-            }
+            AppendTable(out, records, TsvField, "\t", "\n");
             break;
         case ListFormat::Csv:
-            AppendLine(out, Titles(), CsvField, ",", "\r\n");
-            for (const ListRecord& record : records) {
-                AppendLine(out, record, CsvField, ",", "\r\n");
-            }
+            AppendTable(out, records, CsvField, ",", "\r\n");
             break;
         case ListFormat::Json:
             out += "[";
@@ -218,10 +213,7 @@ std::string ClipboardRows(const std::vector<ListRecord>& rows) {
         return out;
     };
     std::string out;
-    AppendLine(out, Titles(), field, "\t", "\n");
-    for (const ListRecord& row : rows) {
-        AppendLine(out, row, field, "\t", "\n");
-    }
+    AppendTable(out, rows, field, "\t", "\n");
     return out;
 }
 

@@ -46,21 +46,23 @@ void ReplyPump::ScheduleDrain() {
     m_timer.start(wait);
 }
 
-bool ReplyPump::ConsumeChunk() {
+std::size_t ReplyPump::ConsumeChunk() {
     std::vector<AcceptedReply> chunk = m_queue.Take(m_options.chunk);
-    if (chunk.empty()) {
-        return false;
+    const std::size_t taken = chunk.size();
+    if (taken > 0) {
+        m_consume(chunk);
     }
-    m_consume(chunk);
-    return true;
+    return taken;
 }
 
 void ReplyPump::DrainNow() {
-    bool any = false;
-    while (ConsumeChunk()) {
-        any = true;
-    }
-    if (any) {
+    std::size_t total = 0;
+    std::size_t taken = 0;
+    do {
+        taken = ConsumeChunk();
+        total += taken;
+    } while (taken == m_options.chunk);
+    if (total > 0) {
         m_sinceLastDrain.start();
         ++m_drains;
     }
@@ -69,23 +71,25 @@ void ReplyPump::DrainNow() {
 void ReplyPump::DrainSlice() {
     QElapsedTimer slice;
     slice.start();
-    bool any = false;
-    while (ConsumeChunk()) {
-        any = true;
-        if (slice.elapsed() >= m_options.sliceBudget.count()) {
-            break;
-        }
-    }
-    if (!any) {
+    std::size_t total = 0;
+    std::size_t taken = 0;
+    bool budgetSpent = false;
+    do {
+        taken = ConsumeChunk();
+        total += taken;
+        budgetSpent = slice.elapsed() >= m_options.sliceBudget.count();
+    } while (taken == m_options.chunk && !budgetSpent);
+    if (total == 0) {
         return;
     }
     m_longestSliceUs = std::max(m_longestSliceUs, slice.nsecsElapsed() / 1000);
     m_sinceLastDrain.start();
     ++m_drains;
-    // Replies left: the next slice comes once the event loop has handled
-    // what is due (input, paints). A push that finds the queue empty wakes
-    // the pump anew, so nothing is scheduled when it is empty.
-    if (m_queue.Pending() > 0 && !m_timer.isActive()) {
+    // A short chunk has emptied the queue, and a push that finds it empty
+    // wakes the pump anew. Only a full last chunk may leave replies: then the
+    // next slice comes once the event loop has handled what is due (input,
+    // paints).
+    if (taken == m_options.chunk && m_queue.Pending() > 0 && !m_timer.isActive()) {
         m_timer.start(0);
     }
 }

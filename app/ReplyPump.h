@@ -63,8 +63,9 @@ private:
     // This object's thread: start the drain timer unless it runs already; the
     // first drain after a quiet spell comes at once.
     void ScheduleDrain();
-    // Hands one chunk to the consumer; false when the queue was empty.
-    bool ConsumeChunk();
+    // Hands one chunk to the consumer; returns its size. Less than a whole
+    // chunk means the queue was empty after it: no need to ask it again.
+    std::size_t ConsumeChunk();
 
     Consumer m_consume;
     ReplyPumpOptions m_options;

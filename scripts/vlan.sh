@@ -126,37 +126,31 @@ sweep() {
     done
 }
 
-# The second namespace, the veth pair, addresses and routes. Every step is
-# checked: this runs in a condition, where errexit does not apply.
-link_up() {
-    local tool=$1 cams=$2 prefix=$3 hosts=$4 i
+# A camera namespace on the tool's interface toolif: the veth pair (lan0 on
+# the camera side), the tool at .1 and the hosts from .2 on, links up and the
+# cameras' default route. Every step is checked: this runs in a condition,
+# where errexit does not apply.
+cams_link_up() {
+    local tool=$1 toolif=$2 cams=$3 prefix=$4 hosts=$5 i
     ip netns add "$cams" || return 1
-    ip link add lan0 netns "$tool" type veth peer name lan0 netns "$cams" || return 1
-    ip -n "$tool" link set lo up || return 1
+    ip link add "$toolif" netns "$tool" type veth peer name lan0 netns "$cams" || return 1
     ip -n "$cams" link set lo up || return 1
-    ip -n "$tool" addr add "$prefix.1/24" broadcast "$prefix.255" dev lan0 || return 1
+    ip -n "$tool" addr add "$prefix.1/24" broadcast "$prefix.255" dev "$toolif" || return 1
     for ((i = 0; i < hosts; i++)); do
         ip -n "$cams" addr add "$prefix.$((2 + i))/24" broadcast "$prefix.255" dev lan0 || return 1
     done
-    ip -n "$tool" link set lan0 up || return 1
+    ip -n "$tool" link set "$toolif" up || return 1
     ip -n "$cams" link set lan0 up || return 1
-    ip -n "$tool" route add default dev lan0 || return 1
     ip -n "$cams" route add default dev lan0 || return 1
 }
 
-# The second camera LAN on the tool's lan1; the tool's default route stays on lan0.
-link2_up() {
-    local tool=$1 cams2=$2 prefix2=$3 hosts=$4 i
-    ip netns add "$cams2" || return 1
-    ip link add lan1 netns "$tool" type veth peer name lan0 netns "$cams2" || return 1
-    ip -n "$cams2" link set lo up || return 1
-    ip -n "$tool" addr add "$prefix2.1/24" broadcast "$prefix2.255" dev lan1 || return 1
-    for ((i = 0; i < hosts; i++)); do
-        ip -n "$cams2" addr add "$prefix2.$((2 + i))/24" broadcast "$prefix2.255" dev lan0 || return 1
-    done
-    ip -n "$tool" link set lan1 up || return 1
-    ip -n "$cams2" link set lan0 up || return 1
-    ip -n "$cams2" route add default dev lan0 || return 1
+# The first camera LAN on the tool's lan0, which carries the tool's default
+# route; a second one goes on lan1 without a route of the tool's.
+link_up() {
+    local tool=$1 cams=$2 prefix=$3 hosts=$4
+    ip -n "$tool" link set lo up || return 1
+    cams_link_up "$tool" lan0 "$cams" "$prefix" "$hosts" || return 1
+    ip -n "$tool" route add default dev lan0 || return 1
 }
 
 # Creates the LAN; on any failure removes what was made and exits.
@@ -175,7 +169,7 @@ create() {
         exit $skip_code
     fi
     if ! link_up "$tool" "$cams" "$prefix" "$hosts" ||
-        { [ "$lans" -eq 2 ] && ! link2_up "$tool" "$cams2" "$prefix2" "$hosts"; }; then
+        { [ "$lans" -eq 2 ] && ! cams_link_up "$tool" lan1 "$cams2" "$prefix2" "$hosts"; }; then
         teardown "$name"
         echo "$self: could not set up the virtual LAN $name" >&2
         exit $skip_code

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "LoopbackCameras.h"
 #include "TestPrinting.h"
 #include "WindowTestSupport.h"
 #include "app/CommandLineRun.h"
@@ -22,6 +23,7 @@
 #include "tools/camsim/CamSimThread.h"
 
 using qdipc::test::FreeLoopbackPort;
+using qdipc::test::LoopbackCameraOptions;
 using qdipc::test::LoopbackWindowConfig;
 using qdipc::test::SearchOnceListening;
 
@@ -39,14 +41,11 @@ void LoopbackSearchTest::searchListsTheSimulatedCameras() {
 
     // Eight cameras answering in turn normally, twice under one device ID,
     // with the alternative signature, and under a wrong search ID.
-    camsim::ServerOptions options;
-    options.listen = {"127.0.0.1", 0};
-    options.replyTo = {"127.0.0.1", receivePort};
-    options.kinds = {camsim::ReplyKind::Normal, camsim::ReplyKind::DuplicateId,
-                     camsim::ReplyKind::AltSignature, camsim::ReplyKind::WrongSearchId};
-    options.maxRunTime = std::chrono::seconds(30);
-    options.maxRequests = 20;
-    camsim::CamSimThread cameras(8, 500, options);
+    camsim::CamSimThread cameras(
+        8, 500,
+        LoopbackCameraOptions(receivePort, 20,
+                              {camsim::ReplyKind::Normal, camsim::ReplyKind::DuplicateId,
+                               camsim::ReplyKind::AltSignature, camsim::ReplyKind::WrongSearchId}));
     std::string error;
     QVERIFY2(cameras.Start(error), error.c_str());
 
@@ -108,14 +107,11 @@ void LoopbackSearchTest::searchListsTheSimulatedCameras() {
 void LoopbackSearchTest::commandLineListsWithoutAWindow() {
     const std::uint16_t receivePort = FreeLoopbackPort();
     QVERIFY(receivePort != 0);
-    camsim::ServerOptions options;
-    options.listen = {"127.0.0.1", 0};
-    options.replyTo = {"127.0.0.1", receivePort};
-    options.kinds = {camsim::ReplyKind::Normal, camsim::ReplyKind::DuplicateId,
-                     camsim::ReplyKind::WrongSearchId};
-    options.maxRunTime = std::chrono::seconds(30);
-    options.maxRequests = 10;
-    camsim::CamSimThread cameras(6, 700, options);
+    camsim::CamSimThread cameras(
+        6, 700,
+        LoopbackCameraOptions(receivePort, 10,
+                              {camsim::ReplyKind::Normal, camsim::ReplyKind::DuplicateId,
+                               camsim::ReplyKind::WrongSearchId}));
     std::string error;
     QVERIFY2(cameras.Start(error), error.c_str());
     LoopbackWindowConfig setup;
@@ -162,12 +158,7 @@ void LoopbackSearchTest::takenPortIsShownEachSearchAndSearchWorksOnceFreed() {
     QVERIFY(holder->Open() && holder->Bind({"127.0.0.1", 0}));
     const std::uint16_t receivePort = holder->LocalPort();
 
-    camsim::ServerOptions options;
-    options.listen = {"127.0.0.1", 0};
-    options.replyTo = {"127.0.0.1", receivePort};
-    options.maxRunTime = std::chrono::seconds(30);
-    options.maxRequests = 10;
-    camsim::CamSimThread cameras(3, 700, options);
+    camsim::CamSimThread cameras(3, 700, LoopbackCameraOptions(receivePort, 10));
     std::string error;
     QVERIFY2(cameras.Start(error), error.c_str());
 

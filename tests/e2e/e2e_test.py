@@ -38,15 +38,23 @@ SOURCE_ROOT = os.path.dirname(os.path.dirname(HERE))
 SCENARIO_LIMIT_S = 150
 
 
-def assert_rows_match_replies(lab, window, count, mark, label):
-    """The list shows exactly the rows the replies that reached the camera
-    host's wire give for the latest search, in arrival order."""
-    search_id, index, request = camlab.search_id_of_latest_request(lab, mark)
+def wait_expected_rows(lab, mark, index, search_id, count, lan=0):
+    """The rows that the replies the camera host on `lan` sent after capture
+    record `index` give for search_id, waited for until there are `count`
+    of them (at most 5 s)."""
     deadline = time.monotonic() + 5
     expected = []
     while len(expected) < count and time.monotonic() < deadline:
         time.sleep(0.1)
-        expected = camlab.expected_rows(camlab.replies_after(lab, mark, index), search_id)
+        expected = camlab.expected_rows(camlab.replies_after(lab, mark, index, lan), search_id)
+    return expected
+
+
+def assert_rows_match_replies(lab, window, count, mark, label):
+    """The list shows exactly the rows the replies that reached the camera
+    host's wire give for the latest search, in arrival order."""
+    search_id, index, request = camlab.search_id_of_latest_request(lab, mark)
+    wait_expected_rows(lab, mark, index, search_id, count)
     rows = window.wait_rows(count)
     expected = camlab.expected_rows(camlab.replies_after(lab, mark, index), search_id)
     check(len(expected) == count,
@@ -78,6 +86,41 @@ def check_request(lab, request, search_id, t0, t1, tool_ip=None):
 
 
 # ---------------------------------------------------------------------------
+
+
+def requests_on(lab, lan, mark):
+    return [d for d in lab.captured(mark, lan) if not d["out"]
+            and d["dport"] == camlab.COMMAND_PORT and d["data"][:4] == camlab.REQUEST_MAGIC]
+
+
+def modify_records_on(lab, lan, mark):
+    return [d for d in lab.captured(mark, lan) if not d["out"]
+            and d["dport"] == camlab.COMMAND_PORT and d["data"][:4] == camlab.MODIFY_MAGIC]
+
+
+def check_modify_record(lab, mark, t0, t1, mode, row, new_ip, lan=0, who="the camera host"):
+    """The one modify record the camera host on `lan` received from capture
+    line `mark` on (waited for up to 5 s): broadcast from the tool's address
+    on that LAN, stamped with the time-seeded draw of a second between t0 and
+    t1, byte-exact for the row's fields and the new IP. Returns its bytes."""
+    deadline = time.monotonic() + 5
+    records = []
+    while not records and time.monotonic() < deadline:
+        time.sleep(0.1)
+        records = modify_records_on(lab, lan, mark)
+    check(len(records) == 1, f"{who} received {len(records)} modify datagrams, expected 1")
+    got = records[0]
+    check(got["dst"] == "255.255.255.255" and got["src"] == lab.tool_ip_on(lan),
+          f"the modify datagram went from {got['src']} to {got['dst']}")
+    data = got["data"]
+    check(len(data) == 88, f"the modify datagram has {len(data)} bytes, expected 88")
+    stamp = int.from_bytes(data[84:88], "little")
+    check(stamp in camlab.draws_between(t0, t1),
+          f"stamp {stamp} is not the time-seeded draw of the second Modify was pressed")
+    expected = camlab.modify_record(mode=mode, dev_id_text=row[1], ip=new_ip, mask=row[9],
+                                    gateway=row[11], mac_text=row[5], stamp=stamp)
+    check(data == expected, f"modify record\n  got      {data.hex()}\n  expected {expected.hex()}")
+    return data
 
 
 def scenario_search(lab, args):
@@ -211,25 +254,7 @@ def scenario_modify(lab, args):
     log("\"Setting OK!\" is shown")
 
     # What the camera host received.
-    deadline = time.monotonic() + 5
-    records = []
-    while not records and time.monotonic() < deadline:
-        records = [d for d in lab.captured(mark)
-                   if not d["out"] and d["dport"] == camlab.COMMAND_PORT
-                   and d["data"][:4] == camlab.MODIFY_MAGIC]
-        time.sleep(0.1)
-    check(len(records) == 1, f"the camera host received {len(records)} modify datagrams")
-    got = records[0]
-    check(got["dst"] == "255.255.255.255" and got["src"] == lab.tool_ip,
-          f"the modify datagram went from {got['src']} to {got['dst']}")
-    data = got["data"]
-    check(len(data) == 88, f"the modify datagram has {len(data)} bytes, expected 88")
-    stamp = int.from_bytes(data[84:88], "little")
-    check(stamp in camlab.draws_between(t0, t1),
-          f"stamp {stamp} is not the time-seeded draw of the second Modify was pressed")
-    expected = camlab.modify_record(mode=1, dev_id_text=row[1], ip=new_ip, mask=row[9],
-                                    gateway=row[11], mac_text=row[5], stamp=stamp)
-    check(data == expected, f"modify record\n  got      {data.hex()}\n  expected {expected.hex()}")
+    data = check_modify_record(lab, mark, t0, t1, 1, row, new_ip)
     log(f"the camera host received the exact 88-byte record {data.hex()}")
 
     applied = lab.camsim.lines.wait_for(rf"applied to camera {row_index} \({row[1]}\): "
@@ -339,27 +364,11 @@ def scenario_cli(lab, args):
     t1 = time.time()
     check(result.returncode == 0 and result.stdout == "Setting OK!\n",
           f"--modify: exit {result.returncode}, {result.stdout!r} {result.stderr!r}")
-    deadline = time.monotonic() + 5
-    records = []
-    while not records and time.monotonic() < deadline:
-        records = [d for d in lab.captured(mark)
-                   if not d["out"] and d["dport"] == camlab.COMMAND_PORT
-                   and d["data"][:4] == camlab.MODIFY_MAGIC]
-        time.sleep(0.1)
-    check(len(records) == 1, f"the camera host received {len(records)} modify datagrams")
-    got = records[0]
-    check(got["dst"] == "255.255.255.255" and got["src"] == lab.tool_ip,
-          f"the modify datagram went from {got['src']} to {got['dst']}")
-    stamp = int.from_bytes(got["data"][84:88], "little")
-    check(stamp in camlab.draws_between(t0, t1), f"stamp {stamp} is not the time-seeded draw")
-    expected = camlab.modify_record(mode=1, dev_id_text=row[1], ip=new_ip, mask=row[9],
-                                    gateway=row[11], mac_text=row[5], stamp=stamp)
-    check(got["data"] == expected,
-          f"modify record\n  got      {got['data'].hex()}\n  expected {expected.hex()}")
+    data = check_modify_record(lab, mark, t0, t1, 1, row, new_ip)
     check(lab.camsim.lines.wait_for(rf"applied to camera \d+ \({row[1]}\): "
                                     rf"ip \"{re.escape(new_ip)}\"", 5, camsim_mark),
           "camsim did not apply the record")
-    log(f"--modify: \"Setting OK!\", the camera host received the exact record {got['data'].hex()}")
+    log(f"--modify: \"Setting OK!\", the camera host received the exact record {data.hex()}")
 
     time.sleep(1.1)  # a new second: a new search ID
     after = cli_list("--list after --modify")
@@ -433,6 +442,20 @@ def scenario_layout(lab, args):
     log("the black pane covers (10, 10) to (539, 219) on the screen")
 
 
+def check_ends_on_close(lab, app, window, bound, condition=""):
+    """Closes the main window: the program ends within `bound` seconds, with
+    exit code 0."""
+    t0 = time.monotonic()
+    lab.screen.close_window(window.window)
+    try:
+        code = app.popen.wait(timeout=bound)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"the program still runs {bound} s after its window was closed{condition}")
+    elapsed = time.monotonic() - t0
+    log(f"the program ended {elapsed:.2f} s after the close request, exit code {code}")
+    check(code == 0, f"exit code {code}, expected 0")
+
+
 def scenario_close(lab, args):
     """Closing the window while a stream plays ends the program at once with
     exit code 0."""
@@ -446,25 +469,7 @@ def scenario_close(lab, args):
     window.press("Preview")
     window.wait_for_video()
     log("a stream plays; closing the window")
-    t0 = time.monotonic()
-    lab.screen.close_window(window.window)
-    try:
-        code = app.popen.wait(timeout=args.close_bound)
-    except subprocess.TimeoutExpired:
-        raise Failure(f"the program still runs {args.close_bound} s after its window was closed")
-    elapsed = time.monotonic() - t0
-    log(f"the program ended {elapsed:.2f} s after the close request, exit code {code}")
-    check(code == 0, f"exit code {code}, expected 0")
-
-
-def requests_on(lab, lan, mark):
-    return [d for d in lab.captured(mark, lan) if not d["out"]
-            and d["dport"] == camlab.COMMAND_PORT and d["data"][:4] == camlab.REQUEST_MAGIC]
-
-
-def modify_records_on(lab, lan, mark):
-    return [d for d in lab.captured(mark, lan) if not d["out"]
-            and d["dport"] == camlab.COMMAND_PORT and d["data"][:4] == camlab.MODIFY_MAGIC]
+    check_ends_on_close(lab, app, window, args.close_bound)
 
 
 def scenario_twolan(lab, args):
@@ -494,12 +499,7 @@ def scenario_twolan(lab, args):
         count = len(requests_on(lab, lan, marks[lan]))
         check(count == 1, f"LAN {lan + 1} received {count} discovery requests, expected 1")
         search_ids.add(search_id)
-        deadline = time.monotonic() + 5
-        replies = []
-        while len(replies) < 3 and time.monotonic() < deadline:
-            time.sleep(0.1)
-            replies = camlab.expected_rows(camlab.replies_after(lab, marks[lan], index, lan),
-                                           search_id)
+        replies = wait_expected_rows(lab, marks[lan], index, search_id, 3, lan)
         check(len(replies) == 3, f"LAN {lan + 1}'s cameras sent {len(replies)} replies")
         expected += [r[1:] for r in replies]
         log(f"LAN {lan + 1}: one request from {request['src']} naming {lab.tool_ip_on(lan)}")
@@ -531,21 +531,7 @@ def scenario_twolan(lab, args):
     lab.screen.click_center(a11y.extents(a11y.find(settings, "push button", "Modify", depth=3)))
     box = window.message_box("Setting OK!")
     t1 = time.time()
-    deadline = time.monotonic() + 5
-    records = []
-    while not records and time.monotonic() < deadline:
-        time.sleep(0.1)
-        records = modify_records_on(lab, 1, marks[1])
-    check(len(records) == 1, f"LAN 2 received {len(records)} modify datagrams, expected 1")
-    got = records[0]
-    check(got["dst"] == "255.255.255.255" and got["src"] == lab.tool_ip_on(1),
-          f"the modify datagram went from {got['src']} to {got['dst']}")
-    stamp = int.from_bytes(got["data"][84:88], "little")
-    check(stamp in camlab.draws_between(t0, t1), f"stamp {stamp} is not the draw of Modify's second")
-    record = camlab.modify_record(mode=0, dev_id_text=row[1], ip=new_ip, mask=row[9],
-                                  gateway=row[11], mac_text=row[5], stamp=stamp)
-    check(got["data"] == record,
-          f"modify record\n  got      {got['data'].hex()}\n  expected {record.hex()}")
+    check_modify_record(lab, marks[1], t0, t1, 0, row, new_ip, lan=1, who="LAN 2")
     applied = camsim_b.lines.wait_for(rf"applied to camera 1 \({row[1]}\): "
                                       rf"ip \"{re.escape(new_ip)}\"", 5, camsim_mark)
     check(applied, "the camera on LAN 2 did not apply the record: " +
@@ -554,7 +540,7 @@ def scenario_twolan(lab, args):
     time.sleep(0.5)
     stray = modify_records_on(lab, 0, marks[0])
     check(not stray, f"the modify also went out on LAN 1: {[d['src'] for d in stray]}")
-    log(f"the camera on LAN 2 received the exact record from {got['src']}; LAN 1 received none")
+    log(f"the camera on LAN 2 received the exact record from {lab.tool_ip_on(1)}; LAN 1 received none")
     lab.screen.click_center(a11y.extents(a11y.find(box, "push button", "OK", depth=3)))
 
 
@@ -569,16 +555,7 @@ def scenario_close_log(lab, args):
     window = MainWindow(lab)
     window.search(2)  # cameras 0 and 2; 1 and 3 send unsigned replies
     log("two cameras listed while the log's writer is blocked; closing the window")
-    t0 = time.monotonic()
-    lab.screen.close_window(window.window)
-    try:
-        code = app.popen.wait(timeout=args.close_bound)
-    except subprocess.TimeoutExpired:
-        raise Failure(f"the program still runs {args.close_bound} s after its window was closed "
-                      "with the log's writer blocked")
-    elapsed = time.monotonic() - t0
-    log(f"the program ended {elapsed:.2f} s after the close request, exit code {code}")
-    check(code == 0, f"exit code {code}, expected 0")
+    check_ends_on_close(lab, app, window, args.close_bound, " with the log's writer blocked")
 
 
 # name: (scenario, camera hosts per LAN, camera LANs)
