@@ -14,7 +14,6 @@
 
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
-#include "app/DialogFont.h"
 #include "app/WindowLayout.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/SystemMenu.h"
@@ -22,6 +21,7 @@
 #include "preview/CVideoStatic.h"
 #include "settings/ApplySettingsEvent.h"
 #include "settings/CSettingDlg.h"
+#include "settings/DialogFont.h"
 #include "ui_SearchDlg.h"
 
 namespace {

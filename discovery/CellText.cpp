@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/TextDecoding.h"
+
 namespace qdipc {
 namespace {
 
@@ -93,6 +95,14 @@ std::string PrintableCellText(std::string_view bytes, const LegacyDecoder& legac
         }
     }
     return out;
+}
+
+std::string DecodeCellText(std::string_view bytes) {
+    return PrintableCellText(bytes, Gb18030ToUtf8);
+}
+
+std::string DisplayCellText(std::string_view bytes) {
+    return EscapeControls(DecodeCellText(bytes));
 }
 
 void AppendEscapedControls(std::string& out, std::string_view text, ControlEscape style) {

@@ -31,6 +31,13 @@ using LegacyDecoder = std::function<std::optional<std::string>(std::string_view)
 // \xNN, so no byte is lost. Control characters are left to EscapeControls.
 std::string PrintableCellText(std::string_view bytes, const LegacyDecoder& legacy);
 
+// The rule itself: PrintableCellText with GB18030 as the legacy encoding.
+std::string DecodeCellText(std::string_view bytes);
+
+// A cell as the window shows it and the clipboard copies it: decoded, its
+// control characters as \xNN.
+std::string DisplayCellText(std::string_view bytes);
+
 // How an escaped control character is written: \xNN for text, \u00NN
 // inside a JSON string.
 enum class ControlEscape { Hex, JsonUnicode };

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ListOutput.h"
+#include "cli/ListOutput.h"
 #include "discovery/CellText.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #pragma once
 // Device IDs made to collide in a set that hashes with the unkeyed splitmix64
-// finaliser (the device-ID set's hash before it was keyed): the finaliser is a
+// finaliser (the device-ID map's hash before it was keyed): the finaliser is a
 // bijection that anyone can invert, so a sender who knows it can pick keys
 // whose hashes share the shard byte and every slot bit, one probe chain for
-// all of them. The bench and the ID set's test use these keys to show what
+// all of them. The bench and the ID map's test use these keys to show what
 // such a sender gains against the keyed hash.
 
 #include <cstdint>

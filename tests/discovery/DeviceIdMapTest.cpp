@@ -1,8 +1,8 @@
-// The device-ID set's keyed hash: SipHash-1-3 as the reference computes it,
+// The device-ID map's keyed hash: SipHash-1-3 as the reference computes it,
 // and IDs crafted to share one probe chain under the former unkeyed hash
 // spread like random ones.
 
-#include "discovery/DeviceIdSet.h"
+#include "discovery/DeviceIdMap.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +16,12 @@ namespace {
 
 // Expected values from CPython's siphash13 (PYTHONHASHSEED=0 gives it the
 // zero key): hash(bytes(range(8))) and hash(b"\xff" * 8), as unsigned.
-TEST(DeviceIdSetTest, HashIsSipHash13) {
+TEST(DeviceIdMapTest, HashIsSipHash13) {
     EXPECT_EQ((SipHash64<1, 3>(0, 0, 0x0706050403020100ull)), 0xEAD411E67EBE2EEAull);
     EXPECT_EQ((SipHash64<1, 3>(0, 0, ~0ull)), 0x2F205BE2FEC8E38Dull);
 }
 
-TEST(DeviceIdSetTest, CraftedIdsProbeNoLongerThanRandomOnes) {
+TEST(DeviceIdMapTest, CraftedIdsProbeNoLongerThanRandomOnes) {
     constexpr std::size_t kCount = 20000;
     const std::vector<std::uint64_t> crafted = attack::CollidingKeys(kCount);
     // Under the old hash they all start in slot 0 of shard 0: one chain of
@@ -35,7 +35,7 @@ TEST(DeviceIdSetTest, CraftedIdsProbeNoLongerThanRandomOnes) {
         randomKeys.push_back(random() | 1);
     }
     for (const auto& keys : {crafted, randomKeys}) {
-        DeviceIdSet set;
+        DeviceIdMap set;
         for (const std::uint64_t key : keys) {
             ASSERT_TRUE(set.Insert(key));
         }

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/CommandLine.h"
+#include "cli/CommandLine.h"
 #include "discovery/CellText.h"
 #include "discovery/ReplyCells.h"
 
