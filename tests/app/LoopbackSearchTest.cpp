@@ -167,6 +167,16 @@ void LoopbackSearchTest::commandLineOutputThatCannotBeWrittenExitsOne() {
     QCOMPARE(qdipc::RunCommandLine(modify, full, err, config), 1);
     QVERIFY2(err.str().find("could not be written") != std::string::npos, err.str().c_str());
 
+    // Nothing to send on: "Setting error!", and the reason on standard error.
+    qdipc::SearchDlgConfig noNetwork = config;
+    noNetwork.interfaces = [] { return std::vector<qdipc::Ipv4Interface>{}; };
+    std::ostringstream said;
+    std::ostringstream reason;
+    QCOMPARE(qdipc::RunCommandLine(modify, said, reason, noNetwork), 1);
+    QCOMPARE(said.str(), std::string("Setting error!\n"));
+    QVERIFY2(reason.str().find("no up, broadcast-capable IPv4 interface") != std::string::npos,
+             reason.str().c_str());
+
     // A reader that has gone (| head, | true): exit 1, and no word about it.
     qdipc::IgnoreClosedPipeSignal();
     int ends[2];
