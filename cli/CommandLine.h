@@ -1,7 +1,10 @@
 #pragma once
-// The program's command line. Without arguments (or with --no-firewall only)
-// the program opens its window; --list and --modify do their work without a
-// window and without a display; --help and --version print and end.
+// The program's command line. It takes over only when the first argument is
+// one of its verbs (--list, --modify, --assign, --plan, --help or -h,
+// --version or -V): those do their work without a window and without a
+// display. Any other command line opens the window and goes to the toolkit
+// as it is (Qt's -platform, -display, -style, -session), except
+// --no-firewall, which is the program's own.
 //
 // Parsing is complete before anything is sent: every value is checked here,
 // so a command line that parses is one the program can carry out, and one
@@ -51,8 +54,12 @@ struct CommandLine {
     std::string error;
 };
 
+// Whether argument, as the first one, hands the program to the command line.
+bool IsCommandLineVerb(std::string_view argument);
+
 // args are the arguments after the program's name. Options take their value
-// as the next argument or after "=" (--wait=500).
+// as the next argument or after "=" (--wait=500). A command line whose first
+// argument is not a verb is the window's (Window mode).
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // The text --help prints (ends with a newline).

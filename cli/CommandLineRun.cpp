@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <thread>
@@ -23,6 +24,23 @@ namespace {
 
 constexpr const char* kPrefix = "qd_ip_search: ";
 
+// Output that could not be written ends the command with exit code 1. A
+// reader that has gone (a closed pipe: | head) is not told about it; any
+// other failure (a full disk) is named on standard error.
+int OutputLost(std::ostream& err, const char* what) {
+    if (errno != EPIPE) {
+        err << kPrefix << what << " could not be written out in full\n";
+    }
+    return 1;
+}
+
+// Writes text and flushes; false when the stream failed.
+bool WriteAll(std::ostream& out, const std::string& text) {
+    errno = 0;
+    out << text << std::flush;
+    return static_cast<bool>(out);
+}
+
 std::vector<Ipv4Interface> Interfaces(const NetworkConfig& config) {
     return config.interfaces ? config.interfaces() : ListBroadcastInterfaces();
 }
@@ -35,16 +53,16 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
             std::any_of(interfaces.begin(), interfaces.end(),
                         [&](const Ipv4Interface& i) { return i.name == options.interfaceName; });
         if (!known) {
+            // Names as the system gives them, control characters as \xNN.
             err << kPrefix << "no up, broadcast-capable IPv4 interface is named '"
-                << options.interfaceName << "'; there are:";
+                << EscapeControls(options.interfaceName) << "'; there are:";
             for (const Ipv4Interface& i : interfaces) {
-                err << " " << i.name << " (" << i.address << ")";
+                err << " " << EscapeControls(i.name) << " (" << i.address << ")";
             }
             err << (interfaces.empty() ? " none\n" : "\n");
             return kExitUsage;
         }
     }
-    StartSocketLibrary();
     std::atomic<std::uint32_t> searchId{0};
     ReplyQueue queue({}, config.maxPendingReplies);
     ErrorLog log(config.errorLogDirectory);
@@ -85,17 +103,19 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
         entry.interfaceName = list.ArrivalInterfaceName(row);
         entry.flags = list.Flags(row);
     }
-    out << FormatDeviceList(options.format, entries) << std::flush;
+    const bool written = WriteAll(out, FormatDeviceList(options.format, entries));
+    const int lostErrno = errno;
     err << list.RowCount() << (list.RowCount() == 1 ? " camera" : " cameras") << " found\n";
-    if (!out) {
+    if (!written) {
         // A full disk or a closed pipe must not pass for a complete list.
-        err << kPrefix << "the list could not be written out in full\n";
-        return 1;
+        errno = lostErrno;
+        return OutputLost(err, "the list");
     }
     return 0;
 }
 
-int RunModify(const ModifyOptions& options, const NetworkConfig& config, std::ostream& out) {
+int RunModify(const ModifyOptions& options, const NetworkConfig& config, std::ostream& out,
+              std::ostream& err) {
     // The device ID as a settings window opened for its row holds it: the
     // eight bytes of the text, a zero tail.
     std::array<std::uint8_t, record::kDevIdBlockSize> devIdBlock{};
@@ -103,39 +123,46 @@ int RunModify(const ModifyOptions& options, const NetworkConfig& config, std::os
     const NetSettingsRecord record = BuildModifyRecord(devIdBlock, options.mode, options.ip,
                                                        options.mask, options.gateway, options.mac);
 
-    StartSocketLibrary();
     // Where the camera is is not known here: the record goes out on every
     // network, as the window's does for a camera whose network is unknown.
     const SettingsBroadcaster broadcaster(config.settingsDestination, SystemSeconds,
                                           config.interfaces);
-    const BroadcastOutcome outcome = broadcaster.SendSettingsRecord(record, 0);
-    out << BroadcastOutcomeText(outcome) << "\n" << std::flush;
-    return outcome == BroadcastOutcome::Ok ? 0 : 1;
+    std::string failure;
+    const BroadcastOutcome outcome = broadcaster.SendSettingsRecord(record, 0, &failure);
+    if (!WriteAll(out, std::string(BroadcastOutcomeText(outcome)) + "\n")) {
+        return OutputLost(err, "the outcome");
+    }
+    if (outcome != BroadcastOutcome::Ok) {
+        err << kPrefix << failure << "\n";
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace
 
 std::string PrintableCell(std::string_view bytes) {
-    return PrintableCellText(bytes, Gb18030ToUtf8);
+    return DecodeCellText(bytes);
 }
 
 int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostream& err,
                    const NetworkConfig& config) {
     switch (commandLine.mode) {
         case CommandMode::Help:
-            out << HelpText() << std::flush;
-            return out ? 0 : 1;
+            return WriteAll(out, HelpText()) ? 0 : OutputLost(err, "the help");
         case CommandMode::Version:
-            out << VersionText() << std::flush;
-            return out ? 0 : 1;
+            return WriteAll(out, VersionText()) ? 0 : OutputLost(err, "the version");
         case CommandMode::UsageError:
             err << kPrefix << commandLine.error << "\n"
                 << "Try 'qd_ip_search --help' for the options.\n";
             return kExitUsage;
         case CommandMode::List:
+            // Winsock first: listing the interfaces needs it on Windows.
+            StartSocketLibrary();
             return RunList(commandLine.list, config, out, err);
         case CommandMode::Modify:
-            return RunModify(commandLine.modify, config, out);
+            StartSocketLibrary();
+            return RunModify(commandLine.modify, config, out, err);
         case CommandMode::Window:
             break;
     }

@@ -15,10 +15,13 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "LoopbackCameras.h"
 #include "TestPrinting.h"
 #include "WindowTestSupport.h"
 #include "cli/CommandLineRun.h"
+#include "platform/Console.h"
 #include "platform/UdpSocket.h"
 #include "tools/camsim/CamSimThread.h"
 
@@ -32,6 +35,7 @@ class LoopbackSearchTest : public QObject {
 private slots:
     void searchListsTheSimulatedCameras();
     void commandLineListsWithoutAWindow();
+    void commandLineOutputThatCannotBeWrittenExitsOne();
     void takenPortIsShownEachSearchAndSearchWorksOnceFreed();
 };
 
@@ -149,6 +153,46 @@ void LoopbackSearchTest::commandLineListsWithoutAWindow() {
     }
 
     cameras.Stop();
+}
+
+void LoopbackSearchTest::commandLineOutputThatCannotBeWrittenExitsOne() {
+    LoopbackWindowConfig setup;
+    qdipc::SearchDlgConfig config = setup.Make(FreeLoopbackPort());
+    qdipc::UdpSocket camera;
+    QVERIFY(camera.Open() && camera.Bind({"127.0.0.1", 0}));
+    config.settingsDestination = {"127.0.0.1", camera.LocalPort()};
+
+    // The record goes out, but "Setting OK!" cannot be written: exit 1, said.
+    std::ofstream full("/dev/full");
+    QVERIFY(full.is_open());
+    std::ostringstream err;
+    const qdipc::CommandLine modify = qdipc::ParseCommandLine(
+        {"--modify", "0011aabb-0000ff01", "--ip", "10.0.0.2", "--mask", "255.0.0.0", "--gateway",
+         "10.0.0.1", "--mac", "00:1a:2b:3c:4d:5e"});
+    QCOMPARE(qdipc::RunCommandLine(modify, full, err, config), 1);
+    QVERIFY2(err.str().find("could not be written") != std::string::npos, err.str().c_str());
+
+    // Nothing to send on: "Setting error!", and the reason on standard error.
+    qdipc::SearchDlgConfig noNetwork = config;
+    noNetwork.interfaces = [] { return std::vector<qdipc::Ipv4Interface>{}; };
+    std::ostringstream said;
+    std::ostringstream reason;
+    QCOMPARE(qdipc::RunCommandLine(modify, said, reason, noNetwork), 1);
+    QCOMPARE(said.str(), std::string("Setting error!\n"));
+    QVERIFY2(reason.str().find("no up, broadcast-capable IPv4 interface") != std::string::npos,
+             reason.str().c_str());
+
+    // A reader that has gone (| head, | true): exit 1, and no word about it.
+    qdipc::IgnoreClosedPipeSignal();
+    int ends[2];
+    QCOMPARE(::pipe(ends), 0);
+    std::ofstream gone("/proc/self/fd/" + std::to_string(ends[1]));
+    ::close(ends[1]);
+    ::close(ends[0]);
+    QVERIFY(gone.is_open());
+    std::ostringstream quiet;
+    QCOMPARE(qdipc::RunCommandLine(qdipc::ParseCommandLine({"-V"}), gone, quiet, config), 1);
+    QCOMPARE(quiet.str(), std::string());
 }
 
 void LoopbackSearchTest::takenPortIsShownEachSearchAndSearchWorksOnceFreed() {

@@ -701,17 +701,22 @@ class Lab:
         self.app = self.start("app", [self.app_path, "--no-firewall"], env=env)
         return self.app
 
-    def run_cli(self, *args, timeout=30):
+    def run_cli(self, *args, timeout=30, raw=False):
         """Runs the program's command line to its end, without a display or a
-        session bus (none is needed), in the lab's folder; the finished
-        process with its exit code and its output as text."""
+        session bus (none is needed), in the lab's folder (a Windows build
+        under Wine); the finished process with its exit code and its output
+        as text, or as bytes when raw."""
         env = {k: v for k, v in self.env.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
                             "QT_QPA_PLATFORM")}
+        argv = [self.app_path, *map(str, args)]
+        if self.app_path.endswith(".exe"):  # the Windows build, under Wine
+            root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+            argv.insert(0, os.path.join(root, "scripts", "wine-run.sh"))
         try:
-            return subprocess.run([self.app_path, *map(str, args)], cwd=self.dir, env=env,
-                                  stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                                  errors="replace", timeout=timeout)
+            return subprocess.run(argv, cwd=self.dir, env=env,
+                                  stdin=subprocess.DEVNULL, capture_output=True, text=not raw,
+                                  errors=None if raw else "replace", timeout=timeout)
         except subprocess.TimeoutExpired:
             raise Failure(f"qd_ip_search {' '.join(map(str, args))} ran longer than {timeout} s")
 

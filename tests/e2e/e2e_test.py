@@ -296,7 +296,7 @@ def scenario_cli(lab, args):
     good = ["--modify", dev, "--ip", "10.1.1.1", "--mask", "255.0.0.0", "--gateway", "10.1.1.254",
             "--mac", "00:1a:2b:3c:4d:5e"]
     wrong = [
-        (["--bogus"], "unknown option '--bogus'"),
+        (["-V", "--bogus"], "unknown option '--bogus'"),
         (["--list", "--verbose"], "unknown option '--verbose'"),
         (["--list", "--wait", "12x"], "--wait takes whole milliseconds"),
         (["--list", "--format", "xml"], "--format is tsv, csv or json"),
@@ -323,6 +323,41 @@ def scenario_cli(lab, args):
     sent = [d for d in lab.captured(mark) if d["src"] == lab.tool_ip]
     check(not sent, f"wrong command lines sent {len(sent)} datagrams: {sent[:2]}")
     log(f"{len(wrong)} wrong command lines: exit code 2, a message, nothing on the wire")
+
+    # Short options, a reader that has gone, a full disk.
+    for option in ("-V", "-h"):
+        result = lab.run_cli(option)
+        check(result.returncode == 0 and result.stderr == ""
+              and (result.stdout == "qd_ip_search 1.0.0.1\n" if option == "-V"
+                   else result.stdout.startswith("Usage: qd_ip_search")),
+              f"{option}: exit {result.returncode}, {result.stdout[:60]!r} {result.stderr!r}")
+    for argv in (["--version"], ["--list", "--wait", "300"]):
+        read_end, write_end = os.pipe()
+        os.close(read_end)  # as after `| head -1` has read its line, or `| true`
+        try:
+            result = subprocess.run([lab.app_path, *argv], cwd=lab.dir, stdin=subprocess.DEVNULL,
+                                    stdout=write_end, stderr=subprocess.PIPE, text=True,
+                                    timeout=30)
+        finally:
+            os.close(write_end)
+        check(result.returncode == 1 and "could not be written" not in result.stderr,
+              f"{argv} into a closed pipe: exit {result.returncode} (1 expected, "
+              f"141 is death by SIGPIPE), stderr {result.stderr!r}")
+    with open("/dev/full", "w") as full:
+        result = subprocess.run([lab.app_path, *good], cwd=lab.dir, stdin=subprocess.DEVNULL,
+                                stdout=full, stderr=subprocess.PIPE, text=True, timeout=30)
+    check(result.returncode == 1 and "could not be written" in result.stderr,
+          f"--modify >/dev/full: exit {result.returncode}, {result.stderr!r}")
+    log("-V, -h; a closed pipe ends --version and --list with 1, quietly; "
+        "--modify >/dev/full exits 1")
+
+    # Qt's own options open the window: -platform offscreen needs no display.
+    window_run = lab.start("offscreen", [lab.app_path, "-platform", "offscreen", "--no-firewall"])
+    time.sleep(2.0)
+    check(window_run.popen.poll() is None,
+          f"-platform offscreen ended with {window_run.popen.poll()} instead of showing the window")
+    window_run.stop()
+    log("-platform offscreen starts the window")
 
     def cli_list(label, *extra):
         mark = lab.capture_mark()
@@ -393,6 +428,67 @@ def scenario_cli(lab, args):
     check(len(after) == 4 and len(changed) == 1 and changed[0][3] == new_ip,
           f"after --modify the camera's row is {changed}, expected IP {new_ip}")
     log(f"--list shows {row[1]} at {new_ip}")
+
+
+def scenario_wine_cli(lab, args):
+    """The Windows build's command line (no window) under Wine on the virtual
+    LAN: started without a verb it says it has no window; a non-ASCII
+    interface name arrives whole; --list --format csv prints byte for byte
+    what the cameras' replies give; --modify sends the window's record."""
+    # Wine's own server creates the sockets, so it must run in this network
+    # namespace: a prefix of the lab's own, its server stopped at the end.
+    lab.env["WINEPREFIX"] = os.path.join(os.path.dirname(os.path.dirname(args.app)),
+                                         "wineprefix-e2e")
+    lab.env["LANG"] = "C.UTF-8"  # how Wine reads the arguments' bytes
+    try:
+        lab.start_sniffer()
+        lab.start_camsim(cameras=4)
+
+        result = lab.run_cli(timeout=120)  # the first start may create the prefix
+        check(result.returncode == 2 and "this build has no window" in result.stderr,
+              f"no verb: exit {result.returncode}, {result.stderr!r}")
+        result = lab.run_cli("--list", "--interface", "\u4ee5\u592a\u7f51")
+        check(result.returncode == 2
+              and "no up, broadcast-capable IPv4 interface is named '\u4ee5\u592a\u7f51'"
+              in result.stderr,
+              f"--interface with a Chinese name: exit {result.returncode}, {result.stderr!r}")
+        log("no verb: exit 2; --interface \u4ee5\u592a\u7f51 is named in the message intact")
+
+        mark = lab.capture_mark()
+        t0 = time.time()
+        result = lab.run_cli("--list", "--format", "csv", "--wait", "2000", raw=True, timeout=60)
+        t1 = time.time()
+        check(result.returncode == 0, f"--list: exit {result.returncode}: {result.stderr!r}")
+        search_id, index, request = camlab.search_id_of_latest_request(lab, mark)
+        check_request(lab, request, search_id, t0, t1)
+        rows = camlab.expected_rows(camlab.replies_after(lab, mark, index), search_id)
+        check(len(rows) == 4, f"the replies give {len(rows)} cameras, expected 4")
+
+        def csv_field(text):
+            return f'"{text.replace(chr(34), 2 * chr(34))}"' if any(c in text for c in ',"') \
+                else text
+        expected = "".join(",".join(map(csv_field, line)) + "\r\n"
+                           for line in [camlab.COLUMNS, *rows]).encode("utf-8")
+        check(result.stdout == expected,
+              f"--list --format csv printed\n  {result.stdout!r}\nexpected\n  {expected!r}")
+        log("--list --format csv: the 4 cameras, byte for byte")
+
+        row = rows[1]
+        new_ip = lab.camera_ip(70)
+        mark = lab.capture_mark()
+        t0 = time.time()
+        result = lab.run_cli("--modify", row[1], "--ip", new_ip, "--mask", row[9], "--gateway",
+                             row[11], "--mac", row[5], "--mode", "dhcp", raw=True, timeout=60)
+        t1 = time.time()
+        check(result.returncode == 0 and result.stdout == b"Setting OK!\n",
+              f"--modify: exit {result.returncode}, {result.stdout!r} {result.stderr!r}")
+        data = check_modify_record(lab, mark, t0, t1, 1, row, new_ip)
+        log(f"--modify: \"Setting OK!\", the camera host received the exact record {data.hex()}")
+    finally:
+        wineserver = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+        if os.access(wineserver, os.X_OK):
+            subprocess.run([wineserver, "-k"], env=lab.env, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def scenario_preview(lab, args):
@@ -585,6 +681,7 @@ SCENARIOS = {
     "close": (scenario_close, 1, 1),
     "twolan": (scenario_twolan, 1, 2),
     "cli": (scenario_cli, 1, 1),
+    "wine-cli": (scenario_wine_cli, 1, 1),
     "close-log": (scenario_close_log, 1, 1),
 }
 
@@ -629,6 +726,8 @@ def main():
         for path in (args.app, args.camsim):
             if not reason and not os.access(path, os.X_OK):
                 reason = f"{path} is not built"
+        if not reason and args.scenario == "wine-cli" and not shutil.which("wine"):
+            reason = "Wine is not installed (apt-get install wine64)"
         if not reason and args.scenario in ("preview", "close") and not (
                 args.rtsp and os.access(args.rtsp, os.X_OK)):
             reason = "rtsp_test_server is not built (GStreamer's RTSP server library is missing)"
