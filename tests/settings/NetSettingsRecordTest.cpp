@@ -225,16 +225,25 @@ TEST(SettingsBroadcasterTest, GoesOutWhereTheCameraWasFoundElseEverywhere) {
     // Found on the network that cannot send: no fallback to the others.
     EXPECT_EQ(broadcaster.BroadcastSettingsRecord(stamped, elsewhere.index),
               BroadcastOutcome::Error);
-    // Unknown, or an interface that has gone: every network; one got it.
+    // Unknown: every network; one got it.
     EXPECT_EQ(sendMarker(0xA1), BroadcastOutcome::Ok);
-    EXPECT_EQ(broadcaster.BroadcastSettingsRecord(stamped, 424242), BroadcastOutcome::Ok);
+    // An interface that has gone: no other network holds that camera, so
+    // nothing goes out, and the reason says why.
+    std::string failure;
+    EXPECT_EQ(broadcaster.BroadcastSettingsRecord(stamped, 424242, &failure),
+              BroadcastOutcome::Error);
+    EXPECT_NE(failure.find("(index 424242) is gone"), std::string::npos) << failure;
     EXPECT_EQ(listings, 4);
 
     EXPECT_EQ(camera.Next(), Bytes(stamped));
     const auto unknown = camera.Next();
     ASSERT_EQ(unknown.size(), 88u);
     EXPECT_EQ(unknown[83], 0xA1);
-    EXPECT_EQ(camera.Next(), Bytes(stamped));
+    // The one after it is the marker of the check below, not the gone one's.
+    EXPECT_EQ(sendMarker(0xA2), BroadcastOutcome::Ok);
+    const auto next = camera.Next();
+    ASSERT_EQ(next.size(), 88u);
+    EXPECT_EQ(next[83], 0xA2);
 
     // No network at all: nothing can go out.
     SettingsBroadcaster isolated(
