@@ -68,7 +68,18 @@ int RunList(const ListOptions& options, const SearchDlgConfig& config, std::ostr
         err << kPrefix << "cannot start the receive worker\n";
         return 1;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(options.waitMs));
+    // The request goes out again within the wait, for cameras that missed
+    // it; a repeat that fails is not reported (the first one went out).
+    const auto start = std::chrono::steady_clock::now();
+    const std::chrono::milliseconds wait(options.waitMs);
+    for (const std::chrono::milliseconds offset : kSearchRepeatOffsets) {
+        if (offset >= wait) {
+            break;
+        }
+        std::this_thread::sleep_until(start + offset);
+        command.Repeat();
+    }
+    std::this_thread::sleep_until(start + wait);
     worker.Stop();
 
     // The table the window fills: replies of this search, one row per
