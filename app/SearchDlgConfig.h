@@ -17,6 +17,7 @@
 #include "platform/Firewall.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
+#include "settings/ChangeConfirmation.h"
 
 namespace qdipc {
 
@@ -43,6 +44,8 @@ struct SearchDlgConfig {
     std::chrono::milliseconds replySliceBudget{10};
     // Replies that may wait for the list; beyond it the newest are dropped.
     std::size_t maxPendingReplies = ReplyQueue::kDefaultMaxPending;
+    // How a sent settings change is confirmed; a zero timeout sends only.
+    ConfirmationOptions confirmation{};
 };
 
 }  // namespace qdipc
