@@ -26,6 +26,7 @@ enum class Option {
     Gateway,
     Mac,
     Mode,
+    VerifyWait,
     Help,
     Version,
 };
@@ -39,7 +40,7 @@ struct OptionInfo {
     Group group;  // the mode an option belongs to
 };
 
-constexpr std::array<OptionInfo, 13> kOptions = {{
+constexpr std::array<OptionInfo, 14> kOptions = {{
     {"--no-firewall", Option::NoFirewall, false, Group::Any},
     {"--list", Option::List, false, Group::Any},
     {"--wait", Option::Wait, true, Group::List},
@@ -51,6 +52,7 @@ constexpr std::array<OptionInfo, 13> kOptions = {{
     {"--gateway", Option::Gateway, true, Group::Modify},
     {"--mac", Option::Mac, true, Group::Modify},
     {"--mode", Option::Mode, true, Group::Modify},
+    {"--verify-wait", Option::VerifyWait, true, Group::Modify},
     {"--help", Option::Help, false, Group::Any},
     {"--version", Option::Version, false, Group::Any},
 }};
@@ -263,6 +265,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                     return Fail("--mode is static, dhcp or adsl, not " + Quoted(value));
                 }
                 break;
+            case Option::VerifyWait: {
+                const std::optional<int> wait = ParseWait(value);
+                if (!wait) {
+                    return Fail("--verify-wait takes whole milliseconds from 0 to " +
+                                std::to_string(kMaxListWaitMs) + ", not " + Quoted(value));
+                }
+                result.modify.verifyWaitMs = *wait;
+                break;
+            }
             case Option::Help:
                 help = true;
                 break;
@@ -308,7 +319,7 @@ std::string HelpText() {
     return R"(Usage: qd_ip_search [--no-firewall]
        qd_ip_search --list [--wait MS] [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --modify DEVICE_ID --ip A --mask M --gateway G --mac X
-                    [--mode static|dhcp|adsl]
+                    [--mode static|dhcp|adsl] [--verify-wait MS]
        qd_ip_search --help | --version
 
 Without --list or --modify the program opens its window, "Search Tool".
@@ -326,21 +337,30 @@ local network: use them only where you mean to talk to cameras.
                        every broadcast-capable IPv4 interface)
   --modify DEVICE_ID   send new network settings to the camera with that device
                        ID, as the list shows it (0011aabb-0000ff01); prints
-                       "Setting OK!" or "Setting error!"
+                       "Setting OK!" or "Setting error!", then waits for the
+                       camera to answer with its new settings and prints
+                       "Confirmed: ID at IP" or "Not confirmed: ..."
     --ip A             the new IPv4 address    } at most 15 characters each,
     --mask M           the new netmask         } sent as given
     --gateway G        the new gateway         }
     --mac X            the MAC address, six hex pairs (00:1a:2b:3c:4d:5e)
     --mode MODE        static (default), dhcp or adsl
+    --verify-wait MS   how long to wait for the camera (default 10000; it
+                       restarts its network and may be silent for seconds);
+                       0 sends without waiting. Static: confirmed when it
+                       reports the IP, mask, gateway and MAC sent; DHCP and
+                       ADSL: when it answers at all
   --help               print this help
   --version            print the version
 
 Text is printed as UTF-8. A field that is neither UTF-8 nor GB18030 text keeps
 its ASCII characters and shows every other byte as \xNN (a backslash as \\).
 
-Exit status: 0 done (--list whatever it found, "Setting OK!"); 1 the network
-failed ("Setting error!", no socket, port 8089 taken) or the output could not
-be written; 2 a wrong command line (nothing was sent).
+Exit status: 0 done (--list whatever it found; --modify confirmed, or sent
+with --verify-wait 0); 1 the network failed ("Setting error!", no socket, port
+8089 taken) or the output could not be written; 2 a wrong command line (nothing
+was sent); 3 --modify sent the settings but the camera did not confirm them in
+time (no camera has that device ID, it kept other values, or it stays silent).
 )";
 }
 

@@ -16,6 +16,7 @@
 #include "discovery/ReplyQueue.h"
 #include "discovery/SearchCommand.h"
 #include "platform/NetworkInterfaces.h"
+#include "settings/ChangeConfirmation.h"
 #include "settings/NetSettingsRecord.h"
 
 namespace qdipc {
@@ -103,7 +104,8 @@ int RunList(const ListOptions& options, const SearchDlgConfig& config, std::ostr
     return 0;
 }
 
-int RunModify(const ModifyOptions& options, const SearchDlgConfig& config, std::ostream& out) {
+int RunModify(const ModifyOptions& options, const SearchDlgConfig& config, std::ostream& out,
+              std::ostream& err) {
     // The device ID as a settings window opened for its row holds it: the
     // eight bytes of the text, a zero tail.
     std::array<std::uint8_t, record::kDevIdBlockSize> devIdBlock{};
@@ -112,13 +114,57 @@ int RunModify(const ModifyOptions& options, const SearchDlgConfig& config, std::
                                                        options.mask, options.gateway, options.mac);
 
     StartSocketLibrary();
+    // The camera's answers are heard on the receive port, bound before the
+    // record leaves: a change that cannot be confirmed is not sent.
+    std::atomic<std::uint32_t> searchId{0};
+    ReplyQueue queue;
+    ErrorLog log(config.errorLogDirectory);
+    RecvSearchThread worker(searchId, queue, log, config.receiver);
+    const bool confirm = options.verifyWaitMs > 0;
+    if (confirm && !worker.Bind()) {
+        err << kPrefix << "cannot receive on UDP port " << config.receiver.bind.port
+            << " to confirm the change (is another program using it? --verify-wait 0 sends "
+               "without confirming); nothing was sent\n";
+        return 1;
+    }
+
     // Where the camera is is not known here: the record goes out on every
     // network, as the window's does for a camera whose network is unknown.
     const SettingsBroadcaster broadcaster(config.settingsDestination, SystemSeconds,
                                           config.interfaces);
     const BroadcastOutcome outcome = broadcaster.SendSettingsRecord(record, 0);
     out << BroadcastOutcomeText(outcome) << "\n" << std::flush;
-    return outcome == BroadcastOutcome::Ok ? 0 : 1;
+    if (outcome != BroadcastOutcome::Ok) {
+        return 1;
+    }
+    if (!confirm) {
+        return 0;
+    }
+    if (!worker.Start()) {
+        err << kPrefix << "cannot start the receive worker\n";
+        return 1;
+    }
+    ConfirmationOptions confirmationOptions;
+    confirmationOptions.timeout = std::chrono::milliseconds(options.verifyWaitMs);
+    ChangeConfirmation confirmation(confirmationOptions);
+    confirmation.Add(record, ChangeConfirmation::Clock::now());
+    // The first probe draws a search ID; the later ones repeat it.
+    SearchCommand command(searchId, config.searchDestination, config.interfaces);
+    bool searched = false;
+    const std::vector<ConfirmationOutcome> outcomes =
+        WaitForConfirmations(confirmation, queue, [&] {
+            if (searched) {
+                command.Repeat();
+            } else {
+                searched = command.Run({}) == SearchOutcome::Sent;
+            }
+        });
+    worker.Stop();
+    const bool confirmed = !outcomes.empty() && outcomes.front().confirmed;
+    if (!outcomes.empty()) {
+        out << ConfirmationText(outcomes.front()) << "\n" << std::flush;
+    }
+    return confirmed ? 0 : kExitNotConfirmed;
 }
 
 }  // namespace
@@ -155,7 +201,7 @@ int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostre
         case CommandMode::List:
             return RunList(commandLine.list, config, out, err);
         case CommandMode::Modify:
-            return RunModify(commandLine.modify, config, out);
+            return RunModify(commandLine.modify, config, out, err);
         case CommandMode::Window:
             break;
     }

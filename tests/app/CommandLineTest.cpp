@@ -51,8 +51,9 @@ TEST(CommandLineTest, ModesAndValues) {
 
     const CommandLine modify = ParseCommandLine(
         {"--modify", "0011AABB-0000ff01", "--ip", "192.168.100.200", "--mask=", "--gateway",
-         "10.0.0.1", "--mac", "0-1a-2b-3c-4d-5e", "--mode", "dhcp"});
+         "10.0.0.1", "--mac", "0-1a-2b-3c-4d-5e", "--mode", "dhcp", "--verify-wait=2500"});
     EXPECT_EQ(modify.mode, CommandMode::Modify) << modify.error;
+    EXPECT_EQ(modify.modify.verifyWaitMs, 2500);
     EXPECT_EQ(modify.modify.deviceId, "0011AABB-0000ff01");
     EXPECT_EQ(modify.modify.ip, "192.168.100.200");
     EXPECT_EQ(modify.modify.mask, "");
@@ -63,6 +64,10 @@ TEST(CommandLineTest, ModesAndValues) {
                                 "--gateway", "c", "--mac", "1:2:3:4:5:6"})
                   .modify.mode,
               AddressingMode::Static);
+    EXPECT_EQ(ParseCommandLine({"--modify", "0011aabb-0000ff01", "--ip", "a", "--mask", "b",
+                                "--gateway", "c", "--mac", "1:2:3:4:5:6"})
+                  .modify.verifyWaitMs,
+              10000);
 }
 
 TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
@@ -103,6 +108,8 @@ TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
         {with({"--ip", "10.0.0.3"}), "--ip is given twice"},
         {with({"--mode", "auto"}), "--mode is static, dhcp or adsl, not 'auto'"},
         {without("--mac"), "--modify needs --mac"},
+        {with({"--verify-wait", "10s"}), "--verify-wait takes whole milliseconds"},
+        {{"--list", "--verify-wait", "0"}, "--verify-wait belongs to --modify"},
         {without("--gateway"), "--modify needs --gateway"},
         {with({"--mask", "255.255.255.255.0"}), "--mask is given twice"},
         // The 15-character room of the record's text fields.
