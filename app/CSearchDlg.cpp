@@ -14,7 +14,6 @@
 
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
-#include "app/DialogFont.h"
 #include "app/WindowLayout.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/SystemMenu.h"
@@ -22,6 +21,7 @@
 #include "preview/CVideoStatic.h"
 #include "settings/ApplySettingsEvent.h"
 #include "settings/CSettingDlg.h"
+#include "settings/DialogFont.h"
 #include "ui_SearchDlg.h"
 
 namespace {
@@ -326,6 +326,15 @@ void CSearchDlg::OnConfirmationTick() {
 
 void CSearchDlg::OnConfirmationOutcome(const qdipc::ConfirmationOutcome& outcome) {
     (outcome.confirmed ? m_confirmedCount : m_notConfirmedCount) += 1;
+    // The camera's row shows what it now reports, in place; a camera that a
+    // new search has not listed again gets its row from that search.
+    if (outcome.confirmed && outcome.reply) {
+        qdipc::DeviceList& list = m_table.List();
+        const int row = list.FindRow(outcome.deviceId);
+        if (row >= 0) {
+            list.UpdateRow(row, outcome.reply->reply, outcome.reply->arrivalInterface);
+        }
+    }
     m_lastConfirmationText = qdipc::ConfirmationText(outcome);
     ShowConfirmationProgress();
 }
