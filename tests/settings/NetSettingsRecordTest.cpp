@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "settings/ChangeConfirmation.h"
-#include "tests/app/TestReplies.h"
+#include "tests/discovery/TestReplies.h"
 #include "tests/discovery/LoopbackHelpers.h"
 
 namespace qdipc {
