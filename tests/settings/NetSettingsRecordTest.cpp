@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "settings/ChangeConfirmation.h"
-#include "tests/discovery/TestReplies.h"
 #include "tests/discovery/LoopbackHelpers.h"
+#include "tests/discovery/TestReplies.h"
 
 namespace qdipc {
 namespace {
