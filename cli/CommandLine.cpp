@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "settings/NetSettingsRecord.h"
+#include "settings/SettingsValidation.h"
 
 namespace qdipc {
 namespace {
@@ -308,6 +309,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 return Fail(std::string("--modify needs ") + optionName);
             }
         }
+        // The rules the settings window applies: nothing a camera cannot
+        // live on is sent.
+        if (const auto problem =
+                ValidateSettings(result.modify.ip, result.modify.mask, result.modify.gateway,
+                                 result.modify.mac, result.modify.mode)) {
+            return Fail(problem->reason);
+        }
         result.mode = CommandMode::Modify;
     } else if (list) {
         result.mode = CommandMode::List;
@@ -340,11 +348,16 @@ local network: use them only where you mean to talk to cameras.
                        "Setting OK!" or "Setting error!", then waits for the
                        camera to answer with its new settings and prints
                        "Confirmed: ID at IP" or "Not confirmed: ..."
-    --ip A             the new IPv4 address    } at most 15 characters each,
-    --mask M           the new netmask         } sent as given
-    --gateway G        the new gateway         }
+    --ip A             the new IPv4 address    } dotted quads, numbers 0-255
+    --mask M           the new netmask         } without leading zeros,
+    --gateway G        the new gateway         } sent as given
     --mac X            the MAC address, six hex pairs (00:1a:2b:3c:4d:5e)
     --mode MODE        static (default), dhcp or adsl
+                       Checked before sending: static needs a mask of /1 to
+                       /30, an IP that is no network, broadcast, 0/8,
+                       loopback, multicast or reserved address, and a gateway
+                       inside its subnet; dhcp and adsl take an empty or
+                       well-formed address; the MAC is unicast, not all zeros.
     --verify-wait MS   how long to wait for the camera (default 10000; it
                        restarts its network and may be silent for seconds);
                        0 sends without waiting. Static: confirmed when it
@@ -358,9 +371,10 @@ its ASCII characters and shows every other byte as \xNN (a backslash as \\).
 
 Exit status: 0 done (--list whatever it found; --modify confirmed, or sent
 with --verify-wait 0); 1 the network failed ("Setting error!", no socket, port
-8089 taken) or the output could not be written; 2 a wrong command line (nothing
-was sent); 3 --modify sent the settings but the camera did not confirm them in
-time (no camera has that device ID, it kept other values, or it stays silent).
+8089 taken) or the output could not be written; 2 a wrong command line or
+settings that fail the checks (nothing was sent); 3 --modify sent the settings
+but the camera did not confirm them in time (no camera has that device ID, it
+kept other values, or it stays silent).
 )";
 }
 
