@@ -13,6 +13,7 @@
 // schedule serves every pending change, so confirming hundreds of changes
 // costs no more requests than confirming one.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
