@@ -13,6 +13,7 @@
 #include "discovery/NetworkConfig.h"
 #include "discovery/SearchCommand.h"
 #include "platform/Firewall.h"
+#include "settings/ChangeConfirmation.h"
 
 namespace qdipc {
 
@@ -25,6 +26,8 @@ struct SearchDlgConfig : NetworkConfig {
     std::chrono::milliseconds replyDrainInterval{100};
     // UI time one batch of rows may take, about.
     std::chrono::milliseconds replySliceBudget{10};
+    // How a sent settings change is confirmed; a zero timeout sends only.
+    ConfirmationOptions confirmation{};
 };
 
 }  // namespace qdipc

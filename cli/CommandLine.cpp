@@ -28,6 +28,7 @@ enum class Option {
     Gateway,
     Mac,
     Mode,
+    VerifyWait,
     Help,
     Version,
 };
@@ -41,7 +42,7 @@ struct OptionInfo {
     Group group;  // the mode an option belongs to
 };
 
-constexpr std::array<OptionInfo, 15> kOptions = {{
+constexpr std::array<OptionInfo, 16> kOptions = {{
     {"--no-firewall", Option::NoFirewall, false, Group::Any},
     {"--list", Option::List, false, Group::Any},
     {"--wait", Option::Wait, true, Group::List},
@@ -53,6 +54,7 @@ constexpr std::array<OptionInfo, 15> kOptions = {{
     {"--gateway", Option::Gateway, true, Group::Modify},
     {"--mac", Option::Mac, true, Group::Modify},
     {"--mode", Option::Mode, true, Group::Modify},
+    {"--verify-wait", Option::VerifyWait, true, Group::Modify},
     {"--help", Option::Help, false, Group::Any},
     {"-h", Option::Help, false, Group::Any},
     {"--version", Option::Version, false, Group::Any},
@@ -287,6 +289,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                     return Fail("--mode is static, dhcp or adsl, not " + Quoted(value));
                 }
                 break;
+            case Option::VerifyWait: {
+                const std::optional<int> wait = ParseWait(value);
+                if (!wait) {
+                    return Fail("--verify-wait takes whole milliseconds from 0 to " +
+                                std::to_string(kMaxListWaitMs) + ", not " + Quoted(value));
+                }
+                result.modify.verifyWaitMs = *wait;
+                break;
+            }
             case Option::Help:
                 help = true;
                 break;
@@ -339,7 +350,7 @@ std::string HelpText() {
     return R"(Usage: qd_ip_search [--no-firewall] [Qt options such as -platform NAME]
        qd_ip_search --list [--wait MS] [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --modify DEVICE_ID --ip A --mask M --gateway G --mac X
-                    [--mode static|dhcp|adsl]
+                    [--mode static|dhcp|adsl] [--verify-wait MS]
        qd_ip_search --help | -h | --version | -V
 
 The command line takes over when the first argument is --list, --modify,
@@ -360,7 +371,9 @@ where you mean to talk to cameras. An option's value may also follow an "="
                        every broadcast-capable IPv4 interface)
   --modify DEVICE_ID   send new network settings to the camera with that device
                        ID, as the list shows it (0011aabb-0000ff01); prints
-                       "Setting OK!" or "Setting error!"
+                       "Setting OK!" or "Setting error!", then waits for the
+                       camera to answer with its new settings and prints
+                       "Confirmed: ID at IP" or "Not confirmed: ..."
     --ip A             the new IPv4 address    } dotted quads, numbers 0-255
     --mask M           the new netmask         } without leading zeros,
     --gateway G        the new gateway         } sent as given
@@ -371,6 +384,11 @@ where you mean to talk to cameras. An option's value may also follow an "="
                        loopback, multicast or reserved address, and a gateway
                        inside its subnet; dhcp and adsl take an empty or
                        well-formed address; the MAC is unicast, not all zeros.
+    --verify-wait MS   how long to wait for the camera (default 10000; it
+                       restarts its network and may be silent for seconds);
+                       0 sends without waiting. Static: confirmed when it
+                       reports the IP, mask, gateway and MAC sent; DHCP and
+                       ADSL: when it answers at all
   --help, -h           print this help
   --version, -V        print the version
 
@@ -382,11 +400,13 @@ written as \xNN, in JSON as \u00NN, here and in messages that repeat an
 argument or an interface name: nothing a camera sends can reach the terminal
 as a control sequence.
 
-Exit status: 0 done (--list whatever it found, "Setting OK!"); 1 the network
-failed ("Setting error!" with the reason on standard error, no socket, port
-8089 taken) or the output could not be written (a full disk; a closed pipe,
-quietly); 2 a wrong command line or settings that fail the checks (nothing
-was sent).
+Exit status: 0 done (--list whatever it found; --modify confirmed, or sent
+with --verify-wait 0); 1 the network failed ("Setting error!" with the reason
+on standard error, no socket, port 8089 taken) or the output could not be
+written (a full disk; a closed pipe, quietly); 2 a wrong command line or
+settings that fail the checks (nothing was sent); 3 --modify sent the settings
+but the camera did not confirm them in time (no camera has that device ID, it
+kept other values, or it stays silent).
 )";
 }
 

@@ -20,6 +20,12 @@ namespace qdipc {
 
 inline constexpr const char* kProgramVersion = "1.0.0.1";
 inline constexpr int kExitUsage = 2;
+// --modify: the record went out but the camera did not confirm it.
+inline constexpr int kExitNotConfirmed = 3;
+
+// How long --modify waits for the camera to answer with its new settings
+// when --verify-wait is not given.
+inline constexpr int kDefaultVerifyWaitMs = 10000;
 
 // How long --list collects replies when --wait is not given, and the most it
 // accepts (ten minutes).
@@ -42,6 +48,7 @@ struct ModifyOptions {
     std::string gateway;
     std::string mac;  // checked: six groups of 1 or 2 hex digits, ":" or "-" between
     AddressingMode mode = AddressingMode::Static;
+    int verifyWaitMs = kDefaultVerifyWaitMs;  // 0: send only
 };
 
 struct CommandLine {

@@ -17,6 +17,7 @@
 #include "discovery/SearchCommand.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/TextDecoding.h"
+#include "settings/ChangeConfirmation.h"
 #include "settings/NetSettingsRecord.h"
 
 namespace qdipc {
@@ -86,7 +87,18 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
         err << kPrefix << "cannot start the receive worker\n";
         return 1;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(options.waitMs));
+    // The request goes out again within the wait, for cameras that missed
+    // it; a repeat that fails is not reported (the first one went out).
+    const auto start = std::chrono::steady_clock::now();
+    const std::chrono::milliseconds wait(options.waitMs);
+    for (const std::chrono::milliseconds offset : kSearchRepeatOffsets) {
+        if (offset >= wait) {
+            break;
+        }
+        std::this_thread::sleep_until(start + offset);
+        command.Repeat();
+    }
+    std::this_thread::sleep_until(start + wait);
     worker.Stop();
 
     // The list the window fills: replies of this search, one row per
@@ -123,6 +135,20 @@ int RunModify(const ModifyOptions& options, const NetworkConfig& config, std::os
     const NetSettingsRecord record = BuildModifyRecord(devIdBlock, options.mode, options.ip,
                                                        options.mask, options.gateway, options.mac);
 
+    // The camera's answers are heard on the receive port, bound before the
+    // record leaves: a change that cannot be confirmed is not sent.
+    std::atomic<std::uint32_t> searchId{0};
+    ReplyQueue queue;
+    ErrorLog log(config.errorLogDirectory);
+    RecvSearchThread worker(searchId, queue, log, config.receiver);
+    const bool confirm = options.verifyWaitMs > 0;
+    if (confirm && !worker.Bind()) {
+        err << kPrefix << "cannot receive on UDP port " << config.receiver.bind.port
+            << " to confirm the change (is another program using it? --verify-wait 0 sends "
+               "without confirming); nothing was sent\n";
+        return 1;
+    }
+
     // Where the camera is is not known here: the record goes out on every
     // network, as the window's does for a camera whose network is unknown.
     const SettingsBroadcaster broadcaster(config.settingsDestination, SystemSeconds,
@@ -136,7 +162,35 @@ int RunModify(const ModifyOptions& options, const NetworkConfig& config, std::os
         err << kPrefix << failure << "\n";
         return 1;
     }
-    return 0;
+    if (!confirm) {
+        return 0;
+    }
+    if (!worker.Start()) {
+        err << kPrefix << "cannot start the receive worker\n";
+        return 1;
+    }
+    ConfirmationOptions confirmationOptions;
+    confirmationOptions.timeout = std::chrono::milliseconds(options.verifyWaitMs);
+    ChangeConfirmation confirmation(confirmationOptions);
+    confirmation.Add(record, ChangeConfirmation::Clock::now());
+    // The first probe draws a search ID; the later ones repeat it.
+    SearchCommand command(searchId, config.searchDestination, config.interfaces);
+    bool searched = false;
+    const std::vector<ConfirmationOutcome> outcomes =
+        WaitForConfirmations(confirmation, queue, [&] {
+            if (searched) {
+                command.Repeat();
+            } else {
+                searched = command.Run({}) == SearchOutcome::Sent;
+            }
+        });
+    worker.Stop();
+    const bool confirmed = !outcomes.empty() && outcomes.front().confirmed;
+    if (!outcomes.empty() &&
+        !WriteAll(out, EscapeControls(ConfirmationText(outcomes.front())) + "\n")) {
+        return OutputLost(err, "the confirmation");
+    }
+    return confirmed ? 0 : kExitNotConfirmed;
 }
 
 }  // namespace

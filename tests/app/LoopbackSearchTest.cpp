@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -21,6 +22,7 @@
 #include "TestPrinting.h"
 #include "WindowTestSupport.h"
 #include "cli/CommandLineRun.h"
+#include "discovery/DeviceCodecs.h"
 #include "platform/Console.h"
 #include "platform/UdpSocket.h"
 #include "tools/camsim/CamSimThread.h"
@@ -37,6 +39,7 @@ private slots:
     void commandLineListsWithoutAWindow();
     void commandLineOutputThatCannotBeWrittenExitsOne();
     void takenPortIsShownEachSearchAndSearchWorksOnceFreed();
+    void settingsChangesAreConfirmedAndTheRowUpdatedInPlace();
 };
 
 void LoopbackSearchTest::searchListsTheSimulatedCameras() {
@@ -244,8 +247,83 @@ void LoopbackSearchTest::takenPortIsShownEachSearchAndSearchWorksOnceFreed() {
     QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().RowCount(), 3, 10000);
     QCOMPARE(setup.messages->texts.size(), 2);
     QCOMPARE(logLines().size(), std::size_t(2));
-    // The cameras heard one request: the failed searches sent none.
-    QCOMPARE(cameras.Lines().size(), std::size_t(1));
+    // The cameras heard one search, its request and its repeats: the failed
+    // searches sent none.
+    QTest::qWait(1300);
+    QCOMPARE(cameras.Lines().size(), 1 + qdipc::kSearchRepeatOffsets.size());
+    dlg.close();
+    cameras.Stop();
+}
+
+void LoopbackSearchTest::settingsChangesAreConfirmedAndTheRowUpdatedInPlace() {
+    const std::uint16_t receivePort = FreeLoopbackPort();
+    QVERIFY(receivePort != 0);
+    // Cameras that are silent for 300 ms after taking a record.
+    camsim::ServerOptions options = LoopbackCameraOptions(receivePort, 100);
+    options.restartTime = std::chrono::milliseconds(300);
+    camsim::CamSimThread cameras(3, 900, options);
+    std::string error;
+    QVERIFY2(cameras.Start(error), error.c_str());
+    LoopbackWindowConfig setup;
+    qdipc::SearchDlgConfig config = setup.Make(cameras.Port(), receivePort);
+    config.settingsDestination = {"127.0.0.1", cameras.Port()};
+    config.confirmation.timeout = std::chrono::milliseconds(2500);
+    CSearchDlg dlg(std::move(config));
+    auto* search = dlg.findChild<QPushButton*>(QStringLiteral("searchButton"));
+    auto* progress = dlg.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+
+    // A second search at once ends the first one's repeats: the cameras hear
+    // two requests and the second search's two repeats.
+    SearchOnceListening(dlg, search, receivePort);
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+    QTest::mouseClick(search, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().RowCount(), 3, 10000);
+    QTest::qWait(1300);
+    QCOMPARE(cameras.Lines().size(), std::size_t(4));
+    std::vector<std::vector<std::string>> before(3);
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < qdipc::kColumnCount; ++column) {
+            before[row].push_back(dlg.Table().CellText(row, column));
+        }
+    }
+
+    const auto send = [&](const std::string& deviceId, const std::string& ip) {
+        std::array<std::uint8_t, qdipc::record::kDevIdBlockSize> block{};
+        qdipc::ParseDeviceId(deviceId.c_str(), block.data());
+        dlg.SendSettingsRecord(qdipc::BuildModifyRecord(block, qdipc::AddressingMode::Static, ip,
+                                                        "255.255.0.0", "10.77.0.1",
+                                                        "02:00:00:0d:bb:01"));
+    };
+    const int target = 1;
+    const std::string id = before[target][qdipc::kColDevId];
+    send(id, "10.77.0.9");
+    QCOMPARE(setup.messages->texts.last(), QStringLiteral("Setting OK!"));
+    QCOMPARE(progress->format(), QString::fromStdString("Confirming " + id + "\u2026"));
+    QTRY_COMPARE_WITH_TIMEOUT(progress->format(),
+                              QString::fromStdString("Confirmed: " + id + " at 10.77.0.9"), 5000);
+    QCOMPARE(progress->value(), progress->maximum());
+    // The row shows what the camera now reports, under its own number; the
+    // other rows stay as they were.
+    std::vector<std::vector<std::string>> expected = before;
+    expected[target][qdipc::kColIp] = "10.77.0.9";
+    expected[target][qdipc::kColMask] = "255.255.0.0";
+    expected[target][qdipc::kColGateway] = "10.77.0.1";
+    expected[target][qdipc::kColMac] = "02:00:00:0d:bb:01";
+    QCOMPARE(dlg.Table().RowCount(), 3);
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < qdipc::kColumnCount; ++column) {
+            QCOMPARE(dlg.Table().CellText(row, column), expected[row][column]);
+        }
+    }
+
+    // Nobody has this device ID: the wait ends as not confirmed.
+    send("0011aabb-0000ff01", "10.77.0.10");
+    QTRY_COMPARE_WITH_TIMEOUT(
+        progress->format(),
+        QStringLiteral("Not confirmed: 0011aabb-0000ff01 did not answer in 2.5 s"), 5000);
+    QCOMPARE(progress->value(), progress->minimum());
     dlg.close();
     cameras.Stop();
 }

@@ -53,8 +53,9 @@ TEST(CommandLineTest, ModesAndValues) {
 
     const CommandLine modify = ParseCommandLine(
         {"--modify", "0011AABB-0000ff01", "--ip", "192.168.100.200", "--mask=", "--gateway",
-         "10.0.0.1", "--mac", "00-1a-2b-3c-4d-5e", "--mode", "dhcp"});
+         "10.0.0.1", "--mac", "00-1a-2b-3c-4d-5e", "--mode", "dhcp", "--verify-wait=2500"});
     EXPECT_EQ(modify.mode, CommandMode::Modify) << modify.error;
+    EXPECT_EQ(modify.modify.verifyWaitMs, 2500);
     EXPECT_EQ(modify.modify.deviceId, "0011AABB-0000ff01");
     EXPECT_EQ(modify.modify.ip, "192.168.100.200");
     EXPECT_EQ(modify.modify.mask, "");
@@ -65,6 +66,10 @@ TEST(CommandLineTest, ModesAndValues) {
                                 "255.0.0.0", "--gateway", "10.0.0.1", "--mac", "00:1a:2b:3c:4d:5e"})
                   .modify.mode,
               AddressingMode::Static);
+    EXPECT_EQ(ParseCommandLine({"--modify", "0011aabb-0000ff01", "--ip", "10.0.0.2", "--mask",
+                                "255.0.0.0", "--gateway", "10.0.0.1", "--mac", "00:1a:2b:3c:4d:5e"})
+                  .modify.verifyWaitMs,
+              10000);
 }
 
 // The command line takes over only when its first argument is a verb; any
@@ -157,6 +162,8 @@ TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
         {with({"--ip", "10.0.0.3"}), "--ip is given twice"},
         {with({"--mode", "auto"}), "--mode is static, dhcp or adsl, not 'auto'"},
         {without("--mac"), "--modify needs --mac"},
+        {with({"--verify-wait", "10s"}), "--verify-wait takes whole milliseconds"},
+        {{"--list", "--verify-wait", "0"}, "--verify-wait belongs to --modify"},
         {without("--gateway"), "--modify needs --gateway"},
         {with({"--mask", "255.255.255.255.0"}), "--mask is given twice"},
         // The 15-character room of the record's text fields.

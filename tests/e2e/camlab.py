@@ -664,9 +664,12 @@ class Lab:
     def capture_mark(self, lan=0):
         return self.sniffers[lan].lines.count()
 
-    def start_camsim(self, cameras, first=0, modes=None, seconds=240, name="camsim", lan=0):
+    def start_camsim(self, cameras, first=0, modes=None, seconds=240, name="camsim", lan=0,
+                     extra=()):
+        """Simulated cameras; `extra` are more camsim options (--restart-ms,
+        --silent-after-modify, --miss-every ...)."""
         argv = [self.camsim_path, "--cameras", str(cameras), "--base",
-                str(self.camera_base(first, lan)), "--max-time", str(seconds)]
+                str(self.camera_base(first, lan)), "--max-time", str(seconds), *map(str, extra)]
         if modes:
             argv += ["--mode", ",".join(modes)]
         self.camsim = self.start(name, self.in_cams(*argv, lan=lan), capture=True)
@@ -788,6 +791,29 @@ class MainWindow:
 
     def rows(self):
         return self.a11y.table_rows(self.table())
+
+    def progress_text(self):
+        """The text the progress bar shows (its tooltip, which screen readers
+        read as its description)."""
+        bar = self.a11y.find(self.acc, "progress bar", timeout=5, depth=1)
+        bar.clearCache()
+        return bar.description
+
+    def wait_progress_text(self, pattern, timeout):
+        """The progress bar's text once it matches `pattern`, or a failure
+        naming what it showed."""
+        deadline = time.monotonic() + timeout
+        seen = []
+        while True:
+            text = self.progress_text()
+            if not seen or seen[-1] != text:
+                seen.append(text)
+            if re.search(pattern, text):
+                return text
+            if time.monotonic() > deadline:
+                raise Failure(f"the progress bar never showed {pattern!r} within {timeout} s; "
+                              f"it showed {seen}")
+            time.sleep(0.1)
 
     def wait_rows(self, count, timeout=10, settle=0.8):
         """Waits until the list holds `count` rows and stays so for `settle`
