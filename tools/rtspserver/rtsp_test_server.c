@@ -186,7 +186,8 @@ static gboolean quit_loop(gpointer loop) {
 }
 
 int main(int argc, char** argv) {
-    ServerOptions opt = {"127.0.0.1", "8554", "/channel1/1", "all", 60, 25, 0, 320, 240, 0, NULL, 0};
+    ServerOptions opt = {"127.0.0.1", "8554", "/channel1/1", "all", 60,   25,
+                         0,           320,    240,           0,     NULL, 0};
     gst_init(&argc, &argv);
     if (parse_options(argc, argv, &opt) != 0)
         return 2;
@@ -233,8 +234,8 @@ int main(int argc, char** argv) {
         /* One user who may see and start the stream; everyone else gets 401. */
         gchar** parts = g_strsplit(opt.credentials, ":", 2);
         GstRTSPAuth* auth = gst_rtsp_auth_new();
-        GstRTSPToken* token = gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING,
-                                                 "viewer", NULL);
+        GstRTSPToken* token =
+            gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "viewer", NULL);
         gchar* basic = gst_rtsp_auth_make_basic(parts[0], parts[1]);
         gst_rtsp_auth_add_basic(auth, basic, token);
         g_free(basic);
