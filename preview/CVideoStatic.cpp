@@ -39,7 +39,7 @@ int PortOf(const std::string& location) {
 QString ReasonText(qdipc::StreamEvent event, const std::string& location) {
     using qdipc::StreamEvent;
     const QString host = QString::fromStdString(HostOf(location));
-    if (host.isEmpty() && event != StreamEvent::Stopped) {
+    if (host.isEmpty() && event != StreamEvent::Stopped && event != StreamEvent::Picture) {
         return QStringLiteral("No picture: no camera chosen");
     }
     switch (event) {
