@@ -73,22 +73,21 @@ void AppendTitles(std::string& out, auto field, std::string_view separator,
     AppendLine(out, titles, field, separator, lineEnd);
 }
 
-// The column titles as a header line, then one line per row.
-template <typename Field>
-void AppendTable(std::string& out, const std::vector<ListRecord>& rows, Field field,
-                 std::string_view separator, std::string_view lineEnd) {
-    AppendTitles(out, field, separator, lineEnd);
-    for (const ListRecord& row : rows) {
-        AppendLine(out, row, field, separator, lineEnd);
-    }
+const ListRecord& CellsOf(const ListRecord& row) {
+    return row;
+}
+const ListRecord& CellsOf(const ListEntry& entry) {
+    return entry.cells;
 }
 
-template <typename Field>
-void AppendTable(std::string& out, const std::vector<ListEntry>& entries, Field field,
+// The column titles as a header line, then one line per row (a ListRecord or
+// a ListEntry).
+template <typename Row, typename Field>
+void AppendTable(std::string& out, const std::vector<Row>& rows, Field field,
                  std::string_view separator, std::string_view lineEnd) {
     AppendTitles(out, field, separator, lineEnd);
-    for (const ListEntry& entry : entries) {
-        AppendLine(out, entry.cells, field, separator, lineEnd);
+    for (const Row& row : rows) {
+        AppendLine(out, CellsOf(row), field, separator, lineEnd);
     }
 }
 

@@ -55,9 +55,9 @@
 #include "PanePixels.h"
 #include "PaneWindow.h"
 #include "RtspTestServer.h"
-#include "app/DialogFont.h"
 #include "app/WindowLayout.h"
 #include "preview/CVideoStatic.h"
+#include "settings/DialogFont.h"
 
 using namespace qdipc::test;
 
