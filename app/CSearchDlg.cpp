@@ -21,6 +21,7 @@
 #include "platform/UdpSocket.h"
 #include "preview/CVideoStatic.h"
 #include "settings/ApplySettingsEvent.h"
+#include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
 #include "ui_SearchDlg.h"
 
@@ -55,6 +56,7 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
       m_errorLog(m_config.errorLogDirectory),
       m_pump(
           [this](std::vector<qdipc::AcceptedReply>& batch) {
+              ObserveForAssignRuns(batch);
               m_table.AddReplies(batch, m_searchId.load());
           },
           PumpOptions(m_config)),
@@ -97,6 +99,13 @@ void CSearchDlg::OnInitDialog() {
 
     m_listPresentation =
         std::make_unique<qdipc::DeviceListPresentation>(m_deviceList, &m_table, this);
+    qdipc::DeviceListMenuActions menuActions;
+    menuActions.assignAddresses = [this] { OnAssignAddresses(); };
+    menuActions.settings = [this] { OnSetting(); };
+    menuActions.preview = [this] { OnPreview(); };
+    menuActions.copy = [this] { m_listPresentation->CopySelectedRows(); };
+    m_listMenu = std::make_unique<qdipc::DeviceListMenu>(m_deviceList, &m_table, menuActions,
+                                                         m_config.openUrl);
 
     // The table starts empty with device count and selected row 0.
 
@@ -252,6 +261,80 @@ void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped
 void CSearchDlg::OnAbout() {
     CAboutDlg about(this);
     about.exec();
+}
+
+void CSearchDlg::OnAssignAddresses() {
+    const std::vector<int> rows = m_listMenu->SelectedRows();
+    if (rows.empty()) {
+        return;
+    }
+    std::vector<qdipc::AssignCamera> batch;
+    std::vector<std::string> others;
+    std::size_t next = 0;
+    for (int row = 0; row < m_table.RowCount(); ++row) {
+        if (next < rows.size() && rows[next] == row) {
+            ++next;
+            batch.push_back(
+                {m_table.CellText(row, qdipc::kColDevId), m_table.CellText(row, qdipc::kColMac),
+                 m_table.CellText(row, qdipc::kColIp), m_table.CellText(row, qdipc::kColMask),
+                 m_table.CellText(row, qdipc::kColGateway), m_table.ArrivalInterface(row)});
+        } else {
+            others.push_back(m_table.CellText(row, qdipc::kColIp));
+        }
+    }
+    qdipc::AssignSurroundings surroundings;
+    surroundings.interfaces =
+        m_config.interfaces ? m_config.interfaces() : qdipc::ListBroadcastInterfaces();
+    surroundings.otherCameras = std::move(others);
+    surroundings.neighbours =
+        m_config.neighbours ? m_config.neighbours() : qdipc::ReachableNeighbours();
+    surroundings.gatewayOf =
+        m_config.gatewayOf
+            ? m_config.gatewayOf
+            : std::function<std::optional<std::string>(std::uint32_t)>(qdipc::DefaultGatewayOf);
+    auto* dialog = new CAssignDlg(
+        std::move(batch), std::move(surroundings),
+        [this](std::vector<qdipc::AssignOrder> orders) {
+            return StartAssignRun(std::move(orders));
+        },
+        this);
+    dialog->show();
+}
+
+qdipc::AssignRun* CSearchDlg::StartAssignRun(std::vector<qdipc::AssignOrder> orders) {
+    qdipc::AssignRun::Hooks hooks;
+    hooks.send = [this](const qdipc::NetSettingsRecord& record, std::uint32_t arrivalInterface) {
+        return m_settingsBroadcaster.SendSettingsRecord(record, arrivalInterface) ==
+               qdipc::BroadcastOutcome::Ok;
+    };
+    // A probe is a search that keeps the list: the cameras' answers with
+    // their new values reach the runs and the rows.
+    hooks.probe = [this] {
+        if (BindReceiver() && m_searchCommand.Run({}) == qdipc::SearchOutcome::Sent) {
+            StartWorkerOnce();
+        }
+    };
+    auto* run = new qdipc::AssignRun(std::move(orders), std::move(hooks), this);
+    connect(run, &qdipc::AssignRun::Finished, run, &QObject::deleteLater, Qt::QueuedConnection);
+    std::erase_if(m_assignRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
+    m_assignRuns.emplace_back(run);
+    return run;
+}
+
+void CSearchDlg::ObserveForAssignRuns(const std::vector<qdipc::AcceptedReply>& batch) {
+    std::erase_if(m_assignRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
+    if (m_assignRuns.empty()) {
+        return;
+    }
+    for (const qdipc::AcceptedReply& accepted : batch) {
+        const auto cells = qdipc::ReplyCellTexts(accepted.reply, 0);
+        for (const QPointer<qdipc::AssignRun>& run : m_assignRuns) {
+            if (run) {
+                run->Observe(cells[qdipc::kColDevId], cells[qdipc::kColIp], cells[qdipc::kColMask],
+                             cells[qdipc::kColGateway], cells[qdipc::kColMac]);
+            }
+        }
+    }
 }
 
 void CSearchDlg::OnSize(int cx, int cy) {

@@ -6,12 +6,15 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QPointer>
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/DeviceListMenu.h"
 #include "app/DeviceListPresentation.h"
 #include "app/ReplyPump.h"
 #include "app/SearchDlgConfig.h"
@@ -19,6 +22,7 @@
 #include "discovery/ErrorLog.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/SearchCommand.h"
+#include "settings/AssignRun.h"
 #include "settings/NetSettingsRecord.h"
 
 class CSettingDlg;
@@ -50,6 +54,11 @@ public:
     void OnClickList(int row);
     void OnDblClickList(int row);
     void OnAbout();
+    // Opens "Assign Addresses" for the selected rows (nothing when none is).
+    void OnAssignAddresses();
+    // Starts sending and confirming a batch; the run is this window's and
+    // outlives the dialog that started it.
+    qdipc::AssignRun* StartAssignRun(std::vector<qdipc::AssignOrder> orders);
 
     // The settings exchange with the settings windows. OnApplySettings takes
     // the handoff block of an ApplySettingsEvent (0x603): when its first three
@@ -73,6 +82,7 @@ public:
     // The settings window opened last, or null.
     CSettingDlg* LastSettingDlg() const { return m_pSettingDlg; }
     qdipc::ReplyPump& Pump() { return m_pump; }
+    qdipc::DeviceListMenu& ListMenu() { return *m_listMenu; }
     const qdipc::ErrorLog& Log() const { return m_errorLog; }
 
     // Stops and joins the receive worker and shuts the video pane down; the
@@ -102,6 +112,8 @@ private:
     // written) when it cannot be bound.
     bool BindReceiver();
     void StartWorkerOnce();
+    // Shows the replies to the batch assignments that wait for them.
+    void ObserveForAssignRuns(const std::vector<qdipc::AcceptedReply>& batch);
     // Where a modify for the camera with this record's device ID goes: the
     // interface its row's reply came in on, else the one remembered when its
     // settings window was opened, else 0 (every interface).
@@ -131,6 +143,9 @@ private:
     QTableView* m_deviceList = nullptr;
     QIcon m_hIcon;
     std::unique_ptr<qdipc::DeviceListPresentation> m_listPresentation;
+    std::unique_ptr<qdipc::DeviceListMenu> m_listMenu;
+    // Batch assignments still waiting for their cameras.
+    std::vector<QPointer<qdipc::AssignRun>> m_assignRuns;
     Qt::MouseButton m_listDoubleClickButton = Qt::NoButton;
     bool m_aboutInSystemMenu = false;
     bool m_shutDown = false;

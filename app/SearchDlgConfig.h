@@ -4,10 +4,14 @@
 // how the firewall is asked to open the receive port. The defaults are the
 // tool's fixed values; tests inject loopback endpoints and a message recorder.
 
+#include <QUrl>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "app/MessagePresenter.h"
 #include "discovery/DiscoveryDatagrams.h"
@@ -15,6 +19,7 @@
 #include "discovery/ReplyQueue.h"
 #include "discovery/SearchCommand.h"
 #include "platform/Firewall.h"
+#include "platform/NeighbourTable.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
 
@@ -43,6 +48,12 @@ struct SearchDlgConfig {
     std::chrono::milliseconds replySliceBudget{10};
     // Replies that may wait for the list; beyond it the newest are dropped.
     std::size_t maxPendingReplies = ReplyQueue::kDefaultMaxPending;
+    // What an address plan avoids and offers: the neighbour table and the
+    // default gateway per interface; empty: the host's own.
+    std::function<std::vector<NeighbourEntry>()> neighbours{};
+    std::function<std::optional<std::string>(std::uint32_t)> gatewayOf{};
+    // Opens a camera's web page; empty: the desktop's browser.
+    std::function<bool(const QUrl&)> openUrl{};
 };
 
 }  // namespace qdipc

@@ -3,6 +3,7 @@
 // About box, the layout on resize, a clean stop of the worker on close, and a
 // prompt close while the error log's writer is stuck.
 
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QFontInfo>
@@ -122,6 +123,7 @@ private slots:
     void startsWithTheFormAndItsInitialState();
     void rowClickSetsCurrentIpAndSelectedRow();
     void doubleClickAndSettingOpenTheSettingsForARow();
+    void rowMenuActsOnTheSelectedRows();
     void everyCaptionAndADeviceIdFitTheirControls();
     void testButtonIsDisabledAndDoesNothing();
     void enterAndEscEndTheWindow_data();
@@ -198,19 +200,6 @@ void SearchDlgTest::rowClickSetsCurrentIpAndSelectedRow() {
     QCOMPARE(dlg.CurrentIp(), std::string("1234567890123456789"));
     QCOMPARE(dlg.Table().SelectedRow(), 3);
 
-    // A right-click on a row has no action and opens nothing.
-    const bool popup = WhileModal(
-        [&] {
-            QTest::mouseClick(list->viewport(), Qt::RightButton, {}, CellCentre(list, 0, 1));
-            QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, CellCentre(list, 0, 1),
-                                        list->viewport()->mapToGlobal(CellCentre(list, 0, 1)));
-            QApplication::sendEvent(list->viewport(), &menuEvent);
-            QTest::qWait(30);
-        },
-        [](QWidget* widget) { widget->close(); });
-    QVERIFY(!popup);
-    QCOMPARE(dlg.Table().SelectedRow(), 3);
-
     // A new search keeps the current IP; the failing lookup keeps it local.
     dlg.Table().Clear();
     QCOMPARE(dlg.CurrentIp(), std::string("1234567890123456789"));
@@ -254,6 +243,87 @@ void SearchDlgTest::doubleClickAndSettingOpenTheSettingsForARow() {
     const QPoint belowRows(20, list->rowViewportPosition(2) + 3 * list->rowHeight(2));
     DoubleClick(list, belowRows);
     QCOMPARE(dlg.openedRows.size(), opened);
+}
+
+void SearchDlgTest::rowMenuActsOnTheSelectedRows() {
+    QCOMPARE(qdipc::WebPageUrl("10.0.0.7", "80").toString(), QStringLiteral("http://10.0.0.7/"));
+    QCOMPARE(qdipc::WebPageUrl("10.0.0.7", "8080").toString(),
+             QStringLiteral("http://10.0.0.7:8080/"));
+    QCOMPARE(qdipc::WebPageUrl("10.0.0.7", "0").toString(), QStringLiteral("http://10.0.0.7/"));
+    QVERIFY(qdipc::WebPageUrl("evil.example/x?", "80").isEmpty());
+
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    qdipc::SearchDlgConfig config = setup.Make(sink.Port());
+    QStringList opened;
+    config.openUrl = [&](const QUrl& url) {
+        opened << url.toString();
+        return true;
+    };
+    RecordingSearchDlg dlg(std::move(config));
+    for (std::uint32_t n = 0; n < 3; ++n) {
+        CameraReply camera = Camera(n);
+        camera.webPort = n == 1 ? 8080 : 80;
+        Add(dlg, camera);
+    }
+    ShowAndActivate(dlg);
+    QTableView* list = ListOf(dlg);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, CellCentre(list, 1, 1));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      CellCentre(list, 2, 1));
+
+    // A right-click on a selected row shows the row menu; its Open Web Page
+    // opens each selected camera's page, the port left out when it is 80.
+    QStringList entries;
+    const auto openWebPage = [&](QWidget* popup) {
+        auto* menu = qobject_cast<QMenu*>(popup);
+        QVERIFY(menu != nullptr);
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator()) {
+                entries << action->text();
+                QVERIFY(action->isEnabled());
+            }
+        }
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QStringLiteral("Open Web Page")) {
+                action->trigger();
+            }
+        }
+        menu->close();
+    };
+    QVERIFY(WhileModal(
+        [&] {
+            QTest::mouseClick(list->viewport(), Qt::RightButton, {}, CellCentre(list, 1, 1));
+            QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, CellCentre(list, 1, 1),
+                                        list->viewport()->mapToGlobal(CellCentre(list, 1, 1)));
+            QApplication::sendEvent(list->viewport(), &menuEvent);
+            QTest::qWait(30);
+        },
+        openWebPage));
+    QCOMPARE(entries.join(QLatin1Char('|')),
+             QStringLiteral("Assign Addresses…|Settings…|Preview|Open Web Page|Copy|Copy IP|"
+                            "Copy MAC"));
+    QCOMPARE(opened.join(QLatin1Char(' ')),
+             QStringLiteral("http://10.0.0.1:8080/ http://10.0.0.2/"));
+
+    // The Menu key shows it too; Copy IP copies the selected rows' addresses.
+    QVERIFY(WhileModal(
+        [&] {
+            QContextMenuEvent keyEvent(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                                       list->viewport()->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(list->viewport(), &keyEvent);
+            QTest::qWait(30);
+        },
+        [](QWidget* popup) {
+            for (QAction* action : popup->actions()) {
+                if (action->text() == QStringLiteral("Copy IP")) {
+                    action->trigger();
+                }
+            }
+            popup->close();
+        }));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("10.0.0.1\n10.0.0.2\n"));
+    QVERIFY(dlg.openedRows.empty());
 }
 
 void SearchDlgTest::everyCaptionAndADeviceIdFitTheirControls() {
