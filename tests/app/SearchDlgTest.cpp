@@ -9,6 +9,7 @@
 #include <QFontInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -16,6 +17,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
@@ -32,6 +34,7 @@
 #include "app/CAboutDlg.h"
 #include "app/DialogFont.h"
 #include "platform/UdpSocket.h"
+#include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
 
 using qdipc::test::Camera;
@@ -124,6 +127,7 @@ private slots:
     void rowClickSetsCurrentIpAndSelectedRow();
     void doubleClickAndSettingOpenTheSettingsForARow();
     void rowMenuActsOnTheSelectedRows();
+    void assignAddressesPlansTheSelectedRows();
     void everyCaptionAndADeviceIdFitTheirControls();
     void testButtonIsDisabledAndDoesNothing();
     void enterAndEscEndTheWindow_data();
@@ -324,6 +328,48 @@ void SearchDlgTest::rowMenuActsOnTheSelectedRows() {
         }));
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("10.0.0.1\n10.0.0.2\n"));
     QVERIFY(dlg.openedRows.empty());
+}
+
+void SearchDlgTest::assignAddressesPlansTheSelectedRows() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    qdipc::SearchDlgConfig config = setup.Make(sink.Port());
+    config.neighbours = [] { return std::vector<qdipc::NeighbourEntry>{{"127.0.0.5", 1}}; };
+    config.gatewayOf = [](std::uint32_t) { return std::optional<std::string>("127.0.0.254"); };
+    CSearchDlg dlg(std::move(config));
+    const std::uint32_t loopback = qdipc::LoopbackInterface().value().index;
+    std::vector<qdipc::AcceptedReply> replies;
+    for (std::uint32_t n = 0; n < 4; ++n) {
+        CameraReply camera = Camera(n);
+        camera.ip = n < 3 ? "192.168.1.64" : "127.0.0.4";
+        replies.push_back({camera.Reply(), 0, loopback});
+    }
+    dlg.Table().AddReplies(replies, dlg.SearchId());
+    ShowAndActivate(dlg);
+    QTableView* list = ListOf(dlg);
+    list->selectRow(0);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ShiftModifier, CellCentre(list, 2, 1));
+    dlg.OnAssignAddresses();
+    auto* assign = dlg.findChild<CAssignDlg*>();
+    QVERIFY(assign != nullptr);
+    QCOMPARE(assign->windowTitle(), QStringLiteral("Assign Addresses"));
+    // Prefilled from the loopback network the rows came in on: its mask, the
+    // injected gateway and its first free address.
+    QCOMPARE(assign->MaskEdit()->text(), QStringLiteral("255.0.0.0"));
+    QCOMPARE(assign->GatewayEdit()->text(), QStringLiteral("127.0.0.254"));
+    QCOMPARE(assign->StartEdit()->text(), QStringLiteral("127.0.0.2"));
+    QTableWidget* plan = assign->PlanTable();
+    QCOMPARE(plan->rowCount(), 3);
+    QStringList newIps;
+    for (int row = 0; row < 3; ++row) {
+        newIps << plan->item(row, CAssignDlg::kColNewIp)->text();
+    }
+    // The host (127.0.0.1), the unselected camera (.4) and the neighbour (.5) are skipped.
+    QCOMPARE(newIps.join(QLatin1Char(' ')), QStringLiteral("127.0.0.2 127.0.0.3 127.0.0.6"));
+    assign->StartEdit()->setText(QStringLiteral("127.255.255.253"));
+    QVERIFY(!assign->ApplyButton()->isEnabled());
+    QVERIFY(assign->MessageLabel()->text().startsWith(QStringLiteral("too few free addresses")));
+    assign->close();
 }
 
 void SearchDlgTest::everyCaptionAndADeviceIdFitTheirControls() {

@@ -304,6 +304,18 @@ class Screen:
         self.xdotool("key", "--clearmodifiers", *keys)
         time.sleep(0.1)
 
+    def click_with(self, modifier, extents, button=1):
+        """A click with a modifier key held (ctrl, shift) or another button."""
+        x, y, w, h = extents
+        args = ["mousemove", x + w // 2, y + h // 2]
+        if modifier:
+            args += ["keydown", modifier]
+        args += ["click", button]
+        if modifier:
+            args += ["keyup", modifier]
+        self.xdotool(*args)
+        time.sleep(0.15)
+
     def type_text(self, text):
         self.xdotool("type", "--delay", 40, text)
         time.sleep(0.1)
@@ -659,9 +671,10 @@ class Lab:
     def capture_mark(self, lan=0):
         return self.sniffers[lan].lines.count()
 
-    def start_camsim(self, cameras, first=0, modes=None, seconds=240, name="camsim", lan=0):
+    def start_camsim(self, cameras, first=0, modes=None, seconds=240, name="camsim", lan=0,
+                     extra=()):
         argv = [self.camsim_path, "--cameras", str(cameras), "--base",
-                str(self.camera_base(first, lan)), "--max-time", str(seconds)]
+                str(self.camera_base(first, lan)), "--max-time", str(seconds), *extra]
         if modes:
             argv += ["--mode", ",".join(modes)]
         self.camsim = self.start(name, self.in_cams(*argv, lan=lan), capture=True)

@@ -558,6 +558,114 @@ def scenario_close_log(lab, args):
     check_ends_on_close(lab, app, window, args.close_bound, " with the log's writer blocked")
 
 
+FACTORY_NETWORK = "192.168.1.64/24"
+FACTORY_IP = FACTORY_NETWORK.split("/")[0]
+
+
+def start_factory_lab(lab, factory=20, configured=2, first_configured=20):
+    """Twenty cameras fresh from the factory, all at one address, and two
+    configured cameras inside the LAN's range; answers the configured ones'
+    addresses."""
+    lab.start_camsim(factory, first=100, name="camsim-factory",
+                     extra=("--factory", FACTORY_NETWORK))
+    factory_sim = lab.camsim
+    lab.start_camsim(configured, first=first_configured, name="camsim-configured")
+    return factory_sim, [lab.camera_ip(first_configured + i) for i in range(configured)]
+
+
+def check_assigned(lab, rows, new_ips, taken, label):
+    """A search's rows after an assignment: every camera answers at its planned
+    address, no two share one, and the configured ones kept theirs."""
+    ips = [r[3] for r in rows]
+    check(len(set(ips)) == len(ips), f"{label}: cameras share addresses: {sorted(ips)}")
+    check(FACTORY_IP not in ips, f"{label}: a camera still answers at {FACTORY_IP}")
+    check(set(new_ips) <= set(ips), f"{label}: planned {sorted(set(new_ips) - set(ips))} "
+          f"not answered")
+    check(not set(new_ips) & set(taken), f"{label}: the plan took a configured address")
+    check(set(taken) <= set(ips), f"{label}: a configured camera lost its address")
+
+
+def planned_range(lab, start, count, taken):
+    out, host = [], start
+    while len(out) < count:
+        ip = f"{lab.prefix}.{host}"
+        if ip not in taken:
+            out.append(ip)
+        host += 1
+    return out
+
+
+def scenario_assign(lab, args):
+    """Select the twenty factory cameras, open Assign Addresses from the row
+    menu, start just below the configured cameras and Apply: every Result ends
+    "confirmed", the addresses are distinct and skip the configured ones."""
+    lab.start_display()
+    lab.start_sniffer()
+    factory_sim, taken = start_factory_lab(lab)
+    lab.start_app()
+    window = MainWindow(lab)
+    rows = window.search(22)
+    a11y, screen = lab.a11y, lab.screen
+
+    # Sorted by IP the configured cameras come first; Ctrl+A selects every
+    # row and a Ctrl+click takes each configured one out again.
+    header = a11y.find(window.table(), "table column header", "IP", timeout=5, depth=2)
+    screen.click_center(a11y.extents(header))
+    rows = window.rows()
+    check([r[3] for r in rows[2:]] == [FACTORY_IP] * 20 and sorted(r[3] for r in rows[:2]) == taken,
+          f"sorted by IP the list shows {[r[3] for r in rows]}")
+    window.click_row(2)
+    screen.key("ctrl+a")
+    for row in (0, 1):
+        screen.click_with("ctrl", a11y.extents(a11y.cell(window.table(), row, 3)))
+    # The row menu (a popup the accessibility tree does not show): its first
+    # entry is "Assign Addresses…".
+    screen.click_with(None, a11y.extents(a11y.cell(window.table(), 2, 3)), button=3)
+    time.sleep(0.5)
+    screen.key("Down")
+    screen.key("Return")
+
+    dialog = a11y.find(window.app_acc, None, "Assign Addresses", timeout=10, depth=1)
+    edits = sorted(a11y.find_all(dialog, "text", depth=4), key=lambda e: a11y.extents(e)[1])
+    check(len(edits) == 3, f"the dialog has {len(edits)} edits, expected 3")
+    start, mask, gateway = (a11y.text(e) for e in edits)
+    log(f"prefilled: Start IP {start!r}, Mask {mask!r}, Gateway {gateway!r}")
+    check(mask == "255.255.255.0", f"Mask is prefilled {mask!r}, the LAN's is 255.255.255.0")
+    check(start.startswith(lab.prefix + "."), f"Start IP {start!r} is not on {lab.prefix}.0/24")
+
+    first = int(taken[0].split(".")[3]) - 2
+    for edit, text in ((edits[0], f"{lab.prefix}.{first}"), (edits[2], f"{lab.prefix}.254")):
+        screen.click_center(a11y.extents(edit))
+        screen.key("ctrl+a")
+        screen.type_text(text)
+    expected = planned_range(lab, first, 20, taken)
+    table = a11y.find(dialog, "table", timeout=5)
+    plan = a11y.table_rows(table)
+    check([r[3] for r in plan] == expected,
+          f"the plan shows {[r[3] for r in plan]}, expected {expected}")
+    check(all(r[2] == FACTORY_IP and r[4] == "" for r in plan), f"plan rows {plan[:2]}")
+    log(f"the plan: {expected[0]} .. {expected[-1]}, skipping {taken}")
+
+    camsim_mark = factory_sim.lines.count()
+    screen.click_center(a11y.extents(a11y.find(dialog, "push button", "Apply", depth=4)))
+    deadline = time.monotonic() + 20
+    results = []
+    while time.monotonic() < deadline:
+        results = [r[4] for r in a11y.table_rows(table)]
+        if all(r in ("confirmed", "not confirmed", "not sent") for r in results):
+            break
+        time.sleep(0.3)
+    check(results == ["confirmed"] * 20, f"the Result column ends {results}")
+    applied = [line for line in factory_sim.lines.since(camsim_mark) if "applied to camera" in line]
+    check(len(applied) == 20, f"camsim applied {len(applied)} records, expected 20")
+    log("every Result is \"confirmed\"")
+
+    screen.click_center(a11y.extents(a11y.find(dialog, "push button", "Close", depth=4)))
+    rows_after = window.search(22)
+    check_assigned(lab, rows_after, expected, taken, "the list after Assign")
+    log("a new search lists the twenty cameras at their new, distinct addresses")
+
+
 # name: (scenario, camera hosts per LAN, camera LANs)
 SCENARIOS = {
     "search": (scenario_search, 1, 1),
@@ -569,6 +677,7 @@ SCENARIOS = {
     "twolan": (scenario_twolan, 1, 2),
     "cli": (scenario_cli, 1, 1),
     "close-log": (scenario_close_log, 1, 1),
+    "assign": (scenario_assign, 1, 1),
 }
 
 
