@@ -1,7 +1,7 @@
 #include "app/CAboutDlg.h"
 
 #include "app/AppResources.h"
-#include "app/DialogFont.h"
+#include "settings/DialogFont.h"
 #include "ui_AboutDlg.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::AboutDlg>()) {

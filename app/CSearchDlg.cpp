@@ -14,7 +14,6 @@
 
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
-#include "app/DialogFont.h"
 #include "app/WindowLayout.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/SystemMenu.h"
@@ -23,6 +22,7 @@
 #include "settings/ApplySettingsEvent.h"
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
+#include "settings/DialogFont.h"
 #include "ui_SearchDlg.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <QTableView>
 #include <algorithm>
 
-#include "app/ListOutput.h"
+#include "cli/ListOutput.h"
 #include "discovery/DeviceTable.h"
 
 namespace qdipc {

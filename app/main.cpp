@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/CSearchApp.h"
-#include "app/CommandLine.h"
-#include "app/CommandLineRun.h"
+#include "cli/CommandLine.h"
+#include "cli/CommandLineRun.h"
 #include "platform/Console.h"
 #include "platform/QtPlatformChoice.h"
 

@@ -73,10 +73,10 @@ void AssignRun::Probe() {
     }
 }
 
-void AssignRun::Observe(const std::string& deviceId, const std::string& ip, const std::string& mask,
+bool AssignRun::Observe(const std::string& deviceId, const std::string& ip, const std::string& mask,
                         const std::string& gateway, const std::string& mac) {
     if (finished_) {
-        return;
+        return false;
     }
     if (const auto index = tracker_.Observe(deviceId, ip, mask, gateway, mac)) {
         SetResult(*index, Result::Confirmed);
@@ -87,7 +87,9 @@ void AssignRun::Observe(const std::string& deviceId, const std::string& ip, cons
         if (!open) {
             Finish();
         }
+        return true;
     }
+    return false;
 }
 
 void AssignRun::Finish() {

@@ -40,8 +40,9 @@ public:
     static QString ResultText(Result result);
 
     void Start();
-    // A reply heard from a camera, in the list's text forms.
-    void Observe(const std::string& deviceId, const std::string& ip, const std::string& mask,
+    // A reply heard from a camera, in the list's text forms; true when it
+    // confirms that camera's change.
+    bool Observe(const std::string& deviceId, const std::string& ip, const std::string& mask,
                  const std::string& gateway, const std::string& mac);
 
     const std::vector<AssignOrder>& Orders() const { return tracker_.Orders(); }

@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/DialogFont.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ReplyCells.h"
 #include "settings/ApplySettingsEvent.h"
+#include "settings/DialogFont.h"
 #include "ui_SettingDlg.h"
 
 namespace {

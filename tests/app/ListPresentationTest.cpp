@@ -12,10 +12,10 @@
 #include <QTest>
 
 #include "TestPrinting.h"
-#include "TestReplies.h"
 #include "app/DeviceListPresentation.h"
 #include "app/WindowLayout.h"
 #include "discovery/DeviceTable.h"
+#include "tests/discovery/TestReplies.h"
 
 using qdipc::ControlRect;
 using qdipc::DeviceListPresentation;

@@ -28,14 +28,14 @@
 #endif
 
 #include "TestPrinting.h"
-#include "TestReplies.h"
 #include "WindowTestSupport.h"
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
-#include "app/DialogFont.h"
 #include "platform/UdpSocket.h"
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
+#include "settings/DialogFont.h"
+#include "tests/discovery/TestReplies.h"
 
 using qdipc::test::Camera;
 using qdipc::test::CameraReply;

@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "app/DialogFont.h"
 #include "settings/ApplySettingsEvent.h"
 #include "settings/CSettingDlg.h"
+#include "settings/DialogFont.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 
 #include "settings/ApplySettingsEvent.h"
 #include "settings/CSettingDlg.h"
-#include "tests/app/TestReplies.h"
 #include "tests/app/WindowTestSupport.h"
+#include "tests/discovery/TestReplies.h"
 
 using qdipc::test::CameraReply;
 using qdipc::test::LoopbackWindowConfig;

@@ -1,4 +1,4 @@
-#include "app/ListOutput.h"
+#include "cli/ListOutput.h"
 
 #include <cstdint>
 

@@ -1,6 +1,5 @@
-#include "app/CommandLineRun.h"
+#include "cli/CommandLineRun.h"
 
-#include <QStringDecoder>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -8,14 +7,15 @@
 #include <thread>
 #include <vector>
 
-#include "app/ListOutput.h"
+#include "cli/ListOutput.h"
 #include "discovery/DeviceCodecs.h"
-#include "discovery/DeviceTable.h"
+#include "discovery/DeviceList.h"
 #include "discovery/ErrorLog.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/ReplyQueue.h"
 #include "discovery/SearchCommand.h"
 #include "platform/NetworkInterfaces.h"
+#include "platform/TextDecoding.h"
 #include "settings/NetSettingsRecord.h"
 
 namespace qdipc {
@@ -23,11 +23,11 @@ namespace {
 
 constexpr const char* kPrefix = "qd_ip_search: ";
 
-std::vector<Ipv4Interface> Interfaces(const SearchDlgConfig& config) {
+std::vector<Ipv4Interface> Interfaces(const NetworkConfig& config) {
     return config.interfaces ? config.interfaces() : ListBroadcastInterfaces();
 }
 
-int RunList(const ListOptions& options, const SearchDlgConfig& config, std::ostream& out,
+int RunList(const ListOptions& options, const NetworkConfig& config, std::ostream& out,
             std::ostream& err) {
     if (!options.interfaceName.empty()) {
         const std::vector<Ipv4Interface> interfaces = Interfaces(config);
@@ -46,7 +46,7 @@ int RunList(const ListOptions& options, const SearchDlgConfig& config, std::ostr
     }
     StartSocketLibrary();
     std::atomic<std::uint32_t> searchId{0};
-    ReplyQueue queue;
+    ReplyQueue queue({}, config.maxPendingReplies);
     ErrorLog log(config.errorLogDirectory);
     RecvSearchThread worker(searchId, queue, log, config.receiver);
     // The receive port is bound before the request leaves, so that a camera
@@ -71,19 +71,19 @@ int RunList(const ListOptions& options, const SearchDlgConfig& config, std::ostr
     std::this_thread::sleep_for(std::chrono::milliseconds(options.waitMs));
     worker.Stop();
 
-    // The table the window fills: replies of this search, one row per
+    // The list the window fills: replies of this search, one row per
     // device ID, in arrival order.
-    DeviceTable table;
-    table.AddReplies(queue.TakeAll(), searchId.load());
-    std::vector<ListRecord> records(static_cast<std::size_t>(table.RowCount()));
-    for (int row = 0; row < table.RowCount(); ++row) {
+    DeviceList list;
+    list.AddReplies(queue.TakeAll(), searchId.load());
+    std::vector<ListRecord> records(static_cast<std::size_t>(list.RowCount()));
+    for (int row = 0; row < list.RowCount(); ++row) {
         for (int c = 0; c < kColumnCount; ++c) {
             records[static_cast<std::size_t>(row)][static_cast<std::size_t>(c)] =
-                PrintableCell(table.CellBytes(row, c));
+                PrintableCell(list.CellBytes(row, c));
         }
     }
     out << FormatDeviceList(options.format, records) << std::flush;
-    err << table.RowCount() << (table.RowCount() == 1 ? " camera" : " cameras") << " found\n";
+    err << list.RowCount() << (list.RowCount() == 1 ? " camera" : " cameras") << " found\n";
     if (!out) {
         // A full disk or a closed pipe must not pass for a complete list.
         err << kPrefix << "the list could not be written out in full\n";
@@ -92,7 +92,7 @@ int RunList(const ListOptions& options, const SearchDlgConfig& config, std::ostr
     return 0;
 }
 
-int RunModify(const ModifyOptions& options, const SearchDlgConfig& config, std::ostream& out) {
+int RunModify(const ModifyOptions& options, const NetworkConfig& config, std::ostream& out) {
     // The device ID as a settings window opened for its row holds it: the
     // eight bytes of the text, a zero tail.
     std::array<std::uint8_t, record::kDevIdBlockSize> devIdBlock{};
@@ -113,23 +113,11 @@ int RunModify(const ModifyOptions& options, const SearchDlgConfig& config, std::
 }  // namespace
 
 std::string PrintableCell(std::string_view bytes) {
-    static const LegacyDecoder gb18030 = [](std::string_view text) -> std::optional<std::string> {
-        QStringDecoder decoder("GB18030", QStringDecoder::Flag::Stateless);
-        if (!decoder.isValid()) {
-            return std::nullopt;
-        }
-        const QString decoded =
-            decoder.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
-        if (decoder.hasError()) {
-            return std::nullopt;
-        }
-        return decoded.toStdString();
-    };
-    return PrintableCellText(bytes, gb18030);
+    return PrintableCellText(bytes, Gb18030ToUtf8);
 }
 
 int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostream& err,
-                   const SearchDlgConfig& config) {
+                   const NetworkConfig& config) {
     switch (commandLine.mode) {
         case CommandMode::Help:
             out << HelpText() << std::flush;

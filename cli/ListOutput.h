@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/CommandLine.h"
+#include "cli/CommandLine.h"
 #include "discovery/ReplyCells.h"
 
 namespace qdipc {

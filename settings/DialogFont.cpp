@@ -1,4 +1,4 @@
-#include "app/DialogFont.h"
+#include "settings/DialogFont.h"
 
 namespace qdipc {
 

@@ -2,14 +2,15 @@
 // so never sent), and the three output formats of --list with the text rules
 // for the cells.
 
-#include "app/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "app/ListOutput.h"
+#include "cli/CommandLineRun.h"
+#include "cli/ListOutput.h"
 
 namespace qdipc {
 namespace {
@@ -210,6 +211,14 @@ TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
     // Neither: ASCII kept, other bytes escaped, backslash doubled; nothing dropped.
     EXPECT_EQ(PrintableCellText("a\\b\xFF\x80z", legacy), "a\\\\b\\xff\\x80z");
     EXPECT_EQ(PrintableCellText("\xC3", {}), "\\xc3");
+
+    // With the system's GB18030 converter: GBK's two-byte 摄像机 and a
+    // four-byte sequence (U+0080) decoded; an incomplete or invalid sequence
+    // is escaped rather than dropped.
+    EXPECT_EQ(PrintableCell("\xC9\xE3\xCF\xF1\xBB\xFA"), "\xE6\x91\x84\xE5\x83\x8F\xE6\x9C\xBA");
+    EXPECT_EQ(PrintableCell("x\x81\x30\x81\x30"), "x\xC2\x80");
+    EXPECT_EQ(PrintableCell("ab\xFF\\"), "ab\\xff\\\\");
+    EXPECT_EQ(PrintableCell("cam\xC9"), "cam\\xc9");
 
     EXPECT_TRUE(IsValidUtf8(""));
     EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x93\xB7 \xC2\xA9 \xEF\xBF\xBF \xF4\x8F\xBF\xBF"));

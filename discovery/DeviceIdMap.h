@@ -1,25 +1,30 @@
 #pragma once
-// The set of device IDs (their eight bytes as one 64-bit key) that the device
-// table holds: 256 open-addressing tables with linear probing. A lookup
-// mostly touches one cache line, a key costs 16 bytes or less, and a growing
-// table rehashes only its own 256th of the keys, so no insertion holds the UI
-// thread up for long, even with a million IDs.
+// The device IDs (their eight bytes as one 64-bit key) that the device list
+// holds, each with a 32-bit value (the list keeps the row's serial there):
+// 256 open-addressing tables with linear probing. A lookup mostly touches one
+// cache line, a key costs 24 bytes or less, and a growing table rehashes only
+// its own 256th of the keys, so no insertion holds the UI thread up for long,
+// even with a million IDs.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace qdipc {
 
-class DeviceIdSet {
+class DeviceIdMap {
 public:
-    // False when the key was there already.
-    bool Insert(std::uint64_t key) {
+    // Adds key with value; false (and the value kept) when the key was there already.
+    bool Insert(std::uint64_t key, std::uint32_t value = 0) {
         if (key == 0) {
             const bool fresh = !hasZero_;
-            hasZero_ = true;
-            size_ += fresh ? 1 : 0;
+            if (fresh) {
+                hasZero_ = true;
+                zeroValue_ = value;
+                ++size_;
+            }
             return fresh;
         }
         const std::uint64_t hash = Mix(key);
@@ -34,6 +39,7 @@ public:
             }
             if (shard.keys[i] == 0) {
                 shard.keys[i] = key;
+                shard.values[i] = value;
                 ++shard.count;
                 ++size_;
                 return true;
@@ -41,22 +47,24 @@ public:
         }
     }
 
-    bool Contains(std::uint64_t key) const {
+    bool Contains(std::uint64_t key) const { return Find(key).has_value(); }
+
+    std::optional<std::uint32_t> Find(std::uint64_t key) const {
         if (key == 0) {
-            return hasZero_;
+            return hasZero_ ? std::optional<std::uint32_t>(zeroValue_) : std::nullopt;
         }
         const std::uint64_t hash = Mix(key);
         const Shard& shard = shards_[hash >> 56];
         if (shard.keys.empty()) {
-            return false;
+            return std::nullopt;
         }
         const std::size_t mask = shard.keys.size() - 1;
         for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
             if (shard.keys[i] == key) {
-                return true;
+                return shard.values[i];
             }
             if (shard.keys[i] == 0) {
-                return false;
+                return std::nullopt;
             }
         }
     }
@@ -67,6 +75,7 @@ private:
     // Zero marks an empty slot; the key 0 is kept aside in hasZero_.
     struct Shard {
         std::vector<std::uint64_t> keys;  // a power of two in size, at most half full
+        std::vector<std::uint32_t> values;
         std::size_t count = 0;
     };
 
@@ -80,23 +89,28 @@ private:
     }
 
     static void Grow(Shard& shard) {
-        std::vector<std::uint64_t> old(shard.keys.empty() ? 16 : shard.keys.size() * 2, 0);
-        old.swap(shard.keys);
-        const std::size_t mask = shard.keys.size() - 1;
-        for (const std::uint64_t key : old) {
-            if (key == 0) {
+        const std::size_t size = shard.keys.empty() ? 16 : shard.keys.size() * 2;
+        std::vector<std::uint64_t> oldKeys(size, 0);
+        std::vector<std::uint32_t> oldValues(size, 0);
+        oldKeys.swap(shard.keys);
+        oldValues.swap(shard.values);
+        const std::size_t mask = size - 1;
+        for (std::size_t k = 0; k < oldKeys.size(); ++k) {
+            if (oldKeys[k] == 0) {
                 continue;
             }
-            std::size_t i = Mix(key) & mask;
+            std::size_t i = Mix(oldKeys[k]) & mask;
             while (shard.keys[i] != 0) {
                 i = (i + 1) & mask;
             }
-            shard.keys[i] = key;
+            shard.keys[i] = oldKeys[k];
+            shard.values[i] = oldValues[k];
         }
     }
 
     std::array<Shard, 256> shards_{};
     bool hasZero_ = false;
+    std::uint32_t zeroValue_ = 0;
     std::size_t size_ = 0;
 };
 

@@ -1,0 +1,259 @@
+#include "discovery/DeviceList.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <tuple>
+#include <utility>
+
+#include "discovery/DeviceCodecs.h"
+
+namespace qdipc {
+namespace {
+
+constexpr std::size_t kDeviceIdTextLength = 17;
+// Cleared lists from this many rows on are freed off the owning thread.
+constexpr std::size_t kReleaseInBackgroundFrom = 10000;
+
+// The key of a device-ID text, when the text is exactly what FormatDeviceId
+// gives for some eight bytes (every cell 1 is); otherwise no row can match.
+std::optional<std::uint64_t> KeyOfDeviceIdText(std::string_view deviceIdText) {
+    if (deviceIdText.size() != kDeviceIdTextLength) {
+        return std::nullopt;
+    }
+    const std::string text(deviceIdText);
+    std::uint8_t bytes[8] = {};
+    ParseDeviceId(text.c_str(), bytes);
+    if (FormatDeviceId(bytes) != text) {
+        return std::nullopt;
+    }
+    std::uint64_t key = 0;
+    std::memcpy(&key, bytes, sizeof key);
+    return key;
+}
+
+}  // namespace
+
+DeviceList::DeviceList(std::size_t maxRows) : m_maxRows(maxRows) {}
+
+DeviceList::~DeviceList() = default;
+
+void DeviceList::Clear() {
+    m_deviceCount = 0;
+    m_selectedRow = 0;
+    if (m_observer != nullptr) {
+        m_observer->AboutToClear();
+    }
+    std::deque<Row> rows;
+    rows.swap(m_rows);
+    DeviceIdMap deviceIds;
+    std::swap(deviceIds, m_deviceIds);
+    std::vector<int> positions;
+    positions.swap(m_positionOfSerial);
+    if (m_observer != nullptr) {
+        m_observer->Cleared();
+    }
+    // A million rows take tens of milliseconds to free: more than the window
+    // may stall. A small list goes here and now. Everything goes in one
+    // hand-over, so that the freed memory is handed back once.
+    if (rows.size() >= kReleaseInBackgroundFrom) {
+        m_release.Release(
+            std::make_tuple(std::move(rows), std::move(deviceIds), std::move(positions)));
+    }
+}
+
+void DeviceList::AddReply(const DeviceInfoReply* reply, std::uint32_t arrivalInterface) {
+    if (reply == nullptr) {
+        return;
+    }
+    AppendNewDevices({ReplyAndInterface(reply, arrivalInterface)});
+}
+
+int DeviceList::AddReplies(const std::vector<AcceptedReply>& batch, std::uint32_t currentSearchId) {
+    std::vector<ReplyAndInterface> current;
+    current.reserve(batch.size());
+    for (const auto& accepted : batch) {
+        if (accepted.searchId == currentSearchId) {
+            current.emplace_back(&accepted.reply, accepted.arrivalInterface);
+        }
+    }
+    return AppendNewDevices(current);
+}
+
+int DeviceList::AppendNewDevices(const std::vector<ReplyAndInterface>& replies) {
+    std::vector<Row> fresh;
+    fresh.reserve(replies.size());
+    for (const auto& [reply, arrivalInterface] : replies) {
+        // The key map also catches a device that answers twice within the batch.
+        const std::uint64_t key = DeviceKey(*reply);
+        if (m_rows.size() + fresh.size() >= m_maxRows) {
+            if (!m_deviceIds.Contains(key)) {
+                ++m_refusedRows;  // full: a new device is not listed
+            }
+            continue;
+        }
+        const auto serial = static_cast<std::uint32_t>(m_deviceCount + fresh.size());
+        // One probe of the map: the insertion itself tells a listed device.
+        if (!m_deviceIds.Insert(key, serial)) {
+            continue;
+        }
+        Row& row = fresh.emplace_back();
+        FillCells(row, *reply, static_cast<int>(serial));
+        row.arrivalInterface = arrivalInterface;
+        row.serial = serial;
+    }
+    if (fresh.empty()) {
+        return 0;
+    }
+    const int first = RowCount();
+    const int added = static_cast<int>(fresh.size());
+    if (m_observer != nullptr) {
+        m_observer->RowsAboutToBeAppended(first, first + added - 1);
+    }
+    // Rows are appended at the end, after a sort as well: a new row's
+    // position is the row count before it.
+    for (int i = 0; i < added; ++i) {
+        m_positionOfSerial.push_back(first + i);
+    }
+    m_rows.insert(m_rows.end(), std::make_move_iterator(fresh.begin()),
+                  std::make_move_iterator(fresh.end()));
+    m_deviceCount += added;
+    if (m_observer != nullptr) {
+        m_observer->RowsAppended();
+    }
+    return added;
+}
+
+bool DeviceList::UpdateRow(int row, const DeviceInfoReply& reply, std::uint32_t arrivalInterface) {
+    if (row < 0 || row >= RowCount()) {
+        return false;
+    }
+    Row& target = m_rows[static_cast<std::size_t>(row)];
+    const std::string number(Cell(target, kColNumber));
+    Row updated;
+    FillCells(updated, reply, 0);
+    if (Cell(updated, kColDevId) != Cell(target, kColDevId)) {
+        return false;  // another camera's reply never overwrites this row
+    }
+    // The row keeps its "NO." text: rebuild the cells with it in front.
+    const std::size_t numberEnd = updated.cellEnd[kColNumber];
+    std::string bytes = number + updated.bytes.substr(numberEnd);
+    const auto shift = static_cast<int>(number.size()) - static_cast<int>(numberEnd);
+    for (auto& end : updated.cellEnd) {
+        end = static_cast<std::uint16_t>(end + shift);
+    }
+    updated.bytes = std::move(bytes);
+    if (updated.bytes == target.bytes && updated.cellEnd == target.cellEnd &&
+        arrivalInterface == target.arrivalInterface) {
+        return false;
+    }
+    target.bytes = std::move(updated.bytes);
+    target.cellEnd = updated.cellEnd;
+    target.arrivalInterface = arrivalInterface;
+    if (m_observer != nullptr) {
+        m_observer->RowsChanged(row, row);
+    }
+    return true;
+}
+
+bool DeviceList::ContainsDeviceId(std::string_view deviceIdText) const {
+    const auto key = KeyOfDeviceIdText(deviceIdText);
+    return key && m_deviceIds.Contains(*key);
+}
+
+int DeviceList::FindRow(std::string_view deviceIdText) const {
+    const auto key = KeyOfDeviceIdText(deviceIdText);
+    if (!key) {
+        return -1;
+    }
+    const auto serial = m_deviceIds.Find(*key);
+    return serial ? m_positionOfSerial[*serial] : -1;
+}
+
+std::string DeviceList::CellText(int row, int column) const {
+    return std::string(CellBytes(row, column));
+}
+
+std::string_view DeviceList::CellBytes(int row, int column) const {
+    if (row < 0 || row >= RowCount() || column < 0 || column >= kColumnCount) {
+        return {};
+    }
+    return Cell(m_rows[static_cast<std::size_t>(row)], column);
+}
+
+std::uint32_t DeviceList::ArrivalInterface(int row) const {
+    if (row < 0 || row >= RowCount()) {
+        return 0;
+    }
+    return m_rows[static_cast<std::size_t>(row)].arrivalInterface;
+}
+
+void DeviceList::SortByColumn(int column, bool ascending) {
+    if (column < 0 || column >= kColumnCount || m_rows.size() < 2) {
+        return;
+    }
+    if (m_observer != nullptr) {
+        m_observer->AboutToReorder();
+    }
+
+    std::vector<std::pair<std::string_view, int>> keys;
+    keys.reserve(m_rows.size());
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        keys.emplace_back(Cell(m_rows[i], column), static_cast<int>(i));
+    }
+    // std::string_view compares through char_traits<char>, which orders bytes
+    // as unsigned values.
+    if (ascending) {
+        std::stable_sort(keys.begin(), keys.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    } else {
+        std::stable_sort(keys.begin(), keys.end(),
+                         [](const auto& a, const auto& b) { return b.first < a.first; });
+    }
+
+    // keys[i].second is the old row that now stands at position i.
+    std::deque<Row> sorted;
+    std::vector<int> newPosition(m_rows.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const auto oldRow = static_cast<std::size_t>(keys[i].second);
+        newPosition[oldRow] = static_cast<int>(i);
+        sorted.push_back(std::move(m_rows[oldRow]));
+        m_positionOfSerial[sorted.back().serial] = static_cast<int>(i);
+    }
+    m_rows = std::move(sorted);
+
+    if (m_observer != nullptr) {
+        m_observer->Reordered(newPosition);
+    }
+}
+
+std::uint64_t DeviceList::DeviceKey(const DeviceInfoReply& reply) {
+    std::uint64_t key = 0;
+    std::memcpy(&key, reply.Raw(reply::kDevId), sizeof key);
+    return key;
+}
+
+void DeviceList::FillCells(Row& row, const DeviceInfoReply& reply, int number) {
+    const auto cells = ReplyCellTexts(reply, number);
+    std::size_t total = 0;
+    for (const auto& cell : cells) {
+        total += cell.size();
+    }
+    row.bytes.clear();
+    row.bytes.reserve(total);
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        row.bytes += cells[c];
+        // A reply buffer is 384 bytes, so no row comes near the 16-bit limit.
+        row.cellEnd[c] = static_cast<std::uint16_t>(
+            std::min<std::size_t>(row.bytes.size(), std::numeric_limits<std::uint16_t>::max()));
+    }
+}
+
+std::string_view DeviceList::Cell(const Row& row, int column) {
+    const std::size_t c = static_cast<std::size_t>(column);
+    const std::size_t begin = c == 0 ? 0 : row.cellEnd[c - 1];
+    return std::string_view(row.bytes).substr(begin, row.cellEnd[c] - begin);
+}
+
+}  // namespace qdipc

@@ -1,0 +1,139 @@
+#pragma once
+// The list of found cameras: one row per distinct device ID, twelve cells per
+// row in the fixed column order, numbered in arrival order. A row index is
+// always the row's display position, so a sort reorders the rows themselves.
+// The window's table model and the command line both work on this list.
+//
+// Cells hold the raw 8-bit bytes the reply carried; sorting, lookups and the
+// settings window work on those bytes.
+//
+// Not thread-safe: one thread owns a list (the window's UI thread; the
+// receive worker hands its replies over through a queue).
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "discovery/BackgroundRelease.h"
+#include "discovery/DeviceIdMap.h"
+#include "discovery/ReplyCells.h"
+#include "discovery/ReplyQueue.h"
+
+namespace qdipc {
+
+// Told about every change to a list's rows, before and after, so that a view
+// can follow. Every call comes from the list's owning thread, inside the
+// operation that makes the change.
+class DeviceListObserver {
+public:
+    // Rows first..last (display positions) are about to be appended / have been.
+    virtual void RowsAboutToBeAppended(int first, int last) = 0;
+    virtual void RowsAppended() = 0;
+    // Every row is about to go / has gone.
+    virtual void AboutToClear() = 0;
+    virtual void Cleared() = 0;
+    // The rows are about to be reordered / have been: newPosition[old] is the
+    // position now of the row that stood at old.
+    virtual void AboutToReorder() = 0;
+    virtual void Reordered(const std::vector<int>& newPosition) = 0;
+    // What rows first..last show has changed (their cells, interface or flags).
+    virtual void RowsChanged(int first, int last) = 0;
+
+protected:
+    ~DeviceListObserver() = default;
+};
+
+class DeviceList {
+public:
+    // A million rows at most (some 350 MB): a flood of made-up device IDs
+    // must not take all memory.
+    static constexpr std::size_t kDefaultMaxRows = 1'000'000;
+
+    explicit DeviceList(std::size_t maxRows = kDefaultMaxRows);
+    ~DeviceList();
+    DeviceList(const DeviceList&) = delete;
+    DeviceList& operator=(const DeviceList&) = delete;
+
+    // One observer at most; null: none. It must outlive its registration.
+    void SetObserver(DeviceListObserver* observer) { m_observer = observer; }
+
+    // Device count and selected row := 0, then every row goes. A large list's
+    // storage is freed, and its memory handed back, on a thread of its own.
+    void Clear();
+    // One reply: dropped when its device ID is listed already, else appended
+    // with the next "NO." number. A null reply is ignored.
+    void AddReply(const DeviceInfoReply* reply, std::uint32_t arrivalInterface = 0);
+    // A batch drained from the worker, appended with one notification. Replies
+    // accepted under a search ID other than currentSearchId belong to a search
+    // that has been replaced and are dropped. Returns the number of rows added.
+    int AddReplies(const std::vector<AcceptedReply>& batch, std::uint32_t currentSearchId);
+    // Replaces cells 1 to 11 and the arrival interface of a row by those of a
+    // newer reply of the same camera; the row keeps its "NO." cell and its
+    // position. Answers whether anything changed; a row that does not exist,
+    // or a reply with another device ID, changes nothing.
+    bool UpdateRow(int row, const DeviceInfoReply& reply, std::uint32_t arrivalInterface);
+
+    // True when cell 1 of some row equals deviceIdText exactly.
+    bool ContainsDeviceId(std::string_view deviceIdText) const;
+    // The row whose cell 1 equals deviceIdText exactly, or -1. Constant time.
+    int FindRow(std::string_view deviceIdText) const;
+
+    int RowCount() const { return static_cast<int>(m_rows.size()); }
+    // New devices not listed because the list was full, since construction.
+    std::uint64_t RefusedRows() const { return m_refusedRows; }
+    // The whole raw text of a cell; empty for a row or column that does not exist.
+    std::string CellText(int row, int column) const;
+    std::string_view CellBytes(int row, int column) const;
+    // The index of the interface the row's reply came in on (it moves with
+    // the row when sorting); 0 when unknown or for a row that does not exist.
+    std::uint32_t ArrivalInterface(int row) const;
+    // Waits until the storage of cleared rows has been freed (measurements).
+    bool WaitForRelease(std::chrono::milliseconds limit) { return m_release.WaitIdle(limit); }
+
+    // Rows added since the last Clear; the "NO." number of the next row.
+    int DeviceCount() const { return m_deviceCount; }
+    // The row the operator chose last (an index, not a row identity).
+    int SelectedRow() const { return m_selectedRow; }
+    void SetSelectedRow(int row) { m_selectedRow = row; }
+
+    // Reorders the rows by the unsigned byte order of one column's cells.
+    // Stable: rows with equal cells keep their relative order. Neither the
+    // "NO." cells nor the counters change.
+    void SortByColumn(int column, bool ascending);
+
+private:
+    // One row: the twelve cells back to back in one buffer, and where each ends.
+    struct Row {
+        std::string bytes;
+        std::array<std::uint16_t, kColumnCount> cellEnd{};
+        std::uint32_t arrivalInterface = 0;
+        std::uint32_t serial = 0;  // its number in arrival order since the last clear
+    };
+    using ReplyAndInterface = std::pair<const DeviceInfoReply*, std::uint32_t>;
+
+    static std::uint64_t DeviceKey(const DeviceInfoReply& reply);
+    static void FillCells(Row& row, const DeviceInfoReply& reply, int number);
+    static std::string_view Cell(const Row& row, int column);
+    // Appends rows for the replies whose device IDs are new, with one notification.
+    int AppendNewDevices(const std::vector<ReplyAndInterface>& replies);
+
+    // A deque: growing never moves the rows already there.
+    std::deque<Row> m_rows;
+    // Device ID -> serial of its row: the duplicate check and FindRow.
+    DeviceIdMap m_deviceIds;
+    // Serial -> current position, kept in step by every sort.
+    std::vector<int> m_positionOfSerial;
+    int m_deviceCount = 0;
+    int m_selectedRow = 0;
+    std::size_t m_maxRows;
+    std::uint64_t m_refusedRows = 0;
+    DeviceListObserver* m_observer = nullptr;
+    BackgroundRelease m_release;
+};
+
+}  // namespace qdipc

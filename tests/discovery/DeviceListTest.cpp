@@ -1,0 +1,323 @@
+// The device list: numbering, duplicates, clearing, replies of replaced
+// searches, batches, the cells' bytes, lookups by device ID through sorts,
+// in-place updates, the row cap and clearing a large list.
+
+#include "discovery/DeviceList.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "discovery/DeviceIdMap.h"
+#include "tests/discovery/TestReplies.h"
+
+namespace qdipc {
+namespace {
+
+using test::Camera;
+using test::CameraReply;
+using Texts = std::vector<std::string>;
+
+void Add(DeviceList& list, const CameraReply& camera, std::uint32_t arrivalInterface = 0) {
+    const auto reply = camera.Reply();
+    list.AddReply(&reply, arrivalInterface);
+}
+
+Texts Column(const DeviceList& list, int column) {
+    Texts texts;
+    for (int row = 0; row < list.RowCount(); ++row) {
+        texts.push_back(list.CellText(row, column));
+    }
+    return texts;
+}
+
+// Counts the observer's calls and checks they come in before/after pairs.
+struct RecordingObserver : DeviceListObserver {
+    std::vector<std::string> calls;
+    void RowsAboutToBeAppended(int first, int last) override {
+        calls.push_back("append " + std::to_string(first) + ".." + std::to_string(last));
+    }
+    void RowsAppended() override { calls.push_back("appended"); }
+    void AboutToClear() override { calls.push_back("clear"); }
+    void Cleared() override { calls.push_back("cleared"); }
+    void AboutToReorder() override { calls.push_back("reorder"); }
+    void Reordered(const std::vector<int>& newPosition) override {
+        std::string text = "reordered";
+        for (int p : newPosition) {
+            text += " " + std::to_string(p);
+        }
+        calls.push_back(text);
+    }
+    void RowsChanged(int first, int last) override {
+        calls.push_back("changed " + std::to_string(first) + ".." + std::to_string(last));
+    }
+};
+
+TEST(DeviceListTest, RowsAreNumberedInArrivalOrderAndDuplicatesUseNoNumber) {
+    DeviceList list;
+    Add(list, Camera(1));
+    Add(list, Camera(1));  // a duplicate
+    Add(list, Camera(2));
+    Add(list, Camera(3));
+    list.AddReply(nullptr);  // ignored
+    EXPECT_EQ(Column(list, 0), (Texts{"0", "1", "2"}));
+    EXPECT_EQ(list.RowCount(), 3);
+    EXPECT_EQ(list.DeviceCount(), 3);
+    EXPECT_EQ(list.CellText(1, 1), "0011aabb-00000002");
+
+    // Twelve rows count on past 9 with plain decimal numbers.
+    for (std::uint32_t n = 4; n <= 12; ++n) {
+        Add(list, Camera(n));
+    }
+    EXPECT_EQ(list.CellText(11, 0), "11");
+}
+
+TEST(DeviceListTest, DuplicateDeviceIdLeavesTheListedRowUnchanged) {
+    DeviceList list;
+    Add(list, Camera(7));
+    CameraReply changed = Camera(7);
+    changed.ip = "172.16.0.99";
+    changed.name = "renamed";
+    Add(list, changed);
+    EXPECT_EQ(list.RowCount(), 1);
+    EXPECT_EQ(list.DeviceCount(), 1);
+    EXPECT_EQ(list.CellText(0, 3), "10.0.0.7");
+    EXPECT_EQ(list.CellText(0, 2), "cam7");
+}
+
+TEST(DeviceListTest, DeviceIdsDifferingInOneByteGiveTwoRows) {
+    DeviceList list;
+    CameraReply first = Camera(0);
+    CameraReply lastByte = Camera(0);
+    lastByte.devId[7] = 0x01;
+    CameraReply firstByte = Camera(0);
+    firstByte.devId[0] = 0x80;
+    Add(list, first);
+    Add(list, lastByte);
+    Add(list, firstByte);
+    EXPECT_EQ(Column(list, 1),
+              (Texts{"0011aabb-00000000", "0011aabb-00000001", "8011aabb-00000000"}));
+}
+
+TEST(DeviceListTest, ClearEmptiesTheListAndResetsBothCounters) {
+    DeviceList list;
+    for (std::uint32_t n = 1; n <= 3; ++n) {
+        Add(list, Camera(n));
+    }
+    list.SetSelectedRow(2);
+    list.Clear();
+    EXPECT_EQ(list.RowCount(), 0);
+    EXPECT_EQ(list.DeviceCount(), 0);
+    EXPECT_EQ(list.SelectedRow(), 0);
+    EXPECT_FALSE(list.ContainsDeviceId("0011aabb-00000002"));
+    EXPECT_EQ(list.FindRow("0011aabb-00000002"), -1);
+
+    // A device listed before the clear comes back, numbered from 0 again.
+    Add(list, Camera(2));
+    EXPECT_EQ(list.RowCount(), 1);
+    EXPECT_EQ(list.CellText(0, 0), "0");
+    EXPECT_EQ(list.CellText(0, 1), "0011aabb-00000002");
+    EXPECT_EQ(list.FindRow("0011aabb-00000002"), 0);
+}
+
+TEST(DeviceListTest, BatchDropsRepliesOfAReplacedSearchAndAppendsOnce) {
+    DeviceList list;
+    RecordingObserver observer;
+    Add(list, Camera(1));
+    list.SetObserver(&observer);
+
+    std::vector<AcceptedReply> batch;
+    batch.push_back(Camera(10).Accepted(41));  // accepted under the replaced search
+    batch.push_back(Camera(2).Accepted(42));
+    batch.push_back(Camera(1).Accepted(42));  // listed already
+    batch.push_back(Camera(3).Accepted(42));
+    batch.push_back(Camera(3).Accepted(42));  // twice in the same batch
+    batch.push_back(Camera(11).Accepted(41));
+    batch.push_back(Camera(4).Accepted(42));
+
+    EXPECT_EQ(list.AddReplies(batch, 42), 3);
+    EXPECT_EQ(observer.calls, (Texts{"append 1..3", "appended"}));
+    EXPECT_EQ(Column(list, 0), (Texts{"0", "1", "2", "3"}));
+    EXPECT_EQ(Column(list, 2), (Texts{"cam1", "cam2", "cam3", "cam4"}));
+    EXPECT_FALSE(list.ContainsDeviceId("0011aabb-0000000a"));
+
+    // A batch with nothing new appends nothing and tells nothing.
+    EXPECT_EQ(list.AddReplies(batch, 41 + 100), 0);
+    EXPECT_EQ(observer.calls.size(), 2u);
+
+    // Each row keeps the interface its first reply came in on, also when the
+    // rows are sorted; a row added without one, or none at all, gives 0.
+    std::vector<AcceptedReply> found{Camera(6).Accepted(42), Camera(5).Accepted(42),
+                                     Camera(5).Accepted(42)};
+    found[0].arrivalInterface = 7;
+    found[1].arrivalInterface = 3;
+    found[2].arrivalInterface = 9;  // a duplicate: its interface is not taken
+    EXPECT_EQ(list.AddReplies(found, 42), 2);
+    list.SortByColumn(2, false);  // by name, descending: cam6, cam5, cam4, ...
+    EXPECT_EQ(list.CellText(0, 2), "cam6");
+    EXPECT_EQ(list.ArrivalInterface(0), 7u);
+    EXPECT_EQ(list.ArrivalInterface(1), 3u);
+    EXPECT_EQ(list.ArrivalInterface(2), 0u);
+    EXPECT_EQ(list.ArrivalInterface(list.RowCount()), 0u);
+    // Rows were cam1..cam4, cam6, cam5; now cam6, cam5, cam4, cam3, cam2, cam1.
+    EXPECT_EQ(observer.calls.back(), "reordered 5 4 3 2 0 1");
+}
+
+TEST(DeviceListTest, DeviceIdLookupsMatchOnlyTheExactTextAndFollowSorts) {
+    DeviceList list;
+    CameraReply camera;
+    camera.devId = {0x0A, 0x00, 0xFF, 0x10, 0x01, 0x02, 0x03, 0x04};
+    camera.name = "m";
+    Add(list, camera);
+    for (const char* text : {"0A00FF10-01020304", "0a00ff10:01020304", "0a00ff10-0102030",
+                             "0a00ff10-010203040", "0a00ff10-01020305", ""}) {
+        EXPECT_FALSE(list.ContainsDeviceId(text)) << text;
+        EXPECT_EQ(list.FindRow(text), -1) << text;
+    }
+    EXPECT_TRUE(list.ContainsDeviceId("0a00ff10-01020304"));
+
+    // FindRow answers the display position, through sorts and later arrivals.
+    for (std::uint32_t n : {30u, 10u, 20u}) {
+        Add(list, Camera(n));
+    }
+    list.SortByColumn(2, true);  // cam10, cam20, cam30, m
+    EXPECT_EQ(list.FindRow("0a00ff10-01020304"), 3);
+    EXPECT_EQ(list.FindRow("0011aabb-0000000a"), 0);
+    EXPECT_EQ(list.FindRow("0011aabb-0000001e"), 2);
+    Add(list, Camera(5));
+    EXPECT_EQ(list.FindRow("0011aabb-00000005"), 4);
+    list.SortByColumn(0, false);  // "NO." descending: 4, 3, 2, 1, 0
+    for (int row = 0; row < list.RowCount(); ++row) {
+        EXPECT_EQ(list.FindRow(list.CellText(row, 1)), row);
+    }
+}
+
+TEST(DeviceListTest, UpdateRowTakesTheNewCellsInPlace) {
+    DeviceList list;
+    RecordingObserver observer;
+    for (std::uint32_t n = 1; n <= 3; ++n) {
+        Add(list, Camera(n), 4);
+    }
+    list.SortByColumn(2, false);  // cam3, cam2, cam1
+    list.SetObserver(&observer);
+
+    CameraReply moved = Camera(2);
+    moved.ip = "10.77.1.9";
+    moved.mask = "255.255.0.0";
+    moved.gateway = "10.77.0.1";
+    moved.mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x09};
+    const int row = list.FindRow("0011aabb-00000002");
+    ASSERT_EQ(row, 1);
+    EXPECT_TRUE(list.UpdateRow(row, moved.Reply(), 6));
+    EXPECT_EQ(observer.calls, (Texts{"changed 1..1"}));
+    const Texts expected = {"1",      "0011aabb-00000002", "cam2", "10.77.1.9",
+                            "5050",   "02:00:00:00:00:09", "app",  "00:00:00:00:00:00:00:00",
+                            "kernel", "255.255.0.0",       "80",   "10.77.0.1"};
+    for (int c = 0; c < kColumnCount; ++c) {
+        EXPECT_EQ(list.CellText(1, c), expected[static_cast<std::size_t>(c)]) << c;
+    }
+    EXPECT_EQ(list.ArrivalInterface(1), 6u);
+    EXPECT_EQ(Column(list, 2), (Texts{"cam3", "cam2", "cam1"}));  // the others stay
+    EXPECT_EQ(list.FindRow("0011aabb-00000002"), 1);
+    EXPECT_EQ(list.DeviceCount(), 3);
+
+    // The same values again change nothing; another camera's reply, or a row
+    // that does not exist, is refused.
+    EXPECT_FALSE(list.UpdateRow(1, moved.Reply(), 6));
+    EXPECT_FALSE(list.UpdateRow(0, moved.Reply(), 6));
+    EXPECT_FALSE(list.UpdateRow(3, moved.Reply(), 6));
+    EXPECT_FALSE(list.UpdateRow(-1, moved.Reply(), 6));
+    EXPECT_EQ(list.CellText(0, 3), "10.0.0.3");
+    EXPECT_EQ(observer.calls.size(), 1u);
+    // A later duplicate is still dropped: only UpdateRow rewrites a row.
+    Add(list, Camera(2));
+    EXPECT_EQ(list.CellText(1, 3), "10.77.1.9");
+    EXPECT_TRUE(list.UpdateRow(1, moved.Reply(), 0));  // only the interface differs
+}
+
+TEST(DeviceListTest, CellsHoldTheReplyBytes) {
+    DeviceList list;
+    CameraReply camera;
+    camera.devId = {0x0A, 0x00, 0xFF, 0x10, 0x01, 0x02, 0x03, 0x04};
+    camera.port = 5050;
+    camera.webPort = 65535;
+    camera.hardwareVer = {0x01, 0x02, 0x03, 0x04, 0x0A, 0x0B, 0x0C, 0xFF};
+    camera.name = "";
+    camera.gateway = "192.168.100.254x";  // 16 characters, no terminator
+    Add(list, camera);
+
+    const Texts expected = {"0",      "0a00ff10-01020304", "",      "192.168.1.10",
+                            "5050",   "00:1a:2b:3c:4d:5e", "app",   "01:02:03:04:0a:0b:0c:ff",
+                            "kernel", "255.255.255.0",     "65535", "192.168.100.254x"};
+    for (int column = 0; column < kColumnCount; ++column) {
+        EXPECT_EQ(list.CellText(0, column), expected[static_cast<std::size_t>(column)]);
+    }
+    EXPECT_EQ(list.CellText(1, 0), "");
+    EXPECT_EQ(list.CellText(0, 12), "");
+    EXPECT_EQ(list.CellText(-1, 0), "");
+}
+
+TEST(DeviceListTest, ClearingALargeListLeavesItEmptyAndUsable) {
+    DeviceList list;
+    RecordingObserver observer;
+    list.SetObserver(&observer);
+    std::vector<AcceptedReply> batch;
+    for (std::uint32_t n = 0; n < 30000; ++n) {
+        batch.push_back(Camera(n).Accepted(3));
+    }
+    EXPECT_EQ(list.AddReplies(batch, 3), 30000);
+    list.SetSelectedRow(29999);
+    list.Clear();
+    EXPECT_EQ(observer.calls, (Texts{"append 0..29999", "appended", "clear", "cleared"}));
+    EXPECT_EQ(list.RowCount(), 0);
+    EXPECT_EQ(list.DeviceCount(), 0);
+    EXPECT_EQ(list.SelectedRow(), 0);
+    EXPECT_FALSE(list.ContainsDeviceId("0011aabb-00000005"));
+    // Rows arriving while the old ones are being freed are numbered afresh.
+    Add(list, Camera(5));
+    EXPECT_EQ(list.CellText(0, 0), "0");
+    EXPECT_EQ(list.CellText(0, 1), "0011aabb-00000005");
+    EXPECT_TRUE(list.WaitForRelease(std::chrono::seconds(20)));
+    EXPECT_EQ(list.RowCount(), 1);
+
+    // A full list lists no new device, counts it, and is usable after a clear.
+    DeviceList small(3);
+    for (std::uint32_t n = 1; n <= 5; ++n) {
+        Add(small, Camera(n));
+    }
+    Add(small, Camera(2));  // listed already: not refused
+    EXPECT_EQ(small.RowCount(), 3);
+    EXPECT_EQ(small.DeviceCount(), 3);
+    EXPECT_EQ(small.RefusedRows(), 2u);
+    EXPECT_FALSE(small.ContainsDeviceId("0011aabb-00000004"));
+    small.Clear();
+    Add(small, Camera(4));
+    EXPECT_EQ(small.CellText(0, 1), "0011aabb-00000004");
+}
+
+TEST(DeviceListTest, DeviceIdMapKeepsEveryKeyOnceThroughGrowth) {
+    DeviceIdMap map;
+    EXPECT_FALSE(map.Contains(0));
+    EXPECT_TRUE(map.Insert(0, 5));  // the empty-slot marker is a key like any other
+    EXPECT_FALSE(map.Insert(0, 6));
+    // Keys that differ in their high or their low bytes only, as device IDs do.
+    constexpr std::uint64_t kKeys = 200000;
+    for (std::uint64_t n = 1; n <= kKeys; ++n) {
+        ASSERT_TRUE(map.Insert(n << 32 | 0x6d736471u, static_cast<std::uint32_t>(n)));
+        ASSERT_TRUE(map.Insert(0xbbaa110000000000ull | n, static_cast<std::uint32_t>(n + kKeys)));
+    }
+    EXPECT_EQ(map.Size(), std::size_t(2 * kKeys + 1));
+    for (std::uint64_t n = 1; n <= kKeys; n += 997) {
+        EXPECT_FALSE(map.Insert(n << 32 | 0x6d736471u, 0));
+        EXPECT_EQ(map.Find(n << 32 | 0x6d736471u), std::optional<std::uint32_t>(n));
+        EXPECT_EQ(map.Find(0xbbaa110000000000ull | n), std::optional<std::uint32_t>(n + kKeys));
+        EXPECT_FALSE(map.Contains((n << 32) | 0x6d736472u));
+    }
+    EXPECT_FALSE(map.Contains(0xbbaa110000000000ull | (kKeys + 1)));
+    EXPECT_EQ(map.Find(0), std::optional<std::uint32_t>(5));
+    EXPECT_EQ(map.Size(), std::size_t(2 * kKeys + 1));
+}
+
+}  // namespace
+}  // namespace qdipc
