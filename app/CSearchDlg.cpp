@@ -209,6 +209,9 @@ void CSearchDlg::OpenSettings(int row) {
     // child object of this window and goes with it.
     auto* settingDlg = new CSettingDlg(this);
     m_pSettingDlg = settingDlg;
+    settingDlg->SetWarning([messages = m_messages](QWidget* parent, const QString& text) {
+        messages->Warn(parent, text);
+    });
     // Not centred: every settings window opens over the top-left corner of
     // this window's client area.
     settingDlg->move(mapToGlobal(QPoint(0, 0)));

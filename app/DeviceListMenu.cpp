@@ -14,7 +14,7 @@
 namespace qdipc {
 
 QUrl WebPageUrl(const std::string& ipCell, const std::string& webPortCell) {
-    const auto address = ParseIpv4(ipCell);
+    const auto address = ParseIpv4Strict(ipCell);
     if (!address) {
         return {};
     }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "settings/NetSettingsRecord.h"
+#include "settings/SettingsValidation.h"
 
 namespace qdipc {
 namespace {
@@ -297,6 +298,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 return Fail(std::string("--modify needs ") + optionName);
             }
         }
+        // The rules the settings window applies: nothing a camera cannot
+        // live on is sent.
+        if (const auto problem =
+                ValidateSettings(result.modify.ip, result.modify.mask, result.modify.gateway,
+                                 result.modify.mac, result.modify.mode)) {
+            return Fail(problem->reason);
+        }
         result.mode = CommandMode::Modify;
     } else if (list) {
         result.mode = CommandMode::List;
@@ -327,11 +335,16 @@ local network: use them only where you mean to talk to cameras.
   --modify DEVICE_ID   send new network settings to the camera with that device
                        ID, as the list shows it (0011aabb-0000ff01); prints
                        "Setting OK!" or "Setting error!"
-    --ip A             the new IPv4 address    } at most 15 characters each,
-    --mask M           the new netmask         } sent as given
-    --gateway G        the new gateway         }
+    --ip A             the new IPv4 address    } dotted quads, numbers 0-255
+    --mask M           the new netmask         } without leading zeros,
+    --gateway G        the new gateway         } sent as given
     --mac X            the MAC address, six hex pairs (00:1a:2b:3c:4d:5e)
     --mode MODE        static (default), dhcp or adsl
+                       Checked before sending: static needs a mask of /1 to
+                       /30, an IP that is no network, broadcast, 0/8,
+                       loopback, multicast or reserved address, and a gateway
+                       inside its subnet; dhcp and adsl take an empty or
+                       well-formed address; the MAC is unicast, not all zeros.
   --help               print this help
   --version            print the version
 
@@ -340,7 +353,7 @@ its ASCII characters and shows every other byte as \xNN (a backslash as \\).
 
 Exit status: 0 done (--list whatever it found, "Setting OK!"); 1 the network
 failed ("Setting error!", no socket, port 8089 taken) or the output could not
-be written; 2 a wrong command line (nothing was sent).
+be written; 2 a wrong command line or settings that fail the checks (nothing was sent).
 )";
 }
 

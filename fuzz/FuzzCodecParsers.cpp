@@ -1,7 +1,9 @@
 // Fuzzes the text parsers of the device codecs with arbitrary text: they must
 // never read past the text (the device-ID parser reads 17 characters, so it
 // gets a zero-filled buffer of at least that size) and must agree with the
-// formatters on their own output.
+// formatters on their own output. The strict parsers of the settings checks
+// get the same text: an address they accept is written exactly as it is
+// formatted, a MAC they accept reads the same through the lenient parser.
 
 #include <algorithm>
 #include <array>
@@ -9,9 +11,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "discovery/DeviceCodecs.h"
+#include "settings/SettingsValidation.h"
 
 namespace {
 
@@ -56,6 +60,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::array<std::uint8_t, 8> idAgain{};
     ParseDeviceId(FormatDeviceId(id.data()).c_str(), idAgain.data());
     Require(idAgain == id);
+
+    const std::string_view raw(reinterpret_cast<const char*>(data + 1), size - 1);
+    if (const auto address = ParseIpv4Strict(raw)) {
+        Require(FormatIpv4(*address) == raw);
+    }
+    if (const auto strictMac = ParseMacStrict(raw)) {
+        std::array<std::uint8_t, 6> lenient{};
+        ParseMac(text.data(), lenient.data());
+        Require(lenient == *strictMac);
+    }
+    // Four fields cut at the first three bytes of value 0x01; never a crash,
+    // and a problem always names a field.
+    std::array<std::string_view, 4> fields{};
+    std::string_view rest = raw;
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+        const std::size_t cut = f + 1 < fields.size() ? rest.find('\x01') : rest.npos;
+        fields[f] = rest.substr(0, cut);
+        rest = cut == rest.npos ? std::string_view() : rest.substr(cut + 1);
+    }
+    const auto mode = static_cast<AddressingMode>(data[0] % 3);
+    if (const auto problem = ValidateSettings(fields[0], fields[1], fields[2], fields[3], mode)) {
+        Require(!problem->reason.empty());
+    }
 
     for (std::size_t i = 0; i < text.size(); ++i) {
         const int value = HexDigitValue(text[i]);

@@ -6,39 +6,6 @@
 
 namespace qdipc {
 
-std::optional<std::uint32_t> ParseIpv4(std::string_view text) {
-    std::uint32_t address = 0;
-    std::size_t i = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        if (octet > 0) {
-            if (i >= text.size() || text[i] != '.') {
-                return std::nullopt;
-            }
-            ++i;
-        }
-        std::uint32_t value = 0;
-        std::size_t digits = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
-            ++i;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) {
-            return std::nullopt;
-        }
-        address = (address << 8) | value;
-    }
-    if (i != text.size()) {
-        return std::nullopt;
-    }
-    return address;
-}
-
-std::string FormatIpv4(std::uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
-
 std::optional<int> MaskPrefixLength(std::uint32_t mask) {
     // Contiguous ones: the inverted mask plus one is a power of two.
     const std::uint32_t hostBits = ~mask;

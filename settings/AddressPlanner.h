@@ -8,7 +8,8 @@
 // batch (a camera that misses its record keeps it). A camera may keep its own
 // current address when its turn reaches it and nobody else holds it.
 //
-// Addresses are host-order 32-bit numbers here; the texts are dotted quads.
+// Addresses are host-order 32-bit numbers here, as ParseIpv4Strict gives
+// them; the texts are dotted quads.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,12 +18,10 @@
 #include <string_view>
 #include <vector>
 
+#include "settings/SettingsValidation.h"
+
 namespace qdipc {
 
-// Four decimal octets 0..255, nothing else (no leading "+", no spaces, no
-// octal or hexadecimal forms, at most three digits each).
-std::optional<std::uint32_t> ParseIpv4(std::string_view text);
-std::string FormatIpv4(std::uint32_t address);
 // The prefix length of a netmask with contiguous ones, else nothing.
 std::optional<int> MaskPrefixLength(std::uint32_t mask);
 

@@ -12,7 +12,7 @@ namespace {
 std::vector<std::uint32_t> Addresses(const std::vector<std::string>& texts) {
     std::vector<std::uint32_t> out;
     for (const std::string& text : texts) {
-        if (const auto address = ParseIpv4(text)) {
+        if (const auto address = ParseIpv4Strict(text)) {
             out.push_back(*address);
         }
     }
@@ -35,16 +35,16 @@ AddressPlanRequest RequestFor(const std::vector<AssignCamera>& batch,
                               const AssignSurroundings& surroundings) {
     AddressPlanRequest request;
     for (const AssignCamera& camera : batch) {
-        request.batchAddresses.push_back(ParseIpv4(camera.ip).value_or(0));
+        request.batchAddresses.push_back(ParseIpv4Strict(camera.ip).value_or(0));
     }
     request.otherCameras = Addresses(surroundings.otherCameras);
     for (const Ipv4Interface& network : surroundings.interfaces) {
-        if (const auto address = ParseIpv4(network.address)) {
+        if (const auto address = ParseIpv4Strict(network.address)) {
             request.hostAddresses.push_back(*address);
         }
     }
     for (const NeighbourEntry& entry : surroundings.neighbours) {
-        if (const auto address = ParseIpv4(entry.address)) {
+        if (const auto address = ParseIpv4Strict(entry.address)) {
             request.neighbours.push_back(*address);
         }
     }
@@ -72,15 +72,15 @@ AssignFields PrefillAssignFields(const std::vector<AssignCamera>& batch,
     std::optional<std::uint32_t> address;
     std::optional<std::uint32_t> mask;
     if (const Ipv4Interface* network = InterfaceOf(surroundings, first.arrivalInterface)) {
-        address = ParseIpv4(network->address);
-        mask = ParseIpv4(network->netmask);
+        address = ParseIpv4Strict(network->address);
+        mask = ParseIpv4Strict(network->netmask);
         if (surroundings.gatewayOf) {
             fields.gateway = surroundings.gatewayOf(network->index).value_or("");
         }
     }
     if (!address || !mask) {
-        address = ParseIpv4(first.ip);
-        mask = ParseIpv4(first.mask);
+        address = ParseIpv4Strict(first.ip);
+        mask = ParseIpv4Strict(first.mask);
         fields.gateway = first.gateway;
     }
     if (!address || !mask || !MaskPrefixLength(*mask)) {
@@ -93,7 +93,7 @@ AssignFields PrefillAssignFields(const std::vector<AssignCamera>& batch,
     request.batchAddresses.resize(1);
     request.start = (*address & *mask) + 1;
     request.mask = *mask;
-    if (const auto gateway = ParseIpv4(fields.gateway);
+    if (const auto gateway = ParseIpv4Strict(fields.gateway);
         gateway && (*gateway & *mask) == (*address & *mask)) {
         request.gateway = gateway;
     }
@@ -107,12 +107,12 @@ AssignFields PrefillAssignFields(const std::vector<AssignCamera>& batch,
 BatchPlan PlanBatch(const std::vector<AssignCamera>& batch, const AssignFields& fields,
                     const AssignSurroundings& surroundings) {
     BatchPlan result;
-    const auto start = ParseIpv4(fields.start);
+    const auto start = ParseIpv4Strict(fields.start);
     if (!start) {
         result.error = "Start IP: '" + fields.start + "' is not an IPv4 address";
         return result;
     }
-    const auto mask = ParseIpv4(fields.mask);
+    const auto mask = ParseIpv4Strict(fields.mask);
     if (!mask || !MaskPrefixLength(*mask) || *mask == 0) {
         result.error = "Mask: '" + fields.mask + "' is not a netmask of contiguous ones";
         return result;
@@ -121,7 +121,7 @@ BatchPlan PlanBatch(const std::vector<AssignCamera>& batch, const AssignFields& 
     request.start = *start;
     request.mask = *mask;
     if (!fields.gateway.empty()) {
-        const auto gateway = ParseIpv4(fields.gateway);
+        const auto gateway = ParseIpv4Strict(fields.gateway);
         if (!gateway) {
             result.error = "Gateway: '" + fields.gateway + "' is not an IPv4 address";
             return result;

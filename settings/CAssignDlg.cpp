@@ -10,7 +10,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "settings/PlanFile.h"
+#include "settings/SettingsValidation.h"
 
 namespace {
 
@@ -120,16 +120,10 @@ void CAssignDlg::OnApply() {
         qdipc::AssignOrder order{m_batch[i], m_plan.newIps[i], mask, gateway,
                                  qdipc::AddressingMode::Static};
         // Every record passes the settings rules before the first one leaves.
-        qdipc::PlanLine line;
-        line.ip = order.newIp;
-        line.mask = order.mask;
-        line.gateway = order.gateway;
-        if (const auto fault = qdipc::CheckPlanSettings(line)) {
-            const QString field = fault->column == "ip"     ? QStringLiteral("New IP")
-                                  : fault->column == "mask" ? QStringLiteral("Mask")
-                                                            : QStringLiteral("Gateway");
-            m_message->setText(field + QStringLiteral(": ") +
-                               QString::fromStdString(fault->reason));
+        if (const auto problem = qdipc::ValidateSettings(order.newIp, order.mask, order.gateway,
+                                                         order.camera.mac, order.mode)) {
+            m_message->setText(
+                QString::fromStdString(order.camera.deviceId + ": " + problem->reason));
             return;
         }
         orders.push_back(std::move(order));

@@ -1,15 +1,19 @@
 #include "settings/CSettingDlg.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ReplyCells.h"
 #include "settings/ApplySettingsEvent.h"
 #include "settings/DialogFont.h"
+#include "settings/SettingsValidation.h"
 #include "ui_SettingDlg.h"
 
 namespace {
@@ -93,6 +97,10 @@ void CSettingDlg::LoadRecord(const NetSettingsRecord& record) {
     setWindowTitle(QStringLiteral("Set\uFF1A") + FieldText(record, field::kIp));
 }
 
+void CSettingDlg::SetWarning(WarnFunction warn) {
+    m_warn = std::move(warn);
+}
+
 void CSettingDlg::OnModify() {
     qdipc::AddressingMode mode = qdipc::AddressingMode::Static;
     if (m_ui->radioDhcp->isChecked()) {
@@ -103,6 +111,31 @@ void CSettingDlg::OnModify() {
     const auto view = [](const QByteArray& bytes) {
         return std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     };
+
+    // The whole texts are checked, as the operator sees them; an address is
+    // ASCII and fits its field, so what passes is sent unchanged.
+    const QByteArray ipText = m_editIp->text().toUtf8();
+    const QByteArray maskText = m_editMask->text().toUtf8();
+    const QByteArray gatewayText = m_editGateway->text().toUtf8();
+    const QByteArray macText = m_editMac->text().toUtf8();
+    if (const auto problem = qdipc::ValidateSettings(view(ipText), view(maskText),
+                                                     view(gatewayText), view(macText), mode)) {
+        const QString text = QString::fromStdString(problem->reason);
+        if (m_warn) {
+            m_warn(this, text);
+        } else {
+            QMessageBox box(QMessageBox::Warning,
+                            QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(),
+                            text, QMessageBox::Ok, this);
+            box.exec();
+        }
+        QLineEdit* const edits[] = {m_editIp, m_editMask, m_editGateway, m_editMac};
+        QLineEdit* wrong = edits[static_cast<std::size_t>(problem->field)];
+        wrong->setFocus(Qt::OtherFocusReason);
+        wrong->selectAll();
+        return;
+    }
+
     const QByteArray ip = FieldBytes(m_editIp);
     const QByteArray mask = FieldBytes(m_editMask);
     const QByteArray gateway = FieldBytes(m_editGateway);

@@ -34,9 +34,18 @@ public:
     // title becomes "Set：" followed by the record's IP text.
     void LoadRecord(const qdipc::NetSettingsRecord& record);
 
+    // Shows a warning box to the operator (parent, text) and returns when it
+    // is closed; the main window passes its own message presenter. Without
+    // one the window shows a plain warning box of its own.
+    using WarnFunction = std::function<void(QWidget* parent, const QString& text)>;
+    void SetWarning(WarnFunction warn);
+
 public slots:
-    // Builds a fresh record from the controls and hands it to the main window;
-    // returns once the main window has sent it and reported the outcome.
+    // Checks the controls first (ValidateSettings): on a problem it shows the
+    // field and the reason, puts the focus on that field with its text
+    // selected, and sends nothing. Otherwise it builds a fresh record from
+    // the controls and hands it to the main window, and returns once the main
+    // window has sent it and reported the outcome.
     void OnModify();
 
 protected:
@@ -53,6 +62,7 @@ private:
     QLineEdit* m_editIp = nullptr;
     QLineEdit* m_editGateway = nullptr;
     std::unique_ptr<Ui::SettingDlg> m_ui;
+    WarnFunction m_warn;
 };
 
 // The record a settings window opens with, built from one device-table row:

@@ -5,7 +5,7 @@
 #include <cctype>
 #include <map>
 
-#include "settings/AddressPlanner.h"
+#include "settings/SettingsValidation.h"
 
 namespace qdipc {
 namespace {
@@ -154,43 +154,21 @@ constexpr std::array<const char*, kFieldCount> kFieldNames = {"dev_id", "mac",  
 }  // namespace
 
 std::optional<PlanFault> CheckPlanSettings(const PlanLine& line) {
-    const bool optional = line.mode != AddressingMode::Static;
-    if (optional && line.ip.empty() && line.mask.empty() && line.gateway.empty()) {
+    // The MAC a camera keeps is its own, known when the record is built; a
+    // line that names the camera by MAC has it checked here already.
+    constexpr std::string_view kAnyUnicastMac = "02:00:00:00:00:01";
+    const std::string_view mac = line.mac.empty() ? kAnyUnicastMac : std::string_view(line.mac);
+    const auto problem = ValidateSettings(line.ip, line.mask, line.gateway, mac, line.mode);
+    if (!problem) {
         return std::nullopt;
     }
-    const auto ip = ParseIpv4(line.ip);
-    if (!ip) {
-        return PlanFault{"ip", Quoted(line.ip) + " is not an IPv4 address (four numbers 0-255)"};
+    static constexpr std::array<const char*, 4> kColumns = {"ip", "mask", "gateway", "mac"};
+    // The reason starts with the field's own name ("IP: "); the column says it.
+    std::string reason = problem->reason;
+    if (const auto colon = reason.find(": "); colon != std::string::npos) {
+        reason.erase(0, colon + 2);
     }
-    const auto mask = ParseIpv4(line.mask);
-    if (!mask) {
-        return PlanFault{"mask", Quoted(line.mask) + " is not a netmask such as 255.255.255.0"};
-    }
-    const auto prefix = MaskPrefixLength(*mask);
-    if (!prefix || *prefix == 0 || *prefix > 30) {
-        return PlanFault{
-            "mask", Quoted(line.mask) + " is not a netmask of contiguous ones with room for hosts"};
-    }
-    const std::uint32_t network = *ip & *mask;
-    const std::uint32_t broadcast = network | ~*mask;
-    if (*ip == 0 || (*ip >> 24) == 127 || (*ip >> 28) >= 0xE) {
-        return PlanFault{"ip", Quoted(line.ip) + " is not a unicast host address"};
-    }
-    if (*ip == network || *ip == broadcast) {
-        return PlanFault{"ip", Quoted(line.ip) + " is the " +
-                                   (*ip == network ? "network" : "broadcast") + " address of " +
-                                   FormatIpv4(network) + "/" + std::to_string(*prefix)};
-    }
-    const auto gateway = ParseIpv4(line.gateway);
-    if (!gateway) {
-        return PlanFault{"gateway", Quoted(line.gateway) + " is not an IPv4 address"};
-    }
-    if ((*gateway & *mask) != network || *gateway == network || *gateway == broadcast ||
-        *gateway == *ip) {
-        return PlanFault{"gateway", Quoted(line.gateway) + " is not another host of " +
-                                        FormatIpv4(network) + "/" + std::to_string(*prefix)};
-    }
-    return std::nullopt;
+    return PlanFault{kColumns[static_cast<std::size_t>(problem->field)], reason};
 }
 
 namespace {

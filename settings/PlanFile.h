@@ -37,11 +37,8 @@ struct PlanFault {
 // Checks one line's settings; nothing when they may be sent.
 using PlanSettingsCheck = std::function<std::optional<PlanFault>(const PlanLine&)>;
 
-// The settings rules of a static address: IP a unicast host address inside
-// its subnet (not 0.0.0.0, loopback, multicast, 255.255.255.255, the network
-// or broadcast address), mask contiguous ones with room for hosts, gateway
-// inside the IP's subnet and not the IP itself. DHCP and ADSL lines may leave
-// the three empty; what they fill is checked the same way.
+// The settings rules every change passes (ValidateSettings), with the fault
+// named by its column.
 std::optional<PlanFault> CheckPlanSettings(const PlanLine& line);
 
 struct PlanFile {

@@ -52,16 +52,16 @@ TEST(CommandLineTest, ModesAndValues) {
 
     const CommandLine modify = ParseCommandLine(
         {"--modify", "0011AABB-0000ff01", "--ip", "192.168.100.200", "--mask=", "--gateway",
-         "10.0.0.1", "--mac", "0-1a-2b-3c-4d-5e", "--mode", "dhcp"});
+         "10.0.0.1", "--mac", "00-1a-2b-3c-4d-5e", "--mode", "dhcp"});
     EXPECT_EQ(modify.mode, CommandMode::Modify) << modify.error;
     EXPECT_EQ(modify.modify.deviceId, "0011AABB-0000ff01");
     EXPECT_EQ(modify.modify.ip, "192.168.100.200");
     EXPECT_EQ(modify.modify.mask, "");
     EXPECT_EQ(modify.modify.gateway, "10.0.0.1");
-    EXPECT_EQ(modify.modify.mac, "0-1a-2b-3c-4d-5e");
+    EXPECT_EQ(modify.modify.mac, "00-1a-2b-3c-4d-5e");
     EXPECT_EQ(modify.modify.mode, AddressingMode::Dhcp);
-    EXPECT_EQ(ParseCommandLine({"--modify", "0011aabb-0000ff01", "--ip", "a", "--mask", "b",
-                                "--gateway", "c", "--mac", "1:2:3:4:5:6"})
+    EXPECT_EQ(ParseCommandLine({"--modify", "0011aabb-0000ff01", "--ip", "10.0.0.2", "--mask",
+                                "255.0.0.0", "--gateway", "10.0.0.1", "--mac", "00:1a:2b:3c:4d:5e"})
                   .modify.mode,
               AddressingMode::Static);
 }
@@ -81,6 +81,21 @@ TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
             if (modify[i] != option) {
                 args.push_back(modify[i]);
                 args.push_back(modify[i + 1]);
+            }
+        }
+        return args;
+    };
+    const auto replaced = [&](const std::string& option, const std::string& value) {
+        Args args = without(option);
+        args.insert(args.end(), {option, value});
+        return args;
+    };
+    const auto with3 = [](Args args, const char* a, const char* av, const char* b, const char* bv) {
+        for (Args::iterator it = args.begin(); it != args.end(); it += 2) {
+            if (*it == a) {
+                it[1] = av;
+            } else if (*it == b) {
+                it[1] = bv;
             }
         }
         return args;
@@ -113,6 +128,13 @@ TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
           "\xE6\x91\x84\xE5\x83\x8F\xE6\x9C\xBA"
           "1234567"},
          "longer than the 15 characters"},
+        // Settings a camera cannot live on are refused before anything is sent.
+        {replaced("--ip", "999.1.2.300"), "IP: 999.1.2.300 is not an IPv4 address"},
+        {with3(replaced("--ip", "hello"), "--mask", "nonsense", "--gateway", ""),
+         "IP: hello is not an IPv4 address"},
+        {replaced("--gateway", "192.168.1.1"), "Gateway: 192.168.1.1 is outside the IP's subnet"},
+        {replaced("--mac", "01:00:5e:00:00:01"), "MAC: 01:00:5e:00:00:01 is a multicast"},
+        {replaced("--mac", "1:2:3:4:5:6"), "MAC: 1:2:3:4:5:6 is not a MAC address"},
     };
     for (const auto& [args, message] : cases) {
         const CommandLine parsed = ParseCommandLine(args);
@@ -122,9 +144,16 @@ TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
     }
     const CommandLine fits = ParseCommandLine(without("--ip"));
     EXPECT_EQ(fits.error, "--modify needs --ip");
-    Args fifteen = without("--ip");
-    fifteen.insert(fifteen.end(), {"--ip", "123456789012345"});
-    EXPECT_EQ(ParseCommandLine(fifteen).mode, CommandMode::Modify);
+    // Fifteen characters fit the field and go on to the address checks.
+    EXPECT_EQ(ParseCommandLine(replaced("--ip", "123456789012345")).error,
+              "IP: 123456789012345 is not an IPv4 address (four numbers from 0 to 255 separated "
+              "by dots, e.g. 192.168.1.64)");
+    EXPECT_EQ(ParseCommandLine(modify).mode, CommandMode::Modify);
+    // DHCP takes empty addresses; the MAC is still checked.
+    const CommandLine dhcp =
+        ParseCommandLine(with3(with3(with({"--mode", "dhcp"}), "--ip", "", "--mask", ""),
+                               "--gateway", "", "--mac", "02:00:00:00:00:01"));
+    EXPECT_EQ(dhcp.mode, CommandMode::Modify) << dhcp.error;
 }
 
 TEST(CommandLineTest, DeviceIdAndMacTexts) {

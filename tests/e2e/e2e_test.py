@@ -282,7 +282,8 @@ def scenario_modify(lab, args):
 
 
 def scenario_cli(lab, args):
-    """The command line without a display: wrong arguments send nothing;
+    """The command line without a display: wrong arguments and settings that
+    fail the checks send nothing;
     --list --format json finds exactly the cameras the window finds, with the
     same texts; --modify sends the window's record and --list then shows the
     camera's new IP."""
@@ -304,6 +305,13 @@ def scenario_cli(lab, args):
         ([*good[:-1], "00:1a:2b:3c:4d"], "--mac needs six hex pairs"),
         (good[:-2], "--modify needs --mac"),
         ([*good, "--mode", "bootp"], "--mode is static, dhcp or adsl"),
+        # Settings a camera cannot live on.
+        ([*good[:3], "999.1.2.300", *good[4:]], "IP: 999.1.2.300 is not an IPv4 address"),
+        ([*good[:3], "hello", "--mask", "nonsense", "--gateway", "", *good[8:]],
+         "IP: hello is not an IPv4 address"),
+        ([*good[:7], "192.168.1.1", *good[8:]],
+         "Gateway: 192.168.1.1 is outside the IP's subnet 10.0.0.0/8"),
+        ([*good[:-1], "01:00:5e:00:00:01"], "MAC: 01:00:5e:00:00:01 is a multicast address"),
         (["--list", "--interface", "nosuch0"], "no up, broadcast-capable IPv4 interface is named"),
     ]
     for argv, message in wrong:

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "settings/SettingsValidation.h"
 #include "tests/discovery/LoopbackHelpers.h"
 
 namespace qdipc {
@@ -244,6 +247,116 @@ TEST(SettingsBroadcasterTest, FailedSendIsAnError) {
     SettingsBroadcaster broadcaster(
         {"not an address", 5050}, [] { return kNow; }, test::LoopbackNetworks());
     EXPECT_EQ(broadcaster.SendSettingsRecord(NetSettingsRecord{}), BroadcastOutcome::Error);
+}
+
+// Each case changes one thing of a good static change (192.168.1.64/24,
+// gateway .1, a unicast MAC) and names the field that must be refused and a
+// part of the reason; an empty field means the change passes.
+TEST(SettingsValidationTest, RulesBeforeSending) {
+    struct Case {
+        AddressingMode mode;
+        const char* ip;
+        const char* mask;
+        const char* gateway;
+        const char* mac;
+        std::optional<SettingsField> field;
+        const char* reason;
+    };
+    constexpr auto S = AddressingMode::Static;
+    constexpr auto D = AddressingMode::Dhcp;
+    constexpr auto A = AddressingMode::Adsl;
+    const char* ip = "192.168.1.64";
+    const char* m24 = "255.255.255.0";
+    const char* gw = "192.168.1.1";
+    const char* mac = "00:1a:2b:3c:4d:5e";
+    using F = SettingsField;
+    const std::vector<Case> cases = {
+        // Good changes.
+        {S, ip, m24, gw, mac, {}, ""},
+        {S, "10.0.0.2", "255.0.0.0", "10.255.255.254", "02-00-00-00-00-01", {}, ""},
+        {S, "172.16.5.9", "255.255.255.252", "172.16.5.10", "0A:1B:2C:3D:4E:5F", {}, ""},
+        {S, "1.0.0.1", "128.0.0.0", "1.2.3.4", mac, {}, ""},
+        {S, "169.254.7.8", "255.255.0.0", "169.254.0.1", mac, {}, ""},
+        {D, "", "", "", mac, {}, ""},
+        {A, ip, "255.0.255.0", "10.9.9.9", mac, {}, ""},
+        // Not addresses.
+        {S, "999.1.2.300", m24, gw, mac, F::Ip, "IP: 999.1.2.300 is not an IPv4 address"},
+        {S, "hello", m24, gw, mac, F::Ip, "IP: hello is not an IPv4 address"},
+        {S, "", m24, gw, mac, F::Ip, "IP: empty"},
+        {S, "192.168.1", m24, gw, mac, F::Ip, "not an IPv4"},
+        {S, "192.168.1.64.", m24, gw, mac, F::Ip, "not an IPv4"},
+        {S, "192.168..64", m24, gw, mac, F::Ip, "not an IPv4"},
+        {S, " 192.168.1.64", m24, gw, mac, F::Ip, "not an IPv4"},
+        {S, "+192.168.1.64", m24, gw, mac, F::Ip, "not an IPv4"},
+        {S, "192.168.1.0064", m24, gw, mac, F::Ip, "not an IPv4"},
+        {S, "192.168.01.64", m24, gw, mac, F::Ip, "leading zero"},
+        {S, ip, "nonsense", gw, mac, F::Mask, "Mask: nonsense is not a netmask"},
+        {S, ip, m24, "", mac, F::Gateway, "Gateway: empty"},
+        {S, ip, m24, gw, "zz:yy", F::Mac, "MAC: zz:yy is not a MAC address"},
+        {S, ip, m24, gw, "", F::Mac, "MAC: empty"},
+        {S, ip, m24, gw, "1:2:3:4:5:6", F::Mac, "not a MAC"},
+        {S, ip, m24, gw, "00:1a-2b:3c:4d:5e", F::Mac, "not a MAC"},
+        {S, ip, m24, gw, "001a2b3c4d5e", F::Mac, "not a MAC"},
+        {S, ip, m24, gw, "00:1a:2b:3c:4d:5e:", F::Mac, "not a MAC"},
+        // Addresses a camera cannot live on.
+        {S, "0.0.0.0", m24, gw, mac, F::Ip, "unspecified"},
+        {S, "0.1.2.3", "255.255.0.0", "0.1.0.1", mac, F::Ip, "0.0.0.0/8"},
+        {S, "127.0.0.5", "255.0.0.0", "127.0.0.1", mac, F::Ip, "loopback"},
+        {S, "224.0.0.5", m24, gw, mac, F::Ip, "multicast"},
+        {S, "240.1.2.3", m24, gw, mac, F::Ip, "reserved"},
+        {S, "255.255.255.255", m24, gw, mac, F::Ip, "is the broadcast address"},
+        {S, "192.168.1.0", m24, gw, mac, F::Ip, "network address of 192.168.1.0/24"},
+        {S, "192.168.1.255", m24, gw, mac, F::Ip, "broadcast address of 192.168.1.0/24"},
+        {S, ip, "255.0.255.0", gw, mac, F::Mask,
+         "Mask: 255.0.255.0 is not a valid netmask (its ones must be contiguous)"},
+        {S, ip, "0.255.255.255", gw, mac, F::Mask, "contiguous"},
+        {S, ip, "0.0.0.0", gw, mac, F::Mask, "(/0) has no network part"},
+        {S, ip, "255.255.255.254", "192.168.1.65", mac, F::Mask, "(/31) leaves no room"},
+        {S, ip, "255.255.255.255", gw, mac, F::Mask, "(/32) leaves no room"},
+        {S, ip, m24, "10.0.0.1", mac, F::Gateway, "outside the IP's subnet 192.168.1.0/24"},
+        {S, "10.0.0.2", "255.0.0.0", "127.0.0.1", mac, F::Gateway, "loopback"},
+        {S, "126.0.0.2", "254.0.0.0", "127.0.0.1", mac, F::Gateway, "loopback"},
+        {S, ip, m24, "192.168.1.0", mac, F::Gateway, "network address"},
+        {S, ip, m24, "192.168.1.255", mac, F::Gateway, "broadcast address"},
+        {S, ip, m24, ip, mac, F::Gateway, "the IP itself"},
+        {S, ip, m24, gw, "00:00:00:00:00:00", F::Mac, "all zeros"},
+        {S, ip, m24, gw, "01:00:5e:00:00:fb", F::Mac, "multicast"},
+        {S, ip, m24, gw, "FF-FF-FF-FF-FF-FF", F::Mac, "broadcast"},
+        // The first problem wins, in the window's order.
+        {S, "hello", "nonsense", "", "zz:yy", F::Ip, "IP: hello"},
+        // DHCP and ADSL: addresses optional but well formed, the MAC always checked.
+        {D, "hello", "nonsense", "", mac, F::Ip, "IP: hello is not an IPv4 address"},
+        {D, "", "nonsense", "", mac, F::Mask, "Mask: nonsense is not a netmask"},
+        {A, "", "", "01.2.3.4", mac, F::Gateway, "leading zero"},
+        {D, ip, m24, gw, "00:00:00:00:00:00", F::Mac, "all zeros"},
+        {A, "", "", "", "zz:yy", F::Mac, "not a MAC"},
+    };
+    for (const Case& c : cases) {
+        const auto problem = ValidateSettings(c.ip, c.mask, c.gateway, c.mac, c.mode);
+        const std::string what = std::string(c.ip) + " " + c.mask + " " + c.gateway + " " + c.mac;
+        ASSERT_EQ(problem.has_value(), c.field.has_value())
+            << what << ": " << (problem ? problem->reason : "passes");
+        if (problem) {
+            EXPECT_EQ(problem->field, *c.field) << what << ": " << problem->reason;
+            EXPECT_NE(problem->reason.find(c.reason), std::string::npos)
+                << what << ": '" << problem->reason << "' lacks '" << c.reason << "'";
+        }
+    }
+}
+
+TEST(SettingsValidationTest, StrictParsersGiveTheValues) {
+    EXPECT_EQ(ParseIpv4Strict("192.168.1.64"), 0xC0A80140u);
+    EXPECT_EQ(ParseIpv4Strict("0.0.0.0"), 0u);
+    EXPECT_EQ(ParseIpv4Strict("255.255.255.255"), 0xFFFFFFFFu);
+    for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.-4", "1.2.3.4 ",
+                            "1.2.3.04", "0x1.2.3.4", "1,2,3,4"}) {
+        EXPECT_FALSE(ParseIpv4Strict(bad).has_value()) << bad;
+    }
+    EXPECT_EQ(FormatIpv4(0x0A4D0109u), "10.77.1.9");
+    const std::array<std::uint8_t, 6> expected = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+    EXPECT_EQ(ParseMacStrict("00:1a:2b:3c:4d:5e"), expected);
+    EXPECT_EQ(ParseMacStrict("00-1A-2B-3C-4D-5E"), expected);
+    EXPECT_FALSE(ParseMacStrict("00:1a:2b:3c:4d:5g").has_value());
 }
 
 }  // namespace

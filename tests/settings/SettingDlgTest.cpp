@@ -116,6 +116,8 @@ private slots:
     void modeFollowsTheRadioButtons();
     void editedValuesAreSentAndTheTitleStays();
     void overLongTextsStayInTheirFields();
+    void invalidFieldKeepsTheWindowAndSendsNothing_data();
+    void invalidFieldKeepsTheWindowAndSendsNothing();
     void endingTheWindowHidesItWithoutSending_data();
     void endingTheWindowHidesItWithoutSending();
     void enterOnModifyPressesIt();
@@ -293,8 +295,14 @@ void SettingDlgTest::modeFollowsTheRadioButtons() {
     HandoffRecorder main;
     CSettingDlg dialog(&main);
     dialog.show();
-    if (!radio.isEmpty()) {
-        dialog.LoadRecord(RecordOf(SampleRecordBytes()));
+    dialog.LoadRecord(RecordOf(SampleRecordBytes()));
+    if (radio.isEmpty()) {
+        QButtonGroup* group = Child<QRadioButton>(dialog, "radioStatic")->group();
+        group->setExclusive(false);
+        group->checkedButton()->setChecked(false);
+        group->setExclusive(true);
+        QVERIFY(group->checkedButton() == nullptr);
+    } else {
         auto* button = dialog.findChild<QRadioButton*>(radio);
         QVERIFY(button != nullptr);
         QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(5, button->height() / 2));
@@ -320,24 +328,25 @@ void SettingDlgTest::editedValuesAreSentAndTheTitleStays() {
     auto* editMask = Child<QLineEdit>(dialog, "editMask");
     auto* modify = Child<QPushButton>(dialog, "buttonModify");
     editIp->clear();
-    QTest::keyClicks(editIp, QStringLiteral("10.0.0.7"));
-    editMask->clear();
-    editMac->clear();
+    QTest::keyClicks(editIp, QStringLiteral("192.168.7.7"));
+    editMask->setText(QStringLiteral("255.255.0.0"));
+    editMac->setText(QStringLiteral("02-0A-0b-1C-2d-3E"));
     QTest::mouseClick(modify, Qt::LeftButton);
 
-    editMac->setText(QStringLiteral("1:2:3:4:5:6"));
+    editMac->setText(QStringLiteral("a0:b1:c2:d3:e4:f5"));
     QTest::mouseClick(modify, Qt::LeftButton);
 
     QCOMPARE(main.blocks.size(), std::size_t{2});
     Bytes first(kRecordSize, 0);
     PutBytes(first, kDevIdAt, {0x00, 0x11, 0xAA, 0xBB, 0x00, 0x00, 0xFF, 0x01});
-    PutText(first, kIpAt, "10.0.0.7");
+    PutText(first, kIpAt, "192.168.7.7");
+    PutText(first, kMaskAt, "255.255.0.0");
     PutText(first, kGatewayAt, "192.168.1.1");
-    // Empty mask: an all-zero field; empty MAC: six zero bytes.
+    PutBytes(first, kMacAt, {0x02, 0x0A, 0x0B, 0x1C, 0x2D, 0x3E});
     QCOMPARE(RecordInBlock(main.blocks[0]), first);
 
     Bytes second = first;
-    PutBytes(second, kMacAt, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
+    PutBytes(second, kMacAt, {0xA0, 0xB1, 0xC2, 0xD3, 0xE4, 0xF5});
     QCOMPARE(RecordInBlock(main.blocks[1]), second);
 
     // The title keeps the IP the window was loaded with.
@@ -348,56 +357,103 @@ void SettingDlgTest::editedValuesAreSentAndTheTitleStays() {
 void SettingDlgTest::overLongTextsStayInTheirFields() {
     HandoffRecorder main;
     CSettingDlg dialog(&main);
+    QStringList boxes;
+    dialog.SetWarning([&](QWidget*, const QString& text) { boxes.append(text); });
     // A loaded field of 16 characters has no terminator in the record.
     Bytes loaded = SampleRecordBytes();
-    PutText(loaded, kIpAt, "192.168.100.2000");
-    PutText(loaded, kMaskAt, "255.255.255.2555");
-    PutText(loaded, kGatewayAt, "192.168.100.1111");
+    PutText(loaded, kIpAt, "192.168.100.2011");
+    PutText(loaded, kMaskAt, "255.255.255.2480");
+    PutText(loaded, kGatewayAt, "192.168.100.2066");
     dialog.LoadRecord(RecordOf(loaded));
     dialog.show();
 
     // Shown within the 16 bytes: the title has the whole field, the edits
     // what they can hold.
     QCOMPARE(dialog.windowTitle(),
-             QStringLiteral("Set") + FullWidthColon() + QStringLiteral("192.168.100.2000"));
-    auto* editIp = Child<QLineEdit>(dialog, "editIp");
+             QStringLiteral("Set") + FullWidthColon() + QStringLiteral("192.168.100.2011"));
     auto* editMask = Child<QLineEdit>(dialog, "editMask");
     auto* editGateway = Child<QLineEdit>(dialog, "editGateway");
-    QCOMPARE(editIp->text(), QStringLiteral("192.168.100.200"));
+    QCOMPARE(Child<QLineEdit>(dialog, "editIp")->text(), QStringLiteral("192.168.100.201"));
     auto* modify = Child<QPushButton>(dialog, "buttonModify");
     QTest::mouseClick(modify, Qt::LeftButton);
 
     // Typed text beyond 15 characters is refused by the edit.
     editMask->clear();
-    QTest::keyClicks(editMask, QStringLiteral("255.255.255.255.255.255"));
-    QCOMPARE(editMask->text(), QStringLiteral("255.255.255.255"));
-    // Characters that need more than 15 bytes are cut at a character boundary.
+    QTest::keyClicks(editMask, QStringLiteral("255.255.255.248.255.255"));
+    QCOMPARE(editMask->text(), QStringLiteral("255.255.255.248"));
+    // Characters that need more than 15 bytes are no address: refused whole.
     editGateway->setText(QString::fromUtf8("网关网关网关"));
     QTest::mouseClick(modify, Qt::LeftButton);
+    QCOMPARE(boxes,
+             QStringList{QString::fromUtf8("Gateway: 网关网关网关 is not an IPv4 address (four "
+                                           "numbers from 0 to 255 separated by dots, e.g. "
+                                           "192.168.1.1)")});
 
-    QCOMPARE(main.blocks.size(), std::size_t{2});
+    QCOMPARE(main.blocks.size(), std::size_t{1});
     Bytes first(kRecordSize, 0);
     PutBytes(first, kDevIdAt, {0x00, 0x11, 0xAA, 0xBB, 0x00, 0x00, 0xFF, 0x01});
-    PutText(first, kIpAt, "192.168.100.200");
-    PutText(first, kMaskAt, "255.255.255.255");
-    PutText(first, kGatewayAt, "192.168.100.111");
+    PutText(first, kIpAt, "192.168.100.201");
+    PutText(first, kMaskAt, "255.255.255.248");
+    PutText(first, kGatewayAt, "192.168.100.206");
     PutBytes(first, kMacAt, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E});
     QCOMPARE(RecordInBlock(main.blocks[0]), first);
+}
 
-    // Six Chinese characters are 18 bytes in UTF-8: five fit.
-    if (QString::fromUtf8("网").toLocal8Bit() != QByteArray("\xE7\xBD\x91")) {
-        QSKIP("the system's 8-bit code page is not UTF-8");
-    }
-    Bytes second = first;
-    PutText(second, kGatewayAt, "\xE7\xBD\x91\xE5\x85\xB3\xE7\xBD\x91\xE5\x85\xB3\xE7\xBD\x91");
-    QCOMPARE(RecordInBlock(main.blocks[1]), second);
-    // Every text field keeps its terminator, so the next field starts clean.
-    for (const Bytes& block : main.blocks) {
-        const Bytes record = RecordInBlock(block);
-        QCOMPARE(record[kIpAt + 15], std::uint8_t{0});
-        QCOMPARE(record[kMaskAt + 15], std::uint8_t{0});
-        QCOMPARE(record[kGatewayAt + 15], std::uint8_t{0});
-    }
+void SettingDlgTest::invalidFieldKeepsTheWindowAndSendsNothing_data() {
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("box");
+    const QString radioStatic = QStringLiteral("radioStatic");
+    const auto q = [](const char* text) { return QString::fromUtf8(text); };
+    QTest::newRow("ip") << radioStatic << q("editIp") << q("999.1.2.300")
+                        << q("IP: 999.1.2.300 is not an IPv4 address");
+    QTest::newRow("mask") << radioStatic << q("editMask") << q("255.0.255.0")
+                          << q("Mask: 255.0.255.0 is not a valid netmask (its ones must be "
+                               "contiguous)");
+    QTest::newRow("gateway") << radioStatic << q("editGateway") << q("10.0.0.1")
+                             << q("Gateway: 10.0.0.1 is outside the IP's subnet 192.168.1.0/24");
+    QTest::newRow("mac") << radioStatic << q("editMac") << q("zz:yy")
+                         << q("MAC: zz:yy is not a MAC address");
+    QTest::newRow("dhcp still checks the mac")
+        << QStringLiteral("radioDhcp") << q("editMac") << q("") << q("MAC: empty");
+}
+
+void SettingDlgTest::invalidFieldKeepsTheWindowAndSendsNothing() {
+    QFETCH(QString, radio);
+    QFETCH(QString, edit);
+    QFETCH(QString, text);
+    QFETCH(QString, box);
+
+    HandoffRecorder main;
+    CSettingDlg dialog(&main);
+    QStringList boxes;
+    QWidget* boxParent = nullptr;
+    dialog.SetWarning([&](QWidget* parent, const QString& boxText) {
+        boxes.append(boxText);
+        boxParent = parent;
+    });
+    dialog.LoadRecord(RecordOf(SampleRecordBytes()));
+    dialog.show();
+    Child<QRadioButton>(dialog, qPrintable(radio))->setChecked(true);
+    auto* wrong = Child<QLineEdit>(dialog, qPrintable(edit));
+    QVERIFY(wrong != nullptr);
+    wrong->setText(text);
+    Child<QPushButton>(dialog, "buttonModify")->setFocus();
+
+    QTest::mouseClick(Child<QPushButton>(dialog, "buttonModify"), Qt::LeftButton);
+
+    QVERIFY(main.blocks.empty());
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes[0].startsWith(box), qPrintable(boxes[0]));
+    QCOMPARE(boxParent, &dialog);
+    // Open, the operator's text as it was, the wrong field ready to retype.
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(wrong->text(), text);
+    QCOMPARE(dialog.focusWidget(), wrong);
+    QCOMPARE(wrong->selectedText(), text);
+    QCOMPARE(dialog.windowTitle(),
+             QStringLiteral("Set") + FullWidthColon() + QStringLiteral("192.168.1.64"));
 }
 
 void SettingDlgTest::endingTheWindowHidesItWithoutSending_data() {

@@ -1,0 +1,307 @@
+#include "settings/SettingsValidation.h"
+
+#include <utility>
+
+namespace qdipc {
+namespace {
+
+constexpr int kMinPrefix = 1;
+constexpr int kMaxPrefix = 30;
+
+bool IsDecimalDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+enum class QuadError { None, Malformed, LeadingZero };
+
+// The dotted quad's value, or why it is not one. Malformed wins over a
+// leading zero, so "01.2.3" is reported as not an address at all.
+std::optional<std::uint32_t> ParseQuad(std::string_view text, QuadError& error) {
+    std::uint32_t value = 0;
+    int parts = 0;
+    bool leadingZero = false;
+    std::size_t i = 0;
+    while (true) {
+        const std::size_t start = i;
+        unsigned number = 0;
+        while (i < text.size() && IsDecimalDigit(text[i]) && i - start < 4) {
+            number = number * 10 + static_cast<unsigned>(text[i] - '0');
+            ++i;
+        }
+        const std::size_t digits = i - start;
+        if (digits == 0 || digits > 3 || number > 255) {
+            error = QuadError::Malformed;
+            return std::nullopt;
+        }
+        leadingZero = leadingZero || (digits > 1 && text[start] == '0');
+        value = (value << 8) | number;
+        ++parts;
+        if (parts == 4) {
+            break;
+        }
+        if (i == text.size() || text[i] != '.') {
+            error = QuadError::Malformed;
+            return std::nullopt;
+        }
+        ++i;
+    }
+    if (i != text.size()) {
+        error = QuadError::Malformed;
+        return std::nullopt;
+    }
+    if (leadingZero) {
+        error = QuadError::LeadingZero;
+        return std::nullopt;
+    }
+    error = QuadError::None;
+    return value;
+}
+
+// The number of leading ones of a mask whose ones are contiguous; nothing
+// for a mask with a zero between its ones.
+std::optional<int> PrefixLength(std::uint32_t mask) {
+    const std::uint32_t hostBits = ~mask;
+    if ((hostBits & (hostBits + 1)) != 0) {
+        return std::nullopt;
+    }
+    int prefix = 0;
+    for (std::uint32_t bit = 0x80000000u; bit != 0 && (mask & bit) != 0; bit >>= 1) {
+        ++prefix;
+    }
+    return prefix;
+}
+
+std::string Shown(std::string_view text) {
+    return std::string(text);
+}
+
+SettingsProblem Problem(SettingsField field, std::string reason) {
+    static constexpr std::array<const char*, 4> kNames = {"IP", "Mask", "Gateway", "MAC"};
+    return {field, std::string(kNames[static_cast<std::size_t>(field)]) + ": " + reason};
+}
+
+// A dotted quad or the problem with the text; what makes a good one is named
+// by `what` ("an IPv4 address", "a netmask") and shown by `example`.
+std::optional<std::uint32_t> ParseField(SettingsField field, std::string_view text,
+                                        const char* what, const char* example,
+                                        std::optional<SettingsProblem>& problem) {
+    if (text.empty()) {
+        problem = Problem(field, std::string("empty; it needs ") + what + " such as " + example);
+        return std::nullopt;
+    }
+    QuadError error = QuadError::None;
+    const std::optional<std::uint32_t> value = ParseQuad(text, error);
+    if (error == QuadError::LeadingZero) {
+        problem = Problem(field, Shown(text) +
+                                     " has a number with a leading zero, which some systems "
+                                     "read as octal; write it without");
+    } else if (!value) {
+        problem = Problem(field, Shown(text) + " is not " + what +
+                                     " (four numbers from 0 to 255 separated by dots, e.g. " +
+                                     example + ")");
+    }
+    return value;
+}
+
+// Why no host may use the address, or nothing.
+std::optional<std::string> SpecialAddressReason(std::uint32_t address) {
+    const std::string text = FormatIpv4(address);
+    if (address == 0) {
+        return text + " is the unspecified address, not a host address";
+    }
+    if ((address >> 24) == 0) {
+        return text + " is in 0.0.0.0/8, which no host may use";
+    }
+    if ((address >> 24) == 127) {
+        return text + " is a loopback address (127.0.0.0/8)";
+    }
+    if (address == 0xFFFFFFFFu) {
+        return text + " is the broadcast address";
+    }
+    if ((address >> 28) == 0xE) {
+        return text + " is a multicast address (224.0.0.0/4)";
+    }
+    if ((address >> 28) == 0xF) {
+        return text + " is a reserved address (240.0.0.0/4)";
+    }
+    return std::nullopt;
+}
+
+std::optional<SettingsProblem> ValidateStatic(std::string_view ipText, std::string_view maskText,
+                                              std::string_view gatewayText) {
+    std::optional<SettingsProblem> problem;
+    const auto ip =
+        ParseField(SettingsField::Ip, ipText, "an IPv4 address", "192.168.1.64", problem);
+    if (!ip) {
+        return problem;
+    }
+    if (const auto special = SpecialAddressReason(*ip)) {
+        return Problem(SettingsField::Ip, *special);
+    }
+
+    const auto mask =
+        ParseField(SettingsField::Mask, maskText, "a netmask", "255.255.255.0", problem);
+    if (!mask) {
+        return problem;
+    }
+    const std::optional<int> prefix = PrefixLength(*mask);
+    if (!prefix) {
+        return Problem(SettingsField::Mask, Shown(maskText) +
+                                                " is not a valid netmask (its ones must be "
+                                                "contiguous)");
+    }
+    const std::string allowed = "; a camera needs a prefix of /" + std::to_string(kMinPrefix) +
+                                " to /" + std::to_string(kMaxPrefix);
+    if (*prefix < kMinPrefix) {
+        return Problem(SettingsField::Mask,
+                       Shown(maskText) + " (/0) has no network part" + allowed);
+    }
+    if (*prefix > kMaxPrefix) {
+        return Problem(SettingsField::Mask, Shown(maskText) + " (/" + std::to_string(*prefix) +
+                                                ") leaves no room for a gateway" + allowed);
+    }
+
+    const std::uint32_t network = *ip & *mask;
+    const std::uint32_t broadcast = network | ~*mask;
+    const std::string subnet = FormatIpv4(network) + "/" + std::to_string(*prefix);
+    const auto subnetRole = [&](std::uint32_t address) -> std::optional<std::string> {
+        if (address == network) {
+            return FormatIpv4(address) + " is the network address of " + subnet;
+        }
+        if (address == broadcast) {
+            return FormatIpv4(address) + " is the broadcast address of " + subnet;
+        }
+        return std::nullopt;
+    };
+    if (const auto role = subnetRole(*ip)) {
+        return Problem(SettingsField::Ip, *role);
+    }
+
+    const auto gateway =
+        ParseField(SettingsField::Gateway, gatewayText, "an IPv4 address", "192.168.1.1", problem);
+    if (!gateway) {
+        return problem;
+    }
+    if (const auto special = SpecialAddressReason(*gateway)) {
+        return Problem(SettingsField::Gateway, *special);
+    }
+    if ((*gateway & *mask) != network) {
+        return Problem(SettingsField::Gateway,
+                       Shown(gatewayText) + " is outside the IP's subnet " + subnet);
+    }
+    if (const auto role = subnetRole(*gateway)) {
+        return Problem(SettingsField::Gateway, *role);
+    }
+    if (*gateway == *ip) {
+        return Problem(SettingsField::Gateway, Shown(gatewayText) + " is the IP itself");
+    }
+    return std::nullopt;
+}
+
+std::optional<SettingsProblem> ValidateMac(std::string_view text) {
+    if (text.empty()) {
+        return Problem(SettingsField::Mac,
+                       "empty; it needs a MAC address such as "
+                       "00:1a:2b:3c:4d:5e");
+    }
+    const auto mac = ParseMacStrict(text);
+    if (!mac) {
+        return Problem(SettingsField::Mac, Shown(text) +
+                                               " is not a MAC address (six hex pairs separated "
+                                               "by ':' or '-', e.g. 00:1a:2b:3c:4d:5e)");
+    }
+    bool allZero = true;
+    bool allOnes = true;
+    for (std::uint8_t octet : *mac) {
+        allZero = allZero && octet == 0x00;
+        allOnes = allOnes && octet == 0xFF;
+    }
+    if (allZero) {
+        return Problem(SettingsField::Mac, Shown(text) + " is all zeros, not a device's address");
+    }
+    if (allOnes) {
+        return Problem(SettingsField::Mac, Shown(text) + " is the broadcast address");
+    }
+    if (((*mac)[0] & 0x01) != 0) {
+        return Problem(SettingsField::Mac,
+                       Shown(text) + " is a multicast address (the first octet is odd)");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ParseIpv4Strict(std::string_view text) {
+    QuadError error = QuadError::None;
+    return ParseQuad(text, error);
+}
+
+std::optional<std::array<std::uint8_t, 6>> ParseMacStrict(std::string_view text) {
+    constexpr std::size_t kLength = 17;  // six pairs and five separators
+    if (text.size() != kLength || (text[2] != ':' && text[2] != '-')) {
+        return std::nullopt;
+    }
+    const char separator = text[2];
+    std::array<std::uint8_t, 6> mac{};
+    for (std::size_t octet = 0; octet < mac.size(); ++octet) {
+        const std::size_t at = octet * 3;
+        if (octet > 0 && text[at - 1] != separator) {
+            return std::nullopt;
+        }
+        const int high = HexValue(text[at]);
+        const int low = HexValue(text[at + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        mac[octet] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    return mac;
+}
+
+std::string FormatIpv4(std::uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+std::optional<SettingsProblem> ValidateSettings(std::string_view ip, std::string_view mask,
+                                                std::string_view gateway, std::string_view mac,
+                                                AddressingMode mode) {
+    if (mode == AddressingMode::Static) {
+        if (auto problem = ValidateStatic(ip, mask, gateway)) {
+            return problem;
+        }
+    } else {
+        // The camera asks the network for these; a text that is given must
+        // still be an address, never something the camera could store as one.
+        const std::array<std::pair<SettingsField, std::string_view>, 3> texts = {{
+            {SettingsField::Ip, ip},
+            {SettingsField::Mask, mask},
+            {SettingsField::Gateway, gateway},
+        }};
+        for (const auto& [field, text] : texts) {
+            std::optional<SettingsProblem> problem;
+            if (!text.empty() &&
+                !ParseField(
+                    field, text, field == SettingsField::Mask ? "a netmask" : "an IPv4 address",
+                    field == SettingsField::Mask ? "255.255.255.0" : "192.168.1.64", problem)) {
+                return problem;
+            }
+        }
+    }
+    return ValidateMac(mac);
+}
+
+}  // namespace qdipc
