@@ -1,5 +1,7 @@
 #include "cli/CommandLine.h"
 
+#include "cli/BatchCommand.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -153,6 +155,11 @@ bool IsMacText(std::string_view text) {
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    // --assign and --plan are verbs of their own: the first argument decides.
+    if (!args.empty() &&
+        (args[0] == "--assign" || args[0] == "--plan" || args[0].rfind("--plan=", 0) == 0)) {
+        return ParseBatchCommandLine(args);
+    }
     CommandLine result;
     std::vector<Option> seen;
     bool help = false;
@@ -317,6 +324,11 @@ std::string HelpText() {
        qd_ip_search --list [--wait MS] [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --modify DEVICE_ID --ip A --mask M --gateway G --mac X
                     [--mode static|dhcp|adsl]
+       qd_ip_search --assign --from IP --mask M --gateway G
+                    (--select-ip IP | --ids ID[,ID...] | --all) [--dry-run]
+                    [--verify-wait MS] [--format tsv|csv|json] [--interface NAME]
+       qd_ip_search --plan FILE.csv [--dry-run] [--verify-wait MS]
+                    [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --help | --version
 
 Without --list or --modify the program opens its window, "Search Tool".
@@ -345,15 +357,41 @@ local network: use them only where you mean to talk to cameras.
                        loopback, multicast or reserved address, and a gateway
                        inside its subnet; dhcp and adsl take an empty or
                        well-formed address; the MAC is unicast, not all zeros.
+  --assign             give a batch of cameras new static addresses: each, in
+                       the list's order, gets the next free address from --from
+                       upward inside its subnet (skipping the network and
+                       broadcast addresses, the gateway, other listed cameras,
+                       this host's addresses and neighbours it knows); too few
+                       free addresses is an error before anything is sent
+    --from IP          the first address to give
+    --mask M           the netmask every camera gets
+    --gateway G        the gateway every camera gets
+    --select-ip IP     the cameras that answer at IP (a factory-default batch)
+    --ids ID[,ID...]   the cameras with these device IDs
+    --all              every camera found
+  --plan FILE.csv      give each camera of a CSV file its settings; the header
+                       names the columns: dev_id or mac (which camera), ip,
+                       mask, gateway and optionally mode (static, dhcp, adsl);
+                       every line is checked before anything is sent, and a
+                       fault names its line and column
+    --dry-run          find and plan, print the records, send nothing
+    --verify-wait MS   wait up to MS milliseconds for each camera to answer
+                       with its new values (default 10000; 0 does not wait)
+                       Both print one record per camera: dev_id, mac, ip,
+                       new_ip, result (planned, sent, confirmed,
+                       not_confirmed, not_found), in the --format given.
   --help               print this help
   --version            print the version
 
 Text is printed as UTF-8. A field that is neither UTF-8 nor GB18030 text keeps
 its ASCII characters and shows every other byte as \xNN (a backslash as \\).
 
-Exit status: 0 done (--list whatever it found, "Setting OK!"); 1 the network
-failed ("Setting error!", no socket, port 8089 taken) or the output could not
-be written; 2 a wrong command line or settings that fail the checks (nothing was sent).
+Exit status: 0 done (--list whatever it found, "Setting OK!"; --assign and
+--plan: every camera confirmed, or a dry run that found them all); 1 the
+network failed ("Setting error!", no socket, port 8089 taken) or the output
+could not be written; 2 a wrong command line, a plan that fails its checks, or
+settings that fail them (nothing was sent); 3 --assign or --plan: some camera
+did not confirm its new address or was not found.
 )";
 }
 

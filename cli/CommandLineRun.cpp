@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/BatchCommand.h"
 #include "cli/ListOutput.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/DeviceList.h"
@@ -133,6 +134,9 @@ int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostre
             return RunList(commandLine.list, config, out, err);
         case CommandMode::Modify:
             return RunModify(commandLine.modify, config, out);
+        case CommandMode::Assign:
+        case CommandMode::Plan:
+            return RunBatchCommand(commandLine.mode, commandLine.batch, config, out, err);
         case CommandMode::Window:
             break;
     }

@@ -27,6 +27,11 @@ using ListRecord = std::array<std::string, kColumnCount>;
 // line, its names the column titles.
 std::string FormatDeviceList(ListFormat format, const std::vector<ListRecord>& records);
 
+// Any records in the same three forms: names as the header line (TSV, CSV)
+// or as each JSON object's keys, every row as long as names.
+std::string FormatRecords(ListFormat format, const std::vector<std::string>& names,
+                          const std::vector<std::vector<std::string>>& rows);
+
 // True when bytes are well-formed UTF-8 (no overlong forms, surrogates or
 // code points above U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);

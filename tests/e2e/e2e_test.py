@@ -674,6 +674,95 @@ def scenario_assign(lab, args):
     log("a new search lists the twenty cameras at their new, distinct addresses")
 
 
+def scenario_assign_cli(lab, args):
+    """The same batch through the command line: a dry run plans and sends
+    nothing; --assign gives the twenty factory cameras distinct addresses
+    around the configured ones, every one confirmed; --plan moves them again
+    from a CSV file; a faulty plan sends nothing, a missing camera is
+    not_found."""
+    import csv
+    import io
+    import json
+    lab.start_sniffer()
+    factory_sim, taken = start_factory_lab(lab)
+    first = int(taken[0].split(".")[3]) - 2
+    expected = planned_range(lab, first, 20, taken)
+    assign = ["--assign", "--from", f"{lab.prefix}.{first}", "--mask", "255.255.255.0",
+              "--gateway", f"{lab.prefix}.254", "--select-ip", FACTORY_IP]
+
+    def modify_records_since(mark):
+        return [d for d in lab.captured(mark)
+                if d["src"] == lab.tool_ip and d["data"][:4] == camlab.MODIFY_MAGIC]
+
+    mark = lab.capture_mark()
+    dry = lab.run_cli(*assign, "--dry-run", "--format", "json")
+    check(dry.returncode == 0, f"--dry-run: exit {dry.returncode}: {dry.stderr}")
+    records = json.loads(dry.stdout)
+    check([list(r) for r in records[:1]] == [["dev_id", "mac", "ip", "new_ip", "result"]],
+          f"--dry-run keys {records[:1]}")
+    check([r["new_ip"] for r in records] == expected and
+          all(r["result"] == "planned" and r["ip"] == FACTORY_IP for r in records),
+          f"--dry-run planned {[(r['new_ip'], r['result']) for r in records]}")
+    time.sleep(0.5)
+    check(not modify_records_since(mark), "the dry run sent modify records")
+    log(f"--dry-run: 20 cameras planned {expected[0]} .. {expected[-1]}, nothing sent")
+
+    mark = lab.capture_mark()
+    camsim_mark = factory_sim.lines.count()
+    result = lab.run_cli(*assign, "--format", "csv")
+    check(result.returncode == 0, f"--assign: exit {result.returncode}: {result.stderr}")
+    rows = list(csv.reader(io.StringIO(result.stdout)))
+    check(rows[0] == ["dev_id", "mac", "ip", "new_ip", "result"] and len(rows) == 21,
+          f"--assign printed {rows[:2]} ({len(rows)} lines)")
+    check([r[3] for r in rows[1:]] == expected and all(r[4] == "confirmed" for r in rows[1:]),
+          f"--assign results {[(r[3], r[4]) for r in rows[1:]]}")
+    check(len(modify_records_since(mark)) == 20, "--assign did not send 20 records")
+    applied = [x for x in factory_sim.lines.since(camsim_mark) if "applied to camera" in x]
+    check(len(applied) == 20, f"camsim applied {len(applied)} records")
+    log(f"--assign: 20 cameras confirmed; {result.stderr.strip()!r}")
+
+    listed = lab.run_cli("--list", "--wait", "1500")
+    list_rows = [line.split("\t") for line in listed.stdout.splitlines()[1:]]
+    check_assigned(lab, list_rows, expected, taken, "--list after --assign")
+
+    # A plan file: the same cameras by device ID (one by MAC), quoted fields,
+    # another range; a faulty line first sends nothing.
+    ids = [r[0] for r in rows[1:]]
+    macs = [r[1] for r in rows[1:]]
+    moved = [f"{lab.prefix}.{100 + i}" for i in range(20)]
+    bad = os.path.join(lab.dir, "bad.csv")
+    with open(bad, "w") as f:
+        f.write("dev_id,ip,mask,gateway\n")
+        f.write(f"{ids[0]},{moved[0]},255.255.255.0,{lab.prefix}.254\n")
+        f.write(f"{ids[1]},{lab.prefix}.255,255.255.255.0,{lab.prefix}.254\n")
+    mark = lab.capture_mark()
+    result = lab.run_cli("--plan", bad)
+    check(result.returncode == 2 and "line 3, column ip" in result.stderr and not result.stdout,
+          f"a faulty plan: exit {result.returncode}, {result.stderr!r}")
+    time.sleep(0.5)
+    check(not modify_records_since(mark), "a faulty plan sent modify records")
+    log(f"a faulty plan: exit 2, {result.stderr.strip()!r}, nothing sent")
+
+    good = os.path.join(lab.dir, "plan.csv")
+    with open(good, "w", newline="") as f:
+        f.write("Dev_ID,mac,\"ip\",mask,gateway,mode\r\n")
+        for i in range(20):
+            who = f",{macs[i]}" if i == 7 else f"{ids[i]},"
+            f.write(f"{who},\"{moved[i]}\",255.255.255.0,{lab.prefix}.254,static\r\n")
+        f.write(f"7164736d-7fffffff,,{lab.prefix}.200,255.255.255.0,{lab.prefix}.254,\r\n")
+    result = lab.run_cli("--plan", good, "--format", "json", "--verify-wait", "8000")
+    check(result.returncode == 3, f"--plan with a missing camera: exit {result.returncode}: "
+          f"{result.stderr}")
+    records = json.loads(result.stdout)
+    check([r["new_ip"] for r in records[:20]] == moved and
+          all(r["result"] == "confirmed" for r in records[:20]),
+          f"--plan results {[(r['new_ip'], r['result']) for r in records[:20]]}")
+    check(records[20]["result"] == "not_found" and records[20]["dev_id"] == "7164736d-7fffffff",
+          f"--plan's missing camera: {records[20:]}")
+    log("--plan: 20 cameras confirmed at their planned addresses, the missing one not_found, "
+        "exit 3")
+
+
 # name: (scenario, camera hosts per LAN, camera LANs)
 SCENARIOS = {
     "search": (scenario_search, 1, 1),
@@ -686,6 +775,7 @@ SCENARIOS = {
     "cli": (scenario_cli, 1, 1),
     "close-log": (scenario_close_log, 1, 1),
     "assign": (scenario_assign, 1, 1),
+    "assign-cli": (scenario_assign_cli, 1, 1),
 }
 
 
