@@ -332,9 +332,15 @@ void CSearchDlg::ObserveForAssignRuns(const std::vector<qdipc::AcceptedReply>& b
     for (const qdipc::AcceptedReply& accepted : batch) {
         const auto cells = qdipc::ReplyCellTexts(accepted.reply, 0);
         for (const QPointer<qdipc::AssignRun>& run : m_assignRuns) {
-            if (run) {
+            if (run &&
                 run->Observe(cells[qdipc::kColDevId], cells[qdipc::kColIp], cells[qdipc::kColMask],
-                             cells[qdipc::kColGateway], cells[qdipc::kColMac]);
+                             cells[qdipc::kColGateway], cells[qdipc::kColMac])) {
+                // The row shows what the camera now reports, also when the
+                // dialog that started the run has been closed.
+                const int row = m_table.List().FindRow(cells[qdipc::kColDevId]);
+                if (row >= 0) {
+                    m_table.List().UpdateRow(row, accepted.reply, accepted.arrivalInterface);
+                }
             }
         }
     }

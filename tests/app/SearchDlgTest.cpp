@@ -128,6 +128,7 @@ private slots:
     void doubleClickAndSettingOpenTheSettingsForARow();
     void rowMenuActsOnTheSelectedRows();
     void assignAddressesPlansTheSelectedRows();
+    void assignRunSendsPacedProbesAndEndsAtItsDeadline();
     void everyCaptionAndADeviceIdFitTheirControls();
     void testButtonIsDisabledAndDoesNothing();
     void enterAndEscEndTheWindow_data();
@@ -370,6 +371,52 @@ void SearchDlgTest::assignAddressesPlansTheSelectedRows() {
     QVERIFY(!assign->ApplyButton()->isEnabled());
     QVERIFY(assign->MessageLabel()->text().startsWith(QStringLiteral("too few free addresses")));
     assign->close();
+}
+
+void SearchDlgTest::assignRunSendsPacedProbesAndEndsAtItsDeadline() {
+    std::vector<qdipc::AssignOrder> orders;
+    for (int i = 0; i < 4; ++i) {
+        const std::string id = "0011aabb-0000ff0" + std::to_string(i);
+        orders.push_back({{id, "02:00:00:00:00:0" + std::to_string(i), "192.168.1.64"},
+                          "10.0.0." + std::to_string(10 + i),
+                          "255.255.255.0",
+                          "10.0.0.1"});
+    }
+    QElapsedTimer clock;
+    std::vector<qint64> sentAt;
+    int probes = 0;
+    qdipc::AssignRun::Hooks hooks;
+    hooks.send = [&](const qdipc::NetSettingsRecord& record, std::uint32_t) {
+        sentAt.push_back(clock.elapsed());
+        return record.Text(qdipc::record::kIp) != "10.0.0.13";  // the last one fails
+    };
+    hooks.probe = [&] { ++probes; };
+    hooks.pacing = std::chrono::milliseconds(20);
+    hooks.probeInterval = std::chrono::milliseconds(50);
+    hooks.verifyWait = std::chrono::milliseconds(600);
+    qdipc::AssignRun run(orders, hooks);
+    QSignalSpy finished(&run, &qdipc::AssignRun::Finished);
+    clock.start();
+    run.Start();
+    QCOMPARE(run.ResultOf(0), qdipc::AssignRun::Result::Sent);
+    // A reply before its record went out confirms nothing; one with other
+    // values confirms nothing either.
+    QVERIFY(!run.Observe("0011aabb-0000ff02", "10.0.0.12", "255.255.255.0", "10.0.0.1",
+                         "02:00:00:00:00:02"));
+    QTRY_COMPARE_WITH_TIMEOUT(int(sentAt.size()), 4, 2000);
+    QVERIFY(sentAt[3] - sentAt[0] >= 55);  // three gaps of 20 ms
+    QVERIFY(!run.Observe("0011aabb-0000ff01", "192.168.1.64", "255.255.255.0", "10.0.0.1",
+                         "02:00:00:00:00:01"));
+    QVERIFY(run.Observe("0011AABB-0000FF01", "10.0.0.11", "255.255.255.0", "10.0.0.1",
+                        "02:00:00:00:00:01"));
+    QCOMPARE(run.ConfirmedCount(), 1);
+    QVERIFY(finished.wait(3000));
+    // Probes kept going until the deadline; what did not answer is not confirmed.
+    QVERIFY2(probes >= 8, qPrintable(QString::number(probes)));
+    QCOMPARE(run.ResultOf(0), qdipc::AssignRun::Result::NotConfirmed);
+    QCOMPARE(run.ResultOf(1), qdipc::AssignRun::Result::Confirmed);
+    QCOMPARE(run.ResultOf(3), qdipc::AssignRun::Result::NotSent);
+    QCOMPARE(qdipc::AssignRun::ResultText(run.ResultOf(0)), QStringLiteral("not confirmed"));
 }
 
 void SearchDlgTest::everyCaptionAndADeviceIdFitTheirControls() {
