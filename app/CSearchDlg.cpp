@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -16,6 +17,7 @@
 #include "app/CAboutDlg.h"
 #include "app/WindowLayout.h"
 #include "discovery/DeviceCodecs.h"
+#include "platform/NetworkInterfaces.h"
 #include "platform/SystemMenu.h"
 #include "platform/UdpSocket.h"
 #include "preview/CVideoStatic.h"
@@ -128,6 +130,18 @@ void CSearchDlg::OnInitDialog() {
     connect(m_ui->testButton, &QPushButton::clicked, this, &CSearchDlg::OnNoAction);
     connect(m_deviceList, &QAbstractItemView::clicked, this,
             [this](const QModelIndex& index) { OnClickList(index.row()); });
+    // The buttons act on the view's current row, however it was chosen
+    // (click, arrow keys, Home/End, type-ahead), and the current IP follows
+    // it, also when the row's cells change in place.
+    connect(m_deviceList->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) { OnCurrentRowChanged(current.row()); });
+    connect(&m_table, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& first, const QModelIndex& last) {
+                const int row = m_deviceList->currentIndex().row();
+                if (row >= first.row() && row <= last.row()) {
+                    OnCurrentRowChanged(row);
+                }
+            });
     // The view reports double-clicks of every button; only the left one counts.
     m_deviceList->viewport()->installEventFilter(this);
     connect(m_deviceList, &QAbstractItemView::doubleClicked, this,
@@ -151,6 +165,9 @@ void CSearchDlg::OnSearch() {
         m_messages->Warn(this, QString::fromLatin1(qdipc::log_entry::kBindFailedText));
         return;
     }
+    // Flags are judged by the host's interfaces as they are now.
+    m_table.List().SetHostInterfaces(m_config.interfaces ? m_config.interfaces()
+                                                         : qdipc::ListBroadcastInterfaces());
     const qdipc::SearchOutcome outcome = m_searchCommand.Run([this] { m_table.Clear(); });
     if (outcome != qdipc::SearchOutcome::Sent) {
         m_messages->Warn(this, QString::fromLatin1(qdipc::SearchFailureText(outcome)));
@@ -177,19 +194,53 @@ void CSearchDlg::StartWorkerOnce() {
 }
 
 void CSearchDlg::OnPreview() {
-    m_videoPane->SetLocation(StreamLocationFor(m_currentIp));
+    // No current row (none chosen yet, or a search emptied the list): nothing.
+    const int row = CurrentRow();
+    if (row < 0) {
+        return;
+    }
+    OnCurrentRowChanged(row);
+    PlayStream(StreamLocationFor(m_currentIp));
+}
+
+void CSearchDlg::PlayStream(const std::string& location) {
+    m_videoPane->SetLocation(location);
     m_videoPane->Play();
 }
 
 void CSearchDlg::OnSetting() {
-    if (m_table.DeviceCount() != 0) {
-        OpenSettings(m_table.SelectedRow());
+    const int row = CurrentRow();
+    if (row >= 0) {
+        OpenSettings(row);
     }
 }
 
+int CSearchDlg::CurrentRow() const {
+    const QModelIndex current = m_deviceList->selectionModel()->currentIndex();
+    return current.isValid() && current.row() < m_table.RowCount() ? current.row() : -1;
+}
+
 void CSearchDlg::OnClickList(int row) {
-    if (row < 0) {
+    MakeRowCurrent(row);
+    OnCurrentRowChanged(row);
+}
+
+void CSearchDlg::MakeRowCurrent(int row) {
+    // A click in the view has made its row current already; a handler called
+    // otherwise moves the view's current row (and selection) there, so that
+    // the buttons and the highlight never disagree.
+    if (row < 0 || row >= m_table.RowCount() || CurrentRow() == row) {
         return;
+    }
+    const int column = std::max(0, m_deviceList->currentIndex().column());
+    m_deviceList->selectionModel()->setCurrentIndex(
+        m_table.index(row, column),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void CSearchDlg::OnCurrentRowChanged(int row) {
+    if (row < 0 || row >= m_table.RowCount()) {
+        return;  // no row: the current IP stays as it was
     }
     const std::string ip = m_table.CellText(row, qdipc::kColIp);
     m_currentIp = ip.substr(0, std::min(ip.size(), kCurrentIpMaxLength));
@@ -200,6 +251,7 @@ void CSearchDlg::OnDblClickList(int row) {
     if (row < 0) {
         return;
     }
+    MakeRowCurrent(row);
     m_table.SetSelectedRow(row);
     OpenSettings(row);
 }

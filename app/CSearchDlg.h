@@ -1,8 +1,9 @@
 #pragma once
 // The main window "Search Tool": the device list, the video pane, the four
 // buttons and the progress bar. It runs the search, shows the rows that the
-// receive worker finds, remembers the clicked row and its IP, opens the
-// settings window and the preview, and lays its controls out on every resize.
+// receive worker finds, follows the list's current row and its IP, opens the
+// settings window and the preview for that row, and lays its controls out on
+// every resize.
 
 #include <QDialog>
 #include <QIcon>
@@ -52,6 +53,11 @@ public:
     void OnSetting();
     void OnNoAction() {}
     void OnClickList(int row);
+    // The view's current row changed (click, keys, type-ahead) or its cells
+    // did: the current IP and the selected row follow it.
+    void OnCurrentRowChanged(int row);
+    // The list view's current row, or -1 when there is none.
+    int CurrentRow() const;
     void OnDblClickList(int row);
     void OnAbout();
     // Opens "Assign Addresses" for the selected rows (nothing when none is).
@@ -94,6 +100,8 @@ public:
 protected:
     // Opens a settings window for a row of the table.
     virtual void OpenSettings(int row);
+    // Plays a stream location in the video pane.
+    virtual void PlayStream(const std::string& location);
 
     void resizeEvent(QResizeEvent* event) override;
     // Delivers the settings windows' handoffs (ApplySettingsEvent) to OnApplySettings.
@@ -114,6 +122,7 @@ private:
     void StartWorkerOnce();
     // Shows the replies to the batch assignments that wait for them.
     void ObserveForAssignRuns(const std::vector<qdipc::AcceptedReply>& batch);
+    void MakeRowCurrent(int row);
     // Where a modify for the camera with this record's device ID goes: the
     // interface its row's reply came in on, else the one remembered when its
     // settings window was opened, else 0 (every interface).
@@ -131,7 +140,7 @@ private:
     std::unique_ptr<qdipc::RecvSearchThread> m_pWorker;
     bool m_workerStarted = false;
     CSettingDlg* m_pSettingDlg = nullptr;  // the settings window opened last
-    std::string m_currentIp;               // IP cell of the row clicked last
+    std::string m_currentIp;               // IP cell of the current row
     // Device ID text -> arrival interface of the rows settings windows were opened for.
     std::map<std::string, std::uint32_t> m_settingsInterfaces;
     std::atomic<std::uint32_t> m_searchId{0};

@@ -74,6 +74,18 @@ void DeviceListPresentation::OnColumnClick(int column) {
 }
 
 bool DeviceListPresentation::eventFilter(QObject* watched, QEvent* event) {
+    // Home and End go to the first and the last row, as in a list; the
+    // table's own go to the first and the last column of the row.
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        const auto* keyEvent = static_cast<QKeyEvent*>(event);
+        const bool home = keyEvent->key() == Qt::Key_Home;
+        if ((home || keyEvent->key() == Qt::Key_End) && keyEvent->modifiers() == Qt::NoModifier &&
+            m_table->RowCount() > 0) {
+            const int column = std::max(0, m_list->currentIndex().column());
+            m_list->setCurrentIndex(m_table->index(home ? 0 : m_table->RowCount() - 1, column));
+            return true;
+        }
+    }
     // The view's own Copy takes the current cell only. The shortcut override
     // is claimed too, so that no window shortcut takes the keys first.
     const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;

@@ -75,15 +75,18 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
     // The list the window fills: replies of this search, one row per
     // device ID, in arrival order.
     DeviceList list;
+    list.SetHostInterfaces(Interfaces(config));
     list.AddReplies(queue.TakeAll(), searchId.load());
-    std::vector<ListRecord> records(static_cast<std::size_t>(list.RowCount()));
+    std::vector<ListEntry> entries(static_cast<std::size_t>(list.RowCount()));
     for (int row = 0; row < list.RowCount(); ++row) {
+        ListEntry& entry = entries[static_cast<std::size_t>(row)];
         for (int c = 0; c < kColumnCount; ++c) {
-            records[static_cast<std::size_t>(row)][static_cast<std::size_t>(c)] =
-                PrintableCell(list.CellBytes(row, c));
+            entry.cells[static_cast<std::size_t>(c)] = PrintableCell(list.CellBytes(row, c));
         }
+        entry.interfaceName = list.ArrivalInterfaceName(row);
+        entry.flags = list.Flags(row);
     }
-    out << FormatDeviceList(options.format, records) << std::flush;
+    out << FormatDeviceList(options.format, entries) << std::flush;
     err << list.RowCount() << (list.RowCount() == 1 ? " camera" : " cameras") << " found\n";
     if (!out) {
         // A full disk or a closed pipe must not pass for a complete list.

@@ -1,6 +1,9 @@
 #include "cli/ListOutput.h"
 
+#include <algorithm>
 #include <cstdint>
+
+#include "discovery/DeviceList.h"
 
 namespace qdipc {
 namespace {
@@ -91,46 +94,83 @@ void AppendLine(std::string& out, const ListRecord& cells, Field field, std::str
     out += lineEnd;
 }
 
-// The column titles as a header line, then one line per row.
-template <typename Field>
-void AppendTable(std::string& out, const std::vector<ListRecord>& rows, Field field,
-                 std::string_view separator, std::string_view lineEnd) {
+void AppendTitles(std::string& out, auto field, std::string_view separator,
+                  std::string_view lineEnd) {
     ListRecord titles;
     for (std::size_t c = 0; c < titles.size(); ++c) {
         titles[c] = kColumnTitles[c];
     }
     AppendLine(out, titles, field, separator, lineEnd);
+}
+
+// The column titles as a header line, then one line per row.
+template <typename Field>
+void AppendTable(std::string& out, const std::vector<ListRecord>& rows, Field field,
+                 std::string_view separator, std::string_view lineEnd) {
+    AppendTitles(out, field, separator, lineEnd);
     for (const ListRecord& row : rows) {
         AppendLine(out, row, field, separator, lineEnd);
     }
 }
 
+template <typename Field>
+void AppendTable(std::string& out, const std::vector<ListEntry>& entries, Field field,
+                 std::string_view separator, std::string_view lineEnd) {
+    AppendTitles(out, field, separator, lineEnd);
+    for (const ListEntry& entry : entries) {
+        AppendLine(out, entry.cells, field, separator, lineEnd);
+    }
+}
+
+// The numeric cells are written as their digits; they always are digits (a
+// "%d" count and two unsigned 16-bit values), and anything else would be null.
+std::string JsonNumber(std::string_view text) {
+    const bool digits =
+        !text.empty() && text.size() <= 10 &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return digits ? std::string(text) : std::string("null");
+}
+
+void AppendJsonObject(std::string& out, const ListEntry& entry) {
+    out += "{";
+    for (std::size_t c = 0; c < entry.cells.size(); ++c) {
+        if (c != 0) {
+            out += ", ";
+        }
+        out += JsonString(kJsonKeys[c]);
+        out += ": ";
+        const bool number = c == kColNumber || c == kColPort || c == kColWebPort;
+        out += number ? JsonNumber(entry.cells[c]) : JsonString(entry.cells[c]);
+    }
+    out += ", \"interface\": ";
+    out += JsonString(entry.interfaceName);
+    out += ", \"flags\": [";
+    const auto names = DeviceFlagNames(entry.flags);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        out += i == 0 ? "" : ", ";
+        out += JsonString(names[i]);
+    }
+    out += "]}";
+}
+
 }  // namespace
 
-std::string FormatDeviceList(ListFormat format, const std::vector<ListRecord>& records) {
+std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries) {
     std::string out;
     switch (format) {
         case ListFormat::Tsv:
-            AppendTable(out, records, TsvField, "\t", "\n");
+            AppendTable(out, entries, TsvField, "\t", "\n");
             break;
         case ListFormat::Csv:
-            AppendTable(out, records, CsvField, ",", "\r\n");
+            AppendTable(out, entries, CsvField, ",", "\r\n");
             break;
         case ListFormat::Json:
             out += "[";
-            for (std::size_t r = 0; r < records.size(); ++r) {
-                out += r == 0 ? "\n  {" : ",\n  {";
-                for (std::size_t c = 0; c < records[r].size(); ++c) {
-                    if (c != 0) {
-                        out += ", ";
-                    }
-                    out += JsonString(kColumnTitles[c]);
-                    out += ": ";
-                    out += JsonString(records[r][c]);
-                }
-                out += "}";
+            for (std::size_t r = 0; r < entries.size(); ++r) {
+                out += r == 0 ? "\n  " : ",\n  ";
+                AppendJsonObject(out, entries[r]);
             }
-            out += records.empty() ? "]\n" : "\n]\n";
+            out += entries.empty() ? "]\n" : "\n]\n";
             break;
     }
     return out;

@@ -1,10 +1,12 @@
 #pragma once
 // The device list as text for other programs: the records --list prints
-// (TSV, RFC 4180 CSV or a JSON array of objects, the column titles as header
-// or names) and the rows Ctrl+C copies from the window (tab-separated).
-// Toolkit-free: the cells come in as UTF-8 text.
+// (TSV and RFC 4180 CSV with the column titles as header; a JSON array of
+// objects with snake_case keys, as `ip -j` and nmcli write them) and the rows
+// Ctrl+C copies from the window (tab-separated). Toolkit-free: the cells come
+// in as UTF-8 text.
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -19,13 +21,29 @@ namespace qdipc {
 // One camera's twelve cell texts in column order, as UTF-8.
 using ListRecord = std::array<std::string, kColumnCount>;
 
+// One camera as --list prints it: its cells, and for JSON the system name of
+// the interface its reply came in on ("" when unknown) and its DeviceFlag bits.
+struct ListEntry {
+    ListRecord cells;
+    std::string interfaceName;
+    std::uint32_t flags = 0;
+};
+
+// The JSON keys of the twelve columns, in column order; "interface" and
+// "flags" follow them.
+inline constexpr std::array<const char*, kColumnCount> kJsonKeys = {
+    "no",      "dev_id",       "name",       "ip",   "port",     "mac",
+    "app_ver", "hardware_ver", "kernel_ver", "mask", "web_port", "gateway"};
+
 // The whole output: a header line (TSV, CSV) or the enclosing array (JSON),
 // then one record per camera, in the order given. TSV ends lines with LF and
 // writes a tab, a line break or a backslash inside a field as \t, \n, \r or
 // \\; CSV ends lines with CR LF and quotes a field that holds a comma, a
-// quote or a line break, doubling its quotes; JSON writes one object per
-// line, its names the column titles.
-std::string FormatDeviceList(ListFormat format, const std::vector<ListRecord>& records);
+// quote or a line break, doubling its quotes; TSV and CSV carry the twelve
+// cells only. JSON writes one object per line with the keys kJsonKeys, then
+// "interface" and "flags" (an array of DeviceFlagNames); "no", "port" and
+// "web_port" are numbers.
+std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries);
 
 // Any records in the same three forms: names as the header line (TSV, CSV)
 // or as each JSON object's keys, every row as long as names.

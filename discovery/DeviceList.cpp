@@ -33,7 +33,51 @@ std::optional<std::uint64_t> KeyOfDeviceIdText(std::string_view deviceIdText) {
     return key;
 }
 
+// A dotted quad of four decimal octets (0 to 255, one to three digits each),
+// in host order; nothing for any other text.
+std::optional<std::uint32_t> ParseDottedQuad(std::string_view text) {
+    std::uint32_t address = 0;
+    std::size_t pos = 0;
+    for (int octet = 0; octet < 4; ++octet) {
+        if (octet != 0) {
+            if (pos >= text.size() || text[pos] != '.') {
+                return std::nullopt;
+            }
+            ++pos;
+        }
+        std::uint32_t value = 0;
+        std::size_t digits = 0;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
+            value = value * 10 + static_cast<std::uint32_t>(text[pos] - '0');
+            ++pos;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) {
+            return std::nullopt;
+        }
+        address = address << 8 | value;
+    }
+    if (pos != text.size()) {
+        return std::nullopt;
+    }
+    return address;
+}
+
 }  // namespace
+
+std::vector<std::string_view> DeviceFlagNames(std::uint32_t flags) {
+    std::vector<std::string_view> names;
+    if ((flags & IpConflict) != 0) {
+        names.emplace_back("ip_conflict");
+    }
+    if ((flags & HostAddress) != 0) {
+        names.emplace_back("host_address");
+    }
+    if ((flags & OtherSubnet) != 0) {
+        names.emplace_back("other_subnet");
+    }
+    return names;
+}
 
 DeviceList::DeviceList(std::size_t maxRows) : m_maxRows(maxRows) {}
 
@@ -51,6 +95,8 @@ void DeviceList::Clear() {
     std::swap(deviceIds, m_deviceIds);
     std::vector<int> positions;
     positions.swap(m_positionOfSerial);
+    std::unordered_map<std::string, std::uint32_t> ipCounts;
+    ipCounts.swap(m_ipCounts);
     if (m_observer != nullptr) {
         m_observer->Cleared();
     }
@@ -58,8 +104,8 @@ void DeviceList::Clear() {
     // may stall. A small list goes here and now. Everything goes in one
     // hand-over, so that the freed memory is handed back once.
     if (rows.size() >= kReleaseInBackgroundFrom) {
-        m_release.Release(
-            std::make_tuple(std::move(rows), std::move(deviceIds), std::move(positions)));
+        m_release.Release(std::make_tuple(std::move(rows), std::move(deviceIds),
+                                          std::move(positions), std::move(ipCounts)));
     }
 }
 
@@ -116,11 +162,19 @@ int DeviceList::AppendNewDevices(const std::vector<ReplyAndInterface>& replies) 
     for (int i = 0; i < added; ++i) {
         m_positionOfSerial.push_back(first + i);
     }
+    bool conflictsChanged = false;
+    for (const Row& row : fresh) {
+        conflictsChanged = CountIp(Cell(row, kColIp)) || conflictsChanged;
+    }
     m_rows.insert(m_rows.end(), std::make_move_iterator(fresh.begin()),
                   std::make_move_iterator(fresh.end()));
     m_deviceCount += added;
     if (m_observer != nullptr) {
         m_observer->RowsAppended();
+    }
+    // A listed camera that now shares its IP with a new one is flagged too.
+    if (conflictsChanged && first > 0) {
+        TellRowsChanged(0, first - 1);
     }
     return added;
 }
@@ -148,13 +202,110 @@ bool DeviceList::UpdateRow(int row, const DeviceInfoReply& reply, std::uint32_t 
         arrivalInterface == target.arrivalInterface) {
         return false;
     }
+    const std::string oldIp(Cell(target, kColIp));
     target.bytes = std::move(updated.bytes);
     target.cellEnd = updated.cellEnd;
     target.arrivalInterface = arrivalInterface;
-    if (m_observer != nullptr) {
-        m_observer->RowsChanged(row, row);
+    bool conflictsChanged = false;
+    if (oldIp != Cell(target, kColIp)) {
+        conflictsChanged = UncountIp(oldIp);
+        conflictsChanged = CountIp(Cell(target, kColIp)) || conflictsChanged;
+    }
+    // A conflict that starts or ends changes the flags of other rows too.
+    if (conflictsChanged) {
+        TellRowsChanged(0, RowCount() - 1);
+    } else {
+        TellRowsChanged(row, row);
     }
     return true;
+}
+
+bool DeviceList::CountIp(std::string_view ip) {
+    if (ip.empty()) {
+        return false;  // no address: nothing to share
+    }
+    return ++m_ipCounts[std::string(ip)] == 2;
+}
+
+bool DeviceList::UncountIp(std::string_view ip) {
+    const auto found = m_ipCounts.find(std::string(ip));
+    if (found == m_ipCounts.end()) {
+        return false;
+    }
+    const std::uint32_t left = --found->second;
+    if (left == 0) {
+        m_ipCounts.erase(found);
+    }
+    return left == 1;
+}
+
+void DeviceList::TellRowsChanged(int first, int last) {
+    if (m_observer != nullptr && first <= last) {
+        m_observer->RowsChanged(first, last);
+    }
+}
+
+void DeviceList::SetHostInterfaces(std::vector<Ipv4Interface> interfaces) {
+    m_hostNetworks.clear();
+    for (Ipv4Interface& host : interfaces) {
+        const auto address = ParseDottedQuad(host.address);
+        const auto netmask = ParseDottedQuad(host.netmask);
+        if (!address) {
+            continue;
+        }
+        m_hostNetworks.push_back(
+            HostNetwork{*address, netmask.value_or(0xFFFFFFFFu), host.index, std::move(host.name)});
+    }
+    TellRowsChanged(0, RowCount() - 1);
+}
+
+std::uint32_t DeviceList::Flags(int row) const {
+    if (row < 0 || row >= RowCount()) {
+        return 0;
+    }
+    const Row& listed = m_rows[static_cast<std::size_t>(row)];
+    const std::string_view ip = Cell(listed, kColIp);
+    std::uint32_t flags = 0;
+    if (!ip.empty()) {
+        const auto count = m_ipCounts.find(std::string(ip));
+        if (count != m_ipCounts.end() && count->second > 1) {
+            flags |= IpConflict;
+        }
+    }
+    const auto address = ParseDottedQuad(ip);
+    if (!address) {
+        return flags;  // not an address this host could compare
+    }
+    bool arrivalKnown = false;
+    bool inArrivalSubnet = false;
+    for (const HostNetwork& host : m_hostNetworks) {
+        if (host.address == *address) {
+            flags |= HostAddress;
+        }
+        // An interface can have several addresses: any of its subnets will do.
+        if (listed.arrivalInterface != 0 && host.index == listed.arrivalInterface) {
+            arrivalKnown = true;
+            inArrivalSubnet =
+                inArrivalSubnet || (host.address & host.netmask) == (*address & host.netmask);
+        }
+    }
+    if (arrivalKnown && !inArrivalSubnet) {
+        flags |= OtherSubnet;
+    }
+    return flags;
+}
+
+std::string DeviceList::ArrivalInterfaceName(int row) const {
+    const std::uint32_t index = ArrivalInterface(row);
+    if (index == 0) {
+        return {};
+    }
+    for (const HostNetwork& host : m_hostNetworks) {
+        if (host.index == index) {
+            return host.name;
+        }
+    }
+    return {};
 }
 
 bool DeviceList::ContainsDeviceId(std::string_view deviceIdText) const {

@@ -16,6 +16,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -23,8 +24,20 @@
 #include "discovery/DeviceIdMap.h"
 #include "discovery/ReplyCells.h"
 #include "discovery/ReplyQueue.h"
+#include "platform/NetworkInterfaces.h"
 
 namespace qdipc {
+
+// What a listed camera's addresses say about it; a row can carry several.
+enum DeviceFlag : std::uint32_t {
+    IpConflict = 1,   // another listed camera reports the same IP
+    HostAddress = 2,  // its IP is an address of this host
+    OtherSubnet = 4,  // its IP is outside the subnet of the interface its reply came in on
+};
+
+// The names of the flags set in flags, in bit order: "ip_conflict",
+// "host_address", "other_subnet".
+std::vector<std::string_view> DeviceFlagNames(std::uint32_t flags);
 
 // Told about every change to a list's rows, before and after, so that a view
 // can follow. Every call comes from the list's owning thread, inside the
@@ -92,6 +105,18 @@ public:
     // The index of the interface the row's reply came in on (it moves with
     // the row when sorting); 0 when unknown or for a row that does not exist.
     std::uint32_t ArrivalInterface(int row) const;
+    // The host's interfaces (address, netmask, index, name), by which
+    // host_address and other_subnet are judged; the window sets them on every
+    // search. Until they are set neither flag is given.
+    void SetHostInterfaces(std::vector<Ipv4Interface> interfaces);
+    // The row's DeviceFlag bits, worked out from its cells, its arrival
+    // interface, the host's interfaces and the other rows' IPs; 0 for a row
+    // that does not exist.
+    std::uint32_t Flags(int row) const;
+    // The system name of the host interface the row's reply came in on; ""
+    // when unknown.
+    std::string ArrivalInterfaceName(int row) const;
+
     // Waits until the storage of cleared rows has been freed (measurements).
     bool WaitForRelease(std::chrono::milliseconds limit) { return m_release.WaitIdle(limit); }
 
@@ -115,12 +140,23 @@ private:
         std::uint32_t serial = 0;  // its number in arrival order since the last clear
     };
     using ReplyAndInterface = std::pair<const DeviceInfoReply*, std::uint32_t>;
+    // A host interface's network, parsed once.
+    struct HostNetwork {
+        std::uint32_t address = 0;  // host order
+        std::uint32_t netmask = 0;
+        std::uint32_t index = 0;
+        std::string name;
+    };
 
     static std::uint64_t DeviceKey(const DeviceInfoReply& reply);
     static void FillCells(Row& row, const DeviceInfoReply& reply, int number);
     static std::string_view Cell(const Row& row, int column);
     // Appends rows for the replies whose device IDs are new, with one notification.
     int AppendNewDevices(const std::vector<ReplyAndInterface>& replies);
+    // Counts an IP text in or out; true when that makes or ends a conflict.
+    bool CountIp(std::string_view ip);
+    bool UncountIp(std::string_view ip);
+    void TellRowsChanged(int first, int last);
 
     // A deque: growing never moves the rows already there.
     std::deque<Row> m_rows;
@@ -128,6 +164,9 @@ private:
     DeviceIdMap m_deviceIds;
     // Serial -> current position, kept in step by every sort.
     std::vector<int> m_positionOfSerial;
+    // IP text -> how many rows report it: ip_conflict without a scan.
+    std::unordered_map<std::string, std::uint32_t> m_ipCounts;
+    std::vector<HostNetwork> m_hostNetworks;
     int m_deviceCount = 0;
     int m_selectedRow = 0;
     std::size_t m_maxRows;

@@ -1,5 +1,7 @@
 #include "discovery/DeviceTable.h"
 
+#include <QColor>
+#include <QStringList>
 #include <algorithm>
 #include <optional>
 
@@ -23,6 +25,26 @@ std::optional<QString> DecodeStrictly(QStringDecoder& decoder, std::string_view 
         return std::nullopt;
     }
     return text;
+}
+
+// The tooltip of a flagged row: one line per flag, in words.
+QString FlagsInWords(std::uint32_t flags, const std::string& interfaceName) {
+    QStringList lines;
+    if ((flags & IpConflict) != 0) {
+        lines << QStringLiteral("Shares its IP address with another camera");
+    }
+    if ((flags & HostAddress) != 0) {
+        lines << QStringLiteral("Uses an address of this computer");
+    }
+    if ((flags & OtherSubnet) != 0) {
+        const QString where = interfaceName.empty() ? QStringLiteral("the interface it answered on")
+                                                    : QString::fromStdString(interfaceName);
+        lines << QStringLiteral(
+                     "Outside the subnet of %1 (this PC cannot reach it until it is "
+                     "changed)")
+                     .arg(where);
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 }  // namespace
@@ -107,6 +129,19 @@ QVariant DeviceTable::data(const QModelIndex& index, int role) const {
             return DisplayText(index.row(), index.column());
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+        case Qt::BackgroundRole:
+            // Flagged rows are tinted; the others keep the view's grey stripes.
+            if (m_list.Flags(index.row()) != 0) {
+                return QColor(kFlaggedRowTint[0], kFlaggedRowTint[1], kFlaggedRowTint[2]);
+            }
+            return {};
+        case Qt::ToolTipRole: {
+            const std::uint32_t flags = m_list.Flags(index.row());
+            if (flags == 0) {
+                return {};
+            }
+            return FlagsInWords(flags, m_list.ArrivalInterfaceName(index.row()));
+        }
         default:
             return {};
     }

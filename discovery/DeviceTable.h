@@ -5,7 +5,9 @@
 // model order, without a proxy), so a sort reorders the rows themselves.
 //
 // Only the displayed text is decoded here: as UTF-8 when valid, else as
-// GB18030, else as Latin-1; the list keeps the bytes as they came.
+// GB18030, else as Latin-1; the list keeps the bytes as they came. A flagged
+// row (DeviceFlag) is tinted a light orange and names its flags in words in
+// its tooltip.
 //
 // Everything here runs on the UI thread: the receive worker hands its replies
 // over through a queue, and the window drains it into AddReplies.
@@ -21,6 +23,10 @@
 #include "discovery/DeviceList.h"
 
 namespace qdipc {
+
+// The background of a flagged row (red, green, blue): a light warm tint,
+// apart from both grey stripes.
+inline constexpr int kFlaggedRowTint[3] = {255, 222, 173};
 
 class DeviceTable : public QAbstractTableModel, private DeviceListObserver {
     Q_OBJECT

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -121,6 +122,8 @@ void CSettingDlg::OnModify() {
     if (const auto problem = qdipc::ValidateSettings(view(ipText), view(maskText),
                                                      view(gatewayText), view(macText), mode)) {
         const QString text = QString::fromStdString(problem->reason);
+        // The box runs its own event loop; the window may go meanwhile.
+        const QPointer<CSettingDlg> alive(this);
         if (m_warn) {
             m_warn(this, text);
         } else {
@@ -128,6 +131,9 @@ void CSettingDlg::OnModify() {
                             QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(),
                             text, QMessageBox::Ok, this);
             box.exec();
+        }
+        if (alive.isNull()) {
+            return;
         }
         QLineEdit* const edits[] = {m_editIp, m_editMask, m_editGateway, m_editMac};
         QLineEdit* wrong = edits[static_cast<std::size_t>(problem->field)];

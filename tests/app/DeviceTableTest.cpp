@@ -6,6 +6,7 @@
 // DeviceList (tests/discovery).
 
 #include <QAbstractItemModelTester>
+#include <QColor>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -49,6 +50,7 @@ private slots:
     void batchDropsRepliesOfAReplacedSearchAndInsertsOnce();
     void cellsHoldTheReplyBytes();
     void displayedTextIsDecodedUtf8ThenGbThenLatin1();
+    void flaggedRowsAreTintedAndSayWhyInTheirTooltip();
     void modelStaysConsistentUnderTheTester();
     void repliesFromAnotherThreadReachTheTableOnTheUiThread();
     void pumpDrainsInTimeBoxedSlicesWithTheLoopRunningBetween();
@@ -114,6 +116,37 @@ void DeviceTableTest::displayedTextIsDecodedUtf8ThenGbThenLatin1() {
     // The cells keep the bytes as they came.
     QCOMPARE(table.CellText(1, 2), gbk.name);
     QCOMPARE(table.CellText(2, 2), latin1.name);
+}
+
+void DeviceTableTest::flaggedRowsAreTintedAndSayWhyInTheirTooltip() {
+    DeviceTable table;
+    table.List().SetHostInterfaces({{"eth0", 2, "10.0.0.5", "255.255.255.0", "10.0.0.255"}});
+    CameraReply twin = Camera(1);
+    twin.ip = "192.168.1.64";
+    const auto first = twin.Reply();
+    table.List().AddReply(&first, 2);
+    const auto plain = Camera(2).Reply();  // 10.0.0.2 on eth0: nothing to say
+    table.List().AddReply(&plain, 2);
+    twin = Camera(3);
+    twin.ip = "192.168.1.64";
+    const auto second = twin.Reply();
+    table.List().AddReply(&second, 2);
+    const auto host = Camera(5).Reply();  // 10.0.0.5: the host's own address
+    table.List().AddReply(&host, 2);
+
+    const QColor tint(qdipc::kFlaggedRowTint[0], qdipc::kFlaggedRowTint[1],
+                      qdipc::kFlaggedRowTint[2]);
+    for (int column : {0, 5, 11}) {
+        QCOMPARE(table.index(0, column).data(Qt::BackgroundRole).value<QColor>(), tint);
+    }
+    QVERIFY(!table.index(1, 3).data(Qt::BackgroundRole).isValid());  // the grey stripes stay
+    QVERIFY(!table.index(1, 3).data(Qt::ToolTipRole).isValid());
+    QCOMPARE(table.index(2, 3).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("Shares its IP address with another camera\n"
+                            "Outside the subnet of eth0 (this PC cannot reach it until it is "
+                            "changed)"));
+    QCOMPARE(table.index(3, 0).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("Uses an address of this computer"));
 }
 
 void DeviceTableTest::modelStaysConsistentUnderTheTester() {

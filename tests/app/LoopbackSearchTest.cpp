@@ -137,16 +137,21 @@ void LoopbackSearchTest::commandLineListsWithoutAWindow() {
     std::map<std::string, QJsonObject> byId;
     for (const QJsonValue& value : json.array()) {
         const QJsonObject object = value.toObject();
-        QCOMPARE(object.keys().size(), 12);
-        byId[object.value(QStringLiteral("Dev ID")).toString().toStdString()] = object;
+        QCOMPARE(object.keys().size(), 14);
+        byId[object.value(QStringLiteral("dev_id")).toString().toStdString()] = object;
     }
     QCOMPARE(byId.size(), std::size_t(4));
     for (std::size_t i : {0, 1, 3, 4}) {
         const camsim::CameraFields& camera = cameras.Cameras().At(i);
         const QJsonObject object = byId[camsim::FormatDevId(camera.devId)];
-        QCOMPARE(object.value(QStringLiteral("IP")).toString().toStdString(), camera.ip);
-        QCOMPARE(object.value(QStringLiteral("Name")).toString().toStdString(), camera.name);
-        QCOMPARE(object.value(QStringLiteral("Port")).toString(), QString::number(camera.port));
+        QCOMPARE(object.value(QStringLiteral("ip")).toString().toStdString(), camera.ip);
+        QCOMPARE(object.value(QStringLiteral("name")).toString().toStdString(), camera.name);
+        QCOMPARE(object.value(QStringLiteral("port")).toInt(-1), int(camera.port));
+        QCOMPARE(object.value(QStringLiteral("web_port")).toInt(-1), int(camera.webPort));
+        // The replies came in on loopback, named as the system names it.
+        QCOMPARE(object.value(QStringLiteral("interface")).toString().toStdString(),
+                 qdipc::LoopbackInterface()->name);
+        QVERIFY(object.value(QStringLiteral("flags")).isArray());
     }
 
     cameras.Stop();

@@ -129,6 +129,7 @@ private slots:
     void rowMenuActsOnTheSelectedRows();
     void assignAddressesPlansTheSelectedRows();
     void assignRunSendsPacedProbesAndEndsAtItsDeadline();
+    void keysChooseTheRowThatSettingAndPreviewActOn();
     void everyCaptionAndADeviceIdFitTheirControls();
     void testButtonIsDisabledAndDoesNothing();
     void enterAndEscEndTheWindow_data();
@@ -205,9 +206,24 @@ void SearchDlgTest::rowClickSetsCurrentIpAndSelectedRow() {
     QCOMPARE(dlg.CurrentIp(), std::string("1234567890123456789"));
     QCOMPARE(dlg.Table().SelectedRow(), 3);
 
+    // A right-click on a row makes it current, like any click, and opens the
+    // row menu.
+    const bool popup = WhileModal(
+        [&] {
+            QTest::mouseClick(list->viewport(), Qt::RightButton, {}, CellCentre(list, 0, 1));
+            QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, CellCentre(list, 0, 1),
+                                        list->viewport()->mapToGlobal(CellCentre(list, 0, 1)));
+            QApplication::sendEvent(list->viewport(), &menuEvent);
+            QTest::qWait(30);
+        },
+        [](QWidget* widget) { widget->close(); });
+    QVERIFY(popup);
+    QCOMPARE(dlg.Table().SelectedRow(), 0);
+    QCOMPARE(dlg.CurrentIp(), std::string("10.0.0.0"));
+
     // A new search keeps the current IP; the failing lookup keeps it local.
     dlg.Table().Clear();
-    QCOMPARE(dlg.CurrentIp(), std::string("1234567890123456789"));
+    QCOMPARE(dlg.CurrentIp(), std::string("10.0.0.0"));
 }
 
 void SearchDlgTest::doubleClickAndSettingOpenTheSettingsForARow() {
@@ -223,25 +239,26 @@ void SearchDlgTest::doubleClickAndSettingOpenTheSettingsForARow() {
     for (std::uint32_t n = 0; n < 3; ++n) {
         Add(dlg, Camera(n));
     }
-    QTest::mouseClick(setting, Qt::LeftButton);  // no click yet: row 0
-    QCOMPARE(dlg.openedRows, (std::vector<int>{0}));
+    QTest::mouseClick(setting, Qt::LeftButton);  // no row chosen yet: nothing
+    QVERIFY(dlg.openedRows.empty());
 
     QTableView* list = ListOf(dlg);
     // Only the left button opens a row's settings.
     DoubleClick(list, CellCentre(list, 1, 3), Qt::RightButton);
     DoubleClick(list, CellCentre(list, 1, 3), Qt::MiddleButton);
-    QCOMPARE(dlg.openedRows, (std::vector<int>{0}));
-    QCOMPARE(dlg.Table().SelectedRow(), 0);
+    QVERIFY(dlg.openedRows.empty());
     DoubleClick(list, CellCentre(list, 2, 3));
-    QCOMPARE(dlg.openedRows.back(), 2);
+    QCOMPARE(dlg.openedRows, (std::vector<int>{2}));
     QCOMPARE(dlg.Table().SelectedRow(), 2);
 
-    // A sort moves rows but the selected row stays an index.
+    // A sort moves rows, and the current row moves with its camera: Setting
+    // opens the camera the operator chose, wherever it now stands.
     dlg.ListPresentation().OnColumnClick(0);
     dlg.ListPresentation().OnColumnClick(0);
     QCOMPARE(dlg.Table().CellText(2, 0), std::string("0"));
     QTest::mouseClick(setting, Qt::LeftButton);
-    QCOMPARE(dlg.openedRows.back(), 2);
+    QCOMPARE(dlg.openedRows.back(), 0);
+    QCOMPARE(dlg.Table().CellText(0, 0), std::string("2"));
 
     // A double-click below the rows opens nothing.
     const std::size_t opened = dlg.openedRows.size();
@@ -377,10 +394,12 @@ void SearchDlgTest::assignRunSendsPacedProbesAndEndsAtItsDeadline() {
     std::vector<qdipc::AssignOrder> orders;
     for (int i = 0; i < 4; ++i) {
         const std::string id = "0011aabb-0000ff0" + std::to_string(i);
-        orders.push_back({{id, "02:00:00:00:00:0" + std::to_string(i), "192.168.1.64"},
+        orders.push_back({{id, "02:00:00:00:00:0" + std::to_string(i), "192.168.1.64",
+                           "255.255.255.0", "192.168.1.1", 0},
                           "10.0.0." + std::to_string(10 + i),
                           "255.255.255.0",
-                          "10.0.0.1"});
+                          "10.0.0.1",
+                          qdipc::AddressingMode::Static});
     }
     QElapsedTimer clock;
     std::vector<qint64> sentAt;
@@ -417,6 +436,62 @@ void SearchDlgTest::assignRunSendsPacedProbesAndEndsAtItsDeadline() {
     QCOMPARE(run.ResultOf(1), qdipc::AssignRun::Result::Confirmed);
     QCOMPARE(run.ResultOf(3), qdipc::AssignRun::Result::NotSent);
     QCOMPARE(qdipc::AssignRun::ResultText(run.ResultOf(0)), QStringLiteral("not confirmed"));
+}
+
+void SearchDlgTest::keysChooseTheRowThatSettingAndPreviewActOn() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    RecordingSearchDlg dlg(setup.Make(sink.Port()));
+    ShowAndActivate(dlg);
+    for (std::uint32_t n = 0; n < 4; ++n) {
+        Add(dlg, Camera(n));  // as a search adds them, with the list focused
+    }
+    QTableView* list = ListOf(dlg);
+    QPushButton* setting = Button(dlg, "settingButton");
+    QPushButton* preview = Button(dlg, "previewButton");
+    QTest::mouseClick(preview, Qt::LeftButton);  // no row chosen: nothing plays
+    QTest::mouseClick(setting, Qt::LeftButton);
+    QVERIFY(dlg.playedLocations.empty());
+    QVERIFY(dlg.openedRows.empty());
+
+    // Each step: keys on the list, then the row Setting and Preview act on.
+    struct Step {
+        const char* keys;
+        int row;
+    };
+    const std::vector<Step> steps = {{"Down", 0}, {"Down", 1}, {"End", 3},
+                                     {"Up", 2},   {"Home", 0}, {"type 3", 3}};
+    for (const Step& step : steps) {
+        const QString keys = QString::fromLatin1(step.keys);
+        if (keys.startsWith(QStringLiteral("type "))) {
+            QTest::keyClicks(list, keys.mid(5));  // type-ahead on the "NO." column
+        } else {
+            const QKeySequence key(keys);
+            QTest::keyClick(list, key[0].key());
+        }
+        QCOMPARE(list->currentIndex().row(), step.row);
+        QTest::mouseClick(setting, Qt::LeftButton);
+        QCOMPARE(dlg.openedRows.back(), step.row);
+        QTest::mouseClick(preview, Qt::LeftButton);
+        QCOMPARE(dlg.playedLocations.back(),
+                 "rtsp://10.0.0." + std::to_string(step.row) + "/channel1/1");
+        QCOMPARE(dlg.CurrentIp(), "10.0.0." + std::to_string(step.row));
+    }
+
+    // The current IP follows the row when its cells change in place.
+    CameraReply moved = Camera(3);
+    moved.ip = "10.77.1.9";
+    QVERIFY(dlg.Table().List().UpdateRow(3, moved.Reply(), 0));
+    QCOMPARE(dlg.CurrentIp(), std::string("10.77.1.9"));
+
+    // A new search empties the list: no current row, so neither button acts.
+    const std::size_t opened = dlg.openedRows.size();
+    const std::size_t played = dlg.playedLocations.size();
+    dlg.Table().Clear();
+    QTest::mouseClick(setting, Qt::LeftButton);
+    QTest::mouseClick(preview, Qt::LeftButton);
+    QCOMPARE(dlg.openedRows.size(), opened);
+    QCOMPARE(dlg.playedLocations.size(), played);
 }
 
 void SearchDlgTest::everyCaptionAndADeviceIdFitTheirControls() {

@@ -37,9 +37,11 @@ class RecordingSearchDlg : public CSearchDlg {
 public:
     using CSearchDlg::CSearchDlg;
     std::vector<int> openedRows;
+    std::vector<std::string> playedLocations;
 
 protected:
     void OpenSettings(int row) override { openedRows.push_back(row); }
+    void PlayStream(const std::string& location) override { playedLocations.push_back(location); }
 };
 
 // Everything on loopback: the request goes to destinationPort on 127.0.0.1,

@@ -236,6 +236,71 @@ TEST(DeviceListTest, UpdateRowTakesTheNewCellsInPlace) {
     EXPECT_TRUE(list.UpdateRow(1, moved.Reply(), 0));  // only the interface differs
 }
 
+TEST(DeviceListTest, FlagsComeFromTheOtherRowsAndTheHostsInterfaces) {
+    DeviceList list;
+    list.SetHostInterfaces({{"eth0", 2, "10.77.0.5", "255.255.0.0", "10.77.255.255"},
+                            {"eth1", 3, "192.168.5.2", "255.255.255.0", "192.168.5.255"}});
+    struct Case {
+        const char* ip;
+        std::uint32_t arrival;  // 2: eth0, 3: eth1, 0: unknown, 9: no host interface
+        std::uint32_t flags;
+    };
+    const std::vector<Case> cases = {
+        {"10.77.1.9", 2, 0},
+        {"192.168.1.64", 2, IpConflict | OtherSubnet},  // two factory-default cameras
+        {"192.168.1.64", 2, IpConflict | OtherSubnet},
+        {"10.77.0.5", 2, HostAddress},
+        {"192.168.5.2", 2, HostAddress | OtherSubnet},  // eth1's address, heard on eth0
+        {"192.168.5.77", 3, 0},
+        {"10.77.1.10", 3, OtherSubnet},
+        {"172.16.0.1", 0, 0},
+        {"172.16.0.2", 9, 0},
+        {"999.1.2.300", 2, 0},  // no address: nothing to compare
+        {"", 2, 0},             // two empty IPs share no address
+        {"", 3, 0},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        CameraReply camera = Camera(static_cast<std::uint32_t>(i));
+        camera.ip = cases[i].ip;
+        Add(list, camera, cases[i].arrival);
+    }
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(list.Flags(static_cast<int>(i)), cases[i].flags) << cases[i].ip;
+    }
+    EXPECT_EQ(list.Flags(-1), 0u);
+    EXPECT_EQ(list.ArrivalInterfaceName(0), "eth0");
+    EXPECT_EQ(list.ArrivalInterfaceName(5), "eth1");
+    EXPECT_EQ(list.ArrivalInterfaceName(7), "");
+    EXPECT_EQ(list.ArrivalInterfaceName(8), "");
+    EXPECT_EQ(DeviceFlagNames(IpConflict | HostAddress | OtherSubnet),
+              (std::vector<std::string_view>{"ip_conflict", "host_address", "other_subnet"}));
+    EXPECT_EQ(DeviceFlagNames(OtherSubnet), (std::vector<std::string_view>{"other_subnet"}));
+    EXPECT_TRUE(DeviceFlagNames(0).empty());
+
+    // A conflict ends when one camera takes another address, and starts when
+    // a new camera reports a listed one; the rows already listed are redrawn.
+    RecordingObserver observer;
+    list.SetObserver(&observer);
+    CameraReply moved = Camera(2);
+    moved.ip = "10.77.1.11";
+    EXPECT_TRUE(list.UpdateRow(2, moved.Reply(), 2));
+    EXPECT_EQ(list.Flags(1), OtherSubnet);
+    EXPECT_EQ(list.Flags(2), 0u);
+    CameraReply twin = Camera(100);
+    twin.ip = "10.77.1.9";
+    Add(list, twin, 2);
+    EXPECT_EQ(list.Flags(0), IpConflict);
+    EXPECT_EQ(list.Flags(12), IpConflict);
+    EXPECT_EQ(observer.calls,
+              (Texts{"changed 0..11", "append 12..12", "appended", "changed 0..11"}));
+    // Sorting keeps every row's flags; a clear forgets the IPs.
+    list.SortByColumn(3, true);
+    EXPECT_EQ(list.Flags(list.FindRow("0011aabb-00000064")), IpConflict);
+    list.Clear();
+    Add(list, twin, 2);
+    EXPECT_EQ(list.Flags(0), 0u);
+}
+
 TEST(DeviceListTest, CellsHoldTheReplyBytes) {
     DeviceList list;
     CameraReply camera;

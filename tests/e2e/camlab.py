@@ -45,6 +45,11 @@ MODIFY_MAGIC = bytes.fromhex("d3edcbff")
 
 COLUMNS = ["NO.", "Dev ID", "Name", "IP", "Port", "MAC", "App Ver", "Hardware Ver",
            "Kernel Ver", "Mask", "Web Port", "Gateway"]
+# --list --format json: the keys of the twelve columns, then the arrival
+# interface and the flags; the NO., Port and Web Port values are numbers.
+JSON_KEYS = ["no", "dev_id", "name", "ip", "port", "mac", "app_ver", "hardware_ver",
+             "kernel_ver", "mask", "web_port", "gateway"]
+JSON_NUMBERS = {"no", "port", "web_port"}
 
 
 class Skip(Exception):

@@ -331,9 +331,18 @@ def scenario_cli(lab, args):
         t1 = time.time()
         check(result.returncode == 0, f"{label}: exit {result.returncode}: {result.stderr}")
         records = json.loads(result.stdout)
-        rows = [[record[title] for title in camlab.COLUMNS] for record in records]
-        check(all(list(record) == camlab.COLUMNS for record in records),
-              f"{label}: the names are not the column titles in order: {records[:1]}")
+        keys = camlab.JSON_KEYS + ["interface", "flags"]
+        check(all(list(record) == keys for record in records),
+              f"{label}: the keys are not {keys} in order: {records[:1]}")
+        check(all(type(record[k]) is (int if k in camlab.JSON_NUMBERS else str)
+                  for record in records for k in camlab.JSON_KEYS),
+              f"{label}: no, port and web_port must be numbers, the rest texts: {records[:1]}")
+        # Every camera answers on the tool's one LAN, inside its subnet, at
+        # an address of its own: no flags.
+        check(all(record["interface"] == interface and record["flags"] == []
+                  for record in records),
+              f"{label}: expected interface {interface!r} and no flags: {records}")
+        rows = [[str(record[k]) for k in camlab.JSON_KEYS] for record in records]
         check(result.stderr == f"{len(rows)} cameras found\n",
               f"{label}: standard error says {result.stderr!r} for {len(rows)} cameras")
         search_id, index, request = camlab.search_id_of_latest_request(lab, mark)
