@@ -58,13 +58,23 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
       m_errorLog(m_config.errorLogDirectory),
       m_pump(
           [this](std::vector<qdipc::AcceptedReply>& batch) {
-              ObserveForAssignRuns(batch);
               m_table.AddReplies(batch, m_searchId.load());
+              // The confirmation sees every reply, also those the list drops
+              // as duplicates: a camera's new values come with an ID it
+              // already lists.
+              if (m_confirmation.Pending() > 0) {
+                  std::vector<qdipc::ConfirmationOutcome> outcomes;
+                  m_confirmation.Observe(batch, qdipc::ChangeConfirmation::Clock::now(), outcomes);
+                  for (const qdipc::ConfirmationOutcome& outcome : outcomes) {
+                      OnConfirmationOutcome(outcome);
+                  }
+              }
           },
           PumpOptions(m_config)),
       m_searchCommand(m_searchId, m_config.searchDestination, m_config.interfaces),
       m_settingsBroadcaster(m_config.settingsDestination, qdipc::SystemSeconds,
                             m_config.interfaces),
+      m_confirmation(m_config.confirmation),
       m_hIcon(qdipc::ProgramIcon()) {
     m_ui->setupUi(this);
     OnInitDialog();
@@ -151,11 +161,18 @@ void CSearchDlg::OnInitDialog() {
                 }
             });
 
+    m_searchRepeat.setSingleShot(true);
+    connect(&m_searchRepeat, &QTimer::timeout, this, &CSearchDlg::OnSearchRepeat);
+    m_confirmationTick.setInterval(100);
+    connect(&m_confirmationTick, &QTimer::timeout, this, &CSearchDlg::OnConfirmationTick);
+
     // The first tab stop, the list, has the focus.
     m_deviceList->setFocus(Qt::OtherFocusReason);
 }
 
 void CSearchDlg::OnSearch() {
+    // A new search ends the repeats of the one before.
+    m_searchRepeat.stop();
     // Port 8089 is bound before the request leaves, so that a camera that
     // answers at once is heard. When it cannot be bound the operator is told
     // every time, nothing is sent (no answer could be heard), and the next
@@ -174,6 +191,25 @@ void CSearchDlg::OnSearch() {
         return;
     }
     StartWorkerOnce();
+    m_searchStarted.start();
+    m_searchRepeatsSent = 0;
+    ScheduleSearchRepeat();
+}
+
+void CSearchDlg::ScheduleSearchRepeat() {
+    if (m_searchRepeatsSent >= qdipc::kSearchRepeatOffsets.size()) {
+        return;
+    }
+    const qint64 due = qdipc::kSearchRepeatOffsets[m_searchRepeatsSent].count();
+    m_searchRepeat.start(static_cast<int>(std::max<qint64>(0, due - m_searchStarted.elapsed())));
+}
+
+void CSearchDlg::OnSearchRepeat() {
+    // The operator was told how the first request went; a repeat that fails
+    // changes nothing of that.
+    m_searchCommand.Repeat();
+    ++m_searchRepeatsSent;
+    ScheduleSearchRepeat();
 }
 
 bool CSearchDlg::BindReceiver() {
@@ -310,7 +346,93 @@ std::uint32_t CSearchDlg::ModifyInterfaceFor(const qdipc::NetSettingsRecord& rec
 void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped) {
     const qdipc::BroadcastOutcome outcome =
         m_settingsBroadcaster.BroadcastSettingsRecord(stamped, ModifyInterfaceFor(stamped));
+    // The wait starts before the box is shown: its modal loop keeps the
+    // probes and the replies going.
+    if (outcome == qdipc::BroadcastOutcome::Ok && m_confirmation.Options().timeout.count() > 0) {
+        StartConfirmation(stamped);
+    }
     m_messages->Warn(this, QString::fromLatin1(qdipc::BroadcastOutcomeText(outcome)));
+}
+
+void CSearchDlg::StartConfirmation(const qdipc::NetSettingsRecord& stamped) {
+    // The probes' replies come in through the receive worker; a window that
+    // has not searched yet (or could not bind) gets it going now, and without
+    // it the wait ends as not confirmed.
+    if (BindReceiver()) {
+        StartWorkerOnce();
+    }
+    if (m_confirmation.Pending() == 0) {
+        m_confirmedCount = 0;
+        m_notConfirmedCount = 0;
+    }
+    m_confirmation.Add(stamped, qdipc::ChangeConfirmation::Clock::now());
+    if (!m_confirmationTick.isActive()) {
+        m_confirmationTick.start();
+    }
+    ShowConfirmationProgress();
+}
+
+void CSearchDlg::OnConfirmationTick() {
+    const qdipc::ChangeConfirmation::TickResult tick =
+        m_confirmation.Tick(qdipc::ChangeConfirmation::Clock::now());
+    if (tick.probe) {
+        m_searchCommand.Repeat();
+    }
+    for (const qdipc::ConfirmationOutcome& outcome : tick.expired) {
+        OnConfirmationOutcome(outcome);
+    }
+    if (m_confirmation.Pending() == 0) {
+        m_confirmationTick.stop();
+    }
+    ShowConfirmationProgress();
+}
+
+void CSearchDlg::OnConfirmationOutcome(const qdipc::ConfirmationOutcome& outcome) {
+    (outcome.confirmed ? m_confirmedCount : m_notConfirmedCount) += 1;
+    // The camera's row shows what it now reports, in place; a camera that a
+    // new search has not listed again gets its row from that search.
+    if (outcome.confirmed && outcome.reply) {
+        qdipc::DeviceList& list = m_table.List();
+        const int row = list.FindRow(outcome.deviceId);
+        if (row >= 0) {
+            list.UpdateRow(row, outcome.reply->reply, outcome.reply->arrivalInterface);
+        }
+    }
+    m_lastConfirmationText = qdipc::ConfirmationText(outcome);
+    ShowConfirmationProgress();
+    // A batch assignment shows the outcome in its dialog's Result column.
+    for (const QPointer<qdipc::AssignRun>& run : m_assignRuns) {
+        if (run && run->OnOutcome(outcome.deviceId, outcome.confirmed)) {
+            break;
+        }
+    }
+}
+
+void CSearchDlg::ShowConfirmationProgress() {
+    QString text;
+    if (m_confirmation.Pending() > 0) {
+        m_progress->setRange(0, 1000);
+        m_progress->setValue(static_cast<int>(
+            1000 * m_confirmation.Progress(qdipc::ChangeConfirmation::Clock::now())));
+        text = QString::fromStdString(m_confirmation.WaitingText());
+    } else {
+        const int total = m_confirmedCount + m_notConfirmedCount;
+        if (total == 0) {
+            return;
+        }
+        text = total == 1 ? QString::fromStdString(m_lastConfirmationText)
+                          : QStringLiteral("Confirmed %1 of %2 changes; last: %3")
+                                .arg(m_confirmedCount)
+                                .arg(total)
+                                .arg(QString::fromStdString(m_lastConfirmationText));
+        // Full when every change was confirmed, empty when one was not.
+        m_progress->setRange(0, 1000);
+        m_progress->setValue(m_notConfirmedCount == 0 ? 1000 : 0);
+    }
+    m_progress->setFormat(text);
+    m_progress->setTextVisible(true);
+    // Also for screen readers, and for a bar too narrow for its text.
+    m_progress->setToolTip(text);
 }
 
 void CSearchDlg::OnAbout() {
@@ -358,44 +480,28 @@ void CSearchDlg::OnAssignAddresses() {
 
 qdipc::AssignRun* CSearchDlg::StartAssignRun(std::vector<qdipc::AssignOrder> orders) {
     qdipc::AssignRun::Hooks hooks;
-    hooks.send = [this](const qdipc::NetSettingsRecord& record, std::uint32_t arrivalInterface) {
-        return m_settingsBroadcaster.SendSettingsRecord(record, arrivalInterface) ==
-               qdipc::BroadcastOutcome::Ok;
-    };
-    // A probe is a search that keeps the list: the cameras' answers with
-    // their new values reach the runs and the rows.
-    hooks.probe = [this] {
-        if (BindReceiver() && m_searchCommand.Run({}) == qdipc::SearchOutcome::Sent) {
-            StartWorkerOnce();
+    // Each record is stamped and sent like a Modify's, without the box, and
+    // confirmed by the window's confirmation with every other change: its
+    // probes, the progress bar and the rows updated in place.
+    hooks.confirming = m_confirmation.Options().timeout.count() > 0;
+    hooks.send = [this, confirming = hooks.confirming](const qdipc::NetSettingsRecord& record,
+                                                       std::uint32_t arrivalInterface) {
+        const qdipc::NetSettingsRecord stamped =
+            qdipc::StampSettingsRecord(record, qdipc::TimeSeededDraw(qdipc::SystemSeconds()));
+        if (m_settingsBroadcaster.BroadcastSettingsRecord(stamped, arrivalInterface) !=
+            qdipc::BroadcastOutcome::Ok) {
+            return false;
         }
+        if (confirming) {
+            StartConfirmation(stamped);
+        }
+        return true;
     };
     auto* run = new qdipc::AssignRun(std::move(orders), std::move(hooks), this);
     connect(run, &qdipc::AssignRun::Finished, run, &QObject::deleteLater, Qt::QueuedConnection);
     std::erase_if(m_assignRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
     m_assignRuns.emplace_back(run);
     return run;
-}
-
-void CSearchDlg::ObserveForAssignRuns(const std::vector<qdipc::AcceptedReply>& batch) {
-    std::erase_if(m_assignRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
-    if (m_assignRuns.empty()) {
-        return;
-    }
-    for (const qdipc::AcceptedReply& accepted : batch) {
-        const auto cells = qdipc::ReplyCellTexts(accepted.reply, 0);
-        for (const QPointer<qdipc::AssignRun>& run : m_assignRuns) {
-            if (run &&
-                run->Observe(cells[qdipc::kColDevId], cells[qdipc::kColIp], cells[qdipc::kColMask],
-                             cells[qdipc::kColGateway], cells[qdipc::kColMac])) {
-                // The row shows what the camera now reports, also when the
-                // dialog that started the run has been closed.
-                const int row = m_table.List().FindRow(cells[qdipc::kColDevId]);
-                if (row >= 0) {
-                    m_table.List().UpdateRow(row, accepted.reply, accepted.arrivalInterface);
-                }
-            }
-        }
-    }
 }
 
 void CSearchDlg::OnSize(int cx, int cy) {
@@ -468,6 +574,8 @@ void CSearchDlg::Shutdown() {
         return;
     }
     m_shutDown = true;
+    m_searchRepeat.stop();
+    m_confirmationTick.stop();
     if (m_pWorker) {
         m_pWorker->Stop();
     }

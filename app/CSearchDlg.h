@@ -6,8 +6,10 @@
 // every resize.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QPointer>
+#include <QTimer>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -24,6 +26,7 @@
 #include "discovery/RecvSearchThread.h"
 #include "discovery/SearchCommand.h"
 #include "settings/AssignRun.h"
+#include "settings/ChangeConfirmation.h"
 #include "settings/NetSettingsRecord.h"
 
 class CSettingDlg;
@@ -89,6 +92,7 @@ public:
     CSettingDlg* LastSettingDlg() const { return m_pSettingDlg; }
     qdipc::ReplyPump& Pump() { return m_pump; }
     qdipc::DeviceListMenu& ListMenu() { return *m_listMenu; }
+    const qdipc::ChangeConfirmation& Confirmation() const { return m_confirmation; }
     const qdipc::ErrorLog& Log() const { return m_errorLog; }
 
     // Stops and joins the receive worker and shuts the video pane down; the
@@ -120,13 +124,20 @@ private:
     // written) when it cannot be bound.
     bool BindReceiver();
     void StartWorkerOnce();
-    // Shows the replies to the batch assignments that wait for them.
-    void ObserveForAssignRuns(const std::vector<qdipc::AcceptedReply>& batch);
     void MakeRowCurrent(int row);
     // Where a modify for the camera with this record's device ID goes: the
     // interface its row's reply came in on, else the one remembered when its
     // settings window was opened, else 0 (every interface).
     std::uint32_t ModifyInterfaceFor(const qdipc::NetSettingsRecord& record) const;
+    // Sends the search's request again at the next offset of the schedule.
+    void ScheduleSearchRepeat();
+    void OnSearchRepeat();
+    // Waits for the camera to answer a record that went out with its new
+    // values, probing as the confirmation asks; the progress bar shows it.
+    void StartConfirmation(const qdipc::NetSettingsRecord& stamped);
+    void OnConfirmationTick();
+    void OnConfirmationOutcome(const qdipc::ConfirmationOutcome& outcome);
+    void ShowConfirmationProgress();
 
     qdipc::SearchDlgConfig m_config;
     std::unique_ptr<Ui::SearchDlg> m_ui;
@@ -146,6 +157,15 @@ private:
     std::atomic<std::uint32_t> m_searchId{0};
     qdipc::SearchCommand m_searchCommand;
     qdipc::SettingsBroadcaster m_settingsBroadcaster;
+    QTimer m_searchRepeat;
+    QElapsedTimer m_searchStarted;
+    std::size_t m_searchRepeatsSent = 0;
+    qdipc::ChangeConfirmation m_confirmation;
+    QTimer m_confirmationTick;
+    // Outcomes since the confirmations last all ended, and the latest one.
+    int m_confirmedCount = 0;
+    int m_notConfirmedCount = 0;
+    std::string m_lastConfirmationText;
 
     QProgressBar* m_progress = nullptr;
     CVideoStatic* m_videoPane = nullptr;

@@ -18,6 +18,7 @@
 #include "discovery/SearchCommand.h"
 #include "platform/Firewall.h"
 #include "platform/NeighbourTable.h"
+#include "settings/ChangeConfirmation.h"
 
 namespace qdipc {
 
@@ -36,6 +37,8 @@ struct SearchDlgConfig : NetworkConfig {
     std::function<std::optional<std::string>(std::uint32_t)> gatewayOf{};
     // Opens a camera's web page; empty: the desktop's browser.
     std::function<bool(const QUrl&)> openUrl{};
+    // How a sent settings change is confirmed; a zero timeout sends only.
+    ConfirmationOptions confirmation{};
 };
 
 }  // namespace qdipc

@@ -8,9 +8,11 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <unordered_map>
 
 #include "cli/CommandLineRun.h"
 #include "cli/ListOutput.h"
+#include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
 #include "discovery/ErrorLog.h"
 #include "discovery/RecvSearchThread.h"
@@ -19,6 +21,7 @@
 #include "discovery/SearchCommand.h"
 #include "settings/AddressPlanner.h"
 #include "settings/BatchAssign.h"
+#include "settings/ChangeConfirmation.h"
 #include "settings/PlanFile.h"
 #include "settings/SettingsValidation.h"
 
@@ -35,8 +38,9 @@ CommandLine Fail(std::string message) {
     return result;
 }
 
+// Arguments and file texts are echoed with their control characters escaped.
 std::string Quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
+    return "'" + EscapeControls(text) + "'";
 }
 
 std::string Lower(std::string text) {
@@ -66,11 +70,6 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
     return !file.bad();
 }
 
-struct Found {
-    AssignCamera camera;
-    std::string printableIp;
-};
-
 AssignCamera CameraOfRow(const DeviceList& list, int row) {
     return {list.CellText(row, kColDevId),   list.CellText(row, kColMac),
             list.CellText(row, kColIp),      list.CellText(row, kColMask),
@@ -91,6 +90,7 @@ CommandLine ParseBatchCommandLine(const std::vector<std::string>& args) {
         }
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
+        const std::string shown = EscapeControls(name);
         static const std::array<std::pair<const char*, bool>, 13> kKnown = {{
             {"--assign", false},
             {"--plan", true},
@@ -113,15 +113,15 @@ CommandLine ParseBatchCommandLine(const std::vector<std::string>& args) {
                         (assign ? "--assign" : "--plan"));
         }
         if ((name == "--assign" || name == "--plan") && i != 0) {
-            return Fail(name + " must come first");
+            return Fail(shown + " must come first");
         }
         const bool assignOnly = name == "--from" || name == "--mask" || name == "--gateway" ||
                                 name == "--select-ip" || name == "--ids" || name == "--all";
         if (assignOnly && !assign) {
-            return Fail(name + " belongs to --assign; a plan file names its own addresses");
+            return Fail(shown + " belongs to --assign; a plan file names its own addresses");
         }
         if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
-            return Fail(name + " is given twice");
+            return Fail(shown + " is given twice");
         }
         seen.push_back(name);
         std::string value;
@@ -131,10 +131,10 @@ CommandLine ParseBatchCommandLine(const std::vector<std::string>& args) {
             } else if (i + 1 < args.size()) {
                 value = args[++i];
             } else {
-                return Fail(name + " needs a value");
+                return Fail(shown + " needs a value");
             }
         } else if (equals != std::string::npos) {
-            return Fail(name + " takes no value");
+            return Fail(shown + " takes no value");
         }
 
         if (name == "--plan") {
@@ -144,7 +144,7 @@ CommandLine ParseBatchCommandLine(const std::vector<std::string>& args) {
             o.planFile = value;
         } else if (name == "--from" || name == "--mask" || name == "--gateway") {
             if (!ParseIpv4Strict(value)) {
-                return Fail(name + " needs a dotted quad such as 192.168.1.64, not " +
+                return Fail(shown + " needs a dotted quad such as 192.168.1.64, not " +
                             Quoted(value));
             }
             (name == "--from" ? o.from : name == "--mask" ? o.mask : o.gateway) = value;
@@ -234,7 +234,7 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
         }
         plan = ReadPlanFile(text);
         if (!plan.Ok()) {
-            err << kPrefix << options.planFile << ": " << plan.error << "\n";
+            err << kPrefix << EscapeControls(options.planFile + ": " + plan.error) << "\n";
             return kExitUsage;
         }
     }
@@ -270,9 +270,8 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
         return 1;
     }
 
-    // The search: requests at 0, 0.3 s and 1 s, so that a camera that misses
-    // one is still found. Each request may carry a new search ID (a new
-    // second); every reply the worker accepted is of this run.
+    // The search, with its repeats, so that a camera that misses one request
+    // is still found; every reply the worker accepted is of this run.
     DeviceList list;
     const auto takeReplies = [&] {
         std::vector<AcceptedReply> replies = queue.TakeAll();
@@ -282,10 +281,10 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
         return replies;
     };
     const Clock::time_point searchStart = Clock::now();
-    for (int at : {300, 1000}) {
-        if (at < environment.searchWaitMs) {
-            std::this_thread::sleep_until(searchStart + std::chrono::milliseconds(at));
-            probe();
+    for (const std::chrono::milliseconds at : kSearchRepeatOffsets) {
+        if (at.count() < environment.searchWaitMs) {
+            std::this_thread::sleep_until(searchStart + at);
+            command.Repeat();
         }
     }
     std::this_thread::sleep_until(searchStart +
@@ -339,7 +338,7 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
             PlanBatch(batch, {options.from, options.mask, options.gateway}, surroundings);
         if (!planned.Ok()) {
             worker.Stop();
-            err << kPrefix << planned.error << "\n";
+            err << kPrefix << EscapeControls(planned.error) << "\n";
             return kExitUsage;
         }
         for (std::size_t i = 0; i < batch.size(); ++i) {
@@ -371,7 +370,7 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
         if (const auto problem = ValidateSettings(order.newIp, order.mask, order.gateway,
                                                   order.camera.mac, order.mode)) {
             worker.Stop();
-            err << kPrefix << order.camera.deviceId << ": " << problem->reason
+            err << kPrefix << EscapeControls(order.camera.deviceId + ": " + problem->reason)
                 << "; nothing was sent\n";
             return kExitUsage;
         }
@@ -384,19 +383,31 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
 
     bool sendFailed = false;
     if (!options.dryRun && !orders.empty()) {
-        AssignTracker tracker(orders);
+        ConfirmationOptions confirmationOptions;
+        confirmationOptions.timeout = std::chrono::milliseconds(options.verifyWaitMs);
+        confirmationOptions.probeInterval = std::chrono::milliseconds(environment.probeIntervalMs);
+        ChangeConfirmation confirmation(confirmationOptions);
+        std::unordered_map<std::string, std::size_t> orderOf;  // lowercase device ID
         const SettingsBroadcaster broadcaster(config.settingsDestination, SystemSeconds,
                                               config.interfaces);
+        takeReplies();  // what came before the records confirms nothing
         // Paced, so that a switch or a camera's queue does not drop them.
         const Clock::time_point sendStart = Clock::now();
         for (std::size_t i = 0; i < orders.size(); ++i) {
             std::this_thread::sleep_until(sendStart + i * kAssignPacing);
-            if (broadcaster.SendSettingsRecord(orders[i].Record(),
-                                               orders[i].camera.arrivalInterface) ==
-                BroadcastOutcome::Ok) {
-                tracker.MarkSent(i);
+            const NetSettingsRecord record = orders[i].Record();
+            std::string failure;
+            if (broadcaster.SendSettingsRecord(record, orders[i].camera.arrivalInterface,
+                                               &failure) == BroadcastOutcome::Ok) {
                 records[i].result = "sent";
+                orderOf[Lower(orders[i].camera.deviceId)] = i;
+                if (options.verifyWaitMs > 0) {
+                    confirmation.Add(record, ChangeConfirmation::Clock::now());
+                }
             } else {
+                records[i].result = "not_confirmed";
+                err << kPrefix << EscapeControls(orders[i].camera.deviceId) << ": " << failure
+                    << "\n";
                 sendFailed = true;
             }
         }
@@ -406,32 +417,20 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
             << " ms\n";
         if (options.verifyWaitMs > 0) {
             // Cameras restart their network after a change and may be silent
-            // for seconds: probe until each answers with its new values.
-            takeReplies();
+            // for seconds: the confirmation probes until each answers with
+            // its new values or its wait is over.
             const Clock::time_point confirmStart = Clock::now();
-            const auto deadline = confirmStart + std::chrono::milliseconds(options.verifyWaitMs);
-            Clock::time_point nextProbe = confirmStart;
-            while (!tracker.AllConfirmed() && Clock::now() < deadline) {
-                if (Clock::now() >= nextProbe) {
-                    probe();
-                    nextProbe += std::chrono::milliseconds(environment.probeIntervalMs);
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                for (const AcceptedReply& accepted : takeReplies()) {
-                    const auto cells = ReplyCellTexts(accepted.reply, 0);
-                    if (const auto index =
-                            tracker.Observe(cells[kColDevId], cells[kColIp], cells[kColMask],
-                                            cells[kColGateway], cells[kColMac])) {
-                        records[*index].result = "confirmed";
-                    }
+            std::size_t confirmed = 0;
+            for (const ConfirmationOutcome& outcome :
+                 WaitForConfirmations(confirmation, queue, [&] { command.Repeat(); })) {
+                const auto index = orderOf.find(Lower(outcome.deviceId));
+                if (index != orderOf.end()) {
+                    records[index->second].result =
+                        outcome.confirmed ? "confirmed" : "not_confirmed";
+                    confirmed += outcome.confirmed ? 1 : 0;
                 }
             }
-            for (BatchRecord& record : records) {
-                if (record.result == "sent") {
-                    record.result = "not_confirmed";
-                }
-            }
-            err << tracker.ConfirmedCount() << " of " << orders.size() << " confirmed in "
+            err << confirmed << " of " << orders.size() << " confirmed in "
                 << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
                                                                          confirmStart)
                        .count()

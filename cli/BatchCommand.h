@@ -18,8 +18,6 @@
 
 namespace qdipc {
 
-inline constexpr int kExitNotConfirmed = 3;
-
 // Parses a command line whose first argument is --assign or --plan.
 CommandLine ParseBatchCommandLine(const std::vector<std::string>& args);
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 
+#include "discovery/CellText.h"
 #include "settings/NetSettingsRecord.h"
 #include "settings/SettingsValidation.h"
 
@@ -29,6 +30,7 @@ enum class Option {
     Gateway,
     Mac,
     Mode,
+    VerifyWait,
     Help,
     Version,
 };
@@ -42,7 +44,7 @@ struct OptionInfo {
     Group group;  // the mode an option belongs to
 };
 
-constexpr std::array<OptionInfo, 13> kOptions = {{
+constexpr std::array<OptionInfo, 16> kOptions = {{
     {"--no-firewall", Option::NoFirewall, false, Group::Any},
     {"--list", Option::List, false, Group::Any},
     {"--wait", Option::Wait, true, Group::List},
@@ -54,9 +56,17 @@ constexpr std::array<OptionInfo, 13> kOptions = {{
     {"--gateway", Option::Gateway, true, Group::Modify},
     {"--mac", Option::Mac, true, Group::Modify},
     {"--mode", Option::Mode, true, Group::Modify},
+    {"--verify-wait", Option::VerifyWait, true, Group::Modify},
     {"--help", Option::Help, false, Group::Any},
+    {"-h", Option::Help, false, Group::Any},
     {"--version", Option::Version, false, Group::Any},
+    {"-V", Option::Version, false, Group::Any},
 }};
+
+// The options that hand the program to the command line when they come first.
+constexpr std::array<std::string_view, 8> kVerbs = {
+    "--list", "--modify", "--assign", "--plan", "--help", "-h", "--version", "-V",
+};
 
 // The values --format and --mode take.
 constexpr std::array<std::pair<std::string_view, ListFormat>, 3> kFormats = {{
@@ -102,8 +112,11 @@ std::optional<int> ParseWait(std::string_view text) {
     return value;
 }
 
+// An argument echoed in a message, with its control characters as \xNN: a
+// message must not carry a terminal escape typed or pasted into the
+// arguments.
 std::string Quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
+    return "'" + EscapeControls(text) + "'";
 }
 
 CommandLine Fail(std::string message) {
@@ -154,6 +167,11 @@ bool IsMacText(std::string_view text) {
     }
 }
 
+bool IsCommandLineVerb(std::string_view argument) {
+    const std::string_view name = argument.substr(0, argument.find('='));
+    return std::find(kVerbs.begin(), kVerbs.end(), name) != kVerbs.end();
+}
+
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     // --assign and --plan are verbs of their own: the first argument decides.
     if (!args.empty() &&
@@ -161,6 +179,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return ParseBatchCommandLine(args);
     }
     CommandLine result;
+    if (args.empty() || !IsCommandLineVerb(args.front())) {
+        // The window's command line, as a desktop or a user gives it (Qt's
+        // -platform, -display, -style, -session ...): for the toolkit, not
+        // for this parser. Only --no-firewall is the program's own.
+        result.noFirewall = std::find(args.begin(), args.end(), "--no-firewall") != args.end();
+        return result;
+    }
     std::vector<Option> seen;
     bool help = false;
     bool version = false;
@@ -271,6 +296,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                     return Fail("--mode is static, dhcp or adsl, not " + Quoted(value));
                 }
                 break;
+            case Option::VerifyWait: {
+                const std::optional<int> wait = ParseWait(value);
+                if (!wait) {
+                    return Fail("--verify-wait takes whole milliseconds from 0 to " +
+                                std::to_string(kMaxListWaitMs) + ", not " + Quoted(value));
+                }
+                result.modify.verifyWaitMs = *wait;
+                break;
+            }
             case Option::Help:
                 help = true;
                 break;
@@ -320,20 +354,23 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string HelpText() {
-    return R"(Usage: qd_ip_search [--no-firewall]
+    return R"(Usage: qd_ip_search [--no-firewall] [Qt options such as -platform NAME]
        qd_ip_search --list [--wait MS] [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --modify DEVICE_ID --ip A --mask M --gateway G --mac X
-                    [--mode static|dhcp|adsl]
+                    [--mode static|dhcp|adsl] [--verify-wait MS]
        qd_ip_search --assign --from IP --mask M --gateway G
                     (--select-ip IP | --ids ID[,ID...] | --all) [--dry-run]
                     [--verify-wait MS] [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --plan FILE.csv [--dry-run] [--verify-wait MS]
                     [--format tsv|csv|json] [--interface NAME]
-       qd_ip_search --help | --version
+       qd_ip_search --help | -h | --version | -V
 
-Without --list or --modify the program opens its window, "Search Tool".
---list and --modify need no window and no display. Both broadcast on the
-local network: use them only where you mean to talk to cameras.
+The command line takes over when the first argument is --list, --modify,
+--help (-h) or --version (-V); otherwise the program opens its window,
+"Search Tool", and passes the arguments to Qt. --list and --modify need no
+window and no display. Both broadcast on the local network: use them only
+where you mean to talk to cameras. An option's value may also follow an "="
+(--wait=500, --format=json).
 
   --no-firewall        skip the start-up step that asks the firewall to admit
                        UDP port 8089
@@ -346,7 +383,9 @@ local network: use them only where you mean to talk to cameras.
                        every broadcast-capable IPv4 interface)
   --modify DEVICE_ID   send new network settings to the camera with that device
                        ID, as the list shows it (0011aabb-0000ff01); prints
-                       "Setting OK!" or "Setting error!"
+                       "Setting OK!" or "Setting error!", then waits for the
+                       camera to answer with its new settings and prints
+                       "Confirmed: ID at IP" or "Not confirmed: ..."
     --ip A             the new IPv4 address    } dotted quads, numbers 0-255
     --mask M           the new netmask         } without leading zeros,
     --gateway G        the new gateway         } sent as given
@@ -357,6 +396,11 @@ local network: use them only where you mean to talk to cameras.
                        loopback, multicast or reserved address, and a gateway
                        inside its subnet; dhcp and adsl take an empty or
                        well-formed address; the MAC is unicast, not all zeros.
+    --verify-wait MS   how long to wait for the camera (default 10000; it
+                       restarts its network and may be silent for seconds);
+                       0 sends without waiting. Static: confirmed when it
+                       reports the IP, mask, gateway and MAC sent; DHCP and
+                       ADSL: when it answers at all
   --assign             give a batch of cameras new static addresses: each, in
                        the list's order, gets the next free address from --from
                        upward inside its subnet (skipping the network and
@@ -380,18 +424,26 @@ local network: use them only where you mean to talk to cameras.
                        Both print one record per camera: dev_id, mac, ip,
                        new_ip, result (planned, sent, confirmed,
                        not_confirmed, not_found), in the --format given.
-  --help               print this help
-  --version            print the version
+  --help, -h           print this help
+  --version, -V        print the version
 
-Text is printed as UTF-8. A field that is neither UTF-8 nor GB18030 text keeps
-its ASCII characters and shows every other byte as \xNN (a backslash as \\).
+Text is printed as UTF-8, each field decoded as the window shows it: as UTF-8
+when it is valid UTF-8, else as GB18030 (the cameras' encoding), else byte by
+byte, ASCII as it is, a backslash as \\ and every other byte as \xNN. Then
+every control character (C0 such as tab, newline and ESC, DEL, and C1) is
+written as \xNN, in JSON as \u00NN, here and in messages that repeat an
+argument or an interface name: nothing a camera sends can reach the terminal
+as a control sequence.
 
-Exit status: 0 done (--list whatever it found, "Setting OK!"; --assign and
---plan: every camera confirmed, or a dry run that found them all); 1 the
-network failed ("Setting error!", no socket, port 8089 taken) or the output
-could not be written; 2 a wrong command line, a plan that fails its checks, or
-settings that fail them (nothing was sent); 3 --assign or --plan: some camera
-did not confirm its new address or was not found.
+Exit status: 0 done (--list whatever it found; --modify confirmed, or sent
+with --verify-wait 0; --assign and --plan: every camera confirmed, or a dry
+run that found them all); 1 the network failed ("Setting error!" with the
+reason on standard error, no socket, port 8089 taken) or the output could not
+be written (a full disk; a closed pipe, quietly); 2 a wrong command line, a
+plan that fails its checks, or settings that fail them (nothing was sent); 3
+--modify sent the settings but the camera did not confirm them in time (no
+camera has that device ID, it kept other values, or it stays silent); --assign
+or --plan: some camera did not confirm its new address or was not found.
 )";
 }
 

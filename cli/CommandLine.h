@@ -1,7 +1,10 @@
 #pragma once
-// The program's command line. Without arguments (or with --no-firewall only)
-// the program opens its window; --list and --modify do their work without a
-// window and without a display; --help and --version print and end.
+// The program's command line. It takes over only when the first argument is
+// one of its verbs (--list, --modify, --assign, --plan, --help or -h,
+// --version or -V): those do their work without a window and without a
+// display. Any other command line opens the window and goes to the toolkit
+// as it is (Qt's -platform, -display, -style, -session), except
+// --no-firewall, which is the program's own.
 //
 // Parsing is complete before anything is sent: every value is checked here,
 // so a command line that parses is one the program can carry out, and one
@@ -17,6 +20,12 @@ namespace qdipc {
 
 inline constexpr const char* kProgramVersion = "1.0.0.1";
 inline constexpr int kExitUsage = 2;
+// --modify: the record went out but the camera did not confirm it.
+inline constexpr int kExitNotConfirmed = 3;
+
+// How long --modify waits for the camera to answer with its new settings
+// when --verify-wait is not given.
+inline constexpr int kDefaultVerifyWaitMs = 10000;
 
 // How long --list collects replies when --wait is not given, and the most it
 // accepts (ten minutes).
@@ -39,10 +48,8 @@ struct ModifyOptions {
     std::string gateway;
     std::string mac;  // checked: six groups of 1 or 2 hex digits, ":" or "-" between
     AddressingMode mode = AddressingMode::Static;
+    int verifyWaitMs = kDefaultVerifyWaitMs;  // 0: send only
 };
-
-// --verify-wait's default and most (ten minutes); 0 skips the confirmation.
-inline constexpr int kDefaultVerifyWaitMs = 10000;
 
 // --assign and --plan: new addresses for a batch of cameras.
 struct BatchOptions {
@@ -73,8 +80,12 @@ struct CommandLine {
     std::string error;
 };
 
+// Whether argument, as the first one, hands the program to the command line.
+bool IsCommandLineVerb(std::string_view argument);
+
 // args are the arguments after the program's name. Options take their value
-// as the next argument or after "=" (--wait=500).
+// as the next argument or after "=" (--wait=500). A command line whose first
+// argument is not a verb is the window's (Window mode).
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // The text --help prints (ends with a newline).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <thread>
@@ -17,12 +18,30 @@
 #include "discovery/SearchCommand.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/TextDecoding.h"
+#include "settings/ChangeConfirmation.h"
 #include "settings/NetSettingsRecord.h"
 
 namespace qdipc {
 namespace {
 
 constexpr const char* kPrefix = "qd_ip_search: ";
+
+// Output that could not be written ends the command with exit code 1. A
+// reader that has gone (a closed pipe: | head) is not told about it; any
+// other failure (a full disk) is named on standard error.
+int OutputLost(std::ostream& err, const char* what) {
+    if (errno != EPIPE) {
+        err << kPrefix << what << " could not be written out in full\n";
+    }
+    return 1;
+}
+
+// Writes text and flushes; false when the stream failed.
+bool WriteAll(std::ostream& out, const std::string& text) {
+    errno = 0;
+    out << text << std::flush;
+    return static_cast<bool>(out);
+}
 
 std::vector<Ipv4Interface> Interfaces(const NetworkConfig& config) {
     return config.interfaces ? config.interfaces() : ListBroadcastInterfaces();
@@ -36,16 +55,16 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
             std::any_of(interfaces.begin(), interfaces.end(),
                         [&](const Ipv4Interface& i) { return i.name == options.interfaceName; });
         if (!known) {
+            // Names as the system gives them, control characters as \xNN.
             err << kPrefix << "no up, broadcast-capable IPv4 interface is named '"
-                << options.interfaceName << "'; there are:";
+                << EscapeControls(options.interfaceName) << "'; there are:";
             for (const Ipv4Interface& i : interfaces) {
-                err << " " << i.name << " (" << i.address << ")";
+                err << " " << EscapeControls(i.name) << " (" << i.address << ")";
             }
             err << (interfaces.empty() ? " none\n" : "\n");
             return kExitUsage;
         }
     }
-    StartSocketLibrary();
     std::atomic<std::uint32_t> searchId{0};
     ReplyQueue queue({}, config.maxPendingReplies);
     ErrorLog log(config.errorLogDirectory);
@@ -69,7 +88,18 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
         err << kPrefix << "cannot start the receive worker\n";
         return 1;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(options.waitMs));
+    // The request goes out again within the wait, for cameras that missed
+    // it; a repeat that fails is not reported (the first one went out).
+    const auto start = std::chrono::steady_clock::now();
+    const std::chrono::milliseconds wait(options.waitMs);
+    for (const std::chrono::milliseconds offset : kSearchRepeatOffsets) {
+        if (offset >= wait) {
+            break;
+        }
+        std::this_thread::sleep_until(start + offset);
+        command.Repeat();
+    }
+    std::this_thread::sleep_until(start + wait);
     worker.Stop();
 
     // The list the window fills: replies of this search, one row per
@@ -86,17 +116,19 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
         entry.interfaceName = list.ArrivalInterfaceName(row);
         entry.flags = list.Flags(row);
     }
-    out << FormatDeviceList(options.format, entries) << std::flush;
+    const bool written = WriteAll(out, FormatDeviceList(options.format, entries));
+    const int lostErrno = errno;
     err << list.RowCount() << (list.RowCount() == 1 ? " camera" : " cameras") << " found\n";
-    if (!out) {
+    if (!written) {
         // A full disk or a closed pipe must not pass for a complete list.
-        err << kPrefix << "the list could not be written out in full\n";
-        return 1;
+        errno = lostErrno;
+        return OutputLost(err, "the list");
     }
     return 0;
 }
 
-int RunModify(const ModifyOptions& options, const NetworkConfig& config, std::ostream& out) {
+int RunModify(const ModifyOptions& options, const NetworkConfig& config, std::ostream& out,
+              std::ostream& err) {
     // The device ID as a settings window opened for its row holds it: the
     // eight bytes of the text, a zero tail.
     std::array<std::uint8_t, record::kDevIdBlockSize> devIdBlock{};
@@ -104,41 +136,91 @@ int RunModify(const ModifyOptions& options, const NetworkConfig& config, std::os
     const NetSettingsRecord record = BuildModifyRecord(devIdBlock, options.mode, options.ip,
                                                        options.mask, options.gateway, options.mac);
 
-    StartSocketLibrary();
+    // The camera's answers are heard on the receive port, bound before the
+    // record leaves: a change that cannot be confirmed is not sent.
+    std::atomic<std::uint32_t> searchId{0};
+    ReplyQueue queue;
+    ErrorLog log(config.errorLogDirectory);
+    RecvSearchThread worker(searchId, queue, log, config.receiver);
+    const bool confirm = options.verifyWaitMs > 0;
+    if (confirm && !worker.Bind()) {
+        err << kPrefix << "cannot receive on UDP port " << config.receiver.bind.port
+            << " to confirm the change (is another program using it? --verify-wait 0 sends "
+               "without confirming); nothing was sent\n";
+        return 1;
+    }
+
     // Where the camera is is not known here: the record goes out on every
     // network, as the window's does for a camera whose network is unknown.
     const SettingsBroadcaster broadcaster(config.settingsDestination, SystemSeconds,
                                           config.interfaces);
-    const BroadcastOutcome outcome = broadcaster.SendSettingsRecord(record, 0);
-    out << BroadcastOutcomeText(outcome) << "\n" << std::flush;
-    return outcome == BroadcastOutcome::Ok ? 0 : 1;
+    std::string failure;
+    const BroadcastOutcome outcome = broadcaster.SendSettingsRecord(record, 0, &failure);
+    if (!WriteAll(out, std::string(BroadcastOutcomeText(outcome)) + "\n")) {
+        return OutputLost(err, "the outcome");
+    }
+    if (outcome != BroadcastOutcome::Ok) {
+        err << kPrefix << failure << "\n";
+        return 1;
+    }
+    if (!confirm) {
+        return 0;
+    }
+    if (!worker.Start()) {
+        err << kPrefix << "cannot start the receive worker\n";
+        return 1;
+    }
+    ConfirmationOptions confirmationOptions;
+    confirmationOptions.timeout = std::chrono::milliseconds(options.verifyWaitMs);
+    ChangeConfirmation confirmation(confirmationOptions);
+    confirmation.Add(record, ChangeConfirmation::Clock::now());
+    // The first probe draws a search ID; the later ones repeat it.
+    SearchCommand command(searchId, config.searchDestination, config.interfaces);
+    bool searched = false;
+    const std::vector<ConfirmationOutcome> outcomes =
+        WaitForConfirmations(confirmation, queue, [&] {
+            if (searched) {
+                command.Repeat();
+            } else {
+                searched = command.Run({}) == SearchOutcome::Sent;
+            }
+        });
+    worker.Stop();
+    const bool confirmed = !outcomes.empty() && outcomes.front().confirmed;
+    if (!outcomes.empty() &&
+        !WriteAll(out, EscapeControls(ConfirmationText(outcomes.front())) + "\n")) {
+        return OutputLost(err, "the confirmation");
+    }
+    return confirmed ? 0 : kExitNotConfirmed;
 }
 
 }  // namespace
 
 std::string PrintableCell(std::string_view bytes) {
-    return PrintableCellText(bytes, Gb18030ToUtf8);
+    return DecodeCellText(bytes);
 }
 
 int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostream& err,
                    const NetworkConfig& config) {
     switch (commandLine.mode) {
         case CommandMode::Help:
-            out << HelpText() << std::flush;
-            return out ? 0 : 1;
+            return WriteAll(out, HelpText()) ? 0 : OutputLost(err, "the help");
         case CommandMode::Version:
-            out << VersionText() << std::flush;
-            return out ? 0 : 1;
+            return WriteAll(out, VersionText()) ? 0 : OutputLost(err, "the version");
         case CommandMode::UsageError:
             err << kPrefix << commandLine.error << "\n"
                 << "Try 'qd_ip_search --help' for the options.\n";
             return kExitUsage;
         case CommandMode::List:
+            // Winsock first: listing the interfaces needs it on Windows.
+            StartSocketLibrary();
             return RunList(commandLine.list, config, out, err);
         case CommandMode::Modify:
-            return RunModify(commandLine.modify, config, out);
+            StartSocketLibrary();
+            return RunModify(commandLine.modify, config, out, err);
         case CommandMode::Assign:
         case CommandMode::Plan:
+            StartSocketLibrary();
             return RunBatchCommand(commandLine.mode, commandLine.batch, config, out, err);
         case CommandMode::Window:
             break;

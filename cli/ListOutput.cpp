@@ -3,57 +3,27 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
 
 namespace qdipc {
 namespace {
 
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-void AppendHexByte(std::string& out, unsigned char byte) {
-    out += kHexDigits[byte >> 4];
-    out += kHexDigits[byte & 0x0F];
-}
-
-// Writes a tab, a line break or a backslash as its two-character escape (\t,
-// \n, \r, \\), as both TSV fields and JSON strings spell them. False for any
-// other character, which the caller writes its own way.
-bool AppendBackslashEscape(std::string& out, char c) {
-    switch (c) {
-        case '\t':
-            out += "\\t";
-            return true;
-        case '\n':
-            out += "\\n";
-            return true;
-        case '\r':
-            out += "\\r";
-            return true;
-        case '\\':
-            out += "\\\\";
-            return true;
-        default:
-            return false;
-    }
-}
-
+// Control characters in any field are written as \xNN; nothing else changes,
+// so no separator or line break is left inside a field.
 std::string TsvField(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (!AppendBackslashEscape(out, c)) {
-            out += c;
-        }
-    }
-    return out;
+    return EscapeControls(text);
 }
 
+// Quoted when the field holds a comma or a quote (control characters, line
+// breaks included, are \xNN by then).
 std::string CsvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        return std::string(text);
+    const std::string escaped = EscapeControls(text);
+    if (escaped.find_first_of(",\"") == std::string::npos) {
+        return escaped;
     }
     std::string out = "\"";
-    for (char c : text) {
+    for (char c : escaped) {
         if (c == '"') {
             out += '"';
         }
@@ -63,20 +33,20 @@ std::string CsvField(std::string_view text) {
     return out;
 }
 
+// A quote and a backslash as \" and \\, control characters as \u00NN.
 std::string JsonString(std::string_view text) {
     std::string out = "\"";
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"') {
-            out += "\\\"";
-        } else if (!AppendBackslashEscape(out, c)) {
-            if (byte < 0x20) {
-                out += "\\u00";
-                AppendHexByte(out, byte);
-            } else {
-                out += c;
-            }
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != '"' && text[i] != '\\') {
+            continue;
         }
+        AppendEscapedControls(out, text.substr(plain, i - plain), ControlEscape::JsonUnicode);
+        if (i < text.size()) {
+            out += '\\';
+            out += text[i];
+        }
+        plain = i + 1;
     }
     out += '"';
     return out;
@@ -217,84 +187,9 @@ std::string FormatRecords(ListFormat format, const std::vector<std::string>& nam
     return out;
 }
 
-bool IsValidUtf8(std::string_view bytes) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        std::uint32_t code = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > bytes.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3F);
-        }
-        const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-        const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-        if (overlong || surrogate || code > 0x10FFFF) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
-}
-
-std::string PrintableCellText(std::string_view bytes, const LegacyDecoder& legacy) {
-    if (IsValidUtf8(bytes)) {
-        return std::string(bytes);
-    }
-    if (legacy) {
-        if (std::optional<std::string> decoded = legacy(bytes)) {
-            return *decoded;
-        }
-    }
-    std::string out;
-    for (char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (byte < 0x80) {
-            out += c;
-        } else {
-            out += "\\x";
-            AppendHexByte(out, byte);
-        }
-    }
-    return out;
-}
-
 std::string ClipboardRows(const std::vector<ListRecord>& rows) {
-    const auto field = [](std::string_view text) {
-        std::string out(text);
-        for (char& c : out) {
-            if (c == '\t' || c == '\n' || c == '\r') {
-                c = ' ';
-            }
-        }
-        return out;
-    };
     std::string out;
-    AppendTable(out, rows, field, "\t", "\n");
+    AppendTable(out, rows, EscapeControls, "\t", "\n");
     return out;
 }
 

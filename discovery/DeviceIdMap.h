@@ -5,12 +5,20 @@
 // cache line, a key costs 24 bytes or less, and a growing table rehashes only
 // its own 256th of the keys, so no insertion holds the UI thread up for long,
 // even with a million IDs.
+//
+// Device IDs come from anyone on the LAN who answers a broadcast, so the hash
+// is keyed (KeyedHash: a random key per map). Without the key nobody can pick
+// IDs that share a shard and a probe chain; crafted IDs cost what random ones
+// cost.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+#include "discovery/KeyedHash.h"
 
 namespace qdipc {
 
@@ -27,7 +35,7 @@ public:
             }
             return fresh;
         }
-        const std::uint64_t hash = Mix(key);
+        const std::uint64_t hash = Hash(key);
         Shard& shard = shards_[hash >> 56];
         if ((shard.count + 1) * 2 > shard.keys.size()) {
             Grow(shard);
@@ -53,7 +61,7 @@ public:
         if (key == 0) {
             return hasZero_ ? std::optional<std::uint32_t>(zeroValue_) : std::nullopt;
         }
-        const std::uint64_t hash = Mix(key);
+        const std::uint64_t hash = Hash(key);
         const Shard& shard = shards_[hash >> 56];
         if (shard.keys.empty()) {
             return std::nullopt;
@@ -71,6 +79,23 @@ public:
 
     std::size_t Size() const { return size_; }
 
+    // The most slots any one lookup visits: the longest distance from a key's
+    // home slot to where it lies, plus one; 0 for an empty set. Walks every
+    // key (measurements and tests).
+    std::size_t LongestProbeChain() const {
+        std::size_t longest = 0;
+        for (const Shard& shard : shards_) {
+            const std::size_t mask = shard.keys.size() - 1;
+            for (std::size_t i = 0; i < shard.keys.size(); ++i) {
+                if (shard.keys[i] != 0) {
+                    const std::size_t home = Hash(shard.keys[i]) & mask;
+                    longest = std::max(longest, ((i - home) & mask) + 1);
+                }
+            }
+        }
+        return longest;
+    }
+
 private:
     // Zero marks an empty slot; the key 0 is kept aside in hasZero_.
     struct Shard {
@@ -79,16 +104,9 @@ private:
         std::size_t count = 0;
     };
 
-    // The splitmix64 finaliser: every key bit reaches the shard and slot bits.
-    static std::uint64_t Mix(std::uint64_t x) {
-        x ^= x >> 30;
-        x *= 0xBF58476D1CE4E5B9ull;
-        x ^= x >> 27;
-        x *= 0x94D049BB133111EBull;
-        return x ^ (x >> 31);
-    }
+    std::uint64_t Hash(std::uint64_t key) const { return hash_(key); }
 
-    static void Grow(Shard& shard) {
+    void Grow(Shard& shard) const {
         const std::size_t size = shard.keys.empty() ? 16 : shard.keys.size() * 2;
         std::vector<std::uint64_t> oldKeys(size, 0);
         std::vector<std::uint32_t> oldValues(size, 0);
@@ -99,7 +117,7 @@ private:
             if (oldKeys[k] == 0) {
                 continue;
             }
-            std::size_t i = Mix(oldKeys[k]) & mask;
+            std::size_t i = Hash(oldKeys[k]) & mask;
             while (shard.keys[i] != 0) {
                 i = (i + 1) & mask;
             }
@@ -108,6 +126,7 @@ private:
         }
     }
 
+    KeyedHash hash_;  // a key of the map's own
     std::array<Shard, 256> shards_{};
     bool hasZero_ = false;
     std::uint32_t zeroValue_ = 0;

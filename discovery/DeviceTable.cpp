@@ -3,29 +3,11 @@
 #include <QColor>
 #include <QStringList>
 #include <algorithm>
-#include <optional>
+
+#include "discovery/CellText.h"
 
 namespace qdipc {
 namespace {
-
-bool IsAscii(std::string_view bytes) {
-    return std::all_of(bytes.begin(), bytes.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// Decodes with a stateless decoder; an empty optional when the bytes are not
-// valid in its encoding (an incomplete sequence at the end counts as invalid).
-std::optional<QString> DecodeStrictly(QStringDecoder& decoder, std::string_view bytes) {
-    if (!decoder.isValid()) {
-        return std::nullopt;
-    }
-    decoder.resetState();
-    QString text = decoder.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
-    if (decoder.hasError()) {
-        return std::nullopt;
-    }
-    return text;
-}
 
 // The tooltip of a flagged row: one line per flag, in words.
 QString FlagsInWords(std::uint32_t flags, const std::string& interfaceName) {
@@ -50,10 +32,7 @@ QString FlagsInWords(std::uint32_t flags, const std::string& interfaceName) {
 }  // namespace
 
 DeviceTable::DeviceTable(QObject* parent, std::size_t maxRows)
-    : QAbstractTableModel(parent),
-      m_list(maxRows),
-      m_utf8Decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless),
-      m_gbDecoder("GB18030", QStringDecoder::Flag::Stateless) {
+    : QAbstractTableModel(parent), m_list(maxRows) {
     m_list.SetObserver(this);
 }
 
@@ -63,16 +42,12 @@ DeviceTable::~DeviceTable() {
 
 QString DeviceTable::DisplayText(int row, int column) const {
     const std::string_view bytes = CellBytes(row, column);
-    if (IsAscii(bytes)) {
+    // Most cells are printable ASCII, which every step leaves as it is.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
         return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
     }
-    if (auto text = DecodeStrictly(m_utf8Decoder, bytes)) {
-        return *text;
-    }
-    if (auto text = DecodeStrictly(m_gbDecoder, bytes)) {
-        return *text;
-    }
-    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+    const std::string text = DisplayCellText(bytes);
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
 void DeviceTable::RowsAboutToBeAppended(int first, int last) {

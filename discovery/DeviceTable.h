@@ -4,16 +4,16 @@
 // row index is always the row's display position (the view shows the rows in
 // model order, without a proxy), so a sort reorders the rows themselves.
 //
-// Only the displayed text is decoded here: as UTF-8 when valid, else as
-// GB18030, else as Latin-1; the list keeps the bytes as they came. A flagged
-// row (DeviceFlag) is tinted a light orange and names its flags in words in
-// its tooltip.
+// Only the displayed text is decoded here, by the rule every output uses
+// (DisplayCellText: UTF-8 when valid, else GB18030, else \xNN escapes, and
+// control characters as \xNN); the list keeps the bytes as they came. A
+// flagged row (DeviceFlag) is tinted a light orange and names its flags in
+// words in its tooltip.
 //
 // Everything here runs on the UI thread: the receive worker hands its replies
 // over through a queue, and the window drains it into AddReplies.
 
 #include <QAbstractTableModel>
-#include <QStringDecoder>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -82,8 +82,6 @@ private:
     void RowsChanged(int first, int last) override;
 
     DeviceList m_list;
-    mutable QStringDecoder m_utf8Decoder;
-    mutable QStringDecoder m_gbDecoder;
 };
 
 }  // namespace qdipc

@@ -104,6 +104,7 @@ struct ErrorLog::Shared {
     std::atomic<std::uint64_t> droppedByRate{0};
     std::atomic<std::uint64_t> droppedQueueFull{0};
     std::atomic<std::uint64_t> unwritten{0};
+    std::atomic<std::uint64_t> droppedBySize{0};
 
     // Under the lock: whether one more entry fits in the rate at time now;
     // records it when it does.
@@ -190,6 +191,7 @@ ErrorLogCounts ErrorLog::Counts() const {
     counts.droppedByRate = shared_->droppedByRate.load();
     counts.droppedQueueFull = shared_->droppedQueueFull.load();
     counts.unwritten = shared_->unwritten.load();
+    counts.droppedBySize = shared_->droppedBySize.load();
     return counts;
 }
 
@@ -221,6 +223,13 @@ void ErrorLog::WriterLoop(std::shared_ptr<Shared> shared) {
             // again by the next entry.
             if (!file.IsOpen() && !file.Open(shared->path)) {
                 shared->unwritten.fetch_add(1);
+                continue;
+            }
+            // The size is asked for each entry, so that other writers of the
+            // same file count too.
+            const std::uint64_t cap = shared->limits.maxFileBytes;
+            if (cap != 0 && file.Size() + AppendFile::StoredSize(entry) > cap) {
+                shared->droppedBySize.fetch_add(1);
                 continue;
             }
             if (file.Write(entry)) {

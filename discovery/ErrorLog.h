@@ -6,9 +6,11 @@
 // writer thread of the log's own appends it to the file, which it keeps open
 // while entries come. A flood is cut down to a fixed number of entries per
 // second; what is cut, and what finds the queue full or the file unopenable,
-// is dropped and counted. A writer stuck in the file system (a FIFO without
-// a reader, a stalled network mount) is waited for only briefly when the log
-// goes; it owns what it uses and ends with the process.
+// is dropped and counted. The file stops growing at a size cap: an entry that
+// would take it past the cap is dropped and counted, and what the file holds
+// is never touched (it is not truncated or rotated). A writer stuck in the file system (a FIFO
+// without a reader, a stalled network mount) is waited for only briefly when the log goes; it owns
+// what it uses and ends with the process.
 
 #include <chrono>
 #include <cstdint>
@@ -55,6 +57,9 @@ struct ErrorLogLimits {
     // After this long with nothing to write the file is closed, so that a log
     // file removed meanwhile is created anew by the next entry.
     std::chrono::milliseconds idleClose{1000};
+    // The file never grows past this many bytes; entries that would take it
+    // further are dropped (a file already larger is left as it is). 0: no cap.
+    std::uint64_t maxFileBytes = 16 * 1024 * 1024;
     // The time the rate limit goes by; null: the steady clock.
     SteadyClock now{};
 };
@@ -64,6 +69,7 @@ struct ErrorLogCounts {
     std::uint64_t droppedByRate = 0;     // over the entries-per-second limit
     std::uint64_t droppedQueueFull = 0;  // the writer was behind (or stuck)
     std::uint64_t unwritten = 0;         // the file could not be opened or written
+    std::uint64_t droppedBySize = 0;     // the file has reached its size cap
 };
 
 class ErrorLog {

@@ -32,7 +32,15 @@ SearchOutcome SearchCommand::Run(const std::function<void()>& clear,
     }
     const std::uint32_t id = TimeSeededDraw(clock_());
     searchId_.store(id);
+    onlyInterface_ = onlyInterface;
+    return Send(id, onlyInterface);
+}
 
+SearchOutcome SearchCommand::Repeat() {
+    return Send(searchId_.load(), onlyInterface_);
+}
+
+SearchOutcome SearchCommand::Send(std::uint32_t id, const std::string& onlyInterface) {
     // Neither result is checked here: a socket that could not be created makes
     // the sends fail below.
     UdpSocket socket;

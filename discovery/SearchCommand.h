@@ -5,7 +5,9 @@
 // starting the receive worker and showing the message box are the caller's
 // part.
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -23,6 +25,13 @@ enum class SearchOutcome {
     HostLookupFailed,  // "gethostbyname error": no interface to send on
     SendFailed,        // "creat socket error": no socket, or every send gave <= 0
 };
+
+// When a search sends its request again, counted from the first request: a
+// camera that misses one request (a lossy radio link, a busy switch) is still
+// listed. Every repeat is the first request again, byte for byte, with the
+// same search ID, so its replies are de-duplicated like any other.
+inline constexpr std::array<std::chrono::milliseconds, 2> kSearchRepeatOffsets{
+    std::chrono::milliseconds(300), std::chrono::milliseconds(1000)};
 
 // The message box text of a failed search, nullptr for Sent.
 const char* SearchFailureText(SearchOutcome outcome);
@@ -42,11 +51,20 @@ public:
     // 6. close. Sent when at least one request went out.
     SearchOutcome Run(const std::function<void()>& clear, const std::string& onlyInterface = "");
 
+    // Sends the request of the latest Run again: the search ID stored now,
+    // on the interfaces Run used (listed afresh). Draws nothing, clears
+    // nothing. Also the probe that looks for a camera after a settings change.
+    SearchOutcome Repeat();
+
 private:
+    // Steps 3 to 6 of Run with this search ID.
+    SearchOutcome Send(std::uint32_t id, const std::string& onlyInterface);
+
     std::atomic<std::uint32_t>& searchId_;
     Ipv4Endpoint destination_;
     InterfaceLister interfaces_;
     SecondsClock clock_;
+    std::string onlyInterface_;  // of the latest Run
 };
 
 }  // namespace qdipc

@@ -1,5 +1,6 @@
 // Writes the small seed corpora of the fuzz targets into the directories given
-// on the command line: <reply corpus dir> <parser corpus dir> <plan file corpus dir>.
+// on the command line: <reply corpus dir> <parser corpus dir> <list output
+// corpus dir> <plan file corpus dir>.
 
 #include <cstdint>
 #include <cstring>
@@ -30,15 +31,38 @@ std::vector<std::uint8_t> Text(const char* text, std::uint8_t radix) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
+    if (argc != 5) {
         return 2;
     }
     const std::filesystem::path replies = argv[1];
     const std::filesystem::path parsers = argv[2];
-    const std::filesystem::path plans = argv[3];
+    const std::filesystem::path lists = argv[3];
+    const std::filesystem::path plans = argv[4];
     std::filesystem::create_directories(replies);
     std::filesystem::create_directories(parsers);
+    std::filesystem::create_directories(lists);
     std::filesystem::create_directories(plans);
+
+    // One record: a hostile name (terminal title, colour, C1 CSI, DEL), GBK
+    // text, a lone byte that is no encoding's, a comma and a quote.
+    const std::string cells[] = {"0",
+                                 "0011aabb-0000ff01",
+                                 "cam\x1b]0;T\x07\x1b[41m\xc2\x9b\x7f",
+                                 "\xc9\xe3\xcf\xf1",
+                                 "\x9b",
+                                 "a,\"b\"",
+                                 "tab\there",
+                                 "line\r\n",
+                                 "back\\",
+                                 "",
+                                 "\xff\xfe",
+                                 "\xe6\x91\x84"};
+    std::vector<std::uint8_t> list{0};
+    for (const std::string& cell : cells) {
+        list.push_back(static_cast<std::uint8_t>(cell.size()));
+        list.insert(list.end(), cell.begin(), cell.end());
+    }
+    WriteSeed(lists, "record", list);
 
     std::vector<std::uint8_t> reply(380, 0);
     const std::uint8_t magic[4] = {0xD4, 0xED, 0xCB, 0xB3};

@@ -5,6 +5,7 @@
 // AppendFile_posix.cpp uses open/write, AppendFile_win.cpp CreateFile and
 // WriteFile; CMake picks the file.
 
+#include <cstdint>
 #include <filesystem>
 #include <string_view>
 
@@ -25,6 +26,11 @@ public:
     // Appends text in text mode: on Windows each "\n" goes out as CR LF.
     // False when not everything could be written.
     bool Write(std::string_view text);
+    // The bytes the open file holds now (other writers' included); 0 when
+    // not open or unknown (a FIFO, a device).
+    std::uint64_t Size() const;
+    // The bytes Write adds to the file for text (with the CRs on Windows).
+    static std::uint64_t StoredSize(std::string_view text);
     void Close();
 
 private:

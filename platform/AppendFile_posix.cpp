@@ -3,6 +3,7 @@
 #include "platform/AppendFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,6 +41,18 @@ bool AppendFile::Write(std::string_view text) {
         text.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
+}
+
+std::uint64_t AppendFile::Size() const {
+    struct stat status {};
+    if (fd_ < 0 || ::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+std::uint64_t AppendFile::StoredSize(std::string_view text) {
+    return text.size();
 }
 
 void AppendFile::Close() {

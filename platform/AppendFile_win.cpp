@@ -16,7 +16,7 @@ AppendFile::~AppendFile() {
 
 bool AppendFile::Open(const std::filesystem::path& path) {
     Close();
-    HANDLE handle = ::CreateFileW(path.c_str(), FILE_APPEND_DATA,
+    HANDLE handle = ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -53,6 +53,19 @@ bool AppendFile::Write(std::string_view text) {
         rest.remove_prefix(written);
     }
     return true;
+}
+
+std::uint64_t AppendFile::Size() const {
+    LARGE_INTEGER size{};
+    if (handle_ == nullptr || ::GetFileType(static_cast<HANDLE>(handle_)) != FILE_TYPE_DISK ||
+        !::GetFileSizeEx(static_cast<HANDLE>(handle_), &size) || size.QuadPart < 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::uint64_t AppendFile::StoredSize(std::string_view text) {
+    return text.size() + static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 void AppendFile::Close() {

@@ -1,9 +1,15 @@
 #include "platform/Console.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <iostream>
+#include <string>
+#include <vector>
 
 namespace qdipc {
 namespace {
@@ -21,17 +27,49 @@ void UseParentConsole() {
     // (a file, a pipe) work as they are.
     const bool out = Leads(STD_OUTPUT_HANDLE);
     const bool err = Leads(STD_ERROR_HANDLE);
-    if ((out && err) || !AttachConsole(ATTACH_PARENT_PROCESS)) {
-        return;
+    if (!(out && err) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+        if (!out) {
+            std::freopen("CONOUT$", "w", stdout);
+        }
+        if (!err) {
+            std::freopen("CONOUT$", "w", stderr);
+        }
+        std::cout.clear();
+        std::cerr.clear();
     }
-    if (!out) {
-        std::freopen("CONOUT$", "w", stdout);
+    // The outputs write their own line ends (CSV CR LF, TSV and JSON LF):
+    // the runtime's text mode would turn each LF into CR LF, and CSV's CR LF
+    // into CR CR LF. The same bytes as on Linux, then.
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+void IgnoreClosedPipeSignal() {
+    // Writing to a closed pipe fails with an error on Windows; there is no signal.
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        // Only when memory runs out: the runtime's ANSI arguments then.
+        for (int i = 1; i < argc; ++i) {
+            arguments.emplace_back(argv[i]);
+        }
+        return arguments;
     }
-    if (!err) {
-        std::freopen("CONOUT$", "w", stderr);
+    for (int i = 1; i < count; ++i) {
+        const int length =
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string text(length > 0 ? static_cast<std::size_t>(length) : 1, '\0');
+        if (length > 0) {
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), length, nullptr, nullptr);
+        }
+        text.resize(text.size() - 1);  // the terminating zero
+        arguments.push_back(std::move(text));
     }
-    std::cout.clear();
-    std::cerr.clear();
+    LocalFree(wide);
+    return arguments;
 }
 
 }  // namespace qdipc

@@ -10,9 +10,16 @@
 namespace qdipc {
 
 // Starts the firewall command hidden and detached. It neither waits for the
-// command nor looks at its result; when the platform has no such command it
-// does nothing.
+// command nor looks at its result; when the platform has no such command, or
+// the program may not change the firewall without asking, it does nothing.
 void OpenReceivePortInFirewall();
+
+// Whether this process may change the firewall without anyone being asked
+// for a password: on Linux only as root (a normal user's firewall-cmd asks
+// polkit, which can open a password dialog at every start; the package
+// ships a firewalld service and a ufw profile for the administrator to
+// enable instead); on Windows always, netsh fails quietly without rights.
+bool MayChangeFirewallWithoutAsking();
 
 // Whether an executable exists at the given absolute path.
 using ExecutableProbe = std::function<bool(const std::string& path)>;

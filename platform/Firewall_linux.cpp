@@ -1,8 +1,9 @@
 // Linux: a port rule for the firewall that is active, if any: firewalld when
 // it is running (a run-time rule, gone at its next reload or restart), else
 // ufw when its status is active (ufw has only lasting rules). A firewall that
-// is installed but not active is left alone. Both need administrator rights;
-// without them the command fails quietly, as it would on Windows without them.
+// is installed but not active is left alone. Both need administrator rights,
+// and a normal user's firewall-cmd would ask for them through polkit (a
+// password dialog at every start), so the step runs only as root.
 // The checks run in the detached command, so start-up never waits for them.
 
 #include "platform/Firewall.h"
@@ -115,7 +116,14 @@ bool StartDetachedHidden(const std::vector<std::string>& argv) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+bool MayChangeFirewallWithoutAsking() {
+    return ::geteuid() == 0;
+}
+
 void OpenReceivePortInFirewall() {
+    if (!MayChangeFirewallWithoutAsking()) {
+        return;
+    }
     const auto line = FirewallCommandLine(IsExecutable);
     if (!line.empty()) {
         StartDetachedHidden(line);

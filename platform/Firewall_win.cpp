@@ -57,6 +57,10 @@ bool StartDetachedHidden(const std::vector<std::string>& argv) {
     return ::WinExec(line.c_str(), SW_HIDE) > 31;
 }
 
+bool MayChangeFirewallWithoutAsking() {
+    return true;
+}
+
 void OpenReceivePortInFirewall() {
     ::WinExec(kNetshCommand, SW_HIDE);
 }

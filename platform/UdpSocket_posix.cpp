@@ -16,6 +16,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/ArrivalInterface_posix.h"
 #include "platform/UdpSocket.h"
 
 namespace qdipc {
@@ -32,22 +33,6 @@ bool ToSockaddr(const Ipv4Endpoint& endpoint, sockaddr_in& out) {
 struct PacketInfoControl {
     alignas(cmsghdr) unsigned char bytes[CMSG_SPACE(sizeof(in_pktinfo))];
 };
-
-// The arrival interface an IP_PKTINFO control message names, 0 without one.
-std::uint32_t ArrivalInterfaceOf(msghdr& message) {
-    if (message.msg_control == nullptr) {
-        return 0;
-    }
-    for (cmsghdr* control = CMSG_FIRSTHDR(&message); control != nullptr;
-         control = CMSG_NXTHDR(&message, control)) {
-        if (control->cmsg_level == IPPROTO_IP && control->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(control), sizeof info);
-            return static_cast<std::uint32_t>(info.ipi_ifindex);
-        }
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -239,6 +224,9 @@ int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
             headers[i].msg_hdr.msg_iov = &vectors[i];
             headers[i].msg_hdr.msg_iovlen = 1;
             if (impl_->packetInfo) {
+                // Zeroed per datagram: no interface of an earlier datagram can
+                // be read back from a control message the kernel left short.
+                std::memset(controls[i].bytes, 0, sizeof controls[i].bytes);
                 headers[i].msg_hdr.msg_control = controls[i].bytes;
                 headers[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
             }

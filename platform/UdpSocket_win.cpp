@@ -83,12 +83,20 @@ struct UdpSocket::Impl {
         if (receiveMessage(socket, &message, &received, nullptr, nullptr) != 0) {
             return SOCKET_ERROR;
         }
+        // Only a complete IP_PKTINFO counts: cut control data (MSG_CTRUNC) or
+        // a header shorter than the structure leaves the interface unknown.
+        if ((message.dwFlags & MSG_CTRUNC) != 0) {
+            return static_cast<int>(received);
+        }
         for (WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message); header != nullptr;
              header = WSA_CMSG_NXTHDR(&message, header)) {
             if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
-                IN_PKTINFO info;
-                std::memcpy(&info, WSA_CMSG_DATA(header), sizeof info);
-                slot.arrivalInterface = static_cast<std::uint32_t>(info.ipi_ifindex);
+                if (header->cmsg_len >= WSA_CMSG_LEN(sizeof(IN_PKTINFO))) {
+                    IN_PKTINFO info;
+                    std::memcpy(&info, WSA_CMSG_DATA(header), sizeof info);
+                    slot.arrivalInterface = static_cast<std::uint32_t>(info.ipi_ifindex);
+                }
+                break;
             }
         }
         return static_cast<int>(received);

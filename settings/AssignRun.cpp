@@ -1,20 +1,31 @@
 #include "settings/AssignRun.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace qdipc {
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+}  // namespace
 
 AssignRun::AssignRun(std::vector<AssignOrder> orders, Hooks hooks, QObject* parent)
     : QObject(parent),
-      tracker_(std::move(orders)),
+      orders_(std::move(orders)),
       hooks_(std::move(hooks)),
-      results_(tracker_.Orders().size(), Result::Planned) {
+      results_(orders_.size(), Result::Planned) {
+    for (std::size_t i = 0; i < orders_.size(); ++i) {
+        byDeviceId_.emplace(Lower(orders_[i].camera.deviceId), i);
+    }
     sendTimer_.setInterval(hooks_.pacing);
     sendTimer_.setTimerType(Qt::PreciseTimer);
     connect(&sendTimer_, &QTimer::timeout, this, &AssignRun::SendNext);
-    probeTimer_.setInterval(hooks_.probeInterval);
-    connect(&probeTimer_, &QTimer::timeout, this, &AssignRun::Probe);
-    deadline_.setSingleShot(true);
-    deadline_.setInterval(hooks_.verifyWait);
-    connect(&deadline_, &QTimer::timeout, this, &AssignRun::Finish);
 }
 
 QString AssignRun::ResultText(Result result) {
@@ -34,77 +45,52 @@ QString AssignRun::ResultText(Result result) {
 }
 
 void AssignRun::Start() {
-    if (results_.empty()) {
-        Finish();
+    if (orders_.empty()) {
+        FinishWhenDone();
         return;
     }
     SendNext();
-    sendTimer_.start();
+    if (nextToSend_ < orders_.size()) {
+        sendTimer_.start();
+    }
 }
 
 void AssignRun::SendNext() {
-    if (nextToSend_ >= results_.size()) {
+    if (nextToSend_ >= orders_.size()) {
         sendTimer_.stop();
         return;
     }
     const std::size_t index = nextToSend_++;
-    const AssignOrder& order = tracker_.Orders()[index];
+    const AssignOrder& order = orders_[index];
     const bool sent = hooks_.send && hooks_.send(order.Record(), order.camera.arrivalInterface);
-    if (sent) {
-        tracker_.MarkSent(index);
-    }
     SetResult(index, sent ? Result::Sent : Result::NotSent);
-    if (nextToSend_ == results_.size()) {
+    if (nextToSend_ == orders_.size()) {
         sendTimer_.stop();
-        // Cameras restart their network after a change; the probes go on
-        // until every camera has answered or the wait is over.
-        probeTimer_.start();
-        deadline_.start();
-        Probe();
+        FinishWhenDone();
     }
 }
 
-void AssignRun::Probe() {
-    if (tracker_.AllConfirmed() || finished_) {
-        return;
-    }
-    if (hooks_.probe) {
-        hooks_.probe();
-    }
-}
-
-bool AssignRun::Observe(const std::string& deviceId, const std::string& ip, const std::string& mask,
-                        const std::string& gateway, const std::string& mac) {
-    if (finished_) {
+bool AssignRun::OnOutcome(const std::string& deviceId, bool confirmed) {
+    const auto found = byDeviceId_.find(Lower(deviceId));
+    if (finished_ || found == byDeviceId_.end() || results_[found->second] != Result::Sent) {
         return false;
     }
-    if (const auto index = tracker_.Observe(deviceId, ip, mask, gateway, mac)) {
-        SetResult(*index, Result::Confirmed);
-        bool open = false;
-        for (Result result : results_) {
-            open = open || result == Result::Sent || result == Result::Planned;
-        }
-        if (!open) {
-            Finish();
-        }
-        return true;
-    }
-    return false;
+    confirmed_ += confirmed ? 1 : 0;
+    SetResult(found->second, confirmed ? Result::Confirmed : Result::NotConfirmed);
+    FinishWhenDone();
+    return true;
 }
 
-void AssignRun::Finish() {
-    if (finished_) {
+void AssignRun::FinishWhenDone() {
+    if (finished_ || nextToSend_ < orders_.size()) {
+        return;
+    }
+    const bool waiting =
+        std::any_of(results_.begin(), results_.end(), [](Result r) { return r == Result::Sent; });
+    if (waiting && hooks_.confirming) {
         return;
     }
     finished_ = true;
-    sendTimer_.stop();
-    probeTimer_.stop();
-    deadline_.stop();
-    for (std::size_t i = 0; i < results_.size(); ++i) {
-        if (results_[i] == Result::Sent) {
-            SetResult(i, Result::NotConfirmed);
-        }
-    }
     emit Finished();
 }
 

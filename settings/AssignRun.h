@@ -1,9 +1,9 @@
 #pragma once
 // One run of a batch assignment in the window: sends each camera its record,
-// paced, then probes until every camera reports its new values or the wait
-// is over. The run belongs to the main window, not to the dialog that
-// started it: closing the dialog stops nothing that was sent, and the
-// cameras' new values still reach the list.
+// paced, and shows what the window's confirmation of each change ends with.
+// The run belongs to the main window, not to the dialog that started it:
+// closing the dialog stops nothing, and the cameras' new values still reach
+// the list.
 
 #include <QObject>
 #include <QTimer>
@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "settings/BatchAssign.h"
@@ -23,14 +24,13 @@ public:
     enum class Result { Planned, Sent, NotSent, Confirmed, NotConfirmed };
 
     struct Hooks {
-        // Stamps and sends one record toward the interface given (0: every one).
+        // Stamps and sends one record toward the interface given (0: every
+        // one) and starts its confirmation; false when it could not be sent.
         std::function<bool(const NetSettingsRecord&, std::uint32_t arrivalInterface)> send;
-        // Sends one discovery request, keeping the list.
-        std::function<void()> probe;
         std::chrono::milliseconds pacing = kAssignPacing;
-        std::chrono::milliseconds probeInterval{500};
-        // How long after the last record the cameras may take to answer.
-        std::chrono::milliseconds verifyWait{10000};
+        // False when nothing confirms the changes (a zero wait): the run ends
+        // once every record went out.
+        bool confirming = true;
     };
 
     AssignRun(std::vector<AssignOrder> orders, Hooks hooks, QObject* parent = nullptr);
@@ -40,15 +40,14 @@ public:
     static QString ResultText(Result result);
 
     void Start();
-    // A reply heard from a camera, in the list's text forms; true when it
-    // confirms that camera's change.
-    bool Observe(const std::string& deviceId, const std::string& ip, const std::string& mask,
-                 const std::string& gateway, const std::string& mac);
+    // How the confirmation of a change for this device ID ended; true when
+    // the change is one of this run's (sent and still waiting).
+    bool OnOutcome(const std::string& deviceId, bool confirmed);
 
-    const std::vector<AssignOrder>& Orders() const { return tracker_.Orders(); }
+    const std::vector<AssignOrder>& Orders() const { return orders_; }
     Result ResultOf(std::size_t index) const { return results_[index]; }
     int Total() const { return static_cast<int>(results_.size()); }
-    int ConfirmedCount() const { return static_cast<int>(tracker_.ConfirmedCount()); }
+    int ConfirmedCount() const { return confirmed_; }
     bool IsFinished() const { return finished_; }
 
 signals:
@@ -57,18 +56,18 @@ signals:
 
 private:
     void SendNext();
-    void Probe();
-    void Finish();
+    void FinishWhenDone();
     void SetResult(std::size_t index, Result result);
 
-    AssignTracker tracker_;
+    std::vector<AssignOrder> orders_;
     Hooks hooks_;
     std::vector<Result> results_;
+    // Lowercase device ID -> order.
+    std::unordered_map<std::string, std::size_t> byDeviceId_;
     std::size_t nextToSend_ = 0;
+    int confirmed_ = 0;
     bool finished_ = false;
     QTimer sendTimer_;
-    QTimer probeTimer_;
-    QTimer deadline_;
 };
 
 }  // namespace qdipc

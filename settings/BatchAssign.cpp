@@ -1,7 +1,6 @@
 #include "settings/BatchAssign.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "discovery/DeviceCodecs.h"
 #include "settings/AddressPlanner.h"
@@ -145,54 +144,6 @@ NetSettingsRecord AssignRecord(const AssignCamera& camera, const std::string& ne
     std::array<std::uint8_t, record::kDevIdBlockSize> devIdBlock{};
     ParseDeviceId(camera.deviceId.c_str(), devIdBlock.data());
     return BuildModifyRecord(devIdBlock, mode, newIp, mask, gateway, camera.mac);
-}
-
-namespace {
-
-std::string LowerText(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-}  // namespace
-
-AssignTracker::AssignTracker(std::vector<AssignOrder> orders)
-    : orders_(std::move(orders)), sent_(orders_.size(), false), confirmed_(orders_.size(), false) {
-    for (std::size_t i = 0; i < orders_.size(); ++i) {
-        byDeviceId_.emplace(LowerText(orders_[i].camera.deviceId), i);
-    }
-}
-
-void AssignTracker::MarkSent(std::size_t index) {
-    if (index < sent_.size()) {
-        sent_[index] = true;
-    }
-}
-
-std::optional<std::size_t> AssignTracker::Observe(const std::string& deviceId,
-                                                  const std::string& ip, const std::string& mask,
-                                                  const std::string& gateway,
-                                                  const std::string& mac) {
-    const auto found = byDeviceId_.find(LowerText(deviceId));
-    if (found == byDeviceId_.end()) {
-        return std::nullopt;
-    }
-    const std::size_t i = found->second;
-    const AssignOrder& order = orders_[i];
-    if (confirmed_[i] || !sent_[i]) {
-        return std::nullopt;
-    }
-    const bool matches = order.mode != AddressingMode::Static ||
-                         (ip == order.newIp && mask == order.mask && gateway == order.gateway &&
-                          LowerText(mac) == LowerText(order.camera.mac));
-    if (!matches) {
-        return std::nullopt;
-    }
-    confirmed_[i] = true;
-    ++confirmedCount_;
-    return i;
 }
 
 }  // namespace qdipc

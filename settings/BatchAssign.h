@@ -11,7 +11,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/NeighbourTable.h"
@@ -86,33 +85,6 @@ struct AssignOrder {
     AddressingMode mode = AddressingMode::Static;
 
     NetSettingsRecord Record() const { return AssignRecord(camera, newIp, mask, gateway, mode); }
-};
-
-// The orders of one run and which of them the cameras have confirmed: a
-// static change when the camera with that device ID reports the new IP,
-// mask and gateway and its MAC as sent; a DHCP or ADSL change by any reply
-// of that camera after it was sent.
-class AssignTracker {
-public:
-    explicit AssignTracker(std::vector<AssignOrder> orders);
-
-    const std::vector<AssignOrder>& Orders() const { return orders_; }
-    void MarkSent(std::size_t index);
-    // The order a reply newly confirms; nothing when it confirms none.
-    std::optional<std::size_t> Observe(const std::string& deviceId, const std::string& ip,
-                                       const std::string& mask, const std::string& gateway,
-                                       const std::string& mac);
-    bool IsConfirmed(std::size_t index) const { return confirmed_[index]; }
-    std::size_t ConfirmedCount() const { return confirmedCount_; }
-    bool AllConfirmed() const { return confirmedCount_ == orders_.size(); }
-
-private:
-    std::vector<AssignOrder> orders_;
-    std::vector<bool> sent_;
-    std::vector<bool> confirmed_;
-    std::size_t confirmedCount_ = 0;
-    // Lowercase device ID -> order.
-    std::unordered_map<std::string, std::size_t> byDeviceId_;
 };
 
 }  // namespace qdipc

@@ -160,10 +160,18 @@ void CAssignDlg::ShowProgress() {
     }
     m_progress->setValue(m_run->ConfirmedCount());
     if (m_run->IsFinished()) {
-        const int missing = m_run->Total() - m_run->ConfirmedCount();
-        m_message->setText(missing == 0 ? QStringLiteral("Every camera confirmed its new address.")
-                                        : QStringLiteral("%1 of %2 cameras did not confirm.")
-                                              .arg(missing)
-                                              .arg(m_run->Total()));
+        int failed = 0;
+        for (int i = 0; i < m_run->Total(); ++i) {
+            const auto result = m_run->ResultOf(static_cast<std::size_t>(i));
+            failed += result == qdipc::AssignRun::Result::NotConfirmed ||
+                      result == qdipc::AssignRun::Result::NotSent;
+        }
+        const int unconfirmed = m_run->Total() - m_run->ConfirmedCount() - failed;
+        m_message->setText(
+            failed > 0 ? QStringLiteral("%1 of %2 cameras did not confirm their new address.")
+                             .arg(failed)
+                             .arg(m_run->Total())
+            : unconfirmed > 0 ? QStringLiteral("Every record was sent; confirmation is off.")
+                              : QStringLiteral("Every camera confirmed its new address."));
     }
 }

@@ -117,22 +117,33 @@ std::optional<BroadcastOutcome> SettingsBroadcaster::ApplyHandoff(
 }
 
 BroadcastOutcome SettingsBroadcaster::SendSettingsRecord(const NetSettingsRecord& record,
-                                                         std::uint32_t arrivalInterface) const {
+                                                         std::uint32_t arrivalInterface,
+                                                         std::string* failure) const {
     return BroadcastSettingsRecord(StampSettingsRecord(record, TimeSeededDraw(clock_())),
-                                   arrivalInterface);
+                                   arrivalInterface, failure);
 }
 
-BroadcastOutcome SettingsBroadcaster::BroadcastSettingsRecord(
-    const NetSettingsRecord& stamped, std::uint32_t arrivalInterface) const {
-    // The camera's own network when it is known and still there; otherwise
-    // every network, one datagram per interface (an interface with several
-    // addresses is one link: one datagram reaches all of it).
+BroadcastOutcome SettingsBroadcaster::BroadcastSettingsRecord(const NetSettingsRecord& stamped,
+                                                              std::uint32_t arrivalInterface,
+                                                              std::string* failure) const {
+    auto fail = [failure](std::string reason) {
+        if (failure != nullptr) {
+            *failure = std::move(reason);
+        }
+        return BroadcastOutcome::Error;
+    };
+    // The camera's own network when it is known; otherwise every network, one
+    // datagram per interface (an interface with several addresses is one
+    // link: one datagram reaches all of it).
     const std::vector<Ipv4Interface> networks = interfaces_();
     std::vector<const Ipv4Interface*> targets;
     for (const Ipv4Interface& network : networks) {
-        if (arrivalInterface != 0 && network.index == arrivalInterface) {
-            targets.assign(1, &network);
-            break;
+        if (arrivalInterface != 0) {
+            if (network.index == arrivalInterface) {
+                targets.assign(1, &network);
+                break;
+            }
+            continue;
         }
         const bool seen = std::any_of(targets.begin(), targets.end(), [&](const Ipv4Interface* t) {
             return t->index == network.index;
@@ -140,6 +151,14 @@ BroadcastOutcome SettingsBroadcaster::BroadcastSettingsRecord(
         if (!seen) {
             targets.push_back(&network);
         }
+    }
+    if (arrivalInterface != 0 && targets.empty()) {
+        return fail("the network interface the camera answered on (index " +
+                    std::to_string(arrivalInterface) +
+                    ") is gone or down; nothing was sent. Search again.");
+    }
+    if (targets.empty()) {
+        return fail("no up, broadcast-capable IPv4 interface to send on");
     }
     // A socket that could not be created, or a refused broadcast permission,
     // shows up as a failed send; no interface at all sends nothing.
@@ -154,7 +173,7 @@ BroadcastOutcome SettingsBroadcaster::BroadcastSettingsRecord(
         }
     }
     socket.Close();
-    return sent ? BroadcastOutcome::Ok : BroadcastOutcome::Error;
+    return sent ? BroadcastOutcome::Ok : fail("the modify request could not be sent");
 }
 
 }  // namespace qdipc

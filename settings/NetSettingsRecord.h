@@ -93,12 +93,17 @@ public:
                                                  std::uint32_t arrivalInterface = 0) const;
     // Stamps a copy and broadcasts it.
     BroadcastOutcome SendSettingsRecord(const NetSettingsRecord& record,
-                                        std::uint32_t arrivalInterface = 0) const;
+                                        std::uint32_t arrivalInterface = 0,
+                                        std::string* failure = nullptr) const;
     // A new socket with SO_BROADCAST, one 88-byte datagram out of the
-    // interface with index arrivalInterface when it is listed, else one out of
-    // each listed interface; close. Ok only when a datagram went out.
+    // interface with index arrivalInterface, or out of each listed interface
+    // when arrivalInterface is 0 (unknown); close. Ok only when a datagram
+    // went out. An arrivalInterface that is no longer listed (the camera's
+    // network has gone) sends nothing: no other network holds that camera.
+    // On Error, failure (when given) receives the reason in words.
     BroadcastOutcome BroadcastSettingsRecord(const NetSettingsRecord& stamped,
-                                             std::uint32_t arrivalInterface = 0) const;
+                                             std::uint32_t arrivalInterface = 0,
+                                             std::string* failure = nullptr) const;
 
 private:
     Ipv4Endpoint destination_;

@@ -2,7 +2,7 @@
 // window on the offscreen platform: receive worker, reply pump, device table
 // and list view. Prints figures; asserts nothing.
 //
-//   bench_gui [--floods-only]
+//   bench_gui [--floods-only | --confirm-only]
 //
 // Scenarios: a 10,000-reply blast at full speed and 100,000 replies spread
 // over one second, both from camsim's burst mode over loopback; then a sort
@@ -35,6 +35,7 @@
 #include "app/MessagePresenter.h"
 #include "bench/ProcessMemory.h"
 #include "bench/flood/FloodSender.h"
+#include "bench/gui/ConfirmBench.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
 #include "tools/camsim/BurstSender.h"
@@ -392,6 +393,10 @@ int main(int argc, char* argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication application(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "--confirm-only") {
+        bench::RunConfirmBench();
+        return 0;
+    }
 
     // Requests go to a loopback sink; the worker listens on a loopback port.
     qdipc::UdpSocket sink;
@@ -445,6 +450,9 @@ int main(int argc, char* argv[]) {
     }
 
     RunFloods(dlg, workerPort, logDirectory);
+    if (!floodsOnly) {
+        bench::RunConfirmBench();
+    }
 
     // Closing with a full table: a million rows put straight into the table.
     dlg.OnSearch();

@@ -49,7 +49,7 @@ class DeviceTableTest : public QObject {
 private slots:
     void batchDropsRepliesOfAReplacedSearchAndInsertsOnce();
     void cellsHoldTheReplyBytes();
-    void displayedTextIsDecodedUtf8ThenGbThenLatin1();
+    void displayedTextIsDecodedByTheOutputsRule();
     void flaggedRowsAreTintedAndSayWhyInTheirTooltip();
     void modelStaysConsistentUnderTheTester();
     void repliesFromAnotherThreadReachTheTableOnTheUiThread();
@@ -98,7 +98,7 @@ void DeviceTableTest::cellsHoldTheReplyBytes() {
     QCOMPARE(table.data(table.index(0, 3)).toString(), QStringLiteral("10.0.0.10"));
 }
 
-void DeviceTableTest::displayedTextIsDecodedUtf8ThenGbThenLatin1() {
+void DeviceTableTest::displayedTextIsDecodedByTheOutputsRule() {
     DeviceTable table;
     CameraReply utf8 = Camera(1);
     utf8.name = "\xE6\x91\x84\xE5\x83\x8F\xE6\x9C\xBA";  // 摄像机 in UTF-8
@@ -106,13 +106,18 @@ void DeviceTableTest::displayedTextIsDecodedUtf8ThenGbThenLatin1() {
     gbk.name = "\xC9\xE3\xCF\xF1\xBB\xFA";  // 摄像机 in GBK
     CameraReply latin1 = Camera(3);
     latin1.name = "caf\xE9";  // a lone lead byte at the end is no GB text
+    CameraReply hostile = Camera(4);
+    hostile.name = "cam\x1b]0;T\x07\xC2\x9B";  // a terminal title, BEL, C1 CSI
     Add(table, utf8);
     Add(table, gbk);
     Add(table, latin1);
+    Add(table, hostile);
 
+    // The rule of the command line's outputs and the clipboard.
     QCOMPARE(table.DisplayText(0, 2), QStringLiteral("摄像机"));
     QCOMPARE(table.DisplayText(1, 2), QStringLiteral("摄像机"));
-    QCOMPARE(table.DisplayText(2, 2), QStringLiteral("café"));
+    QCOMPARE(table.DisplayText(2, 2), QStringLiteral("caf\\xe9"));
+    QCOMPARE(table.DisplayText(3, 2), QStringLiteral("cam\\x1b]0;T\\x07\\x9b"));
     // The cells keep the bytes as they came.
     QCOMPARE(table.CellText(1, 2), gbk.name);
     QCOMPARE(table.CellText(2, 2), latin1.name);

@@ -307,7 +307,7 @@ void ListPresentationTest::ctrlCCopiesTheSelectedRowsInDisplayOrder() {
             "Mask\tWeb Port\tGateway\n") +
         QStringLiteral("2") + row.arg(2).arg(QStringLiteral("a-door")) + QStringLiteral("0") +
         row.arg(0).arg(QStringLiteral("c-gate")) + QStringLiteral("1") +
-        row.arg(1).arg(QStringLiteral("\u6444\u50CF b"));  // the tab inside the name: a space
+        row.arg(1).arg(QStringLiteral("\u6444\u50CF\\x09b"));  // the tab inside the name: \x09
     QCOMPARE(QGuiApplication::clipboard()->text(), expected);
 }
 

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -15,10 +16,14 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "LoopbackCameras.h"
 #include "TestPrinting.h"
 #include "WindowTestSupport.h"
 #include "cli/CommandLineRun.h"
+#include "discovery/DeviceCodecs.h"
+#include "platform/Console.h"
 #include "platform/UdpSocket.h"
 #include "settings/CAssignDlg.h"
 #include "tools/camsim/CamSimThread.h"
@@ -37,8 +42,10 @@ class LoopbackSearchTest : public QObject {
 private slots:
     void searchListsTheSimulatedCameras();
     void commandLineListsWithoutAWindow();
+    void commandLineOutputThatCannotBeWrittenExitsOne();
     void takenPortIsShownEachSearchAndSearchWorksOnceFreed();
     void assignedCamerasReachTheListAfterTheDialogCloses();
+    void settingsChangesAreConfirmedAndTheRowUpdatedInPlace();
 };
 
 void LoopbackSearchTest::searchListsTheSimulatedCameras() {
@@ -157,6 +164,46 @@ void LoopbackSearchTest::commandLineListsWithoutAWindow() {
     cameras.Stop();
 }
 
+void LoopbackSearchTest::commandLineOutputThatCannotBeWrittenExitsOne() {
+    LoopbackWindowConfig setup;
+    qdipc::SearchDlgConfig config = setup.Make(FreeLoopbackPort());
+    qdipc::UdpSocket camera;
+    QVERIFY(camera.Open() && camera.Bind({"127.0.0.1", 0}));
+    config.settingsDestination = {"127.0.0.1", camera.LocalPort()};
+
+    // The record goes out, but "Setting OK!" cannot be written: exit 1, said.
+    std::ofstream full("/dev/full");
+    QVERIFY(full.is_open());
+    std::ostringstream err;
+    const qdipc::CommandLine modify = qdipc::ParseCommandLine(
+        {"--modify", "0011aabb-0000ff01", "--ip", "10.0.0.2", "--mask", "255.0.0.0", "--gateway",
+         "10.0.0.1", "--mac", "00:1a:2b:3c:4d:5e"});
+    QCOMPARE(qdipc::RunCommandLine(modify, full, err, config), 1);
+    QVERIFY2(err.str().find("could not be written") != std::string::npos, err.str().c_str());
+
+    // Nothing to send on: "Setting error!", and the reason on standard error.
+    qdipc::SearchDlgConfig noNetwork = config;
+    noNetwork.interfaces = [] { return std::vector<qdipc::Ipv4Interface>{}; };
+    std::ostringstream said;
+    std::ostringstream reason;
+    QCOMPARE(qdipc::RunCommandLine(modify, said, reason, noNetwork), 1);
+    QCOMPARE(said.str(), std::string("Setting error!\n"));
+    QVERIFY2(reason.str().find("no up, broadcast-capable IPv4 interface") != std::string::npos,
+             reason.str().c_str());
+
+    // A reader that has gone (| head, | true): exit 1, and no word about it.
+    qdipc::IgnoreClosedPipeSignal();
+    int ends[2];
+    QCOMPARE(::pipe(ends), 0);
+    std::ofstream gone("/proc/self/fd/" + std::to_string(ends[1]));
+    ::close(ends[1]);
+    ::close(ends[0]);
+    QVERIFY(gone.is_open());
+    std::ostringstream quiet;
+    QCOMPARE(qdipc::RunCommandLine(qdipc::ParseCommandLine({"-V"}), gone, quiet, config), 1);
+    QCOMPARE(quiet.str(), std::string());
+}
+
 void LoopbackSearchTest::takenPortIsShownEachSearchAndSearchWorksOnceFreed() {
     // Another program holds the receive port.
     auto holder = std::make_unique<qdipc::UdpSocket>();
@@ -206,8 +253,83 @@ void LoopbackSearchTest::takenPortIsShownEachSearchAndSearchWorksOnceFreed() {
     QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().RowCount(), 3, 10000);
     QCOMPARE(setup.messages->texts.size(), 2);
     QCOMPARE(logLines().size(), std::size_t(2));
-    // The cameras heard one request: the failed searches sent none.
-    QCOMPARE(cameras.Lines().size(), std::size_t(1));
+    // The cameras heard one search, its request and its repeats: the failed
+    // searches sent none.
+    QTest::qWait(1300);
+    QCOMPARE(cameras.Lines().size(), 1 + qdipc::kSearchRepeatOffsets.size());
+    dlg.close();
+    cameras.Stop();
+}
+
+void LoopbackSearchTest::settingsChangesAreConfirmedAndTheRowUpdatedInPlace() {
+    const std::uint16_t receivePort = FreeLoopbackPort();
+    QVERIFY(receivePort != 0);
+    // Cameras that are silent for 300 ms after taking a record.
+    camsim::ServerOptions options = LoopbackCameraOptions(receivePort, 100);
+    options.restartTime = std::chrono::milliseconds(300);
+    camsim::CamSimThread cameras(3, 900, options);
+    std::string error;
+    QVERIFY2(cameras.Start(error), error.c_str());
+    LoopbackWindowConfig setup;
+    qdipc::SearchDlgConfig config = setup.Make(cameras.Port(), receivePort);
+    config.settingsDestination = {"127.0.0.1", cameras.Port()};
+    config.confirmation.timeout = std::chrono::milliseconds(2500);
+    CSearchDlg dlg(std::move(config));
+    auto* search = dlg.findChild<QPushButton*>(QStringLiteral("searchButton"));
+    auto* progress = dlg.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+
+    // A second search at once ends the first one's repeats: the cameras hear
+    // two requests and the second search's two repeats.
+    SearchOnceListening(dlg, search, receivePort);
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+    QTest::mouseClick(search, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().RowCount(), 3, 10000);
+    QTest::qWait(1300);
+    QCOMPARE(cameras.Lines().size(), std::size_t(4));
+    std::vector<std::vector<std::string>> before(3);
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < qdipc::kColumnCount; ++column) {
+            before[row].push_back(dlg.Table().CellText(row, column));
+        }
+    }
+
+    const auto send = [&](const std::string& deviceId, const std::string& ip) {
+        std::array<std::uint8_t, qdipc::record::kDevIdBlockSize> block{};
+        qdipc::ParseDeviceId(deviceId.c_str(), block.data());
+        dlg.SendSettingsRecord(qdipc::BuildModifyRecord(block, qdipc::AddressingMode::Static, ip,
+                                                        "255.255.0.0", "10.77.0.1",
+                                                        "02:00:00:0d:bb:01"));
+    };
+    const int target = 1;
+    const std::string id = before[target][qdipc::kColDevId];
+    send(id, "10.77.0.9");
+    QCOMPARE(setup.messages->texts.last(), QStringLiteral("Setting OK!"));
+    QCOMPARE(progress->format(), QString::fromStdString("Confirming " + id + "\u2026"));
+    QTRY_COMPARE_WITH_TIMEOUT(progress->format(),
+                              QString::fromStdString("Confirmed: " + id + " at 10.77.0.9"), 5000);
+    QCOMPARE(progress->value(), progress->maximum());
+    // The row shows what the camera now reports, under its own number; the
+    // other rows stay as they were.
+    std::vector<std::vector<std::string>> expected = before;
+    expected[target][qdipc::kColIp] = "10.77.0.9";
+    expected[target][qdipc::kColMask] = "255.255.0.0";
+    expected[target][qdipc::kColGateway] = "10.77.0.1";
+    expected[target][qdipc::kColMac] = "02:00:00:0d:bb:01";
+    QCOMPARE(dlg.Table().RowCount(), 3);
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < qdipc::kColumnCount; ++column) {
+            QCOMPARE(dlg.Table().CellText(row, column), expected[row][column]);
+        }
+    }
+
+    // Nobody has this device ID: the wait ends as not confirmed.
+    send("0011aabb-0000ff01", "10.77.0.10");
+    QTRY_COMPARE_WITH_TIMEOUT(
+        progress->format(),
+        QStringLiteral("Not confirmed: 0011aabb-0000ff01 did not answer in 2.5 s"), 5000);
+    QCOMPARE(progress->value(), progress->minimum());
     dlg.close();
     cameras.Stop();
 }

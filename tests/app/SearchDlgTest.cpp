@@ -31,6 +31,7 @@
 #include "WindowTestSupport.h"
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
+#include "discovery/DeviceCodecs.h"
 #include "platform/UdpSocket.h"
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
@@ -128,7 +129,7 @@ private slots:
     void doubleClickAndSettingOpenTheSettingsForARow();
     void rowMenuActsOnTheSelectedRows();
     void assignAddressesPlansTheSelectedRows();
-    void assignRunSendsPacedProbesAndEndsAtItsDeadline();
+    void assignRunSendsPacedAndShowsEachOutcome();
     void keysChooseTheRowThatSettingAndPreviewActOn();
     void everyCaptionAndADeviceIdFitTheirControls();
     void testButtonIsDisabledAndDoesNothing();
@@ -390,7 +391,7 @@ void SearchDlgTest::assignAddressesPlansTheSelectedRows() {
     assign->close();
 }
 
-void SearchDlgTest::assignRunSendsPacedProbesAndEndsAtItsDeadline() {
+void SearchDlgTest::assignRunSendsPacedAndShowsEachOutcome() {
     std::vector<qdipc::AssignOrder> orders;
     for (int i = 0; i < 4; ++i) {
         const std::string id = "0011aabb-0000ff0" + std::to_string(i);
@@ -403,39 +404,42 @@ void SearchDlgTest::assignRunSendsPacedProbesAndEndsAtItsDeadline() {
     }
     QElapsedTimer clock;
     std::vector<qint64> sentAt;
-    int probes = 0;
+    std::vector<std::string> sentIps;
     qdipc::AssignRun::Hooks hooks;
     hooks.send = [&](const qdipc::NetSettingsRecord& record, std::uint32_t) {
         sentAt.push_back(clock.elapsed());
-        return record.Text(qdipc::record::kIp) != "10.0.0.13";  // the last one fails
+        sentIps.push_back(record.Text(qdipc::record::kIp));
+        // A static record with the camera's own MAC; the last one fails.
+        return record.Mode() == qdipc::AddressingMode::Static &&
+               qdipc::FormatMac(record.bytes.data() + qdipc::record::kMac) ==
+                   "02:00:00:00:00:0" + std::to_string(sentIps.size() - 1) &&
+               sentIps.size() < 4;
     };
-    hooks.probe = [&] { ++probes; };
     hooks.pacing = std::chrono::milliseconds(20);
-    hooks.probeInterval = std::chrono::milliseconds(50);
-    hooks.verifyWait = std::chrono::milliseconds(600);
     qdipc::AssignRun run(orders, hooks);
     QSignalSpy finished(&run, &qdipc::AssignRun::Finished);
     clock.start();
     run.Start();
     QCOMPARE(run.ResultOf(0), qdipc::AssignRun::Result::Sent);
-    // A reply before its record went out confirms nothing; one with other
-    // values confirms nothing either.
-    QVERIFY(!run.Observe("0011aabb-0000ff02", "10.0.0.12", "255.255.255.0", "10.0.0.1",
-                         "02:00:00:00:00:02"));
+    // An outcome for a camera whose record has not gone out yet is not its.
+    QVERIFY(!run.OnOutcome("0011aabb-0000ff02", true));
     QTRY_COMPARE_WITH_TIMEOUT(int(sentAt.size()), 4, 2000);
     QVERIFY(sentAt[3] - sentAt[0] >= 55);  // three gaps of 20 ms
-    QVERIFY(!run.Observe("0011aabb-0000ff01", "192.168.1.64", "255.255.255.0", "10.0.0.1",
-                         "02:00:00:00:00:01"));
-    QVERIFY(run.Observe("0011AABB-0000FF01", "10.0.0.11", "255.255.255.0", "10.0.0.1",
-                        "02:00:00:00:00:01"));
-    QCOMPARE(run.ConfirmedCount(), 1);
-    QVERIFY(finished.wait(3000));
-    // Probes kept going until the deadline; what did not answer is not confirmed.
-    QVERIFY2(probes >= 8, qPrintable(QString::number(probes)));
-    QCOMPARE(run.ResultOf(0), qdipc::AssignRun::Result::NotConfirmed);
-    QCOMPARE(run.ResultOf(1), qdipc::AssignRun::Result::Confirmed);
+    QCOMPARE(sentIps,
+             (std::vector<std::string>{"10.0.0.10", "10.0.0.11", "10.0.0.12", "10.0.0.13"}));
     QCOMPARE(run.ResultOf(3), qdipc::AssignRun::Result::NotSent);
+    QVERIFY(!run.OnOutcome("0011aabb-0000ff03", true));  // never sent
+    QVERIFY(!run.OnOutcome("0011aabb-0000ff09", true));  // not in the batch
+    QVERIFY(run.OnOutcome("0011AABB-0000FF01", true));
+    QVERIFY(run.OnOutcome("0011aabb-0000ff00", false));
+    QVERIFY(!run.OnOutcome("0011aabb-0000ff01", false));  // one outcome per change
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(run.OnOutcome("0011aabb-0000ff02", true));
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(run.ConfirmedCount(), 2);
     QCOMPARE(qdipc::AssignRun::ResultText(run.ResultOf(0)), QStringLiteral("not confirmed"));
+    QCOMPARE(qdipc::AssignRun::ResultText(run.ResultOf(1)), QStringLiteral("confirmed"));
+    QCOMPARE(qdipc::AssignRun::ResultText(run.ResultOf(3)), QStringLiteral("not sent"));
 }
 
 void SearchDlgTest::keysChooseTheRowThatSettingAndPreviewActOn() {

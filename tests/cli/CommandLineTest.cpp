@@ -45,7 +45,7 @@ TEST(CommandLineTest, ModesAndValues) {
     EXPECT_EQ(plain.list.interfaceName, "");
 
     const CommandLine list =
-        ParseCommandLine({"--format=json", "--list", "--wait", "0", "--interface", "eth1"});
+        ParseCommandLine({"--list", "--format=json", "--wait", "0", "--interface", "eth1"});
     EXPECT_EQ(list.mode, CommandMode::List);
     EXPECT_EQ(list.list.waitMs, 0);
     EXPECT_EQ(list.list.format, ListFormat::Json);
@@ -54,8 +54,9 @@ TEST(CommandLineTest, ModesAndValues) {
 
     const CommandLine modify = ParseCommandLine(
         {"--modify", "0011AABB-0000ff01", "--ip", "192.168.100.200", "--mask=", "--gateway",
-         "10.0.0.1", "--mac", "00-1a-2b-3c-4d-5e", "--mode", "dhcp"});
+         "10.0.0.1", "--mac", "00-1a-2b-3c-4d-5e", "--mode", "dhcp", "--verify-wait=2500"});
     EXPECT_EQ(modify.mode, CommandMode::Modify) << modify.error;
+    EXPECT_EQ(modify.modify.verifyWaitMs, 2500);
     EXPECT_EQ(modify.modify.deviceId, "0011AABB-0000ff01");
     EXPECT_EQ(modify.modify.ip, "192.168.100.200");
     EXPECT_EQ(modify.modify.mask, "");
@@ -66,6 +67,45 @@ TEST(CommandLineTest, ModesAndValues) {
                                 "255.0.0.0", "--gateway", "10.0.0.1", "--mac", "00:1a:2b:3c:4d:5e"})
                   .modify.mode,
               AddressingMode::Static);
+    EXPECT_EQ(ParseCommandLine({"--modify", "0011aabb-0000ff01", "--ip", "10.0.0.2", "--mask",
+                                "255.0.0.0", "--gateway", "10.0.0.1", "--mac", "00:1a:2b:3c:4d:5e"})
+                  .modify.verifyWaitMs,
+              10000);
+}
+
+// The command line takes over only when its first argument is a verb; any
+// other command line, Qt's options and a desktop's session arguments
+// included, opens the window.
+TEST(CommandLineTest, OnlyAVerbFirstHandsOverToTheCommandLine) {
+    struct Case {
+        Args args;
+        CommandMode mode;
+        bool noFirewall;
+    };
+    const Case cases[] = {
+        {{"-platform", "offscreen"}, CommandMode::Window, false},
+        {{"-display", ":1", "--no-firewall"}, CommandMode::Window, true},
+        {{"-style", "fusion"}, CommandMode::Window, false},
+        {{"-session", "10d2b8f6a1000155", "-name", "x"}, CommandMode::Window, false},
+        {{"--bogus", "--list"}, CommandMode::Window, false},
+        {{"--no-firewall", "--list"}, CommandMode::Window, true},
+        {{"-h"}, CommandMode::Help, false},
+        {{"-V"}, CommandMode::Version, false},
+        {{"-V", "--list"}, CommandMode::Version, false},
+        {{"--list", "--no-firewall"}, CommandMode::List, true},
+        {{"--modify=0011aabb-0000ff01", "--ip", "10.0.0.2", "--mask", "255.0.0.0", "--gateway",
+          "10.0.0.1", "--mac", "02:00:00:00:00:01"},
+         CommandMode::Modify,
+         false},
+    };
+    for (const Case& c : cases) {
+        const CommandLine parsed = ParseCommandLine(c.args);
+        EXPECT_EQ(parsed.mode, c.mode) << c.args.front() << " " << parsed.error;
+        EXPECT_EQ(parsed.noFirewall, c.noFirewall) << c.args.front();
+    }
+    // --opt=value: the name before "=" decides.
+    EXPECT_TRUE(IsCommandLineVerb("--modify=0011aabb-0000ff01"));
+    EXPECT_FALSE(IsCommandLineVerb("--wait=500"));
 }
 
 TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
@@ -103,7 +143,7 @@ TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
         return args;
     };
     const std::vector<std::pair<Args, std::string>> cases = {
-        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"--list", "--bogus"}, "unknown option '--bogus'"},
         {{"--list", "-l"}, "unknown option '-l'"},
         {{"--list", "eth0"}, "unexpected argument 'eth0'"},
         {{"--list=yes"}, "--list takes no value"},
@@ -115,12 +155,16 @@ TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
         {{"--list", "--format", "xml"}, "--format is tsv, csv or json, not 'xml'"},
         {{"--list", "--interface="}, "--interface needs an interface name"},
         {{"--list", "--list"}, "--list is given twice"},
-        {{"--wait", "5"}, "--wait belongs to --list"},
+        {{"--modify", "0011aabb-0000ff01", "--wait", "5"}, "--wait belongs to --list"},
+        {{"--list", "-platform", "offscreen"}, "unknown option '-platform'"},
+        {{"-h=1"}, "-h takes no value"},
         {{"--list", "--ip", "10.0.0.2"}, "--ip belongs to --modify"},
         {with({"--list"}), "--list and --modify cannot be used together"},
         {with({"--ip", "10.0.0.3"}), "--ip is given twice"},
         {with({"--mode", "auto"}), "--mode is static, dhcp or adsl, not 'auto'"},
         {without("--mac"), "--modify needs --mac"},
+        {with({"--verify-wait", "10s"}), "--verify-wait takes whole milliseconds"},
+        {{"--list", "--verify-wait", "0"}, "--verify-wait belongs to --modify"},
         {without("--gateway"), "--modify needs --gateway"},
         {with({"--mask", "255.255.255.255.0"}), "--mask is given twice"},
         // The 15-character room of the record's text fields.
@@ -246,29 +290,34 @@ TEST(CommandLineTest, DeviceIdAndMacTexts) {
 TEST(ListOutputTest, TsvCsvAndJson) {
     const std::vector<ListRecord> records = {
         Record({"0", "0011aabb-0000ff01", "gate, \"north\"", "10.0.0.2", "5050",
-                "00:1a:2b:3c:4d:5e", "a\tb", "01:02:03:04:05:06:07:08", "line1\nline2", "255.0.0.0",
-                "80", "back\\slash"}),
-        Record({"1", "\xE6\x91\x84", "", "", "", "", "", "", "", "", "", "\x01"}),
+                "00:1a:2b:3c:4d:5e", "a\tb", "01:02:03:04:05:06:07:08", "line1\r\nline2",
+                "255.0.0.0", "80", "back\\slash"}),
+        // A name that would retitle and recolour a terminal, with C1 CSI and DEL.
+        Record({"1", "\xE6\x91\x84", "cam\x1b]0;PWNED\x07\x1b[41m\xC2\x9B\x7F", "", "", "", "", "",
+                "", "", "", "\x01"}),
     };
     const std::vector<ListEntry> entries = {{records[0], "eth1", IpConflict | OtherSubnet},
                                             {records[1], "", 0}};
     const std::string header =
         "NO.\tDev ID\tName\tIP\tPort\tMAC\tApp Ver\tHardware Ver\tKernel Ver\tMask\tWeb "
         "Port\tGateway";
-    EXPECT_EQ(
-        FormatDeviceList(ListFormat::Tsv, entries),
-        header +
-            "\n"
-            "0\t0011aabb-0000ff01\tgate, \"north\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\ta\\tb\t"
-            "01:02:03:04:05:06:07:08\tline1\\nline2\t255.0.0.0\t80\tback\\\\slash\n"
-            "1\t\xE6\x91\x84\t\t\t\t\t\t\t\t\t\t\x01\n");
+    const std::string hostileName = "cam\\x1b]0;PWNED\\x07\\x1b[41m\\x9b\\x7f";
+    EXPECT_EQ(FormatDeviceList(ListFormat::Tsv, entries),
+              header +
+                  "\n"
+                  "0\t0011aabb-0000ff01\tgate, \"north\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\t"
+                  "a\\x09b\t01:02:03:04:05:06:07:08\tline1\\x0d\\x0aline2\t255.0.0.0\t80\t"
+                  "back\\slash\n"
+                  "1\t\xE6\x91\x84\t" +
+                  hostileName + "\t\t\t\t\t\t\t\t\t\\x01\n");
 
     EXPECT_EQ(
         FormatDeviceList(ListFormat::Csv, entries),
         "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web Port,Gateway\r\n"
-        "0,0011aabb-0000ff01,\"gate, \"\"north\"\"\",10.0.0.2,5050,00:1a:2b:3c:4d:5e,a\tb,"
-        "01:02:03:04:05:06:07:08,\"line1\nline2\",255.0.0.0,80,back\\slash\r\n"
-        "1,\xE6\x91\x84,,,,,,,,,,\x01\r\n");
+        "0,0011aabb-0000ff01,\"gate, \"\"north\"\"\",10.0.0.2,5050,00:1a:2b:3c:4d:5e,a\\x09b,"
+        "01:02:03:04:05:06:07:08,line1\\x0d\\x0aline2,255.0.0.0,80,back\\slash\r\n"
+        "1,\xE6\x91\x84," +
+            hostileName + ",,,,,,,,,\\x01\r\n");
 
     // JSON: snake_case keys, the counts and ports as numbers, then the
     // arrival interface and the flags' names.
@@ -276,11 +325,12 @@ TEST(ListOutputTest, TsvCsvAndJson) {
               "[\n"
               "  {\"no\": 0, \"dev_id\": \"0011aabb-0000ff01\", \"name\": \"gate, "
               "\\\"north\\\"\", \"ip\": \"10.0.0.2\", \"port\": 5050, \"mac\": "
-              "\"00:1a:2b:3c:4d:5e\", \"app_ver\": \"a\\tb\", \"hardware_ver\": "
-              "\"01:02:03:04:05:06:07:08\", \"kernel_ver\": \"line1\\nline2\", \"mask\": "
-              "\"255.0.0.0\", \"web_port\": 80, \"gateway\": \"back\\\\slash\", "
+              "\"00:1a:2b:3c:4d:5e\", \"app_ver\": \"a\\u0009b\", \"hardware_ver\": "
+              "\"01:02:03:04:05:06:07:08\", \"kernel_ver\": \"line1\\u000d\\u000aline2\", "
+              "\"mask\": \"255.0.0.0\", \"web_port\": 80, \"gateway\": \"back\\\\slash\", "
               "\"interface\": \"eth1\", \"flags\": [\"ip_conflict\", \"other_subnet\"]},\n"
-              "  {\"no\": 1, \"dev_id\": \"\xE6\x91\x84\", \"name\": \"\", \"ip\": \"\", "
+              "  {\"no\": 1, \"dev_id\": \"\xE6\x91\x84\", \"name\": "
+              "\"cam\\u001b]0;PWNED\\u0007\\u001b[41m\\u009b\\u007f\", \"ip\": \"\", "
               "\"port\": null, \"mac\": \"\", \"app_ver\": \"\", \"hardware_ver\": \"\", "
               "\"kernel_ver\": \"\", \"mask\": \"\", \"web_port\": null, \"gateway\": "
               "\"\\u0001\", \"interface\": \"\", \"flags\": []}\n"
@@ -292,8 +342,9 @@ TEST(ListOutputTest, TsvCsvAndJson) {
     EXPECT_EQ(ClipboardRows({records[0]}),
               header +
                   "\n"
-                  "0\t0011aabb-0000ff01\tgate, \"north\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\ta b\t"
-                  "01:02:03:04:05:06:07:08\tline1 line2\t255.0.0.0\t80\tback\\slash\n");
+                  "0\t0011aabb-0000ff01\tgate, \"north\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\t"
+                  "a\\x09b\t01:02:03:04:05:06:07:08\tline1\\x0d\\x0aline2\t255.0.0.0\t80\t"
+                  "back\\slash\n");
 }
 
 TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
@@ -311,6 +362,15 @@ TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
     // Neither: ASCII kept, other bytes escaped, backslash doubled; nothing dropped.
     EXPECT_EQ(PrintableCellText("a\\b\xFF\x80z", legacy), "a\\\\b\\xff\\x80z");
     EXPECT_EQ(PrintableCellText("\xC3", {}), "\\xc3");
+    // Printed once: an undecodable byte is \xNN in TSV too, not \\xNN.
+    const std::string once = FormatDeviceList(
+        ListFormat::Tsv, {ListEntry{Record({PrintableCellText("\x9B", {}).c_str()}), "", 0}});
+    EXPECT_EQ(once.substr(FormatDeviceList(ListFormat::Tsv, std::vector<ListEntry>{}).size()),
+              "\\x9b\t\t\t\t\t\t\t\t\t\t\t\n");
+    // Bytes outside UTF-8 in a message or a name never go out raw.
+    EXPECT_EQ(EscapeControls("eth\x9B"
+                             "0\x1b[2J"),
+              "eth\\x9b0\\x1b[2J");
 
     // With the system's converter: GBK's two-byte 摄像机 decoded, a four-byte
     // GB18030 sequence (U+0080) too where the system knows GB18030 (Wine

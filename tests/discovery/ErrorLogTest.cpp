@@ -191,6 +191,36 @@ TEST(ErrorLogTest, FloodIsCutToTheRateAndKeepsTheLineFormat) {
     EXPECT_EQ(log.Counts().droppedByRate, 9900u + 50u + 50u + 1u);
 }
 
+// The file stops at its size cap: entries that would pass it are dropped and
+// counted, and nothing written before (by this run or an earlier one) moves.
+TEST(ErrorLogTest, SizeCapDropsLaterEntriesAndKeepsTheFile) {
+    TempDir dir;
+    const std::string earlier = "earlier run" + std::string(test::kTextLineEnd);
+    { std::ofstream(dir.Path() / kErrorLogFileName, std::ios::binary) << earlier; }
+    ErrorLogLimits limits;
+    limits.entriesPerSecond = 0;
+    // Room for two entries and all but one byte of a third.
+    limits.maxFileBytes = earlier.size() + 3 * kLine575At2026.size() - 1;
+    {
+        ErrorLog log(
+            dir.Path(), [] { return std::int64_t{1767198605}; }, limits);
+        for (int i = 0; i < 5; ++i)
+            log.AppendErrorLog(575, "recv discover not match qd massage", 111111);
+        ASSERT_TRUE(log.WaitIdle(kWait));
+        EXPECT_EQ(ReadFile(log.FilePath()), earlier + kLine575At2026 + kLine575At2026);
+        EXPECT_EQ(log.Counts().written, 2u);
+        EXPECT_EQ(log.Counts().droppedBySize, 3u);
+    }
+    // A file already past a cap is neither cut nor added to.
+    limits.maxFileBytes = 4;
+    ErrorLog later(
+        dir.Path(), [] { return std::int64_t{0}; }, limits);
+    later.AppendErrorLog(525, "Bind socket 8089 failed", 11111);
+    ASSERT_TRUE(later.WaitIdle(kWait));
+    EXPECT_EQ(ReadFile(later.FilePath()), earlier + kLine575At2026 + kLine575At2026);
+    EXPECT_EQ(later.Counts().droppedBySize, 1u);
+}
+
 #if !defined(_WIN32)
 TEST(ErrorLogTest, WriterStuckOnAFifoHoldsUpNeitherTheCallerNorTheLogsEnd) {
     TempDir dir;

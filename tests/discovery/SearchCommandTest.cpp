@@ -75,6 +75,26 @@ TEST(SearchCommandTest, SameSecondSameId) {
     }
 }
 
+TEST(SearchCommandTest, RepeatSendsTheSameBytesOnTheSameNetworksWithoutClearingOrDrawing) {
+    test::LoopbackReceiver camera;
+    std::atomic<std::uint32_t> searchId{0};
+    std::int64_t now = kNow;
+    const InterfaceLister networks = LoopbackNetworks({"127.0.0.1", "127.0.3.3"});
+    SearchCommand command(searchId, camera.Endpoint(), networks, [&now] { return now; });
+    int clears = 0;
+    ASSERT_EQ(command.Run([&] { ++clears; }, networks().back().name), SearchOutcome::Sent);
+    const auto first = camera.Next();
+    ASSERT_EQ(LocalIpOf(first), "127.0.3.3");
+    now += 5;  // a repeat a few seconds later still carries the search's ID
+    for (int repeat = 0; repeat < 2; ++repeat) {
+        ASSERT_EQ(command.Repeat(), SearchOutcome::Sent);
+        EXPECT_EQ(camera.Next(), first);
+    }
+    EXPECT_TRUE(NothingMoreArrived(camera));
+    EXPECT_EQ(clears, 1);
+    EXPECT_EQ(searchId.load(), 23535u);
+}
+
 TEST(SearchCommandTest, NoNetworkSendsNothingButKeepsTheNewId) {
     test::LoopbackReceiver camera;
     std::atomic<std::uint32_t> searchId{999};

@@ -678,8 +678,10 @@ class Lab:
 
     def start_camsim(self, cameras, first=0, modes=None, seconds=240, name="camsim", lan=0,
                      extra=()):
+        """Simulated cameras; `extra` are more camsim options (--restart-ms,
+        --silent-after-modify, --miss-every ...)."""
         argv = [self.camsim_path, "--cameras", str(cameras), "--base",
-                str(self.camera_base(first, lan)), "--max-time", str(seconds), *extra]
+                str(self.camera_base(first, lan)), "--max-time", str(seconds), *map(str, extra)]
         if modes:
             argv += ["--mode", ",".join(modes)]
         self.camsim = self.start(name, self.in_cams(*argv, lan=lan), capture=True)
@@ -714,17 +716,22 @@ class Lab:
         self.app = self.start("app", [self.app_path, "--no-firewall"], env=env)
         return self.app
 
-    def run_cli(self, *args, timeout=30):
+    def run_cli(self, *args, timeout=30, raw=False):
         """Runs the program's command line to its end, without a display or a
-        session bus (none is needed), in the lab's folder; the finished
-        process with its exit code and its output as text."""
+        session bus (none is needed), in the lab's folder (a Windows build
+        under Wine); the finished process with its exit code and its output
+        as text, or as bytes when raw."""
         env = {k: v for k, v in self.env.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
                             "QT_QPA_PLATFORM")}
+        argv = [self.app_path, *map(str, args)]
+        if self.app_path.endswith(".exe"):  # the Windows build, under Wine
+            root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+            argv.insert(0, os.path.join(root, "scripts", "wine-run.sh"))
         try:
-            return subprocess.run([self.app_path, *map(str, args)], cwd=self.dir, env=env,
-                                  stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                                  errors="replace", timeout=timeout)
+            return subprocess.run(argv, cwd=self.dir, env=env,
+                                  stdin=subprocess.DEVNULL, capture_output=True, text=not raw,
+                                  errors=None if raw else "replace", timeout=timeout)
         except subprocess.TimeoutExpired:
             raise Failure(f"qd_ip_search {' '.join(map(str, args))} ran longer than {timeout} s")
 
@@ -796,6 +803,29 @@ class MainWindow:
 
     def rows(self):
         return self.a11y.table_rows(self.table())
+
+    def progress_text(self):
+        """The text the progress bar shows (its tooltip, which screen readers
+        read as its description)."""
+        bar = self.a11y.find(self.acc, "progress bar", timeout=5, depth=1)
+        bar.clearCache()
+        return bar.description
+
+    def wait_progress_text(self, pattern, timeout):
+        """The progress bar's text once it matches `pattern`, or a failure
+        naming what it showed."""
+        deadline = time.monotonic() + timeout
+        seen = []
+        while True:
+            text = self.progress_text()
+            if not seen or seen[-1] != text:
+                seen.append(text)
+            if re.search(pattern, text):
+                return text
+            if time.monotonic() > deadline:
+                raise Failure(f"the progress bar never showed {pattern!r} within {timeout} s; "
+                              f"it showed {seen}")
+            time.sleep(0.1)
 
     def wait_rows(self, count, timeout=10, settle=0.8):
         """Waits until the list holds `count` rows and stays so for `settle`

@@ -163,7 +163,8 @@ def scenario_search(lab, args):
 
 def scenario_foreign(lab, args):
     """Replies of another search are not listed; a reply with the current
-    search ID and no signature adds exactly one error log line."""
+    search ID and no signature adds exactly one error log line, once for each
+    of the search's requests (the first and its repeats) it answers."""
     lab.start_display()
     lab.start_sniffer()
     # Camera by camera: normal, wrong search ID, no signature, "Kelmora", normal.
@@ -190,20 +191,25 @@ def scenario_foreign(lab, args):
     check(any(camlab.reply_search_id(r) == search_id + 1 for r in replies),
           "the cameras sent no reply with a wrong search ID")
 
-    time.sleep(0.5)
+    time.sleep(1.5)  # the search's repeats and their replies are over by now
     after = open(error_log, "rb").read().splitlines(keepends=True)
     check(after[:len(before)] == before, "the error log was rewritten, not appended to")
     new = after[len(before):]
-    check(len(new) == 1, f"one search added {len(new)} error log lines, expected 1: {new}")
-    line = new[0].decode("latin-1")
-    match = re.fullmatch(
-        r"(\d+)-(\d+)-(\d+) (\d+):(\d+):(\d+) file:[^,]*,line:575,"
-        r"\[recv discover not match qd massage\]\[111111\]\r?\n", line)
-    check(match, f"the error log line {line!r} is not the unsigned-reply entry")
-    stamp = datetime(*map(int, match.groups()), tzinfo=timezone.utc) - timedelta(hours=8)
-    check(t0 - 2 <= stamp.timestamp() <= t1 + 2,
-          f"the log line's time {line[:20]!r} is not the search's time in UTC+8")
-    log(f"error log: exactly one new line: {line.strip()!r}")
+    # The unsigned camera answers each of the search's requests (the first
+    # and its repeats): one line per unsigned reply.
+    requests = len(requests_on(lab, 0, mark))
+    check(requests == 3 and len(new) == requests,
+          f"one search ({requests} requests) added {len(new)} error log lines: {new}")
+    for raw in new:
+        line = raw.decode("latin-1")
+        match = re.fullmatch(
+            r"(\d+)-(\d+)-(\d+) (\d+):(\d+):(\d+) file:[^,]*,line:575,"
+            r"\[recv discover not match qd massage\]\[111111\]\r?\n", line)
+        check(match, f"the error log line {line!r} is not the unsigned-reply entry")
+        stamp = datetime(*map(int, match.groups()), tzinfo=timezone.utc) - timedelta(hours=8)
+        check(t0 - 2 <= stamp.timestamp() <= t1 + 3,
+              f"the log line's time {line[:20]!r} is not the search's time in UTC+8")
+    log(f"error log: one new line per request of the search ({requests}): {line.strip()!r}")
 
 
 def scenario_modify(lab, args):
@@ -296,7 +302,7 @@ def scenario_cli(lab, args):
     good = ["--modify", dev, "--ip", "10.1.1.1", "--mask", "255.0.0.0", "--gateway", "10.1.1.254",
             "--mac", "00:1a:2b:3c:4d:5e"]
     wrong = [
-        (["--bogus"], "unknown option '--bogus'"),
+        (["-V", "--bogus"], "unknown option '--bogus'"),
         (["--list", "--verbose"], "unknown option '--verbose'"),
         (["--list", "--wait", "12x"], "--wait takes whole milliseconds"),
         (["--list", "--format", "xml"], "--format is tsv, csv or json"),
@@ -323,6 +329,41 @@ def scenario_cli(lab, args):
     sent = [d for d in lab.captured(mark) if d["src"] == lab.tool_ip]
     check(not sent, f"wrong command lines sent {len(sent)} datagrams: {sent[:2]}")
     log(f"{len(wrong)} wrong command lines: exit code 2, a message, nothing on the wire")
+
+    # Short options, a reader that has gone, a full disk.
+    for option in ("-V", "-h"):
+        result = lab.run_cli(option)
+        check(result.returncode == 0 and result.stderr == ""
+              and (result.stdout == "qd_ip_search 1.0.0.1\n" if option == "-V"
+                   else result.stdout.startswith("Usage: qd_ip_search")),
+              f"{option}: exit {result.returncode}, {result.stdout[:60]!r} {result.stderr!r}")
+    for argv in (["--version"], ["--list", "--wait", "300"]):
+        read_end, write_end = os.pipe()
+        os.close(read_end)  # as after `| head -1` has read its line, or `| true`
+        try:
+            result = subprocess.run([lab.app_path, *argv], cwd=lab.dir, stdin=subprocess.DEVNULL,
+                                    stdout=write_end, stderr=subprocess.PIPE, text=True,
+                                    timeout=30)
+        finally:
+            os.close(write_end)
+        check(result.returncode == 1 and "could not be written" not in result.stderr,
+              f"{argv} into a closed pipe: exit {result.returncode} (1 expected, "
+              f"141 is death by SIGPIPE), stderr {result.stderr!r}")
+    with open("/dev/full", "w") as full:
+        result = subprocess.run([lab.app_path, *good], cwd=lab.dir, stdin=subprocess.DEVNULL,
+                                stdout=full, stderr=subprocess.PIPE, text=True, timeout=30)
+    check(result.returncode == 1 and "could not be written" in result.stderr,
+          f"--modify >/dev/full: exit {result.returncode}, {result.stderr!r}")
+    log("-V, -h; a closed pipe ends --version and --list with 1, quietly; "
+        "--modify >/dev/full exits 1")
+
+    # Qt's own options open the window: -platform offscreen needs no display.
+    window_run = lab.start("offscreen", [lab.app_path, "-platform", "offscreen", "--no-firewall"])
+    time.sleep(2.0)
+    check(window_run.popen.poll() is None,
+          f"-platform offscreen ended with {window_run.popen.poll()} instead of showing the window")
+    window_run.stop()
+    log("-platform offscreen starts the window")
 
     def cli_list(label, *extra):
         mark = lab.capture_mark()
@@ -379,13 +420,15 @@ def scenario_cli(lab, args):
     result = lab.run_cli("--modify", row[1], "--ip", new_ip, "--mask", row[9], "--gateway",
                          row[11], "--mac", row[5], "--mode", "dhcp")
     t1 = time.time()
-    check(result.returncode == 0 and result.stdout == "Setting OK!\n",
+    check(result.returncode == 0 and
+          result.stdout == f"Setting OK!\nConfirmed: {row[1]} at {new_ip}\n",
           f"--modify: exit {result.returncode}, {result.stdout!r} {result.stderr!r}")
     data = check_modify_record(lab, mark, t0, t1, 1, row, new_ip)
     check(lab.camsim.lines.wait_for(rf"applied to camera \d+ \({row[1]}\): "
                                     rf"ip \"{re.escape(new_ip)}\"", 5, camsim_mark),
           "camsim did not apply the record")
-    log(f"--modify: \"Setting OK!\", the camera host received the exact record {data.hex()}")
+    log(f"--modify: \"Setting OK!\" and confirmed; the camera host received the exact record "
+        f"{data.hex()}")
 
     time.sleep(1.1)  # a new second: a new search ID
     after = cli_list("--list after --modify")
@@ -393,6 +436,67 @@ def scenario_cli(lab, args):
     check(len(after) == 4 and len(changed) == 1 and changed[0][3] == new_ip,
           f"after --modify the camera's row is {changed}, expected IP {new_ip}")
     log(f"--list shows {row[1]} at {new_ip}")
+
+
+def scenario_wine_cli(lab, args):
+    """The Windows build's command line (no window) under Wine on the virtual
+    LAN: started without a verb it says it has no window; a non-ASCII
+    interface name arrives whole; --list --format csv prints byte for byte
+    what the cameras' replies give; --modify sends the window's record."""
+    # Wine's own server creates the sockets, so it must run in this network
+    # namespace: a prefix of the lab's own, its server stopped at the end.
+    lab.env["WINEPREFIX"] = os.path.join(os.path.dirname(os.path.dirname(args.app)),
+                                         "wineprefix-e2e")
+    lab.env["LANG"] = "C.UTF-8"  # how Wine reads the arguments' bytes
+    try:
+        lab.start_sniffer()
+        lab.start_camsim(cameras=4)
+
+        result = lab.run_cli(timeout=120)  # the first start may create the prefix
+        check(result.returncode == 2 and "this build has no window" in result.stderr,
+              f"no verb: exit {result.returncode}, {result.stderr!r}")
+        result = lab.run_cli("--list", "--interface", "\u4ee5\u592a\u7f51")
+        check(result.returncode == 2
+              and "no up, broadcast-capable IPv4 interface is named '\u4ee5\u592a\u7f51'"
+              in result.stderr,
+              f"--interface with a Chinese name: exit {result.returncode}, {result.stderr!r}")
+        log("no verb: exit 2; --interface \u4ee5\u592a\u7f51 is named in the message intact")
+
+        mark = lab.capture_mark()
+        t0 = time.time()
+        result = lab.run_cli("--list", "--format", "csv", "--wait", "2000", raw=True, timeout=60)
+        t1 = time.time()
+        check(result.returncode == 0, f"--list: exit {result.returncode}: {result.stderr!r}")
+        search_id, index, request = camlab.search_id_of_latest_request(lab, mark)
+        check_request(lab, request, search_id, t0, t1)
+        rows = camlab.expected_rows(camlab.replies_after(lab, mark, index), search_id)
+        check(len(rows) == 4, f"the replies give {len(rows)} cameras, expected 4")
+
+        def csv_field(text):
+            return f'"{text.replace(chr(34), 2 * chr(34))}"' if any(c in text for c in ',"') \
+                else text
+        expected = "".join(",".join(map(csv_field, line)) + "\r\n"
+                           for line in [camlab.COLUMNS, *rows]).encode("utf-8")
+        check(result.stdout == expected,
+              f"--list --format csv printed\n  {result.stdout!r}\nexpected\n  {expected!r}")
+        log("--list --format csv: the 4 cameras, byte for byte")
+
+        row = rows[1]
+        new_ip = lab.camera_ip(70)
+        mark = lab.capture_mark()
+        t0 = time.time()
+        result = lab.run_cli("--modify", row[1], "--ip", new_ip, "--mask", row[9], "--gateway",
+                             row[11], "--mac", row[5], "--mode", "dhcp", raw=True, timeout=60)
+        t1 = time.time()
+        check(result.returncode == 0 and result.stdout == b"Setting OK!\n",
+              f"--modify: exit {result.returncode}, {result.stdout!r} {result.stderr!r}")
+        data = check_modify_record(lab, mark, t0, t1, 1, row, new_ip)
+        log(f"--modify: \"Setting OK!\", the camera host received the exact record {data.hex()}")
+    finally:
+        wineserver = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+        if os.access(wineserver, os.X_OK):
+            subprocess.run([wineserver, "-k"], env=lab.env, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def scenario_preview(lab, args):
@@ -513,13 +617,14 @@ def scenario_twolan(lab, args):
     for lan in (0, 1):
         search_id, index, request = camlab.search_id_of_latest_request(lab, marks[lan], lan=lan)
         check_request(lab, request, search_id, t0, t1, tool_ip=lab.tool_ip_on(lan))
-        count = len(requests_on(lab, lan, marks[lan]))
-        check(count == 1, f"LAN {lan + 1} received {count} discovery requests, expected 1")
+        sent = {d["data"] for d in requests_on(lab, lan, marks[lan])}
+        check(len(sent) == 1, f"LAN {lan + 1} received {len(sent)} different discovery requests")
         search_ids.add(search_id)
         replies = wait_expected_rows(lab, marks[lan], index, search_id, 3, lan)
         check(len(replies) == 3, f"LAN {lan + 1}'s cameras sent {len(replies)} replies")
         expected += [r[1:] for r in replies]
-        log(f"LAN {lan + 1}: one request from {request['src']} naming {lab.tool_ip_on(lan)}")
+        log(f"LAN {lan + 1}: requests from {request['src']} naming {lab.tool_ip_on(lan)}, "
+            f"{len(requests_on(lab, lan, marks[lan]))} of them, byte for byte the same")
     check(len(search_ids) == 1, f"the two requests carry different search IDs {search_ids}")
     check([r[0] for r in rows] == [str(i) for i in range(6)],
           f"the first search listed {[r[0] for r in rows]}, expected six rows numbered 0..5")
@@ -772,6 +877,124 @@ def scenario_assign_cli(lab, args):
         "exit 3")
 
 
+def scenario_confirm(lab, args):
+    """Cameras that restart their network for a second after taking a record:
+    a window Modify shows the wait on the progress bar and ends with
+    "Confirmed", the row updated in place with the camera's new IP and the
+    other rows as they were."""
+    lab.start_display()
+    lab.start_sniffer()
+    lab.start_camsim(cameras=3, extra=["--restart-ms", 1000])
+    lab.start_app()
+    window = MainWindow(lab)
+    rows = window.search(3)
+    row_index = 1
+    row = rows[row_index]
+    window.click_row(row_index, repeat=2)
+    a11y = lab.a11y
+    settings = a11y.find(window.app_acc, None, "Set：" + row[3], timeout=10, depth=1)
+    edits = sorted(a11y.find_all(settings, "text", depth=3), key=lambda e: a11y.extents(e)[1])
+    check(len(edits) == 4, f"the settings window has {len(edits)} edits, expected 4")
+    new_ip = lab.camera_ip(80)
+    lab.screen.click_center(a11y.extents(edits[0]))
+    lab.screen.key("ctrl+a")
+    lab.screen.type_text(new_ip)
+
+    camsim_mark = lab.camsim.lines.count()
+    mark = lab.capture_mark()
+    t0 = time.time()
+    lab.screen.click_center(a11y.extents(a11y.find(settings, "push button", "Modify", depth=3)))
+    box = window.message_box("Setting OK!")
+    check_modify_record(lab, mark, t0, time.time(), 0, row, new_ip)
+    check(lab.camsim.lines.wait_for(r"applied to camera 1 .*restarting, silent for 1000 ms", 5,
+                                    camsim_mark), "camsim did not take the record and restart")
+    # The camera is silent for a second: the bar shows the wait meanwhile.
+    waiting = window.wait_progress_text(r"^Confirming ", 2)
+    check(waiting == f"Confirming {row[1]}\u2026", f"the progress bar shows {waiting!r}")
+    done = window.wait_progress_text(r"onfirmed", 12)
+    t_done = time.time()
+    check(done == f"Confirmed: {row[1]} at {new_ip}", f"the progress bar shows {done!r}")
+    log(f"progress bar: {waiting!r}, then {done!r} {t_done - t0:.1f} s after Modify")
+    probes = requests_on(lab, 0, mark)
+    check(len(probes) >= 2, f"the tool probed {len(probes)} times while the camera restarted")
+
+    # The row in place with the camera's new IP; the others as they were.
+    after = window.rows()
+    expected = [r if i != row_index else r[:3] + [new_ip] + r[4:] for i, r in enumerate(rows)]
+    check(after == expected, "after the confirmation the list shows\n  " +
+          "\n  ".join(map(str, after)) + "\nexpected\n  " + "\n  ".join(map(str, expected)))
+    log(f"row {row_index} now shows {new_ip}; the other rows are unchanged")
+    lab.screen.click_center(a11y.extents(a11y.find(box, "push button", "OK", depth=3)))
+
+
+def scenario_confirm_cli(lab, args):
+    """--modify waits for the camera: exit 0 and "Confirmed" when it answers
+    with the new values after its restart, exit 3 and "Not confirmed" when it
+    never answers again or no camera has the device ID."""
+    lab.start_sniffer()
+    lab.start_camsim(cameras=3, extra=["--restart-ms", 1000])
+    listed = lab.run_cli("--list", "--format", "json")
+    check(listed.returncode == 0, f"--list: exit {listed.returncode} {listed.stderr!r}")
+    import json
+    cameras = json.loads(listed.stdout)
+    check(len(cameras) == 3, f"--list found {len(cameras)} cameras, expected 3")
+    camera = cameras[0]
+    dev_id = camera.get("dev_id") or camera.get("Dev ID")
+    fields = {k.lower().replace(" ", "_"): v for k, v in camera.items()}
+    base = ["--mask", fields["mask"], "--gateway", fields["gateway"], "--mac", fields["mac"]]
+
+    new_ip = lab.camera_ip(90)
+    t0 = time.monotonic()
+    result = lab.run_cli("--modify", dev_id, "--ip", new_ip, *base)
+    took = time.monotonic() - t0
+    check(result.returncode == 0 and
+          result.stdout == f"Setting OK!\nConfirmed: {dev_id} at {new_ip}\n",
+          f"--modify: exit {result.returncode}, {result.stdout!r} {result.stderr!r}")
+    log(f"--modify: confirmed in {took:.1f} s (the camera restarted for 1 s)")
+
+    cases = [
+        ("a camera that never answers again", dev_id, ["--silent-after-modify"]),
+        ("a device ID no camera has", "0011aabb-0000ff01", []),
+    ]
+    for label, target, extra in cases:
+        lab.stop_camsim()
+        lab.start_camsim(cameras=3, extra=extra, name="camsim-b")
+        result = lab.run_cli("--modify", target, "--ip", lab.camera_ip(91), *base,
+                             "--verify-wait", 2500)
+        expected = f"Setting OK!\nNot confirmed: {target} did not answer in 2.5 s\n"
+        check(result.returncode == 3 and result.stdout == expected,
+              f"{label}: exit {result.returncode}, {result.stdout!r} {result.stderr!r}")
+        log(f"{label}: exit 3, {result.stdout.splitlines()[-1]!r}")
+
+
+def scenario_lossy(lab, args):
+    """Cameras that each miss every second request: one search and one
+    --list list them all, with every repeat the first request byte for byte."""
+    lab.start_display()
+    lab.start_sniffer()
+    lab.start_camsim(cameras=6, extra=["--miss-every", 2])
+    lab.start_app()
+    window = MainWindow(lab)
+    mark = lab.capture_mark()
+    rows = window.search(6)
+    check(sorted(r[3] for r in rows) == sorted(lab.camera_ip(i) for i in range(6)),
+          f"the search listed {[r[3] for r in rows]}")
+    check([r[0] for r in rows] == [str(i) for i in range(6)], "rows are not numbered 0..5")
+    time.sleep(1.0)
+    requests = requests_on(lab, 0, mark)
+    check(len(requests) == 3 and len({r["data"] for r in requests}) == 1,
+          f"the camera host received {len(requests)} requests for one search "
+          f"({len({r['data'] for r in requests})} different), expected 3 identical ones")
+    log("one search: 3 identical requests, all 6 cameras listed")
+    lab.app.stop()  # frees the receive port for --list
+
+    result = lab.run_cli("--list")
+    listed = result.stdout.splitlines()[1:]
+    check(result.returncode == 0 and len(listed) == 6,
+          f"--list: exit {result.returncode}, {len(listed)} rows: {result.stdout!r}")
+    log("one --list: all 6 cameras listed")
+
+
 # name: (scenario, camera hosts per LAN, camera LANs)
 SCENARIOS = {
     "search": (scenario_search, 1, 1),
@@ -782,7 +1005,11 @@ SCENARIOS = {
     "close": (scenario_close, 1, 1),
     "twolan": (scenario_twolan, 1, 2),
     "cli": (scenario_cli, 1, 1),
+    "wine-cli": (scenario_wine_cli, 1, 1),
     "close-log": (scenario_close_log, 1, 1),
+    "confirm": (scenario_confirm, 1, 1),
+    "confirm-cli": (scenario_confirm_cli, 1, 1),
+    "lossy": (scenario_lossy, 1, 1),
     "assign": (scenario_assign, 1, 1),
     "assign-cli": (scenario_assign_cli, 1, 1),
 }
@@ -828,6 +1055,8 @@ def main():
         for path in (args.app, args.camsim):
             if not reason and not os.access(path, os.X_OK):
                 reason = f"{path} is not built"
+        if not reason and args.scenario == "wine-cli" and not shutil.which("wine"):
+            reason = "Wine is not installed (apt-get install wine64)"
         if not reason and args.scenario in ("preview", "close") and not (
                 args.rtsp and os.access(args.rtsp, os.X_OK)):
             reason = "rtsp_test_server is not built (GStreamer's RTSP server library is missing)"

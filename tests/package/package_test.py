@@ -3,7 +3,8 @@
 into a temporary root with dpkg-deb -x (nothing is installed on this machine),
 runs the unpacked program with --version and without a display, and checks
 that every file lies where the desktop looks for it, that the manual page
-covers every option of --help, the package's dependencies, and that lintian,
+covers every option of --help, that the firewalld service and the ufw
+profile of the receive port are valid, the package's dependencies, and that lintian,
 desktop-file-validate and appstreamcli find no errors.
 
     package_test.py --build DIR --font PACKAGE --app-id ID
@@ -23,6 +24,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import xml.etree.ElementTree as ElementTree
 
 sys.dont_write_bytecode = True
 
@@ -138,6 +140,37 @@ def main():
             check(not missing, f"the manual page lacks {missing}")
         check(os.path.isfile(os.path.join(root, "usr/share/doc/qd-ip-search/copyright")),
               "no copyright file")
+
+        # The receive port for the administrator to enable: a firewalld
+        # service and a ufw application profile, both for UDP 8089 only.
+        service = os.path.join(root, "usr/lib/firewalld/services/qd-ip-search.xml")
+        if check(os.path.isfile(service), "no firewalld service"):
+            try:
+                tree = ElementTree.parse(service).getroot()
+                ports = [(p.get("protocol"), p.get("port")) for p in tree.findall("port")]
+                check(tree.tag == "service" and (tree.findtext("short") or "").strip()
+                      and ports == [("udp", "8089")],
+                      f"firewalld service: <{tree.tag}> short={tree.findtext('short')!r} "
+                      f"ports={ports}")
+            except ElementTree.ParseError as error:
+                check(False, f"firewalld service is not XML: {error}")
+            if shutil.which("firewall-offline-cmd"):
+                info = run(["firewall-offline-cmd", "--info-service=qd-ip-search"])
+                check(info.returncode == 0 and "8089/udp" in info.stdout,
+                      f"firewall-offline-cmd: {info.stdout}{info.stderr}")
+        profile_path = os.path.join(root, "etc/ufw/applications.d/qd-ip-search")
+        if check(os.path.isfile(profile_path), "no ufw application profile"):
+            profile = configparser.ConfigParser(interpolation=None)
+            profile.read(profile_path, encoding="utf-8")
+            check(profile.sections() == ["qd-ip-search"]
+                  and set(profile["qd-ip-search"]) == {"title", "description", "ports"}
+                  and profile["qd-ip-search"]["title"].strip()
+                  and profile["qd-ip-search"]["description"].strip()
+                  and profile["qd-ip-search"]["ports"] == "8089/udp",
+                  f"ufw profile: {open(profile_path, encoding='utf-8').read()!r}")
+            conffiles = run(["dpkg-deb", "-I", deb, "conffiles"]).stdout.split()
+            check(conffiles == ["/etc/ufw/applications.d/qd-ip-search"],
+                  f"conffiles: {conffiles}")
 
         # Dependencies: the libraries the binary links (from dpkg-shlibdeps)
         # and what it loads at run time.

@@ -4,10 +4,15 @@
 
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <future>
 #include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include "platform/ArrivalInterface_posix.h"
+#endif
 
 namespace qdipc {
 namespace {
@@ -155,6 +160,48 @@ TEST(UdpSocketTest, ReceiveBufferGrowsToTheSystemCapAtLeast) {
     EXPECT_GE(granted, std::min(requested, cap));
     RecordProperty("granted", granted);
 }
+
+#ifndef _WIN32
+// The arrival interface is read only from a complete IP_PKTINFO message; a
+// message the kernel cut short, or one whose header claims too little room,
+// gives "unknown" (0), not whatever the control buffer held.
+TEST(UdpSocketTest, ArrivalInterfaceOnlyFromACompleteControlMessage) {
+    struct Case {
+        const char* name;
+        int flags;
+        std::size_t controlLength;  // cmsg_len of the one message
+        int type;
+        std::uint32_t expected;
+    };
+    const Case cases[] = {
+        {"complete", 0, CMSG_LEN(sizeof(in_pktinfo)), IP_PKTINFO, 7},
+        {"control data cut short", MSG_CTRUNC, CMSG_LEN(sizeof(in_pktinfo)), IP_PKTINFO, 0},
+        {"header shorter than in_pktinfo", 0, CMSG_LEN(sizeof(int)), IP_PKTINFO, 0},
+        {"another message type", 0, CMSG_LEN(sizeof(in_pktinfo)), IP_TTL, 0},
+    };
+    for (const Case& c : cases) {
+        alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))];
+        // A stale interface where an in_pktinfo's index would lie.
+        std::memset(control, 0x07, sizeof control);
+        msghdr message{};
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        message.msg_flags = c.flags;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = c.type;
+        header->cmsg_len = c.controlLength;
+        in_pktinfo info{};
+        info.ipi_ifindex = 7;
+        if (c.controlLength >= CMSG_LEN(sizeof info)) {
+            std::memcpy(CMSG_DATA(header), &info, sizeof info);
+        }
+        EXPECT_EQ(ArrivalInterfaceOf(message), c.expected) << c.name;
+    }
+    msghdr none{};
+    EXPECT_EQ(ArrivalInterfaceOf(none), 0u) << "no control buffer";
+}
+#endif
 
 }  // namespace
 }  // namespace qdipc

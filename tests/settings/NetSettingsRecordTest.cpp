@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "settings/ChangeConfirmation.h"
 #include "settings/SettingsValidation.h"
 #include "tests/discovery/LoopbackHelpers.h"
+#include "tests/discovery/TestReplies.h"
 
 namespace qdipc {
 namespace {
@@ -225,16 +227,25 @@ TEST(SettingsBroadcasterTest, GoesOutWhereTheCameraWasFoundElseEverywhere) {
     // Found on the network that cannot send: no fallback to the others.
     EXPECT_EQ(broadcaster.BroadcastSettingsRecord(stamped, elsewhere.index),
               BroadcastOutcome::Error);
-    // Unknown, or an interface that has gone: every network; one got it.
+    // Unknown: every network; one got it.
     EXPECT_EQ(sendMarker(0xA1), BroadcastOutcome::Ok);
-    EXPECT_EQ(broadcaster.BroadcastSettingsRecord(stamped, 424242), BroadcastOutcome::Ok);
+    // An interface that has gone: no other network holds that camera, so
+    // nothing goes out, and the reason says why.
+    std::string failure;
+    EXPECT_EQ(broadcaster.BroadcastSettingsRecord(stamped, 424242, &failure),
+              BroadcastOutcome::Error);
+    EXPECT_NE(failure.find("(index 424242) is gone"), std::string::npos) << failure;
     EXPECT_EQ(listings, 4);
 
     EXPECT_EQ(camera.Next(), Bytes(stamped));
     const auto unknown = camera.Next();
     ASSERT_EQ(unknown.size(), 88u);
     EXPECT_EQ(unknown[83], 0xA1);
-    EXPECT_EQ(camera.Next(), Bytes(stamped));
+    // The one after it is the marker of the check below, not the gone one's.
+    EXPECT_EQ(sendMarker(0xA2), BroadcastOutcome::Ok);
+    const auto next = camera.Next();
+    ASSERT_EQ(next.size(), 88u);
+    EXPECT_EQ(next[83], 0xA2);
 
     // No network at all: nothing can go out.
     SettingsBroadcaster isolated(
@@ -357,6 +368,157 @@ TEST(SettingsValidationTest, StrictParsersGiveTheValues) {
     EXPECT_EQ(ParseMacStrict("00:1a:2b:3c:4d:5e"), expected);
     EXPECT_EQ(ParseMacStrict("00-1A-2B-3C-4D-5E"), expected);
     EXPECT_FALSE(ParseMacStrict("00:1a:2b:3c:4d:5g").has_value());
+}
+
+// The record a settings window sends for camera n: the camera's device ID,
+// new values, the wire's magic and a stamp (which the confirmation ignores).
+NetSettingsRecord ChangeFor(std::uint32_t n, AddressingMode mode, const std::string& ip) {
+    const test::CameraReply camera = test::Camera(n);
+    std::array<std::uint8_t, record::kDevIdBlockSize> block{};
+    std::copy(camera.devId.begin(), camera.devId.end(), block.begin());
+    return StampSettingsRecord(
+        BuildModifyRecord(block, mode, ip, "255.255.0.0", "10.77.0.1", "02:00:00:00:00:09"), 77);
+}
+
+// Camera n answering with the values of ChangeFor, or with its old ones.
+AcceptedReply Answer(std::uint32_t n, const std::string& ip, bool newValues = true) {
+    test::CameraReply camera = test::Camera(n);
+    camera.ip = ip;
+    if (newValues) {
+        camera.mask = "255.255.0.0";
+        camera.gateway = "10.77.0.1";
+        camera.mac = {0x02, 0, 0, 0, 0, 0x09};
+    }
+    return camera.Accepted(1);
+}
+
+TEST(ChangeConfirmationTest, ConfirmsOnlyTheNamedCameraAnsweringWithWhatWasSent) {
+    using namespace std::chrono_literals;
+    using Clock = ChangeConfirmation::Clock;
+    struct Case {
+        const char* name;
+        AddressingMode mode;
+        std::vector<AcceptedReply> beforeProbe;  // seen before the first probe
+        std::vector<AcceptedReply> afterProbe;
+        bool confirmed;
+        const char* text;  // with a confirmation after 1.5 s, or the deadline
+    };
+    const std::string ip = "10.77.1.9";
+    const std::vector<Case> cases = {
+        {"static: the new values",
+         AddressingMode::Static,
+         {},
+         {Answer(7, ip)},
+         true,
+         "Confirmed: 0011aabb-00000007 at 10.77.1.9"},
+        {"static: the new values before any probe",
+         AddressingMode::Static,
+         {Answer(7, ip)},
+         {},
+         true,
+         "Confirmed: 0011aabb-00000007 at 10.77.1.9"},
+        {"static: old values, another camera with the new ones",
+         AddressingMode::Static,
+         {},
+         {Answer(7, "10.0.0.7", false), Answer(8, ip)},
+         false,
+         "Not confirmed: 0011aabb-00000007 did not take the change in 10 s (it reports "
+         "10.0.0.7)"},
+        {"static: the IP sent but the old MAC",
+         AddressingMode::Static,
+         {},
+         {Answer(7, ip, false)},
+         false,
+         "Not confirmed: 0011aabb-00000007 did not take the change in 10 s (it reports "
+         "10.77.1.9)"},
+        {"static: no answer",
+         AddressingMode::Static,
+         {Answer(7, "10.0.0.7", false)},
+         {},
+         false,
+         "Not confirmed: 0011aabb-00000007 did not answer in 10 s"},
+        {"dhcp: an answer to a probe after the change",
+         AddressingMode::Dhcp,
+         {},
+         {Answer(7, "10.77.3.3", false)},
+         true,
+         "Confirmed: 0011aabb-00000007 at 10.77.3.3"},
+        {"adsl: an answer from before the first probe is not enough",
+         AddressingMode::Adsl,
+         {Answer(7, "10.0.0.7", false)},
+         {},
+         false,
+         "Not confirmed: 0011aabb-00000007 did not answer in 10 s"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ChangeConfirmation confirmation;
+        const Clock::time_point t0{};
+        confirmation.Add(ChangeFor(7, c.mode, ip), t0);
+        EXPECT_EQ(confirmation.WaitingText(), "Confirming 0011aabb-00000007\u2026");
+        std::vector<ConfirmationOutcome> outcomes;
+        confirmation.Observe(c.beforeProbe, t0 + 100ms, outcomes);
+        if (outcomes.empty()) {
+            EXPECT_FALSE(confirmation.Tick(t0 + 200ms).probe);
+            EXPECT_EQ(confirmation.NextDue(), t0 + 250ms);
+            EXPECT_TRUE(confirmation.Tick(t0 + 250ms).probe);
+            confirmation.Observe(c.afterProbe, t0 + 1500ms, outcomes);
+        }
+        for (Clock::time_point t = t0 + 300ms; outcomes.empty() && t <= t0 + 11s; t += 100ms) {
+            const ChangeConfirmation::TickResult tick = confirmation.Tick(t);
+            outcomes.insert(outcomes.end(), tick.expired.begin(), tick.expired.end());
+        }
+        ASSERT_EQ(outcomes.size(), 1u);
+        EXPECT_EQ(outcomes[0].confirmed, c.confirmed);
+        EXPECT_EQ(ConfirmationText(outcomes[0]), c.text);
+        EXPECT_EQ(outcomes[0].reply.has_value(), c.confirmed);
+        EXPECT_EQ(outcomes[0].waited, !c.confirmed           ? 10000ms
+                                      : c.afterProbe.empty() ? 100ms
+                                                             : 1500ms);
+        EXPECT_EQ(confirmation.Pending(), 0u);
+        EXPECT_FALSE(confirmation.NextDue().has_value());
+    }
+    EXPECT_EQ(SecondsText(2500ms), "2.5 s");
+    EXPECT_EQ(SecondsText(250ms), "0.25 s");
+}
+
+TEST(ChangeConfirmationTest, ManyChangesShareOneProbeScheduleAndEndOneByOne) {
+    using namespace std::chrono_literals;
+    const ChangeConfirmation::Clock::time_point t0{};
+    ChangeConfirmation confirmation;
+    constexpr std::uint32_t kChanges = 500;
+    for (std::uint32_t n = 0; n < kChanges; ++n) {
+        confirmation.Add(ChangeFor(n, AddressingMode::Static, "10.77.9.9"), t0 + n * 1ms);
+    }
+    // A newer change for a pending camera replaces the older one.
+    confirmation.Add(ChangeFor(3, AddressingMode::Static, "10.77.3.3"), t0 + 600ms);
+    EXPECT_EQ(confirmation.Pending(), kChanges);
+    EXPECT_EQ(confirmation.WaitingText(), "Confirming 500 changes\u2026");
+
+    // Every camera but one answers, with every reply twice (one per probe);
+    // camera 3 answers with the values of the newer change.
+    std::vector<AcceptedReply> replies;
+    for (std::uint32_t n = 0; n + 1 < kChanges; ++n) {
+        replies.push_back(Answer(n, n == 3 ? "10.77.3.3" : "10.77.9.9"));
+        replies.push_back(replies.back());
+    }
+    int probes = 0;
+    std::vector<ConfirmationOutcome> confirmed;
+    std::vector<ConfirmationOutcome> expired;
+    for (auto t = t0; t <= t0 + 11s; t += 50ms) {
+        ChangeConfirmation::TickResult tick = confirmation.Tick(t);
+        probes += tick.probe ? 1 : 0;
+        expired.insert(expired.end(), tick.expired.begin(), tick.expired.end());
+        if (t == t0 + 2s) {
+            confirmation.Observe(replies, t, confirmed);
+        }
+    }
+    EXPECT_EQ(confirmed.size(), kChanges - 1);
+    ASSERT_EQ(expired.size(), 1u);
+    EXPECT_EQ(expired[0].deviceId, "0011aabb-000001f3");
+    // One schedule for all: a probe at 0.25 s, then every 0.5 s until the
+    // last change ends (10.499 s), as for a single change made then.
+    EXPECT_EQ(probes, 21);
 }
 
 }  // namespace

@@ -184,6 +184,7 @@ private slots:
     void handoffMarkerIsChecked_data();
     void handoffMarkerIsChecked();
     void failedSendShowsSettingError();
+    void vanishedNetworkShowsSettingErrorAndSendsNothing();
     void outcomeBoxHoldsOnlyTheMainWindow();
     void overLongCellsStayInTheirFields();
 };
@@ -402,6 +403,24 @@ void SettingsExchangeTest::handoffMarkerIsChecked() {
 void SettingsExchangeTest::failedSendShowsSettingError() {
     // Port 0 cannot be sent to: the send fails.
     Fixture f({FirstCamera()}, qdipc::Ipv4Endpoint{"127.0.0.1", 0});
+    f.dlg->OnDblClickList(0);
+    CSettingDlg* window = f.dlg->LastSettingDlg();
+    QVERIFY(window != nullptr);
+    QTest::mouseClick(Child<QPushButton>(window, "buttonModify"), Qt::LeftButton);
+
+    QCOMPARE(f.setup.messages->texts, QStringList{QStringLiteral("Setting error!")});
+    QVERIFY(f.capture.Take().empty());
+}
+
+void SettingsExchangeTest::vanishedNetworkShowsSettingErrorAndSendsNothing() {
+    // The camera answered on an interface the host no longer has: no other
+    // network holds it, so nothing goes out and the box says so.
+    Fixture f(std::vector<CameraReply>{});
+    qdipc::AcceptedReply accepted;
+    accepted.reply = FirstCamera().Reply();
+    accepted.arrivalInterface = 0x7FFFFFF0;
+    f.dlg->Table().AddReplies({accepted}, 0);
+    QCOMPARE(f.dlg->Table().ArrivalInterface(0), std::uint32_t{0x7FFFFFF0});
     f.dlg->OnDblClickList(0);
     CSettingDlg* window = f.dlg->LastSettingDlg();
     QVERIFY(window != nullptr);

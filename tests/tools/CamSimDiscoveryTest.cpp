@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include "discovery/ReplyCells.h"
 #include "discovery/ReplyQueue.h"
 #include "discovery/SearchCommand.h"
+#include "settings/ChangeConfirmation.h"
 #include "settings/NetSettingsRecord.h"
 #include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
@@ -59,6 +61,13 @@ public:
             received_.clear();
         });
     }
+
+    // The search's request again, with the search ID drawn last.
+    void Probe(std::uint16_t cameraPort) {
+        qdipc::SearchCommand(searchId_, {"127.0.0.1", cameraPort}, qdipc::test::LoopbackNetworks())
+            .Repeat();
+    }
+    qdipc::ReplyQueue& Queue() { return queue_; }
 
     // Collects replies until there are count of them or the wait runs out.
     const std::vector<qdipc::AcceptedReply>& WaitForReplies(std::size_t count) {
@@ -265,6 +274,77 @@ TEST(CamSimDiscovery, ModifyRecordFromTheToolReachesTheCamera) {
     EXPECT_EQ(cells[qdipc::kColGateway], "192.168.7.1");
     EXPECT_EQ(cells[qdipc::kColMac], "00:11:22:aa:bb:cc");
     EXPECT_EQ(qdipc::ReplyCellTexts(replies[0].reply, 1)[qdipc::kColIp], "10.0.0.1");
+}
+
+TEST(CamSimDiscovery, ChangesAreConfirmedByTheCamerasTheyNameOnceTheyAnswerAgain) {
+    // Cameras silent for 400 ms after a record; the second set never answers
+    // again; no camera has the third device ID.
+    ToolSide tool;
+    const std::uint16_t workerPort = tool.StartWorker();
+    ASSERT_NE(workerPort, 0);
+    camsim::ServerOptions restarting = CameraOptions(workerPort, {camsim::ReplyKind::Normal});
+    restarting.restartTime = std::chrono::milliseconds(400);
+    camsim::CamSimThread cameras(3, 1, restarting);
+    camsim::ServerOptions silencing = CameraOptions(workerPort, {camsim::ReplyKind::Normal});
+    silencing.silentAfterModify = true;
+    camsim::CamSimThread silent(1, 50, silencing);
+    std::string error;
+    ASSERT_TRUE(cameras.Start(error)) << error;
+    ASSERT_TRUE(silent.Start(error)) << error;
+    ASSERT_EQ(tool.Search(cameras.Port()), qdipc::SearchOutcome::Sent);
+
+    struct Change {
+        std::uint32_t camera;
+        const char* ip;
+        qdipc::AddressingMode mode;
+        std::uint16_t port;
+        bool confirmed;
+    };
+    const std::vector<Change> changes = {
+        {1, "192.168.7.21", qdipc::AddressingMode::Static, cameras.Port(), true},
+        {3, "192.168.7.23", qdipc::AddressingMode::Dhcp, cameras.Port(), true},
+        {50, "192.168.7.50", qdipc::AddressingMode::Static, silent.Port(), false},
+        {77, "192.168.7.77", qdipc::AddressingMode::Static, cameras.Port(), false},
+    };
+    qdipc::ConfirmationOptions options;
+    options.timeout = std::chrono::milliseconds(2000);
+    qdipc::ChangeConfirmation confirmation(options);
+    for (const Change& change : changes) {
+        const camsim::CameraFields camera = camsim::MakeCamera(change.camera);
+        std::array<std::uint8_t, qdipc::record::kDevIdBlockSize> block{};
+        std::copy(camera.devId.begin(), camera.devId.end(), block.begin());
+        const qdipc::NetSettingsRecord record = qdipc::BuildModifyRecord(
+            block, change.mode, change.ip, "255.255.255.0", "192.168.7.1", "00:11:22:aa:bb:cc");
+        const qdipc::SettingsBroadcaster broadcaster({"127.0.0.1", change.port}, {},
+                                                     qdipc::test::LoopbackNetworks());
+        ASSERT_EQ(broadcaster.SendSettingsRecord(record), qdipc::BroadcastOutcome::Ok);
+        confirmation.Add(record, qdipc::ChangeConfirmation::Clock::now());
+    }
+    int probes = 0;
+    const std::vector<qdipc::ConfirmationOutcome> outcomes =
+        qdipc::WaitForConfirmations(confirmation, tool.Queue(), [&] {
+            ++probes;
+            tool.Probe(cameras.Port());
+            tool.Probe(silent.Port());
+        });
+    ASSERT_EQ(outcomes.size(), changes.size());
+    for (const Change& change : changes) {
+        const std::string id = camsim::FormatDevId(camsim::MakeCamera(change.camera).devId);
+        SCOPED_TRACE(id);
+        const auto outcome = std::find_if(outcomes.begin(), outcomes.end(),
+                                          [&](const auto& o) { return o.deviceId == id; });
+        ASSERT_NE(outcome, outcomes.end());
+        EXPECT_EQ(outcome->confirmed, change.confirmed);
+        if (change.confirmed) {
+            EXPECT_EQ(outcome->ip, change.ip);
+            EXPECT_EQ(qdipc::ReplyCellTexts(outcome->reply->reply, 0)[qdipc::kColIp], change.ip);
+        } else {
+            EXPECT_EQ(qdipc::ConfirmationText(*outcome),
+                      "Not confirmed: " + id + " did not answer in 2 s");
+        }
+    }
+    EXPECT_GE(probes, 3);
+    EXPECT_EQ(cameras.Stop().modifyApplied, 2u);
 }
 
 }  // namespace

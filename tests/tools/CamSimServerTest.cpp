@@ -113,6 +113,90 @@ TEST(CamSimServer, AppliesModifyRecordsToItsNextReplies) {
     EXPECT_EQ(sim.Cameras().At(1).ip, "10.9.8.7");
 }
 
+// The device IDs (last byte) of the replies that arrive until none comes for
+// a while.
+std::vector<int> ReplyingCameras(const LoopbackSocket& tool, std::size_t expected) {
+    std::vector<int> ids;
+    for (std::size_t i = 0; i < expected; ++i) {
+        const auto reply = tool.Receive();
+        if (!reply || reply->size() != 380) {
+            break;
+        }
+        ids.push_back((*reply)[30]);
+    }
+    return ids;
+}
+
+TEST(CamSimServer, AfterAModifyTheCameraIsSilentAsConfiguredThenAnswersWithItsNewSettings) {
+    struct Case {
+        const char* name;
+        std::chrono::milliseconds restart;
+        bool ignore;
+        bool silentForGood;
+        // Cameras answering a request right after the record, and one sent
+        // once a restart is over.
+        std::vector<int> atOnce;
+        std::vector<int> later;
+        const char* ip;  // camera 2's IP in its later reply, when it answers
+    };
+    const std::vector<Case> cases = {
+        {"restart", std::chrono::milliseconds(1500), false, false, {1}, {1, 2}, "10.9.8.7"},
+        {"no restart", std::chrono::milliseconds(0), false, false, {1, 2}, {1, 2}, "10.9.8.7"},
+        {"ignore", std::chrono::milliseconds(1500), true, false, {1, 2}, {1, 2}, "10.0.0.2"},
+        {"silent for good", std::chrono::milliseconds(0), false, true, {1}, {1}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopbackSocket tool;
+        camsim::ServerOptions options = LoopbackOptions(tool.Port());
+        options.restartTime = c.restart;
+        options.ignoreModify = c.ignore;
+        options.silentAfterModify = c.silentForGood;
+        camsim::CamSimThread sim(2, 1, options);
+        std::string error;
+        ASSERT_TRUE(sim.Start(error)) << error;
+
+        ASSERT_TRUE(tool.SendTo(sim.Port(), ModifyBytes(Hex("71 64 73 6d 00 00 00 02"))));
+        ASSERT_TRUE(tool.SendTo(sim.Port(), RequestBytes("127.0.0.1", Hex("05 00 00 00"))));
+        EXPECT_EQ(ReplyingCameras(tool, c.atOnce.size()), c.atOnce);
+        ASSERT_TRUE(sim.WaitForLine("request from", kWait));
+        std::this_thread::sleep_for(c.restart + std::chrono::milliseconds(200));
+        ASSERT_TRUE(tool.SendTo(sim.Port(), RequestBytes("127.0.0.1", Hex("06 00 00 00"))));
+        std::vector<int> later;
+        for (std::size_t i = 0; i < c.later.size(); ++i) {
+            const auto reply = tool.Receive();
+            ASSERT_TRUE(reply.has_value());
+            later.push_back((*reply)[30]);
+            if (later.back() == 2) {
+                EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply->data() + 39)), c.ip);
+            }
+        }
+        EXPECT_EQ(later, c.later);
+        ASSERT_TRUE(sim.WaitForLine("searchId 6,", kWait));
+        const camsim::ServerCounts counts = sim.Stop();
+        EXPECT_EQ(counts.modifyApplied, c.ignore ? 0u : 1u);
+        EXPECT_EQ(counts.repliesWithheld, 4u - c.atOnce.size() - c.later.size());
+    }
+}
+
+TEST(CamSimServer, MissEveryNAnswersEachCameraEveryNthRequestInTurn) {
+    LoopbackSocket tool;
+    camsim::ServerOptions options = LoopbackOptions(tool.Port());
+    options.missEvery = 2;
+    camsim::CamSimThread sim(4, 1, options);
+    std::string error;
+    ASSERT_TRUE(sim.Start(error)) << error;
+    // Request 0: cameras 0 and 2 (IDs 1 and 3); request 1: cameras 1 and 3.
+    const std::vector<std::vector<int>> expected = {{1, 3}, {2, 4}, {1, 3}};
+    for (std::size_t r = 0; r < expected.size(); ++r) {
+        SCOPED_TRACE(r);
+        ASSERT_TRUE(tool.SendTo(sim.Port(), RequestBytes("127.0.0.1", Hex("05 00 00 00"))));
+        EXPECT_EQ(ReplyingCameras(tool, 2), expected[r]);
+    }
+    ASSERT_TRUE(sim.WaitForLine("2 cameras silent", kWait));
+    EXPECT_EQ(sim.Stop().repliesWithheld, 6u);
+}
+
 TEST(CamSimServer, ReplyKindsGoOutCameraByCameraAndOtherDatagramsAreOnlyPrinted) {
     LoopbackSocket tool;
     camsim::ServerOptions options = LoopbackOptions(0);
@@ -250,7 +334,13 @@ TEST(CamSimCommandLine, OptionsAndErrors) {
                                                                "--search-id",
                                                                "77",
                                                                "--duration-ms",
-                                                               "250"});
+                                                               "250",
+                                                               "--restart-ms",
+                                                               "1200",
+                                                               "--ignore-modify",
+                                                               "--silent-after-modify",
+                                                               "--miss-every",
+                                                               "2"});
     ASSERT_TRUE(full.error.empty()) << full.error;
     const camsim::CommandLine& line = full.commandLine;
     EXPECT_EQ(line.server.listen.port, 15050);
@@ -269,6 +359,10 @@ TEST(CamSimCommandLine, OptionsAndErrors) {
     EXPECT_EQ(line.burstCount, std::optional<std::size_t>(1000));
     EXPECT_EQ(line.burstSearchId, 77u);
     EXPECT_EQ(line.burstDuration, std::chrono::milliseconds(250));
+    EXPECT_EQ(line.server.restartTime, std::chrono::milliseconds(1200));
+    EXPECT_TRUE(line.server.ignoreModify);
+    EXPECT_TRUE(line.server.silentAfterModify);
+    EXPECT_EQ(line.server.missEvery, 2u);
 
     const std::vector<std::vector<std::string>> bad = {
         {"--listen", "localhost:5050"},
@@ -279,6 +373,8 @@ TEST(CamSimCommandLine, OptionsAndErrors) {
         {"--short-length", "381"},
         {"--over-long-length", "380"},
         {"--max-time", "-1"},
+        {"--restart-ms", "x"},
+        {"--miss-every", "0"},
         {"--cameras"},
         {"--frobnicate", "1"},
         {"--burst", "10"},  // a burst needs --reply-to
@@ -289,10 +385,13 @@ TEST(CamSimCommandLine, OptionsAndErrors) {
     }
 
     const std::string usage = camsim::UsageText();
-    for (const char* option :
-         {"--listen", "--reply-to ", "--reply-to-sender", "--reply-port", "--cameras", "--base",
-          "--mode", "--short-length", "--over-long-length", "--max-requests", "--max-time",
-          "--list", "--burst", "--search-id", "--duration-ms", "--help"}) {
+    for (const char* option : {"--listen",       "--reply-to ",     "--reply-to-sender",
+                               "--reply-port",   "--cameras",       "--base",
+                               "--mode",         "--short-length",  "--over-long-length",
+                               "--max-requests", "--max-time",      "--list",
+                               "--burst",        "--search-id",     "--duration-ms",
+                               "--restart-ms",   "--ignore-modify", "--silent-after-modify",
+                               "--miss-every",   "--help"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
     for (const camsim::ReplyKind kind : camsim::kAllReplyKinds) {

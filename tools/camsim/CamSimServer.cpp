@@ -26,6 +26,8 @@ CamSimServer::CamSimServer(CameraSet& cameras, ServerOptions options, LineSink s
     if (options_.kinds.empty()) {
         options_.kinds.push_back(ReplyKind::Normal);
     }
+    silentUntil_.assign(cameras_.Size(), Clock::time_point::min());
+    silentForGood_.assign(cameras_.Size(), false);
 }
 
 CamSimServer::~CamSimServer() {
@@ -66,7 +68,6 @@ ServerCounts CamSimServer::Run(const std::atomic<bool>& stop) {
         counts.stopReason = StopReason::SocketError;
         return counts;
     }
-    using Clock = std::chrono::steady_clock;
     const auto deadline = options_.maxRunTime.count() > 0
                               ? std::optional(Clock::now() + options_.maxRunTime)
                               : std::nullopt;
@@ -126,14 +127,29 @@ void CamSimServer::Handle(const std::uint8_t* data, std::size_t length, const so
         const DecodedModify record = *DecodeModify(data, length);
         ++counts.modifyRecords;
         sink_(DescribeModify(record, sender));
-        if (const std::optional<std::size_t> index = cameras_.ApplyModify(record)) {
+        const std::optional<std::size_t> index = cameras_.Find(record.devId);
+        if (!index) {
+            sink_("no camera has devId " + FormatDevId(record.devId) + ": nothing applied");
+        } else if (options_.ignoreModify) {
+            sink_("camera " + std::to_string(*index) + " (" + FormatDevId(record.devId) +
+                  ") ignores the record");
+        } else {
+            cameras_.ApplyModify(record);
             ++counts.modifyApplied;
             const CameraFields& camera = cameras_.At(*index);
-            sink_("applied to camera " + std::to_string(*index) + " (" + FormatDevId(camera.devId) +
-                  "): ip " + QuoteText(camera.ip) + ", mask " + QuoteText(camera.mask) +
-                  ", gateway " + QuoteText(camera.gateway) + ", mac " + FormatMac(camera.mac));
-        } else {
-            sink_("no camera has devId " + FormatDevId(record.devId) + ": nothing applied");
+            std::string line = "applied to camera " + std::to_string(*index) + " (" +
+                               FormatDevId(camera.devId) + "): ip " + QuoteText(camera.ip) +
+                               ", mask " + QuoteText(camera.mask) + ", gateway " +
+                               QuoteText(camera.gateway) + ", mac " + FormatMac(camera.mac);
+            if (options_.silentAfterModify) {
+                silentForGood_[*index] = true;
+                line += "; silent from now on";
+            } else if (options_.restartTime.count() > 0) {
+                silentUntil_[*index] = Clock::now() + options_.restartTime;
+                line += "; restarting, silent for " + std::to_string(options_.restartTime.count()) +
+                        " ms";
+            }
+            sink_(line);
         }
     } else {
         ++counts.ignored;
@@ -152,9 +168,17 @@ std::string CamSimServer::Answer(const DecodedRequest& request, const sockaddr_i
     } else {
         return "not answered: not an IPv4 address: " + options_.replyTo.address;
     }
+    // counts.requests already includes this request.
+    const std::size_t requestNumber = counts.requests - 1;
+    const Clock::time_point now = Clock::now();
+    std::size_t withheld = 0;
     std::vector<std::vector<std::uint8_t>> datagrams;
     datagrams.reserve(cameras_.Size());
     for (std::size_t i = 0; i < cameras_.Size(); ++i) {
+        if (!Answers(i, requestNumber, now)) {
+            ++withheld;
+            continue;
+        }
         const ReplyKind kind = options_.kinds[i % options_.kinds.size()];
         for (auto& datagram :
              BuildReplyDatagrams(cameras_.At(i), request.searchId, kind, options_.shape)) {
@@ -165,13 +189,25 @@ std::string CamSimServer::Answer(const DecodedRequest& request, const sockaddr_i
     const SendCounts sent = DatagramBatchSender(fd_).Send(views, destination);
     counts.repliesSent += sent.sent;
     counts.repliesFailed += sent.failed;
+    counts.repliesWithheld += withheld;
     std::string summary =
         "answered with " + std::to_string(sent.sent) + " replies to " + FormatSockaddr(destination);
+    if (withheld > 0) {
+        summary += ", " + std::to_string(withheld) + " cameras silent";
+    }
     if (sent.failed > 0) {
         summary +=
             ", " + std::to_string(sent.failed) + " refused: " + std::strerror(sent.lastError);
     }
     return summary;
+}
+
+bool CamSimServer::Answers(std::size_t index, std::size_t requestNumber,
+                           Clock::time_point now) const {
+    if (silentForGood_[index] || now < silentUntil_[index]) {
+        return false;
+    }
+    return options_.missEvery <= 1 || (requestNumber + index) % options_.missEvery == 0;
 }
 
 }  // namespace camsim

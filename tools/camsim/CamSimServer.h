@@ -1,7 +1,10 @@
 #pragma once
 // The simulator's serving loop: receives on the cameras' command port,
 // answers each discovery request with one reply per camera, applies modify
-// records, and writes one readable line per datagram. It stops on a flag, after
+// records, and writes one readable line per datagram. Like a real camera, one
+// that takes a modify record may restart its network and answer nothing for a
+// while; for tests it can also ignore records, fall silent for good after one,
+// or miss requests. It stops on a flag, after
 // a run time or after a number of requests, whichever comes first, so tests
 // can run it on a thread with bounds.
 
@@ -31,6 +34,17 @@ struct ServerOptions {
     // Reply kinds, used camera by camera in turn (camera i gets kinds[i % size]).
     std::vector<ReplyKind> kinds{ReplyKind::Normal};
     ReplyShape shape;
+    // A camera that applied a modify record answers no request for this long,
+    // then answers with its new settings (zero: at once).
+    std::chrono::milliseconds restartTime{0};
+    // Modify records are printed but never applied.
+    bool ignoreModify = false;
+    // A camera that applied a modify record never answers again.
+    bool silentAfterModify = false;
+    // Camera i answers request r (counted from 0 over the run) only when
+    // (r + i) % missEvery is 0: with 2, half the cameras miss each request and
+    // every camera misses every second one. 0 and 1 answer every request.
+    std::size_t missEvery = 1;
     // Zero means no limit.
     std::chrono::milliseconds maxRunTime{0};
     std::size_t maxRequests = 0;
@@ -45,6 +59,8 @@ struct ServerCounts {
     std::size_t ignored = 0;
     std::size_t repliesSent = 0;
     std::size_t repliesFailed = 0;
+    // Replies not sent because the camera was silent or missed the request.
+    std::size_t repliesWithheld = 0;
     StopReason stopReason = StopReason::StopFlag;
 };
 
@@ -75,8 +91,16 @@ private:
     std::string Answer(const DecodedRequest& request, const sockaddr_in& from,
                        ServerCounts& counts);
 
+    using Clock = std::chrono::steady_clock;
+    // Whether camera index answers the request with this number.
+    bool Answers(std::size_t index, std::size_t requestNumber, Clock::time_point now) const;
+
     CameraSet& cameras_;
     ServerOptions options_;
+    // Per camera: answers nothing before this time (a restart after a modify).
+    std::vector<Clock::time_point> silentUntil_;
+    // Per camera: answers nothing any more.
+    std::vector<bool> silentForGood_;
     LineSink sink_;
     int fd_ = -1;
 };

@@ -54,6 +54,14 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
             line.server.replyToSender = true;
             continue;
         }
+        if (option == "--ignore-modify") {
+            line.server.ignoreModify = true;
+            continue;
+        }
+        if (option == "--silent-after-modify") {
+            line.server.silentAfterModify = true;
+            continue;
+        }
         if (i + 1 >= arguments.size()) {
             return option.rfind("--", 0) == 0 ? fail("needs a value") : fail("unknown option");
         }
@@ -123,6 +131,18 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
             }
             line.server.maxRunTime =
                 std::chrono::milliseconds(static_cast<long long>(std::ceil(*seconds * 1000)));
+        } else if (option == "--restart-ms") {
+            const auto ms = ParseNumber<std::uint32_t>(value);
+            if (!ms || *ms > 600000) {
+                return fail("expected milliseconds from 0 to 600000, got " + value);
+            }
+            line.server.restartTime = std::chrono::milliseconds(*ms);
+        } else if (option == "--miss-every") {
+            const auto every = ParseNumber<std::size_t>(value);
+            if (!every || *every == 0 || *every > 1000) {
+                return fail("expected a number from 1 to 1000, got " + value);
+            }
+            line.server.missEvery = *every;
         } else if (option == "--burst") {
             const auto count = ParseNumber<std::size_t>(value);
             if (!count || *count > (1u << 24)) {
@@ -192,6 +212,17 @@ Serving:
                                                same device ID and other fields
   --short-length N          length of a short reply, 0 to 380 (default 300)
   --over-long-length N      length of an over-long reply, 381 to 65507 (default 400)
+  --restart-ms MS           a camera that applies a modify record answers no
+                            request for MS milliseconds, as while its network
+                            restarts, then answers with its new settings
+                            (default 0: at once)
+  --ignore-modify           print modify records but never apply them
+  --silent-after-modify     a camera that applies a modify record never
+                            answers again
+  --miss-every N            camera i answers request r (counted from 0) only
+                            when (r + i) % N is 0: with 2 every camera misses
+                            every second request, half of them each time
+                            (default 1: every request)
   --max-requests N          end after answering N requests (default: no limit)
   --max-time SECONDS        end after this time, fractions allowed (default: no limit)
   --list                    print the simulated cameras' fields and end

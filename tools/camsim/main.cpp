@@ -93,7 +93,8 @@ int RunServer(const camsim::CommandLine& line) {
               std::to_string(counts.modifyRecords) + " modify records (" +
               std::to_string(counts.modifyApplied) + " applied), " +
               std::to_string(counts.ignored) + " other datagrams, " +
-              std::to_string(counts.repliesSent) + " replies sent");
+              std::to_string(counts.repliesSent) + " replies sent, " +
+              std::to_string(counts.repliesWithheld) + " withheld");
     return counts.stopReason == camsim::StopReason::SocketError ? 1 : 0;
 }
 

@@ -1,0 +1,137 @@
+#include "discovery/CellText.h"
+
+#include <cstdint>
+
+#include "platform/TextDecoding.h"
+
+namespace qdipc {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+void AppendHexByte(std::string& out, unsigned char byte) {
+    out += kHexDigits[byte >> 4];
+    out += kHexDigits[byte & 0x0F];
+}
+
+// The length of the well-formed UTF-8 sequence at the start of bytes (1 to
+// 4), or 0 when it is not one, with its code point.
+std::size_t Utf8SequenceAt(std::string_view bytes, std::uint32_t& code) {
+    const auto lead = static_cast<unsigned char>(bytes[0]);
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    std::size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (length > bytes.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(bytes[k]);
+        if ((next & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (next & 0x3F);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    if (overlong || surrogate || code > 0x10FFFF) {
+        return 0;
+    }
+    return length;
+}
+
+bool IsControl(std::uint32_t code) {
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view bytes) {
+    std::uint32_t code = 0;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = Utf8SequenceAt(bytes.substr(i), code);
+        if (length == 0) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+std::string PrintableCellText(std::string_view bytes, const LegacyDecoder& legacy) {
+    if (IsValidUtf8(bytes)) {
+        return std::string(bytes);
+    }
+    if (legacy) {
+        if (std::optional<std::string> decoded = legacy(bytes)) {
+            if (IsValidUtf8(*decoded)) {
+                return *decoded;
+            }
+        }
+    }
+    std::string out;
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (byte < 0x80) {
+            out += c;
+        } else {
+            out += "\\x";
+            AppendHexByte(out, byte);
+        }
+    }
+    return out;
+}
+
+std::string DecodeCellText(std::string_view bytes) {
+    return PrintableCellText(bytes, Gb18030ToUtf8);
+}
+
+std::string DisplayCellText(std::string_view bytes) {
+    return EscapeControls(DecodeCellText(bytes));
+}
+
+void AppendEscapedControls(std::string& out, std::string_view text, ControlEscape style) {
+    std::uint32_t code = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = Utf8SequenceAt(text.substr(i), code);
+        if (length == 0) {
+            // Not UTF-8: the byte by its value, never the byte itself (0x9B
+            // alone starts a control sequence on an 8-bit terminal).
+            out += style == ControlEscape::Hex ? "\\x" : "\\\\x";
+            AppendHexByte(out, static_cast<unsigned char>(text[i]));
+            ++i;
+            continue;
+        }
+        if (IsControl(code)) {
+            out += style == ControlEscape::Hex ? "\\x" : "\\u00";
+            AppendHexByte(out, static_cast<unsigned char>(code));
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+}
+
+std::string EscapeControls(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    AppendEscapedControls(out, text);
+    return out;
+}
+
+}  // namespace qdipc

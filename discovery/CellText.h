@@ -1,0 +1,53 @@
+#pragma once
+// The one rule by which a cell's raw bytes become text, for the window and
+// for every output (the list's TSV, CSV and JSON, the clipboard), and the one
+// escape that keeps control characters out of what is shown or printed.
+//
+// A camera's texts are whatever bytes it sends (anyone on the LAN can answer
+// a broadcast), so they are decoded as UTF-8 when that is valid, else as
+// GB18030 (the cameras' own encoding, a superset of GBK), else byte by byte:
+// ASCII as it is, a backslash as \\, every other byte as \xNN. Then every
+// control character (C0, DEL and the C1 range U+0080..U+009F) is written as
+// \xNN, so that no text can move a terminal's cursor, retitle its window or
+// recolour it.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qdipc {
+
+// True when bytes are well-formed UTF-8 (no overlong forms, surrogates or
+// code points above U+10FFFF).
+bool IsValidUtf8(std::string_view bytes);
+
+// Decodes 8-bit text of another encoding into UTF-8; nullopt when the bytes
+// are not valid in it.
+using LegacyDecoder = std::function<std::optional<std::string>(std::string_view)>;
+
+// A cell's raw bytes as UTF-8: as they are when valid UTF-8, else by the
+// legacy decoder, else ASCII kept, a backslash as \\ and every other byte as
+// \xNN, so no byte is lost. Control characters are left to EscapeControls.
+std::string PrintableCellText(std::string_view bytes, const LegacyDecoder& legacy);
+
+// The rule itself: PrintableCellText with GB18030 as the legacy encoding.
+std::string DecodeCellText(std::string_view bytes);
+
+// A cell as the window shows it and the clipboard copies it: decoded, its
+// control characters as \xNN.
+std::string DisplayCellText(std::string_view bytes);
+
+// How an escaped control character is written: \xNN for text, \u00NN
+// inside a JSON string.
+enum class ControlEscape { Hex, JsonUnicode };
+
+// Appends text with every C0 control, DEL and C1 control written as \xNN
+// (or \u00NN) and every byte that is not part of well-formed UTF-8 as \xNN
+// (in JSON as the text \\xNN), the rest as it is. The result holds no byte
+// below 0x20, no 0x7F and no C1 character, and is well-formed UTF-8.
+void AppendEscapedControls(std::string& out, std::string_view text,
+                           ControlEscape style = ControlEscape::Hex);
+std::string EscapeControls(std::string_view text);
+
+}  // namespace qdipc

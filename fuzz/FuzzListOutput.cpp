@@ -1,0 +1,290 @@
+// Fuzzes the list output writers with arbitrary cell bytes: whatever a camera
+// sends, no output (TSV, CSV, JSON, the clipboard rows) may hold a control
+// character other than its own separators and line ends, every output is
+// well-formed UTF-8, the JSON parses, and the CSV parses back into exactly
+// the fields that were meant.
+//
+// Input: the first byte gives the number of records (1 to 3); then for each
+// cell one length byte (0 to 31) and that many bytes. The legacy decoder is
+// Latin-1, which turns bytes 0x80..0x9F into C1 controls: the escape must
+// catch them after decoding too.
+
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/ListOutput.h"
+#include "discovery/CellText.h"
+
+namespace {
+
+using namespace qdipc;
+
+void Require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+std::optional<std::string> Latin1(std::string_view bytes) {
+    std::string out;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            out += c;
+        } else {
+            out += static_cast<char>(0xC0 | (byte >> 6));
+            out += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return out;
+}
+
+// No C0 control but the allowed ones, no DEL, no C1 (C2 80..C2 9F).
+void RequireNoControls(std::string_view text, std::string_view allowed) {
+    Require(IsValidUtf8(text));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20) {
+            Require(allowed.find(text[i]) != std::string_view::npos);
+        }
+        Require(byte != 0x7F);
+        if (byte == 0xC2 && i + 1 < text.size()) {
+            Require(static_cast<unsigned char>(text[i + 1]) >= 0xA0);
+        }
+    }
+}
+
+// A strict reader of the JSON grammar (RFC 8259); true when text is one value.
+class JsonReader {
+public:
+    explicit JsonReader(std::string_view text) : text_(text) {}
+    bool Document() {
+        Space();
+        if (!Value(0)) {
+            return false;
+        }
+        Space();
+        return at_ == text_.size();
+    }
+
+private:
+    bool Value(int depth) {
+        if (depth > 16 || at_ >= text_.size()) {
+            return false;
+        }
+        switch (text_[at_]) {
+            case '"':
+                return String();
+            case '[':
+                return Sequence(']', depth, [this](int d) { return Value(d); });
+            case '{':
+                return Sequence('}', depth, [this](int d) {
+                    if (!String()) {
+                        return false;
+                    }
+                    Space();
+                    if (!Take(':')) {
+                        return false;
+                    }
+                    Space();
+                    return Value(d);
+                });
+            case 't':
+                return Word("true");
+            case 'f':
+                return Word("false");
+            case 'n':
+                return Word("null");
+            default:
+                return Number();
+        }
+    }
+    template <typename Item>
+    bool Sequence(char close, int depth, Item item) {
+        ++at_;
+        Space();
+        if (Take(close)) {
+            return true;
+        }
+        while (true) {
+            Space();
+            if (!item(depth + 1)) {
+                return false;
+            }
+            Space();
+            if (Take(close)) {
+                return true;
+            }
+            if (!Take(',')) {
+                return false;
+            }
+        }
+    }
+    bool String() {
+        if (!Take('"')) {
+            return false;
+        }
+        while (at_ < text_.size()) {
+            const auto c = static_cast<unsigned char>(text_[at_++]);
+            if (c == '"') {
+                return true;
+            }
+            if (c < 0x20) {
+                return false;
+            }
+            if (c == '\\') {
+                if (at_ >= text_.size()) {
+                    return false;
+                }
+                const char e = text_[at_++];
+                if (e == 'u') {
+                    for (int k = 0; k < 4; ++k) {
+                        if (at_ >= text_.size() ||
+                            !std::isxdigit(static_cast<unsigned char>(text_[at_++]))) {
+                            return false;
+                        }
+                    }
+                } else if (std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos) {
+                    return false;
+                }
+            }
+        }
+        return false;
+    }
+    bool Number() {
+        const std::size_t start = at_;
+        Take('-');
+        if (Take('0')) {
+        } else if (!Digits()) {
+            return false;
+        }
+        if (Take('.') && !Digits()) {
+            return false;
+        }
+        if ((Take('e') || Take('E'))) {
+            if (!Take('+')) {
+                Take('-');
+            }
+            if (!Digits()) {
+                return false;
+            }
+        }
+        return at_ > start;
+    }
+    bool Digits() {
+        const std::size_t start = at_;
+        while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') {
+            ++at_;
+        }
+        return at_ > start;
+    }
+    bool Word(std::string_view word) {
+        if (text_.substr(at_, word.size()) != word) {
+            return false;
+        }
+        at_ += word.size();
+        return true;
+    }
+    bool Take(char c) {
+        if (at_ < text_.size() && text_[at_] == c) {
+            ++at_;
+            return true;
+        }
+        return false;
+    }
+    void Space() {
+        while (at_ < text_.size() &&
+               std::string_view(" \t\r\n").find(text_[at_]) != std::string_view::npos) {
+            ++at_;
+        }
+    }
+
+    std::string_view text_;
+    std::size_t at_ = 0;
+};
+
+// RFC 4180 lines ending in CR LF; the fields of each record.
+std::vector<std::vector<std::string>> ReadCsv(std::string_view text) {
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> record;
+    std::string field;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"') {
+                if (i + 1 < text.size() && text[i + 1] == '"') {
+                    field += '"';
+                    ++i;
+                } else {
+                    quoted = false;
+                }
+            } else {
+                field += c;
+            }
+        } else if (c == '"' && field.empty()) {
+            quoted = true;
+        } else if (c == ',') {
+            record.push_back(field);
+            field.clear();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            record.push_back(field);
+            field.clear();
+            records.push_back(record);
+            record.clear();
+            ++i;
+        } else {
+            Require(c != '"');  // a quote inside an unquoted field
+            field += c;
+        }
+    }
+    Require(!quoted && field.empty() && record.empty());
+    return records;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t count = 1 + data[0] % 3;
+    std::vector<ListRecord> records(count);
+    std::size_t at = 1;
+    for (ListRecord& record : records) {
+        for (std::string& cell : record) {
+            const std::size_t length = at < size ? data[at++] % 32 : 0;
+            const std::string_view bytes = input.substr(std::min(at, size), length);
+            at += bytes.size();
+            cell = PrintableCellText(bytes, Latin1);
+            Require(IsValidUtf8(cell));
+        }
+    }
+
+    RequireNoControls(FormatDeviceList(ListFormat::Tsv, records), "\t\n");
+    RequireNoControls(ClipboardRows(records), "\t\n");
+
+    const std::string json = FormatDeviceList(ListFormat::Json, records);
+    RequireNoControls(json, "\n");
+    Require(JsonReader(json).Document());
+
+    const std::string csv = FormatDeviceList(ListFormat::Csv, records);
+    RequireNoControls(csv, "\r\n");
+    const auto parsed = ReadCsv(csv);
+    Require(parsed.size() == records.size() + 1);
+    for (std::size_t r = 0; r < records.size(); ++r) {
+        Require(parsed[r + 1].size() == records[r].size());
+        for (std::size_t c = 0; c < records[r].size(); ++c) {
+            Require(parsed[r + 1][c] == EscapeControls(records[r][c]));
+        }
+    }
+    return 0;
+}
