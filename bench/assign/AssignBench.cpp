@@ -2,11 +2,12 @@
 // the search to the last confirmation, in one run. Prints figures; asserts
 // nothing.
 //
-//   bench_assign [--cameras N] [--runs N]
+//   bench_assign [--cameras N] [--runs N] [--restart-ms MS]
 //
-// Each run starts a simulator with N cameras (500 by default), assigns every
-// one a new address from 10.200.0.1/16 (records paced 5 ms apart), and waits
-// for each camera's answer with its new values. It prints the phases' times
+// Each run starts a simulator with N cameras (500 by default) that restart
+// their network for MS milliseconds (1000 by default) after taking a record,
+// assigns every one a new address from 10.200.0.1/16 (records paced 5 ms
+// apart), and waits for each camera's answer with its new values. It prints the phases' times
 // from the command's own report, the whole run's time, how many records the
 // simulator applied (a record it never got is lost) and how many cameras
 // confirmed.
@@ -34,12 +35,13 @@ std::uint16_t FreeLoopbackPort() {
     return probe.LocalPort();
 }
 
-int Run(std::size_t cameras, std::uint32_t base) {
+int Run(std::size_t cameras, std::uint32_t base, std::chrono::milliseconds restart) {
     const std::uint16_t toolPort = FreeLoopbackPort();
     camsim::ServerOptions options;
     options.listen = {"127.0.0.1", 0};
     options.replyTo = {"127.0.0.1", toolPort};
     options.maxRunTime = std::chrono::minutes(2);
+    options.restartTime = restart;
     camsim::CamSimThread sim(cameras, base, options);
     std::string error;
     if (!sim.Start(error)) {
@@ -91,10 +93,11 @@ int Run(std::size_t cameras, std::uint32_t base) {
         c = c == '\n' ? ';' : c;
     }
     std::printf(
-        "%zu cameras: exit %d, %.2f s in all (%s), records printed %zu, "
+        "%zu cameras, restart %lld ms: exit %d, %.2f s in all (%s), records printed %zu, "
         "applied by the cameras %zu (lost %zu), confirmed %zu\n",
-        cameras, exitCode, seconds, report.c_str(), records, counts.modifyApplied,
-        cameras - std::min(cameras, counts.modifyApplied), confirmed);
+        cameras, static_cast<long long>(restart.count()), exitCode, seconds, report.c_str(),
+        records, counts.modifyApplied, cameras - std::min(cameras, counts.modifyApplied),
+        confirmed);
     return 0;
 }
 
@@ -103,16 +106,19 @@ int Run(std::size_t cameras, std::uint32_t base) {
 int main(int argc, char** argv) {
     std::size_t cameras = 500;
     int runs = 3;
+    std::chrono::milliseconds restart{1000};
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--cameras") == 0) {
             cameras = static_cast<std::size_t>(std::stoul(argv[i + 1]));
         } else if (std::strcmp(argv[i], "--runs") == 0) {
             runs = std::stoi(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--restart-ms") == 0) {
+            restart = std::chrono::milliseconds(std::stol(argv[i + 1]));
         }
     }
     qdipc::StartSocketLibrary();
     for (int run = 0; run < runs; ++run) {
-        if (Run(cameras, 0x10000u * static_cast<std::uint32_t>(run + 1)) != 0) {
+        if (Run(cameras, 0x10000u * static_cast<std::uint32_t>(run + 1), restart) != 0) {
             return 1;
         }
     }

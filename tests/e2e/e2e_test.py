@@ -686,10 +686,12 @@ FACTORY_IP = FACTORY_NETWORK.split("/")[0]
 
 def start_factory_lab(lab, factory=20, configured=2, first_configured=20):
     """Twenty cameras fresh from the factory, all at one address, and two
-    configured cameras inside the LAN's range; answers the configured ones'
-    addresses."""
+    configured cameras inside the LAN's range; answers the factory cameras'
+    simulator and the configured ones' addresses."""
+    # Like real cameras they restart their network after taking a record and
+    # answer nothing for a second.
     lab.start_camsim(factory, first=100, name="camsim-factory",
-                     extra=("--factory", FACTORY_NETWORK))
+                     extra=("--factory", FACTORY_NETWORK, "--restart-ms", 1000))
     factory_sim = lab.camsim
     lab.start_camsim(configured, first=first_configured, name="camsim-configured")
     return factory_sim, [lab.camera_ip(first_configured + i) for i in range(configured)]
