@@ -6,7 +6,8 @@ namespace qdipc {
 namespace {
 
 // GB18030, and GBK (its one- and two-byte part) for a system that lacks the
-// former (Wine, for one).
+// former or claims it and cannot decode with it (Wine, for one). GBK is a
+// subset, so it never reads bytes that GB18030 refused in another way.
 constexpr UINT kCodePages[] = {54936, 936};
 
 // The bytes in UTF-16; nullopt when they are not valid in the code page.
@@ -39,7 +40,7 @@ std::optional<std::string> Gb18030ToUtf8(std::string_view bytes) {
         }
         const std::optional<std::wstring> wide = ToWide(codePage, bytes);
         if (!wide) {
-            return std::nullopt;
+            continue;
         }
         const int wideLength = static_cast<int>(wide->size());
         const int utf8Length =

@@ -1,8 +1,69 @@
 #include "preview/CVideoStatic.h"
 
+#include <QLabel>
 #include <QPainter>
 
+#include "preview/CCredentialsDlg.h"
 #include "preview/LibVlcBackend.h"
+
+namespace {
+
+// The library's options. Only what the pane shows is set up: no audio
+// output, no on-screen texts, no screensaver inhibition (each would be
+// looked up and opened on the way to the first picture), and no OpenGL video
+// output, whose set-up (a GL context per try of a decoder format) held the
+// first picture back by most of a second.
+const std::vector<std::string> kInstanceArguments = {
+    "--ignore-config",          "--aout=adummy", "--no-osd",    "--no-spu", "--no-video-title-show",
+    "--no-disable-screensaver", "--gl=none",     "--gles2=none"};
+
+// "host" of "rtsp://host[:port]/path".
+std::string HostOf(const std::string& location) {
+    const std::size_t start = location.find("://");
+    if (start == std::string::npos) {
+        return {};
+    }
+    const std::string rest = location.substr(start + 3);
+    return rest.substr(0, rest.find_first_of(":/"));
+}
+
+int PortOf(const std::string& location) {
+    const std::size_t start = location.find("://");
+    const std::string rest = start == std::string::npos ? location : location.substr(start + 3);
+    const std::string authority = rest.substr(0, rest.find('/'));
+    const std::size_t colon = authority.find(':');
+    const int port = colon == std::string::npos ? 0 : std::atoi(authority.c_str() + colon + 1);
+    return port > 0 ? port : 554;
+}
+
+QString ReasonText(qdipc::StreamEvent event, const std::string& location) {
+    using qdipc::StreamEvent;
+    const QString host = QString::fromStdString(HostOf(location));
+    if (host.isEmpty() && event != StreamEvent::Stopped && event != StreamEvent::Picture) {
+        return QStringLiteral("No picture: no camera chosen");
+    }
+    switch (event) {
+        case StreamEvent::Picture:
+            return {};
+        case StreamEvent::Refused:
+            return QStringLiteral("No picture: %1 refused the connection on RTSP port %2")
+                .arg(host)
+                .arg(PortOf(location));
+        case StreamEvent::NoAnswer:
+            return QStringLiteral("No picture: no answer from %1").arg(host);
+        case StreamEvent::Unauthorized:
+            return QStringLiteral("No picture: %1 asks for a user name and password").arg(host);
+        case StreamEvent::NoVideo:
+            return QStringLiteral("No picture: the stream has no video");
+        case StreamEvent::NoStream:
+            return QStringLiteral("No picture: %1 sent no stream").arg(host);
+        case StreamEvent::Stopped:
+            return QStringLiteral("Stream stopped");
+    }
+    return {};
+}
+
+}  // namespace
 
 CVideoStatic::CVideoStatic(QWidget* parent)
     : CVideoStatic(std::make_unique<qdipc::LibVlcBackend>(), parent) {}
@@ -13,7 +74,24 @@ CVideoStatic::CVideoStatic(std::unique_ptr<qdipc::VlcBackend> backend, QWidget* 
     setAttribute(Qt::WA_NativeWindow);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
-    m_instance = m_vlc->NewInstance({"--ignore-config"});
+    m_instance = m_vlc->NewInstance(kInstanceArguments);
+
+    // One line across the middle of the pane, in a native window of its own
+    // so that it can be raised above the one libvlc draws into.
+    m_status = new QLabel(this);
+    m_status->setAttribute(Qt::WA_NativeWindow);
+    m_status->setAlignment(Qt::AlignCenter);
+    m_status->setWordWrap(true);
+    m_status->setAutoFillBackground(true);
+    QPalette palette = m_status->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    palette.setColor(QPalette::WindowText, Qt::white);
+    m_status->setPalette(palette);
+    m_status->hide();
+    m_vlc->SetStreamEventHandler([this](libvlc_media_player_t* player, qdipc::StreamEvent event) {
+        QMetaObject::invokeMethod(
+            this, [this, player, event] { OnStreamEvent(player, event); }, Qt::QueuedConnection);
+    });
     // libvlc leaves a released player's last picture in the window; paint the
     // pane black again once the player has gone.
     m_vlc->SetPlayerGoneHandler([this] {
@@ -24,6 +102,8 @@ CVideoStatic::CVideoStatic(std::unique_ptr<qdipc::VlcBackend> backend, QWidget* 
 
 CVideoStatic::~CVideoStatic() {
     m_vlc->SetPlayerGoneHandler(nullptr);
+    m_vlc->SetStreamEventHandler(nullptr);
+    delete m_prompt;
     if (Shutdown()) {
         m_vlc->ReleaseInstance(m_instance);
     }
@@ -44,8 +124,13 @@ int CVideoStatic::Play() {
             m_vlc->ReleasePlayer(m_player);
             m_player = nullptr;
         }
+        // The reason shown for the player before goes with it.
+        ShowStatus(QString());
         m_media = m_vlc->NewMedia(m_instance, m_location);
         m_vlc->AddOption(m_media, ":network-caching=300");
+        if (auto known = m_credentials.find(HostOf(m_location)); known != m_credentials.end()) {
+            m_vlc->SetCredentials(m_media, known->second.user, known->second.password);
+        }
         m_player = m_vlc->NewPlayer(m_media);
         m_vlc->SetWindow(m_player, winId());
         m_vlc->ReleaseMedia(m_media);
@@ -74,4 +159,54 @@ bool CVideoStatic::Shutdown() {
 void CVideoStatic::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
+}
+
+void CVideoStatic::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int lineHeight = m_status->fontMetrics().height() * 2 + 8;
+    m_status->setGeometry(0, (height() - lineHeight) / 2, width(), lineHeight);
+}
+
+QString CVideoStatic::StatusText() const {
+    return m_status->isHidden() ? QString() : m_status->text();
+}
+
+void CVideoStatic::ShowStatus(const QString& text) {
+    m_status->setText(text);
+    m_status->setAccessibleName(text);
+    m_status->setVisible(!text.isEmpty());
+    if (!text.isEmpty()) {
+        m_status->raise();
+    }
+}
+
+void CVideoStatic::OnStreamEvent(libvlc_media_player_t* player, qdipc::StreamEvent event) {
+    if (player == nullptr || player != m_player) {
+        return;  // a player released since
+    }
+    ShowStatus(ReasonText(event, m_location));
+    if (event == qdipc::StreamEvent::Unauthorized) {
+        AskForCredentials(HostOf(m_location));
+    }
+}
+
+void CVideoStatic::AskForCredentials(const std::string& host) {
+    if (m_prompt || host.empty()) {
+        return;
+    }
+    auto known = m_credentials.find(host);
+    m_prompt =
+        new CCredentialsDlg(host, known != m_credentials.end() ? known->second.user : "", window());
+    CCredentialsDlg* prompt = m_prompt;
+    connect(prompt, &QDialog::finished, prompt, &QObject::deleteLater);
+    connect(prompt, &QDialog::accepted, this, [this, prompt, host] {
+        m_credentials[host] = {prompt->User(), prompt->Password()};
+        // Open the camera again with them, unless another one is playing now.
+        if (HostOf(m_location) == host) {
+            m_changed = true;
+            Play();
+        }
+    });
+    prompt->setWindowModality(Qt::ApplicationModal);
+    prompt->show();
 }

@@ -6,14 +6,22 @@
 // The pane owns the one libvlc instance of the program, made at construction,
 // and at most one media player at a time. Every Play after SetLocation
 // releases the player that is playing and builds a new one for the location.
-// Failures are not reported: the pane stays black.
+// When there is no picture, one line in the pane says why (an accessible
+// label); it goes when a picture comes. A camera that asks for a user name
+// and password gets a small modal prompt; what is entered is kept in memory
+// for that camera until the program ends, and the stream is opened again.
 
+#include <QPointer>
 #include <QWidget>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 
 #include "preview/VlcBackend.h"
+
+class CCredentialsDlg;
+class QLabel;
 
 class CVideoStatic : public QWidget {
     Q_OBJECT
@@ -49,10 +57,23 @@ public:
     // worker's stop and the window's own teardown take the rest.
     static constexpr std::chrono::milliseconds kShutdownLimit{500};
 
+    // The line that says why there is no picture; empty while none is shown.
+    QString StatusText() const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    struct Credentials {
+        std::string user;
+        std::string password;
+    };
+
+    void OnStreamEvent(libvlc_media_player_t* player, qdipc::StreamEvent event);
+    void ShowStatus(const QString& text);
+    void AskForCredentials(const std::string& host);
+
     std::unique_ptr<qdipc::VlcBackend> m_vlc;
     bool m_changed = true;
     libvlc_instance_t* m_instance = nullptr;
@@ -61,4 +82,8 @@ private:
     std::string m_location;
     bool m_playersStopped = true;
     bool m_shutdownWaitRanOut = false;
+    QLabel* m_status = nullptr;
+    // By camera host; in memory only.
+    std::map<std::string, Credentials> m_credentials;
+    QPointer<CCredentialsDlg> m_prompt;
 };

@@ -12,6 +12,11 @@ namespace qdipc {
 
 namespace {
 
+// libavcodec offers hardware formats first, and libvlc opens a video output
+// for each of them to try it before it falls back to software decoding; for
+// a small preview pane that costs more at the start than it ever saves.
+constexpr const char* kSoftwareDecoding = ":avcodec-hw=none";
+
 bool IsRtspLocation(const std::string& location) {
     return location.starts_with("rtsp://");
 }
@@ -45,6 +50,53 @@ bool DecideRoute(LibVlcBackend::RtspRoute route) {
 
 }  // namespace
 
+struct LibVlcBackend::EventRelay {
+    std::mutex mutex;
+    std::function<void(libvlc_media_player_t*, StreamEvent)> handler;
+
+    void Set(std::function<void(libvlc_media_player_t*, StreamEvent)> replacement) {
+        std::lock_guard lock(mutex);
+        handler = std::move(replacement);
+    }
+    void Notify(libvlc_media_player_t* player, StreamEvent event) {
+        std::lock_guard lock(mutex);
+        if (handler) {
+            handler(player, event);
+        }
+    }
+};
+
+struct LibVlcBackend::PlayerEvents {
+    std::shared_ptr<EventRelay> relay;
+    libvlc_media_player_t* player = nullptr;
+    // libvlc's own RTSP client tells failures and the end only as libvlc
+    // events; the libavformat source tells them itself, by their cause.
+    bool failuresFromLibVlc = false;
+
+    static void OnEvent(const libvlc_event_t* event, void* data) {
+        auto* self = static_cast<PlayerEvents*>(data);
+        switch (event->type) {
+            case libvlc_MediaPlayerVout:
+                if (event->u.media_player_vout.new_count > 0) {
+                    self->relay->Notify(self->player, StreamEvent::Picture);
+                }
+                break;
+            case libvlc_MediaPlayerEncounteredError:
+                if (self->failuresFromLibVlc) {
+                    self->relay->Notify(self->player, StreamEvent::NoStream);
+                }
+                break;
+            case libvlc_MediaPlayerEndReached:
+                if (self->failuresFromLibVlc) {
+                    self->relay->Notify(self->player, StreamEvent::Stopped);
+                }
+                break;
+            default:
+                break;
+        }
+    }
+};
+
 struct LibVlcBackend::GoneHandler {
     std::mutex mutex;
     std::function<void()> handler;
@@ -63,10 +115,31 @@ struct LibVlcBackend::GoneHandler {
 
 LibVlcBackend::LibVlcBackend(RtspRoute route)
     : m_rtspThroughLibavformat(DecideRoute(route)),
-      m_goneHandler(std::make_shared<GoneHandler>()) {}
+      m_goneHandler(std::make_shared<GoneHandler>()),
+      m_eventRelay(std::make_shared<EventRelay>()) {}
 
 LibVlcBackend::~LibVlcBackend() {
     m_goneHandler->Set(nullptr);
+    m_eventRelay->Set(nullptr);
+}
+
+void LibVlcBackend::SetStreamEventHandler(
+    std::function<void(libvlc_media_player_t*, StreamEvent)> handler) {
+    m_eventRelay->Set(std::move(handler));
+}
+
+void LibVlcBackend::SetCredentials(libvlc_media_t* media, const std::string& user,
+                                   const std::string& password) {
+    if (!media) {
+        return;
+    }
+    if (auto found = m_mediaSources.find(media); found != m_mediaSources.end()) {
+        found->second->SetCredentials(user, password);
+        return;
+    }
+    // libvlc's own RTSP client takes them as options of the media.
+    libvlc_media_add_option(media, (":rtsp-user=" + user).c_str());
+    libvlc_media_add_option(media, (":rtsp-pwd=" + password).c_str());
 }
 
 void LibVlcBackend::SetPlayerGoneHandler(std::function<void()> handler) {
@@ -87,6 +160,11 @@ void LibVlcBackend::ReleasePlayer(libvlc_media_player_t* player) {
         return;
     }
     m_playersWithWindow.erase(player);
+    std::shared_ptr<PlayerEvents> events;
+    if (auto found = m_playerEvents.find(player); found != m_playerEvents.end()) {
+        events = std::move(found->second);
+        m_playerEvents.erase(found);
+    }
     std::shared_ptr<RtspTsSource> source;
     if (auto found = m_playerSources.find(player); found != m_playerSources.end()) {
         source = std::move(found->second);
@@ -94,8 +172,10 @@ void LibVlcBackend::ReleasePlayer(libvlc_media_player_t* player) {
         // Unblocks libvlc's input thread at once, so that the stop is quick.
         source->Abort();
     }
-    m_releases.Post([player, source = std::move(source), gone = m_goneHandler]() mutable {
+    m_releases.Post([player, source = std::move(source), events = std::move(events),
+                     gone = m_goneHandler]() mutable {
         libvlc_media_player_release(player);
+        events.reset();  // no event of the player comes any more
         source.reset();  // libvlc has closed it by now
         gone->Notify();
     });
@@ -106,7 +186,11 @@ libvlc_media_t* LibVlcBackend::NewMedia(libvlc_instance_t* instance, const std::
         return nullptr;
     }
     if (!m_rtspThroughLibavformat || !IsRtspLocation(location)) {
-        return libvlc_media_new_location(instance, location.c_str());
+        libvlc_media_t* media = libvlc_media_new_location(instance, location.c_str());
+        if (media) {
+            libvlc_media_add_option(media, kSoftwareDecoding);
+        }
+        return media;
     }
     auto source = std::make_shared<RtspTsSource>(location);
     libvlc_media_t* media = libvlc_media_new_callbacks(instance, &OpenSource, &ReadSource, nullptr,
@@ -118,6 +202,7 @@ libvlc_media_t* LibVlcBackend::NewMedia(libvlc_instance_t* instance, const std::
         // scene sends only a few dozen bytes a frame after its key frame: the
         // first picture then waited for the data, not for the network cache.
         libvlc_media_add_option(media, ":demux=ts");
+        libvlc_media_add_option(media, kSoftwareDecoding);
         m_mediaSources[media] = std::move(source);
     }
     return media;
@@ -134,11 +219,27 @@ libvlc_media_player_t* LibVlcBackend::NewPlayer(libvlc_media_t* media) {
         return nullptr;
     }
     libvlc_media_player_t* player = libvlc_media_player_new_from_media(media);
-    if (player) {
-        if (auto found = m_mediaSources.find(media); found != m_mediaSources.end()) {
-            m_playerSources[player] = found->second;
-        }
+    if (!player) {
+        return nullptr;
     }
+    auto events = std::make_shared<PlayerEvents>();
+    events->relay = m_eventRelay;
+    events->player = player;
+    if (auto found = m_mediaSources.find(media); found != m_mediaSources.end()) {
+        m_playerSources[player] = found->second;
+        // Set before the player starts; the source tells on libvlc's thread.
+        found->second->SetEventHandler(
+            [relay = m_eventRelay, player](StreamEvent event) { relay->Notify(player, event); });
+    } else {
+        events->failuresFromLibVlc = true;
+    }
+    libvlc_event_manager_t* manager = libvlc_media_player_event_manager(player);
+    for (const libvlc_event_type_t type :
+         {libvlc_MediaPlayerVout, libvlc_MediaPlayerEncounteredError,
+          libvlc_MediaPlayerEndReached}) {
+        libvlc_event_attach(manager, type, &PlayerEvents::OnEvent, events.get());
+    }
+    m_playerEvents[player] = std::move(events);
     return player;
 }
 

@@ -50,6 +50,10 @@ public:
     bool WaitForReleases(std::chrono::milliseconds limit) override;
     void SetPlayerGoneHandler(std::function<void()> handler) override;
     void ReleaseInstance(libvlc_instance_t* instance) override;
+    void SetCredentials(libvlc_media_t* media, const std::string& user,
+                        const std::string& password) override;
+    void SetStreamEventHandler(
+        std::function<void(libvlc_media_player_t*, StreamEvent)> handler) override;
 
 private:
     const bool m_rtspThroughLibavformat;
@@ -61,6 +65,12 @@ private:
     // Shared with the release jobs, which may outlive the backend.
     struct GoneHandler;
     std::shared_ptr<GoneHandler> m_goneHandler;
+    struct EventRelay;
+    std::shared_ptr<EventRelay> m_eventRelay;
+    // What libvlc's event callbacks of each player are given; freed once
+    // the player has been released.
+    struct PlayerEvents;
+    std::map<libvlc_media_player_t*, std::shared_ptr<PlayerEvents>> m_playerEvents;
     ReleaseQueue m_releases;
 };
 

@@ -1,6 +1,7 @@
 #include "preview/RtspTsSource.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -51,6 +52,56 @@ int LeadingDelimiterLength(AVCodecID codec, const std::uint8_t* data, int size) 
         return startCode + 3;  // two header bytes, picture type
     }
     return 0;
+}
+
+std::int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Percent-encodes all but the unreserved characters, as the user information
+// of a URL needs; libavformat decodes it again before it answers the camera.
+std::string PercentEncoded(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+// The location with "user:password@" in front of its host.
+std::string WithCredentials(const std::string& location, const std::string& user,
+                            const std::string& password) {
+    const std::size_t scheme = location.find("://");
+    if (scheme == std::string::npos || user.empty()) {
+        return location;
+    }
+    return location.substr(0, scheme + 3) + PercentEncoded(user) + ":" + PercentEncoded(password) +
+           "@" + location.substr(scheme + 3);
+}
+
+StreamEvent OpenFailure(int error) {
+    switch (error) {
+        case AVERROR(ECONNREFUSED):
+            return StreamEvent::Refused;
+        case AVERROR(ETIMEDOUT):
+        case AVERROR(EHOSTUNREACH):
+        case AVERROR(ENETUNREACH):
+        case AVERROR(EHOSTDOWN):
+            return StreamEvent::NoAnswer;
+        case AVERROR_HTTP_UNAUTHORIZED:
+            return StreamEvent::Unauthorized;
+        default:
+            return StreamEvent::NoStream;
+    }
 }
 
 }  // namespace
@@ -166,11 +217,37 @@ void RtspTsSource::Abort() {
     m_aborted.store(true);
 }
 
+void RtspTsSource::SetCredentials(std::string user, std::string password) {
+    m_user = std::move(user);
+    m_password = std::move(password);
+}
+
+void RtspTsSource::SetEventHandler(std::function<void(StreamEvent)> handler) {
+    m_events = std::move(handler);
+}
+
+void RtspTsSource::Tell(StreamEvent event) {
+    if (m_events && !m_aborted.load()) {
+        m_events(event);
+    }
+}
+
+bool RtspTsSource::Interrupted() const {
+    if (m_aborted.load()) {
+        return true;
+    }
+    const std::int64_t last = m_lastPacketNs.load();
+    return last != 0 &&
+           SteadyNs() - last >
+               std::chrono::duration_cast<std::chrono::nanoseconds>(m_socketTimeout).count();
+}
+
 int RtspTsSource::Open() {
     Close();
     if (m_aborted.load()) {
         return -1;
     }
+    m_stopTold = false;
     auto session = std::make_unique<Session>();
 
     session->input = avformat_alloc_context();
@@ -178,16 +255,17 @@ int RtspTsSource::Open() {
         return -1;
     }
     session->input->interrupt_callback.callback = [](void* opaque) -> int {
-        return static_cast<RtspTsSource*>(opaque)->m_aborted.load() ? 1 : 0;
+        return static_cast<const RtspTsSource*>(opaque)->Interrupted() ? 1 : 0;
     };
     session->input->interrupt_callback.opaque = this;
     AVDictionary* inputOptions = nullptr;
     av_dict_set_int(&inputOptions, "timeout", m_socketTimeout.count(), 0);
     const AVInputFormat* rtsp = av_find_input_format("rtsp");
-    const int opened =
-        avformat_open_input(&session->input, m_location.c_str(), rtsp, &inputOptions);
+    const std::string url = WithCredentials(m_location, m_user, m_password);
+    const int opened = avformat_open_input(&session->input, url.c_str(), rtsp, &inputOptions);
     av_dict_free(&inputOptions);
     if (opened < 0) {
+        Tell(OpenFailure(opened));
         return -1;  // avformat_open_input freed the context
     }
 
@@ -202,6 +280,7 @@ int RtspTsSource::Open() {
         }
     }
     if (session->videoIndex < 0) {
+        Tell(StreamEvent::NoVideo);
         return -1;
     }
     const AVCodecParameters* inPar = session->input->streams[session->videoIndex]->codecpar;
@@ -242,6 +321,7 @@ int RtspTsSource::Open() {
         return -1;
     }
     m_session = std::move(session);
+    m_lastPacketNs.store(SteadyNs());
     return 0;
 }
 
@@ -255,6 +335,7 @@ bool RtspTsSource::PumpOnePacket() {
     if (got < 0) {
         return false;
     }
+    m_lastPacketNs.store(SteadyNs());
     if (pkt->stream_index != s.videoIndex) {
         av_packet_unref(pkt);
         return true;
@@ -287,13 +368,21 @@ ptrdiff_t RtspTsSource::Read(std::uint8_t* buffer, std::size_t size) {
             return -1;
         }
         if (!PumpOnePacket()) {
-            return m_aborted.load() ? -1 : 0;
+            if (m_aborted.load()) {
+                return -1;
+            }
+            if (!m_stopTold) {
+                m_stopTold = true;
+                Tell(StreamEvent::Stopped);
+            }
+            return 0;
         }
     }
     return static_cast<ptrdiff_t>(m_session->Take(buffer, size));
 }
 
 void RtspTsSource::Close() {
+    m_lastPacketNs.store(0);
     m_session.reset();
 }
 

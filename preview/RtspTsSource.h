@@ -9,14 +9,22 @@
 //
 // Open, Read and Close follow libvlc's media callback contract and run on the
 // reader's thread; Abort may be called from any thread at any time.
+//
+// Why there is no picture is told to an event handler, on the reader's
+// thread: Open's failure by its cause, and the end of a session that had
+// started (the camera closed it, or sent nothing for the socket timeout) as
+// Stopped. Nothing is told after Abort.
 
 #include <sys/types.h>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+
+#include "preview/StreamEvent.h"
 
 namespace qdipc {
 
@@ -29,6 +37,11 @@ public:
     ~RtspTsSource();
     RtspTsSource(const RtspTsSource&) = delete;
     RtspTsSource& operator=(const RtspTsSource&) = delete;
+
+    // Both before Open. The user name and password answer a camera that asks
+    // for them; they go into the session only, never into a message.
+    void SetCredentials(std::string user, std::string password);
+    void SetEventHandler(std::function<void(StreamEvent)> handler);
 
     // Connects and starts the session; prepares the transport stream.
     // 0 on success, -1 when the camera cannot be reached, refuses, sends no
@@ -50,10 +63,20 @@ public:
 private:
     struct Session;
     bool PumpOnePacket();
+    void Tell(StreamEvent event);
+    // True when libavformat should give up waiting: after Abort, or once a
+    // started session has had no packet for the socket timeout.
+    bool Interrupted() const;
 
     const std::string m_location;
     const std::chrono::microseconds m_socketTimeout;
+    std::string m_user;
+    std::string m_password;
+    std::function<void(StreamEvent)> m_events;
+    bool m_stopTold = false;
     std::atomic<bool> m_aborted{false};
+    // Steady-clock time of the last packet in ns; 0 while no session runs.
+    std::atomic<std::int64_t> m_lastPacketNs{0};
     std::unique_ptr<Session> m_session;
 };
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "preview/StreamEvent.h"
+
 struct libvlc_instance_t;
 struct libvlc_media_t;
 struct libvlc_media_player_t;
@@ -43,6 +45,21 @@ public:
     virtual void SetPlayerGoneHandler(std::function<void()> handler) = 0;
     // Releases the instance; only called when no player is left.
     virtual void ReleaseInstance(libvlc_instance_t* instance) = 0;
+    // The user name and password for the camera of a media made by NewMedia,
+    // given before the player is made. They reach the camera only.
+    virtual void SetCredentials(libvlc_media_t* media, const std::string& user,
+                                const std::string& password) {
+        (void)media;
+        (void)user;
+        (void)password;
+    }
+    // The handler runs, on any thread, for what happens to a player's stream:
+    // its first picture, or why there is none. It is never called after it
+    // has been replaced or the backend destroyed.
+    virtual void SetStreamEventHandler(
+        std::function<void(libvlc_media_player_t*, StreamEvent)> handler) {
+        (void)handler;
+    }
 };
 
 }  // namespace qdipc

@@ -10,11 +10,19 @@
 //     camera through libvlc's own RTSP client and on a playing stream;
 //  5. start-up time of qd_ip_search to its window shown (mapped), beside a
 //     bare Qt dialog started the same way, median of 5 each; the tool runs in
-//     a network namespace of its own, without its firewall step.
+//     a network namespace of its own, without its firewall step;
+//  6. the real program: qd_ip_search in the tool namespace of a virtual camera
+//     LAN (scripts/vlan.sh), without its firewall step, a simulated camera
+//     and the 1280x720 stream (key frame every 2 s) on the camera host;
+//     Search, a click on the row, then the time from the click on Preview to
+//     the colour bars on the screen inside the pane, for the first Preview
+//     after start-up and for a second one of the same camera; median of 5
+//     program starts. The clicks are xdotool's; the time starts just before
+//     it is run, so the figures include its start (a few ms).
 // Needs an X display with Qt's xcb platform and root (port 554):
 //   tests/preview/run_with_xvfb.sh build/bench/preview/preview_bench [figure...]
-// where a figure is construction, first-picture, delay, close or startup
-// (default: all of them).
+// where a figure is construction, first-picture, delay, close, startup or
+// program (default: all of them).
 
 #include <poll.h>
 #include <time.h>
@@ -26,10 +34,16 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QStandardItemModel>
 #include <QStandardPaths>
+#include <QTableView>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
@@ -41,6 +55,8 @@
 #include "PanePixels.h"
 #include "PaneWindow.h"
 #include "RtspTestServer.h"
+#include "app/DialogFont.h"
+#include "app/WindowLayout.h"
 #include "preview/CVideoStatic.h"
 
 using namespace qdipc::test;
@@ -308,6 +324,241 @@ void StartupTimes(const QString& self) {
     PrintSeries("Start-up to window shown, bare Qt dialog", bareTimes);
 }
 
+// -- The real program on a virtual camera LAN
+
+// The variables `vlan.sh up` prints (QD_VLAN_NAME='...' lines).
+QMap<QString, QString> VlanUp(const QString& script) {
+    QProcess up;
+    up.start(script, {QStringLiteral("up"), QStringLiteral("--hosts"), QStringLiteral("1")});
+    QMap<QString, QString> vars;
+    if (!up.waitForFinished(30000) || up.exitCode() != 0) {
+        return vars;
+    }
+    static const QRegularExpression line(QStringLiteral("^(QD_VLAN_\\w+)='(.*)'$"));
+    for (const QString& text :
+         QString::fromUtf8(up.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        const auto match = line.match(text.trimmed());
+        if (match.hasMatch()) {
+            vars[match.captured(1)] = match.captured(2);
+        }
+    }
+    return vars;
+}
+
+// A process started in a namespace, stopped (and waited for) on destruction.
+struct NamespacedProcess {
+    QProcess process;
+    NamespacedProcess(const QString& ns, const QString& program, const QStringList& arguments,
+                      const QString& workDir = QString()) {
+        process.setWorkingDirectory(workDir);
+        process.start(
+            QStringLiteral("ip"),
+            QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns, program} + arguments);
+    }
+    ~NamespacedProcess() {
+        process.terminate();
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    bool WaitForLine(const QByteArray& start, int ms) {
+        const QDeadlineTimer deadline(ms);
+        while (!deadline.hasExpired() && process.state() != QProcess::NotRunning) {
+            while (process.canReadLine()) {
+                if (process.readLine().contains(start)) {
+                    return true;
+                }
+            }
+            process.waitForReadyRead(100);
+        }
+        return false;
+    }
+};
+
+void Xdotool(const QStringList& arguments) {
+    QProcess::execute(QStringLiteral("xdotool"), arguments);
+}
+
+// The first top-level window mapped after the call, as (id, x, y, width,
+// height), waiting at most ms; 0 as id when none was.
+struct MappedWindow {
+    xcb_window_t id = 0;
+    QRect rect;
+};
+
+class MapWatcher {
+public:
+    MapWatcher() : m_x(xcb_connect(nullptr, nullptr)) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_x)).data->root;
+        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(m_x, root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(m_x);
+    }
+    ~MapWatcher() { xcb_disconnect(m_x); }
+    MappedWindow Wait(int ms) {
+        MappedWindow found;
+        const QDeadlineTimer deadline(ms);
+        while (!found.id && !deadline.hasExpired()) {
+            pollfd descriptor{xcb_get_file_descriptor(m_x), POLLIN, 0};
+            ::poll(&descriptor, 1, 20);
+            while (xcb_generic_event_t* event = xcb_poll_for_event(m_x)) {
+                if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY && !found.id) {
+                    const auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event);
+                    if (!map->override_redirect) {
+                        found.id = map->window;
+                    }
+                }
+                free(event);
+            }
+        }
+        if (found.id) {
+            xcb_get_geometry_reply_t* g =
+                xcb_get_geometry_reply(m_x, xcb_get_geometry(m_x, found.id), nullptr);
+            if (g) {
+                found.rect = QRect(g->x, g->y, g->width, g->height);
+                free(g);
+            }
+        }
+        return found;
+    }
+
+private:
+    xcb_connection_t* m_x;
+};
+
+// Where the first row of the device list is drawn: the list's own header and
+// row heights, measured on a list view with the window's font.
+int FirstRowCentre() {
+    QTableView view;
+    view.setFont(qdipc::DialogFont());
+    QStandardItemModel model(1, 12);
+    view.setModel(&model);
+    const int header = view.horizontalHeader()->sizeHint().height();
+    const int row = view.fontMetrics().height() + 4;
+    return view.frameWidth() + header + row / 2;
+}
+
+QImage ScreenPixels(const QRect& rect) {
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, rect.x(), rect.y(), rect.width(), rect.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+// Polls the screen inside rect until the predicate holds; ms since clock
+// started, or nothing after limitMs.
+std::optional<double> WaitForScreen(const QRect& rect, const QElapsedTimer& clock, int limitMs,
+                                    const std::function<bool(const QImage&)>& predicate) {
+    const QDeadlineTimer deadline(limitMs);
+    while (!deadline.hasExpired()) {
+        if (predicate(ScreenPixels(rect))) {
+            return clock.nsecsElapsed() / 1e6;
+        }
+        QThread::msleep(3);
+    }
+    return std::nullopt;
+}
+
+void RealProgramPreview() {
+    const QString tool = QStringLiteral(QDIPC_TOOL_PROGRAM);
+    const QString camsim = QStringLiteral(QDIPC_CAMSIM_PROGRAM);
+    const QString vlan = QStringLiteral(QDIPC_VLAN_SCRIPT);
+    const QString rtsp = RtspTestServer::Program();
+    const char* what = "qd_ip_search, click on Preview to picture (1280x720, key frame every 2 s)";
+    if (geteuid() != 0 || tool.isEmpty() || camsim.isEmpty() || rtsp.isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+        std::printf("%s: not measured (needs root, xdotool, camsim and rtsp_test_server)\n", what);
+        return;
+    }
+    const QMap<QString, QString> lan = VlanUp(vlan);
+    if (!lan.contains(QStringLiteral("QD_VLAN_NAME"))) {
+        std::printf("%s: not measured (no virtual LAN)\n", what);
+        return;
+    }
+    std::vector<double> first;
+    std::vector<double> second;
+    {
+        const QString cams = lan[QStringLiteral("QD_VLAN_CAMS_NS")];
+        const QStringList camIp = lan[QStringLiteral("QD_VLAN_CAMS_IP")].split(QLatin1Char('.'));
+        const std::uint32_t base = (camIp.value(1).toUInt() << 16) |
+                                   (camIp.value(2).toUInt() << 8) | camIp.value(3).toUInt();
+        NamespacedProcess cameras(
+            cams, camsim,
+            {QStringLiteral("--cameras"), QStringLiteral("1"), QStringLiteral("--base"),
+             QString::number(base), QStringLiteral("--max-time"), QStringLiteral("600")});
+        NamespacedProcess stream(
+            cams, rtsp,
+            {QStringLiteral("--address"), QStringLiteral("0.0.0.0"), QStringLiteral("--port"),
+             QStringLiteral("554"), QStringLiteral("--timeout"), QStringLiteral("600"),
+             QStringLiteral("--size"), QStringLiteral("1280x720"), QStringLiteral("--gop"),
+             QStringLiteral("50")});
+        const bool ready =
+            cameras.WaitForLine("listening", 10000) && stream.WaitForLine("ready", 15000);
+        const int rowCentre = FirstRowCentre();
+        for (int run = 0; ready && run < 5; ++run) {
+            QTemporaryDir workDir;  // the program's error log goes here
+            MapWatcher watcher;
+            NamespacedProcess app(lan[QStringLiteral("QD_VLAN_TOOL_NS")], tool,
+                                  {QStringLiteral("--no-firewall")}, workDir.path());
+            const MappedWindow window = watcher.Wait(20000);
+            if (!window.id) {
+                break;
+            }
+            // The window keeps its form's positions until its size changes
+            // for the first time; from then on the layout rules place them.
+            constexpr int kWidth = 640;
+            constexpr int kHeight = 480;
+            Xdotool({QStringLiteral("windowsize"), QString::number(window.id),
+                     QString::number(kWidth), QString::number(kHeight)});
+            QThread::msleep(1000);  // as an operator looks at the window first
+            const qdipc::MainWindowLayout layout = qdipc::ComputeMainWindowLayout(kWidth, kHeight);
+            auto centre = [&](const qdipc::ControlRect& r) {
+                return QStringList{QString::number(window.rect.x() + r.x + r.width / 2),
+                                   QString::number(window.rect.y() + r.y + r.height / 2)};
+            };
+            const QRect pane(window.rect.x() + layout.videoPane.x,
+                             window.rect.y() + layout.videoPane.y, layout.videoPane.width,
+                             layout.videoPane.height);
+            Xdotool(QStringList{QStringLiteral("mousemove")} + centre(layout.searchButton) +
+                    QStringList{QStringLiteral("click"), QStringLiteral("1")});
+            QThread::msleep(1500);
+            Xdotool({QStringLiteral("mousemove"),
+                     QString::number(window.rect.x() + layout.deviceList.x + 40),
+                     QString::number(window.rect.y() + layout.deviceList.y + rowCentre),
+                     QStringLiteral("click"), QStringLiteral("1")});
+            QThread::msleep(300);
+            Xdotool(QStringList{QStringLiteral("mousemove")} + centre(layout.previewButton));
+            QElapsedTimer clock;
+            clock.start();
+            Xdotool({QStringLiteral("click"), QStringLiteral("1")});
+            if (auto t = WaitForScreen(pane, clock, 15000,
+                                       [](const QImage& i) { return ShowsColourBars(i); })) {
+                first.push_back(*t);
+            } else {
+                continue;
+            }
+            QThread::msleep(1500);
+            clock.restart();
+            Xdotool({QStringLiteral("click"), QStringLiteral("1")});
+            // The picture of the first Preview goes, then the new one comes.
+            if (WaitForScreen(pane, clock, 5000,
+                              [](const QImage& i) { return !ShowsColourBars(i); })) {
+                if (auto t = WaitForScreen(pane, clock, 15000,
+                                           [](const QImage& i) { return ShowsColourBars(i); })) {
+                    second.push_back(*t);
+                }
+            }
+        }
+    }
+    QProcess::execute(vlan, {QStringLiteral("down"), lan[QStringLiteral("QD_VLAN_NAME")]});
+    PrintSeries(
+        "qd_ip_search, click on first Preview after start-up to picture (1280x720 moving, "
+        "key frame every 2 s)",
+        first);
+    PrintSeries("qd_ip_search, click on a second Preview of the same camera to picture", second);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -345,6 +596,9 @@ int main(int argc, char** argv) {
     }
     if (wanted("startup")) {
         StartupTimes(QCoreApplication::applicationFilePath());
+    }
+    if (wanted("program")) {
+        RealProgramPreview();
     }
     return 0;
 }

@@ -694,12 +694,14 @@ class Lab:
             self.camsim.stop()
             self.camsim = None
 
-    def start_rtsp(self, host_ip, seconds=240):
+    def start_rtsp(self, host_ip, seconds=240, *extra):
+        """Serves the test pattern at rtsp://host_ip/channel1/1; extra are
+        more options of the server (--credentials, --stop-after)."""
         check(self.rtsp_path and os.path.exists(self.rtsp_path),
               "the RTSP test server is not built")
         server = self.start("rtsp", self.in_cams(
             self.rtsp_path, "--address", "0.0.0.0", "--port", "554", "--path", "/channel1/1",
-            "--timeout", str(seconds)), capture=True)
+            "--timeout", str(seconds), *map(str, extra)), capture=True)
         check(server.lines.wait_for(r"^ready rtsp://", 15),
               "the RTSP test server did not start (see rtsp.log)")
         return f"rtsp://{host_ip}/channel1/1"
@@ -873,6 +875,21 @@ class MainWindow:
             time.sleep(0.2)
         tops = [(t.getRoleName(), t.name) for t in self.a11y.children(self.app_acc)]
         raise Failure(f"no message box showing {text!r} within {timeout} s (windows: {tops})")
+
+    def pane_text(self):
+        """The line the video pane shows instead of a picture ("" when none)."""
+        labels = self.a11y.find_all(self.pane(), "label", depth=2)
+        shown = [a for a in labels if a.getState().contains(self.a11y.pyatspi.STATE_SHOWING)]
+        return shown[0].name if shown else ""
+
+    def wait_pane_text(self, expected, timeout=15):
+        deadline = time.monotonic() + timeout
+        text = self.pane_text()
+        while text != expected and time.monotonic() < deadline:
+            time.sleep(0.2)
+            text = self.pane_text()
+        check(text == expected, f"the pane says {text!r}, expected {expected!r}")
+        log(f"the pane says {text!r}")
 
     def video_region(self):
         return Region(self.screen.grab(), self.a11y.extents(self.pane()))

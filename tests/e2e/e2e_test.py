@@ -519,6 +519,79 @@ def scenario_preview(lab, args):
         lab.screen.screenshot(args.screenshot, window.window)
 
 
+def preview_camera(lab, window, cameras, index):
+    """Searches, clicks the row of camera `index` and presses Preview."""
+    rows = window.search(cameras)
+    row = next(i for i, r in enumerate(rows) if r[3] == lab.camera_ip(index))
+    window.click_row(row)
+    window.press("Preview")
+
+
+def scenario_preview_reasons(lab, args):
+    """Without a picture the pane says why, in one line read through the
+    accessibility tree: a camera with no RTSP service refuses, an address
+    without a host does not answer; closing the window ends the program in
+    time all the same."""
+    lab.start_display()
+    lab.start_camsim(cameras=2)  # camera 1's address has no host on the LAN
+    app = lab.start_app()
+    window = MainWindow(lab)
+    preview_camera(lab, window, 2, 0)
+    window.wait_pane_text(
+        f"No picture: {lab.camera_ip(0)} refused the connection on RTSP port 554")
+    window.click_row(next(i for i, r in enumerate(window.rows()) if r[3] == lab.camera_ip(1)))
+    window.press("Preview")
+    window.wait_pane_text(f"No picture: no answer from {lab.camera_ip(1)}", timeout=20)
+    check_ends_on_close(lab, app, window, args.close_bound)
+
+
+def scenario_preview_login(lab, args):
+    """A camera that asks for a user name and password: the pane says so and
+    a prompt asks for them; with the right ones the picture comes and the
+    line goes; a second Preview asks no more; nothing of them reaches the
+    error log."""
+    user, password = "viewer", "s3cret:/@x"
+    lab.start_display()
+    lab.start_camsim(cameras=1)
+    lab.start_rtsp(lab.camera_ip(0), 240, "--credentials", f"{user}:{password}")
+    app = lab.start_app()
+    window = MainWindow(lab)
+    preview_camera(lab, window, 1, 0)
+    window.wait_pane_text(f"No picture: {lab.camera_ip(0)} asks for a user name and password")
+    a11y = lab.a11y
+    prompt = a11y.find(window.app_acc, None, "Camera login", timeout=10, depth=1)
+    for role, name, text in (("text", "User name", user),
+                             ("password text", "Password", password)):
+        lab.screen.click_center(a11y.extents(a11y.find(prompt, role, name, depth=3)))
+        lab.screen.type_text(text)
+    lab.screen.click_center(a11y.extents(a11y.find(prompt, "push button", "OK", depth=3)))
+    window.wait_for_video()
+    window.wait_pane_text("")
+    window.press("Preview")
+    window.wait_for_video()
+    check(not a11y.find_all(window.app_acc, None, "Camera login", depth=1),
+          "the prompt came again for a camera whose password was given")
+    log_path = os.path.join(lab.dir, "QDIPC_Error.log")
+    if os.path.exists(log_path):
+        with open(log_path, "rb") as f:
+            check(password.encode() not in f.read(), "the password is in the error log")
+    check_ends_on_close(lab, app, window, args.close_bound)
+
+
+def scenario_preview_stopped(lab, args):
+    """A stream that goes silent while it plays: the pane says so."""
+    lab.start_display()
+    lab.start_camsim(cameras=1)
+    lab.start_rtsp(lab.camera_ip(0), 240, "--stop-after", 4)
+    app = lab.start_app()
+    window = MainWindow(lab)
+    preview_camera(lab, window, 1, 0)
+    window.wait_for_video()
+    check(window.pane_text() == "", f"the pane says {window.pane_text()!r} while it plays")
+    window.wait_pane_text("Stream stopped", timeout=20)
+    check_ends_on_close(lab, app, window, args.close_bound)
+
+
 def scenario_layout(lab, args):
     """A 640 x 480 client area puts the controls where the layout rules say."""
     lab.start_display()
@@ -1003,6 +1076,9 @@ SCENARIOS = {
     "foreign": (scenario_foreign, 1, 1),
     "modify": (scenario_modify, 1, 1),
     "preview": (scenario_preview, 1, 1),
+    "preview-reasons": (scenario_preview_reasons, 1, 1),
+    "preview-login": (scenario_preview_login, 1, 1),
+    "preview-stopped": (scenario_preview_stopped, 1, 1),
     "layout": (scenario_layout, 1, 1),
     "close": (scenario_close, 1, 1),
     "twolan": (scenario_twolan, 1, 2),
@@ -1059,7 +1135,8 @@ def main():
                 reason = f"{path} is not built"
         if not reason and args.scenario == "wine-cli" and not shutil.which("wine"):
             reason = "Wine is not installed (apt-get install wine64)"
-        if not reason and args.scenario in ("preview", "close") and not (
+        if not reason and args.scenario in ("preview", "close", "preview-login",
+                                            "preview-stopped") and not (
                 args.rtsp and os.access(args.rtsp, os.X_OK)):
             reason = "rtsp_test_server is not built (GStreamer's RTSP server library is missing)"
         if reason:

@@ -71,8 +71,20 @@ public:
         Record(QStringLiteral("ReleaseInstance(%1)").arg(Name(instance)));
     }
 
+    void SetCredentials(libvlc_media_t* media, const std::string& user,
+                        const std::string& password) override {
+        Record(
+            QStringLiteral("SetCredentials(%1, %2, %3)")
+                .arg(Name(media), QString::fromStdString(user), QString::fromStdString(password)));
+    }
+    void SetStreamEventHandler(
+        std::function<void(libvlc_media_player_t*, StreamEvent)> handler) override {
+        streamEvent = std::move(handler);
+    }
+
     WId lastWindow = 0;
     std::function<void()> playerGone;
+    std::function<void(libvlc_media_player_t*, StreamEvent)> streamEvent;
 
 private:
     // Handles are distinct made-up addresses, named h1, h2, ... in the log.

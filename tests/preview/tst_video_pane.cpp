@@ -2,11 +2,13 @@
 // the instance made once, the calls of each Preview in order, the changed
 // flag, the empty location, Shutdown, and the black painting.
 
+#include <QLineEdit>
 #include <QTest>
 #include <memory>
 #include <thread>
 
 #include "RecordingVlcBackend.h"
+#include "preview/CCredentialsDlg.h"
 #include "preview/CVideoStatic.h"
 
 using qdipc::test::RecordingVlcBackend;
@@ -64,7 +66,82 @@ private slots:
     }
 
     void constructionMakesOneInstanceIgnoringConfig() {
-        QCOMPARE(m_log->calls, QStringList{QStringLiteral("NewInstance(--ignore-config)")});
+        QCOMPARE(m_log->calls.size(), 1);
+        QVERIFY(m_log->calls[0].startsWith(QStringLiteral("NewInstance(--ignore-config ")));
+    }
+
+    // What the pane says for each event of the player that plays; events of
+    // a player released since are ignored, and a picture takes the line away.
+    void saysWhyThereIsNoPicture_data() {
+        using qdipc::StreamEvent;
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<int>("event");
+        QTest::addColumn<QString>("text");
+        const QString camera = QStringLiteral("rtsp://10.77.0.21/channel1/1");
+        QTest::newRow("refused")
+            << camera << int(StreamEvent::Refused)
+            << "No picture: 10.77.0.21 refused the connection on RTSP port 554";
+        QTest::newRow("other port")
+            << QStringLiteral("rtsp://10.77.0.21:8554/channel1/1") << int(StreamEvent::Refused)
+            << "No picture: 10.77.0.21 refused the connection on RTSP port "
+               "8554";
+        QTest::newRow("no answer")
+            << camera << int(StreamEvent::NoAnswer) << "No picture: no answer from 10.77.0.21";
+        QTest::newRow("no video") << camera << int(StreamEvent::NoVideo)
+                                  << "No picture: the stream has no video";
+        QTest::newRow("no stream")
+            << camera << int(StreamEvent::NoStream) << "No picture: 10.77.0.21 sent no stream";
+        QTest::newRow("stopped") << camera << int(StreamEvent::Stopped) << "Stream stopped";
+        QTest::newRow("no camera chosen")
+            << QStringLiteral("rtsp:///channel1/1") << int(StreamEvent::NoAnswer)
+            << "No picture: no camera chosen";
+    }
+    void saysWhyThereIsNoPicture() {
+        QFETCH(QString, location);
+        QFETCH(int, event);
+        QFETCH(QString, text);
+        auto* const stale = reinterpret_cast<libvlc_media_player_t*>(0x1030);  // h3
+        m_pane->SetLocation(location.toStdString());
+        m_pane->Play();
+        m_pane->SetLocation(location.toStdString());
+        m_pane->Play();  // h5 plays; h3 is released
+        auto* const playing = reinterpret_cast<libvlc_media_player_t*>(0x1050);
+        m_backend->streamEvent(stale, static_cast<qdipc::StreamEvent>(event));
+        QTest::qWait(20);
+        QCOMPARE(m_pane->StatusText(), QString());
+        m_backend->streamEvent(playing, static_cast<qdipc::StreamEvent>(event));
+        QTRY_COMPARE(m_pane->StatusText(), text);
+        m_backend->streamEvent(playing, qdipc::StreamEvent::Picture);
+        QTRY_COMPARE(m_pane->StatusText(), QString());
+    }
+
+    // A 401: a prompt; what it is given opens the camera again and is used
+    // for every later Preview of that camera, and for no other camera.
+    void asksForAPasswordAndKeepsIt() {
+        m_pane->SetLocation("rtsp://10.77.0.21/channel1/1");
+        m_pane->Play();
+        m_backend->streamEvent(reinterpret_cast<libvlc_media_player_t*>(0x1030),
+                               qdipc::StreamEvent::Unauthorized);
+        CCredentialsDlg* prompt = nullptr;
+        QTRY_VERIFY((prompt = m_pane->window()->findChild<CCredentialsDlg*>()) != nullptr);
+        QCOMPARE(m_pane->StatusText(),
+                 QStringLiteral("No picture: 10.77.0.21 asks for a user name and password"));
+        const auto edits = prompt->findChildren<QLineEdit*>();
+        QCOMPARE(edits.size(), 2);
+        edits[0]->setText(QStringLiteral("viewer"));
+        edits[1]->setText(QStringLiteral("pa:ss"));
+        m_log->calls.clear();
+        prompt->accept();
+        QVERIFY(m_log->calls.contains(QStringLiteral("SetCredentials(h4, viewer, pa:ss)")));
+        QVERIFY(m_log->calls.contains(QStringLiteral("StartPlayback(h5)")));
+        m_log->calls.clear();
+        m_pane->SetLocation("rtsp://10.77.0.21/channel1/1");
+        m_pane->Play();
+        QVERIFY(m_log->calls.contains(QStringLiteral("SetCredentials(h6, viewer, pa:ss)")));
+        m_log->calls.clear();
+        m_pane->SetLocation("rtsp://10.77.0.22/channel1/1");
+        m_pane->Play();
+        QVERIFY(!m_log->calls.join(QLatin1Char(' ')).contains(QStringLiteral("SetCredentials")));
     }
 
     void emptyLocationReturnsMinusOneAndTouchesNothing() {

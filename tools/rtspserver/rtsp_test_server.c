@@ -4,6 +4,7 @@
  *   rtsp_test_server [--address A] [--port P] [--path /p] [--protocols udp|tcp|all]
  *                    [--timeout SECONDS] [--gop FRAMES] [--flip-every MILLISECONDS]
  *                    [--size WIDTHxHEIGHT] [--picture moving|still]
+ *                    [--credentials USER:PASSWORD] [--stop-after SECONDS]
  *
  * The picture is 320x240 at 25 frames a second unless --size says otherwise.
  * --picture still keeps the colour bars where they are: after each key frame
@@ -17,7 +18,14 @@
  * --flip-every switches the picture between the colour bars and plain white
  * at that interval while a client watches, and prints "flip bars|white T" at
  * each switch, T being CLOCK_MONOTONIC in milliseconds: a client on the same
- * machine can time when the change reaches its screen. */
+ * machine can time when the change reaches its screen.
+ *
+ * --credentials makes the stream ask for a user name and password (RTSP basic
+ * authentication, 401 without them), as most cameras do.
+ *
+ * --stop-after makes the stream go silent that many seconds after a client
+ * started it: no more packets, the connection stays open, as a camera whose
+ * encoder hung. Prints "stopped T" then (T as above). */
 
 #include <glib-unix.h>
 #include <gst/gst.h>
@@ -38,6 +46,8 @@ typedef struct {
     int width;
     int height;
     int still;
+    const char* credentials;
+    int stop_after_s;
 } ServerOptions;
 
 /* The test source of the media playing now (one media, shared by all
@@ -47,6 +57,11 @@ static gboolean g_white = FALSE;
 /* videotestsrc patterns: 0 SMPTE bars (with a noise block), 3 white, 13 SMPTE
  * 75 % bars (nothing that changes) */
 static int g_bars_pattern = 0;
+/* --stop-after in microseconds of the monotonic clock, and when the media
+ * playing now was made */
+static gint64 g_stop_after_us = 0;
+static gint64 g_media_started_us = 0;
+static gboolean g_stop_reported = FALSE;
 
 static int parse_options(int argc, char** argv, ServerOptions* opt) {
     for (int i = 1; i < argc; ++i) {
@@ -81,6 +96,18 @@ static int parse_options(int argc, char** argv, ServerOptions* opt) {
                 return -1;
             }
             opt->still = strcmp(value, "still") == 0;
+        } else if (strcmp(key, "--credentials") == 0) {
+            if (strchr(value, ':') == NULL || value[0] == ':') {
+                fprintf(stderr, "--credentials must be USER:PASSWORD\n");
+                return -1;
+            }
+            opt->credentials = value;
+        } else if (strcmp(key, "--stop-after") == 0) {
+            opt->stop_after_s = atoi(value);
+            if (opt->stop_after_s <= 0) {
+                fprintf(stderr, "--stop-after must be positive\n");
+                return -1;
+            }
         } else {
             fprintf(stderr, "unknown option %s\n", key);
             return -1;
@@ -97,11 +124,43 @@ static int parse_options(int argc, char** argv, ServerOptions* opt) {
     return 0;
 }
 
+static void print_event(const char* what) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    printf("%s %lld\n", what, (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000);
+    fflush(stdout);
+}
+
+/* Drops every packet once the stream has run for --stop-after seconds. */
+static GstPadProbeReturn silence_after(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    (void)pad;
+    (void)info;
+    (void)data;
+    if (g_get_monotonic_time() - g_media_started_us < g_stop_after_us) {
+        return GST_PAD_PROBE_OK;
+    }
+    if (!g_stop_reported) {
+        g_stop_reported = TRUE;
+        print_event("stopped");
+    }
+    return GST_PAD_PROBE_DROP;
+}
+
 static void on_media_configure(GstRTSPMediaFactory* factory, GstRTSPMedia* media, gpointer data) {
     (void)factory;
     (void)data;
     GstElement* bin = gst_rtsp_media_get_element(media);
     GstElement* source = gst_bin_get_by_name(GST_BIN(bin), "src");
+    if (g_stop_after_us > 0) {
+        GstElement* pay = gst_bin_get_by_name(GST_BIN(bin), "pay0");
+        GstPad* pad = gst_element_get_static_pad(pay, "src");
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST,
+                          silence_after, NULL, NULL);
+        gst_object_unref(pad);
+        gst_object_unref(pay);
+        g_media_started_us = g_get_monotonic_time();
+        g_stop_reported = FALSE;
+    }
     gst_object_unref(bin);
     if (g_source != NULL) {
         gst_object_unref(g_source);
@@ -117,11 +176,7 @@ static gboolean flip_picture(gpointer data) {
     }
     g_white = !g_white;
     g_object_set(g_source, "pattern", g_white ? 3 : g_bars_pattern, NULL);
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    printf("flip %s %lld\n", g_white ? "white" : "bars",
-           (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000);
-    fflush(stdout);
+    print_event(g_white ? "flip white" : "flip bars");
     return G_SOURCE_CONTINUE;
 }
 
@@ -131,12 +186,14 @@ static gboolean quit_loop(gpointer loop) {
 }
 
 int main(int argc, char** argv) {
-    ServerOptions opt = {"127.0.0.1", "8554", "/channel1/1", "all", 60, 25, 0, 320, 240, 0};
+    ServerOptions opt = {"127.0.0.1", "8554", "/channel1/1", "all", 60,   25,
+                         0,           320,    240,           0,     NULL, 0};
     gst_init(&argc, &argv);
     if (parse_options(argc, argv, &opt) != 0)
         return 2;
 
     g_bars_pattern = opt.still ? 13 : 0;
+    g_stop_after_us = (gint64)opt.stop_after_s * G_USEC_PER_SEC;
     GstRTSPLowerTrans protocols;
     if (strcmp(opt.protocols, "udp") == 0) {
         protocols = GST_RTSP_LOWER_TRANS_UDP;
@@ -173,6 +230,23 @@ int main(int argc, char** argv) {
     gst_rtsp_media_factory_set_shared(factory, TRUE);
     gst_rtsp_media_factory_set_protocols(factory, protocols);
     g_signal_connect(factory, "media-configure", G_CALLBACK(on_media_configure), NULL);
+    if (opt.credentials != NULL) {
+        /* One user who may see and start the stream; everyone else gets 401. */
+        gchar** parts = g_strsplit(opt.credentials, ":", 2);
+        GstRTSPAuth* auth = gst_rtsp_auth_new();
+        GstRTSPToken* token =
+            gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "viewer", NULL);
+        gchar* basic = gst_rtsp_auth_make_basic(parts[0], parts[1]);
+        gst_rtsp_auth_add_basic(auth, basic, token);
+        g_free(basic);
+        gst_rtsp_token_unref(token);
+        gst_rtsp_server_set_auth(server, auth);
+        g_object_unref(auth);
+        g_strfreev(parts);
+        gst_rtsp_media_factory_add_role(factory, "viewer", GST_RTSP_PERM_MEDIA_FACTORY_ACCESS,
+                                        G_TYPE_BOOLEAN, TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT,
+                                        G_TYPE_BOOLEAN, TRUE, NULL);
+    }
     GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(server);
     gst_rtsp_mount_points_add_factory(mounts, opt.path, factory);
     g_object_unref(mounts);
