@@ -22,6 +22,7 @@
 #include "platform/UdpSocket.h"
 #include "preview/CVideoStatic.h"
 #include "settings/ApplySettingsEvent.h"
+#include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
 #include "settings/DialogFont.h"
 #include "ui_SearchDlg.h"
@@ -110,6 +111,13 @@ void CSearchDlg::OnInitDialog() {
 
     m_listPresentation =
         std::make_unique<qdipc::DeviceListPresentation>(m_deviceList, &m_table, this);
+    qdipc::DeviceListMenuActions menuActions;
+    menuActions.assignAddresses = [this] { OnAssignAddresses(); };
+    menuActions.settings = [this] { OnSetting(); };
+    menuActions.preview = [this] { OnPreview(); };
+    menuActions.copy = [this] { m_listPresentation->CopySelectedRows(); };
+    m_listMenu = std::make_unique<qdipc::DeviceListMenu>(m_deviceList, &m_table, menuActions,
+                                                         m_config.openUrl);
 
     // The table starts empty with device count and selected row 0.
 
@@ -392,6 +400,12 @@ void CSearchDlg::OnConfirmationOutcome(const qdipc::ConfirmationOutcome& outcome
     }
     m_lastConfirmationText = qdipc::ConfirmationText(outcome);
     ShowConfirmationProgress();
+    // A batch assignment shows the outcome in its dialog's Result column.
+    for (const QPointer<qdipc::AssignRun>& run : m_assignRuns) {
+        if (run && run->OnOutcome(outcome.deviceId, outcome.confirmed)) {
+            break;
+        }
+    }
 }
 
 void CSearchDlg::ShowConfirmationProgress() {
@@ -424,6 +438,70 @@ void CSearchDlg::ShowConfirmationProgress() {
 void CSearchDlg::OnAbout() {
     CAboutDlg about(this);
     about.exec();
+}
+
+void CSearchDlg::OnAssignAddresses() {
+    const std::vector<int> rows = m_listMenu->SelectedRows();
+    if (rows.empty()) {
+        return;
+    }
+    std::vector<qdipc::AssignCamera> batch;
+    std::vector<std::string> others;
+    std::size_t next = 0;
+    for (int row = 0; row < m_table.RowCount(); ++row) {
+        if (next < rows.size() && rows[next] == row) {
+            ++next;
+            batch.push_back(
+                {m_table.CellText(row, qdipc::kColDevId), m_table.CellText(row, qdipc::kColMac),
+                 m_table.CellText(row, qdipc::kColIp), m_table.CellText(row, qdipc::kColMask),
+                 m_table.CellText(row, qdipc::kColGateway), m_table.ArrivalInterface(row)});
+        } else {
+            others.push_back(m_table.CellText(row, qdipc::kColIp));
+        }
+    }
+    qdipc::AssignSurroundings surroundings;
+    surroundings.interfaces =
+        m_config.interfaces ? m_config.interfaces() : qdipc::ListBroadcastInterfaces();
+    surroundings.otherCameras = std::move(others);
+    surroundings.neighbours =
+        m_config.neighbours ? m_config.neighbours() : qdipc::ReachableNeighbours();
+    surroundings.gatewayOf =
+        m_config.gatewayOf
+            ? m_config.gatewayOf
+            : std::function<std::optional<std::string>(std::uint32_t)>(qdipc::DefaultGatewayOf);
+    auto* dialog = new CAssignDlg(
+        std::move(batch), std::move(surroundings),
+        [this](std::vector<qdipc::AssignOrder> orders) {
+            return StartAssignRun(std::move(orders));
+        },
+        this);
+    dialog->show();
+}
+
+qdipc::AssignRun* CSearchDlg::StartAssignRun(std::vector<qdipc::AssignOrder> orders) {
+    qdipc::AssignRun::Hooks hooks;
+    // Each record is stamped and sent like a Modify's, without the box, and
+    // confirmed by the window's confirmation with every other change: its
+    // probes, the progress bar and the rows updated in place.
+    hooks.confirming = m_confirmation.Options().timeout.count() > 0;
+    hooks.send = [this, confirming = hooks.confirming](const qdipc::NetSettingsRecord& record,
+                                                       std::uint32_t arrivalInterface) {
+        const qdipc::NetSettingsRecord stamped =
+            qdipc::StampSettingsRecord(record, qdipc::TimeSeededDraw(qdipc::SystemSeconds()));
+        if (m_settingsBroadcaster.BroadcastSettingsRecord(stamped, arrivalInterface) !=
+            qdipc::BroadcastOutcome::Ok) {
+            return false;
+        }
+        if (confirming) {
+            StartConfirmation(stamped);
+        }
+        return true;
+    };
+    auto* run = new qdipc::AssignRun(std::move(orders), std::move(hooks), this);
+    connect(run, &qdipc::AssignRun::Finished, run, &QObject::deleteLater, Qt::QueuedConnection);
+    std::erase_if(m_assignRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
+    m_assignRuns.emplace_back(run);
+    return run;
 }
 
 void CSearchDlg::OnSize(int cx, int cy) {

@@ -8,13 +8,16 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QIcon>
+#include <QPointer>
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/DeviceListMenu.h"
 #include "app/DeviceListPresentation.h"
 #include "app/ReplyPump.h"
 #include "app/SearchDlgConfig.h"
@@ -22,6 +25,7 @@
 #include "discovery/ErrorLog.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/SearchCommand.h"
+#include "settings/AssignRun.h"
 #include "settings/ChangeConfirmation.h"
 #include "settings/NetSettingsRecord.h"
 
@@ -59,6 +63,11 @@ public:
     int CurrentRow() const;
     void OnDblClickList(int row);
     void OnAbout();
+    // Opens "Assign Addresses" for the selected rows (nothing when none is).
+    void OnAssignAddresses();
+    // Starts sending and confirming a batch; the run is this window's and
+    // outlives the dialog that started it.
+    qdipc::AssignRun* StartAssignRun(std::vector<qdipc::AssignOrder> orders);
 
     // The settings exchange with the settings windows. OnApplySettings takes
     // the handoff block of an ApplySettingsEvent (0x603): when its first three
@@ -82,6 +91,7 @@ public:
     // The settings window opened last, or null.
     CSettingDlg* LastSettingDlg() const { return m_pSettingDlg; }
     qdipc::ReplyPump& Pump() { return m_pump; }
+    qdipc::DeviceListMenu& ListMenu() { return *m_listMenu; }
     const qdipc::ChangeConfirmation& Confirmation() const { return m_confirmation; }
     const qdipc::ErrorLog& Log() const { return m_errorLog; }
 
@@ -162,6 +172,9 @@ private:
     QTableView* m_deviceList = nullptr;
     QIcon m_hIcon;
     std::unique_ptr<qdipc::DeviceListPresentation> m_listPresentation;
+    std::unique_ptr<qdipc::DeviceListMenu> m_listMenu;
+    // Batch assignments still waiting for their cameras.
+    std::vector<QPointer<qdipc::AssignRun>> m_assignRuns;
     Qt::MouseButton m_listDoubleClickButton = Qt::NoButton;
     bool m_aboutInSystemMenu = false;
     bool m_shutDown = false;

@@ -1,5 +1,7 @@
 #include "cli/CommandLine.h"
 
+#include "cli/BatchCommand.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -171,6 +173,11 @@ bool IsCommandLineVerb(std::string_view argument) {
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    // --assign and --plan are verbs of their own: the first argument decides.
+    if (!args.empty() &&
+        (args[0] == "--assign" || args[0] == "--plan" || args[0].rfind("--plan=", 0) == 0)) {
+        return ParseBatchCommandLine(args);
+    }
     CommandLine result;
     if (args.empty() || !IsCommandLineVerb(args.front())) {
         // The window's command line, as a desktop or a user gives it (Qt's
@@ -351,6 +358,11 @@ std::string HelpText() {
        qd_ip_search --list [--wait MS] [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --modify DEVICE_ID --ip A --mask M --gateway G --mac X
                     [--mode static|dhcp|adsl] [--verify-wait MS]
+       qd_ip_search --assign --from IP --mask M --gateway G
+                    (--select-ip IP | --ids ID[,ID...] | --all) [--dry-run]
+                    [--verify-wait MS] [--format tsv|csv|json] [--interface NAME]
+       qd_ip_search --plan FILE.csv [--dry-run] [--verify-wait MS]
+                    [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --help | -h | --version | -V
 
 The command line takes over when the first argument is --list, --modify,
@@ -389,6 +401,29 @@ where you mean to talk to cameras. An option's value may also follow an "="
                        0 sends without waiting. Static: confirmed when it
                        reports the IP, mask, gateway and MAC sent; DHCP and
                        ADSL: when it answers at all
+  --assign             give a batch of cameras new static addresses: each, in
+                       the list's order, gets the next free address from --from
+                       upward inside its subnet (skipping the network and
+                       broadcast addresses, the gateway, other listed cameras,
+                       this host's addresses and neighbours it knows); too few
+                       free addresses is an error before anything is sent
+    --from IP          the first address to give
+    --mask M           the netmask every camera gets
+    --gateway G        the gateway every camera gets
+    --select-ip IP     the cameras that answer at IP (a factory-default batch)
+    --ids ID[,ID...]   the cameras with these device IDs
+    --all              every camera found
+  --plan FILE.csv      give each camera of a CSV file its settings; the header
+                       names the columns: dev_id or mac (which camera), ip,
+                       mask, gateway and optionally mode (static, dhcp, adsl);
+                       every line is checked before anything is sent, and a
+                       fault names its line and column
+    --dry-run          find and plan, print the records, send nothing
+    --verify-wait MS   wait up to MS milliseconds for each camera to answer
+                       with its new values (default 10000; 0 does not wait)
+                       Both print one record per camera: dev_id, mac, ip,
+                       new_ip, result (planned, sent, confirmed,
+                       not_confirmed, not_found), in the --format given.
   --help, -h           print this help
   --version, -V        print the version
 
@@ -401,12 +436,14 @@ argument or an interface name: nothing a camera sends can reach the terminal
 as a control sequence.
 
 Exit status: 0 done (--list whatever it found; --modify confirmed, or sent
-with --verify-wait 0); 1 the network failed ("Setting error!" with the reason
-on standard error, no socket, port 8089 taken) or the output could not be
-written (a full disk; a closed pipe, quietly); 2 a wrong command line or
-settings that fail the checks (nothing was sent); 3 --modify sent the settings
-but the camera did not confirm them in time (no camera has that device ID, it
-kept other values, or it stays silent).
+with --verify-wait 0; --assign and --plan: every camera confirmed, or a dry
+run that found them all); 1 the network failed ("Setting error!" with the
+reason on standard error, no socket, port 8089 taken) or the output could not
+be written (a full disk; a closed pipe, quietly); 2 a wrong command line, a
+plan that fails its checks, or settings that fail them (nothing was sent); 3
+--modify sent the settings but the camera did not confirm them in time (no
+camera has that device ID, it kept other values, or it stays silent); --assign
+or --plan: some camera did not confirm its new address or was not found.
 )";
 }
 

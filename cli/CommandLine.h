@@ -32,7 +32,7 @@ inline constexpr int kDefaultVerifyWaitMs = 10000;
 inline constexpr int kDefaultListWaitMs = 2000;
 inline constexpr int kMaxListWaitMs = 600000;
 
-enum class CommandMode { Window, List, Modify, Help, Version, UsageError };
+enum class CommandMode { Window, List, Modify, Assign, Plan, Help, Version, UsageError };
 enum class ListFormat { Tsv, Csv, Json };
 
 struct ListOptions {
@@ -51,12 +51,31 @@ struct ModifyOptions {
     int verifyWaitMs = kDefaultVerifyWaitMs;  // 0: send only
 };
 
+// --assign and --plan: new addresses for a batch of cameras.
+struct BatchOptions {
+    enum class Select { None, Ip, Ids, All };
+    // --assign: the plan's start, mask and gateway and which cameras.
+    std::string from;
+    std::string mask;
+    std::string gateway;
+    Select select = Select::None;
+    std::string selectIp;
+    std::vector<std::string> ids;  // device IDs as the list shows them, lowercase
+    // --plan: the CSV file.
+    std::string planFile;
+    bool dryRun = false;
+    int verifyWaitMs = kDefaultVerifyWaitMs;
+    ListFormat format = ListFormat::Tsv;
+    std::string interfaceName;  // empty: every interface
+};
+
 struct CommandLine {
     CommandMode mode = CommandMode::Window;
     // Skip the firewall step at start-up (window mode).
     bool noFirewall = false;
     ListOptions list;
     ModifyOptions modify;
+    BatchOptions batch;
     // UsageError: what is wrong, one line without the program's name.
     std::string error;
 };

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/BatchCommand.h"
 #include "cli/ListOutput.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/DeviceList.h"
@@ -217,6 +218,10 @@ int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostre
         case CommandMode::Modify:
             StartSocketLibrary();
             return RunModify(commandLine.modify, config, out, err);
+        case CommandMode::Assign:
+        case CommandMode::Plan:
+            StartSocketLibrary();
+            return RunBatchCommand(commandLine.mode, commandLine.batch, config, out, err);
         case CommandMode::Window:
             break;
     }

@@ -145,6 +145,47 @@ std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& en
     return out;
 }
 
+std::string FormatRecords(ListFormat format, const std::vector<std::string>& names,
+                          const std::vector<std::vector<std::string>>& rows) {
+    std::string out;
+    const auto table = [&](auto field, std::string_view separator, std::string_view lineEnd) {
+        const auto line = [&](const std::vector<std::string>& cells) {
+            for (std::size_t c = 0; c < cells.size(); ++c) {
+                if (c != 0) {
+                    out += separator;
+                }
+                out += field(cells[c]);
+            }
+            out += lineEnd;
+        };
+        line(names);
+        for (const auto& row : rows) {
+            line(row);
+        }
+    };
+    switch (format) {
+        case ListFormat::Tsv:
+            table(TsvField, "\t", "\n");
+            break;
+        case ListFormat::Csv:
+            table(CsvField, ",", "\r\n");
+            break;
+        case ListFormat::Json:
+            out += "[";
+            for (std::size_t r = 0; r < rows.size(); ++r) {
+                out += r == 0 ? "\n  {" : ",\n  {";
+                for (std::size_t c = 0; c < rows[r].size() && c < names.size(); ++c) {
+                    out += c == 0 ? "" : ", ";
+                    out += JsonString(names[c]) + ": " + JsonString(rows[r][c]);
+                }
+                out += "}";
+            }
+            out += rows.empty() ? "]\n" : "\n]\n";
+            break;
+    }
+    return out;
+}
+
 std::string ClipboardRows(const std::vector<ListRecord>& rows) {
     std::string out;
     AppendTable(out, rows, EscapeControls, "\t", "\n");

@@ -45,6 +45,12 @@ inline constexpr std::array<const char*, kColumnCount> kJsonKeys = {
 // DeviceFlagNames); "no", "port" and "web_port" are numbers.
 std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries);
 
+// Any records in the same three forms, with the same escapes: names as the
+// header line (TSV, CSV) or as each JSON object's keys (every value a
+// string), every row as long as names.
+std::string FormatRecords(ListFormat format, const std::vector<std::string>& names,
+                          const std::vector<std::vector<std::string>>& rows);
+
 // Lines of tab-separated cells for pasting into a spreadsheet: the column
 // titles first, then the rows given. Control characters inside a cell (a tab
 // or line break too) are written as \xNN, so every row stays one line of

@@ -1,6 +1,6 @@
 // Writes the small seed corpora of the fuzz targets into the directories given
 // on the command line: <reply corpus dir> <parser corpus dir> <list output
-// corpus dir>.
+// corpus dir> <plan file corpus dir>.
 
 #include <cstdint>
 #include <cstring>
@@ -31,15 +31,17 @@ std::vector<std::uint8_t> Text(const char* text, std::uint8_t radix) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
+    if (argc != 5) {
         return 2;
     }
     const std::filesystem::path replies = argv[1];
     const std::filesystem::path parsers = argv[2];
     const std::filesystem::path lists = argv[3];
+    const std::filesystem::path plans = argv[4];
     std::filesystem::create_directories(replies);
     std::filesystem::create_directories(parsers);
     std::filesystem::create_directories(lists);
+    std::filesystem::create_directories(plans);
 
     // One record: a hostile name (terminal title, colour, C1 CSI, DEL), GBK
     // text, a lone byte that is no encoding's, a comma and a quote.
@@ -92,5 +94,16 @@ int main(int argc, char** argv) {
     WriteSeed(parsers, "device-id", Text("0011aabb-0000ff01", 16));
     WriteSeed(parsers, "decimal", Text("4294967297", 10));
     WriteSeed(parsers, "radix36", Text("Zz9", 36));
+
+    const auto plan = [](const char* text) {
+        return std::vector<std::uint8_t>(text, text + std::strlen(text));
+    };
+    WriteSeed(plans, "by-id",
+              plan("dev_id,ip,mask,gateway,mode\r\n"
+                   "0011aabb-0000ff01,10.0.0.2,255.255.255.0,10.0.0.1,static\r\n"
+                   "0011aabb-0000ff02,,,,dhcp\r\n"));
+    WriteSeed(plans, "by-mac-quoted",
+              plan("\xEF\xBB\xBFMAC,\"ip\",mask,gateway\n"
+                   "\"00:1a:2b:3c:4d:5e\",\"10.0.0.3\",255.255.255.0,\"10.0.0.1\"\n"));
     return 0;
 }

@@ -25,7 +25,12 @@
 #include "discovery/DeviceCodecs.h"
 #include "platform/Console.h"
 #include "platform/UdpSocket.h"
+#include "settings/CAssignDlg.h"
 #include "tools/camsim/CamSimThread.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
 
 using qdipc::test::FreeLoopbackPort;
 using qdipc::test::LoopbackCameraOptions;
@@ -39,6 +44,7 @@ private slots:
     void commandLineListsWithoutAWindow();
     void commandLineOutputThatCannotBeWrittenExitsOne();
     void takenPortIsShownEachSearchAndSearchWorksOnceFreed();
+    void assignedCamerasReachTheListAfterTheDialogCloses();
     void settingsChangesAreConfirmedAndTheRowUpdatedInPlace();
 };
 
@@ -326,6 +332,56 @@ void LoopbackSearchTest::settingsChangesAreConfirmedAndTheRowUpdatedInPlace() {
     QCOMPARE(progress->value(), progress->minimum());
     dlg.close();
     cameras.Stop();
+}
+
+void LoopbackSearchTest::assignedCamerasReachTheListAfterTheDialogCloses() {
+    const std::uint16_t receivePort = FreeLoopbackPort();
+    QVERIFY(receivePort != 0);
+    camsim::CamSimThread cameras(6, 900, LoopbackCameraOptions(receivePort, 80));
+    std::string error;
+    QVERIFY2(cameras.Start(error), error.c_str());
+
+    LoopbackWindowConfig setup;
+    qdipc::SearchDlgConfig config = setup.Make(cameras.Port(), receivePort);
+    config.settingsDestination = {"127.0.0.1", cameras.Port()};
+    config.neighbours = [] { return std::vector<qdipc::NeighbourEntry>{}; };
+    CSearchDlg dlg(std::move(config));
+    SearchOnceListening(dlg, dlg.findChild<QPushButton*>(QStringLiteral("searchButton")),
+                        receivePort);
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().RowCount(), 6, 10000);
+    auto* list = dlg.findChild<QTableView*>(QStringLiteral("deviceList"));
+    list->selectAll();
+    dlg.OnAssignAddresses();
+    QPointer<CAssignDlg> assign = dlg.findChild<CAssignDlg*>();
+    QVERIFY(assign);
+    assign->StartEdit()->setText(QStringLiteral("10.50.0.10"));
+    assign->MaskEdit()->setText(QStringLiteral("255.255.0.0"));
+    assign->GatewayEdit()->setText(QStringLiteral("10.50.0.1"));
+    QVERIFY2(assign->ApplyButton()->isEnabled(), qPrintable(assign->MessageLabel()->text()));
+    QTest::mouseClick(assign->ApplyButton(), Qt::LeftButton);
+    QCOMPARE(assign->PlanTable()->item(0, CAssignDlg::kColResult)->text(), QStringLiteral("sent"));
+
+    // Closed while records are still going out: they all go, and the list
+    // shows every camera at its new address once it confirms.
+    assign->close();
+    QTRY_VERIFY_WITH_TIMEOUT(assign.isNull(), 2000);
+    const auto assigned = [&] {
+        std::set<std::string> ips;
+        for (int row = 0; row < dlg.Table().RowCount(); ++row) {
+            ips.insert(dlg.Table().CellText(row, 3));
+        }
+        return ips;
+    };
+    const std::set<std::string> expected = {"10.50.0.10", "10.50.0.11", "10.50.0.12",
+                                            "10.50.0.13", "10.50.0.14", "10.50.0.15"};
+    QTRY_VERIFY_WITH_TIMEOUT(assigned() == expected, 10000);
+    QCOMPARE(dlg.Table().CellText(0, 9), std::string("255.255.0.0"));
+    QCOMPARE(dlg.Table().CellText(0, 11), std::string("10.50.0.1"));
+    dlg.close();
+    QCOMPARE(cameras.Stop().modifyApplied, std::size_t{6});
 }
 
 QTEST_MAIN(LoopbackSearchTest)

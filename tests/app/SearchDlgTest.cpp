@@ -3,11 +3,13 @@
 // About box, the layout on resize, a clean stop of the worker on close, and a
 // prompt close while the error log's writer is stuck.
 
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QFontInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -15,6 +17,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
@@ -28,7 +31,9 @@
 #include "WindowTestSupport.h"
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
+#include "discovery/DeviceCodecs.h"
 #include "platform/UdpSocket.h"
+#include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
 #include "settings/DialogFont.h"
 #include "tests/discovery/TestReplies.h"
@@ -122,6 +127,9 @@ private slots:
     void startsWithTheFormAndItsInitialState();
     void rowClickSetsCurrentIpAndSelectedRow();
     void doubleClickAndSettingOpenTheSettingsForARow();
+    void rowMenuActsOnTheSelectedRows();
+    void assignAddressesPlansTheSelectedRows();
+    void assignRunSendsPacedAndShowsEachOutcome();
     void keysChooseTheRowThatSettingAndPreviewActOn();
     void everyCaptionAndADeviceIdFitTheirControls();
     void testButtonIsDisabledAndDoesNothing();
@@ -199,8 +207,8 @@ void SearchDlgTest::rowClickSetsCurrentIpAndSelectedRow() {
     QCOMPARE(dlg.CurrentIp(), std::string("1234567890123456789"));
     QCOMPARE(dlg.Table().SelectedRow(), 3);
 
-    // A right-click on a row opens nothing; like any click, it makes the row
-    // current, as the highlight shows.
+    // A right-click on a row makes it current, like any click, and opens the
+    // row menu.
     const bool popup = WhileModal(
         [&] {
             QTest::mouseClick(list->viewport(), Qt::RightButton, {}, CellCentre(list, 0, 1));
@@ -210,7 +218,7 @@ void SearchDlgTest::rowClickSetsCurrentIpAndSelectedRow() {
             QTest::qWait(30);
         },
         [](QWidget* widget) { widget->close(); });
-    QVERIFY(!popup);
+    QVERIFY(popup);
     QCOMPARE(dlg.Table().SelectedRow(), 0);
     QCOMPARE(dlg.CurrentIp(), std::string("10.0.0.0"));
 
@@ -258,6 +266,180 @@ void SearchDlgTest::doubleClickAndSettingOpenTheSettingsForARow() {
     const QPoint belowRows(20, list->rowViewportPosition(2) + 3 * list->rowHeight(2));
     DoubleClick(list, belowRows);
     QCOMPARE(dlg.openedRows.size(), opened);
+}
+
+void SearchDlgTest::rowMenuActsOnTheSelectedRows() {
+    QCOMPARE(qdipc::WebPageUrl("10.0.0.7", "80").toString(), QStringLiteral("http://10.0.0.7/"));
+    QCOMPARE(qdipc::WebPageUrl("10.0.0.7", "8080").toString(),
+             QStringLiteral("http://10.0.0.7:8080/"));
+    QCOMPARE(qdipc::WebPageUrl("10.0.0.7", "0").toString(), QStringLiteral("http://10.0.0.7/"));
+    QVERIFY(qdipc::WebPageUrl("evil.example/x?", "80").isEmpty());
+
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    qdipc::SearchDlgConfig config = setup.Make(sink.Port());
+    QStringList opened;
+    config.openUrl = [&](const QUrl& url) {
+        opened << url.toString();
+        return true;
+    };
+    RecordingSearchDlg dlg(std::move(config));
+    for (std::uint32_t n = 0; n < 3; ++n) {
+        CameraReply camera = Camera(n);
+        camera.webPort = n == 1 ? 8080 : 80;
+        Add(dlg, camera);
+    }
+    ShowAndActivate(dlg);
+    QTableView* list = ListOf(dlg);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, CellCentre(list, 1, 1));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      CellCentre(list, 2, 1));
+
+    // A right-click on a selected row shows the row menu; its Open Web Page
+    // opens each selected camera's page, the port left out when it is 80.
+    QStringList entries;
+    const auto openWebPage = [&](QWidget* popup) {
+        auto* menu = qobject_cast<QMenu*>(popup);
+        QVERIFY(menu != nullptr);
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator()) {
+                entries << action->text();
+                QVERIFY(action->isEnabled());
+            }
+        }
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QStringLiteral("Open Web Page")) {
+                action->trigger();
+            }
+        }
+        menu->close();
+    };
+    QVERIFY(WhileModal(
+        [&] {
+            QTest::mouseClick(list->viewport(), Qt::RightButton, {}, CellCentre(list, 1, 1));
+            QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, CellCentre(list, 1, 1),
+                                        list->viewport()->mapToGlobal(CellCentre(list, 1, 1)));
+            QApplication::sendEvent(list->viewport(), &menuEvent);
+            QTest::qWait(30);
+        },
+        openWebPage));
+    QCOMPARE(entries.join(QLatin1Char('|')),
+             QStringLiteral("Assign Addresses…|Settings…|Preview|Open Web Page|Copy|Copy IP|"
+                            "Copy MAC"));
+    QCOMPARE(opened.join(QLatin1Char(' ')),
+             QStringLiteral("http://10.0.0.1:8080/ http://10.0.0.2/"));
+
+    // The Menu key shows it too; Copy IP copies the selected rows' addresses.
+    QVERIFY(WhileModal(
+        [&] {
+            QContextMenuEvent keyEvent(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                                       list->viewport()->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(list->viewport(), &keyEvent);
+            QTest::qWait(30);
+        },
+        [](QWidget* popup) {
+            for (QAction* action : popup->actions()) {
+                if (action->text() == QStringLiteral("Copy IP")) {
+                    action->trigger();
+                }
+            }
+            popup->close();
+        }));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("10.0.0.1\n10.0.0.2\n"));
+    QVERIFY(dlg.openedRows.empty());
+}
+
+void SearchDlgTest::assignAddressesPlansTheSelectedRows() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    qdipc::SearchDlgConfig config = setup.Make(sink.Port());
+    config.neighbours = [] { return std::vector<qdipc::NeighbourEntry>{{"127.0.0.5", 1}}; };
+    config.gatewayOf = [](std::uint32_t) { return std::optional<std::string>("127.0.0.254"); };
+    CSearchDlg dlg(std::move(config));
+    const std::uint32_t loopback = qdipc::LoopbackInterface().value().index;
+    std::vector<qdipc::AcceptedReply> replies;
+    for (std::uint32_t n = 0; n < 4; ++n) {
+        CameraReply camera = Camera(n);
+        camera.ip = n < 3 ? "192.168.1.64" : "127.0.0.4";
+        replies.push_back({camera.Reply(), 0, loopback});
+    }
+    dlg.Table().AddReplies(replies, dlg.SearchId());
+    ShowAndActivate(dlg);
+    QTableView* list = ListOf(dlg);
+    list->selectRow(0);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ShiftModifier, CellCentre(list, 2, 1));
+    dlg.OnAssignAddresses();
+    auto* assign = dlg.findChild<CAssignDlg*>();
+    QVERIFY(assign != nullptr);
+    QCOMPARE(assign->windowTitle(), QStringLiteral("Assign Addresses"));
+    // Prefilled from the loopback network the rows came in on: its mask, the
+    // injected gateway and its first free address.
+    QCOMPARE(assign->MaskEdit()->text(), QStringLiteral("255.0.0.0"));
+    QCOMPARE(assign->GatewayEdit()->text(), QStringLiteral("127.0.0.254"));
+    QCOMPARE(assign->StartEdit()->text(), QStringLiteral("127.0.0.2"));
+    QTableWidget* plan = assign->PlanTable();
+    QCOMPARE(plan->rowCount(), 3);
+    QStringList newIps;
+    for (int row = 0; row < 3; ++row) {
+        newIps << plan->item(row, CAssignDlg::kColNewIp)->text();
+    }
+    // The host (127.0.0.1), the unselected camera (.4) and the neighbour (.5) are skipped.
+    QCOMPARE(newIps.join(QLatin1Char(' ')), QStringLiteral("127.0.0.2 127.0.0.3 127.0.0.6"));
+    assign->StartEdit()->setText(QStringLiteral("127.255.255.253"));
+    QVERIFY(!assign->ApplyButton()->isEnabled());
+    QVERIFY(assign->MessageLabel()->text().startsWith(QStringLiteral("too few free addresses")));
+    assign->close();
+}
+
+void SearchDlgTest::assignRunSendsPacedAndShowsEachOutcome() {
+    std::vector<qdipc::AssignOrder> orders;
+    for (int i = 0; i < 4; ++i) {
+        const std::string id = "0011aabb-0000ff0" + std::to_string(i);
+        orders.push_back({{id, "02:00:00:00:00:0" + std::to_string(i), "192.168.1.64",
+                           "255.255.255.0", "192.168.1.1", 0},
+                          "10.0.0." + std::to_string(10 + i),
+                          "255.255.255.0",
+                          "10.0.0.1",
+                          qdipc::AddressingMode::Static});
+    }
+    QElapsedTimer clock;
+    std::vector<qint64> sentAt;
+    std::vector<std::string> sentIps;
+    qdipc::AssignRun::Hooks hooks;
+    hooks.send = [&](const qdipc::NetSettingsRecord& record, std::uint32_t) {
+        sentAt.push_back(clock.elapsed());
+        sentIps.push_back(record.Text(qdipc::record::kIp));
+        // A static record with the camera's own MAC; the last one fails.
+        return record.Mode() == qdipc::AddressingMode::Static &&
+               qdipc::FormatMac(record.bytes.data() + qdipc::record::kMac) ==
+                   "02:00:00:00:00:0" + std::to_string(sentIps.size() - 1) &&
+               sentIps.size() < 4;
+    };
+    hooks.pacing = std::chrono::milliseconds(20);
+    qdipc::AssignRun run(orders, hooks);
+    QSignalSpy finished(&run, &qdipc::AssignRun::Finished);
+    clock.start();
+    run.Start();
+    QCOMPARE(run.ResultOf(0), qdipc::AssignRun::Result::Sent);
+    // An outcome for a camera whose record has not gone out yet is not its.
+    QVERIFY(!run.OnOutcome("0011aabb-0000ff02", true));
+    QTRY_COMPARE_WITH_TIMEOUT(int(sentAt.size()), 4, 2000);
+    QVERIFY(sentAt[3] - sentAt[0] >= 55);  // three gaps of 20 ms
+    QCOMPARE(sentIps,
+             (std::vector<std::string>{"10.0.0.10", "10.0.0.11", "10.0.0.12", "10.0.0.13"}));
+    QCOMPARE(run.ResultOf(3), qdipc::AssignRun::Result::NotSent);
+    QVERIFY(!run.OnOutcome("0011aabb-0000ff03", true));  // never sent
+    QVERIFY(!run.OnOutcome("0011aabb-0000ff09", true));  // not in the batch
+    QVERIFY(run.OnOutcome("0011AABB-0000FF01", true));
+    QVERIFY(run.OnOutcome("0011aabb-0000ff00", false));
+    QVERIFY(!run.OnOutcome("0011aabb-0000ff01", false));  // one outcome per change
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(run.OnOutcome("0011aabb-0000ff02", true));
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(run.ConfirmedCount(), 2);
+    QCOMPARE(qdipc::AssignRun::ResultText(run.ResultOf(0)), QStringLiteral("not confirmed"));
+    QCOMPARE(qdipc::AssignRun::ResultText(run.ResultOf(1)), QStringLiteral("confirmed"));
+    QCOMPARE(qdipc::AssignRun::ResultText(run.ResultOf(3)), QStringLiteral("not sent"));
 }
 
 void SearchDlgTest::keysChooseTheRowThatSettingAndPreviewActOn() {

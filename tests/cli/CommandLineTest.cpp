@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/BatchCommand.h"
 #include "cli/CommandLineRun.h"
 #include "cli/ListOutput.h"
 #include "discovery/DeviceList.h"
@@ -199,6 +200,70 @@ TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
         ParseCommandLine(with3(with3(with({"--mode", "dhcp"}), "--ip", "", "--mask", ""),
                                "--gateway", "", "--mac", "02:00:00:00:00:01"));
     EXPECT_EQ(dhcp.mode, CommandMode::Modify) << dhcp.error;
+}
+
+TEST(CommandLineTest, AssignAndPlanAreVerbsOfTheirOwn) {
+    const CommandLine assign = ParseCommandLine(
+        {"--assign", "--from", "10.77.1.20", "--mask=255.255.0.0", "--gateway", "10.77.0.1",
+         "--ids", "FAC70001-0000fa01,fac70001-0000fa02,fac70001-0000FA01", "--dry-run",
+         "--verify-wait", "0", "--format", "json", "--interface", "eth1"});
+    ASSERT_EQ(assign.mode, CommandMode::Assign) << assign.error;
+    EXPECT_EQ(assign.batch.select, BatchOptions::Select::Ids);
+    EXPECT_EQ(assign.batch.ids, (Args{"fac70001-0000fa01", "fac70001-0000fa02"}));
+    EXPECT_EQ(assign.batch.mask, "255.255.0.0");
+    EXPECT_TRUE(assign.batch.dryRun);
+    EXPECT_EQ(assign.batch.verifyWaitMs, 0);
+    EXPECT_EQ(assign.batch.format, ListFormat::Json);
+    EXPECT_EQ(assign.batch.interfaceName, "eth1");
+
+    const CommandLine plan = ParseCommandLine({"--plan=site.csv"});
+    ASSERT_EQ(plan.mode, CommandMode::Plan) << plan.error;
+    EXPECT_EQ(plan.batch.planFile, "site.csv");
+    EXPECT_EQ(plan.batch.verifyWaitMs, 10000);
+    EXPECT_FALSE(plan.batch.dryRun);
+
+    const Args base = {"--assign",      "--from",    "10.0.0.5", "--mask",
+                       "255.255.255.0", "--gateway", "10.0.0.1"};
+    const auto plus = [&](Args extra) {
+        Args args = base;
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    };
+    EXPECT_EQ(ParseCommandLine(plus({"--all"})).batch.select, BatchOptions::Select::All);
+    EXPECT_EQ(ParseCommandLine(plus({"--select-ip", "192.168.1.64"})).batch.selectIp,
+              "192.168.1.64");
+    const std::vector<std::pair<Args, std::string>> wrong = {
+        {plus({}), "exactly one of --select-ip"},
+        {plus({"--all", "--select-ip", "192.168.1.64"}), "exactly one of"},
+        {{"--assign", "--all", "--mask", "255.0.0.0", "--gateway", "10.0.0.1"},
+         "--assign needs --from"},
+        {plus({"--all", "--from", "10.0.0.6"}), "--from is given twice"},
+        {{"--assign", "--from", "10.0.0.256", "--all"}, "--from needs a dotted quad"},
+        {plus({"--ids", "fac70001-0000fa01,nope"}), "--ids needs device IDs"},
+        {plus({"--all", "--verify-wait", "-1"}), "--verify-wait takes whole milliseconds"},
+        {plus({"--all", "--format", "xml"}), "--format is tsv, csv or json"},
+        {plus({"--all", "--modify", "x"}), "unknown option '--modify' for --assign"},
+        {{"--plan", "a.csv", "--from", "10.0.0.5"}, "--from belongs to --assign"},
+        {{"--plan", "a.csv", "--assign"}, "--assign must come first"},
+        {{"--plan"}, "--plan needs a value"},
+        {{"--plan", "a.csv", "b.csv"}, "unexpected argument 'b.csv'"},
+    };
+    for (const auto& [args, message] : wrong) {
+        const CommandLine parsed = ParseCommandLine(args);
+        EXPECT_EQ(parsed.mode, CommandMode::UsageError) << message;
+        EXPECT_NE(parsed.error.find(message), std::string::npos) << parsed.error;
+    }
+
+    const std::vector<BatchRecord> records = {
+        {"fac70001-0000fa01", "02:00:00:00:00:01", "192.168.1.64", "10.0.0.5", "confirmed"},
+        {"fac70001-0000fa02", "", "", "10.0.0.6", "not_found"}};
+    EXPECT_EQ(FormatBatchRecords(ListFormat::Tsv, records),
+              "dev_id\tmac\tip\tnew_ip\tresult\n"
+              "fac70001-0000fa01\t02:00:00:00:00:01\t192.168.1.64\t10.0.0.5\tconfirmed\n"
+              "fac70001-0000fa02\t\t\t10.0.0.6\tnot_found\n");
+    EXPECT_EQ(FormatBatchRecords(ListFormat::Json, {records[1]}),
+              "[\n  {\"dev_id\": \"fac70001-0000fa02\", \"mac\": \"\", \"ip\": \"\", "
+              "\"new_ip\": \"10.0.0.6\", \"result\": \"not_found\"}\n]\n");
 }
 
 TEST(CommandLineTest, DeviceIdAndMacTexts) {

@@ -309,6 +309,18 @@ class Screen:
         self.xdotool("key", "--clearmodifiers", *keys)
         time.sleep(0.1)
 
+    def click_with(self, modifier, extents, button=1):
+        """A click with a modifier key held (ctrl, shift) or another button."""
+        x, y, w, h = extents
+        args = ["mousemove", x + w // 2, y + h // 2]
+        if modifier:
+            args += ["keydown", modifier]
+        args += ["click", button]
+        if modifier:
+            args += ["keyup", modifier]
+        self.xdotool(*args)
+        time.sleep(0.15)
+
     def type_text(self, text):
         self.xdotool("type", "--delay", 40, text)
         time.sleep(0.1)

@@ -753,6 +753,205 @@ def scenario_close_log(lab, args):
     check_ends_on_close(lab, app, window, args.close_bound, " with the log's writer blocked")
 
 
+FACTORY_NETWORK = "192.168.1.64/24"
+FACTORY_IP = FACTORY_NETWORK.split("/")[0]
+
+
+def start_factory_lab(lab, factory=20, configured=2, first_configured=20):
+    """Twenty cameras fresh from the factory, all at one address, and two
+    configured cameras inside the LAN's range; answers the factory cameras'
+    simulator and the configured ones' addresses."""
+    # Like real cameras they restart their network after taking a record and
+    # answer nothing for a second.
+    lab.start_camsim(factory, first=100, name="camsim-factory",
+                     extra=("--factory", FACTORY_NETWORK, "--restart-ms", 1000))
+    factory_sim = lab.camsim
+    lab.start_camsim(configured, first=first_configured, name="camsim-configured")
+    return factory_sim, [lab.camera_ip(first_configured + i) for i in range(configured)]
+
+
+def check_assigned(lab, rows, new_ips, taken, label):
+    """A search's rows after an assignment: every camera answers at its planned
+    address, no two share one, and the configured ones kept theirs."""
+    ips = [r[3] for r in rows]
+    check(len(set(ips)) == len(ips), f"{label}: cameras share addresses: {sorted(ips)}")
+    check(FACTORY_IP not in ips, f"{label}: a camera still answers at {FACTORY_IP}")
+    check(set(new_ips) <= set(ips), f"{label}: planned {sorted(set(new_ips) - set(ips))} "
+          f"not answered")
+    check(not set(new_ips) & set(taken), f"{label}: the plan took a configured address")
+    check(set(taken) <= set(ips), f"{label}: a configured camera lost its address")
+
+
+def planned_range(lab, start, count, taken):
+    out, host = [], start
+    while len(out) < count:
+        ip = f"{lab.prefix}.{host}"
+        if ip not in taken:
+            out.append(ip)
+        host += 1
+    return out
+
+
+def scenario_assign(lab, args):
+    """Select the twenty factory cameras, open Assign Addresses from the row
+    menu, start just below the configured cameras and Apply: every Result ends
+    "confirmed", the addresses are distinct and skip the configured ones."""
+    lab.start_display()
+    lab.start_sniffer()
+    factory_sim, taken = start_factory_lab(lab)
+    lab.start_app()
+    window = MainWindow(lab)
+    rows = window.search(22)
+    a11y, screen = lab.a11y, lab.screen
+
+    # Sorted by IP the configured cameras come first; Ctrl+A selects every
+    # row and a Ctrl+click takes each configured one out again.
+    header = a11y.find(window.table(), "table column header", "IP", timeout=5, depth=2)
+    screen.click_center(a11y.extents(header))
+    rows = window.rows()
+    check([r[3] for r in rows[2:]] == [FACTORY_IP] * 20 and sorted(r[3] for r in rows[:2]) == taken,
+          f"sorted by IP the list shows {[r[3] for r in rows]}")
+    window.click_row(2)
+    screen.key("ctrl+a")
+    for row in (0, 1):
+        screen.click_with("ctrl", a11y.extents(a11y.cell(window.table(), row, 3)))
+    # The row menu (a popup the accessibility tree does not show): its first
+    # entry is "Assign Addresses…".
+    screen.click_with(None, a11y.extents(a11y.cell(window.table(), 2, 3)), button=3)
+    time.sleep(0.5)
+    screen.key("Down")
+    screen.key("Return")
+
+    dialog = a11y.find(window.app_acc, None, "Assign Addresses", timeout=10, depth=1)
+    edits = sorted(a11y.find_all(dialog, "text", depth=4), key=lambda e: a11y.extents(e)[1])
+    check(len(edits) == 3, f"the dialog has {len(edits)} edits, expected 3")
+    start, mask, gateway = (a11y.text(e) for e in edits)
+    log(f"prefilled: Start IP {start!r}, Mask {mask!r}, Gateway {gateway!r}")
+    check(mask == "255.255.255.0", f"Mask is prefilled {mask!r}, the LAN's is 255.255.255.0")
+    check(start.startswith(lab.prefix + "."), f"Start IP {start!r} is not on {lab.prefix}.0/24")
+
+    first = int(taken[0].split(".")[3]) - 2
+    for edit, text in ((edits[0], f"{lab.prefix}.{first}"), (edits[2], f"{lab.prefix}.254")):
+        screen.click_center(a11y.extents(edit))
+        screen.key("ctrl+a")
+        screen.type_text(text)
+    expected = planned_range(lab, first, 20, taken)
+    table = a11y.find(dialog, "table", timeout=5)
+    plan = a11y.table_rows(table)
+    check([r[3] for r in plan] == expected,
+          f"the plan shows {[r[3] for r in plan]}, expected {expected}")
+    check(all(r[2] == FACTORY_IP and r[4] == "" for r in plan), f"plan rows {plan[:2]}")
+    log(f"the plan: {expected[0]} .. {expected[-1]}, skipping {taken}")
+
+    camsim_mark = factory_sim.lines.count()
+    screen.click_center(a11y.extents(a11y.find(dialog, "push button", "Apply", depth=4)))
+    deadline = time.monotonic() + 20
+    results = []
+    while time.monotonic() < deadline:
+        results = [r[4] for r in a11y.table_rows(table)]
+        if all(r in ("confirmed", "not confirmed", "not sent") for r in results):
+            break
+        time.sleep(0.3)
+    check(results == ["confirmed"] * 20, f"the Result column ends {results}")
+    applied = [line for line in factory_sim.lines.since(camsim_mark) if "applied to camera" in line]
+    check(len(applied) == 20, f"camsim applied {len(applied)} records, expected 20")
+    log("every Result is \"confirmed\"")
+
+    screen.click_center(a11y.extents(a11y.find(dialog, "push button", "Close", depth=4)))
+    rows_after = window.search(22)
+    check_assigned(lab, rows_after, expected, taken, "the list after Assign")
+    log("a new search lists the twenty cameras at their new, distinct addresses")
+
+
+def scenario_assign_cli(lab, args):
+    """The same batch through the command line: a dry run plans and sends
+    nothing; --assign gives the twenty factory cameras distinct addresses
+    around the configured ones, every one confirmed; --plan moves them again
+    from a CSV file; a faulty plan sends nothing, a missing camera is
+    not_found."""
+    import csv
+    import io
+    import json
+    lab.start_sniffer()
+    factory_sim, taken = start_factory_lab(lab)
+    first = int(taken[0].split(".")[3]) - 2
+    expected = planned_range(lab, first, 20, taken)
+    assign = ["--assign", "--from", f"{lab.prefix}.{first}", "--mask", "255.255.255.0",
+              "--gateway", f"{lab.prefix}.254", "--select-ip", FACTORY_IP]
+
+    def modify_records_since(mark):
+        return [d for d in lab.captured(mark)
+                if d["src"] == lab.tool_ip and d["data"][:4] == camlab.MODIFY_MAGIC]
+
+    mark = lab.capture_mark()
+    dry = lab.run_cli(*assign, "--dry-run", "--format", "json")
+    check(dry.returncode == 0, f"--dry-run: exit {dry.returncode}: {dry.stderr}")
+    records = json.loads(dry.stdout)
+    check([list(r) for r in records[:1]] == [["dev_id", "mac", "ip", "new_ip", "result"]],
+          f"--dry-run keys {records[:1]}")
+    check([r["new_ip"] for r in records] == expected and
+          all(r["result"] == "planned" and r["ip"] == FACTORY_IP for r in records),
+          f"--dry-run planned {[(r['new_ip'], r['result']) for r in records]}")
+    time.sleep(0.5)
+    check(not modify_records_since(mark), "the dry run sent modify records")
+    log(f"--dry-run: 20 cameras planned {expected[0]} .. {expected[-1]}, nothing sent")
+
+    mark = lab.capture_mark()
+    camsim_mark = factory_sim.lines.count()
+    result = lab.run_cli(*assign, "--format", "csv")
+    check(result.returncode == 0, f"--assign: exit {result.returncode}: {result.stderr}")
+    rows = list(csv.reader(io.StringIO(result.stdout)))
+    check(rows[0] == ["dev_id", "mac", "ip", "new_ip", "result"] and len(rows) == 21,
+          f"--assign printed {rows[:2]} ({len(rows)} lines)")
+    check([r[3] for r in rows[1:]] == expected and all(r[4] == "confirmed" for r in rows[1:]),
+          f"--assign results {[(r[3], r[4]) for r in rows[1:]]}")
+    check(len(modify_records_since(mark)) == 20, "--assign did not send 20 records")
+    applied = [x for x in factory_sim.lines.since(camsim_mark) if "applied to camera" in x]
+    check(len(applied) == 20, f"camsim applied {len(applied)} records")
+    log(f"--assign: 20 cameras confirmed; {result.stderr.strip()!r}")
+
+    listed = lab.run_cli("--list", "--wait", "1500")
+    list_rows = [line.split("\t") for line in listed.stdout.splitlines()[1:]]
+    check_assigned(lab, list_rows, expected, taken, "--list after --assign")
+
+    # A plan file: the same cameras by device ID (one by MAC), quoted fields,
+    # another range; a faulty line first sends nothing.
+    ids = [r[0] for r in rows[1:]]
+    macs = [r[1] for r in rows[1:]]
+    moved = [f"{lab.prefix}.{100 + i}" for i in range(20)]
+    bad = os.path.join(lab.dir, "bad.csv")
+    with open(bad, "w") as f:
+        f.write("dev_id,ip,mask,gateway\n")
+        f.write(f"{ids[0]},{moved[0]},255.255.255.0,{lab.prefix}.254\n")
+        f.write(f"{ids[1]},{lab.prefix}.255,255.255.255.0,{lab.prefix}.254\n")
+    mark = lab.capture_mark()
+    result = lab.run_cli("--plan", bad)
+    check(result.returncode == 2 and "line 3, column ip" in result.stderr and not result.stdout,
+          f"a faulty plan: exit {result.returncode}, {result.stderr!r}")
+    time.sleep(0.5)
+    check(not modify_records_since(mark), "a faulty plan sent modify records")
+    log(f"a faulty plan: exit 2, {result.stderr.strip()!r}, nothing sent")
+
+    good = os.path.join(lab.dir, "plan.csv")
+    with open(good, "w", newline="") as f:
+        f.write("Dev_ID,mac,\"ip\",mask,gateway,mode\r\n")
+        for i in range(20):
+            who = f",{macs[i]}" if i == 7 else f"{ids[i]},"
+            f.write(f"{who},\"{moved[i]}\",255.255.255.0,{lab.prefix}.254,static\r\n")
+        f.write(f"7164736d-7fffffff,,{lab.prefix}.200,255.255.255.0,{lab.prefix}.254,\r\n")
+    result = lab.run_cli("--plan", good, "--format", "json", "--verify-wait", "8000")
+    check(result.returncode == 3, f"--plan with a missing camera: exit {result.returncode}: "
+          f"{result.stderr}")
+    records = json.loads(result.stdout)
+    check([r["new_ip"] for r in records[:20]] == moved and
+          all(r["result"] == "confirmed" for r in records[:20]),
+          f"--plan results {[(r['new_ip'], r['result']) for r in records[:20]]}")
+    check(records[20]["result"] == "not_found" and records[20]["dev_id"] == "7164736d-7fffffff",
+          f"--plan's missing camera: {records[20:]}")
+    log("--plan: 20 cameras confirmed at their planned addresses, the missing one not_found, "
+        "exit 3")
+
+
 def scenario_confirm(lab, args):
     """Cameras that restart their network for a second after taking a record:
     a window Modify shows the wait on the progress bar and ends with
@@ -889,6 +1088,8 @@ SCENARIOS = {
     "confirm": (scenario_confirm, 1, 1),
     "confirm-cli": (scenario_confirm_cli, 1, 1),
     "lossy": (scenario_lossy, 1, 1),
+    "assign": (scenario_assign, 1, 1),
+    "assign-cli": (scenario_assign_cli, 1, 1),
 }
 
 

@@ -1,3 +1,4 @@
+#include "platform/NeighbourTable.h"
 #include "platform/NetworkInterfaces.h"
 
 #include <gtest/gtest.h>
@@ -77,6 +78,45 @@ TEST(NetworkInterfacesTest, LoopbackIsKnownButNeverABroadcastInterface) {
         EXPECT_NE(network.index, loopback->index);
     }
 }
+
+#ifndef _WIN32
+TEST(NeighbourTableTest, ReadsCompleteArpEntriesAndDefaultRoutes) {
+    // Heading, complete, incomplete (flags 0), permanent+complete, a complete
+    // flag with a zero link-layer address, a short line, a hexadecimal
+    // flag word, tabs and a CRLF line end.
+    const char* arp =
+        "IP address       HW type     Flags       HW address            Mask     Device\n"
+        "10.77.0.1        0x1         0x2         52:54:00:12:34:56     *        eth0\n"
+        "10.77.0.9        0x1         0x0         00:00:00:00:00:00     *        eth0\n"
+        "10.77.0.7        0x1         0x6         52:54:00:00:00:07     *        eth0\n"
+        "10.77.0.8        0x1         0x2         00:00:00:00:00:00     *        eth0\n"
+        "10.77.0.5 0x1\n"
+        "192.168.1.64\t0x1\t0xA\t52:54:00:00:00:64\t*\tveth-cam\r\n"
+        "not-an-address   0x1         0x2         52:54:00:00:00:01     *        eth0\n";
+    std::vector<std::string> names;
+    const std::vector<NeighbourEntry> entries = ParseProcNetArp(arp, &names);
+    std::vector<std::string> addresses;
+    for (const NeighbourEntry& entry : entries) {
+        addresses.push_back(entry.address);
+    }
+    EXPECT_EQ(addresses, (std::vector<std::string>{"10.77.0.1", "10.77.0.7", "192.168.1.64"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"eth0", "eth0", "veth-cam"}));
+
+    // Addresses in the kernel's memory order: 0100A8C0 is 192.168.0.1.
+    const char* route =
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+        "eth0\t00000000\t0100A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
+        "eth0\t0000A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"
+        "eth1\t00000000\t014D0A0A\t0001\t0\t0\t100\t00000000\t0\t0\t0\n"
+        "eth2\t00000000\t014D0A0A\t0003\t0\t0\t100\t00000000\t0\t0\t0\n";
+    const std::vector<DefaultRoute> routes = ParseProcNetRoute(route);
+    ASSERT_EQ(routes.size(), 2u);
+    EXPECT_EQ(routes[0].interfaceName, "eth0");
+    EXPECT_EQ(routes[0].gateway, "192.168.0.1");
+    EXPECT_EQ(routes[1].interfaceName, "eth2");
+    EXPECT_EQ(routes[1].gateway, "10.10.77.1");
+}
+#endif
 
 }  // namespace
 }  // namespace qdipc

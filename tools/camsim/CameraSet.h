@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "tools/camsim/CameraFields.h"
@@ -12,10 +13,22 @@
 
 namespace camsim {
 
+struct FactoryNetwork {
+    std::string ip;
+    std::string mask;
+    std::string gateway;
+};
+
+// "ADDR/PREFIX" (prefix 1 to 30): the address, the prefix's mask, and the
+// subnet's first host as the gateway; nothing for any other text.
+std::optional<FactoryNetwork> ParseFactoryNetwork(const std::string& text);
+
 class CameraSet {
 public:
     // Cameras base, base + 1, ..., base + count - 1.
     CameraSet(std::size_t count, std::uint32_t base);
+    // Every camera at the same address, mask and gateway.
+    void SetNetwork(const FactoryNetwork& network);
 
     std::size_t Size() const { return cameras_.size(); }
     const CameraFields& At(std::size_t index) const { return cameras_.at(index); }

@@ -89,6 +89,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 return fail("expected a camera count from 1 to 16777216, got " + value);
             }
             line.cameraCount = *count;
+        } else if (option == "--factory") {
+            line.factory = ParseFactoryNetwork(value);
+            if (!line.factory) {
+                return fail("expected ADDRESS/PREFIX such as 192.168.1.64/24, got " + value);
+            }
         } else if (option == "--base") {
             const auto base = ParseNumber<std::uint32_t>(value);
             if (!base) {
@@ -191,6 +196,9 @@ Serving:
   --cameras N               number of simulated cameras (default 4)
   --base N                  number of the first camera; all fields derive from
                             the camera's number (default 1)
+  --factory ADDR/PREFIX     every camera starts at this one address, with the
+                            prefix's mask and the subnet's first host as gateway
+                            (as a batch fresh from the factory: 192.168.1.64/24)
   --mode KIND[,KIND...]     what each camera sends, used camera by camera in turn
                             (default normal):
                               normal           a well-formed reply

@@ -24,6 +24,9 @@ struct CommandLine {
     std::uint32_t burstSearchId = 0;
     std::chrono::microseconds burstDuration{0};
     bool replyToGiven = false;  // --reply-to was on the command line
+    // --factory: every camera starts at this one address, mask and gateway,
+    // as cameras fresh from the factory do.
+    std::optional<FactoryNetwork> factory;
 };
 
 struct ParseResult {

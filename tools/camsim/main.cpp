@@ -74,6 +74,9 @@ int RunBurst(const camsim::CommandLine& line) {
 
 int RunServer(const camsim::CommandLine& line) {
     camsim::CameraSet cameras(line.cameraCount, line.base);
+    if (line.factory) {
+        cameras.SetNetwork(*line.factory);
+    }
     camsim::CamSimServer server(cameras, line.server, PrintLine);
     std::string error;
     if (!server.Open(error)) {

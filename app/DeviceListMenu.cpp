@@ -1,0 +1,116 @@
+#include "app/DeviceListMenu.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QTableView>
+#include <algorithm>
+
+#include "discovery/DeviceTable.h"
+#include "settings/AddressPlanner.h"
+
+namespace qdipc {
+
+QUrl WebPageUrl(const std::string& ipCell, const std::string& webPortCell) {
+    const auto address = ParseIpv4Strict(ipCell);
+    if (!address) {
+        return {};
+    }
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(QString::fromStdString(FormatIpv4(*address)));
+    url.setPath(QStringLiteral("/"));
+    bool ok = false;
+    const unsigned port = QString::fromStdString(webPortCell).toUInt(&ok);
+    if (ok && port != 80 && port > 0 && port <= 65535) {
+        url.setPort(static_cast<int>(port));
+    }
+    return url;
+}
+
+DeviceListMenu::DeviceListMenu(QTableView* list, DeviceTable* table, DeviceListMenuActions actions,
+                               UrlOpener openUrl, QObject* parent)
+    : QObject(parent),
+      m_list(list),
+      m_table(table),
+      m_actions(std::move(actions)),
+      m_openUrl(openUrl ? std::move(openUrl) : UrlOpener([](const QUrl& url) {
+          return QDesktopServices::openUrl(url);
+      })) {
+    // The view asks for a menu on a right-click and on the Menu key
+    // (Shift+F10 too).
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, &DeviceListMenu::ShowMenu);
+}
+
+std::vector<int> DeviceListMenu::SelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : m_list->selectionModel()->selectedRows()) {
+        rows.push_back(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    const bool any = !SelectedRows().empty();
+    const auto add = [&](const QString& text, const std::function<void()>& action) {
+        QAction* item = menu->addAction(text);
+        item->setEnabled(any && static_cast<bool>(action));
+        if (action) {
+            connect(item, &QAction::triggered, this, [action] { action(); });
+        }
+        return item;
+    };
+    add(QStringLiteral("Assign Addresses…"), m_actions.assignAddresses);
+    add(QStringLiteral("Settings…"), m_actions.settings);
+    add(QStringLiteral("Preview"), m_actions.preview);
+    add(QStringLiteral("Open Web Page"), [this] { OpenWebPages(); });
+    menu->addSeparator();
+    add(QStringLiteral("Copy"), m_actions.copy)->setShortcut(QKeySequence::Copy);
+    add(QStringLiteral("Copy IP"), [this] { CopyColumn(kColIp); });
+    add(QStringLiteral("Copy MAC"), [this] { CopyColumn(kColMac); });
+    return menu;
+}
+
+void DeviceListMenu::ShowMenu(const QPoint& position) {
+    QMenu* menu = BuildMenu(m_list);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // The Menu key reports the view's centre; the current row is a better place.
+    QPoint at = position;
+    const QModelIndex current = m_list->currentIndex();
+    if (current.isValid() && !m_list->viewport()->rect().contains(at)) {
+        at = m_list->visualRect(current).center();
+    }
+    menu->popup(m_list->viewport()->mapToGlobal(at));
+}
+
+void DeviceListMenu::OpenWebPages() {
+    int opened = 0;
+    for (int row : SelectedRows()) {
+        if (opened == kMaxWebPages) {
+            break;
+        }
+        const QUrl url =
+            WebPageUrl(m_table->CellText(row, kColIp), m_table->CellText(row, kColWebPort));
+        if (url.isValid() && !url.isEmpty()) {
+            m_openUrl(url);
+            ++opened;
+        }
+    }
+}
+
+void DeviceListMenu::CopyColumn(int column) {
+    QStringList lines;
+    for (int row : SelectedRows()) {
+        lines << m_table->DisplayText(row, column);
+    }
+    if (!lines.isEmpty()) {
+        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    }
+}
+
+}  // namespace qdipc

@@ -1,0 +1,66 @@
+#pragma once
+// The device list's context menu, on a right-click and on the Menu key, for
+// the selected rows: "Assign Addresses…", "Settings…", "Preview", "Open Web
+// Page", "Copy" (as Ctrl+C), "Copy IP", "Copy MAC". The window's handlers do
+// the work; this class builds the menu and the texts.
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QMenu;
+class QPoint;
+class QTableView;
+
+namespace qdipc {
+
+class DeviceTable;
+
+// The camera's own web page: "http://IP:WEBPORT/", the port left out when it
+// is 80 or not a port number. An IP cell that is not a dotted quad gives an
+// invalid URL (nothing is opened for it).
+QUrl WebPageUrl(const std::string& ipCell, const std::string& webPortCell);
+
+// Opens a URL in the desktop's browser; QDesktopServices by default, a
+// recorder in tests.
+using UrlOpener = std::function<bool(const QUrl&)>;
+
+struct DeviceListMenuActions {
+    std::function<void()> assignAddresses;
+    std::function<void()> settings;
+    std::function<void()> preview;
+    std::function<void()> copy;
+};
+
+class DeviceListMenu : public QObject {
+    Q_OBJECT
+public:
+    // At most this many pages open at once, so that a whole selected list
+    // does not flood the browser.
+    static constexpr int kMaxWebPages = 8;
+
+    DeviceListMenu(QTableView* list, DeviceTable* table, DeviceListMenuActions actions,
+                   UrlOpener openUrl = {}, QObject* parent = nullptr);
+
+    // The menu for the current selection (empty selection: nothing enabled
+    // but nothing is hidden either); the caller shows it.
+    QMenu* BuildMenu(QWidget* parent);
+    // Selected rows in display order.
+    std::vector<int> SelectedRows() const;
+
+    void OpenWebPages();
+    void CopyColumn(int column);
+
+private:
+    void ShowMenu(const QPoint& position);
+
+    QTableView* m_list;
+    DeviceTable* m_table;
+    DeviceListMenuActions m_actions;
+    UrlOpener m_openUrl;
+};
+
+}  // namespace qdipc

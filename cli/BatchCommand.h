@@ -1,0 +1,50 @@
+#pragma once
+// --assign and --plan without a window: find the cameras, plan or read their
+// new addresses, check every record, send them paced, confirm each by the
+// camera's own answer, and print one record per camera: dev_id, mac, ip,
+// new_ip, result (planned, sent, confirmed, not_confirmed, not_found).
+//
+// Exit codes: 0 every camera confirmed (or a dry run whose cameras were all
+// found), 3 some camera not confirmed or not found, 2 a wrong command line or
+// plan (nothing sent), 1 the network failed.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/CommandLine.h"
+#include "discovery/NetworkConfig.h"
+#include "platform/NeighbourTable.h"
+
+namespace qdipc {
+
+// Parses a command line whose first argument is --assign or --plan.
+CommandLine ParseBatchCommandLine(const std::vector<std::string>& args);
+
+// What the run needs besides the network: the plan file's text and the
+// host's neighbour table and gateways; empty: the real ones.
+struct BatchEnvironment {
+    std::function<bool(const std::string& path, std::string& text)> readFile;
+    std::function<std::vector<NeighbourEntry>()> neighbours;
+    std::function<std::optional<std::string>(std::uint32_t)> gatewayOf;
+    // How long the cameras are searched for before the plan is made.
+    int searchWaitMs = 2000;
+    // How often the confirmation probes.
+    int probeIntervalMs = 500;
+};
+
+int RunBatchCommand(CommandMode mode, const BatchOptions& options, const NetworkConfig& config,
+                    std::ostream& out, std::ostream& err, const BatchEnvironment& environment = {});
+
+// The records as text: a header line (TSV, CSV) or a JSON array of objects
+// with the keys dev_id, mac, ip, new_ip, result.
+struct BatchRecord {
+    std::string deviceId;
+    std::string mac;
+    std::string ip;
+    std::string newIp;
+    std::string result;
+};
+std::string FormatBatchRecords(ListFormat format, const std::vector<BatchRecord>& records);
+
+}  // namespace qdipc

@@ -1,0 +1,102 @@
+#include "settings/AddressPlanner.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace qdipc {
+
+std::optional<int> MaskPrefixLength(std::uint32_t mask) {
+    // Contiguous ones: the inverted mask plus one is a power of two.
+    const std::uint32_t hostBits = ~mask;
+    if ((hostBits & (hostBits + 1)) != 0) {
+        return std::nullopt;
+    }
+    int prefix = 0;
+    for (std::uint32_t bit = 0x80000000u; bit != 0 && (mask & bit) != 0; bit >>= 1) {
+        ++prefix;
+    }
+    return prefix;
+}
+
+AddressPlan PlanAddresses(const AddressPlanRequest& request) {
+    AddressPlan plan;
+    const std::optional<int> prefix = MaskPrefixLength(request.mask);
+    if (!prefix) {
+        plan.error = "the mask " + FormatIpv4(request.mask) + " is not a contiguous netmask";
+        return plan;
+    }
+    if (*prefix > 30) {
+        plan.error = "the mask " + FormatIpv4(request.mask) + " leaves no room for cameras";
+        return plan;
+    }
+    const std::uint32_t network = request.start & request.mask;
+    const std::uint32_t broadcast = network | ~request.mask;
+    if (request.gateway && (*request.gateway & request.mask) != network) {
+        plan.error = "the gateway " + FormatIpv4(*request.gateway) + " is outside " +
+                     FormatIpv4(network) + "/" + std::to_string(*prefix);
+        return plan;
+    }
+
+    if (request.start == broadcast) {
+        plan.error = "the start address " + FormatIpv4(request.start) +
+                     " is the broadcast address of " + FormatIpv4(network) + "/" +
+                     std::to_string(*prefix);
+        return plan;
+    }
+
+    std::unordered_set<std::uint32_t> taken;
+    taken.insert(request.otherCameras.begin(), request.otherCameras.end());
+    taken.insert(request.hostAddresses.begin(), request.hostAddresses.end());
+    if (request.gateway) {
+        taken.insert(*request.gateway);
+    }
+    const std::unordered_set<std::uint32_t> neighbours(request.neighbours.begin(),
+                                                       request.neighbours.end());
+    // How many cameras of the batch hold each current address.
+    std::unordered_map<std::uint32_t, int> batchHolders;
+    for (std::uint32_t address : request.batchAddresses) {
+        if (address != 0) {
+            ++batchHolders[address];
+        }
+    }
+
+    std::uint32_t next = std::max(request.start, network + 1);
+    std::unordered_set<std::uint32_t> planned;
+    for (std::uint32_t own : request.batchAddresses) {
+        bool found = false;
+        for (; next < broadcast; ++next) {
+            const std::uint32_t candidate = next;
+            if (taken.contains(candidate) || planned.contains(candidate)) {
+                continue;
+            }
+            const auto holders = batchHolders.find(candidate);
+            const bool heldInBatch = holders != batchHolders.end();
+            // Its own address, held by no one else: the neighbour table
+            // knows it because of this very camera.
+            const bool ownAlone = heldInBatch && candidate == own && holders->second == 1;
+            if (heldInBatch && !ownAlone) {
+                continue;
+            }
+            if (!ownAlone && neighbours.contains(candidate)) {
+                continue;
+            }
+            found = true;
+            break;
+        }
+        if (!found) {
+            plan.error = "too few free addresses: " + std::to_string(plan.addresses.size()) +
+                         " of " + std::to_string(request.batchAddresses.size()) +
+                         " cameras fit between " + FormatIpv4(request.start) + " and " +
+                         FormatIpv4(broadcast - 1);
+            plan.addresses.clear();
+            return plan;
+        }
+        planned.insert(next);
+        plan.addresses.push_back(next);
+        ++next;
+    }
+    return plan;
+}
+
+}  // namespace qdipc

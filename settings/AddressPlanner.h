@@ -1,0 +1,54 @@
+#pragma once
+// Plans new addresses for a batch of cameras: each camera, in the order
+// given, gets the next free address from a start address upward inside the
+// start's subnet. Free means: not the subnet's network or broadcast address,
+// not the gateway, not the address of a listed camera outside the batch, not
+// one of this host's addresses, not an address the host's neighbour table
+// knows as reachable, and not the current address of another camera of the
+// batch (a camera that misses its record keeps it). A camera may keep its own
+// current address when its turn reaches it and nobody else holds it.
+//
+// Addresses are host-order 32-bit numbers here, as ParseIpv4Strict gives
+// them; the texts are dotted quads.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/SettingsValidation.h"
+
+namespace qdipc {
+
+// The prefix length of a netmask with contiguous ones, else nothing.
+std::optional<int> MaskPrefixLength(std::uint32_t mask);
+
+struct AddressPlanRequest {
+    // The batch's current addresses in list order (0 where unknown); one new
+    // address is planned per entry.
+    std::vector<std::uint32_t> batchAddresses;
+    std::uint32_t start = 0;
+    std::uint32_t mask = 0;
+    std::optional<std::uint32_t> gateway;
+    // Addresses of listed cameras that are not in the batch.
+    std::vector<std::uint32_t> otherCameras;
+    std::vector<std::uint32_t> hostAddresses;
+    // Addresses the neighbour table knows as reachable.
+    std::vector<std::uint32_t> neighbours;
+};
+
+struct AddressPlan {
+    // One address per camera of the batch, in its order; empty on error.
+    std::vector<std::uint32_t> addresses;
+    // Why there is no plan (bad mask, start outside any usable range, too few
+    // free addresses); empty when planned.
+    std::string error;
+
+    bool Ok() const { return error.empty(); }
+};
+
+AddressPlan PlanAddresses(const AddressPlanRequest& request);
+
+}  // namespace qdipc

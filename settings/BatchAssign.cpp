@@ -1,0 +1,149 @@
+#include "settings/BatchAssign.h"
+
+#include <algorithm>
+
+#include "discovery/DeviceCodecs.h"
+#include "settings/AddressPlanner.h"
+
+namespace qdipc {
+namespace {
+
+std::vector<std::uint32_t> Addresses(const std::vector<std::string>& texts) {
+    std::vector<std::uint32_t> out;
+    for (const std::string& text : texts) {
+        if (const auto address = ParseIpv4Strict(text)) {
+            out.push_back(*address);
+        }
+    }
+    return out;
+}
+
+const Ipv4Interface* InterfaceOf(const AssignSurroundings& surroundings, std::uint32_t index) {
+    if (index == 0) {
+        return nullptr;
+    }
+    for (const Ipv4Interface& network : surroundings.interfaces) {
+        if (network.index == index) {
+            return &network;
+        }
+    }
+    return nullptr;
+}
+
+AddressPlanRequest RequestFor(const std::vector<AssignCamera>& batch,
+                              const AssignSurroundings& surroundings) {
+    AddressPlanRequest request;
+    for (const AssignCamera& camera : batch) {
+        request.batchAddresses.push_back(ParseIpv4Strict(camera.ip).value_or(0));
+    }
+    request.otherCameras = Addresses(surroundings.otherCameras);
+    for (const Ipv4Interface& network : surroundings.interfaces) {
+        if (const auto address = ParseIpv4Strict(network.address)) {
+            request.hostAddresses.push_back(*address);
+        }
+    }
+    for (const NeighbourEntry& entry : surroundings.neighbours) {
+        if (const auto address = ParseIpv4Strict(entry.address)) {
+            request.neighbours.push_back(*address);
+        }
+    }
+    return request;
+}
+
+}  // namespace
+
+AssignSurroundings HostSurroundings(std::vector<std::string> otherCameras) {
+    AssignSurroundings surroundings;
+    surroundings.interfaces = ListBroadcastInterfaces();
+    surroundings.otherCameras = std::move(otherCameras);
+    surroundings.neighbours = ReachableNeighbours();
+    surroundings.gatewayOf = DefaultGatewayOf;
+    return surroundings;
+}
+
+AssignFields PrefillAssignFields(const std::vector<AssignCamera>& batch,
+                                 const AssignSurroundings& surroundings) {
+    AssignFields fields;
+    if (batch.empty()) {
+        return fields;
+    }
+    const AssignCamera& first = batch.front();
+    std::optional<std::uint32_t> address;
+    std::optional<std::uint32_t> mask;
+    if (const Ipv4Interface* network = InterfaceOf(surroundings, first.arrivalInterface)) {
+        address = ParseIpv4Strict(network->address);
+        mask = ParseIpv4Strict(network->netmask);
+        if (surroundings.gatewayOf) {
+            fields.gateway = surroundings.gatewayOf(network->index).value_or("");
+        }
+    }
+    if (!address || !mask) {
+        address = ParseIpv4Strict(first.ip);
+        mask = ParseIpv4Strict(first.mask);
+        fields.gateway = first.gateway;
+    }
+    if (!address || !mask || !MaskPrefixLength(*mask)) {
+        return fields;
+    }
+    fields.mask = FormatIpv4(*mask);
+    // The first address of the subnet that the whole batch could start from:
+    // the plan of one camera from the network's first host upward.
+    AddressPlanRequest request = RequestFor(batch, surroundings);
+    request.batchAddresses.resize(1);
+    request.start = (*address & *mask) + 1;
+    request.mask = *mask;
+    if (const auto gateway = ParseIpv4Strict(fields.gateway);
+        gateway && (*gateway & *mask) == (*address & *mask)) {
+        request.gateway = gateway;
+    }
+    const AddressPlan plan = PlanAddresses(request);
+    if (plan.Ok()) {
+        fields.start = FormatIpv4(plan.addresses.front());
+    }
+    return fields;
+}
+
+BatchPlan PlanBatch(const std::vector<AssignCamera>& batch, const AssignFields& fields,
+                    const AssignSurroundings& surroundings) {
+    BatchPlan result;
+    const auto start = ParseIpv4Strict(fields.start);
+    if (!start) {
+        result.error = "Start IP: '" + fields.start + "' is not an IPv4 address";
+        return result;
+    }
+    const auto mask = ParseIpv4Strict(fields.mask);
+    if (!mask || !MaskPrefixLength(*mask) || *mask == 0) {
+        result.error = "Mask: '" + fields.mask + "' is not a netmask of contiguous ones";
+        return result;
+    }
+    AddressPlanRequest request = RequestFor(batch, surroundings);
+    request.start = *start;
+    request.mask = *mask;
+    if (!fields.gateway.empty()) {
+        const auto gateway = ParseIpv4Strict(fields.gateway);
+        if (!gateway) {
+            result.error = "Gateway: '" + fields.gateway + "' is not an IPv4 address";
+            return result;
+        }
+        request.gateway = gateway;
+    }
+    const AddressPlan plan = PlanAddresses(request);
+    if (!plan.Ok()) {
+        result.error = plan.error;
+        return result;
+    }
+    for (std::uint32_t address : plan.addresses) {
+        result.newIps.push_back(FormatIpv4(address));
+    }
+    return result;
+}
+
+NetSettingsRecord AssignRecord(const AssignCamera& camera, const std::string& newIp,
+                               const std::string& mask, const std::string& gateway,
+                               AddressingMode mode) {
+    std::array<std::uint8_t, record::kDevIdBlockSize> devIdBlock{};
+    ParseDeviceId(camera.deviceId.c_str(), devIdBlock.data());
+    return BuildModifyRecord(devIdBlock, mode, newIp, mask, gateway, camera.mac);
+}
+
+}  // namespace qdipc

@@ -1,0 +1,90 @@
+#pragma once
+// Assigning addresses to a batch of cameras, the part the window and the
+// command line share: the surroundings the plan must avoid (this host's
+// addresses, the neighbour table, the other listed cameras), the fields the
+// window opens with, the plan from the operator's texts, and the one static
+// record each camera gets.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/NeighbourTable.h"
+#include "platform/NetworkInterfaces.h"
+#include "settings/NetSettingsRecord.h"
+
+namespace qdipc {
+
+// Records of a batch leave this far apart, so that a switch or a camera's
+// small receive queue does not drop them.
+inline constexpr std::chrono::milliseconds kAssignPacing{5};
+
+// One camera of the batch as the list shows it.
+struct AssignCamera {
+    std::string deviceId;  // "0011aabb-0000ff01"
+    std::string mac;       // "00:1a:2b:3c:4d:5e"
+    std::string ip;
+    std::string mask;
+    std::string gateway;
+    std::uint32_t arrivalInterface = 0;  // the interface its reply came in on, 0 unknown
+};
+
+// What lies around the batch on the network.
+struct AssignSurroundings {
+    std::vector<Ipv4Interface> interfaces;  // this host's
+    std::vector<std::string> otherCameras;  // IPs of listed cameras outside the batch
+    std::vector<NeighbourEntry> neighbours;
+    // The host's default gateway through an interface, by index.
+    std::function<std::optional<std::string>(std::uint32_t)> gatewayOf;
+};
+
+// The host's interfaces, neighbour table and default routes, and the given
+// cameras' addresses.
+AssignSurroundings HostSurroundings(std::vector<std::string> otherCameras);
+
+struct AssignFields {
+    std::string start;
+    std::string mask;
+    std::string gateway;
+};
+
+// The network the camera answered on (the interface of its reply; when that
+// is not known, the camera's own address and mask): that interface's mask,
+// the host's gateway through it when it has one, and the first free address
+// of its subnet for the batch.
+AssignFields PrefillAssignFields(const std::vector<AssignCamera>& batch,
+                                 const AssignSurroundings& surroundings);
+
+struct BatchPlan {
+    std::vector<std::string> newIps;  // one per camera, in the batch's order
+    std::string error;                // names the field ("Start IP: ...") when it is one
+
+    bool Ok() const { return error.empty(); }
+};
+
+// Plans from the operator's texts; the fields are checked first.
+BatchPlan PlanBatch(const std::vector<AssignCamera>& batch, const AssignFields& fields,
+                    const AssignSurroundings& surroundings);
+
+// The record for one camera: its device ID, static mode, the new address,
+// mask and gateway, and its MAC unchanged.
+NetSettingsRecord AssignRecord(const AssignCamera& camera, const std::string& newIp,
+                               const std::string& mask, const std::string& gateway,
+                               AddressingMode mode = AddressingMode::Static);
+
+// One camera's change: what is sent and what it must report afterwards.
+struct AssignOrder {
+    AssignCamera camera;
+    std::string newIp;
+    std::string mask;
+    std::string gateway;
+    AddressingMode mode = AddressingMode::Static;
+
+    NetSettingsRecord Record() const { return AssignRecord(camera, newIp, mask, gateway, mode); }
+};
+
+}  // namespace qdipc
