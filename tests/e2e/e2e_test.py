@@ -488,10 +488,13 @@ def scenario_wine_cli(lab, args):
         result = lab.run_cli("--modify", row[1], "--ip", new_ip, "--mask", row[9], "--gateway",
                              row[11], "--mac", row[5], "--mode", "dhcp", raw=True, timeout=60)
         t1 = time.time()
-        check(result.returncode == 0 and result.stdout == b"Setting OK!\n",
+        # Sent, then confirmed by the camera's answer with its new address.
+        expected = f"Setting OK!\nConfirmed: {row[1]} at {new_ip}\n".encode()
+        check(result.returncode == 0 and result.stdout == expected,
               f"--modify: exit {result.returncode}, {result.stdout!r} {result.stderr!r}")
         data = check_modify_record(lab, mark, t0, t1, 1, row, new_ip)
-        log(f"--modify: \"Setting OK!\", the camera host received the exact record {data.hex()}")
+        log(f"--modify: \"Setting OK!\" and confirmed; the camera host received the exact "
+            f"record {data.hex()}")
     finally:
         wineserver = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
         if os.access(wineserver, os.X_OK):
