@@ -94,8 +94,9 @@ void AppendTable(std::string& out, const std::vector<Row>& rows, Field field,
 // The numeric cells are written as their digits; they always are digits (a
 // "%d" count and two unsigned 16-bit values), and anything else would be null.
 std::string JsonNumber(std::string_view text) {
+    // JSON allows no leading zero.
     const bool digits =
-        !text.empty() && text.size() <= 10 &&
+        !text.empty() && text.size() <= 10 && (text.size() == 1 || text.front() != '0') &&
         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
     return digits ? std::string(text) : std::string("null");
 }

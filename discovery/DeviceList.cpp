@@ -65,20 +65,6 @@ std::optional<std::uint32_t> ParseDottedQuad(std::string_view text) {
 
 }  // namespace
 
-std::vector<std::string_view> DeviceFlagNames(std::uint32_t flags) {
-    std::vector<std::string_view> names;
-    if ((flags & IpConflict) != 0) {
-        names.emplace_back("ip_conflict");
-    }
-    if ((flags & HostAddress) != 0) {
-        names.emplace_back("host_address");
-    }
-    if ((flags & OtherSubnet) != 0) {
-        names.emplace_back("other_subnet");
-    }
-    return names;
-}
-
 DeviceList::DeviceList(std::size_t maxRows) : m_maxRows(maxRows) {}
 
 DeviceList::~DeviceList() = default;

@@ -36,8 +36,21 @@ enum DeviceFlag : std::uint32_t {
 };
 
 // The names of the flags set in flags, in bit order: "ip_conflict",
-// "host_address", "other_subnet".
-std::vector<std::string_view> DeviceFlagNames(std::uint32_t flags);
+// "host_address", "other_subnet". Inline, so that the list writers need only
+// this header, not the list.
+inline std::vector<std::string_view> DeviceFlagNames(std::uint32_t flags) {
+    std::vector<std::string_view> names;
+    if ((flags & IpConflict) != 0) {
+        names.emplace_back("ip_conflict");
+    }
+    if ((flags & HostAddress) != 0) {
+        names.emplace_back("host_address");
+    }
+    if ((flags & OtherSubnet) != 0) {
+        names.emplace_back("other_subnet");
+    }
+    return names;
+}
 
 // Told about every change to a list's rows, before and after, so that a view
 // can follow. Every call comes from the list's owning thread, inside the

@@ -269,14 +269,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    RequireNoControls(FormatDeviceList(ListFormat::Tsv, records), "\t\n");
+    // Each record with an interface name of raw bytes and any flag bits, as
+    // --list prints them.
+    std::vector<ListEntry> entries;
+    for (const ListRecord& record : records) {
+        const std::size_t length = at < size ? data[at++] % 16 : 0;
+        const std::string_view name = input.substr(std::min(at, size), length);
+        at += name.size();
+        const std::uint32_t flags = at < size ? data[at++] : 0;
+        entries.push_back(ListEntry{record, std::string(name), flags});
+    }
+
+    RequireNoControls(FormatDeviceList(ListFormat::Tsv, entries), "\t\n");
     RequireNoControls(ClipboardRows(records), "\t\n");
 
-    const std::string json = FormatDeviceList(ListFormat::Json, records);
+    const std::string json = FormatDeviceList(ListFormat::Json, entries);
     RequireNoControls(json, "\n");
     Require(JsonReader(json).Document());
 
-    const std::string csv = FormatDeviceList(ListFormat::Csv, records);
+    const std::string csv = FormatDeviceList(ListFormat::Csv, entries);
     RequireNoControls(csv, "\r\n");
     const auto parsed = ReadCsv(csv);
     Require(parsed.size() == records.size() + 1);

@@ -32,7 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(plan.error.rfind("line ", 0) == 0);
         return 0;
     }
-    const auto lines = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
+    // Lines end at LF, CR LF or a lone CR, as the reader counts them.
+    int lines = 1;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) {
+            ++lines;
+        }
+    }
     std::set<std::string> cameras;
     std::set<std::string> staticIps;
     for (const PlanLine& line : plan.lines) {
