@@ -122,7 +122,8 @@ void RecvSearchThread::Run() {
                     continue;
                 }
                 accepted.push_back(AcceptedReply{DeviceInfoReply(buffer, length), current,
-                                                 slots[i].arrivalInterface});
+                                                 slots[i].arrivalInterface,
+                                                 slots[i].sourceAddress});
             }
             if (!accepted.empty()) {
                 queue_.Push(accepted);

@@ -22,6 +22,10 @@ struct AcceptedReply {
     // The index of the interface the reply came in on, 0 when unknown: a
     // modify for this camera goes out there.
     std::uint32_t arrivalInterface = 0;
+    // The address the reply came from, host byte order; 0 when unknown. A
+    // camera answers from its own address, so a confirmation can tell a
+    // camera's answer from another host's answering in its name.
+    std::uint32_t sourceAddress = 0;
 };
 
 class ReplyQueue {

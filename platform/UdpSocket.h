@@ -28,6 +28,10 @@ struct DatagramSlot {
     // The index of the interface the datagram came in on; 0 when unknown
     // (ReportArrivalInterface not asked for, or the system did not say).
     std::uint32_t arrivalInterface = 0;
+    // The sender's IPv4 address and port in host byte order (10.0.0.5 is
+    // 0x0A000005); 0 when the system did not say.
+    std::uint32_t sourceAddress = 0;
+    std::uint16_t sourcePort = 0;
 };
 
 class UdpSocket {

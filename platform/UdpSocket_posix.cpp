@@ -46,7 +46,8 @@ struct UdpSocket::Impl {
     std::vector<mmsghdr> headers;
     std::vector<iovec> vectors;
     std::vector<PacketInfoControl> controls;
-    bool packetInfo = false;  // IP_PKTINFO asked for
+    std::vector<sockaddr_in> sources;  // the senders of the last batch
+    bool packetInfo = false;           // IP_PKTINFO asked for
 
     Impl() { wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
     ~Impl() {
@@ -191,7 +192,9 @@ int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
     auto& headers = impl_->headers;
     auto& vectors = impl_->vectors;
     auto& controls = impl_->controls;
+    auto& sources = impl_->sources;
     headers.resize(slots.size());
+    sources.resize(slots.size());
     vectors.resize(slots.size());
     if (impl_->packetInfo) {
         controls.resize(slots.size());
@@ -221,6 +224,9 @@ int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
         for (std::size_t i = 0; i < slots.size(); ++i) {
             vectors[i] = {slots[i].buffer, slots[i].capacity};
             std::memset(&headers[i], 0, sizeof headers[i]);
+            std::memset(&sources[i], 0, sizeof sources[i]);
+            headers[i].msg_hdr.msg_name = &sources[i];
+            headers[i].msg_hdr.msg_namelen = sizeof sources[i];
             headers[i].msg_hdr.msg_iov = &vectors[i];
             headers[i].msg_hdr.msg_iovlen = 1;
             if (impl_->packetInfo) {
@@ -250,6 +256,12 @@ int UdpSocket::ReceiveBatch(std::span<DatagramSlot> slots) {
             slots[static_cast<std::size_t>(i)].length = header.msg_len;
             slots[static_cast<std::size_t>(i)].arrivalInterface =
                 ArrivalInterfaceOf(header.msg_hdr);
+            const sockaddr_in& source = sources[static_cast<std::size_t>(i)];
+            const bool known =
+                header.msg_hdr.msg_namelen >= sizeof source && source.sin_family == AF_INET;
+            slots[static_cast<std::size_t>(i)].sourceAddress =
+                known ? ntohl(source.sin_addr.s_addr) : 0;
+            slots[static_cast<std::size_t>(i)].sourcePort = known ? ntohs(source.sin_port) : 0;
         }
         return received;
     }

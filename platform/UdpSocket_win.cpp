@@ -65,10 +65,22 @@ struct UdpSocket::Impl {
     // its length, or SOCKET_ERROR with the error in WSAGetLastError.
     int ReceiveOne(DatagramSlot& slot) {
         sockaddr_in from{};
+        slot.sourceAddress = 0;
+        slot.sourcePort = 0;
+        const auto noteSource = [&slot, &from](int fromLength) {
+            if (fromLength >= static_cast<int>(sizeof from) && from.sin_family == AF_INET) {
+                slot.sourceAddress = ntohl(from.sin_addr.s_addr);
+                slot.sourcePort = ntohs(from.sin_port);
+            }
+        };
         if (receiveMessage == nullptr) {
             int fromLength = sizeof from;
-            return recvfrom(socket, scratch.data(), static_cast<int>(scratch.size()), 0,
-                            reinterpret_cast<sockaddr*>(&from), &fromLength);
+            const int received = recvfrom(socket, scratch.data(), static_cast<int>(scratch.size()),
+                                          0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (received != SOCKET_ERROR) {
+                noteSource(fromLength);
+            }
+            return received;
         }
         WSABUF data{static_cast<ULONG>(scratch.size()), scratch.data()};
         alignas(WSACMSGHDR) char control[64] = {};
@@ -83,6 +95,7 @@ struct UdpSocket::Impl {
         if (receiveMessage(socket, &message, &received, nullptr, nullptr) != 0) {
             return SOCKET_ERROR;
         }
+        noteSource(static_cast<int>(message.namelen));
         // Only a complete IP_PKTINFO counts: cut control data (MSG_CTRUNC) or
         // a header shorter than the structure leaves the interface unknown.
         if ((message.dwFlags & MSG_CTRUNC) != 0) {

@@ -99,6 +99,8 @@ TEST_F(WorkerFixture, AcceptsBothSignaturesOfTheCurrentSearch) {
     ASSERT_TRUE(loopback.has_value());
     EXPECT_EQ(taken[0].arrivalInterface, loopback->index);
     EXPECT_EQ(taken[1].arrivalInterface, loopback->index);
+    // ... and the address it came from (the test's sender, on 127.0.0.1).
+    EXPECT_EQ(taken[0].sourceAddress, 0x7F000001u);
     EXPECT_TRUE(std::equal(first.begin(), first.end(), taken[0].reply.Data()));
     EXPECT_TRUE(std::equal(second.begin(), second.end(), taken[1].reply.Data()));
     EXPECT_EQ(taken[1].reply.Text(39), "10.0.0.2");

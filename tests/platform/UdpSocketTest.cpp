@@ -94,6 +94,37 @@ TEST(UdpSocketTest, BatchReceiveTakesEverythingPending) {
     }
 }
 
+TEST(UdpSocketTest, EachDatagramNamesItsSender) {
+    BoundReceiver receiver;
+    // Two senders on different loopback addresses: the source is read per
+    // datagram, not assumed from the receiver's side.
+    UdpSocket first;
+    UdpSocket second;
+    ASSERT_TRUE(first.Open());
+    ASSERT_TRUE(second.Open());
+    ASSERT_TRUE(first.Bind({"127.0.0.9", 0}));
+    ASSERT_TRUE(second.Bind({"127.0.0.1", 0}));
+    const std::uint8_t byte = 1;
+    ASSERT_EQ(first.SendTo(&byte, 1, receiver.endpoint), 1);
+    ASSERT_EQ(second.SendTo(&byte, 1, receiver.endpoint), 1);
+
+    std::array<std::uint8_t, 16> storage[2];
+    std::vector<DatagramSlot> slots(2);
+    std::vector<DatagramSlot> got;
+    for (int attempt = 0; attempt < 100 && got.size() < 2; ++attempt) {
+        for (std::size_t i = 0; i < slots.size(); ++i)
+            slots[i] = {storage[i].data(), storage[i].size(), 0};
+        const int n = receiver.socket.ReceiveBatch(slots);
+        ASSERT_GT(n, 0);
+        got.insert(got.end(), slots.begin(), slots.begin() + n);
+    }
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].sourceAddress, 0x7F000009u);
+    EXPECT_EQ(got[0].sourcePort, first.LocalPort());
+    EXPECT_EQ(got[1].sourceAddress, 0x7F000001u);
+    EXPECT_EQ(got[1].sourcePort, second.LocalPort());
+}
+
 TEST(UdpSocketTest, InterruptWakesAWaitingReceiveAndStaysInEffect) {
     BoundReceiver receiver;
     std::array<std::uint8_t, 64> buffer{};
