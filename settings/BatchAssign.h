@@ -96,7 +96,7 @@ struct AssignOrder {
     std::string gateway;
     AddressingMode mode = AddressingMode::Static;
     // The MAC the record gives the camera; empty: it keeps camera.mac.
-    std::string newMac;
+    std::string newMac{};
 
     const std::string& RecordMac() const { return newMac.empty() ? camera.mac : newMac; }
     NetSettingsRecord Record() const {
