@@ -312,6 +312,19 @@ TEST(PlanAssignTest, CamerasGetAddressesByMacThenIdWhateverOrderTheyAnswered) {
               "0011aabb-00000002=10.0.0.8 0011aabb-00000003=10.0.0.10 "
               "0011aabb-00000001=10.0.0.11 ");
     EXPECT_EQ(mappings[1], mappings[0]);
+
+    // The dialog plans its rows as they stand: the addresses still go by MAC
+    // and device ID, and come back in the rows' order.
+    const BatchPlan rows =
+        PlanBatch({found[0].camera, found[1].camera, found[2].camera}, fields, {});
+    ASSERT_TRUE(rows.Ok()) << rows.error;
+    std::string byRow;
+    for (std::size_t i = 0; i < 3; ++i) {
+        byRow += found[i].camera.deviceId + "=" + rows.newIps[i] + " ";
+    }
+    EXPECT_EQ(byRow,
+              "0011aabb-00000003=10.0.0.9 0011aabb-00000001=10.0.0.10 "
+              "0011aabb-00000002=10.0.0.8 ");
 }
 
 }  // namespace
