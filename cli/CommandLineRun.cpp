@@ -65,9 +65,13 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
         err << kPrefix << SearchFailureText(network.LastSearchOutcome()) << "\n";
         return 1;
     }
-    network.Drive(session, [&](const std::vector<AcceptedReply>& batch) {
-        replies.insert(replies.end(), batch.begin(), batch.end());
-    });
+    // The session only keeps the schedule; the replies go to the list alone.
+    network.Drive(
+        session,
+        [&](const std::vector<AcceptedReply>& batch) {
+            replies.insert(replies.end(), batch.begin(), batch.end());
+        },
+        false);
     network.Close();
 
     // The list the window fills: replies of this search, one row per

@@ -127,7 +127,8 @@ ProvisioningHooks CliNetwork::Hooks() {
 }
 
 void CliNetwork::Drive(ProvisioningSession& session,
-                       const std::function<void(const std::vector<AcceptedReply>&)>& tap) {
+                       const std::function<void(const std::vector<AcceptedReply>&)>& tap,
+                       bool feed) {
     using Clock = ProvisioningSession::Clock;
     constexpr auto kLongestSleep = std::chrono::milliseconds(20);
     while (!session.Finished()) {
@@ -135,7 +136,9 @@ void CliNetwork::Drive(ProvisioningSession& session,
         if (tap && !replies.empty()) {
             tap(replies);
         }
-        session.OnReplies(replies, Clock::now());
+        if (feed) {
+            session.OnReplies(replies, Clock::now());
+        }
         session.Tick(Clock::now());
         const std::optional<Clock::time_point> due = session.NextDue();
         if (!due) {

@@ -43,9 +43,11 @@ public:
     // sendProbe (the first draws the search ID, the others repeat it).
     ProvisioningHooks Hooks();
     // Drives session until it is finished, feeding it the worker's replies
-    // (and tap, when given, sees them too); wakes at least every 20 ms.
+    // (tap, when given, sees them too; with feed false only tap does: a plain
+    // search); wakes at least every 20 ms.
     void Drive(ProvisioningSession& session,
-               const std::function<void(const std::vector<AcceptedReply>&)>& tap = {});
+               const std::function<void(const std::vector<AcceptedReply>&)>& tap = {},
+               bool feed = true);
     std::uint32_t SearchId() const { return searchId_.load(); }
     // How the latest request went (its failure text: SearchFailureText).
     SearchOutcome LastSearchOutcome() const { return lastOutcome_; }

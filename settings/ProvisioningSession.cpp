@@ -145,14 +145,13 @@ void ProvisioningSession::OnReplies(const std::vector<AcceptedReply>& replies,
         for (const AcceptedReply& accepted : replies) {
             const std::string id = FormatDeviceId(accepted.reply.Raw(reply::kDevId));
             const std::string mac = FormatMac(accepted.reply.Raw(reply::kMac));
-            const auto known =
-                std::find_if(found_.begin(), found_.end(),
-                             [&](const FoundCamera& f) { return f.camera.deviceId == id; });
-            if (known != found_.end()) {
-                if (known->camera.mac != mac &&
-                    std::find(known->otherMacs.begin(), known->otherMacs.end(), mac) ==
-                        known->otherMacs.end()) {
-                    known->otherMacs.push_back(mac);
+            const auto [known, added] = foundIndex_.emplace(id, found_.size());
+            if (!added) {
+                FoundCamera& listed = found_[known->second];
+                if (listed.camera.mac != mac &&
+                    std::find(listed.otherMacs.begin(), listed.otherMacs.end(), mac) ==
+                        listed.otherMacs.end()) {
+                    listed.otherMacs.push_back(mac);
                 }
                 continue;
             }
@@ -166,13 +165,10 @@ void ProvisioningSession::OnReplies(const std::vector<AcceptedReply>& replies,
             camera.sourceAddress = accepted.sourceAddress;
             found_.push_back(std::move(camera));
         }
+        // FormatDeviceId writes lowercase, as the awaited IDs are.
         if (!options_.awaitedIds.empty() &&
-            std::all_of(
-                options_.awaitedIds.begin(), options_.awaitedIds.end(), [&](const std::string& id) {
-                    return std::any_of(found_.begin(), found_.end(), [&](const FoundCamera& f) {
-                        return Lower(f.camera.deviceId) == id;
-                    });
-                })) {
+            std::all_of(options_.awaitedIds.begin(), options_.awaitedIds.end(),
+                        [&](const std::string& id) { return foundIndex_.contains(id); })) {
             EndSearch(now);
         }
         return;
@@ -295,6 +291,15 @@ void ProvisioningSession::SendDue(Clock::time_point now) {
         confirmation_.Add(
             record, now,
             ReportedSettings{order.camera.ip, order.camera.mask, order.camera.gateway});
+        // A newer change for the same camera replaces the older one (the
+        // camera takes the record it got last): the older ends unconfirmed.
+        const auto [waiting, added] = sentIndex_.emplace(Lower(order.camera.deviceId), index);
+        if (!added) {
+            const std::size_t older = waiting->second;
+            waiting->second = index;
+            SetResult(older, CameraResult::NotConfirmed,
+                      "replaced by a newer change for the same camera");
+        }
         SetResult(index, CameraResult::Sent, {});
     }
 }
@@ -314,14 +319,15 @@ void ProvisioningSession::StopSending(Clock::time_point now) {
 
 void ProvisioningSession::TakeOutcomes(std::vector<ConfirmationOutcome>& outcomes) {
     for (ConfirmationOutcome& outcome : outcomes) {
-        const std::string id = Lower(outcome.deviceId);
-        for (std::size_t i = 0; i < ordersCount_; ++i) {
-            if (cameras_[i].result == CameraResult::Sent &&
-                Lower(cameras_[i].order.camera.deviceId) == id) {
-                cameras_[i].reply = outcome.reply;
-                SetResult(i, ResultOf(outcome), ConfirmationText(outcome));
-                break;
-            }
+        const auto at = sentIndex_.find(Lower(outcome.deviceId));
+        if (at == sentIndex_.end()) {
+            continue;
+        }
+        const std::size_t i = at->second;
+        sentIndex_.erase(at);
+        if (cameras_[i].result == CameraResult::Sent) {
+            cameras_[i].reply = outcome.reply;
+            SetResult(i, ResultOf(outcome), ConfirmationText(outcome));
         }
     }
 }

@@ -25,6 +25,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "discovery/ReplyQueue.h"
@@ -240,6 +241,9 @@ private:
     std::size_t searchRepeatsSent_ = 0;
     bool probed_ = false;  // the session's first probe went out
     std::vector<FoundCamera> found_;
+    std::unordered_map<std::string, std::size_t> foundIndex_;  // device ID -> found_
+    // Lowercase device ID -> the camera whose change is waiting for it.
+    std::unordered_map<std::string, std::size_t> sentIndex_;
     std::vector<ProvisioningCamera> cameras_;
     std::vector<SkippedAddress> skipped_;
     std::size_t ordersCount_ = 0;  // cameras_[0, ordersCount_) are the orders
