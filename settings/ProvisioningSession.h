@@ -18,6 +18,11 @@
 // Every camera ends as confirmed, not_confirmed, conflict, refused (with a
 // reason) or not_found; "sent" is a state on the way, never a result. The
 // run is finished only when no camera is waiting any more.
+//
+// A session runs once: StartSearch or Start, then OnReplies/Tick until
+// Finished. The hooks are called from inside those calls, on the owner's
+// thread; onEvent may read the session (Cameras(), counts) but must not call
+// its Start, OnReplies, Tick or StopSending.
 
 #include <chrono>
 #include <cstdint>
