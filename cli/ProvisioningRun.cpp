@@ -186,9 +186,14 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
         return plan;
     };
     bool outputLost = false;
+    int lostErrno = 0;  // why, as the failed write left it
     const auto write = [&](const std::string& line) {
+        errno = 0;
         out << line << "\n" << std::flush;
-        outputLost = outputLost || !out;
+        if (!out && !outputLost) {
+            outputLost = true;
+            lostErrno = errno;
+        }
     };
     // The rollback plan is written before the record leaves; it is named as
     // the record goes, so that an interrupted run still says where it is.
@@ -240,7 +245,7 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
     network.Drive(session);
     network.Close();
     if (outputLost) {
-        if (errno != EPIPE) {
+        if (lostErrno != EPIPE) {
             err << kPrefix << "the outcome could not be written out in full\n";
         }
         return 1;
