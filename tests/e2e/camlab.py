@@ -542,6 +542,9 @@ class Lab:
         self.screen = None
         self.a11y = None
         self.env = dict(os.environ)
+        # Rollback plans of settings runs go to the lab's folder, not the
+        # user's state directory (Wine maps LOCALAPPDATA under its prefix).
+        self.env["XDG_STATE_HOME"] = self.dir
         if headless:
             # A private X server and session bus: nothing of the caller's.
             self.env["XDG_RUNTIME_DIR"] = self.dir
