@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -277,6 +280,45 @@ TEST(CommandLineTest, AssignAndPlanAreVerbsOfTheirOwn) {
     EXPECT_EQ(FormatBatchRecords(ListFormat::Json, {records[1]}),
               "[\n  {\"dev_id\": \"fac70001-0000fa02\", \"mac\": \"\", \"ip\": \"\", "
               "\"new_ip\": \"10.0.0.6\", \"result\": \"not_found\"}\n]\n");
+}
+
+// A plan is read at most kMaxPlanFileBytes far: a larger file is refused by
+// its size, an endless one once the limit is passed, and both before the
+// network is touched (here no interface is ever offered, as a guard).
+TEST(CommandLineTest, PlanFilesAreBounded) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path();
+    const std::filesystem::path atLimit = dir / "qdipc_plan_at_limit.csv";
+    const std::filesystem::path overLimit = dir / "qdipc_plan_over_limit.csv";
+    std::ofstream(atLimit).close();
+    std::ofstream(overLimit).close();
+    std::filesystem::resize_file(atLimit, kMaxPlanFileBytes);
+    std::filesystem::resize_file(overLimit, kMaxPlanFileBytes + 1);
+    NetworkConfig config;
+    config.interfaces = [] { return std::vector<Ipv4Interface>{}; };
+    const auto run = [&](const std::string& path) {
+        BatchOptions options;
+        options.planFile = path;
+        options.interfaceName = "none";
+        std::ostringstream out, err;
+        const int status = RunBatchCommand(CommandMode::Plan, options, config, out, err);
+        return std::pair{status, err.str()};
+    };
+    const std::string tooLarge = "is larger than 16 MB";
+    std::vector<std::string> refused = {overLimit.string()};
+#ifndef _WIN32
+    refused.push_back("/dev/zero");
+#endif
+    for (const std::string& path : refused) {
+        const auto [status, message] = run(path);
+        EXPECT_EQ(status, kExitUsage) << path;
+        EXPECT_NE(message.find(tooLarge), std::string::npos) << path << ": " << message;
+    }
+    // One byte less is read, and refused by the plan's own checks.
+    const auto [status, message] = run(atLimit.string());
+    EXPECT_EQ(status, kExitUsage);
+    EXPECT_EQ(message.find(tooLarge), std::string::npos) << message;
+    std::filesystem::remove(atLimit);
+    std::filesystem::remove(overLimit);
 }
 
 TEST(CommandLineTest, DeviceIdAndMacTexts) {
