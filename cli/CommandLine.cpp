@@ -66,10 +66,6 @@ std::optional<T> Lookup(const std::array<std::pair<std::string_view, T>, N>& tab
     return std::nullopt;
 }
 
-bool IsHex(char c) {
-    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-}
-
 std::optional<int> ParseWait(std::string_view text) {
     if (text.empty() || text.size() > 7 || !std::all_of(text.begin(), text.end(), [](char c) {
             return std::isdigit(static_cast<unsigned char>(c)) != 0;
@@ -103,42 +99,11 @@ CommandLine Fail(std::string message) {
 }  // namespace
 
 bool IsDeviceIdText(std::string_view text) {
-    if (text.size() != 17 || text[8] != '-') {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (i != 8 && !IsHex(text[i])) {
-            return false;
-        }
-    }
-    return true;
+    return ParseDeviceIdStrict(text).has_value();
 }
 
 bool IsMacText(std::string_view text) {
-    // Six groups of one or two hex digits, one separator kind throughout.
-    char separator = 0;
-    int groups = 0;
-    std::size_t i = 0;
-    while (true) {
-        std::size_t digits = 0;
-        while (i < text.size() && IsHex(text[i]) && digits < 3) {
-            ++i;
-            ++digits;
-        }
-        if (digits == 0 || digits > 2) {
-            return false;
-        }
-        ++groups;
-        if (i == text.size()) {
-            return groups == 6;
-        }
-        const char c = text[i];
-        if ((c != ':' && c != '-') || (separator != 0 && c != separator) || groups == 6) {
-            return false;
-        }
-        separator = c;
-        ++i;
-    }
+    return ParseMacStrict(text).has_value();
 }
 
 bool IsCommandLineVerb(std::string_view argument) {
