@@ -626,6 +626,43 @@ def scenario_preview_hijack(lab, args):
     check_ends_on_close(lab, app, window, args.close_bound)
 
 
+def scenario_markup(lab, args):
+    """A camera whose IP text is markup: the list, the pane's reason, the
+    settings window's title and its warning box show it as text, read back
+    verbatim through the accessibility tree (a label Qt renders as rich text
+    is read as the rendered text, without its tags)."""
+    markup = "<h1>X"
+    lab.start_display()
+    lab.start_camsim(cameras=1, extra=("--ip-text", f"0={markup}"))
+    app = lab.start_app()
+    window = MainWindow(lab)
+    rows = window.search(1)
+    check(rows[0][3] == markup, f"the list shows the IP {rows[0][3]!r}")
+    window.click_row(0)
+    window.press("Preview")
+    window.wait_pane_text("No picture: the camera reports no valid IP address")
+    window.click_row(0, repeat=2)
+    a11y = lab.a11y
+    settings = a11y.find(window.app_acc, None, "Set：" + markup, timeout=10, depth=1)
+    lab.screen.click_center(a11y.extents(a11y.find(settings, "push button", "Modify", depth=3)))
+    shown, box = [], None
+    deadline = time.monotonic() + 10
+    while not shown and time.monotonic() < deadline:
+        for top in a11y.children(window.app_acc):
+            if top.name == "Search Tool" or top.name.startswith("Set"):
+                continue
+            labels = [label.name for label in a11y.find_all(top, "label", depth=4)
+                      if "IPv4" in label.name or "IP:" in label.name]
+            if labels:
+                shown, box = labels, top
+        time.sleep(0.2)
+    check(shown and all(markup in text for text in shown),
+          f"the warning box says {shown}, without the text {markup!r}")
+    log(f"the warning box says {shown[0]!r}")
+    lab.screen.click_center(a11y.extents(a11y.find(box, "push button", "OK", depth=3)))
+    check_ends_on_close(lab, app, window, args.close_bound)
+
+
 def scenario_preview_stopped(lab, args):
     """A stream that goes silent while it plays: the pane says so."""
     lab.start_display()
@@ -1128,6 +1165,7 @@ SCENARIOS = {
     "preview-login": (scenario_preview_login, 1, 1),
     "preview-stopped": (scenario_preview_stopped, 1, 1),
     "preview-hijack": (scenario_preview_hijack, 5, 1),
+    "markup": (scenario_markup, 1, 1),
     "layout": (scenario_layout, 1, 1),
     "close": (scenario_close, 1, 1),
     "twolan": (scenario_twolan, 1, 2),
