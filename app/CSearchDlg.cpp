@@ -432,7 +432,7 @@ void CSearchDlg::ShowConfirmationProgress() {
     m_progress->setFormat(text);
     m_progress->setTextVisible(true);
     // Also for screen readers, and for a bar too narrow for its text.
-    m_progress->setToolTip(text);
+    m_progress->setToolTip(qdipc::PlainToolTip(text));
 }
 
 void CSearchDlg::OnAbout() {

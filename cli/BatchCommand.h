@@ -21,7 +21,11 @@
 
 namespace qdipc {
 
-// Parses a command line whose first argument is --assign or --plan.
+// The largest plan file --plan reads: far more than any site's cameras need
+// (a line is under 100 bytes), small enough that reading it is quick.
+inline constexpr std::size_t kMaxPlanFileBytes = 16 * 1024 * 1024;
+
+// Parses a command line that holds --assign or --plan.
 CommandLine ParseBatchCommandLine(const std::vector<std::string>& args);
 
 // What the run needs besides the network: the plan file's text and the

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -81,10 +84,9 @@ TEST(CommandLineTest, ModesAndValues) {
               10000);
 }
 
-// The command line takes over only when its first argument is a verb; any
-// other command line, Qt's options and a desktop's session arguments
-// included, opens the window.
-TEST(CommandLineTest, OnlyAVerbFirstHandsOverToTheCommandLine) {
+// The command line takes over when any argument is a verb; Qt's options and a
+// desktop's session arguments open the window, any other option is refused.
+TEST(CommandLineTest, AVerbAnywhereHandsOverToTheCommandLine) {
     struct Case {
         Args args;
         CommandMode mode;
@@ -95,8 +97,17 @@ TEST(CommandLineTest, OnlyAVerbFirstHandsOverToTheCommandLine) {
         {{"-display", ":1", "--no-firewall"}, CommandMode::Window, true},
         {{"-style", "fusion"}, CommandMode::Window, false},
         {{"-session", "10d2b8f6a1000155", "-name", "x"}, CommandMode::Window, false},
-        {{"--bogus", "--list"}, CommandMode::Window, false},
-        {{"--no-firewall", "--list"}, CommandMode::Window, true},
+        {{"--platform=offscreen", "-reverse"}, CommandMode::Window, false},
+        // A verb anywhere is the verb; anything the window does not know is
+        // refused rather than opening it.
+        {{"--bogus", "--list"}, CommandMode::UsageError, false},
+        {{"--no-firewall", "--list"}, CommandMode::List, true},
+        {{"--wait", "500", "--list"}, CommandMode::List, false},
+        {{"--lsit"}, CommandMode::UsageError, false},
+        {{"-frobnicate"}, CommandMode::UsageError, false},
+        {{"-platform"}, CommandMode::UsageError, false},
+        {{"stray"}, CommandMode::UsageError, false},
+        {{"--no-firewall", "--plan", "a.csv"}, CommandMode::Plan, true},
         {{"-h"}, CommandMode::Help, false},
         {{"-V"}, CommandMode::Version, false},
         {{"-V", "--list"}, CommandMode::Version, false},
@@ -152,6 +163,10 @@ TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
     };
     const std::vector<std::pair<Args, std::string>> cases = {
         {{"--list", "--bogus"}, "unknown option '--bogus'"},
+        {{"--lsit"}, "unknown option '--lsit'"},
+        {{"--no-firewall", "-platform"}, "-platform needs a value"},
+        {{"--list", "--wait", "--format", "csv"}, "not '--format'"},
+        {{"--list", "--format="}, "--format is tsv, csv or json, not ''"},
         {{"--list", "-l"}, "unknown option '-l'"},
         {{"--list", "eth0"}, "unexpected argument 'eth0'"},
         {{"--list=yes"}, "--list takes no value"},
@@ -188,7 +203,8 @@ TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
          "IP: hello is not an IPv4 address"},
         {replaced("--gateway", "192.168.1.1"), "Gateway: 192.168.1.1 is outside the IP's subnet"},
         {replaced("--mac", "01:00:5e:00:00:01"), "MAC: 01:00:5e:00:00:01 is a multicast"},
-        {replaced("--mac", "1:2:3:4:5:6"), "MAC: 1:2:3:4:5:6 is not a MAC address"},
+        {replaced("--mac", "1:2:3:4:5:6"),
+         "--mac needs six hex pairs such as 00:1a:2b:3c:4d:5e, not '1:2:3:4:5:6'"},
     };
     for (const auto& [args, message] : cases) {
         const CommandLine parsed = ParseCommandLine(args);
@@ -252,7 +268,8 @@ TEST(CommandLineTest, AssignAndPlanAreVerbsOfTheirOwn) {
         {plus({"--all", "--format", "xml"}), "--format is tsv, csv or json"},
         {plus({"--all", "--modify", "x"}), "unknown option '--modify' for --assign"},
         {{"--plan", "a.csv", "--from", "10.0.0.5"}, "--from belongs to --assign"},
-        {{"--plan", "a.csv", "--assign"}, "--assign must come first"},
+        {{"--plan", "a.csv", "--assign"}, "--assign cannot be used with --plan"},
+        {{"--from", "10.0.0.5", "--assign"}, "--assign needs --mask"},
         {{"--plan"}, "--plan needs a value"},
         {{"--plan", "a.csv", "b.csv"}, "unexpected argument 'b.csv'"},
     };
@@ -408,6 +425,44 @@ TEST(BatchRunTest, PlansAreCheckedAndOnlyEvidenceConfirms) {
     std::filesystem::remove_all(state);
 }
 #endif
+// A plan is read at most kMaxPlanFileBytes far: a larger file is refused by
+// its size, an endless one once the limit is passed, and both before the
+// network is touched (here no interface is ever offered, as a guard).
+TEST(CommandLineTest, PlanFilesAreBounded) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path();
+    const std::filesystem::path atLimit = dir / "qdipc_plan_at_limit.csv";
+    const std::filesystem::path overLimit = dir / "qdipc_plan_over_limit.csv";
+    std::ofstream(atLimit).close();
+    std::ofstream(overLimit).close();
+    std::filesystem::resize_file(atLimit, kMaxPlanFileBytes);
+    std::filesystem::resize_file(overLimit, kMaxPlanFileBytes + 1);
+    NetworkConfig config;
+    config.interfaces = [] { return std::vector<Ipv4Interface>{}; };
+    const auto run = [&](const std::string& path) {
+        BatchOptions options;
+        options.planFile = path;
+        options.interfaceName = "none";
+        std::ostringstream out, err;
+        const int status = RunBatchCommand(CommandMode::Plan, options, config, out, err);
+        return std::pair{status, err.str()};
+    };
+    const std::string tooLarge = "is larger than 16 MB";
+    std::vector<std::string> refused = {overLimit.string()};
+#ifndef _WIN32
+    refused.push_back("/dev/zero");
+#endif
+    for (const std::string& path : refused) {
+        const auto [status, message] = run(path);
+        EXPECT_EQ(status, kExitUsage) << path;
+        EXPECT_NE(message.find(tooLarge), std::string::npos) << path << ": " << message;
+    }
+    // One byte less is read, and refused by the plan's own checks.
+    const auto [status, message] = run(atLimit.string());
+    EXPECT_EQ(status, kExitUsage);
+    EXPECT_EQ(message.find(tooLarge), std::string::npos) << message;
+    std::filesystem::remove(atLimit);
+    std::filesystem::remove(overLimit);
+}
 
 TEST(CommandLineTest, DeviceIdAndMacTexts) {
     for (const char* id : {"0011aabb-0000ff01", "0011AABB-0000FF01", "ffffffff-00000000"}) {
@@ -419,13 +474,14 @@ TEST(CommandLineTest, DeviceIdAndMacTexts) {
         EXPECT_FALSE(IsDeviceIdText(id)) << id;
         EXPECT_EQ(ParseCommandLine({"--modify", id}).mode, CommandMode::UsageError) << id;
     }
-    for (const char* mac :
-         {"00:1a:2b:3c:4d:5e", "00-1A-2B-3C-4D-5E", "0:1a:2b:3c:4d:5e", "1:2:3:4:5:6"}) {
+    for (const char* mac : {"00:1a:2b:3c:4d:5e", "00-1A-2B-3C-4D-5E"}) {
         EXPECT_TRUE(IsMacText(mac)) << mac;
     }
-    for (const char* mac : {"", "00:1a:2b:3c:4d", "00:1a:2b:3c:4d:5e:6f", "001a2b3c4d5e",
-                            "00:1a-2b:3c:4d:5e", "000:1a:2b:3c:4d:5e", "00::1a:2b:3c:4d",
-                            "00:1a:2b:3c:4d:5e:", "00:1a:2b:3c:4d:5g", "00 1a 2b 3c 4d 5e"}) {
+    // The one MAC rule: what --mac accepts, the settings check accepts too.
+    for (const char* mac :
+         {"0:1a:2b:3c:4d:5e", "1:2:3:4:5:6", "", "00:1a:2b:3c:4d", "00:1a:2b:3c:4d:5e:6f",
+          "001a2b3c4d5e", "00:1a-2b:3c:4d:5e", "000:1a:2b:3c:4d:5e", "00::1a:2b:3c:4d",
+          "00:1a:2b:3c:4d:5e:", "00:1a:2b:3c:4d:5g", "00 1a 2b 3c 4d 5e"}) {
         EXPECT_FALSE(IsMacText(mac)) << mac;
     }
 }
@@ -450,7 +506,7 @@ TEST(ListOutputTest, TsvCsvAndJson) {
                   "\n"
                   "0\t0011aabb-0000ff01\tgate, \"north\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\t"
                   "a\\x09b\t01:02:03:04:05:06:07:08\tline1\\x0d\\x0aline2\t255.0.0.0\t80\t"
-                  "back\\slash\n"
+                  "back\\\\slash\n"
                   "1\t\xE6\x91\x84\t" +
                   hostileName + "\t\t\t\t\t\t\t\t\t\\x01\n");
 
@@ -458,7 +514,7 @@ TEST(ListOutputTest, TsvCsvAndJson) {
         FormatDeviceList(ListFormat::Csv, entries),
         "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web Port,Gateway\r\n"
         "0,0011aabb-0000ff01,\"gate, \"\"north\"\"\",10.0.0.2,5050,00:1a:2b:3c:4d:5e,a\\x09b,"
-        "01:02:03:04:05:06:07:08,line1\\x0d\\x0aline2,255.0.0.0,80,back\\slash\r\n"
+        "01:02:03:04:05:06:07:08,line1\\x0d\\x0aline2,255.0.0.0,80,back\\\\slash\r\n"
         "1,\xE6\x91\x84," +
             hostileName + ",,,,,,,,,\\x01\r\n");
 
@@ -487,7 +543,72 @@ TEST(ListOutputTest, TsvCsvAndJson) {
                   "\n"
                   "0\t0011aabb-0000ff01\tgate, \"north\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\t"
                   "a\\x09b\t01:02:03:04:05:06:07:08\tline1\\x0d\\x0aline2\t255.0.0.0\t80\t"
-                  "back\\slash\n");
+                  "back\\\\slash\n");
+}
+
+// One escape for every output: a backslash is \\, so \x1b always means the
+// byte; the bidirectional controls are \uNNNN, their neighbours stay text.
+TEST(ListOutputTest, OneUnambiguousEscape) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"\x1b", "\\x1b"},
+        {"\\x1b", "\\\\x1b"},
+        {"a\\b", "a\\\\b"},
+        {"\xE2\x80\xAA", "\\u202a"},                                    // U+202A LRE
+        {"evil\xE2\x80\xAEgpj.exe", "evil\\u202egpj.exe"},              // U+202E RLO
+        {"\xE2\x81\xA6x\xE2\x81\xA9", "\\u2066x\\u2069"},               // isolates
+        {"\xE2\x80\x8E\xE2\x80\x8F\xD8\x9C", "\\u200e\\u200f\\u061c"},  // LRM RLM ALM
+        {"\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA",            // U+2029 202F 2065 206A
+         "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
+    };
+    for (const auto& [text, escaped] : cases) {
+        EXPECT_EQ(EscapeControls(text), escaped) << text;
+    }
+    // JSON: the exact text, a backslash as JSON writes it.
+    EXPECT_EQ(FormatRecords(ListFormat::Json, {"k"}, {{"\\x1b\x1b\xE2\x80\xAE"}}),
+              "[\n  {\"k\": \"\\\\x1b\\u001b\\u202e\"}\n]\n");
+    // An argument echoed in a message: the same escape (the settings' own
+    // reason repeats the value).
+    const CommandLine echoed =
+        ParseCommandLine({"--modify", "0011aabb-0000ff01", "--ip", "\x1b]2;x\a", "--mask",
+                          "255.0.0.0", "--gateway", "\xC2\x9B", "--mac", "00:1a:2b:3c:4d:5e"});
+    EXPECT_EQ(echoed.mode, CommandMode::UsageError);
+    EXPECT_NE(echoed.error.find("\\x1b]2;x\\x07"), std::string::npos) << echoed.error;
+    EXPECT_EQ(echoed.error.find('\x1b'), std::string::npos);
+    const CommandLine wait = ParseCommandLine({"--list", "--wait",
+                                               "\xE2\x80\xAE"
+                                               "5"});
+    EXPECT_NE(wait.error.find("'\\u202e5'"), std::string::npos) << wait.error;
+}
+
+// CSV and the clipboard are for spreadsheets: a cell that would run as a
+// formula gets a leading apostrophe; TSV and JSON keep the text.
+TEST(ListOutputTest, SpreadsheetFormulasAreNeutralised) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"=HYPERLINK(\"http://x\",\"y\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
+        {"=1+1", "'=1+1"},
+        {"+1", "'+1"},
+        {"-1", "'-1"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\t=1", "'\\x09=1"},
+        {"\r=1", "'\\x0d=1"},
+        {"a=1", "a=1"},
+        {" =1", " =1"},
+        {"", ""},
+    };
+    for (const auto& [cell, csv] : cases) {
+        const std::string out = FormatRecords(ListFormat::Csv, {"c"}, {{cell}});
+        EXPECT_EQ(out, std::string("c\r\n") + csv + "\r\n") << cell;
+        EXPECT_EQ(FormatRecords(ListFormat::Tsv, {"c"}, {{cell}}),
+                  "c\n" + EscapeControls(cell) + "\n")
+            << cell;
+        ListRecord record;
+        record[kColName] = cell;
+        const std::string rows = ClipboardRows({record});
+        const std::string expected = ClipboardCell(cell);
+        EXPECT_EQ(rows.substr(rows.find('\n') + 1), "\t\t" + expected + std::string(9, '\t') + "\n")
+            << cell;
+        EXPECT_EQ(expected.front() == '\'', StartsLikeFormula(cell)) << cell;
+    }
 }
 
 TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
@@ -502,9 +623,11 @@ TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
     EXPECT_EQ(PrintableCellText("\xE6\x91\x84\xE5\x83\x8F\xE6\x9C\xBA", legacy),
               "\xE6\x91\x84\xE5\x83\x8F\xE6\x9C\xBA");
     EXPECT_EQ(PrintableCellText("\xD2\xEC\xB3\xA3", legacy), "\xE5\xBC\x82\xE5\xB8\xB8");
-    // Neither: ASCII kept, other bytes escaped, backslash doubled; nothing dropped.
-    EXPECT_EQ(PrintableCellText("a\\b\xFF\x80z", legacy), "a\\\\b\\xff\\x80z");
-    EXPECT_EQ(PrintableCellText("\xC3", {}), "\\xc3");
+    // Neither: the bytes as they are, nothing dropped; the escape writes them
+    // as \xNN and a backslash as \\.
+    EXPECT_EQ(PrintableCellText("a\\b\xFF\x80z", legacy), "a\\b\xFF\x80z");
+    EXPECT_EQ(EscapeControls(PrintableCellText("a\\b\xFF\x80z", legacy)), "a\\\\b\\xff\\x80z");
+    EXPECT_EQ(EscapeControls(PrintableCellText("\xC3", {})), "\\xc3");
     // Printed once: an undecodable byte is \xNN in TSV too, not \\xNN.
     const std::string once = FormatDeviceList(
         ListFormat::Tsv, {ListEntry{Record({PrintableCellText("\x9B", {}).c_str()}), "", 0}});
@@ -523,8 +646,8 @@ TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
 #ifndef _WIN32
     EXPECT_EQ(PrintableCell("x\x81\x30\x81\x30"), "x\xC2\x80");
 #endif
-    EXPECT_EQ(PrintableCell("ab\xFF\\"), "ab\\xff\\\\");
-    EXPECT_EQ(PrintableCell("cam\xC9"), "cam\\xc9");
+    EXPECT_EQ(EscapeControls(PrintableCell("ab\xFF\\")), "ab\\xff\\\\");
+    EXPECT_EQ(EscapeControls(PrintableCell("cam\xC9")), "cam\\xc9");
 
     EXPECT_TRUE(IsValidUtf8(""));
     EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x93\xB7 \xC2\xA9 \xEF\xBF\xBF \xF4\x8F\xBF\xBF"));
