@@ -146,7 +146,10 @@ int CVideoStatic::Play() {
             m_player = nullptr;
         }
         m_changed = true;
-        ShowStatus(QStringLiteral("No picture: the camera reports no valid IP address"));
+        // "rtsp:///channel1/1": Preview before any row was chosen.
+        const bool noHost = m_location.find(":///") != std::string::npos;
+        ShowStatus(noHost ? QStringLiteral("No picture: no camera chosen")
+                          : QStringLiteral("No picture: the camera reports no valid IP address"));
         return -1;
     }
     if (m_changed) {
