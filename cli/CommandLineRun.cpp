@@ -113,8 +113,8 @@ int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostre
         case CommandMode::Version:
             return WriteAll(out, VersionText()) ? 0 : OutputLost(err, "the version");
         case CommandMode::UsageError:
-            err << kPrefix << commandLine.error << "\n"
-                << "Try 'qd_ip_search --help' for the options.\n";
+            // One line: what is wrong, and where the options are.
+            err << kPrefix << commandLine.error << " (see 'qd_ip_search --help')\n";
             return kExitUsage;
         case CommandMode::List:
             // Winsock first: listing the interfaces needs it on Windows.

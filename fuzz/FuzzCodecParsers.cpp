@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -64,6 +65,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view raw(reinterpret_cast<const char*>(data + 1), size - 1);
     if (const auto address = ParseIpv4Strict(raw)) {
         Require(FormatIpv4(*address) == raw);
+        Require(ParseIpv4Lenient(raw) == address);  // strict is a subset of lenient
+    } else if (const auto lenient = ParseIpv4Lenient(raw)) {
+        Require(FormatIpv4(*lenient) != raw);  // only leading zeros told them apart
+    }
+    if (const auto strictId = ParseDeviceIdStrict(raw)) {
+        std::array<std::uint8_t, 8> lenientId{};
+        ParseDeviceId(zeroFilled.data(), lenientId.data());
+        Require(lenientId == *strictId);
+        std::string lower(raw);
+        for (char& c : lower) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        Require(FormatDeviceId(strictId->data()) == lower);
     }
     if (const auto strictMac = ParseMacStrict(raw)) {
         std::array<std::uint8_t, 6> lenient{};

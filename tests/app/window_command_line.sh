@@ -24,6 +24,8 @@ expect 1 "cannot open a window"
 lines=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" 2>&1 | wc -l)
 [ "$lines" -eq 1 ] || { echo "FAIL: no display: $lines lines"; fail=1; }
 expect 2 "unknown option '--lsit'" --lsit
+lines=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" --lsit 2>&1 | wc -l)
+[ "$lines" -eq 1 ] || { echo "FAIL: unknown option: $lines lines"; fail=1; }
 expect 2 "unknown option '--frobnicate'" --no-firewall --frobnicate
 expect 2 "unknown option '-frobnicate'" -frobnicate
 expect 2 "unexpected argument 'list'" list

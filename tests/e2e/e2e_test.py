@@ -319,10 +319,16 @@ def scenario_cli(lab, args):
          "Gateway: 192.168.1.1 is outside the IP's subnet 10.0.0.0/8"),
         ([*good[:-1], "01:00:5e:00:00:01"], "MAC: 01:00:5e:00:00:01 is a multicast address"),
         (["--list", "--interface", "nosuch0"], "no up, broadcast-capable IPv4 interface is named"),
+        # A mistyped verb never opens the window; an echoed argument is escaped.
+        (["--lsit"], "unknown option '--lsit'"),
+        (["--no-firewall", "--frobnicate"], "unknown option '--frobnicate'"),
+        ([*good[:3], "\x1b]2;x\x07", *good[4:]], "IP: \\x1b]2;x\\x07 is not an IPv4 address"),
+        (["--plan", "/dev/zero"], "is larger than 16 MB"),
     ]
     for argv, message in wrong:
         result = lab.run_cli(*argv)
-        check(result.returncode == 2 and result.stdout == "" and message in result.stderr,
+        check(result.returncode == 2 and result.stdout == "" and message in result.stderr
+              and "\x1b" not in result.stderr and result.stderr.count("\n") == 1,
               f"{argv}: exit {result.returncode}, stdout {result.stdout!r}, "
               f"stderr {result.stderr!r}; expected exit 2 and {message!r}")
     time.sleep(0.5)  # anything sent would have reached the capture by now
