@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "cli/BatchCommand.h"
+#include "cli/DiagnoseCommand.h"
 
 #include <algorithm>
 #include <array>
@@ -64,8 +65,8 @@ constexpr std::array<OptionInfo, 16> kOptions = {{
 }};
 
 // The options that hand the program to the command line when they come first.
-constexpr std::array<std::string_view, 8> kVerbs = {
-    "--list", "--modify", "--assign", "--plan", "--help", "-h", "--version", "-V",
+constexpr std::array<std::string_view, 9> kVerbs = {
+    "--list", "--modify", "--assign", "--plan", "--diagnose", "--help", "-h", "--version", "-V",
 };
 
 // The values --format and --mode take.
@@ -177,6 +178,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (!args.empty() &&
         (args[0] == "--assign" || args[0] == "--plan" || args[0].rfind("--plan=", 0) == 0)) {
         return ParseBatchCommandLine(args);
+    }
+    if (!args.empty() && args[0].substr(0, args[0].find('=')) == "--diagnose") {
+        return ParseDiagnoseCommandLine(args);
     }
     CommandLine result;
     if (args.empty() || !IsCommandLineVerb(args.front())) {
