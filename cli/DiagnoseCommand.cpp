@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "cli/ListOutput.h"
+#include "cli/OptionParser.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
 #include "discovery/ErrorLog.h"
@@ -69,33 +70,27 @@ SearchFacts Search(const NetworkConfig& config) {
 }  // namespace
 
 CommandLine ParseDiagnoseCommandLine(const std::vector<std::string>& args) {
-    CommandLine result;
     const auto fail = [](std::string message) {
         CommandLine failed;
         failed.mode = CommandMode::UsageError;
         failed.error = std::move(message);
         return failed;
     };
-    if (args.empty() || args[0] != "--diagnose") {
-        return fail("--diagnose takes no value");
+    OptionParser parser;
+    parser.AddFlag("--diagnose");
+    parser.AddValue("--format");
+    if (const auto fault = parser.Parse(args)) {
+        return fail(*fault);
     }
-    bool formatGiven = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        std::string value;
-        if (arg == "--format" && i + 1 < args.size()) {
-            value = args[++i];
-        } else if (arg.rfind("--format=", 0) == 0) {
-            value = arg.substr(9);
-        } else if (arg == "--format") {
-            return fail("--format needs a value");
-        } else {
-            return fail("--diagnose takes only --format, not '" + EscapeControls(arg) + "'");
+    CommandLine result;
+    for (const std::string& name : parser.Order()) {
+        if (parser.Count(name) > 1) {
+            return fail(name + " is given twice");
         }
-        if (formatGiven) {
-            return fail("--format is given twice");
+        if (name != "--format") {
+            continue;
         }
-        formatGiven = true;
+        const std::string value = parser.Value(name);
         if (value == "tsv") {
             result.diagnose.format = ListFormat::Tsv;
         } else if (value == "json") {
@@ -104,6 +99,9 @@ CommandLine ParseDiagnoseCommandLine(const std::vector<std::string>& args) {
             return fail("--format of --diagnose is tsv or json, not '" + EscapeControls(value) +
                         "'");
         }
+    }
+    if (const auto leftover = parser.Leftover()) {
+        return fail(*leftover);
     }
     result.mode = CommandMode::Diagnose;
     return result;
