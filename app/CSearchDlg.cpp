@@ -59,6 +59,11 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
       m_errorLog(m_config.errorLogDirectory),
       m_pump(
           [this](std::vector<qdipc::AcceptedReply>& batch) {
+              for (const qdipc::AcceptedReply& reply : batch) {
+                  if (reply.searchId == m_searchId.load()) {
+                      m_lastSearch.NoteReplySource(reply.sourceAddress);
+                  }
+              }
               m_table.AddReplies(batch, m_searchId.load());
               // The confirmation sees every reply, also those the list drops
               // as duplicates: a camera's new values come with an ID it
@@ -262,16 +267,7 @@ std::vector<qdipc::DiagnosisLine> CSearchDlg::DiagnosisLines() const {
         if (m_pWorker) {
             search.rejected = m_pWorker->Rejected();
         }
-        const qdipc::DeviceList& list = m_table.List();
-        search.cameras = list.RowCount();
-        for (int row = 0; row < list.RowCount(); ++row) {
-            if ((list.Flags(row) & qdipc::OtherSubnet) != 0) {
-                ++search.camerasInOtherSubnets;
-                if (search.otherSubnetExample.empty()) {
-                    search.otherSubnetExample = list.CellText(row, qdipc::kColIp);
-                }
-            }
-        }
+        search.cameras = m_table.RowCount();
     }
     return qdipc::Diagnose(host, search);
 }

@@ -54,16 +54,14 @@ SearchFacts Search(const NetworkConfig& config) {
 
     DeviceList list;
     list.SetHostInterfaces(config.interfaces ? config.interfaces() : ListBroadcastInterfaces());
-    list.AddReplies(queue.TakeAll(), searchId.load());
-    facts.cameras = list.RowCount();
-    for (int row = 0; row < list.RowCount(); ++row) {
-        if ((list.Flags(row) & OtherSubnet) != 0) {
-            ++facts.camerasInOtherSubnets;
-            if (facts.otherSubnetExample.empty()) {
-                facts.otherSubnetExample = list.CellText(row, kColIp);
-            }
+    const std::vector<AcceptedReply> replies = queue.TakeAll();
+    for (const AcceptedReply& reply : replies) {
+        if (reply.searchId == searchId.load()) {
+            facts.NoteReplySource(reply.sourceAddress);
         }
     }
+    list.AddReplies(replies, searchId.load());
+    facts.cameras = list.RowCount();
     return facts;
 }
 

@@ -346,7 +346,7 @@ DiagnosisLine RejectedCheck(const SearchFacts& search) {
         reasons.push_back(std::to_string(tally.wrongLength) + " of a wrong length");
     }
     if (tally.otherSearch > 0) {
-        reasons.push_back(std::to_string(tally.otherSearch) + " for another search");
+        reasons.push_back(std::to_string(tally.otherSearch) + " not carrying this search's ID");
     }
     if (tally.noSignature > 0) {
         reasons.push_back(std::to_string(tally.noSignature) + " without the reply signature");
@@ -371,7 +371,9 @@ DiagnosisLine RejectedCheck(const SearchFacts& search) {
                     "that uses this port");
 }
 
-DiagnosisLine RepliesCheck(const SearchFacts& search) {
+DiagnosisLine RepliesCheck(const HostFacts& host, const SearchFacts& search) {
+    static const std::vector<InterfaceLink> kNone;
+    const std::vector<InterfaceLink>& links = host.links ? *host.links : kNone;
     if (!search.searched) {
         return Line("replies", CheckResult::NotChecked, kNoSearch);
     }
@@ -380,11 +382,31 @@ DiagnosisLine RepliesCheck(const SearchFacts& search) {
                     "check the cameras' power and cables and the switch between them and this "
                     "PC, and fix the problems above");
     }
-    if (search.camerasInOtherSubnets == search.cameras) {
+    // A reply from outside every subnet of this PC comes from a camera it
+    // cannot reach until one of them changes its address.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> subnets;  // address, mask
+    for (const InterfaceLink& link : links) {
+        for (const auto& address : link.ipv4) {
+            const auto ip = ParseQuad(address.address);
+            const auto mask = ParseQuad(address.netmask);
+            if (ip && mask && !link.loopback) {
+                subnets.push_back({*ip, *mask});
+            }
+        }
+    }
+    const auto inside = [&](std::uint32_t source) {
+        return std::any_of(subnets.begin(), subnets.end(), [&](const auto& subnet) {
+            return (source & subnet.second) == (subnet.first & subnet.second);
+        });
+    };
+    const auto& sources = search.replySources;
+    if (!sources.empty() && !subnets.empty() &&
+        std::none_of(sources.begin(), sources.end(), inside)) {
         return Line("replies", CheckResult::Problem,
                     "only cameras outside this PC's subnets answered (" +
                         Plural(static_cast<std::uint64_t>(search.cameras), "camera", "cameras") +
-                        ", e.g. " + search.otherSubnetExample +
+                        ", from " + Quad(sources.front()) +
+                        (sources.size() > 1 ? " and others" : "") +
                         "): they are listed but cannot be previewed or opened",
                     "give them addresses in this PC's subnet (row menu: Assign Addresses…), "
                     "or give this PC an address in theirs");
@@ -434,7 +456,14 @@ std::vector<DiagnosisLine> Diagnose(const HostFacts& host, const SearchFacts& se
             ReversePathCheck(host, search),
             RequestsCheck(search),
             RejectedCheck(search),
-            RepliesCheck(search)};
+            RepliesCheck(host, search)};
+}
+
+void SearchFacts::NoteReplySource(std::uint32_t address) {
+    if (address != 0 && replySources.size() < kMaxReplySources &&
+        std::find(replySources.begin(), replySources.end(), address) == replySources.end()) {
+        replySources.push_back(address);
+    }
 }
 
 bool HasProblem(const std::vector<DiagnosisLine>& lines) {

@@ -49,9 +49,13 @@ struct SearchFacts {
     SearchOutcome outcome = SearchOutcome::Sent;
     std::vector<Ipv4Interface> failedNetworks;
     RejectTally rejected;
-    int cameras = 0;                 // cameras listed
-    int camerasInOtherSubnets = 0;   // of those, outside their interface's subnet
-    std::string otherSubnetExample;  // such a camera's IP, for the fix
+    int cameras = 0;  // cameras listed
+    // The addresses the search's replies came from (host byte order), each
+    // once, at most kMaxReplySources of them.
+    std::vector<std::uint32_t> replySources;
+    static constexpr std::size_t kMaxReplySources = 64;
+    // Adds a reply's source address to replySources.
+    void NoteReplySource(std::uint32_t address);
     // Datagrams the reverse-path filter dropped during the search; nullopt
     // where the system does not count them.
     std::optional<std::uint64_t> reversePathDrops;
