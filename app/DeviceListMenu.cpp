@@ -8,6 +8,8 @@
 #include <QTableView>
 #include <algorithm>
 
+#include "cli/ListOutput.h"
+#include "discovery/CellText.h"
 #include "discovery/DeviceTable.h"
 #include "settings/AddressPlanner.h"
 
@@ -111,7 +113,8 @@ void DeviceListMenu::OpenWebPages() {
 void DeviceListMenu::CopyColumn(int column) {
     QStringList lines;
     for (int row : SelectedRows()) {
-        lines << m_table->DisplayText(row, column);
+        const std::string cell = ClipboardCell(DecodeCellText(m_table->CellBytes(row, column)));
+        lines << QString::fromStdString(cell);
     }
     if (!lines.isEmpty()) {
         QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "cli/ListOutput.h"
+#include "discovery/CellText.h"
 #include "discovery/DeviceTable.h"
 
 namespace qdipc {
@@ -116,7 +117,8 @@ void DeviceListPresentation::CopySelectedRows() {
     for (int row : rows) {
         ListRecord& record = records.emplace_back();
         for (int c = 0; c < kColumnCount; ++c) {
-            record[static_cast<std::size_t>(c)] = m_table->DisplayText(row, c).toStdString();
+            // Decoded only: ClipboardRows escapes each cell once.
+            record[static_cast<std::size_t>(c)] = DecodeCellText(m_table->CellBytes(row, c));
         }
     }
     QGuiApplication::clipboard()->setText(QString::fromStdString(ClipboardRows(records)));

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -60,15 +61,37 @@ std::optional<int> ParseMilliseconds(std::string_view text) {
     return value <= kMaxVerifyWaitMs ? std::optional<int>(value) : std::nullopt;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
+// Reads the plan, at most kMaxPlanFileBytes of it: a larger regular file is
+// refused by its size before a byte is read, and a pipe or a device that
+// never ends (/dev/zero) once one byte more has come. Nothing when it was
+// read, else the one-line reason.
+std::optional<std::string> ReadPlanText(const std::string& path, std::string& text) {
+    const std::string tooLarge = "the plan " + Quoted(path) + " is larger than " +
+                                 std::to_string(kMaxPlanFileBytes / (1024 * 1024)) +
+                                 " MB; a plan holds one short line per camera";
+    std::error_code error;
+    if (std::filesystem::is_regular_file(path, error) &&
+        std::filesystem::file_size(path, error) > kMaxPlanFileBytes && !error) {
+        return tooLarge;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        return false;
+        return "cannot read the plan " + Quoted(path);
     }
-    std::ostringstream content;
-    content << file.rdbuf();
-    text = content.str();
-    return !file.bad();
+    text.clear();
+    std::array<char, 64 * 1024> chunk{};
+    while (file) {
+        file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        text.append(chunk.data(), static_cast<std::size_t>(file.gcount()));
+        if (text.size() > kMaxPlanFileBytes) {
+            text.clear();
+            return tooLarge;
+        }
+    }
+    if (file.bad()) {
+        return "cannot read the plan " + Quoted(path);
+    }
+    return std::nullopt;
 }
 
 AssignCamera CameraOfRow(const DeviceList& list, int row) {
@@ -218,9 +241,14 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
     PlanFile plan;
     if (mode == CommandMode::Plan) {
         std::string text;
-        const auto read = environment.readFile ? environment.readFile : ReadWholeFile;
-        if (!read(options.planFile, text)) {
-            err << kPrefix << "cannot read the plan " << Quoted(options.planFile) << "\n";
+        const std::optional<std::string> problem =
+            environment.readFile ? (environment.readFile(options.planFile, text)
+                                        ? std::nullopt
+                                        : std::optional<std::string>("cannot read the plan " +
+                                                                     Quoted(options.planFile)))
+                                 : ReadPlanText(options.planFile, text);
+        if (problem) {
+            err << kPrefix << *problem << "\n";
             return kExitUsage;
         }
         plan = ReadPlanFile(text);

@@ -325,7 +325,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         if (const auto problem =
                 ValidateSettings(result.modify.ip, result.modify.mask, result.modify.gateway,
                                  result.modify.mac, result.modify.mode)) {
-            return Fail(problem->reason);
+            return Fail(EscapeControls(problem->reason));
         }
         result.mode = CommandMode::Modify;
     } else if (list) {

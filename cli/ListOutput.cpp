@@ -15,10 +15,10 @@ std::string TsvField(std::string_view text) {
     return EscapeControls(text);
 }
 
-// Quoted when the field holds a comma or a quote (control characters, line
-// breaks included, are \xNN by then).
+// Formula-safe, then quoted when the field holds a comma or a quote (control
+// characters, line breaks included, are \xNN by then).
 std::string CsvField(std::string_view text) {
-    const std::string escaped = EscapeControls(text);
+    const std::string escaped = ClipboardCell(text);
     if (escaped.find_first_of(",\"") == std::string::npos) {
         return escaped;
     }
@@ -125,6 +125,20 @@ void AppendJsonObject(std::string& out, const ListEntry& entry) {
 
 }  // namespace
 
+bool StartsLikeFormula(std::string_view text) {
+    return !text.empty() &&
+           std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+}
+
+std::string ClipboardCell(std::string_view text) {
+    std::string escaped = EscapeControls(text);
+    // A spreadsheet shows a cell with a leading apostrophe as text.
+    if (StartsLikeFormula(text)) {
+        escaped.insert(0, 1, '\'');
+    }
+    return escaped;
+}
+
 std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries) {
     std::string out;
     switch (format) {
@@ -189,7 +203,7 @@ std::string FormatRecords(ListFormat format, const std::vector<std::string>& nam
 
 std::string ClipboardRows(const std::vector<ListRecord>& rows) {
     std::string out;
-    AppendTable(out, rows, EscapeControls, "\t", "\n");
+    AppendTable(out, rows, ClipboardCell, "\t", "\n");
     return out;
 }
 

@@ -40,7 +40,10 @@ inline constexpr std::array<const char*, kColumnCount> kJsonKeys = {
 // written as \xNN, JSON's \u00NN, so no field can break a line or reach a
 // terminal as a control sequence. TSV ends lines with LF; CSV ends lines with
 // CR LF and quotes a field that holds a comma or a quote, doubling its
-// quotes; TSV and CSV carry the twelve cells only. JSON writes one object per
+// quotes; TSV and CSV carry the twelve cells only. CSV is for spreadsheets:
+// a cell that StartsLikeFormula gets a leading apostrophe, so
+// =HYPERLINK(...) from a camera shows as text and never runs; TSV and JSON
+// keep the exact text for scripts. JSON writes one object per
 // line with the keys kJsonKeys, then "interface" and "flags" (an array of
 // DeviceFlagNames); "no", "port" and "web_port" are numbers.
 std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries);
@@ -52,9 +55,18 @@ std::string FormatRecords(ListFormat format, const std::vector<std::string>& nam
                           const std::vector<std::vector<std::string>>& rows);
 
 // Lines of tab-separated cells for pasting into a spreadsheet: the column
-// titles first, then the rows given. Control characters inside a cell (a tab
-// or line break too) are written as \xNN, so every row stays one line of
-// twelve cells.
+// titles first, then the rows given, decoded but not escaped (the window's
+// DecodeCellText). Control characters inside a cell (a tab or line break too)
+// are written as \xNN, so every row stays one line of twelve cells, and a cell
+// that StartsLikeFormula gets a leading apostrophe, as in CSV.
 std::string ClipboardRows(const std::vector<ListRecord>& rows);
+
+// Whether a spreadsheet would read a cell as a formula: it starts with =, +,
+// -, @, a tab or a carriage return.
+bool StartsLikeFormula(std::string_view text);
+
+// One cell as CSV and the clipboard write it: escaped (EscapeControls), with
+// a leading apostrophe when it StartsLikeFormula.
+std::string ClipboardCell(std::string_view text);
 
 }  // namespace qdipc

@@ -57,6 +57,14 @@ bool IsControl(std::uint32_t code) {
     return code < 0x20 || (code >= 0x7F && code <= 0x9F);
 }
 
+// The invisible marks that reorder the text around them: the embeddings and
+// overrides U+202A..U+202E, the isolates U+2066..U+2069 and the three marks
+// LRM, RLM and ALM. A name "abc\u202Egpj.exe" would otherwise read backwards.
+bool IsBidiControl(std::uint32_t code) {
+    return (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069) ||
+           code == 0x200E || code == 0x200F || code == 0x061C;
+}
+
 }  // namespace
 
 bool IsValidUtf8(std::string_view bytes) {
@@ -82,19 +90,9 @@ std::string PrintableCellText(std::string_view bytes, const LegacyDecoder& legac
             }
         }
     }
-    std::string out;
-    for (char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (byte < 0x80) {
-            out += c;
-        } else {
-            out += "\\x";
-            AppendHexByte(out, byte);
-        }
-    }
-    return out;
+    // Neither: the bytes as they are; the escape writes each one that is
+    // not UTF-8 as \xNN.
+    return std::string(bytes);
 }
 
 std::string DecodeCellText(std::string_view bytes) {
@@ -120,6 +118,13 @@ void AppendEscapedControls(std::string& out, std::string_view text, ControlEscap
         if (IsControl(code)) {
             out += style == ControlEscape::Hex ? "\\x" : "\\u00";
             AppendHexByte(out, static_cast<unsigned char>(code));
+        } else if (IsBidiControl(code)) {
+            out += "\\u";
+            AppendHexByte(out, static_cast<unsigned char>(code >> 8));
+            AppendHexByte(out, static_cast<unsigned char>(code & 0xFF));
+        } else if (code == '\\' && style == ControlEscape::Hex) {
+            // So that \x1b in the output always means the byte.
+            out += "\\\\";
         } else {
             out.append(text.substr(i, length));
         }

@@ -5,11 +5,14 @@
 //
 // A camera's texts are whatever bytes it sends (anyone on the LAN can answer
 // a broadcast), so they are decoded as UTF-8 when that is valid, else as
-// GB18030 (the cameras' own encoding, a superset of GBK), else byte by byte:
-// ASCII as it is, a backslash as \\, every other byte as \xNN. Then every
-// control character (C0, DEL and the C1 range U+0080..U+009F) is written as
-// \xNN, so that no text can move a terminal's cursor, retitle its window or
-// recolour it.
+// GB18030 (the cameras' own encoding, a superset of GBK), else kept as bytes.
+// Then one escape, the same for camera text, file text and arguments echoed
+// in messages: every byte that is not UTF-8 and every control character (C0,
+// DEL and the C1 range U+0080..U+009F) is written as \xNN, every bidirectional
+// control (U+202A..U+202E, U+2066..U+2069, LRM, RLM, ALM) as \uNNNN and a
+// backslash as \\, so that no text can move a terminal's cursor, retitle its
+// window, recolour it or reorder what is shown, and \x1b in the output always
+// means the byte.
 
 #include <functional>
 #include <optional>
@@ -26,9 +29,10 @@ bool IsValidUtf8(std::string_view bytes);
 // are not valid in it.
 using LegacyDecoder = std::function<std::optional<std::string>(std::string_view)>;
 
-// A cell's raw bytes as UTF-8: as they are when valid UTF-8, else by the
-// legacy decoder, else ASCII kept, a backslash as \\ and every other byte as
-// \xNN, so no byte is lost. Control characters are left to EscapeControls.
+// A cell's raw bytes as text: as they are when valid UTF-8, else by the
+// legacy decoder when that gives UTF-8, else the bytes as they are (no byte is
+// lost). Not yet printable: every output passes it through EscapeControls
+// (or the JSON form of it), which writes the bytes that are not UTF-8 as \xNN.
 std::string PrintableCellText(std::string_view bytes, const LegacyDecoder& legacy);
 
 // The rule itself: PrintableCellText with GB18030 as the legacy encoding.
@@ -43,9 +47,11 @@ std::string DisplayCellText(std::string_view bytes);
 enum class ControlEscape { Hex, JsonUnicode };
 
 // Appends text with every C0 control, DEL and C1 control written as \xNN
-// (or \u00NN) and every byte that is not part of well-formed UTF-8 as \xNN
-// (in JSON as the text \\xNN), the rest as it is. The result holds no byte
-// below 0x20, no 0x7F and no C1 character, and is well-formed UTF-8.
+// (or \u00NN), every bidirectional control as \uNNNN, a backslash as \\ (in
+// JSON the caller writes it) and every byte that is not part of well-formed
+// UTF-8 as \xNN (in JSON as the text \\xNN), the rest as it is. The result
+// holds no byte below 0x20, no 0x7F, no C1 and no bidirectional control, and
+// is well-formed UTF-8.
 void AppendEscapedControls(std::string& out, std::string_view text,
                            ControlEscape style = ControlEscape::Hex);
 std::string EscapeControls(std::string_view text);

@@ -1,8 +1,11 @@
 // Fuzzes the list output writers with arbitrary cell bytes: whatever a camera
 // sends, no output (TSV, CSV, JSON, the clipboard rows) may hold a control
 // character other than its own separators and line ends, every output is
-// well-formed UTF-8, the JSON parses, and the CSV parses back into exactly
-// the fields that were meant.
+// well-formed UTF-8, no output holds a bidirectional control, the JSON
+// parses, every TSV field unescapes to exactly its cell (a backslash always
+// starts an escape), and the CSV and the clipboard rows parse back into
+// exactly the fields that were meant, a cell that would run as a
+// spreadsheet formula with a leading apostrophe, every other one as TSV has it.
 //
 // Input: the first byte gives the number of records (1 to 3); then for each
 // cell one length byte (0 to 31) and that many bytes. The legacy decoder is
@@ -58,6 +61,15 @@ void RequireNoControls(std::string_view text, std::string_view allowed) {
         if (byte == 0xC2 && i + 1 < text.size()) {
             Require(static_cast<unsigned char>(text[i + 1]) >= 0xA0);
         }
+        // U+202A..U+202E, U+2066..U+2069, U+200E, U+200F, U+061C.
+        if (byte == 0xE2 && i + 2 < text.size()) {
+            const auto b1 = static_cast<unsigned char>(text[i + 1]);
+            const auto b2 = static_cast<unsigned char>(text[i + 2]);
+            Require(!(b1 == 0x80 && ((b2 >= 0xAA && b2 <= 0xAE) || b2 == 0x8E || b2 == 0x8F)));
+            Require(!(b1 == 0x81 && b2 >= 0xA6 && b2 <= 0xA9));
+        }
+        Require(!(byte == 0xD8 && i + 1 < text.size() &&
+                  static_cast<unsigned char>(text[i + 1]) == 0x9C));
     }
 }
 
@@ -249,6 +261,70 @@ std::vector<std::vector<std::string>> ReadCsv(std::string_view text) {
     return records;
 }
 
+void AppendUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// Undoes the escape of a cell that was valid UTF-8: \\ a backslash, \xNN and
+// \uNNNN a code point. Any other backslash is a fault.
+std::string Unescape(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        Require(i + 1 < text.size());
+        const char kind = text[++i];
+        if (kind == '\\') {
+            out += '\\';
+            continue;
+        }
+        Require(kind == 'x' || kind == 'u');
+        const std::size_t digits = kind == 'x' ? 2 : 4;
+        const std::string hex(text.substr(i + 1, digits));
+        Require(hex.size() == digits && std::all_of(hex.begin(), hex.end(), [](char c) {
+                    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+                }));
+        AppendUtf8(out, static_cast<std::uint32_t>(std::strtoul(hex.c_str(), nullptr, 16)));
+        i += digits;
+    }
+    return out;
+}
+
+std::vector<std::string> SplitTabs(std::string_view line) {
+    std::vector<std::string> fields(1);
+    for (const char c : line) {
+        if (c == '\t') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+// The records of tab-separated lines (each ends with LF).
+std::vector<std::vector<std::string>> ReadTsv(std::string_view text) {
+    std::vector<std::vector<std::string>> records;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        Require(end != std::string_view::npos);
+        records.push_back(SplitTabs(text.substr(0, end)));
+        text.remove_prefix(end + 1);
+    }
+    return records;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -280,8 +356,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         entries.push_back(ListEntry{record, std::string(name), flags});
     }
 
-    RequireNoControls(FormatDeviceList(ListFormat::Tsv, entries), "\t\n");
-    RequireNoControls(ClipboardRows(records), "\t\n");
+    const std::string tsv = FormatDeviceList(ListFormat::Tsv, entries);
+    RequireNoControls(tsv, "\t\n");
+    const std::string clipboard = ClipboardRows(records);
+    RequireNoControls(clipboard, "\t\n");
+    const auto tsvRecords = ReadTsv(tsv);
+    const auto clipboardRecords = ReadTsv(clipboard);
+    Require(tsvRecords.size() == records.size() + 1 &&
+            clipboardRecords.size() == tsvRecords.size());
+    for (std::size_t r = 0; r < records.size(); ++r) {
+        Require(tsvRecords[r + 1].size() == records[r].size());
+        Require(clipboardRecords[r + 1].size() == records[r].size());
+        for (std::size_t c = 0; c < records[r].size(); ++c) {
+            // TSV keeps the exact text: its escape undone gives the cell back.
+            const std::string& field = tsvRecords[r + 1][c];
+            Require(Unescape(field) == records[r][c]);
+            // The clipboard: the same, behind an apostrophe where a
+            // spreadsheet would see a formula.
+            const bool formula =
+                !records[r][c].empty() &&
+                std::string_view("=+-@\t\r").find(records[r][c][0]) != std::string_view::npos;
+            Require(clipboardRecords[r + 1][c] == (formula ? "'" + field : field));
+        }
+    }
 
     const std::string json = FormatDeviceList(ListFormat::Json, entries);
     RequireNoControls(json, "\n");
@@ -294,7 +391,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t r = 0; r < records.size(); ++r) {
         Require(parsed[r + 1].size() == records[r].size());
         for (std::size_t c = 0; c < records[r].size(); ++c) {
-            Require(parsed[r + 1][c] == EscapeControls(records[r][c]));
+            const std::string& field = parsed[r + 1][c];
+            Require(field.empty() ||
+                    std::string_view("=+-@\t\r").find(field[0]) == std::string_view::npos);
+            Require(field == ClipboardCell(records[r][c]));
+            Require((field == EscapeControls(records[r][c])) != StartsLikeFormula(records[r][c]));
         }
     }
     return 0;

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -279,6 +282,45 @@ TEST(CommandLineTest, AssignAndPlanAreVerbsOfTheirOwn) {
               "\"new_ip\": \"10.0.0.6\", \"result\": \"not_found\"}\n]\n");
 }
 
+// A plan is read at most kMaxPlanFileBytes far: a larger file is refused by
+// its size, an endless one once the limit is passed, and both before the
+// network is touched (here no interface is ever offered, as a guard).
+TEST(CommandLineTest, PlanFilesAreBounded) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path();
+    const std::filesystem::path atLimit = dir / "qdipc_plan_at_limit.csv";
+    const std::filesystem::path overLimit = dir / "qdipc_plan_over_limit.csv";
+    std::ofstream(atLimit).close();
+    std::ofstream(overLimit).close();
+    std::filesystem::resize_file(atLimit, kMaxPlanFileBytes);
+    std::filesystem::resize_file(overLimit, kMaxPlanFileBytes + 1);
+    NetworkConfig config;
+    config.interfaces = [] { return std::vector<Ipv4Interface>{}; };
+    const auto run = [&](const std::string& path) {
+        BatchOptions options;
+        options.planFile = path;
+        options.interfaceName = "none";
+        std::ostringstream out, err;
+        const int status = RunBatchCommand(CommandMode::Plan, options, config, out, err);
+        return std::pair{status, err.str()};
+    };
+    const std::string tooLarge = "is larger than 16 MB";
+    std::vector<std::string> refused = {overLimit.string()};
+#ifndef _WIN32
+    refused.push_back("/dev/zero");
+#endif
+    for (const std::string& path : refused) {
+        const auto [status, message] = run(path);
+        EXPECT_EQ(status, kExitUsage) << path;
+        EXPECT_NE(message.find(tooLarge), std::string::npos) << path << ": " << message;
+    }
+    // One byte less is read, and refused by the plan's own checks.
+    const auto [status, message] = run(atLimit.string());
+    EXPECT_EQ(status, kExitUsage);
+    EXPECT_EQ(message.find(tooLarge), std::string::npos) << message;
+    std::filesystem::remove(atLimit);
+    std::filesystem::remove(overLimit);
+}
+
 TEST(CommandLineTest, DeviceIdAndMacTexts) {
     for (const char* id : {"0011aabb-0000ff01", "0011AABB-0000FF01", "ffffffff-00000000"}) {
         EXPECT_TRUE(IsDeviceIdText(id)) << id;
@@ -320,7 +362,7 @@ TEST(ListOutputTest, TsvCsvAndJson) {
                   "\n"
                   "0\t0011aabb-0000ff01\tgate, \"north\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\t"
                   "a\\x09b\t01:02:03:04:05:06:07:08\tline1\\x0d\\x0aline2\t255.0.0.0\t80\t"
-                  "back\\slash\n"
+                  "back\\\\slash\n"
                   "1\t\xE6\x91\x84\t" +
                   hostileName + "\t\t\t\t\t\t\t\t\t\\x01\n");
 
@@ -328,7 +370,7 @@ TEST(ListOutputTest, TsvCsvAndJson) {
         FormatDeviceList(ListFormat::Csv, entries),
         "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web Port,Gateway\r\n"
         "0,0011aabb-0000ff01,\"gate, \"\"north\"\"\",10.0.0.2,5050,00:1a:2b:3c:4d:5e,a\\x09b,"
-        "01:02:03:04:05:06:07:08,line1\\x0d\\x0aline2,255.0.0.0,80,back\\slash\r\n"
+        "01:02:03:04:05:06:07:08,line1\\x0d\\x0aline2,255.0.0.0,80,back\\\\slash\r\n"
         "1,\xE6\x91\x84," +
             hostileName + ",,,,,,,,,\\x01\r\n");
 
@@ -357,7 +399,72 @@ TEST(ListOutputTest, TsvCsvAndJson) {
                   "\n"
                   "0\t0011aabb-0000ff01\tgate, \"north\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\t"
                   "a\\x09b\t01:02:03:04:05:06:07:08\tline1\\x0d\\x0aline2\t255.0.0.0\t80\t"
-                  "back\\slash\n");
+                  "back\\\\slash\n");
+}
+
+// One escape for every output: a backslash is \\, so \x1b always means the
+// byte; the bidirectional controls are \uNNNN, their neighbours stay text.
+TEST(ListOutputTest, OneUnambiguousEscape) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"\x1b", "\\x1b"},
+        {"\\x1b", "\\\\x1b"},
+        {"a\\b", "a\\\\b"},
+        {"\xE2\x80\xAA", "\\u202a"},                                    // U+202A LRE
+        {"evil\xE2\x80\xAEgpj.exe", "evil\\u202egpj.exe"},              // U+202E RLO
+        {"\xE2\x81\xA6x\xE2\x81\xA9", "\\u2066x\\u2069"},               // isolates
+        {"\xE2\x80\x8E\xE2\x80\x8F\xD8\x9C", "\\u200e\\u200f\\u061c"},  // LRM RLM ALM
+        {"\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA",            // U+2029 202F 2065 206A
+         "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
+    };
+    for (const auto& [text, escaped] : cases) {
+        EXPECT_EQ(EscapeControls(text), escaped) << text;
+    }
+    // JSON: the exact text, a backslash as JSON writes it.
+    EXPECT_EQ(FormatRecords(ListFormat::Json, {"k"}, {{"\\x1b\x1b\xE2\x80\xAE"}}),
+              "[\n  {\"k\": \"\\\\x1b\\u001b\\u202e\"}\n]\n");
+    // An argument echoed in a message: the same escape (the settings' own
+    // reason repeats the value).
+    const CommandLine echoed =
+        ParseCommandLine({"--modify", "0011aabb-0000ff01", "--ip", "\x1b]2;x\a", "--mask",
+                          "255.0.0.0", "--gateway", "\xC2\x9B", "--mac", "00:1a:2b:3c:4d:5e"});
+    EXPECT_EQ(echoed.mode, CommandMode::UsageError);
+    EXPECT_NE(echoed.error.find("\\x1b]2;x\\x07"), std::string::npos) << echoed.error;
+    EXPECT_EQ(echoed.error.find('\x1b'), std::string::npos);
+    const CommandLine wait = ParseCommandLine({"--list", "--wait",
+                                               "\xE2\x80\xAE"
+                                               "5"});
+    EXPECT_NE(wait.error.find("'\\u202e5'"), std::string::npos) << wait.error;
+}
+
+// CSV and the clipboard are for spreadsheets: a cell that would run as a
+// formula gets a leading apostrophe; TSV and JSON keep the text.
+TEST(ListOutputTest, SpreadsheetFormulasAreNeutralised) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"=HYPERLINK(\"http://x\",\"y\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
+        {"=1+1", "'=1+1"},
+        {"+1", "'+1"},
+        {"-1", "'-1"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\t=1", "'\\x09=1"},
+        {"\r=1", "'\\x0d=1"},
+        {"a=1", "a=1"},
+        {" =1", " =1"},
+        {"", ""},
+    };
+    for (const auto& [cell, csv] : cases) {
+        const std::string out = FormatRecords(ListFormat::Csv, {"c"}, {{cell}});
+        EXPECT_EQ(out, std::string("c\r\n") + csv + "\r\n") << cell;
+        EXPECT_EQ(FormatRecords(ListFormat::Tsv, {"c"}, {{cell}}),
+                  "c\n" + EscapeControls(cell) + "\n")
+            << cell;
+        ListRecord record;
+        record[kColName] = cell;
+        const std::string rows = ClipboardRows({record});
+        const std::string expected = ClipboardCell(cell);
+        EXPECT_EQ(rows.substr(rows.find('\n') + 1), "\t\t" + expected + std::string(9, '\t') + "\n")
+            << cell;
+        EXPECT_EQ(expected.front() == '\'', StartsLikeFormula(cell)) << cell;
+    }
 }
 
 TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
@@ -372,9 +479,11 @@ TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
     EXPECT_EQ(PrintableCellText("\xE6\x91\x84\xE5\x83\x8F\xE6\x9C\xBA", legacy),
               "\xE6\x91\x84\xE5\x83\x8F\xE6\x9C\xBA");
     EXPECT_EQ(PrintableCellText("\xD2\xEC\xB3\xA3", legacy), "\xE5\xBC\x82\xE5\xB8\xB8");
-    // Neither: ASCII kept, other bytes escaped, backslash doubled; nothing dropped.
-    EXPECT_EQ(PrintableCellText("a\\b\xFF\x80z", legacy), "a\\\\b\\xff\\x80z");
-    EXPECT_EQ(PrintableCellText("\xC3", {}), "\\xc3");
+    // Neither: the bytes as they are, nothing dropped; the escape writes them
+    // as \xNN and a backslash as \\.
+    EXPECT_EQ(PrintableCellText("a\\b\xFF\x80z", legacy), "a\\b\xFF\x80z");
+    EXPECT_EQ(EscapeControls(PrintableCellText("a\\b\xFF\x80z", legacy)), "a\\\\b\\xff\\x80z");
+    EXPECT_EQ(EscapeControls(PrintableCellText("\xC3", {})), "\\xc3");
     // Printed once: an undecodable byte is \xNN in TSV too, not \\xNN.
     const std::string once = FormatDeviceList(
         ListFormat::Tsv, {ListEntry{Record({PrintableCellText("\x9B", {}).c_str()}), "", 0}});
@@ -393,8 +502,8 @@ TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
 #ifndef _WIN32
     EXPECT_EQ(PrintableCell("x\x81\x30\x81\x30"), "x\xC2\x80");
 #endif
-    EXPECT_EQ(PrintableCell("ab\xFF\\"), "ab\\xff\\\\");
-    EXPECT_EQ(PrintableCell("cam\xC9"), "cam\\xc9");
+    EXPECT_EQ(EscapeControls(PrintableCell("ab\xFF\\")), "ab\\xff\\\\");
+    EXPECT_EQ(EscapeControls(PrintableCell("cam\xC9")), "cam\\xc9");
 
     EXPECT_TRUE(IsValidUtf8(""));
     EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x93\xB7 \xC2\xA9 \xEF\xBF\xBF \xF4\x8F\xBF\xBF"));
