@@ -344,15 +344,16 @@ std::string HelpText() {
                     [--verify-wait MS] [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --plan FILE.csv [--dry-run] [--verify-wait MS]
                     [--format tsv|csv|json] [--interface NAME]
+       qd_ip_search --diagnose [--format tsv|json]
        qd_ip_search --help | -h | --version | -V
 
 The command line takes over when any argument is one of its verbs: --list,
---modify, --assign, --plan, --help (-h) or --version (-V). Otherwise the
+--modify, --assign, --plan, --diagnose, --help (-h) or --version (-V). Otherwise the
 program opens its window, "Search Tool", and passes the arguments to Qt; an
 option neither Qt nor the window knows is refused (exit status 2), and
 without a display the program says so and exits with status 1. The verbs need
-no window and no display. --list, --modify, --assign and --plan broadcast on
-the local network: use them only where you mean to talk to cameras. An
+no window and no display. --list, --modify, --assign, --plan and --diagnose
+broadcast on the local network: use them only where you mean to talk to cameras. An
 option's value may also follow an "=" (--wait=500, --format=json).
 
   --no-firewall        skip the start-up step that asks the firewall to admit
@@ -407,6 +408,15 @@ option's value may also follow an "=" (--wait=500, --format=json).
                        Both print one record per camera: dev_id, mac, ip,
                        new_ip, result (planned, sent, confirmed,
                        not_confirmed, not_found), in the --format given.
+  --diagnose           why does no camera answer? Checks this PC's network
+                       (interfaces, link, Wi-Fi only, another program on UDP
+                       8089, firewalld, ufw, nftables, rp_filter), makes one
+                       search and checks what it saw (requests not sent,
+                       datagrams rejected, replies only from other subnets);
+                       prints one line per check: check, result (ok, problem,
+                       not_checked), finding, fix. Reads only: it changes
+                       nothing and asks for no password
+    --format FORMAT    tsv (default, with a header line) or json
   --help, -h           print this help
   --version, -V        print the version
 
@@ -426,7 +436,9 @@ be written (a full disk; a closed pipe, quietly); 2 a wrong command line, a
 plan that fails its checks, or settings that fail them (nothing was sent); 3
 --modify sent the settings but the camera did not confirm them in time (no
 camera has that device ID, it kept other values, or it stays silent); --assign
-or --plan: some camera did not confirm its new address or was not found.
+or --plan: some camera did not confirm its new address or was not found;
+--diagnose: a check found a problem (0: none did). --list that finds no camera
+says so on standard error and suggests --diagnose.
 )";
 }
 
