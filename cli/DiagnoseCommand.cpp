@@ -76,11 +76,18 @@ CommandLine ParseDiagnoseCommandLine(const std::vector<std::string>& args) {
     };
     OptionParser parser;
     parser.AddFlag("--diagnose");
+    parser.AddFlag("--help,-h");
+    parser.AddFlag("--version,-V");
     parser.AddValue("--format");
     if (const auto fault = parser.Parse(args)) {
         return fail(*fault);
     }
     CommandLine result;
+    // As with the other verbs, --help and --version win.
+    if (parser.Given("--help") || parser.Given("--version")) {
+        result.mode = parser.Given("--help") ? CommandMode::Help : CommandMode::Version;
+        return result;
+    }
     for (const std::string& name : parser.Order()) {
         if (parser.Count(name) > 1) {
             return fail(name + " is given twice");
