@@ -452,7 +452,7 @@ std::vector<DiagnosisLine> Diagnose(const HostFacts& host, const SearchFacts& se
             PortCheck(host, search),
             FirewallCheck("firewalld", host.firewalls.firewalld),
             FirewallCheck("ufw", host.firewalls.ufw),
-            FirewallCheck(kWindows ? "firewall" : "nftables", host.firewalls.netfilter),
+            FirewallCheck(kNetfilterCheckName, host.firewalls.netfilter),
             ReversePathCheck(host, search),
             RequestsCheck(search),
             RejectedCheck(search),

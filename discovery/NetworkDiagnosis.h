@@ -24,6 +24,14 @@ namespace qdipc {
 
 enum class CheckResult { Ok, Problem, NotChecked };
 
+// The name of the check of the system's own packet filter: "nftables" on
+// Linux, "firewall" on Windows.
+#ifdef _WIN32
+inline constexpr const char* kNetfilterCheckName = "firewall";
+#else
+inline constexpr const char* kNetfilterCheckName = "nftables";
+#endif
+
 // "ok", "problem", "not_checked".
 const char* CheckResultName(CheckResult result);
 
