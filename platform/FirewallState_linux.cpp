@@ -323,9 +323,14 @@ enum class Match { Yes, No, Unsure };
 
 // Whether a match's right-hand side holds value (a number or a name).
 Match Holds(const Json& right, const std::function<Match(const Json&)>& single) {
+    // An anonymous set ({"set": [...]}) or a list of flags (ct state).
+    const Json* items = right.is_array() ? &right : nullptr;
     if (right.is_object() && right.contains("set") && right["set"].is_array()) {
+        items = &right["set"];
+    }
+    if (items != nullptr) {
         bool unsure = false;
-        for (const Json& item : right["set"]) {
+        for (const Json& item : *items) {
             const Match m = Holds(item, single);
             if (m == Match::Yes) {
                 return Match::Yes;
@@ -431,7 +436,8 @@ enum class Outcome { Accept, Drop, Fallthrough, Unsure };
 struct RuleWalk {
     const std::map<ChainKey, std::vector<const Json*>>& rules;
     std::uint16_t port;
-    std::string blockedBy;  // "chain C of table F T, rule handle H"
+    std::string blockedBy;       // "chain C of table F T, rule handle H"
+    bool maybeAccepted = false;  // passed an accept whose match could not be judged
 
     Outcome Walk(const ChainKey& chain, int depth) {
         if (depth > 8) {
@@ -470,6 +476,7 @@ struct RuleWalk {
                     if (all == Match::Unsure && verdictDrop) {
                         return Outcome::Unsure;  // may drop it: cannot tell
                     }
+                    maybeAccepted = maybeAccepted || all == Match::Unsure;
                     break;  // an accept that may not apply: go on
                 }
                 if (expression.contains("jump") || expression.contains("goto")) {
@@ -634,6 +641,9 @@ FirewallReading NftRulesetReading(std::string_view json, std::uint16_t port) {
                 walk.blockedBy = "the policy drop of chain " + chain.name + " of table " +
                                  chain.family + " " + chain.table + " (no rule admits it)";
             }
+        }
+        if (outcome == Outcome::Drop && walk.maybeAccepted) {
+            outcome = Outcome::Unsure;  // an earlier accept may have let it in
         }
         if (outcome == Outcome::Drop) {
             return {FirewallVerdict::Blocks,
