@@ -223,10 +223,12 @@ DiagnosisLine PortCheck(const HostFacts& host, const SearchFacts& search) {
                   (kWindows ? " (taskkill /PID " : " (kill ") + std::to_string(first.pid) +
                   "), then search again";
         } else {
-            fix = kWindows ? "find it with: netstat -abno -p UDP (as administrator), end it, "
-                             "then search again"
-                           : "find it with: sudo ss -ulpn 'sport = :" + std::to_string(host.port) +
-                                 "', end it, then search again";
+            fix =
+                kWindows
+                    ? "find it with: netstat -abno -p UDP | findstr :" + std::to_string(host.port) +
+                          " (as administrator), end it, then search again"
+                    : "find it with: sudo ss -ulpn 'sport = :" + std::to_string(host.port) +
+                          "', end it, then search again";
         }
         return Line("port", CheckResult::Problem,
                     port + " is held by " + PortOwnersText(host.portOwners.owners) +
