@@ -241,8 +241,8 @@ void CSearchDlg::ShowNoCameraAnswered() {
     m_progress->setValue(0);
     m_progress->setFormat(text);
     m_progress->setTextVisible(true);
-    m_progress->setToolTip(QStringLiteral(
-        "No camera answered. Click for Diagnose Network… (also in the list's menu)"));
+    // Also for screen readers, as every text of the bar.
+    m_progress->setToolTip(text);
     m_noCameraShown = true;
 }
 

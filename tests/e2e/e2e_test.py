@@ -1212,6 +1212,23 @@ def scenario_diagnose(lab, args):
     check(result.returncode == 0 and "--diagnose" in result.stderr,
           f"--list with no camera: exit {result.returncode}, stderr {result.stderr!r}")
 
+    # The window: a search that ends empty says so on the progress bar, and a
+    # click there shows the checks.
+    lab.start_display()
+    lab.start_app()
+    window = MainWindow(lab)
+    window.press("Search")
+    text = window.wait_progress_text(r"^No camera answered", 8)
+    bar = window.a11y.find(window.acc, "progress bar", timeout=5, depth=1)
+    lab.screen.click_center(window.a11y.extents(bar))
+    dialog = window.a11y.find(window.app_acc, "dialog", "Diagnose Network", 10, depth=1)
+    rows = window.a11y.table_rows(window.a11y.find(dialog, "table", timeout=5, depth=2))
+    by_check = {row[0]: row for row in rows}
+    check(by_check.get("replies", [])[1:3] == ["PROBLEM", "no camera answered the search"] and
+          by_check.get("port", [])[1:2] == ["ok"] and len(rows) == 11,
+          f"the window's diagnosis shows {rows}")
+    log(f"window: {text!r}; Diagnose Network lists {len(rows)} checks")
+
 
 # name: (scenario, camera hosts per LAN, camera LANs)
 SCENARIOS = {
