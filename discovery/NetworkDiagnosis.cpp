@@ -312,10 +312,13 @@ DiagnosisLine ReversePathCheck(const HostFacts& host, const SearchFacts& search)
 
 constexpr const char* kNoSearch = "no search was made";
 
+const char* NoSearchText(const SearchFacts& search) {
+    return search.bound ? kNoSearch : "no search: the receive port could not be bound";
+}
+
 DiagnosisLine RequestsCheck(const SearchFacts& search) {
     if (!search.searched) {
-        return Line("requests", CheckResult::NotChecked,
-                    search.bound ? kNoSearch : "no search: the receive port could not be bound");
+        return Line("requests", CheckResult::NotChecked, NoSearchText(search));
     }
     if (search.outcome == SearchOutcome::HostLookupFailed) {
         return Line("requests", CheckResult::Problem,
@@ -337,7 +340,7 @@ DiagnosisLine RequestsCheck(const SearchFacts& search) {
 
 DiagnosisLine RejectedCheck(const SearchFacts& search) {
     if (!search.searched) {
-        return Line("rejected", CheckResult::NotChecked, kNoSearch);
+        return Line("rejected", CheckResult::NotChecked, NoSearchText(search));
     }
     const RejectTally& tally = search.rejected;
     if (tally.Total() == 0) {
@@ -377,7 +380,7 @@ DiagnosisLine RepliesCheck(const HostFacts& host, const SearchFacts& search) {
     static const std::vector<InterfaceLink> kNone;
     const std::vector<InterfaceLink>& links = host.links ? *host.links : kNone;
     if (!search.searched) {
-        return Line("replies", CheckResult::NotChecked, kNoSearch);
+        return Line("replies", CheckResult::NotChecked, NoSearchText(search));
     }
     if (search.cameras == 0) {
         return Line("replies", CheckResult::Problem, "no camera answered the search",
