@@ -161,6 +161,12 @@ DiagnosisLine LinkCheck(const HostFacts& host) {
     if (!host.links) {
         return Line("link", CheckResult::NotChecked, "the system did not list its interfaces");
     }
+    // An unused port without an address (the Ethernet socket of a laptop on
+    // Wi-Fi, a Bluetooth adapter) counts only when nothing else has a link.
+    const auto used = SearchInterfaces(*host.links);
+    const bool anyLinked = std::any_of(used.begin(), used.end(), [](const InterfaceLink* link) {
+        return link->carrier == std::optional<bool>(true);
+    });
     std::vector<std::string> without;
     bool known = false;
     for (const InterfaceLink& link : *host.links) {
@@ -170,7 +176,7 @@ DiagnosisLine LinkCheck(const HostFacts& host) {
             continue;
         }
         known = true;
-        if (!*link.carrier) {
+        if (!*link.carrier && (!link.ipv4.empty() || !anyLinked)) {
             without.push_back(link.name);
         }
     }
@@ -185,7 +191,7 @@ DiagnosisLine LinkCheck(const HostFacts& host) {
     if (!known) {
         return Line("link", CheckResult::NotChecked, "no interface's link state is known");
     }
-    return Line("link", CheckResult::Ok, "every interface that is up has a link");
+    return Line("link", CheckResult::Ok, "every interface in use has a link");
 }
 
 DiagnosisLine WifiCheck(const HostFacts& host) {

@@ -103,7 +103,21 @@ TEST(NetworkDiagnosisTest, EachCauseGivesItsLineAndFix) {
              bridge.carrier = false;
              h.links->push_back(bridge);
          },
-         "link", CheckResult::Ok, "every interface that is up has a link", ""},
+         "link", CheckResult::Ok, "every interface in use has a link", ""},
+        {"an unused port beside a working one",
+         [&](HostFacts& h, SearchFacts&) {
+             InterfaceLink unused = Wired("eth1", "10.9.9.9");
+             unused.ipv4.clear();
+             unused.carrier = false;
+             h.links->push_back(unused);
+         },
+         "link", CheckResult::Ok, "every interface in use has a link", ""},
+        {"no link anywhere",
+         [&](HostFacts& h, SearchFacts&) {
+             link(h).ipv4.clear();
+             link(h).carrier = false;
+         },
+         "link", CheckResult::Problem, "eth0 is up but without a link", "eth0"},
         {"Wi-Fi only", [&](HostFacts& h, SearchFacts&) { link(h).wireless = true; }, "wifi",
          CheckResult::Problem, "only over Wi-Fi (eth0)", "with a cable"},
         {"Wi-Fi and wired",
