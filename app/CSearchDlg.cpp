@@ -189,6 +189,7 @@ void CSearchDlg::OnSearch() {
     m_searchEnd.stop();
     ClearNoCameraAnswered();
     m_lastSearch = {};
+    m_lastSearchEnded = false;
     // Port 8089 is bound before the request leaves, so that a camera that
     // answers at once is heard. When it cannot be bound the operator is told
     // every time, nothing is sent (no answer could be heard), and the next
@@ -227,6 +228,10 @@ void CSearchDlg::OnSearchEnded() {
     if (now && m_dropsAtSearchStart && *now >= *m_dropsAtSearchStart) {
         m_lastSearch.reversePathDrops = *now - *m_dropsAtSearchStart;
     }
+    // What the search saw is kept as it was when it ended; later datagrams
+    // and probes do not belong to it.
+    m_lastSearch = SearchFactsNow();
+    m_lastSearchEnded = true;
     if (m_table.RowCount() == 0) {
         ShowNoCameraAnswered();
     }
@@ -261,6 +266,10 @@ std::vector<qdipc::DiagnosisLine> CSearchDlg::DiagnosisLines() const {
     const qdipc::HostFacts host = m_config.hostFacts
                                       ? m_config.hostFacts()
                                       : qdipc::GatherHostFacts(m_config.receiver.bind.port);
+    return qdipc::Diagnose(host, m_lastSearchEnded ? m_lastSearch : SearchFactsNow());
+}
+
+qdipc::SearchFacts CSearchDlg::SearchFactsNow() const {
     qdipc::SearchFacts search = m_lastSearch;
     if (search.searched) {
         search.failedNetworks = m_searchCommand.FailedNetworks();
@@ -269,7 +278,7 @@ std::vector<qdipc::DiagnosisLine> CSearchDlg::DiagnosisLines() const {
         }
         search.cameras = m_table.RowCount();
     }
-    return qdipc::Diagnose(host, search);
+    return search;
 }
 
 CDiagnoseDlg* CSearchDlg::OnDiagnose() {

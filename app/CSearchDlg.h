@@ -150,6 +150,9 @@ private:
     void ShowConfirmationProgress();
     // The search and its repeats are over: an empty list offers the diagnosis.
     void OnSearchEnded();
+    // The last search's facts with what the worker, the search command and
+    // the list hold now.
+    qdipc::SearchFacts SearchFactsNow() const;
     void ShowNoCameraAnswered();
     void ClearNoCameraAnswered();
 
@@ -177,6 +180,7 @@ private:
     // networks and rows are read when the diagnosis runs).
     qdipc::SearchFacts m_lastSearch;
     std::optional<std::uint64_t> m_dropsAtSearchStart;
+    bool m_lastSearchEnded = false;  // m_lastSearch is complete
     bool m_noCameraShown = false;
     QElapsedTimer m_searchStarted;
     std::size_t m_searchRepeatsSent = 0;
