@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "discovery/CellText.h"
+#include "discovery/DeviceTable.h"
 
 namespace {
 
@@ -67,7 +68,8 @@ CDiagnoseDlg::CDiagnoseDlg(std::vector<qdipc::DiagnosisLine> lines, QWidget* par
         for (int column = 0; column < 4; ++column) {
             // Table items show their text as it is: never as rich text.
             auto* item = new QTableWidgetItem(cells[column]);
-            item->setToolTip(cells[column]);
+            // A tooltip would read markup as rich text: escaped where it could.
+            item->setToolTip(qdipc::PlainToolTip(cells[column]));
             if (line.result == qdipc::CheckResult::Problem) {
                 item->setBackground(QColor(255, 222, 173));
             }

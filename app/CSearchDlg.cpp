@@ -247,7 +247,7 @@ void CSearchDlg::ShowNoCameraAnswered() {
     m_progress->setFormat(text);
     m_progress->setTextVisible(true);
     // Also for screen readers, as every text of the bar.
-    m_progress->setToolTip(text);
+    m_progress->setToolTip(qdipc::PlainToolTip(text));
     m_noCameraShown = true;
 }
 
@@ -523,7 +523,7 @@ void CSearchDlg::ShowConfirmationProgress() {
     m_progress->setFormat(text);
     m_progress->setTextVisible(true);
     // Also for screen readers, and for a bar too narrow for its text.
-    m_progress->setToolTip(text);
+    m_progress->setToolTip(qdipc::PlainToolTip(text));
     m_noCameraShown = false;
 }
 

@@ -92,6 +92,7 @@ MessagePresenter::~MessagePresenter() = default;
 
 void WarningMessageBox::Warn(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Warning, ProgramName(), text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);  // a camera's or a file's text, never markup
     if (parent == nullptr) {
         box.exec();  // no owner: modal to the whole application
         return;

@@ -14,8 +14,8 @@ int main(int argc, char* argv[]) {
         qdipc::ParseCommandLine(qdipc::CommandLineArguments(argc, argv));
     qdipc::UseParentConsole();
     if (commandLine.mode == qdipc::CommandMode::Window) {
-        std::cerr << "qd_ip_search: this build has no window; use --list, --modify, --help or "
-                     "--version\n";
+        std::cerr << "qd_ip_search: this build has no window; use --list, --modify, --assign, "
+                     "--plan, --diagnose, --help or --version\n";
         return qdipc::kExitUsage;
     }
     qdipc::IgnoreClosedPipeSignal();

@@ -67,10 +67,6 @@ std::optional<T> Lookup(const std::array<std::pair<std::string_view, T>, N>& tab
     return std::nullopt;
 }
 
-bool IsHex(char c) {
-    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-}
-
 std::optional<int> ParseWait(std::string_view text) {
     if (text.empty() || text.size() > 7 || !std::all_of(text.begin(), text.end(), [](char c) {
             return std::isdigit(static_cast<unsigned char>(c)) != 0;
@@ -104,42 +100,11 @@ CommandLine Fail(std::string message) {
 }  // namespace
 
 bool IsDeviceIdText(std::string_view text) {
-    if (text.size() != 17 || text[8] != '-') {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (i != 8 && !IsHex(text[i])) {
-            return false;
-        }
-    }
-    return true;
+    return ParseDeviceIdStrict(text).has_value();
 }
 
 bool IsMacText(std::string_view text) {
-    // Six groups of one or two hex digits, one separator kind throughout.
-    char separator = 0;
-    int groups = 0;
-    std::size_t i = 0;
-    while (true) {
-        std::size_t digits = 0;
-        while (i < text.size() && IsHex(text[i]) && digits < 3) {
-            ++i;
-            ++digits;
-        }
-        if (digits == 0 || digits > 2) {
-            return false;
-        }
-        ++groups;
-        if (i == text.size()) {
-            return groups == 6;
-        }
-        const char c = text[i];
-        if ((c != ':' && c != '-') || (separator != 0 && c != separator) || groups == 6) {
-            return false;
-        }
-        separator = c;
-        ++i;
-    }
+    return ParseMacStrict(text).has_value();
 }
 
 bool IsCommandLineVerb(std::string_view argument) {
@@ -421,19 +386,24 @@ option's value may also follow an "=" (--wait=500, --format=json).
   --version, -V        print the version
 
 Text is printed as UTF-8, each field decoded as the window shows it: as UTF-8
-when it is valid UTF-8, else as GB18030 (the cameras' encoding), else byte by
-byte, ASCII as it is, a backslash as \\ and every other byte as \xNN. Then
-every control character (C0 such as tab, newline and ESC, DEL, and C1) is
-written as \xNN, in JSON as \u00NN, here and in messages that repeat an
-argument or an interface name: nothing a camera sends can reach the terminal
-as a control sequence.
+when it is valid UTF-8, else as GB18030 (the cameras' encoding), else as
+bytes. Then one escape, here and in messages that repeat an argument, a file's
+text or an interface name: a byte that is not UTF-8 and every control
+character (C0 such as tab, newline and ESC, DEL, and C1) as \xNN, a
+bidirectional control (U+202A-U+202E, U+2066-U+2069, LRM, RLM, ALM) as \uNNNN
+and a backslash as \\, so \x1b always means the byte; JSON keeps the exact
+text in its own escapes. Nothing a camera sends can reach the terminal as a
+control sequence. CSV is for spreadsheets: a field that starts with =, +, -,
+@, a tab or a carriage return gets a leading apostrophe, so it is never run as
+a formula; TSV and JSON keep the exact text.
 
 Exit status: 0 done (--list whatever it found; --modify confirmed, or sent
 with --verify-wait 0; --assign and --plan: every camera confirmed, or a dry
 run that found them all); 1 the network failed ("Setting error!" with the
-reason on standard error, no socket, port 8089 taken) or the output could not
-be written (a full disk; a closed pipe, quietly); 2 a wrong command line, a
-plan that fails its checks, or settings that fail them (nothing was sent); 3
+reason on standard error, no socket, port 8089 taken), the output could not
+be written (a full disk; a closed pipe, quietly) or the window could not open
+(no display); 2 a wrong command line, a plan that fails its checks or is
+larger than 16 MB, or settings that fail them (nothing was sent); 3
 --modify sent the settings but the camera did not confirm them in time (no
 camera has that device ID, it kept other values, or it stays silent); --assign
 or --plan: some camera did not confirm its new address or was not found;

@@ -84,6 +84,93 @@ int ParseDeviceId(const char* text, std::uint8_t* out8) {
     return 0;
 }
 
+namespace {
+
+// A dotted quad's value; with leadingZeros false a number may not start
+// with 0 unless it is 0.
+std::optional<std::uint32_t> ParseQuad(std::string_view text, bool leadingZeros) {
+    std::uint32_t value = 0;
+    std::size_t i = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part != 0) {
+            if (i == text.size() || text[i] != '.') {
+                return std::nullopt;
+            }
+            ++i;
+        }
+        const std::size_t start = i;
+        unsigned number = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 4) {
+            number = number * 10 + static_cast<unsigned>(text[i] - '0');
+            ++i;
+        }
+        const std::size_t digits = i - start;
+        if (digits == 0 || digits > 3 || number > 255 ||
+            (!leadingZeros && digits > 1 && text[start] == '0')) {
+            return std::nullopt;
+        }
+        value = (value << 8) | number;
+    }
+    if (i != text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Hexadecimal pairs at the given positions of text, one byte each.
+template <std::size_t N>
+bool ReadPairs(std::string_view text, const std::array<std::size_t, N>& at,
+               std::array<std::uint8_t, N>& out) {
+    for (std::size_t k = 0; k < N; ++k) {
+        const char high = text[at[k]];
+        const char low = text[at[k] + 1];
+        if (!IsHexDigit(high) || !IsHexDigit(low)) {
+            return false;
+        }
+        out[k] = static_cast<std::uint8_t>(HexDigitValue(high) * 16 + HexDigitValue(low));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ParseIpv4Strict(std::string_view text) {
+    return ParseQuad(text, false);
+}
+
+std::optional<std::uint32_t> ParseIpv4Lenient(std::string_view text) {
+    return ParseQuad(text, true);
+}
+
+std::optional<std::array<std::uint8_t, 8>> ParseDeviceIdStrict(std::string_view text) {
+    std::array<std::uint8_t, 8> id{};
+    if (text.size() != 17 || text[8] != '-' ||
+        !ReadPairs<8>(text, {0, 2, 4, 6, 9, 11, 13, 15}, id)) {
+        return std::nullopt;
+    }
+    return id;
+}
+
+std::optional<std::array<std::uint8_t, 6>> ParseMacStrict(std::string_view text) {
+    std::array<std::uint8_t, 6> mac{};
+    if (text.size() != 17 || (text[2] != ':' && text[2] != '-')) {
+        return std::nullopt;
+    }
+    for (std::size_t at = 5; at < 17; at += 3) {
+        if (text[at] != text[2]) {
+            return std::nullopt;
+        }
+    }
+    if (!ReadPairs<6>(text, {0, 3, 6, 9, 12, 15}, mac)) {
+        return std::nullopt;
+    }
+    return mac;
+}
+
 std::int32_t ParseUnsigned(const char* text, int radix, const char** stop) {
     std::uint32_t value = 0;
     const char* p = text;

@@ -12,55 +12,19 @@
 namespace qdipc {
 namespace {
 
-constexpr std::size_t kDeviceIdTextLength = 17;
 // Cleared lists from this many rows on are freed off the owning thread.
 constexpr std::size_t kReleaseInBackgroundFrom = 10000;
 
 // The key of a device-ID text, when the text is exactly what FormatDeviceId
-// gives for some eight bytes (every cell 1 is); otherwise no row can match.
+// gives for some eight bytes (lowercase); otherwise no row can match.
 std::optional<std::uint64_t> KeyOfDeviceIdText(std::string_view deviceIdText) {
-    if (deviceIdText.size() != kDeviceIdTextLength) {
-        return std::nullopt;
-    }
-    const std::string text(deviceIdText);
-    std::uint8_t bytes[8] = {};
-    ParseDeviceId(text.c_str(), bytes);
-    if (FormatDeviceId(bytes) != text) {
+    const auto bytes = ParseDeviceIdStrict(deviceIdText);
+    if (!bytes || FormatDeviceId(bytes->data()) != deviceIdText) {
         return std::nullopt;
     }
     std::uint64_t key = 0;
-    std::memcpy(&key, bytes, sizeof key);
+    std::memcpy(&key, bytes->data(), sizeof key);
     return key;
-}
-
-// A dotted quad of four decimal octets (0 to 255, one to three digits each),
-// in host order; nothing for any other text.
-std::optional<std::uint32_t> ParseDottedQuad(std::string_view text) {
-    std::uint32_t address = 0;
-    std::size_t pos = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        if (octet != 0) {
-            if (pos >= text.size() || text[pos] != '.') {
-                return std::nullopt;
-            }
-            ++pos;
-        }
-        std::uint32_t value = 0;
-        std::size_t digits = 0;
-        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
-            value = value * 10 + static_cast<std::uint32_t>(text[pos] - '0');
-            ++pos;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) {
-            return std::nullopt;
-        }
-        address = address << 8 | value;
-    }
-    if (pos != text.size()) {
-        return std::nullopt;
-    }
-    return address;
 }
 
 }  // namespace
@@ -234,8 +198,8 @@ void DeviceList::TellRowsChanged(int first, int last) {
 void DeviceList::SetHostInterfaces(std::vector<Ipv4Interface> interfaces) {
     m_hostNetworks.clear();
     for (Ipv4Interface& host : interfaces) {
-        const auto address = ParseDottedQuad(host.address);
-        const auto netmask = ParseDottedQuad(host.netmask);
+        const auto address = ParseIpv4Lenient(host.address);
+        const auto netmask = ParseIpv4Lenient(host.netmask);
         if (!address) {
             continue;
         }
@@ -258,7 +222,7 @@ std::uint32_t DeviceList::Flags(int row) const {
             flags |= IpConflict;
         }
     }
-    const auto address = ParseDottedQuad(ip);
+    const auto address = ParseIpv4Lenient(ip);
     if (!address) {
         return flags;  // not an address this host could compare
     }

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QStringList>
+#include <QTextDocument>
 #include <algorithm>
 
 #include "discovery/CellText.h"
@@ -38,6 +39,14 @@ DeviceTable::DeviceTable(QObject* parent, std::size_t maxRows)
 
 DeviceTable::~DeviceTable() {
     m_list.SetObserver(nullptr);
+}
+
+QString PlainToolTip(const QString& text) {
+    if (!Qt::mightBeRichText(text)) {
+        return text;
+    }
+    return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() +
+           QStringLiteral("</p>");
 }
 
 QString DeviceTable::DisplayText(int row, int column) const {
@@ -115,7 +124,7 @@ QVariant DeviceTable::data(const QModelIndex& index, int role) const {
             if (flags == 0) {
                 return {};
             }
-            return FlagsInWords(flags, m_list.ArrivalInterfaceName(index.row()));
+            return PlainToolTip(FlagsInWords(flags, m_list.ArrivalInterfaceName(index.row())));
         }
         default:
             return {};

@@ -28,6 +28,10 @@ namespace qdipc {
 // apart from both grey stripes.
 inline constexpr int kFlaggedRowTint[3] = {255, 222, 173};
 
+// A tooltip that shows text as it is: Qt reads a tooltip that looks like
+// markup as rich text, so such a text is escaped and wrapped.
+QString PlainToolTip(const QString& text);
+
 class DeviceTable : public QAbstractTableModel, private DeviceListObserver {
     Q_OBJECT
 public:
@@ -60,7 +64,7 @@ public:
     void SetSelectedRow(int row) { m_list.SetSelectedRow(row); }
     void SortByColumn(int column, bool ascending) { m_list.SortByColumn(column, ascending); }
 
-    // The cell as shown.
+    // The cell as shown (plain text: the view never reads it as markup).
     QString DisplayText(int row, int column) const;
 
     // QAbstractItemModel

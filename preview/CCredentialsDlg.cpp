@@ -24,9 +24,11 @@ CCredentialsDlg::CCredentialsDlg(const std::string& host, const std::string& use
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(
+    auto* question = new QLabel(
         QStringLiteral("%1 asks for a user name and password.").arg(QString::fromStdString(host)),
-        this));
+        this);
+    question->setTextFormat(Qt::PlainText);
+    layout->addWidget(question);
     layout->addLayout(form);
     layout->addWidget(buttons);
     (user.empty() ? m_user : m_password)->setFocus();

@@ -2,9 +2,11 @@
 
 #include <QLabel>
 #include <QPainter>
+#include <algorithm>
 
 #include "preview/CCredentialsDlg.h"
 #include "preview/LibVlcBackend.h"
+#include "settings/SettingsValidation.h"
 
 namespace {
 
@@ -17,14 +19,30 @@ const std::vector<std::string> kInstanceArguments = {
     "--ignore-config",          "--aout=adummy", "--no-osd",    "--no-spu", "--no-video-title-show",
     "--no-disable-screensaver", "--gl=none",     "--gles2=none"};
 
-// "host" of "rtsp://host[:port]/path".
+// "host" of "rtsp://host[:port]/path" when host is a dotted quad and
+// nothing else comes before the path (no "user@", no second ":" or "@"),
+// else empty. The location is built from a camera's IP cell, which is any
+// text the camera chose: "10.9.0.5:1@10.9.0.6" must not reach a URL parser
+// that connects to the host after the "@" while the credentials are looked
+// up by the text before the ":".
 std::string HostOf(const std::string& location) {
     const std::size_t start = location.find("://");
     if (start == std::string::npos) {
         return {};
     }
     const std::string rest = location.substr(start + 3);
-    return rest.substr(0, rest.find_first_of(":/"));
+    const std::string authority = rest.substr(0, rest.find('/'));
+    const std::string host = authority.substr(0, authority.find(':'));
+    const std::string port =
+        host.size() < authority.size() ? authority.substr(host.size() + 1) : std::string();
+    const bool portOk = port.size() <= 5 && std::all_of(port.begin(), port.end(), [](char c) {
+                            return c >= '0' && c <= '9';
+                        });
+    if (!qdipc::ParseIpv4Strict(host) || !portOk ||
+        (host.size() < authority.size() && port.empty())) {
+        return {};
+    }
+    return host;
 }
 
 int PortOf(const std::string& location) {
@@ -79,6 +97,7 @@ CVideoStatic::CVideoStatic(std::unique_ptr<qdipc::VlcBackend> backend, QWidget* 
     // One line across the middle of the pane, in a native window of its own
     // so that it can be raised above the one libvlc draws into.
     m_status = new QLabel(this);
+    m_status->setTextFormat(Qt::PlainText);  // it repeats a camera's address
     m_status->setAttribute(Qt::WA_NativeWindow);
     m_status->setAlignment(Qt::AlignCenter);
     m_status->setWordWrap(true);
@@ -117,6 +136,17 @@ void CVideoStatic::SetLocation(const std::string& location) {
 
 int CVideoStatic::Play() {
     if (m_location.empty()) {
+        return -1;
+    }
+    if (HostOf(m_location).empty()) {
+        // Not an address: nothing is connected to, no credentials are
+        // looked up, and the picture of the camera before goes.
+        if (m_player) {
+            m_vlc->ReleasePlayer(m_player);
+            m_player = nullptr;
+        }
+        m_changed = true;
+        ShowStatus(QStringLiteral("No picture: the camera reports no valid IP address"));
         return -1;
     }
     if (m_changed) {
@@ -173,7 +203,6 @@ QString CVideoStatic::StatusText() const {
 
 void CVideoStatic::ShowStatus(const QString& text) {
     m_status->setText(text);
-    m_status->setAccessibleName(text);
     m_status->setVisible(!text.isEmpty());
     if (!text.isEmpty()) {
         m_status->raise();
@@ -191,6 +220,8 @@ void CVideoStatic::OnStreamEvent(libvlc_media_player_t* player, qdipc::StreamEve
 }
 
 void CVideoStatic::AskForCredentials(const std::string& host) {
+    // host is the dotted quad the player connected to (HostOf); the
+    // credentials are kept for it and go to it only.
     if (m_prompt || host.empty()) {
         return;
     }

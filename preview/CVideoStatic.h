@@ -7,9 +7,12 @@
 // and at most one media player at a time. Every Play after SetLocation
 // releases the player that is playing and builds a new one for the location.
 // When there is no picture, one line in the pane says why (an accessible
-// label); it goes when a picture comes. A camera that asks for a user name
-// and password gets a small modal prompt; what is entered is kept in memory
-// for that camera until the program ends, and the stream is opened again.
+// label); it goes when a picture comes. Only a location whose host is a
+// dotted quad is opened; any other gets the reason "the camera reports no
+// valid IP address" and nothing is connected. A camera that asks for a user
+// name and password gets a small modal prompt; what is entered is kept in
+// memory for that address until the program ends, sent to that address only,
+// and the stream is opened again.
 
 #include <QPointer>
 #include <QWidget>

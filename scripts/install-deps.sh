@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing the tool needs,
-# skipping the ones that are already there. Needs root (or sudo) only when
-# something is missing.
+# Installs the Debian packages a task needs, skipping the ones that are already
+# there. Needs root (or sudo) only when something is missing.
+#   scripts/install-deps.sh run       build and run the tool (its window and command line)
+#   scripts/install-deps.sh demo      run, plus the simulated cameras' LAN and the headless demo
+#   scripts/install-deps.sh package   run, plus building and checking the Debian package
+#   scripts/install-deps.sh test      everything: every test, the Windows build, the fuzzers
+#   scripts/install-deps.sh --list KIND   print the packages of KIND, one a line
+# Without an argument: test (everything).
 set -euo pipefail
 
-packages=(
+# Building and running the program.
+run_packages=(
     # toolchain
-    g++ cmake ninja-build clang libclang-rt-14-dev googletest libgtest-dev pkg-config
+    g++ cmake ninja-build pkg-config
     # the command line's option parser (header-only)
     libcli11-dev
     # reading nftables' JSON ruleset for the network diagnosis
@@ -18,22 +24,61 @@ packages=(
     libavformat-dev libavcodec-dev libavutil-dev
     # CJK fonts for the dialogs: a Song face with the forms' metrics (AR PL UMing), a fallback
     fonts-arphic-uming fonts-wqy-zenhei
-    # headless display, input and screenshots for the window tests and the demo
-    xvfb xdotool x11-utils x11-apps imagemagick
-    # a standard RTSP server for the preview tests and the demo
+)
+
+# The demo: simulated cameras and a stream on a private virtual LAN, the tool
+# under a headless display, driven as a person would and read as a screen
+# reader does.
+demo_packages=(
+    # a standard RTSP server for the demo's stream (and the preview tests)
     libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
-    # the Windows build of the core and its tests (mingw-w64), run under Wine
-    g++-mingw-w64-x86-64-posix wine64
-    # virtual camera networks (network namespaces); nft for the diagnosis test's
-    # firewall rule inside its namespace
-    iproute2 nftables
-    # reading the windows as a screen reader does, for the end-to-end tests
+    # virtual camera networks (network namespaces)
+    iproute2
+    # headless display, input and screenshots
+    xvfb xdotool x11-utils x11-apps imagemagick
+    # reading the windows as a screen reader does
     dbus-daemon dbus-bin at-spi2-core python3 python3-pyatspi
-    # the Debian package: dependencies, checks of the package, its desktop
-    # entry and its AppStream metadata, and rendering the icon's SVG
-    dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
+
+# The Debian package: dependencies, checks of the package, its desktop entry
+# and its AppStream metadata, and rendering the icon's SVG.
+package_packages=(dpkg-dev lintian desktop-file-utils appstream librsvg2-bin)
+
+# The tests besides the demo's: unit tests, sanitizers and fuzzers (clang),
+# and the Windows build of the core and its tests (mingw-w64), run under Wine.
+test_packages=(
+    clang libclang-rt-14-dev googletest libgtest-dev
+    g++-mingw-w64-x86-64-posix wine64
+    # nft, for the diagnosis test's firewall rule inside its own namespace
+    nftables
+)
+
+kind=test
+list_only=""
+if [ "${1:-}" = "--list" ]; then
+    list_only=1
+    shift
+fi
+[ $# -gt 0 ] && kind=$1
+case "$kind" in
+    run) packages=("${run_packages[@]}") ;;
+    demo) packages=("${run_packages[@]}" "${demo_packages[@]}") ;;
+    package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;
+    test | all)
+        packages=("${run_packages[@]}" "${demo_packages[@]}" "${package_packages[@]}"
+                   "${test_packages[@]}")
+        ;;
+    *)
+        echo "usage: scripts/install-deps.sh [--list] [run|demo|package|test]" >&2
+        exit 2
+        ;;
+esac
+
+if [ -n "$list_only" ]; then
+    printf '%s\n' "${packages[@]}"
+    exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do

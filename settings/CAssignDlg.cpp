@@ -40,6 +40,7 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     form->addRow(QStringLiteral("Gateway"), m_editGateway);
 
     m_message = new QLabel(this);
+    m_message->setTextFormat(Qt::PlainText);
     m_message->setWordWrap(true);
 
     m_table = new QTableWidget(static_cast<int>(m_batch.size()), kColumnCount, this);

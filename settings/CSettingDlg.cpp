@@ -130,6 +130,7 @@ void CSettingDlg::OnModify() {
             QMessageBox box(QMessageBox::Warning,
                             QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(),
                             text, QMessageBox::Ok, this);
+            box.setTextFormat(Qt::PlainText);
             box.exec();
         }
         if (alive.isNull()) {

@@ -99,44 +99,14 @@ std::string Lower(std::string text) {
     return text;
 }
 
-bool IsHexPair(std::string_view text, std::size_t at) {
-    return at + 2 <= text.size() && std::isxdigit(static_cast<unsigned char>(text[at])) != 0 &&
-           std::isxdigit(static_cast<unsigned char>(text[at + 1])) != 0;
-}
-
-// 8 hex pairs, "-", 8 hex pairs.
-bool IsDeviceId(std::string_view text) {
-    if (text.size() != 17 || text[8] != '-') {
-        return false;
-    }
-    for (std::size_t at : {0u, 2u, 4u, 6u, 9u, 11u, 13u, 15u}) {
-        if (!IsHexPair(text, at)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Six hex pairs joined by one kind of separator, ":" or "-".
+// Six hex pairs joined by one kind of separator, ":" or "-", as six
+// lowercase pairs joined by ":".
 std::optional<std::string> NormalMac(std::string_view text) {
-    if (text.size() != 17) {
+    const auto mac = ParseMacStrict(text);
+    if (!mac) {
         return std::nullopt;
     }
-    const char separator = text[2];
-    if (separator != ':' && separator != '-') {
-        return std::nullopt;
-    }
-    std::string mac;
-    for (std::size_t at = 0; at < 17; at += 3) {
-        if (!IsHexPair(text, at) || (at + 2 < 17 && text[at + 2] != separator)) {
-            return std::nullopt;
-        }
-        mac += text.substr(at, 2);
-        if (at + 2 < 17) {
-            mac += ':';
-        }
-    }
-    return Lower(mac);
+    return FormatMac(mac->data());
 }
 
 std::string Quoted(std::string_view text) {
@@ -230,7 +200,7 @@ PlanFile ReadLines(std::string_view text, const PlanSettingsCheck& check) {
         PlanLine line;
         line.line = record.line;
         const std::string devId = field(kDevId);
-        if (!devId.empty() && !IsDeviceId(devId)) {
+        if (!devId.empty() && !ParseDeviceIdStrict(devId)) {
             plan.error = Where(record.line, "dev_id") + ": " + Quoted(devId) +
                          " is not a device ID such as 0011aabb-0000ff01";
             return plan;

@@ -8,65 +8,16 @@ namespace {
 constexpr int kMinPrefix = 1;
 constexpr int kMaxPrefix = 30;
 
-bool IsDecimalDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 enum class QuadError { None, Malformed, LeadingZero };
 
-// The dotted quad's value, or why it is not one. Malformed wins over a
-// leading zero, so "01.2.3" is reported as not an address at all.
+// The dotted quad's value, or why it is not one: the core's parsers, the
+// lenient one telling a leading zero from no address at all ("01.2.3" is
+// not an address).
 std::optional<std::uint32_t> ParseQuad(std::string_view text, QuadError& error) {
-    std::uint32_t value = 0;
-    int parts = 0;
-    bool leadingZero = false;
-    std::size_t i = 0;
-    while (true) {
-        const std::size_t start = i;
-        unsigned number = 0;
-        while (i < text.size() && IsDecimalDigit(text[i]) && i - start < 4) {
-            number = number * 10 + static_cast<unsigned>(text[i] - '0');
-            ++i;
-        }
-        const std::size_t digits = i - start;
-        if (digits == 0 || digits > 3 || number > 255) {
-            error = QuadError::Malformed;
-            return std::nullopt;
-        }
-        leadingZero = leadingZero || (digits > 1 && text[start] == '0');
-        value = (value << 8) | number;
-        ++parts;
-        if (parts == 4) {
-            break;
-        }
-        if (i == text.size() || text[i] != '.') {
-            error = QuadError::Malformed;
-            return std::nullopt;
-        }
-        ++i;
-    }
-    if (i != text.size()) {
-        error = QuadError::Malformed;
-        return std::nullopt;
-    }
-    if (leadingZero) {
-        error = QuadError::LeadingZero;
-        return std::nullopt;
-    }
-    error = QuadError::None;
+    const std::optional<std::uint32_t> value = ParseIpv4Strict(text);
+    error = value                    ? QuadError::None
+            : ParseIpv4Lenient(text) ? QuadError::LeadingZero
+                                     : QuadError::Malformed;
     return value;
 }
 
@@ -243,33 +194,6 @@ std::optional<SettingsProblem> ValidateMac(std::string_view text) {
 }
 
 }  // namespace
-
-std::optional<std::uint32_t> ParseIpv4Strict(std::string_view text) {
-    QuadError error = QuadError::None;
-    return ParseQuad(text, error);
-}
-
-std::optional<std::array<std::uint8_t, 6>> ParseMacStrict(std::string_view text) {
-    constexpr std::size_t kLength = 17;  // six pairs and five separators
-    if (text.size() != kLength || (text[2] != ':' && text[2] != '-')) {
-        return std::nullopt;
-    }
-    const char separator = text[2];
-    std::array<std::uint8_t, 6> mac{};
-    for (std::size_t octet = 0; octet < mac.size(); ++octet) {
-        const std::size_t at = octet * 3;
-        if (octet > 0 && text[at - 1] != separator) {
-            return std::nullopt;
-        }
-        const int high = HexValue(text[at]);
-        const int low = HexValue(text[at + 1]);
-        if (high < 0 || low < 0) {
-            return std::nullopt;
-        }
-        mac[octet] = static_cast<std::uint8_t>(high * 16 + low);
-    }
-    return mac;
-}
 
 std::string FormatIpv4(std::uint32_t address) {
     return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +

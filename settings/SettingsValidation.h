@@ -14,19 +14,13 @@
 #include <string>
 #include <string_view>
 
+#include "discovery/DeviceCodecs.h"
 #include "settings/NetSettingsRecord.h"
 
 namespace qdipc {
 
-// A dotted quad: exactly four decimal numbers 0..255 separated by single
-// dots, nothing else (no sign, space, empty part or trailing dot). A number
-// with a leading zero ("01", "00") is refused, since some network stacks read
-// it as octal. The value is a << 24 | b << 16 | c << 8 | d.
-std::optional<std::uint32_t> ParseIpv4Strict(std::string_view text);
-
-// Six pairs of hexadecimal digits (either case) separated by ':' or by '-',
-// one separator kind throughout: 00:1a:2b:3c:4d:5e or 00-1A-2B-3C-4D-5E.
-std::optional<std::array<std::uint8_t, 6>> ParseMacStrict(std::string_view text);
+// ParseIpv4Strict, ParseMacStrict and their lenient kin are the core's
+// (discovery/DeviceCodecs.h).
 
 // "a.b.c.d" of a value as ParseIpv4Strict gives it.
 std::string FormatIpv4(std::uint32_t address);

@@ -3,6 +3,7 @@
 // About box, the layout on resize, a clean stop of the worker on close, and a
 // prompt close while the error log's writer is stuck.
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QTest>
+#include <QTextDocument>
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -34,6 +36,8 @@
 #include "app/CDiagnoseDlg.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/UdpSocket.h"
+#include "preview/CCredentialsDlg.h"
+#include "preview/CVideoStatic.h"
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
 #include "settings/DialogFont.h"
@@ -139,6 +143,7 @@ private slots:
     void enterOnAFocusedButtonPressesIt();
     void searchFailuresShowTheirBoxes();
     void warningBoxIsCaptionedWithTheProgramName();
+    void cameraTextsAreShownVerbatim();
     void aboutBoxIsReachableWithoutASystemMenu();
     void resizingLaysTheControlsOut();
     void closingStopsTheWorkerWhileItWaits();
@@ -668,6 +673,77 @@ void SearchDlgTest::warningBoxIsCaptionedWithTheProgramName() {
                                      box->button(QMessageBox::Ok)->click();
                                  });
     QVERIFY(seen);
+}
+
+// What an assistive technology reads is what is shown: Qt gives a label that
+// it renders as rich text the accessible name of the rendered document, so a
+// text read back with its markup was shown as text.
+namespace {
+QString AccessibleName(QObject* object) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(object);
+    return accessible ? accessible->text(QAccessible::Name) : QStringLiteral("(none)");
+}
+}  // namespace
+
+void SearchDlgTest::cameraTextsAreShownVerbatim() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    CSearchDlg dlg(setup.Make(sink.Port()));
+    ShowAndActivate(dlg);
+    CameraReply camera = Camera(0);
+    camera.name = "<b>x</b>";
+    camera.ip = "<h1>X";
+    camera.gateway = "=1+1<i>";
+    Add(dlg, camera);
+    QTableView* list = ListOf(dlg);
+    QAccessibleTableInterface* cells =
+        QAccessible::queryAccessibleInterface(list)->tableInterface();
+    QVERIFY(cells);
+    const std::pair<int, const char*> shown[] = {
+        {qdipc::kColName, "<b>x</b>"}, {qdipc::kColIp, "<h1>X"}, {qdipc::kColGateway, "=1+1<i>"}};
+    for (const auto& [column, text] : shown) {
+        QAccessibleInterface* cell = cells->cellAt(0, column);
+        QVERIFY(cell);
+        QCOMPARE(cell->text(QAccessible::Name), QString::fromUtf8(text));
+    }
+
+    // Preview of a row whose IP is no address: the reason, nothing played.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, CellCentre(list, 0, 1));
+    QTest::mouseClick(Button(dlg, "previewButton"), Qt::LeftButton);
+    auto* pane = dlg.findChild<CVideoStatic*>();
+    QVERIFY(pane);
+    QCOMPARE(pane->StatusText(),
+             QStringLiteral("No picture: the camera reports no valid IP address"));
+    QCOMPARE(AccessibleName(pane->findChild<QLabel*>()), pane->StatusText());
+
+    // The settings' warning box, the login prompt and a tooltip.
+    const QString reason = QStringLiteral("IP: <h1>X is not an IPv4 address");
+    qdipc::WarningMessageBox boxes;
+    QString boxText;
+    const bool seen =
+        WhileModal([&] { boxes.Warn(&dlg, reason); },
+                   [&](QWidget* widget) {
+                       for (auto* label : widget->findChildren<QLabel*>()) {
+                           const QString name = AccessibleName(label);
+                           if (name.contains(QStringLiteral("IPv4"))) {
+                               boxText = name;
+                           }
+                       }
+                       qobject_cast<QMessageBox*>(widget)->button(QMessageBox::Ok)->click();
+                   });
+    QVERIFY(seen);
+    QCOMPARE(boxText, reason);
+    CCredentialsDlg prompt("<b>10.0.0.1</b>", "", nullptr);
+    QStringList prompts;
+    for (auto* label : prompt.findChildren<QLabel*>()) {
+        prompts << AccessibleName(label);
+    }
+    QVERIFY2(prompts.contains(QStringLiteral("<b>10.0.0.1</b> asks for a user name and password.")),
+             qPrintable(prompts.join(QLatin1Char('|'))));
+    QTextDocument tip;
+    tip.setHtml(qdipc::PlainToolTip(QStringLiteral("a <b>x</b> & b")));
+    QCOMPARE(tip.toPlainText(), QStringLiteral("a <b>x</b> & b"));
+    QCOMPARE(qdipc::PlainToolTip(QStringLiteral("a & b")), QStringLiteral("a & b"));
 }
 
 void SearchDlgTest::aboutBoxIsReachableWithoutASystemMenu() {

@@ -147,5 +147,54 @@ TEST(ParseUnsignedTest, RadixDigitsStopPositionAndWrapAround) {
     }
 }
 
+// One strict and one lenient parser per kind of text: each case gives what
+// the strict one and the lenient one read (0 for "no").
+TEST(TextParsersTest, StrictAndLenientAddresses) {
+    struct Case {
+        const char* text;
+        std::uint32_t strict;
+        std::uint32_t lenient;
+    };
+    const Case cases[] = {
+        {"192.168.1.64", 0xC0A80140u, 0xC0A80140u},
+        {"255.255.255.255", 0xFFFFFFFFu, 0xFFFFFFFFu},
+        {"010.001.1.1", 0, 0x0A010101u},
+        {"10.0.0.00", 0, 0x0A000000u},
+        {"10.9.0.5:1@10.9.0.6", 0, 0},
+        {"256.1.1.1", 0, 0},
+        {"1.2.3.0004", 0, 0},
+        {"1.2.3", 0, 0},
+        {"1.2.3.4.", 0, 0},
+        {" 1.2.3.4", 0, 0},
+        {"", 0, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseIpv4Strict(c.text).value_or(0), c.strict) << c.text;
+        EXPECT_EQ(ParseIpv4Lenient(c.text).value_or(0), c.lenient) << c.text;
+    }
+}
+
+TEST(TextParsersTest, StrictDeviceIdsAndMacs) {
+    const std::array<std::uint8_t, 8> id = {0x00, 0x11, 0xAA, 0xBB, 0x00, 0x00, 0xFF, 0x01};
+    EXPECT_EQ(ParseDeviceIdStrict("0011aabb-0000ff01"), id);
+    EXPECT_EQ(ParseDeviceIdStrict("0011AABB-0000FF01"), id);
+    for (const char* bad :
+         {"0011aabb-0000ff0", "0011aabb-0000ff011", "0011aabb:0000ff01", "0011aabg-0000ff01",
+          "0011aabb0000ff01-", " 011aabb-0000ff01", "00112233aabbccdd-0011223344556677"}) {
+        EXPECT_FALSE(ParseDeviceIdStrict(bad).has_value()) << bad;
+    }
+    const std::array<std::uint8_t, 6> mac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+    EXPECT_EQ(ParseMacStrict("00:1a:2b:3c:4d:5e"), mac);
+    EXPECT_EQ(ParseMacStrict("00-1A-2B-3C-4D-5E"), mac);
+    for (const char* bad : {"1:2:3:4:5:6", "00:1a-2b:3c:4d:5e", "00:1a:2b:3c:4d:5g",
+                            "00:1a:2b:3c:4d:5e:", "001a2b3c4d5e", "00 1a 2b 3c 4d 5e"}) {
+        EXPECT_FALSE(ParseMacStrict(bad).has_value()) << bad;
+    }
+    // The lenient MAC parser still reads what the strict one refuses.
+    std::vector<std::uint8_t> bytes(6);
+    ParseMac("1:2:3:4:5:6", bytes.data());
+    EXPECT_EQ(bytes, Hex("010203040506"));
+}
+
 }  // namespace
 }  // namespace qdipc

@@ -197,6 +197,49 @@ def sniff_main(argv):
 
 
 # ---------------------------------------------------------------------------
+# A host that answers every RTSP request with 401 and logs what it receives
+# (runs in the cameras' namespace as `camlab.py rtsplog ADDRESS SECONDS`): it
+# shows whether a client sent it credentials meant for another host.
+
+def rtsplog_main(argv):
+    address, seconds = argv[0], float(argv[1])
+    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    server.bind((address, 554))
+    server.listen(8)
+    server.settimeout(0.2)
+    print(json.dumps({"ready": True}), flush=True)
+    deadline = time.monotonic() + seconds
+    clients = []
+    while time.monotonic() < deadline:
+        try:
+            client, peer = server.accept()
+            client.settimeout(0.05)
+            clients.append(client)
+            print(json.dumps({"connected": peer[0]}), flush=True)
+        except socket.timeout:
+            pass
+        for client in list(clients):
+            try:
+                data = client.recv(4096)
+            except socket.timeout:
+                continue
+            except OSError:
+                data = b""
+            if not data:
+                clients.remove(client)
+                client.close()
+                continue
+            print(json.dumps({"received": data.decode("latin-1")}), flush=True)
+            cseq = re.search(rb"CSeq:\s*(\d+)", data)
+            client.sendall(b"RTSP/1.0 401 Unauthorized\r\nCSeq: " +
+                           (cseq.group(1) if cseq else b"1") +
+                           b"\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n")
+    for client in clients:
+        client.close()
+
+
+# ---------------------------------------------------------------------------
 # Processes
 
 
@@ -694,13 +737,21 @@ class Lab:
             self.camsim.stop()
             self.camsim = None
 
-    def start_rtsp(self, host_ip, seconds=240, *extra):
+    def start_rtsplog(self, address, seconds=240, lan=0):
+        """A host at address:554 that answers 401 and logs what it receives."""
+        host = self.start("rtsplog", self.in_cams(
+            "/usr/bin/python3", os.path.abspath(__file__), "rtsplog", address, str(seconds),
+            lan=lan), capture=True)
+        check(host.lines.wait_for(r'"ready"', 10), "the logging RTSP host did not start")
+        return host
+
+    def start_rtsp(self, host_ip, seconds=240, *extra, bind="0.0.0.0"):
         """Serves the test pattern at rtsp://host_ip/channel1/1; extra are
         more options of the server (--credentials, --stop-after)."""
         check(self.rtsp_path and os.path.exists(self.rtsp_path),
               "the RTSP test server is not built")
         server = self.start("rtsp", self.in_cams(
-            self.rtsp_path, "--address", "0.0.0.0", "--port", "554", "--path", "/channel1/1",
+            self.rtsp_path, "--address", bind, "--port", "554", "--path", "/channel1/1",
             "--timeout", str(seconds), *map(str, extra)), capture=True)
         check(server.lines.wait_for(r"^ready rtsp://", 15),
               "the RTSP test server did not start (see rtsp.log)")
@@ -938,3 +989,5 @@ def replies_after(lab, start, index, lan=0):
 
 if __name__ == "__main__" and len(sys.argv) > 1 and sys.argv[1] == "sniff":
     sniff_main(sys.argv[2:])
+if __name__ == "__main__" and len(sys.argv) > 1 and sys.argv[1] == "rtsplog":
+    rtsplog_main(sys.argv[2:])

@@ -597,6 +597,88 @@ def scenario_preview_login(lab, args):
     check_ends_on_close(lab, app, window, args.close_bound)
 
 
+def scenario_preview_hijack(lab, args):
+    """A row whose IP text names one camera before ':' and another host after
+    '@' ("A:1@B"): with a password stored for camera A, previewing that row
+    connects to nothing, sends B no Authorization and asks no password in A's
+    name; the pane says the camera reports no valid IP address."""
+    user, password = "viewer", "s3cret"
+    lab.start_display()
+    camera_a, host_b = lab.camera_ip(3), lab.camera_ip(4)  # .5 and .6
+    hostile = f"{camera_a}:1@{host_b}"
+    lab.start_camsim(cameras=2, first=3, extra=("--ip-text", f"1={hostile}"))
+    lab.start_rtsp(camera_a, 240, "--credentials", f"{user}:{password}", bind=camera_a)
+    logger = lab.start_rtsplog(host_b)
+    app = lab.start_app()
+    window = MainWindow(lab)
+    rows = window.search(2)
+    check(sorted(r[3] for r in rows) == sorted([camera_a, hostile]),
+          f"the rows' IPs are {[r[3] for r in rows]}")
+    window.click_row(next(i for i, r in enumerate(rows) if r[3] == camera_a))
+    window.press("Preview")
+    window.wait_pane_text(f"No picture: {camera_a} asks for a user name and password")
+    a11y = lab.a11y
+    prompt = a11y.find(window.app_acc, None, "Camera login", timeout=10, depth=1)
+    for role, name, text in (("text", "User name", user),
+                             ("password text", "Password", password)):
+        lab.screen.click_center(a11y.extents(a11y.find(prompt, role, name, depth=3)))
+        lab.screen.type_text(text)
+    lab.screen.click_center(a11y.extents(a11y.find(prompt, "push button", "OK", depth=3)))
+    window.wait_for_video()
+    log(f"{camera_a} plays with the password given")
+
+    mark = logger.lines.count()
+    window.click_row(next(i for i, r in enumerate(window.rows()) if r[3] == hostile))
+    window.press("Preview")
+    window.wait_pane_text("No picture: the camera reports no valid IP address")
+    time.sleep(3)  # time for a connection, had one been made
+    check(not a11y.find_all(window.app_acc, None, "Camera login", depth=1),
+          "a login prompt came for the hostile row")
+    received = logger.lines.since(mark)
+    check(not any("Authorization" in line for line in received),
+          f"{host_b} received credentials: {received}")
+    check(not received, f"{host_b} was connected to: {received}")
+    log(f"{host_b} received nothing; the pane names no host")
+    check_ends_on_close(lab, app, window, args.close_bound)
+
+
+def scenario_markup(lab, args):
+    """A camera whose IP text is markup: the list, the pane's reason, the
+    settings window's title and its warning box show it as text, read back
+    verbatim through the accessibility tree (a label Qt renders as rich text
+    is read as the rendered text, without its tags)."""
+    markup = "<h1>X"
+    lab.start_display()
+    lab.start_camsim(cameras=1, extra=("--ip-text", f"0={markup}"))
+    app = lab.start_app()
+    window = MainWindow(lab)
+    rows = window.search(1)
+    check(rows[0][3] == markup, f"the list shows the IP {rows[0][3]!r}")
+    window.click_row(0)
+    window.press("Preview")
+    window.wait_pane_text("No picture: the camera reports no valid IP address")
+    window.click_row(0, repeat=2)
+    a11y = lab.a11y
+    settings = a11y.find(window.app_acc, None, "Set：" + markup, timeout=10, depth=1)
+    lab.screen.click_center(a11y.extents(a11y.find(settings, "push button", "Modify", depth=3)))
+    shown, box = [], None
+    deadline = time.monotonic() + 10
+    while not shown and time.monotonic() < deadline:
+        for top in a11y.children(window.app_acc):
+            if top.name == "Search Tool" or top.name.startswith("Set"):
+                continue
+            labels = [label.name for label in a11y.find_all(top, "label", depth=4)
+                      if "IPv4" in label.name or "IP:" in label.name]
+            if labels:
+                shown, box = labels, top
+        time.sleep(0.2)
+    check(shown and all(markup in text for text in shown),
+          f"the warning box says {shown}, without the text {markup!r}")
+    log(f"the warning box says {shown[0]!r}")
+    lab.screen.click_center(a11y.extents(a11y.find(box, "push button", "OK", depth=3)))
+    check_ends_on_close(lab, app, window, args.close_bound)
+
+
 def scenario_preview_stopped(lab, args):
     """A stream that goes silent while it plays: the pane says so."""
     lab.start_display()
@@ -1254,6 +1336,8 @@ SCENARIOS = {
     "preview-reasons": (scenario_preview_reasons, 1, 1),
     "preview-login": (scenario_preview_login, 1, 1),
     "preview-stopped": (scenario_preview_stopped, 1, 1),
+    "preview-hijack": (scenario_preview_hijack, 5, 1),
+    "markup": (scenario_markup, 1, 1),
     "layout": (scenario_layout, 1, 1),
     "close": (scenario_close, 1, 1),
     "twolan": (scenario_twolan, 1, 2),

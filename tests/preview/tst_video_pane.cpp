@@ -92,9 +92,6 @@ private slots:
         QTest::newRow("no stream")
             << camera << int(StreamEvent::NoStream) << "No picture: 10.77.0.21 sent no stream";
         QTest::newRow("stopped") << camera << int(StreamEvent::Stopped) << "Stream stopped";
-        QTest::newRow("no camera chosen")
-            << QStringLiteral("rtsp:///channel1/1") << int(StreamEvent::NoAnswer)
-            << "No picture: no camera chosen";
     }
     void saysWhyThereIsNoPicture() {
         QFETCH(QString, location);
@@ -144,6 +141,42 @@ private slots:
         QVERIFY(!m_log->calls.join(QLatin1Char(' ')).contains(QStringLiteral("SetCredentials")));
     }
 
+    // A camera's IP text is any text: only a dotted quad is connected to.
+    // "10.9.0.5:1@10.9.0.6" names 10.9.0.5 before its ':' and 10.9.0.6 after
+    // its '@'; with a password stored for 10.9.0.5 nothing may be built, no
+    // credentials used, and the camera playing before stops.
+    void onlyAnAddressIsConnectedTo_data() {
+        QTest::addColumn<QString>("ip");
+        for (const char* ip :
+             {"10.9.0.5:1@10.9.0.6", "10.9.0.5@10.9.0.6", "x@10.9.0.6", "10.9.0.5:", "10.9.0.5:1:2",
+              "10.9.0.05", "10.9.0.5.", "<h1>X", "10.9.0.5:123456", ""}) {
+            QTest::newRow(ip) << QString::fromUtf8(ip);
+        }
+    }
+    void onlyAnAddressIsConnectedTo() {
+        QFETCH(QString, ip);
+        m_pane->SetLocation("rtsp://10.9.0.5/channel1/1");
+        m_pane->Play();
+        m_backend->streamEvent(reinterpret_cast<libvlc_media_player_t*>(0x1030),
+                               qdipc::StreamEvent::Unauthorized);
+        CCredentialsDlg* prompt = nullptr;
+        QTRY_VERIFY((prompt = m_pane->window()->findChild<CCredentialsDlg*>()) != nullptr);
+        const auto edits = prompt->findChildren<QLineEdit*>();
+        edits[0]->setText(QStringLiteral("viewer"));
+        edits[1]->setText(QStringLiteral("secret"));
+        prompt->accept();
+        QVERIFY(m_log->calls.contains(QStringLiteral("SetCredentials(h4, viewer, secret)")));
+        QTRY_VERIFY(m_pane->window()->findChild<CCredentialsDlg*>() == nullptr);
+        m_log->calls.clear();
+
+        m_pane->SetLocation("rtsp://" + ip.toStdString() + "/channel1/1");
+        QCOMPARE(m_pane->Play(), -1);
+        QCOMPARE(m_log->calls, QStringList{QStringLiteral("ReleasePlayer(h5)")});
+        QCOMPARE(m_pane->StatusText(),
+                 QStringLiteral("No picture: the camera reports no valid IP address"));
+        QVERIFY(m_pane->window()->findChild<CCredentialsDlg*>() == nullptr);
+    }
+
     void emptyLocationReturnsMinusOneAndTouchesNothing() {
         QCOMPARE(m_pane->Play(), -1);  // never set
         m_pane->SetLocation("");
@@ -163,9 +196,7 @@ private slots:
     void previewBuildsPlayerInOrder_data() {
         QTest::addColumn<QString>("location");
         QTest::newRow("camera") << QStringLiteral("rtsp://192.168.1.20/channel1/1");
-        // Before any row is clicked the current IP is empty: the location has
-        // no host but is not empty, so a player is still built and started.
-        QTest::newRow("no row clicked yet") << QStringLiteral("rtsp:///channel1/1");
+        QTest::newRow("with a port") << QStringLiteral("rtsp://192.168.1.20:8554/channel1/1");
     }
     void previewBuildsPlayerInOrder() {
         QFETCH(QString, location);

@@ -29,6 +29,8 @@ public:
     CameraSet(std::size_t count, std::uint32_t base);
     // Every camera at the same address, mask and gateway.
     void SetNetwork(const FactoryNetwork& network);
+    // Camera index reports text as its IP.
+    void SetIpText(std::size_t index, const std::string& text) { cameras_.at(index).ip = text; }
 
     std::size_t Size() const { return cameras_.size(); }
     const CameraFields& At(std::size_t index) const { return cameras_.at(index); }

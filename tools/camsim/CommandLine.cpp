@@ -94,6 +94,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
             if (!line.factory) {
                 return fail("expected ADDRESS/PREFIX such as 192.168.1.64/24, got " + value);
             }
+        } else if (option == "--ip-text") {
+            const std::size_t equals = value.find('=');
+            const auto index = ParseNumber<std::size_t>(value.substr(0, equals));
+            if (equals == std::string::npos || !index || value.size() - equals - 1 > 29) {
+                return fail("expected N=TEXT (TEXT at most 29 bytes), got " + value);
+            }
+            line.ipTexts.emplace_back(*index, value.substr(equals + 1));
         } else if (option == "--base") {
             const auto base = ParseNumber<std::uint32_t>(value);
             if (!base) {
@@ -199,6 +206,8 @@ Serving:
   --factory ADDR/PREFIX     every camera starts at this one address, with the
                             prefix's mask and the subnet's first host as gateway
                             (as a batch fresh from the factory: 192.168.1.64/24)
+  --ip-text N=TEXT          camera N (from 0) reports TEXT as its IP, any text of
+                            up to 29 bytes, as a hostile host might
   --mode KIND[,KIND...]     what each camera sends, used camera by camera in turn
                             (default normal):
                               normal           a well-formed reply

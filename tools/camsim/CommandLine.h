@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/camsim/BurstSender.h"
@@ -27,6 +28,9 @@ struct CommandLine {
     // --factory: every camera starts at this one address, mask and gateway,
     // as cameras fresh from the factory do.
     std::optional<FactoryNetwork> factory;
+    // --ip-text N=TEXT: camera N reports TEXT as its IP, any text a hostile
+    // host might send (up to the field's 29 bytes).
+    std::vector<std::pair<std::size_t, std::string>> ipTexts;
 };
 
 struct ParseResult {

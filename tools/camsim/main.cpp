@@ -77,6 +77,14 @@ int RunServer(const camsim::CommandLine& line) {
     if (line.factory) {
         cameras.SetNetwork(*line.factory);
     }
+    for (const auto& [index, text] : line.ipTexts) {
+        if (index >= cameras.Size()) {
+            std::cerr << "camsim: --ip-text names camera " << index << " of " << cameras.Size()
+                      << '\n';
+            return 1;
+        }
+        cameras.SetIpText(index, text);
+    }
     camsim::CamSimServer server(cameras, line.server, PrintLine);
     std::string error;
     if (!server.Open(error)) {
