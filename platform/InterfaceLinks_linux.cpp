@@ -1,5 +1,6 @@
-// Linux: interfaces and their IPv4 addresses from getifaddrs (IFF_RUNNING is
-// the link's operational state: up with a carrier), Wi-Fi and bridges from
+// Linux: interfaces and their IPv4 addresses from getifaddrs (IFF_LOWER_UP is
+// the carrier as the driver reports it at once; IFF_RUNNING follows it only
+// after the kernel's link watch has run, up to a second later), Wi-Fi and bridges from
 // /sys/class/net/<name>/{wireless,phy80211,bridge}, the reverse-path filter
 // from /proc/sys/net/ipv4/conf/{all,<name>}/rp_filter.
 
@@ -19,6 +20,9 @@
 
 namespace qdipc {
 namespace {
+
+// linux/if.h's IFF_LOWER_UP; net/if.h, which getifaddrs needs, lacks it.
+constexpr unsigned kLowerUp = 1u << 16;
 
 std::string DottedQuad(in_addr address) {
     std::array<char, INET_ADDRSTRLEN> text{};
@@ -74,7 +78,7 @@ std::optional<std::vector<InterfaceLink>> ListInterfaceLinks() {
         link.up = (flags & IFF_UP) != 0;
         link.broadcast = (flags & IFF_BROADCAST) != 0;
         link.loopback = (flags & IFF_LOOPBACK) != 0;
-        link.carrier = (flags & IFF_RUNNING) != 0;
+        link.carrier = (flags & kLowerUp) != 0;
         if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET) {
             in_addr mask{};
             if (entry->ifa_netmask != nullptr && entry->ifa_netmask->sa_family == AF_INET) {
