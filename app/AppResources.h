@@ -15,4 +15,11 @@ QString AboutMenuText();
 // The About entry's command ID in the window's system menu.
 inline constexpr unsigned kAboutCommandId = 0x10;
 
+// "Diagnose Network…": the network checks, in the system menu (where the
+// platform has one), the list's row menu and the window background's menu.
+inline constexpr unsigned kDiagnoseCommandId = 0x20;
+inline QString DiagnoseMenuText() {
+    return QStringLiteral("Diagnose Network…");
+}
+
 }  // namespace qdipc

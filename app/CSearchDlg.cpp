@@ -15,6 +15,7 @@
 
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
+#include "app/CDiagnoseDlg.h"
 #include "app/WindowLayout.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/NetworkInterfaces.h"
@@ -58,6 +59,11 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
       m_errorLog(m_config.errorLogDirectory),
       m_pump(
           [this](std::vector<qdipc::AcceptedReply>& batch) {
+              for (const qdipc::AcceptedReply& reply : batch) {
+                  if (reply.searchId == m_searchId.load()) {
+                      m_lastSearch.NoteReplySource(reply.sourceAddress);
+                  }
+              }
               m_table.AddReplies(batch, m_searchId.load());
               // The confirmation sees every reply, also those the list drops
               // as duplicates: a camera's new values come with an ID it
@@ -105,6 +111,8 @@ void CSearchDlg::OnInitDialog() {
     if (!m_aboutInSystemMenu) {
         auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
         connect(help, &QShortcut::activated, this, &CSearchDlg::OnAbout);
+    } else {
+        qdipc::AppendSystemMenuItem(this, qdipc::kDiagnoseCommandId, qdipc::DiagnoseMenuText());
     }
 
     setWindowIcon(m_hIcon);
@@ -116,6 +124,7 @@ void CSearchDlg::OnInitDialog() {
     menuActions.settings = [this] { OnSetting(); };
     menuActions.preview = [this] { OnPreview(); };
     menuActions.copy = [this] { m_listPresentation->CopySelectedRows(); };
+    menuActions.diagnose = [this] { OnDiagnose(); };
     m_listMenu = std::make_unique<qdipc::DeviceListMenu>(m_deviceList, &m_table, menuActions,
                                                          m_config.openUrl);
 
@@ -163,6 +172,10 @@ void CSearchDlg::OnInitDialog() {
 
     m_searchRepeat.setSingleShot(true);
     connect(&m_searchRepeat, &QTimer::timeout, this, &CSearchDlg::OnSearchRepeat);
+    m_searchEnd.setSingleShot(true);
+    connect(&m_searchEnd, &QTimer::timeout, this, &CSearchDlg::OnSearchEnded);
+    // A click on the bar while it says "No camera answered" opens the diagnosis.
+    m_progress->installEventFilter(this);
     m_confirmationTick.setInterval(100);
     connect(&m_confirmationTick, &QTimer::timeout, this, &CSearchDlg::OnConfirmationTick);
 
@@ -173,27 +186,105 @@ void CSearchDlg::OnInitDialog() {
 void CSearchDlg::OnSearch() {
     // A new search ends the repeats of the one before.
     m_searchRepeat.stop();
+    m_searchEnd.stop();
+    ClearNoCameraAnswered();
+    m_lastSearch = {};
+    m_lastSearchEnded = false;
     // Port 8089 is bound before the request leaves, so that a camera that
     // answers at once is heard. When it cannot be bound the operator is told
     // every time, nothing is sent (no answer could be heard), and the next
     // search tries again.
     if (!BindReceiver()) {
         m_table.Clear();
+        m_lastSearch.bound = false;
         m_messages->Warn(this, QString::fromLatin1(qdipc::log_entry::kBindFailedText));
+        ShowNoCameraAnswered();
         return;
     }
+    m_pWorker->ClearRejected();
+    m_dropsAtSearchStart =
+        m_config.reversePathDrops ? m_config.reversePathDrops() : qdipc::ReversePathFilterDrops();
     // Flags are judged by the host's interfaces as they are now.
     m_table.List().SetHostInterfaces(m_config.interfaces ? m_config.interfaces()
                                                          : qdipc::ListBroadcastInterfaces());
     const qdipc::SearchOutcome outcome = m_searchCommand.Run([this] { m_table.Clear(); });
+    m_lastSearch.searched = true;
+    m_lastSearch.outcome = outcome;
     if (outcome != qdipc::SearchOutcome::Sent) {
         m_messages->Warn(this, QString::fromLatin1(qdipc::SearchFailureText(outcome)));
+        ShowNoCameraAnswered();
         return;
     }
     StartWorkerOnce();
     m_searchStarted.start();
     m_searchRepeatsSent = 0;
     ScheduleSearchRepeat();
+    m_searchEnd.start(m_config.searchEndDelay);
+}
+
+void CSearchDlg::OnSearchEnded() {
+    const std::optional<std::uint64_t> now =
+        m_config.reversePathDrops ? m_config.reversePathDrops() : qdipc::ReversePathFilterDrops();
+    if (now && m_dropsAtSearchStart && *now >= *m_dropsAtSearchStart) {
+        m_lastSearch.reversePathDrops = *now - *m_dropsAtSearchStart;
+    }
+    // What the search saw is kept as it was when it ended; later datagrams
+    // and probes do not belong to it.
+    m_lastSearch = SearchFactsNow();
+    m_lastSearchEnded = true;
+    if (m_table.RowCount() == 0) {
+        ShowNoCameraAnswered();
+    }
+}
+
+void CSearchDlg::ShowNoCameraAnswered() {
+    if (m_confirmation.Pending() > 0) {
+        return;  // the bar shows the wait for a camera
+    }
+    const QString text = QStringLiteral("No camera answered — click here to diagnose the network");
+    m_progress->setRange(0, 1000);
+    m_progress->setValue(0);
+    m_progress->setFormat(text);
+    m_progress->setTextVisible(true);
+    // Also for screen readers, as every text of the bar.
+    m_progress->setToolTip(qdipc::PlainToolTip(text));
+    m_noCameraShown = true;
+}
+
+void CSearchDlg::ClearNoCameraAnswered() {
+    if (!m_noCameraShown) {
+        return;
+    }
+    m_noCameraShown = false;
+    m_progress->setRange(1, 100);
+    m_progress->reset();
+    m_progress->setTextVisible(false);
+    m_progress->setToolTip({});
+}
+
+std::vector<qdipc::DiagnosisLine> CSearchDlg::DiagnosisLines() const {
+    const qdipc::HostFacts host = m_config.hostFacts
+                                      ? m_config.hostFacts()
+                                      : qdipc::GatherHostFacts(m_config.receiver.bind.port);
+    return qdipc::Diagnose(host, m_lastSearchEnded ? m_lastSearch : SearchFactsNow());
+}
+
+qdipc::SearchFacts CSearchDlg::SearchFactsNow() const {
+    qdipc::SearchFacts search = m_lastSearch;
+    if (search.searched) {
+        search.failedNetworks = m_searchCommand.FailedNetworks();
+        if (m_pWorker) {
+            search.rejected = m_pWorker->Rejected();
+        }
+        search.cameras = m_table.RowCount();
+    }
+    return search;
+}
+
+CDiagnoseDlg* CSearchDlg::OnDiagnose() {
+    auto* dialog = new CDiagnoseDlg(DiagnosisLines(), this);
+    dialog->show();
+    return dialog;
 }
 
 void CSearchDlg::ScheduleSearchRepeat() {
@@ -433,6 +524,7 @@ void CSearchDlg::ShowConfirmationProgress() {
     m_progress->setTextVisible(true);
     // Also for screen readers, and for a bar too narrow for its text.
     m_progress->setToolTip(qdipc::PlainToolTip(text));
+    m_noCameraShown = false;
 }
 
 void CSearchDlg::OnAbout() {
@@ -542,14 +634,16 @@ void CSearchDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CSearchDlg::contextMenuEvent(QContextMenuEvent* event) {
-    // Only the window's own background offers the About entry; a right-click
-    // on the list or a button does nothing.
+    // Only the window's own background offers the About entry and "Diagnose
+    // Network…" (where the system menu does not); a right-click on a button
+    // does nothing, the list has its own menu.
     if (m_aboutInSystemMenu || childAt(event->pos()) != nullptr) {
         event->ignore();
         return;
     }
     QMenu menu(this);
     menu.addAction(qdipc::AboutMenuText(), this, &CSearchDlg::OnAbout);
+    menu.addAction(qdipc::DiagnoseMenuText(), this, &CSearchDlg::OnDiagnose);
     menu.exec(event->globalPos());
 }
 
@@ -559,10 +653,20 @@ bool CSearchDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr
         *result = 0;
         return true;
     }
+    if (qdipc::IsSystemMenuCommand(eventType, message, qdipc::kDiagnoseCommandId)) {
+        OnDiagnose();
+        *result = 0;
+        return true;
+    }
     return QDialog::nativeEvent(eventType, message, result);
 }
 
 bool CSearchDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_progress && m_noCameraShown && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        OnDiagnose();
+        return true;
+    }
     if (watched == m_deviceList->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         m_listDoubleClickButton = static_cast<QMouseEvent*>(event)->button();
     }
@@ -575,6 +679,7 @@ void CSearchDlg::Shutdown() {
     }
     m_shutDown = true;
     m_searchRepeat.stop();
+    m_searchEnd.stop();
     m_confirmationTick.stop();
     if (m_pWorker) {
         m_pWorker->Stop();

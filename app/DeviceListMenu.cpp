@@ -75,6 +75,11 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
     add(QStringLiteral("Copy"), m_actions.copy)->setShortcut(QKeySequence::Copy);
     add(QStringLiteral("Copy IP"), [this] { CopyColumn(kColIp); });
     add(QStringLiteral("Copy MAC"), [this] { CopyColumn(kColMac); });
+    if (m_actions.diagnose) {
+        menu->addSeparator();
+        QAction* diagnose = menu->addAction(QStringLiteral("Diagnose Network…"));
+        connect(diagnose, &QAction::triggered, this, [action = m_actions.diagnose] { action(); });
+    }
     return menu;
 }
 

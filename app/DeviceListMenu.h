@@ -1,8 +1,9 @@
 #pragma once
 // The device list's context menu, on a right-click and on the Menu key, for
 // the selected rows: "Assign Addresses…", "Settings…", "Preview", "Open Web
-// Page", "Copy" (as Ctrl+C), "Copy IP", "Copy MAC". The window's handlers do
-// the work; this class builds the menu and the texts.
+// Page", "Copy" (as Ctrl+C), "Copy IP", "Copy MAC", and "Diagnose Network…",
+// which needs no selection. The window's handlers do the work; this class
+// builds the menu and the texts.
 
 #include <QObject>
 #include <QString>
@@ -33,6 +34,7 @@ struct DeviceListMenuActions {
     std::function<void()> settings;
     std::function<void()> preview;
     std::function<void()> copy;
+    std::function<void()> diagnose;  // also with nothing selected (an empty list)
 };
 
 class DeviceListMenu : public QObject {

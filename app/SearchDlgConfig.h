@@ -15,6 +15,7 @@
 
 #include "app/MessagePresenter.h"
 #include "discovery/NetworkConfig.h"
+#include "discovery/NetworkDiagnosis.h"
 #include "discovery/SearchCommand.h"
 #include "platform/Firewall.h"
 #include "platform/NeighbourTable.h"
@@ -39,6 +40,13 @@ struct SearchDlgConfig : NetworkConfig {
     std::function<bool(const QUrl&)> openUrl{};
     // How a sent settings change is confirmed; a zero timeout sends only.
     ConfirmationOptions confirmation{};
+    // When a search with its repeats counts as ended: an empty list then says
+    // "No camera answered" and offers the diagnosis.
+    std::chrono::milliseconds searchEndDelay{2000};
+    // What the diagnosis reads of the host, and the reverse-path filter's drop
+    // counter; empty: the host's own (GatherHostFacts, ReversePathFilterDrops).
+    std::function<HostFacts()> hostFacts{};
+    std::function<std::optional<std::uint64_t>()> reversePathDrops{};
 };
 
 }  // namespace qdipc

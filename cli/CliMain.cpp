@@ -15,7 +15,7 @@ int main(int argc, char* argv[]) {
     qdipc::UseParentConsole();
     if (commandLine.mode == qdipc::CommandMode::Window) {
         std::cerr << "qd_ip_search: this build has no window; use --list, --modify, --assign, "
-                     "--plan, --help or --version\n";
+                     "--plan, --diagnose, --help or --version\n";
         return qdipc::kExitUsage;
     }
     qdipc::IgnoreClosedPipeSignal();

@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "cli/BatchCommand.h"
+#include "cli/DiagnoseCommand.h"
 #include "cli/OptionParser.h"
 
 #include <algorithm>
@@ -20,8 +21,8 @@ namespace {
 constexpr std::size_t kMaxFieldText = record::kTextFieldSize - 1;
 
 // The options that hand the program to the command line wherever they stand.
-constexpr std::array<std::string_view, 8> kVerbs = {
-    "--list", "--modify", "--assign", "--plan", "--help", "-h", "--version", "-V",
+constexpr std::array<std::string_view, 9> kVerbs = {
+    "--list", "--modify", "--assign", "--plan", "--diagnose", "--help", "-h", "--version", "-V",
 };
 
 // The toolkit's own options of the window's command line, with one dash or
@@ -161,6 +162,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     // have options of their own.
     if (given({"--assign", "--plan"})) {
         return ParseBatchCommandLine(args);
+    }
+    if (given({"--diagnose"})) {
+        return ParseDiagnoseCommandLine(args);
     }
     if (!given({"--list", "--modify", "--help", "-h", "--version", "-V"})) {
         return ParseWindowCommandLine(args);
@@ -305,15 +309,16 @@ std::string HelpText() {
                     [--verify-wait MS] [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --plan FILE.csv [--dry-run] [--verify-wait MS]
                     [--format tsv|csv|json] [--interface NAME]
+       qd_ip_search --diagnose [--format tsv|json]
        qd_ip_search --help | -h | --version | -V
 
 The command line takes over when any argument is one of its verbs: --list,
---modify, --assign, --plan, --help (-h) or --version (-V). Otherwise the
+--modify, --assign, --plan, --diagnose, --help (-h) or --version (-V). Otherwise the
 program opens its window, "Search Tool", and passes the arguments to Qt; an
 option neither Qt nor the window knows is refused (exit status 2), and
 without a display the program says so and exits with status 1. The verbs need
-no window and no display. --list, --modify, --assign and --plan broadcast on
-the local network: use them only where you mean to talk to cameras. An
+no window and no display. --list, --modify, --assign, --plan and --diagnose
+broadcast on the local network: use them only where you mean to talk to cameras. An
 option's value may also follow an "=" (--wait=500, --format=json).
 
   --no-firewall        skip the start-up step that asks the firewall to admit
@@ -384,6 +389,15 @@ option's value may also follow an "=" (--wait=500, --format=json).
                        $XDG_STATE_HOME/qd_ip_search/ (~/.local/state/...;
                        %LOCALAPPDATA%\qd_ip_search\ on Windows) and names it
                        on standard error.
+  --diagnose           why does no camera answer? Checks this PC's network
+                       (interfaces, link, Wi-Fi only, another program on UDP
+                       8089, firewalld, ufw, nftables, rp_filter), makes one
+                       search and checks what it saw (requests not sent,
+                       datagrams rejected, replies only from other subnets);
+                       prints one line per check: check, result (ok, problem,
+                       not_checked), finding, fix. Reads only: it changes
+                       nothing and asks for no password
+    --format FORMAT    tsv (default, with a header line) or json
   --help, -h           print this help
   --version, -V        print the version
 
@@ -409,7 +423,8 @@ larger than 16 MB, or settings that fail them (nothing was sent); 3
 --modify: no camera has that device ID, or it did not confirm the settings in
 time (it kept other values, stays silent, or another device answers for it);
 --assign or --plan: some camera ended not_confirmed, conflict, refused or
-not_found.
+not_found; --diagnose: a check found a problem (0: none did). --list that
+finds no camera says so on standard error and suggests --diagnose.
 )";
 }
 

@@ -32,7 +32,7 @@ inline constexpr int kDefaultVerifyWaitMs = 10000;
 inline constexpr int kDefaultListWaitMs = 2000;
 inline constexpr int kMaxListWaitMs = 600000;
 
-enum class CommandMode { Window, List, Modify, Assign, Plan, Help, Version, UsageError };
+enum class CommandMode { Window, List, Modify, Assign, Plan, Diagnose, Help, Version, UsageError };
 enum class ListFormat { Tsv, Csv, Json };
 
 struct ListOptions {
@@ -69,6 +69,11 @@ struct BatchOptions {
     std::string interfaceName;  // empty: every interface
 };
 
+// --diagnose: the network checks and one search.
+struct DiagnoseOptions {
+    ListFormat format = ListFormat::Tsv;  // tsv or json
+};
+
 struct CommandLine {
     CommandMode mode = CommandMode::Window;
     // Skip the firewall step at start-up (window mode).
@@ -76,6 +81,7 @@ struct CommandLine {
     ListOptions list;
     ModifyOptions modify;
     BatchOptions batch;
+    DiagnoseOptions diagnose;
     // UsageError: what is wrong, one line without the program's name.
     std::string error;
 };

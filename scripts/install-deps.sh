@@ -15,6 +15,8 @@ run_packages=(
     g++ cmake ninja-build pkg-config
     # the command line's option parser (header-only)
     libcli11-dev
+    # reading nftables' JSON ruleset for the network diagnosis
+    nlohmann-json3-dev
     # the program: Qt 6 and libvlc with its decoders and video outputs
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libvlc-dev vlc-plugin-base
     vlc-plugin-video-output
@@ -48,6 +50,8 @@ package_packages=(dpkg-dev lintian desktop-file-utils appstream librsvg2-bin)
 test_packages=(
     clang libclang-rt-14-dev googletest libgtest-dev
     g++-mingw-w64-x86-64-posix wine64
+    # nft, for the diagnosis test's firewall rule inside its own namespace
+    nftables
 )
 
 kind=test

@@ -33,6 +33,7 @@
 #include "WindowTestSupport.h"
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
+#include "app/CDiagnoseDlg.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/UdpSocket.h"
 #include "preview/CCredentialsDlg.h"
@@ -146,6 +147,7 @@ private slots:
     void aboutBoxIsReachableWithoutASystemMenu();
     void resizingLaysTheControlsOut();
     void closingStopsTheWorkerWhileItWaits();
+    void anEmptySearchOffersTheDiagnosis();
     void closingWithTheLogWriterStuckEndsPromptly();
 };
 
@@ -330,7 +332,7 @@ void SearchDlgTest::rowMenuActsOnTheSelectedRows() {
         openWebPage));
     QCOMPARE(entries.join(QLatin1Char('|')),
              QStringLiteral("Assign Addresses…|Settings…|Preview|Open Web Page|Copy|Copy IP|"
-                            "Copy MAC"));
+                            "Copy MAC|Diagnose Network…"));
     QCOMPARE(opened.join(QLatin1Char(' ')),
              QStringLiteral("http://10.0.0.1:8080/ http://10.0.0.2/"));
 
@@ -785,7 +787,90 @@ void SearchDlgTest::aboutBoxIsReachableWithoutASystemMenu() {
             widget->close();
         });
     QVERIFY(menuSeen);
-    QCOMPARE(entries, QStringList{qdipc::AboutMenuText()});
+    QCOMPARE(entries, (QStringList{qdipc::AboutMenuText(), qdipc::DiagnoseMenuText()}));
+}
+
+void SearchDlgTest::anEmptySearchOffersTheDiagnosis() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;  // takes the requests; no camera answers
+    auto config = setup.Make(sink.Port());
+    config.searchEndDelay = std::chrono::milliseconds(300);
+    config.hostFacts = [] {
+        qdipc::HostFacts host;
+        qdipc::InterfaceLink link;
+        link.name = "<b>eth0</b>";
+        link.up = link.broadcast = true;
+        link.carrier = true;
+        link.ipv4 = {{"10.1.2.3", "255.255.255.0"}};
+        link.rpFilter = 1;
+        host.links = std::vector<qdipc::InterfaceLink>{link};
+        host.portOwners = {true, {{"vlc", 42}}};
+        return host;
+    };
+    auto drops = std::make_shared<std::uint64_t>(10);
+    config.reversePathDrops = [drops] { return *drops; };
+    CSearchDlg dlg(config);
+    ShowAndActivate(dlg);
+    auto* progress = dlg.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    QVERIFY(!dlg.NoCameraShown());
+
+    QTest::mouseClick(Button(dlg, "searchButton"), Qt::LeftButton);
+    QVERIFY(dlg.Worker() != nullptr);
+    *drops = 13;  // three dropped during the search
+    // A datagram that is no reply reaches the receive port during the search.
+    qdipc::UdpSocket junk;
+    QVERIFY(junk.Open());
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    QCOMPARE(junk.SendTo(bytes, sizeof bytes, {"127.0.0.1", dlg.Worker()->BoundPort()}), 4L);
+    QVERIFY(!dlg.NoCameraShown());  // not before the search has ended
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.NoCameraShown(), 5000);
+    QCOMPARE(progress->text(),
+             QStringLiteral("No camera answered — click here to diagnose the network"));
+
+    // A click on the bar opens the diagnosis with what the search saw.
+    QTest::mouseClick(progress, Qt::LeftButton);
+    auto* diagnosis = dlg.findChild<CDiagnoseDlg*>();
+    QVERIFY(diagnosis != nullptr);
+    QVERIFY(diagnosis->isVisible());
+    const auto& lines = diagnosis->Lines();
+    QCOMPARE(diagnosis->Table()->rowCount(), static_cast<int>(lines.size()));
+    const auto cell = [&](const char* check, int column) {
+        for (int row = 0; row < diagnosis->Table()->rowCount(); ++row) {
+            if (diagnosis->Table()->item(row, 0)->text() == QLatin1String(check)) {
+                return diagnosis->Table()->item(row, column)->text();
+            }
+        }
+        return QString();
+    };
+    QCOMPARE(cell("port", 1), QStringLiteral("PROBLEM"));
+    QVERIFY(cell("port", 2).contains(QStringLiteral("held by vlc (PID 42)")));
+    QVERIFY(cell("rp_filter", 2).contains(QStringLiteral("it dropped 3 datagrams")));
+    QVERIFY(cell("rejected", 2).startsWith(QStringLiteral("1 datagram arrived")));
+    QVERIFY(cell("rejected", 2).endsWith(QStringLiteral("from 127.0.0.1 (1)")));
+    QCOMPARE(cell("requests", 1), QStringLiteral("ok"));
+    QCOMPARE(cell("replies", 2), QStringLiteral("no camera answered the search"));
+    // System texts are shown as they are, never as markup.
+    QVERIFY(cell("interfaces", 2).contains(QStringLiteral("<b>eth0</b>")));
+    QCOMPARE(diagnosis->Summary()->textFormat(), Qt::PlainText);
+    diagnosis->CopyToClipboard();
+    const QString copied = QGuiApplication::clipboard()->text();
+    QCOMPARE(copied, QString::fromStdString(qdipc::DiagnosisText(lines)));
+    QVERIFY(
+        copied.contains(QStringLiteral("\nport\tproblem\tUDP port 8089 is held by vlc (PID 42)")));
+    diagnosis->close();
+
+    // The row menu offers it too, with nothing selected.
+    std::unique_ptr<QMenu> menu(dlg.ListMenu().BuildMenu(&dlg));
+    QAction* entry = menu->actions().back();
+    QCOMPARE(entry->text(), qdipc::DiagnoseMenuText());
+    QVERIFY(entry->isEnabled());
+    entry->trigger();
+    QTRY_COMPARE(dlg.findChildren<CDiagnoseDlg*>().size(), 1);
+
+    // A new search takes the text away until it, too, ends empty.
+    QTest::mouseClick(Button(dlg, "searchButton"), Qt::LeftButton);
+    QVERIFY(!dlg.NoCameraShown());
+    QVERIFY(!progress->isTextVisible());
 }
 
 void SearchDlgTest::resizingLaysTheControlsOut() {

@@ -127,6 +127,26 @@ TEST(CommandLineTest, AVerbAnywhereHandsOverToTheCommandLine) {
     EXPECT_FALSE(IsCommandLineVerb("--wait=500"));
 }
 
+TEST(CommandLineTest, DiagnoseTakesOnlyItsFormat) {
+    const CommandLine plain = ParseCommandLine({"--diagnose"});
+    EXPECT_EQ(plain.mode, CommandMode::Diagnose);
+    EXPECT_EQ(plain.diagnose.format, ListFormat::Tsv);
+    EXPECT_EQ(ParseCommandLine({"--format=json", "--diagnose"}).diagnose.format, ListFormat::Json);
+    EXPECT_EQ(ParseCommandLine({"--diagnose", "-h"}).mode, CommandMode::Help);
+    const std::vector<std::pair<Args, std::string>> wrong = {
+        {{"--diagnose", "--format", "csv"}, "--format of --diagnose is tsv or json, not 'csv'"},
+        {{"--diagnose", "--format"}, "--format needs a value"},
+        {{"--diagnose", "--format=tsv", "--format=json"}, "--format is given twice"},
+        {{"--diagnose", "--wait", "5"}, "unknown option '--wait'"},
+        {{"--diagnose=1"}, "--diagnose takes no value"},
+    };
+    for (const auto& [args, message] : wrong) {
+        const CommandLine parsed = ParseCommandLine(args);
+        EXPECT_EQ(parsed.mode, CommandMode::UsageError) << args[0];
+        EXPECT_EQ(parsed.error, message);
+    }
+}
+
 TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
     const Args modify = {"--modify", "0011aabb-0000ff01", "--ip",      "10.0.0.2",
                          "--mask",   "255.0.0.0",         "--gateway", "10.0.0.1",
