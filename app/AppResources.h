@@ -14,5 +14,7 @@ QString AboutMenuText();
 
 // The About entry's command ID in the window's system menu.
 inline constexpr unsigned kAboutCommandId = 0x10;
+// "Keep Watching" in the system menu; its low four bits are clear as well.
+inline constexpr unsigned kKeepWatchingCommandId = 0x20;
 
 }  // namespace qdipc

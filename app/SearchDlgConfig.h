@@ -16,6 +16,7 @@
 #include "app/MessagePresenter.h"
 #include "discovery/NetworkConfig.h"
 #include "discovery/SearchCommand.h"
+#include "discovery/SiteWatch.h"
 #include "platform/Firewall.h"
 #include "platform/NeighbourTable.h"
 #include "settings/ChangeConfirmation.h"
@@ -39,6 +40,11 @@ struct SearchDlgConfig : NetworkConfig {
     std::function<bool(const QUrl&)> openUrl{};
     // How a sent settings change is confirmed; a zero timeout sends only.
     ConfirmationOptions confirmation{};
+    // "Keep Watching": the time between requests and the cycles to gone.
+    WatchOptions watch{};
+    // Asks where "Save List As…" writes; an empty answer saves nothing.
+    // Empty: a file dialog.
+    std::function<QString(QWidget*)> chooseSaveFile{};
 };
 
 }  // namespace qdipc

@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "cli/BatchCommand.h"
+#include "cli/WatchCommand.h"
 
 #include <algorithm>
 #include <array>
@@ -64,8 +65,8 @@ constexpr std::array<OptionInfo, 16> kOptions = {{
 }};
 
 // The options that hand the program to the command line when they come first.
-constexpr std::array<std::string_view, 8> kVerbs = {
-    "--list", "--modify", "--assign", "--plan", "--help", "-h", "--version", "-V",
+constexpr std::array<std::string_view, 9> kVerbs = {
+    "--list", "--modify", "--assign", "--plan", "--watch", "--help", "-h", "--version", "-V",
 };
 
 // The values --format and --mode take.
@@ -177,6 +178,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (!args.empty() &&
         (args[0] == "--assign" || args[0] == "--plan" || args[0].rfind("--plan=", 0) == 0)) {
         return ParseBatchCommandLine(args);
+    }
+    if (!args.empty() && args[0] == "--watch") {
+        return ParseWatchCommandLine(args);
     }
     CommandLine result;
     if (args.empty() || !IsCommandLineVerb(args.front())) {
@@ -363,6 +367,7 @@ std::string HelpText() {
                     [--verify-wait MS] [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --plan FILE.csv [--dry-run] [--verify-wait MS]
                     [--format tsv|csv|json] [--interface NAME]
+       qd_ip_search --watch [--interval S] [--format tsv|jsonl] [--interface NAME]
        qd_ip_search --help | -h | --version | -V
 
 The command line takes over when the first argument is --list, --modify,
@@ -424,6 +429,17 @@ where you mean to talk to cameras. An option's value may also follow an "="
                        Both print one record per camera: dev_id, mac, ip,
                        new_ip, result (planned, sent, confirmed,
                        not_confirmed, not_found), in the --format given.
+  --watch              search, then keep the list up to date with one request
+                       every interval and print one line per event until
+                       SIGINT or SIGTERM (then exit 0): added, changed (new
+                       values), gone (no answer for 3 intervals), back; each
+                       line carries the camera's fields and its first- and
+                       last-seen times (UTC) and is flushed at once
+    --interval S       seconds between two requests (default 5; 0.2 to 3600)
+    --format FORMAT    tsv (default; a header line first) or jsonl (one JSON
+                       object per line: "event", then the keys of --list
+                       --format json, "first_seen", "last_seen")
+    --interface NAME   send out of that interface only
   --help, -h           print this help
   --version, -V        print the version
 

@@ -32,7 +32,7 @@ inline constexpr int kDefaultVerifyWaitMs = 10000;
 inline constexpr int kDefaultListWaitMs = 2000;
 inline constexpr int kMaxListWaitMs = 600000;
 
-enum class CommandMode { Window, List, Modify, Assign, Plan, Help, Version, UsageError };
+enum class CommandMode { Window, List, Modify, Assign, Plan, Watch, Help, Version, UsageError };
 enum class ListFormat { Tsv, Csv, Json };
 
 struct ListOptions {
@@ -69,6 +69,14 @@ struct BatchOptions {
     std::string interfaceName;  // empty: every interface
 };
 
+// --watch: the list kept up to date, one line per event.
+inline constexpr int kDefaultWatchIntervalMs = 5000;
+struct WatchCommandOptions {
+    int intervalMs = kDefaultWatchIntervalMs;  // between two requests
+    ListFormat format = ListFormat::Tsv;       // tsv or json (JSON Lines)
+    std::string interfaceName;                 // empty: every interface
+};
+
 struct CommandLine {
     CommandMode mode = CommandMode::Window;
     // Skip the firewall step at start-up (window mode).
@@ -76,6 +84,7 @@ struct CommandLine {
     ListOptions list;
     ModifyOptions modify;
     BatchOptions batch;
+    WatchCommandOptions watch;
     // UsageError: what is wrong, one line without the program's name.
     std::string error;
 };

@@ -10,6 +10,7 @@
 
 #include "cli/BatchCommand.h"
 #include "cli/ListOutput.h"
+#include "cli/WatchCommand.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/DeviceList.h"
 #include "discovery/ErrorLog.h"
@@ -222,6 +223,9 @@ int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostre
         case CommandMode::Plan:
             StartSocketLibrary();
             return RunBatchCommand(commandLine.mode, commandLine.batch, config, out, err);
+        case CommandMode::Watch:
+            StartSocketLibrary();
+            return RunWatch(commandLine.watch, config, out, err, StopOnSignals());
         case CommandMode::Window:
             break;
     }
