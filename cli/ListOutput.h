@@ -30,8 +30,8 @@ struct ListEntry {
     std::uint32_t flags = 0;
     // When the camera was first and last heard (TimeText); JSON writes them
     // as "first_seen" and "last_seen" when firstSeen is not empty.
-    std::string firstSeen;
-    std::string lastSeen;
+    std::string firstSeen{};
+    std::string lastSeen{};
 };
 
 // A time as the list's texts give it: UTC, ISO 8601, to the second
