@@ -82,7 +82,8 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
     add(QStringLiteral("Copy MAC"), [this] { CopyColumn(kColMac); });
     menu->addSeparator();
     // These act on the whole list, selected rows or not.
-    QAction* watch = menu->addAction(QStringLiteral("Keep Watching"));
+    // With access keys (W, L), so the keyboard reaches them directly.
+    QAction* watch = menu->addAction(QStringLiteral("Keep &Watching"));
     watch->setCheckable(true);
     watch->setChecked(m_actions.watching && m_actions.watching());
     watch->setEnabled(static_cast<bool>(m_actions.keepWatching));
@@ -90,7 +91,7 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
         connect(watch, &QAction::toggled, this,
                 [action = m_actions.keepWatching](bool on) { action(on); });
     }
-    QAction* save = menu->addAction(QStringLiteral("Save List As…"));
+    QAction* save = menu->addAction(QStringLiteral("Save &List As…"));
     save->setEnabled(static_cast<bool>(m_actions.saveList) && m_table->RowCount() > 0);
     if (m_actions.saveList) {
         connect(save, &QAction::triggered, this, [action = m_actions.saveList] { action(); });
