@@ -12,6 +12,7 @@
 
 #include "cli/CommandLineRun.h"
 #include "cli/ListOutput.h"
+#include "cli/OptionParser.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
 #include "discovery/ErrorLog.h"
@@ -81,62 +82,38 @@ AssignCamera CameraOfRow(const DeviceList& list, int row) {
 CommandLine ParseBatchCommandLine(const std::vector<std::string>& args) {
     CommandLine result;
     BatchOptions& o = result.batch;
-    const bool assign = !args.empty() && args[0] == "--assign";
-    std::vector<std::string> seen;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg.empty() || arg[0] != '-') {
-            return Fail("unexpected argument " + Quoted(arg));
-        }
-        const std::size_t equals = arg.find('=');
-        const std::string name = arg.substr(0, equals);
+    OptionParser parser;
+    for (const char* flag :
+         {"--assign", "--all", "--dry-run", "--no-firewall", "--help,-h", "--version,-V"}) {
+        parser.AddFlag(flag);
+    }
+    for (const char* option : {"--plan", "--from", "--mask", "--gateway", "--select-ip", "--ids",
+                               "--verify-wait", "--format", "--interface"}) {
+        parser.AddValue(option);
+    }
+    // The verb named first decides which options belong.
+    const auto verb = std::find_if(args.begin(), args.end(), [](const std::string& arg) {
+        return arg == "--assign" || arg.substr(0, arg.find('=')) == "--plan";
+    });
+    const bool assign = verb != args.end() && *verb == "--assign";
+    if (const auto fault = parser.Parse(args)) {
+        return Fail(*fault);
+    }
+    if (parser.Given("--assign") && parser.Given("--plan")) {
+        return Fail(std::string(assign ? "--plan" : "--assign") + " cannot be used with " +
+                    (assign ? "--assign" : "--plan"));
+    }
+    for (const std::string& name : parser.Order()) {
         const std::string shown = EscapeControls(name);
-        static const std::array<std::pair<const char*, bool>, 13> kKnown = {{
-            {"--assign", false},
-            {"--plan", true},
-            {"--from", true},
-            {"--mask", true},
-            {"--gateway", true},
-            {"--select-ip", true},
-            {"--ids", true},
-            {"--all", false},
-            {"--dry-run", false},
-            {"--verify-wait", true},
-            {"--format", true},
-            {"--interface", true},
-            {"--no-firewall", false},
-        }};
-        const auto known = std::find_if(kKnown.begin(), kKnown.end(),
-                                        [&](const auto& entry) { return name == entry.first; });
-        if (known == kKnown.end()) {
-            return Fail("unknown option " + Quoted(name) + " for " +
-                        (assign ? "--assign" : "--plan"));
-        }
-        if ((name == "--assign" || name == "--plan") && i != 0) {
-            return Fail(shown + " must come first");
-        }
         const bool assignOnly = name == "--from" || name == "--mask" || name == "--gateway" ||
                                 name == "--select-ip" || name == "--ids" || name == "--all";
         if (assignOnly && !assign) {
             return Fail(shown + " belongs to --assign; a plan file names its own addresses");
         }
-        if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
+        if (parser.Count(name) > 1) {
             return Fail(shown + " is given twice");
         }
-        seen.push_back(name);
-        std::string value;
-        if (known->second) {
-            if (equals != std::string::npos) {
-                value = arg.substr(equals + 1);
-            } else if (i + 1 < args.size()) {
-                value = args[++i];
-            } else {
-                return Fail(shown + " needs a value");
-            }
-        } else if (equals != std::string::npos) {
-            return Fail(shown + " takes no value");
-        }
-
+        const std::string value = parser.Value(name);
         if (name == "--plan") {
             if (value.empty()) {
                 return Fail("--plan needs a CSV file");
@@ -197,15 +174,29 @@ CommandLine ParseBatchCommandLine(const std::vector<std::string>& args) {
             result.noFirewall = true;
         }
     }
+    if (auto leftover = parser.Leftover()) {
+        if (leftover->rfind("unknown option ", 0) == 0) {
+            *leftover += assign ? " for --assign" : " for --plan";
+        }
+        return Fail(*leftover);
+    }
+    if (parser.Given("--help")) {
+        result.mode = CommandMode::Help;
+        return result;
+    }
+    if (parser.Given("--version")) {
+        result.mode = CommandMode::Version;
+        return result;
+    }
     if (assign) {
         for (const char* needed : {"--from", "--mask", "--gateway"}) {
-            if (std::find(seen.begin(), seen.end(), needed) == seen.end()) {
+            if (!parser.Given(needed)) {
                 return Fail(std::string("--assign needs ") + needed);
             }
         }
-        const int selectors =
-            static_cast<int>(!o.selectIp.empty()) + static_cast<int>(!o.ids.empty()) +
-            static_cast<int>(std::find(seen.begin(), seen.end(), "--all") != seen.end());
+        const int selectors = static_cast<int>(!o.selectIp.empty()) +
+                              static_cast<int>(!o.ids.empty()) +
+                              static_cast<int>(parser.Given("--all"));
         if (selectors != 1) {
             return Fail("--assign needs exactly one of --select-ip IP, --ids ID[,ID...] or --all");
         }

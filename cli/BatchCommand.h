@@ -18,7 +18,7 @@
 
 namespace qdipc {
 
-// Parses a command line whose first argument is --assign or --plan.
+// Parses a command line that holds --assign or --plan.
 CommandLine ParseBatchCommandLine(const std::vector<std::string>& args);
 
 // What the run needs besides the network: the plan file's text and the

@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "cli/BatchCommand.h"
+#include "cli/OptionParser.h"
 #include "cli/WatchCommand.h"
 
 #include <algorithm>
@@ -19,55 +20,28 @@ namespace {
 // A text field of the settings record keeps room for its terminating zero.
 constexpr std::size_t kMaxFieldText = record::kTextFieldSize - 1;
 
-enum class Option {
-    NoFirewall,
-    List,
-    Wait,
-    Format,
-    Interface,
-    Modify,
-    Ip,
-    Mask,
-    Gateway,
-    Mac,
-    Mode,
-    VerifyWait,
-    Help,
-    Version,
-};
-
-enum class Group { Any, List, Modify };
-
-struct OptionInfo {
-    std::string_view name;
-    Option option;
-    bool takesValue;
-    Group group;  // the mode an option belongs to
-};
-
-constexpr std::array<OptionInfo, 16> kOptions = {{
-    {"--no-firewall", Option::NoFirewall, false, Group::Any},
-    {"--list", Option::List, false, Group::Any},
-    {"--wait", Option::Wait, true, Group::List},
-    {"--format", Option::Format, true, Group::List},
-    {"--interface", Option::Interface, true, Group::List},
-    {"--modify", Option::Modify, true, Group::Any},
-    {"--ip", Option::Ip, true, Group::Modify},
-    {"--mask", Option::Mask, true, Group::Modify},
-    {"--gateway", Option::Gateway, true, Group::Modify},
-    {"--mac", Option::Mac, true, Group::Modify},
-    {"--mode", Option::Mode, true, Group::Modify},
-    {"--verify-wait", Option::VerifyWait, true, Group::Modify},
-    {"--help", Option::Help, false, Group::Any},
-    {"-h", Option::Help, false, Group::Any},
-    {"--version", Option::Version, false, Group::Any},
-    {"-V", Option::Version, false, Group::Any},
-}};
-
-// The options that hand the program to the command line when they come first.
+// The options that hand the program to the command line wherever they stand.
 constexpr std::array<std::string_view, 9> kVerbs = {
     "--list", "--modify", "--assign", "--plan", "--watch", "--help", "-h", "--version", "-V",
 };
+
+// The toolkit's own options of the window's command line, with one dash or
+// two, and whether each takes a value (QGuiApplication's, QApplication's and
+// the X11 platform's).
+constexpr std::array<std::pair<std::string_view, bool>, 23> kQtOptions = {{
+    {"platform", true},      {"platformpluginpath", true},
+    {"platformtheme", true}, {"plugin", true},
+    {"qmljsdebugger", true}, {"qwindowgeometry", true},
+    {"qwindowicon", true},   {"qwindowtitle", true},
+    {"reverse", false},      {"session", true},
+    {"style", true},         {"stylesheet", true},
+    {"widgetcount", false},  {"display", true},
+    {"geometry", true},      {"title", true},
+    {"name", true},          {"visual", true},
+    {"cmap", false},         {"sync", false},
+    {"nograb", false},       {"dograb", false},
+    {"fontengine", true},
+}};
 
 // The values --format and --mode take.
 constexpr std::array<std::pair<std::string_view, ListFormat>, 3> kFormats = {{
@@ -173,174 +147,177 @@ bool IsCommandLineVerb(std::string_view argument) {
     return std::find(kVerbs.begin(), kVerbs.end(), name) != kVerbs.end();
 }
 
-CommandLine ParseCommandLine(const std::vector<std::string>& args) {
-    // --assign and --plan are verbs of their own: the first argument decides.
-    if (!args.empty() &&
-        (args[0] == "--assign" || args[0] == "--plan" || args[0].rfind("--plan=", 0) == 0)) {
-        return ParseBatchCommandLine(args);
-    }
-    if (!args.empty() && args[0] == "--watch") {
-        return ParseWatchCommandLine(args);
-    }
-    CommandLine result;
-    if (args.empty() || !IsCommandLineVerb(args.front())) {
-        // The window's command line, as a desktop or a user gives it (Qt's
-        // -platform, -display, -style, -session ...): for the toolkit, not
-        // for this parser. Only --no-firewall is the program's own.
-        result.noFirewall = std::find(args.begin(), args.end(), "--no-firewall") != args.end();
-        return result;
-    }
-    std::vector<Option> seen;
-    bool help = false;
-    bool version = false;
-    bool list = false;
-    bool modify = false;
-    std::optional<std::string_view> listOption;    // first option that needs --list
-    std::optional<std::string_view> modifyOption;  // first option that needs --modify
+namespace {
 
+// The window's command line: the toolkit's options and --no-firewall, and
+// nothing else. An option nobody knows would otherwise open the window
+// unnoticed (a mistyped verb).
+CommandLine ParseWindowCommandLine(const std::vector<std::string>& args) {
+    CommandLine result;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        const std::size_t equals = arg.find('=');
+        const std::string_view name = std::string_view(arg).substr(0, equals);
+        if (name == "--no-firewall") {
+            if (equals != std::string::npos) {
+                return Fail("--no-firewall takes no value");
+            }
+            result.noFirewall = true;
+            continue;
+        }
         if (arg.empty() || arg[0] != '-') {
             return Fail("unexpected argument " + Quoted(arg));
         }
-        const std::size_t equals = arg.find('=');
-        const std::string_view name = std::string_view(arg).substr(0, equals);
-        const auto known = std::find_if(kOptions.begin(), kOptions.end(),
-                                        [&](const OptionInfo& s) { return s.name == name; });
-        if (known == kOptions.end()) {
+        const std::string_view bare = name.substr(name.rfind("--", 0) == 0 ? 2 : 1);
+        const auto qt = std::find_if(kQtOptions.begin(), kQtOptions.end(),
+                                     [&](const auto& entry) { return entry.first == bare; });
+        if (qt == kQtOptions.end()) {
             return Fail("unknown option " + Quoted(name));
         }
-        if (std::find(seen.begin(), seen.end(), known->option) != seen.end()) {
-            return Fail(std::string(name) + " is given twice");
-        }
-        seen.push_back(known->option);
-
-        std::string value;
-        if (known->takesValue) {
-            if (equals != std::string::npos) {
-                value = arg.substr(equals + 1);
-            } else if (i + 1 < args.size()) {
-                value = args[++i];
-            } else {
+        if (qt->second && equals == std::string::npos) {
+            if (i + 1 == args.size()) {
                 return Fail(std::string(name) + " needs a value");
             }
-        } else if (equals != std::string::npos) {
-            return Fail(std::string(name) + " takes no value");
+            ++i;
         }
-        if (known->group == Group::List && !listOption) {
-            listOption = known->name;
-        }
-        if (known->group == Group::Modify && !modifyOption) {
-            modifyOption = known->name;
-        }
+    }
+    return result;
+}
 
-        switch (known->option) {
-            case Option::NoFirewall:
-                result.noFirewall = true;
-                break;
-            case Option::List:
-                list = true;
-                break;
-            case Option::Wait: {
-                const std::optional<int> wait = ParseWait(value);
-                if (!wait) {
-                    return Fail("--wait takes whole milliseconds from 0 to " +
-                                std::to_string(kMaxListWaitMs) + ", not " + Quoted(value));
-                }
-                result.list.waitMs = *wait;
-                break;
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    const auto given = [&](std::initializer_list<std::string_view> names) {
+        return std::any_of(args.begin(), args.end(), [&](const std::string& arg) {
+            const std::string_view name = std::string_view(arg).substr(0, arg.find('='));
+            return std::find(names.begin(), names.end(), name) != names.end();
+        });
+    };
+    // A verb anywhere makes this the verb's command line; --assign and --plan
+    // have options of their own.
+    if (given({"--assign", "--plan"})) {
+        return ParseBatchCommandLine(args);
+    }
+    if (given({"--watch"})) {
+        return ParseWatchCommandLine(args);
+    }
+    if (!given({"--list", "--modify", "--help", "-h", "--version", "-V"})) {
+        return ParseWindowCommandLine(args);
+    }
+
+    OptionParser parser;
+    for (const char* flag : {"--no-firewall", "--list", "--help,-h", "--version,-V"}) {
+        parser.AddFlag(flag);
+    }
+    for (const char* option : {"--wait", "--format", "--interface", "--modify", "--ip", "--mask",
+                               "--gateway", "--mac", "--mode", "--verify-wait"}) {
+        parser.AddValue(option);
+    }
+    if (const auto fault = parser.Parse(args)) {
+        return Fail(*fault);
+    }
+
+    CommandLine result;
+    std::optional<std::string> listOption;    // first option that needs --list
+    std::optional<std::string> modifyOption;  // first option that needs --modify
+    for (const std::string& name : parser.Order()) {
+        if (parser.Count(name) > 1) {
+            return Fail(name + " is given twice");
+        }
+        const std::string value = parser.Value(name);
+        const bool listGroup = name == "--wait" || name == "--format" || name == "--interface";
+        const bool modifyGroup = name == "--ip" || name == "--mask" || name == "--gateway" ||
+                                 name == "--mac" || name == "--mode" || name == "--verify-wait";
+        if (listGroup && !listOption) {
+            listOption = name;
+        }
+        if (modifyGroup && !modifyOption) {
+            modifyOption = name;
+        }
+        if (name == "--no-firewall") {
+            result.noFirewall = true;
+        } else if (name == "--wait") {
+            const std::optional<int> wait = ParseWait(value);
+            if (!wait) {
+                return Fail("--wait takes whole milliseconds from 0 to " +
+                            std::to_string(kMaxListWaitMs) + ", not " + Quoted(value));
             }
-            case Option::Format:
-                if (const auto format = Lookup(kFormats, value)) {
-                    result.list.format = *format;
-                } else {
-                    return Fail("--format is tsv, csv or json, not " + Quoted(value));
-                }
-                break;
-            case Option::Interface:
-                if (value.empty()) {
-                    return Fail("--interface needs an interface name");
-                }
-                result.list.interfaceName = value;
-                break;
-            case Option::Modify:
-                if (!IsDeviceIdText(value)) {
-                    return Fail(
-                        "--modify needs a device ID as the list shows it (8 hex pairs, "
-                        "'-', 8 hex pairs, e.g. 0011aabb-0000ff01), not " +
-                        Quoted(value));
-                }
-                modify = true;
-                result.modify.deviceId = value;
-                break;
-            case Option::Ip:
-            case Option::Mask:
-            case Option::Gateway: {
-                if (value.size() > kMaxFieldText) {
-                    return Fail(std::string(name) + " " + Quoted(value) + " is longer than the " +
-                                std::to_string(kMaxFieldText) + " characters its field holds");
-                }
-                std::string& target = known->option == Option::Ip     ? result.modify.ip
-                                      : known->option == Option::Mask ? result.modify.mask
-                                                                      : result.modify.gateway;
-                target = value;
-                break;
+            result.list.waitMs = *wait;
+        } else if (name == "--format") {
+            if (const auto format = Lookup(kFormats, value)) {
+                result.list.format = *format;
+            } else {
+                return Fail("--format is tsv, csv or json, not " + Quoted(value));
             }
-            case Option::Mac:
-                if (!IsMacText(value)) {
-                    return Fail("--mac needs six hex pairs such as 00:1a:2b:3c:4d:5e, not " +
-                                Quoted(value));
-                }
-                result.modify.mac = value;
-                break;
-            case Option::Mode:
-                if (const auto mode = Lookup(kModes, value)) {
-                    result.modify.mode = *mode;
-                } else {
-                    return Fail("--mode is static, dhcp or adsl, not " + Quoted(value));
-                }
-                break;
-            case Option::VerifyWait: {
-                const std::optional<int> wait = ParseWait(value);
-                if (!wait) {
-                    return Fail("--verify-wait takes whole milliseconds from 0 to " +
-                                std::to_string(kMaxListWaitMs) + ", not " + Quoted(value));
-                }
-                result.modify.verifyWaitMs = *wait;
-                break;
+        } else if (name == "--interface") {
+            if (value.empty()) {
+                return Fail("--interface needs an interface name");
             }
-            case Option::Help:
-                help = true;
-                break;
-            case Option::Version:
-                version = true;
-                break;
+            result.list.interfaceName = value;
+        } else if (name == "--modify") {
+            if (!IsDeviceIdText(value)) {
+                return Fail(
+                    "--modify needs a device ID as the list shows it (four hex pairs, "
+                    "'-', four more, e.g. 0011aabb-0000ff01), not " +
+                    Quoted(value));
+            }
+            result.modify.deviceId = value;
+        } else if (name == "--ip" || name == "--mask" || name == "--gateway") {
+            if (value.size() > kMaxFieldText) {
+                return Fail(name + " " + Quoted(value) + " is longer than the " +
+                            std::to_string(kMaxFieldText) + " characters its field holds");
+            }
+            (name == "--ip"     ? result.modify.ip
+             : name == "--mask" ? result.modify.mask
+                                : result.modify.gateway) = value;
+        } else if (name == "--mac") {
+            if (!IsMacText(value)) {
+                return Fail("--mac needs six hex pairs such as 00:1a:2b:3c:4d:5e, not " +
+                            Quoted(value));
+            }
+            result.modify.mac = value;
+        } else if (name == "--mode") {
+            if (const auto mode = Lookup(kModes, value)) {
+                result.modify.mode = *mode;
+            } else {
+                return Fail("--mode is static, dhcp or adsl, not " + Quoted(value));
+            }
+        } else if (name == "--verify-wait") {
+            const std::optional<int> wait = ParseWait(value);
+            if (!wait) {
+                return Fail("--verify-wait takes whole milliseconds from 0 to " +
+                            std::to_string(kMaxListWaitMs) + ", not " + Quoted(value));
+            }
+            result.modify.verifyWaitMs = *wait;
         }
     }
 
-    if (help) {
+    if (const auto leftover = parser.Leftover()) {
+        return Fail(*leftover);
+    }
+    if (parser.Given("--help")) {
         result.mode = CommandMode::Help;
         return result;
     }
-    if (version) {
+    if (parser.Given("--version")) {
         result.mode = CommandMode::Version;
         return result;
     }
+    const bool list = parser.Given("--list");
+    const bool modify = parser.Given("--modify");
     if (list && modify) {
         return Fail("--list and --modify cannot be used together");
     }
     if (listOption && !list) {
-        return Fail(std::string(*listOption) + " belongs to --list");
+        return Fail(*listOption + " belongs to --list");
     }
     if (modifyOption && !modify) {
-        return Fail(std::string(*modifyOption) + " belongs to --modify");
+        return Fail(*modifyOption + " belongs to --modify");
     }
     if (modify) {
-        for (const auto& [option, optionName] :
-             {std::pair{Option::Ip, "--ip"}, std::pair{Option::Mask, "--mask"},
-              std::pair{Option::Gateway, "--gateway"}, std::pair{Option::Mac, "--mac"}}) {
-            if (std::find(seen.begin(), seen.end(), option) == seen.end()) {
-                return Fail(std::string("--modify needs ") + optionName);
+        for (const char* needed : {"--ip", "--mask", "--gateway", "--mac"}) {
+            if (!parser.Given(needed)) {
+                return Fail(std::string("--modify needs ") + needed);
             }
         }
         // The rules the settings window applies: nothing a camera cannot
@@ -370,12 +347,14 @@ std::string HelpText() {
        qd_ip_search --watch [--interval S] [--format tsv|jsonl] [--interface NAME]
        qd_ip_search --help | -h | --version | -V
 
-The command line takes over when the first argument is --list, --modify,
---help (-h) or --version (-V); otherwise the program opens its window,
-"Search Tool", and passes the arguments to Qt. --list and --modify need no
-window and no display. Both broadcast on the local network: use them only
-where you mean to talk to cameras. An option's value may also follow an "="
-(--wait=500, --format=json).
+The command line takes over when any argument is one of its verbs: --list,
+--modify, --assign, --plan, --watch, --help (-h) or --version (-V). Otherwise
+the program opens its window, "Search Tool", and passes the arguments to Qt;
+an option neither Qt nor the window knows is refused (exit status 2), and
+without a display the program says so and exits with status 1. The verbs need
+no window and no display. --list, --modify, --assign, --plan and --watch
+broadcast on the local network: use them only where you mean to talk to
+cameras. An option's value may also follow an "=" (--wait=500, --format=json).
 
   --no-firewall        skip the start-up step that asks the firewall to admit
                        UDP port 8089

@@ -1,10 +1,10 @@
 #pragma once
-// The program's command line. It takes over only when the first argument is
-// one of its verbs (--list, --modify, --assign, --plan, --help or -h,
-// --version or -V): those do their work without a window and without a
-// display. Any other command line opens the window and goes to the toolkit
-// as it is (Qt's -platform, -display, -style, -session), except
-// --no-firewall, which is the program's own.
+// The program's command line. It takes over when any argument is one of its
+// verbs (--list, --modify, --assign, --plan, --help or -h, --version or -V):
+// those do their work without a window and without a display. Any other
+// command line is the window's: the toolkit's own options (-platform,
+// -display, -style, -session ...) and --no-firewall; anything else is a usage
+// error, so a mistyped verb never opens the window.
 //
 // Parsing is complete before anything is sent: every value is checked here,
 // so a command line that parses is one the program can carry out, and one
@@ -42,7 +42,7 @@ struct ListOptions {
 };
 
 struct ModifyOptions {
-    std::string deviceId;  // the list's text form, checked: 8 hex pairs, "-", 8 hex pairs
+    std::string deviceId;  // the list's text form, checked: 4 hex pairs, "-", 4 hex pairs
     std::string ip;        // each text at most 15 bytes, the room of its field
     std::string mask;
     std::string gateway;
@@ -93,8 +93,8 @@ struct CommandLine {
 bool IsCommandLineVerb(std::string_view argument);
 
 // args are the arguments after the program's name. Options take their value
-// as the next argument or after "=" (--wait=500). A command line whose first
-// argument is not a verb is the window's (Window mode).
+// as the next argument or after "=" (--wait=500). A command line without a
+// verb is the window's (Window mode) when the window knows every option.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // The text --help prints (ends with a newline).

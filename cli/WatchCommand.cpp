@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "cli/ListOutput.h"
+#include "cli/OptionParser.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
 #include "discovery/ErrorLog.h"
@@ -87,37 +88,21 @@ bool Write(std::ostream& out, const std::string& text) {
 CommandLine ParseWatchCommandLine(const std::vector<std::string>& args) {
     CommandLine result;
     result.mode = CommandMode::Watch;
-    std::vector<std::string> seen;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const std::size_t equals = arg.find('=');
-        const std::string name = arg.substr(0, equals);
-        if (name != "--watch" && name != "--interval" && name != "--format" &&
-            name != "--interface" && name != "--no-firewall") {
-            return Fail(
-                (arg.empty() || arg[0] != '-' ? "unexpected argument '" : "unknown option '") +
-                EscapeControls(name) + "' for --watch");
+    OptionParser parser;
+    for (const char* flag : {"--watch", "--no-firewall", "--help,-h", "--version,-V"}) {
+        parser.AddFlag(flag);
+    }
+    for (const char* option : {"--interval", "--format", "--interface"}) {
+        parser.AddValue(option);
+    }
+    if (const auto fault = parser.Parse(args)) {
+        return Fail(*fault);
+    }
+    for (const std::string& name : parser.Order()) {
+        if (parser.Count(name) > 1) {
+            return Fail(EscapeControls(name) + " is given twice");
         }
-        if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
-            return Fail(name + " is given twice");
-        }
-        seen.push_back(name);
-        const bool takesValue = name != "--watch" && name != "--no-firewall";
-        std::string value;
-        if (!takesValue) {
-            if (equals != std::string::npos) {
-                return Fail(name + " takes no value");
-            }
-            result.noFirewall = result.noFirewall || name == "--no-firewall";
-            continue;
-        }
-        if (equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            return Fail(name + " needs a value");
-        }
+        const std::string value = parser.Value(name);
         if (name == "--interval") {
             const auto ms = ParseSeconds(value);
             if (!ms) {
@@ -134,12 +119,25 @@ CommandLine ParseWatchCommandLine(const std::vector<std::string>& args) {
                 return Fail("--format is tsv or jsonl for --watch, not '" + EscapeControls(value) +
                             "'");
             }
-        } else {
+        } else if (name == "--interface") {
             if (value.empty()) {
                 return Fail("--interface needs an interface name");
             }
             result.watch.interfaceName = value;
+        } else if (name == "--no-firewall") {
+            result.noFirewall = true;
         }
+    }
+    if (auto leftover = parser.Leftover()) {
+        if (leftover->rfind("unknown option ", 0) == 0) {
+            *leftover += " for --watch";
+        }
+        return Fail(*leftover);
+    }
+    if (parser.Given("--help")) {
+        result.mode = CommandMode::Help;
+    } else if (parser.Given("--version")) {
+        result.mode = CommandMode::Version;
     }
     return result;
 }

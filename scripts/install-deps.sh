@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
     # toolchain
     g++ cmake ninja-build clang libclang-rt-14-dev googletest libgtest-dev pkg-config
+    # the command line's option parser (header-only)
+    libcli11-dev
     # the program: Qt 6 and libvlc with its decoders and video outputs
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libvlc-dev vlc-plugin-base
     vlc-plugin-video-output

@@ -73,10 +73,9 @@ TEST(CommandLineTest, ModesAndValues) {
               10000);
 }
 
-// The command line takes over only when its first argument is a verb; any
-// other command line, Qt's options and a desktop's session arguments
-// included, opens the window.
-TEST(CommandLineTest, OnlyAVerbFirstHandsOverToTheCommandLine) {
+// The command line takes over when any argument is a verb; Qt's options and a
+// desktop's session arguments open the window, any other option is refused.
+TEST(CommandLineTest, AVerbAnywhereHandsOverToTheCommandLine) {
     struct Case {
         Args args;
         CommandMode mode;
@@ -87,8 +86,17 @@ TEST(CommandLineTest, OnlyAVerbFirstHandsOverToTheCommandLine) {
         {{"-display", ":1", "--no-firewall"}, CommandMode::Window, true},
         {{"-style", "fusion"}, CommandMode::Window, false},
         {{"-session", "10d2b8f6a1000155", "-name", "x"}, CommandMode::Window, false},
-        {{"--bogus", "--list"}, CommandMode::Window, false},
-        {{"--no-firewall", "--list"}, CommandMode::Window, true},
+        {{"--platform=offscreen", "-reverse"}, CommandMode::Window, false},
+        // A verb anywhere is the verb; anything the window does not know is
+        // refused rather than opening it.
+        {{"--bogus", "--list"}, CommandMode::UsageError, false},
+        {{"--no-firewall", "--list"}, CommandMode::List, true},
+        {{"--wait", "500", "--list"}, CommandMode::List, false},
+        {{"--lsit"}, CommandMode::UsageError, false},
+        {{"-frobnicate"}, CommandMode::UsageError, false},
+        {{"-platform"}, CommandMode::UsageError, false},
+        {{"stray"}, CommandMode::UsageError, false},
+        {{"--no-firewall", "--plan", "a.csv"}, CommandMode::Plan, true},
         {{"-h"}, CommandMode::Help, false},
         {{"-V"}, CommandMode::Version, false},
         {{"-V", "--list"}, CommandMode::Version, false},
@@ -144,6 +152,10 @@ TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
     };
     const std::vector<std::pair<Args, std::string>> cases = {
         {{"--list", "--bogus"}, "unknown option '--bogus'"},
+        {{"--lsit"}, "unknown option '--lsit'"},
+        {{"--no-firewall", "-platform"}, "-platform needs a value"},
+        {{"--list", "--wait", "--format", "csv"}, "not '--format'"},
+        {{"--list", "--format="}, "--format is tsv, csv or json, not ''"},
         {{"--list", "-l"}, "unknown option '-l'"},
         {{"--list", "eth0"}, "unexpected argument 'eth0'"},
         {{"--list=yes"}, "--list takes no value"},
@@ -244,7 +256,8 @@ TEST(CommandLineTest, AssignAndPlanAreVerbsOfTheirOwn) {
         {plus({"--all", "--format", "xml"}), "--format is tsv, csv or json"},
         {plus({"--all", "--modify", "x"}), "unknown option '--modify' for --assign"},
         {{"--plan", "a.csv", "--from", "10.0.0.5"}, "--from belongs to --assign"},
-        {{"--plan", "a.csv", "--assign"}, "--assign must come first"},
+        {{"--plan", "a.csv", "--assign"}, "--assign cannot be used with --plan"},
+        {{"--from", "10.0.0.5", "--assign"}, "--assign needs --mask"},
         {{"--plan"}, "--plan needs a value"},
         {{"--plan", "a.csv", "b.csv"}, "unexpected argument 'b.csv'"},
     };
