@@ -17,9 +17,11 @@
 
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
+#include "app/CDiagnoseDlg.h"
 #include "app/WindowLayout.h"
 #include "cli/CommandLine.h"
 #include "cli/ListOutput.h"
+#include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/SystemMenu.h"
@@ -122,6 +124,8 @@ void CSearchDlg::OnInitDialog() {
     if (!m_aboutInSystemMenu) {
         auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
         connect(help, &QShortcut::activated, this, &CSearchDlg::OnAbout);
+    } else {
+        qdipc::AppendSystemMenuItem(this, qdipc::kDiagnoseCommandId, qdipc::DiagnoseMenuText());
     }
 
     setWindowIcon(m_hIcon);
@@ -137,6 +141,7 @@ void CSearchDlg::OnInitDialog() {
     menuActions.watching = [this] { return Watching(); };
     menuActions.saveList = [this] { OnSaveList(); };
     menuActions.warn = [this](const QString& text) { m_messages->Warn(this, text); };
+    menuActions.diagnose = [this] { OnDiagnose(); };
     m_listMenu = std::make_unique<qdipc::DeviceListMenu>(m_deviceList, &m_table, menuActions,
                                                          m_config.openUrl);
 
@@ -188,6 +193,10 @@ void CSearchDlg::OnInitDialog() {
     connect(&m_watchTimer, &QTimer::timeout, this, &CSearchDlg::OnWatchTick);
     connect(m_deviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { ShowCounts(); });
+    m_searchEnd.setSingleShot(true);
+    connect(&m_searchEnd, &QTimer::timeout, this, &CSearchDlg::OnSearchEnded);
+    // A click on the bar while it says "No camera answered" opens the diagnosis.
+    m_progress->installEventFilter(this);
     m_confirmationTick.setInterval(100);
     connect(&m_confirmationTick, &QTimer::timeout, this, &CSearchDlg::OnConfirmationTick);
 
@@ -208,27 +217,41 @@ void CSearchDlg::OnSearch() {
         m_lastConfirmationText.clear();
     }
     m_outcomeOnBar = false;
+    m_searchEnd.stop();
+    ClearNoCameraAnswered();
+    m_lastSearch = {};
     // Port 8089 is bound before the request leaves, so that a camera that
     // answers at once is heard. When it cannot be bound the operator is told
     // every time, nothing is sent (no answer could be heard), and the next
     // search tries again.
     if (!BindReceiver()) {
         m_table.Clear();
+        m_lastSearch.bound = false;
+        // The bar names the program that holds the port (where the system
+        // tells) while the box is up, and after it.
+        ShowPortTaken();
         m_messages->Warn(this, QString::fromLatin1(qdipc::log_entry::kBindFailedText));
         return;
     }
+    m_pWorker->ClearRejected();
+    m_dropsAtSearchStart =
+        m_config.reversePathDrops ? m_config.reversePathDrops() : qdipc::ReversePathFilterDrops();
     // Flags are judged by the host's interfaces as they are now.
     m_table.List().SetHostInterfaces(m_config.interfaces ? m_config.interfaces()
                                                          : qdipc::ListBroadcastInterfaces());
     const qdipc::SearchOutcome outcome = m_searchCommand.Run([this] { m_table.Clear(); });
+    m_lastSearch.searched = true;
+    m_lastSearch.outcome = outcome;
     if (outcome != qdipc::SearchOutcome::Sent) {
         m_messages->Warn(this, QString::fromLatin1(qdipc::SearchFailureText(outcome)));
+        ShowNoCameraAnswered();
         return;
     }
     StartWorkerOnce();
     m_searchStarted.start();
     m_searchRepeatsSent = 0;
     ScheduleSearchRepeat();
+    m_searchEnd.start(m_config.searchEndDelay);
     ShowCounts();
 }
 
@@ -303,7 +326,7 @@ QString CSearchDlg::ProgressText() const {
 
 void CSearchDlg::ShowCounts() {
     // Before the first search the bar stays as the window opened it.
-    if (m_confirmation.Pending() > 0 || m_outcomeOnBar || !m_workerStarted) {
+    if (m_confirmation.Pending() > 0 || m_outcomeOnBar || m_noCameraShown || !m_workerStarted) {
         return;
     }
     const QString text = CountsText();
@@ -363,6 +386,92 @@ QString CSearchDlg::SaveListTo(const QString& path) {
     // reads back as a plan; where and when it was made goes beside it.
     return write(QString::fromStdString(qdipc::SavedListAboutPath(path.toStdString())),
                  qdipc::FormatSavedListAbout(about));
+}
+
+void CSearchDlg::OnSearchEnded() {
+    const std::optional<std::uint64_t> now =
+        m_config.reversePathDrops ? m_config.reversePathDrops() : qdipc::ReversePathFilterDrops();
+    if (now && m_dropsAtSearchStart && *now >= *m_dropsAtSearchStart) {
+        m_lastSearch.reversePathDrops = *now - *m_dropsAtSearchStart;
+    }
+    if (m_table.RowCount() == 0) {
+        ShowNoCameraAnswered();
+    }
+}
+
+void CSearchDlg::ShowNoCameraAnswered() {
+    if (m_confirmation.Pending() > 0) {
+        return;  // the bar shows the wait for a camera
+    }
+    const QString text = QStringLiteral("No camera answered — click here to diagnose the network");
+    m_progress->setRange(0, 1000);
+    m_progress->setValue(0);
+    m_progress->setFormat(text);
+    m_progress->setTextVisible(true);
+    m_progress->setToolTip(QStringLiteral(
+        "No camera answered. Click for Diagnose Network… (also in the list's menu)"));
+    m_noCameraShown = true;
+}
+
+void CSearchDlg::ShowPortTaken() {
+    ShowNoCameraAnswered();
+    if (!m_noCameraShown) {
+        return;
+    }
+    const std::uint16_t port = m_config.receiver.bind.port;
+    const qdipc::PortOwnerLookup lookup =
+        m_config.portOwners ? m_config.portOwners(port) : qdipc::UdpPortOwners(port);
+    if (!lookup.checked || lookup.owners.empty()) {
+        return;  // the system does not say: the diagnosis tells what it knows
+    }
+    // Program names are the system's, shown as plain text.
+    const QString text = QStringLiteral("UDP port %1 is held by %2 — end it and press Search again")
+                             .arg(port)
+                             .arg(QString::fromStdString(
+                                 qdipc::EscapeControls(qdipc::PortOwnersText(lookup.owners))));
+    m_progress->setFormat(text);
+    m_progress->setToolTip(text);
+}
+
+void CSearchDlg::ClearNoCameraAnswered() {
+    if (!m_noCameraShown) {
+        return;
+    }
+    m_noCameraShown = false;
+    m_progress->setRange(1, 100);
+    m_progress->reset();
+    m_progress->setTextVisible(false);
+    m_progress->setToolTip({});
+}
+
+std::vector<qdipc::DiagnosisLine> CSearchDlg::DiagnosisLines() const {
+    const qdipc::HostFacts host = m_config.hostFacts
+                                      ? m_config.hostFacts()
+                                      : qdipc::GatherHostFacts(m_config.receiver.bind.port);
+    qdipc::SearchFacts search = m_lastSearch;
+    if (search.searched) {
+        search.failedNetworks = m_searchCommand.FailedNetworks();
+        if (m_pWorker) {
+            search.rejected = m_pWorker->Rejected();
+        }
+        const qdipc::DeviceList& list = m_table.List();
+        search.cameras = list.RowCount();
+        for (int row = 0; row < list.RowCount(); ++row) {
+            if ((list.Flags(row) & qdipc::OtherSubnet) != 0) {
+                ++search.camerasInOtherSubnets;
+                if (search.otherSubnetExample.empty()) {
+                    search.otherSubnetExample = list.CellText(row, qdipc::kColIp);
+                }
+            }
+        }
+    }
+    return qdipc::Diagnose(host, search);
+}
+
+CDiagnoseDlg* CSearchDlg::OnDiagnose() {
+    auto* dialog = new CDiagnoseDlg(DiagnosisLines(), this);
+    dialog->show();
+    return dialog;
 }
 
 void CSearchDlg::ScheduleSearchRepeat() {
@@ -603,6 +712,7 @@ void CSearchDlg::ShowConfirmationProgress() {
     m_progress->setTextVisible(true);
     // Also for screen readers, and for a bar too narrow for its text.
     m_progress->setToolTip(text);
+    m_noCameraShown = false;
 }
 
 void CSearchDlg::OnAbout() {
@@ -712,8 +822,9 @@ void CSearchDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CSearchDlg::contextMenuEvent(QContextMenuEvent* event) {
-    // Only the window's own background offers the About entry; a right-click
-    // on the list or a button does nothing.
+    // Only the window's own background offers the About entry, "Keep
+    // Watching" and "Diagnose Network…" (where the system menu does not); a
+    // right-click on a button does nothing, the list has its own menu.
     if ((m_aboutInSystemMenu && m_watchInSystemMenu) || childAt(event->pos()) != nullptr) {
         event->ignore();
         return;
@@ -721,6 +832,7 @@ void CSearchDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     if (!m_aboutInSystemMenu) {
         menu.addAction(qdipc::AboutMenuText(), this, &CSearchDlg::OnAbout);
+        menu.addAction(qdipc::DiagnoseMenuText(), this, &CSearchDlg::OnDiagnose);
     }
     if (!m_watchInSystemMenu) {
         QAction* watch = menu.addAction(QStringLiteral("Keep Watching"));
@@ -742,10 +854,20 @@ bool CSearchDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr
         *result = 0;
         return true;
     }
+    if (qdipc::IsSystemMenuCommand(eventType, message, qdipc::kDiagnoseCommandId)) {
+        OnDiagnose();
+        *result = 0;
+        return true;
+    }
     return QDialog::nativeEvent(eventType, message, result);
 }
 
 bool CSearchDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_progress && m_noCameraShown && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        OnDiagnose();
+        return true;
+    }
     if (watched == m_deviceList->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         m_listDoubleClickButton = static_cast<QMouseEvent*>(event)->button();
     }
@@ -758,6 +880,7 @@ void CSearchDlg::Shutdown() {
     }
     m_shutDown = true;
     m_searchRepeat.stop();
+    m_searchEnd.stop();
     m_confirmationTick.stop();
     m_watch.Stop();
     m_watchTimer.stop();

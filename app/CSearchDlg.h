@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "app/SearchDlgConfig.h"
 #include "discovery/DeviceTable.h"
 #include "discovery/ErrorLog.h"
+#include "discovery/NetworkDiagnosis.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/SearchCommand.h"
 #include "discovery/SiteWatch.h"
@@ -30,6 +32,7 @@
 #include "settings/ChangeConfirmation.h"
 #include "settings/NetSettingsRecord.h"
 
+class CDiagnoseDlg;
 class CSettingDlg;
 class CVideoStatic;
 class QProgressBar;
@@ -64,6 +67,13 @@ public:
     int CurrentRow() const;
     void OnDblClickList(int row);
     void OnAbout();
+    // "Diagnose Network…": the checks, with what the last search saw, in a
+    // small dialog (returned, also for tests; it deletes itself on close).
+    CDiagnoseDlg* OnDiagnose();
+    // The checks as the dialog shows them.
+    std::vector<qdipc::DiagnosisLine> DiagnosisLines() const;
+    // Whether the progress bar says that the last search found no camera.
+    bool NoCameraShown() const { return m_noCameraShown; }
     // Opens "Assign Addresses" for the selected rows (nothing when none is).
     void OnAssignAddresses();
     // Starts sending and confirming a batch; the run is this window's and
@@ -161,6 +171,12 @@ private:
     void ShowCounts();
     void ScheduleWatchTick();
     void OnWatchTick();
+    // The search and its repeats are over: an empty list offers the diagnosis.
+    void OnSearchEnded();
+    void ShowNoCameraAnswered();
+    // The receive port could not be bound: the bar names who holds it.
+    void ShowPortTaken();
+    void ClearNoCameraAnswered();
 
     qdipc::SearchDlgConfig m_config;
     std::unique_ptr<Ui::SearchDlg> m_ui;
@@ -184,6 +200,12 @@ private:
     qdipc::SearchCommand m_searchCommand;
     qdipc::SettingsBroadcaster m_settingsBroadcaster;
     QTimer m_searchRepeat;
+    QTimer m_searchEnd;
+    // What the last search saw, for the diagnosis (its rejects, failed
+    // networks and rows are read when the diagnosis runs).
+    qdipc::SearchFacts m_lastSearch;
+    std::optional<std::uint64_t> m_dropsAtSearchStart;
+    bool m_noCameraShown = false;
     QElapsedTimer m_searchStarted;
     std::size_t m_searchRepeatsSent = 0;
     qdipc::ChangeConfirmation m_confirmation;

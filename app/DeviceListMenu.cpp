@@ -96,6 +96,11 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
     if (m_actions.saveList) {
         connect(save, &QAction::triggered, this, [action = m_actions.saveList] { action(); });
     }
+    if (m_actions.diagnose) {
+        menu->addSeparator();
+        QAction* diagnose = menu->addAction(QStringLiteral("Diagnose Network…"));
+        connect(diagnose, &QAction::triggered, this, [action = m_actions.diagnose] { action(); });
+    }
     return menu;
 }
 

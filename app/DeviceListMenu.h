@@ -2,8 +2,9 @@
 // The device list's context menu, on a right-click and on the Menu key, for
 // the selected rows: "Assign Addresses…", "Settings…", "Preview", "Open Web
 // Page", "Copy" (as Ctrl+C), "Copy IP", "Copy MAC"; and for the whole list
-// "Keep Watching" (a toggle) and "Save List As…". The window's handlers do
-// the work; this class builds the menu and the texts.
+// "Keep Watching" (a toggle), "Save List As…" and "Diagnose Network…", which
+// need no selection. The window's handlers do the work; this class builds the
+// menu and the texts.
 
 #include <QObject>
 #include <QString>
@@ -40,6 +41,7 @@ struct DeviceListMenuActions {
     std::function<void()> saveList;
     // Tells the operator something went wrong (a message box).
     std::function<void(const QString&)> warn;
+    std::function<void()> diagnose;  // also with nothing selected (an empty list)
 };
 
 // The box text when no browser could be opened for url.

@@ -15,10 +15,12 @@
 
 #include "app/MessagePresenter.h"
 #include "discovery/NetworkConfig.h"
+#include "discovery/NetworkDiagnosis.h"
 #include "discovery/SearchCommand.h"
 #include "discovery/SiteWatch.h"
 #include "platform/Firewall.h"
 #include "platform/NeighbourTable.h"
+#include "platform/PortOwner.h"
 #include "settings/ChangeConfirmation.h"
 
 namespace qdipc {
@@ -45,6 +47,16 @@ struct SearchDlgConfig : NetworkConfig {
     // Asks where "Save List As…" writes; an empty answer saves nothing.
     // Empty: a file dialog.
     std::function<QString(QWidget*)> chooseSaveFile{};
+    // When a search with its repeats counts as ended: an empty list then says
+    // "No camera answered" and offers the diagnosis.
+    std::chrono::milliseconds searchEndDelay{2000};
+    // What the diagnosis reads of the host, and the reverse-path filter's drop
+    // counter; empty: the host's own (GatherHostFacts, ReversePathFilterDrops).
+    std::function<HostFacts()> hostFacts{};
+    std::function<std::optional<std::uint64_t>()> reversePathDrops{};
+    // Who holds a UDP port, named on the bar when the receive port is
+    // taken; empty: the system's answer (UdpPortOwners).
+    std::function<PortOwnerLookup(std::uint16_t)> portOwners{};
 };
 
 }  // namespace qdipc

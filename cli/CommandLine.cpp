@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "cli/BatchCommand.h"
+#include "cli/DiagnoseCommand.h"
 #include "cli/OptionParser.h"
 #include "cli/WatchCommand.h"
 
@@ -21,8 +22,9 @@ namespace {
 constexpr std::size_t kMaxFieldText = record::kTextFieldSize - 1;
 
 // The options that hand the program to the command line wherever they stand.
-constexpr std::array<std::string_view, 9> kVerbs = {
-    "--list", "--modify", "--assign", "--plan", "--watch", "--help", "-h", "--version", "-V",
+constexpr std::array<std::string_view, 10> kVerbs = {
+    "--list",     "--modify", "--assign", "--plan",    "--watch",
+    "--diagnose", "--help",   "-h",       "--version", "-V",
 };
 
 // The toolkit's own options of the window's command line, with one dash or
@@ -200,6 +202,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (given({"--watch"})) {
         return ParseWatchCommandLine(args);
+    }
+    if (given({"--diagnose"})) {
+        return ParseDiagnoseCommandLine(args);
     }
     if (!given({"--list", "--modify", "--help", "-h", "--version", "-V"})) {
         return ParseWindowCommandLine(args);

@@ -32,7 +32,18 @@ inline constexpr int kDefaultVerifyWaitMs = 10000;
 inline constexpr int kDefaultListWaitMs = 2000;
 inline constexpr int kMaxListWaitMs = 600000;
 
-enum class CommandMode { Window, List, Modify, Assign, Plan, Watch, Help, Version, UsageError };
+enum class CommandMode {
+    Window,
+    List,
+    Modify,
+    Assign,
+    Plan,
+    Watch,
+    Diagnose,
+    Help,
+    Version,
+    UsageError
+};
 enum class ListFormat { Tsv, Csv, Json };
 
 struct ListOptions {
@@ -77,6 +88,11 @@ struct WatchCommandOptions {
     std::string interfaceName;                 // empty: every interface
 };
 
+// --diagnose: the network checks and one search.
+struct DiagnoseOptions {
+    ListFormat format = ListFormat::Tsv;  // tsv or json
+};
+
 struct CommandLine {
     CommandMode mode = CommandMode::Window;
     // Skip the firewall step at start-up (window mode).
@@ -85,6 +101,7 @@ struct CommandLine {
     ModifyOptions modify;
     BatchOptions batch;
     WatchCommandOptions watch;
+    DiagnoseOptions diagnose;
     // UsageError: what is wrong, one line without the program's name.
     std::string error;
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/BatchCommand.h"
+#include "cli/DiagnoseCommand.h"
 #include "cli/ListOutput.h"
 #include "cli/WatchCommand.h"
 #include "discovery/DeviceCodecs.h"
@@ -120,6 +121,11 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
     const bool written = WriteAll(out, FormatDeviceList(options.format, entries));
     const int lostErrno = errno;
     err << list.RowCount() << (list.RowCount() == 1 ? " camera" : " cameras") << " found\n";
+    if (list.RowCount() == 0) {
+        err << kPrefix
+            << "no camera answered; 'qd_ip_search --diagnose' checks this PC's "
+               "network for the reason\n";
+    }
     if (!written) {
         // A full disk or a closed pipe must not pass for a complete list.
         errno = lostErrno;
@@ -226,6 +232,8 @@ int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostre
         case CommandMode::Watch:
             StartSocketLibrary();
             return RunWatch(commandLine.watch, config, out, err, StopOnSignals());
+        case CommandMode::Diagnose:
+            return RunDiagnose(commandLine.diagnose, config, out, err);
         case CommandMode::Window:
             break;
     }

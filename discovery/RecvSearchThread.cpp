@@ -18,6 +18,40 @@ using SlotBuffer = std::array<std::uint8_t, DeviceInfoReply::kBufferSize>;
 
 }  // namespace
 
+void RejectTally::CountSender(std::uint32_t address, std::uint64_t count) {
+    for (Sender& sender : senders) {
+        if (sender.address == address) {
+            sender.count += count;
+            return;
+        }
+    }
+    if (senders.size() < kMaxSenders) {
+        senders.push_back({address, count});
+    } else {
+        otherSenders += count;
+    }
+}
+
+void RejectTally::Merge(const RejectTally& other) {
+    wrongLength += other.wrongLength;
+    otherSearch += other.otherSearch;
+    noSignature += other.noSignature;
+    for (const Sender& sender : other.senders) {
+        CountSender(sender.address, sender.count);
+    }
+    otherSenders += other.otherSenders;
+}
+
+RejectTally RecvSearchThread::Rejected() const {
+    const std::lock_guard<std::mutex> lock(rejectedMutex_);
+    return rejected_;
+}
+
+void RecvSearchThread::ClearRejected() {
+    const std::lock_guard<std::mutex> lock(rejectedMutex_);
+    rejected_ = {};
+}
+
 RecvSearchThread::RecvSearchThread(const std::atomic<std::uint32_t>& searchId, ReplyQueue& queue,
                                    ErrorLog& log, ReceiverConfig config)
     : searchId_(searchId), queue_(queue), log_(log), config_(std::move(config)) {}
@@ -90,6 +124,8 @@ void RecvSearchThread::Run() {
         std::vector<DatagramSlot> slots(kBatchSlots);
         std::vector<AcceptedReply> accepted;
         accepted.reserve(kBatchSlots);
+        // The batch's rejects, merged into the shared tally under one lock.
+        RejectTally rejected;
 
         while (!stopFlag_.load()) {
             for (std::size_t i = 0; i < kBatchSlots; ++i) {
@@ -107,6 +143,8 @@ void RecvSearchThread::Run() {
             for (std::size_t i = 0; i < static_cast<std::size_t>(received); ++i) {
                 const std::size_t length = slots[i].length;
                 if (length == 0 || length > kDeviceInfoReplySize) {
+                    ++rejected.wrongLength;
+                    rejected.CountSender(slots[i].sourceAddress, 1);
                     continue;
                 }
                 std::uint8_t* buffer = buffers[i].data();
@@ -114,9 +152,13 @@ void RecvSearchThread::Run() {
                 std::memset(buffer + length, 0, buffers[i].size() - length);
                 const std::uint32_t current = searchId_.load();
                 if (ReadReplySearchId(buffer) != current) {
+                    ++rejected.otherSearch;
+                    rejected.CountSender(slots[i].sourceAddress, 1);
                     continue;
                 }
                 if (!HasReplySignature(buffer)) {
+                    ++rejected.noSignature;
+                    rejected.CountSender(slots[i].sourceAddress, 1);
                     log_.AppendErrorLog(log_entry::kNoSignatureLine, log_entry::kNoSignatureText,
                                         log_entry::kNoSignatureCode);
                     continue;
@@ -128,6 +170,11 @@ void RecvSearchThread::Run() {
             if (!accepted.empty()) {
                 queue_.Push(accepted);
                 accepted.reserve(kBatchSlots);
+            }
+            if (rejected.Total() > 0) {
+                const std::lock_guard<std::mutex> lock(rejectedMutex_);
+                rejected_.Merge(rejected);
+                rejected = {};
             }
         }
         socket_.Close();

@@ -6,15 +6,18 @@
 // tried again later. For every datagram the thread checks, in this order, the
 // length, the search ID (read afresh each time) and the signature, and hands
 // accepted replies, with the interface each came in on, to a ReplyQueue in
-// batches. It writes entries 575 and 587 to the error log. Its owner can stop
-// and join it at any time, also while it waits for datagrams.
+// batches. It writes entries 575 and 587 to the error log, and counts the
+// datagrams it rejects, by reason and sender, for the network diagnosis. Its
+// owner can stop and join it at any time, also while it waits for datagrams.
 //
 // Without a window (the command-line mode): construct, Bind(), run the
 // SearchCommand, Start(), wait, take the replies from the queue, Stop().
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "discovery/ErrorLog.h"
 #include "discovery/ReplyQueue.h"
@@ -28,6 +31,29 @@ struct ReceiverConfig {
     // and a flood of 200,000 datagrams a second needs some 150 ms of room for
     // the moments the worker waits for a CPU.
     int receiveBufferBytes = 32 * 1024 * 1024;
+};
+
+// Datagrams that arrived on the receive port but were not taken as replies,
+// since the tally was last cleared.
+struct RejectTally {
+    // The first senders seen, in order of first arrival, with their counts;
+    // beyond kMaxSenders the rest are only counted in otherSenders.
+    struct Sender {
+        std::uint32_t address = 0;  // host byte order; 0 when the system did not say
+        std::uint64_t count = 0;
+    };
+    static constexpr std::size_t kMaxSenders = 8;
+
+    std::uint64_t wrongLength = 0;  // empty or longer than a reply
+    std::uint64_t otherSearch = 0;  // a search ID other than the current one
+    std::uint64_t noSignature = 0;  // the current search ID without a signature
+    std::vector<Sender> senders;
+    std::uint64_t otherSenders = 0;  // datagrams of senders beyond kMaxSenders
+
+    std::uint64_t Total() const { return wrongLength + otherSearch + noSignature; }
+    // Adds another tally's counts and senders to this one.
+    void Merge(const RejectTally& other);
+    void CountSender(std::uint32_t address, std::uint64_t count);
 };
 
 class RecvSearchThread {
@@ -59,6 +85,12 @@ public:
     // The bound port once bound (useful with port 0 in tests), else 0.
     std::uint16_t BoundPort() const { return boundPort_.load(); }
 
+    // The datagrams rejected since the last ClearRejected (or the start), from
+    // any thread. A search clears it when it starts, so it tells what arrived
+    // during that search.
+    RejectTally Rejected() const;
+    void ClearRejected();
+
 private:
     void Run();
 
@@ -71,6 +103,8 @@ private:
     std::atomic<State> state_{State::NotStarted};
     std::atomic<int> effectiveBuffer_{0};
     std::atomic<std::uint16_t> boundPort_{0};
+    mutable std::mutex rejectedMutex_;
+    RejectTally rejected_;
     std::thread thread_;
 };
 

@@ -1,5 +1,6 @@
 #include "discovery/SearchCommand.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -33,6 +34,7 @@ SearchOutcome SearchCommand::Run(const std::function<void()>& clear,
     const std::uint32_t id = TimeSeededDraw(clock_());
     searchId_.store(id);
     onlyInterface_ = onlyInterface;
+    failedNetworks_.clear();
     return Send(id, onlyInterface);
 }
 
@@ -66,6 +68,12 @@ SearchOutcome SearchCommand::Send(std::uint32_t id, const std::string& onlyInter
         const DiscoveryRequest request = BuildDiscoveryRequest(id, network.address);
         if (socket.SendToVia(request.data(), request.size(), destination_, network) > 0) {
             sentAny = true;
+        } else if (std::none_of(failedNetworks_.begin(), failedNetworks_.end(),
+                                [&](const Ipv4Interface& failed) {
+                                    return failed.name == network.name &&
+                                           failed.address == network.address;
+                                })) {
+            failedNetworks_.push_back(network);
         }
     }
     socket.Close();

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "discovery/DiscoveryDatagrams.h"
 #include "discovery/TimeSeededDraw.h"
@@ -56,6 +57,11 @@ public:
     // nothing. Also the probe that looks for a camera after a settings change.
     SearchOutcome Repeat();
 
+    // The networks whose request could not be sent, by the latest Run and the
+    // repeats after it (each network once, in the order they failed); empty
+    // when every send went out.
+    const std::vector<Ipv4Interface>& FailedNetworks() const { return failedNetworks_; }
+
 private:
     // Steps 3 to 6 of Run with this search ID.
     SearchOutcome Send(std::uint32_t id, const std::string& onlyInterface);
@@ -65,6 +71,7 @@ private:
     InterfaceLister interfaces_;
     SecondsClock clock_;
     std::string onlyInterface_;  // of the latest Run
+    std::vector<Ipv4Interface> failedNetworks_;
 };
 
 }  // namespace qdipc

@@ -9,6 +9,8 @@ packages=(
     g++ cmake ninja-build clang libclang-rt-14-dev googletest libgtest-dev pkg-config
     # the command line's option parser (header-only)
     libcli11-dev
+    # reading nftables' JSON ruleset for the network diagnosis
+    nlohmann-json3-dev
     # the program: Qt 6 and libvlc with its decoders and video outputs
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libvlc-dev vlc-plugin-base
     vlc-plugin-video-output
@@ -23,8 +25,9 @@ packages=(
     gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
     # the Windows build of the core and its tests (mingw-w64), run under Wine
     g++-mingw-w64-x86-64-posix wine64
-    # virtual camera networks (network namespaces)
-    iproute2
+    # virtual camera networks (network namespaces); nft for the diagnosis test's
+    # firewall rule inside its namespace
+    iproute2 nftables
     # reading the windows as a screen reader does, for the end-to-end tests
     dbus-daemon dbus-bin at-spi2-core python3 python3-pyatspi
     # the Debian package: dependencies, checks of the package, its desktop

@@ -140,6 +140,36 @@ TEST_F(WorkerFixture, FiltersInTheOrderLengthSearchIdSignature) {
     EXPECT_EQ(taken[2].reply.Text(39), "10.0.0.6");
     EXPECT_EQ(LogText(), kLine575);
     EXPECT_EQ(queue_.Pending(), 0u);
+
+    // The five rejects are counted by reason and sender for the diagnosis.
+    const RejectTally rejected = worker_->Rejected();
+    EXPECT_EQ(rejected.wrongLength, 2u);  // over-long, empty
+    EXPECT_EQ(rejected.otherSearch, 2u);
+    EXPECT_EQ(rejected.noSignature, 1u);
+    ASSERT_EQ(rejected.senders.size(), 1u);
+    EXPECT_EQ(rejected.senders[0].address, 0x7F000001u);
+    EXPECT_EQ(rejected.senders[0].count, 5u);
+    EXPECT_EQ(rejected.otherSenders, 0u);
+    worker_->ClearRejected();
+    EXPECT_EQ(worker_->Rejected().Total(), 0u);
+}
+
+TEST(RejectTallyTest, KeepsTheFirstSendersAndCountsTheRest) {
+    RejectTally tally;
+    for (std::uint32_t sender = 1; sender <= RejectTally::kMaxSenders + 2; ++sender) {
+        tally.CountSender(sender, sender);
+    }
+    tally.CountSender(1, 10);  // a known sender is added to, not listed again
+    ASSERT_EQ(tally.senders.size(), RejectTally::kMaxSenders);
+    EXPECT_EQ(tally.senders[0].count, 11u);
+    EXPECT_EQ(tally.senders.back().address, RejectTally::kMaxSenders);
+    EXPECT_EQ(tally.otherSenders, RejectTally::kMaxSenders + 1 + RejectTally::kMaxSenders + 2);
+    RejectTally more;
+    more.noSignature = 3;
+    more.CountSender(2, 3);
+    tally.Merge(more);
+    EXPECT_EQ(tally.noSignature, 3u);
+    EXPECT_EQ(tally.senders[1].count, 5u);
 }
 
 TEST_F(WorkerFixture, SearchIdChangeAppliesToTheNextDatagram) {

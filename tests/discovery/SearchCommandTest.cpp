@@ -93,6 +93,13 @@ TEST(SearchCommandTest, RepeatSendsTheSameBytesOnTheSameNetworksWithoutClearingO
     EXPECT_TRUE(NothingMoreArrived(camera));
     EXPECT_EQ(clears, 1);
     EXPECT_EQ(searchId.load(), 23535u);
+    // The diagnosis names the network whose request did not go out, once,
+    // also after a repeat failed on it again.
+    const auto failedOnce = command.FailedNetworks();
+    ASSERT_EQ(failedOnce.size(), 1u);
+    EXPECT_EQ(failedOnce[0].address, "127.0.0.1");
+    EXPECT_EQ(command.Repeat(), SearchOutcome::SendFailed);
+    EXPECT_EQ(command.FailedNetworks().size(), 1u);
 }
 
 TEST(SearchCommandTest, NoNetworkSendsNothingButKeepsTheNewId) {
@@ -133,6 +140,13 @@ TEST(SearchCommandTest, FailedSendIsReported) {
     EXPECT_STREQ(SearchFailureText(outcome), "creat socket error");
     EXPECT_EQ(clears, 1);
     EXPECT_EQ(searchId.load(), 23535u);
+    // The diagnosis names the network whose request did not go out, once,
+    // also after a repeat failed on it again.
+    const auto failedOnce = command.FailedNetworks();
+    ASSERT_EQ(failedOnce.size(), 1u);
+    EXPECT_EQ(failedOnce[0].address, "127.0.0.1");
+    EXPECT_EQ(command.Repeat(), SearchOutcome::SendFailed);
+    EXPECT_EQ(command.FailedNetworks().size(), 1u);
 }
 
 TEST(SearchCommandTest, OneRequestPerNetworkEachWithItsOwnAddress) {
@@ -154,10 +168,15 @@ TEST(SearchCommandTest, OneRequestPerNetworkEachWithItsOwnAddress) {
     EXPECT_TRUE(std::equal(first.begin() + 43, first.end(), second.begin() + 43));
     EXPECT_EQ(first[48], 0xEF);
     EXPECT_TRUE(NothingMoreArrived(camera));
+    ASSERT_EQ(command.FailedNetworks().size(), foreignFails ? 1u : 0u);
+    if (foreignFails) {
+        EXPECT_EQ(command.FailedNetworks()[0].address, "192.0.2.1");
+    }
 
     // Only the named network: one request, with that network's address.
     ASSERT_EQ(command.Run({}, networks().back().name), SearchOutcome::Sent);
     EXPECT_EQ(LocalIpOf(camera.Next()), "127.0.3.3");
+    EXPECT_TRUE(command.FailedNetworks().empty());  // a new search starts afresh
     EXPECT_TRUE(NothingMoreArrived(camera));
     // A name that no network has is the same as no network at all.
     EXPECT_EQ(command.Run({}, "no-such-interface"), SearchOutcome::HostLookupFailed);
