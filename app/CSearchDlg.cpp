@@ -83,7 +83,11 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
                       OnConfirmationOutcome(outcome);
                   }
               }
-              ShowCounts();
+              // Watching, the counts change with the events only (and each
+              // cycle shows them anyway).
+              if (!m_watch.Watching() || !m_watchEvents.empty()) {
+                  ShowCounts();
+              }
           },
           PumpOptions(m_config)),
       m_searchCommand(m_searchId, m_config.searchDestination, m_config.interfaces),

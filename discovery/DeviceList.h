@@ -153,6 +153,11 @@ public:
     // A listed camera answered: last seen := now, no missed cycles, not gone.
     // True when the row was gone (it is back).
     bool MarkSeen(int row);
+    // Whether reply, come in on arrivalInterface, is byte for byte the one
+    // the row's cells were last made from: then UpdateRow would change
+    // nothing, and need not decode it. Compares digests, so a false "same"
+    // is as likely as a 64-bit hash collision.
+    bool SameReply(int row, const DeviceInfoReply& reply, std::uint32_t arrivalInterface) const;
     // The row reported new values.
     void MarkChanged(int row);
     // Ends a watch cycle: every row that has not answered since the last call
@@ -188,7 +193,8 @@ private:
         std::uint32_t arrivalInterface = 0;
         std::uint32_t serial = 0;  // its number in arrival order since the last clear
         RowPresence presence;
-        bool answered = false;  // since the current watch cycle began
+        bool answered = false;          // since the current watch cycle began
+        std::uint64_t replyDigest = 0;  // of the reply the cells were made from
     };
     using ReplyAndInterface = std::pair<const DeviceInfoReply*, std::uint32_t>;
     // A host interface's network, parsed once.
@@ -200,6 +206,7 @@ private:
     };
 
     static std::uint64_t DeviceKey(const DeviceInfoReply& reply);
+    static std::uint64_t ReplyDigest(const DeviceInfoReply& reply);
     static void FillCells(Row& row, const DeviceInfoReply& reply, int number);
     static std::string_view Cell(const Row& row, int column);
     // Appends rows for the replies whose device IDs are new, with one notification.

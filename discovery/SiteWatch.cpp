@@ -64,7 +64,9 @@ void SiteWatch::Observe(const std::vector<AcceptedReply>& batch, std::uint32_t s
         if (m_list.MarkSeen(row)) {
             events.push_back({WatchEventKind::Back, row});
         }
-        if (m_list.UpdateRow(row, accepted.reply, accepted.arrivalInterface)) {
+        // Most answers repeat the last one: no need to decode them.
+        if (!m_list.SameReply(row, accepted.reply, accepted.arrivalInterface) &&
+            m_list.UpdateRow(row, accepted.reply, accepted.arrivalInterface)) {
             m_list.MarkChanged(row);
             events.push_back({WatchEventKind::Changed, row});
         }
