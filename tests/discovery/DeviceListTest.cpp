@@ -386,7 +386,6 @@ TEST(DeviceListTest, DeviceIdMapKeepsEveryKeyOnceThroughGrowth) {
     EXPECT_EQ(map.Size(), std::size_t(2 * kKeys + 1));
 }
 
-
 // Watching on an injected clock: one cycle a second, gone after 3 missed
 // cycles. Each step shows the watch the replies of the cameras that answer
 // just before the step's time, then ticks at that time; the events of both
