@@ -270,13 +270,14 @@ void CSearchDlg::SetWatching(bool on) {
         return;
     }
     // Nothing listed yet: a search comes first, and its request (with its
-    // repeats) is the first cycle's. Otherwise one request starts it.
+    // repeats) is the first cycle's; so are the repeats of a search still
+    // under way. Otherwise one request starts it.
     if (!m_workerStarted) {
         OnSearch();
         if (!m_workerStarted) {
             return;  // the search could not go out; the operator was told
         }
-    } else {
+    } else if (!m_searchRepeat.isActive()) {
         m_searchCommand.Repeat();
     }
     m_watch.Start(qdipc::SiteWatch::Clock::now());

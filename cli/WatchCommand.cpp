@@ -191,9 +191,18 @@ int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, st
     watch.Start(start);
     std::size_t repeatsSent = 0;
     std::vector<WatchEvent> events;
-    if (!Write(out, WatchEventHeader(options.format))) {
+    // A reader that has gone (a closed pipe) is not told about it; any other
+    // failure is named.
+    const auto outputLost = [&] {
+        const int lost = errno;
         worker.Stop();
-        return errno == EPIPE ? 1 : (err << kPrefix << "the output could not be written\n", 1);
+        if (lost != EPIPE) {
+            err << kPrefix << "the events could not be written out in full\n";
+        }
+        return 1;
+    };
+    if (!Write(out, WatchEventHeader(options.format))) {
+        return outputLost();
     }
     while (!stop.load()) {
         const auto now = SiteWatch::Clock::now();
@@ -214,12 +223,7 @@ int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, st
                                       ListEntryOf(list, event.row, true));
         }
         if (!lines.empty() && !Write(out, lines)) {
-            const int lost = errno;
-            worker.Stop();
-            if (lost != EPIPE) {
-                err << kPrefix << "the events could not be written out in full\n";
-            }
-            return 1;
+            return outputLost();
         }
         std::this_thread::sleep_for(kPoll);
     }

@@ -1124,7 +1124,7 @@ def scenario_watch(lab, args):
     # It stops answering: gone after three cycles without an answer, its row kept.
     lab.camsim = late
     lab.stop_camsim()
-    took = wait_progress_match(window, r"· 1 gone$", 4 * WINDOW_CYCLE_S + 2)
+    took = wait_progress_match(window, r"· 1 gone$", 4 * WINDOW_CYCLE_S + 3)
     check(took > 2 * WINDOW_CYCLE_S,
           f"gone after {took:.1f} s, before three cycles of {WINDOW_CYCLE_S} s could pass")
     check(len(window.rows()) == 4, "the gone camera's row was removed")
