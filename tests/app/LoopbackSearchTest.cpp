@@ -11,11 +11,14 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -24,6 +27,7 @@
 #include "TestPrinting.h"
 #include "WindowTestSupport.h"
 #include "cli/CommandLineRun.h"
+#include "cli/WatchCommand.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/Console.h"
 #include "platform/UdpSocket.h"
@@ -49,6 +53,7 @@ private slots:
     void assignedCamerasReachTheListAfterTheDialogCloses();
     void settingsChangesAreConfirmedAndTheRowUpdatedInPlace();
     void watchingKeepsTheRowsCountsThemAndSavesThem();
+    void commandLineWatchPrintsEachEventUntilStopped();
 };
 
 void LoopbackSearchTest::searchListsTheSimulatedCameras() {
@@ -504,4 +509,71 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
     QVERIFY(!dlg.Watching());
     QCOMPARE(dlg.ProgressText(), QStringLiteral("0 cameras · 0 flagged · 0 selected"));
     dlg.close();
+}
+
+// --watch without a window: one JSON line per event, written as it happens
+// (the cameras are seen while the watch still runs), "gone" for cameras that
+// fall silent for three cycles, exit 0 once stopped.
+void LoopbackSearchTest::commandLineWatchPrintsEachEventUntilStopped() {
+    const std::uint16_t receivePort = FreeLoopbackPort();
+    QVERIFY(receivePort != 0);
+    auto cameras =
+        std::make_unique<camsim::CamSimThread>(2, 700, LoopbackCameraOptions(receivePort, 100));
+    std::string error;
+    QVERIFY2(cameras->Start(error), error.c_str());
+    LoopbackWindowConfig setup;
+    const qdipc::SearchDlgConfig config = setup.Make(cameras->Port(), receivePort);
+    const qdipc::CommandLine commandLine =
+        qdipc::ParseCommandLine({"--watch", "--interval", "0.2", "--format", "jsonl"});
+    QCOMPARE(commandLine.mode, qdipc::CommandMode::Watch);
+
+    // A stream whose text the test may read while the watch writes it.
+    struct SharedBuffer : std::stringbuf {
+        std::mutex mutex;
+        std::streamsize xsputn(const char* s, std::streamsize n) override {
+            std::lock_guard<std::mutex> lock(mutex);
+            return std::stringbuf::xsputn(s, n);
+        }
+        std::string Text() {
+            std::lock_guard<std::mutex> lock(mutex);
+            return str();
+        }
+    } buffer;
+    std::ostream out(&buffer);
+    std::ostringstream err;
+    std::atomic<bool> stop{false};
+    int code = -1;
+    std::thread watching(
+        [&] { code = qdipc::RunWatch(commandLine.watch, config, out, err, stop); });
+    const auto lines = [&] {
+        QList<QJsonObject> objects;
+        for (const QByteArray& line : QByteArray::fromStdString(buffer.Text()).split('\n')) {
+            if (!line.isEmpty()) {
+                objects << QJsonDocument::fromJson(line).object();
+            }
+        }
+        return objects;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 2, 3000);  // while it still runs
+    cameras->Stop();
+    cameras.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 4, 3000);
+    stop = true;
+    watching.join();
+    QCOMPARE(code, 0);
+    const QList<QJsonObject> events = lines();
+    QCOMPARE(events.size(), 4);
+    std::set<QString> added;
+    std::set<QString> gone;
+    for (const QJsonObject& event : events) {
+        QCOMPARE(event.keys().size(), 17);  // the 14 of --list, the event and two times
+        const QString id = event.value(QStringLiteral("dev_id")).toString();
+        (event.value(QStringLiteral("event")).toString() == QStringLiteral("added") ? added : gone)
+            .insert(id);
+        QVERIFY(event.value(QStringLiteral("first_seen")).toString().endsWith(QLatin1Char('Z')));
+    }
+    QCOMPARE(added.size(), std::size_t(2));
+    QCOMPARE(gone, added);
+    QCOMPARE(events[3].value(QStringLiteral("event")).toString(), QStringLiteral("gone"));
+    QCOMPARE(err.str(), std::string());
 }
