@@ -14,6 +14,8 @@ QString AboutMenuText();
 
 // The About entry's command ID in the window's system menu.
 inline constexpr unsigned kAboutCommandId = 0x10;
+// "Keep Watching" in the system menu; its low four bits are clear as well.
+inline constexpr unsigned kKeepWatchingCommandId = 0x30;
 
 // "Diagnose Network…": the network checks, in the system menu (where the
 // platform has one), the list's row menu and the window background's menu.

@@ -1,6 +1,7 @@
 #include "app/CSearchDlg.h"
 
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -9,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QSaveFile>
 #include <QShortcut>
 #include <QTableView>
 #include <algorithm>
@@ -17,6 +19,9 @@
 #include "app/CAboutDlg.h"
 #include "app/CDiagnoseDlg.h"
 #include "app/WindowLayout.h"
+#include "cli/CommandLine.h"
+#include "cli/ListOutput.h"
+#include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/SystemMenu.h"
@@ -57,6 +62,7 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
       m_messages(m_config.messages ? m_config.messages
                                    : std::make_shared<qdipc::WarningMessageBox>()),
       m_errorLog(m_config.errorLogDirectory),
+      m_watch(m_table.List(), m_config.watch),
       m_pump(
           [this](std::vector<qdipc::AcceptedReply>& batch) {
               for (const qdipc::AcceptedReply& reply : batch) {
@@ -64,7 +70,14 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
                       m_lastSearch.NoteReplySource(reply.sourceAddress);
                   }
               }
-              m_table.AddReplies(batch, m_searchId.load());
+              // Watching, a listed camera's reply is news too (back,
+              // changed); otherwise only new cameras are.
+              if (m_watch.Watching()) {
+                  m_watchEvents.clear();
+                  m_watch.Observe(batch, m_searchId.load(), m_watchEvents);
+              } else {
+                  m_table.AddReplies(batch, m_searchId.load());
+              }
               // The confirmation sees every reply, also those the list drops
               // as duplicates: a camera's new values come with an ID it
               // already lists.
@@ -74,6 +87,11 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
                   for (const qdipc::ConfirmationOutcome& outcome : outcomes) {
                       OnConfirmationOutcome(outcome);
                   }
+              }
+              // Watching, the counts change with the events only (and each
+              // cycle shows them anyway).
+              if (!m_watch.Watching() || !m_watchEvents.empty()) {
+                  ShowCounts();
               }
           },
           PumpOptions(m_config)),
@@ -108,6 +126,10 @@ void CSearchDlg::OnInitDialog() {
     // otherwise on F1 and on the window background's context menu.
     m_aboutInSystemMenu =
         qdipc::AppendSystemMenuItem(this, qdipc::kAboutCommandId, qdipc::AboutMenuText());
+    // "Keep Watching" beside it; where there is no system menu, on the
+    // window background's context menu (and always on the list's).
+    m_watchInSystemMenu = qdipc::AppendSystemMenuItem(this, qdipc::kKeepWatchingCommandId,
+                                                      QStringLiteral("Keep Watching"));
     if (!m_aboutInSystemMenu) {
         auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
         connect(help, &QShortcut::activated, this, &CSearchDlg::OnAbout);
@@ -124,6 +146,10 @@ void CSearchDlg::OnInitDialog() {
     menuActions.settings = [this] { OnSetting(); };
     menuActions.preview = [this] { OnPreview(); };
     menuActions.copy = [this] { m_listPresentation->CopySelectedRows(); };
+    menuActions.keepWatching = [this](bool on) { SetWatching(on); };
+    menuActions.watching = [this] { return Watching(); };
+    menuActions.saveList = [this] { OnSaveList(); };
+    menuActions.warn = [this](const QString& text) { m_messages->Warn(this, text); };
     menuActions.diagnose = [this] { OnDiagnose(); };
     m_listMenu = std::make_unique<qdipc::DeviceListMenu>(m_deviceList, &m_table, menuActions,
                                                          m_config.openUrl);
@@ -172,6 +198,10 @@ void CSearchDlg::OnInitDialog() {
 
     m_searchRepeat.setSingleShot(true);
     connect(&m_searchRepeat, &QTimer::timeout, this, &CSearchDlg::OnSearchRepeat);
+    m_watchTimer.setSingleShot(true);
+    connect(&m_watchTimer, &QTimer::timeout, this, &CSearchDlg::OnWatchTick);
+    connect(m_deviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { ShowCounts(); });
     m_searchEnd.setSingleShot(true);
     connect(&m_searchEnd, &QTimer::timeout, this, &CSearchDlg::OnSearchEnded);
     // A click on the bar while it says "No camera answered" opens the diagnosis.
@@ -184,8 +214,18 @@ void CSearchDlg::OnInitDialog() {
 }
 
 void CSearchDlg::OnSearch() {
-    // A new search ends the repeats of the one before.
+    // A new search ends the repeats of the one before, and watching: it
+    // clears the list and lists afresh.
     m_searchRepeat.stop();
+    m_watch.Stop();
+    m_watchTimer.stop();
+    // Texts of earlier runs go; a confirmation still waiting keeps its own.
+    if (m_confirmation.Pending() == 0) {
+        m_confirmedCount = 0;
+        m_notConfirmedCount = 0;
+        m_lastConfirmationText.clear();
+    }
+    m_outcomeOnBar = false;
     m_searchEnd.stop();
     ClearNoCameraAnswered();
     m_lastSearch = {};
@@ -197,8 +237,10 @@ void CSearchDlg::OnSearch() {
     if (!BindReceiver()) {
         m_table.Clear();
         m_lastSearch.bound = false;
+        // The bar names the program that holds the port (where the system
+        // tells) while the box is up, and after it.
+        ShowPortTaken();
         m_messages->Warn(this, QString::fromLatin1(qdipc::log_entry::kBindFailedText));
-        ShowNoCameraAnswered();
         return;
     }
     m_pWorker->ClearRejected();
@@ -220,6 +262,141 @@ void CSearchDlg::OnSearch() {
     m_searchRepeatsSent = 0;
     ScheduleSearchRepeat();
     m_searchEnd.start(m_config.searchEndDelay);
+    ShowCounts();
+}
+
+void CSearchDlg::SetWatching(bool on) {
+    if (!on) {
+        m_watch.Stop();
+        m_watchTimer.stop();
+        ShowCounts();
+        return;
+    }
+    if (m_watch.Watching()) {
+        return;
+    }
+    // Nothing listed yet: a search comes first, and its request (with its
+    // repeats) is the first cycle's; so are the repeats of a search still
+    // under way. Otherwise one request starts it.
+    if (!m_workerStarted) {
+        OnSearch();
+        if (!m_workerStarted) {
+            return;  // the search could not go out; the operator was told
+        }
+    } else if (!m_searchRepeat.isActive()) {
+        m_searchCommand.Repeat();
+    }
+    m_watch.Start(qdipc::SiteWatch::Clock::now());
+    ScheduleWatchTick();
+    ShowCounts();
+}
+
+void CSearchDlg::ScheduleWatchTick() {
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_watch.NextDue() -
+                                                                   qdipc::SiteWatch::Clock::now());
+    m_watchTimer.start(static_cast<int>(std::max<std::int64_t>(0, wait.count())));
+}
+
+void CSearchDlg::OnWatchTick() {
+    if (!m_watch.Watching()) {
+        return;
+    }
+    // The replies that came in so far count for the cycle that ends now.
+    m_pump.DrainNow();
+    m_watchEvents.clear();
+    if (m_watch.Tick(qdipc::SiteWatch::Clock::now(), m_watchEvents)) {
+        m_searchCommand.Repeat();
+        m_outcomeOnBar = false;
+    }
+    ScheduleWatchTick();
+    ShowCounts();
+}
+
+QString CSearchDlg::CountsText() const {
+    const qdipc::DeviceList& list = m_table.List();
+    int flagged = 0;
+    for (int row = 0; row < list.RowCount(); ++row) {
+        flagged += list.Flags(row) != 0 ? 1 : 0;
+    }
+    const qsizetype selected = m_deviceList->selectionModel()->selectedRows().size();
+    QString text =
+        QStringLiteral("%1 %2 · %3 flagged · %4 selected")
+            .arg(list.RowCount())
+            .arg(list.RowCount() == 1 ? QStringLiteral("camera") : QStringLiteral("cameras"))
+            .arg(flagged)
+            .arg(selected);
+    if (m_watch.Watching()) {
+        text += QStringLiteral(" · %1 gone").arg(list.GoneCount());
+    }
+    return text;
+}
+
+QString CSearchDlg::ProgressText() const {
+    return m_progress->isTextVisible() ? m_progress->format() : QString();
+}
+
+void CSearchDlg::ShowCounts() {
+    // Before the first search the bar stays as the window opened it.
+    if (m_confirmation.Pending() > 0 || m_outcomeOnBar || m_noCameraShown || !m_workerStarted) {
+        return;
+    }
+    const QString text = CountsText();
+    m_progress->setRange(1, 100);
+    m_progress->reset();
+    m_progress->setFormat(text);
+    m_progress->setTextVisible(true);
+    m_progress->setToolTip(text);
+}
+
+void CSearchDlg::OnSaveList() {
+    const QString path =
+        m_config.chooseSaveFile
+            ? m_config.chooseSaveFile(this)
+            : QFileDialog::getSaveFileName(this, QStringLiteral("Save List As"), QString(),
+                                           QStringLiteral("CSV (*.csv);;JSON (*.json)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    const QString error = SaveListTo(path);
+    if (!error.isEmpty()) {
+        m_messages->Warn(this, error);
+    }
+}
+
+QString CSearchDlg::SaveListTo(const QString& path) {
+    const qdipc::DeviceList& list = m_table.List();
+    std::vector<qdipc::ListEntry> entries;
+    entries.reserve(static_cast<std::size_t>(list.RowCount()));
+    for (int row = 0; row < list.RowCount(); ++row) {
+        entries.push_back(qdipc::ListEntryOf(list, row, true));
+    }
+    qdipc::SavedListAbout about;
+    about.version = qdipc::kProgramVersion;
+    about.savedAt = qdipc::TimeText(list.Now());
+    about.interfaces =
+        m_config.interfaces ? m_config.interfaces() : qdipc::ListBroadcastInterfaces();
+    const bool json = path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive);
+    const auto write = [](const QString& file, const std::string& text) {
+        // Written whole or not at all: an old file is replaced only by a
+        // complete new one.
+        QSaveFile out(file);
+        if (!out.open(QIODevice::WriteOnly) ||
+            out.write(text.data(), qint64(text.size())) != qint64(text.size()) || !out.commit()) {
+            return QStringLiteral("Save List As: %1 could not be written (%2)")
+                .arg(file, out.errorString());
+        }
+        return QString();
+    };
+    const QString error =
+        write(path, qdipc::FormatSavedList(json ? qdipc::ListFormat::Json : qdipc::ListFormat::Csv,
+                                           entries, about));
+    if (!error.isEmpty() || json) {
+        return error;
+    }
+    // A CSV file keeps the list's own shape, header row first, so that it
+    // reads back as a plan; where and when it was made goes beside it.
+    return write(QString::fromStdString(qdipc::SavedListAboutPath(path.toStdString())),
+                 qdipc::FormatSavedListAbout(about));
 }
 
 void CSearchDlg::OnSearchEnded() {
@@ -249,6 +426,26 @@ void CSearchDlg::ShowNoCameraAnswered() {
     // Also for screen readers, as every text of the bar.
     m_progress->setToolTip(qdipc::PlainToolTip(text));
     m_noCameraShown = true;
+}
+
+void CSearchDlg::ShowPortTaken() {
+    ShowNoCameraAnswered();
+    if (!m_noCameraShown) {
+        return;
+    }
+    const std::uint16_t port = m_config.receiver.bind.port;
+    const qdipc::PortOwnerLookup lookup =
+        m_config.portOwners ? m_config.portOwners(port) : qdipc::UdpPortOwners(port);
+    if (!lookup.checked || lookup.owners.empty()) {
+        return;  // the system does not say: the diagnosis tells what it knows
+    }
+    // Program names are the system's, shown as plain text.
+    const QString text = QStringLiteral("UDP port %1 is held by %2 — end it and press Search again")
+                             .arg(port)
+                             .arg(QString::fromStdString(
+                                 qdipc::EscapeControls(qdipc::PortOwnersText(lookup.owners))));
+    m_progress->setFormat(text);
+    m_progress->setToolTip(text);
 }
 
 void CSearchDlg::ClearNoCameraAnswered() {
@@ -480,6 +677,7 @@ void CSearchDlg::OnConfirmationTick() {
 
 void CSearchDlg::OnConfirmationOutcome(const qdipc::ConfirmationOutcome& outcome) {
     (outcome.confirmed ? m_confirmedCount : m_notConfirmedCount) += 1;
+    m_outcomeOnBar = true;
     // The camera's row shows what it now reports, in place; a camera that a
     // new search has not listed again gets its row from that search.
     if (outcome.confirmed && outcome.reply) {
@@ -634,22 +832,35 @@ void CSearchDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CSearchDlg::contextMenuEvent(QContextMenuEvent* event) {
-    // Only the window's own background offers the About entry and "Diagnose
-    // Network…" (where the system menu does not); a right-click on a button
-    // does nothing, the list has its own menu.
-    if (m_aboutInSystemMenu || childAt(event->pos()) != nullptr) {
+    // Only the window's own background offers the About entry, "Keep
+    // Watching" and "Diagnose Network…" (where the system menu does not); a
+    // right-click on a button does nothing, the list has its own menu.
+    if ((m_aboutInSystemMenu && m_watchInSystemMenu) || childAt(event->pos()) != nullptr) {
         event->ignore();
         return;
     }
     QMenu menu(this);
-    menu.addAction(qdipc::AboutMenuText(), this, &CSearchDlg::OnAbout);
-    menu.addAction(qdipc::DiagnoseMenuText(), this, &CSearchDlg::OnDiagnose);
+    if (!m_aboutInSystemMenu) {
+        menu.addAction(qdipc::AboutMenuText(), this, &CSearchDlg::OnAbout);
+        menu.addAction(qdipc::DiagnoseMenuText(), this, &CSearchDlg::OnDiagnose);
+    }
+    if (!m_watchInSystemMenu) {
+        QAction* watch = menu.addAction(QStringLiteral("Keep Watching"));
+        watch->setCheckable(true);
+        watch->setChecked(Watching());
+        connect(watch, &QAction::toggled, this, [this](bool on) { SetWatching(on); });
+    }
     menu.exec(event->globalPos());
 }
 
 bool CSearchDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
     if (qdipc::IsSystemMenuCommand(eventType, message, qdipc::kAboutCommandId)) {
         OnAbout();
+        *result = 0;
+        return true;
+    }
+    if (qdipc::IsSystemMenuCommand(eventType, message, qdipc::kKeepWatchingCommandId)) {
+        SetWatching(!Watching());
         *result = 0;
         return true;
     }
@@ -681,6 +892,8 @@ void CSearchDlg::Shutdown() {
     m_searchRepeat.stop();
     m_searchEnd.stop();
     m_confirmationTick.stop();
+    m_watch.Stop();
+    m_watchTimer.stop();
     if (m_pWorker) {
         m_pWorker->Stop();
     }

@@ -27,6 +27,7 @@
 #include "discovery/NetworkDiagnosis.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/SearchCommand.h"
+#include "discovery/SiteWatch.h"
 #include "settings/AssignRun.h"
 #include "settings/ChangeConfirmation.h"
 #include "settings/NetSettingsRecord.h"
@@ -105,6 +106,24 @@ public:
     const qdipc::ChangeConfirmation& Confirmation() const { return m_confirmation; }
     const qdipc::ErrorLog& Log() const { return m_errorLog; }
 
+    // "Keep Watching": on, the list is kept up to date by one request per
+    // interval (a window that has not searched yet searches first); off, or
+    // a new Search, ends it. The rows stay as they are.
+    void SetWatching(bool on);
+    bool Watching() const { return m_watch.Watching(); }
+    const qdipc::SiteWatch& Watch() const { return m_watch; }
+    // "Save List As…": asks for a file, writes it, says so in a box when it
+    // fails.
+    void OnSaveList();
+    // Writes the list to path: JSON for a .json name, else CSV with its
+    // metadata beside it (SavedListAboutPath). The error text, or empty.
+    QString SaveListTo(const QString& path);
+    // What the list holds, as the progress bar shows it after a search and
+    // after each watch cycle: "22 cameras · 20 flagged · 20 selected"
+    // (" · 1 gone" while watching).
+    QString CountsText() const;
+    QString ProgressText() const;
+
     // Stops and joins the receive worker and shuts the video pane down; the
     // window calls it when it closes. Safe to call more than once.
     void Shutdown();
@@ -148,12 +167,18 @@ private:
     void OnConfirmationTick();
     void OnConfirmationOutcome(const qdipc::ConfirmationOutcome& outcome);
     void ShowConfirmationProgress();
+    // The counts on the progress bar, unless a confirmation's text is there.
+    void ShowCounts();
+    void ScheduleWatchTick();
+    void OnWatchTick();
     // The search and its repeats are over: an empty list offers the diagnosis.
     void OnSearchEnded();
     // The last search's facts with what the worker, the search command and
     // the list hold now.
     qdipc::SearchFacts SearchFactsNow() const;
     void ShowNoCameraAnswered();
+    // The receive port could not be bound: the bar names who holds it.
+    void ShowPortTaken();
     void ClearNoCameraAnswered();
 
     qdipc::SearchDlgConfig m_config;
@@ -161,6 +186,9 @@ private:
     std::shared_ptr<qdipc::MessagePresenter> m_messages;
     qdipc::ErrorLog m_errorLog;
     qdipc::DeviceTable m_table;
+    qdipc::SiteWatch m_watch;
+    QTimer m_watchTimer;
+    std::vector<qdipc::WatchEvent> m_watchEvents;
     qdipc::ReplyPump m_pump;
 
     // Made by the first search, which binds its port; started by the first
@@ -190,6 +218,9 @@ private:
     int m_confirmedCount = 0;
     int m_notConfirmedCount = 0;
     std::string m_lastConfirmationText;
+    // A confirmation's outcome is on the bar: the counts wait for the next
+    // search or watch cycle.
+    bool m_outcomeOnBar = false;
 
     QProgressBar* m_progress = nullptr;
     CVideoStatic* m_videoPane = nullptr;
@@ -201,5 +232,6 @@ private:
     std::vector<QPointer<qdipc::AssignRun>> m_assignRuns;
     Qt::MouseButton m_listDoubleClickButton = Qt::NoButton;
     bool m_aboutInSystemMenu = false;
+    bool m_watchInSystemMenu = false;
     bool m_shutDown = false;
 };

@@ -32,6 +32,13 @@ QUrl WebPageUrl(const std::string& ipCell, const std::string& webPortCell) {
     return url;
 }
 
+QString NoBrowserText(const QUrl& url) {
+    return QStringLiteral(
+               "Open Web Page: no web browser could be started for %1. Open it in a browser "
+               "by hand, or set one as the desktop's default.")
+        .arg(url.toString());
+}
+
 DeviceListMenu::DeviceListMenu(QTableView* list, DeviceTable* table, DeviceListMenuActions actions,
                                UrlOpener openUrl, QObject* parent)
     : QObject(parent),
@@ -75,6 +82,22 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
     add(QStringLiteral("Copy"), m_actions.copy)->setShortcut(QKeySequence::Copy);
     add(QStringLiteral("Copy IP"), [this] { CopyColumn(kColIp); });
     add(QStringLiteral("Copy MAC"), [this] { CopyColumn(kColMac); });
+    menu->addSeparator();
+    // These act on the whole list, selected rows or not.
+    // With access keys (W, L), so the keyboard reaches them directly.
+    QAction* watch = menu->addAction(QStringLiteral("Keep &Watching"));
+    watch->setCheckable(true);
+    watch->setChecked(m_actions.watching && m_actions.watching());
+    watch->setEnabled(static_cast<bool>(m_actions.keepWatching));
+    if (m_actions.keepWatching) {
+        connect(watch, &QAction::toggled, this,
+                [action = m_actions.keepWatching](bool on) { action(on); });
+    }
+    QAction* save = menu->addAction(QStringLiteral("Save &List As…"));
+    save->setEnabled(static_cast<bool>(m_actions.saveList) && m_table->RowCount() > 0);
+    if (m_actions.saveList) {
+        connect(save, &QAction::triggered, this, [action = m_actions.saveList] { action(); });
+    }
     if (m_actions.diagnose) {
         menu->addSeparator();
         QAction* diagnose = menu->addAction(QStringLiteral("Diagnose Network…"));
@@ -104,8 +127,15 @@ void DeviceListMenu::OpenWebPages() {
         const QUrl url =
             WebPageUrl(m_table->CellText(row, kColIp), m_table->CellText(row, kColWebPort));
         if (url.isValid() && !url.isEmpty()) {
-            m_openUrl(url);
             ++opened;
+            // Without a browser nothing opens: the operator is told once,
+            // not once per page.
+            if (!m_openUrl(url)) {
+                if (m_actions.warn) {
+                    m_actions.warn(NoBrowserText(url));
+                }
+                return;
+            }
         }
     }
 }

@@ -1,9 +1,10 @@
 #pragma once
 // The device list's context menu, on a right-click and on the Menu key, for
 // the selected rows: "Assign Addresses…", "Settings…", "Preview", "Open Web
-// Page", "Copy" (as Ctrl+C), "Copy IP", "Copy MAC", and "Diagnose Network…",
-// which needs no selection. The window's handlers do the work; this class
-// builds the menu and the texts.
+// Page", "Copy" (as Ctrl+C), "Copy IP", "Copy MAC"; and for the whole list
+// "Keep Watching" (a toggle), "Save List As…" and "Diagnose Network…", which
+// need no selection. The window's handlers do the work; this class builds the
+// menu and the texts.
 
 #include <QObject>
 #include <QString>
@@ -34,8 +35,17 @@ struct DeviceListMenuActions {
     std::function<void()> settings;
     std::function<void()> preview;
     std::function<void()> copy;
+    // The whole list: watching on or off, whether it is on, saving it.
+    std::function<void(bool)> keepWatching;
+    std::function<bool()> watching;
+    std::function<void()> saveList;
+    // Tells the operator something went wrong (a message box).
+    std::function<void(const QString&)> warn;
     std::function<void()> diagnose;  // also with nothing selected (an empty list)
 };
+
+// The box text when no browser could be opened for url.
+QString NoBrowserText(const QUrl& url);
 
 class DeviceListMenu : public QObject {
     Q_OBJECT

@@ -60,6 +60,9 @@ void DeviceListPresentation::SetUpList() {
         palette.setColor(group, QPalette::Base, QColor(kEvenRowGrey, kEvenRowGrey, kEvenRowGrey));
         palette.setColor(group, QPalette::AlternateBase,
                          QColor(kOddRowGrey, kOddRowGrey, kOddRowGrey));
+        // The stripes are light on every theme; so is their text dark (a
+        // dark theme's light text would vanish on them).
+        palette.setColor(group, QPalette::Text, QColor(kRowText[0], kRowText[1], kRowText[2]));
     }
     m_list->setPalette(palette);
 }

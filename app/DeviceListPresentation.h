@@ -1,10 +1,11 @@
 #pragma once
 // The device list's look and its sort: report view with grid lines, full-row
 // selection of several rows, clickable headers, the twelve columns with their
-// pixel widths, rows striped 250/200 grey by display position, and sorting by
-// a clicked column. Home and End choose the first and the last row. Ctrl+C
-// (the platform's Copy keys) on the list copies the selected rows as
-// tab-separated text, the column titles first, in display order.
+// pixel widths, rows striped 250/200 grey by display position with dark text
+// on any theme, and sorting by a clicked column. Home and End choose the
+// first and the last row. Ctrl+C (the platform's Copy keys) on the list
+// copies the selected rows as tab-separated text, the column titles first, in
+// display order.
 //
 // The sort state belongs to this object (one per list), not to the process:
 // g_sortColumn is the column of the last sort, g_sortAscending its direction.

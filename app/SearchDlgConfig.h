@@ -17,8 +17,10 @@
 #include "discovery/NetworkConfig.h"
 #include "discovery/NetworkDiagnosis.h"
 #include "discovery/SearchCommand.h"
+#include "discovery/SiteWatch.h"
 #include "platform/Firewall.h"
 #include "platform/NeighbourTable.h"
+#include "platform/PortOwner.h"
 #include "settings/ChangeConfirmation.h"
 
 namespace qdipc {
@@ -40,6 +42,11 @@ struct SearchDlgConfig : NetworkConfig {
     std::function<bool(const QUrl&)> openUrl{};
     // How a sent settings change is confirmed; a zero timeout sends only.
     ConfirmationOptions confirmation{};
+    // "Keep Watching": the time between requests and the cycles to gone.
+    WatchOptions watch{};
+    // Asks where "Save List As…" writes; an empty answer saves nothing.
+    // Empty: a file dialog.
+    std::function<QString(QWidget*)> chooseSaveFile{};
     // When a search with its repeats counts as ended: an empty list then says
     // "No camera answered" and offers the diagnosis.
     std::chrono::milliseconds searchEndDelay{2000};
@@ -47,6 +54,9 @@ struct SearchDlgConfig : NetworkConfig {
     // counter; empty: the host's own (GatherHostFacts, ReversePathFilterDrops).
     std::function<HostFacts()> hostFacts{};
     std::function<std::optional<std::uint64_t>()> reversePathDrops{};
+    // Who holds a UDP port, named on the bar when the receive port is
+    // taken; empty: the system's answer (UdpPortOwners).
+    std::function<PortOwnerLookup(std::uint16_t)> portOwners{};
 };
 
 }  // namespace qdipc

@@ -3,6 +3,7 @@
 #include "cli/BatchCommand.h"
 #include "cli/DiagnoseCommand.h"
 #include "cli/OptionParser.h"
+#include "cli/WatchCommand.h"
 
 #include <algorithm>
 #include <array>
@@ -21,8 +22,9 @@ namespace {
 constexpr std::size_t kMaxFieldText = record::kTextFieldSize - 1;
 
 // The options that hand the program to the command line wherever they stand.
-constexpr std::array<std::string_view, 9> kVerbs = {
-    "--list", "--modify", "--assign", "--plan", "--diagnose", "--help", "-h", "--version", "-V",
+constexpr std::array<std::string_view, 10> kVerbs = {
+    "--list",     "--modify", "--assign", "--plan",    "--watch",
+    "--diagnose", "--help",   "-h",       "--version", "-V",
 };
 
 // The toolkit's own options of the window's command line, with one dash or
@@ -162,6 +164,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     // have options of their own.
     if (given({"--assign", "--plan"})) {
         return ParseBatchCommandLine(args);
+    }
+    if (given({"--watch"})) {
+        return ParseWatchCommandLine(args);
     }
     if (given({"--diagnose"})) {
         return ParseDiagnoseCommandLine(args);
@@ -310,16 +315,18 @@ std::string HelpText() {
        qd_ip_search --plan FILE.csv [--dry-run] [--verify-wait MS]
                     [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --diagnose [--format tsv|json]
+       qd_ip_search --watch [--interval S] [--format tsv|jsonl] [--interface NAME]
        qd_ip_search --help | -h | --version | -V
 
 The command line takes over when any argument is one of its verbs: --list,
---modify, --assign, --plan, --diagnose, --help (-h) or --version (-V). Otherwise the
-program opens its window, "Search Tool", and passes the arguments to Qt; an
-option neither Qt nor the window knows is refused (exit status 2), and
-without a display the program says so and exits with status 1. The verbs need
-no window and no display. --list, --modify, --assign, --plan and --diagnose
-broadcast on the local network: use them only where you mean to talk to cameras. An
-option's value may also follow an "=" (--wait=500, --format=json).
+--modify, --assign, --plan, --diagnose, --watch, --help (-h) or --version
+(-V). Otherwise the program opens its window, "Search Tool", and passes the
+arguments to Qt; an option neither Qt nor the window knows is refused (exit
+status 2), and without a display the program says so and exits with status 1.
+The verbs need no window and no display. --list, --modify, --assign, --plan,
+--diagnose and --watch broadcast on the local network: use them only where you
+mean to talk to cameras. An option's value may also follow an "="
+(--wait=500, --format=json).
 
   --no-firewall        skip the start-up step that asks the firewall to admit
                        UDP port 8089
@@ -398,6 +405,17 @@ option's value may also follow an "=" (--wait=500, --format=json).
                        not_checked), finding, fix. Reads only: it changes
                        nothing and asks for no password
     --format FORMAT    tsv (default, with a header line) or json
+  --watch              search, then keep the list up to date with one request
+                       every interval and print one line per event until
+                       SIGINT or SIGTERM (then exit 0): added, changed (new
+                       values), gone (no answer for 3 intervals), back; each
+                       line carries the camera's fields and its first- and
+                       last-seen times (UTC) and is flushed at once
+    --interval S       seconds between two requests (default 5; 0.2 to 3600)
+    --format FORMAT    tsv (default; a header line first) or jsonl (one JSON
+                       object per line: "event", then the keys of --list
+                       --format json, "first_seen", "last_seen")
+    --interface NAME   send out of that interface only
   --help, -h           print this help
   --version, -V        print the version
 

@@ -32,7 +32,18 @@ inline constexpr int kDefaultVerifyWaitMs = 10000;
 inline constexpr int kDefaultListWaitMs = 2000;
 inline constexpr int kMaxListWaitMs = 600000;
 
-enum class CommandMode { Window, List, Modify, Assign, Plan, Diagnose, Help, Version, UsageError };
+enum class CommandMode {
+    Window,
+    List,
+    Modify,
+    Assign,
+    Plan,
+    Watch,
+    Diagnose,
+    Help,
+    Version,
+    UsageError
+};
 enum class ListFormat { Tsv, Csv, Json };
 
 struct ListOptions {
@@ -69,6 +80,14 @@ struct BatchOptions {
     std::string interfaceName;  // empty: every interface
 };
 
+// --watch: the list kept up to date, one line per event.
+inline constexpr int kDefaultWatchIntervalMs = 5000;
+struct WatchCommandOptions {
+    int intervalMs = kDefaultWatchIntervalMs;  // between two requests
+    ListFormat format = ListFormat::Tsv;       // tsv or json (JSON Lines)
+    std::string interfaceName;                 // empty: every interface
+};
+
 // --diagnose: the network checks and one search.
 struct DiagnoseOptions {
     ListFormat format = ListFormat::Tsv;  // tsv or json
@@ -81,6 +100,7 @@ struct CommandLine {
     ListOptions list;
     ModifyOptions modify;
     BatchOptions batch;
+    WatchCommandOptions watch;
     DiagnoseOptions diagnose;
     // UsageError: what is wrong, one line without the program's name.
     std::string error;

@@ -12,6 +12,7 @@
 #include "cli/DiagnoseCommand.h"
 #include "cli/ListOutput.h"
 #include "cli/ProvisioningRun.h"
+#include "cli/WatchCommand.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/DeviceList.h"
 #include "discovery/ErrorLog.h"
@@ -133,6 +134,9 @@ int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostre
         case CommandMode::Plan:
             StartSocketLibrary();
             return RunBatchCommand(commandLine.mode, commandLine.batch, config, out, err);
+        case CommandMode::Watch:
+            StartSocketLibrary();
+            return RunWatch(commandLine.watch, config, out, err, StopOnSignals());
         case CommandMode::Diagnose:
             return RunDiagnose(commandLine.diagnose, config, out, err);
         case CommandMode::Window:

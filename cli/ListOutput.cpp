@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ctime>
 
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
@@ -120,7 +121,26 @@ void AppendJsonObject(std::string& out, const ListEntry& entry) {
         out += i == 0 ? "" : ", ";
         out += JsonString(names[i]);
     }
-    out += "]}";
+    out += "]";
+    if (!entry.firstSeen.empty()) {
+        out += ", \"first_seen\": " + JsonString(entry.firstSeen);
+        out += ", \"last_seen\": " + JsonString(entry.lastSeen);
+    }
+    out += "}";
+}
+
+void AppendAbout(std::string& out, const SavedListAbout& about) {
+    out += "\"tool\": \"qd_ip_search\", \"version\": " + JsonString(about.version);
+    out += ", \"saved_at\": " + JsonString(about.savedAt);
+    out += ", \"interfaces\": [";
+    for (std::size_t i = 0; i < about.interfaces.size(); ++i) {
+        const Ipv4Interface& host = about.interfaces[i];
+        out += i == 0 ? "{" : ", {";
+        out += "\"name\": " + JsonString(host.name);
+        out += ", \"address\": " + JsonString(host.address);
+        out += ", \"netmask\": " + JsonString(host.netmask) + "}";
+    }
+    out += "]";
 }
 
 }  // namespace
@@ -137,6 +157,85 @@ std::string ClipboardCell(std::string_view text) {
         escaped.insert(0, 1, '\'');
     }
     return escaped;
+std::string TimeText(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+ListEntry ListEntryOf(const DeviceList& list, int row, bool withTimes) {
+    ListEntry entry;
+    for (int c = 0; c < kColumnCount; ++c) {
+        entry.cells[static_cast<std::size_t>(c)] = DecodeCellText(list.CellBytes(row, c));
+    }
+    entry.interfaceName = list.ArrivalInterfaceName(row);
+    entry.flags = list.Flags(row);
+    if (withTimes) {
+        const RowPresence presence = list.Presence(row);
+        entry.firstSeen = TimeText(presence.firstSeen);
+        entry.lastSeen = TimeText(presence.lastSeen);
+    }
+    return entry;
+}
+
+std::string FormatWatchEvent(ListFormat format, std::string_view event, const ListEntry& entry) {
+    std::string out;
+    if (format == ListFormat::Json) {
+        std::string object;
+        AppendJsonObject(object, entry);
+        // {"event": "...", then the object's own keys.
+        out = "{\"event\": " + JsonString(event) + ", " + object.substr(1) + "\n";
+        return out;
+    }
+    out += TsvField(event);
+    for (const std::string& cell : entry.cells) {
+        out += "\t" + TsvField(cell);
+    }
+    out += "\t" + TsvField(entry.firstSeen) + "\t" + TsvField(entry.lastSeen) + "\n";
+    return out;
+}
+
+std::string WatchEventHeader(ListFormat format) {
+    if (format == ListFormat::Json) {
+        return {};
+    }
+    std::string out = "Event";
+    for (const char* title : kColumnTitles) {
+        out += "\t";
+        out += title;
+    }
+    out += "\tFirst Seen\tLast Seen\n";
+    return out;
+}
+
+std::string FormatSavedList(ListFormat format, const std::vector<ListEntry>& entries,
+                            const SavedListAbout& about) {
+    if (format != ListFormat::Json) {
+        return FormatDeviceList(format, entries);
+    }
+    std::string out = "{";
+    AppendAbout(out, about);
+    out += ", \"cameras\": [";
+    for (std::size_t r = 0; r < entries.size(); ++r) {
+        out += r == 0 ? "\n  " : ",\n  ";
+        AppendJsonObject(out, entries[r]);
+    }
+    out += entries.empty() ? "]}\n" : "\n]}\n";
+    return out;
+}
+
+std::string FormatSavedListAbout(const SavedListAbout& about) {
+    std::string out = "{";
+    AppendAbout(out, about);
+    out += "}\n";
+    return out;
 }
 
 std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries) {

@@ -6,6 +6,7 @@
 // in as UTF-8 text.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "cli/CommandLine.h"
 #include "discovery/CellText.h"
 #include "discovery/ReplyCells.h"
+#include "platform/NetworkInterfaces.h"
 
 namespace qdipc {
 
@@ -26,6 +28,21 @@ struct ListEntry {
     ListRecord cells;
     std::string interfaceName;
     std::uint32_t flags = 0;
+    // When the camera was first and last heard (TimeText); JSON writes them
+    // as "first_seen" and "last_seen" when firstSeen is not empty.
+    std::string firstSeen{};
+    std::string lastSeen{};
+};
+
+// A time as the list's texts give it: UTC, ISO 8601, to the second
+// ("2026-12-09T03:12:04Z").
+std::string TimeText(std::chrono::system_clock::time_point time);
+
+// What a saved list says about where and when it was made.
+struct SavedListAbout {
+    std::string version;                      // the tool's version
+    std::string savedAt;                      // TimeText
+    std::vector<Ipv4Interface> interfaces{};  // the host's interfaces
 };
 
 // The JSON keys of the twelve columns, in column order; "interface" and
@@ -53,6 +70,35 @@ std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& en
 // string), every row as long as names.
 std::string FormatRecords(ListFormat format, const std::vector<std::string>& names,
                           const std::vector<std::vector<std::string>>& rows);
+
+// One watch event (added, changed, gone, back) as one line. JSON: one object
+// with "event" first, then the keys of a --list object, "first_seen" and
+// "last_seen" (JSON Lines). TSV: the event, the twelve cells and the two
+// times, tab-separated. Ends with a line break.
+std::string FormatWatchEvent(ListFormat format, std::string_view event, const ListEntry& entry);
+// What precedes the events: TSV a header line ("Event", the column titles,
+// "First Seen", "Last Seen"), JSON nothing.
+std::string WatchEventHeader(ListFormat format);
+
+class DeviceList;
+// A row of the list as the writers take it: its cells as --list prints them,
+// the interface, the flags, and with withTimes its first- and last-seen times.
+ListEntry ListEntryOf(const DeviceList& list, int row, bool withTimes);
+
+// A saved list. JSON: one object, {"tool", "version", "saved_at",
+// "interfaces": [{"name", "address", "netmask"}], "cameras": [the --list
+// objects with their times]}. CSV: exactly what --list writes, header row
+// first; the metadata goes beside it (FormatSavedListAbout).
+std::string FormatSavedList(ListFormat format, const std::vector<ListEntry>& entries,
+                            const SavedListAbout& about);
+// The metadata of a saved CSV list as a JSON object of its own (the same
+// keys as the saved JSON, without "cameras").
+std::string FormatSavedListAbout(const SavedListAbout& about);
+// Where that metadata goes: the CSV file's name with ".about.json" appended
+// ("site.csv" -> "site.csv.about.json").
+inline std::string SavedListAboutPath(std::string_view csvPath) {
+    return std::string(csvPath) + ".about.json";
+}
 
 // Lines of tab-separated cells for pasting into a spreadsheet: the column
 // titles first, then the rows given, decoded but not escaped (the window's

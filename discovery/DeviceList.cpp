@@ -35,6 +35,7 @@ DeviceList::~DeviceList() = default;
 
 void DeviceList::Clear() {
     m_deviceCount = 0;
+    m_goneCount = 0;
     m_selectedRow = 0;
     if (m_observer != nullptr) {
         m_observer->AboutToClear();
@@ -80,6 +81,7 @@ int DeviceList::AddReplies(const std::vector<AcceptedReply>& batch, std::uint32_
 int DeviceList::AppendNewDevices(const std::vector<ReplyAndInterface>& replies) {
     std::vector<Row> fresh;
     fresh.reserve(replies.size());
+    const auto now = m_clock();
     for (const auto& [reply, arrivalInterface] : replies) {
         // The key map also catches a device that answers twice within the batch.
         const std::uint64_t key = DeviceKey(*reply);
@@ -92,9 +94,14 @@ int DeviceList::AppendNewDevices(const std::vector<ReplyAndInterface>& replies) 
         const auto serial = static_cast<std::uint32_t>(m_deviceCount + fresh.size());
         // One probe of the map: the insertion itself tells a listed device.
         if (!m_deviceIds.Insert(key, serial)) {
+            SeenAgain(key, now);
             continue;
         }
         Row& row = fresh.emplace_back();
+        row.replyDigest = ReplyDigest(*reply);
+        row.presence.firstSeen = now;
+        row.presence.lastSeen = now;
+        row.answered = true;
         FillCells(row, *reply, static_cast<int>(serial));
         row.arrivalInterface = arrivalInterface;
         row.serial = serial;
@@ -153,6 +160,7 @@ bool DeviceList::UpdateRow(int row, const DeviceInfoReply& reply, std::uint32_t 
         return false;
     }
     const std::string oldIp(Cell(target, kColIp));
+    target.replyDigest = ReplyDigest(reply);
     target.bytes = std::move(updated.bytes);
     target.cellEnd = updated.cellEnd;
     target.arrivalInterface = arrivalInterface;
@@ -168,6 +176,112 @@ bool DeviceList::UpdateRow(int row, const DeviceInfoReply& reply, std::uint32_t 
         TellRowsChanged(row, row);
     }
     return true;
+}
+
+DeviceList::Row* DeviceList::SeenAgain(std::uint64_t key,
+                                       std::chrono::system_clock::time_point now) {
+    const auto serial = m_deviceIds.Find(key);
+    if (!serial || *serial >= m_positionOfSerial.size()) {
+        return nullptr;  // a device of this batch, not yet appended
+    }
+    const int position = m_positionOfSerial[*serial];
+    if (position < 0 || position >= RowCount()) {
+        return nullptr;
+    }
+    Row& row = m_rows[static_cast<std::size_t>(position)];
+    row.presence.lastSeen = now;
+    row.presence.missedCycles = 0;
+    row.answered = true;
+    return &row;
+}
+
+std::uint64_t DeviceList::ReplyDigest(const DeviceInfoReply& reply) {
+    // FNV-1a over the whole reply, eight bytes at a time: cheap next to
+    // decoding the twelve cells.
+    std::uint64_t digest = 14695981039346656037ull;
+    const std::uint8_t* bytes = reply.Data();
+    for (std::size_t i = 0; i + 8 <= kDeviceInfoReplySize; i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes + i, sizeof word);
+        digest = (digest ^ word) * 1099511628211ull;
+    }
+    for (std::size_t i = kDeviceInfoReplySize / 8 * 8; i < kDeviceInfoReplySize; ++i) {
+        digest = (digest ^ bytes[i]) * 1099511628211ull;
+    }
+    return digest;
+}
+
+bool DeviceList::SameReply(int row, const DeviceInfoReply& reply,
+                           std::uint32_t arrivalInterface) const {
+    if (row < 0 || row >= RowCount()) {
+        return false;
+    }
+    const Row& listed = m_rows[static_cast<std::size_t>(row)];
+    return listed.arrivalInterface == arrivalInterface && listed.replyDigest == ReplyDigest(reply);
+}
+
+RowPresence DeviceList::Presence(int row) const {
+    if (row < 0 || row >= RowCount()) {
+        return {};
+    }
+    return m_rows[static_cast<std::size_t>(row)].presence;
+}
+
+int DeviceList::FindRow(const DeviceInfoReply& reply) const {
+    const auto serial = m_deviceIds.Find(DeviceKey(reply));
+    return serial ? m_positionOfSerial[*serial] : -1;
+}
+
+bool DeviceList::MarkSeen(int row) {
+    if (row < 0 || row >= RowCount()) {
+        return false;
+    }
+    Row& listed = m_rows[static_cast<std::size_t>(row)];
+    listed.presence.lastSeen = m_clock();
+    listed.presence.missedCycles = 0;
+    listed.answered = true;
+    if (!listed.presence.gone) {
+        return false;  // the view shows no times: nothing to repaint
+    }
+    listed.presence.gone = false;
+    --m_goneCount;
+    TellRowsChanged(row, row);
+    return true;
+}
+
+void DeviceList::MarkChanged(int row) {
+    if (row >= 0 && row < RowCount() && !m_rows[static_cast<std::size_t>(row)].presence.changed) {
+        m_rows[static_cast<std::size_t>(row)].presence.changed = true;
+        TellRowsChanged(row, row);
+    }
+}
+
+void DeviceList::CloseCycle(int goneAfter, std::vector<int>& newlyGone) {
+    int first = RowCount();
+    int last = -1;
+    for (int i = 0; i < RowCount(); ++i) {
+        Row& row = m_rows[static_cast<std::size_t>(i)];
+        if (row.answered) {
+            row.answered = false;
+            continue;
+        }
+        ++row.presence.missedCycles;
+        if (!row.presence.gone && row.presence.missedCycles >= goneAfter) {
+            row.presence.gone = true;
+            ++m_goneCount;
+            newlyGone.push_back(i);
+            first = std::min(first, i);
+            last = std::max(last, i);
+        }
+    }
+    TellRowsChanged(first, last);
+}
+
+void DeviceList::ResetCycles() {
+    for (Row& row : m_rows) {
+        row.answered = false;
+        row.presence.missedCycles = 0;
+    }
 }
 
 bool DeviceList::CountIp(std::string_view ip) {

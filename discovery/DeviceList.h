@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -74,8 +75,19 @@ protected:
     ~DeviceListObserver() = default;
 };
 
+// When a row's camera was heard and how it stands while the site is watched.
+struct RowPresence {
+    std::chrono::system_clock::time_point firstSeen{};  // the reply that made the row
+    std::chrono::system_clock::time_point lastSeen{};   // its latest reply
+    int missedCycles = 0;                               // watch cycles in a row without an answer
+    bool gone = false;                                  // missed enough cycles to count as gone
+    bool changed = false;                               // reported new values since it was listed
+};
+
 class DeviceList {
 public:
+    using WallClock = std::function<std::chrono::system_clock::time_point()>;
+
     // A million rows at most (some 350 MB): a flood of made-up device IDs
     // must not take all memory.
     static constexpr std::size_t kDefaultMaxRows = 1'000'000;
@@ -91,8 +103,9 @@ public:
     // Device count and selected row := 0, then every row goes. A large list's
     // storage is freed, and its memory handed back, on a thread of its own.
     void Clear();
-    // One reply: dropped when its device ID is listed already, else appended
-    // with the next "NO." number. A null reply is ignored.
+    // One reply: dropped when its device ID is listed already (its row's
+    // last-seen time moves on), else appended with the next "NO." number,
+    // first and last seen now. A null reply is ignored.
     void AddReply(const DeviceInfoReply* reply, std::uint32_t arrivalInterface = 0);
     // A batch drained from the worker, appended with one notification. Replies
     // accepted under a search ID other than currentSearchId belong to a search
@@ -130,6 +143,34 @@ public:
     // when unknown.
     std::string ArrivalInterfaceName(int row) const;
 
+    // The clock that stamps first and last seen; the system's by default.
+    void SetClock(WallClock clock) { m_clock = std::move(clock); }
+    std::chrono::system_clock::time_point Now() const { return m_clock(); }
+    // The row's times and watch state; all zero for a row that does not exist.
+    RowPresence Presence(int row) const;
+    // The row of the camera that sent reply, or -1. Constant time.
+    int FindRow(const DeviceInfoReply& reply) const;
+    // A listed camera answered: last seen := now, no missed cycles, not gone.
+    // True when the row was gone (it is back).
+    bool MarkSeen(int row);
+    // Whether reply, come in on arrivalInterface, is byte for byte the one
+    // the row's cells were last made from: then UpdateRow would change
+    // nothing, and need not decode it. Compares digests, so a false "same"
+    // is as likely as a 64-bit hash collision.
+    bool SameReply(int row, const DeviceInfoReply& reply, std::uint32_t arrivalInterface) const;
+    // The row reported new values.
+    void MarkChanged(int row);
+    // Ends a watch cycle: every row that has not answered since the last call
+    // misses one more cycle, and a row reaching goneAfter missed cycles is
+    // gone; the positions of the rows that went gone now are appended to
+    // newlyGone. Rows that answered start the next cycle afresh.
+    void CloseCycle(int goneAfter, std::vector<int>& newlyGone);
+    // Every row starts a watch afresh: nothing missed, nothing answered yet
+    // in the coming cycle (gone rows stay gone until they answer).
+    void ResetCycles();
+    // Rows that are gone now.
+    int GoneCount() const { return m_goneCount; }
+
     // Waits until the storage of cleared rows has been freed (measurements).
     bool WaitForRelease(std::chrono::milliseconds limit) { return m_release.WaitIdle(limit); }
 
@@ -151,6 +192,9 @@ private:
         std::array<std::uint16_t, kColumnCount> cellEnd{};
         std::uint32_t arrivalInterface = 0;
         std::uint32_t serial = 0;  // its number in arrival order since the last clear
+        RowPresence presence;
+        bool answered = false;          // since the current watch cycle began
+        std::uint64_t replyDigest = 0;  // of the reply the cells were made from
     };
     using ReplyAndInterface = std::pair<const DeviceInfoReply*, std::uint32_t>;
     // A host interface's network, parsed once.
@@ -162,6 +206,7 @@ private:
     };
 
     static std::uint64_t DeviceKey(const DeviceInfoReply& reply);
+    static std::uint64_t ReplyDigest(const DeviceInfoReply& reply);
     static void FillCells(Row& row, const DeviceInfoReply& reply, int number);
     static std::string_view Cell(const Row& row, int column);
     // Appends rows for the replies whose device IDs are new, with one notification.
@@ -170,6 +215,8 @@ private:
     bool CountIp(std::string_view ip);
     bool UncountIp(std::string_view ip);
     void TellRowsChanged(int first, int last);
+    // The row of a listed device with this key, or nullptr; stamps it seen.
+    Row* SeenAgain(std::uint64_t key, std::chrono::system_clock::time_point now);
 
     // A deque: growing never moves the rows already there.
     std::deque<Row> m_rows;
@@ -185,6 +232,8 @@ private:
     std::size_t m_maxRows;
     std::uint64_t m_refusedRows = 0;
     DeviceListObserver* m_observer = nullptr;
+    WallClock m_clock = [] { return std::chrono::system_clock::now(); };
+    int m_goneCount = 0;
     BackgroundRelease m_release;
 };
 

@@ -1,6 +1,8 @@
 #include "discovery/DeviceTable.h"
 
 #include <QColor>
+#include <QDateTime>
+#include <QFont>
 #include <QStringList>
 #include <QTextDocument>
 #include <algorithm>
@@ -30,7 +32,44 @@ QString FlagsInWords(std::uint32_t flags, const std::string& interfaceName) {
     return lines.join(QLatin1Char('\n'));
 }
 
+// When the camera was heard: "First seen 03:12:04, last seen 17 s ago", the
+// state first for a gone or changed row.
+QString PresenceInWords(const RowPresence& presence, std::chrono::system_clock::time_point now) {
+    const auto local = [](std::chrono::system_clock::time_point time) {
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
+        return QDateTime::fromMSecsSinceEpoch(ms.count()).toString(QStringLiteral("HH:mm:ss"));
+    };
+    QStringList lines;
+    if (presence.gone) {
+        lines << QStringLiteral("Gone: no answer for %1 requests, last seen %2")
+                     .arg(presence.missedCycles)
+                     .arg(AgoText(now - presence.lastSeen));
+    }
+    if (presence.changed) {
+        lines << QStringLiteral("Reported new values while watched");
+    }
+    lines << QStringLiteral("First seen %1, last seen %2")
+                 .arg(local(presence.firstSeen), AgoText(now - presence.lastSeen));
+    return lines.join(QLatin1Char('\n'));
+}
+
 }  // namespace
+
+QString AgoText(std::chrono::system_clock::duration age) {
+    const auto seconds =
+        std::max<long long>(0, std::chrono::duration_cast<std::chrono::seconds>(age).count());
+    if (seconds < 60) {
+        return QStringLiteral("%1 s ago").arg(seconds);
+    }
+    if (seconds < 3600) {
+        return QStringLiteral("%1 min ago").arg(seconds / 60);
+    }
+    if (seconds < 86400) {
+        return QStringLiteral("%1 h ago").arg(seconds / 3600);
+    }
+    return QStringLiteral("%1 d ago").arg(seconds / 86400);
+}
 
 DeviceTable::DeviceTable(QObject* parent, std::size_t maxRows)
     : QAbstractTableModel(parent), m_list(maxRows) {
@@ -119,12 +158,30 @@ QVariant DeviceTable::data(const QModelIndex& index, int role) const {
                 return QColor(kFlaggedRowTint[0], kFlaggedRowTint[1], kFlaggedRowTint[2]);
             }
             return {};
-        case Qt::ToolTipRole: {
-            const std::uint32_t flags = m_list.Flags(index.row());
-            if (flags == 0) {
+        case Qt::ForegroundRole:
+            // Every background is light: the text is dark on any theme.
+            if (m_list.Presence(index.row()).gone) {
+                return QColor(kGoneRowText[0], kGoneRowText[1], kGoneRowText[2]);
+            }
+            return QColor(kRowText[0], kRowText[1], kRowText[2]);
+        case Qt::FontRole: {
+            const RowPresence presence = m_list.Presence(index.row());
+            if (!presence.gone && !presence.changed) {
                 return {};
             }
-            return PlainToolTip(FlagsInWords(flags, m_list.ArrivalInterfaceName(index.row())));
+            QFont font;
+            font.setItalic(presence.gone);
+            font.setBold(presence.changed && !presence.gone);
+            return font;
+        }
+        case Qt::ToolTipRole: {
+            const std::uint32_t flags = m_list.Flags(index.row());
+            const QString presence = PresenceInWords(m_list.Presence(index.row()), m_list.Now());
+            if (flags == 0) {
+                return PlainToolTip(presence);
+            }
+            return PlainToolTip(FlagsInWords(flags, m_list.ArrivalInterfaceName(index.row())) +
+                                QLatin1Char('\n') + presence);
         }
         default:
             return {};

@@ -8,7 +8,9 @@
 // (DisplayCellText: UTF-8 when valid, else GB18030, else \xNN escapes, and
 // control characters as \xNN); the list keeps the bytes as they came. A
 // flagged row (DeviceFlag) is tinted a light orange and names its flags in
-// words in its tooltip.
+// words in its tooltip. A gone row (the site is watched and the camera has
+// stopped answering) is greyed and in italics, a changed one in bold; every
+// tooltip says when the camera was first and last heard.
 //
 // Everything here runs on the UI thread: the receive worker hands its replies
 // over through a queue, and the window drains it into AddReplies.
@@ -27,6 +29,15 @@ namespace qdipc {
 // The background of a flagged row (red, green, blue): a light warm tint,
 // apart from both grey stripes.
 inline constexpr int kFlaggedRowTint[3] = {255, 222, 173};
+// The text of every row: the rows' backgrounds are light whatever the
+// desktop's theme, so their text is dark whatever the theme's text colour.
+inline constexpr int kRowText[3] = {0, 0, 0};
+// The text of a gone row: greyed, yet readable on every row background
+// (above 4.5:1 on the darker stripe), and in italics.
+inline constexpr int kGoneRowText[3] = {80, 80, 80};
+
+// "17 s ago", "4 min ago", "2 h ago", "3 d ago".
+QString AgoText(std::chrono::system_clock::duration age);
 
 // A tooltip that shows text as it is: Qt reads a tooltip that looks like
 // markup as rich text, so such a text is escaped and wrapped.

@@ -2,7 +2,7 @@
 // window on the offscreen platform: receive worker, reply pump, device table
 // and list view. Prints figures; asserts nothing.
 //
-//   bench_gui [--floods-only | --confirm-only]
+//   bench_gui [--floods-only | --confirm-only | --watch-only]
 //
 // Scenarios: a 10,000-reply blast at full speed and 100,000 replies spread
 // over one second, both from camsim's burst mode over loopback; then a sort
@@ -36,6 +36,7 @@
 #include "bench/ProcessMemory.h"
 #include "bench/flood/FloodSender.h"
 #include "bench/gui/ConfirmBench.h"
+#include "bench/gui/WatchBench.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
 #include "tools/camsim/BurstSender.h"
@@ -397,6 +398,10 @@ int main(int argc, char* argv[]) {
         bench::RunConfirmBench();
         return 0;
     }
+    if (argc > 1 && std::string(argv[1]) == "--watch-only") {
+        bench::RunWatchBench();
+        return 0;
+    }
 
     // Requests go to a loopback sink; the worker listens on a loopback port.
     qdipc::UdpSocket sink;
@@ -452,6 +457,7 @@ int main(int argc, char* argv[]) {
     RunFloods(dlg, workerPort, logDirectory);
     if (!floodsOnly) {
         bench::RunConfirmBench();
+        bench::RunWatchBench();
     }
 
     // Closing with a full table: a million rows put straight into the table.

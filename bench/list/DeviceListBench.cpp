@@ -11,6 +11,7 @@
 #include "bench/ProcessMemory.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/DeviceList.h"
+#include "discovery/SiteWatch.h"
 #include "tests/discovery/TestReplies.h"
 
 namespace {
@@ -19,6 +20,56 @@ using Clock = std::chrono::steady_clock;
 
 double MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Watching 10,000 cameras without a window: 100 cycles, each with every
+// camera's answer (the same values), then one with every IP changed.
+void WatchCycles() {
+    constexpr std::uint32_t kCameras = 10'000;
+    constexpr int kCycles = 100;
+    qdipc::DeviceList list;
+    std::vector<qdipc::AcceptedReply> answers;
+    answers.reserve(kCameras);
+    for (std::uint32_t n = 0; n < kCameras; ++n) {
+        answers.push_back(qdipc::test::Camera(n).Accepted(1));
+    }
+    list.AddReplies(answers, 1);
+    qdipc::SiteWatch watch(list, qdipc::WatchOptions{std::chrono::milliseconds(1000), 3});
+    const Clock::time_point t0 = Clock::now();
+    watch.Start(t0);
+    std::vector<qdipc::WatchEvent> events;
+    double observeMs = 0;
+    double tickMs = 0;
+    long residentAt10 = 0;
+    for (int cycle = 1; cycle <= kCycles; ++cycle) {
+        auto start = Clock::now();
+        watch.Observe(answers, 1, events);
+        observeMs += MillisecondsSince(start);
+        start = Clock::now();
+        watch.Tick(t0 + std::chrono::seconds(cycle), events);
+        tickMs += MillisecondsSince(start);
+        if (cycle == 10) {
+            residentAt10 = bench::ResidentBytes();
+        }
+    }
+    const long residentAt100 = bench::ResidentBytes();
+    for (std::uint32_t n = 0; n < kCameras; ++n) {
+        qdipc::test::CameraReply camera = qdipc::test::Camera(n);
+        camera.ip = "10.201." + std::to_string(n >> 8) + "." + std::to_string(n & 0xFF);
+        answers[n] = camera.Accepted(1);
+    }
+    events.clear();
+    const auto start = Clock::now();
+    watch.Observe(answers, 1, events);
+    const double changedMs = MillisecondsSince(start);
+    std::printf(
+        "watch at %u cameras, %d cycles: answers %.2f ms, cycle end %.2f ms per cycle; "
+        "%zu events\n",
+        kCameras, kCycles, observeMs / kCycles, tickMs / kCycles, events.size());
+    std::printf(
+        "  every camera changed: %.1f ms; resident after 10 / 100 cycles %.1f / %.1f "
+        "MB; gone %d\n",
+        changedMs, residentAt10 / 1048576.0, residentAt100 / 1048576.0, list.GoneCount());
 }
 
 }  // namespace
@@ -100,5 +151,6 @@ int main() {
     list.WaitForRelease(std::chrono::seconds(60));
     std::printf("Clear                    %.1f ms on the caller, %.0f ms until freed\n", clearMs,
                 MillisecondsSince(start));
+    WatchCycles();
     return 0;
 }

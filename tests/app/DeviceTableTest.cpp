@@ -7,6 +7,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QColor>
+#include <QFont>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -19,6 +20,7 @@
 #include "TestPrinting.h"
 #include "app/ReplyPump.h"
 #include "discovery/DeviceTable.h"
+#include "discovery/SiteWatch.h"
 #include "tests/discovery/TestReplies.h"
 
 using qdipc::DeviceTable;
@@ -51,6 +53,7 @@ private slots:
     void cellsHoldTheReplyBytes();
     void displayedTextIsDecodedByTheOutputsRule();
     void flaggedRowsAreTintedAndSayWhyInTheirTooltip();
+    void goneAndChangedRowsShowTheirState();
     void modelStaysConsistentUnderTheTester();
     void repliesFromAnotherThreadReachTheTableOnTheUiThread();
     void pumpDrainsInTimeBoxedSlicesWithTheLoopRunningBetween();
@@ -145,13 +148,70 @@ void DeviceTableTest::flaggedRowsAreTintedAndSayWhyInTheirTooltip() {
         QCOMPARE(table.index(0, column).data(Qt::BackgroundRole).value<QColor>(), tint);
     }
     QVERIFY(!table.index(1, 3).data(Qt::BackgroundRole).isValid());  // the grey stripes stay
-    QVERIFY(!table.index(1, 3).data(Qt::ToolTipRole).isValid());
-    QCOMPARE(table.index(2, 3).data(Qt::ToolTipRole).toString(),
+    // Every tooltip ends with when the camera was heard; a flagged row's
+    // names its flags in words first.
+    const auto flagLines = [&](int row) {
+        const QString tip = table.index(row, 3).data(Qt::ToolTipRole).toString();
+        return tip.section(QLatin1Char('\n'), 0, -2);
+    };
+    QCOMPARE(flagLines(1), QString());
+    QVERIFY(table.index(1, 3)
+                .data(Qt::ToolTipRole)
+                .toString()
+                .startsWith(QStringLiteral("First seen ")));
+    QCOMPARE(flagLines(2),
              QStringLiteral("Shares its IP address with another camera\n"
                             "Outside the subnet of eth0 (this PC cannot reach it until it is "
                             "changed)"));
-    QCOMPARE(table.index(3, 0).data(Qt::ToolTipRole).toString(),
-             QStringLiteral("Uses an address of this computer"));
+    QCOMPARE(flagLines(3), QStringLiteral("Uses an address of this computer"));
+}
+
+// A watched list: a gone row is greyed and in italics, its tooltip says when
+// it was last heard; a changed row is bold; every row's text has a colour of
+// its own, so no theme's text colour lands on the light rows.
+void DeviceTableTest::goneAndChangedRowsShowTheirState() {
+    DeviceTable table;
+    std::chrono::seconds wall{1000};
+    const auto epoch = std::chrono::system_clock::time_point(std::chrono::hours(500000));
+    table.List().SetClock([&] { return epoch + wall; });
+    Add(table, Camera(1));
+    Add(table, Camera(2));
+    qdipc::SiteWatch watch(table.List(), qdipc::WatchOptions{std::chrono::milliseconds(1000), 3});
+    const qdipc::SiteWatch::Clock::time_point t0{};
+    watch.Start(t0);
+    std::vector<qdipc::WatchEvent> events;
+    CameraReply moved = Camera(2);
+    moved.ip = "10.9.9.9";
+    for (int cycle = 1; cycle <= 3; ++cycle) {
+        watch.Observe({moved.Accepted(0)}, 0, events);
+        watch.Tick(t0 + std::chrono::seconds(cycle), events);
+    }
+    wall += std::chrono::seconds(17);
+    QCOMPARE(table.List().GoneCount(), 1);
+
+    QCOMPARE(table.index(0, 3).data(Qt::ForegroundRole).value<QColor>(),
+             QColor(qdipc::kGoneRowText[0], qdipc::kGoneRowText[1], qdipc::kGoneRowText[2]));
+    QCOMPARE(table.index(1, 3).data(Qt::ForegroundRole).value<QColor>(),
+             QColor(qdipc::kRowText[0], qdipc::kRowText[1], qdipc::kRowText[2]));
+    const QFont gone = table.index(0, 3).data(Qt::FontRole).value<QFont>();
+    QVERIFY(gone.italic() && !gone.bold());
+    const QFont changed = table.index(1, 3).data(Qt::FontRole).value<QFont>();
+    QVERIFY(changed.bold() && !changed.italic());
+    const QString tip = table.index(0, 3).data(Qt::ToolTipRole).toString();
+    QVERIFY2(tip.startsWith(QStringLiteral("Gone: no answer for 3 requests, last seen 17 s ago\n"
+                                           "First seen ")),
+             qPrintable(tip));
+    QVERIFY2(tip.endsWith(QStringLiteral(", last seen 17 s ago")), qPrintable(tip));
+    QCOMPARE(qdipc::AgoText(std::chrono::seconds(59)), QStringLiteral("59 s ago"));
+    QCOMPARE(qdipc::AgoText(std::chrono::seconds(60)), QStringLiteral("1 min ago"));
+    QCOMPARE(qdipc::AgoText(std::chrono::seconds(7200)), QStringLiteral("2 h ago"));
+
+    // It answers again: back, plain text again.
+    watch.Observe({Camera(1).Accepted(0)}, 0, events);
+    QCOMPARE(table.List().GoneCount(), 0);
+    QCOMPARE(table.index(0, 3).data(Qt::ForegroundRole).value<QColor>(),
+             QColor(qdipc::kRowText[0], qdipc::kRowText[1], qdipc::kRowText[2]));
+    QVERIFY(!table.index(0, 3).data(Qt::FontRole).isValid());
 }
 
 void DeviceTableTest::modelStaysConsistentUnderTheTester() {

@@ -2,19 +2,26 @@
 // cell texts, stripes by display position, the view's set-up, and the main
 // window's layout formulas.
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTableView>
 #include <QTest>
+#include <cmath>
+#include <map>
+#include <memory>
 
 #include "TestPrinting.h"
 #include "app/DeviceListPresentation.h"
 #include "app/WindowLayout.h"
 #include "discovery/DeviceTable.h"
+#include "discovery/SiteWatch.h"
 #include "tests/discovery/TestReplies.h"
 
 using qdipc::ControlRect;
@@ -80,6 +87,8 @@ private slots:
     void rowsAfterASortAreAppendedAndTheStateSurvivesASearch();
     void stripesFollowDisplayPositionsAfterASort();
     void ctrlCCopiesTheSelectedRowsInDisplayOrder();
+    void rowsReadOnAnyTheme_data();
+    void rowsReadOnAnyTheme();
     void layoutFormulas_data();
     void layoutFormulas();
 };
@@ -271,6 +280,138 @@ void ListPresentationTest::stripesFollowDisplayPositionsAfterASort() {
     QCOMPARE(backgroundOfRow(1), odd);
     QCOMPARE(backgroundOfRow(2), even);
     QCOMPARE(backgroundOfRow(3), odd);
+}
+
+// The contrast ratio of two colours by their relative luminance (sRGB).
+double ContrastRatio(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// What a cell shows, read from the rendered pixels: its background (the
+// most frequent colour) and its text (the pixel that stands out most).
+struct CellColours {
+    QColor background;
+    QColor text;
+};
+
+CellColours ColoursIn(const QImage& image, const QRect& cell) {
+    std::map<QRgb, int> counts;
+    for (int y = cell.top() + 1; y < cell.bottom(); ++y) {
+        for (int x = cell.left() + 1; x < cell.right(); ++x) {
+            ++counts[image.pixel(x, y)];
+        }
+    }
+    CellColours colours;
+    int most = 0;
+    for (const auto& [rgb, count] : counts) {
+        if (count > most) {
+            most = count;
+            colours.background = QColor(rgb);
+        }
+    }
+    double best = 1.0;
+    for (const auto& [rgb, count] : counts) {
+        const double ratio = ContrastRatio(QColor(rgb), colours.background);
+        if (ratio > best) {
+            best = ratio;
+            colours.text = QColor(rgb);
+        }
+    }
+    return colours;
+}
+
+void ListPresentationTest::rowsReadOnAnyTheme_data() {
+    QTest::addColumn<bool>("dark");
+    QTest::addColumn<qreal>("scale");
+    QTest::newRow("light") << false << qreal(1);
+    QTest::newRow("dark") << true << qreal(1);
+    QTest::newRow("dark at 200 %") << true << qreal(2);
+    QTest::newRow("light at 200 %") << false << qreal(2);
+}
+
+// Plain, flagged and gone rows on a light and on a dark desktop palette
+// (Fusion, white text on dark grey), at 100 % and 200 %: the text stands
+// out from its row at 4.5:1 or more, measured on the rendered pixels, and
+// flagged and gone rows look apart from the plain ones.
+void ListPresentationTest::rowsReadOnAnyTheme() {
+    QFETCH(bool, dark);
+    QFETCH(qreal, scale);
+    const QPalette saved = QApplication::palette();
+    std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette palette = fusion->standardPalette();
+    if (dark) {
+        palette.setColor(QPalette::Window, QColor(53, 53, 53));
+        palette.setColor(QPalette::WindowText, Qt::white);
+        palette.setColor(QPalette::Base, QColor(42, 42, 42));
+        palette.setColor(QPalette::AlternateBase, QColor(66, 66, 66));
+        palette.setColor(QPalette::Text, Qt::white);
+        palette.setColor(QPalette::Button, QColor(53, 53, 53));
+        palette.setColor(QPalette::ButtonText, Qt::white);
+    }
+    QApplication::setPalette(palette);
+    {
+        List list;
+        list.view.setStyle(fusion.get());
+        // Rows 0 and 1 plain, 2 and 3 flagged (one IP), 4 and 5 gone.
+        std::vector<qdipc::AcceptedReply> answering;
+        for (std::uint32_t n = 0; n < 6; ++n) {
+            CameraReply camera = Camera(n);
+            if (n == 3) {
+                camera.ip = Camera(2).ip;
+            }
+            Add(list.table, camera);
+            if (n < 4) {
+                answering.push_back(camera.Accepted(0));
+            }
+        }
+        qdipc::SiteWatch watch(list.table.List(),
+                               qdipc::WatchOptions{std::chrono::milliseconds(1000), 3});
+        const qdipc::SiteWatch::Clock::time_point t0{};
+        watch.Start(t0);
+        std::vector<qdipc::WatchEvent> events;
+        for (int cycle = 1; cycle <= 3; ++cycle) {
+            watch.Observe(answering, 0, events);
+            watch.Tick(t0 + std::chrono::seconds(cycle), events);
+        }
+        QCOMPARE(list.table.List().GoneCount(), 2);
+        list.view.resize(1000, 300);
+        list.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list.view));
+
+        QWidget* viewport = list.view.viewport();
+        QImage image(viewport->size() * scale, QImage::Format_RGB32);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::magenta);
+        viewport->render(&image);
+        std::vector<CellColours> rows;
+        for (int row = 0; row < 6; ++row) {
+            const QRect cell = list.view.visualRect(list.table.index(row, qdipc::kColIp));
+            rows.push_back(ColoursIn(image, QRect(cell.topLeft() * scale, cell.size() * scale)));
+            const double ratio = ContrastRatio(rows.back().text, rows.back().background);
+            QVERIFY2(ratio >= 4.5,
+                     qPrintable(QStringLiteral("row %1: text %2 on %3 is %4:1")
+                                    .arg(row)
+                                    .arg(rows.back().text.name(), rows.back().background.name())
+                                    .arg(ratio, 0, 'f', 2)));
+        }
+        // Flagged rows have their own background, gone rows their own text.
+        for (int plain : {0, 1}) {
+            QVERIFY(rows[2].background != rows[plain].background);
+            QVERIFY(rows[3].background != rows[plain].background);
+            QVERIFY(rows[4].text != rows[plain].text);
+            QVERIFY(rows[5].text != rows[plain].text);
+        }
+    }
+    QApplication::setPalette(saved);
 }
 
 void ListPresentationTest::ctrlCCopiesTheSelectedRowsInDisplayOrder() {

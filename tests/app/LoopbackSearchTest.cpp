@@ -2,19 +2,24 @@
 // simulator running in-process: the request goes out, the receive worker
 // accepts the replies, and the cameras show up as rows of the list.
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <filesystem>
+#include <atomic>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -23,6 +28,7 @@
 #include "TestPrinting.h"
 #include "WindowTestSupport.h"
 #include "cli/CommandLineRun.h"
+#include "cli/WatchCommand.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/Console.h"
 #include "platform/UdpSocket.h"
@@ -47,6 +53,8 @@ private slots:
     void takenPortIsShownEachSearchAndSearchWorksOnceFreed();
     void assignedCamerasReachTheListAfterTheDialogCloses();
     void settingsChangesAreConfirmedAndTheRowUpdatedInPlace();
+    void watchingKeepsTheRowsCountsThemAndSavesThem();
+    void commandLineWatchPrintsEachEventUntilStopped();
 };
 
 void LoopbackSearchTest::searchListsTheSimulatedCameras() {
@@ -223,7 +231,18 @@ void LoopbackSearchTest::takenPortIsShownEachSearchAndSearchWorksOnceFreed() {
     QVERIFY2(cameras.Start(error), error.c_str());
 
     LoopbackWindowConfig setup;
-    CSearchDlg dlg(setup.Make(cameras.Port(), receivePort));
+    qdipc::SearchDlgConfig config = setup.Make(cameras.Port(), receivePort);
+    // Who holds the port, as the system would tell (a name with a control
+    // character: shown as plain text).
+    config.portOwners = [receivePort](std::uint16_t port) {
+        qdipc::PortOwnerLookup lookup;
+        lookup.checked = true;
+        if (port == receivePort) {
+            lookup.owners.push_back({"srv\x07", 4711});
+        }
+        return lookup;
+    };
+    CSearchDlg dlg(std::move(config));
     auto* search = dlg.findChild<QPushButton*>(QStringLiteral("searchButton"));
     const std::string logPath =
         setup.logDirectory.filePath(QStringLiteral("QDIPC_Error.log")).toStdString();
@@ -244,6 +263,9 @@ void LoopbackSearchTest::takenPortIsShownEachSearchAndSearchWorksOnceFreed() {
     QTest::mouseClick(search, Qt::LeftButton);
     QTest::mouseClick(search, Qt::LeftButton);
     QCOMPARE(setup.messages->texts, (QStringList{bindFailed, bindFailed}));
+    QCOMPARE(dlg.ProgressText(), QStringLiteral("UDP port %1 is held by srv\\x07 (PID 4711) — end "
+                                                "it and press Search again")
+                                     .arg(receivePort));
     const auto lines = logLines();
     QCOMPARE(lines.size(), std::size_t(2));
     for (const std::string& line : lines) {
@@ -394,3 +416,172 @@ void LoopbackSearchTest::assignedCamerasReachTheListAfterTheDialogCloses() {
 
 QTEST_MAIN(LoopbackSearchTest)
 #include "LoopbackSearchTest.moc"
+
+// Keep Watching: the bar counts the rows after the search and each cycle;
+// cameras that fall silent are counted gone after three cycles and keep their
+// rows; the list saves as CSV (with its metadata beside it) and as JSON; a
+// new Search ends watching and clears an earlier confirmation's text.
+void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
+    const std::uint16_t receivePort = FreeLoopbackPort();
+    QVERIFY(receivePort != 0);
+    auto cameras =
+        std::make_unique<camsim::CamSimThread>(3, 900, LoopbackCameraOptions(receivePort, 60));
+    std::string error;
+    QVERIFY2(cameras->Start(error), error.c_str());
+    LoopbackWindowConfig setup;
+    QTemporaryDir files;
+    qdipc::SearchDlgConfig config = setup.Make(cameras->Port(), receivePort);
+    config.watch.interval = std::chrono::milliseconds(250);
+    config.settingsDestination = {"127.0.0.1", cameras->Port()};
+    config.confirmation.timeout = std::chrono::milliseconds(300);
+    QString saveAs;
+    config.chooseSaveFile = [&](QWidget*) { return saveAs; };
+    CSearchDlg dlg(std::move(config));
+    auto* search = dlg.findChild<QPushButton*>(QStringLiteral("searchButton"));
+    SearchOnceListening(dlg, search, receivePort);
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().RowCount(), 3, 5000);
+    int flagged = 0;
+    for (int row = 0; row < 3; ++row) {
+        flagged += dlg.Table().List().Flags(row) != 0 ? 1 : 0;
+    }
+    const QString counts = QStringLiteral("3 cameras · %1 flagged · 0 selected").arg(flagged);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.ProgressText(), counts, 3000);
+
+    dlg.SetWatching(true);
+    QVERIFY(dlg.Watching());
+    QCOMPARE(dlg.ProgressText(), counts + QStringLiteral(" · 0 gone"));
+    QTest::qWait(700);  // two cycles with every camera answering
+    QVERIFY(dlg.Watch().Cycles() >= 2);
+    QCOMPARE(dlg.ProgressText(), counts + QStringLiteral(" · 0 gone"));
+    const auto firstSeen = dlg.Table().List().Presence(0).firstSeen;
+    QVERIFY(dlg.Table().List().Presence(0).lastSeen > firstSeen);
+
+    // Saved while watching: CSV as --list writes it, the metadata beside it.
+    saveAs = files.filePath(QStringLiteral("site.csv"));
+    dlg.OnSaveList();
+    QFile csv(saveAs);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> csvLines = csv.readAll().split('\n');
+    QCOMPARE(csvLines.size(), 5);  // header, three rows, the empty rest
+    QCOMPARE(csvLines[0], QByteArray("NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel "
+                                     "Ver,Mask,Web Port,Gateway\r"));
+    QVERIFY(csvLines[1].startsWith(QByteArray(
+        QByteArray("0,") + QByteArray::fromStdString(dlg.Table().CellText(0, 1)) + ",")));
+    QFile about(saveAs + QStringLiteral(".about.json"));
+    QVERIFY(about.open(QIODevice::ReadOnly));
+    const QJsonObject meta = QJsonDocument::fromJson(about.readAll()).object();
+    QCOMPARE(meta.value(QStringLiteral("version")).toString(), QStringLiteral("1.0.0.1"));
+    QCOMPARE(meta.value(QStringLiteral("interfaces")).toArray().size(), 1);
+    QVERIFY(meta.value(QStringLiteral("saved_at")).toString().endsWith(QLatin1Char('Z')));
+    QVERIFY(!meta.contains(QStringLiteral("cameras")));
+    // JSON: one object around the --list objects with their times.
+    saveAs = files.filePath(QStringLiteral("site.json"));
+    dlg.OnSaveList();
+    QFile json(saveAs);
+    QVERIFY(json.open(QIODevice::ReadOnly));
+    const QJsonObject saved = QJsonDocument::fromJson(json.readAll()).object();
+    QCOMPARE(saved.value(QStringLiteral("tool")).toString(), QStringLiteral("qd_ip_search"));
+    const QJsonArray listed = saved.value(QStringLiteral("cameras")).toArray();
+    QCOMPARE(listed.size(), 3);
+    QCOMPARE(listed[2].toObject().value(QStringLiteral("dev_id")).toString(),
+             QString::fromStdString(dlg.Table().CellText(2, 1)));
+    QVERIFY(listed[2].toObject().contains(QStringLiteral("first_seen")));
+    QVERIFY(listed[2].toObject().contains(QStringLiteral("last_seen")));
+    // A file that cannot be written is named in a box.
+    saveAs = files.filePath(QStringLiteral("no/such/folder/site.csv"));
+    dlg.OnSaveList();
+    QVERIFY2(setup.messages->texts.last().startsWith(QStringLiteral("Save List As: ")),
+             qPrintable(setup.messages->texts.last()));
+
+    // The cameras fall silent: gone after three cycles, the rows stay.
+    cameras->Stop();
+    cameras.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().List().GoneCount(), 3, 3000);
+    QCOMPARE(dlg.Table().RowCount(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.ProgressText(), counts + QStringLiteral(" · 3 gone"), 1000);
+
+    // A confirmation's outcome stays on the bar until the next Search, which
+    // also ends watching.
+    dlg.SetWatching(false);
+    std::array<std::uint8_t, qdipc::record::kDevIdBlockSize> block{};
+    qdipc::ParseDeviceId("0011aabb-0000ff01", block.data());
+    dlg.SendSettingsRecord(qdipc::BuildModifyRecord(block, qdipc::AddressingMode::Dhcp, "", "", "",
+                                                    "02:00:00:0d:bb:01"));
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.ProgressText().startsWith(QStringLiteral("Not confirmed: ")),
+                             3000);
+    dlg.SetWatching(true);
+    QTest::mouseClick(search, Qt::LeftButton);
+    QVERIFY(!dlg.Watching());
+    QCOMPARE(dlg.ProgressText(), QStringLiteral("0 cameras · 0 flagged · 0 selected"));
+    dlg.close();
+}
+
+// --watch without a window: one JSON line per event, written as it happens
+// (the cameras are seen while the watch still runs), "gone" for cameras that
+// fall silent for three cycles, exit 0 once stopped.
+void LoopbackSearchTest::commandLineWatchPrintsEachEventUntilStopped() {
+    const std::uint16_t receivePort = FreeLoopbackPort();
+    QVERIFY(receivePort != 0);
+    auto cameras =
+        std::make_unique<camsim::CamSimThread>(2, 700, LoopbackCameraOptions(receivePort, 100));
+    std::string error;
+    QVERIFY2(cameras->Start(error), error.c_str());
+    LoopbackWindowConfig setup;
+    const qdipc::SearchDlgConfig config = setup.Make(cameras->Port(), receivePort);
+    const qdipc::CommandLine commandLine =
+        qdipc::ParseCommandLine({"--watch", "--interval", "0.2", "--format", "jsonl"});
+    QCOMPARE(commandLine.mode, qdipc::CommandMode::Watch);
+
+    // A stream whose text the test may read while the watch writes it.
+    struct SharedBuffer : std::stringbuf {
+        std::mutex mutex;
+        std::streamsize xsputn(const char* s, std::streamsize n) override {
+            std::lock_guard<std::mutex> lock(mutex);
+            return std::stringbuf::xsputn(s, n);
+        }
+        std::string Text() {
+            std::lock_guard<std::mutex> lock(mutex);
+            return str();
+        }
+    } buffer;
+    std::ostream out(&buffer);
+    std::ostringstream err;
+    std::atomic<bool> stop{false};
+    int code = -1;
+    std::thread watching(
+        [&] { code = qdipc::RunWatch(commandLine.watch, config, out, err, stop); });
+    const auto lines = [&] {
+        QList<QJsonObject> objects;
+        for (const QByteArray& line : QByteArray::fromStdString(buffer.Text()).split('\n')) {
+            if (!line.isEmpty()) {
+                objects << QJsonDocument::fromJson(line).object();
+            }
+        }
+        return objects;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 2, 3000);  // while it still runs
+    cameras->Stop();
+    cameras.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 4, 3000);
+    stop = true;
+    watching.join();
+    QCOMPARE(code, 0);
+    const QList<QJsonObject> events = lines();
+    QCOMPARE(events.size(), 4);
+    std::set<QString> added;
+    std::set<QString> gone;
+    for (const QJsonObject& event : events) {
+        QCOMPARE(event.keys().size(), 17);  // the 14 of --list, the event and two times
+        const QString id = event.value(QStringLiteral("dev_id")).toString();
+        (event.value(QStringLiteral("event")).toString() == QStringLiteral("added") ? added : gone)
+            .insert(id);
+        QVERIFY(event.value(QStringLiteral("first_seen")).toString().endsWith(QLatin1Char('Z')));
+    }
+    QCOMPARE(added.size(), std::size_t(2));
+    QCOMPARE(gone, added);
+    QCOMPARE(events[3].value(QStringLiteral("event")).toString(), QStringLiteral("gone"));
+    QCOMPARE(err.str(), std::string());
+}

@@ -332,7 +332,7 @@ void SearchDlgTest::rowMenuActsOnTheSelectedRows() {
         openWebPage));
     QCOMPARE(entries.join(QLatin1Char('|')),
              QStringLiteral("Assign Addresses…|Settings…|Preview|Open Web Page|Copy|Copy IP|"
-                            "Copy MAC|Diagnose Network…"));
+                            "Copy MAC|Keep &Watching|Save &List As…|Diagnose Network…"));
     QCOMPARE(opened.join(QLatin1Char(' ')),
              QStringLiteral("http://10.0.0.1:8080/ http://10.0.0.2/"));
 
@@ -787,7 +787,8 @@ void SearchDlgTest::aboutBoxIsReachableWithoutASystemMenu() {
             widget->close();
         });
     QVERIFY(menuSeen);
-    QCOMPARE(entries, (QStringList{qdipc::AboutMenuText(), qdipc::DiagnoseMenuText()}));
+    QCOMPARE(entries, (QStringList{qdipc::AboutMenuText(), qdipc::DiagnoseMenuText(),
+                                   QStringLiteral("Keep Watching")}));
 }
 
 void SearchDlgTest::anEmptySearchOffersTheDiagnosis() {

@@ -631,6 +631,80 @@ TEST(ListOutputTest, SpreadsheetFormulasAreNeutralised) {
     }
 }
 
+// --watch: its own verb, seconds with decimals, tsv or jsonl, and what it
+// refuses before anything is sent.
+TEST(CommandLineTest, WatchTakesIntervalFormatAndInterface) {
+    const CommandLine plain = ParseCommandLine({"--watch"});
+    EXPECT_EQ(plain.mode, CommandMode::Watch);
+    EXPECT_EQ(plain.watch.intervalMs, 5000);
+    EXPECT_EQ(plain.watch.format, ListFormat::Tsv);
+    const CommandLine full = ParseCommandLine(
+        {"--watch", "--interval", "2.5", "--format=jsonl", "--interface", "eth1", "--no-firewall"});
+    EXPECT_EQ(full.mode, CommandMode::Watch) << full.error;
+    EXPECT_EQ(full.watch.intervalMs, 2500);
+    EXPECT_EQ(full.watch.format, ListFormat::Json);
+    EXPECT_EQ(full.watch.interfaceName, "eth1");
+    EXPECT_EQ(ParseCommandLine({"--watch", "--interval=0.2"}).watch.intervalMs, 200);
+    EXPECT_EQ(ParseCommandLine({"--watch", "--interval=3600"}).watch.intervalMs, 3600000);
+    for (const Args& wrong : std::vector<Args>{{"--watch", "--interval", "0.199"},
+                                               {"--watch", "--interval", "3600.001"},
+                                               {"--watch", "--interval", "1."},
+                                               {"--watch", "--interval", "-1"},
+                                               {"--watch", "--interval"},
+                                               {"--watch", "--format", "csv"},
+                                               {"--watch", "--wait", "100"},
+                                               {"--watch", "--interface="},
+                                               {"--watch", "--watch"},
+                                               {"--watch", "extra"}}) {
+        EXPECT_EQ(ParseCommandLine(wrong).mode, CommandMode::UsageError) << wrong.back();
+    }
+}
+
+// A watch event: JSON Lines with "event" first and the --list keys, then the
+// times; TSV the event, the cells and the times under a header of their own.
+TEST(ListOutputTest, WatchEventsAndSavedLists) {
+    ListEntry entry{Record({"3", "0011aabb-0000ff01", "door \"n\"", "10.0.0.2", "5050",
+                            "00:1a:2b:3c:4d:5e", "v1", "hw", "k", "255.0.0.0", "80", "10.0.0.1"}),
+                    "eth1", HostAddress};
+    entry.firstSeen = TimeText(std::chrono::system_clock::time_point(std::chrono::seconds(0)));
+    entry.lastSeen =
+        TimeText(std::chrono::system_clock::time_point(std::chrono::seconds(1733714404)));
+    EXPECT_EQ(entry.firstSeen, "1970-01-01T00:00:00Z");
+    EXPECT_EQ(entry.lastSeen, "2024-12-09T03:20:04Z");
+    const std::string object =
+        "\"no\": 3, \"dev_id\": \"0011aabb-0000ff01\", \"name\": \"door \\\"n\\\"\", "
+        "\"ip\": \"10.0.0.2\", \"port\": 5050, \"mac\": \"00:1a:2b:3c:4d:5e\", "
+        "\"app_ver\": \"v1\", \"hardware_ver\": \"hw\", \"kernel_ver\": \"k\", "
+        "\"mask\": \"255.0.0.0\", \"web_port\": 80, \"gateway\": \"10.0.0.1\", "
+        "\"interface\": \"eth1\", \"flags\": [\"host_address\"], "
+        "\"first_seen\": \"1970-01-01T00:00:00Z\", \"last_seen\": \"2024-12-09T03:20:04Z\"}";
+    EXPECT_EQ(FormatWatchEvent(ListFormat::Json, "gone", entry),
+              "{\"event\": \"gone\", " + object + "\n");
+    EXPECT_EQ(WatchEventHeader(ListFormat::Json), "");
+    EXPECT_EQ(WatchEventHeader(ListFormat::Tsv),
+              "Event\tNO.\tDev ID\tName\tIP\tPort\tMAC\tApp Ver\tHardware Ver\tKernel "
+              "Ver\tMask\tWeb Port\tGateway\tFirst Seen\tLast Seen\n");
+    EXPECT_EQ(FormatWatchEvent(ListFormat::Tsv, "added", entry),
+              "added\t3\t0011aabb-0000ff01\tdoor \"n\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\tv1\thw\t"
+              "k\t255.0.0.0\t80\t10.0.0.1\t1970-01-01T00:00:00Z\t2024-12-09T03:20:04Z\n");
+
+    SavedListAbout about;
+    about.version = "1.0.0.1";
+    about.savedAt = "2026-12-09T03:12:04Z";
+    about.interfaces.push_back({"eth\x1b", 2, "10.0.0.5", "255.0.0.0", "10.255.255.255"});
+    const std::string aboutKeys =
+        "\"tool\": \"qd_ip_search\", \"version\": \"1.0.0.1\", \"saved_at\": "
+        "\"2026-12-09T03:12:04Z\", \"interfaces\": [{\"name\": \"eth\\u001b\", \"address\": "
+        "\"10.0.0.5\", \"netmask\": \"255.0.0.0\"}]";
+    EXPECT_EQ(FormatSavedList(ListFormat::Json, {entry}, about),
+              "{" + aboutKeys + ", \"cameras\": [\n  {" + object + "\n]}\n");
+    EXPECT_EQ(FormatSavedListAbout(about), "{" + aboutKeys + "}\n");
+    // CSV: what --list writes, header row first; the times stay out of it.
+    EXPECT_EQ(FormatSavedList(ListFormat::Csv, {entry}, about),
+              FormatDeviceList(ListFormat::Csv, {entry}));
+    EXPECT_EQ(SavedListAboutPath("site.csv"), "site.csv.about.json");
+}
+
 TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
     // A legacy decoder that knows one sequence only.
     const LegacyDecoder legacy = [](std::string_view bytes) -> std::optional<std::string> {

@@ -1,6 +1,7 @@
 // The device list: numbering, duplicates, clearing, replies of replaced
 // searches, batches, the cells' bytes, lookups by device ID through sorts,
-// in-place updates, the row cap and clearing a large list.
+// in-place updates, the row cap and clearing a large list; watching a site
+// (cycles, gone and back) on an injected clock.
 
 #include "discovery/DeviceList.h"
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "discovery/DeviceIdMap.h"
+#include "discovery/SiteWatch.h"
 #include "tests/discovery/TestReplies.h"
 
 namespace qdipc {
@@ -382,6 +384,92 @@ TEST(DeviceListTest, DeviceIdMapKeepsEveryKeyOnceThroughGrowth) {
     EXPECT_FALSE(map.Contains(0xbbaa110000000000ull | (kKeys + 1)));
     EXPECT_EQ(map.Find(0), std::optional<std::uint32_t>(5));
     EXPECT_EQ(map.Size(), std::size_t(2 * kKeys + 1));
+}
+
+// Watching on an injected clock: one cycle a second, gone after 3 missed
+// cycles. Each step shows the watch the replies of the cameras that answer
+// just before the step's time, then ticks at that time; the events of both
+// are compared as "kind row".
+TEST(SiteWatchTest, CyclesMarkAddedChangedGoneAndBack) {
+    constexpr std::uint32_t kSearch = 77;
+    DeviceList list;
+    std::chrono::milliseconds wall{0};
+    const auto epoch = std::chrono::system_clock::time_point(std::chrono::hours(500000));
+    list.SetClock([&] { return epoch + wall; });
+    WatchOptions options;
+    options.interval = std::chrono::milliseconds(1000);
+    options.goneAfterCycles = 3;
+    SiteWatch watch(list, options);
+    const SiteWatch::Clock::time_point t0{};
+    watch.Start(t0);
+
+    CameraReply moved = Camera(2);
+    moved.ip = "10.0.9.9";
+    struct Step {
+        int atMs;
+        std::vector<CameraReply> answering;
+        Texts events;
+        int goneCount;
+    };
+    const std::vector<Step> steps = {
+        {100, {Camera(1), Camera(2), Camera(1)}, {"added 0", "added 1"}, 0},
+        {1000, {Camera(1)}, {}, 0},          // camera 2 answered in this cycle
+        {2000, {Camera(1)}, {}, 0},          // camera 2 misses one
+        {3000, {Camera(1)}, {}, 0},          // two
+        {3999, {}, {}, 0},                   // the cycle is not over yet
+        {4000, {Camera(1)}, {"gone 1"}, 1},  // three: gone, its row stays
+        {5000, {Camera(1)}, {}, 1},          // gone is reported once
+        {5500, {Camera(2)}, {"back 1"}, 0},
+        {6000, {Camera(1), moved, Camera(3)}, {"changed 1", "added 2"}, 0},
+        {7000, {Camera(1), moved, Camera(3)}, {}, 0},  // the same values: no change
+    };
+    for (const Step& step : steps) {
+        wall = std::chrono::milliseconds(step.atMs);
+        std::vector<AcceptedReply> batch;
+        for (const CameraReply& camera : step.answering) {
+            batch.push_back(camera.Accepted(kSearch));
+        }
+        // A reply of an earlier search is no answer.
+        batch.push_back(Camera(4).Accepted(kSearch - 1));
+        std::vector<WatchEvent> events;
+        watch.Observe(batch, kSearch, events);
+        watch.Tick(t0 + std::chrono::milliseconds(step.atMs), events);
+        Texts texts;
+        for (const WatchEvent& event : events) {
+            texts.push_back(std::string(WatchEventName(event.kind)) + " " +
+                            std::to_string(event.row));
+        }
+        EXPECT_EQ(texts, step.events) << "at " << step.atMs << " ms";
+        EXPECT_EQ(list.GoneCount(), step.goneCount) << "at " << step.atMs << " ms";
+    }
+    EXPECT_EQ(list.RowCount(), 3);
+    EXPECT_EQ(watch.Cycles(), 7);
+    // Camera 2: listed at 100 ms, last heard at 7 s, with the new IP in place.
+    const RowPresence presence = list.Presence(1);
+    EXPECT_EQ(presence.firstSeen, epoch + std::chrono::milliseconds(100));
+    EXPECT_EQ(presence.lastSeen, epoch + std::chrono::milliseconds(7000));
+    EXPECT_FALSE(presence.gone);
+    EXPECT_TRUE(presence.changed);
+    EXPECT_FALSE(list.Presence(0).changed);
+    EXPECT_EQ(list.CellText(1, kColIp), "10.0.9.9");
+    EXPECT_EQ(list.CellText(1, kColNumber), "1");
+}
+
+// A tick that comes late does not send the missed requests in a burst, and
+// a stopped watch asks for none.
+TEST(SiteWatchTest, LateTicksKeepOneRequestPerCycle) {
+    DeviceList list;
+    SiteWatch watch(list, WatchOptions{std::chrono::milliseconds(1000), 3});
+    const SiteWatch::Clock::time_point t0{};
+    watch.Start(t0);
+    std::vector<WatchEvent> events;
+    EXPECT_FALSE(watch.Tick(t0 + std::chrono::milliseconds(999), events));
+    EXPECT_TRUE(watch.Tick(t0 + std::chrono::milliseconds(3500), events));
+    EXPECT_FALSE(watch.Tick(t0 + std::chrono::milliseconds(4000), events));
+    EXPECT_EQ(watch.NextDue(), t0 + std::chrono::milliseconds(4500));
+    watch.Stop();
+    EXPECT_FALSE(watch.Tick(t0 + std::chrono::milliseconds(9000), events));
+    EXPECT_TRUE(events.empty());
 }
 
 }  // namespace

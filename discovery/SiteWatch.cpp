@@ -1,0 +1,84 @@
+#include "discovery/SiteWatch.h"
+
+#include <algorithm>
+
+namespace qdipc {
+
+const char* WatchEventName(WatchEventKind kind) {
+    switch (kind) {
+        case WatchEventKind::Added:
+            return "added";
+        case WatchEventKind::Changed:
+            return "changed";
+        case WatchEventKind::Gone:
+            return "gone";
+        case WatchEventKind::Back:
+            return "back";
+    }
+    return "";
+}
+
+SiteWatch::SiteWatch(DeviceList& list, WatchOptions options) : m_list(list), m_options(options) {
+    m_options.interval = std::max(m_options.interval, std::chrono::milliseconds(1));
+    m_options.goneAfterCycles = std::max(m_options.goneAfterCycles, 1);
+}
+
+void SiteWatch::Start(Clock::time_point now) {
+    m_watching = true;
+    m_cycles = 0;
+    m_due = now + m_options.interval;
+    m_list.ResetCycles();
+}
+
+bool SiteWatch::Tick(Clock::time_point now, std::vector<WatchEvent>& events) {
+    if (!m_watching || now < m_due) {
+        return false;
+    }
+    m_newlyGone.clear();
+    m_list.CloseCycle(m_options.goneAfterCycles, m_newlyGone);
+    for (int row : m_newlyGone) {
+        events.push_back({WatchEventKind::Gone, row});
+    }
+    ++m_cycles;
+    // On schedule the cycles keep their pace; a late tick (a stalled loop)
+    // does not bunch requests up to catch up.
+    m_due += m_options.interval;
+    if (m_due <= now) {
+        m_due = now + m_options.interval;
+    }
+    return true;
+}
+
+void SiteWatch::Observe(const std::vector<AcceptedReply>& batch, std::uint32_t searchId,
+                        std::vector<WatchEvent>& events) {
+    std::vector<AcceptedReply> fresh;
+    for (const AcceptedReply& accepted : batch) {
+        if (accepted.searchId != searchId) {
+            continue;
+        }
+        const int row = m_list.FindRow(accepted.reply);
+        if (row < 0) {
+            fresh.push_back(accepted);
+            continue;
+        }
+        if (m_list.MarkSeen(row)) {
+            events.push_back({WatchEventKind::Back, row});
+        }
+        // Most answers repeat the last one: no need to decode them.
+        if (!m_list.SameReply(row, accepted.reply, accepted.arrivalInterface) &&
+            m_list.UpdateRow(row, accepted.reply, accepted.arrivalInterface)) {
+            m_list.MarkChanged(row);
+            events.push_back({WatchEventKind::Changed, row});
+        }
+    }
+    if (fresh.empty()) {
+        return;
+    }
+    const int first = m_list.RowCount();
+    m_list.AddReplies(fresh, searchId);
+    for (int row = first; row < m_list.RowCount(); ++row) {
+        events.push_back({WatchEventKind::Added, row});
+    }
+}
+
+}  // namespace qdipc
