@@ -157,6 +157,8 @@ std::string ClipboardCell(std::string_view text) {
         escaped.insert(0, 1, '\'');
     }
     return escaped;
+}
+
 std::string TimeText(std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
     std::tm utc{};
