@@ -38,6 +38,12 @@ void CameraSet::SetNetwork(const FactoryNetwork& network) {
     }
 }
 
+void CameraSet::SetMac(const MacAddress& mac) {
+    for (CameraFields& camera : cameras_) {
+        camera.mac = mac;
+    }
+}
+
 CameraSet::CameraSet(std::size_t count, std::uint32_t base) {
     cameras_.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {

@@ -29,6 +29,8 @@ public:
     CameraSet(std::size_t count, std::uint32_t base);
     // Every camera at the same address, mask and gateway.
     void SetNetwork(const FactoryNetwork& network);
+    // Every camera reports this MAC address (a faulty device: all zero).
+    void SetMac(const MacAddress& mac);
 
     std::size_t Size() const { return cameras_.size(); }
     const CameraFields& At(std::size_t index) const { return cameras_.at(index); }

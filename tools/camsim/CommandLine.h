@@ -27,6 +27,8 @@ struct CommandLine {
     // --factory: every camera starts at this one address, mask and gateway,
     // as cameras fresh from the factory do.
     std::optional<FactoryNetwork> factory;
+    // --zero-mac: every camera reports MAC 00:00:00:00:00:00.
+    bool zeroMac = false;
 };
 
 struct ParseResult {
