@@ -19,6 +19,24 @@ std::optional<int> MaskPrefixLength(std::uint32_t mask) {
     return prefix;
 }
 
+const char* SkipReasonText(SkipReason reason) {
+    switch (reason) {
+        case SkipReason::ListedCamera:
+            return "a listed camera";
+        case SkipReason::ThisHost:
+            return "this host";
+        case SkipReason::Gateway:
+            return "the gateway";
+        case SkipReason::Neighbour:
+            return "the neighbour table";
+        case SkipReason::Reserved:
+            return "another plan or run";
+        case SkipReason::BatchCamera:
+            return "another camera of the batch";
+    }
+    return "";
+}
+
 AddressPlan PlanAddresses(const AddressPlanRequest& request) {
     AddressPlan plan;
     const std::optional<int> prefix = MaskPrefixLength(request.mask);
@@ -45,12 +63,19 @@ AddressPlan PlanAddresses(const AddressPlanRequest& request) {
         return plan;
     }
 
-    std::unordered_set<std::uint32_t> taken;
-    taken.insert(request.otherCameras.begin(), request.otherCameras.end());
-    taken.insert(request.hostAddresses.begin(), request.hostAddresses.end());
+    // Taken addresses with the first reason found for each.
+    std::unordered_map<std::uint32_t, SkipReason> taken;
+    const auto take = [&](const std::vector<std::uint32_t>& addresses, SkipReason reason) {
+        for (std::uint32_t address : addresses) {
+            taken.emplace(address, reason);
+        }
+    };
+    take(request.hostAddresses, SkipReason::ThisHost);
     if (request.gateway) {
-        taken.insert(*request.gateway);
+        taken.emplace(*request.gateway, SkipReason::Gateway);
     }
+    take(request.otherCameras, SkipReason::ListedCamera);
+    take(request.reserved, SkipReason::Reserved);
     const std::unordered_set<std::uint32_t> neighbours(request.neighbours.begin(),
                                                        request.neighbours.end());
     // How many cameras of the batch hold each current address.
@@ -62,12 +87,12 @@ AddressPlan PlanAddresses(const AddressPlanRequest& request) {
     }
 
     std::uint32_t next = std::max(request.start, network + 1);
-    std::unordered_set<std::uint32_t> planned;
     for (std::uint32_t own : request.batchAddresses) {
         bool found = false;
         for (; next < broadcast; ++next) {
             const std::uint32_t candidate = next;
-            if (taken.contains(candidate) || planned.contains(candidate)) {
+            if (const auto reason = taken.find(candidate); reason != taken.end()) {
+                plan.skipped.push_back({candidate, reason->second});
                 continue;
             }
             const auto holders = batchHolders.find(candidate);
@@ -76,9 +101,11 @@ AddressPlan PlanAddresses(const AddressPlanRequest& request) {
             // knows it because of this very camera.
             const bool ownAlone = heldInBatch && candidate == own && holders->second == 1;
             if (heldInBatch && !ownAlone) {
+                plan.skipped.push_back({candidate, SkipReason::BatchCamera});
                 continue;
             }
             if (!ownAlone && neighbours.contains(candidate)) {
+                plan.skipped.push_back({candidate, SkipReason::Neighbour});
                 continue;
             }
             found = true;
@@ -90,9 +117,9 @@ AddressPlan PlanAddresses(const AddressPlanRequest& request) {
                          " cameras fit between " + FormatIpv4(request.start) + " and " +
                          FormatIpv4(broadcast - 1);
             plan.addresses.clear();
+            plan.skipped.clear();
             return plan;
         }
-        planned.insert(next);
         plan.addresses.push_back(next);
         ++next;
     }

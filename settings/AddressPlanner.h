@@ -37,6 +37,20 @@ struct AddressPlanRequest {
     std::vector<std::uint32_t> hostAddresses;
     // Addresses the neighbour table knows as reachable.
     std::vector<std::uint32_t> neighbours;
+    // Addresses another plan or run holds (AddressReservations).
+    std::vector<std::uint32_t> reserved;
+};
+
+// Why the planner passed over an address.
+enum class SkipReason { ListedCamera, ThisHost, Gateway, Neighbour, Reserved, BatchCamera };
+
+// "a listed camera", "this host", "the gateway", "the neighbour table",
+// "another plan or run", "another camera of the batch".
+const char* SkipReasonText(SkipReason reason);
+
+struct SkippedAddress {
+    std::uint32_t address = 0;
+    SkipReason reason = SkipReason::ListedCamera;
 };
 
 struct AddressPlan {
@@ -45,6 +59,9 @@ struct AddressPlan {
     // Why there is no plan (bad mask, start outside any usable range, too few
     // free addresses); empty when planned.
     std::string error;
+    // The addresses passed over between the start and the last one planned,
+    // in address order, each with why.
+    std::vector<SkippedAddress> skipped;
 
     bool Ok() const { return error.empty(); }
 };

@@ -1,6 +1,8 @@
 #include "settings/BatchAssign.h"
 
 #include <algorithm>
+#include <cctype>
+#include <numeric>
 
 #include "discovery/DeviceCodecs.h"
 #include "settings/AddressPlanner.h"
@@ -47,6 +49,7 @@ AddressPlanRequest RequestFor(const std::vector<AssignCamera>& batch,
             request.neighbours.push_back(*address);
         }
     }
+    request.reserved = surroundings.reserved;
     return request;
 }
 
@@ -103,6 +106,20 @@ AssignFields PrefillAssignFields(const std::vector<AssignCamera>& batch,
     return fields;
 }
 
+bool AssignOrderLess(const AssignCamera& a, const AssignCamera& b) {
+    const auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return text;
+    };
+    const std::string macA = lower(a.mac);
+    const std::string macB = lower(b.mac);
+    if (macA != macB) {
+        return macA < macB;
+    }
+    return lower(a.deviceId) < lower(b.deviceId);
+}
+
 BatchPlan PlanBatch(const std::vector<AssignCamera>& batch, const AssignFields& fields,
                     const AssignSurroundings& surroundings) {
     BatchPlan result;
@@ -116,7 +133,17 @@ BatchPlan PlanBatch(const std::vector<AssignCamera>& batch, const AssignFields& 
         result.error = "Mask: '" + fields.mask + "' is not a netmask of contiguous ones";
         return result;
     }
-    AddressPlanRequest request = RequestFor(batch, surroundings);
+    std::vector<std::size_t> order(batch.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return AssignOrderLess(batch[a], batch[b]);
+    });
+    std::vector<AssignCamera> ordered;
+    ordered.reserve(batch.size());
+    for (std::size_t index : order) {
+        ordered.push_back(batch[index]);
+    }
+    AddressPlanRequest request = RequestFor(ordered, surroundings);
     request.start = *start;
     request.mask = *mask;
     if (!fields.gateway.empty()) {
@@ -132,9 +159,11 @@ BatchPlan PlanBatch(const std::vector<AssignCamera>& batch, const AssignFields& 
         result.error = plan.error;
         return result;
     }
-    for (std::uint32_t address : plan.addresses) {
-        result.newIps.push_back(FormatIpv4(address));
+    result.newIps.resize(batch.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        result.newIps[order[i]] = FormatIpv4(plan.addresses[i]);
     }
+    result.skipped = plan.skipped;
     return result;
 }
 

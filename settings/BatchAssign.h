@@ -15,6 +15,7 @@
 
 #include "platform/NeighbourTable.h"
 #include "platform/NetworkInterfaces.h"
+#include "settings/AddressPlanner.h"
 #include "settings/NetSettingsRecord.h"
 
 namespace qdipc {
@@ -40,6 +41,8 @@ struct AssignSurroundings {
     std::vector<NeighbourEntry> neighbours;
     // The host's default gateway through an interface, by index.
     std::function<std::optional<std::string>(std::uint32_t)> gatewayOf;
+    // Addresses other plans and runs hold (AddressReservations::TakenByOthers).
+    std::vector<std::uint32_t> reserved;
 };
 
 // The host's interfaces, neighbour table and default routes, and the given
@@ -62,11 +65,20 @@ AssignFields PrefillAssignFields(const std::vector<AssignCamera>& batch,
 struct BatchPlan {
     std::vector<std::string> newIps;  // one per camera, in the batch's order
     std::string error;                // names the field ("Start IP: ...") when it is one
+    // The addresses passed over, each with why ("10.0.0.5: a listed camera").
+    std::vector<SkippedAddress> skipped;
 
     bool Ok() const { return error.empty(); }
 };
 
-// Plans from the operator's texts; the fields are checked first.
+// True when a comes before b in the order addresses are handed out: by MAC,
+// then by device ID (as the list shows them, any case). The order does not
+// depend on which camera answered first, so a dry run and the run after it
+// give each camera the same address.
+bool AssignOrderLess(const AssignCamera& a, const AssignCamera& b);
+
+// Plans from the operator's texts; the fields are checked first. Addresses
+// are handed out in AssignOrderLess order; newIps are in the batch's order.
 BatchPlan PlanBatch(const std::vector<AssignCamera>& batch, const AssignFields& fields,
                     const AssignSurroundings& surroundings);
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "discovery/DeviceCodecs.h"
+#include "settings/SettingsValidation.h"
 
 namespace qdipc {
 namespace {
@@ -15,6 +16,25 @@ std::uint64_t DeviceKey(const std::uint8_t* devId) {
         key = (key << 8) | devId[i];
     }
     return key;
+}
+
+// The settings a reply reports, as one comparable text.
+std::string ReportedValues(const DeviceInfoReply& reply) {
+    std::string values = reply.Text(reply::kIp);
+    values += '\n';
+    values += reply.Text(reply::kMask);
+    values += '\n';
+    values += reply.Text(reply::kGateway);
+    values += '\n';
+    values.append(reinterpret_cast<const char*>(reply.Raw(reply::kMac)), 6);
+    return values;
+}
+
+// A camera answers from the address it reports; a reply from elsewhere is
+// another device's word about it.
+bool FromItsOwnAddress(const AcceptedReply& accepted) {
+    const auto reported = ParseIpv4Strict(accepted.reply.Text(reply::kIp));
+    return reported && accepted.sourceAddress != 0 && *reported == accepted.sourceAddress;
 }
 
 }  // namespace
@@ -33,6 +53,10 @@ std::string SecondsText(std::chrono::milliseconds wait) {
 }
 
 std::string ConfirmationText(const ConfirmationOutcome& outcome) {
+    if (outcome.verdict == ConfirmationVerdict::Conflict) {
+        return "Conflict: " + outcome.deviceId + " is answered for from " + outcome.conflictWith +
+               " with different settings";
+    }
     if (outcome.confirmed) {
         return "Confirmed: " + outcome.deviceId + " at " + outcome.ip;
     }
@@ -53,7 +77,8 @@ std::string ConfirmingText(std::string_view deviceId, std::size_t pending) {
 
 ChangeConfirmation::ChangeConfirmation(ConfirmationOptions options) : m_options(options) {}
 
-void ChangeConfirmation::Add(const NetSettingsRecord& sent, Clock::time_point now) {
+void ChangeConfirmation::Add(const NetSettingsRecord& sent, Clock::time_point now,
+                             const std::optional<ReportedSettings>& before) {
     Change change;
     change.deviceId = FormatDeviceId(sent.bytes.data() + record::kDevId);
     change.mode = sent.Mode();
@@ -61,6 +86,8 @@ void ChangeConfirmation::Add(const NetSettingsRecord& sent, Clock::time_point no
     change.mask = sent.Text(record::kMask);
     change.gateway = sent.Text(record::kGateway);
     std::memcpy(change.mac.data(), sent.bytes.data() + record::kMac, change.mac.size());
+    change.ipAddress = ParseIpv4Strict(change.ip).value_or(0);
+    change.before = before;
     change.sentAt = now;
     change.deadline = now + m_options.timeout;
     m_pending[DeviceKey(sent.bytes.data() + record::kDevId)] = std::move(change);
@@ -71,11 +98,24 @@ void ChangeConfirmation::Add(const NetSettingsRecord& sent, Clock::time_point no
     }
 }
 
-bool ChangeConfirmation::Matches(const Change& change, const DeviceInfoReply& reply) const {
+bool ChangeConfirmation::Matches(const Change& change, const AcceptedReply& accepted) const {
+    const DeviceInfoReply& reply = accepted.reply;
     if (change.mode != AddressingMode::Static) {
-        return change.probed;
+        // Evidence that the camera applied the record: it answers a request
+        // sent after it, from its own address, and either fell silent for a
+        // whole probe interval before or now reports other settings.
+        if (!change.probed || !FromItsOwnAddress(accepted)) {
+            return false;
+        }
+        if (change.wentSilent) {
+            return true;
+        }
+        return change.before && (reply.Text(reply::kIp) != change.before->ip ||
+                                 reply.Text(reply::kMask) != change.before->mask ||
+                                 reply.Text(reply::kGateway) != change.before->gateway);
     }
-    return reply.Text(reply::kIp) == change.ip && reply.Text(reply::kMask) == change.mask &&
+    return change.ipAddress != 0 && accepted.sourceAddress == change.ipAddress &&
+           reply.Text(reply::kIp) == change.ip && reply.Text(reply::kMask) == change.mask &&
            reply.Text(reply::kGateway) == change.gateway &&
            std::memcmp(reply.Raw(reply::kMac), change.mac.data(), change.mac.size()) == 0;
 }
@@ -85,6 +125,8 @@ ConfirmationOutcome ChangeConfirmation::Outcome(const Change& change, bool confi
     ConfirmationOutcome outcome;
     outcome.deviceId = change.deviceId;
     outcome.confirmed = confirmed;
+    outcome.verdict =
+        confirmed ? ConfirmationVerdict::Confirmed : ConfirmationVerdict::NotConfirmed;
     outcome.answered = change.answered;
     outcome.ip = change.lastIp;
     outcome.waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - change.sentAt);
@@ -104,10 +146,33 @@ void ChangeConfirmation::Observe(const std::vector<AcceptedReply>& replies, Cloc
         }
         Change& change = found->second;
         change.lastIp = accepted.reply.Text(reply::kIp);
-        if (!Matches(change, accepted.reply)) {
+        // Two addresses answering for one camera with different settings in
+        // one probe interval: one of them is not the camera.
+        std::string values = ReportedValues(accepted.reply);
+        const auto other = std::find_if(
+            change.roundAnswers.begin(), change.roundAnswers.end(), [&](const auto& answer) {
+                return answer.first != accepted.sourceAddress && answer.second != values;
+            });
+        if (other != change.roundAnswers.end()) {
+            change.answered = true;
+            ConfirmationOutcome outcome = Outcome(change, false, now);
+            outcome.verdict = ConfirmationVerdict::Conflict;
+            outcome.conflictWith =
+                FormatIpv4(other->first) + " and " + FormatIpv4(accepted.sourceAddress);
+            confirmed.push_back(std::move(outcome));
+            m_pending.erase(found);
+            continue;
+        }
+        if (std::none_of(
+                change.roundAnswers.begin(), change.roundAnswers.end(),
+                [&](const auto& answer) { return answer.first == accepted.sourceAddress; })) {
+            change.roundAnswers.emplace_back(accepted.sourceAddress, std::move(values));
+        }
+        if (!Matches(change, accepted)) {
             // An answer with other values only counts once the camera has
             // been asked after the change.
             change.answered = change.answered || change.probed;
+            change.answeredThisRound = change.answeredThisRound || change.probed;
             continue;
         }
         change.answered = true;
@@ -144,7 +209,14 @@ ChangeConfirmation::TickResult ChangeConfirmation::Tick(Clock::time_point now) {
     if (m_nextProbe && *m_nextProbe <= now) {
         result.probe = true;
         for (auto& [key, change] : m_pending) {
+            // A probe interval after the change without a word from the
+            // camera: it went silent (restarted its network).
+            if (change.probed && !change.answeredThisRound) {
+                change.wentSilent = true;
+            }
             change.probed = true;
+            change.answeredThisRound = false;
+            change.roundAnswers.clear();
         }
         m_nextProbe = now + m_options.probeInterval;
     }

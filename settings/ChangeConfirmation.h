@@ -2,9 +2,18 @@
 // Confirms settings changes by the cameras themselves. A camera that takes a
 // settings record restarts its network and may be silent for seconds; then
 // it answers discovery requests with what it now uses. For each change sent,
-// this waits until the camera with that device ID answers with the new values
-// (static addressing: the IP, mask, gateway and MAC sent; DHCP and ADSL: any
-// answer to a request sent after the change), or until the change's deadline.
+// this waits for evidence that the camera with that device ID took it, or
+// until the change's deadline:
+// - static addressing: a reply that comes from the new IP itself and reports
+//   the IP, mask, gateway and MAC sent, each compared on its own;
+// - DHCP and ADSL: a reply, from the address it reports, to a request sent
+//   after the change that either reports settings other than the camera
+//   reported before the change, or follows a whole probe interval in which
+//   the camera was silent (it restarted its network).
+// A reply from another address that names the camera proves nothing. When
+// two addresses answer for one pending device ID with different settings in
+// one probe interval, another device speaks for the camera: the change ends
+// as a conflict, never as confirmed.
 //
 // It owns no thread, socket or timer: its owner sends the probes it asks for
 // (a discovery request with the current search ID, so the replies come
@@ -36,9 +45,22 @@ struct ConfirmationOptions {
     std::chrono::milliseconds probeInterval{500};
 };
 
+// What a camera reported before the change (its list row): a DHCP or ADSL
+// change is confirmed when it reports something else afterwards.
+struct ReportedSettings {
+    std::string ip;
+    std::string mask;
+    std::string gateway;
+};
+
+enum class ConfirmationVerdict { Confirmed, NotConfirmed, Conflict };
+
 struct ConfirmationOutcome {
-    std::string deviceId;  // the device ID's text form
-    bool confirmed = false;
+    std::string deviceId;    // the device ID's text form
+    bool confirmed = false;  // verdict == Confirmed
+    ConfirmationVerdict verdict = ConfirmationVerdict::NotConfirmed;
+    // Conflict: the two addresses that answered for the camera.
+    std::string conflictWith;
     // Not confirmed: the camera answered during the wait, but not with the
     // values sent (it kept or chose other ones); ip is what it reported last.
     bool answered = false;
@@ -49,8 +71,9 @@ struct ConfirmationOutcome {
     std::chrono::milliseconds timeout{0};
 };
 
-// "Confirmed: <id> at <ip>", "Not confirmed: <id> did not answer in 10 s", or
-// "Not confirmed: <id> did not take the change in 10 s (it reports <ip>)".
+// "Confirmed: <id> at <ip>", "Not confirmed: <id> did not answer in 10 s",
+// "Not confirmed: <id> did not take the change in 10 s (it reports <ip>)", or
+// "Conflict: <id> is answered for from <a> and <b> with different settings".
 std::string ConfirmationText(const ConfirmationOutcome& outcome);
 // "Confirming <id>…" (UTF-8 ellipsis) for one pending change, "Confirming N
 // changes…" for more.
@@ -67,7 +90,9 @@ public:
     // Starts waiting for the camera the record names (magic and stamp are not
     // looked at). A newer change for a device that is pending replaces the
     // older one: the camera takes the record it received last.
-    void Add(const NetSettingsRecord& sent, Clock::time_point now);
+    // before: what the camera reported before the change, when known.
+    void Add(const NetSettingsRecord& sent, Clock::time_point now,
+             const std::optional<ReportedSettings>& before = std::nullopt);
     // Looks at accepted replies, all of them in arrival order; appends an
     // outcome for every change they confirm, which is then no longer pending.
     void Observe(const std::vector<AcceptedReply>& replies, Clock::time_point now,
@@ -102,6 +127,8 @@ private:
         std::string mask;
         std::string gateway;
         std::array<std::uint8_t, 6> mac{};
+        std::uint32_t ipAddress = 0;  // ip as a number; 0 when it is none
+        std::optional<ReportedSettings> before;
         Clock::time_point sentAt;
         Clock::time_point deadline;
         // Set by the first probe after the change: DHCP and ADSL changes are
@@ -109,10 +136,16 @@ private:
         // on its way).
         bool probed = false;
         bool answered = false;
+        // Since the latest probe: whether the camera answered, and who
+        // answered for it with what (source address, settings).
+        bool answeredThisRound = false;
+        std::vector<std::pair<std::uint32_t, std::string>> roundAnswers;
+        // A whole probe interval after the change passed without an answer.
+        bool wentSilent = false;
         std::string lastIp;
     };
 
-    bool Matches(const Change& change, const DeviceInfoReply& reply) const;
+    bool Matches(const Change& change, const AcceptedReply& accepted) const;
     ConfirmationOutcome Outcome(const Change& change, bool confirmed, Clock::time_point now) const;
 
     ConfirmationOptions m_options;

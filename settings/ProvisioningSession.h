@@ -1,0 +1,223 @@
+#pragma once
+// One provisioning run: find the cameras (the search with its repeated
+// requests), plan their new settings, send each camera its record paced
+// kAssignPacing apart, confirm every change by evidence from the camera
+// itself (ChangeConfirmation), and report each camera's result as events.
+// Changing one camera (the settings window's Modify, --modify) and a batch
+// (the Assign dialog, --assign, --plan) are the same run with one or many
+// cameras.
+//
+// The session owns no thread, timer or socket. Its owner
+// - gives it the time on every call (any steady clock; tests use a made-up one),
+// - sends what it asks through the hooks (settings records and discovery
+//   probes),
+// - feeds it every reply the receive worker accepted (OnReplies), with the
+//   address each came from,
+// - and calls Tick when NextDue says (a QTimer in the window, a loop on the
+//   command line).
+// Every camera ends as confirmed, not_confirmed, conflict, refused (with a
+// reason) or not_found; "sent" is a state on the way, never a result. The
+// run is finished only when no camera is waiting any more.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "discovery/ReplyQueue.h"
+#include "settings/AddressPlanner.h"
+#include "settings/AddressReservations.h"
+#include "settings/BatchAssign.h"
+#include "settings/ChangeConfirmation.h"
+
+namespace qdipc {
+
+enum class CameraResult {
+    Planned,       // on the way: not yet sent (or a dry run's end)
+    Sent,          // on the way: sent, waiting for the camera's evidence
+    Confirmed,     // the camera showed it took the change
+    NotConfirmed,  // no evidence in time (or the record could not be sent)
+    Conflict,      // another device answers for this camera
+    Refused,       // not sent: the record breaks a rule, or the camera is busy
+    NotFound,      // the camera did not answer the search
+};
+
+// The word the command line prints: planned, sent, confirmed, not_confirmed,
+// conflict, refused, not_found.
+const char* CameraResultWord(CameraResult result);
+// True for the results a camera ends with (everything but Planned and Sent).
+bool IsFinalResult(CameraResult result);
+
+// A camera as the search found it.
+struct FoundCamera {
+    AssignCamera camera;              // device ID, MAC, IP, mask, gateway, arrival interface
+    std::uint32_t sourceAddress = 0;  // where its first reply came from
+    // Other MACs its device ID answered with (another device using its ID).
+    std::vector<std::string> otherMacs;
+};
+
+// What the plan made of the cameras found. An error ends the run before any
+// record is sent.
+struct ProvisioningPlan {
+    std::vector<AssignOrder> orders;
+    // Cameras the plan names that the search did not find (their record's
+    // camera holds the name, newIp what they would have got).
+    std::vector<AssignOrder> notFound;
+    std::vector<SkippedAddress> skipped;
+    std::string error;
+
+    bool Ok() const { return error.empty(); }
+};
+
+struct ProvisioningOptions {
+    // How long the search runs before the plan is made; zero: no search, the
+    // orders are given to Start.
+    std::chrono::milliseconds searchWait{0};
+    // With a search: the device IDs (lowercase) the plan needs; the search
+    // ends as soon as each of them answered (settings of one camera).
+    std::vector<std::string> awaitedIds;
+    std::chrono::milliseconds pacing = kAssignPacing;
+    // timeout zero: nothing is confirmed; a camera whose record went out ends
+    // as Sent (the operator asked not to wait).
+    ConfirmationOptions confirmation;
+    // Plan only: every camera ends as Planned, nothing is sent.
+    bool dryRun = false;
+    // Where the rollback plan is written (see RollbackPlanText); empty: not
+    // written.
+    std::filesystem::path rollbackDirectory;
+};
+
+struct ProvisioningHooks {
+    // Stamps and sends one record toward the interface given (0: every one);
+    // false with the reason in failure when it did not go out.
+    std::function<bool(const NetSettingsRecord& record, std::uint32_t arrivalInterface,
+                       std::string& failure)>
+        sendRecord;
+    // Sends a discovery request; first is true for the session's first one
+    // (draw a new search ID), false for a repeat of it. False when nothing
+    // went out.
+    std::function<bool(bool first)> sendProbe;
+    // With a search: makes the plan from the cameras found (in the order
+    // their first replies came).
+    std::function<ProvisioningPlan(const std::vector<FoundCamera>&)> plan;
+    // Told about everything that happens, as it happens.
+    std::function<void(const struct ProvisioningEvent&)> onEvent;
+};
+
+struct ProvisioningEvent {
+    enum class Kind {
+        Searched,  // the search ended: text "N cameras found"
+        Planned,   // the cameras and their plan are known (Cameras())
+        Failed,    // the run ended before sending: text is why (plan or network)
+        Sent,      // every record went out: text "N records sent in M ms"
+        Result,    // camera index has a new result; text says it in words
+        Finished,  // nothing is waiting any more: text "N of M confirmed in T ms"
+    };
+    Kind kind = Kind::Result;
+    std::size_t index = 0;  // Result: the camera
+    CameraResult result = CameraResult::Planned;
+    std::string text;
+};
+
+// One camera of the run and where it stands.
+struct ProvisioningCamera {
+    AssignOrder order;  // what it is sent; order.camera is what it reported before
+    CameraResult result = CameraResult::Planned;
+    // Refused, NotConfirmed, Conflict: why; Confirmed: ConfirmationText.
+    std::string reason;
+    // Confirmed: the reply that confirmed it (the list row's new cells).
+    std::optional<AcceptedReply> reply;
+};
+
+class ProvisioningSession {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // reservations may be null (nothing else plans on this host); when given
+    // it must outlive the session.
+    ProvisioningSession(ProvisioningOptions options, ProvisioningHooks hooks,
+                        AddressReservations* reservations = nullptr);
+    ~ProvisioningSession();
+    ProvisioningSession(const ProvisioningSession&) = delete;
+    ProvisioningSession& operator=(const ProvisioningSession&) = delete;
+
+    // Starts with a search (options.searchWait > 0): sends the first probe.
+    // False (and a Failed event) when it could not go out.
+    bool StartSearch(Clock::time_point now);
+    // Starts with the cameras known (the window's rows): checks and reserves,
+    // then sends from the next Tick on.
+    void Start(std::vector<AssignOrder> orders, Clock::time_point now);
+
+    // Every accepted reply, in arrival order, duplicates included.
+    void OnReplies(const std::vector<AcceptedReply>& replies, Clock::time_point now);
+    // Does what is due: search repeats, the end of the search, the next
+    // record, probes, deadlines.
+    void Tick(Clock::time_point now);
+    // When Tick next has something to do; nothing once finished.
+    std::optional<Clock::time_point> NextDue() const;
+
+    // Stops sending: the records not sent yet end as NotConfirmed ("not sent:
+    // the run was stopped"); the ones sent keep being confirmed.
+    void StopSending(Clock::time_point now);
+
+    bool Finished() const;
+    // The run ended before sending (plan or network failure): why.
+    const std::string& Failure() const { return failure_; }
+    // A record or the first probe could not go out.
+    bool NetworkFailed() const { return networkFailed_; }
+
+    const std::vector<ProvisioningCamera>& Cameras() const { return cameras_; }
+    const std::vector<FoundCamera>& Found() const { return found_; }
+    const std::vector<SkippedAddress>& Skipped() const { return skipped_; }
+    std::size_t CountOf(CameraResult result) const;
+    // "Confirming N changes…" while changes are waiting, else empty.
+    std::string WaitingText() const { return confirmation_.WaitingText(); }
+
+    // A plan file (the --plan columns dev_id, mac, ip, mask, gateway, mode)
+    // that puts every camera whose record went out back to the settings it
+    // reported before.
+    std::string RollbackPlanText() const;
+    // Where the rollback plan was written; empty when it was not.
+    const std::filesystem::path& RollbackPath() const { return rollbackPath_; }
+    const std::string& RollbackError() const { return rollbackError_; }
+
+private:
+    enum class Phase { Idle, Searching, Sending, Confirming, Done };
+
+    void Emit(ProvisioningEvent event);
+    void SetResult(std::size_t index, CameraResult result, std::string reason);
+    void EndSearch(Clock::time_point now);
+    void BeginSending(Clock::time_point now);
+    void SendDue(Clock::time_point now);
+    void TakeOutcomes(std::vector<ConfirmationOutcome>& outcomes);
+    void FinishIfDone(Clock::time_point now);
+    void WriteRollback();
+
+    ProvisioningOptions options_;
+    ProvisioningHooks hooks_;
+    AddressReservations* reservations_;
+    AddressReservations::Holder holder_ = 0;
+    ChangeConfirmation confirmation_;
+
+    Phase phase_ = Phase::Idle;
+    Clock::time_point searchStart_{};
+    std::size_t searchRepeatsSent_ = 0;
+    bool probed_ = false;  // the session's first probe went out
+    std::vector<FoundCamera> found_;
+    std::vector<ProvisioningCamera> cameras_;
+    std::vector<SkippedAddress> skipped_;
+    std::size_t ordersCount_ = 0;  // cameras_[0, ordersCount_) are the orders
+    std::size_t nextToSend_ = 0;
+    std::size_t sentCount_ = 0;
+    Clock::time_point sendStart_{};
+    Clock::time_point confirmStart_{};
+    std::string failure_;
+    bool networkFailed_ = false;
+    std::filesystem::path rollbackPath_;
+    std::string rollbackError_;
+};
+
+}  // namespace qdipc
