@@ -29,7 +29,13 @@ namespace qdipc::test {
 class MessageRecorder : public MessagePresenter {
 public:
     void Warn(QWidget*, const QString& text) override { texts.append(text); }
+    bool Ask(QWidget*, const QString& text) override {
+        questions.append(text);
+        return answer;
+    }
     QStringList texts;
+    QStringList questions;
+    bool answer = true;  // what Ask answers
 };
 
 // The main window with OpenSettings recorded instead of opening a window.
