@@ -1,12 +1,15 @@
 #pragma once
-// --assign and --plan without a window: find the cameras, plan or read their
-// new addresses, check every record, send them paced, confirm each by the
-// camera's own answer, and print one record per camera: dev_id, mac, ip,
-// new_ip, result (planned, sent, confirmed, not_confirmed, not_found).
+// --assign and --plan without a window, on the provisioning engine
+// (ProvisioningSession, driven by cli/ProvisioningRun.cpp): find the cameras,
+// plan or read their new addresses, check the plan against the cameras found
+// and the host, send the records paced, confirm each by the camera's own
+// evidence, and print one record per camera: dev_id, mac, ip, new_ip, result
+// (planned, sent, confirmed, not_confirmed, conflict, refused, not_found).
+// Every run that sends writes a rollback plan and names it on standard error.
 //
 // Exit codes: 0 every camera confirmed (or a dry run whose cameras were all
-// found), 3 some camera not confirmed or not found, 2 a wrong command line or
-// plan (nothing sent), 1 the network failed.
+// found and planned), 3 some camera not confirmed, in conflict, refused or not
+// found, 2 a wrong command line or plan (nothing sent), 1 the network failed.
 
 #include <ostream>
 #include <string>

@@ -381,11 +381,12 @@ where you mean to talk to cameras. An option's value may also follow an "="
                        objects); the names are the list's column titles
     --interface NAME   send the request out of that interface only (default:
                        every broadcast-capable IPv4 interface)
-  --modify DEVICE_ID   send new network settings to the camera with that device
-                       ID, as the list shows it (0011aabb-0000ff01); prints
-                       "Setting OK!" or "Setting error!", then waits for the
-                       camera to answer with its new settings and prints
-                       "Confirmed: ID at IP" or "Not confirmed: ..."
+  --modify DEVICE_ID   find the camera with that device ID, as the list shows
+                       it (0011aabb-0000ff01; at most 2 s, nothing is sent to
+                       one that does not answer), send it new network
+                       settings; prints "Setting OK!" or "Setting error!",
+                       then waits for its evidence and prints "Confirmed: ID
+                       at IP", "Not confirmed: ..." or "Conflict: ..."
     --ip A             the new IPv4 address    } dotted quads, numbers 0-255
     --mask M           the new netmask         } without leading zeros,
     --gateway G        the new gateway         } sent as given
@@ -398,15 +399,19 @@ where you mean to talk to cameras. An option's value may also follow an "="
                        well-formed address; the MAC is unicast, not all zeros.
     --verify-wait MS   how long to wait for the camera (default 10000; it
                        restarts its network and may be silent for seconds);
-                       0 sends without waiting. Static: confirmed when it
-                       reports the IP, mask, gateway and MAC sent; DHCP and
-                       ADSL: when it answers at all
-  --assign             give a batch of cameras new static addresses: each, in
-                       the list's order, gets the next free address from --from
-                       upward inside its subnet (skipping the network and
-                       broadcast addresses, the gateway, other listed cameras,
-                       this host's addresses and neighbours it knows); too few
-                       free addresses is an error before anything is sent
+                       0 sends without waiting. Static: confirmed by a reply
+                       from the new IP reporting the IP, mask, gateway and
+                       MAC sent; DHCP and ADSL: by a reply from its own
+                       address after it fell silent for a probe interval, or
+                       reporting other settings than before. Two addresses
+                       answering for the camera differently: conflict
+  --assign             give a batch of cameras new static addresses: each,
+                       ordered by MAC then device ID, gets the next free
+                       address from --from upward inside its subnet (skipping
+                       the network and broadcast addresses, the gateway, other
+                       listed cameras, this host's addresses and neighbours it
+                       knows); too few free addresses is an error before
+                       anything is sent
     --from IP          the first address to give
     --mask M           the netmask every camera gets
     --gateway G        the gateway every camera gets
@@ -415,15 +420,26 @@ where you mean to talk to cameras. An option's value may also follow an "="
     --all              every camera found
   --plan FILE.csv      give each camera of a CSV file its settings; the header
                        names the columns: dev_id or mac (which camera), ip,
-                       mask, gateway and optionally mode (static, dhcp, adsl);
-                       every line is checked before anything is sent, and a
-                       fault names its line and column
+                       mask, gateway and optionally mode (static, dhcp, adsl),
+                       or the titles --list --format csv writes; every line is
+                       checked before anything is sent, also against the
+                       cameras found and this host (an address in use, a MAC
+                       several cameras share, a device ID with another MAC,
+                       one camera twice), and a fault names its line and
+                       column
     --dry-run          find and plan, print the records, send nothing
     --verify-wait MS   wait up to MS milliseconds for each camera to answer
                        with its new values (default 10000; 0 does not wait)
                        Both print one record per camera: dev_id, mac, ip,
                        new_ip, result (planned, sent, confirmed,
-                       not_confirmed, not_found), in the --format given.
+                       not_confirmed, conflict, refused, not_found), in the
+                       --format given. A camera whose record breaks the
+                       settings rules is refused, the others go on. Every
+                       run that sends first writes a rollback plan (a --plan
+                       file restoring the settings reported before) to
+                       $XDG_STATE_HOME/qd_ip_search/ (~/.local/state/...;
+                       %LOCALAPPDATA%\qd_ip_search\ on Windows) and names it
+                       on standard error.
   --help, -h           print this help
   --version, -V        print the version
 
@@ -441,9 +457,10 @@ run that found them all); 1 the network failed ("Setting error!" with the
 reason on standard error, no socket, port 8089 taken) or the output could not
 be written (a full disk; a closed pipe, quietly); 2 a wrong command line, a
 plan that fails its checks, or settings that fail them (nothing was sent); 3
---modify sent the settings but the camera did not confirm them in time (no
-camera has that device ID, it kept other values, or it stays silent); --assign
-or --plan: some camera did not confirm its new address or was not found.
+--modify: no camera has that device ID, or it did not confirm the settings in
+time (it kept other values, stays silent, or another device answers for it);
+--assign or --plan: some camera ended not_confirmed, conflict, refused or
+not_found.
 )";
 }
 

@@ -10,6 +10,7 @@
 
 #include "cli/BatchCommand.h"
 #include "cli/ListOutput.h"
+#include "cli/ProvisioningRun.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/DeviceList.h"
 #include "discovery/ErrorLog.h"
@@ -43,70 +44,41 @@ bool WriteAll(std::ostream& out, const std::string& text) {
     return static_cast<bool>(out);
 }
 
-std::vector<Ipv4Interface> Interfaces(const NetworkConfig& config) {
-    return config.interfaces ? config.interfaces() : ListBroadcastInterfaces();
-}
-
 int RunList(const ListOptions& options, const NetworkConfig& config, std::ostream& out,
             std::ostream& err) {
-    if (!options.interfaceName.empty()) {
-        const std::vector<Ipv4Interface> interfaces = Interfaces(config);
-        const bool known =
-            std::any_of(interfaces.begin(), interfaces.end(),
-                        [&](const Ipv4Interface& i) { return i.name == options.interfaceName; });
-        if (!known) {
-            // Names as the system gives them, control characters as \xNN.
-            err << kPrefix << "no up, broadcast-capable IPv4 interface is named '"
-                << EscapeControls(options.interfaceName) << "'; there are:";
-            for (const Ipv4Interface& i : interfaces) {
-                err << " " << EscapeControls(i.name) << " (" << i.address << ")";
-            }
-            err << (interfaces.empty() ? " none\n" : "\n");
-            return kExitUsage;
-        }
+    if (!CheckInterfaceName(config, options.interfaceName, err)) {
+        return kExitUsage;
     }
-    std::atomic<std::uint32_t> searchId{0};
-    ReplyQueue queue({}, config.maxPendingReplies);
-    ErrorLog log(config.errorLogDirectory);
-    RecvSearchThread worker(searchId, queue, log, config.receiver);
-    // The receive port is bound before the request leaves, so that a camera
-    // that answers at once is heard; its replies wait in the socket until the
-    // worker reads them.
-    if (!worker.Bind()) {
-        err << kPrefix << "cannot receive on UDP port " << config.receiver.bind.port
-            << " (is another program using it?)\n";
+    CliNetwork network(config, options.interfaceName);
+    if (!network.Open(err)) {
         return 1;
     }
-
-    SearchCommand command(searchId, config.searchDestination, config.interfaces);
-    const SearchOutcome outcome = command.Run({}, options.interfaceName);
-    if (outcome != SearchOutcome::Sent) {
-        err << kPrefix << SearchFailureText(outcome) << "\n";
+    // The search of a settings run without a plan: the request, its repeats
+    // within the wait, every reply of this search kept for the list.
+    std::vector<AcceptedReply> replies;
+    ProvisioningOptions searchOnly;
+    searchOnly.searchWait = std::chrono::milliseconds(options.waitMs);
+    ProvisioningHooks hooks = network.Hooks();
+    hooks.plan = [](const std::vector<FoundCamera>&) { return ProvisioningPlan{}; };
+    ProvisioningSession session(searchOnly, std::move(hooks));
+    if (!session.StartSearch(ProvisioningSession::Clock::now())) {
+        err << kPrefix << SearchFailureText(network.LastSearchOutcome()) << "\n";
         return 1;
     }
-    if (!worker.Start()) {
-        err << kPrefix << "cannot start the receive worker\n";
-        return 1;
-    }
-    // The request goes out again within the wait, for cameras that missed
-    // it; a repeat that fails is not reported (the first one went out).
-    const auto start = std::chrono::steady_clock::now();
-    const std::chrono::milliseconds wait(options.waitMs);
-    for (const std::chrono::milliseconds offset : kSearchRepeatOffsets) {
-        if (offset >= wait) {
-            break;
-        }
-        std::this_thread::sleep_until(start + offset);
-        command.Repeat();
-    }
-    std::this_thread::sleep_until(start + wait);
-    worker.Stop();
+    // The session only keeps the schedule; the replies go to the list alone.
+    network.Drive(
+        session,
+        [&](const std::vector<AcceptedReply>& batch) {
+            replies.insert(replies.end(), batch.begin(), batch.end());
+        },
+        false);
+    network.Close();
 
     // The list the window fills: replies of this search, one row per
     // device ID, in arrival order.
     DeviceList list;
-    list.SetHostInterfaces(Interfaces(config));
-    list.AddReplies(queue.TakeAll(), searchId.load());
+    list.SetHostInterfaces(ConfiguredInterfaces(config));
+    list.AddReplies(replies, network.SearchId());
     std::vector<ListEntry> entries(static_cast<std::size_t>(list.RowCount()));
     for (int row = 0; row < list.RowCount(); ++row) {
         ListEntry& entry = entries[static_cast<std::size_t>(row)];
@@ -125,73 +97,6 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
         return OutputLost(err, "the list");
     }
     return 0;
-}
-
-int RunModify(const ModifyOptions& options, const NetworkConfig& config, std::ostream& out,
-              std::ostream& err) {
-    // The device ID as a settings window opened for its row holds it: the
-    // eight bytes of the text, a zero tail.
-    std::array<std::uint8_t, record::kDevIdBlockSize> devIdBlock{};
-    ParseDeviceId(options.deviceId.c_str(), devIdBlock.data());
-    const NetSettingsRecord record = BuildModifyRecord(devIdBlock, options.mode, options.ip,
-                                                       options.mask, options.gateway, options.mac);
-
-    // The camera's answers are heard on the receive port, bound before the
-    // record leaves: a change that cannot be confirmed is not sent.
-    std::atomic<std::uint32_t> searchId{0};
-    ReplyQueue queue;
-    ErrorLog log(config.errorLogDirectory);
-    RecvSearchThread worker(searchId, queue, log, config.receiver);
-    const bool confirm = options.verifyWaitMs > 0;
-    if (confirm && !worker.Bind()) {
-        err << kPrefix << "cannot receive on UDP port " << config.receiver.bind.port
-            << " to confirm the change (is another program using it? --verify-wait 0 sends "
-               "without confirming); nothing was sent\n";
-        return 1;
-    }
-
-    // Where the camera is is not known here: the record goes out on every
-    // network, as the window's does for a camera whose network is unknown.
-    const SettingsBroadcaster broadcaster(config.settingsDestination, SystemSeconds,
-                                          config.interfaces);
-    std::string failure;
-    const BroadcastOutcome outcome = broadcaster.SendSettingsRecord(record, 0, &failure);
-    if (!WriteAll(out, std::string(BroadcastOutcomeText(outcome)) + "\n")) {
-        return OutputLost(err, "the outcome");
-    }
-    if (outcome != BroadcastOutcome::Ok) {
-        err << kPrefix << failure << "\n";
-        return 1;
-    }
-    if (!confirm) {
-        return 0;
-    }
-    if (!worker.Start()) {
-        err << kPrefix << "cannot start the receive worker\n";
-        return 1;
-    }
-    ConfirmationOptions confirmationOptions;
-    confirmationOptions.timeout = std::chrono::milliseconds(options.verifyWaitMs);
-    ChangeConfirmation confirmation(confirmationOptions);
-    confirmation.Add(record, ChangeConfirmation::Clock::now());
-    // The first probe draws a search ID; the later ones repeat it.
-    SearchCommand command(searchId, config.searchDestination, config.interfaces);
-    bool searched = false;
-    const std::vector<ConfirmationOutcome> outcomes =
-        WaitForConfirmations(confirmation, queue, [&] {
-            if (searched) {
-                command.Repeat();
-            } else {
-                searched = command.Run({}) == SearchOutcome::Sent;
-            }
-        });
-    worker.Stop();
-    const bool confirmed = !outcomes.empty() && outcomes.front().confirmed;
-    if (!outcomes.empty() &&
-        !WriteAll(out, EscapeControls(ConfirmationText(outcomes.front())) + "\n")) {
-        return OutputLost(err, "the confirmation");
-    }
-    return confirmed ? 0 : kExitNotConfirmed;
 }
 
 }  // namespace
@@ -217,7 +122,7 @@ int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostre
             return RunList(commandLine.list, config, out, err);
         case CommandMode::Modify:
             StartSocketLibrary();
-            return RunModify(commandLine.modify, config, out, err);
+            return RunModifyCommand(commandLine.modify, config, out, err);
         case CommandMode::Assign:
         case CommandMode::Plan:
             StartSocketLibrary();

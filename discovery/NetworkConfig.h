@@ -28,6 +28,9 @@ struct NetworkConfig {
     InterfaceLister interfaces{};
     // Directory of QDIPC_Error.log; empty: the working directory.
     std::filesystem::path errorLogDirectory{};
+    // Where a settings run writes its rollback plan; empty: the user's state
+    // directory (UserStateDirectory).
+    std::filesystem::path stateDirectory{};
     // Replies that may wait for the list; beyond it the newest are dropped.
     std::size_t maxPendingReplies = ReplyQueue::kDefaultMaxPending;
 };

@@ -38,7 +38,7 @@ struct AddressPlanRequest {
     // Addresses the neighbour table knows as reachable.
     std::vector<std::uint32_t> neighbours;
     // Addresses another plan or run holds (AddressReservations).
-    std::vector<std::uint32_t> reserved;
+    std::vector<std::uint32_t> reserved{};
 };
 
 // Why the planner passed over an address.

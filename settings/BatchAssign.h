@@ -95,8 +95,15 @@ struct AssignOrder {
     std::string mask;
     std::string gateway;
     AddressingMode mode = AddressingMode::Static;
+    // The MAC the record gives the camera; empty: it keeps camera.mac.
+    std::string newMac{};
 
-    NetSettingsRecord Record() const { return AssignRecord(camera, newIp, mask, gateway, mode); }
+    const std::string& RecordMac() const { return newMac.empty() ? camera.mac : newMac; }
+    NetSettingsRecord Record() const {
+        AssignCamera target = camera;
+        target.mac = RecordMac();
+        return AssignRecord(target, newIp, mask, gateway, mode);
+    }
 };
 
 }  // namespace qdipc

@@ -151,6 +151,31 @@ enum Field { kDevId, kMac, kIp, kMask, kGateway, kMode, kFieldCount };
 constexpr std::array<const char*, kFieldCount> kFieldNames = {"dev_id", "mac",     "ip",
                                                               "mask",   "gateway", "mode"};
 
+// A list title (lowercase) as a plan column: the column's name, or nullptr
+// for a list column a plan does not use; not a list title: nothing.
+const char* const* ListTitleField(const std::string& title) {
+    static constexpr std::array<std::pair<const char*, const char*>, 12> kTitles = {{
+        {"no.", nullptr},
+        {"dev id", "dev_id"},
+        {"name", nullptr},
+        {"ip", "ip"},
+        {"port", nullptr},
+        {"mac", "mac"},
+        {"app ver", nullptr},
+        {"hardware ver", nullptr},
+        {"kernel ver", nullptr},
+        {"mask", "mask"},
+        {"web port", nullptr},
+        {"gateway", "gateway"},
+    }};
+    for (const auto& entry : kTitles) {
+        if (title == entry.first) {
+            return &entry.second;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 std::optional<PlanFault> CheckPlanSettings(const PlanLine& line) {
@@ -188,11 +213,21 @@ PlanFile ReadLines(std::string_view text, const PlanSettingsCheck& check) {
     columnOf.fill(-1);
     const CsvRecord& header = records.front();
     for (std::size_t c = 0; c < header.fields.size(); ++c) {
-        const std::string name = Lower(header.fields[c]);
+        std::string name = Lower(header.fields[c]);
+        // The titles --list --format csv writes: an exported list, edited,
+        // is a plan; its columns that a plan does not use are passed over.
+        if (const auto* title = ListTitleField(name)) {
+            if (*title == nullptr) {
+                continue;
+            }
+            name = *title;
+        }
         const auto known = std::find(kFieldNames.begin(), kFieldNames.end(), name);
         if (known == kFieldNames.end()) {
-            plan.error = Where(header.line, "") + ": unknown column " + Quoted(header.fields[c]) +
-                         " (the columns are dev_id or mac, ip, mask, gateway, mode)";
+            plan.error =
+                Where(header.line, "") + ": unknown column " + Quoted(header.fields[c]) +
+                " (the columns are dev_id or mac, ip, mask, gateway, mode, or the titles --list"
+                " --format csv writes)";
             return plan;
         }
         int& slot = columnOf[static_cast<std::size_t>(known - kFieldNames.begin())];

@@ -145,14 +145,13 @@ void ProvisioningSession::OnReplies(const std::vector<AcceptedReply>& replies,
         for (const AcceptedReply& accepted : replies) {
             const std::string id = FormatDeviceId(accepted.reply.Raw(reply::kDevId));
             const std::string mac = FormatMac(accepted.reply.Raw(reply::kMac));
-            const auto known =
-                std::find_if(found_.begin(), found_.end(),
-                             [&](const FoundCamera& f) { return f.camera.deviceId == id; });
-            if (known != found_.end()) {
-                if (known->camera.mac != mac &&
-                    std::find(known->otherMacs.begin(), known->otherMacs.end(), mac) ==
-                        known->otherMacs.end()) {
-                    known->otherMacs.push_back(mac);
+            const auto [known, added] = foundIndex_.emplace(id, found_.size());
+            if (!added) {
+                FoundCamera& listed = found_[known->second];
+                if (listed.camera.mac != mac &&
+                    std::find(listed.otherMacs.begin(), listed.otherMacs.end(), mac) ==
+                        listed.otherMacs.end()) {
+                    listed.otherMacs.push_back(mac);
                 }
                 continue;
             }
@@ -166,13 +165,10 @@ void ProvisioningSession::OnReplies(const std::vector<AcceptedReply>& replies,
             camera.sourceAddress = accepted.sourceAddress;
             found_.push_back(std::move(camera));
         }
+        // FormatDeviceId writes lowercase, as the awaited IDs are.
         if (!options_.awaitedIds.empty() &&
-            std::all_of(
-                options_.awaitedIds.begin(), options_.awaitedIds.end(), [&](const std::string& id) {
-                    return std::any_of(found_.begin(), found_.end(), [&](const FoundCamera& f) {
-                        return Lower(f.camera.deviceId) == id;
-                    });
-                })) {
+            std::all_of(options_.awaitedIds.begin(), options_.awaitedIds.end(),
+                        [&](const std::string& id) { return foundIndex_.contains(id); })) {
             EndSearch(now);
         }
         return;
@@ -219,7 +215,7 @@ void ProvisioningSession::BeginSending(Clock::time_point now) {
     for (std::size_t i = 0; i < ordersCount_; ++i) {
         const AssignOrder& order = cameras_[i].order;
         if (const auto problem = ValidateSettings(order.newIp, order.mask, order.gateway,
-                                                  order.camera.mac, order.mode)) {
+                                                  order.RecordMac(), order.mode)) {
             SetResult(i, CameraResult::Refused, problem->reason);
             continue;
         }
@@ -295,6 +291,15 @@ void ProvisioningSession::SendDue(Clock::time_point now) {
         confirmation_.Add(
             record, now,
             ReportedSettings{order.camera.ip, order.camera.mask, order.camera.gateway});
+        // A newer change for the same camera replaces the older one (the
+        // camera takes the record it got last): the older ends unconfirmed.
+        const auto [waiting, added] = sentIndex_.emplace(Lower(order.camera.deviceId), index);
+        if (!added) {
+            const std::size_t older = waiting->second;
+            waiting->second = index;
+            SetResult(older, CameraResult::NotConfirmed,
+                      "replaced by a newer change for the same camera");
+        }
         SetResult(index, CameraResult::Sent, {});
     }
 }
@@ -314,14 +319,15 @@ void ProvisioningSession::StopSending(Clock::time_point now) {
 
 void ProvisioningSession::TakeOutcomes(std::vector<ConfirmationOutcome>& outcomes) {
     for (ConfirmationOutcome& outcome : outcomes) {
-        const std::string id = Lower(outcome.deviceId);
-        for (std::size_t i = 0; i < ordersCount_; ++i) {
-            if (cameras_[i].result == CameraResult::Sent &&
-                Lower(cameras_[i].order.camera.deviceId) == id) {
-                cameras_[i].reply = outcome.reply;
-                SetResult(i, ResultOf(outcome), ConfirmationText(outcome));
-                break;
-            }
+        const auto at = sentIndex_.find(Lower(outcome.deviceId));
+        if (at == sentIndex_.end()) {
+            continue;
+        }
+        const std::size_t i = at->second;
+        sentIndex_.erase(at);
+        if (cameras_[i].result == CameraResult::Sent) {
+            cameras_[i].reply = outcome.reply;
+            SetResult(i, ResultOf(outcome), ConfirmationText(outcome));
         }
     }
 }
@@ -477,6 +483,194 @@ void ProvisioningSession::WriteRollback() {
     }
     rollbackError_ =
         "the rollback plan could not be written to " + options_.rollbackDirectory.string();
+}
+
+}  // namespace qdipc
+
+namespace qdipc {
+
+ProvisioningPlan PlanAssign(const std::vector<FoundCamera>& found, const AssignSelection& selection,
+                            const AssignFields& fields, AssignSurroundings surroundings) {
+    ProvisioningPlan result;
+    std::vector<AssignCamera> batch;
+    std::vector<bool> inBatch(found.size(), false);
+    if (selection.by == AssignSelection::By::Ids) {
+        for (const std::string& id : selection.ids) {
+            const auto at = std::find_if(found.begin(), found.end(), [&](const FoundCamera& f) {
+                return Lower(f.camera.deviceId) == Lower(id);
+            });
+            if (at == found.end()) {
+                AssignOrder missing;
+                missing.camera.deviceId = Lower(id);
+                result.notFound.push_back(std::move(missing));
+                continue;
+            }
+            const auto index = static_cast<std::size_t>(at - found.begin());
+            if (!inBatch[index]) {
+                inBatch[index] = true;
+                batch.push_back(at->camera);
+            }
+        }
+    } else {
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            if (selection.by == AssignSelection::By::All || found[i].camera.ip == selection.ip) {
+                inBatch[i] = true;
+                batch.push_back(found[i].camera);
+            }
+        }
+    }
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        if (!inBatch[i]) {
+            surroundings.otherCameras.push_back(found[i].camera.ip);
+        }
+    }
+    std::stable_sort(batch.begin(), batch.end(), AssignOrderLess);
+    if (batch.empty()) {
+        return result;
+    }
+    const BatchPlan plan = PlanBatch(batch, fields, surroundings);
+    if (!plan.Ok()) {
+        result.error = plan.error;
+        return result;
+    }
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        result.orders.push_back(
+            {batch[i], plan.newIps[i], fields.mask, fields.gateway, AddressingMode::Static, {}});
+    }
+    result.skipped = plan.skipped;
+    return result;
+}
+
+ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
+                           const std::vector<FoundCamera>& found,
+                           const AssignSurroundings& surroundings) {
+    ProvisioningPlan result;
+    const auto fail = [&](const PlanLine& line, const std::string& column, std::string reason) {
+        result.error = "line " + std::to_string(line.line) +
+                       (column.empty() ? "" : ", column " + column) + ": " + std::move(reason);
+        result.orders.clear();
+        result.notFound.clear();
+        return result;
+    };
+    // Each line's camera, by device ID or else by MAC.
+    std::vector<int> cameraOf(lines.size(), -1);
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        const PlanLine& line = lines[l];
+        if (!line.deviceId.empty()) {
+            for (std::size_t f = 0; f < found.size(); ++f) {
+                if (Lower(found[f].camera.deviceId) == line.deviceId) {
+                    cameraOf[l] = static_cast<int>(f);
+                }
+            }
+            if (cameraOf[l] >= 0 && !line.mac.empty()) {
+                const FoundCamera& camera = found[static_cast<std::size_t>(cameraOf[l])];
+                std::vector<std::string> macs = camera.otherMacs;
+                macs.push_back(camera.camera.mac);
+                for (const std::string& mac : macs) {
+                    if (Lower(mac) != line.mac) {
+                        return fail(line, "mac",
+                                    "the camera " + line.deviceId + " answers with MAC " + mac +
+                                        ", not " + line.mac);
+                    }
+                }
+            }
+            continue;
+        }
+        int matches = 0;
+        for (std::size_t f = 0; f < found.size(); ++f) {
+            if (Lower(found[f].camera.mac) == line.mac) {
+                cameraOf[l] = static_cast<int>(f);
+                ++matches;
+            }
+        }
+        if (matches > 1) {
+            return fail(line, "mac",
+                        line.mac + " matches " + std::to_string(matches) +
+                            " cameras found; name the camera by dev_id");
+        }
+    }
+    // One camera, one line.
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        for (std::size_t earlier = 0; earlier < l && cameraOf[l] >= 0; ++earlier) {
+            if (cameraOf[earlier] == cameraOf[l]) {
+                return fail(
+                    lines[l], "",
+                    "the camera " + found[static_cast<std::size_t>(cameraOf[l])].camera.deviceId +
+                        " is planned on line " + std::to_string(lines[earlier].line) + " already");
+            }
+        }
+    }
+    // The addresses a static line may not take, with why.
+    std::vector<std::pair<std::uint32_t, SkipReason>> taken;
+    for (const Ipv4Interface& network : surroundings.interfaces) {
+        if (const auto address = ParseIpv4Strict(network.address)) {
+            taken.emplace_back(*address, SkipReason::ThisHost);
+        }
+        if (surroundings.gatewayOf) {
+            if (const auto gateway = surroundings.gatewayOf(network.index)) {
+                if (const auto address = ParseIpv4Strict(*gateway)) {
+                    taken.emplace_back(*address, SkipReason::Gateway);
+                }
+            }
+        }
+    }
+    for (const PlanLine& line : lines) {
+        if (const auto address = ParseIpv4Strict(line.gateway)) {
+            taken.emplace_back(*address, SkipReason::Gateway);
+        }
+    }
+    for (std::uint32_t address : surroundings.reserved) {
+        taken.emplace_back(address, SkipReason::Reserved);
+    }
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        const PlanLine& line = lines[l];
+        if (line.mode != AddressingMode::Static) {
+            continue;
+        }
+        const auto address = ParseIpv4Strict(line.ip);
+        if (!address) {
+            continue;  // the settings rules refuse it
+        }
+        const auto reason = std::find_if(taken.begin(), taken.end(),
+                                         [&](const auto& t) { return t.first == *address; });
+        if (reason != taken.end()) {
+            return fail(line, "ip", line.ip + " is taken by " + SkipReasonText(reason->second));
+        }
+        const FoundCamera* own =
+            cameraOf[l] >= 0 ? &found[static_cast<std::size_t>(cameraOf[l])] : nullptr;
+        for (std::size_t f = 0; f < found.size(); ++f) {
+            if (&found[f] != own && ParseIpv4Strict(found[f].camera.ip) == address) {
+                return fail(
+                    line, "ip",
+                    line.ip + " is taken by a listed camera (" + found[f].camera.deviceId + ")");
+            }
+        }
+        const bool ownAddress = own != nullptr && own->camera.ip == line.ip;
+        const bool neighbour =
+            std::any_of(surroundings.neighbours.begin(), surroundings.neighbours.end(),
+                        [&](const NeighbourEntry& n) { return n.address == line.ip; });
+        if (neighbour && !ownAddress) {
+            return fail(line, "ip",
+                        line.ip + " is taken by " + SkipReasonText(SkipReason::Neighbour));
+        }
+    }
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        const PlanLine& line = lines[l];
+        AssignOrder order;
+        order.newIp = line.ip;
+        order.mask = line.mask;
+        order.gateway = line.gateway;
+        order.mode = line.mode;
+        if (cameraOf[l] < 0) {
+            order.camera.deviceId = line.deviceId;
+            order.camera.mac = line.mac;
+            result.notFound.push_back(std::move(order));
+            continue;
+        }
+        order.camera = found[static_cast<std::size_t>(cameraOf[l])].camera;
+        result.orders.push_back(std::move(order));
+    }
+    return result;
 }
 
 }  // namespace qdipc

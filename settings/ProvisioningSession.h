@@ -18,6 +18,11 @@
 // Every camera ends as confirmed, not_confirmed, conflict, refused (with a
 // reason) or not_found; "sent" is a state on the way, never a result. The
 // run is finished only when no camera is waiting any more.
+//
+// A session runs once: StartSearch or Start, then OnReplies/Tick until
+// Finished. The hooks are called from inside those calls, on the owner's
+// thread; onEvent may read the session (Cameras(), counts) but must not call
+// its Start, OnReplies, Tick or StopSending.
 
 #include <chrono>
 #include <cstdint>
@@ -25,6 +30,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "discovery/ReplyQueue.h"
@@ -32,6 +38,7 @@
 #include "settings/AddressReservations.h"
 #include "settings/BatchAssign.h"
 #include "settings/ChangeConfirmation.h"
+#include "settings/PlanFile.h"
 
 namespace qdipc {
 
@@ -71,6 +78,33 @@ struct ProvisioningPlan {
 
     bool Ok() const { return error.empty(); }
 };
+
+// Which cameras an --assign (or a dialog) takes from those found.
+struct AssignSelection {
+    enum class By { All, Ip, Ids };
+    By by = By::All;
+    std::string ip;                // By::Ip: the cameras answering at this address
+    std::vector<std::string> ids;  // By::Ids: lowercase device IDs
+};
+
+// The plan of an --assign: the selected cameras get addresses from fields,
+// in AssignOrderLess order (the orders come in that order too), around
+// surroundings (whose otherCameras this fills with the cameras found outside
+// the batch). An ID asked for but not found is in notFound.
+ProvisioningPlan PlanAssign(const std::vector<FoundCamera>& found, const AssignSelection& selection,
+                            const AssignFields& fields, AssignSurroundings surroundings);
+
+// The plan of a plan file's lines against the cameras found, in the file's
+// order. Errors (nothing may be sent): a line whose MAC matches several
+// cameras found; a line whose device ID answers with another MAC than the
+// line gives; one camera named by two lines (once by device ID, once by MAC);
+// a static IP held by this host, a gateway (the host's or a line's), a
+// camera found that is not this line's camera, an address the neighbour
+// table knows (unless it is the camera's own) or another run's reservation.
+// Lines whose camera was not found are in notFound.
+ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
+                           const std::vector<FoundCamera>& found,
+                           const AssignSurroundings& surroundings);
 
 struct ProvisioningOptions {
     // How long the search runs before the plan is made; zero: no search, the
@@ -170,6 +204,11 @@ public:
     bool NetworkFailed() const { return networkFailed_; }
 
     const std::vector<ProvisioningCamera>& Cameras() const { return cameras_; }
+    // The orders are Cameras()[0, OrderCount()); the cameras not found follow.
+    std::size_t OrderCount() const { return ordersCount_; }
+    // This run's holder in the reservations (0 without them): a plan made for
+    // the run avoids AddressReservations::TakenByOthers(Holder()).
+    AddressReservations::Holder Holder() const { return holder_; }
     const std::vector<FoundCamera>& Found() const { return found_; }
     const std::vector<SkippedAddress>& Skipped() const { return skipped_; }
     std::size_t CountOf(CameraResult result) const;
@@ -207,6 +246,9 @@ private:
     std::size_t searchRepeatsSent_ = 0;
     bool probed_ = false;  // the session's first probe went out
     std::vector<FoundCamera> found_;
+    std::unordered_map<std::string, std::size_t> foundIndex_;  // device ID -> found_
+    // Lowercase device ID -> the camera whose change is waiting for it.
+    std::unordered_map<std::string, std::size_t> sentIndex_;
     std::vector<ProvisioningCamera> cameras_;
     std::vector<SkippedAddress> skipped_;
     std::size_t ordersCount_ = 0;  // cameras_[0, ordersCount_) are the orders

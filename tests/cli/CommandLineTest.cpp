@@ -13,6 +13,14 @@
 #include "cli/CommandLineRun.h"
 #include "cli/ListOutput.h"
 #include "discovery/DeviceList.h"
+#ifdef QDIPC_TEST_WITH_CAMSIM
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/discovery/LoopbackHelpers.h"
+#include "tools/camsim/CamSimThread.h"
+#endif
 
 namespace qdipc {
 namespace {
@@ -265,6 +273,128 @@ TEST(CommandLineTest, AssignAndPlanAreVerbsOfTheirOwn) {
               "[\n  {\"dev_id\": \"fac70001-0000fa02\", \"mac\": \"\", \"ip\": \"\", "
               "\"new_ip\": \"10.0.0.6\", \"result\": \"not_found\"}\n]\n");
 }
+
+#ifdef QDIPC_TEST_WITH_CAMSIM
+// --assign and --plan over loopback against three simulated cameras (10.0.3.132
+// to .134, MACs 02:00:00:00:03:84 to :86), which answer from 127.0.0.1.
+TEST(BatchRunTest, PlansAreCheckedAndOnlyEvidenceConfirms) {
+    const std::string a = "7164736d-00000384";
+    const std::string header = "dev_id,mac,ip,mask,gateway\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string plan;  // the --plan file's text
+        int exitCode;
+        std::string output;  // the records; a part of standard error for exit 2
+        std::size_t recordsSent;
+    };
+    const std::vector<Case> cases = {
+        {"dry run, first search",
+         {"--assign", "--from", "10.0.3.133", "--mask", "255.0.0.0", "--gateway", "10.0.3.254",
+          "--all", "--dry-run"},
+         "",
+         0,
+         "7164736d-00000384\t02:00:00:00:03:84\t10.0.3.132\t10.0.3.135\tplanned\n"
+         "7164736d-00000385\t02:00:00:00:03:85\t10.0.3.133\t10.0.3.136\tplanned\n"
+         "7164736d-00000386\t02:00:00:00:03:86\t10.0.3.134\t10.0.3.137\tplanned\n",
+         0},
+        {"a plan that gives a listed camera's address",
+         {"--plan", "p.csv"},
+         header + a + ",,10.0.3.133,255.0.0.0,10.0.3.254\n",
+         2,
+         "p.csv: line 2, column ip: 10.0.3.133 is taken by a listed camera (7164736d-00000385)",
+         0},
+        {"one camera by ID and by MAC",
+         {"--plan", "p.csv"},
+         header + a +
+             ",,10.0.3.140,255.0.0.0,10.0.3.254\n,02:00:00:00:03:84,10.0.3.141,"
+             "255.0.0.0,10.0.3.254\n",
+         2,
+         "p.csv: line 3: the camera 7164736d-00000384 is planned on line 2 already",
+         0},
+        {"a device ID answering with another MAC",
+         {"--plan", "p.csv"},
+         header + a + ",02:00:00:00:03:85,10.0.3.140,255.0.0.0,10.0.3.254\n",
+         2,
+         "p.csv: line 2, column mac: the camera 7164736d-00000384 answers with MAC "
+         "02:00:00:00:03:84, not 02:00:00:00:03:85",
+         0},
+        {"answers with the new values, but from another address",
+         {"--plan", "p.csv", "--verify-wait", "1200"},
+         header + a + ",,10.0.3.140,255.0.0.0,10.0.3.254\n",
+         3,
+         "7164736d-00000384\t02:00:00:00:03:84\t10.0.3.132\t10.0.3.140\tnot_confirmed\n",
+         1},
+    };
+    const std::filesystem::path state =
+        std::filesystem::temp_directory_path() / "qdipc-cli-batch-state";
+    std::filesystem::remove_all(state);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UdpSocket probe;
+        ASSERT_TRUE(probe.Open() && probe.Bind({"127.0.0.1", 0}));
+        const std::uint16_t receivePort = probe.LocalPort();
+        probe.Close();
+        camsim::ServerOptions options;
+        options.listen = {"127.0.0.1", 0};
+        options.replyTo = {"127.0.0.1", receivePort};
+        options.maxRunTime = std::chrono::seconds(20);
+        options.maxRequests = 100;
+        camsim::CamSimThread cameras(3, 900, options);
+        std::string error;
+        ASSERT_TRUE(cameras.Start(error)) << error;
+        NetworkConfig config;
+        config.searchDestination = {"127.0.0.1", cameras.Port()};
+        config.settingsDestination = {"127.0.0.1", cameras.Port()};
+        config.receiver.bind = {"127.0.0.1", receivePort};
+        config.interfaces = test::LoopbackNetworks();
+        config.errorLogDirectory = std::filesystem::temp_directory_path();
+        config.stateDirectory = state;
+        BatchEnvironment environment;
+        environment.readFile = [&](const std::string&, std::string& text) {
+            text = c.plan;
+            return true;
+        };
+        environment.neighbours = [] { return std::vector<NeighbourEntry>{}; };
+        environment.gatewayOf = [](std::uint32_t) { return std::optional<std::string>(); };
+        environment.searchWaitMs = 400;
+        environment.probeIntervalMs = 200;
+        const CommandLine parsed = ParseCommandLine(c.args);
+        ASSERT_NE(parsed.mode, CommandMode::UsageError) << parsed.error;
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(RunBatchCommand(parsed.mode, parsed.batch, config, out, err, environment),
+                  c.exitCode)
+            << err.str();
+        if (c.exitCode == 2) {
+            EXPECT_NE(err.str().find(c.output + "; nothing was sent"), std::string::npos)
+                << err.str();
+            EXPECT_EQ(out.str(), "");
+        } else {
+            EXPECT_EQ(out.str(), "dev_id\tmac\tip\tnew_ip\tresult\n" + c.output);
+        }
+        EXPECT_EQ(cameras.Stop().modifyRecords, c.recordsSent);
+        if (c.args.back() == "--dry-run") {
+            EXPECT_NE(err.str().find("\n3 planned, nothing sent\n"), std::string::npos)
+                << err.str();
+        }
+        if (c.recordsSent > 0) {
+            // The way back: the camera's settings before, as a plan.
+            const std::string said = "rollback plan: ";
+            const auto at = err.str().find(said);
+            ASSERT_NE(at, std::string::npos) << err.str();
+            const std::string path =
+                err.str().substr(at + said.size(), err.str().find('\n', at) - at - said.size());
+            std::ifstream file(path, std::ios::binary);
+            const std::string text((std::istreambuf_iterator<char>(file)),
+                                   std::istreambuf_iterator<char>());
+            EXPECT_EQ(text, "dev_id,mac,ip,mask,gateway,mode\r\n" + a +
+                                ",02:00:00:00:03:84,10.0.3.132,255.0.0.0,10.0.3.254,static\r\n");
+        }
+    }
+    std::filesystem::remove_all(state);
+}
+#endif
 
 TEST(CommandLineTest, DeviceIdAndMacTexts) {
     for (const char* id : {"0011aabb-0000ff01", "0011AABB-0000FF01", "ffffffff-00000000"}) {

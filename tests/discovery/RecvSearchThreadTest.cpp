@@ -114,7 +114,8 @@ TEST_F(WorkerFixture, FiltersInTheOrderLengthSearchIdSignature) {
     noSignature[0] = 0xD3;  // the request's magic, not a reply's
     auto otherSearchNoSignature = MakeReply(78, 4);
     otherSearchNoSignature[0] = 0x00;
-    std::vector<std::uint8_t> overlong(400, 0);
+    // One byte over the reply's size; MakeReply's 380 bytes are accepted.
+    std::vector<std::uint8_t> overlong(381, 0);
     test::Put(overlong, 0, test::Hex("D4 ED CB B3"));
     test::Put(overlong, 248, test::Hex("4D 00 00 00"));  // the current ID, 77
     std::vector<std::uint8_t> shortReply(252, 0);
@@ -124,14 +125,14 @@ TEST_F(WorkerFixture, FiltersInTheOrderLengthSearchIdSignature) {
     test::Put(tooShortForId, 0, test::Hex("D4 ED CB B3"));
     test::Put(tooShortForId, 248, test::Hex("4D 00"));
 
-    SendDatagram(MakeReply(78, 5), port);        // another search: dropped silently
-    SendDatagram(otherSearchNoSignature, port);  // another search, no signature: silent
-    SendDatagram(noSignature, port);             // current search, no signature: one 575
-    SendDatagram(overlong, port);                // over-long: skipped silently
-    SendDatagram({}, port);                      // empty: skipped silently
-    SendDatagram(tooShortForId, port);           // 248..251 = 4D 00 00 00 -> accepted
-    SendDatagram(shortReply, port);              // accepted, missing fields empty
-    SendDatagram(MakeReply(77, 6), port);        // accepted, marks the end
+    SendDatagram(MakeReply(78, 5), port);          // another search: dropped silently
+    SendDatagram(otherSearchNoSignature, port);    // another search, no signature: silent
+    SendDatagram(noSignature, port);               // current search, no signature: one 575
+    ASSERT_EQ(SendDatagram(overlong, port), 381);  // over-long: skipped silently
+    SendDatagram({}, port);                        // empty: skipped silently
+    SendDatagram(tooShortForId, port);             // 248..251 = 4D 00 00 00 -> accepted
+    SendDatagram(shortReply, port);                // accepted, missing fields empty
+    SendDatagram(MakeReply(77, 6), port);          // accepted, marks the end
 
     const auto taken = TakeWhenPending(3);
     ASSERT_EQ(taken.size(), 3u);

@@ -24,6 +24,9 @@ TEST(TimeSeededDrawTest, KnownSeeds) {
         {4294967296, 38},  // the seed is taken modulo 2^32
         {-1, 35},
         {4102444800, 22191},  // 2100-01-01 00:00:00 UTC
+        {12345, 7584},        // 12345 * 214013 + 2531011 = 0x9DA03218
+        {2147483647, 35},     // state differs from -1 only in bit 31, left out
+        {1800000000, 20497},  // 2027-01-15 08:00:00 UTC
     };
     for (const Case& c : cases)
         EXPECT_EQ(TimeSeededDraw(c.seconds), c.value) << c.seconds;

@@ -542,9 +542,9 @@ class Lab:
         self.screen = None
         self.a11y = None
         self.env = dict(os.environ)
-        # What the program keeps between runs (rollback plans) stays in the
-        # lab's folder, never in the caller's home.
-        self.env["XDG_STATE_HOME"] = os.path.join(self.dir, "state")
+        # Rollback plans of settings runs go to the lab's folder, not the
+        # user's state directory (Wine maps LOCALAPPDATA under its prefix).
+        self.env["XDG_STATE_HOME"] = self.dir
         if headless:
             # A private X server and session bus: nothing of the caller's.
             self.env["XDG_RUNTIME_DIR"] = self.dir

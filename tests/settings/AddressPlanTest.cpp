@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "settings/AddressPlanner.h"
+#include "settings/BatchAssign.h"
 #include "settings/PlanFile.h"
+#include "settings/ProvisioningSession.h"
 
 namespace qdipc {
 namespace {
@@ -159,6 +161,11 @@ TEST(PlanFileTest, NamesTheLineAndColumnOfTheFirstFault) {
         {header + good + good, "line 3, column dev_id: the camera fac70001-0000fa01 is planned"},
         {header + good + "fac70001-0000fa02,10.0.0.2,255.255.255.0,10.0.0.1\n",
          "line 3, column ip: 10.0.0.2 is given to another camera on line 2"},
+        {"dev_id,ip,mask,gateway,mode\n" + good.substr(0, good.size() - 1) + ",static\n" +
+             "fac70001-0000fa02,10.0.0.2,255.255.255.0,10.0.0.1,Static\n",
+         "line 3, column ip: 10.0.0.2 is given to another camera on line 2"},
+        {header + "\"fac7\"\"0001-0000fa01\",10.0.0.2,255.255.255.0,10.0.0.1\n",
+         "line 2, column dev_id: 'fac7\"0001-0000fa01' is not a device ID"},
         {header + "fac70001-0000fa02,10.0.0.2,255.255.255.0\n", "line 2: 3 fields"},
         {header + "\"fac70001-0000fa02,10.0.0.2,255.255.255.0,10.0.0.1\n",
          "line 2: a quoted field is not closed"},
@@ -174,6 +181,150 @@ TEST(PlanFileTest, NamesTheLineAndColumnOfTheFirstFault) {
         EXPECT_TRUE(plan.lines.empty());
         EXPECT_EQ(plan.error.substr(0, expected.size()), expected);
     }
+}
+
+TEST(PlanFileTest, AnExportedListIsAPlanAndDhcpLinesShareNoAddress) {
+    // The titles --list --format csv writes, a name with a comma and doubled
+    // quotes, and the list columns a plan does not use.
+    const PlanFile list = ReadPlanFile(
+        "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web Port,Gateway\r\n"
+        "1,0011aabb-00000001,\"cam \"\"north\"\", 2\",10.0.0.21,5050,00:1a:2b:3c:4d:01,"
+        "1.0,00,3.10,255.255.255.0,80,10.0.0.1\r\n");
+    ASSERT_TRUE(list.Ok()) << list.error;
+    ASSERT_EQ(list.lines.size(), 1u);
+    EXPECT_EQ(list.lines[0].deviceId, "0011aabb-00000001");
+    EXPECT_EQ(list.lines[0].mac, "00:1a:2b:3c:4d:01");
+    EXPECT_EQ(list.lines[0].ip, "10.0.0.21");
+    EXPECT_EQ(list.lines[0].gateway, "10.0.0.1");
+    // Two DHCP lines without an address are two cameras, not one IP twice.
+    const PlanFile dhcp = ReadPlanFile(
+        "dev_id,ip,mask,gateway,mode\n0011aabb-00000001,,,,dhcp\n0011aabb-00000002,,,,adsl\n");
+    EXPECT_TRUE(dhcp.Ok()) << dhcp.error;
+    EXPECT_EQ(dhcp.lines.size(), 2u);
+}
+
+FoundCamera Found(const std::string& id, const std::string& mac, const std::string& ip) {
+    return {{id, mac, ip, "255.255.255.0", "10.0.0.1", 0}, ParseIpv4Strict(ip).value_or(0), {}};
+}
+
+TEST(PlanLinesTest, APlanIsCheckedAgainstTheCamerasFoundAndTheHost) {
+    const std::vector<FoundCamera> found = {
+        Found("0011aabb-00000001", "00:1a:2b:3c:4d:01", "10.0.0.101"),
+        Found("0011aabb-00000002", "00:1a:2b:3c:4d:02", "10.0.0.102"),
+        Found("0011aabb-00000003", "00:1a:2b:3c:4d:99", "10.0.0.103"),
+        Found("0011aabb-00000004", "00:1a:2b:3c:4d:99", "10.0.0.104"),
+    };
+    AssignSurroundings around;
+    around.interfaces = {{"eth0", 2, "10.0.0.5", "255.255.255.0", "10.0.0.255"}};
+    around.gatewayOf = [](std::uint32_t index) {
+        return index == 2 ? std::optional<std::string>("10.0.0.254") : std::nullopt;
+    };
+    around.neighbours = {{"10.0.0.77", 2}, {"10.0.0.101", 2}};
+    around.reserved = {ParseIpv4Strict("10.0.0.88").value()};
+    const auto line = [](int n, const std::string& id, const std::string& mac,
+                         const std::string& ip) {
+        PlanLine l;
+        l.line = n;
+        l.deviceId = id;
+        l.mac = mac;
+        l.ip = ip;
+        l.mask = "255.255.255.0";
+        l.gateway = "10.0.0.1";
+        return l;
+    };
+    struct Case {
+        const char* name;
+        std::vector<PlanLine> lines;
+        std::string error;  // the start of it; empty: planned
+        std::size_t orders = 0;
+        std::size_t notFound = 0;
+    };
+    const std::vector<Case> cases = {
+        {"by ID and by MAC, one not found, a camera keeps its own neighbour address",
+         {line(2, "0011aabb-00000001", "", "10.0.0.101"),
+          line(3, "", "00:1a:2b:3c:4d:02", "10.0.0.31"),
+          line(4, "0011aabb-000000ff", "", "10.0.0.32")},
+         "",
+         2,
+         1},
+        {"a MAC that several cameras answer with",
+         {line(2, "", "00:1a:2b:3c:4d:99", "10.0.0.31")},
+         "line 2, column mac: 00:1a:2b:3c:4d:99 matches 2 cameras found"},
+        {"a device ID that answers with another MAC",
+         {line(2, "0011aabb-00000001", "00:1a:2b:3c:4d:02", "10.0.0.31")},
+         "line 2, column mac: the camera 0011aabb-00000001 answers with MAC 00:1a:2b:3c:4d:01"},
+        {"one camera by ID and by MAC",
+         {line(2, "0011aabb-00000002", "", "10.0.0.31"),
+          line(3, "", "00:1a:2b:3c:4d:02", "10.0.0.32")},
+         "line 3: the camera 0011aabb-00000002 is planned on line 2 already"},
+        {"a listed camera's address",
+         {line(2, "0011aabb-00000001", "", "10.0.0.102")},
+         "line 2, column ip: 10.0.0.102 is taken by a listed camera (0011aabb-00000002)"},
+        {"this host",
+         {line(2, "0011aabb-00000001", "", "10.0.0.5")},
+         "line 2, column ip: 10.0.0.5 is taken by this host"},
+        {"the host's gateway",
+         {line(2, "0011aabb-00000001", "", "10.0.0.254")},
+         "line 2, column ip: 10.0.0.254 is taken by the gateway"},
+        {"a neighbour",
+         {line(2, "0011aabb-00000001", "", "10.0.0.77")},
+         "line 2, column ip: 10.0.0.77 is taken by the neighbour table"},
+        {"another run's address",
+         {line(2, "0011aabb-00000001", "", "10.0.0.88")},
+         "line 2, column ip: 10.0.0.88 is taken by another plan or run"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProvisioningPlan plan = PlanLines(c.lines, found, around);
+        EXPECT_EQ(plan.error.substr(0, c.error.size()), c.error);
+        EXPECT_EQ(plan.Ok(), c.error.empty());
+        EXPECT_EQ(plan.orders.size(), c.orders);
+        EXPECT_EQ(plan.notFound.size(), c.notFound);
+    }
+}
+
+TEST(PlanAssignTest, CamerasGetAddressesByMacThenIdWhateverOrderTheyAnswered) {
+    std::vector<FoundCamera> found = {
+        Found("0011aabb-00000003", "00:1a:2b:3c:4d:02", "192.168.1.168"),
+        Found("0011aabb-00000001", "00:1a:2b:3c:4d:03", "192.168.1.168"),
+        Found("0011aabb-00000002", "00:1a:2b:3c:4d:02", "192.168.1.168"),
+        Found("0011aabb-00000009", "00:1a:2b:3c:4d:09", "10.0.0.9"),
+    };
+    AssignSelection selection;
+    selection.by = AssignSelection::By::Ip;
+    selection.ip = "192.168.1.168";
+    const AssignFields fields{"10.0.0.8", "255.255.255.0", "10.0.0.1"};
+    std::vector<std::string> mappings;
+    for (int turn = 0; turn < 2; ++turn) {
+        const ProvisioningPlan plan = PlanAssign(found, selection, fields, {});
+        ASSERT_TRUE(plan.Ok()) << plan.error;
+        std::string mapping;
+        for (const AssignOrder& order : plan.orders) {
+            mapping += order.camera.deviceId + "=" + order.newIp + " ";
+        }
+        mappings.push_back(mapping);
+        ASSERT_EQ(plan.skipped.size(), 1u);  // 10.0.0.9, the camera outside the batch
+        EXPECT_EQ(FormatIpv4(plan.skipped[0].address), "10.0.0.9");
+        EXPECT_STREQ(SkipReasonText(plan.skipped[0].reason), "a listed camera");
+        std::reverse(found.begin(), found.end());  // the next search: other arrival order
+    }
+    EXPECT_EQ(mappings[0],
+              "0011aabb-00000002=10.0.0.8 0011aabb-00000003=10.0.0.10 "
+              "0011aabb-00000001=10.0.0.11 ");
+    EXPECT_EQ(mappings[1], mappings[0]);
+
+    // The dialog plans its rows as they stand: the addresses still go by MAC
+    // and device ID, and come back in the rows' order.
+    const BatchPlan rows =
+        PlanBatch({found[0].camera, found[1].camera, found[2].camera}, fields, {});
+    ASSERT_TRUE(rows.Ok()) << rows.error;
+    std::string byRow;
+    for (std::size_t i = 0; i < 3; ++i) {
+        byRow += found[i].camera.deviceId + "=" + rows.newIps[i] + " ";
+    }
+    EXPECT_EQ(byRow,
+              "0011aabb-00000003=10.0.0.9 0011aabb-00000001=10.0.0.10 "
+              "0011aabb-00000002=10.0.0.8 ");
 }
 
 }  // namespace

@@ -380,101 +380,184 @@ NetSettingsRecord ChangeFor(std::uint32_t n, AddressingMode mode, const std::str
         BuildModifyRecord(block, mode, ip, "255.255.0.0", "10.77.0.1", "02:00:00:00:00:09"), 77);
 }
 
-// Camera n answering with the values of ChangeFor, or with its old ones.
-AcceptedReply Answer(std::uint32_t n, const std::string& ip, bool newValues = true) {
+// Which of ChangeFor's values a reply reports: all of them, the camera's old
+// ones, or all but one.
+enum class Values { New, Old, OldMask, OldGateway, OldMac };
+
+// Camera n answering with ip and values, from source (default: ip itself).
+AcceptedReply Answer(std::uint32_t n, const std::string& ip, Values values = Values::New,
+                     const std::string& source = "") {
     test::CameraReply camera = test::Camera(n);
     camera.ip = ip;
-    if (newValues) {
-        camera.mask = "255.255.0.0";
-        camera.gateway = "10.77.0.1";
-        camera.mac = {0x02, 0, 0, 0, 0, 0x09};
+    if (values != Values::Old) {
+        camera.mask = values == Values::OldMask ? camera.mask : "255.255.0.0";
+        camera.gateway = values == Values::OldGateway ? camera.gateway : "10.77.0.1";
+        camera.mac =
+            values == Values::OldMac ? camera.mac : std::array<std::uint8_t, 6>{2, 0, 0, 0, 0, 9};
     }
-    return camera.Accepted(1);
+    AcceptedReply accepted = camera.Accepted(1);
+    accepted.sourceAddress = ParseIpv4Strict(source.empty() ? ip : source).value_or(0);
+    return accepted;
 }
 
-TEST(ChangeConfirmationTest, ConfirmsOnlyTheNamedCameraAnsweringWithWhatWasSent) {
+TEST(ChangeConfirmationTest, OnlyEvidenceFromTheCameraConfirms) {
     using namespace std::chrono_literals;
     using Clock = ChangeConfirmation::Clock;
+    struct Timed {
+        int ms;  // after the change; probes go at 250 ms and every 500 ms after
+        AcceptedReply reply;
+    };
     struct Case {
         const char* name;
         AddressingMode mode;
-        std::vector<AcceptedReply> beforeProbe;  // seen before the first probe
-        std::vector<AcceptedReply> afterProbe;
-        bool confirmed;
-        const char* text;  // with a confirmation after 1.5 s, or the deadline
+        std::vector<Timed> replies;
+        ConfirmationVerdict verdict;
+        int waitedMs;  // when it ended
+        const char* text;
     };
     const std::string ip = "10.77.1.9";
+    const std::string old = "10.0.0.7";
+    // The camera answering every probe with its old settings until its wait
+    // is over.
+    std::vector<Timed> stale;
+    for (int ms = 300; ms < 10000; ms += 500) {
+        stale.push_back({ms, Answer(7, old, Values::Old)});
+    }
+    const char* kTookOther = "Not confirmed: 0011aabb-00000007 did not take the change in 10 s";
     const std::vector<Case> cases = {
-        {"static: the new values",
+        {"static: the new values from the new address",
          AddressingMode::Static,
-         {},
-         {Answer(7, ip)},
-         true,
+         {{1500, Answer(7, ip)}},
+         ConfirmationVerdict::Confirmed,
+         1500,
          "Confirmed: 0011aabb-00000007 at 10.77.1.9"},
         {"static: the new values before any probe",
          AddressingMode::Static,
-         {Answer(7, ip)},
-         {},
-         true,
+         {{100, Answer(7, ip)}},
+         ConfirmationVerdict::Confirmed,
+         100,
          "Confirmed: 0011aabb-00000007 at 10.77.1.9"},
-        {"static: old values, another camera with the new ones",
+        {"static: its old answer, silence, then the new values",
          AddressingMode::Static,
-         {},
-         {Answer(7, "10.0.0.7", false), Answer(8, ip)},
-         false,
-         "Not confirmed: 0011aabb-00000007 did not take the change in 10 s (it reports "
-         "10.0.0.7)"},
-        {"static: the IP sent but the old MAC",
+         {{300, Answer(7, old, Values::Old)}, {1500, Answer(7, ip)}},
+         ConfirmationVerdict::Confirmed,
+         1500,
+         "Confirmed: 0011aabb-00000007 at 10.77.1.9"},
+        {"static: the old mask",
          AddressingMode::Static,
-         {},
-         {Answer(7, ip, false)},
-         false,
-         "Not confirmed: 0011aabb-00000007 did not take the change in 10 s (it reports "
-         "10.77.1.9)"},
+         {{1500, Answer(7, ip, Values::OldMask)}},
+         ConfirmationVerdict::NotConfirmed,
+         10000,
+         "(it reports 10.77.1.9)"},
+        {"static: the old gateway",
+         AddressingMode::Static,
+         {{1500, Answer(7, ip, Values::OldGateway)}},
+         ConfirmationVerdict::NotConfirmed,
+         10000,
+         "(it reports 10.77.1.9)"},
+        {"static: the old MAC",
+         AddressingMode::Static,
+         {{1500, Answer(7, ip, Values::OldMac)}},
+         ConfirmationVerdict::NotConfirmed,
+         10000,
+         "(it reports 10.77.1.9)"},
+        {"static: the new values from another address",
+         AddressingMode::Static,
+         {{1500, Answer(7, ip, Values::New, "10.9.9.9")}},
+         ConfirmationVerdict::NotConfirmed,
+         10000,
+         "(it reports 10.77.1.9)"},
+        {"static: another camera with the new values",
+         AddressingMode::Static,
+         {{1500, Answer(7, old, Values::Old)}, {1500, Answer(8, ip)}},
+         ConfirmationVerdict::NotConfirmed,
+         10000,
+         "(it reports 10.0.0.7)"},
+        {"static: two addresses answer for it in one interval",
+         AddressingMode::Static,
+         {{400, Answer(7, old, Values::Old)}, {450, Answer(7, ip, Values::New, "10.9.9.9")}},
+         ConfirmationVerdict::Conflict,
+         450,
+         "Conflict: 0011aabb-00000007 is answered for from 10.0.0.7 and 10.9.9.9 with "
+         "different settings"},
+        {"static: a spoofed confirmation after the camera's old answer",
+         AddressingMode::Static,
+         {{400, Answer(7, old, Values::Old)}, {450, Answer(7, ip)}},
+         ConfirmationVerdict::Conflict,
+         450,
+         "Conflict: 0011aabb-00000007 is answered for from 10.0.0.7 and 10.77.1.9 with "
+         "different settings"},
         {"static: no answer",
          AddressingMode::Static,
-         {Answer(7, "10.0.0.7", false)},
-         {},
-         false,
+         {{100, Answer(7, old, Values::Old)}},
+         ConfirmationVerdict::NotConfirmed,
+         10000,
          "Not confirmed: 0011aabb-00000007 did not answer in 10 s"},
-        {"dhcp: an answer to a probe after the change",
+        {"dhcp: answers unchanged to every probe", AddressingMode::Dhcp, stale,
+         ConfirmationVerdict::NotConfirmed, 10000, "(it reports 10.0.0.7)"},
+        {"dhcp: fell silent for an interval, then answered",
          AddressingMode::Dhcp,
-         {},
-         {Answer(7, "10.77.3.3", false)},
-         true,
+         {{300, Answer(7, old, Values::Old)}, {1500, Answer(7, old, Values::Old)}},
+         ConfirmationVerdict::Confirmed,
+         1500,
+         "Confirmed: 0011aabb-00000007 at 10.0.0.7"},
+        {"dhcp: reports another address at once",
+         AddressingMode::Dhcp,
+         {{300, Answer(7, "10.77.3.3", Values::Old)}},
+         ConfirmationVerdict::Confirmed,
+         300,
          "Confirmed: 0011aabb-00000007 at 10.77.3.3"},
+        {"dhcp: reports another gateway only",
+         AddressingMode::Dhcp,
+         {{300, Answer(7, old, Values::OldMask)}},
+         ConfirmationVerdict::Confirmed,
+         300,
+         "Confirmed: 0011aabb-00000007 at 10.0.0.7"},
+        {"dhcp: another address, but not from it",
+         AddressingMode::Dhcp,
+         {{300, Answer(7, "10.77.3.3", Values::Old, "10.9.9.9")}},
+         ConfirmationVerdict::NotConfirmed,
+         10000,
+         "(it reports 10.77.3.3)"},
         {"adsl: an answer from before the first probe is not enough",
          AddressingMode::Adsl,
-         {Answer(7, "10.0.0.7", false)},
-         {},
-         false,
+         {{100, Answer(7, "10.77.3.3", Values::Old)}},
+         ConfirmationVerdict::NotConfirmed,
+         10000,
          "Not confirmed: 0011aabb-00000007 did not answer in 10 s"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ChangeConfirmation confirmation;
         const Clock::time_point t0{};
-        confirmation.Add(ChangeFor(7, c.mode, ip), t0);
+        confirmation.Add(ChangeFor(7, c.mode, ip), t0,
+                         ReportedSettings{old, "255.255.255.0", "192.168.1.1"});
         EXPECT_EQ(confirmation.WaitingText(), "Confirming 0011aabb-00000007\u2026");
+        EXPECT_EQ(confirmation.NextDue(), t0 + 250ms);
         std::vector<ConfirmationOutcome> outcomes;
-        confirmation.Observe(c.beforeProbe, t0 + 100ms, outcomes);
-        if (outcomes.empty()) {
-            EXPECT_FALSE(confirmation.Tick(t0 + 200ms).probe);
-            EXPECT_EQ(confirmation.NextDue(), t0 + 250ms);
-            EXPECT_TRUE(confirmation.Tick(t0 + 250ms).probe);
-            confirmation.Observe(c.afterProbe, t0 + 1500ms, outcomes);
-        }
-        for (Clock::time_point t = t0 + 300ms; outcomes.empty() && t <= t0 + 11s; t += 100ms) {
+        int probes = 0;
+        for (int ms = 0; ms <= 11000 && outcomes.empty(); ms += 50) {
+            const Clock::time_point t = t0 + std::chrono::milliseconds(ms);
+            std::vector<AcceptedReply> now;
+            for (const Timed& timed : c.replies) {
+                if (timed.ms == ms) {
+                    now.push_back(timed.reply);
+                }
+            }
+            confirmation.Observe(now, t, outcomes);
             const ChangeConfirmation::TickResult tick = confirmation.Tick(t);
+            probes += tick.probe ? 1 : 0;
             outcomes.insert(outcomes.end(), tick.expired.begin(), tick.expired.end());
         }
         ASSERT_EQ(outcomes.size(), 1u);
-        EXPECT_EQ(outcomes[0].confirmed, c.confirmed);
-        EXPECT_EQ(ConfirmationText(outcomes[0]), c.text);
-        EXPECT_EQ(outcomes[0].reply.has_value(), c.confirmed);
-        EXPECT_EQ(outcomes[0].waited, !c.confirmed           ? 10000ms
-                                      : c.afterProbe.empty() ? 100ms
-                                                             : 1500ms);
+        EXPECT_EQ(outcomes[0].verdict, c.verdict);
+        EXPECT_EQ(outcomes[0].confirmed, c.verdict == ConfirmationVerdict::Confirmed);
+        const std::string text = ConfirmationText(outcomes[0]);
+        EXPECT_TRUE(text == c.text || (text.rfind(kTookOther, 0) == 0 &&
+                                       text.substr(std::string(kTookOther).size() + 1) == c.text))
+            << text;
+        EXPECT_EQ(outcomes[0].reply.has_value(), c.verdict == ConfirmationVerdict::Confirmed);
+        EXPECT_EQ(outcomes[0].waited, std::chrono::milliseconds(c.waitedMs));
         EXPECT_EQ(confirmation.Pending(), 0u);
         EXPECT_FALSE(confirmation.NextDue().has_value());
     }

@@ -300,9 +300,11 @@ TEST(CamSimDiscovery, ChangesAreConfirmedByTheCamerasTheyNameOnceTheyAnswerAgain
         std::uint16_t port;
         bool confirmed;
     };
+    // The simulator answers from 127.0.0.1: the cameras that are to confirm
+    // move there, so that their answers come from the address they report.
     const std::vector<Change> changes = {
-        {1, "192.168.7.21", qdipc::AddressingMode::Static, cameras.Port(), true},
-        {3, "192.168.7.23", qdipc::AddressingMode::Dhcp, cameras.Port(), true},
+        {1, "127.0.0.1", qdipc::AddressingMode::Static, cameras.Port(), true},
+        {3, "127.0.0.1", qdipc::AddressingMode::Dhcp, cameras.Port(), true},
         {50, "192.168.7.50", qdipc::AddressingMode::Static, silent.Port(), false},
         {77, "192.168.7.77", qdipc::AddressingMode::Static, cameras.Port(), false},
     };

@@ -1,0 +1,382 @@
+#include "cli/ProvisioningRun.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "cli/BatchCommand.h"
+#include "cli/CommandLineRun.h"
+#include "discovery/CellText.h"
+#include "platform/StateDirectory.h"
+#include "settings/PlanFile.h"
+#include "settings/SettingsValidation.h"
+
+namespace qdipc {
+namespace {
+
+constexpr const char* kPrefix = "qd_ip_search: ";
+// How long --modify looks for its camera before the record goes out; the
+// search ends as soon as the camera answered.
+constexpr std::chrono::milliseconds kModifySearchWait{2000};
+
+std::string Quoted(std::string_view text) {
+    return "'" + EscapeControls(text) + "'";
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return false;
+    }
+    std::ostringstream content;
+    content << file.rdbuf();
+    text = content.str();
+    return !file.bad();
+}
+
+std::filesystem::path RollbackDirectory(const NetworkConfig& config) {
+    return config.stateDirectory.empty() ? UserStateDirectory() : config.stateDirectory;
+}
+
+void SayRollback(const ProvisioningSession& session, std::ostream& err) {
+    if (!session.RollbackPath().empty()) {
+        err << "rollback plan: " << EscapeControls(session.RollbackPath().string()) << "\n";
+    } else if (!session.RollbackError().empty()) {
+        err << kPrefix << EscapeControls(session.RollbackError()) << "\n";
+    }
+}
+
+}  // namespace
+
+std::vector<Ipv4Interface> ConfiguredInterfaces(const NetworkConfig& config) {
+    return config.interfaces ? config.interfaces() : ListBroadcastInterfaces();
+}
+
+bool CheckInterfaceName(const NetworkConfig& config, const std::string& name, std::ostream& err) {
+    if (name.empty()) {
+        return true;
+    }
+    const std::vector<Ipv4Interface> interfaces = ConfiguredInterfaces(config);
+    if (std::any_of(interfaces.begin(), interfaces.end(),
+                    [&](const Ipv4Interface& i) { return i.name == name; })) {
+        return true;
+    }
+    // Names as the system gives them, control characters as \xNN.
+    err << kPrefix << "no up, broadcast-capable IPv4 interface is named '" << EscapeControls(name)
+        << "'; there are:";
+    for (const Ipv4Interface& i : interfaces) {
+        err << " " << EscapeControls(i.name) << " (" << i.address << ")";
+    }
+    err << (interfaces.empty() ? " none\n" : "\n");
+    return false;
+}
+
+CliNetwork::CliNetwork(const NetworkConfig& config, std::string onlyInterface)
+    : config_(config),
+      onlyInterface_(std::move(onlyInterface)),
+      queue_({}, config.maxPendingReplies),
+      log_(config.errorLogDirectory),
+      worker_(searchId_, queue_, log_, config.receiver),
+      command_(searchId_, config.searchDestination, config.interfaces),
+      broadcaster_(config.settingsDestination, SystemSeconds, config.interfaces) {}
+
+CliNetwork::~CliNetwork() {
+    worker_.Stop();
+}
+
+bool CliNetwork::Open(std::ostream& err) {
+    // The receive port is bound before anything leaves, so that a camera
+    // that answers at once is heard, and a change that cannot be confirmed
+    // is not sent.
+    if (!worker_.Bind()) {
+        err << kPrefix << "cannot receive on UDP port " << config_.receiver.bind.port
+            << " (is another program using it?)\n";
+        return false;
+    }
+    if (!worker_.Start()) {
+        err << kPrefix << "cannot start the receive worker\n";
+        return false;
+    }
+    return true;
+}
+
+ProvisioningHooks CliNetwork::Hooks() {
+    ProvisioningHooks hooks;
+    hooks.sendRecord = [this](const NetSettingsRecord& record, std::uint32_t arrivalInterface,
+                              std::string& failure) {
+        return broadcaster_.SendSettingsRecord(record, arrivalInterface, &failure) ==
+               BroadcastOutcome::Ok;
+    };
+    hooks.sendProbe = [this](bool first) {
+        lastOutcome_ = first ? command_.Run({}, onlyInterface_) : command_.Repeat();
+        return lastOutcome_ == SearchOutcome::Sent;
+    };
+    return hooks;
+}
+
+void CliNetwork::Drive(ProvisioningSession& session,
+                       const std::function<void(const std::vector<AcceptedReply>&)>& tap,
+                       bool feed) {
+    using Clock = ProvisioningSession::Clock;
+    constexpr auto kLongestSleep = std::chrono::milliseconds(20);
+    while (!session.Finished()) {
+        const std::vector<AcceptedReply> replies = queue_.TakeAll();
+        if (tap && !replies.empty()) {
+            tap(replies);
+        }
+        if (feed) {
+            session.OnReplies(replies, Clock::now());
+        }
+        session.Tick(Clock::now());
+        const std::optional<Clock::time_point> due = session.NextDue();
+        if (!due) {
+            break;
+        }
+        std::this_thread::sleep_until(std::min(*due, Clock::now() + kLongestSleep));
+    }
+}
+
+void CliNetwork::Close() {
+    worker_.Stop();
+}
+
+int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, std::ostream& out,
+                     std::ostream& err) {
+    CliNetwork network(config, "");
+    if (!network.Open(err)) {
+        err << kPrefix << "nothing was sent\n";
+        return 1;
+    }
+    ProvisioningOptions sessionOptions;
+    sessionOptions.searchWait = kModifySearchWait;
+    sessionOptions.awaitedIds = {Lower(options.deviceId)};
+    sessionOptions.confirmation.timeout = std::chrono::milliseconds(options.verifyWaitMs);
+    sessionOptions.rollbackDirectory = RollbackDirectory(config);
+    ProvisioningHooks hooks = network.Hooks();
+    hooks.plan = [&](const std::vector<FoundCamera>& found) {
+        ProvisioningPlan plan;
+        AssignOrder order;
+        order.newIp = options.ip;
+        order.mask = options.mask;
+        order.gateway = options.gateway;
+        order.mode = options.mode;
+        order.newMac = options.mac;
+        const auto camera = std::find_if(found.begin(), found.end(), [&](const FoundCamera& f) {
+            return Lower(f.camera.deviceId) == Lower(options.deviceId);
+        });
+        if (camera == found.end()) {
+            order.camera.deviceId = Lower(options.deviceId);
+            plan.notFound.push_back(std::move(order));
+        } else {
+            order.camera = camera->camera;
+            plan.orders.push_back(std::move(order));
+        }
+        return plan;
+    };
+    bool outputLost = false;
+    const auto write = [&](const std::string& line) {
+        out << line << "\n" << std::flush;
+        outputLost = outputLost || !out;
+    };
+    hooks.onEvent = [&](const ProvisioningEvent& event) {
+        if (event.kind != ProvisioningEvent::Kind::Result) {
+            return;
+        }
+        switch (event.result) {
+            case CameraResult::Sent:
+                write(BroadcastOutcomeText(BroadcastOutcome::Ok));
+                break;
+            case CameraResult::NotConfirmed:
+                if (event.text.rfind("not sent: ", 0) == 0) {
+                    write(BroadcastOutcomeText(BroadcastOutcome::Error));
+                    err << kPrefix << EscapeControls(event.text.substr(10)) << "\n";
+                } else {
+                    write(EscapeControls(event.text));
+                }
+                break;
+            case CameraResult::Confirmed:
+            case CameraResult::Conflict:
+                write(EscapeControls(event.text));
+                break;
+            case CameraResult::Refused:
+                err << kPrefix << EscapeControls(options.deviceId + ": " + event.text)
+                    << "; nothing was sent\n";
+                break;
+            case CameraResult::NotFound:
+                err << kPrefix << EscapeControls(options.deviceId)
+                    << " did not answer the search; nothing was sent\n";
+                break;
+            case CameraResult::Planned:
+                break;
+        }
+    };
+    ProvisioningSession session(sessionOptions, std::move(hooks));
+    if (!session.StartSearch(ProvisioningSession::Clock::now())) {
+        err << kPrefix << SearchFailureText(network.LastSearchOutcome()) << "\n";
+        return 1;
+    }
+    network.Drive(session);
+    network.Close();
+    SayRollback(session, err);
+    if (outputLost) {
+        if (errno != EPIPE) {
+            err << kPrefix << "the outcome could not be written out in full\n";
+        }
+        return 1;
+    }
+    if (session.NetworkFailed()) {
+        return 1;
+    }
+    const std::vector<ProvisioningCamera>& cameras = session.Cameras();
+    const bool done = !cameras.empty() &&
+                      (cameras.front().result == CameraResult::Confirmed ||
+                       (cameras.front().result == CameraResult::Sent && options.verifyWaitMs == 0));
+    if (!cameras.empty() && cameras.front().result == CameraResult::Refused) {
+        return kExitUsage;
+    }
+    return done ? 0 : kExitNotConfirmed;
+}
+
+int RunBatchCommand(CommandMode mode, const BatchOptions& options, const NetworkConfig& config,
+                    std::ostream& out, std::ostream& err, const BatchEnvironment& environment) {
+    // A plan with a fault sends nothing: it is read and checked before the
+    // network is touched.
+    PlanFile planFile;
+    if (mode == CommandMode::Plan) {
+        std::string text;
+        const auto read = environment.readFile ? environment.readFile : ReadWholeFile;
+        if (!read(options.planFile, text)) {
+            err << kPrefix << "cannot read the plan " << Quoted(options.planFile) << "\n";
+            return kExitUsage;
+        }
+        planFile = ReadPlanFile(text);
+        if (!planFile.Ok()) {
+            err << kPrefix << EscapeControls(options.planFile + ": " + planFile.error) << "\n";
+            return kExitUsage;
+        }
+    }
+    if (!CheckInterfaceName(config, options.interfaceName, err)) {
+        return kExitUsage;
+    }
+    CliNetwork network(config, options.interfaceName);
+    if (!network.Open(err)) {
+        return 1;
+    }
+    // One process, one set of reservations: no two cameras of this run are
+    // given one address.
+    AddressReservations reservations;
+    ProvisioningOptions sessionOptions;
+    sessionOptions.searchWait = std::chrono::milliseconds(environment.searchWaitMs);
+    sessionOptions.confirmation.timeout = std::chrono::milliseconds(options.verifyWaitMs);
+    sessionOptions.confirmation.probeInterval =
+        std::chrono::milliseconds(environment.probeIntervalMs);
+    sessionOptions.dryRun = options.dryRun;
+    sessionOptions.rollbackDirectory = RollbackDirectory(config);
+    ProvisioningHooks hooks = network.Hooks();
+    const ProvisioningSession* current = nullptr;
+    hooks.plan = [&](const std::vector<FoundCamera>& found) {
+        AssignSurroundings surroundings;
+        surroundings.interfaces = ConfiguredInterfaces(config);
+        surroundings.neighbours =
+            environment.neighbours ? environment.neighbours() : ReachableNeighbours();
+        surroundings.gatewayOf = environment.gatewayOf ? environment.gatewayOf : DefaultGatewayOf;
+        surroundings.reserved = reservations.TakenByOthers(current->Holder());
+        if (mode == CommandMode::Assign) {
+            AssignSelection selection;
+            selection.by = options.select == BatchOptions::Select::Ids  ? AssignSelection::By::Ids
+                           : options.select == BatchOptions::Select::Ip ? AssignSelection::By::Ip
+                                                                        : AssignSelection::By::All;
+            selection.ip = options.selectIp;
+            selection.ids = options.ids;
+            return PlanAssign(found, selection, {options.from, options.mask, options.gateway},
+                              std::move(surroundings));
+        }
+        ProvisioningPlan plan = PlanLines(planFile.lines, found, surroundings);
+        if (!plan.Ok()) {
+            plan.error = options.planFile + ": " + plan.error;
+        }
+        return plan;
+    };
+    hooks.onEvent = [&](const ProvisioningEvent& event) {
+        switch (event.kind) {
+            case ProvisioningEvent::Kind::Searched:
+            case ProvisioningEvent::Kind::Sent:
+            case ProvisioningEvent::Kind::Finished:
+                err << event.text << "\n";
+                break;
+            case ProvisioningEvent::Kind::Failed:
+                if (current->NetworkFailed()) {
+                    break;  // said below, with the search's own words
+                }
+                err << kPrefix << EscapeControls(event.text) << "; nothing was sent\n";
+                break;
+            case ProvisioningEvent::Kind::Result:
+                if (event.result == CameraResult::Refused ||
+                    (event.result == CameraResult::NotConfirmed &&
+                     event.text.rfind("not sent: ", 0) == 0)) {
+                    err << kPrefix
+                        << EscapeControls(current->Cameras()[event.index].order.camera.deviceId +
+                                          ": " + event.text)
+                        << "\n";
+                }
+                break;
+            case ProvisioningEvent::Kind::Planned:
+                break;
+        }
+    };
+    ProvisioningSession session(sessionOptions, std::move(hooks), &reservations);
+    current = &session;
+    if (!session.StartSearch(ProvisioningSession::Clock::now())) {
+        err << kPrefix << SearchFailureText(network.LastSearchOutcome()) << "\n";
+        return 1;
+    }
+    network.Drive(session);
+    network.Close();
+    if (!session.Failure().empty()) {
+        return session.NetworkFailed() ? 1 : kExitUsage;
+    }
+    SayRollback(session, err);
+
+    std::vector<BatchRecord> records;
+    for (const ProvisioningCamera& camera : session.Cameras()) {
+        const AssignCamera& before = camera.order.camera;
+        records.push_back({PrintableCell(before.deviceId), PrintableCell(before.mac),
+                           PrintableCell(before.ip), camera.order.newIp,
+                           CameraResultWord(camera.result)});
+    }
+    out << FormatBatchRecords(options.format, records) << std::flush;
+    if (!out) {
+        err << kPrefix << "the records could not be written out in full\n";
+        return 1;
+    }
+    if (session.NetworkFailed()) {
+        err << kPrefix << "some records could not be sent\n";
+        return 1;
+    }
+    if (records.empty()) {
+        err << kPrefix << "no camera matched\n";
+        return kExitNotConfirmed;
+    }
+    // Success is evidence: every camera confirmed; a dry run that found and
+    // could plan them all; a run told not to wait whose records all went out.
+    const CameraResult good = options.dryRun              ? CameraResult::Planned
+                              : options.verifyWaitMs == 0 ? CameraResult::Sent
+                                                          : CameraResult::Confirmed;
+    const bool allGood = std::all_of(session.Cameras().begin(), session.Cameras().end(),
+                                     [&](const ProvisioningCamera& c) { return c.result == good; });
+    return allGood ? 0 : kExitNotConfirmed;
+}
+
+}  // namespace qdipc

@@ -1,0 +1,348 @@
+// The provisioning engine on a made-up clock with simulated cameras: the
+// sender and the probes reach the cameras in the test, the cameras' replies
+// come back through OnReplies, each from the address the camera (or another
+// device) answers from.
+
+#include "settings/ProvisioningSession.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "discovery/DeviceCodecs.h"
+#include "settings/SettingsValidation.h"
+#include "tests/discovery/TestReplies.h"
+
+namespace qdipc {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = ProvisioningSession::Clock;
+
+enum class Behaviour {
+    Honest,          // silent for 1 s after the record, then answers with it
+    Silent,          // never answers after the record
+    Ignores,         // keeps answering with its old settings
+    Spoofed,         // ignores it; another host answers with the record's values
+    SpoofedSilent,   // falls silent; another host answers with the record's values
+    TwoSources,      // honest, but another device answers with its ID as well
+    DhcpStale,       // DHCP record; keeps answering unchanged
+    DhcpSilentBack,  // DHCP record; silent for 1 s, then the same settings again
+    DhcpNewValues,   // DHCP record; answers at once with a leased address
+    RecordLost,      // the record never reaches it
+    ZeroMac,         // reports MAC 00:00:00:00:00:00: its record breaks the rules
+    Absent,          // does not answer the search
+};
+
+struct SimCamera {
+    SimCamera(Behaviour b, CameraResult e, test::CameraReply r)
+        : behaviour(b), expected(e), reply(std::move(r)) {}
+
+    Behaviour behaviour;
+    CameraResult expected;
+    test::CameraReply reply;  // what it reports now
+    bool dhcp = false;
+    Clock::time_point silentUntil{};
+    bool silentForever = false;
+    std::optional<test::CameraReply> spoofer;  // answers for it from 10.9.9.9
+};
+
+// Cameras, their network and the clock.
+class SimNetwork {
+public:
+    std::vector<SimCamera> cameras;
+    Clock::time_point now{};
+    std::vector<std::pair<Clock::time_point, AcceptedReply>> inFlight;
+    int probes = 0;
+    std::vector<Clock::time_point> recordTimes;
+
+    static AcceptedReply From(const test::CameraReply& reply, const std::string& source) {
+        AcceptedReply accepted = reply.Accepted(0);
+        accepted.sourceAddress = ParseIpv4Strict(source).value_or(0);
+        return accepted;
+    }
+
+    bool Probe(bool) {
+        ++probes;
+        for (SimCamera& camera : cameras) {
+            if (camera.behaviour == Behaviour::TwoSources) {
+                test::CameraReply other = camera.reply;
+                other.ip = "10.8.8.8";
+                other.mac = {0x02, 0x88, 0, 0, 0, 0x08};
+                other.gateway = "10.8.8.1";
+                inFlight.emplace_back(now + 5ms, From(other, other.ip));
+            }
+            if (camera.spoofer) {
+                inFlight.emplace_back(now + 5ms, From(*camera.spoofer, "10.9.9.9"));
+            }
+            const bool silent = camera.silentForever || now < camera.silentUntil ||
+                                (camera.behaviour == Behaviour::Absent);
+            if (!silent) {
+                inFlight.emplace_back(now + 10ms, From(camera.reply, camera.reply.ip));
+            }
+        }
+        return true;
+    }
+
+    bool Record(const NetSettingsRecord& record) {
+        recordTimes.push_back(now);
+        for (SimCamera& camera : cameras) {
+            if (!std::equal(camera.reply.devId.begin(), camera.reply.devId.end(),
+                            record.bytes.begin() + record::kDevId)) {
+                continue;
+            }
+            test::CameraReply applied = camera.reply;
+            applied.ip = record.Text(record::kIp);
+            applied.mask = record.Text(record::kMask);
+            applied.gateway = record.Text(record::kGateway);
+            std::copy_n(record.bytes.begin() + record::kMac, 6, applied.mac.begin());
+            switch (camera.behaviour) {
+                case Behaviour::Honest:
+                case Behaviour::TwoSources:
+                    camera.reply = applied;
+                    camera.silentUntil = now + 1s;
+                    break;
+                case Behaviour::Silent:
+                    camera.silentForever = true;
+                    break;
+                case Behaviour::Spoofed:
+                    camera.spoofer = applied;
+                    break;
+                case Behaviour::SpoofedSilent:
+                    camera.spoofer = applied;
+                    camera.silentForever = true;
+                    break;
+                case Behaviour::DhcpSilentBack:
+                    camera.silentUntil = now + 1s;
+                    break;
+                case Behaviour::DhcpNewValues:
+                    camera.reply.ip = "10.77.3." + std::to_string(camera.reply.devId[7]);
+                    break;
+                case Behaviour::Ignores:
+                case Behaviour::DhcpStale:
+                case Behaviour::RecordLost:
+                case Behaviour::ZeroMac:
+                case Behaviour::Absent:
+                    break;
+            }
+        }
+        return true;
+    }
+
+    // Runs the session to its end (at most 60 s of made-up time).
+    void Drive(ProvisioningSession& session) {
+        for (int step = 0; step < 100000 && !session.Finished(); ++step) {
+            std::optional<Clock::time_point> next = session.NextDue();
+            for (const auto& [at, reply] : inFlight) {
+                next = next ? std::min(*next, at) : at;
+            }
+            ASSERT_TRUE(next.has_value());
+            now = std::max(now, *next);
+            ASSERT_LT(now, Clock::time_point{} + 60s);
+            std::vector<AcceptedReply> arrived;
+            std::stable_sort(inFlight.begin(), inFlight.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+            while (!inFlight.empty() && inFlight.front().first <= now) {
+                arrived.push_back(inFlight.front().second);
+                inFlight.erase(inFlight.begin());
+            }
+            session.OnReplies(arrived, now);
+            session.Tick(now);
+        }
+    }
+};
+
+ProvisioningHooks HooksFor(SimNetwork& network) {
+    ProvisioningHooks hooks;
+    hooks.sendProbe = [&network](bool first) { return network.Probe(first); };
+    hooks.sendRecord = [&network](const NetSettingsRecord& record, std::uint32_t, std::string&) {
+        return network.Record(record);
+    };
+    return hooks;
+}
+
+// Every camera found gets 10.77.1.N (or DHCP); the absent one is asked for.
+ProvisioningPlan PlanFor(const SimNetwork& network, const std::vector<FoundCamera>& found) {
+    ProvisioningPlan plan;
+    for (const SimCamera& camera : network.cameras) {
+        const std::string id = FormatDeviceId(camera.reply.devId.data());
+        const auto at = std::find_if(found.begin(), found.end(),
+                                     [&](const FoundCamera& f) { return f.camera.deviceId == id; });
+        AssignOrder order;
+        order.newIp = camera.dhcp ? "" : "10.77.1." + std::to_string(camera.reply.devId[7]);
+        order.mask = camera.dhcp ? "" : "255.255.0.0";
+        order.gateway = camera.dhcp ? "" : "10.77.0.1";
+        order.mode = camera.dhcp ? AddressingMode::Dhcp : AddressingMode::Static;
+        if (at == found.end()) {
+            order.camera.deviceId = id;
+            plan.notFound.push_back(order);
+        } else {
+            order.camera = at->camera;
+            plan.orders.push_back(order);
+        }
+    }
+    return plan;
+}
+
+TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
+    const std::vector<std::pair<Behaviour, CameraResult>> table = {
+        {Behaviour::Honest, CameraResult::Confirmed},
+        {Behaviour::Silent, CameraResult::NotConfirmed},
+        {Behaviour::Ignores, CameraResult::NotConfirmed},
+        {Behaviour::Spoofed, CameraResult::Conflict},
+        {Behaviour::SpoofedSilent, CameraResult::NotConfirmed},
+        {Behaviour::TwoSources, CameraResult::Conflict},
+        {Behaviour::DhcpStale, CameraResult::NotConfirmed},
+        {Behaviour::DhcpSilentBack, CameraResult::Confirmed},
+        {Behaviour::DhcpNewValues, CameraResult::Confirmed},
+        {Behaviour::RecordLost, CameraResult::NotConfirmed},
+        {Behaviour::ZeroMac, CameraResult::Refused},
+        {Behaviour::Absent, CameraResult::NotFound},
+    };
+    SimNetwork network;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        SimCamera camera{table[i].first, table[i].second,
+                         test::Camera(static_cast<std::uint32_t>(i + 1))};
+        camera.dhcp = camera.behaviour == Behaviour::DhcpStale ||
+                      camera.behaviour == Behaviour::DhcpSilentBack ||
+                      camera.behaviour == Behaviour::DhcpNewValues;
+        camera.reply.gateway = "10.0.0.254";
+        if (camera.behaviour == Behaviour::ZeroMac) {
+            camera.reply.mac = {};
+        }
+        network.cameras.push_back(camera);
+    }
+    const std::filesystem::path rollback =
+        std::filesystem::temp_directory_path() /
+        ("qdipc-rollback-test-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::filesystem::remove_all(rollback);
+
+    ProvisioningOptions options;
+    options.searchWait = 2s;
+    options.rollbackDirectory = rollback;
+    ProvisioningHooks hooks = HooksFor(network);
+    hooks.plan = [&](const std::vector<FoundCamera>& found) { return PlanFor(network, found); };
+    std::vector<ProvisioningEvent> events;
+    hooks.onEvent = [&](const ProvisioningEvent& event) { events.push_back(event); };
+    AddressReservations reservations;
+    ProvisioningSession session(options, hooks, &reservations);
+    ASSERT_TRUE(session.StartSearch(network.now));
+    network.Drive(session);
+    ASSERT_TRUE(session.Finished());
+
+    // The search: the request and its repeats at 0.3 s and 1 s.
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front().text, "11 cameras found");
+    ASSERT_EQ(session.Cameras().size(), table.size());
+    for (const ProvisioningCamera& camera : session.Cameras()) {
+        const auto sim =
+            std::find_if(network.cameras.begin(), network.cameras.end(), [&](const SimCamera& s) {
+                return FormatDeviceId(s.reply.devId.data()) == camera.order.camera.deviceId;
+            });
+        ASSERT_NE(sim, network.cameras.end());
+        SCOPED_TRACE(static_cast<int>(sim->behaviour));
+        EXPECT_EQ(camera.result, sim->expected) << camera.reason;
+        if (camera.result == CameraResult::Refused) {
+            EXPECT_EQ(camera.reason.rfind("MAC: ", 0), 0u) << camera.reason;
+        }
+        EXPECT_EQ(camera.reply.has_value(), camera.result == CameraResult::Confirmed);
+    }
+    // Ten records (not the refused one), kAssignPacing apart.
+    ASSERT_EQ(network.recordTimes.size(), 10u);
+    for (std::size_t i = 1; i < network.recordTimes.size(); ++i) {
+        EXPECT_EQ(network.recordTimes[i] - network.recordTimes[i - 1], kAssignPacing);
+    }
+    // Finished comes last, once, after every camera's final result.
+    ASSERT_EQ(events.back().kind, ProvisioningEvent::Kind::Finished);
+    EXPECT_EQ(events.back().text.rfind("3 of 11 confirmed in ", 0), 0u) << events.back().text;
+    EXPECT_EQ(
+        std::count_if(events.begin(), events.end(),
+                      [](const auto& e) { return e.kind == ProvisioningEvent::Kind::Finished; }),
+        1);
+    // The reservations are let go at the end.
+    EXPECT_TRUE(reservations.TakenByOthers(reservations.NewHolder()).empty());
+
+    // The rollback plan names the ten cameras whose record went out, with
+    // the settings they reported before, and reads back as a plan.
+    ASSERT_FALSE(session.RollbackPath().empty());
+    std::ifstream file(session.RollbackPath(), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, session.RollbackPlanText());
+    EXPECT_EQ(text.rfind("dev_id,mac,ip,mask,gateway,mode\r\n0011aabb-00000001,00:1a:2b:3c:4d:5e,"
+                         "10.0.0.1,255.255.255.0,10.0.0.254,static\r\n",
+                         0),
+              0u);
+    const PlanFile back = ReadPlanFile(text);
+    ASSERT_TRUE(back.Ok()) << back.error;
+    EXPECT_EQ(back.lines.size(), 10u);
+    std::filesystem::remove_all(rollback);
+}
+
+// A session driven only until its records are out: changes still wait.
+TEST(ProvisioningSessionTest, ReservationsKeepRunsApart) {
+    SimNetwork network;
+    network.cameras.push_back({Behaviour::Silent, CameraResult::NotConfirmed, test::Camera(1)});
+    AddressReservations reservations;
+    const auto order = [](const test::CameraReply& reply, const std::string& ip) {
+        AssignOrder o;
+        o.camera = {FormatDeviceId(reply.devId.data()),
+                    "00:1a:2b:3c:4d:5e",
+                    reply.ip,
+                    reply.mask,
+                    reply.gateway,
+                    0};
+        o.newIp = ip;
+        o.mask = "255.255.0.0";
+        o.gateway = "10.77.0.1";
+        return o;
+    };
+    ProvisioningOptions options;
+    ProvisioningSession first(options, HooksFor(network), &reservations);
+    first.Start({order(test::Camera(1), "10.77.1.1")}, network.now);
+    network.now += 1s;
+    first.Tick(network.now);
+    EXPECT_EQ(first.Cameras()[0].result, CameraResult::Sent);
+
+    // Another plan avoids the address in flight; another run cannot take
+    // the camera, nor give its address to another camera.
+    AssignSurroundings surroundings;
+    const AddressReservations::Holder dialog = reservations.NewHolder();
+    surroundings.reserved = reservations.TakenByOthers(dialog);
+    const BatchPlan plan = PlanBatch({order(test::Camera(2), "").camera},
+                                     {"10.77.1.1", "255.255.0.0", "10.77.0.1"}, surroundings);
+    ASSERT_TRUE(plan.Ok()) << plan.error;
+    EXPECT_EQ(plan.newIps[0], "10.77.1.2");
+    ASSERT_EQ(plan.skipped.size(), 1u);
+    EXPECT_EQ(plan.skipped[0].reason, SkipReason::Reserved);
+    EXPECT_TRUE(reservations.ReserveAddress(dialog, 0x0A4D0102u));
+
+    ProvisioningSession second(options, HooksFor(network), &reservations);
+    second.Start({order(test::Camera(1), "10.77.1.3"), order(test::Camera(3), "10.77.1.1"),
+                  order(test::Camera(4), "10.77.1.2"), order(test::Camera(5), "10.77.1.5")},
+                 network.now);
+    ASSERT_EQ(second.Cameras().size(), 4u);
+    EXPECT_EQ(second.Cameras()[0].result, CameraResult::Refused);
+    EXPECT_EQ(second.Cameras()[0].reason,
+              "a change for this camera is still waiting in another run");
+    EXPECT_EQ(second.Cameras()[1].result, CameraResult::Refused);
+    EXPECT_EQ(second.Cameras()[1].reason, "10.77.1.1 is planned for another camera in another run");
+    EXPECT_EQ(second.Cameras()[2].result, CameraResult::Refused);  // the dialog's
+    EXPECT_EQ(second.Cameras()[3].result, CameraResult::Sent);
+
+    // Once the first run ends, its camera and address are free again.
+    network.Drive(first);
+    EXPECT_EQ(first.Cameras()[0].result, CameraResult::NotConfirmed);
+    EXPECT_FALSE(reservations.CameraTakenByOther(dialog, first.Cameras()[0].order.camera.deviceId));
+    EXPECT_FALSE(reservations.AddressTakenByOther(dialog, 0x0A4D0101u));
+    EXPECT_TRUE(reservations.AddressTakenByOther(second.Holder(), 0x0A4D0102u));
+}
+
+}  // namespace
+}  // namespace qdipc
