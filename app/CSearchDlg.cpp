@@ -18,6 +18,7 @@
 #include "app/WindowLayout.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/NetworkInterfaces.h"
+#include "platform/StateDirectory.h"
 #include "platform/SystemMenu.h"
 #include "platform/UdpSocket.h"
 #include "preview/CVideoStatic.h"
@@ -351,11 +352,13 @@ void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped
     const std::uint8_t* bytes = stamped.bytes.data();
     qdipc::AssignOrder order;
     order.camera.deviceId = qdipc::FormatDeviceId(bytes + qdipc::record::kDevId);
-    order.camera.mac = qdipc::FormatMac(bytes + qdipc::record::kMac);
+    order.newMac = qdipc::FormatMac(bytes + qdipc::record::kMac);
+    order.camera.mac = order.newMac;
     order.camera.arrivalInterface = ModifyInterfaceFor(stamped);
     // What the camera reported before: its row, when it is listed.
     const int row = m_table.List().FindRow(order.camera.deviceId);
     if (row >= 0) {
+        order.camera.mac = m_table.CellText(row, qdipc::kColMac);
         order.camera.ip = m_table.CellText(row, qdipc::kColIp);
         order.camera.mask = m_table.CellText(row, qdipc::kColMask);
         order.camera.gateway = m_table.CellText(row, qdipc::kColGateway);
@@ -364,6 +367,16 @@ void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped
     order.mask = stamped.Text(qdipc::record::kMask);
     order.gateway = stamped.Text(qdipc::record::kGateway);
     order.mode = stamped.Mode();
+    // An earlier Modify of this camera still waiting is replaced: its wait
+    // ends here, and the new record's confirmation takes over. (A camera in a
+    // batch run stays that run's: the engine refuses this change then.)
+    for (const QPointer<qdipc::AssignRun>& earlier : m_modifyRuns) {
+        if (earlier && !earlier->IsFinished() &&
+            earlier->Orders().front().camera.deviceId == order.camera.deviceId) {
+            delete earlier.data();
+        }
+    }
+    std::erase_if(m_modifyRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
     auto outcome = std::make_shared<std::optional<qdipc::BroadcastOutcome>>();
     qdipc::AssignRun* run = MakeRun(
         {order}, [this, stamped, outcome](const qdipc::NetSettingsRecord&,
@@ -372,6 +385,7 @@ void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped
                 m_settingsBroadcaster.BroadcastSettingsRecord(stamped, arrivalInterface, &failure);
             return **outcome == qdipc::BroadcastOutcome::Ok;
         });
+    m_modifyRuns.emplace_back(run);
     // The first record goes out at once; the wait starts before the box is
     // shown, as its modal loop keeps the probes and the replies going.
     run->Start();
@@ -406,7 +420,8 @@ qdipc::AssignRun* CSearchDlg::MakeRun(
     hooks.send = std::move(send);
     hooks.probe = [this] { return m_searchCommand.Repeat() == qdipc::SearchOutcome::Sent; };
     hooks.confirmation = m_config.confirmation;
-    hooks.rollbackDirectory = m_config.rollbackDirectory;
+    hooks.rollbackDirectory =
+        m_config.stateDirectory.empty() ? qdipc::UserStateDirectory() : m_config.stateDirectory;
     hooks.reservations = &m_reservations;
     auto* run = new qdipc::AssignRun(std::move(orders), std::move(hooks), this);
     connect(run, &qdipc::AssignRun::ResultChanged, this,

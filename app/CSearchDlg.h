@@ -184,6 +184,10 @@ private:
     std::unique_ptr<qdipc::DeviceListMenu> m_listMenu;
     // Runs (batches and settings changes) still sending or confirming.
     std::vector<QPointer<qdipc::AssignRun>> m_assignRuns;
+    // The settings windows' changes among them: a newer Modify of the same
+    // camera replaces the one still waiting (the camera takes the record it
+    // received last).
+    std::vector<QPointer<qdipc::AssignRun>> m_modifyRuns;
     Qt::MouseButton m_listDoubleClickButton = Qt::NoButton;
     bool m_aboutInSystemMenu = false;
     bool m_shutDown = false;

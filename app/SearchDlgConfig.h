@@ -7,7 +7,6 @@
 
 #include <QUrl>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -40,9 +39,6 @@ struct SearchDlgConfig : NetworkConfig {
     std::function<bool(const QUrl&)> openUrl{};
     // How a sent settings change is confirmed; a zero timeout sends only.
     ConfirmationOptions confirmation{};
-    // Where every run writes its rollback plan (the program sets the user's
-    // state directory); empty: none is written.
-    std::filesystem::path rollbackDirectory{};
 };
 
 }  // namespace qdipc

@@ -18,7 +18,6 @@
 #include "cli/CommandLineRun.h"
 #include "platform/Console.h"
 #include "platform/QtPlatformChoice.h"
-#include "platform/StateDirectory.h"
 
 int main(int argc, char* argv[]) {
     // The command line decides first: a first argument that is one of its
@@ -47,7 +46,6 @@ int main(int argc, char* argv[]) {
     qdipc::ApplyQtPlatformChoice();  // the preview needs X11 windows, also on Wayland
     QApplication application(qtArgumentCount, qtArguments.data());
     qdipc::SearchDlgConfig config;
-    config.rollbackDirectory = qdipc::UserStateDirectory();
     if (commandLine.noFirewall) {
         config.openFirewall = nullptr;
     }

@@ -66,6 +66,8 @@ struct LoopbackWindowConfig {
         config.receiver.receiveBufferBytes = 4 * 1024 * 1024;
         config.interfaces = LoopbackNetworks();
         config.errorLogDirectory = logDirectory.path().toStdString();
+        // Rollback plans of the window's runs stay in the test's folder.
+        config.stateDirectory = logDirectory.path().toStdString();
         config.messages = messages;
         config.openFirewall = [this] { ++firewallCalls; };
         return config;
