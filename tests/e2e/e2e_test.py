@@ -1252,6 +1252,9 @@ def scenario_assign_two(lab, args):
         while len(a11y.find_all(window.app_acc, None, "Assign Addresses", depth=1)) <= first // 5:
             check(time.monotonic() < deadline, "the Assign Addresses dialog did not open")
             time.sleep(0.2)
+        # Out of the way of the list, for the next selection.
+        screen.xdotool("windowmove", screen.find_window("Assign Addresses"), 700 + 40 * first, 0)
+        time.sleep(0.5)
     time.sleep(1.0)
     plans, starts = [], []
     for dialog in a11y.find_all(window.app_acc, None, "Assign Addresses", depth=1):

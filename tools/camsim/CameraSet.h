@@ -40,8 +40,9 @@ public:
     std::optional<std::size_t> Find(const DevId& devId) const;
 
     // Gives the addressed camera the record's IP address, netmask, gateway and
-    // MAC address; returns its index, or nothing when no camera has the
-    // record's device ID.
+    // MAC address (a DHCP or ADSL record's empty texts keep the camera's own:
+    // its lease stays the same); returns its index, or nothing when no camera
+    // has the record's device ID.
     std::optional<std::size_t> ApplyModify(const DecodedModify& record);
 
 private:
