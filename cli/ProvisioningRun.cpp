@@ -186,13 +186,27 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
         return plan;
     };
     bool outputLost = false;
+    int lostErrno = 0;  // why, as the failed write left it
     const auto write = [&](const std::string& line) {
+        errno = 0;
         out << line << "\n" << std::flush;
-        outputLost = outputLost || !out;
+        if (!out && !outputLost) {
+            outputLost = true;
+            lostErrno = errno;
+        }
     };
+    // The rollback plan is written before the record leaves; it is named as
+    // the record goes, so that an interrupted run still says where it is.
+    bool rollbackSaid = false;
+    const ProvisioningSession* current = nullptr;
     hooks.onEvent = [&](const ProvisioningEvent& event) {
         if (event.kind != ProvisioningEvent::Kind::Result) {
             return;
+        }
+        if (!rollbackSaid &&
+            (event.result == CameraResult::Sent || event.text.rfind("not sent: ", 0) == 0)) {
+            SayRollback(*current, err);
+            rollbackSaid = true;
         }
         switch (event.result) {
             case CameraResult::Sent:
@@ -223,15 +237,15 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
         }
     };
     ProvisioningSession session(sessionOptions, std::move(hooks));
+    current = &session;
     if (!session.StartSearch(ProvisioningSession::Clock::now())) {
         err << kPrefix << SearchFailureText(network.LastSearchOutcome()) << "\n";
         return 1;
     }
     network.Drive(session);
     network.Close();
-    SayRollback(session, err);
     if (outputLost) {
-        if (errno != EPIPE) {
+        if (lostErrno != EPIPE) {
             err << kPrefix << "the outcome could not be written out in full\n";
         }
         return 1;
@@ -286,6 +300,7 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
     sessionOptions.rollbackDirectory = RollbackDirectory(config);
     ProvisioningHooks hooks = network.Hooks();
     const ProvisioningSession* current = nullptr;
+    bool rollbackSaid = false;  // named as the first record goes
     hooks.plan = [&](const std::vector<FoundCamera>& found) {
         AssignSurroundings surroundings;
         surroundings.interfaces = ConfiguredInterfaces(config);
@@ -323,6 +338,11 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
                 err << kPrefix << EscapeControls(event.text) << "; nothing was sent\n";
                 break;
             case ProvisioningEvent::Kind::Result:
+                if (!rollbackSaid && (event.result == CameraResult::Sent ||
+                                      event.text.rfind("not sent: ", 0) == 0)) {
+                    SayRollback(*current, err);
+                    rollbackSaid = true;
+                }
                 if (event.result == CameraResult::Refused ||
                     (event.result == CameraResult::NotConfirmed &&
                      event.text.rfind("not sent: ", 0) == 0)) {
@@ -347,7 +367,6 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
     if (!session.Failure().empty()) {
         return session.NetworkFailed() ? 1 : kExitUsage;
     }
-    SayRollback(session, err);
 
     std::vector<BatchRecord> records;
     for (const ProvisioningCamera& camera : session.Cameras()) {

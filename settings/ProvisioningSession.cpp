@@ -206,6 +206,9 @@ void ProvisioningSession::EndSearch(Clock::time_point now) {
             {std::move(order), CameraResult::NotFound, "did not answer the search", {}});
     }
     Emit({ProvisioningEvent::Kind::Planned, 0, CameraResult::Planned, {}});
+    for (std::size_t i = ordersCount_; i < cameras_.size(); ++i) {
+        Emit({ProvisioningEvent::Kind::Result, i, CameraResult::NotFound, cameras_[i].reason});
+    }
     BeginSending(now);
 }
 

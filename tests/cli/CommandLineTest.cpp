@@ -319,6 +319,13 @@ TEST(BatchRunTest, PlansAreCheckedAndOnlyEvidenceConfirms) {
          "p.csv: line 2, column mac: the camera 7164736d-00000384 answers with MAC "
          "02:00:00:00:03:84, not 02:00:00:00:03:85",
          0},
+        {"--modify of a device ID no camera has",
+         {"--modify", "0011aabb-0000ff01", "--ip", "10.0.3.150", "--mask", "255.0.0.0", "--gateway",
+          "10.0.3.254", "--mac", "02:00:00:00:03:84", "--verify-wait", "500"},
+         "",
+         3,
+         "0011aabb-0000ff01 did not answer the search; nothing was sent",
+         0},
         {"answers with the new values, but from another address",
          {"--plan", "p.csv", "--verify-wait", "1200"},
          header + a + ",,10.0.3.140,255.0.0.0,10.0.3.254\n",
@@ -363,10 +370,16 @@ TEST(BatchRunTest, PlansAreCheckedAndOnlyEvidenceConfirms) {
         ASSERT_NE(parsed.mode, CommandMode::UsageError) << parsed.error;
         std::ostringstream out;
         std::ostringstream err;
-        EXPECT_EQ(RunBatchCommand(parsed.mode, parsed.batch, config, out, err, environment),
+        const bool modify = parsed.mode == CommandMode::Modify;
+        EXPECT_EQ(modify
+                      ? RunCommandLine(parsed, out, err, config)
+                      : RunBatchCommand(parsed.mode, parsed.batch, config, out, err, environment),
                   c.exitCode)
             << err.str();
-        if (c.exitCode == 2) {
+        if (modify) {
+            EXPECT_EQ(out.str(), "");
+            EXPECT_NE(err.str().find(c.output), std::string::npos) << err.str();
+        } else if (c.exitCode == 2) {
             EXPECT_NE(err.str().find(c.output + "; nothing was sent"), std::string::npos)
                 << err.str();
             EXPECT_EQ(out.str(), "");

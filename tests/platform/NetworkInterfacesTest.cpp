@@ -1,5 +1,6 @@
 #include "platform/NeighbourTable.h"
 #include "platform/NetworkInterfaces.h"
+#include "platform/StateDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <net/if.h>
 #endif
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -117,6 +119,51 @@ TEST(NeighbourTableTest, ReadsCompleteArpEntriesAndDefaultRoutes) {
     EXPECT_EQ(routes[1].gateway, "10.10.77.1");
 }
 #endif
+
+// Where rollback plans go: the variables of this process, set for the test
+// and put back after.
+TEST(StateDirectoryTest, FollowsTheUsersStateDirectory) {
+#ifdef _WIN32
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    const std::wstring saved = local != nullptr ? local : L"";
+    _wputenv_s(L"LOCALAPPDATA", L"C:\\Users\\me\\AppData\\Local");
+    EXPECT_EQ(UserStateDirectory(),
+              std::filesystem::path(L"C:\\Users\\me\\AppData\\Local\\qd_ip_search"));
+    _wputenv_s(L"LOCALAPPDATA", saved.c_str());
+#else
+    const auto saved = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+    };
+    const std::optional<std::string> state = saved("XDG_STATE_HOME");
+    const std::optional<std::string> home = saved("HOME");
+    const auto set = [](const char* name, const char* value) {
+        if (value != nullptr) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    };
+    struct Case {
+        const char* state;
+        const char* home;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/var/st", "/home/me", "/var/st/qd_ip_search"},
+        {"relative/st", "/home/me", "/home/me/.local/state/qd_ip_search"},
+        {nullptr, "/home/me", "/home/me/.local/state/qd_ip_search"},
+        {nullptr, nullptr, ""},
+    };
+    for (const Case& c : cases) {
+        set("XDG_STATE_HOME", c.state);
+        set("HOME", c.home);
+        EXPECT_EQ(UserStateDirectory().string(), c.expected);
+    }
+    set("XDG_STATE_HOME", state ? state->c_str() : nullptr);
+    set("HOME", home ? home->c_str() : nullptr);
+#endif
+}
 
 }  // namespace
 }  // namespace qdipc

@@ -265,6 +265,14 @@ TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
         std::count_if(events.begin(), events.end(),
                       [](const auto& e) { return e.kind == ProvisioningEvent::Kind::Finished; }),
         1);
+    // Every camera's final result came as an event, the one not found too.
+    for (std::size_t i = 0; i < session.Cameras().size(); ++i) {
+        const auto last = std::find_if(events.rbegin(), events.rend(), [&](const auto& e) {
+            return e.kind == ProvisioningEvent::Kind::Result && e.index == i;
+        });
+        ASSERT_NE(last, events.rend()) << i;
+        EXPECT_EQ(last->result, session.Cameras()[i].result) << i;
+    }
     // The reservations are let go at the end.
     EXPECT_TRUE(reservations.TakenByOthers(reservations.NewHolder()).empty());
 
