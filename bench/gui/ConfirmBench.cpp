@@ -48,6 +48,7 @@ double Ms(Clock::duration d) {
 class QuietMessages : public qdipc::MessagePresenter {
 public:
     void Warn(QWidget*, const QString&) override {}
+    bool Ask(QWidget*, const QString&) override { return true; }  // closes without a box
 };
 
 std::uint16_t FreeLoopbackPort() {
@@ -71,6 +72,8 @@ std::unique_ptr<CSearchDlg> LoopbackWindow(std::uint16_t cameraPort) {
                         : std::vector<qdipc::Ipv4Interface>{};
     };
     config.errorLogDirectory = std::filesystem::temp_directory_path();
+    // The runs' rollback plans: not in the user's state directory.
+    config.stateDirectory = std::filesystem::temp_directory_path() / "qdipc-bench-state";
     config.messages = std::make_shared<QuietMessages>();
     config.openFirewall = [] {};
     auto dlg = std::make_unique<CSearchDlg>(config);
