@@ -489,7 +489,8 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
     QTemporaryDir state;
     qdipc::AddressReservations reservations;
     std::vector<std::string> sentIps;
-    QPointer<qdipc::AssignRun> run;
+    std::vector<std::unique_ptr<qdipc::AssignRun>> runs;  // the dialog's runs, owned here
+    qdipc::AssignRun* run = nullptr;
     const auto starter = [&](std::vector<qdipc::AssignOrder> orders) {
         qdipc::AssignRun::Hooks hooks;
         hooks.send = [&](const qdipc::NetSettingsRecord& record, std::uint32_t, std::string&) {
@@ -503,8 +504,9 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
         hooks.confirmation.probeInterval = std::chrono::milliseconds(100);
         hooks.rollbackDirectory = state.path().toStdString();
         hooks.reservations = &reservations;
-        run = new qdipc::AssignRun(std::move(orders), std::move(hooks));
-        return run.data();
+        runs.push_back(std::make_unique<qdipc::AssignRun>(std::move(orders), std::move(hooks)));
+        run = runs.back().get();
+        return run;
     };
     CAssignDlg dialog(FactoryBatch(0, 3), LoopbackSurroundings(), starter, &reservations);
     QTest::mouseClick(dialog.ApplyButton(), Qt::LeftButton);
@@ -544,7 +546,7 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
     QCOMPARE(dialog.PlanTable()->item(1, CAssignDlg::kColResult)->text(),
              QLatin1String("confirmed"));
     QTRY_VERIFY_WITH_TIMEOUT(run->IsFinished(), 3000);
-    delete run.data();
+    QCOMPARE(runs.size(), std::size_t{2});
 }
 
 void SearchDlgTest::closingWithRecordsUnsentAsksAndNamesWhatIsDropped() {
