@@ -478,6 +478,12 @@ void SearchDlgTest::twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatC
     QVERIFY(!second->ApplyButton()->isEnabled());
     QVERIFY2(second->MessageLabel()->text().startsWith(QLatin1String("Gateway: ")),
              qPrintable(second->MessageLabel()->text()));
+    // A camera with a change waiting in a run cannot be put into another one.
+    reservations.ReserveCamera(reservations.NewHolder(), "0011AABB-00000006");
+    CAssignDlg third(FactoryBatch(5, 2), LoopbackSurroundings(), {}, &reservations);
+    QCOMPARE(Column(third.PlanTable(), CAssignDlg::kColResult), Texts({"", "refused"}));
+    QCOMPARE(third.PlanTable()->item(1, CAssignDlg::kColResult)->toolTip(),
+             QStringLiteral("a change for this camera is still waiting in another run"));
     // A closed dialog lets go of its addresses.
     second.reset();
     first.StartEdit()->setText(QStringLiteral("10.9.0.6"));
