@@ -1129,6 +1129,30 @@ def scenario_spoof_cli(lab, args):
     log(f"--assign --all with a spoofer: exit 3, results {results}")
 
 
+def scenario_refuse_cli(lab, args):
+    """A device at the factory address that reports MAC 00:00:00:00:00:00 is
+    refused alone (with the reason); the four real cameras are confirmed, and
+    the exit code (3) says that not every camera was."""
+    lab.start_camsim(4, first=100, name="camsim-factory",
+                     extra=("--factory", FACTORY_NETWORK, "--restart-ms", 500))
+    odd = lab.start_camsim(1, first=120, name="camsim-b",
+                           extra=("--factory", FACTORY_NETWORK, "--zero-mac"))
+    mark = odd.lines.count()
+    result, records = cli_records(
+        lab, "--assign", "--from", f"{lab.prefix}.70", "--mask", "255.255.255.0", "--gateway",
+        f"{lab.prefix}.254", "--select-ip", FACTORY_IP, "--verify-wait", 8000)
+    by_mac = {r["mac"]: r["result"] for r in records}
+    check(result.returncode == 3 and by_mac.get("00:00:00:00:00:00") == "refused" and
+          sorted(v for k, v in by_mac.items() if k != "00:00:00:00:00:00") ==
+          ["confirmed"] * 4,
+          f"--assign with an all-zero MAC: exit {result.returncode}, {by_mac}, "
+          f"{result.stderr!r}")
+    # It hears the others' records (broadcasts) but is sent none of its own.
+    check(not [x for x in odd.lines.since(mark) if x.startswith("applied to camera")],
+          "the refused device was sent a record")
+    log(f"--assign with an all-zero MAC device: exit 3, {by_mac}")
+
+
 def scenario_dhcp_cli(lab, args):
     """A DHCP change is confirmed only by evidence: a camera that ignores the
     record and keeps answering unchanged gives exit 3; one that restarts and
@@ -1292,6 +1316,7 @@ SCENARIOS = {
     "assign-two": (scenario_assign_two, 1, 1),
     "spoof-cli": (scenario_spoof_cli, 1, 1),
     "dhcp-cli": (scenario_dhcp_cli, 1, 1),
+    "refuse-cli": (scenario_refuse_cli, 1, 1),
     "plan-taken-cli": (scenario_plan_taken_cli, 1, 1),
     "dry-run-cli": (scenario_dry_run_cli, 1, 1),
     "rollback-cli": (scenario_rollback_cli, 1, 1),
