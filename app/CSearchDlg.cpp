@@ -24,6 +24,7 @@
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/NetworkInterfaces.h"
+#include "platform/StateDirectory.h"
 #include "platform/SystemMenu.h"
 #include "platform/UdpSocket.h"
 #include "preview/CVideoStatic.h"
@@ -78,15 +79,11 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
               } else {
                   m_table.AddReplies(batch, m_searchId.load());
               }
-              // The confirmation sees every reply, also those the list drops
-              // as duplicates: a camera's new values come with an ID it
-              // already lists.
-              if (m_confirmation.Pending() > 0) {
-                  std::vector<qdipc::ConfirmationOutcome> outcomes;
-                  m_confirmation.Observe(batch, qdipc::ChangeConfirmation::Clock::now(), outcomes);
-                  for (const qdipc::ConfirmationOutcome& outcome : outcomes) {
-                      OnConfirmationOutcome(outcome);
-                  }
+              // The runs see every reply, also those the list drops as
+              // duplicates: a camera's new values come with an ID it already
+              // lists.
+              for (qdipc::AssignRun* run : ActiveRuns()) {
+                  run->OnReplies(batch);
               }
               // Watching, the counts change with the events only (and each
               // cycle shows them anyway).
@@ -98,7 +95,6 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
       m_searchCommand(m_searchId, m_config.searchDestination, m_config.interfaces),
       m_settingsBroadcaster(m_config.settingsDestination, qdipc::SystemSeconds,
                             m_config.interfaces),
-      m_confirmation(m_config.confirmation),
       m_hIcon(qdipc::ProgramIcon()) {
     m_ui->setupUi(this);
     OnInitDialog();
@@ -106,6 +102,14 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
 
 CSearchDlg::~CSearchDlg() {
     Shutdown();
+    // The dialogs and runs hold the reservations, a member that goes before
+    // the child objects do: they go first.
+    for (CAssignDlg* dialog : findChildren<CAssignDlg*>()) {
+        delete dialog;
+    }
+    for (const QPointer<qdipc::AssignRun>& run : m_assignRuns) {
+        delete run.data();
+    }
     // The table is a member and goes before the child widgets do.
     m_deviceList->setModel(nullptr);
 }
@@ -206,8 +210,6 @@ void CSearchDlg::OnInitDialog() {
     connect(&m_searchEnd, &QTimer::timeout, this, &CSearchDlg::OnSearchEnded);
     // A click on the bar while it says "No camera answered" opens the diagnosis.
     m_progress->installEventFilter(this);
-    m_confirmationTick.setInterval(100);
-    connect(&m_confirmationTick, &QTimer::timeout, this, &CSearchDlg::OnConfirmationTick);
 
     // The first tab stop, the list, has the focus.
     m_deviceList->setFocus(Qt::OtherFocusReason);
@@ -220,7 +222,7 @@ void CSearchDlg::OnSearch() {
     m_watch.Stop();
     m_watchTimer.stop();
     // Texts of earlier runs go; a confirmation still waiting keeps its own.
-    if (m_confirmation.Pending() == 0) {
+    if (ActiveRuns().empty()) {
         m_confirmedCount = 0;
         m_notConfirmedCount = 0;
         m_lastConfirmationText.clear();
@@ -337,7 +339,7 @@ QString CSearchDlg::ProgressText() const {
 
 void CSearchDlg::ShowCounts() {
     // Before the first search the bar stays as the window opened it.
-    if (m_confirmation.Pending() > 0 || m_outcomeOnBar || m_noCameraShown || !m_workerStarted) {
+    if (!ActiveRuns().empty() || m_outcomeOnBar || m_noCameraShown || !m_workerStarted) {
         return;
     }
     const QString text = CountsText();
@@ -415,7 +417,7 @@ void CSearchDlg::OnSearchEnded() {
 }
 
 void CSearchDlg::ShowNoCameraAnswered() {
-    if (m_confirmation.Pending() > 0) {
+    if (!ActiveRuns().empty()) {
         return;  // the bar shows the wait for a camera
     }
     const QString text = QStringLiteral("No camera answered — click here to diagnose the network");
@@ -632,88 +634,156 @@ std::uint32_t CSearchDlg::ModifyInterfaceFor(const qdipc::NetSettingsRecord& rec
 }
 
 void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped) {
-    const qdipc::BroadcastOutcome outcome =
-        m_settingsBroadcaster.BroadcastSettingsRecord(stamped, ModifyInterfaceFor(stamped));
-    // The wait starts before the box is shown: its modal loop keeps the
-    // probes and the replies going.
-    if (outcome == qdipc::BroadcastOutcome::Ok && m_confirmation.Options().timeout.count() > 0) {
-        StartConfirmation(stamped);
+    // A change of one camera: the engine checks it against the other runs,
+    // sends it (these bytes, as the settings window made them) and confirms
+    // it by the camera's own evidence.
+    const std::uint8_t* bytes = stamped.bytes.data();
+    qdipc::AssignOrder order;
+    order.camera.deviceId = qdipc::FormatDeviceId(bytes + qdipc::record::kDevId);
+    order.newMac = qdipc::FormatMac(bytes + qdipc::record::kMac);
+    order.camera.mac = order.newMac;
+    order.camera.arrivalInterface = ModifyInterfaceFor(stamped);
+    // What the camera reported before: its row, when it is listed.
+    const int row = m_table.List().FindRow(order.camera.deviceId);
+    if (row >= 0) {
+        order.camera.mac = m_table.CellText(row, qdipc::kColMac);
+        order.camera.ip = m_table.CellText(row, qdipc::kColIp);
+        order.camera.mask = m_table.CellText(row, qdipc::kColMask);
+        order.camera.gateway = m_table.CellText(row, qdipc::kColGateway);
     }
-    m_messages->Warn(this, QString::fromLatin1(qdipc::BroadcastOutcomeText(outcome)));
+    order.newIp = stamped.Text(qdipc::record::kIp);
+    order.mask = stamped.Text(qdipc::record::kMask);
+    order.gateway = stamped.Text(qdipc::record::kGateway);
+    order.mode = stamped.Mode();
+    // An earlier Modify of this camera still waiting is replaced: its wait
+    // ends here, and the new record's confirmation takes over. (A camera in a
+    // batch run stays that run's: the engine refuses this change then.)
+    for (const QPointer<qdipc::AssignRun>& earlier : m_modifyRuns) {
+        if (earlier && !earlier->IsFinished() &&
+            earlier->Orders().front().camera.deviceId == order.camera.deviceId) {
+            delete earlier.data();
+        }
+    }
+    std::erase_if(m_modifyRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
+    auto outcome = std::make_shared<std::optional<qdipc::BroadcastOutcome>>();
+    qdipc::AssignRun* run = MakeRun(
+        {order}, [this, stamped, outcome](const qdipc::NetSettingsRecord&,
+                                          std::uint32_t arrivalInterface, std::string& failure) {
+            *outcome =
+                m_settingsBroadcaster.BroadcastSettingsRecord(stamped, arrivalInterface, &failure);
+            return **outcome == qdipc::BroadcastOutcome::Ok;
+        });
+    m_modifyRuns.emplace_back(run);
+    // The first record goes out at once; the wait starts before the box is
+    // shown, as its modal loop keeps the probes and the replies going.
+    run->Start();
+    m_messages->Warn(this, QString::fromLatin1(qdipc::BroadcastOutcomeText(
+                               outcome->value_or(qdipc::BroadcastOutcome::Error))));
 }
 
-void CSearchDlg::StartConfirmation(const qdipc::NetSettingsRecord& stamped) {
+std::vector<qdipc::AssignRun*> CSearchDlg::ActiveRuns() const {
+    std::vector<qdipc::AssignRun*> runs;
+    for (const QPointer<qdipc::AssignRun>& run : m_assignRuns) {
+        if (run && !run->IsFinished()) {
+            runs.push_back(run);
+        }
+    }
+    return runs;
+}
+
+qdipc::AssignRun* CSearchDlg::MakeRun(
+    std::vector<qdipc::AssignOrder> orders,
+    std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send) {
     // The probes' replies come in through the receive worker; a window that
     // has not searched yet (or could not bind) gets it going now, and without
-    // it the wait ends as not confirmed.
-    if (BindReceiver()) {
+    // it the changes end as not confirmed.
+    if (m_config.confirmation.timeout.count() > 0 && BindReceiver()) {
         StartWorkerOnce();
     }
-    if (m_confirmation.Pending() == 0) {
+    if (ActiveRuns().empty()) {
         m_confirmedCount = 0;
         m_notConfirmedCount = 0;
     }
-    m_confirmation.Add(stamped, qdipc::ChangeConfirmation::Clock::now());
-    if (!m_confirmationTick.isActive()) {
-        m_confirmationTick.start();
-    }
-    ShowConfirmationProgress();
+    qdipc::AssignRun::Hooks hooks;
+    hooks.send = std::move(send);
+    hooks.probe = [this] { return m_searchCommand.Repeat() == qdipc::SearchOutcome::Sent; };
+    hooks.confirmation = m_config.confirmation;
+    hooks.rollbackDirectory =
+        m_config.stateDirectory.empty() ? qdipc::UserStateDirectory() : m_config.stateDirectory;
+    hooks.reservations = &m_reservations;
+    auto* run = new qdipc::AssignRun(std::move(orders), std::move(hooks), this);
+    connect(run, &qdipc::AssignRun::ResultChanged, this,
+            [this, run](int index) { OnRunResult(run, index); });
+    connect(run, &qdipc::AssignRun::Finished, this, &CSearchDlg::ShowConfirmationProgress);
+    connect(run, &qdipc::AssignRun::Finished, run, &QObject::deleteLater, Qt::QueuedConnection);
+    std::erase_if(m_assignRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
+    m_assignRuns.emplace_back(run);
+    return run;
 }
 
-void CSearchDlg::OnConfirmationTick() {
-    const qdipc::ChangeConfirmation::TickResult tick =
-        m_confirmation.Tick(qdipc::ChangeConfirmation::Clock::now());
-    if (tick.probe) {
-        m_searchCommand.Repeat();
-    }
-    for (const qdipc::ConfirmationOutcome& outcome : tick.expired) {
-        OnConfirmationOutcome(outcome);
-    }
-    if (m_confirmation.Pending() == 0) {
-        m_confirmationTick.stop();
-    }
-    ShowConfirmationProgress();
-}
-
-void CSearchDlg::OnConfirmationOutcome(const qdipc::ConfirmationOutcome& outcome) {
-    (outcome.confirmed ? m_confirmedCount : m_notConfirmedCount) += 1;
-    m_outcomeOnBar = true;
-    // The camera's row shows what it now reports, in place; a camera that a
-    // new search has not listed again gets its row from that search.
-    if (outcome.confirmed && outcome.reply) {
-        qdipc::DeviceList& list = m_table.List();
-        const int row = list.FindRow(outcome.deviceId);
-        if (row >= 0) {
-            list.UpdateRow(row, outcome.reply->reply, outcome.reply->arrivalInterface);
+void CSearchDlg::OnRunResult(qdipc::AssignRun* run, int index) {
+    const qdipc::ProvisioningCamera& camera = run->CameraAt(static_cast<std::size_t>(index));
+    if (qdipc::IsFinalResult(camera.result)) {
+        const bool confirmed = camera.result == qdipc::CameraResult::Confirmed;
+        (confirmed ? m_confirmedCount : m_notConfirmedCount) += 1;
+        m_outcomeOnBar = true;
+        // The camera's row shows what it now reports, in place; a camera that
+        // a new search has not listed again gets its row from that search.
+        if (confirmed && camera.reply) {
+            qdipc::DeviceList& list = m_table.List();
+            const int row = list.FindRow(camera.order.camera.deviceId);
+            if (row >= 0) {
+                list.UpdateRow(row, camera.reply->reply, camera.reply->arrivalInterface);
+            }
+        }
+        // The confirmation's own sentences; other ends are said with the
+        // camera they are about.
+        const std::string& reason = camera.reason;
+        const bool sentence = reason.starts_with("Confirmed:") ||
+                              reason.starts_with("Not confirmed:") ||
+                              reason.starts_with("Conflict:");
+        if (sentence) {
+            m_lastConfirmationText = reason;
+        } else {
+            QString word = qdipc::AssignRun::ResultText(camera.result);
+            word[0] = word[0].toUpper();
+            m_lastConfirmationText =
+                word.toStdString() + ": " + camera.order.camera.deviceId + ": " + reason;
         }
     }
-    m_lastConfirmationText = qdipc::ConfirmationText(outcome);
     ShowConfirmationProgress();
-    // A batch assignment shows the outcome in its dialog's Result column.
-    for (const QPointer<qdipc::AssignRun>& run : m_assignRuns) {
-        if (run && run->OnOutcome(outcome.deviceId, outcome.confirmed)) {
-            break;
-        }
-    }
 }
 
 void CSearchDlg::ShowConfirmationProgress() {
     QString text;
-    if (m_confirmation.Pending() > 0) {
+    int waiting = 0;
+    int settled = 0;
+    int total = 0;
+    std::string waitingText;
+    for (qdipc::AssignRun* run : ActiveRuns()) {
+        const int own = run->WaitingCount();
+        if (own > 0) {
+            waitingText = run->WaitingText();
+        }
+        waiting += own;
+        total += run->Total();
+        settled += run->Total() - run->UnsentCount() - own;
+    }
+    if (waiting > 0) {
         m_progress->setRange(0, 1000);
-        m_progress->setValue(static_cast<int>(
-            1000 * m_confirmation.Progress(qdipc::ChangeConfirmation::Clock::now())));
-        text = QString::fromStdString(m_confirmation.WaitingText());
+        m_progress->setValue(total > 0 ? 1000 * settled / total : 0);
+        text = waiting == 1 ? QString::fromStdString(waitingText)
+                            : QStringLiteral("Confirming %1 changes\u2026").arg(waiting);
     } else {
-        const int total = m_confirmedCount + m_notConfirmedCount;
-        if (total == 0) {
+        const int outcomes = m_confirmedCount + m_notConfirmedCount;
+        if (outcomes == 0) {
             return;
         }
-        text = total == 1 ? QString::fromStdString(m_lastConfirmationText)
-                          : QStringLiteral("Confirmed %1 of %2 changes; last: %3")
-                                .arg(m_confirmedCount)
-                                .arg(total)
-                                .arg(QString::fromStdString(m_lastConfirmationText));
+        text = outcomes == 1 ? QString::fromStdString(m_lastConfirmationText)
+                             : QStringLiteral("Confirmed %1 of %2 changes; last: %3")
+                                   .arg(m_confirmedCount)
+                                   .arg(outcomes)
+                                   .arg(QString::fromStdString(m_lastConfirmationText));
         // Full when every change was confirmed, empty when one was not.
         m_progress->setRange(0, 1000);
         m_progress->setValue(m_notConfirmedCount == 0 ? 1000 : 0);
@@ -764,34 +834,49 @@ void CSearchDlg::OnAssignAddresses() {
         [this](std::vector<qdipc::AssignOrder> orders) {
             return StartAssignRun(std::move(orders));
         },
-        this);
+        &m_reservations, this);
     dialog->show();
 }
 
 qdipc::AssignRun* CSearchDlg::StartAssignRun(std::vector<qdipc::AssignOrder> orders) {
-    qdipc::AssignRun::Hooks hooks;
-    // Each record is stamped and sent like a Modify's, without the box, and
-    // confirmed by the window's confirmation with every other change: its
-    // probes, the progress bar and the rows updated in place.
-    hooks.confirming = m_confirmation.Options().timeout.count() > 0;
-    hooks.send = [this, confirming = hooks.confirming](const qdipc::NetSettingsRecord& record,
-                                                       std::uint32_t arrivalInterface) {
+    // Each record is stamped and sent like a Modify's, without the box.
+    return MakeRun(std::move(orders), [this](const qdipc::NetSettingsRecord& record,
+                                             std::uint32_t arrivalInterface, std::string& failure) {
         const qdipc::NetSettingsRecord stamped =
             qdipc::StampSettingsRecord(record, qdipc::TimeSeededDraw(qdipc::SystemSeconds()));
-        if (m_settingsBroadcaster.BroadcastSettingsRecord(stamped, arrivalInterface) !=
-            qdipc::BroadcastOutcome::Ok) {
-            return false;
-        }
-        if (confirming) {
-            StartConfirmation(stamped);
-        }
+        return m_settingsBroadcaster.BroadcastSettingsRecord(stamped, arrivalInterface, &failure) ==
+               qdipc::BroadcastOutcome::Ok;
+    });
+}
+
+bool CSearchDlg::MayCloseWithRunsGoing() {
+    int unsent = 0;
+    int waiting = 0;
+    for (qdipc::AssignRun* run : ActiveRuns()) {
+        unsent += run->UnsentCount();
+        waiting += run->WaitingCount();
+    }
+    if (unsent == 0 && waiting == 0) {
         return true;
-    };
-    auto* run = new qdipc::AssignRun(std::move(orders), std::move(hooks), this);
-    connect(run, &qdipc::AssignRun::Finished, run, &QObject::deleteLater, Qt::QueuedConnection);
-    std::erase_if(m_assignRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
-    m_assignRuns.emplace_back(run);
-    return run;
+    }
+    const QString text =
+        unsent > 0 ? QStringLiteral(
+                         "%1 settings records are not sent yet and %2 changes are not "
+                         "confirmed yet.\nClose anyway? The records not sent yet will not "
+                         "be sent.")
+                         .arg(unsent)
+                         .arg(waiting)
+                   : QStringLiteral(
+                         "%1 changes are not confirmed yet.\nClose anyway? A later search "
+                         "shows where the cameras are.")
+                         .arg(waiting);
+    if (!m_messages->Ask(this, text)) {
+        return false;
+    }
+    for (qdipc::AssignRun* run : ActiveRuns()) {
+        run->StopSending();
+    }
+    return true;
 }
 
 void CSearchDlg::OnSize(int cx, int cy) {
@@ -891,7 +976,6 @@ void CSearchDlg::Shutdown() {
     m_shutDown = true;
     m_searchRepeat.stop();
     m_searchEnd.stop();
-    m_confirmationTick.stop();
     m_watch.Stop();
     m_watchTimer.stop();
     if (m_pWorker) {
@@ -901,6 +985,9 @@ void CSearchDlg::Shutdown() {
 }
 
 void CSearchDlg::done(int result) {
+    if (!m_shutDown && !MayCloseWithRunsGoing()) {
+        return;  // the operator keeps the window and its runs
+    }
     Shutdown();
     QDialog::done(result);
 }

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,8 +29,8 @@
 #include "discovery/RecvSearchThread.h"
 #include "discovery/SearchCommand.h"
 #include "discovery/SiteWatch.h"
+#include "settings/AddressReservations.h"
 #include "settings/AssignRun.h"
-#include "settings/ChangeConfirmation.h"
 #include "settings/NetSettingsRecord.h"
 
 class CDiagnoseDlg;
@@ -76,16 +77,17 @@ public:
     bool NoCameraShown() const { return m_noCameraShown; }
     // Opens "Assign Addresses" for the selected rows (nothing when none is).
     void OnAssignAddresses();
-    // Starts sending and confirming a batch; the run is this window's and
-    // outlives the dialog that started it.
+    // Makes a run of a batch (the caller starts it); the run is this
+    // window's and outlives the dialog that made it.
     qdipc::AssignRun* StartAssignRun(std::vector<qdipc::AssignOrder> orders);
 
     // The settings exchange with the settings windows. OnApplySettings takes
     // the handoff block of an ApplySettingsEvent (0x603): when its first three
     // bytes are the marker it sends the record, otherwise it does nothing; it
     // answers 0. SendSettingsRecord stamps a copy of the record and hands it
-    // to BroadcastSettingsRecord, which sends it and shows "Setting OK!" or
-    // "Setting error!" before it returns.
+    // to BroadcastSettingsRecord, which runs it as a change of one camera (the
+    // record's bytes as they are), shows "Setting OK!" or "Setting error!"
+    // before it returns, and leaves the confirmation running.
     int OnApplySettings(const qdipc::SettingsHandoff* handoff);
     void SendSettingsRecord(const qdipc::NetSettingsRecord& record);
     void BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped);
@@ -103,7 +105,10 @@ public:
     CSettingDlg* LastSettingDlg() const { return m_pSettingDlg; }
     qdipc::ReplyPump& Pump() { return m_pump; }
     qdipc::DeviceListMenu& ListMenu() { return *m_listMenu; }
-    const qdipc::ChangeConfirmation& Confirmation() const { return m_confirmation; }
+    // Addresses and cameras held by the open dialogs and the runs.
+    qdipc::AddressReservations& Reservations() { return m_reservations; }
+    // The runs (batches and settings changes) not finished yet.
+    std::vector<qdipc::AssignRun*> ActiveRuns() const;
     const qdipc::ErrorLog& Log() const { return m_errorLog; }
 
     // "Keep Watching": on, the list is kept up to date by one request per
@@ -161,11 +166,14 @@ private:
     // Sends the search's request again at the next offset of the schedule.
     void ScheduleSearchRepeat();
     void OnSearchRepeat();
-    // Waits for the camera to answer a record that went out with its new
-    // values, probing as the confirmation asks; the progress bar shows it.
-    void StartConfirmation(const qdipc::NetSettingsRecord& stamped);
-    void OnConfirmationTick();
-    void OnConfirmationOutcome(const qdipc::ConfirmationOutcome& outcome);
+    // A run of this window with the given sender; it is kept (and fed every
+    // reply) until it finishes, and its results reach the list and the bar.
+    qdipc::AssignRun* MakeRun(
+        std::vector<qdipc::AssignOrder> orders,
+        std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send);
+    // A camera's change ended: a confirmed camera's row shows what it now
+    // reports; the progress bar counts the outcome.
+    void OnRunResult(qdipc::AssignRun* run, int index);
     void ShowConfirmationProgress();
     // The counts on the progress bar, unless a confirmation's text is there.
     void ShowCounts();
@@ -180,6 +188,8 @@ private:
     // The receive port could not be bound: the bar names who holds it.
     void ShowPortTaken();
     void ClearNoCameraAnswered();
+    // Closing with records unsent or unconfirmed: asks; true to close.
+    bool MayCloseWithRunsGoing();
 
     qdipc::SearchDlgConfig m_config;
     std::unique_ptr<Ui::SearchDlg> m_ui;
@@ -212,9 +222,8 @@ private:
     bool m_noCameraShown = false;
     QElapsedTimer m_searchStarted;
     std::size_t m_searchRepeatsSent = 0;
-    qdipc::ChangeConfirmation m_confirmation;
-    QTimer m_confirmationTick;
-    // Outcomes since the confirmations last all ended, and the latest one.
+    qdipc::AddressReservations m_reservations;
+    // Outcomes since the runs last all ended, and the latest one.
     int m_confirmedCount = 0;
     int m_notConfirmedCount = 0;
     std::string m_lastConfirmationText;
@@ -228,8 +237,12 @@ private:
     QIcon m_hIcon;
     std::unique_ptr<qdipc::DeviceListPresentation> m_listPresentation;
     std::unique_ptr<qdipc::DeviceListMenu> m_listMenu;
-    // Batch assignments still waiting for their cameras.
+    // Runs (batches and settings changes) still sending or confirming.
     std::vector<QPointer<qdipc::AssignRun>> m_assignRuns;
+    // The settings windows' changes among them: a newer Modify of the same
+    // camera replaces the one still waiting (the camera takes the record it
+    // received last).
+    std::vector<QPointer<qdipc::AssignRun>> m_modifyRuns;
     Qt::MouseButton m_listDoubleClickButton = Qt::NoButton;
     bool m_aboutInSystemMenu = false;
     bool m_watchInSystemMenu = false;

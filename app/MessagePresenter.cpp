@@ -90,6 +90,13 @@ private:
 
 MessagePresenter::~MessagePresenter() = default;
 
+bool MessagePresenter::Ask(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Question, ProgramName(), text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void WarningMessageBox::Warn(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Warning, ProgramName(), text, QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);  // a camera's or a file's text, never markup

@@ -16,6 +16,9 @@ public:
     // parent's window (to the whole application without a parent); returns
     // when it has been closed.
     virtual void Warn(QWidget* parent, const QString& text) = 0;
+    // Asks a yes/no question the same way (Yes and No buttons, No the
+    // default); true for Yes.
+    virtual bool Ask(QWidget* parent, const QString& text);
 };
 
 // The real thing: a QMessageBox warning captioned with the program's name.

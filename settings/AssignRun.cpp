@@ -1,16 +1,16 @@
 #include "settings/AssignRun.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace qdipc {
 namespace {
 
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
+ProvisioningOptions OptionsOf(const AssignRun::Hooks& hooks) {
+    ProvisioningOptions options;
+    options.pacing = hooks.pacing;
+    options.confirmation = hooks.confirmation;
+    options.rollbackDirectory = hooks.rollbackDirectory;
+    return options;
 }
 
 }  // namespace
@@ -18,85 +18,96 @@ std::string Lower(std::string text) {
 AssignRun::AssignRun(std::vector<AssignOrder> orders, Hooks hooks, QObject* parent)
     : QObject(parent),
       orders_(std::move(orders)),
-      hooks_(std::move(hooks)),
-      results_(orders_.size(), Result::Planned) {
-    for (std::size_t i = 0; i < orders_.size(); ++i) {
-        byDeviceId_.emplace(Lower(orders_[i].camera.deviceId), i);
-    }
-    sendTimer_.setInterval(hooks_.pacing);
-    sendTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&sendTimer_, &QTimer::timeout, this, &AssignRun::SendNext);
+      session_(
+          OptionsOf(hooks),
+          ProvisioningHooks{std::move(hooks.send),
+                            [probe = std::move(hooks.probe)](bool) { return probe && probe(); },
+                            {},
+                            [this](const ProvisioningEvent& event) {
+                                if (event.kind == ProvisioningEvent::Kind::Result) {
+                                    emit ResultChanged(static_cast<int>(event.index));
+                                }
+                            }},
+          hooks.reservations) {
+    tick_.setSingleShot(true);
+    tick_.setTimerType(Qt::PreciseTimer);
+    connect(&tick_, &QTimer::timeout, this, [this] {
+        session_.Tick(ProvisioningSession::Clock::now());
+        Arm();
+    });
 }
 
-QString AssignRun::ResultText(Result result) {
+QString AssignRun::ResultText(CameraResult result) {
     switch (result) {
-        case Result::Planned:
+        case CameraResult::Planned:
             return {};
-        case Result::Sent:
+        case CameraResult::Sent:
             return QStringLiteral("sent");
-        case Result::NotSent:
-            return QStringLiteral("not sent");
-        case Result::Confirmed:
+        case CameraResult::Confirmed:
             return QStringLiteral("confirmed");
-        case Result::NotConfirmed:
+        case CameraResult::NotConfirmed:
             return QStringLiteral("not confirmed");
+        case CameraResult::Conflict:
+            return QStringLiteral("conflict");
+        case CameraResult::Refused:
+            return QStringLiteral("refused");
+        case CameraResult::NotFound:
+            return QStringLiteral("not found");
     }
     return {};
 }
 
 void AssignRun::Start() {
-    if (orders_.empty()) {
-        FinishWhenDone();
+    if (started_) {
         return;
     }
-    SendNext();
-    if (nextToSend_ < orders_.size()) {
-        sendTimer_.start();
-    }
+    started_ = true;
+    session_.Start(orders_, ProvisioningSession::Clock::now());
+    Arm();
 }
 
-void AssignRun::SendNext() {
-    if (nextToSend_ >= orders_.size()) {
-        sendTimer_.stop();
+void AssignRun::OnReplies(const std::vector<AcceptedReply>& replies) {
+    if (!started_ || session_.Finished()) {
         return;
     }
-    const std::size_t index = nextToSend_++;
-    const AssignOrder& order = orders_[index];
-    const bool sent = hooks_.send && hooks_.send(order.Record(), order.camera.arrivalInterface);
-    SetResult(index, sent ? Result::Sent : Result::NotSent);
-    if (nextToSend_ == orders_.size()) {
-        sendTimer_.stop();
-        FinishWhenDone();
-    }
+    session_.OnReplies(replies, ProvisioningSession::Clock::now());
+    Arm();
 }
 
-bool AssignRun::OnOutcome(const std::string& deviceId, bool confirmed) {
-    const auto found = byDeviceId_.find(Lower(deviceId));
-    if (finished_ || found == byDeviceId_.end() || results_[found->second] != Result::Sent) {
-        return false;
-    }
-    confirmed_ += confirmed ? 1 : 0;
-    SetResult(found->second, confirmed ? Result::Confirmed : Result::NotConfirmed);
-    FinishWhenDone();
-    return true;
-}
-
-void AssignRun::FinishWhenDone() {
-    if (finished_ || nextToSend_ < orders_.size()) {
+void AssignRun::StopSending() {
+    if (!started_) {
         return;
     }
-    const bool waiting =
-        std::any_of(results_.begin(), results_.end(), [](Result r) { return r == Result::Sent; });
-    if (waiting && hooks_.confirming) {
-        return;
-    }
-    finished_ = true;
-    emit Finished();
+    session_.StopSending(ProvisioningSession::Clock::now());
+    Arm();
 }
 
-void AssignRun::SetResult(std::size_t index, Result result) {
-    results_[index] = result;
-    emit ResultChanged(static_cast<int>(index));
+int AssignRun::UnsentCount() const {
+    return started_ ? CountOf(CameraResult::Planned) : Total();
+}
+
+int AssignRun::WaitingCount() const {
+    return session_.Finished() ? 0 : CountOf(CameraResult::Sent);
+}
+
+QString AssignRun::RollbackPath() const {
+    return QString::fromStdString(session_.RollbackPath().string());
+}
+
+void AssignRun::Arm() {
+    if (session_.Finished()) {
+        tick_.stop();
+        if (!finishedReported_) {
+            finishedReported_ = true;
+            emit Finished();
+        }
+        return;
+    }
+    if (const auto due = session_.NextDue()) {
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+            *due - ProvisioningSession::Clock::now());
+        tick_.start(std::max<qint64>(0, wait.count() + (wait.count() >= 0 ? 1 : 0)));
+    }
 }
 
 }  // namespace qdipc

@@ -1,73 +1,95 @@
 #pragma once
-// One run of a batch assignment in the window: sends each camera its record,
-// paced, and shows what the window's confirmation of each change ends with.
-// The run belongs to the main window, not to the dialog that started it:
-// closing the dialog stops nothing, and the cameras' new values still reach
-// the list.
+// One provisioning run in the window: a ProvisioningSession (the engine that
+// paces the records, confirms each change by the camera's own evidence and
+// reports results as events) stepped by a timer on the UI thread and fed the
+// replies the receive worker accepted. The run belongs to the main window,
+// not to the dialog that started it: closing the dialog stops nothing, and
+// the cameras' new values still reach the list.
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "settings/AddressReservations.h"
 #include "settings/BatchAssign.h"
+#include "settings/ProvisioningSession.h"
 
 namespace qdipc {
 
 class AssignRun : public QObject {
     Q_OBJECT
 public:
-    enum class Result { Planned, Sent, NotSent, Confirmed, NotConfirmed };
-
     struct Hooks {
         // Stamps and sends one record toward the interface given (0: every
-        // one) and starts its confirmation; false when it could not be sent.
-        std::function<bool(const NetSettingsRecord&, std::uint32_t arrivalInterface)> send;
+        // one); false with the reason when it did not go out.
+        std::function<bool(const NetSettingsRecord&, std::uint32_t arrivalInterface,
+                           std::string& failure)>
+            send;
+        // Sends a discovery request whose replies reach OnReplies.
+        std::function<bool()> probe;
         std::chrono::milliseconds pacing = kAssignPacing;
-        // False when nothing confirms the changes (a zero wait): the run ends
-        // once every record went out.
-        bool confirming = true;
+        // A zero timeout: nothing is confirmed, a record that went out ends "sent".
+        ConfirmationOptions confirmation;
+        // Where the rollback plan goes; empty: none is written.
+        std::filesystem::path rollbackDirectory;
+        // Shared by every run, dialog and settings window of the main window;
+        // may be null.
+        AddressReservations* reservations = nullptr;
     };
 
     AssignRun(std::vector<AssignOrder> orders, Hooks hooks, QObject* parent = nullptr);
 
-    // The Result column's text: "" (planned), "sent", "not sent",
-    // "confirmed", "not confirmed".
-    static QString ResultText(Result result);
+    // The Result column's text: "" (planned), "sent", "confirmed", "not
+    // confirmed", "conflict", "refused", "not found".
+    static QString ResultText(CameraResult result);
 
+    // Checks every order (settings rules, reservations), sends the first
+    // record at once and the others paced by the timer.
     void Start();
-    // How the confirmation of a change for this device ID ended; true when
-    // the change is one of this run's (sent and still waiting).
-    bool OnOutcome(const std::string& deviceId, bool confirmed);
+    // Every reply the receive worker accepted, in arrival order.
+    void OnReplies(const std::vector<AcceptedReply>& replies);
+    // The records not sent yet end "not confirmed" (not sent: the run was
+    // stopped); the ones sent keep being confirmed.
+    void StopSending();
 
     const std::vector<AssignOrder>& Orders() const { return orders_; }
-    Result ResultOf(std::size_t index) const { return results_[index]; }
-    int Total() const { return static_cast<int>(results_.size()); }
-    int ConfirmedCount() const { return confirmed_; }
-    bool IsFinished() const { return finished_; }
+    const ProvisioningCamera& CameraAt(std::size_t index) const {
+        return session_.Cameras()[index];
+    }
+    CameraResult ResultOf(std::size_t index) const { return CameraAt(index).result; }
+    int Total() const { return static_cast<int>(orders_.size()); }
+    int CountOf(CameraResult result) const { return static_cast<int>(session_.CountOf(result)); }
+    int ConfirmedCount() const { return CountOf(CameraResult::Confirmed); }
+    // Records not sent yet, and changes sent that wait for the camera.
+    int UnsentCount() const;
+    int WaitingCount() const;
+    bool IsStarted() const { return started_; }
+    bool IsFinished() const { return session_.Finished(); }
+    // "Confirming <id>…" / "Confirming N changes…" while changes wait.
+    std::string WaitingText() const { return session_.WaitingText(); }
+    // The rollback plan written when sending began; empty when none was.
+    QString RollbackPath() const;
+    QString RollbackError() const { return QString::fromStdString(session_.RollbackError()); }
 
 signals:
     void ResultChanged(int index);
     void Finished();
 
 private:
-    void SendNext();
-    void FinishWhenDone();
-    void SetResult(std::size_t index, Result result);
+    // Sets the timer to the session's next due time, or reports the end.
+    void Arm();
 
     std::vector<AssignOrder> orders_;
-    Hooks hooks_;
-    std::vector<Result> results_;
-    // Lowercase device ID -> order.
-    std::unordered_map<std::string, std::size_t> byDeviceId_;
-    std::size_t nextToSend_ = 0;
-    int confirmed_ = 0;
-    bool finished_ = false;
-    QTimer sendTimer_;
+    ProvisioningSession session_;
+    QTimer tick_;
+    bool started_ = false;
+    bool finishedReported_ = false;
 };
 
 }  // namespace qdipc

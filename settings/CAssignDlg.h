@@ -2,15 +2,26 @@
 // "Assign Addresses": new addresses for the cameras selected in the list. The
 // fields "Start IP", "Mask" and "Gateway" open filled from the network the
 // first camera answered on; the table shows each camera's new address before
-// anything is sent and its result afterwards; "Apply" checks every record
-// and hands them to the main window's run, "Close" closes the window and
-// leaves a started run going.
+// anything is sent and its result afterwards; "Apply" hands the cameras to a
+// run of the provisioning engine that the main window owns, "Close" closes
+// the window and leaves a started run going.
+//
+// The plan holds its addresses in the window's reservations while the dialog
+// is open, so two open dialogs never plan one address twice; a camera with a
+// change waiting in another run, or whose record would break the settings
+// rules (an all-zero MAC), is refused alone, with its reason, and the others
+// go on. Below the table: the addresses the plan passed over and why, and the
+// rollback plan of the run. "Retry Unconfirmed" sends the cameras that did
+// not confirm again; "Export Results…" saves the table.
 
 #include <QDialog>
 #include <QPointer>
+#include <QString>
 #include <functional>
+#include <string>
 #include <vector>
 
+#include "settings/AddressReservations.h"
 #include "settings/AssignRun.h"
 #include "settings/BatchAssign.h"
 
@@ -25,43 +36,80 @@ class CAssignDlg : public QDialog {
 public:
     enum Column { kColDevId, kColMac, kColIp, kColNewIp, kColResult, kColumnCount };
 
-    // Starts a run of the given orders and answers it (owned elsewhere), or
-    // null when it cannot start.
+    // Makes a run of the given orders (owned elsewhere) that the dialog then
+    // starts, or null when it cannot.
     using RunStarter = std::function<qdipc::AssignRun*(std::vector<qdipc::AssignOrder>)>;
 
+    // reservations may be null (nothing else plans); it must outlive the dialog.
     CAssignDlg(std::vector<qdipc::AssignCamera> batch, qdipc::AssignSurroundings surroundings,
-               RunStarter startRun, QWidget* parent = nullptr);
+               RunStarter startRun, qdipc::AddressReservations* reservations = nullptr,
+               QWidget* parent = nullptr);
+    ~CAssignDlg() override;
 
     QLineEdit* StartEdit() const { return m_editStart; }
     QLineEdit* MaskEdit() const { return m_editMask; }
     QLineEdit* GatewayEdit() const { return m_editGateway; }
     QTableWidget* PlanTable() const { return m_table; }
     QPushButton* ApplyButton() const { return m_apply; }
+    QPushButton* RetryButton() const { return m_retry; }
+    QPushButton* ExportButton() const { return m_export; }
     QLabel* MessageLabel() const { return m_message; }
+    QLabel* SkippedLabel() const { return m_skipped; }
+    QLabel* RollbackLabel() const { return m_rollback; }
     QProgressBar* Progress() const { return m_progress; }
     qdipc::AssignRun* Run() const { return m_run; }
+
+    // The table as CSV: the plan file's columns (dev_id, mac, ip = the new
+    // address, mask, gateway, mode), then old_ip, result and reason.
+    QString ResultsCsv() const;
+    // Writes ResultsCsv to the file; false with the reason shown.
+    bool ExportResults(const QString& path);
 
 public slots:
     // Plans again from the fields (each edit does this).
     void Replan();
     void OnApply();
+    // A new run of the cameras whose change was not confirmed.
+    void OnRetryUnconfirmed();
+    void OnExport();
 
 private:
+    // Starts a run of these table rows with their planned addresses.
+    void StartRun(const std::vector<int>& rows);
     void ShowResult(int index);
     void ShowProgress();
+    void SetResult(int row, const QString& text, const QString& reason);
+    void SetFieldsEditable(bool editable);
 
     std::vector<qdipc::AssignCamera> m_batch;
     qdipc::AssignSurroundings m_surroundings;
     RunStarter m_startRun;
-    qdipc::BatchPlan m_plan;
+    qdipc::AddressReservations* m_reservations = nullptr;
+    qdipc::AddressReservations::Holder m_holder = 0;
+
+    // Per table row: the planned address, and why the camera is refused
+    // before anything is sent (empty: it may go).
+    std::vector<std::string> m_newIps;
+    std::vector<std::string> m_refusals;
+    std::vector<std::string> m_reasons;  // the latest result's reason
+    std::string m_mask;
+    std::string m_gateway;
+    bool m_planOk = false;
+
     QPointer<qdipc::AssignRun> m_run;
+    std::vector<int> m_runRows;  // the run's camera i is table row m_runRows[i]
+    QStringList m_rollbackPaths;
 
     QLineEdit* m_editStart = nullptr;
     QLineEdit* m_editMask = nullptr;
     QLineEdit* m_editGateway = nullptr;
     QLabel* m_message = nullptr;
     QTableWidget* m_table = nullptr;
+    QLabel* m_skipped = nullptr;
+    QLabel* m_rollback = nullptr;
     QProgressBar* m_progress = nullptr;
     QPushButton* m_apply = nullptr;
+    QPushButton* m_retry = nullptr;
+    QPushButton* m_export = nullptr;
     QPushButton* m_close = nullptr;
 };

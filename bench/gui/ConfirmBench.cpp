@@ -1,5 +1,6 @@
 #include "bench/gui/ConfirmBench.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -47,6 +48,7 @@ double Ms(Clock::duration d) {
 class QuietMessages : public qdipc::MessagePresenter {
 public:
     void Warn(QWidget*, const QString&) override {}
+    bool Ask(QWidget*, const QString&) override { return true; }  // closes without a box
 };
 
 std::uint16_t FreeLoopbackPort() {
@@ -70,6 +72,8 @@ std::unique_ptr<CSearchDlg> LoopbackWindow(std::uint16_t cameraPort) {
                         : std::vector<qdipc::Ipv4Interface>{};
     };
     config.errorLogDirectory = std::filesystem::temp_directory_path();
+    // The runs' rollback plans: not in the user's state directory.
+    config.stateDirectory = std::filesystem::temp_directory_path() / "qdipc-bench-state";
     config.messages = std::make_shared<QuietMessages>();
     config.openFirewall = [] {};
     auto dlg = std::make_unique<CSearchDlg>(config);
@@ -197,6 +201,27 @@ public:
     static constexpr auto kRestart = 1000ms;
 
 private:
+    // A socket that sends from address through loopback, or -1.
+    static int OwnAddressSocket(const std::string& address) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) {
+            return -1;
+        }
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        const int on = 1;
+        if (fd < 0 || setsockopt(fd, IPPROTO_IP, IP_FREEBIND, &on, sizeof on) != 0 ||
+            setsockopt(fd, IPPROTO_IP, IP_TRANSPARENT, &on, sizeof on) != 0 ||
+            setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, "lo", 2) != 0 ||
+            bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            if (fd >= 0) {
+                close(fd);
+            }
+            return -1;
+        }
+        return fd;
+    }
+
     void Run() {
         std::array<std::uint8_t, 2048> buffer{};
         Clock::time_point silentUntil{};
@@ -247,9 +272,15 @@ private:
                 continue;
             }
             const auto reply = camsim::EncodeReply(fields_, request->searchId);
+            // As a real camera, from its own address (a change is confirmed
+            // only from the new one); from loopback where that is not allowed.
+            const int own = OwnAddressSocket(fields_.ip);
             const Clock::time_point sentAt = Clock::now();
-            sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&worker),
-                   sizeof worker);
+            sendto(own >= 0 ? own : fd_, reply.data(), reply.size(), 0,
+                   reinterpret_cast<sockaddr*>(&worker), sizeof worker);
+            if (own >= 0) {
+                close(own);
+            }
             if (changed && firstNewReplyNs_.load() == 0) {
                 firstNewReplyNs_ = sentAt.time_since_epoch().count();
             }
@@ -306,7 +337,7 @@ void ConfirmLatency(std::size_t load) {
             });
         const Clock::time_point sentAt = Clock::now();
         dlg->SendSettingsRecord(record);
-        RunUi(12000ms, [&] { return dlg->Confirmation().Pending() == 0; });
+        RunUi(12000ms, [&] { return dlg->ActiveRuns().empty(); });
         QObject::disconnect(connection);
         const Clock::time_point replyAt = camera.FirstNewReplyAt();
         if (shownAt == Clock::time_point{} || replyAt == Clock::time_point{}) {

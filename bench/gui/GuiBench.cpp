@@ -79,6 +79,7 @@ public:
     void Warn(QWidget*, const QString& text) override {
         std::fprintf(stderr, "bench_gui: message box: %s\n", text.toUtf8().constData());
     }
+    bool Ask(QWidget*, const QString&) override { return true; }  // closes without a box
 };
 
 // Counts paints of one widget.

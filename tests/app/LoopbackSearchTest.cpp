@@ -297,9 +297,16 @@ void LoopbackSearchTest::settingsChangesAreConfirmedAndTheRowUpdatedInPlace() {
     // Cameras that are silent for 300 ms after taking a record.
     camsim::ServerOptions options = LoopbackCameraOptions(receivePort, 100);
     options.restartTime = std::chrono::milliseconds(300);
+    // As real cameras, each answers from its own address: a change is
+    // confirmed only by an answer from the new one.
+    options.ownAddressDevice = "lo";
     camsim::CamSimThread cameras(3, 900, options);
     std::string error;
-    QVERIFY2(cameras.Start(error), error.c_str());
+    if (!cameras.Start(error)) {
+        QSKIP(qPrintable(QStringLiteral("the cameras cannot answer from their own addresses "
+                                        "here: ") +
+                         QString::fromStdString(error)));
+    }
     LoopbackWindowConfig setup;
     qdipc::SearchDlgConfig config = setup.Make(cameras.Port(), receivePort);
     config.settingsDestination = {"127.0.0.1", cameras.Port()};
@@ -367,9 +374,15 @@ void LoopbackSearchTest::settingsChangesAreConfirmedAndTheRowUpdatedInPlace() {
 void LoopbackSearchTest::assignedCamerasReachTheListAfterTheDialogCloses() {
     const std::uint16_t receivePort = FreeLoopbackPort();
     QVERIFY(receivePort != 0);
-    camsim::CamSimThread cameras(6, 900, LoopbackCameraOptions(receivePort, 80));
+    camsim::ServerOptions options = LoopbackCameraOptions(receivePort, 80);
+    options.ownAddressDevice = "lo";  // a change is confirmed from the new address only
+    camsim::CamSimThread cameras(6, 900, options);
     std::string error;
-    QVERIFY2(cameras.Start(error), error.c_str());
+    if (!cameras.Start(error)) {
+        QSKIP(qPrintable(QStringLiteral("the cameras cannot answer from their own addresses "
+                                        "here: ") +
+                         QString::fromStdString(error)));
+    }
 
     LoopbackWindowConfig setup;
     qdipc::SearchDlgConfig config = setup.Make(cameras.Port(), receivePort);

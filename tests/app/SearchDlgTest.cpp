@@ -19,6 +19,7 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 #include <algorithm>
@@ -38,6 +39,7 @@
 #include "platform/UdpSocket.h"
 #include "preview/CCredentialsDlg.h"
 #include "preview/CVideoStatic.h"
+#include "settings/AddressReservations.h"
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
 #include "settings/DialogFont.h"
@@ -134,7 +136,9 @@ private slots:
     void doubleClickAndSettingOpenTheSettingsForARow();
     void rowMenuActsOnTheSelectedRows();
     void assignAddressesPlansTheSelectedRows();
-    void assignRunSendsPacedAndShowsEachOutcome();
+    void twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatCannotGo();
+    void assignRunShowsEngineResultsAndRetriesTheUnconfirmed();
+    void closingWithRecordsUnsentAsksAndNamesWhatIsDropped();
     void keysChooseTheRowThatSettingAndPreviewActOn();
     void everyCaptionAndADeviceIdFitTheirControls();
     void testButtonIsDisabledAndDoesNothing();
@@ -398,55 +402,197 @@ void SearchDlgTest::assignAddressesPlansTheSelectedRows() {
     assign->close();
 }
 
-void SearchDlgTest::assignRunSendsPacedAndShowsEachOutcome() {
-    std::vector<qdipc::AssignOrder> orders;
-    for (int i = 0; i < 4; ++i) {
-        const std::string id = "0011aabb-0000ff0" + std::to_string(i);
-        orders.push_back({{id, "02:00:00:00:00:0" + std::to_string(i), "192.168.1.64",
-                           "255.255.255.0", "192.168.1.1", 0},
-                          "10.0.0." + std::to_string(10 + i),
-                          "255.255.255.0",
-                          "10.0.0.1",
-                          qdipc::AddressingMode::Static});
+namespace {
+
+// Factory cameras first.. at one address, answering on interface 7.
+std::vector<qdipc::AssignCamera> FactoryBatch(int first, int count) {
+    std::vector<qdipc::AssignCamera> batch;
+    for (int n = first; n < first + count; ++n) {
+        batch.push_back(
+            {"0011aabb-000000" + QStringLiteral("%1").arg(n, 2, 16, QLatin1Char('0')).toStdString(),
+             "02:00:00:00:00:" + QStringLiteral("%1").arg(n, 2, 16, QLatin1Char('0')).toStdString(),
+             "192.168.1.64", "255.255.255.0", "192.168.1.1", 7});
     }
-    QElapsedTimer clock;
-    std::vector<qint64> sentAt;
+    return batch;
+}
+
+qdipc::AssignSurroundings LoopbackSurroundings() {
+    qdipc::AssignSurroundings surroundings;
+    // This host is 10.9.0.1/16 on interface 7 (nothing is sent in these tests).
+    surroundings.interfaces = {{"lan7", 7, "10.9.0.1", "255.255.0.0", "10.9.255.255"}};
+    surroundings.neighbours = {{"10.9.0.5", 7}};
+    surroundings.gatewayOf = [](std::uint32_t) { return std::optional<std::string>("10.9.0.254"); };
+    return surroundings;
+}
+
+QStringList Texts(std::initializer_list<const char*> texts) {
+    QStringList list;
+    for (const char* text : texts) {
+        list << QString::fromLatin1(text);
+    }
+    return list;
+}
+
+QStringList Column(QTableWidget* table, int column) {
+    QStringList texts;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        texts << table->item(row, column)->text();
+    }
+    return texts;
+}
+
+}  // namespace
+
+void SearchDlgTest::twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatCannotGo() {
+    qdipc::AddressReservations reservations;
+    CAssignDlg first(FactoryBatch(0, 3), LoopbackSurroundings(), {}, &reservations);
+    std::vector<qdipc::AssignCamera> batch = FactoryBatch(3, 4);
+    batch[1].mac = "00:00:00:00:00:00";  // a device that reports no MAC
+    auto second = std::make_unique<CAssignDlg>(batch, LoopbackSurroundings(),
+                                               CAssignDlg::RunStarter{}, &reservations);
+    QCOMPARE(first.StartEdit()->text(), second->StartEdit()->text());
+    const QStringList firstIps = Column(first.PlanTable(), CAssignDlg::kColNewIp);
+    const QStringList secondIps = Column(second->PlanTable(), CAssignDlg::kColNewIp);
+    // The host (.1) and the neighbour (.5) are passed over; the second plan
+    // also passes over what the first holds; the camera without a MAC gets
+    // nothing and is refused alone.
+    QCOMPARE(firstIps, Texts({"10.9.0.2", "10.9.0.3", "10.9.0.4"}));
+    QCOMPARE(secondIps, Texts({"10.9.0.6", "", "10.9.0.7", "10.9.0.8"}));
+    QCOMPARE(Column(second->PlanTable(), CAssignDlg::kColResult), Texts({"", "refused", "", ""}));
+    QVERIFY(second->PlanTable()
+                ->item(1, CAssignDlg::kColResult)
+                ->toolTip()
+                .startsWith(QLatin1String("MAC: ")));
+    QVERIFY(second->MessageLabel()->text().startsWith(
+        QLatin1String("0011aabb-00000004 is refused: MAC: ")));
+    QVERIFY(second->ApplyButton()->isEnabled());
+    for (const char* skipped :
+         {"10.9.0.2 (another plan or run)", "10.9.0.5 (the neighbour table)"}) {
+        QVERIFY2(second->SkippedLabel()->text().contains(QLatin1String(skipped)),
+                 qPrintable(second->SkippedLabel()->text()));
+    }
+    QVERIFY(first.SkippedLabel()->text().isEmpty());
+    // Each column is as wide as its contents.
+    QTableWidget* table = second->PlanTable();
+    for (int column = 0; column < CAssignDlg::kColumnCount - 1; ++column) {
+        for (const QString& text : Column(table, column)) {
+            QVERIFY2(table->fontMetrics().horizontalAdvance(text) < table->columnWidth(column),
+                     qPrintable(text));
+        }
+    }
+    // A field that fails the rules disables Apply and says why.
+    second->GatewayEdit()->setText(QString());
+    QVERIFY(!second->ApplyButton()->isEnabled());
+    QVERIFY2(second->MessageLabel()->text().startsWith(QLatin1String("Gateway: ")),
+             qPrintable(second->MessageLabel()->text()));
+    // A camera with a change waiting in a run cannot be put into another one.
+    reservations.ReserveCamera(reservations.NewHolder(), "0011AABB-00000006");
+    CAssignDlg third(FactoryBatch(5, 2), LoopbackSurroundings(), {}, &reservations);
+    QCOMPARE(Column(third.PlanTable(), CAssignDlg::kColResult), Texts({"", "refused"}));
+    QCOMPARE(third.PlanTable()->item(1, CAssignDlg::kColResult)->toolTip(),
+             QStringLiteral("a change for this camera is still waiting in another run"));
+    // A closed dialog lets go of its addresses.
+    second.reset();
+    first.StartEdit()->setText(QStringLiteral("10.9.0.6"));
+    QCOMPARE(Column(first.PlanTable(), CAssignDlg::kColNewIp),
+             Texts({"10.9.0.6", "10.9.0.7", "10.9.0.8"}));
+}
+
+void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
+    QTemporaryDir state;
+    qdipc::AddressReservations reservations;
     std::vector<std::string> sentIps;
-    qdipc::AssignRun::Hooks hooks;
-    hooks.send = [&](const qdipc::NetSettingsRecord& record, std::uint32_t) {
-        sentAt.push_back(clock.elapsed());
-        sentIps.push_back(record.Text(qdipc::record::kIp));
-        // A static record with the camera's own MAC; the last one fails.
-        return record.Mode() == qdipc::AddressingMode::Static &&
-               qdipc::FormatMac(record.bytes.data() + qdipc::record::kMac) ==
-                   "02:00:00:00:00:0" + std::to_string(sentIps.size() - 1) &&
-               sentIps.size() < 4;
+    std::vector<std::unique_ptr<qdipc::AssignRun>> runs;  // the dialog's runs, owned here
+    qdipc::AssignRun* run = nullptr;
+    const auto starter = [&](std::vector<qdipc::AssignOrder> orders) {
+        qdipc::AssignRun::Hooks hooks;
+        hooks.send = [&](const qdipc::NetSettingsRecord& record, std::uint32_t, std::string&) {
+            sentIps.push_back(record.Text(qdipc::record::kIp));
+            return true;
+        };
+        hooks.probe = [] { return true; };
+        hooks.pacing = std::chrono::milliseconds(1);
+        hooks.confirmation.timeout = std::chrono::milliseconds(400);
+        hooks.confirmation.firstProbe = std::chrono::milliseconds(50);
+        hooks.confirmation.probeInterval = std::chrono::milliseconds(100);
+        hooks.rollbackDirectory = state.path().toStdString();
+        hooks.reservations = &reservations;
+        runs.push_back(std::make_unique<qdipc::AssignRun>(std::move(orders), std::move(hooks)));
+        run = runs.back().get();
+        return run;
     };
-    hooks.pacing = std::chrono::milliseconds(20);
-    qdipc::AssignRun run(orders, hooks);
-    QSignalSpy finished(&run, &qdipc::AssignRun::Finished);
-    clock.start();
-    run.Start();
-    QCOMPARE(run.ResultOf(0), qdipc::AssignRun::Result::Sent);
-    // An outcome for a camera whose record has not gone out yet is not its.
-    QVERIFY(!run.OnOutcome("0011aabb-0000ff02", true));
-    QTRY_COMPARE_WITH_TIMEOUT(int(sentAt.size()), 4, 2000);
-    QVERIFY(sentAt[3] - sentAt[0] >= 55);  // three gaps of 20 ms
-    QCOMPARE(sentIps,
-             (std::vector<std::string>{"10.0.0.10", "10.0.0.11", "10.0.0.12", "10.0.0.13"}));
-    QCOMPARE(run.ResultOf(3), qdipc::AssignRun::Result::NotSent);
-    QVERIFY(!run.OnOutcome("0011aabb-0000ff03", true));  // never sent
-    QVERIFY(!run.OnOutcome("0011aabb-0000ff09", true));  // not in the batch
-    QVERIFY(run.OnOutcome("0011AABB-0000FF01", true));
-    QVERIFY(run.OnOutcome("0011aabb-0000ff00", false));
-    QVERIFY(!run.OnOutcome("0011aabb-0000ff01", false));  // one outcome per change
-    QCOMPARE(finished.count(), 0);
-    QVERIFY(run.OnOutcome("0011aabb-0000ff02", true));
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(run.ConfirmedCount(), 2);
-    QCOMPARE(qdipc::AssignRun::ResultText(run.ResultOf(0)), QStringLiteral("not confirmed"));
-    QCOMPARE(qdipc::AssignRun::ResultText(run.ResultOf(1)), QStringLiteral("confirmed"));
-    QCOMPARE(qdipc::AssignRun::ResultText(run.ResultOf(3)), QStringLiteral("not sent"));
+    CAssignDlg dialog(FactoryBatch(0, 3), LoopbackSurroundings(), starter, &reservations);
+    QTest::mouseClick(dialog.ApplyButton(), Qt::LeftButton);
+    QVERIFY(run);
+    QCOMPARE(sentIps, (std::vector<std::string>{"10.9.0.2"}));  // the first at once
+    QTRY_COMPARE_WITH_TIMEOUT(int(sentIps.size()), 3, 1000);
+    QVERIFY(!dialog.ApplyButton()->isEnabled());
+    // Camera 1 answers from its new address with what it was sent; the
+    // others stay silent.
+    CameraReply camera = Camera(1);
+    camera.ip = "10.9.0.3";
+    camera.mask = "255.255.0.0";
+    camera.gateway = "10.9.0.254";
+    camera.mac = {0x02, 0, 0, 0, 0, 0x01};
+    run->OnReplies({qdipc::AcceptedReply{camera.Reply(), 0, 1, 0x0A090003}});
+    QCOMPARE(dialog.PlanTable()->item(1, CAssignDlg::kColResult)->text(),
+             QLatin1String("confirmed"));
+    QTRY_COMPARE_WITH_TIMEOUT(Column(dialog.PlanTable(), CAssignDlg::kColResult),
+                              Texts({"not confirmed", "confirmed", "not confirmed"}), 3000);
+    QCOMPARE(dialog.Progress()->value(), 1);
+    QVERIFY(dialog.RetryButton()->isEnabled());
+    QVERIFY(dialog.RollbackLabel()->text().contains(state.path()));
+    const QStringList csv = dialog.ResultsCsv().split(QStringLiteral("\r\n"));
+    QCOMPARE(csv[0], QLatin1String("dev_id,mac,ip,mask,gateway,mode,old_ip,result,reason"));
+    QVERIFY2(csv[2].startsWith(QLatin1String("0011aabb-00000001,02:00:00:00:00:01,10.9.0.3,"
+                                             "255.255.0.0,10.9.0.254,static,192.168.1.64,"
+                                             "confirmed,")),
+             qPrintable(csv[2]));
+    QVERIFY2(csv[1].contains(QLatin1String(",not_confirmed,Not confirmed: 0011aabb-00000000 ")),
+             qPrintable(csv[1]));
+
+    // Retry sends the two unconfirmed cameras their records again, and only them.
+    sentIps.clear();
+    QTest::mouseClick(dialog.RetryButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(int(sentIps.size()), 2, 1000);
+    QCOMPARE(sentIps, (std::vector<std::string>{"10.9.0.2", "10.9.0.4"}));
+    QCOMPARE(dialog.PlanTable()->item(1, CAssignDlg::kColResult)->text(),
+             QLatin1String("confirmed"));
+    QTRY_VERIFY_WITH_TIMEOUT(run->IsFinished(), 3000);
+    QCOMPARE(runs.size(), std::size_t{2});
+}
+
+void SearchDlgTest::closingWithRecordsUnsentAsksAndNamesWhatIsDropped() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    qdipc::SearchDlgConfig config = setup.Make(sink.Port());
+    config.settingsDestination = {"127.0.0.1", sink.Port()};
+    CSearchDlg dlg(std::move(config));
+    ShowAndActivate(dlg);
+    std::vector<qdipc::AssignOrder> orders;
+    for (qdipc::AssignCamera camera : FactoryBatch(0, 3)) {
+        camera.arrivalInterface = 0;  // out of every interface: the loopback sink
+        orders.push_back({camera, "10.9.0." + std::to_string(20 + orders.size()), "255.255.0.0",
+                          "10.9.0.254", qdipc::AddressingMode::Static});
+    }
+    QPointer<qdipc::AssignRun> run = dlg.StartAssignRun(orders);
+    run->Start();  // the first record goes at once, the others paced
+    setup.messages->answer = false;
+    dlg.close();
+    QCOMPARE(setup.messages->questions.size(), 1);
+    QVERIFY2(setup.messages->questions[0].startsWith(QLatin1String(
+                 "2 settings records are not sent yet and 1 changes are not confirmed yet.")),
+             qPrintable(setup.messages->questions[0]));
+    QVERIFY(dlg.isVisible());
+    setup.messages->answer = true;
+    dlg.close();
+    QVERIFY(!dlg.isVisible());
+    QVERIFY(run);
+    QCOMPARE(run->ResultOf(0), qdipc::CameraResult::Sent);
+    for (std::size_t i : {1u, 2u}) {
+        QCOMPARE(run->ResultOf(i), qdipc::CameraResult::NotConfirmed);
+        QCOMPARE(run->CameraAt(i).reason, std::string("not sent: the run was stopped"));
+    }
 }
 
 void SearchDlgTest::keysChooseTheRowThatSettingAndPreviewActOn() {

@@ -29,7 +29,13 @@ namespace qdipc::test {
 class MessageRecorder : public MessagePresenter {
 public:
     void Warn(QWidget*, const QString& text) override { texts.append(text); }
+    bool Ask(QWidget*, const QString& text) override {
+        questions.append(text);
+        return answer;
+    }
     QStringList texts;
+    QStringList questions;
+    bool answer = true;  // what Ask answers
 };
 
 // The main window with OpenSettings recorded instead of opening a window.
@@ -60,6 +66,8 @@ struct LoopbackWindowConfig {
         config.receiver.receiveBufferBytes = 4 * 1024 * 1024;
         config.interfaces = LoopbackNetworks();
         config.errorLogDirectory = logDirectory.path().toStdString();
+        // Rollback plans of the window's runs stay in the test's folder.
+        config.stateDirectory = logDirectory.path().toStdString();
         config.messages = messages;
         config.openFirewall = [this] { ++firewallCalls; };
         return config;

@@ -723,11 +723,15 @@ class Lab:
         return self.sniffers[lan].lines.count()
 
     def start_camsim(self, cameras, first=0, modes=None, seconds=240, name="camsim", lan=0,
-                     extra=()):
+                     extra=(), own_address=True):
         """Simulated cameras; `extra` are more camsim options (--restart-ms,
-        --silent-after-modify, --miss-every ...)."""
+        --silent-after-modify, --miss-every, --spoof ...). Like real cameras,
+        each answers from its own address unless own_address is false (then
+        every reply leaves from the camera host's address)."""
         argv = [self.camsim_path, "--cameras", str(cameras), "--base",
                 str(self.camera_base(first, lan)), "--max-time", str(seconds), *map(str, extra)]
+        if own_address:
+            argv += ["--own-address", "lan0"]
         if modes:
             argv += ["--mode", ",".join(modes)]
         self.camsim = self.start(name, self.in_cams(*argv, lan=lan), capture=True)
@@ -823,7 +827,8 @@ class Lab:
         self.reap_orphans()
         if failed or self.keep:
             log(f"the lab's files are kept in {self.dir}")
-            for name in ("app", "camsim", "camsim-b", "camsim-lan2", "rtsp"):
+            for name in ("app", "camsim", "camsim-b", "camsim-lan2", "camsim-factory",
+                         "camsim-configured", "camsim-spoof", "rtsp"):
                 path = os.path.join(self.dir, f"{name}.log")
                 if failed and os.path.exists(path):
                     with open(path, errors="replace") as f:

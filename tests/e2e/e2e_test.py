@@ -1516,6 +1516,213 @@ def scenario_diagnose(lab, args):
     log(f"window: {text!r}; Diagnose Network lists {len(rows)} checks")
 
 
+def cli_records(lab, *argv, timeout=40):
+    """Runs the command line with --format json; its result and the records
+    it printed (none when the output is not a JSON array)."""
+    import json
+    result = lab.run_cli(*argv, "--format", "json", timeout=timeout)
+    try:
+        records = json.loads(result.stdout) if result.stdout.strip() else []
+    except ValueError:
+        records = []
+    return result, records
+
+
+def records_received(sim, mark):
+    """The modify records a simulator printed since line `mark`."""
+    return [x for x in sim.lines.since(mark) if x.startswith("modify from")]
+
+
+def scenario_spoof_cli(lab, args):
+    """Five factory cameras that never take a record on (three ignore it, two
+    fall silent after it) and another host that answers every probe, from its
+    own address, with the records' new values under the cameras' device IDs:
+    --assign --all exits 3 and confirms none of them."""
+    ignoring = lab.start_camsim(3, first=100, name="camsim-factory",
+                                extra=("--factory", FACTORY_NETWORK, "--ignore-modify"))
+    silent = lab.start_camsim(2, first=103, name="camsim-b",
+                              extra=("--factory", FACTORY_NETWORK, "--silent-after-modify"))
+    spoofer = lab.start_camsim(1, first=150, name="camsim-spoof", extra=("--spoof",),
+                               own_address=False)
+    marks = [sim.lines.count() for sim in (ignoring, silent, spoofer)]
+    result, records = cli_records(
+        lab, "--assign", "--from", f"{lab.prefix}.50", "--mask", "255.255.255.0", "--gateway",
+        f"{lab.prefix}.254", "--all", "--verify-wait", 4000)
+    results = sorted(r.get("result") for r in records)
+    spoofed = [x for x in spoofer.lines.since(marks[2]) if x.startswith("spoofing ")]
+    check(len(spoofed) == 5, f"the spoofer saw {len(spoofed)} records, expected 5")
+    check(spoofer.lines.wait_for(r"answered with 5 replies", 2, marks[2]),
+          "the spoofer never answered for all five cameras")
+    check(result.returncode == 3 and len(records) == 5 and "confirmed" not in results,
+          f"--assign --all against a spoofer: exit {result.returncode}, results {results}, "
+          f"stderr {result.stderr!r}")
+    log(f"--assign --all with a spoofer: exit 3, results {results}")
+
+
+def scenario_refuse_cli(lab, args):
+    """A device at the factory address that reports MAC 00:00:00:00:00:00 is
+    refused alone (with the reason); the four real cameras are confirmed, and
+    the exit code (3) says that not every camera was."""
+    lab.start_camsim(4, first=100, name="camsim-factory",
+                     extra=("--factory", FACTORY_NETWORK, "--restart-ms", 500))
+    odd = lab.start_camsim(1, first=120, name="camsim-b",
+                           extra=("--factory", FACTORY_NETWORK, "--zero-mac"))
+    mark = odd.lines.count()
+    result, records = cli_records(
+        lab, "--assign", "--from", f"{lab.prefix}.70", "--mask", "255.255.255.0", "--gateway",
+        f"{lab.prefix}.254", "--select-ip", FACTORY_IP, "--verify-wait", 8000)
+    by_mac = {r["mac"]: r["result"] for r in records}
+    check(result.returncode == 3 and by_mac.get("00:00:00:00:00:00") == "refused" and
+          sorted(v for k, v in by_mac.items() if k != "00:00:00:00:00:00") ==
+          ["confirmed"] * 4,
+          f"--assign with an all-zero MAC: exit {result.returncode}, {by_mac}, "
+          f"{result.stderr!r}")
+    # It hears the others' records (broadcasts) but is sent none of its own.
+    check(not [x for x in odd.lines.since(mark) if x.startswith("applied to camera")],
+          "the refused device was sent a record")
+    log(f"--assign with an all-zero MAC device: exit 3, {by_mac}")
+
+
+def scenario_dhcp_cli(lab, args):
+    """A DHCP change is confirmed only by evidence: a camera that ignores the
+    record and keeps answering unchanged gives exit 3; one that restarts and
+    answers again gives exit 0."""
+    cases = [("a camera that ignores the record", ("--ignore-modify",), 3),
+             ("a camera that restarts its network", ("--restart-ms", 1000), 0)]
+    for label, extra, expected in cases:
+        lab.stop_camsim()
+        sim = lab.start_camsim(2, extra=extra, name="camsim" if expected else "camsim-b")
+        listed, cameras = cli_records(lab, "--list")
+        check(len(cameras) == 2, f"--list found {len(cameras)} cameras: {listed.stderr!r}")
+        camera = cameras[0]
+        mark = sim.lines.count()
+        result = lab.run_cli("--modify", camera["dev_id"], "--ip", "", "--mask", "", "--gateway",
+                             "", "--mac", camera["mac"], "--mode", "dhcp", "--verify-wait", 3000,
+                             timeout=30)
+        check(len(records_received(sim, mark)) == 1, f"{label}: the record did not arrive")
+        check(result.returncode == expected and
+              ("Confirmed" in result.stdout) == (expected == 0),
+              f"{label}: exit {result.returncode} (expected {expected}), {result.stdout!r}")
+        log(f"DHCP, {label}: exit {result.returncode}, {result.stdout.splitlines()[-1]!r}")
+
+
+def scenario_plan_taken_cli(lab, args):
+    """A plan that gives a factory camera the address of a working camera
+    that is listed but not in the plan exits 2 and sends nothing."""
+    factory_sim, taken = start_factory_lab(lab, factory=3, configured=2)
+    configured_sim = lab.camsim
+    _, cameras = cli_records(lab, "--list")
+    factory = [c for c in cameras if c["ip"] == FACTORY_IP]
+    check(len(factory) == 3, f"--list found {len(factory)} factory cameras")
+    plan = os.path.join(lab.dir, "taken.csv")
+    with open(plan, "w") as f:
+        f.write("dev_id,ip,mask,gateway\n")
+        f.write(f"{factory[0]['dev_id']},{lab.prefix}.120,255.255.255.0,{lab.prefix}.254\n")
+        f.write(f"{factory[1]['dev_id']},{taken[0]},255.255.255.0,{lab.prefix}.254\n")
+    marks = (factory_sim.lines.count(), configured_sim.lines.count())
+    result = lab.run_cli("--plan", plan)
+    time.sleep(0.5)  # a record sent would have arrived by now
+    sent = records_received(factory_sim, marks[0]) + records_received(configured_sim, marks[1])
+    check(result.returncode == 2 and not result.stdout and taken[0] in result.stderr,
+          f"a plan onto {taken[0]}: exit {result.returncode}, {result.stdout!r}, "
+          f"{result.stderr!r}")
+    check(not sent, f"the refused plan sent {len(sent)} records")
+    log(f"a plan onto a working camera's address: exit 2, {result.stderr.strip()!r}, "
+        "nothing sent")
+
+
+def scenario_dry_run_cli(lab, args):
+    """Two simulators answer in no fixed order; the dry run and the run after
+    it give every camera the same address, in the order of their MACs."""
+    sims = [lab.start_camsim(3, first=110, name="camsim-factory",
+                             extra=("--factory", FACTORY_NETWORK, "--restart-ms", 500)),
+            lab.start_camsim(3, first=100, name="camsim-b",
+                             extra=("--factory", FACTORY_NETWORK, "--restart-ms", 500))]
+    assign = ["--assign", "--from", f"{lab.prefix}.40", "--mask", "255.255.255.0", "--gateway",
+              f"{lab.prefix}.254", "--select-ip", FACTORY_IP]
+    marks = [sim.lines.count() for sim in sims]
+    dry, planned = cli_records(lab, *assign, "--dry-run")
+    check(dry.returncode == 0 and "6 planned, nothing sent" in dry.stderr + dry.stdout,
+          f"--dry-run: exit {dry.returncode}, {dry.stderr!r}")
+    check(not any(records_received(sim, mark) for sim, mark in zip(sims, marks)),
+          "the dry run sent records")
+    result, done = cli_records(lab, *assign, "--verify-wait", 8000)
+    mapping = {r["dev_id"]: r["new_ip"] for r in planned}
+    outcome = [(r["dev_id"], r["new_ip"], r["result"]) for r in done]
+    check(result.returncode == 0 and {r["dev_id"]: r["new_ip"] for r in done} == mapping and
+          all(r["result"] == "confirmed" for r in done),
+          f"the run: exit {result.returncode}, {outcome}; the dry run planned {mapping}")
+    by_mac = [r["new_ip"] for r in sorted(planned, key=lambda r: r["mac"])]
+    check(by_mac == [f"{lab.prefix}.{40 + i}" for i in range(6)],
+          f"ordered by MAC the addresses are {by_mac}")
+    log("dry run and run: the same six addresses, in MAC order")
+
+
+def scenario_rollback_cli(lab, args):
+    """--assign writes a rollback plan; --plan with it puts every camera back
+    to the IP, mask and gateway it had."""
+    lab.start_camsim(3, first=20, extra=("--restart-ms", 500))
+    _, before = cli_records(lab, "--list")
+    check(len(before) == 3, f"--list found {len(before)} cameras")
+    result, done = cli_records(lab, "--assign", "--from", f"{lab.prefix}.60", "--mask",
+                               "255.255.255.0", "--gateway", f"{lab.prefix}.254", "--all",
+                               "--verify-wait", 8000)
+    check(result.returncode == 0 and [r["result"] for r in done] == ["confirmed"] * 3,
+          f"--assign: exit {result.returncode}, {done}, {result.stderr!r}")
+    paths = re.findall(r"(/\S+\.csv)\b", result.stderr + result.stdout)
+    check(paths and os.path.exists(paths[0]),
+          f"--assign named no rollback plan that exists: {result.stderr!r}")
+    with open(paths[0]) as f:
+        log(f"rollback plan {paths[0]}: {f.read()!r}")
+    back, undone = cli_records(lab, "--plan", paths[0], "--verify-wait", 8000)
+    check(back.returncode == 0 and [r["result"] for r in undone] == ["confirmed"] * 3,
+          f"--plan with the rollback plan: exit {back.returncode}, {undone}, {back.stderr!r}")
+    _, after = cli_records(lab, "--list")
+
+    def settings(cameras):
+        return sorted((c["dev_id"], c["ip"], c["mask"], c["gateway"]) for c in cameras)
+    check(settings(after) == settings(before),
+          f"after the rollback the cameras are\n  {settings(after)}\nwere\n  {settings(before)}")
+    log("the rollback plan put all three cameras back")
+
+
+def scenario_assign_two(lab, args):
+    """Two "Assign Addresses" dialogs open at once, each for five other
+    factory cameras, with the same Start IP: their plans share no address."""
+    lab.start_display()
+    lab.start_camsim(10, first=100, name="camsim-factory", extra=("--factory", FACTORY_NETWORK))
+    lab.start_app()
+    window = MainWindow(lab)
+    window.search(10)
+    a11y, screen = lab.a11y, lab.screen
+    for first in (0, 5):
+        window.click_row(first)
+        screen.click_with("shift", a11y.extents(a11y.cell(window.table(), first + 4, 3)))
+        screen.click_with(None, a11y.extents(a11y.cell(window.table(), first, 3)), button=3)
+        time.sleep(0.5)
+        screen.key("Down")
+        screen.key("Return")
+        deadline = time.monotonic() + 10
+        while len(a11y.find_all(window.app_acc, None, "Assign Addresses", depth=1)) <= first // 5:
+            check(time.monotonic() < deadline, "the Assign Addresses dialog did not open")
+            time.sleep(0.2)
+        # Out of the way of the list, for the next selection.
+        screen.xdotool("windowmove", screen.find_window("Assign Addresses"), 700 + 40 * first, 0)
+        time.sleep(0.5)
+    time.sleep(1.0)
+    plans, starts = [], []
+    for dialog in a11y.find_all(window.app_acc, None, "Assign Addresses", depth=1):
+        edits = sorted(a11y.find_all(dialog, "text", depth=4), key=lambda e: a11y.extents(e)[1])
+        starts.append(a11y.text(edits[0]))
+        plans.append([r[3] for r in a11y.table_rows(a11y.find(dialog, "table", timeout=5))])
+    check(len(plans) == 2 and starts[0] == starts[1],
+          f"{len(plans)} dialogs, Start IPs {starts}")
+    ips = plans[0] + plans[1]
+    check(all(len(p) == 5 for p in plans) and all(ips) and len(set(ips)) == 10,
+          f"two open dialogs plan {plans}")
+    log(f"two dialogs from {starts[0]}: {plans[0]} and {plans[1]}, no address twice")
+
+
 # name: (scenario, camera hosts per LAN, camera LANs)
 SCENARIOS = {
     "search": (scenario_search, 1, 1),
@@ -1541,6 +1748,13 @@ SCENARIOS = {
     "diagnose": (scenario_diagnose, 1, 1),
     "watch": (scenario_watch, 1, 1),
     "watch-cli": (scenario_watch_cli, 1, 1),
+    "assign-two": (scenario_assign_two, 1, 1),
+    "spoof-cli": (scenario_spoof_cli, 1, 1),
+    "dhcp-cli": (scenario_dhcp_cli, 1, 1),
+    "refuse-cli": (scenario_refuse_cli, 1, 1),
+    "plan-taken-cli": (scenario_plan_taken_cli, 1, 1),
+    "dry-run-cli": (scenario_dry_run_cli, 1, 1),
+    "rollback-cli": (scenario_rollback_cli, 1, 1),
 }
 
 

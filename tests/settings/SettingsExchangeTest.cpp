@@ -371,6 +371,12 @@ void SettingsExchangeTest::handoffMarkerIsChecked() {
     for (std::size_t i = 0; i < record.size(); ++i) {
         record[i] = static_cast<std::uint8_t>(0x80 + i);
     }
+    // Settings a camera can live on (the window refuses others); every other
+    // byte, also after each text's end, stays as it is.
+    PutText(record, 29, std::string("10.1.2.3", 9));  // with its ending zero
+    PutText(record, 45, std::string("255.255.0.0", 12));
+    PutText(record, 61, std::string("10.1.0.1", 9));
+    Put(record, 77, {0x02, 0x11, 0x22, 0x33, 0x44, 0x55});
     qdipc::SettingsHandoff handoff;
     std::copy(head.begin(), head.end(), handoff.bytes.begin());
     std::copy(record.begin(), record.end(), handoff.bytes.begin() + 4);

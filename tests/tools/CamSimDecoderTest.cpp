@@ -145,6 +145,19 @@ TEST(CamSimCameraSet, ModifyRecordChangesTheAddressedCameraOnly) {
     EXPECT_EQ(cameras.At(0).ip, "10.0.0.100");
     EXPECT_EQ(cameras.At(2).ip, "10.0.0.102");
 
+    // A DHCP record (mode 1) with an empty IP keeps the camera's address (its
+    // lease); a static one (mode 0) takes the empty text as it is.
+    for (const std::uint8_t mode : {1, 0}) {
+        std::vector<std::uint8_t> dhcp = ModifyBytes(Hex("71 64 73 6d 00 00 00 66"));
+        dhcp[12] = mode;
+        std::fill(dhcp.begin() + 29, dhcp.begin() + 45, 0);
+        const auto cleared = camsim::DecodeModify(dhcp.data(), dhcp.size());
+        ASSERT_TRUE(cleared.has_value());
+        cameras.ApplyModify(*cleared);
+        EXPECT_EQ(cameras.At(2).ip, mode == 1 ? "10.0.0.102" : "");
+        EXPECT_EQ(cameras.At(2).mask, "255.255.0.0");
+    }
+
     // A record for a device ID no camera has changes nothing.
     const std::vector<std::uint8_t> other = ModifyBytes(Hex("71 64 73 6d 00 00 00 66"));
     camsim::CameraSet single(1, 100);

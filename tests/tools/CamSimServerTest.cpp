@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/discovery/TestBytes.h"
@@ -111,6 +112,57 @@ TEST(CamSimServer, AppliesModifyRecordsToItsNextReplies) {
               "applied to camera 1 (7164736d-00000002): ip \"10.9.8.7\", mask \"255.255.0.0\", "
               "gateway \"10.9.0.1\", mac a0:b1:c2:d3:e4:f5");
     EXPECT_EQ(sim.Cameras().At(1).ip, "10.9.8.7");
+}
+
+// Each camera answers from its own address, and from its new one after a
+// record; a spoofing host answers from its own socket under the recorded
+// device IDs. Loopback only: the cameras' 10.x sources leave through "lo".
+TEST(CamSimServer, CamerasAnswerFromTheirOwnAddressesAndASpooferFromItsOwn) {
+    struct Case {
+        const char* label;
+        bool spoof;
+        // Per reply after the record: device ID's last byte, source, IP field.
+        std::vector<std::tuple<int, std::string, std::string>> before, after;
+    };
+    const std::vector<Case> cases = {
+        {"own addresses",
+         false,
+         {{1, "10.0.0.1", "10.0.0.1"}, {2, "10.0.0.2", "10.0.0.2"}},
+         {{1, "10.0.0.1", "10.0.0.1"}, {2, "10.9.8.7", "10.9.8.7"}}},
+        {"spoofer", true, {}, {{2, "127.0.0.1", "10.9.8.7"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        LoopbackSocket tool;
+        camsim::ServerOptions options = LoopbackOptions(tool.Port());
+        options.ownAddressDevice = "lo";
+        options.spoof = c.spoof;
+        camsim::CamSimThread sim(2, 1, options);
+        std::string error;
+        if (!sim.Start(error)) {
+            GTEST_SKIP() << "no right to send from other addresses here: " << error;
+        }
+        const auto expect = [&](const auto& expected) {
+            ASSERT_TRUE(tool.SendTo(sim.Port(), RequestBytes("127.0.0.1", Hex("05 00 00 00"))));
+            for (const auto& [id, source, ip] : expected) {
+                std::string from;
+                const auto reply = tool.ReceiveFrom(from);
+                ASSERT_TRUE(reply.has_value());
+                ASSERT_EQ(reply->size(), 380u);
+                EXPECT_EQ((*reply)[30], id);
+                EXPECT_EQ(from, source);
+                EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply->data()) + 39), ip);
+            }
+        };
+        expect(c.before);
+        ASSERT_TRUE(tool.SendTo(sim.Port(), ModifyBytes(Hex("71 64 73 6d 00 00 00 02"))));
+        ASSERT_TRUE(
+            sim.WaitForLine(c.spoof ? "spoofing 7164736d-00000002" : "applied to camera 1", kWait));
+        expect(c.after);
+        const camsim::ServerCounts counts = sim.Stop();
+        EXPECT_EQ(counts.repliesSent, c.before.size() + c.after.size());
+        EXPECT_EQ(counts.modifyApplied, c.spoof ? 0u : 1u);
+    }
 }
 
 // The device IDs (last byte) of the replies that arrive until none comes for
@@ -340,7 +392,11 @@ TEST(CamSimCommandLine, OptionsAndErrors) {
                                                                "--ignore-modify",
                                                                "--silent-after-modify",
                                                                "--miss-every",
-                                                               "2"});
+                                                               "2",
+                                                               "--own-address",
+                                                               "lan0",
+                                                               "--spoof",
+                                                               "--zero-mac"});
     ASSERT_TRUE(full.error.empty()) << full.error;
     const camsim::CommandLine& line = full.commandLine;
     EXPECT_EQ(line.server.listen.port, 15050);
@@ -363,6 +419,9 @@ TEST(CamSimCommandLine, OptionsAndErrors) {
     EXPECT_TRUE(line.server.ignoreModify);
     EXPECT_TRUE(line.server.silentAfterModify);
     EXPECT_EQ(line.server.missEvery, 2u);
+    EXPECT_EQ(line.server.ownAddressDevice, "lan0");
+    EXPECT_TRUE(line.server.spoof);
+    EXPECT_TRUE(line.zeroMac);
 
     const std::vector<std::vector<std::string>> bad = {
         {"--listen", "localhost:5050"},
@@ -375,6 +434,7 @@ TEST(CamSimCommandLine, OptionsAndErrors) {
         {"--max-time", "-1"},
         {"--restart-ms", "x"},
         {"--miss-every", "0"},
+        {"--own-address", "a-name-too-long-x"},
         {"--cameras"},
         {"--frobnicate", "1"},
         {"--burst", "10"},  // a burst needs --reply-to
@@ -391,7 +451,8 @@ TEST(CamSimCommandLine, OptionsAndErrors) {
                                "--max-requests", "--max-time",      "--list",
                                "--burst",        "--search-id",     "--duration-ms",
                                "--restart-ms",   "--ignore-modify", "--silent-after-modify",
-                               "--miss-every",   "--help"}) {
+                               "--miss-every",   "--help",          "--own-address",
+                               "--spoof",        "--zero-mac"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
     for (const camsim::ReplyKind kind : camsim::kAllReplyKinds) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace camsim::test {
@@ -48,6 +49,23 @@ public:
         if (length < 0) {
             return std::nullopt;
         }
+        bytes.resize(static_cast<std::size_t>(length));
+        return bytes;
+    }
+
+    // The next datagram and its source address (dotted quad), or nothing.
+    std::optional<std::vector<std::uint8_t>> ReceiveFrom(std::string& source) const {
+        std::vector<std::uint8_t> bytes(70000);
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t length = recvfrom(fd_, bytes.data(), bytes.size(), 0,
+                                        reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (length < 0) {
+            return std::nullopt;
+        }
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        source = text;
         bytes.resize(static_cast<std::size_t>(length));
         return bytes;
     }

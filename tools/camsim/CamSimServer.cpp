@@ -1,5 +1,7 @@
 #include "tools/camsim/CamSimServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,9 +33,59 @@ CamSimServer::CamSimServer(CameraSet& cameras, ServerOptions options, LineSink s
 }
 
 CamSimServer::~CamSimServer() {
+    for (const auto& [ip, fd] : sourceSockets_) {
+        close(fd);
+    }
     if (fd_ >= 0) {
         close(fd_);
     }
+}
+
+int CamSimServer::SourceSocket(const std::string& ip, std::string& error) {
+    in_addr address{};
+    if (options_.ownAddressDevice.empty() || inet_pton(AF_INET, ip.c_str(), &address) != 1 ||
+        address.s_addr == htonl(INADDR_ANY)) {
+        return fd_;
+    }
+    if (const auto found = sourceSockets_.find(ip); found != sourceSockets_.end()) {
+        return found->second;
+    }
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = std::string("socket: ") + std::strerror(errno);
+        return -1;
+    }
+    const int on = 1;
+    const std::string& device = options_.ownAddressDevice;
+    // FREEBIND: bind an address the namespace may not hold; TRANSPARENT: send
+    // from it; BINDTODEVICE: the limited broadcast needs a named link.
+    const char* step = nullptr;
+    if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+        step = "SO_BROADCAST";
+    } else if (setsockopt(fd, IPPROTO_IP, IP_FREEBIND, &on, sizeof on) != 0) {
+        step = "IP_FREEBIND";
+    } else if (setsockopt(fd, IPPROTO_IP, IP_TRANSPARENT, &on, sizeof on) != 0) {
+        step = "IP_TRANSPARENT (needs root in the namespace)";
+    } else if (setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(),
+                          static_cast<socklen_t>(device.size())) != 0) {
+        step = "SO_BINDTODEVICE";
+    } else {
+        // Port 0: the listening socket keeps everything sent to the command port.
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr = address;
+        if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+            step = "bind";
+        }
+    }
+    if (step) {
+        error =
+            "answering from " + ip + " on " + device + ": " + step + ": " + std::strerror(errno);
+        close(fd);
+        return -1;
+    }
+    sourceSockets_.emplace(ip, fd);
+    return fd;
 }
 
 bool CamSimServer::Open(std::string& error) {
@@ -49,6 +101,12 @@ bool CamSimServer::Open(std::string& error) {
         close(fd_);
         fd_ = -1;
         return false;
+    }
+    // Each camera's own socket now, so that a missing right shows at start.
+    for (const CameraFields& camera : cameras_.All()) {
+        if (!options_.spoof && SourceSocket(camera.ip, error) < 0) {
+            return false;
+        }
     }
     return true;
 }
@@ -128,7 +186,18 @@ void CamSimServer::Handle(const std::uint8_t* data, std::size_t length, const so
         ++counts.modifyRecords;
         sink_(DescribeModify(record, sender));
         const std::optional<std::size_t> index = cameras_.Find(record.devId);
-        if (!index) {
+        if (options_.spoof) {
+            CameraFields fake = cameras_.At(0);
+            fake.devId = record.devId;
+            fake.ip = record.ip;
+            fake.mask = record.mask;
+            fake.gateway = record.gateway;
+            fake.mac = record.mac;
+            spoofed_[record.devId] = fake;
+            sink_("spoofing " + FormatDevId(record.devId) + ": will answer as ip " +
+                  QuoteText(record.ip) + ", mask " + QuoteText(record.mask) + ", gateway " +
+                  QuoteText(record.gateway) + ", mac " + FormatMac(record.mac));
+        } else if (!index) {
             sink_("no camera has devId " + FormatDevId(record.devId) + ": nothing applied");
         } else if (options_.ignoreModify) {
             sink_("camera " + std::to_string(*index) + " (" + FormatDevId(record.devId) +
@@ -172,21 +241,53 @@ std::string CamSimServer::Answer(const DecodedRequest& request, const sockaddr_i
     const std::size_t requestNumber = counts.requests - 1;
     const Clock::time_point now = Clock::now();
     std::size_t withheld = 0;
-    std::vector<std::vector<std::uint8_t>> datagrams;
-    datagrams.reserve(cameras_.Size());
-    for (std::size_t i = 0; i < cameras_.Size(); ++i) {
-        if (!Answers(i, requestNumber, now)) {
-            ++withheld;
-            continue;
+    // Datagrams in camera order, in runs that leave from one socket.
+    struct Run {
+        int fd;
+        std::vector<std::vector<std::uint8_t>> datagrams;
+    };
+    std::vector<Run> runs;
+    std::string sourceError;
+    std::size_t unsendable = 0;
+    const auto add = [&](const CameraFields& camera, ReplyKind kind, int fd) {
+        if (runs.empty() || runs.back().fd != fd) {
+            runs.push_back(Run{fd, {}});
         }
-        const ReplyKind kind = options_.kinds[i % options_.kinds.size()];
-        for (auto& datagram :
-             BuildReplyDatagrams(cameras_.At(i), request.searchId, kind, options_.shape)) {
-            datagrams.push_back(std::move(datagram));
+        for (auto& datagram : BuildReplyDatagrams(camera, request.searchId, kind, options_.shape)) {
+            runs.back().datagrams.push_back(std::move(datagram));
+        }
+    };
+    if (options_.spoof) {
+        for (const auto& [devId, camera] : spoofed_) {
+            add(camera, ReplyKind::Normal, fd_);
+        }
+        counts.repliesSpoofed += spoofed_.size();
+    } else {
+        for (std::size_t i = 0; i < cameras_.Size(); ++i) {
+            if (!Answers(i, requestNumber, now)) {
+                ++withheld;
+                continue;
+            }
+            const int fd = SourceSocket(cameras_.At(i).ip, sourceError);
+            if (fd < 0) {
+                ++unsendable;
+                continue;
+            }
+            add(cameras_.At(i), options_.kinds[i % options_.kinds.size()], fd);
         }
     }
-    std::vector<std::span<const std::uint8_t>> views(datagrams.begin(), datagrams.end());
-    const SendCounts sent = DatagramBatchSender(fd_).Send(views, destination);
+    SendCounts sent;
+    for (const Run& run : runs) {
+        std::vector<std::span<const std::uint8_t>> views(run.datagrams.begin(),
+                                                         run.datagrams.end());
+        const SendCounts part = DatagramBatchSender(run.fd).Send(views, destination);
+        sent.sent += part.sent;
+        sent.failed += part.failed;
+        if (part.failed > 0) {
+            sent.lastError = part.lastError;
+        }
+    }
+    sent.failed += unsendable;
     counts.repliesSent += sent.sent;
     counts.repliesFailed += sent.failed;
     counts.repliesWithheld += withheld;
@@ -195,9 +296,12 @@ std::string CamSimServer::Answer(const DecodedRequest& request, const sockaddr_i
     if (withheld > 0) {
         summary += ", " + std::to_string(withheld) + " cameras silent";
     }
-    if (sent.failed > 0) {
-        summary +=
-            ", " + std::to_string(sent.failed) + " refused: " + std::strerror(sent.lastError);
+    if (sent.failed > unsendable) {
+        summary += ", " + std::to_string(sent.failed - unsendable) +
+                   " refused: " + std::strerror(sent.lastError);
+    }
+    if (unsendable > 0) {
+        summary += ", " + std::to_string(unsendable) + " not sent: " + sourceError;
     }
     return summary;
 }

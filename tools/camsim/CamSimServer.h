@@ -4,7 +4,9 @@
 // records, and writes one readable line per datagram. Like a real camera, one
 // that takes a modify record may restart its network and answer nothing for a
 // while; for tests it can also ignore records, fall silent for good after one,
-// or miss requests. It stops on a flag, after
+// or miss requests. Like a real camera, each camera can answer from its own
+// address (a socket per address, see ownAddressDevice). As a misbehaving
+// host it can instead answer for cameras it is not (spoof). It stops on a flag, after
 // a run time or after a number of requests, whichever comes first, so tests
 // can run it on a thread with bounds.
 
@@ -13,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +48,17 @@ struct ServerOptions {
     // (r + i) % missEvery is 0: with 2, half the cameras miss each request and
     // every camera misses every second one. 0 and 1 answer every request.
     std::size_t missEvery = 1;
+    // When set (a Linux interface name), each camera's replies leave from a
+    // socket bound to the camera's own address on this interface, as from a
+    // real camera, whether or not the namespace holds the address (needs
+    // CAP_NET_ADMIN). A camera that takes a new address answers from it.
+    // Empty: every reply leaves from the listening socket.
+    std::string ownAddressDevice;
+    // A spoofing host: it answers for none of its own cameras; every modify
+    // record it sees is remembered, and every later discovery request is
+    // answered, from this host's own address, with one reply per remembered
+    // record that carries the record's device ID and new settings.
+    bool spoof = false;
     // Zero means no limit.
     std::chrono::milliseconds maxRunTime{0};
     std::size_t maxRequests = 0;
@@ -61,6 +75,8 @@ struct ServerCounts {
     std::size_t repliesFailed = 0;
     // Replies not sent because the camera was silent or missed the request.
     std::size_t repliesWithheld = 0;
+    // Replies sent for cameras this host is not (spoof mode).
+    std::size_t repliesSpoofed = 0;
     StopReason stopReason = StopReason::StopFlag;
 };
 
@@ -94,6 +110,10 @@ private:
     using Clock = std::chrono::steady_clock;
     // Whether camera index answers the request with this number.
     bool Answers(std::size_t index, std::size_t requestNumber, Clock::time_point now) const;
+    // The socket camera replies from: the one bound to ip (made on first
+    // use), or the listening socket without ownAddressDevice or for a text
+    // that is not an address. -1 with the reason when it cannot be made.
+    int SourceSocket(const std::string& ip, std::string& error);
 
     CameraSet& cameras_;
     ServerOptions options_;
@@ -103,6 +123,10 @@ private:
     std::vector<bool> silentForGood_;
     LineSink sink_;
     int fd_ = -1;
+    // Sockets by source address (ownAddressDevice).
+    std::map<std::string, int> sourceSockets_;
+    // Spoof mode: the remembered records' cameras, by device ID.
+    std::map<DevId, CameraFields> spoofed_;
 };
 
 }  // namespace camsim

@@ -38,6 +38,12 @@ void CameraSet::SetNetwork(const FactoryNetwork& network) {
     }
 }
 
+void CameraSet::SetMac(const MacAddress& mac) {
+    for (CameraFields& camera : cameras_) {
+        camera.mac = mac;
+    }
+}
+
 CameraSet::CameraSet(std::size_t count, std::uint32_t base) {
     cameras_.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -58,9 +64,16 @@ std::optional<std::size_t> CameraSet::ApplyModify(const DecodedModify& record) {
     const std::optional<std::size_t> index = Find(record.devId);
     if (index) {
         CameraFields& camera = cameras_[*index];
-        camera.ip = record.ip;
-        camera.mask = record.mask;
-        camera.gateway = record.gateway;
+        // DHCP and ADSL (mode 1, 2): a text the record leaves empty comes
+        // from the network; the simulated server hands out the same lease.
+        const auto take = [&](std::string& field, const std::string& text) {
+            if (record.mode == 0 || !text.empty()) {
+                field = text;
+            }
+        };
+        take(camera.ip, record.ip);
+        take(camera.mask, record.mask);
+        take(camera.gateway, record.gateway);
         camera.mac = record.mac;
     }
     return index;

@@ -31,6 +31,8 @@ public:
     void SetNetwork(const FactoryNetwork& network);
     // Camera index reports text as its IP.
     void SetIpText(std::size_t index, const std::string& text) { cameras_.at(index).ip = text; }
+    // Every camera reports this MAC address (a faulty device: all zero).
+    void SetMac(const MacAddress& mac);
 
     std::size_t Size() const { return cameras_.size(); }
     const CameraFields& At(std::size_t index) const { return cameras_.at(index); }
@@ -40,8 +42,9 @@ public:
     std::optional<std::size_t> Find(const DevId& devId) const;
 
     // Gives the addressed camera the record's IP address, netmask, gateway and
-    // MAC address; returns its index, or nothing when no camera has the
-    // record's device ID.
+    // MAC address (a DHCP or ADSL record's empty texts keep the camera's own:
+    // its lease stays the same); returns its index, or nothing when no camera
+    // has the record's device ID.
     std::optional<std::size_t> ApplyModify(const DecodedModify& record);
 
 private:

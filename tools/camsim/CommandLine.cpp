@@ -58,6 +58,14 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
             line.server.ignoreModify = true;
             continue;
         }
+        if (option == "--spoof") {
+            line.server.spoof = true;
+            continue;
+        }
+        if (option == "--zero-mac") {
+            line.zeroMac = true;
+            continue;
+        }
         if (option == "--silent-after-modify") {
             line.server.silentAfterModify = true;
             continue;
@@ -77,6 +85,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 line.server.replyTo = *endpoint;
                 line.replyToGiven = true;
             }
+        } else if (option == "--own-address") {
+            if (value.empty() || value.size() >= 16 || value.find('/') != std::string::npos) {
+                return fail("expected an interface name, got " + value);
+            }
+            line.server.ownAddressDevice = value;
         } else if (option == "--reply-port") {
             const std::optional<std::uint16_t> port = ParsePort(value);
             if (!port) {
@@ -228,6 +241,16 @@ Serving:
   --ignore-modify           print modify records but never apply them
   --silent-after-modify     a camera that applies a modify record never
                             answers again
+  --own-address IFNAME      each camera answers from its own address (its
+                            replies leave from a socket bound to it, on the
+                            link IFNAME, whether or not the host holds it; a
+                            camera that takes a new address answers from that);
+                            Linux, needs root (CAP_NET_ADMIN) in its namespace
+  --spoof                   a misbehaving host: answer for no camera of its own,
+                            remember every modify record seen and answer every
+                            later request, from this host's own address, with
+                            the record's device ID and new settings
+  --zero-mac                every camera reports MAC 00:00:00:00:00:00
   --miss-every N            camera i answers request r (counted from 0) only
                             when (r + i) % N is 0: with 2 every camera misses
                             every second request, half of them each time

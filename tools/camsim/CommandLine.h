@@ -31,6 +31,8 @@ struct CommandLine {
     // --ip-text N=TEXT: camera N reports TEXT as its IP, any text a hostile
     // host might send (up to the field's 29 bytes).
     std::vector<std::pair<std::size_t, std::string>> ipTexts;
+    // --zero-mac: every camera reports MAC 00:00:00:00:00:00.
+    bool zeroMac = false;
 };
 
 struct ParseResult {

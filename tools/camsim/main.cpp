@@ -85,6 +85,9 @@ int RunServer(const camsim::CommandLine& line) {
         }
         cameras.SetIpText(index, text);
     }
+    if (line.zeroMac) {
+        cameras.SetMac(camsim::MacAddress{});
+    }
     camsim::CamSimServer server(cameras, line.server, PrintLine);
     std::string error;
     if (!server.Open(error)) {
@@ -95,14 +98,20 @@ int RunServer(const camsim::CommandLine& line) {
         "camsim: " + std::to_string(cameras.Size()) + " cameras listening on " +
         line.server.listen.address + ":" + std::to_string(server.LocalPort()) + ", replying to " +
         (line.server.replyToSender ? "the sender at port " + std::to_string(line.server.replyPort)
-                                   : camsim::FormatEndpoint(line.server.replyTo)));
+                                   : camsim::FormatEndpoint(line.server.replyTo)) +
+        (line.server.spoof ? ", spoofing" : "") +
+        (line.server.ownAddressDevice.empty()
+             ? std::string()
+             : ", each camera from its own address on " + line.server.ownAddressDevice));
     const camsim::ServerCounts counts = server.Run(g_stopRequested);
     PrintLine("camsim: ended after " + std::to_string(counts.requests) + " requests, " +
               std::to_string(counts.modifyRecords) + " modify records (" +
               std::to_string(counts.modifyApplied) + " applied), " +
               std::to_string(counts.ignored) + " other datagrams, " +
               std::to_string(counts.repliesSent) + " replies sent, " +
-              std::to_string(counts.repliesWithheld) + " withheld");
+              std::to_string(counts.repliesWithheld) + " withheld" +
+              (line.server.spoof ? ", " + std::to_string(counts.repliesSpoofed) + " spoofed"
+                                 : std::string()));
     return counts.stopReason == camsim::StopReason::SocketError ? 1 : 0;
 }
 
