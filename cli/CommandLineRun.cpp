@@ -55,40 +55,23 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
     if (!network.Open(err)) {
         return 1;
     }
-    // The search of a settings run without a plan: the request, its repeats
-    // within the wait, every reply of this search kept for the list.
-    std::vector<AcceptedReply> replies;
-    ProvisioningOptions searchOnly;
-    searchOnly.searchWait = std::chrono::milliseconds(options.waitMs);
-    ProvisioningHooks hooks = network.Hooks();
-    hooks.plan = [](const std::vector<FoundCamera>&) { return ProvisioningPlan{}; };
-    ProvisioningSession session(searchOnly, std::move(hooks));
-    if (!session.StartSearch(ProvisioningSession::Clock::now())) {
+    const std::optional<std::vector<AcceptedReply>> replies =
+        network.Search(std::chrono::milliseconds(options.waitMs));
+    if (!replies) {
         err << kPrefix << SearchFailureText(network.LastSearchOutcome()) << "\n";
         return 1;
     }
-    // The session only keeps the schedule; the replies go to the list alone.
-    network.Drive(
-        session,
-        [&](const std::vector<AcceptedReply>& batch) {
-            replies.insert(replies.end(), batch.begin(), batch.end());
-        },
-        false);
     network.Close();
 
     // The list the window fills: replies of this search, one row per
     // device ID, in arrival order.
     DeviceList list;
     list.SetHostInterfaces(ConfiguredInterfaces(config));
-    list.AddReplies(replies, network.SearchId());
-    std::vector<ListEntry> entries(static_cast<std::size_t>(list.RowCount()));
+    list.AddReplies(*replies, network.SearchId());
+    std::vector<ListEntry> entries;
+    entries.reserve(static_cast<std::size_t>(list.RowCount()));
     for (int row = 0; row < list.RowCount(); ++row) {
-        ListEntry& entry = entries[static_cast<std::size_t>(row)];
-        for (int c = 0; c < kColumnCount; ++c) {
-            entry.cells[static_cast<std::size_t>(c)] = PrintableCell(list.CellBytes(row, c));
-        }
-        entry.interfaceName = list.ArrivalInterfaceName(row);
-        entry.flags = list.Flags(row);
+        entries.push_back(ListEntryOf(list, row, false));
     }
     const bool written = WriteAll(out, FormatDeviceList(options.format, entries));
     const int lostErrno = errno;

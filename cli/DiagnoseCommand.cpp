@@ -1,19 +1,15 @@
 #include "cli/DiagnoseCommand.h"
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <thread>
+#include <sstream>
 
 #include "cli/ListOutput.h"
 #include "cli/OptionParser.h"
+#include "cli/ProvisioningRun.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
-#include "discovery/ErrorLog.h"
 #include "discovery/NetworkDiagnosis.h"
-#include "discovery/RecvSearchThread.h"
-#include "discovery/ReplyQueue.h"
-#include "discovery/SearchCommand.h"
 
 namespace qdipc {
 namespace {
@@ -23,44 +19,35 @@ constexpr const char* kPrefix = "qd_ip_search: ";
 // The search of the diagnosis: bind, send, repeat, wait, as --list does.
 SearchFacts Search(const NetworkConfig& config) {
     SearchFacts facts;
-    std::atomic<std::uint32_t> searchId{0};
-    ReplyQueue queue({}, config.maxPendingReplies);
-    ErrorLog log(config.errorLogDirectory);
-    RecvSearchThread worker(searchId, queue, log, config.receiver);
-    if (!worker.Bind()) {
+    CliNetwork network(config, "");
+    std::ostringstream bindFailure;  // the diagnosis names a taken port itself
+    if (!network.Open(bindFailure)) {
         facts.bound = false;
         return facts;
     }
     const std::optional<std::uint64_t> dropsBefore = ReversePathFilterDrops();
-    SearchCommand command(searchId, config.searchDestination, config.interfaces);
     facts.searched = true;
-    facts.outcome = command.Run({});
-    if (facts.outcome == SearchOutcome::Sent && worker.Start()) {
-        const auto start = std::chrono::steady_clock::now();
-        const std::chrono::milliseconds wait(kDefaultListWaitMs);
-        for (const std::chrono::milliseconds offset : kSearchRepeatOffsets) {
-            std::this_thread::sleep_until(start + offset);
-            command.Repeat();
-        }
-        std::this_thread::sleep_until(start + wait);
-    }
-    worker.Stop();
-    facts.failedNetworks = command.FailedNetworks();
-    facts.rejected = worker.Rejected();
+    const std::optional<std::vector<AcceptedReply>> replies =
+        network.Search(std::chrono::milliseconds(kDefaultListWaitMs));
+    facts.outcome = network.LastSearchOutcome();
+    network.Close();
+    facts.failedNetworks = network.Command().FailedNetworks();
+    facts.rejected = network.Worker().Rejected();
     const std::optional<std::uint64_t> dropsAfter = ReversePathFilterDrops();
     if (dropsBefore && dropsAfter && *dropsAfter >= *dropsBefore) {
         facts.reversePathDrops = *dropsAfter - *dropsBefore;
     }
-
+    if (!replies) {
+        return facts;
+    }
     DeviceList list;
-    list.SetHostInterfaces(config.interfaces ? config.interfaces() : ListBroadcastInterfaces());
-    const std::vector<AcceptedReply> replies = queue.TakeAll();
-    for (const AcceptedReply& reply : replies) {
-        if (reply.searchId == searchId.load()) {
+    list.SetHostInterfaces(ConfiguredInterfaces(config));
+    for (const AcceptedReply& reply : *replies) {
+        if (reply.searchId == network.SearchId()) {
             facts.NoteReplySource(reply.sourceAddress);
         }
     }
-    list.AddReplies(replies, searchId.load());
+    list.AddReplies(*replies, network.SearchId());
     facts.cameras = list.RowCount();
     return facts;
 }

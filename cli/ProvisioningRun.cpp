@@ -143,11 +143,33 @@ ProvisioningHooks CliNetwork::Hooks() {
         return broadcaster_.SendSettingsRecord(record, arrivalInterface, &failure) ==
                BroadcastOutcome::Ok;
     };
-    hooks.sendProbe = [this](bool first) {
-        lastOutcome_ = first ? command_.Run({}, onlyInterface_) : command_.Repeat();
-        return lastOutcome_ == SearchOutcome::Sent;
-    };
+    hooks.sendProbe = [this](bool first) { return Probe(first); };
     return hooks;
+}
+
+bool CliNetwork::Probe(bool first) {
+    lastOutcome_ = first ? command_.Run({}, onlyInterface_) : command_.Repeat();
+    return lastOutcome_ == SearchOutcome::Sent;
+}
+
+std::optional<std::vector<AcceptedReply>> CliNetwork::Search(std::chrono::milliseconds wait) {
+    std::vector<AcceptedReply> replies;
+    ProvisioningOptions searchOnly;
+    searchOnly.searchWait = wait;
+    ProvisioningHooks hooks = Hooks();
+    hooks.plan = [](const std::vector<FoundCamera>&) { return ProvisioningPlan{}; };
+    ProvisioningSession session(searchOnly, std::move(hooks));
+    if (!session.StartSearch(ProvisioningSession::Clock::now())) {
+        return std::nullopt;
+    }
+    // The session only keeps the schedule; the replies go to the caller alone.
+    Drive(
+        session,
+        [&](const std::vector<AcceptedReply>& batch) {
+            replies.insert(replies.end(), batch.begin(), batch.end());
+        },
+        false);
+    return replies;
 }
 
 void CliNetwork::Drive(ProvisioningSession& session,

@@ -2,12 +2,15 @@
 // The command line's side of the network: the receive worker bound before
 // anything leaves, the search command whose requests are the probes, the
 // interface check, and a loop that drives a ProvisioningSession until it is
-// finished. --list, --modify, --assign and --plan all search through it.
+// finished. Every verb that searches (--list, --modify, --assign, --plan,
+// --diagnose, --watch) does so through it.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -48,7 +51,17 @@ public:
     void Drive(ProvisioningSession& session,
                const std::function<void(const std::vector<AcceptedReply>&)>& tap = {},
                bool feed = true);
+    // A plain search: the request, its repeats within wait, every reply of
+    // this search in arrival order. Nothing when the request could not go out
+    // (LastSearchOutcome says why).
+    std::optional<std::vector<AcceptedReply>> Search(std::chrono::milliseconds wait);
+    // One request: the first draws the search ID, the others repeat it.
+    bool Probe(bool first);
+    // The replies the worker accepted since the last call.
+    std::vector<AcceptedReply> TakeReplies() { return queue_.TakeAll(); }
     std::uint32_t SearchId() const { return searchId_.load(); }
+    const RecvSearchThread& Worker() const { return worker_; }
+    const SearchCommand& Command() const { return command_; }
     // How the latest request went (its failure text: SearchFailureText).
     SearchOutcome LastSearchOutcome() const { return lastOutcome_; }
     void Close();

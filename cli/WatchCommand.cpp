@@ -9,12 +9,9 @@
 
 #include "cli/ListOutput.h"
 #include "cli/OptionParser.h"
+#include "cli/ProvisioningRun.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
-#include "discovery/ErrorLog.h"
-#include "discovery/RecvSearchThread.h"
-#include "discovery/ReplyQueue.h"
-#include "discovery/SearchCommand.h"
 #include "discovery/SiteWatch.h"
 
 namespace qdipc {
@@ -71,10 +68,6 @@ std::optional<int> ParseSeconds(std::string_view text) {
         return std::nullopt;
     }
     return static_cast<int>(ms);
-}
-
-std::vector<Ipv4Interface> Interfaces(const NetworkConfig& config) {
-    return config.interfaces ? config.interfaces() : ListBroadcastInterfaces();
 }
 
 bool Write(std::ostream& out, const std::string& text) {
@@ -154,36 +147,20 @@ const std::atomic<bool>& StopOnSignals() {
 
 int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, std::ostream& out,
              std::ostream& err, const std::atomic<bool>& stop) {
-    const std::vector<Ipv4Interface> interfaces = Interfaces(config);
-    if (!options.interfaceName.empty() &&
-        std::none_of(interfaces.begin(), interfaces.end(),
-                     [&](const Ipv4Interface& i) { return i.name == options.interfaceName; })) {
-        err << kPrefix << "no up, broadcast-capable IPv4 interface is named '"
-            << EscapeControls(options.interfaceName) << "'\n";
+    if (!CheckInterfaceName(config, options.interfaceName, err)) {
         return kExitUsage;
     }
-    std::atomic<std::uint32_t> searchId{0};
-    ReplyQueue queue({}, config.maxPendingReplies);
-    ErrorLog log(config.errorLogDirectory);
-    RecvSearchThread worker(searchId, queue, log, config.receiver);
-    if (!worker.Bind()) {
-        err << kPrefix << "cannot receive on UDP port " << config.receiver.bind.port
-            << " (is another program using it?)\n";
+    CliNetwork network(config, options.interfaceName);
+    if (!network.Open(err)) {
         return 1;
     }
-    SearchCommand command(searchId, config.searchDestination, config.interfaces);
-    const SearchOutcome outcome = command.Run({}, options.interfaceName);
-    if (outcome != SearchOutcome::Sent) {
-        err << kPrefix << SearchFailureText(outcome) << "\n";
-        return 1;
-    }
-    if (!worker.Start()) {
-        err << kPrefix << "cannot start the receive worker\n";
+    if (!network.Probe(true)) {
+        err << kPrefix << SearchFailureText(network.LastSearchOutcome()) << "\n";
         return 1;
     }
 
     DeviceList list;
-    list.SetHostInterfaces(interfaces);
+    list.SetHostInterfaces(ConfiguredInterfaces(config));
     WatchOptions watchOptions;
     watchOptions.interval = std::chrono::milliseconds(options.intervalMs);
     SiteWatch watch(list, watchOptions);
@@ -195,7 +172,7 @@ int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, st
     // failure is named.
     const auto outputLost = [&] {
         const int lost = errno;
-        worker.Stop();
+        network.Close();
         if (lost != EPIPE) {
             err << kPrefix << "the events could not be written out in full\n";
         }
@@ -209,13 +186,13 @@ int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, st
         // The search's own repeats first; the cycles' requests after them.
         if (repeatsSent < kSearchRepeatOffsets.size() &&
             now >= start + kSearchRepeatOffsets[repeatsSent]) {
-            command.Repeat();
+            network.Probe(false);
             ++repeatsSent;
         }
         events.clear();
-        watch.Observe(queue.TakeAll(), searchId.load(), events);
+        watch.Observe(network.TakeReplies(), network.SearchId(), events);
         if (watch.Tick(now, events)) {
-            command.Repeat();
+            network.Probe(false);
         }
         std::string lines;
         for (const WatchEvent& event : events) {
@@ -227,7 +204,7 @@ int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, st
         }
         std::this_thread::sleep_for(kPoll);
     }
-    worker.Stop();
+    network.Close();
     return 0;
 }
 

@@ -192,6 +192,11 @@ PlanFile ReadLines(std::string_view text, const PlanSettingsCheck& check) {
             }
             name = *title;
         }
+        // The Assign dialog's exported results are a plan too: what each
+        // camera had and how its change ended are passed over.
+        if (name == "old_ip" || name == "result" || name == "reason") {
+            continue;
+        }
         const auto known = std::find(kFieldNames.begin(), kFieldNames.end(), name);
         if (known == kFieldNames.end()) {
             plan.error =

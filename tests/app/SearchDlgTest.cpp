@@ -43,6 +43,7 @@
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
 #include "settings/DialogFont.h"
+#include "settings/PlanFile.h"
 #include "tests/discovery/TestReplies.h"
 
 using qdipc::test::Camera;
@@ -550,6 +551,13 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
              qPrintable(csv[2]));
     QVERIFY2(csv[1].contains(QLatin1String(",not_confirmed,Not confirmed: 0011aabb-00000000 ")),
              qPrintable(csv[1]));
+    // The exported results read back as a plan: the same cameras and addresses.
+    const qdipc::PlanFile plan = qdipc::ReadPlanFile(dialog.ResultsCsv().toStdString());
+    QVERIFY2(plan.Ok(), plan.error.c_str());
+    QCOMPARE(int(plan.lines.size()), 3);
+    QCOMPARE(plan.lines[1].deviceId, std::string("0011aabb-00000001"));
+    QCOMPARE(plan.lines[1].ip, std::string("10.9.0.3"));
+    QCOMPARE(plan.lines[1].gateway, std::string("10.9.0.254"));
 
     // Retry sends the two unconfirmed cameras their records again, and only them.
     sentIps.clear();

@@ -1369,7 +1369,9 @@ def scenario_diagnose(lab, args):
     nft = shutil.which("nft")
     if not nft:
         raise Skip("nft is not installed (scripts/install-deps.sh installs nftables)")
-    lab.start_camsim(cameras=3)
+    # One simulator address that the routes below move: the cameras answer
+    # from wherever the namespace's default route says.
+    lab.start_camsim(cameras=3, own_address=False)
     addresses = subprocess.run(["ip", "-o", "-4", "addr", "show"], capture_output=True,
                                text=True, timeout=10).stdout.splitlines()
     lan = next(line.split()[1] for line in addresses
