@@ -145,11 +145,6 @@ void AppendAbout(std::string& out, const SavedListAbout& about) {
 
 }  // namespace
 
-bool StartsLikeFormula(std::string_view text) {
-    return !text.empty() &&
-           std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
-}
-
 std::string ClipboardCell(std::string_view text) {
     std::string escaped = EscapeControls(text);
     // A spreadsheet shows a cell with a leading apostrophe as text.

@@ -107,10 +107,6 @@ inline std::string SavedListAboutPath(std::string_view csvPath) {
 // that StartsLikeFormula gets a leading apostrophe, as in CSV.
 std::string ClipboardRows(const std::vector<ListRecord>& rows);
 
-// Whether a spreadsheet would read a cell as a formula: it starts with =, +,
-// -, @, a tab or a carriage return.
-bool StartsLikeFormula(std::string_view text);
-
 // One cell as CSV and the clipboard write it: escaped (EscapeControls), with
 // a leading apostrophe when it StartsLikeFormula.
 std::string ClipboardCell(std::string_view text);

@@ -139,4 +139,9 @@ std::string EscapeControls(std::string_view text) {
     return out;
 }
 
+bool StartsLikeFormula(std::string_view text) {
+    return !text.empty() &&
+           std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+}
+
 }  // namespace qdipc

@@ -56,4 +56,9 @@ void AppendEscapedControls(std::string& out, std::string_view text,
                            ControlEscape style = ControlEscape::Hex);
 std::string EscapeControls(std::string_view text);
 
+// Whether a spreadsheet would read a cell as a formula: it starts with =, +,
+// -, @, a tab or a carriage return. Every CSV the program writes puts a
+// leading apostrophe before such a cell.
+bool StartsLikeFormula(std::string_view text);
+
 }  // namespace qdipc

@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "discovery/CellText.h"
 #include "settings/SettingsValidation.h"
 
 namespace {
@@ -33,7 +34,11 @@ QLabel* PlainLabel(QWidget* parent, const QString& accessibleName) {
 
 // One CSV field (RFC 4180): quoted when it holds a comma, a quote or a line
 // end, quotes doubled.
-QString CsvField(const QString& text) {
+// A cell of the exported results: formula-safe as every CSV of the program
+// (an old IP is the camera's own text), quoted when it must be.
+QString CsvField(const QString& cell) {
+    const QString text =
+        qdipc::StartsLikeFormula(cell.toStdString()) ? QLatin1Char('\'') + cell : cell;
     if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
         !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n'))) {
         return text;

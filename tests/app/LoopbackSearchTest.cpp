@@ -11,8 +11,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
-#include <filesystem>
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -33,6 +33,7 @@
 #include "platform/Console.h"
 #include "platform/UdpSocket.h"
 #include "settings/CAssignDlg.h"
+#include "settings/PlanFile.h"
 #include "tools/camsim/CamSimThread.h"
 
 #include <QLabel>
@@ -483,6 +484,14 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
                                      "Ver,Mask,Web Port,Gateway\r"));
     QVERIFY(csvLines[1].startsWith(QByteArray(
         QByteArray("0,") + QByteArray::fromStdString(dlg.Table().CellText(0, 1)) + ",")));
+    // ... which --plan reads as it is: each camera back to what it reports.
+    QVERIFY(csv.seek(0));
+    const qdipc::PlanFile plan = qdipc::ReadPlanFile(csv.readAll().toStdString());
+    QVERIFY2(plan.Ok(), plan.error.c_str());
+    QCOMPARE(int(plan.lines.size()), 3);
+    QCOMPARE(plan.lines[0].deviceId, dlg.Table().CellText(0, 1));
+    QCOMPARE(plan.lines[0].ip, dlg.Table().CellText(0, 3));
+    QCOMPARE(plan.lines[0].gateway, dlg.Table().CellText(0, 11));
     QFile about(saveAs + QStringLiteral(".about.json"));
     QVERIFY(about.open(QIODevice::ReadOnly));
     const QJsonObject meta = QJsonDocument::fromJson(about.readAll()).object();
