@@ -290,6 +290,7 @@ TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
     const PlanFile back = ReadPlanFile(text);
     ASSERT_TRUE(back.Ok()) << back.error;
     EXPECT_EQ(back.lines.size(), 10u);
+    file.close();  // Windows removes no file that is open
     std::filesystem::remove_all(rollback);
 }
 
