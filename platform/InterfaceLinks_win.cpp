@@ -16,37 +16,9 @@
 namespace qdipc {
 namespace {
 
-std::string DottedQuad(in_addr address) {
-    std::array<char, INET_ADDRSTRLEN> text{};
-    if (InetNtopA(AF_INET, &address, text.data(), text.size()) == nullptr) {
-        return {};
-    }
-    return text.data();
-}
-
-std::string Utf8(const wchar_t* wide) {
-    if (wide == nullptr || *wide == L'\0') {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) {
-        return {};
-    }
-    std::string text(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
-    text.resize(static_cast<std::size_t>(size - 1));
-    return text;
-}
-
-ULONG MaskOf(unsigned prefixLength) {
-    if (prefixLength == 0) {
-        return 0;
-    }
-    if (prefixLength >= 32) {
-        return 0xFFFFFFFFu;
-    }
-    return htonl(~((1u << (32 - prefixLength)) - 1));
-}
+using win::DottedQuad;
+using win::MaskOf;
+using win::Utf8;
 
 }  // namespace
 

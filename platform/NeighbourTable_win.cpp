@@ -15,13 +15,7 @@
 namespace qdipc {
 namespace {
 
-std::string DottedQuad(const in_addr& address) {
-    std::array<char, INET_ADDRSTRLEN> text{};
-    if (InetNtopA(AF_INET, &address, text.data(), text.size()) == nullptr) {
-        return {};
-    }
-    return text.data();
-}
+using win::DottedQuad;
 
 }  // namespace
 

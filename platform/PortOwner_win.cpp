@@ -18,19 +18,7 @@
 namespace qdipc {
 namespace {
 
-std::string Utf8(const wchar_t* wide) {
-    if (wide == nullptr || *wide == L'\0') {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) {
-        return {};
-    }
-    std::string text(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
-    text.resize(static_cast<std::size_t>(size - 1));
-    return text;
-}
+using win::Utf8;
 
 std::string ProgramName(DWORD pid) {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
