@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "discovery/CellText.h"
-#include "discovery/DeviceList.h"
+#include "discovery/DeviceList.h"  // the flags' names
 
 namespace qdipc {
 namespace {
@@ -165,21 +165,6 @@ std::string TimeText(std::chrono::system_clock::time_point time) {
     char text[32] = {};
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
-}
-
-ListEntry ListEntryOf(const DeviceList& list, int row, bool withTimes) {
-    ListEntry entry;
-    for (int c = 0; c < kColumnCount; ++c) {
-        entry.cells[static_cast<std::size_t>(c)] = DecodeCellText(list.CellBytes(row, c));
-    }
-    entry.interfaceName = list.ArrivalInterfaceName(row);
-    entry.flags = list.Flags(row);
-    if (withTimes) {
-        const RowPresence presence = list.Presence(row);
-        entry.firstSeen = TimeText(presence.firstSeen);
-        entry.lastSeen = TimeText(presence.lastSeen);
-    }
-    return entry;
 }
 
 std::string FormatWatchEvent(ListFormat format, std::string_view event, const ListEntry& entry) {
