@@ -22,18 +22,6 @@ CommandLine Fail(std::string message) {
     return result;
 }
 
-// Arguments and file texts are echoed with their control characters escaped.
-std::string Quoted(std::string_view text) {
-    return "'" + EscapeControls(text) + "'";
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 std::optional<int> ParseMilliseconds(std::string_view text) {
     if (text.empty() || text.size() > 7 ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
@@ -88,12 +76,12 @@ CommandLine ParseBatchCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--from" || name == "--mask" || name == "--gateway") {
             if (!ParseIpv4Strict(value)) {
                 return Fail(shown + " needs a dotted quad such as 192.168.1.64, not " +
-                            Quoted(value));
+                            QuotedText(value));
             }
             (name == "--from" ? o.from : name == "--mask" ? o.mask : o.gateway) = value;
         } else if (name == "--select-ip") {
             if (!ParseIpv4Strict(value)) {
-                return Fail("--select-ip needs a dotted quad, not " + Quoted(value));
+                return Fail("--select-ip needs a dotted quad, not " + QuotedText(value));
             }
             o.selectIp = value;
         } else if (name == "--ids") {
@@ -105,10 +93,10 @@ CommandLine ParseBatchCommandLine(const std::vector<std::string>& args) {
                     return Fail(
                         "--ids needs device IDs as the list shows them (0011aabb-0000ff01),"
                         " separated by commas, not " +
-                        Quoted(id));
+                        QuotedText(id));
                 }
-                if (std::find(o.ids.begin(), o.ids.end(), Lower(id)) == o.ids.end()) {
-                    o.ids.push_back(Lower(id));
+                if (std::find(o.ids.begin(), o.ids.end(), LowerAscii(id)) == o.ids.end()) {
+                    o.ids.push_back(LowerAscii(id));
                 }
                 start = comma + 1;
             }
@@ -116,7 +104,7 @@ CommandLine ParseBatchCommandLine(const std::vector<std::string>& args) {
             const auto wait = ParseMilliseconds(value);
             if (!wait) {
                 return Fail("--verify-wait takes whole milliseconds from 0 to " +
-                            std::to_string(kMaxVerifyWaitMs) + ", not " + Quoted(value));
+                            std::to_string(kMaxVerifyWaitMs) + ", not " + QuotedText(value));
             }
             o.verifyWaitMs = *wait;
         } else if (name == "--format") {
@@ -127,7 +115,7 @@ CommandLine ParseBatchCommandLine(const std::vector<std::string>& args) {
             } else if (value == "json") {
                 o.format = ListFormat::Json;
             } else {
-                return Fail("--format is tsv, csv or json, not " + Quoted(value));
+                return Fail("--format is tsv, csv or json, not " + QuotedText(value));
             }
         } else if (name == "--interface") {
             if (value.empty()) {

@@ -85,13 +85,6 @@ std::optional<int> ParseWait(std::string_view text) {
     return value;
 }
 
-// An argument echoed in a message, with its control characters as \xNN: a
-// message must not carry a terminal escape typed or pasted into the
-// arguments.
-std::string Quoted(std::string_view text) {
-    return "'" + EscapeControls(text) + "'";
-}
-
 CommandLine Fail(std::string message) {
     CommandLine result;
     result.mode = CommandMode::UsageError;
@@ -133,13 +126,13 @@ CommandLine ParseWindowCommandLine(const std::vector<std::string>& args) {
             continue;
         }
         if (arg.empty() || arg[0] != '-') {
-            return Fail("unexpected argument " + Quoted(arg));
+            return Fail("unexpected argument " + QuotedText(arg));
         }
         const std::string_view bare = name.substr(name.rfind("--", 0) == 0 ? 2 : 1);
         const auto qt = std::find_if(kQtOptions.begin(), kQtOptions.end(),
                                      [&](const auto& entry) { return entry.first == bare; });
         if (qt == kQtOptions.end()) {
-            return Fail("unknown option " + Quoted(name));
+            return Fail("unknown option " + QuotedText(name));
         }
         if (qt->second && equals == std::string::npos) {
             if (i + 1 == args.size()) {
@@ -210,14 +203,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             const std::optional<int> wait = ParseWait(value);
             if (!wait) {
                 return Fail("--wait takes whole milliseconds from 0 to " +
-                            std::to_string(kMaxListWaitMs) + ", not " + Quoted(value));
+                            std::to_string(kMaxListWaitMs) + ", not " + QuotedText(value));
             }
             result.list.waitMs = *wait;
         } else if (name == "--format") {
             if (const auto format = Lookup(kFormats, value)) {
                 result.list.format = *format;
             } else {
-                return Fail("--format is tsv, csv or json, not " + Quoted(value));
+                return Fail("--format is tsv, csv or json, not " + QuotedText(value));
             }
         } else if (name == "--interface") {
             if (value.empty()) {
@@ -229,12 +222,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 return Fail(
                     "--modify needs a device ID as the list shows it (four hex pairs, "
                     "'-', four more, e.g. 0011aabb-0000ff01), not " +
-                    Quoted(value));
+                    QuotedText(value));
             }
             result.modify.deviceId = value;
         } else if (name == "--ip" || name == "--mask" || name == "--gateway") {
             if (value.size() > kMaxFieldText) {
-                return Fail(name + " " + Quoted(value) + " is longer than the " +
+                return Fail(name + " " + QuotedText(value) + " is longer than the " +
                             std::to_string(kMaxFieldText) + " characters its field holds");
             }
             (name == "--ip"     ? result.modify.ip
@@ -243,20 +236,20 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--mac") {
             if (!IsMacText(value)) {
                 return Fail("--mac needs six hex pairs such as 00:1a:2b:3c:4d:5e, not " +
-                            Quoted(value));
+                            QuotedText(value));
             }
             result.modify.mac = value;
         } else if (name == "--mode") {
             if (const auto mode = Lookup(kModes, value)) {
                 result.modify.mode = *mode;
             } else {
-                return Fail("--mode is static, dhcp or adsl, not " + Quoted(value));
+                return Fail("--mode is static, dhcp or adsl, not " + QuotedText(value));
             }
         } else if (name == "--verify-wait") {
             const std::optional<int> wait = ParseWait(value);
             if (!wait) {
                 return Fail("--verify-wait takes whole milliseconds from 0 to " +
-                            std::to_string(kMaxListWaitMs) + ", not " + Quoted(value));
+                            std::to_string(kMaxListWaitMs) + ", not " + QuotedText(value));
             }
             result.modify.verifyWaitMs = *wait;
         }

@@ -7,15 +7,6 @@
 #include "discovery/CellText.h"
 
 namespace qdipc {
-namespace {
-
-// An argument echoed in a message, quoted, with the escapes of camera text.
-std::string Quoted(std::string_view text) {
-    return "'" + EscapeControls(text) + "'";
-}
-
-}  // namespace
-
 struct OptionParser::Impl {
     CLI::App app;
     std::map<std::string, CLI::Option*> options;  // by first name
@@ -89,9 +80,9 @@ std::optional<std::string> OptionParser::Leftover() const {
     if (!extras.empty()) {
         const std::string& first = extras.front();
         if (!first.empty() && first[0] == '-') {
-            return "unknown option " + Quoted(first.substr(0, first.find('=')));
+            return "unknown option " + QuotedText(first.substr(0, first.find('=')));
         }
-        return "unexpected argument " + Quoted(first);
+        return "unexpected argument " + QuotedText(first);
     }
     return std::nullopt;
 }

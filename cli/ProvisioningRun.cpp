@@ -26,23 +26,12 @@ constexpr const char* kPrefix = "qd_ip_search: ";
 // search ends as soon as the camera answered.
 constexpr std::chrono::milliseconds kModifySearchWait{2000};
 
-std::string Quoted(std::string_view text) {
-    return "'" + EscapeControls(text) + "'";
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 // Reads the plan, at most kMaxPlanFileBytes of it: a larger regular file is
 // refused by its size before a byte is read, and a pipe or a device that
 // never ends (/dev/zero) once one byte more has come. Nothing when it was
 // read, else the one-line reason.
 std::optional<std::string> ReadPlanText(const std::string& path, std::string& text) {
-    const std::string tooLarge = "the plan " + Quoted(path) + " is larger than " +
+    const std::string tooLarge = "the plan " + QuotedText(path) + " is larger than " +
                                  std::to_string(kMaxPlanFileBytes / (1024 * 1024)) +
                                  " MB; a plan holds one short line per camera";
     std::error_code error;
@@ -52,7 +41,7 @@ std::optional<std::string> ReadPlanText(const std::string& path, std::string& te
     }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        return "cannot read the plan " + Quoted(path);
+        return "cannot read the plan " + QuotedText(path);
     }
     text.clear();
     std::array<char, 64 * 1024> chunk{};
@@ -65,7 +54,7 @@ std::optional<std::string> ReadPlanText(const std::string& path, std::string& te
         }
     }
     if (file.bad()) {
-        return "cannot read the plan " + Quoted(path);
+        return "cannot read the plan " + QuotedText(path);
     }
     return std::nullopt;
 }
@@ -207,7 +196,7 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
     }
     ProvisioningOptions sessionOptions;
     sessionOptions.searchWait = kModifySearchWait;
-    sessionOptions.awaitedIds = {Lower(options.deviceId)};
+    sessionOptions.awaitedIds = {LowerAscii(options.deviceId)};
     sessionOptions.confirmation.timeout = std::chrono::milliseconds(options.verifyWaitMs);
     sessionOptions.rollbackDirectory = RollbackDirectory(config);
     ProvisioningHooks hooks = network.Hooks();
@@ -220,10 +209,10 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
         order.mode = options.mode;
         order.newMac = options.mac;
         const auto camera = std::find_if(found.begin(), found.end(), [&](const FoundCamera& f) {
-            return Lower(f.camera.deviceId) == Lower(options.deviceId);
+            return LowerAscii(f.camera.deviceId) == LowerAscii(options.deviceId);
         });
         if (camera == found.end()) {
-            order.camera.deviceId = Lower(options.deviceId);
+            order.camera.deviceId = LowerAscii(options.deviceId);
             plan.notFound.push_back(std::move(order));
         } else {
             order.camera = camera->camera;
@@ -320,7 +309,7 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
             environment.readFile ? (environment.readFile(options.planFile, text)
                                         ? std::nullopt
                                         : std::optional<std::string>("cannot read the plan " +
-                                                                     Quoted(options.planFile)))
+                                                                     QuotedText(options.planFile)))
                                  : ReadPlanText(options.planFile, text);
         if (problem) {
             err << kPrefix << *problem << "\n";

@@ -1,5 +1,7 @@
 #include "discovery/CellText.h"
 
+#include <cctype>
+
 #include <cstdint>
 
 #include "platform/TextDecoding.h"
@@ -142,6 +144,17 @@ std::string EscapeControls(std::string_view text) {
 bool StartsLikeFormula(std::string_view text) {
     return !text.empty() &&
            std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+}
+
+std::string QuotedText(std::string_view text) {
+    return "'" + EscapeControls(text) + "'";
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
 }
 
 }  // namespace qdipc

@@ -61,4 +61,11 @@ std::string EscapeControls(std::string_view text);
 // leading apostrophe before such a cell.
 bool StartsLikeFormula(std::string_view text);
 
+// An argument or a file name as messages echo it: in single quotes, its
+// control characters escaped.
+std::string QuotedText(std::string_view text);
+
+// ASCII letters in lowercase, as device IDs and MACs are compared.
+std::string LowerAscii(std::string text);
+
 }  // namespace qdipc
