@@ -20,3 +20,11 @@ if(QDIPC_SANITIZE)
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(qdipc_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+# A compiler cache, where one is installed, makes rebuilds of unchanged sources
+# (other build folders, other work trees) nearly free.
+find_program(QDIPC_CCACHE ccache)
+if(QDIPC_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+    set(CMAKE_CXX_COMPILER_LAUNCHER ${QDIPC_CCACHE})
+    set(CMAKE_C_COMPILER_LAUNCHER ${QDIPC_CCACHE})
+endif()

@@ -12,7 +12,7 @@ set -euo pipefail
 # Building and running the program.
 run_packages=(
     # toolchain
-    g++ cmake ninja-build pkg-config
+    g++ cmake ninja-build pkg-config ccache
     # the command line's option parser (header-only)
     libcli11-dev
     # reading nftables' JSON ruleset for the network diagnosis
