@@ -218,6 +218,7 @@ void CSearchDlg::OnInitDialog() {
 void CSearchDlg::OnSearch() {
     // A new search ends the repeats of the one before, and watching: it
     // clears the list and lists afresh.
+    m_searchSchedule.Stop();
     m_searchRepeat.stop();
     m_watch.Stop();
     m_watchTimer.stop();
@@ -260,8 +261,7 @@ void CSearchDlg::OnSearch() {
         return;
     }
     StartWorkerOnce();
-    m_searchStarted.start();
-    m_searchRepeatsSent = 0;
+    m_searchSchedule.Start(qdipc::SearchSchedule::Clock::now());
     ScheduleSearchRepeat();
     m_searchEnd.start(m_config.searchEndDelay);
     ShowCounts();
@@ -285,7 +285,7 @@ void CSearchDlg::SetWatching(bool on) {
         if (!m_workerStarted) {
             return;  // the search could not go out; the operator was told
         }
-    } else if (!m_searchRepeat.isActive()) {
+    } else if (!m_searchSchedule.Repeating()) {
         m_searchCommand.Repeat();
     }
     m_watch.Start(qdipc::SiteWatch::Clock::now());
@@ -487,18 +487,22 @@ CDiagnoseDlg* CSearchDlg::OnDiagnose() {
 }
 
 void CSearchDlg::ScheduleSearchRepeat() {
-    if (m_searchRepeatsSent >= qdipc::kSearchRepeatOffsets.size()) {
+    const auto due = m_searchSchedule.NextDue();
+    if (!due) {
         return;
     }
-    const qint64 due = qdipc::kSearchRepeatOffsets[m_searchRepeatsSent].count();
-    m_searchRepeat.start(static_cast<int>(std::max<qint64>(0, due - m_searchStarted.elapsed())));
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(*due - qdipc::SearchSchedule::Clock::now());
+    m_searchRepeat.start(static_cast<int>(std::max<std::int64_t>(0, wait.count())));
 }
 
 void CSearchDlg::OnSearchRepeat() {
     // The operator was told how the first request went; a repeat that fails
     // changes nothing of that.
-    m_searchCommand.Repeat();
-    ++m_searchRepeatsSent;
+    for (std::size_t due = m_searchSchedule.Tick(qdipc::SearchSchedule::Clock::now()); due > 0;
+         --due) {
+        m_searchCommand.Repeat();
+    }
     ScheduleSearchRepeat();
 }
 
@@ -974,6 +978,7 @@ void CSearchDlg::Shutdown() {
         return;
     }
     m_shutDown = true;
+    m_searchSchedule.Stop();
     m_searchRepeat.stop();
     m_searchEnd.stop();
     m_watch.Stop();

@@ -6,7 +6,6 @@
 // every resize.
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QIcon>
 #include <QPointer>
 #include <QTimer>
@@ -28,6 +27,7 @@
 #include "discovery/NetworkDiagnosis.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/SearchCommand.h"
+#include "discovery/SearchSchedule.h"
 #include "discovery/SiteWatch.h"
 #include "settings/AddressReservations.h"
 #include "settings/AssignRun.h"
@@ -220,8 +220,7 @@ private:
     std::optional<std::uint64_t> m_dropsAtSearchStart;
     bool m_lastSearchEnded = false;  // m_lastSearch is complete
     bool m_noCameraShown = false;
-    QElapsedTimer m_searchStarted;
-    std::size_t m_searchRepeatsSent = 0;
+    qdipc::SearchSchedule m_searchSchedule;  // the repeats of the latest search
     qdipc::AddressReservations m_reservations;
     // Outcomes since the runs last all ended, and the latest one.
     int m_confirmedCount = 0;

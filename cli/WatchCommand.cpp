@@ -12,6 +12,7 @@
 #include "cli/ProvisioningRun.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
+#include "discovery/SearchSchedule.h"
 #include "discovery/SiteWatch.h"
 
 namespace qdipc {
@@ -166,7 +167,8 @@ int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, st
     SiteWatch watch(list, watchOptions);
     const auto start = SiteWatch::Clock::now();
     watch.Start(start);
-    std::size_t repeatsSent = 0;
+    SearchSchedule repeats;
+    repeats.Start(start);
     std::vector<WatchEvent> events;
     // A reader that has gone (a closed pipe) is not told about it; any other
     // failure is named.
@@ -184,10 +186,8 @@ int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, st
     while (!stop.load()) {
         const auto now = SiteWatch::Clock::now();
         // The search's own repeats first; the cycles' requests after them.
-        if (repeatsSent < kSearchRepeatOffsets.size() &&
-            now >= start + kSearchRepeatOffsets[repeatsSent]) {
+        for (std::size_t due = repeats.Tick(now); due > 0; --due) {
             network.Probe(false);
-            ++repeatsSent;
         }
         events.clear();
         watch.Observe(network.TakeReplies(), network.SearchId(), events);

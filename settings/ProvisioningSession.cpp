@@ -115,7 +115,7 @@ void ProvisioningSession::SetResult(std::size_t index, CameraResult result, std:
 bool ProvisioningSession::StartSearch(Clock::time_point now) {
     phase_ = Phase::Searching;
     searchStart_ = now;
-    searchRepeatsSent_ = 0;
+    searchSchedule_.Start(now, options_.searchWait);
     probed_ = hooks_.sendProbe && hooks_.sendProbe(true);
     if (!probed_) {
         networkFailed_ = true;
@@ -339,10 +339,7 @@ void ProvisioningSession::Tick(Clock::time_point now) {
     switch (phase_) {
         case Phase::Searching: {
             // The request again, for cameras that missed it.
-            while (searchRepeatsSent_ < kSearchRepeatOffsets.size() &&
-                   kSearchRepeatOffsets[searchRepeatsSent_] < options_.searchWait &&
-                   now >= searchStart_ + kSearchRepeatOffsets[searchRepeatsSent_]) {
-                ++searchRepeatsSent_;
+            for (std::size_t due = searchSchedule_.Tick(now); due > 0; --due) {
                 if (hooks_.sendProbe) {
                     hooks_.sendProbe(false);  // a repeat that fails is not a failure
                 }
@@ -376,9 +373,8 @@ std::optional<ProvisioningSession::Clock::time_point> ProvisioningSession::NextD
     switch (phase_) {
         case Phase::Searching: {
             Clock::time_point due = searchStart_ + options_.searchWait;
-            if (searchRepeatsSent_ < kSearchRepeatOffsets.size() &&
-                kSearchRepeatOffsets[searchRepeatsSent_] < options_.searchWait) {
-                due = std::min(due, searchStart_ + kSearchRepeatOffsets[searchRepeatsSent_]);
+            if (const auto repeat = searchSchedule_.NextDue()) {
+                due = std::min(due, *repeat);
             }
             return due;
         }

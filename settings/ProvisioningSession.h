@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "discovery/ReplyQueue.h"
+#include "discovery/SearchSchedule.h"
 #include "settings/AddressPlanner.h"
 #include "settings/AddressReservations.h"
 #include "settings/BatchAssign.h"
@@ -243,7 +244,7 @@ private:
 
     Phase phase_ = Phase::Idle;
     Clock::time_point searchStart_{};
-    std::size_t searchRepeatsSent_ = 0;
+    SearchSchedule searchSchedule_;
     bool probed_ = false;  // the session's first probe went out
     std::vector<FoundCamera> found_;
     std::unordered_map<std::string, std::size_t> foundIndex_;  // device ID -> found_
