@@ -585,14 +585,19 @@ class Lab:
         self.screen = None
         self.a11y = None
         self.env = dict(os.environ)
+        # What start_display changes in this process's environment, restored by close.
+        self.saved_environ = {}
         # Rollback plans of settings runs go to the lab's folder, not the
         # user's state directory (Wine maps LOCALAPPDATA under its prefix).
         self.env["XDG_STATE_HOME"] = self.dir
         if headless:
             # A private X server and session bus: nothing of the caller's.
+            # No program of the lab can reach the caller's display or buses,
+            # not even one started before the lab's display is known.
             self.env["XDG_RUNTIME_DIR"] = self.dir
-            self.env.pop("SESSION_MANAGER", None)
-            self.env.pop("WAYLAND_DISPLAY", None)
+            for var in ("SESSION_MANAGER", "WAYLAND_DISPLAY", "DISPLAY", "XAUTHORITY",
+                        "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"):
+                self.env.pop(var, None)
         # Processes whose parent ends first (the accessibility bus launched by
         # the session bus) become this process's children, so they are reaped
         # here rather than left as zombies.
@@ -637,15 +642,37 @@ class Lab:
 
     # -- display, session bus and accessibility bus
 
+    def private_x_sockets(self):
+        """Gives this process's mount namespace (the one `ip netns exec` made
+        for the scenario, never the host's) its own X socket folder, so that
+        an X server of another lab that was given the same display number
+        cannot take over or remove this lab's socket. False where that cannot
+        be done (then the X server listens on its abstract socket only, which
+        is private to the network namespace)."""
+        try:
+            if os.stat("/proc/self/ns/mnt").st_ino == os.stat("/proc/1/ns/mnt").st_ino:
+                return False  # the host's mount namespace: leave it alone
+        except OSError:
+            return False
+        if os.path.ismount("/tmp/.X11-unix"):
+            return True  # done before, in this namespace
+        os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
+        mounted = subprocess.run(
+            ["mount", "-t", "tmpfs", "-o", "mode=1777,size=1m", "qd-e2e-x11", "/tmp/.X11-unix"],
+            stdin=subprocess.DEVNULL, capture_output=True, timeout=10)
+        return mounted.returncode == 0
+
     def start_display(self):
         if not self.headless:
             self.screen = Screen(os.environ["DISPLAY"])
             return
+        check(self.env.get("DISPLAY") is None, "the lab's display was started twice")
+        listen = ["-nolisten", "tcp"]
+        listen += [] if self.private_x_sockets() else ["-nolisten", "unix"]
         read_fd, write_fd = os.pipe()
         log_file = open(os.path.join(self.dir, "xvfb.log"), "ab")
         popen = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
-             "-nolisten", "tcp", "-nolisten", "unix"],
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", *listen],
             pass_fds=(write_fd,), stdin=subprocess.DEVNULL, stdout=log_file, stderr=log_file,
             cwd=self.dir)
         log_file.close()
@@ -672,9 +699,12 @@ class Lab:
             time.sleep(0.05)
         check(os.path.exists(bus), "the session bus did not start")
         self.env["DBUS_SESSION_BUS_ADDRESS"] = f"unix:path={bus}"
-        os.environ["DBUS_SESSION_BUS_ADDRESS"] = self.env["DBUS_SESSION_BUS_ADDRESS"]
-        os.environ["DISPLAY"] = display
-        os.environ["XDG_RUNTIME_DIR"] = self.dir
+        # The accessibility client in this process reads them from its
+        # environment; close puts back what was there.
+        for var, value in (("DBUS_SESSION_BUS_ADDRESS", self.env["DBUS_SESSION_BUS_ADDRESS"]),
+                           ("DISPLAY", display), ("XDG_RUNTIME_DIR", self.dir)):
+            self.saved_environ.setdefault(var, os.environ.get(var))
+            os.environ[var] = value
         # The accessibility bus, started (by the session bus, on this first
         # request) before the program, so that the program finds it.
         deadline = time.monotonic() + 15
@@ -769,6 +799,8 @@ class Lab:
     def start_app(self):
         env = dict(self.env)
         if self.headless:
+            # Started before its display, the program would look for another one.
+            check(env.get("DISPLAY"), "the program was started before the lab's display")
             env.update(QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                        QT_ACCESSIBILITY="1")
         # --no-firewall: from a namespace the firewall command would still reach
@@ -825,6 +857,12 @@ class Lab:
             process.stop()
         self.processes.clear()
         self.reap_orphans()
+        for var, value in self.saved_environ.items():
+            if value is None:
+                os.environ.pop(var, None)
+            else:
+                os.environ[var] = value
+        self.saved_environ.clear()
         if failed or self.keep:
             log(f"the lab's files are kept in {self.dir}")
             for name in ("app", "camsim", "camsim-b", "camsim-lan2", "camsim-factory",
