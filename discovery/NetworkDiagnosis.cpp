@@ -4,6 +4,7 @@
 #include <array>
 
 #include "discovery/CellText.h"
+#include "platform/ShellQuote.h"
 
 namespace qdipc {
 namespace {
@@ -109,6 +110,18 @@ DiagnosisLine Line(const char* check, CheckResult result, std::string finding,
     return {check, result, std::move(finding), std::move(fix)};
 }
 
+// The command that brings an interface up, its name quoted; on Windows the
+// step in the control panel where the name cannot be quoted for cmd.
+std::string EnableCommand(const std::string& name) {
+    if (!kWindows) {
+        return "sudo ip link set " + ShellQuoted(name) + " up";
+    }
+    if (const auto quoted = CmdQuoted(name)) {
+        return "netsh interface set interface name=" + *quoted + " admin=enabled";
+    }
+    return "enable the adapter " + name + " (ncpa.cpl)";
+}
+
 DiagnosisLine InterfacesCheck(const HostFacts& host) {
     if (!host.links) {
         return Line("interfaces", CheckResult::NotChecked,
@@ -139,8 +152,7 @@ DiagnosisLine InterfacesCheck(const HostFacts& host) {
     }
     std::string fix;
     if (!down.empty()) {
-        fix = kWindows ? "enable the adapter " + down.front() + " (ncpa.cpl)"
-                       : "sudo ip link set " + down.front() + " up";
+        fix = EnableCommand(down.front());
     } else if (!noAddress.empty()) {
         fix = "give " + noAddress.front() +
               " an IPv4 address in the cameras' subnet (or turn on DHCP for it)";
@@ -267,13 +279,38 @@ DiagnosisLine FirewallCheck(const char* check, const FirewallReading& reading) {
                 reading.finding.empty() ? "not read" : reading.finding, reading.fix);
 }
 
+// How many of the search's reply sources lie outside every subnet of this
+// PC; none when this PC's subnets are not known.
+std::size_t SourcesOutside(const HostFacts& host, const SearchFacts& search) {
+    static const std::vector<InterfaceLink> kNone;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> subnets;  // address, mask
+    for (const InterfaceLink& link : host.links ? *host.links : kNone) {
+        for (const auto& address : link.ipv4) {
+            const auto ip = ParseQuad(address.address);
+            const auto mask = ParseQuad(address.netmask);
+            if (ip && mask && !link.loopback) {
+                subnets.push_back({*ip, *mask});
+            }
+        }
+    }
+    if (subnets.empty()) {
+        return 0;
+    }
+    return static_cast<std::size_t>(std::count_if(
+        search.replySources.begin(), search.replySources.end(), [&](std::uint32_t source) {
+            return std::none_of(subnets.begin(), subnets.end(), [&](const auto& subnet) {
+                return (source & subnet.second) == (subnet.first & subnet.second);
+            });
+        }));
+}
+
 DiagnosisLine ReversePathCheck(const HostFacts& host, const SearchFacts& search) {
     if (!host.links) {
         return Line("rp_filter", CheckResult::NotChecked, "the system did not list its interfaces");
     }
     std::vector<std::string> strict;
     std::vector<std::string> subnets;
-    std::vector<std::string> commands;
+    std::vector<std::string> settings;
     bool known = false;
     for (const InterfaceLink* link : SearchInterfaces(*host.links)) {
         if (!link->rpFilter) {
@@ -286,27 +323,41 @@ DiagnosisLine ReversePathCheck(const HostFacts& host, const SearchFacts& search)
             // sysctl writes a dot in an interface's name (a VLAN: eth0.5) as '/'.
             std::string name = link->name;
             std::replace(name.begin(), name.end(), '.', '/');
-            commands.push_back("net.ipv4.conf." + name + ".rp_filter=2");
+            settings.push_back(ShellQuoted("net.ipv4.conf." + name + ".rp_filter=2"));
         }
     }
     const std::uint64_t drops = search.reversePathDrops.value_or(0);
-    const std::string dropped =
-        drops > 0 ? "; it dropped " + Plural(drops, "datagram", "datagrams") + " during the search"
-                  : "";
-    if (!strict.empty()) {
+    const std::size_t outside = search.searched ? SourcesOutside(host, search) : 0;
+    // Strict filtering harms only replies from outside the interface's
+    // subnet: it is a problem where it dropped something or where such a
+    // camera answered; on a LAN whose cameras are all inside, it is not.
+    if (!strict.empty() && (drops > 0 || outside > 0)) {
+        const std::string seen =
+            drops > 0
+                ? "; it dropped " + Plural(drops, "datagram", "datagrams") + " during the search"
+                : "; " + Plural(outside, "camera", "cameras") +
+                      " answered from outside this PC's subnets";
         return Line("rp_filter", CheckResult::Problem,
                     "strict reverse-path filtering (rp_filter = 1) on " + Joined(strict) +
                         ": replies from cameras outside " + Joined(subnets, " or ") +
                         " are dropped unless this PC's route to them leaves through that "
                         "interface" +
-                        dropped,
-                    "sudo sysctl -w " + Joined(commands, " "));
+                        seen,
+                    "sudo sysctl -w " + Joined(settings, " "));
     }
     if (drops > 0) {
         return Line("rp_filter", CheckResult::Problem,
                     "reverse-path filtering dropped " + Plural(drops, "datagram", "datagrams") +
                         " during the search: replies from addresses this PC has no route to",
                     "give this PC a route to the cameras' subnet, or an address in it");
+    }
+    if (!strict.empty()) {
+        return Line("rp_filter", search.searched ? CheckResult::Ok : CheckResult::NotChecked,
+                    "strict reverse-path filtering (rp_filter = 1) on " + Joined(strict) +
+                        (search.searched ? ": it dropped nothing during the search and every "
+                                           "camera that answered is inside " +
+                                               Joined(subnets, " or ")
+                                         : ": whether it drops replies shows in a search"));
     }
     if (!known) {
         return Line("rp_filter", CheckResult::NotChecked,
@@ -383,8 +434,6 @@ DiagnosisLine RejectedCheck(const SearchFacts& search) {
 }
 
 DiagnosisLine RepliesCheck(const HostFacts& host, const SearchFacts& search) {
-    static const std::vector<InterfaceLink> kNone;
-    const std::vector<InterfaceLink>& links = host.links ? *host.links : kNone;
     if (!search.searched) {
         return Line("replies", CheckResult::NotChecked, NoSearchText(search));
     }
@@ -395,24 +444,8 @@ DiagnosisLine RepliesCheck(const HostFacts& host, const SearchFacts& search) {
     }
     // A reply from outside every subnet of this PC comes from a camera it
     // cannot reach until one of them changes its address.
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> subnets;  // address, mask
-    for (const InterfaceLink& link : links) {
-        for (const auto& address : link.ipv4) {
-            const auto ip = ParseQuad(address.address);
-            const auto mask = ParseQuad(address.netmask);
-            if (ip && mask && !link.loopback) {
-                subnets.push_back({*ip, *mask});
-            }
-        }
-    }
-    const auto inside = [&](std::uint32_t source) {
-        return std::any_of(subnets.begin(), subnets.end(), [&](const auto& subnet) {
-            return (source & subnet.second) == (subnet.first & subnet.second);
-        });
-    };
     const auto& sources = search.replySources;
-    if (!sources.empty() && !subnets.empty() &&
-        std::none_of(sources.begin(), sources.end(), inside)) {
+    if (!sources.empty() && SourcesOutside(host, search) == sources.size()) {
         return Line("replies", CheckResult::Problem,
                     "only cameras outside this PC's subnets answered (" +
                         Plural(static_cast<std::uint64_t>(search.cameras), "camera", "cameras") +

@@ -23,6 +23,7 @@
 #include <sstream>
 
 #include "platform/FirewallState.h"
+#include "platform/ShellQuote.h"
 
 namespace qdipc {
 namespace {
@@ -260,7 +261,7 @@ FirewallReading ReadFirewalld(const std::vector<std::string>& interfaceNames, st
             "firewalld is running and zone " + which + " admits neither the " + kServiceName +
                 " service nor " + portText +
                 " in its saved configuration, so the cameras' replies are dropped",
-            "sudo firewall-cmd --permanent --zone=" + firstZone + " " + rule +
+            "sudo firewall-cmd --permanent " + ShellQuoted("--zone=" + firstZone) + " " + rule +
                 " && sudo firewall-cmd --reload"};
 }
 
@@ -649,8 +650,9 @@ FirewallReading NftRulesetReading(std::string_view json, std::uint16_t port) {
         if (outcome == Outcome::Drop) {
             return {FirewallVerdict::Blocks,
                     "an nftables rule drops " + portText + ": " + walk.blockedBy,
-                    "sudo nft insert rule " + chain.family + " " + chain.table + " " + chain.name +
-                        " udp dport " + std::to_string(port) + " accept"};
+                    "sudo nft insert rule " + ShellQuoted(chain.family) + " " +
+                        ShellQuoted(chain.table) + " " + ShellQuoted(chain.name) + " udp dport " +
+                        std::to_string(port) + " accept"};
         }
         unsure = unsure || outcome == Outcome::Unsure;
     }

@@ -104,6 +104,29 @@ TEST(NetworkDiagnosisTest, EachCauseGivesItsLineAndFix) {
              h.links->push_back(bridge);
          },
          "link", CheckResult::Ok, "every interface in use has a link", ""},
+#ifndef _WIN32
+        {"a hostile name down",
+         [&](HostFacts& h, SearchFacts&) {
+             link(h).name = "a$(id)b";
+             link(h).up = false;
+         },
+         "interfaces", CheckResult::Problem, "down: a$(id)b", "sudo ip link set 'a$(id)b' up"},
+#else
+        {"a hostile name down",
+         [&](HostFacts& h, SearchFacts&) {
+             link(h).name = "LAN & \"x\"";
+             link(h).up = false;
+         },
+         "interfaces", CheckResult::Problem, "down: LAN",
+         "enable the adapter LAN & \"x\" (ncpa.cpl)"},
+        {"a name with a space down",
+         [&](HostFacts& h, SearchFacts&) {
+             link(h).name = "Ethernet 2 & del";
+             link(h).up = false;
+         },
+         "interfaces", CheckResult::Problem, "down: Ethernet 2",
+         "netsh interface set interface name=\"Ethernet 2 & del\" admin=enabled"},
+#endif
         {"an unused port beside a working one",
          [&](HostFacts& h, SearchFacts&) {
              InterfaceLink unused = Wired("eth1", "10.9.9.9");
@@ -149,10 +172,43 @@ TEST(NetworkDiagnosisTest, EachCauseGivesItsLineAndFix) {
              h.firewalls.ufw = {FirewallVerdict::NotChecked, "not read", "sudo y"};
          },
          "ufw", CheckResult::NotChecked, "not read", "sudo y"},
-        {"strict rp_filter", [&](HostFacts& h, SearchFacts&) { link(h).rpFilter = 1; }, "rp_filter",
-         CheckResult::Problem,
-         "rp_filter = 1) on eth0: replies from cameras outside 10.1.2.0/24 are dropped",
+        // Strict reverse-path filtering is a problem only where it dropped
+        // something or a camera answered from outside the subnet.
+        {"strict rp_filter, nothing dropped, every camera inside",
+         [&](HostFacts& h, SearchFacts& s) {
+             link(h).rpFilter = 1;
+             s.reversePathDrops = 0;
+         },
+         "rp_filter", CheckResult::Ok,
+         "rp_filter = 1) on eth0: it dropped nothing during the search and every camera that "
+         "answered is inside 10.1.2.0/24",
+         ""},
+        {"strict rp_filter, drops not counted, every camera inside",
+         [&](HostFacts& h, SearchFacts&) { link(h).rpFilter = 1; }, "rp_filter", CheckResult::Ok,
+         "it dropped nothing", ""},
+        {"strict rp_filter, no search",
+         [&](HostFacts& h, SearchFacts& s) {
+             link(h).rpFilter = 1;
+             s = {};
+         },
+         "rp_filter", CheckResult::NotChecked, "shows in a search", ""},
+        {"strict rp_filter, a camera outside",
+         [&](HostFacts& h, SearchFacts& s) {
+             link(h).rpFilter = 1;
+             s.NoteReplySource(0xC0A80140);  // 192.168.1.64, beside 10.1.2.9
+         },
+         "rp_filter", CheckResult::Problem,
+         "rp_filter = 1) on eth0: replies from cameras outside 10.1.2.0/24 are dropped unless "
+         "this PC's route to them leaves through that interface; 1 camera answered from outside",
          "sudo sysctl -w net.ipv4.conf.eth0.rp_filter=2"},
+        {"strict rp_filter on a hostile name, drops counted",
+         [&](HostFacts& h, SearchFacts& s) {
+             link(h).name = "a$(id)b";
+             link(h).rpFilter = 1;
+             s.reversePathDrops = 1;
+         },
+         "rp_filter", CheckResult::Problem, "it dropped 1 datagram",
+         "sudo sysctl -w 'net.ipv4.conf.a$(id)b.rp_filter=2'"},
         {"strict rp_filter on a VLAN, drops counted",
          [&](HostFacts& h, SearchFacts& s) {
              link(h).name = "eth0.5";

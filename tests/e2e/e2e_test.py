@@ -1422,6 +1422,18 @@ def scenario_diagnose(lab, args):
           lines["interfaces"]["result"] == "ok" and lan in lines["interfaces"]["finding"] and
           lines["nftables"]["result"] == "ok" and lines["port"]["result"] == "ok",
           f"healthy LAN: {lines}")
+    # Strict reverse-path filtering on a LAN whose cameras are all inside
+    # the subnet drops nothing: no problem.
+    set_rp_filter(1)
+    try:
+        result, lines, problems, host = diagnose("healthy LAN, strict rp_filter")
+        check(not problems and lines["rp_filter"]["result"] == "ok" and
+              "dropped nothing" in lines["rp_filter"]["finding"],
+              f"healthy LAN, strict rp_filter: {lines['rp_filter']}, problems {sorted(problems)}")
+        check(result.returncode == (3 if host else 0),
+              f"healthy LAN, strict rp_filter: exit {result.returncode}")
+    finally:
+        set_rp_filter(0)
 
     # Another program holds the receive port: this very test.
     holder = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
