@@ -8,9 +8,9 @@
 #include <QTableView>
 #include <algorithm>
 
-#include "cli/ListOutput.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceTable.h"
+#include "discovery/ListOutput.h"
 
 namespace qdipc {
 

@@ -4,10 +4,10 @@
 #include <array>
 #include <cctype>
 
-#include "cli/ListOutput.h"
 #include "cli/OptionParser.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
+#include "discovery/ListOutput.h"
 #include "settings/SettingsValidation.h"
 
 namespace qdipc {

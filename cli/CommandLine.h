@@ -14,11 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "discovery/ListOutput.h"
 #include "settings/NetSettingsRecord.h"
 
 namespace qdipc {
 
-inline constexpr const char* kProgramVersion = "1.0.0.1";
 inline constexpr int kExitUsage = 2;
 // --modify: the record went out but the camera did not confirm it.
 inline constexpr int kExitNotConfirmed = 3;
@@ -44,7 +44,6 @@ enum class CommandMode {
     Version,
     UsageError
 };
-enum class ListFormat { Tsv, Csv, Json };
 
 struct ListOptions {
     int waitMs = kDefaultListWaitMs;

@@ -10,12 +10,12 @@
 
 #include "cli/BatchCommand.h"
 #include "cli/DiagnoseCommand.h"
-#include "cli/ListOutput.h"
 #include "cli/ProvisioningRun.h"
 #include "cli/WatchCommand.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/DeviceList.h"
 #include "discovery/ErrorLog.h"
+#include "discovery/ListOutput.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/ReplyQueue.h"
 #include "discovery/SearchCommand.h"

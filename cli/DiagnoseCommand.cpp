@@ -4,11 +4,11 @@
 #include <chrono>
 #include <sstream>
 
-#include "cli/ListOutput.h"
 #include "cli/OptionParser.h"
 #include "cli/ProvisioningRun.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
+#include "discovery/ListOutput.h"
 #include "discovery/NetworkDiagnosis.h"
 
 namespace qdipc {

@@ -7,11 +7,11 @@
 #include <optional>
 #include <thread>
 
-#include "cli/ListOutput.h"
 #include "cli/OptionParser.h"
 #include "cli/ProvisioningRun.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
+#include "discovery/ListOutput.h"
 #include "discovery/SearchSchedule.h"
 #include "discovery/SiteWatch.h"
 

@@ -151,8 +151,12 @@ std::string QuotedText(std::string_view text) {
 }
 
 std::string LowerAscii(std::string text) {
+    // Not std::tolower: that follows the locale the toolkit set, and a
+    // device ID compares the same whatever the locale.
     for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
     }
     return text;
 }

@@ -142,6 +142,19 @@ std::optional<std::uint32_t> ParseIpv4Strict(std::string_view text) {
     return ParseQuad(text, false);
 }
 
+std::optional<int> MaskPrefixLength(std::uint32_t mask) {
+    // Contiguous ones: the inverted mask plus one is a power of two.
+    const std::uint32_t hostBits = ~mask;
+    if ((hostBits & (hostBits + 1)) != 0) {
+        return std::nullopt;
+    }
+    int prefix = 0;
+    for (std::uint32_t bit = 0x80000000u; bit != 0 && (mask & bit) != 0; bit >>= 1) {
+        ++prefix;
+    }
+    return prefix;
+}
+
 std::optional<std::uint32_t> ParseIpv4Lenient(std::string_view text) {
     return ParseQuad(text, true);
 }

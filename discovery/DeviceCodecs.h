@@ -33,6 +33,10 @@ int ParseMac(const char* text, std::uint8_t* out6);
 // with a leading zero ("01", "00") is refused, since some network stacks read
 // it as octal. The value is a << 24 | b << 16 | c << 8 | d.
 std::optional<std::uint32_t> ParseIpv4Strict(std::string_view text);
+// The one prefix length of a netmask (host order): the number of its leading
+// ones when its ones are contiguous (255.255.255.0 is 24, 0.0.0.0 is 0);
+// nothing for a mask with a zero between its ones (255.0.255.0).
+std::optional<int> MaskPrefixLength(std::uint32_t mask);
 // The same with leading zeros allowed ("010.001.1.1" is 10.1.1.1), each
 // number one to three digits.
 std::optional<std::uint32_t> ParseIpv4Lenient(std::string_view text);

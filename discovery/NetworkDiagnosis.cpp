@@ -4,6 +4,7 @@
 #include <array>
 
 #include "discovery/CellText.h"
+#include "discovery/DeviceCodecs.h"
 #include "platform/ShellQuote.h"
 
 namespace qdipc {
@@ -49,14 +50,6 @@ std::string Quad(std::uint32_t value) {
            std::to_string((value >> 8) & 255) + "." + std::to_string(value & 255);
 }
 
-int PrefixLength(std::uint32_t mask) {
-    int bits = 0;
-    while (bits < 32 && (mask & (0x80000000u >> bits)) != 0) {
-        ++bits;
-    }
-    return bits;
-}
-
 // "10.1.2.0/24" for an address and its netmask; "" when they do not parse.
 std::string Subnet(const InterfaceLink::Address& address) {
     const auto ip = ParseQuad(address.address);
@@ -64,7 +57,10 @@ std::string Subnet(const InterfaceLink::Address& address) {
     if (!ip || !mask) {
         return {};
     }
-    return Quad(*ip & *mask) + "/" + std::to_string(PrefixLength(*mask));
+    // A mask with a zero between its ones has no prefix length: it is
+    // written out.
+    const auto prefix = MaskPrefixLength(*mask);
+    return Quad(*ip & *mask) + "/" + (prefix ? std::to_string(*prefix) : Quad(*mask));
 }
 
 std::string Joined(const std::vector<std::string>& items, const char* separator = ", ") {

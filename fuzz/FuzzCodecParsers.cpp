@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "settings/SettingsValidation.h"
 
@@ -73,11 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::array<std::uint8_t, 8> lenientId{};
         ParseDeviceId(zeroFilled.data(), lenientId.data());
         Require(lenientId == *strictId);
-        std::string lower(raw);
-        for (char& c : lower) {
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
-        Require(FormatDeviceId(strictId->data()) == lower);
+        Require(FormatDeviceId(strictId->data()) == LowerAscii(std::string(raw)));
     }
     if (const auto strictMac = ParseMacStrict(raw)) {
         std::array<std::uint8_t, 6> lenient{};

@@ -22,8 +22,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/ListOutput.h"
 #include "discovery/CellText.h"
+#include "discovery/ListOutput.h"
 
 namespace {
 

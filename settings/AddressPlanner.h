@@ -22,9 +22,6 @@
 
 namespace qdipc {
 
-// The prefix length of a netmask with contiguous ones, else nothing.
-std::optional<int> MaskPrefixLength(std::uint32_t mask);
-
 struct AddressPlanRequest {
     // The batch's current addresses in list order (0 where unknown); one new
     // address is planned per entry.

@@ -3,17 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
+#include "discovery/CellText.h"
+
 namespace qdipc {
-namespace {
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 AddressReservations::Holder AddressReservations::NewHolder() {
     std::lock_guard lock(mutex_);
@@ -28,7 +21,7 @@ bool AddressReservations::ReserveAddress(Holder holder, std::uint32_t address) {
 
 bool AddressReservations::ReserveCamera(Holder holder, const std::string& deviceId) {
     std::lock_guard lock(mutex_);
-    const auto [at, added] = cameras_.emplace(Lower(deviceId), holder);
+    const auto [at, added] = cameras_.emplace(LowerAscii(deviceId), holder);
     return added || at->second == holder;
 }
 
@@ -59,7 +52,7 @@ std::vector<std::uint32_t> AddressReservations::TakenByOthers(Holder holder) con
 
 bool AddressReservations::CameraTakenByOther(Holder holder, const std::string& deviceId) const {
     std::lock_guard lock(mutex_);
-    const auto at = cameras_.find(Lower(deviceId));
+    const auto at = cameras_.find(LowerAscii(deviceId));
     return at != cameras_.end() && at->second != holder;
 }
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <numeric>
 
+#include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "settings/AddressPlanner.h"
 
@@ -107,11 +108,7 @@ AssignFields PrefillAssignFields(const std::vector<AssignCamera>& batch,
 }
 
 bool AssignOrderLess(const AssignCamera& a, const AssignCamera& b) {
-    const auto lower = [](std::string text) {
-        std::transform(text.begin(), text.end(), text.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        return text;
-    };
+    const auto lower = LowerAscii;
     const std::string macA = lower(a.mac);
     const std::string macB = lower(b.mac);
     if (macA != macB) {

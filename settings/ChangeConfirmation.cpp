@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 #include "discovery/DeviceCodecs.h"
 #include "settings/SettingsValidation.h"
@@ -267,28 +266,6 @@ std::string ChangeConfirmation::WaitingText() const {
         return {};
     }
     return ConfirmingText(m_pending.begin()->second.deviceId, m_pending.size());
-}
-
-std::vector<ConfirmationOutcome> WaitForConfirmations(ChangeConfirmation& confirmation,
-                                                      ReplyQueue& replies,
-                                                      const std::function<void()>& probe) {
-    using Clock = ChangeConfirmation::Clock;
-    constexpr auto kLongestSleep = std::chrono::milliseconds(20);
-    std::vector<ConfirmationOutcome> outcomes;
-    while (confirmation.Pending() > 0) {
-        confirmation.Observe(replies.TakeAll(), Clock::now(), outcomes);
-        ChangeConfirmation::TickResult tick = confirmation.Tick(Clock::now());
-        outcomes.insert(outcomes.end(), std::make_move_iterator(tick.expired.begin()),
-                        std::make_move_iterator(tick.expired.end()));
-        if (tick.probe && probe) {
-            probe();
-        }
-        const std::optional<Clock::time_point> due = confirmation.NextDue();
-        if (due) {
-            std::this_thread::sleep_until(std::min(*due, Clock::now() + kLongestSleep));
-        }
-    }
-    return outcomes;
 }
 
 }  // namespace qdipc

@@ -154,12 +154,4 @@ private:
     std::optional<Clock::time_point> m_nextProbe;
 };
 
-// Without a window (the command line): until no change is pending, sends a
-// probe whenever one is due (probe()), takes the accepted replies from the
-// queue the receive worker fills and shows them to the confirmation, waking
-// at least every 20 ms. The outcomes in the order the changes ended.
-std::vector<ConfirmationOutcome> WaitForConfirmations(ChangeConfirmation& confirmation,
-                                                      ReplyQueue& replies,
-                                                      const std::function<void()>& probe);
-
 }  // namespace qdipc

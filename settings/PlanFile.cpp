@@ -5,6 +5,7 @@
 #include <cctype>
 #include <map>
 
+#include "discovery/CellText.h"
 #include "settings/SettingsValidation.h"
 
 namespace qdipc {
@@ -92,13 +93,6 @@ bool SplitCsv(std::string_view text, std::vector<CsvRecord>& records, std::strin
     return true;
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 // Six hex pairs joined by one kind of separator, ":" or "-", as six
 // lowercase pairs joined by ":".
 std::optional<std::string> NormalMac(std::string_view text) {
@@ -183,7 +177,7 @@ PlanFile ReadLines(std::string_view text, const PlanSettingsCheck& check) {
     columnOf.fill(-1);
     const CsvRecord& header = records.front();
     for (std::size_t c = 0; c < header.fields.size(); ++c) {
-        std::string name = Lower(header.fields[c]);
+        std::string name = LowerAscii(header.fields[c]);
         // The titles --list --format csv writes: an exported list, edited,
         // is a plan; its columns that a plan does not use are passed over.
         if (const auto* title = ListTitleField(name)) {
@@ -245,7 +239,7 @@ PlanFile ReadLines(std::string_view text, const PlanSettingsCheck& check) {
                          " is not a device ID such as 0011aabb-0000ff01";
             return plan;
         }
-        line.deviceId = Lower(devId);
+        line.deviceId = LowerAscii(devId);
         const std::string mac = field(kMac);
         if (!mac.empty()) {
             const auto normal = NormalMac(mac);
@@ -261,7 +255,7 @@ PlanFile ReadLines(std::string_view text, const PlanSettingsCheck& check) {
                          ": the line names no camera";
             return plan;
         }
-        const std::string mode = Lower(field(kMode));
+        const std::string mode = LowerAscii(field(kMode));
         if (mode == "dhcp") {
             line.mode = AddressingMode::Dhcp;
         } else if (mode == "adsl") {

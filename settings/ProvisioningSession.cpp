@@ -6,34 +6,14 @@
 #include <ctime>
 #include <fstream>
 
+#include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
+#include "discovery/ListOutput.h"
 #include "discovery/SearchCommand.h"
 #include "settings/SettingsValidation.h"
 
 namespace qdipc {
 namespace {
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-// A CSV field: quoted when it holds a comma, a quote or a line break.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string out = "\"";
-    for (char c : text) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
-}
 
 long long Milliseconds(std::chrono::steady_clock::duration duration) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
@@ -296,7 +276,7 @@ void ProvisioningSession::SendDue(Clock::time_point now) {
             ReportedSettings{order.camera.ip, order.camera.mask, order.camera.gateway});
         // A newer change for the same camera replaces the older one (the
         // camera takes the record it got last): the older ends unconfirmed.
-        const auto [waiting, added] = sentIndex_.emplace(Lower(order.camera.deviceId), index);
+        const auto [waiting, added] = sentIndex_.emplace(LowerAscii(order.camera.deviceId), index);
         if (!added) {
             const std::size_t older = waiting->second;
             waiting->second = index;
@@ -322,7 +302,7 @@ void ProvisioningSession::StopSending(Clock::time_point now) {
 
 void ProvisioningSession::TakeOutcomes(std::vector<ConfirmationOutcome>& outcomes) {
     for (ConfirmationOutcome& outcome : outcomes) {
-        const auto at = sentIndex_.find(Lower(outcome.deviceId));
+        const auto at = sentIndex_.find(LowerAscii(outcome.deviceId));
         if (at == sentIndex_.end()) {
             continue;
         }
@@ -435,8 +415,8 @@ std::string ProvisioningSession::RollbackPlanText() const {
         // The settings the camera reported before; how it got them (static or
         // DHCP) is not in a reply, so they come back as static settings.
         const AssignCamera& before = camera.order.camera;
-        text += CsvField(before.deviceId) + "," + CsvField(before.mac) + "," + CsvField(before.ip) +
-                "," + CsvField(before.mask) + "," + CsvField(before.gateway) + ",static\r\n";
+        text += CsvLine(
+            {before.deviceId, before.mac, before.ip, before.mask, before.gateway, "static"});
     }
     return text;
 }
@@ -496,11 +476,11 @@ ProvisioningPlan PlanAssign(const std::vector<FoundCamera>& found, const AssignS
     if (selection.by == AssignSelection::By::Ids) {
         for (const std::string& id : selection.ids) {
             const auto at = std::find_if(found.begin(), found.end(), [&](const FoundCamera& f) {
-                return Lower(f.camera.deviceId) == Lower(id);
+                return LowerAscii(f.camera.deviceId) == LowerAscii(id);
             });
             if (at == found.end()) {
                 AssignOrder missing;
-                missing.camera.deviceId = Lower(id);
+                missing.camera.deviceId = LowerAscii(id);
                 result.notFound.push_back(std::move(missing));
                 continue;
             }
@@ -557,7 +537,7 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
         const PlanLine& line = lines[l];
         if (!line.deviceId.empty()) {
             for (std::size_t f = 0; f < found.size(); ++f) {
-                if (Lower(found[f].camera.deviceId) == line.deviceId) {
+                if (LowerAscii(found[f].camera.deviceId) == line.deviceId) {
                     cameraOf[l] = static_cast<int>(f);
                 }
             }
@@ -566,7 +546,7 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
                 std::vector<std::string> macs = camera.otherMacs;
                 macs.push_back(camera.camera.mac);
                 for (const std::string& mac : macs) {
-                    if (Lower(mac) != line.mac) {
+                    if (LowerAscii(mac) != line.mac) {
                         return fail(line, "mac",
                                     "the camera " + line.deviceId + " answers with MAC " + mac +
                                         ", not " + line.mac);
@@ -577,7 +557,7 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
         }
         int matches = 0;
         for (std::size_t f = 0; f < found.size(); ++f) {
-            if (Lower(found[f].camera.mac) == line.mac) {
+            if (LowerAscii(found[f].camera.mac) == line.mac) {
                 cameraOf[l] = static_cast<int>(f);
                 ++matches;
             }

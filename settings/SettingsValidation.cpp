@@ -21,20 +21,6 @@ std::optional<std::uint32_t> ParseQuad(std::string_view text, QuadError& error) 
     return value;
 }
 
-// The number of leading ones of a mask whose ones are contiguous; nothing
-// for a mask with a zero between its ones.
-std::optional<int> PrefixLength(std::uint32_t mask) {
-    const std::uint32_t hostBits = ~mask;
-    if ((hostBits & (hostBits + 1)) != 0) {
-        return std::nullopt;
-    }
-    int prefix = 0;
-    for (std::uint32_t bit = 0x80000000u; bit != 0 && (mask & bit) != 0; bit >>= 1) {
-        ++prefix;
-    }
-    return prefix;
-}
-
 std::string Shown(std::string_view text) {
     return std::string(text);
 }
@@ -108,7 +94,7 @@ std::optional<SettingsProblem> ValidateStatic(std::string_view ipText, std::stri
     if (!mask) {
         return problem;
     }
-    const std::optional<int> prefix = PrefixLength(*mask);
+    const std::optional<int> prefix = MaskPrefixLength(*mask);
     if (!prefix) {
         return Problem(SettingsField::Mask, Shown(maskText) +
                                                 " is not a valid netmask (its ones must be "

@@ -14,8 +14,8 @@
 
 #include "cli/BatchCommand.h"
 #include "cli/CommandLineRun.h"
-#include "cli/ListOutput.h"
 #include "discovery/DeviceList.h"
+#include "discovery/ListOutput.h"
 #ifdef QDIPC_TEST_WITH_CAMSIM
 #include <filesystem>
 #include <fstream>

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -276,6 +278,31 @@ TEST(CamSimDiscovery, ModifyRecordFromTheToolReachesTheCamera) {
     EXPECT_EQ(qdipc::ReplyCellTexts(replies[0].reply, 1)[qdipc::kColIp], "10.0.0.1");
 }
 
+// Until no change is pending: sends a probe whenever one is due, shows the
+// confirmation the accepted replies, waking at least every 20 ms. The
+// outcomes in the order the changes ended.
+std::vector<qdipc::ConfirmationOutcome> WaitForConfirmations(
+    qdipc::ChangeConfirmation& confirmation, qdipc::ReplyQueue& replies,
+    const std::function<void()>& probe) {
+    using Clock = qdipc::ChangeConfirmation::Clock;
+    constexpr auto kLongestSleep = std::chrono::milliseconds(20);
+    std::vector<qdipc::ConfirmationOutcome> outcomes;
+    while (confirmation.Pending() > 0) {
+        confirmation.Observe(replies.TakeAll(), Clock::now(), outcomes);
+        qdipc::ChangeConfirmation::TickResult tick = confirmation.Tick(Clock::now());
+        outcomes.insert(outcomes.end(), std::make_move_iterator(tick.expired.begin()),
+                        std::make_move_iterator(tick.expired.end()));
+        if (tick.probe && probe) {
+            probe();
+        }
+        const std::optional<Clock::time_point> due = confirmation.NextDue();
+        if (due) {
+            std::this_thread::sleep_until(std::min(*due, Clock::now() + kLongestSleep));
+        }
+    }
+    return outcomes;
+}
+
 TEST(CamSimDiscovery, ChangesAreConfirmedByTheCamerasTheyNameOnceTheyAnswerAgain) {
     // Cameras silent for 400 ms after a record; the second set never answers
     // again; no camera has the third device ID.
@@ -324,7 +351,7 @@ TEST(CamSimDiscovery, ChangesAreConfirmedByTheCamerasTheyNameOnceTheyAnswerAgain
     }
     int probes = 0;
     const std::vector<qdipc::ConfirmationOutcome> outcomes =
-        qdipc::WaitForConfirmations(confirmation, tool.Queue(), [&] {
+        WaitForConfirmations(confirmation, tool.Queue(), [&] {
             ++probes;
             tool.Probe(cameras.Port());
             tool.Probe(silent.Port());

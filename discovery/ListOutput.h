@@ -12,12 +12,16 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/CommandLine.h"
 #include "discovery/CellText.h"
 #include "discovery/ReplyCells.h"
 #include "platform/NetworkInterfaces.h"
 
 namespace qdipc {
+
+// The version the program reports (--version, About, a saved list).
+inline constexpr const char* kProgramVersion = "1.0.0.1";
+
+enum class ListFormat { Tsv, Csv, Json };
 
 // One camera's twelve cell texts in column order, as UTF-8.
 using ListRecord = std::array<std::string, kColumnCount>;
@@ -110,5 +114,13 @@ std::string ClipboardRows(const std::vector<ListRecord>& rows);
 // One cell as CSV and the clipboard write it: escaped (EscapeControls), with
 // a leading apostrophe when it StartsLikeFormula.
 std::string ClipboardCell(std::string_view text);
+
+// The one CSV writer, for every CSV the program writes (the list, the Assign
+// dialog's results, the rollback plan): a cell escaped and formula-safe as
+// ClipboardCell, then in double quotes (its quotes doubled) when it holds a
+// comma or a quote. No cell can break its line or run in a spreadsheet.
+std::string CsvCell(std::string_view text);
+// One CSV line: the cells as CsvCell, comma-separated, ending with CR LF.
+std::string CsvLine(const std::vector<std::string>& cells);
 
 }  // namespace qdipc

@@ -1,8 +1,8 @@
 // The device list's rows as the list writers take them. Apart from the
 // writers themselves, so that these (and their fuzz target) need no list.
-#include "cli/ListOutput.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
+#include "discovery/ListOutput.h"
 
 namespace qdipc {
 

@@ -1,4 +1,4 @@
-#include "cli/ListOutput.h"
+#include "discovery/ListOutput.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -16,25 +16,12 @@ std::string TsvField(std::string_view text) {
     return EscapeControls(text);
 }
 
-// Formula-safe, then quoted when the field holds a comma or a quote (control
-// characters, line breaks included, are \xNN by then).
-std::string CsvField(std::string_view text) {
-    const std::string escaped = ClipboardCell(text);
-    if (escaped.find_first_of(",\"") == std::string::npos) {
-        return escaped;
-    }
-    std::string out = "\"";
-    for (char c : escaped) {
-        if (c == '"') {
-            out += '"';
-        }
-        out += c;
-    }
-    out += '"';
-    return out;
-}
-
-// A quote and a backslash as \" and \\, control characters as \u00NN.
+// The one JSON string writer: a quote and a backslash as \" and \\, control
+// characters (C0, DEL, C1) and bidirectional controls as \uNNNN, a byte that
+// is not UTF-8 as the text \\xNN. Written here rather than by nlohmann-json
+// (which the firewall reading uses) because nlohmann writes C1 and
+// bidirectional controls as they are and refuses or replaces bytes that are not
+// UTF-8, so the exact escapes of every other output could not be kept.
 std::string JsonString(std::string_view text) {
     std::string out = "\"";
     std::size_t plain = 0;
@@ -154,6 +141,32 @@ std::string ClipboardCell(std::string_view text) {
     return escaped;
 }
 
+std::string CsvCell(std::string_view text) {
+    // Formula-safe, then quoted when the cell holds a comma or a quote
+    // (control characters, line breaks included, are \xNN by then).
+    const std::string escaped = ClipboardCell(text);
+    if (escaped.find_first_of(",\"") == std::string::npos) {
+        return escaped;
+    }
+    std::string out = "\"";
+    for (char c : escaped) {
+        if (c == '"') {
+            out += '"';
+        }
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string CsvLine(const std::vector<std::string>& cells) {
+    std::string line;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        line += (i == 0 ? "" : ",") + CsvCell(cells[i]);
+    }
+    return line + "\r\n";
+}
+
 std::string TimeText(std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
     std::tm utc{};
@@ -227,7 +240,7 @@ std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& en
             AppendTable(out, entries, TsvField, "\t", "\n");
             break;
         case ListFormat::Csv:
-            AppendTable(out, entries, CsvField, ",", "\r\n");
+            AppendTable(out, entries, CsvCell, ",", "\r\n");
             break;
         case ListFormat::Json:
             out += "[";
@@ -264,7 +277,7 @@ std::string FormatRecords(ListFormat format, const std::vector<std::string>& nam
             table(TsvField, "\t", "\n");
             break;
         case ListFormat::Csv:
-            table(CsvField, ",", "\r\n");
+            table(CsvCell, ",", "\r\n");
             break;
         case ListFormat::Json:
             out += "[";
