@@ -14,6 +14,7 @@
 #include <QShortcut>
 #include <QTableView>
 #include <algorithm>
+#include <cctype>
 
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
@@ -28,6 +29,7 @@
 #include "platform/UdpSocket.h"
 #include "preview/CVideoStatic.h"
 #include "settings/ApplySettingsEvent.h"
+#include "settings/AssignModel.h"
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
 #include "settings/DialogFont.h"
@@ -742,16 +744,12 @@ void CSearchDlg::OnRunResult(qdipc::AssignRun* run, int index) {
         // The confirmation's own sentences; other ends are said with the
         // camera they are about.
         const std::string& reason = camera.reason;
-        const bool sentence = reason.starts_with("Confirmed:") ||
-                              reason.starts_with("Not confirmed:") ||
-                              reason.starts_with("Conflict:");
-        if (sentence) {
+        if (camera.why == qdipc::ResultReason::Evidence) {
             m_lastConfirmationText = reason;
         } else {
-            QString word = qdipc::AssignRun::ResultText(camera.result);
-            word[0] = word[0].toUpper();
-            m_lastConfirmationText =
-                word.toStdString() + ": " + camera.order.camera.deviceId + ": " + reason;
+            std::string word = qdipc::CameraResultText(camera.result);
+            word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
+            m_lastConfirmationText = word + ": " + camera.order.camera.deviceId + ": " + reason;
         }
     }
     ShowConfirmationProgress();

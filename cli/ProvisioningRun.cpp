@@ -238,8 +238,7 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
         if (event.kind != ProvisioningEvent::Kind::Result) {
             return;
         }
-        if (!rollbackSaid &&
-            (event.result == CameraResult::Sent || event.text.rfind("not sent: ", 0) == 0)) {
+        if (!rollbackSaid && (event.result == CameraResult::Sent || ReasonNotSent(event.reason))) {
             SayRollback(*current, err);
             rollbackSaid = true;
         }
@@ -248,9 +247,13 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
                 write(BroadcastOutcomeText(BroadcastOutcome::Ok));
                 break;
             case CameraResult::NotConfirmed:
-                if (event.text.rfind("not sent: ", 0) == 0) {
+                if (ReasonNotSent(event.reason)) {
+                    // The box's word on standard output, why on standard error.
                     write(BroadcastOutcomeText(BroadcastOutcome::Error));
-                    err << kPrefix << EscapeControls(event.text.substr(10)) << "\n";
+                    err << kPrefix
+                        << EscapeControls(
+                               NotSentWhy(event.reason, current->Cameras()[event.index].detail))
+                        << "\n";
                 } else {
                     write(EscapeControls(event.text));
                 }
@@ -378,14 +381,13 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
                 err << kPrefix << EscapeControls(event.text) << "; nothing was sent\n";
                 break;
             case ProvisioningEvent::Kind::Result:
-                if (!rollbackSaid && (event.result == CameraResult::Sent ||
-                                      event.text.rfind("not sent: ", 0) == 0)) {
+                if (!rollbackSaid &&
+                    (event.result == CameraResult::Sent || ReasonNotSent(event.reason))) {
                     SayRollback(*current, err);
                     rollbackSaid = true;
                 }
                 if (event.result == CameraResult::Refused ||
-                    (event.result == CameraResult::NotConfirmed &&
-                     event.text.rfind("not sent: ", 0) == 0)) {
+                    (event.result == CameraResult::NotConfirmed && ReasonNotSent(event.reason))) {
                     err << kPrefix
                         << EscapeControls(current->Cameras()[event.index].order.camera.deviceId +
                                           ": " + event.text)

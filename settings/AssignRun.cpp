@@ -37,26 +37,6 @@ AssignRun::AssignRun(std::vector<AssignOrder> orders, Hooks hooks, QObject* pare
     });
 }
 
-QString AssignRun::ResultText(CameraResult result) {
-    switch (result) {
-        case CameraResult::Planned:
-            return {};
-        case CameraResult::Sent:
-            return QStringLiteral("sent");
-        case CameraResult::Confirmed:
-            return QStringLiteral("confirmed");
-        case CameraResult::NotConfirmed:
-            return QStringLiteral("not confirmed");
-        case CameraResult::Conflict:
-            return QStringLiteral("conflict");
-        case CameraResult::Refused:
-            return QStringLiteral("refused");
-        case CameraResult::NotFound:
-            return QStringLiteral("not found");
-    }
-    return {};
-}
-
 void AssignRun::Start() {
     if (started_) {
         return;

@@ -45,10 +45,6 @@ public:
 
     AssignRun(std::vector<AssignOrder> orders, Hooks hooks, QObject* parent = nullptr);
 
-    // The Result column's text: "" (planned), "sent", "confirmed", "not
-    // confirmed", "conflict", "refused", "not found".
-    static QString ResultText(CameraResult result);
-
     // Checks every order (settings rules, reservations), sends the first
     // record at once and the others paced by the timer.
     void Start();

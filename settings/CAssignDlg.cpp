@@ -12,9 +12,6 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "discovery/CellText.h"
-#include "settings/SettingsValidation.h"
-
 namespace {
 
 QTableWidgetItem* Cell(const std::string& text) {
@@ -32,42 +29,14 @@ QLabel* PlainLabel(QWidget* parent, const QString& accessibleName) {
     return label;
 }
 
-// One CSV field (RFC 4180): quoted when it holds a comma, a quote or a line
-// end, quotes doubled.
-// A cell of the exported results: formula-safe as every CSV of the program
-// (an old IP is the camera's own text), quoted when it must be.
-QString CsvField(const QString& cell) {
-    const QString text =
-        qdipc::StartsLikeFormula(cell.toStdString()) ? QLatin1Char('\'') + cell : cell;
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n'))) {
-        return text;
-    }
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-const QString kConfirmed = QStringLiteral("confirmed");
-const QString kNotConfirmed = QStringLiteral("not confirmed");
-const QString kConflict = QStringLiteral("conflict");
-const QString kRefused = QStringLiteral("refused");
-const QString kSent = QStringLiteral("sent");
-
 }  // namespace
 
 CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
                        qdipc::AssignSurroundings surroundings, RunStarter startRun,
                        qdipc::AddressReservations* reservations, QWidget* parent)
     : QDialog(parent),
-      m_batch(std::move(batch)),
-      m_surroundings(std::move(surroundings)),
-      m_startRun(std::move(startRun)),
-      m_reservations(reservations),
-      m_holder(reservations != nullptr ? reservations->NewHolder() : 0),
-      m_newIps(m_batch.size()),
-      m_refusals(m_batch.size()),
-      m_reasons(m_batch.size()) {
+      m_model(std::move(batch), std::move(surroundings), reservations),
+      m_startRun(std::move(startRun)) {
     setWindowTitle(QStringLiteral("Assign Addresses"));
     setAttribute(Qt::WA_DeleteOnClose);
 
@@ -81,7 +50,8 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
 
     m_message = PlainLabel(this, QStringLiteral("Message"));
 
-    m_table = new QTableWidget(static_cast<int>(m_batch.size()), kColumnCount, this);
+    const auto& rows = m_model.Rows();
+    m_table = new QTableWidget(static_cast<int>(rows.size()), kColumnCount, this);
     m_table->setHorizontalHeaderLabels({QStringLiteral("Dev ID"), QStringLiteral("MAC"),
                                         QStringLiteral("IP"), QStringLiteral("New IP"),
                                         QStringLiteral("Result")});
@@ -89,7 +59,7 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     for (int row = 0; row < m_table->rowCount(); ++row) {
-        const qdipc::AssignCamera& camera = m_batch[static_cast<std::size_t>(row)];
+        const qdipc::AssignCamera& camera = rows[static_cast<std::size_t>(row)].camera;
         m_table->setItem(row, kColDevId, Cell(camera.deviceId));
         m_table->setItem(row, kColMac, Cell(camera.mac));
         m_table->setItem(row, kColIp, Cell(camera.ip));
@@ -103,7 +73,7 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     m_rollback = PlainLabel(this, QStringLiteral("Rollback plan"));
 
     m_progress = new QProgressBar(this);
-    m_progress->setRange(0, static_cast<int>(m_batch.size()));
+    m_progress->setRange(0, static_cast<int>(rows.size()));
     m_progress->setValue(0);
     m_progress->setFormat(QStringLiteral("%v of %m confirmed"));
 
@@ -134,7 +104,7 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     layout->addWidget(buttons);
     resize(560, 420);
 
-    const qdipc::AssignFields fields = qdipc::PrefillAssignFields(m_batch, m_surroundings);
+    const qdipc::AssignFields fields = m_model.PrefilledFields();
     m_editStart->setText(QString::fromStdString(fields.start));
     m_editMask->setText(QString::fromStdString(fields.mask));
     m_editGateway->setText(QString::fromStdString(fields.gateway));
@@ -144,157 +114,61 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     Replan();
 }
 
-CAssignDlg::~CAssignDlg() {
-    // A started run holds its own addresses; the dialog's plan lets go.
-    if (m_reservations != nullptr) {
-        m_reservations->Release(m_holder);
-    }
-}
+CAssignDlg::~CAssignDlg() = default;
 
 void CAssignDlg::Replan() {
-    if (!m_runRows.empty()) {
+    if (m_model.RunEverStarted()) {
         return;  // the plan of a started run stays as it was sent
     }
-    m_mask = m_editMask->text().trimmed().toStdString();
-    m_gateway = m_editGateway->text().trimmed().toStdString();
-    const qdipc::AssignFields fields{m_editStart->text().trimmed().toStdString(), m_mask,
-                                     m_gateway};
-    if (m_reservations != nullptr) {
-        m_reservations->Release(m_holder);
-    }
-    // A camera that cannot take a record is refused alone; its address stays
-    // taken for the others' plan.
-    qdipc::AssignSurroundings surroundings = m_surroundings;
-    std::vector<qdipc::AssignCamera> eligible;
-    std::vector<std::size_t> eligibleRows;
-    for (std::size_t i = 0; i < m_batch.size(); ++i) {
-        const qdipc::AssignCamera& camera = m_batch[i];
-        m_refusals[i].clear();
-        if (m_reservations != nullptr &&
-            m_reservations->CameraTakenByOther(m_holder, camera.deviceId)) {
-            m_refusals[i] = "a change for this camera is still waiting in another run";
-        } else if (const auto problem = qdipc::ValidateSettings("", "", "", camera.mac,
-                                                                qdipc::AddressingMode::Dhcp)) {
-            m_refusals[i] = problem->reason;
-        }
-        if (m_refusals[i].empty()) {
-            eligible.push_back(camera);
-            eligibleRows.push_back(i);
-        } else {
-            surroundings.otherCameras.push_back(camera.ip);
-        }
-    }
-    if (m_reservations != nullptr) {
-        surroundings.reserved = m_reservations->TakenByOthers(m_holder);
-    }
-    const qdipc::BatchPlan plan = qdipc::PlanBatch(eligible, fields, surroundings);
-    std::string error = plan.error;
-    std::fill(m_newIps.begin(), m_newIps.end(), std::string());
-    if (plan.Ok()) {
-        for (std::size_t k = 0; k < eligible.size(); ++k) {
-            m_newIps[eligibleRows[k]] = plan.newIps[k];
-            // Every record passes the settings rules before any is sent
-            // (an empty gateway, a gateway outside the subnet).
-            if (const auto problem =
-                    qdipc::ValidateSettings(plan.newIps[k], m_mask, m_gateway, eligible[k].mac,
-                                            qdipc::AddressingMode::Static);
-                problem && error.empty()) {
-                error = problem->reason;
-            }
-            if (m_reservations != nullptr) {
-                m_reservations->ReserveAddress(m_holder,
-                                               qdipc::ParseIpv4Strict(plan.newIps[k]).value_or(0));
-            }
-        }
-    }
-    m_planOk = plan.Ok() && error.empty() && !eligible.empty();
-
-    QStringList lines;
-    if (!error.empty()) {
-        lines << QString::fromStdString(error);
-    }
+    m_model.Replan({m_editStart->text().trimmed().toStdString(),
+                    m_editMask->text().trimmed().toStdString(),
+                    m_editGateway->text().trimmed().toStdString()});
     for (int row = 0; row < m_table->rowCount(); ++row) {
-        const std::string& refusal = m_refusals[static_cast<std::size_t>(row)];
-        m_table->item(row, kColNewIp)
-            ->setText(QString::fromStdString(m_newIps[static_cast<std::size_t>(row)]));
-        SetResult(row, refusal.empty() ? QString() : kRefused, QString::fromStdString(refusal));
-        if (!refusal.empty()) {
-            lines << QString::fromStdString(m_batch[static_cast<std::size_t>(row)].deviceId +
-                                            " is refused: " + refusal);
-        }
+        ShowRow(row);
     }
-    m_message->setText(lines.join(QLatin1Char('\n')));
-    QStringList skipped;
-    for (const qdipc::SkippedAddress& address : plan.skipped) {
-        skipped << QStringLiteral("%1 (%2)").arg(
-            QString::fromStdString(qdipc::FormatIpv4(address.address)),
-            QString::fromLatin1(qdipc::SkipReasonText(address.reason)));
-    }
-    m_skipped->setText(skipped.isEmpty()
-                           ? QString()
-                           : QStringLiteral("Skipped: ") + skipped.join(QStringLiteral(", ")));
+    m_message->setText(QString::fromStdString(m_model.PlanMessage()));
+    m_skipped->setText(QString::fromStdString(m_model.SkippedText()));
     m_table->resizeColumnsToContents();
-    m_apply->setEnabled(m_planOk);
+    m_apply->setEnabled(m_model.PlanOk());
 }
 
 void CAssignDlg::OnApply() {
-    if (!m_runRows.empty()) {
+    if (m_model.RunEverStarted()) {
         return;
     }
     Replan();
-    if (!m_planOk) {
-        return;
+    const std::vector<int> rows = m_model.ApplyRows();
+    if (!rows.empty()) {
+        StartRun(rows);
     }
-    std::vector<int> rows;
-    for (int row = 0; row < m_table->rowCount(); ++row) {
-        if (m_refusals[static_cast<std::size_t>(row)].empty()) {
-            rows.push_back(row);
-        }
-    }
-    StartRun(rows);
 }
 
 void CAssignDlg::OnRetryUnconfirmed() {
     if (m_run && !m_run->IsFinished()) {
         return;
     }
-    std::vector<int> rows;
-    for (int row = 0; row < m_table->rowCount(); ++row) {
-        const QString result = m_table->item(row, kColResult)->text();
-        if (result == kNotConfirmed || result == kConflict) {
-            rows.push_back(row);
-        }
-    }
+    const std::vector<int> rows = m_model.RetryRows();
     if (!rows.empty()) {
         StartRun(rows);
     }
 }
 
 void CAssignDlg::StartRun(const std::vector<int>& rows) {
-    std::vector<qdipc::AssignOrder> orders;
-    for (const int row : rows) {
-        const auto i = static_cast<std::size_t>(row);
-        orders.push_back(
-            {m_batch[i], m_newIps[i], m_mask, m_gateway, qdipc::AddressingMode::Static});
-    }
+    std::vector<qdipc::AssignOrder> orders = m_model.OrdersFor(rows);
     // The run holds the addresses from now on.
-    if (m_reservations != nullptr) {
-        m_reservations->Release(m_holder);
-    }
+    m_model.ReleasePlan();
     qdipc::AssignRun* run = m_startRun ? m_startRun(std::move(orders)) : nullptr;
     if (run == nullptr) {
-        if (m_runRows.empty()) {
-            Replan();
-        }
+        Replan();  // plans (and holds) again unless a run started before
         return;
     }
     m_run = run;
-    m_runRows = rows;
+    m_model.RunStarted(rows);
     m_apply->setEnabled(false);
     m_retry->setEnabled(false);
     SetFieldsEditable(false);
     for (const int row : rows) {
-        SetResult(row, QString(), QString());
+        ShowRow(row);
     }
     connect(run, &qdipc::AssignRun::ResultChanged, this, &CAssignDlg::ShowResult);
     connect(run, &qdipc::AssignRun::Finished, this, &CAssignDlg::ShowProgress);
@@ -308,20 +182,23 @@ void CAssignDlg::SetFieldsEditable(bool editable) {
     }
 }
 
-void CAssignDlg::SetResult(int row, const QString& text, const QString& reason) {
+void CAssignDlg::ShowRow(int row) {
+    const qdipc::AssignRow& shown = m_model.Rows()[static_cast<std::size_t>(row)];
+    m_table->item(row, kColNewIp)->setText(QString::fromStdString(shown.newIp));
     QTableWidgetItem* item = m_table->item(row, kColResult);
-    item->setText(text);
-    item->setToolTip(reason);
-    m_reasons[static_cast<std::size_t>(row)] = reason.toStdString();
+    item->setText(QString::fromStdString(qdipc::CameraResultText(shown.result)));
+    item->setToolTip(QString::fromStdString(shown.reason));
 }
 
 void CAssignDlg::ShowResult(int index) {
-    if (!m_run || index < 0 || static_cast<std::size_t>(index) >= m_runRows.size()) {
+    if (!m_run || index < 0 || index >= m_run->Total()) {
         return;
     }
-    const qdipc::ProvisioningCamera& camera = m_run->CameraAt(static_cast<std::size_t>(index));
-    SetResult(m_runRows[static_cast<std::size_t>(index)],
-              qdipc::AssignRun::ResultText(camera.result), QString::fromStdString(camera.reason));
+    const int row = m_model.SetRunResult(static_cast<std::size_t>(index),
+                                         m_run->CameraAt(static_cast<std::size_t>(index)));
+    if (row >= 0) {
+        ShowRow(row);
+    }
     ShowProgress();
 }
 
@@ -329,18 +206,8 @@ void CAssignDlg::ShowProgress() {
     if (!m_run) {
         return;
     }
-    int confirmed = 0;
-    int failed = 0;
-    int unconfirmed = 0;
-    bool retry = false;
-    for (int row = 0; row < m_table->rowCount(); ++row) {
-        const QString result = m_table->item(row, kColResult)->text();
-        confirmed += result == kConfirmed;
-        unconfirmed += result == kSent;
-        failed += !result.isEmpty() && result != kConfirmed && result != kSent;
-        retry = retry || result == kNotConfirmed || result == kConflict;
-    }
-    m_progress->setValue(confirmed);
+    const qdipc::AssignCounts counts = m_model.Counts();
+    m_progress->setValue(counts.confirmed);
     const QString path = m_run->RollbackPath();
     if (!path.isEmpty() && !m_rollbackPaths.contains(path)) {
         m_rollbackPaths << path;
@@ -353,37 +220,14 @@ void CAssignDlg::ShowProgress() {
         m_rollback->setText(QStringLiteral("No rollback plan: ") + m_run->RollbackError());
     }
     if (m_run->IsFinished()) {
-        m_message->setText(
-            failed > 0 ? QStringLiteral("%1 of %2 cameras did not confirm their new address.")
-                             .arg(failed)
-                             .arg(m_table->rowCount())
-            : unconfirmed > 0 ? QStringLiteral("Every record was sent; confirmation is off.")
-                              : QStringLiteral("Every camera confirmed its new address."));
-        m_retry->setEnabled(retry);
+        m_message->setText(QString::fromStdString(m_model.FinishedText()));
+        m_retry->setEnabled(counts.retry);
         m_table->resizeColumnsToContents();
     }
 }
 
 QString CAssignDlg::ResultsCsv() const {
-    QString csv = QStringLiteral("dev_id,mac,ip,mask,gateway,mode,old_ip,result,reason\r\n");
-    for (int row = 0; row < m_table->rowCount(); ++row) {
-        const auto i = static_cast<std::size_t>(row);
-        QString result = m_table->item(row, kColResult)->text();
-        result = result.isEmpty() ? QStringLiteral("planned")
-                                  : result.replace(QLatin1Char(' '), QLatin1Char('_'));
-        const QStringList fields = {
-            QString::fromStdString(m_batch[i].deviceId), QString::fromStdString(m_batch[i].mac),
-            QString::fromStdString(m_newIps[i]),         QString::fromStdString(m_mask),
-            QString::fromStdString(m_gateway),           QStringLiteral("static"),
-            QString::fromStdString(m_batch[i].ip),       result,
-            QString::fromStdString(m_reasons[i])};
-        QStringList quoted;
-        for (const QString& field : fields) {
-            quoted << CsvField(field);
-        }
-        csv += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    }
-    return csv;
+    return QString::fromStdString(m_model.ResultsCsv());
 }
 
 bool CAssignDlg::ExportResults(const QString& path) {

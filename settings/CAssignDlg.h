@@ -6,13 +6,11 @@
 // run of the provisioning engine that the main window owns, "Close" closes
 // the window and leaves a started run going.
 //
-// The plan holds its addresses in the window's reservations while the dialog
-// is open, so two open dialogs never plan one address twice; a camera with a
-// change waiting in another run, or whose record would break the settings
-// rules (an all-zero MAC), is refused alone, with its reason, and the others
-// go on. Below the table: the addresses the plan passed over and why, and the
-// rollback plan of the run. "Retry Unconfirmed" sends the cameras that did
-// not confirm again; "Export Results…" saves the table.
+// The plan, the refusals, the results and their counts are the core's
+// AssignModel; the dialog shows its rows and texts. Below the table: the
+// addresses the plan passed over and why, and the rollback plan of the run.
+// "Retry Unconfirmed" sends the cameras that did not confirm again; "Export
+// Results…" saves the table.
 
 #include <QDialog>
 #include <QPointer>
@@ -22,6 +20,7 @@
 #include <vector>
 
 #include "settings/AddressReservations.h"
+#include "settings/AssignModel.h"
 #include "settings/AssignRun.h"
 #include "settings/BatchAssign.h"
 
@@ -58,6 +57,7 @@ public:
     QLabel* RollbackLabel() const { return m_rollback; }
     QProgressBar* Progress() const { return m_progress; }
     qdipc::AssignRun* Run() const { return m_run; }
+    const qdipc::AssignModel& Model() const { return m_model; }
 
     // The table as CSV: the plan file's columns (dev_id, mac, ip = the new
     // address, mask, gateway, mode), then old_ip, result and reason.
@@ -78,26 +78,14 @@ private:
     void StartRun(const std::vector<int>& rows);
     void ShowResult(int index);
     void ShowProgress();
-    void SetResult(int row, const QString& text, const QString& reason);
+    // Shows the model's row: its new IP and result.
+    void ShowRow(int row);
     void SetFieldsEditable(bool editable);
 
-    std::vector<qdipc::AssignCamera> m_batch;
-    qdipc::AssignSurroundings m_surroundings;
+    qdipc::AssignModel m_model;
     RunStarter m_startRun;
-    qdipc::AddressReservations* m_reservations = nullptr;
-    qdipc::AddressReservations::Holder m_holder = 0;
-
-    // Per table row: the planned address, and why the camera is refused
-    // before anything is sent (empty: it may go).
-    std::vector<std::string> m_newIps;
-    std::vector<std::string> m_refusals;
-    std::vector<std::string> m_reasons;  // the latest result's reason
-    std::string m_mask;
-    std::string m_gateway;
-    bool m_planOk = false;
 
     QPointer<qdipc::AssignRun> m_run;
-    std::vector<int> m_runRows;  // the run's camera i is table row m_runRows[i]
     QStringList m_rollbackPaths;
 
     QLineEdit* m_editStart = nullptr;

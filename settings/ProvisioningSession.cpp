@@ -5,6 +5,7 @@
 #include <cctype>
 #include <ctime>
 #include <fstream>
+#include <unordered_set>
 
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
@@ -80,15 +81,19 @@ void ProvisioningSession::Emit(ProvisioningEvent event) {
     }
 }
 
-void ProvisioningSession::SetResult(std::size_t index, CameraResult result, std::string reason) {
+void ProvisioningSession::SetResult(std::size_t index, CameraResult result, ResultReason why,
+                                    std::string detail) {
     ProvisioningCamera& camera = cameras_[index];
     camera.result = result;
-    camera.reason = std::move(reason);
+    camera.why = why;
+    camera.detail = std::move(detail);
+    camera.reason = ResultReasonText(why, camera.detail);
     ProvisioningEvent event;
     event.kind = ProvisioningEvent::Kind::Result;
     event.index = index;
     event.result = result;
     event.text = camera.reason;
+    event.reason = why;
     Emit(std::move(event));
 }
 
@@ -182,39 +187,47 @@ void ProvisioningSession::EndSearch(Clock::time_point now) {
     }
     ordersCount_ = cameras_.size();
     for (AssignOrder& order : plan.notFound) {
-        cameras_.push_back(
-            {std::move(order), CameraResult::NotFound, "did not answer the search", {}});
+        cameras_.push_back({std::move(order),
+                            CameraResult::NotFound,
+                            ResultReasonText(ResultReason::NotFound),
+                            {},
+                            ResultReason::NotFound});
     }
     Emit({ProvisioningEvent::Kind::Planned, 0, CameraResult::Planned, {}});
     for (std::size_t i = ordersCount_; i < cameras_.size(); ++i) {
-        Emit({ProvisioningEvent::Kind::Result, i, CameraResult::NotFound, cameras_[i].reason});
+        Emit({ProvisioningEvent::Kind::Result, i, CameraResult::NotFound, cameras_[i].reason,
+              ResultReason::NotFound});
     }
     BeginSending(now);
 }
 
 void ProvisioningSession::BeginSending(Clock::time_point now) {
     // Each record passes the settings rules and the reservations before any
-    // leaves; a camera that fails is refused alone, the others go on.
+    // leaves; a camera that fails is refused alone, the others go on. One
+    // camera gets one change per run: a second order for it is refused.
+    std::unordered_set<std::string> named;
     for (std::size_t i = 0; i < ordersCount_; ++i) {
         const AssignOrder& order = cameras_[i].order;
         if (const auto problem = ValidateSettings(order.newIp, order.mask, order.gateway,
                                                   order.RecordMac(), order.mode)) {
-            SetResult(i, CameraResult::Refused, problem->reason);
+            SetResult(i, CameraResult::Refused, ResultReason::BreaksRule, problem->reason);
+            continue;
+        }
+        if (!named.insert(LowerAscii(order.camera.deviceId)).second) {
+            SetResult(i, CameraResult::Refused, ResultReason::NamedTwice);
             continue;
         }
         if (reservations_ == nullptr) {
             continue;
         }
         if (!reservations_->ReserveCamera(holder_, order.camera.deviceId)) {
-            SetResult(i, CameraResult::Refused,
-                      "a change for this camera is still waiting in another run");
+            SetResult(i, CameraResult::Refused, ResultReason::CameraBusy);
             continue;
         }
         if (order.mode == AddressingMode::Static) {
             const std::uint32_t address = ParseIpv4Strict(order.newIp).value_or(0);
             if (!reservations_->ReserveAddress(holder_, address)) {
-                SetResult(i, CameraResult::Refused,
-                          order.newIp + " is planned for another camera in another run");
+                SetResult(i, CameraResult::Refused, ResultReason::AddressInOtherRun, order.newIp);
             }
         }
     }
@@ -263,27 +276,19 @@ void ProvisioningSession::SendDue(Clock::time_point now) {
         ++sentCount_;
         if (!sent) {
             networkFailed_ = true;
-            SetResult(index, CameraResult::NotConfirmed,
-                      "not sent: " + (failure.empty() ? std::string("the send failed") : failure));
+            SetResult(index, CameraResult::NotConfirmed, ResultReason::SendFailed, failure);
             continue;
         }
         if (options_.confirmation.timeout.count() <= 0) {
-            SetResult(index, CameraResult::Sent, "sent, not confirmed (no wait was asked)");
+            SetResult(index, CameraResult::Sent, ResultReason::NoWait);
             continue;
         }
         confirmation_.Add(
             record, now,
             ReportedSettings{order.camera.ip, order.camera.mask, order.camera.gateway});
-        // A newer change for the same camera replaces the older one (the
-        // camera takes the record it got last): the older ends unconfirmed.
-        const auto [waiting, added] = sentIndex_.emplace(LowerAscii(order.camera.deviceId), index);
-        if (!added) {
-            const std::size_t older = waiting->second;
-            waiting->second = index;
-            SetResult(older, CameraResult::NotConfirmed,
-                      "replaced by a newer change for the same camera");
-        }
-        SetResult(index, CameraResult::Sent, {});
+        // One change per camera and run (BeginSending refused the others).
+        sentIndex_.emplace(LowerAscii(order.camera.deviceId), index);
+        SetResult(index, CameraResult::Sent, ResultReason::None);
     }
 }
 
@@ -293,7 +298,7 @@ void ProvisioningSession::StopSending(Clock::time_point now) {
     }
     for (std::size_t i = nextToSend_; i < ordersCount_; ++i) {
         if (cameras_[i].result == CameraResult::Planned) {
-            SetResult(i, CameraResult::NotConfirmed, "not sent: the run was stopped");
+            SetResult(i, CameraResult::NotConfirmed, ResultReason::Stopped);
         }
     }
     nextToSend_ = ordersCount_;
@@ -310,7 +315,7 @@ void ProvisioningSession::TakeOutcomes(std::vector<ConfirmationOutcome>& outcome
         sentIndex_.erase(at);
         if (cameras_[i].result == CameraResult::Sent) {
             cameras_[i].reply = outcome.reply;
-            SetResult(i, ResultOf(outcome), ConfirmationText(outcome));
+            SetResult(i, ResultOf(outcome), ResultReason::Evidence, ConfirmationText(outcome));
         }
     }
 }

@@ -40,6 +40,7 @@
 #include "settings/BatchAssign.h"
 #include "settings/ChangeConfirmation.h"
 #include "settings/PlanFile.h"
+#include "settings/ResultReason.h"
 
 namespace qdipc {
 
@@ -155,6 +156,8 @@ struct ProvisioningEvent {
     std::size_t index = 0;  // Result: the camera
     CameraResult result = CameraResult::Planned;
     std::string text;
+    // Result: the code of the reason that text says in words.
+    ResultReason reason = ResultReason::None;
 };
 
 // One camera of the run and where it stands.
@@ -162,9 +165,13 @@ struct ProvisioningCamera {
     AssignOrder order;  // what it is sent; order.camera is what it reported before
     CameraResult result = CameraResult::Planned;
     // Refused, NotConfirmed, Conflict: why; Confirmed: ConfirmationText.
+    // ResultReasonText(why, detail).
     std::string reason;
     // Confirmed: the reply that confirmed it (the list row's new cells).
     std::optional<AcceptedReply> reply;
+    // The reason's code and its detail (see ResultReason).
+    ResultReason why = ResultReason::None;
+    std::string detail{};
 };
 
 class ProvisioningSession {
@@ -228,7 +235,8 @@ private:
     enum class Phase { Idle, Searching, Sending, Confirming, Done };
 
     void Emit(ProvisioningEvent event);
-    void SetResult(std::size_t index, CameraResult result, std::string reason);
+    void SetResult(std::size_t index, CameraResult result, ResultReason why,
+                   std::string detail = {});
     void EndSearch(Clock::time_point now);
     void BeginSending(Clock::time_point now);
     void SendDue(Clock::time_point now);

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "settings/AddressPlanner.h"
+#include "settings/AssignModel.h"
 #include "settings/BatchAssign.h"
 #include "settings/PlanFile.h"
 #include "settings/ProvisioningSession.h"
@@ -325,6 +327,199 @@ TEST(PlanAssignTest, CamerasGetAddressesByMacThenIdWhateverOrderTheyAnswered) {
     EXPECT_EQ(byRow,
               "0011aabb-00000003=10.0.0.9 0011aabb-00000001=10.0.0.10 "
               "0011aabb-00000002=10.0.0.8 ");
+}
+
+// The Assign dialog's plan, refusals and counts, as the engine makes them
+// for any window: each case one batch and its fields.
+AssignCamera Listed(const char* id, const char* mac, const char* ip = "192.168.1.64") {
+    return {id, mac, ip, "255.255.255.0", "192.168.1.1", 0};
+}
+
+TEST(AssignModelTest, PlansRefusesAloneAndSaysWhy) {
+    const std::string zeroMacRule =
+        ValidateSettings("", "", "", "00:00:00:00:00:00", AddressingMode::Dhcp)->reason;
+    struct Case {
+        const char* name;
+        AssignFields fields;
+        bool busySecond;  // another run holds the second camera
+        std::vector<std::string> newIps;
+        std::vector<std::string> results;  // the Result column
+        std::vector<int> applyRows;
+        std::string message;  // a part of it; "" when it must be empty
+    };
+    const std::vector<Case> cases = {
+        {"every camera planned by MAC",
+         {"10.0.0.20", "255.255.255.0", "10.0.0.1"},
+         false,
+         {"10.0.0.21", "", "10.0.0.20"},
+         {"", "refused", ""},
+         {0, 2},
+         "0011aabb-00000002 is refused: " + zeroMacRule},
+        {"a camera busy in another run",
+         {"10.0.0.20", "255.255.255.0", "10.0.0.1"},
+         true,
+         {"10.0.0.21", "", "10.0.0.20"},
+         {"", "refused", ""},
+         {0, 2},
+         "0011aabb-00000002 is refused: a change for this camera is still waiting in another run"},
+        {"a start that is no address",
+         {"10.0.0.300", "255.255.255.0", "10.0.0.1"},
+         false,
+         {"", "", ""},
+         {"", "refused", ""},
+         {},
+         "Start IP"},
+        {"a gateway outside the subnet",
+         {"10.0.0.20", "255.255.255.0", "10.9.0.1"},
+         false,
+         {"", "", ""},
+         {"", "refused", ""},
+         {},
+         "ateway"},
+        // Planned, but no record may go: the settings rules want a gateway.
+        {"no gateway",
+         {"10.0.0.20", "255.255.255.0", ""},
+         false,
+         {"10.0.0.21", "", "10.0.0.20"},
+         {"", "refused", ""},
+         {},
+         "ateway"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AddressReservations reservations;
+        const AddressReservations::Holder other = reservations.NewHolder();
+        std::vector<AssignCamera> batch = {
+            Listed("0011aabb-00000001", "00:1a:2b:3c:4d:09"),
+            Listed("0011aabb-00000002", c.busySecond ? "00:1a:2b:3c:4d:05" : "00:00:00:00:00:00"),
+            Listed("0011aabb-00000003", "00:1a:2b:3c:4d:01"),
+        };
+        if (c.busySecond) {
+            ASSERT_TRUE(reservations.ReserveCamera(other, batch[1].deviceId));
+        }
+        AssignModel model(batch, {}, &reservations);
+        model.Replan(c.fields);
+        std::vector<std::string> newIps;
+        std::vector<std::string> results;
+        for (const AssignRow& row : model.Rows()) {
+            newIps.push_back(row.newIp);
+            results.push_back(CameraResultText(row.result));
+        }
+        EXPECT_EQ(newIps, c.newIps);
+        EXPECT_EQ(results, c.results);
+        EXPECT_EQ(model.ApplyRows(), c.applyRows);
+        EXPECT_EQ(model.PlanOk(), !c.applyRows.empty());
+        EXPECT_NE(model.PlanMessage().find(c.message), std::string::npos) << model.PlanMessage();
+        EXPECT_EQ(model.Rows()[1].why,
+                  c.busySecond ? ResultReason::CameraBusy : ResultReason::BreaksRule);
+        // The plan holds its addresses against other plans while it stands.
+        const bool held = reservations.AddressTakenByOther(other, Ip("10.0.0.20"));
+        EXPECT_EQ(held, !c.newIps[2].empty());
+        model.ReleasePlan();
+        EXPECT_FALSE(reservations.AddressTakenByOther(other, Ip("10.0.0.20")));
+    }
+}
+
+TEST(AssignModelTest, CountsRetriesAndExportsByTheResultsNotTheirWords) {
+    std::vector<AssignCamera> batch;
+    for (const char* id : {"0011aabb-00000001", "0011aabb-00000002", "0011aabb-00000003",
+                           "0011aabb-00000004", "0011aabb-00000005"}) {
+        batch.push_back(Listed(id, ("00:1a:2b:3c:4d:0" + std::string(1, id[16])).c_str()));
+    }
+    AssignModel model(batch, {}, nullptr);
+    model.Replan({"10.0.0.20", "255.255.255.0", "10.0.0.1"});
+    ASSERT_TRUE(model.PlanOk()) << model.PlanMessage();
+    const std::vector<int> rows = model.ApplyRows();
+    ASSERT_EQ(rows, (std::vector<int>{0, 1, 2, 3, 4}));
+    model.RunStarted(rows);
+    model.Replan({"10.0.0.100", "255.255.255.0", "10.0.0.1"});  // a started run's plan stays
+    EXPECT_EQ(model.Rows()[0].newIp, "10.0.0.20");
+
+    struct Outcome {
+        CameraResult result;
+        ResultReason why;
+        std::string detail;
+    };
+    // A reason's words that look like another result's must not change the count.
+    const std::vector<Outcome> outcomes = {
+        {CameraResult::Confirmed, ResultReason::Evidence, "Confirmed: a at 10.0.0.20"},
+        {CameraResult::NotConfirmed, ResultReason::Evidence, "confirmed"},
+        {CameraResult::Sent, ResultReason::NoWait, ""},
+        {CameraResult::Conflict, ResultReason::Evidence, "Conflict: =cmd|' /C calc'!A0"},
+        {CameraResult::NotConfirmed, ResultReason::SendFailed, "no route"},
+    };
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        ProvisioningCamera camera;
+        camera.result = outcomes[i].result;
+        camera.why = outcomes[i].why;
+        camera.detail = outcomes[i].detail;
+        EXPECT_EQ(model.SetRunResult(i, camera), static_cast<int>(i));
+    }
+    ProvisioningCamera beyond;
+    EXPECT_EQ(model.SetRunResult(outcomes.size(), beyond), -1);
+
+    const AssignCounts counts = model.Counts();
+    EXPECT_EQ(counts.confirmed, 1);
+    EXPECT_EQ(counts.unconfirmed, 1);
+    EXPECT_EQ(counts.failed, 3);
+    EXPECT_TRUE(counts.retry);
+    EXPECT_EQ(model.RetryRows(), (std::vector<int>{1, 3, 4}));
+    EXPECT_EQ(model.FinishedText(), "3 of 5 cameras did not confirm their new address.");
+    EXPECT_EQ(model.Rows()[4].reason, "not sent: no route");
+
+    const std::string csv = model.ResultsCsv();
+    EXPECT_EQ(csv,
+              "dev_id,mac,ip,mask,gateway,mode,old_ip,result,reason\r\n"
+              "0011aabb-00000001,00:1a:2b:3c:4d:01,10.0.0.20,255.255.255.0,10.0.0.1,static,"
+              "192.168.1.64,confirmed,Confirmed: a at 10.0.0.20\r\n"
+              "0011aabb-00000002,00:1a:2b:3c:4d:02,10.0.0.21,255.255.255.0,10.0.0.1,static,"
+              "192.168.1.64,not_confirmed,confirmed\r\n"
+              "0011aabb-00000003,00:1a:2b:3c:4d:03,10.0.0.22,255.255.255.0,10.0.0.1,static,"
+              "192.168.1.64,sent,\"sent, not confirmed (no wait was asked)\"\r\n"
+              "0011aabb-00000004,00:1a:2b:3c:4d:04,10.0.0.23,255.255.255.0,10.0.0.1,static,"
+              "192.168.1.64,conflict,Conflict: =cmd|' /C calc'!A0\r\n"
+              "0011aabb-00000005,00:1a:2b:3c:4d:05,10.0.0.24,255.255.255.0,10.0.0.1,static,"
+              "192.168.1.64,not_confirmed,not sent: no route\r\n");
+
+    // Every camera confirmed, or nobody waits: the end says so.
+    AssignModel all(std::vector<AssignCamera>(batch.begin(), batch.begin() + 2), {}, nullptr);
+    all.Replan({"10.0.0.20", "255.255.255.0", "10.0.0.1"});
+    all.RunStarted(all.ApplyRows());
+    ProvisioningCamera confirmed;
+    confirmed.result = CameraResult::Confirmed;
+    all.SetRunResult(0, confirmed);
+    ProvisioningCamera sent;
+    sent.result = CameraResult::Sent;
+    all.SetRunResult(1, sent);
+    EXPECT_EQ(all.FinishedText(), "Every record was sent; confirmation is off.");
+    all.SetRunResult(1, confirmed);
+    EXPECT_EQ(all.FinishedText(), "Every camera confirmed its new address.");
+    EXPECT_FALSE(all.Counts().retry);
+}
+
+TEST(ResultReasonTest, EachCodeHasItsWords) {
+    const std::vector<std::tuple<ResultReason, std::string, std::string>> cases = {
+        {ResultReason::None, "x", ""},
+        {ResultReason::NotFound, "", "did not answer the search"},
+        {ResultReason::BreaksRule, "MAC: all zero", "MAC: all zero"},
+        {ResultReason::CameraBusy, "", "a change for this camera is still waiting in another run"},
+        {ResultReason::NamedTwice, "", "another change for this camera is in the same run"},
+        {ResultReason::AddressInOtherRun, "10.0.0.5",
+         "10.0.0.5 is planned for another camera in another run"},
+        {ResultReason::SendFailed, "", "not sent: the send failed"},
+        {ResultReason::SendFailed, "interface gone", "not sent: interface gone"},
+        {ResultReason::Stopped, "ignored", "not sent: the run was stopped"},
+        {ResultReason::NoWait, "", "sent, not confirmed (no wait was asked)"},
+        {ResultReason::Evidence, "Conflict: x", "Conflict: x"},
+    };
+    for (const auto& [reason, detail, text] : cases) {
+        EXPECT_EQ(ResultReasonText(reason, detail), text) << detail;
+        EXPECT_EQ(ReasonNotSent(reason),
+                  reason == ResultReason::SendFailed || reason == ResultReason::Stopped);
+    }
+    EXPECT_EQ(NotSentWhy(ResultReason::Stopped, "x"), "the run was stopped");
+    EXPECT_EQ(NotSentWhy(ResultReason::SendFailed, ""), "the send failed");
+    EXPECT_EQ(NotSentWhy(ResultReason::SendFailed, "no route"), "no route");
 }
 
 }  // namespace

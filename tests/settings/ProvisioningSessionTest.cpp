@@ -334,16 +334,24 @@ TEST(ProvisioningSessionTest, ReservationsKeepRunsApart) {
 
     ProvisioningSession second(options, HooksFor(network), &reservations);
     second.Start({order(test::Camera(1), "10.77.1.3"), order(test::Camera(3), "10.77.1.1"),
-                  order(test::Camera(4), "10.77.1.2"), order(test::Camera(5), "10.77.1.5")},
+                  order(test::Camera(4), "10.77.1.2"), order(test::Camera(5), "10.77.1.5"),
+                  order(test::Camera(5), "10.77.1.6")},
                  network.now);
-    ASSERT_EQ(second.Cameras().size(), 4u);
+    ASSERT_EQ(second.Cameras().size(), 5u);
     EXPECT_EQ(second.Cameras()[0].result, CameraResult::Refused);
+    EXPECT_EQ(second.Cameras()[0].why, ResultReason::CameraBusy);
     EXPECT_EQ(second.Cameras()[0].reason,
               "a change for this camera is still waiting in another run");
     EXPECT_EQ(second.Cameras()[1].result, CameraResult::Refused);
+    EXPECT_EQ(second.Cameras()[1].why, ResultReason::AddressInOtherRun);
     EXPECT_EQ(second.Cameras()[1].reason, "10.77.1.1 is planned for another camera in another run");
     EXPECT_EQ(second.Cameras()[2].result, CameraResult::Refused);  // the dialog's
     EXPECT_EQ(second.Cameras()[3].result, CameraResult::Sent);
+    // One camera, one change per run: the second order for it is refused
+    // before anything is sent, not sent and then counted as replaced.
+    EXPECT_EQ(second.Cameras()[4].result, CameraResult::Refused);
+    EXPECT_EQ(second.Cameras()[4].why, ResultReason::NamedTwice);
+    EXPECT_EQ(second.Cameras()[4].reason, "another change for this camera is in the same run");
 
     // Once the first run ends, its camera and address are free again.
     network.Drive(first);

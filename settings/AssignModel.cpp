@@ -1,0 +1,242 @@
+#include "settings/AssignModel.h"
+
+#include <algorithm>
+
+#include "discovery/CellText.h"
+#include "discovery/DeviceCodecs.h"
+#include "discovery/ListOutput.h"
+#include "settings/SettingsValidation.h"
+
+namespace qdipc {
+
+std::string CameraResultText(CameraResult result) {
+    switch (result) {
+        case CameraResult::Planned:
+            return {};
+        case CameraResult::Sent:
+            return "sent";
+        case CameraResult::Confirmed:
+            return "confirmed";
+        case CameraResult::NotConfirmed:
+            return "not confirmed";
+        case CameraResult::Conflict:
+            return "conflict";
+        case CameraResult::Refused:
+            return "refused";
+        case CameraResult::NotFound:
+            return "not found";
+    }
+    return {};
+}
+
+AssignModel::AssignModel(std::vector<AssignCamera> batch, AssignSurroundings surroundings,
+                         AddressReservations* reservations)
+    : batch_(std::move(batch)),
+      surroundings_(std::move(surroundings)),
+      reservations_(reservations),
+      holder_(reservations != nullptr ? reservations->NewHolder() : 0) {
+    rows_.reserve(batch_.size());
+    for (const AssignCamera& camera : batch_) {
+        rows_.push_back({camera, {}, CameraResult::Planned, ResultReason::None, {}});
+    }
+}
+
+AssignModel::~AssignModel() {
+    // A started run holds its own addresses; the plan lets go.
+    ReleasePlan();
+}
+
+AssignFields AssignModel::PrefilledFields() const {
+    return PrefillAssignFields(batch_, surroundings_);
+}
+
+void AssignModel::ReleasePlan() {
+    if (reservations_ != nullptr) {
+        reservations_->Release(holder_);
+    }
+}
+
+void AssignModel::SetResult(std::size_t row, CameraResult result, ResultReason why,
+                            std::string detail) {
+    rows_[row].result = result;
+    rows_[row].why = why;
+    rows_[row].reason = ResultReasonText(why, detail);
+}
+
+void AssignModel::Replan(const AssignFields& fields) {
+    if (!runRows_.empty()) {
+        return;  // the plan of a started run stays as it was sent
+    }
+    mask_ = fields.mask;
+    gateway_ = fields.gateway;
+    ReleasePlan();
+    // A camera that cannot take a record is refused alone; its address stays
+    // taken for the others' plan.
+    AssignSurroundings surroundings = surroundings_;
+    std::vector<AssignCamera> eligible;
+    std::vector<std::size_t> eligibleRows;
+    for (std::size_t i = 0; i < batch_.size(); ++i) {
+        const AssignCamera& camera = batch_[i];
+        SetResult(i, CameraResult::Planned, ResultReason::None);
+        if (reservations_ != nullptr &&
+            reservations_->CameraTakenByOther(holder_, camera.deviceId)) {
+            SetResult(i, CameraResult::Refused, ResultReason::CameraBusy);
+        } else if (const auto problem =
+                       ValidateSettings("", "", "", camera.mac, AddressingMode::Dhcp)) {
+            SetResult(i, CameraResult::Refused, ResultReason::BreaksRule, problem->reason);
+        }
+        if (rows_[i].result == CameraResult::Planned) {
+            eligible.push_back(camera);
+            eligibleRows.push_back(i);
+        } else {
+            surroundings.otherCameras.push_back(camera.ip);
+        }
+    }
+    if (reservations_ != nullptr) {
+        surroundings.reserved = reservations_->TakenByOthers(holder_);
+    }
+    const BatchPlan plan = PlanBatch(eligible, fields, surroundings);
+    planError_ = plan.error;
+    skipped_ = plan.skipped;
+    for (AssignRow& row : rows_) {
+        row.newIp.clear();
+    }
+    if (plan.Ok()) {
+        for (std::size_t k = 0; k < eligible.size(); ++k) {
+            rows_[eligibleRows[k]].newIp = plan.newIps[k];
+            // Every record passes the settings rules before any is sent
+            // (an empty gateway, a gateway outside the subnet).
+            if (const auto problem = ValidateSettings(plan.newIps[k], mask_, gateway_,
+                                                      eligible[k].mac, AddressingMode::Static);
+                problem && planError_.empty()) {
+                planError_ = problem->reason;
+            }
+            if (reservations_ != nullptr) {
+                reservations_->ReserveAddress(holder_, ParseIpv4Strict(plan.newIps[k]).value_or(0));
+            }
+        }
+    }
+    planOk_ = plan.Ok() && planError_.empty() && !eligible.empty();
+}
+
+std::string AssignModel::PlanMessage() const {
+    std::vector<std::string> lines;
+    if (!planError_.empty()) {
+        lines.push_back(planError_);
+    }
+    for (const AssignRow& row : rows_) {
+        if (row.result == CameraResult::Refused) {
+            lines.push_back(row.camera.deviceId + " is refused: " + row.reason);
+        }
+    }
+    std::string text;
+    for (const std::string& line : lines) {
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    return text;
+}
+
+std::string AssignModel::SkippedText() const {
+    std::string text;
+    for (const SkippedAddress& address : skipped_) {
+        text += (text.empty() ? "Skipped: " : ", ") + FormatIpv4(address.address) + " (" +
+                SkipReasonText(address.reason) + ")";
+    }
+    return text;
+}
+
+std::vector<int> AssignModel::ApplyRows() const {
+    std::vector<int> rows;
+    if (!planOk_ || !runRows_.empty()) {
+        return rows;
+    }
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i].result != CameraResult::Refused) {
+            rows.push_back(static_cast<int>(i));
+        }
+    }
+    return rows;
+}
+
+std::vector<int> AssignModel::RetryRows() const {
+    std::vector<int> rows;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i].result == CameraResult::NotConfirmed ||
+            rows_[i].result == CameraResult::Conflict) {
+            rows.push_back(static_cast<int>(i));
+        }
+    }
+    return rows;
+}
+
+std::vector<AssignOrder> AssignModel::OrdersFor(const std::vector<int>& rows) const {
+    std::vector<AssignOrder> orders;
+    for (const int row : rows) {
+        const AssignRow& r = rows_[static_cast<std::size_t>(row)];
+        orders.push_back({r.camera, r.newIp, mask_, gateway_, AddressingMode::Static});
+    }
+    return orders;
+}
+
+void AssignModel::RunStarted(const std::vector<int>& rows) {
+    runRows_ = rows;
+    for (const int row : rows) {
+        SetResult(static_cast<std::size_t>(row), CameraResult::Planned, ResultReason::None);
+    }
+}
+
+int AssignModel::SetRunResult(std::size_t index, const ProvisioningCamera& camera) {
+    if (index >= runRows_.size()) {
+        return -1;
+    }
+    const int row = runRows_[index];
+    SetResult(static_cast<std::size_t>(row), camera.result, camera.why, camera.detail);
+    return row;
+}
+
+AssignCounts AssignModel::Counts() const {
+    AssignCounts counts;
+    for (const AssignRow& row : rows_) {
+        switch (row.result) {
+            case CameraResult::Planned:
+                break;
+            case CameraResult::Confirmed:
+                ++counts.confirmed;
+                break;
+            case CameraResult::Sent:
+                ++counts.unconfirmed;
+                break;
+            case CameraResult::NotConfirmed:
+            case CameraResult::Conflict:
+                counts.retry = true;
+                ++counts.failed;
+                break;
+            case CameraResult::Refused:
+            case CameraResult::NotFound:
+                ++counts.failed;
+                break;
+        }
+    }
+    return counts;
+}
+
+std::string AssignModel::FinishedText() const {
+    const AssignCounts counts = Counts();
+    if (counts.failed > 0) {
+        return std::to_string(counts.failed) + " of " + std::to_string(rows_.size()) +
+               " cameras did not confirm their new address.";
+    }
+    return counts.unconfirmed > 0 ? "Every record was sent; confirmation is off."
+                                  : "Every camera confirmed its new address.";
+}
+
+std::string AssignModel::ResultsCsv() const {
+    std::string csv = "dev_id,mac,ip,mask,gateway,mode,old_ip,result,reason\r\n";
+    for (const AssignRow& row : rows_) {
+        csv += CsvLine({row.camera.deviceId, row.camera.mac, row.newIp, mask_, gateway_, "static",
+                        row.camera.ip, CameraResultWord(row.result), row.reason});
+    }
+    return csv;
+}
+
+}  // namespace qdipc

@@ -1,0 +1,112 @@
+#pragma once
+// What the "Assign Addresses" dialog shows and decides, without a window: the
+// cameras' rows with their planned addresses, the cameras refused before
+// anything is sent (with the reason's code), the addresses the plan passed
+// over, the results of the runs it starts, the counts, and the results as
+// CSV. A dialog of any toolkit shows its rows and texts and hands the orders
+// of ApplyRows or RetryRows to a run; the numbers and words come from here.
+//
+// The plan holds its addresses in the shared reservations while the model
+// lives and no run holds them, so two open dialogs never plan one address
+// twice; a camera with a change waiting in another run, or whose record would
+// break the settings rules (an all-zero MAC), is refused alone and the others
+// go on.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "settings/AddressReservations.h"
+#include "settings/BatchAssign.h"
+#include "settings/ProvisioningSession.h"
+#include "settings/ResultReason.h"
+
+namespace qdipc {
+
+// The Result column's word: "" (planned), "sent", "confirmed", "not
+// confirmed", "conflict", "refused", "not found".
+std::string CameraResultText(CameraResult result);
+
+struct AssignRow {
+    AssignCamera camera;  // as the list showed it
+    std::string newIp;    // planned; "" when none
+    CameraResult result = CameraResult::Planned;
+    ResultReason why = ResultReason::None;
+    std::string reason;  // ResultReasonText(why, detail): "" when there is none
+};
+
+struct AssignCounts {
+    int confirmed = 0;    // the camera showed it took the change
+    int unconfirmed = 0;  // sent, and nobody waits for the camera (confirmation off)
+    int failed = 0;       // ended otherwise: not confirmed, conflict, refused, not found
+    bool retry = false;   // a row is not confirmed or in conflict
+};
+
+class AssignModel {
+public:
+    // reservations may be null (nothing else plans); it must outlive the model.
+    AssignModel(std::vector<AssignCamera> batch, AssignSurroundings surroundings,
+                AddressReservations* reservations);
+    ~AssignModel();
+    AssignModel(const AssignModel&) = delete;
+    AssignModel& operator=(const AssignModel&) = delete;
+
+    // What the fields open with: the network the first camera answered on.
+    AssignFields PrefilledFields() const;
+
+    // Plans again from the fields (trimmed). Once a run started, the plan
+    // stays as it was sent and this does nothing.
+    void Replan(const AssignFields& fields);
+    // The plan may be applied: no error, and a camera to send.
+    bool PlanOk() const { return planOk_; }
+    const std::vector<AssignRow>& Rows() const { return rows_; }
+    // The plan's error, then "<device ID> is refused: <why>" for each camera
+    // refused, one a line; control characters escaped.
+    std::string PlanMessage() const;
+    // "Skipped: 10.0.0.5 (a listed camera), …"; "" when nothing was.
+    std::string SkippedText() const;
+
+    // The rows Apply sends (every camera not refused; none unless PlanOk),
+    // and those Retry Unconfirmed sends again (not confirmed, conflict).
+    std::vector<int> ApplyRows() const;
+    std::vector<int> RetryRows() const;
+    // Each row's order: its camera, planned address, the fields' mask and
+    // gateway, static.
+    std::vector<AssignOrder> OrdersFor(const std::vector<int>& rows) const;
+    // Lets go of the plan's addresses: a run that is about to start holds
+    // its own.
+    void ReleasePlan();
+    // A run of these rows started (its camera i is rows[i]): their results
+    // are cleared, and the plan no longer changes.
+    void RunStarted(const std::vector<int>& rows);
+    bool RunEverStarted() const { return !runRows_.empty(); }
+    // Camera index of the latest run has a new result; the row it belongs
+    // to, or -1.
+    int SetRunResult(std::size_t index, const ProvisioningCamera& camera);
+
+    AssignCounts Counts() const;
+    // What the dialog says when the run ended.
+    std::string FinishedText() const;
+    // The rows as CSV (the one CSV writer): the plan file's columns (dev_id,
+    // mac, ip = the new address, mask, gateway, mode), then old_ip, result
+    // (CameraResultWord) and reason.
+    std::string ResultsCsv() const;
+
+private:
+    void SetResult(std::size_t row, CameraResult result, ResultReason why, std::string detail = {});
+
+    std::vector<AssignCamera> batch_;
+    AssignSurroundings surroundings_;
+    AddressReservations* reservations_ = nullptr;
+    AddressReservations::Holder holder_ = 0;
+
+    std::vector<AssignRow> rows_;
+    std::string mask_;
+    std::string gateway_;
+    std::string planError_;
+    std::vector<SkippedAddress> skipped_;
+    bool planOk_ = false;
+    std::vector<int> runRows_;
+};
+
+}  // namespace qdipc
