@@ -335,7 +335,7 @@ QString CSearchDlg::CountsText() const {
 }
 
 QString CSearchDlg::ProgressText() const {
-    return m_progress->isTextVisible() ? m_progress->format() : QString();
+    return m_progress->isTextVisible() ? m_progress->PlainText() : QString();
 }
 
 void CSearchDlg::ShowCounts() {
@@ -346,9 +346,8 @@ void CSearchDlg::ShowCounts() {
     const QString text = CountsText();
     m_progress->setRange(1, 100);
     m_progress->reset();
-    m_progress->setFormat(text);
+    m_progress->SetPlainText(text);
     m_progress->setTextVisible(true);
-    m_progress->setToolTip(text);
 }
 
 void CSearchDlg::OnSaveList() {
@@ -424,10 +423,9 @@ void CSearchDlg::ShowNoCameraAnswered() {
     const QString text = QStringLiteral("No camera answered — click here to diagnose the network");
     m_progress->setRange(0, 1000);
     m_progress->setValue(0);
-    m_progress->setFormat(text);
+    // Also the tooltip and what screen readers read, as every text of the bar.
+    m_progress->SetPlainText(text);
     m_progress->setTextVisible(true);
-    // Also for screen readers, as every text of the bar.
-    m_progress->setToolTip(qdipc::PlainToolTip(text));
     m_noCameraShown = true;
 }
 
@@ -447,8 +445,7 @@ void CSearchDlg::ShowPortTaken() {
                              .arg(port)
                              .arg(QString::fromStdString(
                                  qdipc::EscapeControls(qdipc::PortOwnersText(lookup.owners))));
-    m_progress->setFormat(text);
-    m_progress->setToolTip(text);
+    m_progress->SetPlainText(text);
 }
 
 void CSearchDlg::ClearNoCameraAnswered() {
@@ -459,7 +456,7 @@ void CSearchDlg::ClearNoCameraAnswered() {
     m_progress->setRange(1, 100);
     m_progress->reset();
     m_progress->setTextVisible(false);
-    m_progress->setToolTip({});
+    m_progress->SetPlainText({});
 }
 
 std::vector<qdipc::DiagnosisLine> CSearchDlg::DiagnosisLines() const {
@@ -789,10 +786,10 @@ void CSearchDlg::ShowConfirmationProgress() {
         m_progress->setRange(0, 1000);
         m_progress->setValue(m_notConfirmedCount == 0 ? 1000 : 0);
     }
-    m_progress->setFormat(text);
+    // Also the tooltip (for a bar too narrow for its text) and what screen
+    // readers read.
+    m_progress->SetPlainText(text);
     m_progress->setTextVisible(true);
-    // Also for screen readers, and for a bar too narrow for its text.
-    m_progress->setToolTip(qdipc::PlainToolTip(text));
     m_noCameraShown = false;
 }
 

@@ -32,6 +32,7 @@
 #include "settings/AddressReservations.h"
 #include "settings/AssignRun.h"
 #include "settings/NetSettingsRecord.h"
+#include "settings/PlainProgressBar.h"
 
 class CDiagnoseDlg;
 class CSettingDlg;
@@ -230,7 +231,7 @@ private:
     // search or watch cycle.
     bool m_outcomeOnBar = false;
 
-    QProgressBar* m_progress = nullptr;
+    qdipc::PlainProgressBar* m_progress = nullptr;
     CVideoStatic* m_videoPane = nullptr;
     QTableView* m_deviceList = nullptr;
     QIcon m_hIcon;

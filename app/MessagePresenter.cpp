@@ -94,6 +94,7 @@ bool MessagePresenter::Ask(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Question, ProgramName(), text, QMessageBox::Yes | QMessageBox::No,
                     parent);
     box.setDefaultButton(QMessageBox::No);
+    box.setTextFormat(Qt::PlainText);  // names a camera's text; never markup
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -120,13 +120,16 @@ void AssignModel::Replan(const AssignFields& fields) {
 }
 
 std::string AssignModel::PlanMessage() const {
+    // A camera's texts as every cell shows them (one decoder, one escape):
+    // no line can be broken or reordered by them.
     std::vector<std::string> lines;
     if (!planError_.empty()) {
-        lines.push_back(planError_);
+        lines.push_back(DisplayCellText(planError_));
     }
     for (const AssignRow& row : rows_) {
         if (row.result == CameraResult::Refused) {
-            lines.push_back(row.camera.deviceId + " is refused: " + row.reason);
+            lines.push_back(DisplayCellText(row.camera.deviceId) +
+                            " is refused: " + DisplayCellText(row.reason));
         }
     }
     std::string text;

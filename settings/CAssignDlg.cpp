@@ -7,15 +7,20 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "discovery/CellText.h"
+#include "discovery/DeviceTable.h"
+#include "settings/PlainProgressBar.h"
+
 namespace {
 
+// A camera's text as every cell shows it: decoded by the one rule, its
+// control characters escaped; never markup.
 QTableWidgetItem* Cell(const std::string& text) {
-    auto* item = new QTableWidgetItem(QString::fromStdString(text));
+    auto* item = new QTableWidgetItem(QString::fromStdString(qdipc::DisplayCellText(text)));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     return item;
 }
@@ -72,10 +77,10 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     m_skipped = PlainLabel(this, QStringLiteral("Skipped addresses"));
     m_rollback = PlainLabel(this, QStringLiteral("Rollback plan"));
 
-    m_progress = new QProgressBar(this);
+    m_progress = new qdipc::PlainProgressBar(this);
     m_progress->setRange(0, static_cast<int>(rows.size()));
     m_progress->setValue(0);
-    m_progress->setFormat(QStringLiteral("%v of %m confirmed"));
+    m_progress->SetPlainText(QStringLiteral("0 of %1 confirmed").arg(rows.size()));
 
     auto* buttons = new QDialogButtonBox(this);
     m_apply = buttons->addButton(QStringLiteral("Apply"), QDialogButtonBox::ApplyRole);
@@ -187,7 +192,11 @@ void CAssignDlg::ShowRow(int row) {
     m_table->item(row, kColNewIp)->setText(QString::fromStdString(shown.newIp));
     QTableWidgetItem* item = m_table->item(row, kColResult);
     item->setText(QString::fromStdString(qdipc::CameraResultText(shown.result)));
-    item->setToolTip(QString::fromStdString(shown.reason));
+    // The reason can carry a camera's texts: decoded, escaped and plain, in
+    // the tooltip and for screen readers alike.
+    const QString reason = QString::fromStdString(qdipc::DisplayCellText(shown.reason));
+    item->setToolTip(qdipc::PlainToolTip(reason));
+    item->setData(Qt::AccessibleDescriptionRole, reason);
 }
 
 void CAssignDlg::ShowResult(int index) {
@@ -208,6 +217,8 @@ void CAssignDlg::ShowProgress() {
     }
     const qdipc::AssignCounts counts = m_model.Counts();
     m_progress->setValue(counts.confirmed);
+    m_progress->SetPlainText(
+        QStringLiteral("%1 of %2 confirmed").arg(counts.confirmed).arg(m_table->rowCount()));
     const QString path = m_run->RollbackPath();
     if (!path.isEmpty() && !m_rollbackPaths.contains(path)) {
         m_rollbackPaths << path;

@@ -26,9 +26,12 @@
 
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QTableWidget;
+
+namespace qdipc {
+class PlainProgressBar;
+}
 
 class CAssignDlg : public QDialog {
     Q_OBJECT
@@ -55,7 +58,7 @@ public:
     QLabel* MessageLabel() const { return m_message; }
     QLabel* SkippedLabel() const { return m_skipped; }
     QLabel* RollbackLabel() const { return m_rollback; }
-    QProgressBar* Progress() const { return m_progress; }
+    qdipc::PlainProgressBar* Progress() const { return m_progress; }
     qdipc::AssignRun* Run() const { return m_run; }
     const qdipc::AssignModel& Model() const { return m_model; }
 
@@ -95,7 +98,7 @@ private:
     QTableWidget* m_table = nullptr;
     QLabel* m_skipped = nullptr;
     QLabel* m_rollback = nullptr;
-    QProgressBar* m_progress = nullptr;
+    qdipc::PlainProgressBar* m_progress = nullptr;
     QPushButton* m_apply = nullptr;
     QPushButton* m_retry = nullptr;
     QPushButton* m_export = nullptr;

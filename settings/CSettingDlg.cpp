@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ReplyCells.h"
 #include "settings/ApplySettingsEvent.h"
@@ -95,7 +96,10 @@ void CSettingDlg::LoadRecord(const NetSettingsRecord& record) {
             break;
     }
 
-    setWindowTitle(QStringLiteral("Set\uFF1A") + FieldText(record, field::kIp));
+    // The camera's IP text as every cell shows it: decoded by the one rule,
+    // its control characters escaped.
+    setWindowTitle(QStringLiteral("Set\uFF1A") +
+                   QString::fromStdString(qdipc::DisplayCellText(record.Text(field::kIp))));
 }
 
 void CSettingDlg::SetWarning(WarnFunction warn) {

@@ -43,6 +43,7 @@
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
 #include "settings/DialogFont.h"
+#include "settings/PlainProgressBar.h"
 #include "settings/PlanFile.h"
 #include "tests/discovery/TestReplies.h"
 
@@ -898,6 +899,29 @@ void SearchDlgTest::cameraTextsAreShownVerbatim() {
     tip.setHtml(qdipc::PlainToolTip(QStringLiteral("a <b>x</b> & b")));
     QCOMPARE(tip.toPlainText(), QStringLiteral("a <b>x</b> & b"));
     QCOMPARE(qdipc::PlainToolTip(QStringLiteral("a & b")), QStringLiteral("a & b"));
+
+    // A bar shows a camera's text as it is (no %p, %v or %m substituted, no
+    // markup); screen readers get the plain text, not the tooltip's wrapper.
+    qdipc::PlainProgressBar bar;
+    bar.setRange(0, 10);
+    bar.setValue(3);
+    bar.setTextVisible(true);
+    const QString barText = QStringLiteral("Conflict: <b>%p %v %m</b>");
+    bar.SetPlainText(barText);
+    QCOMPARE(bar.text(), barText);
+    QCOMPARE(bar.accessibleDescription(), barText);
+    QVERIFY(bar.toolTip() != barText);
+    tip.setHtml(bar.toolTip());
+    QCOMPARE(tip.toPlainText(), barText);
+    bar.reset();  // where Qt's bar shows no text, neither does this one
+    QCOMPARE(bar.text(), QString());
+    // The Assign dialog decodes and escapes a camera's cells.
+    std::vector<qdipc::AssignCamera> hostile = FactoryBatch(0, 1);
+    hostile[0].ip = "<h1>%p\x1b]0;x\x07";
+    CAssignDlg assign(hostile, LoopbackSurroundings(), {}, nullptr);
+    QCOMPARE(assign.PlanTable()->item(0, CAssignDlg::kColIp)->text(),
+             QStringLiteral("<h1>%p\\x1b]0;x\\x07"));
+    QCOMPARE(assign.Progress()->text(), QStringLiteral("0 of 1 confirmed"));
 }
 
 void SearchDlgTest::aboutBoxIsReachableWithoutASystemMenu() {
