@@ -3,6 +3,7 @@
 #include "cli/BatchCommand.h"
 #include "cli/DiagnoseCommand.h"
 #include "cli/OptionParser.h"
+#include "cli/SnapshotCommand.h"
 #include "cli/WatchCommand.h"
 
 #include <algorithm>
@@ -22,9 +23,9 @@ namespace {
 constexpr std::size_t kMaxFieldText = record::kTextFieldSize - 1;
 
 // The options that hand the program to the command line wherever they stand.
-constexpr std::array<std::string_view, 10> kVerbs = {
-    "--list",     "--modify", "--assign", "--plan",    "--watch",
-    "--diagnose", "--help",   "-h",       "--version", "-V",
+constexpr std::array<std::string_view, 11> kVerbs = {
+    "--list", "--modify", "--assign",  "--plan", "--watch",    "--diagnose",
+    "--help", "-h",       "--version", "-V",     "--snapshot",
 };
 
 // The toolkit's own options of the window's command line, with one dash or
@@ -163,6 +164,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (given({"--diagnose"})) {
         return ParseDiagnoseCommandLine(args);
+    }
+    if (given({"--snapshot"})) {
+        return ParseSnapshotCommandLine(args);
     }
     if (!given({"--list", "--modify", "--help", "-h", "--version", "-V"})) {
         return ParseWindowCommandLine(args);
