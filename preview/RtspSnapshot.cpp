@@ -15,6 +15,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
@@ -164,6 +165,9 @@ std::string WriteWhole(const std::string& file, const std::string& bytes) {
 }  // namespace
 
 SnapshotResult TakeRtspSnapshot(const SnapshotRequest& request) {
+    // The result's reason is the one line said; libav's own lines (with the
+    // location and its internals) stay unprinted.
+    av_log_set_level(AV_LOG_QUIET);
     const Authority at = AuthorityOf(request.location);
     const Clock::time_point deadline = Clock::now() + request.limit;
     const auto expired = [](void* opaque) -> int {
@@ -188,7 +192,11 @@ SnapshotResult TakeRtspSnapshot(const SnapshotRequest& request) {
         avformat_open_input(&raw, request.location.c_str(), av_find_input_format("rtsp"), &options);
     av_dict_free(&options);
     if (opened < 0) {
-        return NoPicture(NoPictureReason(OpenFailure(opened), at.host, at.port));
+        // Whatever the session was waiting for when the limit ran out, the
+        // camera did not answer in time.
+        const StreamEvent why =
+            Clock::now() > deadline ? StreamEvent::NoAnswer : OpenFailure(opened);
+        return NoPicture(NoPictureReason(why, at.host, at.port));
     }
     Input input(raw);
 

@@ -3,7 +3,8 @@
 // own resolution: libavformat runs the session (RTP over UDP, else
 // interleaved in the RTSP connection), libavcodec decodes the first whole
 // picture, libswscale turns it into RGB and libavcodec's PNG encoder writes
-// it. No display, no toolkit. Bounded by the request's limit.
+// it. No display, no toolkit. Bounded by the request's limit. It silences
+// libav's log for the process: the result's reason is what is said.
 
 #include "preview/StreamSnapshot.h"
 
