@@ -318,13 +318,13 @@ std::string HelpText() {
 
 The command line takes over when any argument is one of its verbs: --list,
 --modify, --assign, --plan, --diagnose, --watch, --snapshot, --help (-h) or
---version (-V). Otherwise the program opens its window, "Search Tool", and passes the
-arguments to Qt; an option neither Qt nor the window knows is refused (exit
-status 2), and without a display the program says so and exits with status 1.
-The verbs need no window and no display. --list, --modify, --assign, --plan,
---diagnose and --watch broadcast on the local network: use them only where you
-mean to talk to cameras. An option's value may also follow an "="
-(--wait=500, --format=json).
+--version (-V). Otherwise the program opens its window, "Search Tool", and
+passes the arguments to Qt; an option neither Qt nor the window knows is
+refused (exit status 2), and without a display the program says so and exits
+with status 1. The verbs need no window and no display. --list, --modify,
+--assign, --plan, --diagnose and --watch broadcast on the local network: use
+them only where you mean to talk to cameras. An option's value may also follow
+an "=" (--wait=500, --format=json).
 
   --no-firewall        skip the start-up step that asks the firewall to admit
                        UDP port 8089
