@@ -309,8 +309,11 @@ void CVideoStatic::OnSnapshotTaken(libvlc_media_player_t* player, const QString&
     if (m_snapshotPath.isEmpty() || player != m_snapshotPlayer) {
         return;  // not the one asked for
     }
-    (void)file;  // the library names the path it was given
-    FinishSnapshot(QString());
+    // The library names the path it was given, or nothing when the player
+    // had no picture to write.
+    FinishSnapshot(file.isEmpty() ? QString::fromStdString(qdipc::NoPictureYetText(
+                                        "the stream has no picture to keep at the moment"))
+                                  : QString());
 }
 
 void CVideoStatic::FinishSnapshot(const QString& failure) {

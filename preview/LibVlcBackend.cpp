@@ -201,8 +201,16 @@ int LibVlcBackend::TakeSnapshot(libvlc_media_player_t* player, const std::string
     if (!player || !m_playersWithWindow.contains(player)) {
         return -1;
     }
-    // 0 x 0: the picture as the stream carries it, not as the pane shows it.
-    return libvlc_video_take_snapshot(player, 0, path.c_str(), 0, 0);
+    // libvlc converts and writes the picture inside this call (150 ms for
+    // 1280 x 720): on the release thread, so that the window does not wait,
+    // and before any later release of this player, which it thus outlives.
+    m_releases.Post([player, path, relay = m_eventRelay] {
+        // 0 x 0: the picture as the stream carries it, not as the pane shows it.
+        if (libvlc_video_take_snapshot(player, 0, path.c_str(), 0, 0) != 0) {
+            relay->NotifySnapshot(player, "");  // no picture to keep
+        }
+    });
+    return 0;
 }
 
 void LibVlcBackend::SetStreamEventHandler(

@@ -69,14 +69,16 @@ public:
         return std::nullopt;
     }
     // Asks the library to write the picture the player shows to path, as PNG
-    // at the stream's own size. 0 when asked (the file is there once the
-    // snapshot handler names it), -1 when the player shows no picture.
+    // at the stream's own size, without waiting for it. 0 when asked: the
+    // snapshot handler then names the file once it is there, or gives an
+    // empty name when none was written; -1 when it cannot be asked.
     virtual int TakeSnapshot(libvlc_media_player_t* player, const std::string& path) {
         (void)player;
         (void)path;
         return -1;
     }
-    // The handler runs, on any thread, when a snapshot file has been written.
+    // The handler runs, on any thread, when a snapshot file has been written
+    // (its name) or none could be (an empty name).
     // It is never called after it has been replaced or the backend destroyed.
     virtual void SetSnapshotHandler(
         std::function<void(libvlc_media_player_t*, const std::string&)> handler) {

@@ -21,7 +21,8 @@
 //     it is run, so the figures include its start (a few ms);
 //  7. snapshot: the row menu's Save Snapshot… (its action, the file name
 //     given instead of the dialog's) on a playing 1280x720 stream, from the
-//     action to the PNG file written, median of 10; and the command line's
+//     action to the PNG file written, median of 10, and how much of it the
+//     window waited in libvlc's snapshot call; and the command line's
 //     --snapshot (TakeRtspSnapshot) from nothing to the file, median of 5.
 // Needs an X display with Qt's xcb platform and root (port 554):
 //   tests/preview/run_with_xvfb.sh build/bench/preview/preview_bench [figure...]
@@ -585,6 +586,7 @@ void SnapshotLatency() {
         return;
     }
     std::vector<double> times;
+    std::vector<double> blocked;
     for (int run = 0; run < 10; ++run) {
         const QString file = folder.filePath(QStringLiteral("pane-%1.png").arg(run));
         bool saved = false;
@@ -597,6 +599,8 @@ void SnapshotLatency() {
         qdipc::SaveSnapshotAs(
             &ui.window, ui.pane, [&](const QString& text) { failure = text; },
             [&](const QString&) { return file; });
+        // The part the window waits for (libvlc's snapshot call).
+        blocked.push_back(clock.nsecsElapsed() / 1e6);
         const QDeadlineTimer deadline(10000);
         while (!saved && failure.isEmpty() && !deadline.hasExpired()) {
             QApplication::processEvents(QEventLoop::AllEvents, 2);
@@ -615,6 +619,7 @@ void SnapshotLatency() {
         QThread::msleep(200);
     }
     PrintSeries("Save Snapshot… to the PNG file (1280x720 playing)", times);
+    PrintSeries("  of which the window waited (the snapshot call)", blocked);
     ui.pane->Shutdown();
 
     std::vector<double> cli;

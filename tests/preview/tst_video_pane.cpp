@@ -408,11 +408,19 @@ private slots:
         QCOMPARE(saved[0][0].toString(), QStringLiteral("/tmp/a.png"));
         QCOMPARE(failed.count(), 0);
 
+        // The library found no picture after all: an empty name.
+        QCOMPARE(m_pane->SaveSnapshot(QStringLiteral("/tmp/b.png")), QString());
+        m_backend->snapshotTaken(player, "");
+        QTRY_COMPARE(failed.count(), 1);
+        QCOMPARE(failed[0][0].toString(),
+                 QStringLiteral("No picture yet: the stream has no picture to keep at the moment"));
+        QCOMPARE(saved.count(), 1);
+
         QVERIFY(m_pane->SaveSnapshot(QStringLiteral("/tmp/c.png")).isEmpty());
         m_pane->SetLocation("rtsp://10.77.0.22/channel1/1");
         m_pane->Play();
-        QCOMPARE(failed.count(), 1);
-        QCOMPARE(failed[0][0].toString(),
+        QCOMPARE(failed.count(), 2);
+        QCOMPARE(failed[1][0].toString(),
                  QStringLiteral("Snapshot not saved: the preview stopped first"));
         m_backend->snapshotTaken(player, "/tmp/c.png");  // too late: the player went
         QTest::qWait(20);
