@@ -170,6 +170,11 @@ int CVideoStatic::Play() {
 }
 
 bool CVideoStatic::Shutdown() {
+    // The window is closing: a snapshot still on its way is dropped quietly
+    // (no box while the window goes).
+    m_snapshotPath.clear();
+    m_snapshotPlayer = nullptr;
+    m_snapshotTimer->stop();
     if (m_player) {
         DropPlayer();
         m_changed = true;

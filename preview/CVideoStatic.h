@@ -82,8 +82,9 @@ public:
     void RefreshFacts();
     // Asks for the picture shown to be written to path as PNG at the stream's
     // size. Returns an empty text when asked: snapshotSaved or snapshotFailed
-    // follows (within kSnapshotLimit). Otherwise, and nothing follows, the
-    // reason: "No picture yet: ...", or that a snapshot is still being taken.
+    // follows (within kSnapshotLimit; nothing after Shutdown). Otherwise, and
+    // nothing follows, the reason: "No picture yet: ...", or that a snapshot
+    // is still being taken.
     QString SaveSnapshot(const QString& path);
 
 signals:

@@ -425,6 +425,15 @@ private slots:
         m_backend->snapshotTaken(player, "/tmp/c.png");  // too late: the player went
         QTest::qWait(20);
         QCOMPARE(saved.count(), 1);
+
+        // Closing the window drops a pending one without a word.
+        m_backend->streamEvent(reinterpret_cast<libvlc_media_player_t*>(0x1050),  // h5
+                               qdipc::StreamEvent::Picture);
+        QTRY_VERIFY(m_pane->StreamInfoText().contains(QStringLiteral("Codec: ")));
+        QCOMPARE(m_pane->SaveSnapshot(QStringLiteral("/tmp/d.png")), QString());
+        m_pane->Shutdown();
+        QCOMPARE(failed.count(), 2);
+        QCOMPARE(saved.count(), 1);
     }
 
     void paintsTheWholePaneBlack() {
