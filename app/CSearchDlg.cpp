@@ -19,6 +19,7 @@
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
 #include "app/CDiagnoseDlg.h"
+#include "app/PreviewMenuActions.h"
 #include "app/WindowLayout.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
@@ -150,6 +151,11 @@ void CSearchDlg::OnInitDialog() {
     menuActions.assignAddresses = [this] { OnAssignAddresses(); };
     menuActions.settings = [this] { OnSetting(); };
     menuActions.preview = [this] { OnPreview(); };
+    menuActions.streamInfo = [this] { qdipc::ShowStreamInfo(this, m_videoPane); };
+    menuActions.saveSnapshot = [this] {
+        qdipc::SaveSnapshotAs(this, m_videoPane,
+                              [this](const QString& text) { m_messages->Warn(this, text); });
+    };
     menuActions.copy = [this] { m_listPresentation->CopySelectedRows(); };
     menuActions.keepWatching = [this](bool on) { SetWatching(on); };
     menuActions.watching = [this] { return Watching(); };

@@ -77,6 +77,8 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
     add(QStringLiteral("Assign Addresses…"), m_actions.assignAddresses);
     add(QStringLiteral("Settings…"), m_actions.settings);
     add(QStringLiteral("Preview"), m_actions.preview);
+    add(QStringLiteral("Stream Info"), m_actions.streamInfo);
+    add(QStringLiteral("Save Snapshot…"), m_actions.saveSnapshot);
     add(QStringLiteral("Open Web Page"), [this] { OpenWebPages(); });
     menu->addSeparator();
     add(QStringLiteral("Copy"), m_actions.copy)->setShortcut(QKeySequence::Copy);

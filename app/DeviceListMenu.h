@@ -1,7 +1,8 @@
 #pragma once
 // The device list's context menu, on a right-click and on the Menu key, for
-// the selected rows: "Assign Addresses…", "Settings…", "Preview", "Open Web
-// Page", "Copy" (as Ctrl+C), "Copy IP", "Copy MAC"; and for the whole list
+// the selected rows: "Assign Addresses…", "Settings…", "Preview", "Stream
+// Info", "Save Snapshot…" (of what the preview pane plays), "Open Web Page",
+// "Copy" (as Ctrl+C), "Copy IP", "Copy MAC"; and for the whole list
 // "Keep Watching" (a toggle), "Save List As…" and "Diagnose Network…", which
 // need no selection. The window's handlers do the work; this class builds the
 // menu and the texts.
@@ -34,6 +35,9 @@ struct DeviceListMenuActions {
     std::function<void()> assignAddresses;
     std::function<void()> settings;
     std::function<void()> preview;
+    // What the preview pane plays: its facts, and its picture as a file.
+    std::function<void()> streamInfo;
+    std::function<void()> saveSnapshot;
     std::function<void()> copy;
     // The whole list: watching on or off, whether it is on, saving it.
     std::function<void(bool)> keepWatching;

@@ -21,6 +21,9 @@
 #include "cli/CommandLineRun.h"
 #include "platform/Console.h"
 #include "platform/QtPlatformChoice.h"
+#ifdef QDIPC_HAVE_SNAPSHOT
+#include "preview/RtspSnapshot.h"
+#endif
 
 namespace {
 
@@ -63,7 +66,14 @@ int main(int argc, char* argv[]) {
         qdipc::UseParentConsole();
         // A reader that goes away (| head) makes a write fail, not the process.
         qdipc::IgnoreClosedPipeSignal();
+#ifdef QDIPC_HAVE_SNAPSHOT
+        // --snapshot decodes with the media libraries, which the command line
+        // itself does not link.
+        return qdipc::RunCommandLine(commandLine, std::cout, std::cerr, {},
+                                     qdipc::TakeRtspSnapshot);
+#else
         return qdipc::RunCommandLine(commandLine, std::cout, std::cerr);
+#endif
     }
 
     // Without a display Qt would abort; say so in one line instead. A user's

@@ -3,6 +3,7 @@
 #include "cli/BatchCommand.h"
 #include "cli/DiagnoseCommand.h"
 #include "cli/OptionParser.h"
+#include "cli/SnapshotCommand.h"
 #include "cli/WatchCommand.h"
 
 #include <algorithm>
@@ -22,9 +23,9 @@ namespace {
 constexpr std::size_t kMaxFieldText = record::kTextFieldSize - 1;
 
 // The options that hand the program to the command line wherever they stand.
-constexpr std::array<std::string_view, 10> kVerbs = {
-    "--list",     "--modify", "--assign", "--plan",    "--watch",
-    "--diagnose", "--help",   "-h",       "--version", "-V",
+constexpr std::array<std::string_view, 11> kVerbs = {
+    "--list", "--modify", "--assign",  "--plan", "--watch",    "--diagnose",
+    "--help", "-h",       "--version", "-V",     "--snapshot",
 };
 
 // The toolkit's own options of the window's command line, with one dash or
@@ -163,6 +164,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (given({"--diagnose"})) {
         return ParseDiagnoseCommandLine(args);
+    }
+    if (given({"--snapshot"})) {
+        return ParseSnapshotCommandLine(args);
     }
     if (!given({"--list", "--modify", "--help", "-h", "--version", "-V"})) {
         return ParseWindowCommandLine(args);
@@ -309,17 +313,18 @@ std::string HelpText() {
                     [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --diagnose [--format tsv|json]
        qd_ip_search --watch [--interval S] [--format tsv|jsonl] [--interface NAME]
+       qd_ip_search --snapshot IP FILE.png
        qd_ip_search --help | -h | --version | -V
 
 The command line takes over when any argument is one of its verbs: --list,
---modify, --assign, --plan, --diagnose, --watch, --help (-h) or --version
-(-V). Otherwise the program opens its window, "Search Tool", and passes the
-arguments to Qt; an option neither Qt nor the window knows is refused (exit
-status 2), and without a display the program says so and exits with status 1.
-The verbs need no window and no display. --list, --modify, --assign, --plan,
---diagnose and --watch broadcast on the local network: use them only where you
-mean to talk to cameras. An option's value may also follow an "="
-(--wait=500, --format=json).
+--modify, --assign, --plan, --diagnose, --watch, --snapshot, --help (-h) or
+--version (-V). Otherwise the program opens its window, "Search Tool", and
+passes the arguments to Qt; an option neither Qt nor the window knows is
+refused (exit status 2), and without a display the program says so and exits
+with status 1. The verbs need no window and no display. --list, --modify,
+--assign, --plan, --diagnose and --watch broadcast on the local network: use
+them only where you mean to talk to cameras. An option's value may also follow
+an "=" (--wait=500, --format=json).
 
   --no-firewall        skip the start-up step that asks the firewall to admit
                        UDP port 8089
@@ -409,6 +414,16 @@ mean to talk to cameras. An option's value may also follow an "="
                        object per line: "event", then the keys of --list
                        --format json, "first_seen", "last_seen")
     --interface NAME   send out of that interface only
+  --snapshot IP FILE.png
+                       write one picture of the camera's stream as PNG at the
+                       stream's resolution, as the preview opens it
+                       (rtsp://IP/channel1/1, port 554, 300 ms network
+                       cache); IP must be a plain dotted quad. Sends no
+                       broadcast and needs no display; gives up after 10 s.
+                       Prints "FILE.png: WIDTHxHEIGHT picture of IP"; when
+                       there is no picture, the reason ("No picture: no
+                       answer from IP", "... asks for a user name and
+                       password", "... the stream has no video")
   --help, -h           print this help
   --version, -V        print the version
 
@@ -434,8 +449,9 @@ larger than 16 MB, or settings that fail them (nothing was sent); 3
 --modify: no camera has that device ID, or it did not confirm the settings in
 time (it kept other values, stays silent, or another device answers for it);
 --assign or --plan: some camera ended not_confirmed, conflict, refused or
-not_found; --diagnose: a check found a problem (0: none did). --list that
-finds no camera says so on standard error and suggests --diagnose.
+not_found; --diagnose: a check found a problem (0: none did); --snapshot:
+1 when the camera gave no picture or the file could not be written. --list
+that finds no camera says so on standard error and suggests --diagnose.
 )";
 }
 

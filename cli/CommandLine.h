@@ -40,6 +40,7 @@ enum class CommandMode {
     Plan,
     Watch,
     Diagnose,
+    Snapshot,
     Help,
     Version,
     UsageError
@@ -92,6 +93,12 @@ struct DiagnoseOptions {
     ListFormat format = ListFormat::Tsv;  // tsv or json
 };
 
+// --snapshot: one picture of a camera's stream as PNG.
+struct SnapshotCommandOptions {
+    std::string ip;    // a plain dotted quad, checked
+    std::string file;  // the PNG to write
+};
+
 struct CommandLine {
     CommandMode mode = CommandMode::Window;
     // Skip the firewall step at start-up (window mode).
@@ -101,6 +108,7 @@ struct CommandLine {
     BatchOptions batch;
     WatchCommandOptions watch;
     DiagnoseOptions diagnose;
+    SnapshotCommandOptions snapshot;
     // UsageError: what is wrong, one line without the program's name.
     std::string error;
 };

@@ -11,6 +11,7 @@
 #include "cli/BatchCommand.h"
 #include "cli/DiagnoseCommand.h"
 #include "cli/ProvisioningRun.h"
+#include "cli/SnapshotCommand.h"
 #include "cli/WatchCommand.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/DeviceList.h"
@@ -96,7 +97,7 @@ std::string PrintableCell(std::string_view bytes) {
 }
 
 int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostream& err,
-                   const NetworkConfig& config) {
+                   const NetworkConfig& config, const SnapshotTaker& snapshot) {
     switch (commandLine.mode) {
         case CommandMode::Help:
             return WriteAll(out, HelpText()) ? 0 : OutputLost(err, "the help");
@@ -122,6 +123,9 @@ int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostre
             return RunWatch(commandLine.watch, config, out, err, StopOnSignals());
         case CommandMode::Diagnose:
             return RunDiagnose(commandLine.diagnose, config, out, err);
+        case CommandMode::Snapshot:
+            StartSocketLibrary();
+            return RunSnapshot(commandLine.snapshot, snapshot, out, err);
         case CommandMode::Window:
             break;
     }

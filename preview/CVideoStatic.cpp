@@ -2,8 +2,12 @@
 
 #include <QLabel>
 #include <QPainter>
+#include <QTimer>
 #include <algorithm>
+#include <cctype>
 
+#include "discovery/CellText.h"
+#include "discovery/DeviceTable.h"
 #include "preview/CCredentialsDlg.h"
 #include "preview/LibVlcBackend.h"
 #include "settings/SettingsValidation.h"
@@ -55,30 +59,8 @@ int PortOf(const std::string& location) {
 }
 
 QString ReasonText(qdipc::StreamEvent event, const std::string& location) {
-    using qdipc::StreamEvent;
-    const QString host = QString::fromStdString(HostOf(location));
-    if (host.isEmpty() && event != StreamEvent::Stopped && event != StreamEvent::Picture) {
-        return QStringLiteral("No picture: no camera chosen");
-    }
-    switch (event) {
-        case StreamEvent::Picture:
-            return {};
-        case StreamEvent::Refused:
-            return QStringLiteral("No picture: %1 refused the connection on RTSP port %2")
-                .arg(host)
-                .arg(PortOf(location));
-        case StreamEvent::NoAnswer:
-            return QStringLiteral("No picture: no answer from %1").arg(host);
-        case StreamEvent::Unauthorized:
-            return QStringLiteral("No picture: %1 asks for a user name and password").arg(host);
-        case StreamEvent::NoVideo:
-            return QStringLiteral("No picture: the stream has no video");
-        case StreamEvent::NoStream:
-            return QStringLiteral("No picture: %1 sent no stream").arg(host);
-        case StreamEvent::Stopped:
-            return QStringLiteral("Stream stopped");
-    }
-    return {};
+    return QString::fromStdString(
+        qdipc::NoPictureReason(event, HostOf(location), PortOf(location)));
 }
 
 }  // namespace
@@ -107,6 +89,21 @@ CVideoStatic::CVideoStatic(std::unique_ptr<qdipc::VlcBackend> backend, QWidget* 
     palette.setColor(QPalette::WindowText, Qt::white);
     m_status->setPalette(palette);
     m_status->hide();
+    m_factsTimer = new QTimer(this);
+    m_factsTimer->setInterval(kFactsInterval);
+    connect(m_factsTimer, &QTimer::timeout, this, &CVideoStatic::RefreshFacts);
+    m_snapshotTimer = new QTimer(this);
+    m_snapshotTimer->setSingleShot(true);
+    m_snapshotTimer->setInterval(kSnapshotLimit);
+    connect(m_snapshotTimer, &QTimer::timeout, this, [this] {
+        FinishSnapshot(QStringLiteral("Snapshot not saved: no picture was written within %1 s")
+                           .arg(kSnapshotLimit.count() / 1000));
+    });
+    m_vlc->SetSnapshotHandler([this](libvlc_media_player_t* player, const std::string& file) {
+        const QString name = QString::fromStdString(file);
+        QMetaObject::invokeMethod(
+            this, [this, player, name] { OnSnapshotTaken(player, name); }, Qt::QueuedConnection);
+    });
     m_vlc->SetStreamEventHandler([this](libvlc_media_player_t* player, qdipc::StreamEvent event) {
         QMetaObject::invokeMethod(
             this, [this, player, event] { OnStreamEvent(player, event); }, Qt::QueuedConnection);
@@ -120,6 +117,7 @@ CVideoStatic::CVideoStatic(std::unique_ptr<qdipc::VlcBackend> backend, QWidget* 
 }
 
 CVideoStatic::~CVideoStatic() {
+    m_vlc->SetSnapshotHandler(nullptr);
     m_vlc->SetPlayerGoneHandler(nullptr);
     m_vlc->SetStreamEventHandler(nullptr);
     delete m_prompt;
@@ -141,10 +139,7 @@ int CVideoStatic::Play() {
     if (HostOf(m_location).empty()) {
         // Not an address: nothing is connected to, no credentials are
         // looked up, and the picture of the camera before goes.
-        if (m_player) {
-            m_vlc->ReleasePlayer(m_player);
-            m_player = nullptr;
-        }
+        DropPlayer();
         m_changed = true;
         // "rtsp:///channel1/1": Preview before any row was chosen.
         const bool noHost = m_location.find(":///") != std::string::npos;
@@ -153,10 +148,7 @@ int CVideoStatic::Play() {
         return -1;
     }
     if (m_changed) {
-        if (m_player) {
-            m_vlc->ReleasePlayer(m_player);
-            m_player = nullptr;
-        }
+        DropPlayer();
         // The reason shown for the player before goes with it.
         ShowStatus(QString());
         m_media = m_vlc->NewMedia(m_instance, m_location);
@@ -170,14 +162,21 @@ int CVideoStatic::Play() {
         m_media = nullptr;
         m_changed = false;
         m_playersStopped = false;
+        if (m_player) {
+            m_factsTimer->start();
+        }
     }
     return m_vlc->StartPlayback(m_player);
 }
 
 bool CVideoStatic::Shutdown() {
+    // The window is closing: a snapshot still on its way is dropped quietly
+    // (no box while the window goes).
+    m_snapshotPath.clear();
+    m_snapshotPlayer = nullptr;
+    m_snapshotTimer->stop();
     if (m_player) {
-        m_vlc->ReleasePlayer(m_player);
-        m_player = nullptr;
+        DropPlayer();
         m_changed = true;
     }
     if (!m_playersStopped) {
@@ -216,6 +215,7 @@ void CVideoStatic::OnStreamEvent(libvlc_media_player_t* player, qdipc::StreamEve
     if (player == nullptr || player != m_player) {
         return;  // a player released since
     }
+    m_pictureShown = event == qdipc::StreamEvent::Picture;
     ShowStatus(ReasonText(event, m_location));
     if (event == qdipc::StreamEvent::Unauthorized) {
         AskForCredentials(HostOf(m_location));
@@ -243,4 +243,95 @@ void CVideoStatic::AskForCredentials(const std::string& host) {
     });
     prompt->setWindowModality(Qt::ApplicationModal);
     prompt->show();
+}
+
+void CVideoStatic::DropPlayer() {
+    if (m_player) {
+        m_vlc->ReleasePlayer(m_player);
+        m_player = nullptr;
+    }
+    m_pictureShown = false;
+    m_meter.Reset();
+    m_factsTimer->stop();
+    setToolTip(QString());
+    if (!m_snapshotPath.isEmpty()) {
+        FinishSnapshot(QStringLiteral("Snapshot not saved: the preview stopped first"));
+    }
+}
+
+void CVideoStatic::RefreshFacts() {
+    if (!m_player) {
+        return;
+    }
+    if (const auto sample = m_vlc->ReadStats(m_player)) {
+        m_meter.Add(*sample);
+    }
+    setToolTip(qdipc::PlainToolTip(StreamInfoText()));
+}
+
+QString CVideoStatic::StreamInfoText() const {
+    if (!m_player) {
+        return QString::fromStdString(
+            qdipc::NoPictureYetText("nothing plays in the preview; choose a camera and press "
+                                    "Preview"));
+    }
+    std::string text = qdipc::EscapeControls(m_location) + "\n";
+    if (m_pictureShown) {
+        return QString::fromStdString(text + qdipc::FormatStreamFacts(m_meter.Facts()));
+    }
+    // Why: the pane's own line without its "No picture: ", or the wait.
+    std::string why = StatusText().toStdString();
+    if (why.starts_with("No picture: ")) {
+        why.erase(0, 12);
+    } else if (why.empty()) {
+        why = "waiting for the stream's first picture";
+    } else {
+        why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
+    }
+    return QString::fromStdString(text + qdipc::NoPictureYetText(why));
+}
+
+QString CVideoStatic::SaveSnapshot(const QString& path) {
+    if (!m_snapshotPath.isEmpty()) {
+        return QStringLiteral("A snapshot is still being taken; try again in a moment");
+    }
+    if (!m_player || !m_pictureShown) {
+        const QString info = StreamInfoText();
+        // The "No picture yet: ..." line alone.
+        return info.mid(info.lastIndexOf(QLatin1Char('\n')) + 1);
+    }
+    if (m_vlc->TakeSnapshot(m_player, path.toStdString()) != 0) {
+        return QString::fromStdString(
+            qdipc::NoPictureYetText("the stream has no picture to keep at the moment"));
+    }
+    m_snapshotPath = path;
+    m_snapshotPlayer = m_player;
+    m_snapshotTimer->start();
+    return {};
+}
+
+void CVideoStatic::OnSnapshotTaken(libvlc_media_player_t* player, const QString& file) {
+    if (m_snapshotPath.isEmpty() || player != m_snapshotPlayer) {
+        return;  // not the one asked for
+    }
+    // The library names the path it was given, or nothing when the player
+    // had no picture to write.
+    FinishSnapshot(file.isEmpty() ? QString::fromStdString(qdipc::NoPictureYetText(
+                                        "the stream has no picture to keep at the moment"))
+                                  : QString());
+}
+
+void CVideoStatic::FinishSnapshot(const QString& failure) {
+    const QString path = m_snapshotPath;
+    m_snapshotPath.clear();
+    m_snapshotPlayer = nullptr;
+    m_snapshotTimer->stop();
+    if (path.isEmpty()) {
+        return;
+    }
+    if (failure.isEmpty()) {
+        emit snapshotSaved(path);
+    } else {
+        emit snapshotFailed(failure);
+    }
 }

@@ -21,10 +21,12 @@
 #include <memory>
 #include <string>
 
+#include "preview/StreamFacts.h"
 #include "preview/VlcBackend.h"
 
 class CCredentialsDlg;
 class QLabel;
+class QTimer;
 
 class CVideoStatic : public QWidget {
     Q_OBJECT
@@ -62,6 +64,32 @@ public:
 
     // The line that says why there is no picture; empty while none is shown.
     QString StatusText() const;
+    // The location set last (played or to be played).
+    const std::string& Location() const { return m_location; }
+
+    // How often the stream's counters are read while a player plays.
+    static constexpr std::chrono::milliseconds kFactsInterval{1000};
+    // How long a snapshot may take before it counts as failed.
+    static constexpr std::chrono::milliseconds kSnapshotLimit{5000};
+
+    // The location played (empty when nothing plays), then the stream's facts
+    // (FormatStreamFacts), or "No picture yet: ..." and why; plain text.
+    QString StreamInfoText() const;
+    // The facts of the last readings (nothing before the first).
+    qdipc::StreamFacts Facts() const { return m_meter.Facts(); }
+    // Reads the counters now (the timer does it every kFactsInterval) and
+    // updates the tooltip.
+    void RefreshFacts();
+    // Asks for the picture shown to be written to path as PNG at the stream's
+    // size. Returns an empty text when asked: snapshotSaved or snapshotFailed
+    // follows (within kSnapshotLimit; nothing after Shutdown). Otherwise, and
+    // nothing follows, the reason: "No picture yet: ...", or that a snapshot
+    // is still being taken.
+    QString SaveSnapshot(const QString& path);
+
+signals:
+    void snapshotSaved(const QString& path);
+    void snapshotFailed(const QString& reason);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -76,6 +104,10 @@ private:
     void OnStreamEvent(libvlc_media_player_t* player, qdipc::StreamEvent event);
     void ShowStatus(const QString& text);
     void AskForCredentials(const std::string& host);
+    void OnSnapshotTaken(libvlc_media_player_t* player, const QString& file);
+    void FinishSnapshot(const QString& failure);
+    // Releases the player that plays, its facts and its pending snapshot.
+    void DropPlayer();
 
     std::unique_ptr<qdipc::VlcBackend> m_vlc;
     bool m_changed = true;
@@ -89,4 +121,12 @@ private:
     // By camera host; in memory only.
     std::map<std::string, Credentials> m_credentials;
     QPointer<CCredentialsDlg> m_prompt;
+    // What the player that plays has shown, and its counters' readings.
+    bool m_pictureShown = false;
+    qdipc::StreamFactsMeter m_meter;
+    QTimer* m_factsTimer = nullptr;
+    // The snapshot asked for and not yet written (empty: none).
+    QString m_snapshotPath;
+    libvlc_media_player_t* m_snapshotPlayer = nullptr;
+    QTimer* m_snapshotTimer = nullptr;
 };

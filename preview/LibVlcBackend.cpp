@@ -2,6 +2,7 @@
 
 #include <vlc/vlc.h>
 
+#include <chrono>
 #include <cstdint>
 
 #include "preview/RtspTsSource.h"
@@ -53,6 +54,7 @@ bool DecideRoute(LibVlcBackend::RtspRoute route) {
 struct LibVlcBackend::EventRelay {
     std::mutex mutex;
     std::function<void(libvlc_media_player_t*, StreamEvent)> handler;
+    std::function<void(libvlc_media_player_t*, const std::string&)> snapshotHandler;
 
     void Set(std::function<void(libvlc_media_player_t*, StreamEvent)> replacement) {
         std::lock_guard lock(mutex);
@@ -62,6 +64,16 @@ struct LibVlcBackend::EventRelay {
         std::lock_guard lock(mutex);
         if (handler) {
             handler(player, event);
+        }
+    }
+    void SetSnapshot(std::function<void(libvlc_media_player_t*, const std::string&)> replacement) {
+        std::lock_guard lock(mutex);
+        snapshotHandler = std::move(replacement);
+    }
+    void NotifySnapshot(libvlc_media_player_t* player, const std::string& file) {
+        std::lock_guard lock(mutex);
+        if (snapshotHandler) {
+            snapshotHandler(player, file);
         }
     }
 };
@@ -91,6 +103,11 @@ struct LibVlcBackend::PlayerEvents {
                     self->relay->Notify(self->player, StreamEvent::Stopped);
                 }
                 break;
+            case libvlc_MediaPlayerSnapshotTaken: {
+                const char* file = event->u.media_player_snapshot_taken.psz_filename;
+                self->relay->NotifySnapshot(self->player, file ? file : "");
+                break;
+            }
             default:
                 break;
         }
@@ -121,6 +138,79 @@ LibVlcBackend::LibVlcBackend(RtspRoute route)
 LibVlcBackend::~LibVlcBackend() {
     m_goneHandler->Set(nullptr);
     m_eventRelay->Set(nullptr);
+    m_eventRelay->SetSnapshot(nullptr);
+}
+
+void LibVlcBackend::SetSnapshotHandler(
+    std::function<void(libvlc_media_player_t*, const std::string&)> handler) {
+    m_eventRelay->SetSnapshot(std::move(handler));
+}
+
+std::optional<StreamStatsSample> LibVlcBackend::ReadStats(libvlc_media_player_t* player) {
+    if (!player) {
+        return std::nullopt;
+    }
+    libvlc_media_t* media = libvlc_media_player_get_media(player);
+    if (!media) {
+        return std::nullopt;
+    }
+    StreamStatsSample sample;
+    sample.at = std::chrono::steady_clock::now().time_since_epoch();
+    libvlc_media_stats_t stats{};
+    const bool counted = libvlc_media_get_stats(media, &stats) != 0;
+    if (counted) {
+        // The input's bytes; a callback media counts them at the demuxer.
+        sample.readBytes = stats.i_read_bytes > 0 ? stats.i_read_bytes : stats.i_demux_read_bytes;
+        sample.displayedPictures = stats.i_displayed_pictures;
+        sample.lostPictures = stats.i_lost_pictures;
+    }
+    libvlc_media_track_t** tracks = nullptr;
+    const unsigned count = libvlc_media_tracks_get(media, &tracks);
+    for (unsigned i = 0; i < count; ++i) {
+        if (tracks[i]->i_type == libvlc_track_video) {
+            const char* name =
+                libvlc_media_get_codec_description(libvlc_track_video, tracks[i]->i_codec);
+            sample.codec = name ? name : "";
+            if (sample.codec.empty()) {
+                // The four characters of its code, as the library names it.
+                for (int shift = 0; shift < 32; shift += 8) {
+                    const char c = static_cast<char>((tracks[i]->i_codec >> shift) & 0xff);
+                    sample.codec += c >= 0x20 && c < 0x7f ? c : '?';
+                }
+            }
+            break;
+        }
+    }
+    if (tracks) {
+        libvlc_media_tracks_release(tracks, count);
+    }
+    libvlc_media_release(media);
+    unsigned width = 0;
+    unsigned height = 0;
+    if (libvlc_video_get_size(player, 0, &width, &height) == 0) {
+        sample.width = width;
+        sample.height = height;
+    }
+    if (!counted && sample.codec.empty() && sample.width == 0) {
+        return std::nullopt;
+    }
+    return sample;
+}
+
+int LibVlcBackend::TakeSnapshot(libvlc_media_player_t* player, const std::string& path) {
+    if (!player || !m_playersWithWindow.contains(player)) {
+        return -1;
+    }
+    // libvlc converts and writes the picture inside this call (150 ms for
+    // 1280 x 720): on the release thread, so that the window does not wait,
+    // and before any later release of this player, which it thus outlives.
+    m_releases.Post([player, path, relay = m_eventRelay] {
+        // 0 x 0: the picture as the stream carries it, not as the pane shows it.
+        if (libvlc_video_take_snapshot(player, 0, path.c_str(), 0, 0) != 0) {
+            relay->NotifySnapshot(player, "");  // no picture to keep
+        }
+    });
+    return 0;
 }
 
 void LibVlcBackend::SetStreamEventHandler(
@@ -235,8 +325,8 @@ libvlc_media_player_t* LibVlcBackend::NewPlayer(libvlc_media_t* media) {
     }
     libvlc_event_manager_t* manager = libvlc_media_player_event_manager(player);
     for (const libvlc_event_type_t type :
-         {libvlc_MediaPlayerVout, libvlc_MediaPlayerEncounteredError,
-          libvlc_MediaPlayerEndReached}) {
+         {libvlc_MediaPlayerVout, libvlc_MediaPlayerEncounteredError, libvlc_MediaPlayerEndReached,
+          libvlc_MediaPlayerSnapshotTaken}) {
         libvlc_event_attach(manager, type, &PlayerEvents::OnEvent, events.get());
     }
     m_playerEvents[player] = std::move(events);

@@ -54,6 +54,10 @@ public:
                         const std::string& password) override;
     void SetStreamEventHandler(
         std::function<void(libvlc_media_player_t*, StreamEvent)> handler) override;
+    std::optional<StreamStatsSample> ReadStats(libvlc_media_player_t* player) override;
+    int TakeSnapshot(libvlc_media_player_t* player, const std::string& path) override;
+    void SetSnapshotHandler(
+        std::function<void(libvlc_media_player_t*, const std::string&)> handler) override;
 
 private:
     const bool m_rtspThroughLibavformat;

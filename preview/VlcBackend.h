@@ -6,10 +6,12 @@
 #include <QWindow>  // WId
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "preview/StreamEvent.h"
+#include "preview/StreamFacts.h"
 
 struct libvlc_instance_t;
 struct libvlc_media_t;
@@ -58,6 +60,28 @@ public:
     // has been replaced or the backend destroyed.
     virtual void SetStreamEventHandler(
         std::function<void(libvlc_media_player_t*, StreamEvent)> handler) {
+        (void)handler;
+    }
+    // A reading of the player's counters, its video codec and picture size;
+    // nothing when the library cannot tell (no stream opened yet).
+    virtual std::optional<StreamStatsSample> ReadStats(libvlc_media_player_t* player) {
+        (void)player;
+        return std::nullopt;
+    }
+    // Asks the library to write the picture the player shows to path, as PNG
+    // at the stream's own size, without waiting for it. 0 when asked: the
+    // snapshot handler then names the file once it is there, or gives an
+    // empty name when none was written; -1 when it cannot be asked.
+    virtual int TakeSnapshot(libvlc_media_player_t* player, const std::string& path) {
+        (void)player;
+        (void)path;
+        return -1;
+    }
+    // The handler runs, on any thread, when a snapshot file has been written
+    // (its name) or none could be (an empty name).
+    // It is never called after it has been replaced or the backend destroyed.
+    virtual void SetSnapshotHandler(
+        std::function<void(libvlc_media_player_t*, const std::string&)> handler) {
         (void)handler;
     }
 };

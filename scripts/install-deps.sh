@@ -20,8 +20,9 @@ run_packages=(
     # the program: Qt 6 and libvlc with its decoders and video outputs
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libvlc-dev vlc-plugin-base
     vlc-plugin-video-output
-    # RTSP client for the preview where libvlc has none of its own
-    libavformat-dev libavcodec-dev libavutil-dev
+    # RTSP client for the preview where libvlc has none of its own; the
+    # command line's snapshot decodes and scales one picture with them
+    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
     # CJK fonts for the dialogs: a Song face with the forms' metrics (AR PL UMing), a fallback
     fonts-arphic-uming fonts-wqy-zenhei
 )

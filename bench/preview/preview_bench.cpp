@@ -18,11 +18,16 @@
 //     the colour bars on the screen inside the pane, for the first Preview
 //     after start-up and for a second one of the same camera; median of 5
 //     program starts. The clicks are xdotool's; the time starts just before
-//     it is run, so the figures include its start (a few ms).
+//     it is run, so the figures include its start (a few ms);
+//  7. snapshot: the row menu's Save Snapshot… (its action, the file name
+//     given instead of the dialog's) on a playing 1280x720 stream, from the
+//     action to the PNG file written, median of 10, and how much of it the
+//     window waited in libvlc's snapshot call; and the command line's
+//     --snapshot (TakeRtspSnapshot) from nothing to the file, median of 5.
 // Needs an X display with Qt's xcb platform and root (port 554):
 //   tests/preview/run_with_xvfb.sh build/bench/preview/preview_bench [figure...]
-// where a figure is construction, first-picture, delay, close, startup or
-// program (default: all of them).
+// where a figure is construction, first-picture, delay, close, startup,
+// program or snapshot (default: all of them).
 
 #include <poll.h>
 #include <time.h>
@@ -35,6 +40,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
@@ -55,8 +61,10 @@
 #include "PanePixels.h"
 #include "PaneWindow.h"
 #include "RtspTestServer.h"
+#include "app/PreviewMenuActions.h"
 #include "app/WindowLayout.h"
 #include "preview/CVideoStatic.h"
+#include "preview/RtspSnapshot.h"
 #include "settings/DialogFont.h"
 
 using namespace qdipc::test;
@@ -561,6 +569,76 @@ void RealProgramPreview() {
 
 }  // namespace
 
+// Save Snapshot… from its action to the file, and --snapshot's whole run.
+void SnapshotLatency() {
+    RtspTestServer server;
+    if (!server.Start(QStringLiteral("127.0.77.44"), QStringLiteral("udp"), 180,
+                      {QStringLiteral("--size"), QStringLiteral("1280x720")})) {
+        std::printf("Snapshot: not measured (%s)\n", qPrintable(server.Error()));
+        return;
+    }
+    QTemporaryDir folder;
+    PaneWindow ui;
+    ui.pane->SetLocation(server.Location().toStdString());
+    ui.pane->Play();
+    if (!WaitForPane(*ui.pane, 20000, [](const QImage& i) { return ShowsColourBars(i); })) {
+        std::printf("Snapshot: not measured (no picture)\n");
+        return;
+    }
+    std::vector<double> times;
+    std::vector<double> blocked;
+    for (int run = 0; run < 10; ++run) {
+        const QString file = folder.filePath(QStringLiteral("pane-%1.png").arg(run));
+        bool saved = false;
+        QString failure;
+        QObject context;
+        QObject::connect(ui.pane, &CVideoStatic::snapshotSaved, &context,
+                         [&](const QString&) { saved = true; });
+        QElapsedTimer clock;
+        clock.start();
+        qdipc::SaveSnapshotAs(
+            &ui.window, ui.pane, [&](const QString& text) { failure = text; },
+            [&](const QString&) { return file; });
+        // The part the window waits for (libvlc's snapshot call).
+        blocked.push_back(clock.nsecsElapsed() / 1e6);
+        const QDeadlineTimer deadline(10000);
+        while (!saved && failure.isEmpty() && !deadline.hasExpired()) {
+            QApplication::processEvents(QEventLoop::AllEvents, 2);
+        }
+        if (saved && QFileInfo(file).size() > 0) {
+            times.push_back(clock.nsecsElapsed() / 1e6);
+        } else {
+            std::printf("  run %d: %s\n", run, qPrintable(failure));
+        }
+        // The box that names the file.
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QMessageBox*>(w)) {
+                w->close();
+            }
+        }
+        QThread::msleep(200);
+    }
+    PrintSeries("Save Snapshot… to the PNG file (1280x720 playing)", times);
+    PrintSeries("  of which the window waited (the snapshot call)", blocked);
+    ui.pane->Shutdown();
+
+    std::vector<double> cli;
+    for (int run = 0; run < 5; ++run) {
+        qdipc::SnapshotRequest request;
+        request.location = server.Location().toStdString();
+        request.file = folder.filePath(QStringLiteral("cli-%1.png").arg(run)).toStdString();
+        QElapsedTimer clock;
+        clock.start();
+        const qdipc::SnapshotResult result = qdipc::TakeRtspSnapshot(request);
+        if (result.status == qdipc::SnapshotResult::Status::Written) {
+            cli.push_back(clock.nsecsElapsed() / 1e6);
+        } else {
+            std::printf("  run %d: %s\n", run, result.reason.c_str());
+        }
+    }
+    PrintSeries("--snapshot to the PNG file (1280x720, key frame every 1 s)", cli);
+}
+
 int main(int argc, char** argv) {
     if (argc > 1 && qstrcmp(argv[1], "--bare-dialog") == 0) {
         QApplication app(argc, argv);
@@ -599,6 +677,9 @@ int main(int argc, char** argv) {
     }
     if (wanted("program")) {
         RealProgramPreview();
+    }
+    if (wanted("snapshot")) {
+        SnapshotLatency();
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -145,6 +146,89 @@ TEST(CommandLineTest, DiagnoseTakesOnlyItsFormat) {
         EXPECT_EQ(parsed.mode, CommandMode::UsageError) << args[0];
         EXPECT_EQ(parsed.error, message);
     }
+}
+
+TEST(CommandLineTest, SnapshotTakesAPlainAddressAndAFile) {
+    EXPECT_TRUE(IsCommandLineVerb("--snapshot"));
+    for (const Args& args :
+         {Args{"--snapshot", "10.0.0.5", "cam.png"}, Args{"--snapshot=10.0.0.5", "cam.png"},
+          Args{"--no-firewall", "--snapshot", "10.0.0.5", "cam.png"}}) {
+        const CommandLine parsed = ParseCommandLine(args);
+        EXPECT_EQ(parsed.mode, CommandMode::Snapshot) << args[0] << " " << parsed.error;
+        EXPECT_EQ(parsed.snapshot.ip, "10.0.0.5");
+        EXPECT_EQ(parsed.snapshot.file, "cam.png");
+    }
+    EXPECT_EQ(ParseCommandLine({"--snapshot", "10.0.0.5", "a.png", "--help"}).mode,
+              CommandMode::Help);
+    const std::vector<std::pair<Args, std::string>> wrong = {
+        // Only a plain dotted quad is connected to (the text after "@"
+        // would be another host).
+        {{"--snapshot", "10.9.0.5:1@10.9.0.6", "a.png"},
+         "--snapshot needs the camera's IP as a dotted quad (10.0.0.5), not '10.9.0.5:1@10.9.0.6'"},
+        {{"--snapshot", "010.0.0.5", "a.png"},
+         "--snapshot needs the camera's IP as a dotted quad (10.0.0.5), not '010.0.0.5'"},
+        {{"--snapshot", "cam.example", "a.png"},
+         "--snapshot needs the camera's IP as a dotted quad (10.0.0.5), not 'cam.example'"},
+        {{"--snapshot", "10.0.0.5"}, "--snapshot needs the PNG file to write after the IP"},
+        {{"--snapshot", "10.0.0.5", ""}, "--snapshot needs the PNG file to write after the IP"},
+        {{"--snapshot"}, "--snapshot needs a value"},
+        {{"--snapshot", "10.0.0.5", "a.png", "b.png"}, "unexpected argument 'b.png'"},
+        {{"--snapshot", "10.0.0.5", "a.png", "--wait", "5"}, "unknown option '--wait'"},
+        {{"--snapshot", "10.0.0.5", "a.png", "--snapshot", "10.0.0.6"},
+         "--snapshot is given twice"},
+    };
+    for (const auto& [args, message] : wrong) {
+        const CommandLine parsed = ParseCommandLine(args);
+        EXPECT_EQ(parsed.mode, CommandMode::UsageError) << args[1];
+        EXPECT_EQ(parsed.error, message);
+    }
+}
+
+TEST(CommandLineTest, SnapshotOpensThePreviewsLocationAndTellsWhyNot) {
+    const CommandLine parsed = ParseCommandLine({"--snapshot", "10.0.0.5", "cam.png"});
+    std::vector<SnapshotRequest> asked;
+    SnapshotResult answer;
+    const SnapshotTaker taker = [&](const SnapshotRequest& request) {
+        asked.push_back(request);
+        return answer;
+    };
+    const auto run = [&](const SnapshotTaker& with, std::string& out, std::string& err) {
+        std::ostringstream o;
+        std::ostringstream e;
+        const int code = RunCommandLine(parsed, o, e, {}, with);
+        out = o.str();
+        err = e.str();
+        return code;
+    };
+    std::string out;
+    std::string err;
+    answer.status = SnapshotResult::Status::Written;
+    answer.width = 1280;
+    answer.height = 720;
+    EXPECT_EQ(run(taker, out, err), 0);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].location, "rtsp://10.0.0.5/channel1/1");
+    EXPECT_EQ(asked[0].file, "cam.png");
+    EXPECT_EQ(asked[0].limit, std::chrono::milliseconds(10000));
+    EXPECT_EQ(asked[0].networkCaching, std::chrono::milliseconds(300));
+    EXPECT_EQ(out, "cam.png: 1280x720 picture of 10.0.0.5\n");
+    EXPECT_EQ(err, "");
+
+    answer = {};
+    answer.status = SnapshotResult::Status::NoPicture;
+    answer.reason = "No picture: 10.0.0.5 asks for a user name and password";
+    EXPECT_EQ(run(taker, out, err), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "qd_ip_search: No picture: 10.0.0.5 asks for a user name and password\n");
+    answer.status = SnapshotResult::Status::FileError;
+    answer.reason = "cannot write cam.png: Permission denied";
+    EXPECT_EQ(run(taker, out, err), 1);
+    EXPECT_EQ(err, "qd_ip_search: cannot write cam.png: Permission denied\n");
+
+    // A build without the media libraries says so.
+    EXPECT_EQ(run({}, out, err), 1);
+    EXPECT_EQ(err, "qd_ip_search: this build takes no snapshots (it has no video decoder)\n");
+    EXPECT_EQ(asked.size(), 3u);
 }
 
 TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {

@@ -532,7 +532,8 @@ def scenario_wine_cli(lab, args):
 
 
 def scenario_preview(lab, args):
-    """Click a row and press Preview: the test pattern plays in the pane."""
+    """Click a row and press Preview: the test pattern plays in the pane;
+    --snapshot writes a PNG of the stream's size without a display."""
     lab.start_display()
     lab.start_camsim(cameras=2)
     lab.start_rtsp(lab.camera_ip(0))
@@ -547,8 +548,27 @@ def scenario_preview(lab, args):
     region = window.wait_for_video()
     log(f"the pane plays the test pattern: black fraction {region.black_fraction():.2f}, "
         f"{len(region.colour_classes())} colour classes")
+    # The command line keeps a picture of the same camera without a display:
+    # a PNG of the stream's own 320 x 240.
+    png = os.path.join(lab.dir, "camera.png")
+    result = lab.run_cli("--snapshot", lab.camera_ip(0), png)
+    check(result.returncode == 0,
+          f"--snapshot exited with {result.returncode}: {result.stderr.strip()}")
+    check(result.stdout == f"{png}: 320x240 picture of {lab.camera_ip(0)}\n",
+          f"--snapshot printed {result.stdout!r}")
+    check(png_size(png) == (320, 240), f"the snapshot is {png_size(png)}, not 320 x 240")
     if args.screenshot:
         lab.screen.screenshot(args.screenshot, window.window)
+
+
+def png_size(path):
+    """(width, height) from a PNG file's IHDR chunk, or None for no PNG."""
+    import struct
+    with open(path, "rb") as f:
+        head = f.read(24)
+    if len(head) < 24 or head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        return None
+    return struct.unpack(">II", head[16:24])
 
 
 def preview_camera(lab, window, cameras, index):
@@ -562,8 +582,9 @@ def preview_camera(lab, window, cameras, index):
 def scenario_preview_reasons(lab, args):
     """Without a picture the pane says why, in one line read through the
     accessibility tree: a camera with no RTSP service refuses, an address
-    without a host does not answer; closing the window ends the program in
-    time all the same."""
+    without a host does not answer (--snapshot names the refusal too, and
+    writes nothing); closing the window ends the program in time all the
+    same."""
     lab.start_display()
     lab.start_camsim(cameras=2)  # camera 1's address has no host on the LAN
     app = lab.start_app()
@@ -571,6 +592,13 @@ def scenario_preview_reasons(lab, args):
     preview_camera(lab, window, 2, 0)
     window.wait_pane_text(
         f"No picture: {lab.camera_ip(0)} refused the connection on RTSP port 554")
+    # The command line says the same, and writes nothing.
+    png = os.path.join(lab.dir, "refused.png")
+    result = lab.run_cli("--snapshot", lab.camera_ip(0), png)
+    check(result.returncode == 1 and result.stderr == "qd_ip_search: No picture: "
+          f"{lab.camera_ip(0)} refused the connection on RTSP port 554\n",
+          f"--snapshot of a refusing camera: {result.returncode} {result.stderr!r}")
+    check(not os.path.exists(png), "--snapshot wrote a file without a picture")
     window.click_row(next(i for i, r in enumerate(window.rows()) if r[3] == lab.camera_ip(1)))
     window.press("Preview")
     window.wait_pane_text(f"No picture: no answer from {lab.camera_ip(1)}", timeout=20)
@@ -579,9 +607,9 @@ def scenario_preview_reasons(lab, args):
 
 def scenario_preview_login(lab, args):
     """A camera that asks for a user name and password: the pane says so and
-    a prompt asks for them; with the right ones the picture comes and the
-    line goes; a second Preview asks no more; nothing of them reaches the
-    error log."""
+    a prompt asks for them (--snapshot says a password is needed); with the
+    right ones the picture comes and the line goes; a second Preview asks no
+    more; nothing of them reaches the error log."""
     user, password = "viewer", "s3cret:/@x"
     lab.start_display()
     lab.start_camsim(cameras=1)
@@ -590,6 +618,11 @@ def scenario_preview_login(lab, args):
     window = MainWindow(lab)
     preview_camera(lab, window, 1, 0)
     window.wait_pane_text(f"No picture: {lab.camera_ip(0)} asks for a user name and password")
+    result = lab.run_cli("--snapshot", lab.camera_ip(0), os.path.join(lab.dir, "login.png"))
+    check(result.returncode == 1 and result.stderr == "qd_ip_search: No picture: "
+          f"{lab.camera_ip(0)} asks for a user name and password\n",
+          f"--snapshot of a camera that asks for a password: {result.returncode} "
+          f"{result.stderr!r}")
     a11y = lab.a11y
     prompt = a11y.find(window.app_acc, None, "Camera login", timeout=10, depth=1)
     for role, name, text in (("text", "User name", user),

@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <cstdint>
+#include <deque>
 #include <memory>
 
 #include "preview/VlcBackend.h"
@@ -16,6 +17,9 @@ struct VlcCallLog {
     bool releasesFinish = true;  // what WaitForReleases answers
     bool failMedia = false;      // NewMedia answers null
     QList<qint64> waitLimitsMs;  // the limit of every WaitForReleases
+    // What ReadStats answers, one reading per call (nothing when empty).
+    std::deque<StreamStatsSample> stats;
+    int snapshotResult = 0;  // what TakeSnapshot answers
 };
 
 class RecordingVlcBackend : public VlcBackend {
@@ -82,7 +86,27 @@ public:
         streamEvent = std::move(handler);
     }
 
+    std::optional<StreamStatsSample> ReadStats(libvlc_media_player_t* player) override {
+        Record(QStringLiteral("ReadStats(%1)").arg(Name(player)));
+        if (m_log->stats.empty()) {
+            return std::nullopt;
+        }
+        StreamStatsSample sample = m_log->stats.front();
+        m_log->stats.pop_front();
+        return sample;
+    }
+    int TakeSnapshot(libvlc_media_player_t* player, const std::string& path) override {
+        Record(
+            QStringLiteral("TakeSnapshot(%1, %2)").arg(Name(player), QString::fromStdString(path)));
+        return m_log->snapshotResult;
+    }
+    void SetSnapshotHandler(
+        std::function<void(libvlc_media_player_t*, const std::string&)> handler) override {
+        snapshotTaken = std::move(handler);
+    }
+
     WId lastWindow = 0;
+    std::function<void(libvlc_media_player_t*, const std::string&)> snapshotTaken;
     std::function<void()> playerGone;
     std::function<void(libvlc_media_player_t*, StreamEvent)> streamEvent;
 

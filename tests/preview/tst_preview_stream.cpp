@@ -9,11 +9,15 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QHostAddress>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
 #include <memory>
@@ -22,6 +26,7 @@
 #include "PaneWindow.h"
 #include "RtspTestServer.h"
 #include "preview/CVideoStatic.h"
+#include "preview/RtspSnapshot.h"
 
 using namespace qdipc::test;
 
@@ -75,6 +80,25 @@ bool IsBlack(const QImage& image) {
 // looks that no longer wait: true once every player has stopped.
 bool PlayersStop(CVideoStatic& pane) {
     return pane.Shutdown() || QTest::qWaitFor([&] { return pane.Shutdown(); }, 20000);
+}
+
+// Width and height from a PNG file's header, read byte by byte (signature,
+// then the IHDR chunk: length, type, width, height, big-endian); an invalid
+// size when the file is no PNG.
+QSize PngSize(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QByteArray head = file.read(24);
+    if (head.size() < 24 || !head.startsWith("\x89PNG\r\n\x1a\n") || head.mid(12, 4) != "IHDR") {
+        return {};
+    }
+    const auto be32 = [&](int at) {
+        return (quint32(quint8(head[at])) << 24) | (quint32(quint8(head[at + 1])) << 16) |
+               (quint32(quint8(head[at + 2])) << 8) | quint32(quint8(head[at + 3]));
+    };
+    return QSize(int(be32(16)), int(be32(20)));
 }
 
 }  // namespace
@@ -148,6 +172,106 @@ private slots:
         // Shutdown stops the player and its picture goes with it.
         QVERIFY(PlayersStop(*ui.pane));
         QVERIFY2(PaneShowsWithin(*ui.pane, 5000, IsBlack), "the picture stayed after Shutdown");
+    }
+
+    // A 1280 x 720 stream at 25 frames a second: the pane's facts tell its
+    // size exactly and its frame rate near 25, and Save Snapshot writes a
+    // PNG of the stream's size (not the pane's); so does the command line's
+    // snapshot, without a display.
+    void factsAndSnapshotMatchTheStream() {
+        RtspTestServer server;
+        if (!server.Start(QStringLiteral("127.0.77.40"), QStringLiteral("udp"), 60,
+                          {QStringLiteral("--size"), QStringLiteral("1280x720")})) {
+            if (server.CannotBind()) {
+                QSKIP(qPrintable(server.Error()));
+            }
+            QFAIL(qPrintable(server.Error()));
+        }
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+
+        const QString cliFile = folder.filePath(QStringLiteral("cli.png"));
+        qdipc::SnapshotRequest request;
+        request.location = server.Location().toStdString();
+        request.file = cliFile.toStdString();
+        const qdipc::SnapshotResult taken = qdipc::TakeRtspSnapshot(request);
+        QVERIFY2(taken.status == qdipc::SnapshotResult::Status::Written, taken.reason.c_str());
+        QCOMPARE(PngSize(cliFile), QSize(1280, 720));
+        QCOMPARE(QSize(int(taken.width), int(taken.height)), QSize(1280, 720));
+        QVERIFY(!QFile::exists(cliFile + QStringLiteral(".part")));
+
+        PaneWindow ui(QStringLiteral("preview test"));
+        QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
+        const QString paneFile = folder.filePath(QStringLiteral("pane.png"));
+        // Nothing plays yet: nothing to keep, and nothing is written.
+        QVERIFY(ui.pane->SaveSnapshot(paneFile).startsWith(QStringLiteral("No picture yet: ")));
+        ui.pane->SetLocation(server.Location().toStdString());
+        QCOMPARE(ui.pane->Play(), 0);
+        QVERIFY2(
+            PaneShowsWithin(*ui.pane, 20000, [](const QImage& i) { return ShowsColourBars(i); }),
+            "the test pattern never appeared in the pane");
+        // Readings over a few seconds fill the measuring window.
+        QTest::qWait(4500);
+        const qdipc::StreamFacts facts = ui.pane->Facts();
+        QCOMPARE(facts.width, 1280u);
+        QCOMPARE(facts.height, 720u);
+        QVERIFY2(QString::fromStdString(facts.codec).contains(QStringLiteral("264")),
+                 facts.codec.c_str());
+        QVERIFY(facts.framesPerSecond.has_value());
+        QVERIFY2(*facts.framesPerSecond > 20 && *facts.framesPerSecond < 30,
+                 qPrintable(QString::number(*facts.framesPerSecond)));
+        QVERIFY(facts.bitsPerSecond.value_or(0) > 0);
+        QVERIFY2(ui.pane->toolTip().contains(QStringLiteral("Resolution: 1280 × 720")),
+                 qPrintable(ui.pane->toolTip()));
+
+        QSignalSpy saved(ui.pane, &CVideoStatic::snapshotSaved);
+        QSignalSpy failed(ui.pane, &CVideoStatic::snapshotFailed);
+        QCOMPARE(ui.pane->SaveSnapshot(paneFile), QString());
+        QVERIFY(saved.wait(int(CVideoStatic::kSnapshotLimit.count()) + 1000));
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(PngSize(paneFile), QSize(1280, 720));
+        QVERIFY(PlayersStop(*ui.pane));
+    }
+
+    // The command line's snapshot says why there is no picture.
+    void snapshotWithoutAPictureSaysWhy() {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString file = folder.filePath(QStringLiteral("none.png"));
+        qdipc::SnapshotRequest request;
+        request.file = file.toStdString();
+        // Nothing listens at 127.0.77.41:554.
+        request.location = "rtsp://127.0.77.41/channel1/1";
+        qdipc::SnapshotResult result = qdipc::TakeRtspSnapshot(request);
+        QVERIFY(result.status == qdipc::SnapshotResult::Status::NoPicture);
+        QCOMPARE(QString::fromStdString(result.reason),
+                 QStringLiteral("No picture: 127.0.77.41 refused the connection on RTSP port 554"));
+
+        RtspTestServer server;
+        if (!server.Start(QStringLiteral("127.0.77.42"), QStringLiteral("udp"), 60,
+                          {QStringLiteral("--credentials"), QStringLiteral("viewer:secret")})) {
+            QFAIL(qPrintable(server.Error()));
+        }
+        request.location = server.Location().toStdString();
+        result = qdipc::TakeRtspSnapshot(request);
+        QVERIFY(result.status == qdipc::SnapshotResult::Status::NoPicture);
+        QCOMPARE(QString::fromStdString(result.reason),
+                 QStringLiteral("No picture: 127.0.77.42 asks for a user name and password"));
+        server.Stop();
+
+        // A camera that accepts and never answers: bounded by the limit.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress(QStringLiteral("127.0.77.43")), 554));
+        request.location = "rtsp://127.0.77.43/channel1/1";
+        request.limit = std::chrono::milliseconds(1500);
+        QElapsedTimer clock;
+        clock.start();
+        result = qdipc::TakeRtspSnapshot(request);
+        QVERIFY(clock.elapsed() < 4000);
+        QVERIFY(result.status == qdipc::SnapshotResult::Status::NoPicture);
+        QCOMPARE(QString::fromStdString(result.reason),
+                 QStringLiteral("No picture: no answer from 127.0.77.43"));
+        QVERIFY(!QFile::exists(file));
     }
 
     void failuresStayQuietAndBlack_data() {

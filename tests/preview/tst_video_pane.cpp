@@ -3,6 +3,7 @@
 // flag, the empty location, Shutdown, and the black painting.
 
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 #include <thread>
@@ -306,6 +307,133 @@ private slots:
         std::thread releaser(m_backend->playerGone);
         releaser.join();
         QVERIFY(QTest::qWaitFor([&] { return counter.paints > 0; }, 10000));
+    }
+
+    // The facts of the player that plays, read every second: the tooltip
+    // and StreamInfoText carry them; a new Preview starts them afresh.
+    void tellsTheFactsOfTheStreamItPlays() {
+        auto* const player = reinterpret_cast<libvlc_media_player_t*>(0x1030);  // h3
+        const auto reading = [](int ms, std::int64_t shown, std::int64_t bytes, std::int64_t lost) {
+            qdipc::StreamStatsSample sample;
+            sample.at = std::chrono::milliseconds(ms);
+            sample.codec = "H264 - MPEG-4 AVC (part 10)";
+            sample.width = 1280;
+            sample.height = 720;
+            sample.displayedPictures = shown;
+            sample.readBytes = bytes;
+            sample.lostPictures = lost;
+            return sample;
+        };
+        QCOMPARE(m_pane->StreamInfoText(),
+                 QStringLiteral("No picture yet: nothing plays in the preview; choose a camera "
+                                "and press Preview"));
+        m_pane->SetLocation("rtsp://10.77.0.21/channel1/1");
+        m_pane->Play();
+        QCOMPARE(m_pane->StreamInfoText(),
+                 QStringLiteral("rtsp://10.77.0.21/channel1/1\nNo picture yet: waiting for the "
+                                "stream's first picture"));
+        m_backend->streamEvent(player, qdipc::StreamEvent::Picture);
+        m_log->stats = {reading(0, 0, 0, 0), reading(1000, 25, 250000, 3)};
+        m_log->calls.clear();
+        // The timer reads once a second while the player plays.
+        QTRY_COMPARE_WITH_TIMEOUT(m_log->calls.count(QStringLiteral("ReadStats(h3)")), 2, 5000);
+        const QString facts = QStringLiteral(
+            "rtsp://10.77.0.21/channel1/1\nCodec: H264 - MPEG-4 AVC (part 10)\nResolution: 1280 "
+            "× 720\nFrame rate: 25.0 frames/s\nBitrate: 2.00 Mbit/s\nLost or late frames: 3");
+        QCOMPARE(m_pane->StreamInfoText(), facts);
+        QCOMPARE(m_pane->toolTip(), facts);
+
+        // Another Preview: the facts of the player before are gone.
+        m_pane->SetLocation("rtsp://10.77.0.22/channel1/1");
+        m_pane->Play();
+        QVERIFY(m_pane->toolTip().isEmpty());
+        QCOMPARE(m_pane->Facts().width, 0u);
+        QVERIFY(!m_pane->Facts().framesPerSecond.has_value());
+        // ...and so is the shutdown's player: the reading stops.
+        m_pane->Shutdown();
+        m_log->calls.clear();
+        QTest::qWait(1300);
+        QCOMPARE(m_log->calls.count(QStringLiteral("ReadStats(h5)")), 0);
+    }
+
+    // No picture, no snapshot: the reason, and the library is not asked.
+    void snapshotNeedsAPicture() {
+        QCOMPARE(m_pane->SaveSnapshot(QStringLiteral("/tmp/a.png")),
+                 QStringLiteral("No picture yet: nothing plays in the preview; choose a camera "
+                                "and press Preview"));
+        m_pane->SetLocation("rtsp://10.77.0.21/channel1/1");
+        m_pane->Play();
+        auto* const player = reinterpret_cast<libvlc_media_player_t*>(0x1030);  // h3
+        QCOMPARE(m_pane->SaveSnapshot(QStringLiteral("/tmp/a.png")),
+                 QStringLiteral("No picture yet: waiting for the stream's first picture"));
+        m_backend->streamEvent(player, qdipc::StreamEvent::NoAnswer);
+        QTRY_VERIFY(!m_pane->StatusText().isEmpty());
+        QCOMPARE(m_pane->SaveSnapshot(QStringLiteral("/tmp/a.png")),
+                 QStringLiteral("No picture yet: no answer from 10.77.0.21"));
+        // A picture, then the stream stops: nothing to keep any more.
+        m_backend->streamEvent(player, qdipc::StreamEvent::Picture);
+        m_backend->streamEvent(player, qdipc::StreamEvent::Stopped);
+        QTRY_COMPARE(m_pane->StatusText(), QStringLiteral("Stream stopped"));
+        QCOMPARE(m_pane->SaveSnapshot(QStringLiteral("/tmp/a.png")),
+                 QStringLiteral("No picture yet: stream stopped"));
+        QVERIFY(!m_log->calls.join(QLatin1Char(' ')).contains(QStringLiteral("TakeSnapshot")));
+        // The library finds no picture either.
+        m_backend->streamEvent(player, qdipc::StreamEvent::Picture);
+        QTRY_VERIFY(m_pane->StatusText().isEmpty());
+        m_log->snapshotResult = -1;
+        QCOMPARE(m_pane->SaveSnapshot(QStringLiteral("/tmp/a.png")),
+                 QStringLiteral("No picture yet: the stream has no picture to keep at the moment"));
+    }
+
+    // Saved once libvlc says so, for the player asked; one at a time; a new
+    // Preview fails the pending one.
+    void snapshotIsSavedWhenTheLibrarySaysSo() {
+        m_pane->SetLocation("rtsp://10.77.0.21/channel1/1");
+        m_pane->Play();
+        auto* const player = reinterpret_cast<libvlc_media_player_t*>(0x1030);  // h3
+        m_backend->streamEvent(player, qdipc::StreamEvent::Picture);
+        QTRY_VERIFY(m_pane->StreamInfoText().contains(QStringLiteral("Codec: ")));
+        QCOMPARE(m_pane->SaveSnapshot(QStringLiteral("/tmp/a.png")), QString());
+        QVERIFY(m_log->calls.contains(QStringLiteral("TakeSnapshot(h3, /tmp/a.png)")));
+        QSignalSpy saved(m_pane.get(), &CVideoStatic::snapshotSaved);
+        QSignalSpy failed(m_pane.get(), &CVideoStatic::snapshotFailed);
+        QCOMPARE(m_pane->SaveSnapshot(QStringLiteral("/tmp/b.png")),
+                 QStringLiteral("A snapshot is still being taken; try again in a moment"));
+        // Another player's snapshot is not this one.
+        m_backend->snapshotTaken(reinterpret_cast<libvlc_media_player_t*>(0x1050), "/tmp/x.png");
+        QTest::qWait(20);
+        QCOMPARE(saved.count(), 0);
+        m_backend->snapshotTaken(player, "/tmp/a.png");
+        QTRY_COMPARE(saved.count(), 1);
+        QCOMPARE(saved[0][0].toString(), QStringLiteral("/tmp/a.png"));
+        QCOMPARE(failed.count(), 0);
+
+        // The library found no picture after all: an empty name.
+        QCOMPARE(m_pane->SaveSnapshot(QStringLiteral("/tmp/b.png")), QString());
+        m_backend->snapshotTaken(player, "");
+        QTRY_COMPARE(failed.count(), 1);
+        QCOMPARE(failed[0][0].toString(),
+                 QStringLiteral("No picture yet: the stream has no picture to keep at the moment"));
+        QCOMPARE(saved.count(), 1);
+
+        QVERIFY(m_pane->SaveSnapshot(QStringLiteral("/tmp/c.png")).isEmpty());
+        m_pane->SetLocation("rtsp://10.77.0.22/channel1/1");
+        m_pane->Play();
+        QCOMPARE(failed.count(), 2);
+        QCOMPARE(failed[1][0].toString(),
+                 QStringLiteral("Snapshot not saved: the preview stopped first"));
+        m_backend->snapshotTaken(player, "/tmp/c.png");  // too late: the player went
+        QTest::qWait(20);
+        QCOMPARE(saved.count(), 1);
+
+        // Closing the window drops a pending one without a word.
+        m_backend->streamEvent(reinterpret_cast<libvlc_media_player_t*>(0x1050),  // h5
+                               qdipc::StreamEvent::Picture);
+        QTRY_VERIFY(m_pane->StreamInfoText().contains(QStringLiteral("Codec: ")));
+        QCOMPARE(m_pane->SaveSnapshot(QStringLiteral("/tmp/d.png")), QString());
+        m_pane->Shutdown();
+        QCOMPARE(failed.count(), 2);
+        QCOMPARE(saved.count(), 1);
     }
 
     void paintsTheWholePaneBlack() {
