@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "cli/BatchCommand.h"
+#include "cli/DetailsCommand.h"
 #include "cli/DiagnoseCommand.h"
 #include "cli/OptionParser.h"
 #include "cli/WatchCommand.h"
@@ -22,9 +23,9 @@ namespace {
 constexpr std::size_t kMaxFieldText = record::kTextFieldSize - 1;
 
 // The options that hand the program to the command line wherever they stand.
-constexpr std::array<std::string_view, 10> kVerbs = {
-    "--list",     "--modify", "--assign", "--plan",    "--watch",
-    "--diagnose", "--help",   "-h",       "--version", "-V",
+constexpr std::array<std::string_view, 11> kVerbs = {
+    "--list", "--modify", "--assign",  "--plan", "--watch",   "--diagnose",
+    "--help", "-h",       "--version", "-V",     "--details",
 };
 
 // The toolkit's own options of the window's command line, with one dash or
@@ -163,6 +164,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (given({"--diagnose"})) {
         return ParseDiagnoseCommandLine(args);
+    }
+    if (given({"--details"})) {
+        return ParseDetailsCommandLine(args);
     }
     if (!given({"--list", "--modify", "--help", "-h", "--version", "-V"})) {
         return ParseWindowCommandLine(args);
@@ -309,6 +313,8 @@ std::string HelpText() {
                     [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --diagnose [--format tsv|json]
        qd_ip_search --watch [--interval S] [--format tsv|jsonl] [--interface NAME]
+       qd_ip_search --details IP[:PORT] [--user U [--password-file F]]
+                    [--format text|json]
        qd_ip_search --help | -h | --version | -V
 
 The command line takes over when any argument is one of its verbs: --list,
@@ -409,6 +415,16 @@ mean to talk to cameras. An option's value may also follow an "="
                        object per line: "event", then the keys of --list
                        --format json, "first_seen", "last_seen")
     --interface NAME   send out of that interface only
+  --details IP         ask one device's standard SOAP device service (HTTP to
+                       that dotted quad only, port 80 unless IP:PORT, or the
+                       service's http://IP[:PORT]/PATH) for its maker, model,
+                       firmware, serial number, MAC, DHCP or static, clock
+                       offset and RTSP stream locations; broadcasts nothing
+    --user U           log in as U (a digest on the device's own clock; HTTP
+                       digest where the device asks for it)
+    --password-file F  the password is F's first line; without it the
+                       password is asked on the terminal
+    --format FORMAT    text (default) or json (one object)
   --help, -h           print this help
   --version, -V        print the version
 
@@ -434,7 +450,8 @@ larger than 16 MB, or settings that fail them (nothing was sent); 3
 --modify: no camera has that device ID, or it did not confirm the settings in
 time (it kept other values, stays silent, or another device answers for it);
 --assign or --plan: some camera ended not_confirmed, conflict, refused or
-not_found; --diagnose: a check found a problem (0: none did). --list that
+not_found; --diagnose: a check found a problem (0: none did); --details: the device
+refused the login, wants one, or could not be reached. --list that
 finds no camera says so on standard error and suggests --diagnose.
 )";
 }

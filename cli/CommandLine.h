@@ -40,6 +40,7 @@ enum class CommandMode {
     Plan,
     Watch,
     Diagnose,
+    Details,
     Help,
     Version,
     UsageError
@@ -93,6 +94,14 @@ struct DiagnoseOptions {
     ListFormat format = ListFormat::Tsv;  // tsv or json
 };
 
+// --details: a device's own device service, asked at one address.
+struct DetailsOptions {
+    std::string target;        // IP, IP:PORT or http://IP[:PORT]/PATH (checked)
+    std::string user;          // empty: no login
+    std::string passwordFile;  // empty with a user: asked on the terminal
+    bool json = false;         // text (default) or json
+};
+
 struct CommandLine {
     CommandMode mode = CommandMode::Window;
     // Skip the firewall step at start-up (window mode).
@@ -102,6 +111,7 @@ struct CommandLine {
     BatchOptions batch;
     WatchCommandOptions watch;
     DiagnoseOptions diagnose;
+    DetailsOptions details;
     // UsageError: what is wrong, one line without the program's name.
     std::string error;
 };

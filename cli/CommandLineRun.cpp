@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/BatchCommand.h"
+#include "cli/DetailsCommand.h"
 #include "cli/DiagnoseCommand.h"
 #include "cli/ListOutput.h"
 #include "cli/ProvisioningRun.h"
@@ -122,6 +123,8 @@ int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostre
             return RunWatch(commandLine.watch, config, out, err, StopOnSignals());
         case CommandMode::Diagnose:
             return RunDiagnose(commandLine.diagnose, config, out, err);
+        case CommandMode::Details:
+            return RunDetails(commandLine.details, out, err);
         case CommandMode::Window:
             break;
     }
