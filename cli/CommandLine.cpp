@@ -318,8 +318,8 @@ std::string HelpText() {
        qd_ip_search --help | -h | --version | -V
 
 The command line takes over when any argument is one of its verbs: --list,
---modify, --assign, --plan, --diagnose, --watch, --help (-h) or --version
-(-V). Otherwise the program opens its window, "Search Tool", and passes the
+--modify, --assign, --plan, --diagnose, --watch, --details, --help (-h) or
+--version (-V). Otherwise the program opens its window, "Search Tool", and passes the
 arguments to Qt; an option neither Qt nor the window knows is refused (exit
 status 2), and without a display the program says so and exits with status 1.
 The verbs need no window and no display. --list, --modify, --assign, --plan,
