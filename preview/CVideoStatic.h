@@ -19,6 +19,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "preview/VlcBackend.h"
@@ -62,6 +63,20 @@ public:
 
     // The line that says why there is no picture; empty while none is shown.
     QString StatusText() const;
+
+    // Plays the stream location a device's own service gave for the row whose
+    // address is rowAddress: only when the location's host is exactly that
+    // dotted quad; otherwise nothing is connected to, the pane says why
+    // ("No picture: the device's stream location names another host than
+    // ...") and the result is -1. Else the result of Play.
+    int PlayDeviceStream(const std::string& location, const std::string& rowAddress);
+    // Says why there is no picture (a device that gave no location).
+    void ShowReason(const QString& text) { ShowStatus(text); }
+
+    // The one in-memory store of user names and passwords, by camera
+    // address: what the prompt took, for the device-details window too.
+    std::optional<std::pair<std::string, std::string>> StoredLogin(const std::string& host) const;
+    void StoreLogin(const std::string& host, const std::string& user, const std::string& password);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
