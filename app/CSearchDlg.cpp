@@ -17,6 +17,7 @@
 
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
+#include "app/CDeviceDetailsDlg.h"
 #include "app/CDiagnoseDlg.h"
 #include "app/WindowLayout.h"
 #include "cli/CommandLine.h"
@@ -149,6 +150,7 @@ void CSearchDlg::OnInitDialog() {
     menuActions.assignAddresses = [this] { OnAssignAddresses(); };
     menuActions.settings = [this] { OnSetting(); };
     menuActions.preview = [this] { OnPreview(); };
+    menuActions.deviceDetails = [this] { OnDeviceDetails(); };
     menuActions.copy = [this] { m_listPresentation->CopySelectedRows(); };
     menuActions.keepWatching = [this](bool on) { SetWatching(on); };
     menuActions.watching = [this] { return Watching(); };
@@ -526,7 +528,42 @@ void CSearchDlg::OnPreview() {
         return;
     }
     OnCurrentRowChanged(row);
+    // A row found through its device service plays the location the device
+    // gives; every other row the camera's own fixed location.
+    if (IsDeviceServiceRow(row)) {
+        PlayDeviceServiceStream(m_videoPane, m_currentIp);
+        return;
+    }
     PlayStream(StreamLocationFor(m_currentIp));
+}
+
+bool CSearchDlg::IsDeviceServiceRow(int /*row*/) const {
+    // Hook: true for the rows the device-service discovery adds, once the
+    // list marks them; no row is one yet.
+    return false;
+}
+
+void CSearchDlg::OnDeviceDetails() {
+    const int row = CurrentRow();
+    if (row < 0) {
+        return;
+    }
+    OnCurrentRowChanged(row);
+    CDeviceDetailsDlg::LoginStore store;
+    store.find = [pane = QPointer<CVideoStatic>(m_videoPane)](const std::string& host) {
+        std::optional<qdipc::OnvifLogin> login;
+        if (const auto stored = pane ? pane->StoredLogin(host) : std::nullopt) {
+            login = qdipc::OnvifLogin{stored->first, stored->second};
+        }
+        return login;
+    };
+    store.keep = [pane = QPointer<CVideoStatic>(m_videoPane)](const std::string& host,
+                                                              const qdipc::OnvifLogin& login) {
+        if (pane) {
+            pane->StoreLogin(host, login.user, login.password);
+        }
+    };
+    (new CDeviceDetailsDlg(m_currentIp, store, this))->show();
 }
 
 void CSearchDlg::PlayStream(const std::string& location) {

@@ -78,6 +78,7 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
     add(QStringLiteral("Settings…"), m_actions.settings);
     add(QStringLiteral("Preview"), m_actions.preview);
     add(QStringLiteral("Open Web Page"), [this] { OpenWebPages(); });
+    add(QStringLiteral("Device Details…"), m_actions.deviceDetails);
     menu->addSeparator();
     add(QStringLiteral("Copy"), m_actions.copy)->setShortcut(QKeySequence::Copy);
     add(QStringLiteral("Copy IP"), [this] { CopyColumn(kColIp); });

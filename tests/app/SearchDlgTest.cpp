@@ -336,7 +336,8 @@ void SearchDlgTest::rowMenuActsOnTheSelectedRows() {
         },
         openWebPage));
     QCOMPARE(entries.join(QLatin1Char('|')),
-             QStringLiteral("Assign Addresses…|Settings…|Preview|Open Web Page|Copy|Copy IP|"
+             QStringLiteral("Assign Addresses…|Settings…|Preview|Open Web Page|Device Details…|"
+                            "Copy|Copy IP|"
                             "Copy MAC|Keep &Watching|Save &List As…|Diagnose Network…"));
     QCOMPARE(opened.join(QLatin1Char(' ')),
              QStringLiteral("http://10.0.0.1:8080/ http://10.0.0.2/"));
