@@ -99,6 +99,17 @@ std::optional<XmlElement> ParseSoapXml(std::string_view document, std::string* e
             element.ns = Utf8(text, length);
             reader->GetLocalName(&text, &length);
             element.local = Utf8(text, length);
+            // A prefix bound to no namespace is not well-formed (Wine's
+            // XmlLite lets it pass; the system's refuses it).
+            const wchar_t* qualified = nullptr;
+            UINT qualifiedLength = 0;
+            if (element.ns.empty() &&
+                reader->GetQualifiedName(&qualified, &qualifiedLength) == S_OK &&
+                std::wstring_view(qualified, qualifiedLength).find(L':') !=
+                    std::wstring_view::npos) {
+                why = "not well-formed XML: an undeclared prefix";
+                break;
+            }
             const bool empty = reader->IsEmptyElement() != FALSE;
             for (HRESULT at = reader->MoveToFirstAttribute(); at == S_OK;
                  at = reader->MoveToNextAttribute()) {

@@ -193,7 +193,8 @@ TEST(OnvifAnswers, ReaderRefusesDoctypeDeepNestingAndBrokenXml) {
     EXPECT_FALSE(ParseSoapXml("<a>" + deep + closing + "</a>", &error));  // one deeper
     EXPECT_NE(error.find("nests deeper"), std::string::npos);
     EXPECT_FALSE(ParseSoapXml("<a><b></a>"));
-    EXPECT_FALSE(ParseSoapXml("<p:a/>"));  // an undeclared prefix
+    const auto undeclared = ParseSoapXml("<p:a/>");  // an undeclared prefix
+    EXPECT_FALSE(undeclared) << undeclared->ns << " " << undeclared->local;
     EXPECT_FALSE(ParseSoapXml(std::string(kMaxXmlDocument + 1, ' ')));
 }
 
