@@ -7,6 +7,10 @@
 // clang-format on
 
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "platform/HttpClient.h"
 
@@ -41,15 +45,13 @@ struct Handle {
     }
 };
 
-}  // namespace
-
-HttpResponse HttpPost(const HttpRequest& request) {
+// The exchange itself, with WinHTTP's timeouts set from the deadline.
+HttpResponse Exchange(const HttpRequest& request, std::chrono::steady_clock::time_point deadline) {
     using std::chrono::milliseconds;
     using std::chrono::steady_clock;
     HttpResponse response;
     const std::string host = DottedQuad(request.address);
     const std::string where = host + " port " + std::to_string(request.port);
-    const auto deadline = steady_clock::now() + request.totalLimit;
     const auto left = [&] {
         const auto rest =
             std::chrono::duration_cast<milliseconds>(deadline - steady_clock::now()).count();
@@ -155,6 +157,41 @@ HttpResponse HttpPost(const HttpRequest& request) {
     }
     response.outcome = HttpOutcome::Answered;
     return response;
+}
+
+}  // namespace
+
+HttpResponse HttpPost(const HttpRequest& request) {
+    // WinHTTP's timeouts bound each step, but not every implementation keeps
+    // them (Wine's waits for a silent server for good, and closing the
+    // handle does not end the wait): the exchange runs on a thread of its
+    // own, and at the deadline the caller gets its answer, "no answer in
+    // time", while the thread ends by itself later with its own copies.
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        HttpResponse response;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + request.totalLimit;
+    auto shared = std::make_shared<Shared>();
+    std::thread([shared, request, deadline] {
+        HttpResponse response = Exchange(request, deadline);
+        std::lock_guard lock(shared->mutex);
+        shared->response = std::move(response);
+        shared->done = true;
+        shared->finished.notify_all();
+    }).detach();
+    std::unique_lock lock(shared->mutex);
+    if (!shared->finished.wait_until(lock, deadline + std::chrono::milliseconds(100),
+                                     [&] { return shared->done; })) {
+        HttpResponse late;
+        late.outcome = HttpOutcome::TimedOut;
+        late.error = "no answer from " + DottedQuad(request.address) + " port " +
+                     std::to_string(request.port) + " in time";
+        return late;
+    }
+    return std::move(shared->response);
 }
 
 }  // namespace qdipc
