@@ -18,6 +18,7 @@
 
 #include "app/AppResources.h"
 #include "app/CAboutDlg.h"
+#include "app/CDeviceDetailsDlg.h"
 #include "app/CDiagnoseDlg.h"
 #include "app/PreviewMenuActions.h"
 #include "app/WindowLayout.h"
@@ -156,6 +157,7 @@ void CSearchDlg::OnInitDialog() {
         qdipc::SaveSnapshotAs(this, m_videoPane,
                               [this](const QString& text) { m_messages->Warn(this, text); });
     };
+    menuActions.deviceDetails = [this] { OnDeviceDetails(); };
     menuActions.copy = [this] { m_listPresentation->CopySelectedRows(); };
     menuActions.keepWatching = [this](bool on) { SetWatching(on); };
     menuActions.watching = [this] { return Watching(); };
@@ -534,7 +536,42 @@ void CSearchDlg::OnPreview() {
         return;
     }
     OnCurrentRowChanged(row);
+    // A row found through its device service plays the location the device
+    // gives; every other row the camera's own fixed location.
+    if (IsDeviceServiceRow(row)) {
+        PlayDeviceServiceStream(m_videoPane, m_currentIp);
+        return;
+    }
     PlayStream(StreamLocationFor(m_currentIp));
+}
+
+bool CSearchDlg::IsDeviceServiceRow(int /*row*/) const {
+    // Hook: true for the rows the device-service discovery adds, once the
+    // list marks them; no row is one yet.
+    return false;
+}
+
+void CSearchDlg::OnDeviceDetails() {
+    const int row = CurrentRow();
+    if (row < 0) {
+        return;
+    }
+    OnCurrentRowChanged(row);
+    CDeviceDetailsDlg::LoginStore store;
+    store.find = [pane = QPointer<CVideoStatic>(m_videoPane)](const std::string& host) {
+        std::optional<qdipc::OnvifLogin> login;
+        if (const auto stored = pane ? pane->StoredLogin(host) : std::nullopt) {
+            login = qdipc::OnvifLogin{stored->first, stored->second};
+        }
+        return login;
+    };
+    store.keep = [pane = QPointer<CVideoStatic>(m_videoPane)](const std::string& host,
+                                                              const qdipc::OnvifLogin& login) {
+        if (pane) {
+            pane->StoreLogin(host, login.user, login.password);
+        }
+    };
+    (new CDeviceDetailsDlg(m_currentIp, store, this))->show();
 }
 
 void CSearchDlg::PlayStream(const std::string& location) {

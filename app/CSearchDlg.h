@@ -59,6 +59,8 @@ public:
     // Button and list handlers.
     void OnSearch();
     void OnPreview();
+    // "Device Details…": the current row's device service, in a window.
+    void OnDeviceDetails();
     void OnSetting();
     void OnNoAction() {}
     void OnClickList(int row);
@@ -153,6 +155,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Whether the row was found through its device service (Preview then
+    // plays the location that service gives).
+    bool IsDeviceServiceRow(int row) const;
     void OnInitDialog();
     void OnSize(int cx, int cy);
     // Binds the receive port now, before a request leaves; false (entry 525

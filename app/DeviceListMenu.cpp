@@ -80,6 +80,7 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
     add(QStringLiteral("Stream Info"), m_actions.streamInfo);
     add(QStringLiteral("Save Snapshot…"), m_actions.saveSnapshot);
     add(QStringLiteral("Open Web Page"), [this] { OpenWebPages(); });
+    add(QStringLiteral("Device Details…"), m_actions.deviceDetails);
     menu->addSeparator();
     add(QStringLiteral("Copy"), m_actions.copy)->setShortcut(QKeySequence::Copy);
     add(QStringLiteral("Copy IP"), [this] { CopyColumn(kColIp); });

@@ -5,7 +5,8 @@
 // "Copy" (as Ctrl+C), "Copy IP", "Copy MAC"; and for the whole list
 // "Keep Watching" (a toggle), "Save List As…" and "Diagnose Network…", which
 // need no selection. The window's handlers do the work; this class builds the
-// menu and the texts.
+// menu and the texts. "Device Details…" (after "Open Web Page") opens the
+// current row's device-service facts.
 
 #include <QObject>
 #include <QString>
@@ -38,6 +39,7 @@ struct DeviceListMenuActions {
     // What the preview pane plays: its facts, and its picture as a file.
     std::function<void()> streamInfo;
     std::function<void()> saveSnapshot;
+    std::function<void()> deviceDetails;
     std::function<void()> copy;
     // The whole list: watching on or off, whether it is on, saving it.
     std::function<void(bool)> keepWatching;

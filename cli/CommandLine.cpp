@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "cli/BatchCommand.h"
+#include "cli/DetailsCommand.h"
 #include "cli/DiagnoseCommand.h"
 #include "cli/OptionParser.h"
 #include "cli/SnapshotCommand.h"
@@ -25,7 +26,7 @@ constexpr std::size_t kMaxFieldText = record::kTextFieldSize - 1;
 // The options that hand the program to the command line wherever they stand.
 constexpr std::array<std::string_view, 11> kVerbs = {
     "--list", "--modify", "--assign",  "--plan", "--watch",    "--diagnose",
-    "--help", "-h",       "--version", "-V",     "--snapshot",
+    "--help", "-h",       "--version", "-V",     "--snapshot", "--details",
 };
 
 // The toolkit's own options of the window's command line, with one dash or
@@ -167,6 +168,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (given({"--snapshot"})) {
         return ParseSnapshotCommandLine(args);
+    }
+    if (given({"--details"})) {
+        return ParseDetailsCommandLine(args);
     }
     if (!given({"--list", "--modify", "--help", "-h", "--version", "-V"})) {
         return ParseWindowCommandLine(args);
@@ -314,12 +318,14 @@ std::string HelpText() {
        qd_ip_search --diagnose [--format tsv|json]
        qd_ip_search --watch [--interval S] [--format tsv|jsonl] [--interface NAME]
        qd_ip_search --snapshot IP FILE.png
+       qd_ip_search --details IP[:PORT] [--user U [--password-file F]]
+                    [--format text|json]
        qd_ip_search --help | -h | --version | -V
 
 The command line takes over when any argument is one of its verbs: --list,
---modify, --assign, --plan, --diagnose, --watch, --snapshot, --help (-h) or
---version (-V). Otherwise the program opens its window, "Search Tool", and
-passes the arguments to Qt; an option neither Qt nor the window knows is
+--modify, --assign, --plan, --diagnose, --watch, --snapshot, --details, --help
+(-h) or --version (-V). Otherwise the program opens its window, "Search Tool",
+and passes the arguments to Qt; an option neither Qt nor the window knows is
 refused (exit status 2), and without a display the program says so and exits
 with status 1. The verbs need no window and no display. --list, --modify,
 --assign, --plan, --diagnose and --watch broadcast on the local network: use
@@ -424,6 +430,16 @@ an "=" (--wait=500, --format=json).
                        there is no picture, the reason ("No picture: no
                        answer from IP", "... asks for a user name and
                        password", "... the stream has no video")
+  --details IP         ask one device's standard SOAP device service (HTTP to
+                       that dotted quad only, port 80 unless IP:PORT, or the
+                       service's http://IP[:PORT]/PATH) for its maker, model,
+                       firmware, serial number, MAC, DHCP or static, clock
+                       offset and RTSP stream locations; broadcasts nothing
+    --user U           log in as U (a digest on the device's own clock; HTTP
+                       digest where the device asks for it)
+    --password-file F  the password is F's first line; without it the
+                       password is asked on the terminal
+    --format FORMAT    text (default) or json (one object)
   --help, -h           print this help
   --version, -V        print the version
 
@@ -450,8 +466,9 @@ larger than 16 MB, or settings that fail them (nothing was sent); 3
 time (it kept other values, stays silent, or another device answers for it);
 --assign or --plan: some camera ended not_confirmed, conflict, refused or
 not_found; --diagnose: a check found a problem (0: none did); --snapshot:
-1 when the camera gave no picture or the file could not be written. --list
-that finds no camera says so on standard error and suggests --diagnose.
+1 when the camera gave no picture or the file could not be written; --details:
+the device refused the login, wants one, or could not be reached. --list that
+finds no camera says so on standard error and suggests --diagnose.
 )";
 }
 

@@ -41,6 +41,7 @@ enum class CommandMode {
     Watch,
     Diagnose,
     Snapshot,
+    Details,
     Help,
     Version,
     UsageError
@@ -99,6 +100,14 @@ struct SnapshotCommandOptions {
     std::string file;  // the PNG to write
 };
 
+// --details: a device's own device service, asked at one address.
+struct DetailsOptions {
+    std::string target;        // IP, IP:PORT or http://IP[:PORT]/PATH (checked)
+    std::string user;          // empty: no login
+    std::string passwordFile;  // empty with a user: asked on the terminal
+    bool json = false;         // text (default) or json
+};
+
 struct CommandLine {
     CommandMode mode = CommandMode::Window;
     // Skip the firewall step at start-up (window mode).
@@ -109,6 +118,7 @@ struct CommandLine {
     WatchCommandOptions watch;
     DiagnoseOptions diagnose;
     SnapshotCommandOptions snapshot;
+    DetailsOptions details;
     // UsageError: what is wrong, one line without the program's name.
     std::string error;
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/BatchCommand.h"
+#include "cli/DetailsCommand.h"
 #include "cli/DiagnoseCommand.h"
 #include "cli/ProvisioningRun.h"
 #include "cli/SnapshotCommand.h"
@@ -126,6 +127,8 @@ int RunCommandLine(const CommandLine& commandLine, std::ostream& out, std::ostre
         case CommandMode::Snapshot:
             StartSocketLibrary();
             return RunSnapshot(commandLine.snapshot, snapshot, out, err);
+        case CommandMode::Details:
+            return RunDetails(commandLine.details, out, err);
         case CommandMode::Window:
             break;
     }

@@ -8,6 +8,7 @@
 
 #include "discovery/CellText.h"
 #include "discovery/DeviceTable.h"
+#include "discovery/OnvifDevice.h"
 #include "preview/CCredentialsDlg.h"
 #include "preview/LibVlcBackend.h"
 #include "settings/SettingsValidation.h"
@@ -201,6 +202,38 @@ void CVideoStatic::resizeEvent(QResizeEvent* event) {
 
 QString CVideoStatic::StatusText() const {
     return m_status->isHidden() ? QString() : m_status->text();
+}
+
+int CVideoStatic::PlayDeviceStream(const std::string& location, const std::string& rowAddress) {
+    const auto address = qdipc::ParseIpv4Strict(rowAddress);
+    std::string reason = "the camera reports no valid IP address";
+    if (!address || !qdipc::IsStreamUriOf(location, *address, &reason)) {
+        if (m_player) {
+            m_vlc->ReleasePlayer(m_player);
+            m_player = nullptr;
+        }
+        m_changed = true;
+        ShowStatus(QStringLiteral("No picture: ") + QString::fromStdString(reason));
+        return -1;
+    }
+    SetLocation(location);
+    return Play();
+}
+
+std::optional<std::pair<std::string, std::string>> CVideoStatic::StoredLogin(
+    const std::string& host) const {
+    const auto known = m_credentials.find(host);
+    if (known == m_credentials.end()) {
+        return std::nullopt;
+    }
+    return std::make_pair(known->second.user, known->second.password);
+}
+
+void CVideoStatic::StoreLogin(const std::string& host, const std::string& user,
+                              const std::string& password) {
+    if (qdipc::ParseIpv4Strict(host)) {
+        m_credentials[host] = {user, password};
+    }
 }
 
 void CVideoStatic::ShowStatus(const QString& text) {

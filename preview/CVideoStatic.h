@@ -19,6 +19,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "preview/StreamFacts.h"
@@ -90,6 +91,20 @@ public:
 signals:
     void snapshotSaved(const QString& path);
     void snapshotFailed(const QString& reason);
+
+    // Plays the stream location a device's own service gave for the row whose
+    // address is rowAddress: only when the location's host is exactly that
+    // dotted quad; otherwise nothing is connected to, the pane says why
+    // ("No picture: the device's stream location names another host than
+    // ...") and the result is -1. Else the result of Play.
+    int PlayDeviceStream(const std::string& location, const std::string& rowAddress);
+    // Says why there is no picture (a device that gave no location).
+    void ShowReason(const QString& text) { ShowStatus(text); }
+
+    // The one in-memory store of user names and passwords, by camera
+    // address: what the prompt took, for the device-details window too.
+    std::optional<std::pair<std::string, std::string>> StoredLogin(const std::string& host) const;
+    void StoreLogin(const std::string& host, const std::string& user, const std::string& password);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

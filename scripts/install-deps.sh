@@ -17,6 +17,9 @@ run_packages=(
     libcli11-dev
     # reading nftables' JSON ruleset for the network diagnosis
     nlohmann-json3-dev
+    # a device's web services: HTTP (libcurl), SOAP read by namespace (expat),
+    # the login's SHA-1 and Base64 (OpenSSL's libcrypto)
+    libcurl4-openssl-dev libexpat1-dev libssl-dev
     # the program: Qt 6 and libvlc with its decoders and video outputs
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libvlc-dev vlc-plugin-base
     vlc-plugin-video-output

@@ -338,8 +338,8 @@ void SearchDlgTest::rowMenuActsOnTheSelectedRows() {
         openWebPage));
     QCOMPARE(entries.join(QLatin1Char('|')),
              QStringLiteral("Assign Addresses…|Settings…|Preview|Stream Info|Save Snapshot…|"
-                            "Open Web Page|Copy|Copy IP|Copy MAC|Keep &Watching|Save &List As…|"
-                            "Diagnose Network…"));
+                            "Open Web Page|Device Details…|Copy|Copy IP|Copy MAC|Keep &Watching|"
+                            "Save &List As…|Diagnose Network…"));
     QCOMPARE(opened.join(QLatin1Char(' ')),
              QStringLiteral("http://10.0.0.1:8080/ http://10.0.0.2/"));
 

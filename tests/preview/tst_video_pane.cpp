@@ -226,6 +226,37 @@ private slots:
         QCOMPARE(CallsAfterConstruction(), expected);
     }
 
+    // A device's own stream location is played only when its host is the
+    // row's address; a stored login for that address goes with it.
+    void deviceStreamLocationOnlyForTheRowsAddress() {
+        m_pane->StoreLogin("10.0.0.5", "viewer", "secret");
+        const QString location = QStringLiteral("rtsp://10.0.0.5:554/stream/main?x=1");
+        QCOMPARE(m_pane->PlayDeviceStream(location.toStdString(), "10.0.0.5"), 0);
+        QVERIFY(m_log->calls.contains(QStringLiteral("NewMedia(h1, %1)").arg(location)));
+        QVERIFY(m_log->calls.contains(QStringLiteral("SetCredentials(h2, viewer, secret)")));
+        m_log->calls.clear();
+        for (const char* other : {"rtsp://10.0.0.50/a", "rtsp://10.0.0.5:1@10.0.0.6/a",
+                                  "rtsp://host/a", "http://10.0.0.5/a"}) {
+            QCOMPARE(m_pane->PlayDeviceStream(other, "10.0.0.5"), -1);
+            QVERIFY2(!m_log->calls.join(QLatin1Char(' ')).contains(QStringLiteral("NewMedia")),
+                     other);
+        }
+        // The player of the allowed location stopped at the first refusal.
+        QCOMPARE(m_log->calls.first(), QStringLiteral("ReleasePlayer(h3)"));
+        QCOMPARE(m_pane->StatusText(), QStringLiteral("No picture: the device gives no RTSP "
+                                                      "location"));
+        QCOMPARE(m_pane->PlayDeviceStream("rtsp://10.0.0.6/a", "10.0.0.5"), -1);
+        QCOMPARE(m_pane->StatusText(),
+                 QStringLiteral("No picture: the device's stream location names another host "
+                                "than 10.0.0.5"));
+        // A row without a strict address plays nothing.
+        QCOMPARE(m_pane->PlayDeviceStream("rtsp://10.0.0.5/a", "10.0.0.05"), -1);
+        QCOMPARE(m_pane->StatusText(),
+                 QStringLiteral("No picture: the camera reports no valid IP address"));
+        QVERIFY(!m_pane->StoredLogin("10.0.0.6"));
+        QCOMPARE(m_pane->StoredLogin("10.0.0.5")->second, std::string("secret"));
+    }
+
     void playWithoutNewLocationOnlyRestartsThePlayer() {
         m_pane->SetLocation("rtsp://192.168.1.20/channel1/1");
         m_pane->Play();
