@@ -223,6 +223,8 @@ private:
     QElapsedTimer m_searchStarted;
     std::size_t m_searchRepeatsSent = 0;
     qdipc::AddressReservations m_reservations;
+    // When the runs' confirmation probes go out: one schedule for them all.
+    qdipc::ProbeSchedule m_probes;
     // Outcomes since the runs last all ended, and the latest one.
     int m_confirmedCount = 0;
     int m_notConfirmedCount = 0;

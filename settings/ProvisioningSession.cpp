@@ -45,6 +45,8 @@ CameraResult ResultOf(const ConfirmationOutcome& outcome) {
             return CameraResult::Confirmed;
         case ConfirmationVerdict::Conflict:
             return CameraResult::Conflict;
+        case ConfirmationVerdict::Unverifiable:
+            return CameraResult::Unverifiable;
         case ConfirmationVerdict::NotConfirmed:
             break;
     }
@@ -65,6 +67,8 @@ const char* CameraResultWord(CameraResult result) {
             return "not_confirmed";
         case CameraResult::Conflict:
             return "conflict";
+        case CameraResult::Unverifiable:
+            return "unverifiable";
         case CameraResult::Refused:
             return "refused";
         case CameraResult::NotFound:
@@ -82,7 +86,7 @@ ProvisioningSession::ProvisioningSession(ProvisioningOptions options, Provisioni
     : options_(std::move(options)),
       hooks_(std::move(hooks)),
       reservations_(reservations),
-      confirmation_(options_.confirmation) {
+      confirmation_(options_.confirmation, options_.probes) {
     if (reservations_ != nullptr) {
         holder_ = reservations_->NewHolder();
     }
@@ -252,6 +256,7 @@ void ProvisioningSession::BeginSending(Clock::time_point now) {
     nextToSend_ = 0;
     sentCount_ = 0;
     sendStart_ = now;
+    nextSend_ = now;
     SendDue(now);
 }
 
@@ -270,10 +275,12 @@ void ProvisioningSession::SendDue(Clock::time_point now) {
             FinishIfDone(now);
             return;
         }
-        // Paced, so that a switch or a camera's small queue drops none.
-        if (now < sendStart_ + sentCount_ * options_.pacing) {
+        // Paced, so that a switch or a camera's small queue drops none; after
+        // a late tick too, the next record waits its full spacing.
+        if (now < nextSend_) {
             return;
         }
+        nextSend_ = now + options_.pacing;
         const std::size_t index = nextToSend_++;
         const AssignOrder& order = cameras_[index].order;
         const NetSettingsRecord record = order.Record();
@@ -291,9 +298,14 @@ void ProvisioningSession::SendDue(Clock::time_point now) {
             SetResult(index, CameraResult::Sent, "sent, not confirmed (no wait was asked)");
             continue;
         }
-        confirmation_.Add(
-            record, now,
-            ReportedSettings{order.camera.ip, order.camera.mask, order.camera.gateway});
+        // What the camera reported before, when it is known (a change
+        // without a listed row has no before values).
+        std::optional<ReportedSettings> before;
+        if (!order.camera.ip.empty()) {
+            before = ReportedSettings{order.camera.ip, order.camera.mask, order.camera.gateway,
+                                      order.camera.mac};
+        }
+        std::optional<ConfirmationOutcome> unverifiable = confirmation_.Add(record, now, before);
         // A newer change for the same camera replaces the older one (the
         // camera takes the record it got last): the older ends unconfirmed.
         const auto [waiting, added] = sentIndex_.emplace(Lower(order.camera.deviceId), index);
@@ -304,6 +316,10 @@ void ProvisioningSession::SendDue(Clock::time_point now) {
                       "replaced by a newer change for the same camera");
         }
         SetResult(index, CameraResult::Sent, {});
+        if (unverifiable) {
+            sentIndex_.erase(Lower(order.camera.deviceId));
+            SetResult(index, CameraResult::Unverifiable, kUnverifiableText);
+        }
     }
 }
 
@@ -356,12 +372,17 @@ void ProvisioningSession::Tick(Clock::time_point now) {
         case Phase::Confirming: {
             SendDue(now);
             ChangeConfirmation::TickResult tick = confirmation_.Tick(now);
-            TakeOutcomes(tick.expired);
-            if (tick.probe && hooks_.sendProbe) {
-                // A change without a search before it draws its search ID
-                // with its first probe.
-                const bool first = !probed_;
-                probed_ = hooks_.sendProbe(first) || probed_;
+            TakeOutcomes(tick.ended);
+            if (tick.probe) {
+                // Each probe under a fresh search ID: its answers count for
+                // it alone.
+                std::optional<std::uint32_t> searchId;
+                if (hooks_.sendConfirmationProbe) {
+                    searchId = hooks_.sendConfirmationProbe();
+                }
+                std::vector<ConfirmationOutcome> outcomes;
+                confirmation_.ProbeSent(searchId, now, outcomes);
+                TakeOutcomes(outcomes);
             }
             FinishIfDone(now);
             return;
@@ -383,7 +404,7 @@ std::optional<ProvisioningSession::Clock::time_point> ProvisioningSession::NextD
             return due;
         }
         case Phase::Sending: {
-            Clock::time_point due = sendStart_ + sentCount_ * options_.pacing;
+            Clock::time_point due = nextSend_;
             if (const auto confirming = confirmation_.NextDue()) {
                 due = std::min(due, *confirming);
             }
@@ -437,8 +458,12 @@ std::string ProvisioningSession::RollbackPlanText() const {
             continue;
         }
         // The settings the camera reported before; how it got them (static or
-        // DHCP) is not in a reply, so they come back as static settings.
+        // DHCP) is not in a reply, so they come back as static settings. A
+        // camera whose settings before are unknown cannot be put back.
         const AssignCamera& before = camera.order.camera;
+        if (before.ip.empty()) {
+            continue;
+        }
         text += CsvField(before.deviceId) + "," + CsvField(before.mac) + "," + CsvField(before.ip) +
                 "," + CsvField(before.mask) + "," + CsvField(before.gateway) + ",static\r\n";
     }

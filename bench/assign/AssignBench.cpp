@@ -92,6 +92,7 @@ RunFigures Run(std::size_t count, std::chrono::milliseconds restart, int spoofsP
         c.ignores = ignoring;
     }
     std::vector<AcceptedReply> inbox;
+    std::uint32_t searchId = 0;
     qdipc::ProvisioningHooks hooks;
     hooks.sendProbe = [&](bool) {
         const Clock::time_point now = Clock::now();
@@ -107,7 +108,16 @@ RunFigures Run(std::size_t count, std::chrono::milliseconds restart, int spoofsP
                 inbox.push_back(c.Reply(c.newIp, c.newMask, c.newGateway, "10.200.255.200"));
             }
         }
+        for (AcceptedReply& reply : inbox) {
+            reply.searchId = searchId;
+        }
         return true;
+    };
+    // Each confirmation probe under a fresh search ID, which its replies carry.
+    hooks.sendConfirmationProbe = [&]() -> std::optional<std::uint32_t> {
+        ++searchId;
+        hooks.sendProbe(false);
+        return searchId;
     };
     hooks.sendRecord = [&](const qdipc::NetSettingsRecord& record, std::uint32_t, std::string&) {
         const std::uint32_t number =
