@@ -304,6 +304,15 @@ void ChangeConfirmation::CloseInterval(Clock::time_point now,
                                    FormatMac(reply.Raw(reply::kMac)) == change.mac;
                 (match ? taken : others).push_back(answer);
             }
+            // Another address that reports just what the camera does proves
+            // nothing and contradicts nothing.
+            if (!taken.empty()) {
+                const std::string values = ReportedValues(taken.front()->reply);
+                std::erase_if(others, [&](const AcceptedReply* answer) {
+                    return answer->sourceAddress != change.ipAddress &&
+                           ReportedValues(answer->reply) == values;
+                });
+            }
             if (change.evidence) {
                 // Last interval both answered: the old address decides.
                 const auto old = std::find_if(others.begin(), others.end(), [&](const auto* a) {
