@@ -130,10 +130,12 @@ std::optional<ConfirmationOutcome> ChangeConfirmation::Add(
         change.before->mask == change.mask && change.before->gateway == change.gateway &&
         (change.beforeMac.empty() || change.beforeMac == change.mac)) {
         m_pending.erase(change.key);  // a newer change replaces a pending one
+        m_addressesStale = true;
         return Outcome(change, ConfirmationVerdict::Unverifiable, now);
     }
     const std::uint64_t key = change.key;
     m_pending[key] = std::move(change);
+    m_addressesStale = true;
     // A probe already scheduled soon enough serves this change too.
     m_schedule->Want(now + m_options.firstProbe, now);
     return std::nullopt;
@@ -169,10 +171,27 @@ void ChangeConfirmation::Observe(const std::vector<AcceptedReply>& replies, Cloc
     if (m_pending.empty() || !m_intervalSearchId) {
         return;
     }
+    if (m_addressesStale) {
+        m_newAddresses.clear();
+        for (const auto& [key, change] : m_pending) {
+            if (change.ipAddress != 0) {
+                m_newAddresses.insert(change.ipAddress);
+            }
+        }
+        m_addressesStale = false;
+    }
     for (const AcceptedReply& accepted : replies) {
         // An answer to an earlier request (or a replay of one) says nothing
-        // about what the camera does now.
-        if (accepted.searchId == *m_intervalSearchId) {
+        // about what the camera does now; nor does one that neither names a
+        // pending camera nor comes from or reports a new address.
+        if (accepted.searchId != *m_intervalSearchId) {
+            continue;
+        }
+        const bool relevant =
+            m_pending.contains(DeviceKey(accepted.reply.Raw(reply::kDevId))) ||
+            m_newAddresses.contains(accepted.sourceAddress) ||
+            m_newAddresses.contains(ParseIpv4Strict(accepted.reply.Text(reply::kIp)).value_or(0));
+        if (relevant) {
             m_answers.push_back(accepted);
         }
     }
@@ -412,6 +431,7 @@ void ChangeConfirmation::CloseInterval(Clock::time_point now,
             ended.push_back(std::move(outcome));
         }
     }
+    m_addressesStale = true;
 }
 
 ChangeConfirmation::TickResult ChangeConfirmation::Tick(Clock::time_point now) {
@@ -422,6 +442,7 @@ ChangeConfirmation::TickResult ChangeConfirmation::Tick(Clock::time_point now) {
         if (it->second.deadline <= now) {
             expired.push_back(Outcome(it->second, ConfirmationVerdict::NotConfirmed, now));
             it = m_pending.erase(it);
+            m_addressesStale = true;
         } else {
             ++it;
         }
@@ -484,6 +505,7 @@ double ChangeConfirmation::Progress(Clock::time_point now) const {
 void ChangeConfirmation::Clear() {
     m_pending.clear();
     m_answers.clear();
+    m_addressesStale = true;
 }
 
 std::string ChangeConfirmation::WaitingText() const {

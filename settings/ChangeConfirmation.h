@@ -46,6 +46,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "discovery/ReplyQueue.h"
@@ -238,6 +239,9 @@ private:
     std::uint64_t m_intervalProbe = 0;
     std::optional<std::uint32_t> m_intervalSearchId;
     std::vector<AcceptedReply> m_answers;
+    // The pending static changes' new addresses (rebuilt when stale).
+    std::unordered_set<std::uint32_t> m_newAddresses;
+    bool m_addressesStale = true;
 };
 
 // Without a window (the command line): until no change is pending, sends a
