@@ -262,6 +262,8 @@ void CSearchDlg::OnSearch() {
     m_table.List().SetHostInterfaces(m_config.interfaces ? m_config.interfaces()
                                                          : qdipc::ListBroadcastInterfaces());
     const qdipc::SearchOutcome outcome = m_searchCommand.Run([this] { m_table.Clear(); });
+    // The runs' pending changes take this request's answers like a probe's.
+    m_probes.Noted(m_searchCommand.SearchId(), qdipc::ProbeSchedule::Clock::now());
     m_lastSearch.searched = true;
     m_lastSearch.outcome = outcome;
     if (outcome != qdipc::SearchOutcome::Sent) {
@@ -751,8 +753,20 @@ qdipc::AssignRun* CSearchDlg::MakeRun(
     }
     qdipc::AssignRun::Hooks hooks;
     hooks.send = std::move(send);
-    hooks.probe = [this] { return m_searchCommand.Repeat() == qdipc::SearchOutcome::Sent; };
+    // One probe schedule for every run of the window; each probe under a
+    // fresh search ID.
+    hooks.probe = [this]() -> std::optional<std::uint32_t> {
+        if (m_searchCommand.Probe() != qdipc::SearchOutcome::Sent) {
+            return std::nullopt;
+        }
+        return m_searchCommand.SearchId();
+    };
+    hooks.probes = &m_probes;
     hooks.confirmation = m_config.confirmation;
+    if (!hooks.confirmation.neighbours) {
+        hooks.confirmation.neighbours =
+            m_config.neighbours ? m_config.neighbours : qdipc::ReachableNeighbours;
+    }
     hooks.rollbackDirectory =
         m_config.stateDirectory.empty() ? qdipc::UserStateDirectory() : m_config.stateDirectory;
     hooks.reservations = &m_reservations;

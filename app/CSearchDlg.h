@@ -228,6 +228,8 @@ private:
     bool m_noCameraShown = false;
     qdipc::SearchSchedule m_searchSchedule;  // the repeats of the latest search
     qdipc::AddressReservations m_reservations;
+    // When the runs' confirmation probes go out: one schedule for them all.
+    qdipc::ProbeSchedule m_probes;
     // Outcomes since the runs last all ended, and the latest one.
     int m_confirmedCount = 0;
     int m_notConfirmedCount = 0;

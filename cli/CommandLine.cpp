@@ -346,7 +346,9 @@ an "=" (--wait=500, --format=json).
                        one that does not answer), send it new network
                        settings; prints "Setting OK!" or "Setting error!",
                        then waits for its evidence and prints "Confirmed: ID
-                       at IP", "Not confirmed: ..." or "Conflict: ..."
+                       at IP", "Not confirmed: ...", "Conflict: ..." or
+                       "Unverifiable: ..." (static settings it already
+                       reports: no answer can show the change)
     --ip A             the new IPv4 address    } dotted quads, numbers 0-255
     --mask M           the new netmask         } without leading zeros,
     --gateway G        the new gateway         } sent as given
@@ -359,12 +361,15 @@ an "=" (--wait=500, --format=json).
                        well-formed address; the MAC is unicast, not all zeros.
     --verify-wait MS   how long to wait for the camera (default 10000; it
                        restarts its network and may be silent for seconds);
-                       0 sends without waiting. Static: confirmed by a reply
-                       from the new IP reporting the IP, mask, gateway and
-                       MAC sent; DHCP and ADSL: by a reply from its own
-                       address after it fell silent for a probe interval, or
-                       reporting other settings than before. Two addresses
-                       answering for the camera differently: conflict
+                       0 sends without waiting. Only replies to a probe sent
+                       after the record count, each probe under a fresh
+                       search ID. Static: confirmed by a reply from the new
+                       IP reporting the IP, mask, gateway and MAC sent; DHCP
+                       and ADSL: by a reply from its own address after two
+                       silent probe intervals, or reporting other settings
+                       than before. Two addresses answering for the camera
+                       differently, its ID with another MAC, or another
+                       device at the new address: conflict
   --assign             give a batch of cameras new static addresses: each,
                        ordered by MAC then device ID, gets the next free
                        address from --from upward inside its subnet (skipping
@@ -392,7 +397,8 @@ an "=" (--wait=500, --format=json).
                        with its new values (default 10000; 0 does not wait)
                        Both print one record per camera: dev_id, mac, ip,
                        new_ip, result (planned, sent, confirmed,
-                       not_confirmed, conflict, refused, not_found), in the
+                       not_confirmed, conflict, unverifiable, refused,
+                       not_found), in the
                        --format given. A camera whose record breaks the
                        settings rules is refused, the others go on. Every
                        run that sends first writes a rollback plan (a --plan
@@ -463,11 +469,13 @@ be written (a full disk; a closed pipe, quietly) or the window could not open
 (no display); 2 a wrong command line, a plan that fails its checks or is
 larger than 16 MB, or settings that fail them (nothing was sent); 3
 --modify: no camera has that device ID, or it did not confirm the settings in
-time (it kept other values, stays silent, or another device answers for it);
---assign or --plan: some camera ended not_confirmed, conflict, refused or
-not_found; --diagnose: a check found a problem (0: none did); --snapshot:
-1 when the camera gave no picture or the file could not be written; --details:
-the device refused the login, wants one, or could not be reached. --list that
+time (it kept other values, stays silent, another device answers for it, or
+the settings were the ones it reported: unverifiable);
+--assign or --plan: some camera ended not_confirmed, conflict, unverifiable,
+refused or not_found; --diagnose: a check found a problem (0: none did);
+--snapshot: 1 when the camera gave no picture or the file could not be
+written; --details: the device refused the login, wants one, or could not be
+reached. --list that
 finds no camera says so on standard error and suggests --diagnose.
 )";
 }

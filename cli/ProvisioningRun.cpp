@@ -133,6 +133,13 @@ ProvisioningHooks CliNetwork::Hooks() {
                BroadcastOutcome::Ok;
     };
     hooks.sendProbe = [this](bool first) { return Probe(first); };
+    hooks.sendConfirmationProbe = [this]() -> std::optional<std::uint32_t> {
+        lastOutcome_ = command_.Probe();
+        if (lastOutcome_ != SearchOutcome::Sent) {
+            return std::nullopt;
+        }
+        return command_.SearchId();
+    };
     return hooks;
 }
 
@@ -198,6 +205,7 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
     sessionOptions.searchWait = kModifySearchWait;
     sessionOptions.awaitedIds = {LowerAscii(options.deviceId)};
     sessionOptions.confirmation.timeout = std::chrono::milliseconds(options.verifyWaitMs);
+    sessionOptions.confirmation.neighbours = ReachableNeighbours;
     sessionOptions.rollbackDirectory = RollbackDirectory(config);
     ProvisioningHooks hooks = network.Hooks();
     hooks.plan = [&](const std::vector<FoundCamera>& found) {
@@ -261,6 +269,11 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
             case CameraResult::Confirmed:
             case CameraResult::Conflict:
                 write(EscapeControls(event.text));
+                break;
+            case CameraResult::Unverifiable:
+                write(EscapeControls(
+                    "Unverifiable: " + current->Cameras()[event.index].order.camera.deviceId +
+                    ": " + event.text));
                 break;
             case CameraResult::Refused:
                 err << kPrefix << EscapeControls(options.deviceId + ": " + event.text)
@@ -339,6 +352,8 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
     sessionOptions.confirmation.timeout = std::chrono::milliseconds(options.verifyWaitMs);
     sessionOptions.confirmation.probeInterval =
         std::chrono::milliseconds(environment.probeIntervalMs);
+    sessionOptions.confirmation.neighbours =
+        environment.neighbours ? environment.neighbours : ReachableNeighbours;
     sessionOptions.dryRun = options.dryRun;
     sessionOptions.rollbackDirectory = RollbackDirectory(config);
     ProvisioningHooks hooks = network.Hooks();

@@ -23,7 +23,8 @@ SearchCommand::SearchCommand(std::atomic<std::uint32_t>& searchId, Ipv4Endpoint 
     : searchId_(searchId),
       destination_(std::move(destination)),
       interfaces_(interfaces ? std::move(interfaces) : InterfaceLister{ListBroadcastInterfaces}),
-      clock_(clock ? std::move(clock) : SecondsClock{SystemSeconds}) {}
+      clock_(clock ? std::move(clock) : SecondsClock{SystemSeconds}),
+      freshIds_(static_cast<std::uint32_t>(clock_()) ^ 0x5eed) {}
 
 SearchOutcome SearchCommand::Run(const std::function<void()>& clear,
                                  const std::string& onlyInterface) {
@@ -33,6 +34,7 @@ SearchOutcome SearchCommand::Run(const std::function<void()>& clear,
     }
     const std::uint32_t id = TimeSeededDraw(clock_());
     searchId_.store(id);
+    Remember(id);
     onlyInterface_ = onlyInterface;
     failedNetworks_.clear();
     return Send(id, onlyInterface);
@@ -40,6 +42,24 @@ SearchOutcome SearchCommand::Run(const std::function<void()>& clear,
 
 SearchOutcome SearchCommand::Repeat() {
     return Send(searchId_.load(), onlyInterface_);
+}
+
+SearchOutcome SearchCommand::Probe() {
+    // An ID in the request's range (0 to 32767) that no recent request used.
+    std::uint32_t id = 0;
+    do {
+        id = static_cast<std::uint32_t>(freshIds_() & 0x7FFF);
+    } while (std::find(recentIds_.begin(), recentIds_.end(), id) != recentIds_.end());
+    Remember(id);
+    searchId_.store(id);
+    return Send(id, onlyInterface_);
+}
+
+void SearchCommand::Remember(std::uint32_t id) {
+    recentIds_.push_back(id);
+    if (recentIds_.size() > kRecentIds) {
+        recentIds_.erase(recentIds_.begin());
+    }
 }
 
 SearchOutcome SearchCommand::Send(std::uint32_t id, const std::string& onlyInterface) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -57,12 +58,21 @@ public:
     // nothing. Also the probe that looks for a camera after a settings change.
     SearchOutcome Repeat();
 
+    // The request of the latest Run again, under a fresh search ID that none
+    // of the latest kRecentIds requests used, stored at once (the receive
+    // worker takes only its replies from now on): a confirmation probe, whose
+    // replies show which request they answer. The ID is SearchId() after.
+    SearchOutcome Probe();
+    std::uint32_t SearchId() const { return searchId_.load(); }
+    static constexpr std::size_t kRecentIds = 64;
+
     // The networks whose request could not be sent, by the latest Run and the
     // repeats after it (each network once, in the order they failed); empty
     // when every send went out.
     const std::vector<Ipv4Interface>& FailedNetworks() const { return failedNetworks_; }
 
 private:
+    void Remember(std::uint32_t id);
     // Steps 3 to 6 of Run with this search ID.
     SearchOutcome Send(std::uint32_t id, const std::string& onlyInterface);
 
@@ -71,6 +81,9 @@ private:
     InterfaceLister interfaces_;
     SecondsClock clock_;
     std::string onlyInterface_;  // of the latest Run
+    // The IDs of the latest requests, oldest first; and the draw of fresh ones.
+    std::vector<std::uint32_t> recentIds_;
+    std::minstd_rand freshIds_;
     std::vector<Ipv4Interface> failedNetworks_;
 };
 

@@ -16,6 +16,9 @@ namespace qdipc {
 struct NeighbourEntry {
     std::string address;               // dotted quad
     std::uint32_t interfaceIndex = 0;  // 0 when unknown
+    // The link-layer address, lowercase "aa:bb:cc:dd:ee:ff"; empty when the
+    // system did not say.
+    std::string mac = {};
 };
 
 // The neighbour table's IPv4 entries whose link-layer address is known
@@ -34,8 +37,8 @@ struct DefaultRoute {
 
 // Linux only: the parsers of the Linux files, kept apart from the files for tests: the
 // text of /proc/net/arp (entries with flag 0x2, complete, and a link-layer
-// address that is not all zeros; interfaceIndex left 0 and the device's
-// name in interfaceNames), and of /proc/net/route (default routes with the
+// address that is not all zeros, lowercased into mac; interfaceIndex left 0
+// and the device's name in interfaceNames), and of /proc/net/route (default routes with the
 // gateway flag). Lines that do not parse are skipped.
 std::vector<NeighbourEntry> ParseProcNetArp(std::string_view text,
                                             std::vector<std::string>* interfaceNames = nullptr);

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <net/if.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -101,7 +102,11 @@ std::vector<NeighbourEntry> ParseProcNetArp(std::string_view text,
         if (!flags || (*flags & kArpComplete) == 0 || IsZeroMac(words[3])) {
             return;
         }
-        entries.push_back({std::string(words[0]), 0});
+        std::string mac(words[3]);
+        for (char& c : mac) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        entries.push_back({std::string(words[0]), 0, std::move(mac)});
         if (interfaceNames != nullptr) {
             interfaceNames->emplace_back(words[5]);
         }

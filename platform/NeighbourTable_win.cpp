@@ -35,7 +35,16 @@ std::vector<NeighbourEntry> ReachableNeighbours() {
         }
         const std::string address = DottedQuad(row.Address.Ipv4.sin_addr);
         if (!address.empty()) {
-            entries.push_back({address, row.InterfaceIndex});
+            std::string mac;
+            if (row.PhysicalAddressLength == 6) {
+                static constexpr char kHex[] = "0123456789abcdef";
+                for (ULONG b = 0; b < 6; ++b) {
+                    mac += b == 0 ? "" : ":";
+                    mac += kHex[row.PhysicalAddress[b] >> 4];
+                    mac += kHex[row.PhysicalAddress[b] & 0xF];
+                }
+            }
+            entries.push_back({address, row.InterfaceIndex, std::move(mac)});
         }
     }
     FreeMibTable(table);

@@ -21,6 +21,8 @@ std::string CameraResultText(CameraResult result) {
             return "not confirmed";
         case CameraResult::Conflict:
             return "conflict";
+        case CameraResult::Unverifiable:
+            return "unverifiable";
         case CameraResult::Refused:
             return "refused";
         case CameraResult::NotFound:
@@ -165,7 +167,8 @@ std::vector<int> AssignModel::RetryRows() const {
     std::vector<int> rows;
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         if (rows_[i].result == CameraResult::NotConfirmed ||
-            rows_[i].result == CameraResult::Conflict) {
+            rows_[i].result == CameraResult::Conflict ||
+            rows_[i].result == CameraResult::Unverifiable) {
             rows.push_back(static_cast<int>(i));
         }
     }
@@ -211,6 +214,7 @@ AssignCounts AssignModel::Counts() const {
                 break;
             case CameraResult::NotConfirmed:
             case CameraResult::Conflict:
+            case CameraResult::Unverifiable:
                 counts.retry = true;
                 ++counts.failed;
                 break;

@@ -10,6 +10,7 @@ ProvisioningOptions OptionsOf(const AssignRun::Hooks& hooks) {
     options.pacing = hooks.pacing;
     options.confirmation = hooks.confirmation;
     options.rollbackDirectory = hooks.rollbackDirectory;
+    options.probes = hooks.probes;
     return options;
 }
 
@@ -18,17 +19,17 @@ ProvisioningOptions OptionsOf(const AssignRun::Hooks& hooks) {
 AssignRun::AssignRun(std::vector<AssignOrder> orders, Hooks hooks, QObject* parent)
     : QObject(parent),
       orders_(std::move(orders)),
-      session_(
-          OptionsOf(hooks),
-          ProvisioningHooks{std::move(hooks.send),
-                            [probe = std::move(hooks.probe)](bool) { return probe && probe(); },
-                            {},
-                            [this](const ProvisioningEvent& event) {
-                                if (event.kind == ProvisioningEvent::Kind::Result) {
-                                    emit ResultChanged(static_cast<int>(event.index));
-                                }
-                            }},
-          hooks.reservations) {
+      session_(OptionsOf(hooks),
+               ProvisioningHooks{std::move(hooks.send),
+                                 {},
+                                 std::move(hooks.probe),
+                                 {},
+                                 [this](const ProvisioningEvent& event) {
+                                     if (event.kind == ProvisioningEvent::Kind::Result) {
+                                         emit ResultChanged(static_cast<int>(event.index));
+                                     }
+                                 }},
+               hooks.reservations) {
     tick_.setSingleShot(true);
     tick_.setTimerType(Qt::PreciseTimer);
     connect(&tick_, &QTimer::timeout, this, [this] {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,12 @@ public:
         std::function<bool(const NetSettingsRecord&, std::uint32_t arrivalInterface,
                            std::string& failure)>
             send;
-        // Sends a discovery request whose replies reach OnReplies.
-        std::function<bool()> probe;
+        // Sends a discovery request under a fresh search ID, whose replies
+        // reach OnReplies; returns that ID, nothing when it did not go out.
+        std::function<std::optional<std::uint32_t>()> probe;
+        // The window's one probe schedule, shared by all its runs (it must
+        // outlive the run); null: the run keeps its own.
+        ProbeSchedule* probes = nullptr;
         std::chrono::milliseconds pacing = kAssignPacing;
         // A zero timeout: nothing is confirmed, a record that went out ends "sent".
         ConfirmationOptions confirmation;

@@ -26,6 +26,8 @@ CameraResult ResultOf(const ConfirmationOutcome& outcome) {
             return CameraResult::Confirmed;
         case ConfirmationVerdict::Conflict:
             return CameraResult::Conflict;
+        case ConfirmationVerdict::Unverifiable:
+            return CameraResult::Unverifiable;
         case ConfirmationVerdict::NotConfirmed:
             break;
     }
@@ -46,6 +48,8 @@ const char* CameraResultWord(CameraResult result) {
             return "not_confirmed";
         case CameraResult::Conflict:
             return "conflict";
+        case CameraResult::Unverifiable:
+            return "unverifiable";
         case CameraResult::Refused:
             return "refused";
         case CameraResult::NotFound:
@@ -63,7 +67,7 @@ ProvisioningSession::ProvisioningSession(ProvisioningOptions options, Provisioni
     : options_(std::move(options)),
       hooks_(std::move(hooks)),
       reservations_(reservations),
-      confirmation_(options_.confirmation) {
+      confirmation_(options_.confirmation, options_.probes) {
     if (reservations_ != nullptr) {
         holder_ = reservations_->NewHolder();
     }
@@ -245,6 +249,7 @@ void ProvisioningSession::BeginSending(Clock::time_point now) {
     nextToSend_ = 0;
     sentCount_ = 0;
     sendStart_ = now;
+    nextSend_ = now;
     SendDue(now);
 }
 
@@ -263,10 +268,12 @@ void ProvisioningSession::SendDue(Clock::time_point now) {
             FinishIfDone(now);
             return;
         }
-        // Paced, so that a switch or a camera's small queue drops none.
-        if (now < sendStart_ + sentCount_ * options_.pacing) {
+        // Paced, so that a switch or a camera's small queue drops none; after
+        // a late tick too, the next record waits its full spacing.
+        if (now < nextSend_) {
             return;
         }
+        nextSend_ = now + options_.pacing;
         const std::size_t index = nextToSend_++;
         const AssignOrder& order = cameras_[index].order;
         const NetSettingsRecord record = order.Record();
@@ -283,12 +290,21 @@ void ProvisioningSession::SendDue(Clock::time_point now) {
             SetResult(index, CameraResult::Sent, ResultReason::NoWait);
             continue;
         }
-        confirmation_.Add(
-            record, now,
-            ReportedSettings{order.camera.ip, order.camera.mask, order.camera.gateway});
+        // What the camera reported before, when it is known (a change
+        // without a listed row has no before values).
+        std::optional<ReportedSettings> before;
+        if (!order.camera.ip.empty()) {
+            before = ReportedSettings{order.camera.ip, order.camera.mask, order.camera.gateway,
+                                      order.camera.mac};
+        }
+        std::optional<ConfirmationOutcome> unverifiable = confirmation_.Add(record, now, before);
         // One change per camera and run (BeginSending refused the others).
-        sentIndex_.emplace(LowerAscii(order.camera.deviceId), index);
         SetResult(index, CameraResult::Sent, ResultReason::None);
+        if (unverifiable) {
+            SetResult(index, CameraResult::Unverifiable, ResultReason::Unverifiable);
+        } else {
+            sentIndex_.emplace(LowerAscii(order.camera.deviceId), index);
+        }
     }
 }
 
@@ -338,12 +354,17 @@ void ProvisioningSession::Tick(Clock::time_point now) {
         case Phase::Confirming: {
             SendDue(now);
             ChangeConfirmation::TickResult tick = confirmation_.Tick(now);
-            TakeOutcomes(tick.expired);
-            if (tick.probe && hooks_.sendProbe) {
-                // A change without a search before it draws its search ID
-                // with its first probe.
-                const bool first = !probed_;
-                probed_ = hooks_.sendProbe(first) || probed_;
+            TakeOutcomes(tick.ended);
+            if (tick.probe) {
+                // Each probe under a fresh search ID: its answers count for
+                // it alone.
+                std::optional<std::uint32_t> searchId;
+                if (hooks_.sendConfirmationProbe) {
+                    searchId = hooks_.sendConfirmationProbe();
+                }
+                std::vector<ConfirmationOutcome> outcomes;
+                confirmation_.ProbeSent(searchId, now, outcomes);
+                TakeOutcomes(outcomes);
             }
             FinishIfDone(now);
             return;
@@ -364,7 +385,7 @@ std::optional<ProvisioningSession::Clock::time_point> ProvisioningSession::NextD
             return due;
         }
         case Phase::Sending: {
-            Clock::time_point due = sendStart_ + sentCount_ * options_.pacing;
+            Clock::time_point due = nextSend_;
             if (const auto confirming = confirmation_.NextDue()) {
                 due = std::min(due, *confirming);
             }
@@ -418,8 +439,12 @@ std::string ProvisioningSession::RollbackPlanText() const {
             continue;
         }
         // The settings the camera reported before; how it got them (static or
-        // DHCP) is not in a reply, so they come back as static settings.
+        // DHCP) is not in a reply, so they come back as static settings. A
+        // camera whose settings before are unknown cannot be put back.
         const AssignCamera& before = camera.order.camera;
+        if (before.ip.empty()) {
+            continue;
+        }
         text += CsvLine(
             {before.deviceId, before.mac, before.ip, before.mask, before.gateway, "static"});
     }

@@ -15,8 +15,9 @@
 //   address each came from,
 // - and calls Tick when NextDue says (a QTimer in the window, a loop on the
 //   command line).
-// Every camera ends as confirmed, not_confirmed, conflict, refused (with a
-// reason) or not_found; "sent" is a state on the way, never a result. The
+// Every camera ends as confirmed, not_confirmed, conflict, unverifiable,
+// refused (with a reason) or not_found; "sent" is a state on the way, never a
+// result. The
 // run is finished only when no camera is waiting any more.
 //
 // A session runs once: StartSearch or Start, then OnReplies/Tick until
@@ -50,12 +51,13 @@ enum class CameraResult {
     Confirmed,     // the camera showed it took the change
     NotConfirmed,  // no evidence in time (or the record could not be sent)
     Conflict,      // another device answers for this camera
+    Unverifiable,  // sent, but no answer could show it: the camera reported these settings
     Refused,       // not sent: the record breaks a rule, or the camera is busy
     NotFound,      // the camera did not answer the search
 };
 
 // The word the command line prints: planned, sent, confirmed, not_confirmed,
-// conflict, refused, not_found.
+// conflict, unverifiable, refused, not_found.
 const char* CameraResultWord(CameraResult result);
 // True for the results a camera ends with (everything but Planned and Sent).
 bool IsFinalResult(CameraResult result);
@@ -121,6 +123,9 @@ struct ProvisioningOptions {
     ConfirmationOptions confirmation;
     // Plan only: every camera ends as Planned, nothing is sent.
     bool dryRun = false;
+    // The probe schedule shared with the other runs of one window (it must
+    // outlive the session); null: the session keeps its own.
+    ProbeSchedule* probes = nullptr;
     // Where the rollback plan is written (see RollbackPlanText); empty: not
     // written.
     std::filesystem::path rollbackDirectory;
@@ -132,10 +137,14 @@ struct ProvisioningHooks {
     std::function<bool(const NetSettingsRecord& record, std::uint32_t arrivalInterface,
                        std::string& failure)>
         sendRecord;
-    // Sends a discovery request; first is true for the session's first one
-    // (draw a new search ID), false for a repeat of it. False when nothing
-    // went out.
+    // The search's discovery request; first is true for the session's first
+    // one (draw a new search ID), false for a repeat of it. False when
+    // nothing went out.
     std::function<bool(bool first)> sendProbe;
+    // A confirmation probe: a discovery request under a fresh search ID (one
+    // no recent request used), which it returns; nothing when it did not go
+    // out. Unset: no probe goes out and no answer counts.
+    std::function<std::optional<std::uint32_t>()> sendConfirmationProbe;
     // With a search: makes the plan from the cameras found (in the order
     // their first replies came).
     std::function<ProvisioningPlan(const std::vector<FoundCamera>&)> plan;
@@ -164,7 +173,7 @@ struct ProvisioningEvent {
 struct ProvisioningCamera {
     AssignOrder order;  // what it is sent; order.camera is what it reported before
     CameraResult result = CameraResult::Planned;
-    // Refused, NotConfirmed, Conflict: why; Confirmed: ConfirmationText.
+    // Refused, NotConfirmed, Conflict, Unverifiable: why; Confirmed: ConfirmationText.
     // ResultReasonText(why, detail).
     std::string reason;
     // Confirmed: the reply that confirmed it (the list row's new cells).
@@ -264,6 +273,8 @@ private:
     std::size_t nextToSend_ = 0;
     std::size_t sentCount_ = 0;
     Clock::time_point sendStart_{};
+    // When the next record may go: kAssignPacing after the latest one left.
+    Clock::time_point nextSend_{};
     Clock::time_point confirmStart_{};
     std::string failure_;
     bool networkFailed_ = false;

@@ -1,5 +1,7 @@
 #include "settings/ResultReason.h"
 
+#include "settings/ChangeConfirmation.h"
+
 namespace qdipc {
 
 std::string ResultReasonText(ResultReason reason, std::string_view detail) {
@@ -20,6 +22,8 @@ std::string ResultReasonText(ResultReason reason, std::string_view detail) {
         case ResultReason::SendFailed:
         case ResultReason::Stopped:
             return "not sent: " + NotSentWhy(reason, detail);
+        case ResultReason::Unverifiable:
+            return kUnverifiableText;
         case ResultReason::NoWait:
             return "sent, not confirmed (no wait was asked)";
     }

@@ -20,6 +20,7 @@ enum class ResultReason {
     Stopped,            // not sent: the run was stopped first
     NoWait,             // sent; nobody waits for the camera's evidence
     Evidence,           // what the camera's answers showed; the detail is the sentence
+    Unverifiable,       // sent, but the camera already reported these settings
 };
 
 // The words shown for a reason with its detail (see ResultReason).

@@ -92,6 +92,7 @@ RunFigures Run(std::size_t count, std::chrono::milliseconds restart, int spoofsP
         c.ignores = ignoring;
     }
     std::vector<AcceptedReply> inbox;
+    std::uint32_t searchId = 0;
     qdipc::ProvisioningHooks hooks;
     hooks.sendProbe = [&](bool) {
         const Clock::time_point now = Clock::now();
@@ -107,7 +108,16 @@ RunFigures Run(std::size_t count, std::chrono::milliseconds restart, int spoofsP
                 inbox.push_back(c.Reply(c.newIp, c.newMask, c.newGateway, "10.200.255.200"));
             }
         }
+        for (AcceptedReply& reply : inbox) {
+            reply.searchId = searchId;
+        }
         return true;
+    };
+    // Each confirmation probe under a fresh search ID, which its replies carry.
+    hooks.sendConfirmationProbe = [&]() -> std::optional<std::uint32_t> {
+        ++searchId;
+        hooks.sendProbe(false);
+        return searchId;
     };
     hooks.sendRecord = [&](const qdipc::NetSettingsRecord& record, std::uint32_t, std::string&) {
         const std::uint32_t number =
@@ -187,8 +197,14 @@ void ReplyCosts() {
         replies.push_back(c.Reply(ip, "255.255.255.0", "10.1.0.254", ip));
     }
     std::vector<qdipc::ConfirmationOutcome> outcomes;
+    // Each batch answers its own probe, and is judged when the next goes out.
+    std::uint32_t probe = 0;
     const Clock::time_point start = Clock::now();
     for (int done = 0; done < kReplies; done += kPending) {
+        confirmation.ProbeSent(++probe, Clock::time_point{}, outcomes);
+        for (AcceptedReply& reply : replies) {
+            reply.searchId = probe;
+        }
         confirmation.Observe(replies, Clock::time_point{}, outcomes);
     }
     const double observe = Seconds(Clock::now() - start) * 1e9 / kReplies;
@@ -202,7 +218,8 @@ void ReplyCosts() {
     }
     const double check = Seconds(Clock::now() - checkStart) * 1e9 / kReplies;
     std::printf(
-        "cost per reply: %.0f ns through the confirmation of %u pending changes (outcomes %zu), "
+        "cost per reply: %.0f ns through the confirmation of %u pending changes, kept and judged "
+        "with its probe's interval (outcomes %zu), "
         "%.0f ns of it the source-address check alone (%zu from their own address)\n",
         observe, kPending, outcomes.size(), check, fromOwn);
 }

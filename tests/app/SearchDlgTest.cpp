@@ -513,7 +513,7 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
             sentIps.push_back(record.Text(qdipc::record::kIp));
             return true;
         };
-        hooks.probe = [] { return true; };
+        hooks.probe = [] { return std::optional<std::uint32_t>(7); };
         hooks.pacing = std::chrono::milliseconds(1);
         hooks.confirmation.timeout = std::chrono::milliseconds(400);
         hooks.confirmation.firstProbe = std::chrono::milliseconds(50);
@@ -537,9 +537,13 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
     camera.mask = "255.255.0.0";
     camera.gateway = "10.9.0.254";
     camera.mac = {0x02, 0, 0, 0, 0, 0x01};
-    run->OnReplies({qdipc::AcceptedReply{camera.Reply(), 0, 1, 0x0A090003}});
-    QCOMPARE(dialog.PlanTable()->item(1, CAssignDlg::kColResult)->text(),
-             QLatin1String("confirmed"));
+    // It counts once a probe (search ID 7) went out after its record, and
+    // when that probe's interval closes.
+    QTRY_VERIFY_WITH_TIMEOUT(run->CameraAt(1).result == qdipc::CameraResult::Sent, 1000);
+    QTest::qWait(60);
+    run->OnReplies({qdipc::AcceptedReply{camera.Reply(), 7, 1, 0x0A090003}});
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.PlanTable()->item(1, CAssignDlg::kColResult)->text(),
+                              QLatin1String("confirmed"), 1000);
     QTRY_COMPARE_WITH_TIMEOUT(Column(dialog.PlanTable(), CAssignDlg::kColResult),
                               Texts({"not confirmed", "confirmed", "not confirmed"}), 3000);
     QCOMPARE(dialog.Progress()->value(), 1);

@@ -95,6 +95,33 @@ TEST(SearchCommandTest, RepeatSendsTheSameBytesOnTheSameNetworksWithoutClearingO
     EXPECT_EQ(searchId.load(), 23535u);
 }
 
+TEST(SearchCommandTest, ProbesCarryAFreshIdThatNoRecentRequestUsed) {
+    test::LoopbackReceiver camera;
+    std::atomic<std::uint32_t> searchId{0};
+    SearchCommand command(searchId, camera.Endpoint(), LoopbackNetworks({"127.0.0.1"}),
+                          [] { return kNow; });
+    ASSERT_EQ(command.Run({}), SearchOutcome::Sent);
+    std::vector<std::uint32_t> ids{searchId.load()};
+    camera.Next();
+    // Within the same second (where the search's own draw repeats itself),
+    // every probe has an ID of 0 to 32767 that none of the latest 64 had,
+    // stored before its request leaves and written into it.
+    for (int probe = 0; probe < 200; ++probe) {
+        ASSERT_EQ(command.Probe(), SearchOutcome::Sent);
+        const std::uint32_t id = searchId.load();
+        EXPECT_EQ(command.SearchId(), id);
+        EXPECT_LE(id, 32767u);
+        const std::size_t from = ids.size() > 64 ? ids.size() - 64 : 0;
+        EXPECT_EQ(std::find(ids.begin() + static_cast<std::ptrdiff_t>(from), ids.end(), id),
+                  ids.end())
+            << probe;
+        ids.push_back(id);
+        const auto datagram = camera.Next();
+        ASSERT_EQ(datagram.size(), 52u);
+        EXPECT_EQ(datagram[48] | (datagram[49] << 8), static_cast<int>(id));
+    }
+}
+
 TEST(SearchCommandTest, NoNetworkSendsNothingButKeepsTheNewId) {
     test::LoopbackReceiver camera;
     std::atomic<std::uint32_t> searchId{999};

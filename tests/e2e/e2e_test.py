@@ -1632,13 +1632,21 @@ def scenario_refuse_cli(lab, args):
 
 def scenario_dhcp_cli(lab, args):
     """A DHCP change is confirmed only by evidence: a camera that ignores the
-    record and keeps answering unchanged gives exit 3; one that restarts and
-    answers again gives exit 0."""
+    record and keeps answering unchanged gives exit 3, also when it misses
+    every second probe (one silent interval is not a restart); one that falls
+    silent for good while a host replays its answer from before the record
+    gives exit 3 (a reply counts only for the probe it answers); one that
+    restarts and answers again gives exit 0. A static change to the settings
+    a camera already reports is sent and ends "unverifiable", exit 3."""
     cases = [("a camera that ignores the record", ("--ignore-modify",), 3),
+             ("a camera that ignores the record and misses every second probe",
+              ("--ignore-modify", "--miss-every", 2), 3),
+             ("a camera that falls silent while its old answer is replayed",
+              ("--silent-after-modify", "--replay-after", 1400), 3),
              ("a camera that restarts its network", ("--restart-ms", 1000), 0)]
-    for label, extra, expected in cases:
+    for number, (label, extra, expected) in enumerate(cases):
         lab.stop_camsim()
-        sim = lab.start_camsim(2, extra=extra, name="camsim" if expected else "camsim-b")
+        sim = lab.start_camsim(2, extra=extra, name=f"camsim-{number}")
         listed, cameras = cli_records(lab, "--list")
         check(len(cameras) == 2, f"--list found {len(cameras)} cameras: {listed.stderr!r}")
         camera = cameras[0]
@@ -1650,7 +1658,23 @@ def scenario_dhcp_cli(lab, args):
         check(result.returncode == expected and
               ("Confirmed" in result.stdout) == (expected == 0),
               f"{label}: exit {result.returncode} (expected {expected}), {result.stdout!r}")
+        if "--replay-after" in extra:
+            check(sim.lines.wait_for(r"replayed camera 0's reply", 1, mark),
+                  f"{label}: nothing was replayed")
         log(f"DHCP, {label}: exit {result.returncode}, {result.stdout.splitlines()[-1]!r}")
+
+    # The same static settings again (the camera restarts and answers as
+    # before): nothing can show that it took them.
+    camera = cameras[1]
+    mark = sim.lines.count()
+    result = lab.run_cli("--modify", camera["dev_id"], "--ip", camera["ip"], "--mask",
+                         camera["mask"], "--gateway", camera["gateway"], "--mac", camera["mac"],
+                         "--verify-wait", 3000, timeout=30)
+    check(len(records_received(sim, mark)) == 1, "the same settings: the record did not arrive")
+    check(result.returncode == 3 and "unverifiable" in result.stdout.lower() and
+          "Confirmed" not in result.stdout,
+          f"the same settings: exit {result.returncode}, {result.stdout!r}")
+    log(f"the same static settings: exit 3, {result.stdout.splitlines()[-1]!r}")
 
 
 def scenario_plan_taken_cli(lab, args):

@@ -90,7 +90,7 @@ TEST(NeighbourTableTest, ReadsCompleteArpEntriesAndDefaultRoutes) {
         "IP address       HW type     Flags       HW address            Mask     Device\n"
         "10.77.0.1        0x1         0x2         52:54:00:12:34:56     *        eth0\n"
         "10.77.0.9        0x1         0x0         00:00:00:00:00:00     *        eth0\n"
-        "10.77.0.7        0x1         0x6         52:54:00:00:00:07     *        eth0\n"
+        "10.77.0.7        0x1         0x6         52:54:00:00:0A:Bc     *        eth0\n"
         "10.77.0.8        0x1         0x2         00:00:00:00:00:00     *        eth0\n"
         "10.77.0.5 0x1\n"
         "192.168.1.64\t0x1\t0xA\t52:54:00:00:00:64\t*\tveth-cam\r\n"
@@ -98,10 +98,14 @@ TEST(NeighbourTableTest, ReadsCompleteArpEntriesAndDefaultRoutes) {
     std::vector<std::string> names;
     const std::vector<NeighbourEntry> entries = ParseProcNetArp(arp, &names);
     std::vector<std::string> addresses;
+    std::vector<std::string> macs;
     for (const NeighbourEntry& entry : entries) {
         addresses.push_back(entry.address);
+        macs.push_back(entry.mac);
     }
     EXPECT_EQ(addresses, (std::vector<std::string>{"10.77.0.1", "10.77.0.7", "192.168.1.64"}));
+    EXPECT_EQ(macs, (std::vector<std::string>{"52:54:00:12:34:56", "52:54:00:00:0a:bc",
+                                              "52:54:00:00:00:64"}));
     EXPECT_EQ(names, (std::vector<std::string>{"eth0", "eth0", "veth-cam"}));
 
     // Addresses in the kernel's memory order: 0100A8C0 is 192.168.0.1.

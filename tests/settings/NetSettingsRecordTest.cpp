@@ -382,7 +382,7 @@ NetSettingsRecord ChangeFor(std::uint32_t n, AddressingMode mode, const std::str
 
 // Which of ChangeFor's values a reply reports: all of them, the camera's old
 // ones, or all but one.
-enum class Values { New, Old, OldMask, OldGateway, OldMac };
+enum class Values { New, Old, OldMask, OldGateway, OldMac, OtherMac };
 
 // Camera n answering with ip and values, from source (default: ip itself).
 AcceptedReply Answer(std::uint32_t n, const std::string& ip, Values values = Values::New,
@@ -392,8 +392,10 @@ AcceptedReply Answer(std::uint32_t n, const std::string& ip, Values values = Val
     if (values != Values::Old) {
         camera.mask = values == Values::OldMask ? camera.mask : "255.255.0.0";
         camera.gateway = values == Values::OldGateway ? camera.gateway : "10.77.0.1";
-        camera.mac =
-            values == Values::OldMac ? camera.mac : std::array<std::uint8_t, 6>{2, 0, 0, 0, 0, 9};
+        camera.mac = values == Values::OldMac ? camera.mac
+                     : values == Values::OtherMac
+                         ? std::array<std::uint8_t, 6>{2, 0x66, 0, 0, 0, 0x66}
+                         : std::array<std::uint8_t, 6>{2, 0, 0, 0, 0, 9};
     }
     AcceptedReply accepted = camera.Accepted(1);
     accepted.sourceAddress = ParseIpv4Strict(source.empty() ? ip : source).value_or(0);
@@ -403,9 +405,16 @@ AcceptedReply Answer(std::uint32_t n, const std::string& ip, Values values = Val
 TEST(ChangeConfirmationTest, OnlyEvidenceFromTheCameraConfirms) {
     using namespace std::chrono_literals;
     using Clock = ChangeConfirmation::Clock;
+    // Probe k (from 1) goes at 250 + 500 (k - 1) ms with search ID 100 + k;
+    // the request before the change had 100. A reply answers the latest
+    // probe before it arrives, unless it names another (kBefore: the request
+    // before the change).
+    constexpr int kLatest = -1;
+    constexpr int kBefore = 0;
     struct Timed {
-        int ms;  // after the change; probes go at 250 ms and every 500 ms after
+        int ms;  // after the change
         AcceptedReply reply;
+        int probe = kLatest;
     };
     struct Case {
         const char* name;
@@ -414,35 +423,76 @@ TEST(ChangeConfirmationTest, OnlyEvidenceFromTheCameraConfirms) {
         ConfirmationVerdict verdict;
         int waitedMs;  // when it ended
         const char* text;
+        // What the camera reported before; its IP empty: nothing known.
+        ReportedSettings before{"10.0.0.7", "255.255.255.0", "192.168.1.1", "00:1A:2B:3C:4D:5E"};
+        std::vector<NeighbourEntry> neighbours = {};
     };
     const std::string ip = "10.77.1.9";
     const std::string old = "10.0.0.7";
     // The camera answering every probe with its old settings until its wait
-    // is over.
+    // is over, and the same with the third probe's answer lost.
     std::vector<Timed> stale;
+    std::vector<Timed> staleButOne;
     for (int ms = 300; ms < 10000; ms += 500) {
         stale.push_back({ms, Answer(7, old, Values::Old)});
+        if (ms != 1300) {
+            staleButOne.push_back({ms, Answer(7, old, Values::Old)});
+        }
     }
+    // Another host answering first from the new address with the values
+    // sent, the camera (which ignored the record) 50 ms later from its old one.
+    std::vector<Timed> spoofedFirst;
+    for (int ms = 300; ms < 10000; ms += 500) {
+        spoofedFirst.push_back({ms, Answer(7, ip)});
+        spoofedFirst.push_back({ms + 50, Answer(7, old, Values::Old)});
+    }
+    const ReportedSettings unknown{"", "", ""};
+    const ReportedSettings sameValues{ip, "255.255.0.0", "10.77.0.1", "02:00:00:00:00:09"};
     const char* kTookOther = "Not confirmed: 0011aabb-00000007 did not take the change in 10 s";
+    const char* kNoAnswer = "Not confirmed: 0011aabb-00000007 did not answer in 10 s";
+    const char* kUnverifiable =
+        "Unverifiable: 0011aabb-00000007: sent; the camera already reported these settings, so "
+        "its answers cannot show that it took them";
     const std::vector<Case> cases = {
         {"static: the new values from the new address",
          AddressingMode::Static,
          {{1500, Answer(7, ip)}},
          ConfirmationVerdict::Confirmed,
-         1500,
+         1750,
          "Confirmed: 0011aabb-00000007 at 10.77.1.9"},
-        {"static: the new values before any probe",
+        {"static: the new values in flight before the change",
          AddressingMode::Static,
-         {{100, Answer(7, ip)}},
-         ConfirmationVerdict::Confirmed,
-         100,
-         "Confirmed: 0011aabb-00000007 at 10.77.1.9"},
+         {{100, Answer(7, ip)}, {400, Answer(7, ip), kBefore}},
+         ConfirmationVerdict::NotConfirmed,
+         10000,
+         kNoAnswer},
         {"static: its old answer, silence, then the new values",
          AddressingMode::Static,
          {{300, Answer(7, old, Values::Old)}, {1500, Answer(7, ip)}},
          ConfirmationVerdict::Confirmed,
-         1500,
+         1750,
          "Confirmed: 0011aabb-00000007 at 10.77.1.9"},
+        {"static: the same values as before",
+         AddressingMode::Static,
+         {{300, Answer(7, ip)}},
+         ConfirmationVerdict::Unverifiable,
+         0,
+         kUnverifiable,
+         sameValues},
+        {"static: a mode change alone (its MAC not known)",
+         AddressingMode::Static,
+         {{300, Answer(7, ip)}},
+         ConfirmationVerdict::Unverifiable,
+         0,
+         kUnverifiable,
+         {ip, "255.255.0.0", "10.77.0.1"}},
+        {"static: only the MAC changes",
+         AddressingMode::Static,
+         {{300, Answer(7, ip)}},
+         ConfirmationVerdict::Confirmed,
+         750,
+         "Confirmed: 0011aabb-00000007 at 10.77.1.9",
+         {ip, "255.255.0.0", "10.77.0.1", "00:1a:2b:3c:4d:5e"}},
         {"static: the old mask",
          AddressingMode::Static,
          {{1500, Answer(7, ip, Values::OldMask)}},
@@ -467,24 +517,68 @@ TEST(ChangeConfirmationTest, OnlyEvidenceFromTheCameraConfirms) {
          ConfirmationVerdict::NotConfirmed,
          10000,
          "(it reports 10.77.1.9)"},
-        {"static: another camera with the new values",
+        {"static: another address that repeats its new values changes nothing",
+         AddressingMode::Static,
+         {{1500, Answer(7, ip, Values::New, "10.9.9.9")}, {1500, Answer(7, ip)}},
+         ConfirmationVerdict::Confirmed,
+         1750,
+         "Confirmed: 0011aabb-00000007 at 10.77.1.9"},
+        {"static: another device at the new address",
          AddressingMode::Static,
          {{1500, Answer(7, old, Values::Old)}, {1500, Answer(8, ip)}},
-         ConfirmationVerdict::NotConfirmed,
-         10000,
-         "(it reports 10.0.0.7)"},
+         ConfirmationVerdict::Conflict,
+         1750,
+         "Conflict: 0011aabb-00000007: 0011aabb-00000008 (MAC 02:00:00:00:00:09) answers at "
+         "10.77.1.9"},
+        {"static: another MAC answers with its ID",
+         AddressingMode::Static,
+         {{1500, Answer(7, ip, Values::OtherMac)}},
+         ConfirmationVerdict::Conflict,
+         1750,
+         "Conflict: 0011aabb-00000007: another device (MAC 02:66:00:00:00:66) answers with its "
+         "ID from 10.77.1.9"},
+        {"static: the new values from a source of another link-layer address",
+         AddressingMode::Static,
+         {{1500, Answer(7, ip)}},
+         ConfirmationVerdict::Conflict,
+         1750,
+         "Conflict: 0011aabb-00000007: its answer from 10.77.1.9 comes from link-layer address "
+         "02:66:00:00:00:66, not 02:00:00:00:00:09",
+         {old, "255.255.255.0", "192.168.1.1", "00:1a:2b:3c:4d:5e"},
+         {{"10.77.1.9", 1, "02:66:00:00:00:66"}}},
+        {"static: the link-layer address is the MAC reported",
+         AddressingMode::Static,
+         {{1500, Answer(7, ip)}},
+         ConfirmationVerdict::Confirmed,
+         1750,
+         "Confirmed: 0011aabb-00000007 at 10.77.1.9",
+         {old, "255.255.255.0", "192.168.1.1", "00:1a:2b:3c:4d:5e"},
+         {{"10.77.1.9", 1, "02:00:00:00:00:09"}, {"10.0.0.7", 1, "02:66:00:00:00:66"}}},
         {"static: two addresses answer for it in one interval",
          AddressingMode::Static,
          {{400, Answer(7, old, Values::Old)}, {450, Answer(7, ip, Values::New, "10.9.9.9")}},
          ConfirmationVerdict::Conflict,
-         450,
+         750,
          "Conflict: 0011aabb-00000007 is answered for from 10.0.0.7 and 10.9.9.9 with "
          "different settings"},
-        {"static: a spoofed confirmation after the camera's old answer",
+        {"static: old then new address in one interval, then the new alone",
          AddressingMode::Static,
-         {{400, Answer(7, old, Values::Old)}, {450, Answer(7, ip)}},
+         {{400, Answer(7, old, Values::Old)}, {450, Answer(7, ip)}, {900, Answer(7, ip)}},
+         ConfirmationVerdict::Confirmed,
+         1250,
+         "Confirmed: 0011aabb-00000007 at 10.77.1.9"},
+        {"static: old and new address, and the old one still answers",
+         AddressingMode::Static,
+         {{400, Answer(7, old, Values::Old)},
+          {450, Answer(7, ip)},
+          {900, Answer(7, ip)},
+          {950, Answer(7, old, Values::Old)}},
          ConfirmationVerdict::Conflict,
-         450,
+         1250,
+         "Conflict: 0011aabb-00000007 is answered for from 10.0.0.7 and 10.77.1.9 with "
+         "different settings"},
+        {"static: a spoofer at the new address answers first", AddressingMode::Static, spoofedFirst,
+         ConfirmationVerdict::Conflict, 1250,
          "Conflict: 0011aabb-00000007 is answered for from 10.0.0.7 and 10.77.1.9 with "
          "different settings"},
         {"static: no answer",
@@ -492,26 +586,48 @@ TEST(ChangeConfirmationTest, OnlyEvidenceFromTheCameraConfirms) {
          {{100, Answer(7, old, Values::Old)}},
          ConfirmationVerdict::NotConfirmed,
          10000,
-         "Not confirmed: 0011aabb-00000007 did not answer in 10 s"},
+         kNoAnswer},
         {"dhcp: answers unchanged to every probe", AddressingMode::Dhcp, stale,
          ConfirmationVerdict::NotConfirmed, 10000, "(it reports 10.0.0.7)"},
-        {"dhcp: fell silent for an interval, then answered",
+        {"dhcp: one probe's answer lost", AddressingMode::Dhcp, staleButOne,
+         ConfirmationVerdict::NotConfirmed, 10000, "(it reports 10.0.0.7)"},
+        {"dhcp: silent for two intervals, then answered",
          AddressingMode::Dhcp,
-         {{300, Answer(7, old, Values::Old)}, {1500, Answer(7, old, Values::Old)}},
+         {{300, Answer(7, old, Values::Old)}, {1800, Answer(7, old, Values::Old)}},
          ConfirmationVerdict::Confirmed,
-         1500,
+         2250,
          "Confirmed: 0011aabb-00000007 at 10.0.0.7"},
+        {"dhcp: silent, then its answer from before the change replayed",
+         AddressingMode::Dhcp,
+         {{300, Answer(7, old, Values::Old)}, {1800, Answer(7, old, Values::Old), 1}},
+         ConfirmationVerdict::NotConfirmed,
+         10000,
+         "(it reports 10.0.0.7)"},
+        {"dhcp: no values known before, another address at once",
+         AddressingMode::Dhcp,
+         {{300, Answer(7, "10.77.3.3")}, {800, Answer(7, "10.77.3.3")}},
+         ConfirmationVerdict::NotConfirmed,
+         10000,
+         "(it reports 10.77.3.3)",
+         unknown},
+        {"dhcp: no values known before, silent for two intervals, then answered",
+         AddressingMode::Dhcp,
+         {{1800, Answer(7, "10.77.3.3")}},
+         ConfirmationVerdict::Confirmed,
+         2250,
+         "Confirmed: 0011aabb-00000007 at 10.77.3.3",
+         unknown},
         {"dhcp: reports another address at once",
          AddressingMode::Dhcp,
          {{300, Answer(7, "10.77.3.3", Values::Old)}},
          ConfirmationVerdict::Confirmed,
-         300,
+         750,
          "Confirmed: 0011aabb-00000007 at 10.77.3.3"},
         {"dhcp: reports another gateway only",
          AddressingMode::Dhcp,
          {{300, Answer(7, old, Values::OldMask)}},
          ConfirmationVerdict::Confirmed,
-         300,
+         750,
          "Confirmed: 0011aabb-00000007 at 10.0.0.7"},
         {"dhcp: another address, but not from it",
          AddressingMode::Dhcp,
@@ -524,30 +640,38 @@ TEST(ChangeConfirmationTest, OnlyEvidenceFromTheCameraConfirms) {
          {{100, Answer(7, "10.77.3.3", Values::Old)}},
          ConfirmationVerdict::NotConfirmed,
          10000,
-         "Not confirmed: 0011aabb-00000007 did not answer in 10 s"},
+         kNoAnswer},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ChangeConfirmation confirmation;
+        ConfirmationOptions options;
+        options.neighbours = [&c] { return c.neighbours; };
+        ChangeConfirmation confirmation(options);
         const Clock::time_point t0{};
-        confirmation.Add(ChangeFor(7, c.mode, ip), t0,
-                         ReportedSettings{old, "255.255.255.0", "192.168.1.1"});
-        EXPECT_EQ(confirmation.WaitingText(), "Confirming 0011aabb-00000007\u2026");
-        EXPECT_EQ(confirmation.NextDue(), t0 + 250ms);
         std::vector<ConfirmationOutcome> outcomes;
         int probes = 0;
+        if (const auto ended = confirmation.Add(ChangeFor(7, c.mode, ip), t0, c.before)) {
+            outcomes.push_back(*ended);
+        } else {
+            EXPECT_EQ(confirmation.WaitingText(), "Confirming 0011aabb-00000007\u2026");
+            EXPECT_EQ(confirmation.NextDue(), t0 + 250ms);
+        }
         for (int ms = 0; ms <= 11000 && outcomes.empty(); ms += 50) {
             const Clock::time_point t = t0 + std::chrono::milliseconds(ms);
             std::vector<AcceptedReply> now;
             for (const Timed& timed : c.replies) {
                 if (timed.ms == ms) {
                     now.push_back(timed.reply);
+                    now.back().searchId = 100 + (timed.probe == kLatest ? probes : timed.probe);
                 }
             }
             confirmation.Observe(now, t, outcomes);
-            const ChangeConfirmation::TickResult tick = confirmation.Tick(t);
-            probes += tick.probe ? 1 : 0;
-            outcomes.insert(outcomes.end(), tick.expired.begin(), tick.expired.end());
+            ChangeConfirmation::TickResult tick = confirmation.Tick(t);
+            outcomes.insert(outcomes.end(), tick.ended.begin(), tick.ended.end());
+            if (tick.probe) {
+                ++probes;
+                confirmation.ProbeSent(100 + probes, t, outcomes);
+            }
         }
         ASSERT_EQ(outcomes.size(), 1u);
         EXPECT_EQ(outcomes[0].verdict, c.verdict);
@@ -568,37 +692,67 @@ TEST(ChangeConfirmationTest, OnlyEvidenceFromTheCameraConfirms) {
 TEST(ChangeConfirmationTest, ManyChangesShareOneProbeScheduleAndEndOneByOne) {
     using namespace std::chrono_literals;
     const ChangeConfirmation::Clock::time_point t0{};
-    ChangeConfirmation confirmation;
+    // Two confirmations (two runs of one window) share one schedule.
+    ProbeSchedule schedule;
+    ChangeConfirmation confirmation({}, &schedule);
+    ChangeConfirmation other({}, &schedule);
     constexpr std::uint32_t kChanges = 500;
+    const auto ipOf = [](std::uint32_t n) {
+        return "10.77." + std::to_string(n / 250) + "." + std::to_string(n % 250 + 1);
+    };
     for (std::uint32_t n = 0; n < kChanges; ++n) {
-        confirmation.Add(ChangeFor(n, AddressingMode::Static, "10.77.9.9"), t0 + n * 1ms);
+        EXPECT_FALSE(confirmation.Add(ChangeFor(n, AddressingMode::Static, ipOf(n)), t0 + n * 1ms)
+                         .has_value());
     }
-    // A newer change for a pending camera replaces the older one.
-    confirmation.Add(ChangeFor(3, AddressingMode::Static, "10.77.3.3"), t0 + 600ms);
-    EXPECT_EQ(confirmation.Pending(), kChanges);
     EXPECT_EQ(confirmation.WaitingText(), "Confirming 500 changes\u2026");
 
-    // Every camera but one answers, with every reply twice (one per probe);
-    // camera 3 answers with the values of the newer change.
+    // Every camera but one answers the probe before 2 s, with every reply
+    // twice; camera 3 answers with the values of the newer change; the other
+    // run's camera too.
     std::vector<AcceptedReply> replies;
     for (std::uint32_t n = 0; n + 1 < kChanges; ++n) {
-        replies.push_back(Answer(n, n == 3 ? "10.77.3.3" : "10.77.9.9"));
+        replies.push_back(Answer(n, n == 3 ? "10.78.3.3" : ipOf(n)));
         replies.push_back(replies.back());
     }
+    replies.push_back(Answer(kChanges, "10.77.8.8"));
     int probes = 0;
     std::vector<ConfirmationOutcome> confirmed;
     std::vector<ConfirmationOutcome> expired;
+    std::vector<ConfirmationOutcome> otherEnded;
     for (auto t = t0; t <= t0 + 11s; t += 50ms) {
+        if (t == t0 + 100ms) {
+            other.Add(ChangeFor(kChanges, AddressingMode::Static, "10.77.8.8"), t);
+        }
+        if (t == t0 + 600ms) {
+            // A newer change for a pending camera replaces the older one.
+            confirmation.Add(ChangeFor(3, AddressingMode::Static, "10.78.3.3"), t);
+            EXPECT_EQ(confirmation.Pending(), kChanges);
+        }
+        // The first confirmation sends the probes; the other only follows.
         ChangeConfirmation::TickResult tick = confirmation.Tick(t);
-        probes += tick.probe ? 1 : 0;
-        expired.insert(expired.end(), tick.expired.begin(), tick.expired.end());
+        for (ConfirmationOutcome& outcome : tick.ended) {
+            (outcome.confirmed ? confirmed : expired).push_back(outcome);
+        }
+        if (tick.probe) {
+            ++probes;
+            confirmation.ProbeSent(static_cast<std::uint32_t>(probes), t, confirmed);
+        }
+        ChangeConfirmation::TickResult followed = other.Tick(t);
+        EXPECT_FALSE(followed.probe);
+        otherEnded.insert(otherEnded.end(), followed.ended.begin(), followed.ended.end());
         if (t == t0 + 2s) {
+            for (AcceptedReply& reply : replies) {
+                reply.searchId = static_cast<std::uint32_t>(probes);
+            }
             confirmation.Observe(replies, t, confirmed);
+            other.Observe(replies, t, otherEnded);
         }
     }
     EXPECT_EQ(confirmed.size(), kChanges - 1);
     ASSERT_EQ(expired.size(), 1u);
     EXPECT_EQ(expired[0].deviceId, "0011aabb-000001f3");
+    ASSERT_EQ(otherEnded.size(), 1u);
+    EXPECT_TRUE(otherEnded[0].confirmed);
     // One schedule for all: a probe at 0.25 s, then every 0.5 s until the
     // last change ends (10.499 s), as for a single change made then.
     EXPECT_EQ(probes, 21);

@@ -37,6 +37,15 @@ enum class Behaviour {
     RecordLost,      // the record never reaches it
     ZeroMac,         // reports MAC 00:00:00:00:00:00: its record breaks the rules
     Absent,          // does not answer the search
+    SameValues,      // honest; sent the settings it reports already
+    ModeOnly,        // honest, was DHCP; sent static settings of the values it reports
+    InFlight,        // ignores it; an answer to the search with the new values arrives late
+    DhcpMissEvery2,  // DHCP record; ignores it, and misses every second probe
+    DhcpReplayed,    // DHCP record; never answers again; its answer to the search replayed
+    SpoofFirst,      // ignores it; another host at the new address answers first
+    NoBefore,        // DHCP record; keeps answering unchanged; its before values unknown
+    OtherAtNew,      // honest; another device answers at the new address too
+    OldThenNew,      // takes it at once; answers the first probe from both addresses
 };
 
 struct SimCamera {
@@ -50,6 +59,8 @@ struct SimCamera {
     Clock::time_point silentUntil{};
     bool silentForever = false;
     std::optional<test::CameraReply> spoofer;  // answers for it from 10.9.9.9
+    std::optional<test::CameraReply> before;   // OldThenNew: its settings before
+    int probesHeard = 0;
 };
 
 // Cameras, their network and the clock.
@@ -60,16 +71,41 @@ public:
     std::vector<std::pair<Clock::time_point, AcceptedReply>> inFlight;
     int probes = 0;
     std::vector<Clock::time_point> recordTimes;
+    // The search ID of the latest request: 1 for the search, then one more
+    // for each confirmation probe.
+    std::uint32_t searchId = 1;
+    // Once, after the third record, the driver ticks this much late.
+    Clock::duration lateTick{};
 
-    static AcceptedReply From(const test::CameraReply& reply, const std::string& source) {
-        AcceptedReply accepted = reply.Accepted(0);
+    AcceptedReply From(const test::CameraReply& reply, const std::string& source) const {
+        AcceptedReply accepted = reply.Accepted(searchId);
         accepted.sourceAddress = ParseIpv4Strict(source).value_or(0);
         return accepted;
+    }
+
+    std::optional<std::uint32_t> FreshProbe() {
+        ++searchId;
+        Probe(false);
+        return searchId;
     }
 
     bool Probe(bool) {
         ++probes;
         for (SimCamera& camera : cameras) {
+            ++camera.probesHeard;
+            if (camera.behaviour == Behaviour::OtherAtNew &&
+                camera.reply.ip.rfind("10.77.1.", 0) == 0) {
+                test::CameraReply other = test::Camera(99);
+                other.ip = camera.reply.ip;
+                inFlight.emplace_back(now + 5ms, From(other, other.ip));
+            }
+            if (camera.behaviour == Behaviour::OldThenNew && camera.before) {
+                inFlight.emplace_back(now + 5ms, From(*camera.before, camera.before->ip));
+                camera.before.reset();
+            }
+            if (camera.behaviour == Behaviour::DhcpMissEvery2 && camera.probesHeard % 2 == 0) {
+                continue;
+            }
             if (camera.behaviour == Behaviour::TwoSources) {
                 test::CameraReply other = camera.reply;
                 other.ip = "10.8.8.8";
@@ -78,7 +114,10 @@ public:
                 inFlight.emplace_back(now + 5ms, From(other, other.ip));
             }
             if (camera.spoofer) {
-                inFlight.emplace_back(now + 5ms, From(*camera.spoofer, "10.9.9.9"));
+                const bool atNew = camera.behaviour == Behaviour::SpoofFirst;
+                inFlight.emplace_back(
+                    now + (atNew ? 2ms : 5ms),
+                    From(*camera.spoofer, atNew ? camera.spoofer->ip : "10.9.9.9"));
             }
             const bool silent = camera.silentForever || now < camera.silentUntil ||
                                 (camera.behaviour == Behaviour::Absent);
@@ -104,8 +143,32 @@ public:
             switch (camera.behaviour) {
                 case Behaviour::Honest:
                 case Behaviour::TwoSources:
+                case Behaviour::SameValues:
+                case Behaviour::ModeOnly:
+                case Behaviour::OtherAtNew:
                     camera.reply = applied;
                     camera.silentUntil = now + 1s;
+                    break;
+                case Behaviour::OldThenNew:
+                    camera.before = camera.reply;
+                    camera.reply = applied;
+                    break;
+                case Behaviour::InFlight: {
+                    // Sent before the record, under the search's ID.
+                    AcceptedReply late = From(applied, applied.ip);
+                    late.searchId = 1;
+                    inFlight.emplace_back(now + 5ms, late);
+                    break;
+                }
+                case Behaviour::DhcpReplayed: {
+                    AcceptedReply replayed = From(camera.reply, camera.reply.ip);
+                    replayed.searchId = 1;
+                    inFlight.emplace_back(now + 1400ms, replayed);
+                    camera.silentForever = true;
+                    break;
+                }
+                case Behaviour::SpoofFirst:
+                    camera.spoofer = applied;
                     break;
                 case Behaviour::Silent:
                     camera.silentForever = true;
@@ -125,6 +188,8 @@ public:
                     break;
                 case Behaviour::Ignores:
                 case Behaviour::DhcpStale:
+                case Behaviour::DhcpMissEvery2:
+                case Behaviour::NoBefore:
                 case Behaviour::RecordLost:
                 case Behaviour::ZeroMac:
                 case Behaviour::Absent:
@@ -143,6 +208,10 @@ public:
             }
             ASSERT_TRUE(next.has_value());
             now = std::max(now, *next);
+            if (lateTick.count() > 0 && recordTimes.size() == 3) {
+                now += lateTick;
+                lateTick = {};
+            }
             ASSERT_LT(now, Clock::time_point{} + 60s);
             std::vector<AcceptedReply> arrived;
             std::stable_sort(inFlight.begin(), inFlight.end(),
@@ -160,6 +229,7 @@ public:
 ProvisioningHooks HooksFor(SimNetwork& network) {
     ProvisioningHooks hooks;
     hooks.sendProbe = [&network](bool first) { return network.Probe(first); };
+    hooks.sendConfirmationProbe = [&network] { return network.FreshProbe(); };
     hooks.sendRecord = [&network](const NetSettingsRecord& record, std::uint32_t, std::string&) {
         return network.Record(record);
     };
@@ -178,11 +248,22 @@ ProvisioningPlan PlanFor(const SimNetwork& network, const std::vector<FoundCamer
         order.mask = camera.dhcp ? "" : "255.255.0.0";
         order.gateway = camera.dhcp ? "" : "10.77.0.1";
         order.mode = camera.dhcp ? AddressingMode::Dhcp : AddressingMode::Static;
+        if (camera.behaviour == Behaviour::SameValues || camera.behaviour == Behaviour::ModeOnly) {
+            order.newIp = camera.reply.ip;
+            order.mask = camera.reply.mask;
+            order.gateway = camera.reply.gateway;
+        }
         if (at == found.end()) {
             order.camera.deviceId = id;
             plan.notFound.push_back(order);
         } else {
             order.camera = at->camera;
+            if (camera.behaviour == Behaviour::NoBefore) {
+                // As from a window whose row is gone: nothing known before.
+                order.camera.ip.clear();
+                order.camera.mask.clear();
+                order.camera.gateway.clear();
+            }
             plan.orders.push_back(order);
         }
     }
@@ -203,6 +284,15 @@ TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
         {Behaviour::RecordLost, CameraResult::NotConfirmed},
         {Behaviour::ZeroMac, CameraResult::Refused},
         {Behaviour::Absent, CameraResult::NotFound},
+        {Behaviour::SameValues, CameraResult::Unverifiable},
+        {Behaviour::ModeOnly, CameraResult::Unverifiable},
+        {Behaviour::InFlight, CameraResult::NotConfirmed},
+        {Behaviour::DhcpMissEvery2, CameraResult::NotConfirmed},
+        {Behaviour::DhcpReplayed, CameraResult::NotConfirmed},
+        {Behaviour::SpoofFirst, CameraResult::Conflict},
+        {Behaviour::NoBefore, CameraResult::NotConfirmed},
+        {Behaviour::OtherAtNew, CameraResult::Conflict},
+        {Behaviour::OldThenNew, CameraResult::Confirmed},
     };
     SimNetwork network;
     for (std::size_t i = 0; i < table.size(); ++i) {
@@ -210,7 +300,10 @@ TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
                          test::Camera(static_cast<std::uint32_t>(i + 1))};
         camera.dhcp = camera.behaviour == Behaviour::DhcpStale ||
                       camera.behaviour == Behaviour::DhcpSilentBack ||
-                      camera.behaviour == Behaviour::DhcpNewValues;
+                      camera.behaviour == Behaviour::DhcpNewValues ||
+                      camera.behaviour == Behaviour::DhcpMissEvery2 ||
+                      camera.behaviour == Behaviour::DhcpReplayed ||
+                      camera.behaviour == Behaviour::NoBefore;
         camera.reply.gateway = "10.0.0.254";
         if (camera.behaviour == Behaviour::ZeroMac) {
             camera.reply.mac = {};
@@ -222,6 +315,8 @@ TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
         ("qdipc-rollback-test-" +
          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     std::filesystem::remove_all(rollback);
+    // The driver ticks 23 ms late once, while records go out.
+    network.lateTick = 23ms;
 
     ProvisioningOptions options;
     options.searchWait = 2s;
@@ -238,7 +333,7 @@ TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
 
     // The search: the request and its repeats at 0.3 s and 1 s.
     ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.front().text, "11 cameras found");
+    EXPECT_EQ(events.front().text, "20 cameras found");
     ASSERT_EQ(session.Cameras().size(), table.size());
     for (const ProvisioningCamera& camera : session.Cameras()) {
         const auto sim =
@@ -253,14 +348,18 @@ TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
         }
         EXPECT_EQ(camera.reply.has_value(), camera.result == CameraResult::Confirmed);
     }
-    // Ten records (not the refused one), kAssignPacing apart.
-    ASSERT_EQ(network.recordTimes.size(), 10u);
+    // Nineteen records (not the refused one), kAssignPacing apart; after the
+    // late tick too, the spacing stays (the tick sends one, not all overdue).
+    ASSERT_EQ(network.recordTimes.size(), 19u);
+    int spaced = 0;
     for (std::size_t i = 1; i < network.recordTimes.size(); ++i) {
-        EXPECT_EQ(network.recordTimes[i] - network.recordTimes[i - 1], kAssignPacing);
+        EXPECT_GE(network.recordTimes[i] - network.recordTimes[i - 1], kAssignPacing) << i;
+        spaced += network.recordTimes[i] - network.recordTimes[i - 1] == kAssignPacing ? 1 : 0;
     }
+    EXPECT_EQ(spaced, 17);
     // Finished comes last, once, after every camera's final result.
     ASSERT_EQ(events.back().kind, ProvisioningEvent::Kind::Finished);
-    EXPECT_EQ(events.back().text.rfind("3 of 11 confirmed in ", 0), 0u) << events.back().text;
+    EXPECT_EQ(events.back().text.rfind("4 of 20 confirmed in ", 0), 0u) << events.back().text;
     EXPECT_EQ(
         std::count_if(events.begin(), events.end(),
                       [](const auto& e) { return e.kind == ProvisioningEvent::Kind::Finished; }),
@@ -276,8 +375,9 @@ TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
     // The reservations are let go at the end.
     EXPECT_TRUE(reservations.TakenByOthers(reservations.NewHolder()).empty());
 
-    // The rollback plan names the ten cameras whose record went out, with
-    // the settings they reported before, and reads back as a plan.
+    // The rollback plan names the eighteen cameras whose record went out and
+    // whose settings before are known, with the settings they reported
+    // before, and reads back as a plan.
     ASSERT_FALSE(session.RollbackPath().empty());
     std::ifstream file(session.RollbackPath(), std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(file)),
@@ -289,7 +389,7 @@ TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
               0u);
     const PlanFile back = ReadPlanFile(text);
     ASSERT_TRUE(back.Ok()) << back.error;
-    EXPECT_EQ(back.lines.size(), 10u);
+    EXPECT_EQ(back.lines.size(), 18u);
     file.close();  // Windows removes no file that is open
     std::filesystem::remove_all(rollback);
 }

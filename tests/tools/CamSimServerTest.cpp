@@ -231,6 +231,30 @@ TEST(CamSimServer, AfterAModifyTheCameraIsSilentAsConfiguredThenAnswersWithItsNe
     }
 }
 
+TEST(CamSimServer, AReplayingHostSendsTheCamerasLastReplyAgainAfterItsRecord) {
+    LoopbackSocket tool;
+    camsim::ServerOptions options = LoopbackOptions(tool.Port());
+    options.replayAfter = std::chrono::milliseconds(300);
+    options.silentAfterModify = true;
+    camsim::CamSimThread sim(2, 1, options);
+    std::string error;
+    ASSERT_TRUE(sim.Start(error)) << error;
+    ASSERT_TRUE(tool.SendTo(sim.Port(), RequestBytes("127.0.0.1", Hex("05 00 00 00"))));
+    EXPECT_EQ(ReplyingCameras(tool, 2), (std::vector<int>{1, 2}));
+    ASSERT_TRUE(tool.SendTo(sim.Port(), ModifyBytes(Hex("71 64 73 6d 00 00 00 02"))));
+    ASSERT_TRUE(sim.WaitForLine("applied to camera 1", kWait));
+    // Camera 2 is silent from now on, but its reply to request 5 comes again,
+    // with its old address.
+    const auto replayed = tool.Receive();
+    ASSERT_TRUE(replayed.has_value());
+    ASSERT_EQ(replayed->size(), 380u);
+    EXPECT_EQ((*replayed)[30], 2);
+    EXPECT_EQ((*replayed)[248], 5);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(replayed->data()) + 39), "10.0.0.2");
+    ASSERT_TRUE(sim.WaitForLine("replayed camera 1's reply to searchId 5", kWait));
+    EXPECT_EQ(sim.Stop().repliesReplayed, 1u);
+}
+
 TEST(CamSimServer, MissEveryNAnswersEachCameraEveryNthRequestInTurn) {
     LoopbackSocket tool;
     camsim::ServerOptions options = LoopbackOptions(tool.Port());
@@ -393,6 +417,8 @@ TEST(CamSimCommandLine, OptionsAndErrors) {
                                                                "--silent-after-modify",
                                                                "--miss-every",
                                                                "2",
+                                                               "--replay-after",
+                                                               "1400",
                                                                "--own-address",
                                                                "lan0",
                                                                "--spoof",
@@ -419,6 +445,7 @@ TEST(CamSimCommandLine, OptionsAndErrors) {
     EXPECT_TRUE(line.server.ignoreModify);
     EXPECT_TRUE(line.server.silentAfterModify);
     EXPECT_EQ(line.server.missEvery, 2u);
+    EXPECT_EQ(line.server.replayAfter, std::chrono::milliseconds(1400));
     EXPECT_EQ(line.server.ownAddressDevice, "lan0");
     EXPECT_TRUE(line.server.spoof);
     EXPECT_TRUE(line.zeroMac);
@@ -434,6 +461,7 @@ TEST(CamSimCommandLine, OptionsAndErrors) {
         {"--max-time", "-1"},
         {"--restart-ms", "x"},
         {"--miss-every", "0"},
+        {"--replay-after", "0"},
         {"--own-address", "a-name-too-long-x"},
         {"--cameras"},
         {"--frobnicate", "1"},
@@ -452,7 +480,7 @@ TEST(CamSimCommandLine, OptionsAndErrors) {
                                "--burst",        "--search-id",     "--duration-ms",
                                "--restart-ms",   "--ignore-modify", "--silent-after-modify",
                                "--miss-every",   "--help",          "--own-address",
-                               "--spoof",        "--zero-mac"}) {
+                               "--spoof",        "--zero-mac",      "--replay-after"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
     for (const camsim::ReplyKind kind : camsim::kAllReplyKinds) {

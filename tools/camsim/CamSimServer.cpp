@@ -132,6 +132,10 @@ ServerCounts CamSimServer::Run(const std::atomic<bool>& stop) {
     std::array<std::uint8_t, kReceiveBufferSize> buffer{};
     while (!stop.load()) {
         int waitMs = kPollSliceMs;
+        if (const auto untilReplay = SendDueReplays(counts)) {
+            waitMs = static_cast<int>(std::min<long long>(
+                waitMs, std::chrono::ceil<std::chrono::milliseconds>(*untilReplay).count()));
+        }
         if (deadline) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
@@ -186,6 +190,10 @@ void CamSimServer::Handle(const std::uint8_t* data, std::size_t length, const so
         ++counts.modifyRecords;
         sink_(DescribeModify(record, sender));
         const std::optional<std::size_t> index = cameras_.Find(record.devId);
+        if (options_.replayAfter.count() > 0 && index && lastSearchId_ && !options_.spoof) {
+            replays_.push_back(
+                {Clock::now() + options_.replayAfter, *index, cameras_.At(*index), *lastSearchId_});
+        }
         if (options_.spoof) {
             CameraFields fake = cameras_.At(0);
             fake.devId = record.devId;
@@ -237,6 +245,8 @@ std::string CamSimServer::Answer(const DecodedRequest& request, const sockaddr_i
     } else {
         return "not answered: not an IPv4 address: " + options_.replyTo.address;
     }
+    lastSearchId_ = request.searchId;
+    lastDestination_ = destination;
     // counts.requests already includes this request.
     const std::size_t requestNumber = counts.requests - 1;
     const Clock::time_point now = Clock::now();
@@ -304,6 +314,35 @@ std::string CamSimServer::Answer(const DecodedRequest& request, const sockaddr_i
         summary += ", " + std::to_string(unsendable) + " not sent: " + sourceError;
     }
     return summary;
+}
+
+std::optional<CamSimServer::Clock::duration> CamSimServer::SendDueReplays(ServerCounts& counts) {
+    std::optional<Clock::duration> next;
+    const Clock::time_point now = Clock::now();
+    for (auto it = replays_.begin(); it != replays_.end();) {
+        if (it->due > now) {
+            next = next ? std::min(*next, it->due - now) : it->due - now;
+            ++it;
+            continue;
+        }
+        std::string error;
+        const int fd = SourceSocket(it->camera.ip, error);
+        std::size_t sent = 0;
+        for (const auto& datagram :
+             BuildReplyDatagrams(it->camera, it->searchId, ReplyKind::Normal, options_.shape)) {
+            if (fd >= 0 && sendto(fd, datagram.data(), datagram.size(), 0,
+                                  reinterpret_cast<const sockaddr*>(&lastDestination_),
+                                  sizeof lastDestination_) > 0) {
+                ++sent;
+            }
+        }
+        counts.repliesReplayed += sent;
+        sink_("replayed camera " + std::to_string(it->index) + "'s reply to searchId " +
+              std::to_string(it->searchId) + " (ip " + QuoteText(it->camera.ip) +
+              "): " + (sent > 0 ? "sent" : "not sent" + (error.empty() ? "" : ": " + error)));
+        it = replays_.erase(it);
+    }
+    return next;
 }
 
 bool CamSimServer::Answers(std::size_t index, std::size_t requestNumber,

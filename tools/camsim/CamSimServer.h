@@ -48,6 +48,11 @@ struct ServerOptions {
     // (r + i) % missEvery is 0: with 2, half the cameras miss each request and
     // every camera misses every second one. 0 and 1 answer every request.
     std::size_t missEvery = 1;
+    // A replaying host: this long after a camera receives a modify record
+    // (taken or not), the reply it sent last before the record (its settings
+    // then, under that request's search ID) goes out again from its old
+    // address. Zero: nothing is replayed.
+    std::chrono::milliseconds replayAfter{0};
     // When set (a Linux interface name), each camera's replies leave from a
     // socket bound to the camera's own address on this interface, as from a
     // real camera, whether or not the namespace holds the address (needs
@@ -77,6 +82,7 @@ struct ServerCounts {
     std::size_t repliesWithheld = 0;
     // Replies sent for cameras this host is not (spoof mode).
     std::size_t repliesSpoofed = 0;
+    std::size_t repliesReplayed = 0;
     StopReason stopReason = StopReason::StopFlag;
 };
 
@@ -108,6 +114,8 @@ private:
                        ServerCounts& counts);
 
     using Clock = std::chrono::steady_clock;
+    // Sends the replays that are due; the time until the next, if any.
+    std::optional<Clock::duration> SendDueReplays(ServerCounts& counts);
     // Whether camera index answers the request with this number.
     bool Answers(std::size_t index, std::size_t requestNumber, Clock::time_point now) const;
     // The socket camera replies from: the one bound to ip (made on first
@@ -127,6 +135,16 @@ private:
     std::map<std::string, int> sourceSockets_;
     // Spoof mode: the remembered records' cameras, by device ID.
     std::map<DevId, CameraFields> spoofed_;
+    // The latest request answered: its search ID and where its replies went.
+    std::optional<std::uint32_t> lastSearchId_;
+    sockaddr_in lastDestination_{};
+    struct Replay {
+        Clock::time_point due;
+        std::size_t index;
+        CameraFields camera;  // as it was before the record
+        std::uint32_t searchId;
+    };
+    std::vector<Replay> replays_;
 };
 
 }  // namespace camsim

@@ -157,6 +157,12 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 return fail("expected milliseconds from 0 to 600000, got " + value);
             }
             line.server.restartTime = std::chrono::milliseconds(*ms);
+        } else if (option == "--replay-after") {
+            const auto ms = ParseNumber<std::uint32_t>(value);
+            if (!ms || *ms == 0 || *ms > 600000) {
+                return fail("expected milliseconds from 1 to 600000, got " + value);
+            }
+            line.server.replayAfter = std::chrono::milliseconds(*ms);
         } else if (option == "--miss-every") {
             const auto every = ParseNumber<std::size_t>(value);
             if (!every || *every == 0 || *every > 1000) {
@@ -251,6 +257,10 @@ Serving:
                             later request, from this host's own address, with
                             the record's device ID and new settings
   --zero-mac                every camera reports MAC 00:00:00:00:00:00
+  --replay-after MS         a host that replays: MS milliseconds after a camera
+                            receives a modify record, the reply it sent last
+                            before it (old settings, that request's search ID)
+                            goes out again from its old address
   --miss-every N            camera i answers request r (counted from 0) only
                             when (r + i) % N is 0: with 2 every camera misses
                             every second request, half of them each time
