@@ -27,7 +27,8 @@ AssignRun::AssignRun(std::vector<AssignOrder> orders, Hooks hooks, QObject* pare
                                 if (event.kind == ProvisioningEvent::Kind::Result) {
                                     emit ResultChanged(static_cast<int>(event.index));
                                 }
-                            }},
+                            },
+                            std::move(hooks.probeAddresses)},
           hooks.reservations) {
     tick_.setSingleShot(true);
     tick_.setTimerType(Qt::PreciseTimer);

@@ -41,6 +41,9 @@ public:
         // Shared by every run, dialog and settings window of the main window;
         // may be null.
         AddressReservations* reservations = nullptr;
+        // Probes the orders' addresses just before the first record; an
+        // address that answers is refused. Empty: no probe.
+        AddressProber probeAddresses{};
     };
 
     AssignRun(std::vector<AssignOrder> orders, Hooks hooks, QObject* parent = nullptr);

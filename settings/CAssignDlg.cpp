@@ -230,9 +230,15 @@ void CAssignDlg::Replan() {
             QString::fromStdString(qdipc::FormatIpv4(address.address)),
             QString::fromLatin1(qdipc::SkipReasonText(address.reason)));
     }
-    m_skipped->setText(skipped.isEmpty()
-                           ? QString()
-                           : QStringLiteral("Skipped: ") + skipped.join(QStringLiteral(", ")));
+    QString skippedText = skipped.isEmpty()
+                              ? QString()
+                              : QStringLiteral("Skipped: ") + skipped.join(QStringLiteral(", "));
+    if (!plan.unprobed.empty()) {
+        // Addresses on no link of this host: nobody could be asked there.
+        skippedText += (skippedText.isEmpty() ? QString() : QStringLiteral("\n")) +
+                       QString::fromStdString(qdipc::UnprobedText(plan.unprobed));
+    }
+    m_skipped->setText(skippedText);
     m_table->resizeColumnsToContents();
     m_apply->setEnabled(m_planOk);
 }
