@@ -174,8 +174,10 @@ AssignFields PrefillAssignFields(const std::vector<AssignCamera>& batch,
             highest = std::max(highest, used);
         }
     };
+    // Another open plan's addresses do not count: two dialogs open the same
+    // way and their plans then pass over each other's.
     for (const auto* list : {&request.batchAddresses, &request.otherCameras, &request.hostAddresses,
-                             &request.neighbours, &request.reserved}) {
+                             &request.neighbours}) {
         std::for_each(list->begin(), list->end(), inUse);
     }
     for (const AssignCamera& camera : batch) {

@@ -68,8 +68,9 @@ struct AssignFields {
 // is not known, the camera's own address and mask): that interface's mask,
 // the host's gateway through it when it has one, and as start the first free
 // address (nobody answers for it) after the highest one in use in that
-// subnet (this host, the gateway, the cameras, the neighbour table, other
-// runs); from the subnet's first address when none is free above it.
+// subnet (this host, the gateway, the cameras, the neighbour table; another
+// open plan's addresses are passed over, not counted); from the subnet's
+// first address when none is free above it.
 AssignFields PrefillAssignFields(const std::vector<AssignCamera>& batch,
                                  const AssignSurroundings& surroundings);
 

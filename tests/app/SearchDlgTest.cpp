@@ -385,10 +385,12 @@ void SearchDlgTest::assignAddressesPlansTheSelectedRows() {
     QVERIFY(assign != nullptr);
     QCOMPARE(assign->windowTitle(), QStringLiteral("Assign Addresses"));
     // Prefilled from the loopback network the rows came in on: its mask, the
-    // injected gateway and its first free address.
+    // injected gateway and the first free address above the highest one in
+    // use (the gateway), not the subnet's first free one.
     QCOMPARE(assign->MaskEdit()->text(), QStringLiteral("255.0.0.0"));
     QCOMPARE(assign->GatewayEdit()->text(), QStringLiteral("127.0.0.254"));
-    QCOMPARE(assign->StartEdit()->text(), QStringLiteral("127.0.0.2"));
+    QCOMPARE(assign->StartEdit()->text(), QStringLiteral("127.0.0.255"));
+    assign->StartEdit()->setText(QStringLiteral("127.0.0.2"));
     QTableWidget* plan = assign->PlanTable();
     QCOMPARE(plan->rowCount(), 3);
     QStringList newIps;
@@ -452,6 +454,9 @@ void SearchDlgTest::twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatC
     auto second = std::make_unique<CAssignDlg>(batch, LoopbackSurroundings(),
                                                CAssignDlg::RunStarter{}, &reservations);
     QCOMPARE(first.StartEdit()->text(), second->StartEdit()->text());
+    // Both open above the gateway (10.9.0.255); from the subnet's start:
+    first.StartEdit()->setText(QStringLiteral("10.9.0.2"));
+    second->StartEdit()->setText(QStringLiteral("10.9.0.2"));
     const QStringList firstIps = Column(first.PlanTable(), CAssignDlg::kColNewIp);
     const QStringList secondIps = Column(second->PlanTable(), CAssignDlg::kColNewIp);
     // The host (.1) and the neighbour (.5) are passed over; the second plan
@@ -523,6 +528,7 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
         return run;
     };
     CAssignDlg dialog(FactoryBatch(0, 3), LoopbackSurroundings(), starter, &reservations);
+    dialog.StartEdit()->setText(QStringLiteral("10.9.0.2"));
     QTest::mouseClick(dialog.ApplyButton(), Qt::LeftButton);
     QVERIFY(run);
     QCOMPARE(sentIps, (std::vector<std::string>{"10.9.0.2"}));  // the first at once
