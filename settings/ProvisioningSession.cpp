@@ -258,6 +258,11 @@ void ProvisioningSession::BeginSending(Clock::time_point now) {
               std::to_string(CountOf(CameraResult::Planned)) + " planned, nothing sent"});
         return;
     }
+    for (std::size_t i = 0; stopBeforeSending_ && i < ordersCount_; ++i) {
+        if (cameras_[i].result == CameraResult::Planned) {
+            SetResult(i, CameraResult::NotConfirmed, "not sent: the run was stopped");
+        }
+    }
     if (probeBeforeSending_ && !options_.force) {
         RefuseAnsweringAddresses();
     }
@@ -358,6 +363,10 @@ void ProvisioningSession::SendDue(Clock::time_point now) {
 }
 
 void ProvisioningSession::StopSending(Clock::time_point now) {
+    if (phase_ == Phase::Idle) {
+        stopBeforeSending_ = true;  // not started yet: nothing will go
+        return;
+    }
     if (phase_ != Phase::Sending) {
         return;
     }

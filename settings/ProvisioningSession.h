@@ -215,7 +215,8 @@ public:
     std::optional<Clock::time_point> NextDue() const;
 
     // Stops sending: the records not sent yet end as NotConfirmed ("not sent:
-    // the run was stopped"); the ones sent keep being confirmed.
+    // the run was stopped"); the ones sent keep being confirmed. Before Start
+    // (an owner still probing): nothing will be sent.
     void StopSending(Clock::time_point now);
 
     bool Finished() const;
@@ -277,6 +278,7 @@ private:
     std::vector<SkippedAddress> skipped_;
     std::vector<std::uint32_t> unprobed_;
     bool probeBeforeSending_ = false;  // the orders were given to Start
+    bool stopBeforeSending_ = false;   // StopSending came before Start
     std::size_t ordersCount_ = 0;      // cameras_[0, ordersCount_) are the orders
     std::size_t nextToSend_ = 0;
     std::size_t sentCount_ = 0;
