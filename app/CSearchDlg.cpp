@@ -34,6 +34,7 @@
 #include "settings/AssignModel.h"
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
+#include "settings/ChangeChecks.h"
 #include "settings/DialogFont.h"
 #include "ui_SearchDlg.h"
 
@@ -712,6 +713,26 @@ void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped
         }
     }
     std::erase_if(m_modifyRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
+    // The checks of a batch: an address in use is named, and the operator
+    // decides whether it goes anyway.
+    if (order.mode == qdipc::AddressingMode::Static) {
+        std::vector<qdipc::FoundCamera> listed;
+        for (int r = 0; r < m_table.RowCount(); ++r) {
+            qdipc::FoundCamera camera;
+            camera.camera.deviceId = m_table.CellText(r, qdipc::kColDevId);
+            camera.camera.ip = m_table.CellText(r, qdipc::kColIp);
+            listed.push_back(std::move(camera));
+        }
+        qdipc::AssignSurroundings surroundings = Surroundings({});
+        surroundings.reserved = m_reservations.TakenByOthers(0);
+        const qdipc::AddressCheck check = qdipc::CheckNewAddress(order, listed, surroundings);
+        if (!check.holder.empty() &&
+            !m_messages->Ask(
+                this, QString::fromStdString(qdipc::EscapeControls(qdipc::UsedByText(order, check) +
+                                                                   " \u2014 send anyway?")))) {
+            return;
+        }
+    }
     auto outcome = std::make_shared<std::optional<qdipc::BroadcastOutcome>>();
     qdipc::AssignRun* run = MakeRun(
         {order}, [this, stamped, outcome](const qdipc::NetSettingsRecord&,
@@ -740,7 +761,8 @@ std::vector<qdipc::AssignRun*> CSearchDlg::ActiveRuns() const {
 
 qdipc::AssignRun* CSearchDlg::MakeRun(
     std::vector<qdipc::AssignOrder> orders,
-    std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send) {
+    std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send,
+    bool probeBeforeSending) {
     // The probes' replies come in through the receive worker; a window that
     // has not searched yet (or could not bind) gets it going now, and without
     // it the changes end as not confirmed.
@@ -770,6 +792,9 @@ qdipc::AssignRun* CSearchDlg::MakeRun(
     hooks.rollbackDirectory =
         m_config.stateDirectory.empty() ? qdipc::UserStateDirectory() : m_config.stateDirectory;
     hooks.reservations = &m_reservations;
+    if (probeBeforeSending) {
+        hooks.probeAddresses = Surroundings({}).probe;
+    }
     auto* run = new qdipc::AssignRun(std::move(orders), std::move(hooks), this);
     connect(run, &qdipc::AssignRun::ResultChanged, this,
             [this, run](int index) { OnRunResult(run, index); });
@@ -874,18 +899,8 @@ void CSearchDlg::OnAssignAddresses() {
             others.push_back(m_table.CellText(row, qdipc::kColIp));
         }
     }
-    qdipc::AssignSurroundings surroundings;
-    surroundings.interfaces =
-        m_config.interfaces ? m_config.interfaces() : qdipc::ListBroadcastInterfaces();
-    surroundings.otherCameras = std::move(others);
-    surroundings.neighbours =
-        m_config.neighbours ? m_config.neighbours() : qdipc::ReachableNeighbours();
-    surroundings.gatewayOf =
-        m_config.gatewayOf
-            ? m_config.gatewayOf
-            : std::function<std::optional<std::string>(std::uint32_t)>(qdipc::DefaultGatewayOf);
     auto* dialog = new CAssignDlg(
-        std::move(batch), std::move(surroundings),
+        std::move(batch), Surroundings(std::move(others)),
         [this](std::vector<qdipc::AssignOrder> orders) {
             return StartAssignRun(std::move(orders));
         },
@@ -893,15 +908,40 @@ void CSearchDlg::OnAssignAddresses() {
     dialog->show();
 }
 
+qdipc::AssignSurroundings CSearchDlg::Surroundings(std::vector<std::string> otherCameras) const {
+    qdipc::AssignSurroundings surroundings;
+    surroundings.interfaces =
+        m_config.interfaces ? m_config.interfaces() : qdipc::ListBroadcastInterfaces();
+    surroundings.otherCameras = std::move(otherCameras);
+    surroundings.neighbours =
+        m_config.neighbours ? m_config.neighbours() : qdipc::ReachableNeighbours();
+    surroundings.gatewayOf =
+        m_config.gatewayOf
+            ? m_config.gatewayOf
+            : std::function<std::optional<std::string>(std::uint32_t)>(qdipc::DefaultGatewayOf);
+    surroundings.probe = m_config.probeAddresses;
+    if (!surroundings.probe) {
+        surroundings.probe =
+            [interfaces = surroundings.interfaces](const std::vector<std::uint32_t>& addresses) {
+                return qdipc::ProbeAddresses(addresses, interfaces);
+            };
+    }
+    return surroundings;
+}
+
 qdipc::AssignRun* CSearchDlg::StartAssignRun(std::vector<qdipc::AssignOrder> orders) {
-    // Each record is stamped and sent like a Modify's, without the box.
-    return MakeRun(std::move(orders), [this](const qdipc::NetSettingsRecord& record,
-                                             std::uint32_t arrivalInterface, std::string& failure) {
-        const qdipc::NetSettingsRecord stamped =
-            qdipc::StampSettingsRecord(record, qdipc::TimeSeededDraw(qdipc::SystemSeconds()));
-        return m_settingsBroadcaster.BroadcastSettingsRecord(stamped, arrivalInterface, &failure) ==
-               qdipc::BroadcastOutcome::Ok;
-    });
+    // Each record is stamped and sent like a Modify's, without the box; the
+    // plan's addresses are probed once more before the first goes.
+    return MakeRun(
+        std::move(orders),
+        [this](const qdipc::NetSettingsRecord& record, std::uint32_t arrivalInterface,
+               std::string& failure) {
+            const qdipc::NetSettingsRecord stamped =
+                qdipc::StampSettingsRecord(record, qdipc::TimeSeededDraw(qdipc::SystemSeconds()));
+            return m_settingsBroadcaster.BroadcastSettingsRecord(
+                       stamped, arrivalInterface, &failure) == qdipc::BroadcastOutcome::Ok;
+        },
+        true);
 }
 
 bool CSearchDlg::MayCloseWithRunsGoing() {

@@ -174,9 +174,15 @@ private:
     void OnSearchRepeat();
     // A run of this window with the given sender; it is kept (and fed every
     // reply) until it finishes, and its results reach the list and the bar.
+    // probeBeforeSending: the orders' addresses are probed once more just
+    // before the first record (a plan made earlier, in a dialog).
     qdipc::AssignRun* MakeRun(
         std::vector<qdipc::AssignOrder> orders,
-        std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send);
+        std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send,
+        bool probeBeforeSending = false);
+    // What a plan must avoid: this host's interfaces, the neighbour table,
+    // the gateways, the address probe, and the given cameras' addresses.
+    qdipc::AssignSurroundings Surroundings(std::vector<std::string> otherCameras) const;
     // A camera's change ended: a confirmed camera's row shows what it now
     // reports; the progress bar counts the outcome.
     void OnRunResult(qdipc::AssignRun* run, int index);

@@ -21,6 +21,7 @@
 #include "platform/Firewall.h"
 #include "platform/NeighbourTable.h"
 #include "platform/PortOwner.h"
+#include "settings/BatchAssign.h"
 #include "settings/ChangeConfirmation.h"
 
 namespace qdipc {
@@ -38,6 +39,9 @@ struct SearchDlgConfig : NetworkConfig {
     // default gateway per interface; empty: the host's own.
     std::function<std::vector<NeighbourEntry>()> neighbours{};
     std::function<std::optional<std::string>(std::uint32_t)> gatewayOf{};
+    // Asks whether anything answers at addresses (ProbeAddresses); empty:
+    // the probe on the configured interfaces.
+    AddressProber probeAddresses{};
     // Opens a camera's web page; empty: the desktop's browser.
     std::function<bool(const QUrl&)> openUrl{};
     // How a sent settings change is confirmed; a zero timeout sends only.

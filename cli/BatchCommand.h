@@ -18,6 +18,7 @@
 #include "cli/CommandLine.h"
 #include "discovery/NetworkConfig.h"
 #include "platform/NeighbourTable.h"
+#include "settings/BatchAssign.h"
 
 namespace qdipc {
 
@@ -34,6 +35,9 @@ struct BatchEnvironment {
     std::function<bool(const std::string& path, std::string& text)> readFile;
     std::function<std::vector<NeighbourEntry>()> neighbours;
     std::function<std::optional<std::string>(std::uint32_t)> gatewayOf;
+    // Probes the addresses a plan hands out; empty: ProbeAddresses on the
+    // configured interfaces.
+    AddressProber probe;
     // How long the cameras are searched for before the plan is made.
     int searchWaitMs = 2000;
     // How often the confirmation probes.

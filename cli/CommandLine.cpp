@@ -177,7 +177,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
 
     OptionParser parser;
-    for (const char* flag : {"--no-firewall", "--list", "--help,-h", "--version,-V"}) {
+    for (const char* flag : {"--no-firewall", "--list", "--help,-h", "--version,-V", "--force"}) {
         parser.AddFlag(flag);
     }
     for (const char* option : {"--wait", "--format", "--interface", "--modify", "--ip", "--mask",
@@ -198,7 +198,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         const std::string value = parser.Value(name);
         const bool listGroup = name == "--wait" || name == "--format" || name == "--interface";
         const bool modifyGroup = name == "--ip" || name == "--mask" || name == "--gateway" ||
-                                 name == "--mac" || name == "--mode" || name == "--verify-wait";
+                                 name == "--mac" || name == "--mode" || name == "--verify-wait" ||
+                                 name == "--force";
         if (listGroup && !listOption) {
             listOption = name;
         }
@@ -207,6 +208,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         }
         if (name == "--no-firewall") {
             result.noFirewall = true;
+        } else if (name == "--force") {
+            result.modify.force = true;
         } else if (name == "--wait") {
             const std::optional<int> wait = ParseWait(value);
             if (!wait) {
@@ -309,7 +312,7 @@ std::string HelpText() {
     return R"(Usage: qd_ip_search [--no-firewall] [Qt options such as -platform NAME]
        qd_ip_search --list [--wait MS] [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --modify DEVICE_ID --ip A --mask M --gateway G --mac X
-                    [--mode static|dhcp|adsl] [--verify-wait MS]
+                    [--mode static|dhcp|adsl] [--verify-wait MS] [--force]
        qd_ip_search --assign --from IP --mask M --gateway G
                     (--select-ip IP | --ids ID[,ID...] | --all) [--dry-run]
                     [--verify-wait MS] [--format tsv|csv|json] [--interface NAME]
@@ -370,13 +373,23 @@ an "=" (--wait=500, --format=json).
                        than before. Two addresses answering for the camera
                        differently, its ID with another MAC, or another
                        device at the new address: conflict
+    --force            send even when the new static IP is in use: without
+                       it an IP held by another camera found, this host, a
+                       gateway, another run, a neighbour or anything that
+                       answers a probe (ARP) is refused, holder named
+                       (exit 2, nothing sent); a device ID answered by more
+                       than one MAC is refused even so
   --assign             give a batch of cameras new static addresses: each,
                        ordered by MAC then device ID, gets the next free
                        address from --from upward inside its subnet (skipping
                        the network and broadcast addresses, the gateway, other
-                       listed cameras, this host's addresses and neighbours it
-                       knows); too few free addresses is an error before
-                       anything is sent
+                       listed cameras, this host's addresses, neighbours it
+                       knows and every address where something answers a
+                       probe (ARP, about 1 s; the skipped ones and those on no
+                       link of this host, which cannot be probed, are named
+                       on standard error); too few free addresses is an error
+                       before anything is sent. A device ID answered by more
+                       than one MAC is refused, its MACs named
     --from IP          the first address to give
     --mask M           the netmask every camera gets
     --gateway G        the gateway every camera gets
@@ -388,10 +401,10 @@ an "=" (--wait=500, --format=json).
                        mask, gateway and optionally mode (static, dhcp, adsl),
                        or the titles --list --format csv writes; every line is
                        checked before anything is sent, also against the
-                       cameras found and this host (an address in use, a MAC
-                       several cameras share, a device ID with another MAC,
-                       one camera twice), and a fault names its line and
-                       column
+                       cameras found and this host (an address in use or
+                       answering a probe, a MAC several cameras share, a
+                       device ID with another MAC or several MACs, one camera
+                       twice), and a fault names its line and column
     --dry-run          find and plan, print the records, send nothing
     --verify-wait MS   wait up to MS milliseconds for each camera to answer
                        with its new values (default 10000; 0 does not wait)

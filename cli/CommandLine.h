@@ -61,6 +61,9 @@ struct ModifyOptions {
     std::string mac;  // checked: six groups of 1 or 2 hex digits, ":" or "-" between
     AddressingMode mode = AddressingMode::Static;
     int verifyWaitMs = kDefaultVerifyWaitMs;  // 0: send only
+    // --force: send even when the new address is in use (another camera,
+    // this host, a gateway, a live host); without it that is refused.
+    bool force = false;
 };
 
 // --assign and --plan: new addresses for a batch of cameras.

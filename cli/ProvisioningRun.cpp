@@ -15,6 +15,7 @@
 #include "cli/CommandLineRun.h"
 #include "discovery/CellText.h"
 #include "platform/StateDirectory.h"
+#include "settings/ChangeChecks.h"
 #include "settings/PlanFile.h"
 #include "settings/SettingsValidation.h"
 
@@ -61,6 +62,27 @@ std::optional<std::string> ReadPlanText(const std::string& path, std::string& te
 
 std::filesystem::path RollbackDirectory(const NetworkConfig& config) {
     return config.stateDirectory.empty() ? UserStateDirectory() : config.stateDirectory;
+}
+
+// Probes on the interfaces the configuration gives (the host's by default).
+AddressProber ConfiguredProbe(const NetworkConfig& config) {
+    return [&config](const std::vector<std::uint32_t>& addresses) {
+        return ProbeAddresses(addresses, ConfiguredInterfaces(config));
+    };
+}
+
+// What the probe found in a plan: the addresses passed over because
+// something answered there, and those that could not be probed.
+void SayProbed(const ProvisioningPlan& plan, std::ostream& err) {
+    for (const SkippedAddress& skipped : plan.skipped) {
+        if (skipped.reason == SkipReason::Answered) {
+            err << "skipped " << FormatIpv4(skipped.address) << ": "
+                << SkipReasonText(skipped.reason) << "\n";
+        }
+    }
+    if (!plan.unprobed.empty()) {
+        err << UnprobedText(plan.unprobed) << "\n";
+    }
 }
 
 void SayRollback(const ProvisioningSession& session, std::ostream& err) {
@@ -208,23 +230,30 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
     sessionOptions.confirmation.neighbours = ReachableNeighbours;
     sessionOptions.rollbackDirectory = RollbackDirectory(config);
     ProvisioningHooks hooks = network.Hooks();
+    // The checks of a batch: the device ID answered by one MAC, the address
+    // not in use (without --force).
+    bool refusedByPlan = false;
     hooks.plan = [&](const std::vector<FoundCamera>& found) {
-        ProvisioningPlan plan;
         AssignOrder order;
+        order.camera.deviceId = options.deviceId;
         order.newIp = options.ip;
         order.mask = options.mask;
         order.gateway = options.gateway;
         order.mode = options.mode;
         order.newMac = options.mac;
-        const auto camera = std::find_if(found.begin(), found.end(), [&](const FoundCamera& f) {
-            return LowerAscii(f.camera.deviceId) == LowerAscii(options.deviceId);
-        });
-        if (camera == found.end()) {
-            order.camera.deviceId = LowerAscii(options.deviceId);
-            plan.notFound.push_back(std::move(order));
+        AssignSurroundings surroundings;
+        surroundings.interfaces = ConfiguredInterfaces(config);
+        surroundings.neighbours = ReachableNeighbours();
+        surroundings.gatewayOf = DefaultGatewayOf;
+        surroundings.probe = ConfiguredProbe(config);
+        ProvisioningPlan plan = PlanModify(std::move(order), found, surroundings, options.force);
+        if (!plan.Ok()) {
+            refusedByPlan = true;
+            err << kPrefix << EscapeControls(options.deviceId + ": " + plan.error)
+                << "; nothing was sent"
+                << (plan.overridable ? " (--force sends to an address in use)" : "") << "\n";
         } else {
-            order.camera = camera->camera;
-            plan.orders.push_back(std::move(order));
+            SayProbed(plan, err);
         }
         return plan;
     };
@@ -295,6 +324,9 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
     }
     network.Drive(session);
     network.Close();
+    if (refusedByPlan) {
+        return kExitUsage;
+    }
     if (outputLost) {
         if (lostErrno != EPIPE) {
             err << kPrefix << "the outcome could not be written out in full\n";
@@ -365,6 +397,7 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
         surroundings.neighbours =
             environment.neighbours ? environment.neighbours() : ReachableNeighbours();
         surroundings.gatewayOf = environment.gatewayOf ? environment.gatewayOf : DefaultGatewayOf;
+        surroundings.probe = environment.probe ? environment.probe : ConfiguredProbe(config);
         surroundings.reserved = reservations.TakenByOthers(current->Holder());
         if (mode == CommandMode::Assign) {
             AssignSelection selection;
@@ -373,13 +406,17 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
                                                                         : AssignSelection::By::All;
             selection.ip = options.selectIp;
             selection.ids = options.ids;
-            return PlanAssign(found, selection, {options.from, options.mask, options.gateway},
-                              std::move(surroundings));
+            ProvisioningPlan plan =
+                PlanAssign(found, selection, {options.from, options.mask, options.gateway},
+                           std::move(surroundings));
+            SayProbed(plan, err);
+            return plan;
         }
         ProvisioningPlan plan = PlanLines(planFile.lines, found, surroundings);
         if (!plan.Ok()) {
             plan.error = options.planFile + ": " + plan.error;
         }
+        SayProbed(plan, err);
         return plan;
     };
     hooks.onEvent = [&](const ProvisioningEvent& event) {

@@ -20,6 +20,8 @@ const char* SkipReasonText(SkipReason reason) {
             return "another plan or run";
         case SkipReason::BatchCamera:
             return "another camera of the batch";
+        case SkipReason::Answered:
+            return "something answered at this address";
     }
     return "";
 }
@@ -65,6 +67,8 @@ AddressPlan PlanAddresses(const AddressPlanRequest& request) {
     take(request.reserved, SkipReason::Reserved);
     const std::unordered_set<std::uint32_t> neighbours(request.neighbours.begin(),
                                                        request.neighbours.end());
+    const std::unordered_set<std::uint32_t> answered(request.answered.begin(),
+                                                     request.answered.end());
     // How many cameras of the batch hold each current address.
     std::unordered_map<std::uint32_t, int> batchHolders;
     for (std::uint32_t address : request.batchAddresses) {
@@ -93,6 +97,11 @@ AddressPlan PlanAddresses(const AddressPlanRequest& request) {
             }
             if (!ownAlone && neighbours.contains(candidate)) {
                 plan.skipped.push_back({candidate, SkipReason::Neighbour});
+                continue;
+            }
+            // Its own address answers because the camera is there.
+            if (!ownAlone && answered.contains(candidate)) {
+                plan.skipped.push_back({candidate, SkipReason::Answered});
                 continue;
             }
             found = true;

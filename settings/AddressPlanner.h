@@ -4,8 +4,8 @@
 // start's subnet. Free means: not the subnet's network or broadcast address,
 // not the gateway, not the address of a listed camera outside the batch, not
 // one of this host's addresses, not an address the host's neighbour table
-// knows as reachable, and not the current address of another camera of the
-// batch (a camera that misses its record keeps it). A camera may keep its own
+// knows as reachable, not one where something answered a probe, and not the current address of
+// another camera of the batch (a camera that misses its record keeps it). A camera may keep its own
 // current address when its turn reaches it and nobody else holds it.
 //
 // Addresses are host-order 32-bit numbers here, as ParseIpv4Strict gives
@@ -36,13 +36,24 @@ struct AddressPlanRequest {
     std::vector<std::uint32_t> neighbours;
     // Addresses another plan or run holds (AddressReservations).
     std::vector<std::uint32_t> reserved{};
+    // Addresses where something answered a probe (AddressProbe).
+    std::vector<std::uint32_t> answered{};
 };
 
 // Why the planner passed over an address.
-enum class SkipReason { ListedCamera, ThisHost, Gateway, Neighbour, Reserved, BatchCamera };
+enum class SkipReason {
+    ListedCamera,
+    ThisHost,
+    Gateway,
+    Neighbour,
+    Reserved,
+    BatchCamera,
+    Answered,
+};
 
 // "a listed camera", "this host", "the gateway", "the neighbour table",
-// "another plan or run", "another camera of the batch".
+// "another plan or run", "another camera of the batch", "something answered
+// at this address".
 const char* SkipReasonText(SkipReason reason);
 
 struct SkippedAddress {

@@ -100,6 +100,7 @@ void AssignModel::Replan(const AssignFields& fields) {
     const BatchPlan plan = PlanBatch(eligible, fields, surroundings);
     planError_ = plan.error;
     skipped_ = plan.skipped;
+    unprobed_ = plan.unprobed;
     for (AssignRow& row : rows_) {
         row.newIp.clear();
     }
@@ -146,6 +147,10 @@ std::string AssignModel::SkippedText() const {
     for (const SkippedAddress& address : skipped_) {
         text += (text.empty() ? "Skipped: " : ", ") + FormatIpv4(address.address) + " (" +
                 SkipReasonText(address.reason) + ")";
+    }
+    if (!unprobed_.empty()) {
+        // Addresses on no link of this host: nobody could be asked there.
+        text += (text.empty() ? "" : "\n") + UnprobedText(unprobed_);
     }
     return text;
 }

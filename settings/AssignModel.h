@@ -105,6 +105,7 @@ private:
     std::string gateway_;
     std::string planError_;
     std::vector<SkippedAddress> skipped_;
+    std::vector<std::uint32_t> unprobed_;
     bool planOk_ = false;
     std::vector<int> runRows_;
 };

@@ -14,7 +14,9 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <future>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "settings/AddressReservations.h"
@@ -46,12 +48,19 @@ public:
         // Shared by every run, dialog and settings window of the main window;
         // may be null.
         AddressReservations* reservations = nullptr;
+        // Probes the orders' addresses just before the first record, on a
+        // thread of its own (the window stays responsive for its second); an
+        // address that answers is refused. Empty: no probe.
+        AddressProber probeAddresses{};
     };
 
     AssignRun(std::vector<AssignOrder> orders, Hooks hooks, QObject* parent = nullptr);
+    // Waits for a probe still running (at most its wait).
+    ~AssignRun() override;
 
     // Checks every order (settings rules, reservations), sends the first
-    // record at once and the others paced by the timer.
+    // record at once and the others paced by the timer; with a probe, once
+    // the probe has answered.
     void Start();
     // Every reply the receive worker accepted, in arrival order.
     void OnReplies(const std::vector<AcceptedReply>& replies);
@@ -70,7 +79,7 @@ public:
     // Records not sent yet, and changes sent that wait for the camera.
     int UnsentCount() const;
     int WaitingCount() const;
-    bool IsStarted() const { return started_; }
+    bool IsStarted() const { return started_ || probing_.valid(); }
     bool IsFinished() const { return session_.Finished(); }
     // "Confirming <id>…" / "Confirming N changes…" while changes wait.
     std::string WaitingText() const { return session_.WaitingText(); }
@@ -86,7 +95,15 @@ private:
     // Sets the timer to the session's next due time, or reports the end.
     void Arm();
 
+    // Starts the session (after the probe, when there is one).
+    void StartSession();
+
     std::vector<AssignOrder> orders_;
+    AddressProber prober_;
+    std::future<std::vector<ProbeAnswer>> probing_;
+    std::vector<std::uint32_t> probedAddresses_;
+    std::unordered_map<std::uint32_t, ProbeAnswer> probed_;
+    QTimer probeWait_;
     ProvisioningSession session_;
     QTimer tick_;
     bool started_ = false;

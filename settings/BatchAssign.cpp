@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <numeric>
+#include <unordered_set>
 
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
@@ -54,7 +55,69 @@ AddressPlanRequest RequestFor(const std::vector<AssignCamera>& batch,
     return request;
 }
 
+// How many rounds of probing a plan takes at most, and how many addresses
+// after the last one planned each round probes as well (a block of live
+// hosts then costs one round, not one per camera).
+constexpr int kMaxProbeRounds = 6;
+constexpr std::size_t kProbeLookAhead = 32;
+
 }  // namespace
+
+AddressPlan PlanAddressesProbed(AddressPlanRequest request, const AddressProber& probe,
+                                std::vector<std::uint32_t>& unprobed) {
+    unprobed.clear();
+    AddressPlan plan = PlanAddresses(request);
+    if (!probe) {
+        return plan;
+    }
+    std::unordered_set<std::uint32_t> asked;
+    std::unordered_set<std::uint32_t> notProbed;
+    const std::uint32_t broadcast = (request.start & request.mask) | ~request.mask;
+    for (int round = 0; round < kMaxProbeRounds && plan.Ok(); ++round) {
+        std::vector<std::uint32_t> candidates;
+        for (std::uint32_t address : plan.addresses) {
+            if (asked.insert(address).second) {
+                candidates.push_back(address);
+            }
+        }
+        if (candidates.empty()) {
+            break;  // every planned address was probed and none answered
+        }
+        std::uint32_t next = plan.addresses.empty() ? request.start : plan.addresses.back() + 1;
+        const std::size_t ahead = request.batchAddresses.size() + kProbeLookAhead;
+        for (std::size_t k = 0; k < ahead && next < broadcast; ++k, ++next) {
+            if (asked.insert(next).second) {
+                candidates.push_back(next);
+            }
+        }
+        const std::vector<ProbeAnswer> answers = probe(candidates);
+        for (std::size_t i = 0; i < candidates.size() && i < answers.size(); ++i) {
+            if (answers[i] == ProbeAnswer::Answered) {
+                request.answered.push_back(candidates[i]);
+            } else if (answers[i] == ProbeAnswer::NotProbed) {
+                notProbed.insert(candidates[i]);
+            }
+        }
+        plan = PlanAddresses(request);
+    }
+    for (std::uint32_t address : plan.addresses) {
+        if (!asked.contains(address) || notProbed.contains(address)) {
+            unprobed.push_back(address);
+        }
+    }
+    return plan;
+}
+
+std::string UnprobedText(const std::vector<std::uint32_t>& addresses) {
+    if (addresses.empty()) {
+        return {};
+    }
+    std::string text = "not probed (on no link of this host):";
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        text += (i == 0 ? " " : ", ") + FormatIpv4(addresses[i]);
+    }
+    return text;
+}
 
 AssignSurroundings HostSurroundings(std::vector<std::string> otherCameras) {
     AssignSurroundings surroundings;
@@ -62,6 +125,10 @@ AssignSurroundings HostSurroundings(std::vector<std::string> otherCameras) {
     surroundings.otherCameras = std::move(otherCameras);
     surroundings.neighbours = ReachableNeighbours();
     surroundings.gatewayOf = DefaultGatewayOf;
+    surroundings.probe =
+        [interfaces = surroundings.interfaces](const std::vector<std::uint32_t>& addresses) {
+            return ProbeAddresses(addresses, interfaces);
+        };
     return surroundings;
 }
 
@@ -90,19 +157,47 @@ AssignFields PrefillAssignFields(const std::vector<AssignCamera>& batch,
         return fields;
     }
     fields.mask = FormatIpv4(*mask);
-    // The first address of the subnet that the whole batch could start from:
-    // the plan of one camera from the network's first host upward.
+    // The plan of one camera from just above the highest address in use in
+    // the subnet (a recorder or switch at a low address keeps it); from the
+    // network's first host when nothing is free above it.
+    const std::uint32_t network = *address & *mask;
+    const std::uint32_t broadcast = network | ~*mask;
     AddressPlanRequest request = RequestFor(batch, surroundings);
     request.batchAddresses.resize(1);
-    request.start = (*address & *mask) + 1;
     request.mask = *mask;
     if (const auto gateway = ParseIpv4Strict(fields.gateway);
-        gateway && (*gateway & *mask) == (*address & *mask)) {
+        gateway && (*gateway & *mask) == network) {
         request.gateway = gateway;
     }
-    const AddressPlan plan = PlanAddresses(request);
-    if (plan.Ok()) {
-        fields.start = FormatIpv4(plan.addresses.front());
+    std::uint32_t highest = network;
+    const auto inUse = [&](std::uint32_t used) {
+        if ((used & *mask) == network && used < broadcast) {
+            highest = std::max(highest, used);
+        }
+    };
+    // Another open plan's addresses do not count: two dialogs open the same
+    // way and their plans then pass over each other's.
+    for (const auto* list : {&request.batchAddresses, &request.otherCameras, &request.hostAddresses,
+                             &request.neighbours}) {
+        std::for_each(list->begin(), list->end(), inUse);
+    }
+    for (const AssignCamera& camera : batch) {
+        inUse(ParseIpv4Strict(camera.ip).value_or(0));
+    }
+    if (request.gateway) {
+        inUse(*request.gateway);
+    }
+    std::vector<std::uint32_t> unprobed;
+    for (const std::uint32_t start : {highest + 1, network + 1}) {
+        if (start >= broadcast) {
+            continue;
+        }
+        request.start = start;
+        const AddressPlan plan = PlanAddressesProbed(request, surroundings.probe, unprobed);
+        if (plan.Ok()) {
+            fields.start = FormatIpv4(plan.addresses.front());
+            break;
+        }
     }
     return fields;
 }
@@ -151,7 +246,7 @@ BatchPlan PlanBatch(const std::vector<AssignCamera>& batch, const AssignFields& 
         }
         request.gateway = gateway;
     }
-    const AddressPlan plan = PlanAddresses(request);
+    const AddressPlan plan = PlanAddressesProbed(request, surroundings.probe, result.unprobed);
     if (!plan.Ok()) {
         result.error = plan.error;
         return result;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/AddressProbe.h"
 #include "platform/NeighbourTable.h"
 #include "platform/NetworkInterfaces.h"
 #include "settings/AddressPlanner.h"
@@ -34,6 +35,11 @@ struct AssignCamera {
     std::uint32_t arrivalInterface = 0;  // the interface its reply came in on, 0 unknown
 };
 
+// Probes addresses (ProbeAddresses, or a fake in tests): one answer per
+// address, in the order given.
+using AddressProber =
+    std::function<std::vector<ProbeAnswer>(const std::vector<std::uint32_t>& addresses)>;
+
 // What lies around the batch on the network.
 struct AssignSurroundings {
     std::vector<Ipv4Interface> interfaces;  // this host's
@@ -43,10 +49,13 @@ struct AssignSurroundings {
     std::function<std::optional<std::string>(std::uint32_t)> gatewayOf;
     // Addresses other plans and runs hold (AddressReservations::TakenByOthers).
     std::vector<std::uint32_t> reserved;
+    // Asks whether anything answers at the addresses a plan would hand out;
+    // empty: nothing is probed.
+    AddressProber probe{};
 };
 
-// The host's interfaces, neighbour table and default routes, and the given
-// cameras' addresses.
+// The host's interfaces, neighbour table, default routes and address probe,
+// and the given cameras' addresses.
 AssignSurroundings HostSurroundings(std::vector<std::string> otherCameras);
 
 struct AssignFields {
@@ -57,8 +66,11 @@ struct AssignFields {
 
 // The network the camera answered on (the interface of its reply; when that
 // is not known, the camera's own address and mask): that interface's mask,
-// the host's gateway through it when it has one, and the first free address
-// of its subnet for the batch.
+// the host's gateway through it when it has one, and as start the first free
+// address (nobody answers for it) after the highest one in use in that
+// subnet (this host, the gateway, the cameras, the neighbour table; another
+// open plan's addresses are passed over, not counted); from the subnet's
+// first address when none is free above it.
 AssignFields PrefillAssignFields(const std::vector<AssignCamera>& batch,
                                  const AssignSurroundings& surroundings);
 
@@ -67,9 +79,21 @@ struct BatchPlan {
     std::string error;                // names the field ("Start IP: ...") when it is one
     // The addresses passed over, each with why ("10.0.0.5: a listed camera").
     std::vector<SkippedAddress> skipped;
+    // Planned addresses that could not be probed (on no link of this host).
+    std::vector<std::uint32_t> unprobed;
 
     bool Ok() const { return error.empty(); }
 };
+
+// Plans as PlanAddresses does, and with a probe also probes the addresses the
+// plan hands out (and the next ones after them): an address that answers is
+// skipped and the plan made again, a few rounds at most. unprobed gets the
+// planned addresses that could not be probed.
+AddressPlan PlanAddressesProbed(AddressPlanRequest request, const AddressProber& probe,
+                                std::vector<std::uint32_t>& unprobed);
+
+// "not probed (on no link of this host): 10.0.0.5, 10.0.0.6"; empty for none.
+std::string UnprobedText(const std::vector<std::uint32_t>& addresses);
 
 // True when a comes before b in the order addresses are handed out: by MAC,
 // then by device ID (as the list shows them, any case). The order does not
@@ -79,6 +103,7 @@ bool AssignOrderLess(const AssignCamera& a, const AssignCamera& b);
 
 // Plans from the operator's texts; the fields are checked first. Addresses
 // are handed out in AssignOrderLess order; newIps are in the batch's order.
+// With a probe in the surroundings, every address handed out was probed.
 BatchPlan PlanBatch(const std::vector<AssignCamera>& batch, const AssignFields& fields,
                     const AssignSurroundings& surroundings);
 

@@ -11,6 +11,7 @@
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ListOutput.h"
 #include "discovery/SearchCommand.h"
+#include "settings/ChangeChecks.h"
 #include "settings/SettingsValidation.h"
 
 namespace qdipc {
@@ -124,6 +125,7 @@ void ProvisioningSession::Start(std::vector<AssignOrder> orders, Clock::time_poi
         cameras_.push_back({std::move(order), CameraResult::Planned, {}, {}});
     }
     ordersCount_ = cameras_.size();
+    probeBeforeSending_ = true;
     Emit({ProvisioningEvent::Kind::Planned, 0, CameraResult::Planned, {}});
     BeginSending(now);
 }
@@ -185,9 +187,16 @@ void ProvisioningSession::EndSearch(Clock::time_point now) {
         return;
     }
     skipped_ = std::move(plan.skipped);
+    unprobed_ = std::move(plan.unprobed);
     cameras_.clear();
     for (AssignOrder& order : plan.orders) {
         cameras_.push_back({std::move(order), CameraResult::Planned, {}, {}});
+    }
+    const std::size_t refusedFrom = cameras_.size();
+    for (ProvisioningPlan::Refusal& refusal : plan.refused) {
+        std::string reason = refusal.reason;
+        cameras_.push_back({std::move(refusal.order), CameraResult::Refused, std::move(reason), {},
+                            ResultReason::BreaksRule, std::move(refusal.reason)});
     }
     ordersCount_ = cameras_.size();
     for (AssignOrder& order : plan.notFound) {
@@ -198,9 +207,9 @@ void ProvisioningSession::EndSearch(Clock::time_point now) {
                             ResultReason::NotFound});
     }
     Emit({ProvisioningEvent::Kind::Planned, 0, CameraResult::Planned, {}});
-    for (std::size_t i = ordersCount_; i < cameras_.size(); ++i) {
-        Emit({ProvisioningEvent::Kind::Result, i, CameraResult::NotFound, cameras_[i].reason,
-              ResultReason::NotFound});
+    for (std::size_t i = refusedFrom; i < cameras_.size(); ++i) {
+        Emit({ProvisioningEvent::Kind::Result, i, cameras_[i].result, cameras_[i].reason,
+              cameras_[i].why});
     }
     BeginSending(now);
 }
@@ -212,6 +221,9 @@ void ProvisioningSession::BeginSending(Clock::time_point now) {
     std::unordered_set<std::string> named;
     for (std::size_t i = 0; i < ordersCount_; ++i) {
         const AssignOrder& order = cameras_[i].order;
+        if (cameras_[i].result != CameraResult::Planned) {
+            continue;  // refused by the plan
+        }
         if (const auto problem = ValidateSettings(order.newIp, order.mask, order.gateway,
                                                   order.RecordMac(), order.mode)) {
             SetResult(i, CameraResult::Refused, ResultReason::BreaksRule, problem->reason);
@@ -244,6 +256,14 @@ void ProvisioningSession::BeginSending(Clock::time_point now) {
               std::to_string(CountOf(CameraResult::Planned)) + " planned, nothing sent"});
         return;
     }
+    for (std::size_t i = 0; stopBeforeSending_ && i < ordersCount_; ++i) {
+        if (cameras_[i].result == CameraResult::Planned) {
+            SetResult(i, CameraResult::NotConfirmed, "not sent: the run was stopped");
+        }
+    }
+    if (probeBeforeSending_ && !options_.force) {
+        RefuseAnsweringAddresses();
+    }
     WriteRollback();
     phase_ = Phase::Sending;
     nextToSend_ = 0;
@@ -251,6 +271,42 @@ void ProvisioningSession::BeginSending(Clock::time_point now) {
     sendStart_ = now;
     nextSend_ = now;
     SendDue(now);
+}
+
+void ProvisioningSession::RefuseAnsweringAddresses() {
+    if (!hooks_.probeAddresses) {
+        return;
+    }
+    // One probe for the whole run, right before its first record: the
+    // records then leave within the pacing of each other.
+    std::vector<std::uint32_t> addresses;
+    std::vector<std::size_t> indices;
+    for (std::size_t i = 0; i < ordersCount_; ++i) {
+        const AssignOrder& order = cameras_[i].order;
+        const auto address = ParseIpv4Strict(order.newIp);
+        if (cameras_[i].result != CameraResult::Planned || order.mode != AddressingMode::Static ||
+            !address || order.newIp == order.camera.ip) {
+            continue;  // a camera keeping its address answers there itself
+        }
+        addresses.push_back(*address);
+        indices.push_back(i);
+    }
+    if (addresses.empty()) {
+        return;
+    }
+    const std::vector<ProbeAnswer> answers = hooks_.probeAddresses(addresses);
+    for (std::size_t k = 0; k < indices.size() && k < answers.size(); ++k) {
+        if (answers[k] != ProbeAnswer::Answered) {
+            continue;
+        }
+        const std::size_t i = indices[k];
+        if (reservations_ != nullptr) {
+            reservations_->ReleaseAddress(holder_, addresses[k]);
+        }
+        SetResult(i, CameraResult::Refused,
+                  cameras_[i].order.newIp + " is taken: " + SkipReasonText(SkipReason::Answered) +
+                      " just before sending");
+    }
 }
 
 void ProvisioningSession::SendDue(Clock::time_point now) {
@@ -309,6 +365,10 @@ void ProvisioningSession::SendDue(Clock::time_point now) {
 }
 
 void ProvisioningSession::StopSending(Clock::time_point now) {
+    if (phase_ == Phase::Idle) {
+        stopBeforeSending_ = true;  // not started yet: nothing will go
+        return;
+    }
     if (phase_ != Phase::Sending) {
         return;
     }
@@ -503,6 +563,22 @@ ProvisioningPlan PlanAssign(const std::vector<FoundCamera>& found, const AssignS
     ProvisioningPlan result;
     std::vector<AssignCamera> batch;
     std::vector<bool> inBatch(found.size(), false);
+    // A device ID answered by several MACs gets no record; its address
+    // stays out of the plan (it is listed below as another camera's).
+    const auto take = [&](std::size_t index) {
+        if (inBatch[index]) {
+            return;
+        }
+        inBatch[index] = true;
+        if (std::string reason = SeveralMacsReason(found[index]); !reason.empty()) {
+            AssignOrder order;
+            order.camera = found[index].camera;
+            result.refused.push_back({std::move(order), std::move(reason)});
+            surroundings.otherCameras.push_back(found[index].camera.ip);
+            return;
+        }
+        batch.push_back(found[index].camera);
+    };
     if (selection.by == AssignSelection::By::Ids) {
         for (const std::string& id : selection.ids) {
             const auto at = std::find_if(found.begin(), found.end(), [&](const FoundCamera& f) {
@@ -514,17 +590,12 @@ ProvisioningPlan PlanAssign(const std::vector<FoundCamera>& found, const AssignS
                 result.notFound.push_back(std::move(missing));
                 continue;
             }
-            const auto index = static_cast<std::size_t>(at - found.begin());
-            if (!inBatch[index]) {
-                inBatch[index] = true;
-                batch.push_back(at->camera);
-            }
+            take(static_cast<std::size_t>(at - found.begin()));
         }
     } else {
         for (std::size_t i = 0; i < found.size(); ++i) {
             if (selection.by == AssignSelection::By::All || found[i].camera.ip == selection.ip) {
-                inBatch[i] = true;
-                batch.push_back(found[i].camera);
+                take(i);
             }
         }
     }
@@ -547,6 +618,7 @@ ProvisioningPlan PlanAssign(const std::vector<FoundCamera>& found, const AssignS
             {batch[i], plan.newIps[i], fields.mask, fields.gateway, AddressingMode::Static, {}});
     }
     result.skipped = plan.skipped;
+    result.unprobed = plan.unprobed;
     return result;
 }
 
@@ -569,6 +641,14 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
             for (std::size_t f = 0; f < found.size(); ++f) {
                 if (LowerAscii(found[f].camera.deviceId) == line.deviceId) {
                     cameraOf[l] = static_cast<int>(f);
+                }
+            }
+            if (cameraOf[l] >= 0) {
+                // Several MACs say more than "another MAC than the line's".
+                std::string reason =
+                    SeveralMacsReason(found[static_cast<std::size_t>(cameraOf[l])]);
+                if (!reason.empty()) {
+                    return fail(line, "", std::move(reason));
                 }
             }
             if (cameraOf[l] >= 0 && !line.mac.empty()) {
@@ -596,6 +676,15 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
             return fail(line, "mac",
                         line.mac + " matches " + std::to_string(matches) +
                             " cameras found; name the camera by dev_id");
+        }
+    }
+    // A camera named by its MAC whose device ID answers with several MACs.
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        if (cameraOf[l] >= 0) {
+            std::string reason = SeveralMacsReason(found[static_cast<std::size_t>(cameraOf[l])]);
+            if (!reason.empty()) {
+                return fail(lines[l], "", std::move(reason));
+            }
         }
     }
     // One camera, one line.
@@ -661,6 +750,33 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
         if (neighbour && !ownAddress) {
             return fail(line, "ip",
                         line.ip + " is taken by " + SkipReasonText(SkipReason::Neighbour));
+        }
+    }
+    // Every static address that is not its camera's own is probed, all at once.
+    if (surroundings.probe) {
+        std::vector<std::uint32_t> addresses;
+        std::vector<std::size_t> lineOf;
+        for (std::size_t l = 0; l < lines.size(); ++l) {
+            const PlanLine& line = lines[l];
+            const auto address = ParseIpv4Strict(line.ip);
+            const bool own = cameraOf[l] >= 0 &&
+                             found[static_cast<std::size_t>(cameraOf[l])].camera.ip == line.ip;
+            if (line.mode == AddressingMode::Static && address && !own) {
+                addresses.push_back(*address);
+                lineOf.push_back(l);
+            }
+        }
+        const std::vector<ProbeAnswer> answers =
+            addresses.empty() ? std::vector<ProbeAnswer>{} : surroundings.probe(addresses);
+        for (std::size_t k = 0; k < answers.size() && k < addresses.size(); ++k) {
+            if (answers[k] == ProbeAnswer::Answered) {
+                const PlanLine& line = lines[lineOf[k]];
+                return fail(line, "ip",
+                            line.ip + " is taken by " + SkipReasonText(SkipReason::Answered));
+            }
+            if (answers[k] == ProbeAnswer::NotProbed) {
+                result.unprobed.push_back(addresses[k]);
+            }
         }
     }
     for (std::size_t l = 0; l < lines.size(); ++l) {

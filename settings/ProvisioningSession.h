@@ -78,7 +78,18 @@ struct ProvisioningPlan {
     // camera holds the name, newIp what they would have got).
     std::vector<AssignOrder> notFound;
     std::vector<SkippedAddress> skipped;
+    // Cameras found that may not get a record, each with why (a device ID
+    // answered by several MACs); the others go on.
+    struct Refusal {
+        AssignOrder order;
+        std::string reason;
+    };
+    std::vector<Refusal> refused;
+    // Addresses handed out that could not be probed (on no link of this host).
+    std::vector<std::uint32_t> unprobed;
     std::string error;
+    // The error is an address in use: the operator may send anyway (--force).
+    bool overridable = false;
 
     bool Ok() const { return error.empty(); }
 };
@@ -94,17 +105,20 @@ struct AssignSelection {
 // The plan of an --assign: the selected cameras get addresses from fields,
 // in AssignOrderLess order (the orders come in that order too), around
 // surroundings (whose otherCameras this fills with the cameras found outside
-// the batch). An ID asked for but not found is in notFound.
+// the batch). An ID asked for but not found is in notFound; a camera whose
+// device ID answered with several MACs is refused (SeveralMacsReason) and
+// keeps its address out of the plan.
 ProvisioningPlan PlanAssign(const std::vector<FoundCamera>& found, const AssignSelection& selection,
                             const AssignFields& fields, AssignSurroundings surroundings);
 
 // The plan of a plan file's lines against the cameras found, in the file's
 // order. Errors (nothing may be sent): a line whose MAC matches several
-// cameras found; a line whose device ID answers with another MAC than the
-// line gives; one camera named by two lines (once by device ID, once by MAC);
-// a static IP held by this host, a gateway (the host's or a line's), a
-// camera found that is not this line's camera, an address the neighbour
-// table knows (unless it is the camera's own) or another run's reservation.
+// cameras found; a line whose camera's device ID answers with several MACs
+// or with another MAC than the line gives; one camera named by two lines
+// (once by device ID, once by MAC); a static IP held by this host, a gateway
+// (the host's or a line's), a camera found that is not this line's camera,
+// an address the neighbour table knows or where something answers a probe
+// (unless it is the camera's own) or another run's reservation.
 // Lines whose camera was not found are in notFound.
 ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
                            const std::vector<FoundCamera>& found,
@@ -126,6 +140,9 @@ struct ProvisioningOptions {
     // The probe schedule shared with the other runs of one window (it must
     // outlive the session); null: the session keeps its own.
     ProbeSchedule* probes = nullptr;
+    // The operator chose to send to an address that is in use: the probe
+    // just before sending refuses nothing.
+    bool force = false;
     // Where the rollback plan is written (see RollbackPlanText); empty: not
     // written.
     std::filesystem::path rollbackDirectory;
@@ -150,6 +167,10 @@ struct ProvisioningHooks {
     std::function<ProvisioningPlan(const std::vector<FoundCamera>&)> plan;
     // Told about everything that happens, as it happens.
     std::function<void(const struct ProvisioningEvent&)> onEvent;
+    // Probes the static addresses of orders given to Start just before the
+    // first record leaves (they were planned earlier, maybe minutes ago): an
+    // address that answers is refused. Empty: no probe.
+    AddressProber probeAddresses{};
 };
 
 struct ProvisioningEvent {
@@ -211,7 +232,8 @@ public:
     std::optional<Clock::time_point> NextDue() const;
 
     // Stops sending: the records not sent yet end as NotConfirmed ("not sent:
-    // the run was stopped"); the ones sent keep being confirmed.
+    // the run was stopped"); the ones sent keep being confirmed. Before Start
+    // (an owner still probing): nothing will be sent.
     void StopSending(Clock::time_point now);
 
     bool Finished() const;
@@ -228,6 +250,8 @@ public:
     AddressReservations::Holder Holder() const { return holder_; }
     const std::vector<FoundCamera>& Found() const { return found_; }
     const std::vector<SkippedAddress>& Skipped() const { return skipped_; }
+    // The addresses of the plan that could not be probed.
+    const std::vector<std::uint32_t>& Unprobed() const { return unprobed_; }
     std::size_t CountOf(CameraResult result) const;
     // "Confirming N changes…" while changes are waiting, else empty.
     std::string WaitingText() const { return confirmation_.WaitingText(); }
@@ -252,6 +276,7 @@ private:
     void TakeOutcomes(std::vector<ConfirmationOutcome>& outcomes);
     void FinishIfDone(Clock::time_point now);
     void WriteRollback();
+    void RefuseAnsweringAddresses();
 
     ProvisioningOptions options_;
     ProvisioningHooks hooks_;
@@ -269,7 +294,10 @@ private:
     std::unordered_map<std::string, std::size_t> sentIndex_;
     std::vector<ProvisioningCamera> cameras_;
     std::vector<SkippedAddress> skipped_;
-    std::size_t ordersCount_ = 0;  // cameras_[0, ordersCount_) are the orders
+    std::vector<std::uint32_t> unprobed_;
+    bool probeBeforeSending_ = false;  // the orders were given to Start
+    bool stopBeforeSending_ = false;   // StopSending came before Start
+    std::size_t ordersCount_ = 0;      // cameras_[0, ordersCount_) are the orders
     std::size_t nextToSend_ = 0;
     std::size_t sentCount_ = 0;
     Clock::time_point sendStart_{};

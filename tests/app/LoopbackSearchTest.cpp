@@ -406,7 +406,9 @@ void LoopbackSearchTest::assignedCamerasReachTheListAfterTheDialogCloses() {
     assign->GatewayEdit()->setText(QStringLiteral("10.50.0.1"));
     QVERIFY2(assign->ApplyButton()->isEnabled(), qPrintable(assign->MessageLabel()->text()));
     QTest::mouseClick(assign->ApplyButton(), Qt::LeftButton);
-    QCOMPARE(assign->PlanTable()->item(0, CAssignDlg::kColResult)->text(), QStringLiteral("sent"));
+    // The first record goes once the probe of the plan has answered.
+    QTRY_COMPARE_WITH_TIMEOUT(assign->PlanTable()->item(0, CAssignDlg::kColResult)->text(),
+                              QStringLiteral("sent"), 2000);
 
     // Closed while records are still going out: they all go, and the list
     // shows every camera at its new address once it confirms.

@@ -387,10 +387,12 @@ void SearchDlgTest::assignAddressesPlansTheSelectedRows() {
     QVERIFY(assign != nullptr);
     QCOMPARE(assign->windowTitle(), QStringLiteral("Assign Addresses"));
     // Prefilled from the loopback network the rows came in on: its mask, the
-    // injected gateway and its first free address.
+    // injected gateway and the first free address above the highest one in
+    // use (the gateway), not the subnet's first free one.
     QCOMPARE(assign->MaskEdit()->text(), QStringLiteral("255.0.0.0"));
     QCOMPARE(assign->GatewayEdit()->text(), QStringLiteral("127.0.0.254"));
-    QCOMPARE(assign->StartEdit()->text(), QStringLiteral("127.0.0.2"));
+    QCOMPARE(assign->StartEdit()->text(), QStringLiteral("127.0.0.255"));
+    assign->StartEdit()->setText(QStringLiteral("127.0.0.2"));
     QTableWidget* plan = assign->PlanTable();
     QCOMPARE(plan->rowCount(), 3);
     QStringList newIps;
@@ -454,6 +456,9 @@ void SearchDlgTest::twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatC
     auto second = std::make_unique<CAssignDlg>(batch, LoopbackSurroundings(),
                                                CAssignDlg::RunStarter{}, &reservations);
     QCOMPARE(first.StartEdit()->text(), second->StartEdit()->text());
+    // Both open above the gateway (10.9.0.255); from the subnet's start:
+    first.StartEdit()->setText(QStringLiteral("10.9.0.2"));
+    second->StartEdit()->setText(QStringLiteral("10.9.0.2"));
     const QStringList firstIps = Column(first.PlanTable(), CAssignDlg::kColNewIp);
     const QStringList secondIps = Column(second->PlanTable(), CAssignDlg::kColNewIp);
     // The host (.1) and the neighbour (.5) are passed over; the second plan
@@ -525,6 +530,7 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
         return run;
     };
     CAssignDlg dialog(FactoryBatch(0, 3), LoopbackSurroundings(), starter, &reservations);
+    dialog.StartEdit()->setText(QStringLiteral("10.9.0.2"));
     QTest::mouseClick(dialog.ApplyButton(), Qt::LeftButton);
     QVERIFY(run);
     QCOMPARE(sentIps, (std::vector<std::string>{"10.9.0.2"}));  // the first at once
@@ -590,22 +596,29 @@ void SearchDlgTest::closingWithRecordsUnsentAsksAndNamesWhatIsDropped() {
                           "10.9.0.254", qdipc::AddressingMode::Static});
     }
     QPointer<qdipc::AssignRun> run = dlg.StartAssignRun(orders);
-    run->Start();  // the first record goes at once, the others paced
+    // Closed while the plan's addresses are probed: no record has gone yet.
+    run->Start();
     setup.messages->answer = false;
     dlg.close();
     QCOMPARE(setup.messages->questions.size(), 1);
     QVERIFY2(setup.messages->questions[0].startsWith(QLatin1String(
-                 "2 settings records are not sent yet and 1 changes are not confirmed yet.")),
+                 "3 settings records are not sent yet and 0 changes are not confirmed yet.")),
              qPrintable(setup.messages->questions[0]));
     QVERIFY(dlg.isVisible());
     setup.messages->answer = true;
     dlg.close();
     QVERIFY(!dlg.isVisible());
     QVERIFY(run);
-    QCOMPARE(run->ResultOf(0), qdipc::CameraResult::Sent);
-    for (std::size_t i : {1u, 2u}) {
-        QCOMPARE(run->ResultOf(i), qdipc::CameraResult::NotConfirmed);
-        QCOMPARE(run->CameraAt(i).reason, std::string("not sent: the run was stopped"));
+    // Each camera's end, as the run reports it (the finished run goes).
+    QStringList ends;
+    QObject::connect(run, &qdipc::AssignRun::ResultChanged, &dlg, [&ends, run](int i) {
+        const qdipc::ProvisioningCamera& camera = run->CameraAt(static_cast<std::size_t>(i));
+        ends << QString::fromLatin1(qdipc::CameraResultWord(camera.result)) + QLatin1Char(' ') +
+                    QString::fromStdString(camera.reason);
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 3, 2000);
+    for (const QString& end : ends) {
+        QCOMPARE(end, QStringLiteral("not_confirmed not sent: the run was stopped"));
     }
 }
 

@@ -70,6 +70,11 @@ struct LoopbackWindowConfig {
         config.stateDirectory = logDirectory.path().toStdString();
         config.messages = messages;
         config.openFirewall = [this] { ++firewallCalls; };
+        // Nothing answers a probe (the real one would wait its second on
+        // every plan of a loopback address).
+        config.probeAddresses = [](const std::vector<std::uint32_t>& addresses) {
+            return std::vector<ProbeAnswer>(addresses.size(), ProbeAnswer::Silent);
+        };
         return config;
     }
 };

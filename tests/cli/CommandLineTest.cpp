@@ -75,6 +75,11 @@ TEST(CommandLineTest, ModesAndValues) {
     EXPECT_EQ(modify.modify.gateway, "10.0.0.1");
     EXPECT_EQ(modify.modify.mac, "00-1a-2b-3c-4d-5e");
     EXPECT_EQ(modify.modify.mode, AddressingMode::Dhcp);
+    EXPECT_FALSE(modify.modify.force);
+    EXPECT_TRUE(
+        ParseCommandLine({"--force", "--modify", "0011aabb-0000ff01", "--ip", "10.0.0.2", "--mask",
+                          "255.0.0.0", "--gateway", "10.0.0.1", "--mac", "00:1a:2b:3c:4d:5e"})
+            .modify.force);
     EXPECT_EQ(ParseCommandLine({"--modify", "0011aabb-0000ff01", "--ip", "10.0.0.2", "--mask",
                                 "255.0.0.0", "--gateway", "10.0.0.1", "--mac", "00:1a:2b:3c:4d:5e"})
                   .modify.mode,
@@ -292,6 +297,8 @@ TEST(CommandLineTest, WrongCommandLinesAreRefusedWithTheirReason) {
         {without("--mac"), "--modify needs --mac"},
         {with({"--verify-wait", "10s"}), "--verify-wait takes whole milliseconds"},
         {{"--list", "--verify-wait", "0"}, "--verify-wait belongs to --modify"},
+        {{"--list", "--force"}, "--force belongs to --modify"},
+        {with({"--force=yes"}), "--force takes no value"},
         {without("--gateway"), "--modify needs --gateway"},
         {with({"--mask", "255.255.255.255.0"}), "--mask is given twice"},
         // The 15-character room of the record's text fields.

@@ -1701,6 +1701,37 @@ def scenario_plan_taken_cli(lab, args):
     log(f"a plan onto a working camera's address: exit 2, {result.stderr.strip()!r}, "
         "nothing sent")
 
+    # A host that answers on the LAN but is no camera, and that the tool never
+    # talked to: --assign probes the addresses it plans and skips that one.
+    live = f"{lab.prefix}.121"
+    subprocess.run(lab.in_cams("ip", "addr", "add", f"{live}/24", "dev", "lan0"), check=True)
+    dry, records = cli_records(
+        lab, "--assign", "--from", f"{lab.prefix}.120", "--mask", "255.255.255.0",
+        "--gateway", f"{lab.prefix}.254", "--select-ip", FACTORY_IP, "--dry-run")
+    planned = sorted(r["new_ip"] for r in records)
+    check(dry.returncode == 0 and live not in planned and len(planned) == 3 and
+          f"skipped {live}: something answered at this address" in dry.stderr,
+          f"--assign past a live host: exit {dry.returncode}, planned {planned}, "
+          f"{dry.stderr!r}")
+    log(f"--assign --dry-run skips the live host {live}: planned {planned}")
+
+    # A single change is checked like a batch: onto a listed camera's address
+    # it is refused with the holder named, and sent only with --force.
+    modify = ["--modify", factory[1]["dev_id"], "--ip", taken[0], "--mask", "255.255.255.0",
+              "--gateway", f"{lab.prefix}.254", "--mac", factory[1]["mac"], "--verify-wait", 0]
+    for force, expected_exit, expected_sent in ((False, 2, 0), (True, 0, 1)):
+        mark = factory_sim.lines.count()
+        result = lab.run_cli(*modify, *(("--force",) if force else ()))
+        time.sleep(0.5)
+        sent = records_received(factory_sim, mark)
+        holder = f"{taken[0]} is used by a listed camera"
+        check(result.returncode == expected_exit and len(sent) == expected_sent and
+              (force or (holder in result.stderr and not result.stdout)),
+              f"--modify onto {taken[0]}{' --force' if force else ''}: exit "
+              f"{result.returncode}, {len(sent)} records, {result.stdout!r}, {result.stderr!r}")
+        log(f"--modify onto a listed camera's address{' with --force' if force else ''}: "
+            f"exit {result.returncode}, {len(sent)} record(s) sent")
+
 
 def scenario_dry_run_cli(lab, args):
     """Two simulators answer in no fixed order; the dry run and the run after

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -7,6 +9,7 @@
 #include "settings/AddressPlanner.h"
 #include "settings/AssignModel.h"
 #include "settings/BatchAssign.h"
+#include "settings/ChangeChecks.h"
 #include "settings/PlanFile.h"
 #include "settings/ProvisioningSession.h"
 
@@ -209,6 +212,42 @@ FoundCamera Found(const std::string& id, const std::string& mac, const std::stri
     return {{id, mac, ip, "255.255.255.0", "10.0.0.1", 0}, ParseIpv4Strict(ip).value_or(0), {}};
 }
 
+// A made-up probe: the addresses in live answer, those outside 10.0.0.0/24
+// are on no link, the rest are silent. Every address asked is noted.
+struct FakeProbe {
+    std::vector<std::string> live;
+    std::vector<std::string> asked{};
+    int calls = 0;
+
+    AddressProber Prober() {
+        return [this](const std::vector<std::uint32_t>& addresses) {
+            ++calls;
+            std::vector<ProbeAnswer> answers;
+            for (std::uint32_t address : addresses) {
+                const std::string text = FormatIpv4(address);
+                asked.push_back(text);
+                answers.push_back(std::find(live.begin(), live.end(), text) != live.end()
+                                      ? ProbeAnswer::Answered
+                                  : (address >> 8) != 0x0a0000u ? ProbeAnswer::NotProbed
+                                                                : ProbeAnswer::Silent);
+            }
+            return answers;
+        };
+    }
+};
+
+// The host at 10.0.0.5/24 on interface 2, its gateway 10.0.0.254.
+AssignSurroundings Around(FakeProbe& probe) {
+    AssignSurroundings around;
+    around.interfaces = {{"eth0", 2, "10.0.0.5", "255.255.255.0", "10.0.0.255"}};
+    around.gatewayOf = [](std::uint32_t index) {
+        return index == 2 ? std::optional<std::string>("10.0.0.254") : std::nullopt;
+    };
+    around.neighbours = {{"10.0.0.77", 2}};
+    around.probe = probe.Prober();
+    return around;
+}
+
 TEST(PlanLinesTest, APlanIsCheckedAgainstTheCamerasFoundAndTheHost) {
     const std::vector<FoundCamera> found = {
         Found("0011aabb-00000001", "00:1a:2b:3c:4d:01", "10.0.0.101"),
@@ -223,6 +262,8 @@ TEST(PlanLinesTest, APlanIsCheckedAgainstTheCamerasFoundAndTheHost) {
     };
     around.neighbours = {{"10.0.0.77", 2}, {"10.0.0.101", 2}};
     around.reserved = {ParseIpv4Strict("10.0.0.88").value()};
+    FakeProbe probe{{"10.0.0.66", "10.0.0.101"}};
+    around.probe = probe.Prober();
     const auto line = [](int n, const std::string& id, const std::string& mac,
                          const std::string& ip) {
         PlanLine l;
@@ -274,6 +315,14 @@ TEST(PlanLinesTest, APlanIsCheckedAgainstTheCamerasFoundAndTheHost) {
         {"another run's address",
          {line(2, "0011aabb-00000001", "", "10.0.0.88")},
          "line 2, column ip: 10.0.0.88 is taken by another plan or run"},
+        {"a live host the host never talked to",
+         {line(2, "0011aabb-00000002", "", "10.0.0.31"),
+          line(3, "0011aabb-00000001", "", "10.0.0.66")},
+         "line 3, column ip: 10.0.0.66 is taken by something answered at this address"},
+        {"an address on no link is planned, and said so",
+         {line(2, "0011aabb-00000001", "", "10.9.0.9")},
+         "",
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -282,6 +331,130 @@ TEST(PlanLinesTest, APlanIsCheckedAgainstTheCamerasFoundAndTheHost) {
         EXPECT_EQ(plan.Ok(), c.error.empty());
         EXPECT_EQ(plan.orders.size(), c.orders);
         EXPECT_EQ(plan.notFound.size(), c.notFound);
+        if (plan.Ok()) {
+            std::vector<std::string> unprobed;
+            for (const PlanLine& l : c.lines) {
+                if (l.ip.starts_with("10.9.")) {
+                    unprobed.push_back(l.ip);
+                }
+            }
+            EXPECT_EQ(Texts(plan.unprobed), unprobed);
+        }
+    }
+    // A camera keeping its own address is not probed (it answers there).
+    EXPECT_EQ(std::count(probe.asked.begin(), probe.asked.end(), "10.0.0.101"), 0);
+}
+
+// A single change passes the checks of a batch: an address held by another
+// camera found, this host, a gateway, another run, a neighbour or a live host
+// is refused with the holder named; --force (the window's "send anyway")
+// sends it; the camera's own address and a DHCP change hold nothing.
+TEST(PlanModifyTest, ASingleChangeIsCheckedLikeABatch) {
+    const std::vector<FoundCamera> found = {
+        Found("0011aabb-00000001", "00:1a:2b:3c:4d:01", "10.0.0.101"),
+        Found("0011aabb-00000002", "00:1a:2b:3c:4d:02", "10.0.0.102"),
+    };
+    FakeProbe probe{{"10.0.0.66", "10.0.0.101"}};
+    AssignSurroundings around = Around(probe);
+    around.reserved = {ParseIpv4Strict("10.0.0.88").value()};
+    struct Case {
+        const char* name;
+        std::string ip;
+        AddressingMode mode;
+        bool force;
+        std::string error;  // empty: one order
+    };
+    const AddressingMode kStatic = AddressingMode::Static;
+    const std::vector<Case> cases = {
+        {"a free address", "10.0.0.31", kStatic, false, ""},
+        {"another camera's", "10.0.0.102", kStatic, false,
+         "10.0.0.102 is used by a listed camera (0011aabb-00000002)"},
+        {"this host", "10.0.0.5", kStatic, false, "10.0.0.5 is used by this host"},
+        {"the host's gateway", "10.0.0.254", kStatic, false, "10.0.0.254 is used by a gateway"},
+        {"another run's", "10.0.0.88", kStatic, false, "10.0.0.88 is used by another plan or run"},
+        {"a neighbour", "10.0.0.77", kStatic, false, "10.0.0.77 is used by the neighbour table"},
+        {"a live host", "10.0.0.66", kStatic, false,
+         "10.0.0.66 is used by something answered at this address"},
+        {"forced onto a live host", "10.0.0.66", kStatic, true, ""},
+        {"forced onto another camera's", "10.0.0.102", kStatic, true, ""},
+        {"its own address answers for itself", "10.0.0.101", kStatic, false, ""},
+        {"DHCP holds no address", "10.0.0.102", AddressingMode::Dhcp, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AssignOrder order;
+        order.camera.deviceId = "0011AABB-00000001";
+        order.newIp = c.ip;
+        order.mask = "255.255.255.0";
+        order.gateway = "10.0.0.254";
+        order.mode = c.mode;
+        const ProvisioningPlan plan = PlanModify(order, found, around, c.force);
+        EXPECT_EQ(plan.error, c.error);
+        EXPECT_EQ(plan.overridable, !c.error.empty());
+        ASSERT_EQ(plan.orders.size(), c.error.empty() ? 1u : 0u);
+        if (!plan.orders.empty()) {
+            EXPECT_EQ(plan.orders[0].camera.ip, "10.0.0.101");  // what it reported before
+            EXPECT_EQ(plan.orders[0].newIp, c.ip);
+        }
+    }
+    AssignOrder missing;
+    missing.camera.deviceId = "0011aabb-000000ff";
+    missing.newIp = "10.0.0.31";
+    EXPECT_EQ(PlanModify(missing, found, around, false).notFound.size(), 1u);
+    EXPECT_EQ(probe.calls, 3);  // .31, .66 and .66 forced: the others are known holders
+}
+
+// A device ID answered by more than one MAC gets no record from any entry
+// point, forced or not, and the reason names every MAC.
+TEST(PlanModifyTest, ADeviceIdAnsweredByTwoMacsIsRefusedEverywhere) {
+    std::vector<FoundCamera> found = {
+        Found("0011aabb-00000001", "00:1a:2b:3c:4d:01", "192.168.1.64"),
+        Found("0011aabb-00000002", "00:1a:2b:3c:4d:02", "192.168.1.64"),
+    };
+    found[0].otherMacs = {"00:1a:2b:3c:4d:aa"};
+    FakeProbe probe{{}};
+    const AssignSurroundings around = Around(probe);
+    const auto modify = [&](bool force) {
+        AssignOrder order;
+        order.camera.deviceId = "0011aabb-00000001";
+        order.newIp = "10.0.0.31";
+        order.mask = "255.255.255.0";
+        order.gateway = "10.0.0.254";
+        const ProvisioningPlan plan = PlanModify(order, found, around, force);
+        EXPECT_TRUE(plan.orders.empty());
+        EXPECT_FALSE(plan.overridable);
+        return plan.error;
+    };
+    const auto assign = [&](AssignSelection::By by) {
+        AssignSelection selection;
+        selection.by = by;
+        selection.ip = "192.168.1.64";
+        selection.ids = {"0011aabb-00000001", "0011aabb-00000002"};
+        const ProvisioningPlan plan =
+            PlanAssign(found, selection, {"10.0.0.30", "255.255.255.0", "10.0.0.254"}, around);
+        // The other camera goes on; the refused one's address stays out.
+        EXPECT_EQ(plan.orders.size(), 1u);
+        EXPECT_EQ(plan.refused.size(), 1u);
+        return plan.refused.empty() ? plan.error : plan.refused[0].reason;
+    };
+    const auto lines = [&](const std::string& mac) {
+        PlanLine line;
+        line.line = 2;
+        line.deviceId = "0011aabb-00000001";
+        line.mac = mac;
+        line.ip = "10.0.0.31";
+        line.mask = "255.255.255.0";
+        line.gateway = "10.0.0.254";
+        return PlanLines({line}, found, around).error;
+    };
+    const std::string reason =
+        "the device ID 0011aabb-00000001 is answered by more than one MAC (00:1a:2b:3c:4d:01, "
+        "00:1a:2b:3c:4d:aa)";
+    for (const std::string& said :
+         {modify(false), modify(true), assign(AssignSelection::By::All),
+          assign(AssignSelection::By::Ip), assign(AssignSelection::By::Ids), lines(""),
+          lines("00:1a:2b:3c:4d:01")}) {
+        EXPECT_NE(said.find(reason), std::string::npos) << said;
     }
 }
 
@@ -520,6 +693,83 @@ TEST(ResultReasonTest, EachCodeHasItsWords) {
     EXPECT_EQ(NotSentWhy(ResultReason::Stopped, "x"), "the run was stopped");
     EXPECT_EQ(NotSentWhy(ResultReason::SendFailed, ""), "the send failed");
     EXPECT_EQ(NotSentWhy(ResultReason::SendFailed, "no route"), "no route");
+}
+
+// Addresses where something answers are skipped with that reason; a block of
+// live hosts costs a round or two of probing, not one per camera.
+TEST(PlanAssignTest, AddressesThatAnswerAProbeAreSkipped) {
+    const std::vector<AssignCamera> batch = {
+        Found("0011aabb-00000001", "00:1a:2b:3c:4d:01", "192.168.1.64").camera,
+        Found("0011aabb-00000002", "00:1a:2b:3c:4d:02", "192.168.1.64").camera,
+    };
+    FakeProbe probe{{}};
+    for (int host = 10; host <= 60; ++host) {
+        probe.live.push_back("10.0.0." + std::to_string(host));
+    }
+    const BatchPlan plan =
+        PlanBatch(batch, {"10.0.0.10", "255.255.255.0", "10.0.0.254"}, Around(probe));
+    ASSERT_TRUE(plan.Ok()) << plan.error;
+    EXPECT_EQ(plan.newIps, (std::vector<std::string>{"10.0.0.61", "10.0.0.62"}));
+    ASSERT_EQ(plan.skipped.size(), 51u);
+    for (const SkippedAddress& skipped : plan.skipped) {
+        EXPECT_EQ(skipped.reason, SkipReason::Answered) << FormatIpv4(skipped.address);
+    }
+    EXPECT_STREQ(SkipReasonText(SkipReason::Answered), "something answered at this address");
+    EXPECT_EQ(probe.calls, 2);
+    EXPECT_TRUE(plan.unprobed.empty());
+
+    // Off every link: planned, and said to be unprobed.
+    FakeProbe none{{}};
+    const BatchPlan off =
+        PlanBatch(batch, {"10.1.0.10", "255.255.255.0", "10.1.0.254"}, Around(none));
+    ASSERT_TRUE(off.Ok()) << off.error;
+    EXPECT_EQ(Texts(off.unprobed), (std::vector<std::string>{"10.1.0.10", "10.1.0.11"}));
+    EXPECT_EQ(UnprobedText(off.unprobed),
+              "not probed (on no link of this host): 10.1.0.10, 10.1.0.11");
+}
+
+// The Assign dialog proposes the first address nobody answers for above the
+// highest one in use in the subnet, not the subnet's first free one; with
+// nothing free above it, from the bottom.
+TEST(PlanAssignTest, TheProposedStartIsAboveTheHighestAddressInUse) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> others;  // listed cameras outside the batch
+        std::vector<std::string> live;    // answer a probe
+        std::string gateway;              // the host's
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"above the cameras, past a live host",
+         {"10.0.0.20", "10.0.0.91"},
+         {"10.0.0.92"},
+         "10.0.0.1",
+         "10.0.0.93"},
+        {"above a batch camera's address and a neighbour", {}, {}, "10.0.0.1", "10.0.0.78"},
+        {"a gateway at the top: from the bottom, past live hosts",
+         {},
+         {"10.0.0.1", "10.0.0.2"},
+         "10.0.0.254",
+         "10.0.0.3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeProbe probe{c.live};
+        AssignSurroundings around = Around(probe);
+        around.otherCameras = c.others;
+        around.gatewayOf = [gateway = c.gateway](std::uint32_t) {
+            return std::optional<std::string>(gateway);
+        };
+        if (std::string(c.name).starts_with("a gateway")) {
+            around.neighbours.clear();
+        }
+        AssignCamera camera = Found("0011aabb-00000001", "00:1a:2b:3c:4d:01", "10.0.0.64").camera;
+        camera.arrivalInterface = 2;
+        const AssignFields fields = PrefillAssignFields({camera}, around);
+        EXPECT_EQ(fields.start, c.expected);
+        EXPECT_EQ(fields.mask, "255.255.255.0");
+        EXPECT_EQ(fields.gateway, c.gateway);
+    }
 }
 
 }  // namespace

@@ -24,6 +24,14 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = ProvisioningSession::Clock;
 
+std::vector<std::string> Texts(const std::vector<std::uint32_t>& addresses) {
+    std::vector<std::string> out;
+    for (std::uint32_t a : addresses) {
+        out.push_back(FormatIpv4(a));
+    }
+    return out;
+}
+
 enum class Behaviour {
     Honest,          // silent for 1 s after the record, then answers with it
     Silent,          // never answers after the record
@@ -459,6 +467,65 @@ TEST(ProvisioningSessionTest, ReservationsKeepRunsApart) {
     EXPECT_FALSE(reservations.CameraTakenByOther(dialog, first.Cameras()[0].order.camera.deviceId));
     EXPECT_FALSE(reservations.AddressTakenByOther(dialog, 0x0A4D0101u));
     EXPECT_TRUE(reservations.AddressTakenByOther(second.Holder(), 0x0A4D0102u));
+}
+
+// Orders planned earlier (a dialog) are probed once more just before the
+// first record: an address that answers now is refused alone, unless the
+// operator chose to send anyway. A camera keeping its address is not asked.
+TEST(ProvisioningSessionTest, AnAddressThatAnswersJustBeforeSendingIsRefused) {
+    const auto order = [](int n, const std::string& ip) {
+        const test::CameraReply reply = test::Camera(n);
+        AssignOrder o;
+        o.camera = {FormatDeviceId(reply.devId.data()),
+                    "00:1a:2b:3c:4d:5e",
+                    reply.ip,
+                    reply.mask,
+                    reply.gateway,
+                    0};
+        o.newIp = ip.empty() ? reply.ip : ip;
+        o.mask = "255.0.0.0";
+        o.gateway = "10.0.0.254";
+        return o;
+    };
+    for (const bool force : {false, true}) {
+        SCOPED_TRACE(force ? "forced" : "checked");
+        SimNetwork network;
+        std::vector<std::uint32_t> asked;
+        ProvisioningHooks hooks = HooksFor(network);
+        hooks.probeAddresses = [&](const std::vector<std::uint32_t>& addresses) {
+            asked.insert(asked.end(), addresses.begin(), addresses.end());
+            std::vector<ProbeAnswer> answers;
+            for (std::uint32_t address : addresses) {
+                answers.push_back(FormatIpv4(address) == "10.77.1.2" ? ProbeAnswer::Answered
+                                                                     : ProbeAnswer::Silent);
+            }
+            return answers;
+        };
+        ProvisioningOptions options;
+        options.force = force;
+        options.confirmation.timeout = 0ms;
+        ProvisioningSession session(options, std::move(hooks));
+        const std::vector<AssignOrder> orders = {order(1, "10.77.1.1"), order(2, "10.77.1.2"),
+                                                 order(3, "")};
+        session.Start(orders, network.now);
+        network.now += 1s;
+        session.Tick(network.now);
+        ASSERT_EQ(session.Cameras().size(), 3u);
+        EXPECT_EQ(session.Cameras()[0].result, CameraResult::Sent);
+        EXPECT_EQ(session.Cameras()[2].result, CameraResult::Sent);
+        if (force) {
+            EXPECT_TRUE(asked.empty());
+            EXPECT_EQ(session.Cameras()[1].result, CameraResult::Sent);
+            EXPECT_EQ(network.recordTimes.size(), 3u);
+        } else {
+            EXPECT_EQ(Texts(asked), (std::vector<std::string>{"10.77.1.1", "10.77.1.2"}));
+            EXPECT_EQ(session.Cameras()[1].result, CameraResult::Refused);
+            EXPECT_EQ(session.Cameras()[1].reason,
+                      "10.77.1.2 is taken: something answered at this address just before "
+                      "sending");
+            EXPECT_EQ(network.recordTimes.size(), 2u);
+        }
+    }
 }
 
 }  // namespace

@@ -187,6 +187,8 @@ private slots:
     void vanishedNetworkShowsSettingErrorAndSendsNothing();
     void outcomeBoxHoldsOnlyTheMainWindow();
     void overLongCellsStayInTheirFields();
+    void aListedCamerasAddressIsSentOnlyWhenTheOperatorSaysSo_data();
+    void aListedCamerasAddressIsSentOnlyWhenTheOperatorSaysSo();
 };
 
 void SettingsExchangeTest::openSettingsOpensAFilledWindowPerCall() {
@@ -312,6 +314,34 @@ void SettingsExchangeTest::editedControlsAreSent() {
              (QStringList{QStringLiteral("Setting OK!"), QStringLiteral("Setting OK!")}));
     // The title keeps the row's IP.
     QCOMPARE(window->windowTitle(), QString::fromUtf8("Set：192.168.1.64"));
+}
+
+void SettingsExchangeTest::aListedCamerasAddressIsSentOnlyWhenTheOperatorSaysSo_data() {
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("no") << false;
+    QTest::newRow("send anyway") << true;
+}
+
+// A Modify onto another listed camera's address is checked like a batch: the
+// holder is named and nothing goes out unless the operator says so.
+void SettingsExchangeTest::aListedCamerasAddressIsSentOnlyWhenTheOperatorSaysSo() {
+    QFETCH(bool, answer);
+    Fixture f({FirstCamera(), SecondCamera()});
+    f.setup.messages->answer = answer;
+    f.dlg->OnDblClickList(0);
+    CSettingDlg* window = f.dlg->LastSettingDlg();
+    QVERIFY(window != nullptr);
+    Child<QLineEdit>(window, "editIp")->setText(QStringLiteral("10.0.0.20"));
+    Child<QLineEdit>(window, "editMask")->setText(QStringLiteral("255.0.0.0"));
+    Child<QLineEdit>(window, "editGateway")->setText(QStringLiteral("10.0.0.1"));
+    QTest::mouseClick(Child<QPushButton>(window, "buttonModify"), Qt::LeftButton);
+
+    QCOMPARE(f.setup.messages->questions,
+             QStringList{QString::fromUtf8("10.0.0.20 is used by a listed camera "
+                                           "(0a00ff10-01020304) \u2014 send anyway?")});
+    QCOMPARE(f.capture.Take().size(), std::size_t{answer ? 1u : 0u});
+    QCOMPARE(f.setup.messages->texts,
+             answer ? QStringList{QStringLiteral("Setting OK!")} : QStringList{});
 }
 
 void SettingsExchangeTest::enterInAnEditSendsNothing() {
