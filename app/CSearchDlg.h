@@ -168,9 +168,12 @@ private:
     void OnSearchRepeat();
     // A run of this window with the given sender; it is kept (and fed every
     // reply) until it finishes, and its results reach the list and the bar.
+    // With rollback it writes its rollback plan before the first record and
+    // sends nothing when it cannot (AssignRun::Failure).
     qdipc::AssignRun* MakeRun(
         std::vector<qdipc::AssignOrder> orders,
-        std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send);
+        std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send,
+        bool rollback = true);
     // A camera's change ended: a confirmed camera's row shows what it now
     // reports; the progress bar counts the outcome.
     void OnRunResult(qdipc::AssignRun* run, int index);

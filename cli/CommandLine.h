@@ -60,6 +60,7 @@ struct ModifyOptions {
     std::string mac;  // checked: six groups of 1 or 2 hex digits, ":" or "-" between
     AddressingMode mode = AddressingMode::Static;
     int verifyWaitMs = kDefaultVerifyWaitMs;  // 0: send only
+    bool noRollback = false;                  // send even without a rollback plan
 };
 
 // --assign and --plan: new addresses for a batch of cameras.
@@ -75,6 +76,7 @@ struct BatchOptions {
     // --plan: the CSV file.
     std::string planFile;
     bool dryRun = false;
+    bool noRollback = false;  // send even without a rollback plan
     int verifyWaitMs = kDefaultVerifyWaitMs;
     ListFormat format = ListFormat::Tsv;
     std::string interfaceName;  // empty: every interface

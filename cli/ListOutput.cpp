@@ -17,21 +17,9 @@ std::string TsvField(std::string_view text) {
 }
 
 // Formula-safe, then quoted when the field holds a comma or a quote (control
-// characters, line breaks included, are \xNN by then).
+// characters, line breaks included, are \xNN by then): the core's one cell.
 std::string CsvField(std::string_view text) {
-    const std::string escaped = ClipboardCell(text);
-    if (escaped.find_first_of(",\"") == std::string::npos) {
-        return escaped;
-    }
-    std::string out = "\"";
-    for (char c : escaped) {
-        if (c == '"') {
-            out += '"';
-        }
-        out += c;
-    }
-    out += '"';
-    return out;
+    return CsvCell(text);
 }
 
 // A quote and a backslash as \" and \\, control characters as \u00NN.
@@ -224,7 +212,19 @@ std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& en
     std::string out;
     switch (format) {
         case ListFormat::Tsv:
-            AppendTable(out, entries, TsvField, "\t", "\n");
+            // The twelve cells, then "Flags": the flags' names joined by ","
+            // (as JSON's "flags" holds them; empty for none).
+            AppendTitles(out, TsvField, "\t", "");
+            out += "\tFlags\n";
+            for (const ListEntry& entry : entries) {
+                AppendLine(out, entry.cells, TsvField, "\t", "\t");
+                const auto names = DeviceFlagNames(entry.flags);
+                for (std::size_t i = 0; i < names.size(); ++i) {
+                    out += i == 0 ? "" : ",";
+                    out += names[i];
+                }
+                out += "\n";
+            }
             break;
         case ListFormat::Csv:
             AppendTable(out, entries, CsvField, ",", "\r\n");

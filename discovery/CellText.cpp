@@ -150,6 +150,48 @@ std::string QuotedText(std::string_view text) {
     return "'" + EscapeControls(text) + "'";
 }
 
+std::string CutText(std::string_view text, std::size_t length) {
+    std::size_t characters = 0;
+    std::size_t continuations = 0;  // bytes the current UTF-8 sequence still takes
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (continuations > 0 && (byte & 0xC0) == 0x80) {
+            --continuations;
+            continue;
+        }
+        if (characters == length) {
+            return std::string(text.substr(0, i)) + "\xE2\x80\xA6";  // …
+        }
+        ++characters;
+        continuations = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+    }
+    return std::string(text);
+}
+
+std::string QuotedField(std::string_view text) {
+    return QuotedText(CutText(text));
+}
+
+std::string CsvCell(std::string_view text) {
+    std::string escaped = EscapeControls(text);
+    // A spreadsheet shows a cell with a leading apostrophe as text.
+    if (StartsLikeFormula(text)) {
+        escaped.insert(0, 1, '\'');
+    }
+    if (escaped.find_first_of(",\"") == std::string::npos) {
+        return escaped;
+    }
+    std::string out = "\"";
+    for (char c : escaped) {
+        if (c == '"') {
+            out += '"';
+        }
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
 std::string LowerAscii(std::string text) {
     for (char& c : text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -9,6 +9,7 @@ ProvisioningOptions OptionsOf(const AssignRun::Hooks& hooks) {
     ProvisioningOptions options;
     options.pacing = hooks.pacing;
     options.confirmation = hooks.confirmation;
+    options.rollback = hooks.rollback;
     options.rollbackDirectory = hooks.rollbackDirectory;
     return options;
 }
@@ -27,7 +28,8 @@ AssignRun::AssignRun(std::vector<AssignOrder> orders, Hooks hooks, QObject* pare
                                 if (event.kind == ProvisioningEvent::Kind::Result) {
                                     emit ResultChanged(static_cast<int>(event.index));
                                 }
-                            }},
+                            },
+                            {}},
           hooks.reservations) {
     tick_.setSingleShot(true);
     tick_.setTimerType(Qt::PreciseTimer);

@@ -341,6 +341,16 @@ void CAssignDlg::ShowProgress() {
         retry = retry || result == kNotConfirmed || result == kConflict;
     }
     m_progress->setValue(confirmed);
+    if (!m_run->Failure().isEmpty()) {
+        // No rollback plan could be written, so nothing went out: the
+        // operator fixes the folder and applies again.
+        m_message->setText(QStringLiteral("Nothing was sent: ") + m_run->Failure() +
+                           QStringLiteral(". Make the state folder writable and Apply again."));
+        m_apply->setEnabled(true);
+        SetFieldsEditable(true);
+        m_runRows.clear();
+        return;
+    }
     const QString path = m_run->RollbackPath();
     if (!path.isEmpty() && !m_rollbackPaths.contains(path)) {
         m_rollbackPaths << path;

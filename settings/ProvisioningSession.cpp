@@ -4,10 +4,12 @@
 #include <atomic>
 #include <cctype>
 #include <ctime>
-#include <fstream>
+#include <unordered_set>
 
+#include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/SearchCommand.h"
+#include "platform/WholeFile.h"
 #include "settings/SettingsValidation.h"
 
 namespace qdipc {
@@ -18,21 +20,6 @@ std::string Lower(std::string text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return text;
-}
-
-// A CSV field: quoted when it holds a comma, a quote or a line break.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string out = "\"";
-    for (char c : text) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
 }
 
 long long Milliseconds(std::chrono::steady_clock::duration duration) {
@@ -101,6 +88,9 @@ void ProvisioningSession::Emit(ProvisioningEvent event) {
 }
 
 void ProvisioningSession::SetResult(std::size_t index, CameraResult result, std::string reason) {
+    if (result == CameraResult::Confirmed) {
+        lastConfirmedAt_ = now_;
+    }
     ProvisioningCamera& camera = cameras_[index];
     camera.result = result;
     camera.reason = std::move(reason);
@@ -141,6 +131,7 @@ void ProvisioningSession::Start(std::vector<AssignOrder> orders, Clock::time_poi
 
 void ProvisioningSession::OnReplies(const std::vector<AcceptedReply>& replies,
                                     Clock::time_point now) {
+    now_ = now;
     if (phase_ == Phase::Searching) {
         for (const AcceptedReply& accepted : replies) {
             const std::string id = FormatDeviceId(accepted.reply.Raw(reply::kDevId));
@@ -217,8 +208,13 @@ void ProvisioningSession::BeginSending(Clock::time_point now) {
     // leaves; a camera that fails is refused alone, the others go on.
     for (std::size_t i = 0; i < ordersCount_; ++i) {
         const AssignOrder& order = cameras_[i].order;
-        if (const auto problem = ValidateSettings(order.newIp, order.mask, order.gateway,
-                                                  order.RecordMac(), order.mode)) {
+        if (!order.refusal.empty()) {
+            SetResult(i, CameraResult::Refused, order.refusal);
+            continue;
+        }
+        const auto validate = order.restore ? ValidateRestoreSettings : ValidateSettings;
+        if (const auto problem =
+                validate(order.newIp, order.mask, order.gateway, order.RecordMac(), order.mode)) {
             SetResult(i, CameraResult::Refused, problem->reason);
             continue;
         }
@@ -247,7 +243,16 @@ void ProvisioningSession::BeginSending(Clock::time_point now) {
               std::to_string(CountOf(CameraResult::Planned)) + " planned, nothing sent"});
         return;
     }
-    WriteRollback();
+    // No record leaves without its way back.
+    if (!WriteRollback()) {
+        failure_ = rollbackError_;
+        phase_ = Phase::Done;
+        if (reservations_ != nullptr) {
+            reservations_->Release(holder_);
+        }
+        Emit({ProvisioningEvent::Kind::Failed, 0, CameraResult::Planned, failure_});
+        return;
+    }
     phase_ = Phase::Sending;
     nextToSend_ = 0;
     sentCount_ = 0;
@@ -336,6 +341,7 @@ void ProvisioningSession::TakeOutcomes(std::vector<ConfirmationOutcome>& outcome
 }
 
 void ProvisioningSession::Tick(Clock::time_point now) {
+    now_ = now;
     switch (phase_) {
         case Phase::Searching: {
             // The request again, for cameras that missed it.
@@ -415,9 +421,16 @@ void ProvisioningSession::FinishIfDone(Clock::time_point now) {
     if (reservations_ != nullptr) {
         reservations_->Release(holder_);
     }
+    // The time until the last confirmation, from the first record; with
+    // none, how long the run waited.
+    const std::size_t confirmed = CountOf(CameraResult::Confirmed);
     Emit({ProvisioningEvent::Kind::Finished, 0, CameraResult::Confirmed,
-          std::to_string(CountOf(CameraResult::Confirmed)) + " of " + std::to_string(ordersCount_) +
-              " confirmed in " + std::to_string(Milliseconds(now - confirmStart_)) + " ms"});
+          std::to_string(confirmed) + " of " + std::to_string(ordersCount_) +
+              (confirmed > 0
+                   ? " confirmed in " +
+                         std::to_string(Milliseconds(lastConfirmedAt_ - sendStart_)) + " ms"
+                   : " confirmed (waited " + std::to_string(Milliseconds(now - sendStart_)) +
+                         " ms)")});
 }
 
 bool ProvisioningSession::Finished() const {
@@ -430,33 +443,54 @@ std::size_t ProvisioningSession::CountOf(CameraResult result) const {
 }
 
 std::string ProvisioningSession::RollbackPlanText() const {
-    std::string text = "dev_id,mac,ip,mask,gateway,mode\r\n";
+    std::string text = "dev_id,mac,ip,mask,gateway,mode,new_mac,restore\r\n";
     for (std::size_t i = 0; i < ordersCount_; ++i) {
         const ProvisioningCamera& camera = cameras_[i];
         if (camera.result == CameraResult::Refused || camera.result == CameraResult::NotFound) {
             continue;
         }
-        // The settings the camera reported before; how it got them (static or
-        // DHCP) is not in a reply, so they come back as static settings.
+        // The settings the camera reported before, as restores: it is found
+        // by the MAC it answers with after the change, and a MAC change is
+        // undone by new_mac. How it got its address is not in a reply: where
+        // it is not known, it comes back with static settings.
         const AssignCamera& before = camera.order.camera;
-        text += CsvField(before.deviceId) + "," + CsvField(before.mac) + "," + CsvField(before.ip) +
-                "," + CsvField(before.mask) + "," + CsvField(before.gateway) + ",static\r\n";
+        const std::string& after = camera.order.RecordMac();
+        const AddressingMode mode = before.mode.value_or(AddressingMode::Static);
+        const char* modeWord = mode == AddressingMode::Dhcp   ? "dhcp"
+                               : mode == AddressingMode::Adsl ? "adsl"
+                                                              : "static";
+        text +=
+            CsvCell(before.deviceId) + "," + CsvCell(after) + "," + CsvCell(before.ip) + "," +
+            CsvCell(before.mask) + "," + CsvCell(before.gateway) + "," + modeWord + "," +
+            (LowerAscii(after) == LowerAscii(before.mac) ? std::string() : CsvCell(before.mac)) +
+            ",yes\r\n";
     }
     return text;
 }
 
-void ProvisioningSession::WriteRollback() {
-    if (options_.rollbackDirectory.empty()) {
-        return;
+bool ProvisioningSession::WriteRollback() {
+    if (!options_.rollback) {
+        return true;
     }
     const bool anyToSend =
         std::any_of(cameras_.begin(), cameras_.begin() + ordersCount_,
                     [](const auto& c) { return c.result == CameraResult::Planned; });
     if (!anyToSend) {
-        return;
+        return true;
+    }
+    const std::filesystem::path& folder = options_.rollbackDirectory;
+    if (folder.empty()) {
+        rollbackError_ =
+            "there is no folder for the rollback plan (neither XDG_STATE_HOME nor HOME is set)";
+        return false;
     }
     std::error_code error;
-    std::filesystem::create_directories(options_.rollbackDirectory, error);
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        rollbackError_ = "the rollback plan could not be written to " + folder.string() + " (" +
+                         error.message() + ")";
+        return false;
+    }
     // One file per run, named by the local time; a run in the same second
     // gets the next free number.
     const std::time_t seconds = std::time(nullptr);
@@ -468,24 +502,27 @@ void ProvisioningSession::WriteRollback() {
 #endif
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string text = RollbackPlanText();
+    std::string reason = "no free name";
     for (int n = 0; n < 1000; ++n) {
         const std::filesystem::path path =
-            options_.rollbackDirectory /
+            folder /
             (std::string("rollback-") + stamp + (n == 0 ? "" : "-" + std::to_string(n)) + ".csv");
         if (std::filesystem::exists(path, error)) {
             continue;
         }
-        std::ofstream file(path, std::ios::binary);
-        file << RollbackPlanText();
-        file.close();
-        if (file) {
+        reason.clear();
+        const bool written = hooks_.writeFile ? hooks_.writeFile(path, text, reason)
+                                              : WriteFileWhole(path, text, reason);
+        if (written) {
             rollbackPath_ = path;
-            return;
+            return true;
         }
         break;
     }
     rollbackError_ =
-        "the rollback plan could not be written to " + options_.rollbackDirectory.string();
+        "the rollback plan could not be written to " + folder.string() + " (" + reason + ")";
+    return false;
 }
 
 }  // namespace qdipc
@@ -555,108 +592,170 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
         result.notFound.clear();
         return result;
     };
+    // Every lookup hashed, so that planning stays linear in the lines.
+    std::unordered_map<std::string, std::size_t> foundById;
+    std::unordered_map<std::string, std::vector<std::size_t>> foundByMac;
+    std::unordered_map<std::uint32_t, std::vector<std::size_t>> foundByAddress;
+    for (std::size_t f = 0; f < found.size(); ++f) {
+        foundById.emplace(Lower(found[f].camera.deviceId), f);
+        foundByMac[Lower(found[f].camera.mac)].push_back(f);
+        if (const auto address = ParseIpv4Strict(found[f].camera.ip)) {
+            foundByAddress[*address].push_back(f);
+        }
+    }
+    // A restore line's faults refuse that line alone; another line's end the plan.
+    std::vector<std::string> refusals(lines.size());
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        refusals[l] = lines[l].refusal;
+    }
+    const auto refuseOrFail = [&](std::size_t l, const std::string& column, std::string reason) {
+        if (!lines[l].restore) {
+            fail(lines[l], column, std::move(reason));
+            return false;
+        }
+        if (refusals[l].empty()) {
+            refusals[l] = std::move(reason);
+        }
+        return true;
+    };
     // Each line's camera, by device ID or else by MAC.
     std::vector<int> cameraOf(lines.size(), -1);
     for (std::size_t l = 0; l < lines.size(); ++l) {
         const PlanLine& line = lines[l];
         if (!line.deviceId.empty()) {
-            for (std::size_t f = 0; f < found.size(); ++f) {
-                if (Lower(found[f].camera.deviceId) == line.deviceId) {
-                    cameraOf[l] = static_cast<int>(f);
-                }
+            const auto at = foundById.find(line.deviceId);
+            if (at != foundById.end()) {
+                cameraOf[l] = static_cast<int>(at->second);
             }
             if (cameraOf[l] >= 0 && !line.mac.empty()) {
-                const FoundCamera& camera = found[static_cast<std::size_t>(cameraOf[l])];
+                const FoundCamera& camera = found[at->second];
                 std::vector<std::string> macs = camera.otherMacs;
                 macs.push_back(camera.camera.mac);
                 for (const std::string& mac : macs) {
-                    if (Lower(mac) != line.mac) {
-                        return fail(line, "mac",
-                                    "the camera " + line.deviceId + " answers with MAC " + mac +
-                                        ", not " + line.mac);
+                    // A line that gives a new MAC matches a camera that has it
+                    // already (its change was taken before, or is undone).
+                    if (Lower(mac) != line.mac && Lower(mac) != line.newMac &&
+                        !refuseOrFail(l, "mac",
+                                      "the camera " + line.deviceId + " answers with MAC " + mac +
+                                          ", not " + line.mac)) {
+                        return result;
                     }
                 }
             }
             continue;
         }
-        int matches = 0;
-        for (std::size_t f = 0; f < found.size(); ++f) {
-            if (Lower(found[f].camera.mac) == line.mac) {
-                cameraOf[l] = static_cast<int>(f);
-                ++matches;
-            }
+        const auto at = foundByMac.find(line.mac);
+        if (at == foundByMac.end()) {
+            continue;
         }
-        if (matches > 1) {
+        if (at->second.size() > 1) {
             return fail(line, "mac",
-                        line.mac + " matches " + std::to_string(matches) +
+                        line.mac + " matches " + std::to_string(at->second.size()) +
                             " cameras found; name the camera by dev_id");
         }
+        cameraOf[l] = static_cast<int>(at->second.front());
     }
     // One camera, one line.
+    std::unordered_map<int, std::size_t> lineOfCamera;
     for (std::size_t l = 0; l < lines.size(); ++l) {
-        for (std::size_t earlier = 0; earlier < l && cameraOf[l] >= 0; ++earlier) {
-            if (cameraOf[earlier] == cameraOf[l]) {
-                return fail(
-                    lines[l], "",
-                    "the camera " + found[static_cast<std::size_t>(cameraOf[l])].camera.deviceId +
-                        " is planned on line " + std::to_string(lines[earlier].line) + " already");
-            }
+        if (cameraOf[l] < 0) {
+            continue;
+        }
+        const auto [earlier, added] = lineOfCamera.emplace(cameraOf[l], l);
+        if (!added) {
+            return fail(lines[l], "",
+                        "the camera " +
+                            found[static_cast<std::size_t>(cameraOf[l])].camera.deviceId +
+                            " is planned on line " + std::to_string(lines[earlier->second].line) +
+                            " already");
         }
     }
-    // The addresses a static line may not take, with why.
-    std::vector<std::pair<std::uint32_t, SkipReason>> taken;
+    // The addresses a static line may not take, with why (the first reason
+    // given for an address holds).
+    std::unordered_map<std::uint32_t, SkipReason> taken;
     for (const Ipv4Interface& network : surroundings.interfaces) {
         if (const auto address = ParseIpv4Strict(network.address)) {
-            taken.emplace_back(*address, SkipReason::ThisHost);
+            taken.emplace(*address, SkipReason::ThisHost);
         }
         if (surroundings.gatewayOf) {
             if (const auto gateway = surroundings.gatewayOf(network.index)) {
                 if (const auto address = ParseIpv4Strict(*gateway)) {
-                    taken.emplace_back(*address, SkipReason::Gateway);
+                    taken.emplace(*address, SkipReason::Gateway);
                 }
             }
         }
     }
+    // A restore's gateway is what its camera had (0.0.0.0, another camera's
+    // old address): no reason to refuse another line.
     for (const PlanLine& line : lines) {
+        if (line.restore) {
+            continue;
+        }
         if (const auto address = ParseIpv4Strict(line.gateway)) {
-            taken.emplace_back(*address, SkipReason::Gateway);
+            taken.emplace(*address, SkipReason::Gateway);
         }
     }
     for (std::uint32_t address : surroundings.reserved) {
-        taken.emplace_back(address, SkipReason::Reserved);
+        taken.emplace(address, SkipReason::Reserved);
+    }
+    std::unordered_set<std::string> neighbours;
+    for (const NeighbourEntry& n : surroundings.neighbours) {
+        neighbours.insert(n.address);
+    }
+    // The cameras that restore lines put back at each address: they may
+    // share it, and one of them sitting there still is no reason.
+    std::unordered_map<std::uint32_t, std::unordered_set<int>> restoredTo;
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        if (lines[l].restore && lines[l].mode == AddressingMode::Static && cameraOf[l] >= 0) {
+            if (const auto address = ParseIpv4Strict(lines[l].ip)) {
+                restoredTo[*address].insert(cameraOf[l]);
+            }
+        }
     }
     for (std::size_t l = 0; l < lines.size(); ++l) {
         const PlanLine& line = lines[l];
-        if (line.mode != AddressingMode::Static) {
+        if (line.mode != AddressingMode::Static || !refusals[l].empty()) {
             continue;
         }
         const auto address = ParseIpv4Strict(line.ip);
         if (!address) {
             continue;  // the settings rules refuse it
         }
-        const auto reason = std::find_if(taken.begin(), taken.end(),
-                                         [&](const auto& t) { return t.first == *address; });
-        if (reason != taken.end()) {
-            return fail(line, "ip", line.ip + " is taken by " + SkipReasonText(reason->second));
+        if (const auto reason = taken.find(*address); reason != taken.end()) {
+            if (!refuseOrFail(l, "ip",
+                              line.ip + " is taken by " + SkipReasonText(reason->second))) {
+                return result;
+            }
+            continue;
         }
-        const FoundCamera* own =
-            cameraOf[l] >= 0 ? &found[static_cast<std::size_t>(cameraOf[l])] : nullptr;
-        for (std::size_t f = 0; f < found.size(); ++f) {
-            if (&found[f] != own && ParseIpv4Strict(found[f].camera.ip) == address) {
-                return fail(
-                    line, "ip",
-                    line.ip + " is taken by a listed camera (" + found[f].camera.deviceId + ")");
+        if (const auto holders = foundByAddress.find(*address); holders != foundByAddress.end()) {
+            const auto restored = restoredTo.find(*address);
+            for (const std::size_t f : holders->second) {
+                const int holder = static_cast<int>(f);
+                const bool shared = line.restore && restored != restoredTo.end() &&
+                                    restored->second.contains(holder);
+                if (holder != cameraOf[l] && !shared &&
+                    !refuseOrFail(l, "ip",
+                                  line.ip + " is taken by a listed camera (" +
+                                      found[f].camera.deviceId + ")")) {
+                    return result;
+                }
             }
         }
-        const bool ownAddress = own != nullptr && own->camera.ip == line.ip;
-        const bool neighbour =
-            std::any_of(surroundings.neighbours.begin(), surroundings.neighbours.end(),
-                        [&](const NeighbourEntry& n) { return n.address == line.ip; });
-        if (neighbour && !ownAddress) {
+        // A restore's address was its camera's own: the neighbour table's
+        // entry for it is most likely the camera's own stale one.
+        const bool ownAddress =
+            line.restore ||
+            (cameraOf[l] >= 0 && found[static_cast<std::size_t>(cameraOf[l])].camera.ip == line.ip);
+        if (neighbours.contains(line.ip) && !ownAddress) {
             return fail(line, "ip",
                         line.ip + " is taken by " + SkipReasonText(SkipReason::Neighbour));
         }
     }
+    const auto foundLines = static_cast<std::size_t>(
+        std::count_if(cameraOf.begin(), cameraOf.end(), [](int c) { return c >= 0; }));
+    result.orders.reserve(foundLines);
+    result.notFound.reserve(lines.size() - foundLines);
     for (std::size_t l = 0; l < lines.size(); ++l) {
         const PlanLine& line = lines[l];
         AssignOrder order;
@@ -664,6 +763,9 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
         order.mask = line.mask;
         order.gateway = line.gateway;
         order.mode = line.mode;
+        order.newMac = line.newMac;
+        order.restore = line.restore;
+        order.refusal = refusals[l];
         if (cameraOf[l] < 0) {
             order.camera.deviceId = line.deviceId;
             order.camera.mac = line.mac;
