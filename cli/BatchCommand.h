@@ -20,12 +20,11 @@
 #include "cli/CommandLine.h"
 #include "discovery/NetworkConfig.h"
 #include "platform/NeighbourTable.h"
+#include "settings/PlanFile.h"
 
 namespace qdipc {
 
-// The largest plan file --plan reads: far more than any site's cameras need
-// (a line is under 100 bytes), small enough that reading it is quick.
-inline constexpr std::size_t kMaxPlanFileBytes = 16 * 1024 * 1024;
+// The largest plan file --plan reads: kMaxPlanFileBytes (settings/PlanFile.h).
 
 // Parses a command line that holds --assign or --plan.
 CommandLine ParseBatchCommandLine(const std::vector<std::string>& args);

@@ -12,7 +12,11 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <chrono>
+
 #include "discovery/CellText.h"
+#include "platform/WholeFile.h"
 #include "settings/SettingsValidation.h"
 
 namespace {
@@ -110,10 +114,11 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     auto* buttons = new QDialogButtonBox(this);
     m_apply = buttons->addButton(QStringLiteral("Apply"), QDialogButtonBox::ApplyRole);
     m_retry = buttons->addButton(QStringLiteral("Retry Unconfirmed"), QDialogButtonBox::ActionRole);
+    m_undo = buttons->addButton(QStringLiteral("Undo This Run"), QDialogButtonBox::ActionRole);
     m_export =
         buttons->addButton(QStringLiteral("Export Results\u2026"), QDialogButtonBox::ActionRole);
     m_close = buttons->addButton(QStringLiteral("Close"), QDialogButtonBox::RejectRole);
-    for (QPushButton* button : {m_apply, m_retry, m_export, m_close}) {
+    for (QPushButton* button : {m_apply, m_retry, m_undo, m_export, m_close}) {
         button->setAutoDefault(false);
     }
     m_retry->setEnabled(false);
@@ -121,6 +126,10 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
         QStringLiteral("Sends the cameras whose change was not confirmed their records again"));
     connect(m_apply, &QPushButton::clicked, this, &CAssignDlg::OnApply);
     connect(m_retry, &QPushButton::clicked, this, &CAssignDlg::OnRetryUnconfirmed);
+    m_undo->setEnabled(false);
+    m_undo->setToolTip(QStringLiteral(
+        "Applies this dialog's rollback plan: every camera back to what it reported before"));
+    connect(m_undo, &QPushButton::clicked, this, &CAssignDlg::OnUndoRun);
     connect(m_export, &QPushButton::clicked, this, &CAssignDlg::OnExport);
     connect(m_close, &QPushButton::clicked, this, &QDialog::close);
 
@@ -270,6 +279,51 @@ void CAssignDlg::OnRetryUnconfirmed() {
     }
 }
 
+void CAssignDlg::OnUndoRun() {
+    if (m_rollbackPaths.isEmpty() || (m_run && !m_run->IsFinished())) {
+        return;
+    }
+    std::string text;
+    std::string error;
+    const std::string path = m_rollbackPaths.front().toStdString();
+    if (qdipc::ReadFileBounded(path, qdipc::kMaxPlanFileBytes, std::chrono::seconds(2), text,
+                               error) != qdipc::BoundedRead::Ok) {
+        m_message->setText(QStringLiteral("Cannot read the rollback plan ") +
+                           m_rollbackPaths.front() + QStringLiteral(" ") +
+                           QString::fromStdString(error));
+        return;
+    }
+    // The cameras as they answer now: at the new address once confirmed.
+    std::vector<qdipc::FoundCamera> found;
+    for (int row = 0; row < m_table->rowCount(); ++row) {
+        const auto i = static_cast<std::size_t>(row);
+        qdipc::FoundCamera camera;
+        camera.camera = m_batch[i];
+        if (m_table->item(row, kColResult)->text() == kConfirmed) {
+            camera.camera.ip = m_newIps[i];
+        }
+        found.push_back(std::move(camera));
+    }
+    qdipc::AssignSurroundings surroundings = m_surroundings;
+    if (m_reservations != nullptr) {
+        surroundings.reserved = m_reservations->TakenByOthers(m_holder);
+    }
+    qdipc::ProvisioningPlan plan = qdipc::PlanText(text, found, surroundings);
+    if (!plan.Ok()) {
+        m_message->setText(QStringLiteral("Cannot undo: ") +
+                           QString::fromStdString(qdipc::EscapeControls(plan.error)));
+        return;
+    }
+    std::vector<int> rows;
+    for (const qdipc::AssignOrder& order : plan.orders) {
+        const auto at = std::find_if(m_batch.begin(), m_batch.end(), [&](const auto& camera) {
+            return qdipc::LowerAscii(camera.deviceId) == qdipc::LowerAscii(order.camera.deviceId);
+        });
+        rows.push_back(static_cast<int>(at - m_batch.begin()));
+    }
+    StartOrders(std::move(plan.orders), rows);
+}
+
 void CAssignDlg::StartRun(const std::vector<int>& rows) {
     std::vector<qdipc::AssignOrder> orders;
     for (const int row : rows) {
@@ -277,6 +331,10 @@ void CAssignDlg::StartRun(const std::vector<int>& rows) {
         orders.push_back(
             {m_batch[i], m_newIps[i], m_mask, m_gateway, qdipc::AddressingMode::Static});
     }
+    StartOrders(std::move(orders), rows);
+}
+
+void CAssignDlg::StartOrders(std::vector<qdipc::AssignOrder> orders, const std::vector<int>& rows) {
     // The run holds the addresses from now on.
     if (m_reservations != nullptr) {
         m_reservations->Release(m_holder);
@@ -292,6 +350,7 @@ void CAssignDlg::StartRun(const std::vector<int>& rows) {
     m_runRows = rows;
     m_apply->setEnabled(false);
     m_retry->setEnabled(false);
+    m_undo->setEnabled(false);
     SetFieldsEditable(false);
     for (const int row : rows) {
         SetResult(row, QString(), QString());
@@ -370,6 +429,7 @@ void CAssignDlg::ShowProgress() {
             : unconfirmed > 0 ? QStringLiteral("Every record was sent; confirmation is off.")
                               : QStringLiteral("Every camera confirmed its new address."));
         m_retry->setEnabled(retry);
+        m_undo->setEnabled(!m_rollbackPaths.isEmpty());
         m_table->resizeColumnsToContents();
     }
 }

@@ -45,6 +45,9 @@ struct PlanLine {
     std::string refusal;
 };
 
+// The largest plan file read: far more than any site's cameras need (a line
+// is under 100 bytes), small enough that reading it is quick.
+inline constexpr std::size_t kMaxPlanFileBytes = 16 * 1024 * 1024;
 // The most lines a plan may hold (besides its header).
 inline constexpr std::size_t kMaxPlanLines = 500000;
 

@@ -712,6 +712,7 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
             }
         }
     }
+    std::unordered_map<std::uint32_t, std::vector<std::size_t>> strangers;
     for (std::size_t l = 0; l < lines.size(); ++l) {
         const PlanLine& line = lines[l];
         if (line.mode != AddressingMode::Static || !refusals[l].empty()) {
@@ -729,17 +730,34 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
             continue;
         }
         if (const auto holders = foundByAddress.find(*address); holders != foundByAddress.end()) {
-            const auto restored = restoredTo.find(*address);
-            for (const std::size_t f : holders->second) {
-                const int holder = static_cast<int>(f);
-                const bool shared = line.restore && restored != restoredTo.end() &&
-                                    restored->second.contains(holder);
-                if (holder != cameraOf[l] && !shared &&
-                    !refuseOrFail(l, "ip",
+            // The listed cameras at the address that may not share it: for a
+            // restore, those no restore line brings back to it (worked out
+            // once per address, so a factory batch stays linear).
+            const std::vector<std::size_t>* others = &holders->second;
+            if (line.restore) {
+                auto [stranger, added] = strangers.try_emplace(*address);
+                if (added) {
+                    const auto restored = restoredTo.find(*address);
+                    for (const std::size_t f : holders->second) {
+                        if (restored == restoredTo.end() ||
+                            !restored->second.contains(static_cast<int>(f))) {
+                            stranger->second.push_back(f);
+                        }
+                    }
+                }
+                others = &stranger->second;
+            }
+            // Stops at the first that is not the line's own camera.
+            for (const std::size_t f : *others) {
+                if (static_cast<int>(f) == cameraOf[l]) {
+                    continue;
+                }
+                if (!refuseOrFail(l, "ip",
                                   line.ip + " is taken by a listed camera (" +
                                       found[f].camera.deviceId + ")")) {
                     return result;
                 }
+                break;
             }
         }
         // A restore's address was its camera's own: the neighbour table's
@@ -776,6 +794,17 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
         result.orders.push_back(std::move(order));
     }
     return result;
+}
+
+ProvisioningPlan PlanText(std::string_view text, const std::vector<FoundCamera>& found,
+                          const AssignSurroundings& surroundings) {
+    const PlanFile file = ReadPlanFile(text);
+    if (!file.Ok()) {
+        ProvisioningPlan plan;
+        plan.error = file.error;
+        return plan;
+    }
+    return PlanLines(file.lines, found, surroundings);
 }
 
 }  // namespace qdipc

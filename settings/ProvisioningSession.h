@@ -30,6 +30,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -105,6 +106,12 @@ ProvisioningPlan PlanAssign(const std::vector<FoundCamera>& found, const AssignS
 ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
                            const std::vector<FoundCamera>& found,
                            const AssignSurroundings& surroundings);
+
+// A plan file's text (a rollback plan, an edited plan) planned against the
+// cameras found: ReadPlanFile, then PlanLines; a fault of the reading is the
+// plan's error.
+ProvisioningPlan PlanText(std::string_view text, const std::vector<FoundCamera>& found,
+                          const AssignSurroundings& surroundings);
 
 struct ProvisioningOptions {
     // How long the search runs before the plan is made; zero: no search, the
