@@ -1001,8 +1001,11 @@ def scenario_assign_cli(lab, args):
     dry = lab.run_cli(*assign, "--dry-run", "--format", "json")
     check(dry.returncode == 0, f"--dry-run: exit {dry.returncode}: {dry.stderr}")
     records = json.loads(dry.stdout)
-    check([list(r) for r in records[:1]] == [["dev_id", "mac", "ip", "new_ip", "result"]],
-          f"--dry-run keys {records[:1]}")
+    check([list(r) for r in records[:1]] ==
+          [["dev_id", "mac", "ip", "new_ip", "new_mask", "new_gateway", "mode", "result",
+            "reason"]], f"--dry-run keys {records[:1]}")
+    check(all(r["new_mask"] == "255.255.255.0" and r["mode"] == "static" for r in records),
+          f"the dry run shows no mask or mode: {records}")
     check([r["new_ip"] for r in records] == expected and
           all(r["result"] == "planned" and r["ip"] == FACTORY_IP for r in records),
           f"--dry-run planned {[(r['new_ip'], r['result']) for r in records]}")
@@ -1015,10 +1018,11 @@ def scenario_assign_cli(lab, args):
     result = lab.run_cli(*assign, "--format", "csv")
     check(result.returncode == 0, f"--assign: exit {result.returncode}: {result.stderr}")
     rows = list(csv.reader(io.StringIO(result.stdout)))
-    check(rows[0] == ["dev_id", "mac", "ip", "new_ip", "result"] and len(rows) == 21,
+    check(rows[0] == ["dev_id", "mac", "ip", "new_ip", "new_mask", "new_gateway", "mode",
+                      "result", "reason"] and len(rows) == 21,
           f"--assign printed {rows[:2]} ({len(rows)} lines)")
-    check([r[3] for r in rows[1:]] == expected and all(r[4] == "confirmed" for r in rows[1:]),
-          f"--assign results {[(r[3], r[4]) for r in rows[1:]]}")
+    check([r[3] for r in rows[1:]] == expected and all(r[7] == "confirmed" for r in rows[1:]),
+          f"--assign results {[(r[3], r[7]) for r in rows[1:]]}")
     check(len(modify_records_since(mark)) == 20, "--assign did not send 20 records")
     applied = [x for x in factory_sim.lines.since(camsim_mark) if "applied to camera" in x]
     check(len(applied) == 20, f"camsim applied {len(applied)} records")
