@@ -734,17 +734,32 @@ void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped
         }
     }
     auto outcome = std::make_shared<std::optional<qdipc::BroadcastOutcome>>();
-    qdipc::AssignRun* run = MakeRun(
-        {order}, [this, stamped, outcome](const qdipc::NetSettingsRecord&,
-                                          std::uint32_t arrivalInterface, std::string& failure) {
-            *outcome =
-                m_settingsBroadcaster.BroadcastSettingsRecord(stamped, arrivalInterface, &failure);
-            return **outcome == qdipc::BroadcastOutcome::Ok;
-        });
+    const auto sender = [this, stamped, outcome](const qdipc::NetSettingsRecord&,
+                                                 std::uint32_t arrivalInterface,
+                                                 std::string& failure) {
+        *outcome =
+            m_settingsBroadcaster.BroadcastSettingsRecord(stamped, arrivalInterface, &failure);
+        return **outcome == qdipc::BroadcastOutcome::Ok;
+    };
+    qdipc::AssignRun* run = MakeRun({order}, sender);
     m_modifyRuns.emplace_back(run);
     // The first record goes out at once; the wait starts before the box is
     // shown, as its modal loop keeps the probes and the replies going.
     run->Start();
+    if (!run->Failure().isEmpty()) {
+        // No way back could be written: nothing went out. The operator
+        // decides whether to send without one.
+        const QString why =
+            QString::fromStdString(qdipc::EscapeControls(run->Failure().toStdString()));
+        if (!m_messages->Ask(this,
+                             QStringLiteral("Nothing was sent: ") + why +
+                                 QStringLiteral(".\n\nSend anyway, without a rollback plan?"))) {
+            return;
+        }
+        run = MakeRun({order}, sender, false, false);
+        m_modifyRuns.emplace_back(run);
+        run->Start();
+    }
     m_messages->Warn(this, QString::fromLatin1(qdipc::BroadcastOutcomeText(
                                outcome->value_or(qdipc::BroadcastOutcome::Error))));
 }
@@ -762,7 +777,7 @@ std::vector<qdipc::AssignRun*> CSearchDlg::ActiveRuns() const {
 qdipc::AssignRun* CSearchDlg::MakeRun(
     std::vector<qdipc::AssignOrder> orders,
     std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send,
-    bool probeBeforeSending) {
+    bool probeBeforeSending, bool rollback) {
     // The probes' replies come in through the receive worker; a window that
     // has not searched yet (or could not bind) gets it going now, and without
     // it the changes end as not confirmed.
@@ -789,6 +804,7 @@ qdipc::AssignRun* CSearchDlg::MakeRun(
         hooks.confirmation.neighbours =
             m_config.neighbours ? m_config.neighbours : qdipc::ReachableNeighbours;
     }
+    hooks.rollback = rollback;
     hooks.rollbackDirectory =
         m_config.stateDirectory.empty() ? qdipc::UserStateDirectory() : m_config.stateDirectory;
     hooks.reservations = &m_reservations;

@@ -175,11 +175,13 @@ private:
     // A run of this window with the given sender; it is kept (and fed every
     // reply) until it finishes, and its results reach the list and the bar.
     // probeBeforeSending: the orders' addresses are probed once more just
-    // before the first record (a plan made earlier, in a dialog).
+    // before the first record (a plan made earlier, in a dialog). With
+    // rollback it writes its rollback plan before the first record and sends
+    // nothing when it cannot (AssignRun::Failure).
     qdipc::AssignRun* MakeRun(
         std::vector<qdipc::AssignOrder> orders,
         std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send,
-        bool probeBeforeSending = false);
+        bool probeBeforeSending = false, bool rollback = true);
     // What a plan must avoid: this host's interfaces, the neighbour table,
     // the gateways, the address probe, and the given cameras' addresses.
     qdipc::AssignSurroundings Surroundings(std::vector<std::string> otherCameras) const;

@@ -37,8 +37,8 @@ CommandLine ParseBatchCommandLine(const std::vector<std::string>& args) {
     CommandLine result;
     BatchOptions& o = result.batch;
     OptionParser parser;
-    for (const char* flag :
-         {"--assign", "--all", "--dry-run", "--no-firewall", "--help,-h", "--version,-V"}) {
+    for (const char* flag : {"--assign", "--all", "--dry-run", "--no-rollback", "--no-firewall",
+                             "--help,-h", "--version,-V"}) {
         parser.AddFlag(flag);
     }
     for (const char* option : {"--plan", "--from", "--mask", "--gateway", "--select-ip", "--ids",
@@ -124,6 +124,8 @@ CommandLine ParseBatchCommandLine(const std::vector<std::string>& args) {
             o.interfaceName = value;
         } else if (name == "--dry-run") {
             o.dryRun = true;
+        } else if (name == "--no-rollback") {
+            o.noRollback = true;
         } else if (name == "--no-firewall") {
             result.noFirewall = true;
         }
@@ -168,9 +170,13 @@ std::string FormatBatchRecords(ListFormat format, const std::vector<BatchRecord>
     std::vector<std::vector<std::string>> rows;
     rows.reserve(records.size());
     for (const BatchRecord& r : records) {
-        rows.push_back({r.deviceId, r.mac, r.ip, r.newIp, r.result});
+        rows.push_back({r.deviceId, r.mac, r.ip, r.newIp, r.newMask, r.newGateway, r.mode, r.result,
+                        r.reason});
     }
-    return FormatRecords(format, {"dev_id", "mac", "ip", "new_ip", "result"}, rows);
+    return FormatRecords(
+        format,
+        {"dev_id", "mac", "ip", "new_ip", "new_mask", "new_gateway", "mode", "result", "reason"},
+        rows);
 }
 
 }  // namespace qdipc

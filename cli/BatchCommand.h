@@ -3,8 +3,10 @@
 // (ProvisioningSession, driven by cli/ProvisioningRun.cpp): find the cameras,
 // plan or read their new addresses, check the plan against the cameras found
 // and the host, send the records paced, confirm each by the camera's own
-// evidence, and print one record per camera: dev_id, mac, ip, new_ip, result
-// (planned, sent, confirmed, not_confirmed, conflict, refused, not_found).
+// evidence, and print one record per camera: dev_id, mac, ip, new_ip,
+// new_mask, new_gateway, mode, result (planned, sent, confirmed,
+// not_confirmed, conflict, refused, not_found), reason. Each camera's result
+// is also said on standard error as it comes.
 // Every run that sends writes a rollback plan and names it on standard error.
 //
 // Exit codes: 0 every camera confirmed (or a dry run whose cameras were all
@@ -19,12 +21,11 @@
 #include "discovery/NetworkConfig.h"
 #include "platform/NeighbourTable.h"
 #include "settings/BatchAssign.h"
+#include "settings/PlanFile.h"
 
 namespace qdipc {
 
-// The largest plan file --plan reads: far more than any site's cameras need
-// (a line is under 100 bytes), small enough that reading it is quick.
-inline constexpr std::size_t kMaxPlanFileBytes = 16 * 1024 * 1024;
+// The largest plan file --plan reads: kMaxPlanFileBytes (settings/PlanFile.h).
 
 // Parses a command line that holds --assign or --plan.
 CommandLine ParseBatchCommandLine(const std::vector<std::string>& args);
@@ -48,13 +49,18 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
                     std::ostream& out, std::ostream& err, const BatchEnvironment& environment = {});
 
 // The records as text: a header line (TSV, CSV) or a JSON array of objects
-// with the keys dev_id, mac, ip, new_ip, result.
+// with the keys dev_id, mac, ip, new_ip, new_mask, new_gateway, mode, result,
+// reason.
 struct BatchRecord {
     std::string deviceId;
     std::string mac;
     std::string ip;
     std::string newIp;
     std::string result;
+    std::string newMask{};
+    std::string newGateway{};
+    std::string mode{};  // static, dhcp or adsl
+    std::string reason{};
 };
 std::string FormatBatchRecords(ListFormat format, const std::vector<BatchRecord>& records);
 

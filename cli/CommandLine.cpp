@@ -177,7 +177,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
 
     OptionParser parser;
-    for (const char* flag : {"--no-firewall", "--list", "--help,-h", "--version,-V", "--force"}) {
+    for (const char* flag :
+         {"--no-firewall", "--list", "--no-rollback", "--help,-h", "--version,-V", "--force"}) {
         parser.AddFlag(flag);
     }
     for (const char* option : {"--wait", "--format", "--interface", "--modify", "--ip", "--mask",
@@ -199,7 +200,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         const bool listGroup = name == "--wait" || name == "--format" || name == "--interface";
         const bool modifyGroup = name == "--ip" || name == "--mask" || name == "--gateway" ||
                                  name == "--mac" || name == "--mode" || name == "--verify-wait" ||
-                                 name == "--force";
+                                 name == "--force" || name == "--no-rollback";
         if (listGroup && !listOption) {
             listOption = name;
         }
@@ -210,6 +211,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.noFirewall = true;
         } else if (name == "--force") {
             result.modify.force = true;
+        } else if (name == "--no-rollback") {
+            result.modify.noRollback = true;
         } else if (name == "--wait") {
             const std::optional<int> wait = ParseWait(value);
             if (!wait) {
@@ -312,12 +315,13 @@ std::string HelpText() {
     return R"(Usage: qd_ip_search [--no-firewall] [Qt options such as -platform NAME]
        qd_ip_search --list [--wait MS] [--format tsv|csv|json] [--interface NAME]
        qd_ip_search --modify DEVICE_ID --ip A --mask M --gateway G --mac X
-                    [--mode static|dhcp|adsl] [--verify-wait MS] [--force]
+                    [--mode static|dhcp|adsl] [--verify-wait MS] [--force] [--no-rollback]
        qd_ip_search --assign --from IP --mask M --gateway G
                     (--select-ip IP | --ids ID[,ID...] | --all) [--dry-run]
                     [--verify-wait MS] [--format tsv|csv|json] [--interface NAME]
+                    [--no-rollback]
        qd_ip_search --plan FILE.csv [--dry-run] [--verify-wait MS]
-                    [--format tsv|csv|json] [--interface NAME]
+                    [--format tsv|csv|json] [--interface NAME] [--no-rollback]
        qd_ip_search --diagnose [--format tsv|json]
        qd_ip_search --watch [--interval S] [--format tsv|jsonl] [--interface NAME]
        qd_ip_search --snapshot IP FILE.png
@@ -341,7 +345,8 @@ an "=" (--wait=500, --format=json).
                        the list's twelve fields; the count goes to standard error
     --wait MS          collect replies for MS milliseconds (default 2000)
     --format FORMAT    tsv (default), csv (RFC 4180) or json (an array of
-                       objects); the names are the list's column titles
+                       objects); the names are the list's column titles (TSV
+                       adds Flags: ip_conflict, host_address, other_subnet)
     --interface NAME   send the request out of that interface only (default:
                        every broadcast-capable IPv4 interface)
   --modify DEVICE_ID   find the camera with that device ID, as the list shows
@@ -399,26 +404,37 @@ an "=" (--wait=500, --format=json).
   --plan FILE.csv      give each camera of a CSV file its settings; the header
                        names the columns: dev_id or mac (which camera), ip,
                        mask, gateway and optionally mode (static, dhcp, adsl),
-                       or the titles --list --format csv writes; every line is
+                       new_mac (a new MAC) and restore (yes: the line puts a
+                       camera back, as a rollback plan's lines do), or the
+                       titles --list --format csv writes; at most 16 MB and
+                       500000 lines, read within 10 s (a pipe); every line is
                        checked before anything is sent, also against the
                        cameras found and this host (an address in use or
                        answering a probe, a MAC several cameras share, a
                        device ID with another MAC or several MACs, one camera
-                       twice), and a fault names its line and column
+                       twice), and a fault names its line and column.
+                       Restore lines may share one address (a factory batch)
+                       and keep an empty or unusual gateway; a restore line
+                       that cannot be applied is refused alone
     --dry-run          find and plan, print the records, send nothing
     --verify-wait MS   wait up to MS milliseconds for each camera to answer
                        with its new values (default 10000; 0 does not wait)
                        Both print one record per camera: dev_id, mac, ip,
-                       new_ip, result (planned, sent, confirmed,
-                       not_confirmed, conflict, unverifiable, refused,
-                       not_found), in the
-                       --format given. A camera whose record breaks the
-                       settings rules is refused, the others go on. Every
-                       run that sends first writes a rollback plan (a --plan
-                       file restoring the settings reported before) to
-                       $XDG_STATE_HOME/qd_ip_search/ (~/.local/state/...;
-                       %LOCALAPPDATA%\qd_ip_search\ on Windows) and names it
-                       on standard error.
+                       new_ip, new_mask, new_gateway, mode, result (planned,
+                       sent, confirmed, not_confirmed, conflict, unverifiable,
+                       refused, not_found), reason, in the --format given;
+                       each camera's result also goes to standard error as
+                       it comes. A camera whose record breaks the settings
+                       rules is refused, the others go on.
+    --no-rollback      (--modify, --assign, --plan) send even when no rollback
+                       plan can be written. Without it, every run that sends
+                       first writes and flushes a rollback plan (a --plan file
+                       of restore lines: the settings each camera reported
+                       before) to $XDG_STATE_HOME/qd_ip_search/
+                       (~/.local/state/...; %LOCALAPPDATA%\qd_ip_search\ on
+                       Windows) and names it on standard error; when it
+                       cannot (a full or read-only disk, no HOME), nothing is
+                       sent and the reason is said (exit status 1).
   --diagnose           why does no camera answer? Checks this PC's network
                        (interfaces, link, Wi-Fi only, another program on UDP
                        8089, firewalld, ufw, nftables, rp_filter), makes one
@@ -477,7 +493,8 @@ a formula; TSV and JSON keep the exact text.
 Exit status: 0 done (--list whatever it found; --modify confirmed, or sent
 with --verify-wait 0; --assign and --plan: every camera confirmed, or a dry
 run that found them all); 1 the network failed ("Setting error!" with the
-reason on standard error, no socket, port 8089 taken), the output could not
+reason on standard error, no socket, port 8089 taken: its holder is named),
+no rollback plan could be written (nothing was sent), the output could not
 be written (a full disk; a closed pipe, quietly) or the window could not open
 (no display); 2 a wrong command line, a plan that fails its checks or is
 larger than 16 MB, or settings that fail them (nothing was sent); 3

@@ -64,6 +64,7 @@ struct ModifyOptions {
     // --force: send even when the new address is in use (another camera,
     // this host, a gateway, a live host); without it that is refused.
     bool force = false;
+    bool noRollback = false;                  // send even without a rollback plan
 };
 
 // --assign and --plan: new addresses for a batch of cameras.
@@ -79,6 +80,7 @@ struct BatchOptions {
     // --plan: the CSV file.
     std::string planFile;
     bool dryRun = false;
+    bool noRollback = false;  // send even without a rollback plan
     int verifyWaitMs = kDefaultVerifyWaitMs;
     ListFormat format = ListFormat::Tsv;
     std::string interfaceName;  // empty: every interface

@@ -14,8 +14,10 @@
 #include "cli/BatchCommand.h"
 #include "cli/CommandLineRun.h"
 #include "discovery/CellText.h"
+#include "platform/PortOwner.h"
 #include "platform/StateDirectory.h"
 #include "settings/ChangeChecks.h"
+#include "platform/WholeFile.h"
 #include "settings/PlanFile.h"
 #include "settings/SettingsValidation.h"
 
@@ -27,37 +29,30 @@ constexpr const char* kPrefix = "qd_ip_search: ";
 // search ends as soon as the camera answered.
 constexpr std::chrono::milliseconds kModifySearchWait{2000};
 
+// How long a plan that is not a regular file (a FIFO, a device) may take to
+// end before it is refused.
+constexpr std::chrono::seconds kPlanReadLimit{10};
+
 // Reads the plan, at most kMaxPlanFileBytes of it: a larger regular file is
-// refused by its size before a byte is read, and a pipe or a device that
-// never ends (/dev/zero) once one byte more has come. Nothing when it was
-// read, else the one-line reason.
+// refused by its size before a byte is read, a pipe or a device once one byte
+// more has come or kPlanReadLimit has passed. Nothing when it was read, else
+// the one-line reason.
 std::optional<std::string> ReadPlanText(const std::string& path, std::string& text) {
-    const std::string tooLarge = "the plan " + QuotedText(path) + " is larger than " +
-                                 std::to_string(kMaxPlanFileBytes / (1024 * 1024)) +
-                                 " MB; a plan holds one short line per camera";
-    std::error_code error;
-    if (std::filesystem::is_regular_file(path, error) &&
-        std::filesystem::file_size(path, error) > kMaxPlanFileBytes && !error) {
-        return tooLarge;
+    std::string reason;
+    switch (ReadFileBounded(path, kMaxPlanFileBytes, kPlanReadLimit, text, reason)) {
+        case BoundedRead::Ok:
+            return std::nullopt;
+        case BoundedRead::TooLarge:
+            return "the plan " + QuotedText(path) + " is larger than " +
+                   std::to_string(kMaxPlanFileBytes / (1024 * 1024)) +
+                   " MB; a plan holds one short line per camera";
+        case BoundedRead::TooSlow:
+            return "the plan " + QuotedText(path) + " did not end within " +
+                   std::to_string(kPlanReadLimit.count()) + " s (a pipe whose writer stays open?)";
+        case BoundedRead::Failed:
+            break;
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return "cannot read the plan " + QuotedText(path);
-    }
-    text.clear();
-    std::array<char, 64 * 1024> chunk{};
-    while (file) {
-        file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        text.append(chunk.data(), static_cast<std::size_t>(file.gcount()));
-        if (text.size() > kMaxPlanFileBytes) {
-            text.clear();
-            return tooLarge;
-        }
-    }
-    if (file.bad()) {
-        return "cannot read the plan " + QuotedText(path);
-    }
-    return std::nullopt;
+    return "cannot read the plan " + QuotedText(path) + " (" + reason + ")";
 }
 
 std::filesystem::path RollbackDirectory(const NetworkConfig& config) {
@@ -83,6 +78,17 @@ void SayProbed(const ProvisioningPlan& plan, std::ostream& err) {
     if (!plan.unprobed.empty()) {
         err << UnprobedText(plan.unprobed) << "\n";
     }
+}
+
+// A run that ended before sending: why, and for a rollback plan that could
+// not be written, how to go on.
+void SayNothingSent(const ProvisioningSession& session, std::ostream& err) {
+    err << kPrefix << EscapeControls(session.Failure()) << "; nothing was sent";
+    if (!session.RollbackError().empty()) {
+        err << ". Free the disk, make the folder writable, set XDG_STATE_HOME to a writable"
+               " folder, or give --no-rollback to send without a way back";
+    }
+    err << "\n";
 }
 
 void SayRollback(const ProvisioningSession& session, std::ostream& err) {
@@ -136,8 +142,17 @@ bool CliNetwork::Open(std::ostream& err) {
     // that answers at once is heard, and a change that cannot be confirmed
     // is not sent.
     if (!worker_.Bind()) {
-        err << kPrefix << "cannot receive on UDP port " << config_.receiver.bind.port
-            << " (is another program using it?)\n";
+        // Named as --diagnose and the window name it: the operator knows
+        // what to end (the tool's own window, another run, another program).
+        const std::uint16_t port = config_.receiver.bind.port;
+        const PortOwnerLookup lookup = UdpPortOwners(port);
+        err << kPrefix << "cannot receive on UDP port " << port;
+        if (lookup.checked && !lookup.owners.empty()) {
+            err << ": it is held by " << EscapeControls(PortOwnersText(lookup.owners))
+                << "; end it (or close that window) and try again\n";
+        } else {
+            err << " (is another program using it?)\n";
+        }
         return false;
     }
     if (!worker_.Start()) {
@@ -228,6 +243,7 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
     sessionOptions.awaitedIds = {LowerAscii(options.deviceId)};
     sessionOptions.confirmation.timeout = std::chrono::milliseconds(options.verifyWaitMs);
     sessionOptions.confirmation.neighbours = ReachableNeighbours;
+    sessionOptions.rollback = !options.noRollback;
     sessionOptions.rollbackDirectory = RollbackDirectory(config);
     ProvisioningHooks hooks = network.Hooks();
     // The checks of a batch: the device ID answered by one MAC, the address
@@ -272,6 +288,10 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
     bool rollbackSaid = false;
     const ProvisioningSession* current = nullptr;
     hooks.onEvent = [&](const ProvisioningEvent& event) {
+        if (event.kind == ProvisioningEvent::Kind::Failed && !current->NetworkFailed()) {
+            SayNothingSent(*current, err);
+            return;
+        }
         if (event.kind != ProvisioningEvent::Kind::Result) {
             return;
         }
@@ -333,7 +353,7 @@ int RunModifyCommand(const ModifyOptions& options, const NetworkConfig& config, 
         }
         return 1;
     }
-    if (session.NetworkFailed()) {
+    if (session.NetworkFailed() || !session.RollbackError().empty()) {
         return 1;
     }
     const std::vector<ProvisioningCamera>& cameras = session.Cameras();
@@ -387,6 +407,7 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
     sessionOptions.confirmation.neighbours =
         environment.neighbours ? environment.neighbours : ReachableNeighbours;
     sessionOptions.dryRun = options.dryRun;
+    sessionOptions.rollback = !options.noRollback;
     sessionOptions.rollbackDirectory = RollbackDirectory(config);
     ProvisioningHooks hooks = network.Hooks();
     const ProvisioningSession* current = nullptr;
@@ -430,7 +451,7 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
                 if (current->NetworkFailed()) {
                     break;  // said below, with the search's own words
                 }
-                err << kPrefix << EscapeControls(event.text) << "; nothing was sent\n";
+                SayNothingSent(*current, err);
                 break;
             case ProvisioningEvent::Kind::Result:
                 if (!rollbackSaid &&
@@ -438,12 +459,17 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
                     SayRollback(*current, err);
                     rollbackSaid = true;
                 }
-                if (event.result == CameraResult::Refused ||
-                    (event.result == CameraResult::NotConfirmed && ReasonNotSent(event.reason))) {
-                    err << kPrefix
-                        << EscapeControls(current->Cameras()[event.index].order.camera.deviceId +
-                                          ": " + event.text)
-                        << "\n";
+                // Each camera's end as it comes: "ID old -> new: result (why)".
+                if (IsFinalResult(event.result)) {
+                    const AssignOrder& order = current->Cameras()[event.index].order;
+                    std::string line = order.camera.deviceId + " " +
+                                       (order.camera.ip.empty() ? "-" : order.camera.ip) + " -> " +
+                                       (order.newIp.empty() ? "-" : order.newIp) + ": " +
+                                       CameraResultWord(event.result);
+                    if (!event.text.empty() && event.result != CameraResult::Confirmed) {
+                        line += " (" + event.text + ")";
+                    }
+                    err << EscapeControls(line) << "\n";
                 }
                 break;
             case ProvisioningEvent::Kind::Planned:
@@ -459,15 +485,20 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
     network.Drive(session);
     network.Close();
     if (!session.Failure().empty()) {
-        return session.NetworkFailed() ? 1 : kExitUsage;
+        return session.NetworkFailed() || !session.RollbackError().empty() ? 1 : kExitUsage;
     }
 
     std::vector<BatchRecord> records;
     for (const ProvisioningCamera& camera : session.Cameras()) {
         const AssignCamera& before = camera.order.camera;
+        const AddressingMode mode = camera.order.mode;
         records.push_back({PrintableCell(before.deviceId), PrintableCell(before.mac),
                            PrintableCell(before.ip), camera.order.newIp,
-                           CameraResultWord(camera.result)});
+                           CameraResultWord(camera.result), camera.order.mask, camera.order.gateway,
+                           mode == AddressingMode::Dhcp   ? "dhcp"
+                           : mode == AddressingMode::Adsl ? "adsl"
+                                                          : "static",
+                           camera.reason});
     }
     out << FormatBatchRecords(options.format, records) << std::flush;
     if (!out) {

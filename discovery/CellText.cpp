@@ -150,6 +150,28 @@ std::string QuotedText(std::string_view text) {
     return "'" + EscapeControls(text) + "'";
 }
 
+std::string CutText(std::string_view text, std::size_t length) {
+    std::size_t characters = 0;
+    std::size_t continuations = 0;  // bytes the current UTF-8 sequence still takes
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (continuations > 0 && (byte & 0xC0) == 0x80) {
+            --continuations;
+            continue;
+        }
+        if (characters == length) {
+            return std::string(text.substr(0, i)) + "\xE2\x80\xA6";  // …
+        }
+        ++characters;
+        continuations = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+    }
+    return std::string(text);
+}
+
+std::string QuotedField(std::string_view text) {
+    return QuotedText(CutText(text));
+}
+
 std::string LowerAscii(std::string text) {
     // Not std::tolower: that follows the locale the toolkit set, and a
     // device ID compares the same whatever the locale.

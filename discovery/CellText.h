@@ -14,6 +14,7 @@
 // window, recolour it or reorder what is shown, and \x1b in the output always
 // means the byte.
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -64,6 +65,15 @@ bool StartsLikeFormula(std::string_view text);
 // An argument or a file name as messages echo it: in single quotes, its
 // control characters escaped.
 std::string QuotedText(std::string_view text);
+
+// A field as a message repeats it: at most kEchoedFieldLength characters
+// (UTF-8 code points; a byte that is not UTF-8 counts as one), a longer text
+// cut there and ended with "…", then quoted as QuotedText does. So an error
+// about a field of megabytes says a line, not the megabytes.
+inline constexpr std::size_t kEchoedFieldLength = 60;
+std::string CutText(std::string_view text, std::size_t length = kEchoedFieldLength);
+std::string QuotedField(std::string_view text);
+
 
 // ASCII letters in lowercase, as device IDs and MACs are compared.
 std::string LowerAscii(std::string text);

@@ -237,7 +237,19 @@ std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& en
     std::string out;
     switch (format) {
         case ListFormat::Tsv:
-            AppendTable(out, entries, TsvField, "\t", "\n");
+            // The twelve cells, then "Flags": the flags' names joined by ","
+            // (as JSON's "flags" holds them; empty for none).
+            AppendTitles(out, TsvField, "\t", "");
+            out += "\tFlags\n";
+            for (const ListEntry& entry : entries) {
+                AppendLine(out, entry.cells, TsvField, "\t", "\t");
+                const auto names = DeviceFlagNames(entry.flags);
+                for (std::size_t i = 0; i < names.size(); ++i) {
+                    out += i == 0 ? "" : ",";
+                    out += names[i];
+                }
+                out += "\n";
+            }
             break;
         case ListFormat::Csv:
             AppendTable(out, entries, CsvCell, ",", "\r\n");

@@ -61,7 +61,8 @@ inline constexpr std::array<const char*, kColumnCount> kJsonKeys = {
 // written as \xNN, JSON's \u00NN, so no field can break a line or reach a
 // terminal as a control sequence. TSV ends lines with LF; CSV ends lines with
 // CR LF and quotes a field that holds a comma or a quote, doubling its
-// quotes; TSV and CSV carry the twelve cells only. CSV is for spreadsheets:
+// quotes; CSV carries the twelve cells only (it reads back as a plan), TSV
+// adds "Flags" (DeviceFlagNames joined by ","). CSV is for spreadsheets:
 // a cell that StartsLikeFormula gets a leading apostrophe, so
 // =HYPERLINK(...) from a camera shows as text and never runs; TSV and JSON
 // keep the exact text for scripts. JSON writes one object per

@@ -365,7 +365,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(tsvRecords.size() == records.size() + 1 &&
             clipboardRecords.size() == tsvRecords.size());
     for (std::size_t r = 0; r < records.size(); ++r) {
-        Require(tsvRecords[r + 1].size() == records[r].size());
+        Require(tsvRecords[r + 1].size() == records[r].size() + 1);  // and the flags
         Require(clipboardRecords[r + 1].size() == records[r].size());
         for (std::size_t c = 0; c < records[r].size(); ++c) {
             // TSV keeps the exact text: its escape undone gives the cell back.

@@ -196,6 +196,38 @@ void AssignModel::RunStarted(const std::vector<int>& rows) {
     }
 }
 
+void AssignModel::RunAbandoned() {
+    for (const int row : runRows_) {
+        SetResult(static_cast<std::size_t>(row), CameraResult::Planned, ResultReason::None);
+    }
+    runRows_.clear();
+}
+
+AssignModel::UndoPlan AssignModel::PlanUndo(const std::string& rollbackText) const {
+    std::vector<FoundCamera> found;
+    for (const AssignRow& row : rows_) {
+        FoundCamera camera;
+        camera.camera = row.camera;
+        if (row.result == CameraResult::Confirmed) {
+            camera.camera.ip = row.newIp;
+        }
+        found.push_back(std::move(camera));
+    }
+    AssignSurroundings surroundings = surroundings_;
+    if (reservations_ != nullptr) {
+        surroundings.reserved = reservations_->TakenByOthers(holder_);
+    }
+    UndoPlan undo{PlanText(rollbackText, found, surroundings), {}};
+    for (const AssignOrder& order : undo.plan.orders) {
+        const std::string id = LowerAscii(order.camera.deviceId);
+        const auto at = std::find_if(rows_.begin(), rows_.end(), [&](const AssignRow& row) {
+            return LowerAscii(row.camera.deviceId) == id;
+        });
+        undo.rows.push_back(static_cast<int>(at - rows_.begin()));
+    }
+    return undo;
+}
+
 int AssignModel::SetRunResult(std::size_t index, const ProvisioningCamera& camera) {
     if (index >= runRows_.size()) {
         return -1;

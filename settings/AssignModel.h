@@ -80,6 +80,17 @@ public:
     // are cleared, and the plan no longer changes.
     void RunStarted(const std::vector<int>& rows);
     bool RunEverStarted() const { return !runRows_.empty(); }
+    // The run that started sent nothing (no rollback plan could be written):
+    // the rows may be planned and applied again.
+    void RunAbandoned();
+    // Undo This Run: the orders that the rollback plan text makes of the
+    // cameras as they answer now (a confirmed one at its new address), with
+    // the row of each order.
+    struct UndoPlan {
+        ProvisioningPlan plan;
+        std::vector<int> rows;
+    };
+    UndoPlan PlanUndo(const std::string& rollbackText) const;
     // Camera index of the latest run has a new result; the row it belongs
     // to, or -1.
     int SetRunResult(std::size_t index, const ProvisioningCamera& camera);

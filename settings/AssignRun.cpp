@@ -11,6 +11,7 @@ ProvisioningOptions OptionsOf(const AssignRun::Hooks& hooks) {
     ProvisioningOptions options;
     options.pacing = hooks.pacing;
     options.confirmation = hooks.confirmation;
+    options.rollback = hooks.rollback;
     options.rollbackDirectory = hooks.rollbackDirectory;
     options.probes = hooks.probes;
     return options;

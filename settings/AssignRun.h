@@ -43,7 +43,9 @@ public:
         std::chrono::milliseconds pacing = kAssignPacing;
         // A zero timeout: nothing is confirmed, a record that went out ends "sent".
         ConfirmationOptions confirmation;
-        // Where the rollback plan goes; empty: none is written.
+        // Whether a rollback plan is written into rollbackDirectory before
+        // the first record; when it cannot be, nothing is sent (Failure()).
+        bool rollback = false;
         std::filesystem::path rollbackDirectory;
         // Shared by every run, dialog and settings window of the main window;
         // may be null.
@@ -86,6 +88,9 @@ public:
     // The rollback plan written when sending began; empty when none was.
     QString RollbackPath() const;
     QString RollbackError() const { return QString::fromStdString(session_.RollbackError()); }
+    // The run ended before sending anything (the rollback plan could not be
+    // written): why; empty otherwise.
+    QString Failure() const { return QString::fromStdString(session_.Failure()); }
 
 signals:
     void ResultChanged(int index);

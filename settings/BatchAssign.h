@@ -33,6 +33,9 @@ struct AssignCamera {
     std::string mask;
     std::string gateway;
     std::uint32_t arrivalInterface = 0;  // the interface its reply came in on, 0 unknown
+    // How it got its address, where known (a reply does not say): a DHCP
+    // camera's rollback puts it back on DHCP.
+    std::optional<AddressingMode> mode{};
 };
 
 // Probes addresses (ProbeAddresses, or a fake in tests): one answer per
@@ -122,6 +125,13 @@ struct AssignOrder {
     AddressingMode mode = AddressingMode::Static;
     // The MAC the record gives the camera; empty: it keeps camera.mac.
     std::string newMac{};
+    // Puts the camera back to what it reported before (a rollback's line):
+    // the settings pass ValidateRestoreSettings (an empty, 0.0.0.0 or
+    // off-subnet gateway is what it had) and may share an address with
+    // other restores (a factory batch).
+    bool restore = false;
+    // Not empty: the plan refused this camera alone, for this reason.
+    std::string refusal{};
 
     const std::string& RecordMac() const { return newMac.empty() ? camera.mac : newMac; }
     NetSettingsRecord Record() const {

@@ -11,9 +11,14 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <chrono>
+
 #include "discovery/CellText.h"
 #include "discovery/DeviceTable.h"
 #include "settings/PlainProgressBar.h"
+#include "platform/WholeFile.h"
+#include "settings/SettingsValidation.h"
 
 namespace {
 
@@ -85,10 +90,11 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     auto* buttons = new QDialogButtonBox(this);
     m_apply = buttons->addButton(QStringLiteral("Apply"), QDialogButtonBox::ApplyRole);
     m_retry = buttons->addButton(QStringLiteral("Retry Unconfirmed"), QDialogButtonBox::ActionRole);
+    m_undo = buttons->addButton(QStringLiteral("Undo This Run"), QDialogButtonBox::ActionRole);
     m_export =
         buttons->addButton(QStringLiteral("Export Results\u2026"), QDialogButtonBox::ActionRole);
     m_close = buttons->addButton(QStringLiteral("Close"), QDialogButtonBox::RejectRole);
-    for (QPushButton* button : {m_apply, m_retry, m_export, m_close}) {
+    for (QPushButton* button : {m_apply, m_retry, m_undo, m_export, m_close}) {
         button->setAutoDefault(false);
     }
     m_retry->setEnabled(false);
@@ -96,6 +102,10 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
         QStringLiteral("Sends the cameras whose change was not confirmed their records again"));
     connect(m_apply, &QPushButton::clicked, this, &CAssignDlg::OnApply);
     connect(m_retry, &QPushButton::clicked, this, &CAssignDlg::OnRetryUnconfirmed);
+    m_undo->setEnabled(false);
+    m_undo->setToolTip(QStringLiteral(
+        "Applies this dialog's rollback plan: every camera back to what it reported before"));
+    connect(m_undo, &QPushButton::clicked, this, &CAssignDlg::OnUndoRun);
     connect(m_export, &QPushButton::clicked, this, &CAssignDlg::OnExport);
     connect(m_close, &QPushButton::clicked, this, &QDialog::close);
 
@@ -158,8 +168,34 @@ void CAssignDlg::OnRetryUnconfirmed() {
     }
 }
 
+void CAssignDlg::OnUndoRun() {
+    if (m_rollbackPaths.isEmpty() || (m_run && !m_run->IsFinished())) {
+        return;
+    }
+    std::string text;
+    std::string error;
+    const std::string path = m_rollbackPaths.front().toStdString();
+    if (qdipc::ReadFileBounded(path, qdipc::kMaxPlanFileBytes, std::chrono::seconds(2), text,
+                               error) != qdipc::BoundedRead::Ok) {
+        m_message->setText(QStringLiteral("Cannot read the rollback plan ") +
+                           m_rollbackPaths.front() + QStringLiteral(" ") +
+                           QString::fromStdString(error));
+        return;
+    }
+    qdipc::AssignModel::UndoPlan undo = m_model.PlanUndo(text);
+    if (!undo.plan.Ok()) {
+        m_message->setText(QStringLiteral("Cannot undo: ") +
+                           QString::fromStdString(qdipc::EscapeControls(undo.plan.error)));
+        return;
+    }
+    StartOrders(std::move(undo.plan.orders), undo.rows);
+}
+
 void CAssignDlg::StartRun(const std::vector<int>& rows) {
-    std::vector<qdipc::AssignOrder> orders = m_model.OrdersFor(rows);
+    StartOrders(m_model.OrdersFor(rows), rows);
+}
+
+void CAssignDlg::StartOrders(std::vector<qdipc::AssignOrder> orders, const std::vector<int>& rows) {
     // The run holds the addresses from now on.
     m_model.ReleasePlan();
     qdipc::AssignRun* run = m_startRun ? m_startRun(std::move(orders)) : nullptr;
@@ -171,6 +207,7 @@ void CAssignDlg::StartRun(const std::vector<int>& rows) {
     m_model.RunStarted(rows);
     m_apply->setEnabled(false);
     m_retry->setEnabled(false);
+    m_undo->setEnabled(false);
     SetFieldsEditable(false);
     for (const int row : rows) {
         ShowRow(row);
@@ -219,6 +256,16 @@ void CAssignDlg::ShowProgress() {
     m_progress->setValue(counts.confirmed);
     m_progress->SetPlainText(
         QStringLiteral("%1 of %2 confirmed").arg(counts.confirmed).arg(m_table->rowCount()));
+    if (!m_run->Failure().isEmpty()) {
+        // No rollback plan could be written, so nothing went out: the
+        // operator fixes the folder and applies again.
+        m_message->setText(QStringLiteral("Nothing was sent: ") + m_run->Failure() +
+                           QStringLiteral(". Make the state folder writable and Apply again."));
+        m_model.RunAbandoned();
+        m_apply->setEnabled(true);
+        SetFieldsEditable(true);
+        return;
+    }
     const QString path = m_run->RollbackPath();
     if (!path.isEmpty() && !m_rollbackPaths.contains(path)) {
         m_rollbackPaths << path;
@@ -233,6 +280,7 @@ void CAssignDlg::ShowProgress() {
     if (m_run->IsFinished()) {
         m_message->setText(QString::fromStdString(m_model.FinishedText()));
         m_retry->setEnabled(counts.retry);
+        m_undo->setEnabled(!m_rollbackPaths.isEmpty());
         m_table->resizeColumnsToContents();
     }
 }

@@ -54,6 +54,7 @@ public:
     QTableWidget* PlanTable() const { return m_table; }
     QPushButton* ApplyButton() const { return m_apply; }
     QPushButton* RetryButton() const { return m_retry; }
+    QPushButton* UndoButton() const { return m_undo; }
     QPushButton* ExportButton() const { return m_export; }
     QLabel* MessageLabel() const { return m_message; }
     QLabel* SkippedLabel() const { return m_skipped; }
@@ -74,11 +75,16 @@ public slots:
     void OnApply();
     // A new run of the cameras whose change was not confirmed.
     void OnRetryUnconfirmed();
+    // A run of the first rollback plan of this dialog: every camera back to
+    // what it reported before the dialog's first run.
+    void OnUndoRun();
     void OnExport();
 
 private:
     // Starts a run of these table rows with their planned addresses.
     void StartRun(const std::vector<int>& rows);
+    // Starts a run of these orders; order i is table row rows[i].
+    void StartOrders(std::vector<qdipc::AssignOrder> orders, const std::vector<int>& rows);
     void ShowResult(int index);
     void ShowProgress();
     // Shows the model's row: its new IP and result.
@@ -101,6 +107,7 @@ private:
     qdipc::PlainProgressBar* m_progress = nullptr;
     QPushButton* m_apply = nullptr;
     QPushButton* m_retry = nullptr;
+    QPushButton* m_undo = nullptr;
     QPushButton* m_export = nullptr;
     QPushButton* m_close = nullptr;
 };

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <map>
+#include <unordered_map>
 
 #include "discovery/CellText.h"
 #include "settings/SettingsValidation.h"
@@ -16,17 +16,16 @@ struct CsvRecord {
     std::vector<std::string> fields;
 };
 
-// Splits RFC 4180 text into records. A quote inside an unquoted field, text
-// after a closing quote, or a quote left open is an error naming its line.
-bool SplitCsv(std::string_view text, std::vector<CsvRecord>& records, std::string& error) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
-        text.remove_prefix(3);
-    }
-    int line = 1;
-    std::size_t i = 0;
+// Reads the next RFC 4180 record of text from i on (line: the file line i is
+// on), skipping empty lines; false at the end of the text or on an error (a
+// quote inside an unquoted field, text after a closing quote, or a quote left
+// open), which names its line. One record at a time, so a plan is never held
+// twice.
+bool NextRecord(std::string_view text, std::size_t& i, int& line, CsvRecord& record,
+                std::string& error) {
     while (i < text.size()) {
-        CsvRecord record;
         record.line = line;
+        record.fields.clear();
         bool endOfRecord = false;
         while (!endOfRecord) {
             std::string field;
@@ -57,19 +56,24 @@ bool SplitCsv(std::string_view text, std::vector<CsvRecord>& records, std::strin
                     return false;
                 }
             } else {
+                const std::size_t begin = i;
                 while (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r') {
                     if (text[i] == '"') {
                         error = "line " + std::to_string(line) +
                                 ": a quote inside a field that does not start with one";
                         return false;
                     }
-                    field += text[i++];
+                    ++i;
                 }
                 // Spaces around an unquoted value are not part of it.
-                const auto notSpace = [](char c) { return c != ' ' && c != '\t'; };
-                field.erase(field.begin(), std::find_if(field.begin(), field.end(), notSpace));
-                field.erase(std::find_if(field.rbegin(), field.rend(), notSpace).base(),
-                            field.end());
+                std::string_view value = text.substr(begin, i - begin);
+                while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+                    value.remove_prefix(1);
+                }
+                while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+                    value.remove_suffix(1);
+                }
+                field.assign(value);
             }
             record.fields.push_back(std::move(field));
             if (i < text.size() && text[i] == ',') {
@@ -87,10 +91,10 @@ bool SplitCsv(std::string_view text, std::vector<CsvRecord>& records, std::strin
         }
         const bool empty = record.fields.size() == 1 && record.fields[0].empty();
         if (!empty) {
-            records.push_back(std::move(record));
+            return true;
         }
     }
-    return true;
+    return false;
 }
 
 // Six hex pairs joined by one kind of separator, ":" or "-", as six
@@ -103,17 +107,19 @@ std::optional<std::string> NormalMac(std::string_view text) {
     return FormatMac(mac->data());
 }
 
+// A field as a message repeats it: cut and quoted (the message is escaped
+// where it is shown).
 std::string Quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
+    return "'" + CutText(text) + "'";
 }
 
 std::string Where(int line, const std::string& column) {
     return "line " + std::to_string(line) + (column.empty() ? "" : ", column " + column);
 }
 
-enum Field { kDevId, kMac, kIp, kMask, kGateway, kMode, kFieldCount };
-constexpr std::array<const char*, kFieldCount> kFieldNames = {"dev_id", "mac",     "ip",
-                                                              "mask",   "gateway", "mode"};
+enum Field { kDevId, kMac, kIp, kMask, kGateway, kMode, kNewMac, kRestore, kFieldCount };
+constexpr std::array<const char*, kFieldCount> kFieldNames = {
+    "dev_id", "mac", "ip", "mask", "gateway", "mode", "new_mac", "restore"};
 
 // A list title (lowercase) as a plan column: the column's name, or nullptr
 // for a list column a plan does not use; not a list title: nothing.
@@ -147,35 +153,45 @@ std::optional<PlanFault> CheckPlanSettings(const PlanLine& line) {
     // line that names the camera by MAC has it checked here already.
     constexpr std::string_view kAnyUnicastMac = "02:00:00:00:00:01";
     const std::string_view mac = line.mac.empty() ? kAnyUnicastMac : std::string_view(line.mac);
-    const auto problem = ValidateSettings(line.ip, line.mask, line.gateway, mac, line.mode);
+    const std::string_view given = line.newMac.empty() ? mac : std::string_view(line.newMac);
+    const auto problem =
+        line.restore ? ValidateRestoreSettings(line.ip, line.mask, line.gateway, given, line.mode)
+                     : ValidateSettings(line.ip, line.mask, line.gateway, given, line.mode);
     if (!problem) {
         return std::nullopt;
     }
     static constexpr std::array<const char*, 4> kColumns = {"ip", "mask", "gateway", "mac"};
+    const char* column = kColumns[static_cast<std::size_t>(problem->field)];
+    if (problem->field == SettingsField::Mac && !line.newMac.empty()) {
+        column = "new_mac";
+    }
     // The reason starts with the field's own name ("IP: "); the column says it.
     std::string reason = problem->reason;
     if (const auto colon = reason.find(": "); colon != std::string::npos) {
         reason.erase(0, colon + 2);
     }
-    return PlanFault{kColumns[static_cast<std::size_t>(problem->field)], reason};
+    return PlanFault{column, reason};
 }
 
 namespace {
 
 PlanFile ReadLines(std::string_view text, const PlanSettingsCheck& check) {
     PlanFile plan;
-    std::vector<CsvRecord> records;
-    if (!SplitCsv(text, records, plan.error)) {
-        return plan;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
     }
-    if (records.empty()) {
-        plan.error = "line 1: the file is empty; its first line names the columns";
+    std::size_t at = 0;
+    int lineNumber = 1;
+    CsvRecord header;
+    if (!NextRecord(text, at, lineNumber, header, plan.error)) {
+        if (plan.error.empty()) {
+            plan.error = "line 1: the file is empty; its first line names the columns";
+        }
         return plan;
     }
 
     std::array<int, kFieldCount> columnOf{};
     columnOf.fill(-1);
-    const CsvRecord& header = records.front();
     for (std::size_t c = 0; c < header.fields.size(); ++c) {
         std::string name = LowerAscii(header.fields[c]);
         // The titles --list --format csv writes: an exported list, edited,
@@ -193,10 +209,9 @@ PlanFile ReadLines(std::string_view text, const PlanSettingsCheck& check) {
         }
         const auto known = std::find(kFieldNames.begin(), kFieldNames.end(), name);
         if (known == kFieldNames.end()) {
-            plan.error =
-                Where(header.line, "") + ": unknown column " + Quoted(header.fields[c]) +
-                " (the columns are dev_id or mac, ip, mask, gateway, mode, or the titles --list"
-                " --format csv writes)";
+            plan.error = Where(header.line, "") + ": unknown column " + Quoted(header.fields[c]) +
+                         " (the columns are dev_id or mac, ip, mask, gateway, mode, new_mac, "
+                         "restore, or the titles --list --format csv writes)";
             return plan;
         }
         int& slot = columnOf[static_cast<std::size_t>(known - kFieldNames.begin())];
@@ -218,37 +233,60 @@ PlanFile ReadLines(std::string_view text, const PlanSettingsCheck& check) {
         }
     }
 
-    std::map<std::string, int> cameras;  // dev_id or mac -> line
-    std::map<std::string, int> staticIps;
-    for (std::size_t r = 1; r < records.size(); ++r) {
-        const CsvRecord& record = records[r];
+    // Hashed, so that checking stays linear in the lines.
+    std::unordered_map<std::string, int> cameras;  // dev_id or mac -> line
+    // A static address -> its first line, and whether every line giving it so
+    // far is a restore (restores may share one: a factory batch).
+    struct Holder {
+        int line = 0;
+        bool restoresOnly = true;
+    };
+    std::unordered_map<std::string, Holder> staticIps;
+    // One allocation for the lines (a line break per line, at most): a
+    // growing vector would hold its old and new storage at once.
+    plan.lines.reserve(std::min<std::size_t>(
+        kMaxPlanLines, static_cast<std::size_t>(std::count(
+                           text.begin() + static_cast<std::ptrdiff_t>(at), text.end(), '\n')) +
+                           1));
+    CsvRecord record;
+    std::string none;  // the field of a column the header does not name
+    while (NextRecord(text, at, lineNumber, record, plan.error)) {
+        if (plan.lines.size() >= kMaxPlanLines) {
+            plan.error = Where(record.line, "") + ": the plan holds more than " +
+                         std::to_string(kMaxPlanLines) + " lines";
+            return plan;
+        }
         if (record.fields.size() != header.fields.size()) {
             plan.error = Where(record.line, "") + ": " + std::to_string(record.fields.size()) +
                          " fields where the header names " + std::to_string(header.fields.size());
             return plan;
         }
-        const auto field = [&](Field f) -> std::string {
+        const auto field = [&](Field f) -> std::string& {
             const int c = columnOf[static_cast<std::size_t>(f)];
-            return c < 0 ? std::string() : record.fields[static_cast<std::size_t>(c)];
+            none.clear();
+            return c < 0 ? none : record.fields[static_cast<std::size_t>(c)];
         };
         PlanLine line;
         line.line = record.line;
-        const std::string devId = field(kDevId);
+        const std::string& devId = field(kDevId);
         if (!devId.empty() && !ParseDeviceIdStrict(devId)) {
             plan.error = Where(record.line, "dev_id") + ": " + Quoted(devId) +
                          " is not a device ID such as 0011aabb-0000ff01";
             return plan;
         }
         line.deviceId = LowerAscii(devId);
-        const std::string mac = field(kMac);
-        if (!mac.empty()) {
+        for (const Field f : {kMac, kNewMac}) {
+            const std::string& mac = field(f);
+            if (mac.empty()) {
+                continue;
+            }
             const auto normal = NormalMac(mac);
             if (!normal) {
-                plan.error = Where(record.line, "mac") + ": " + Quoted(mac) +
+                plan.error = Where(record.line, kFieldNames[f]) + ": " + Quoted(mac) +
                              " is not six hex pairs such as 00:1a:2b:3c:4d:5e";
                 return plan;
             }
-            line.mac = *normal;
+            (f == kMac ? line.mac : line.newMac) = *normal;
         }
         if (line.deviceId.empty() && line.mac.empty()) {
             plan.error = Where(record.line, columnOf[kDevId] >= 0 ? "dev_id" : "mac") +
@@ -265,26 +303,43 @@ PlanFile ReadLines(std::string_view text, const PlanSettingsCheck& check) {
                          " is not static, dhcp or adsl";
             return plan;
         }
-        line.ip = field(kIp);
-        line.mask = field(kMask);
-        line.gateway = field(kGateway);
-        if (check) {
-            if (const auto fault = check(line)) {
-                plan.error = Where(record.line, fault->column) + ": " + fault->reason;
-                return plan;
-            }
-        }
-        const std::string camera = !line.deviceId.empty() ? line.deviceId : line.mac;
-        if (const auto [at, added] = cameras.emplace(camera, record.line); !added) {
-            plan.error = Where(record.line, !line.deviceId.empty() ? "dev_id" : "mac") +
-                         ": the camera " + camera + " is planned on line " +
-                         std::to_string(at->second) + " already";
+        const std::string restore = LowerAscii(field(kRestore));
+        if (restore == "yes") {
+            line.restore = true;
+        } else if (!restore.empty() && restore != "no") {
+            plan.error = Where(record.line, "restore") + ": " + Quoted(field(kRestore)) +
+                         " is not yes or no";
             return plan;
         }
-        if (line.mode == AddressingMode::Static) {
-            if (const auto [at, added] = staticIps.emplace(line.ip, record.line); !added) {
+        line.ip = std::move(field(kIp));
+        line.mask = std::move(field(kMask));
+        line.gateway = std::move(field(kGateway));
+        if (check) {
+            if (const auto fault = check(line)) {
+                if (!line.restore) {
+                    plan.error = Where(record.line, fault->column) + ": " + fault->reason;
+                    return plan;
+                }
+                // A restore that cannot be sent is refused alone.
+                line.refusal =
+                    (fault->column.empty() ? "" : "column " + fault->column + ": ") + fault->reason;
+            }
+        }
+        const std::string& camera = !line.deviceId.empty() ? line.deviceId : line.mac;
+        if (const auto [where, added] = cameras.emplace(camera, record.line); !added) {
+            plan.error = Where(record.line, !line.deviceId.empty() ? "dev_id" : "mac") +
+                         ": the camera " + camera + " is planned on line " +
+                         std::to_string(where->second) + " already";
+            return plan;
+        }
+        if (line.mode == AddressingMode::Static && line.refusal.empty()) {
+            const auto [where, added] =
+                staticIps.emplace(line.ip, Holder{record.line, line.restore});
+            const bool shared = where->second.restoresOnly && line.restore;
+            if (!added && !shared) {
                 plan.error = Where(record.line, "ip") + ": " + line.ip +
-                             " is given to another camera on line " + std::to_string(at->second);
+                             " is given to another camera on line " +
+                             std::to_string(where->second.line);
                 return plan;
             }
         }

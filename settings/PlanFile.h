@@ -5,9 +5,20 @@
 // is the header and names the columns, in any order and any letter case:
 // "dev_id" and/or "mac" (which camera; a line fills at least one), "ip",
 // "mask", "gateway" and optionally "mode" (static, dhcp or adsl; empty is
-// static). Empty lines are skipped. Every line is checked before the plan is
-// used; the first fault ends the reading with its line and column.
+// static), "new_mac" (the MAC the camera is given; a line with it also
+// matches the camera answering with that MAC already) and "restore" (yes or
+// no; empty is no). Empty lines are skipped. Every line is checked before
+// the plan is used; the first fault ends the reading with its line and
+// column, except on a restore line: a restore line whose settings cannot be
+// sent is kept with its refusal, and the others proceed.
+//
+// A restore line puts a camera back to what it reported before (the rollback
+// plan of a run is made of them): its settings pass ValidateRestoreSettings,
+// and restore lines may share one static address (a factory batch comes back
+// to its one factory address). Reading is linear in the text; a plan holds
+// at most kMaxPlanLines lines.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -27,7 +38,18 @@ struct PlanLine {
     std::string mask;
     std::string gateway;
     AddressingMode mode = AddressingMode::Static;
+    std::string newMac;  // as mac, or empty: the camera keeps its MAC
+    bool restore = false;
+    // A restore line that cannot be sent: "column NAME: reason" (the line is
+    // refused alone).
+    std::string refusal;
 };
+
+// The largest plan file read: far more than any site's cameras need (a line
+// is under 100 bytes), small enough that reading it is quick.
+inline constexpr std::size_t kMaxPlanFileBytes = 16 * 1024 * 1024;
+// The most lines a plan may hold (besides its header).
+inline constexpr std::size_t kMaxPlanLines = 500000;
 
 struct PlanFault {
     std::string column;  // the column's header name; empty for the whole line

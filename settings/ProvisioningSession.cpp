@@ -12,6 +12,7 @@
 #include "discovery/ListOutput.h"
 #include "discovery/SearchCommand.h"
 #include "settings/ChangeChecks.h"
+#include "platform/WholeFile.h"
 #include "settings/SettingsValidation.h"
 
 namespace qdipc {
@@ -88,6 +89,9 @@ void ProvisioningSession::Emit(ProvisioningEvent event) {
 
 void ProvisioningSession::SetResult(std::size_t index, CameraResult result, ResultReason why,
                                     std::string detail) {
+    if (result == CameraResult::Confirmed) {
+        lastConfirmedAt_ = now_;
+    }
     ProvisioningCamera& camera = cameras_[index];
     camera.result = result;
     camera.why = why;
@@ -132,6 +136,7 @@ void ProvisioningSession::Start(std::vector<AssignOrder> orders, Clock::time_poi
 
 void ProvisioningSession::OnReplies(const std::vector<AcceptedReply>& replies,
                                     Clock::time_point now) {
+    now_ = now;
     if (phase_ == Phase::Searching) {
         for (const AcceptedReply& accepted : replies) {
             const std::string id = FormatDeviceId(accepted.reply.Raw(reply::kDevId));
@@ -224,8 +229,13 @@ void ProvisioningSession::BeginSending(Clock::time_point now) {
         if (cameras_[i].result != CameraResult::Planned) {
             continue;  // refused by the plan
         }
-        if (const auto problem = ValidateSettings(order.newIp, order.mask, order.gateway,
-                                                  order.RecordMac(), order.mode)) {
+        if (!order.refusal.empty()) {
+            SetResult(i, CameraResult::Refused, ResultReason::BreaksRule, order.refusal);
+            continue;
+        }
+        const auto validate = order.restore ? ValidateRestoreSettings : ValidateSettings;
+        if (const auto problem =
+                validate(order.newIp, order.mask, order.gateway, order.RecordMac(), order.mode)) {
             SetResult(i, CameraResult::Refused, ResultReason::BreaksRule, problem->reason);
             continue;
         }
@@ -258,13 +268,22 @@ void ProvisioningSession::BeginSending(Clock::time_point now) {
     }
     for (std::size_t i = 0; stopBeforeSending_ && i < ordersCount_; ++i) {
         if (cameras_[i].result == CameraResult::Planned) {
-            SetResult(i, CameraResult::NotConfirmed, "not sent: the run was stopped");
+            SetResult(i, CameraResult::NotConfirmed, ResultReason::Stopped);
         }
     }
     if (probeBeforeSending_ && !options_.force) {
         RefuseAnsweringAddresses();
     }
-    WriteRollback();
+    // No record leaves without its way back.
+    if (!WriteRollback()) {
+        failure_ = rollbackError_;
+        phase_ = Phase::Done;
+        if (reservations_ != nullptr) {
+            reservations_->Release(holder_);
+        }
+        Emit({ProvisioningEvent::Kind::Failed, 0, CameraResult::Planned, failure_});
+        return;
+    }
     phase_ = Phase::Sending;
     nextToSend_ = 0;
     sentCount_ = 0;
@@ -397,6 +416,7 @@ void ProvisioningSession::TakeOutcomes(std::vector<ConfirmationOutcome>& outcome
 }
 
 void ProvisioningSession::Tick(Clock::time_point now) {
+    now_ = now;
     switch (phase_) {
         case Phase::Searching: {
             // The request again, for cameras that missed it.
@@ -477,9 +497,16 @@ void ProvisioningSession::FinishIfDone(Clock::time_point now) {
     if (reservations_ != nullptr) {
         reservations_->Release(holder_);
     }
+    // The time until the last confirmation, from the first record; with
+    // none, how long the run waited.
+    const std::size_t confirmed = CountOf(CameraResult::Confirmed);
     Emit({ProvisioningEvent::Kind::Finished, 0, CameraResult::Confirmed,
-          std::to_string(CountOf(CameraResult::Confirmed)) + " of " + std::to_string(ordersCount_) +
-              " confirmed in " + std::to_string(Milliseconds(now - confirmStart_)) + " ms"});
+          std::to_string(confirmed) + " of " + std::to_string(ordersCount_) +
+              (confirmed > 0
+                   ? " confirmed in " +
+                         std::to_string(Milliseconds(lastConfirmedAt_ - sendStart_)) + " ms"
+                   : " confirmed (waited " + std::to_string(Milliseconds(now - sendStart_)) +
+                         " ms)")});
 }
 
 bool ProvisioningSession::Finished() const {
@@ -492,37 +519,56 @@ std::size_t ProvisioningSession::CountOf(CameraResult result) const {
 }
 
 std::string ProvisioningSession::RollbackPlanText() const {
-    std::string text = "dev_id,mac,ip,mask,gateway,mode\r\n";
+    std::string text = "dev_id,mac,ip,mask,gateway,mode,new_mac,restore\r\n";
     for (std::size_t i = 0; i < ordersCount_; ++i) {
         const ProvisioningCamera& camera = cameras_[i];
         if (camera.result == CameraResult::Refused || camera.result == CameraResult::NotFound) {
             continue;
         }
-        // The settings the camera reported before; how it got them (static or
-        // DHCP) is not in a reply, so they come back as static settings. A
-        // camera whose settings before are unknown cannot be put back.
+        // The settings the camera reported before, as restores: it is found
+        // by the MAC it answers with after the change, and a MAC change is
+        // undone by new_mac. How it got its address is not in a reply: where
+        // it is not known, it comes back with static settings. A camera whose
+        // settings before are unknown cannot be put back.
         const AssignCamera& before = camera.order.camera;
         if (before.ip.empty()) {
             continue;
         }
-        text += CsvLine(
-            {before.deviceId, before.mac, before.ip, before.mask, before.gateway, "static"});
+        const std::string& after = camera.order.RecordMac();
+        const AddressingMode mode = before.mode.value_or(AddressingMode::Static);
+        const char* modeWord = mode == AddressingMode::Dhcp   ? "dhcp"
+                               : mode == AddressingMode::Adsl ? "adsl"
+                                                              : "static";
+        text += CsvLine({before.deviceId, after, before.ip, before.mask, before.gateway, modeWord,
+                         LowerAscii(after) == LowerAscii(before.mac) ? std::string() : before.mac,
+                         "yes"});
     }
     return text;
 }
 
-void ProvisioningSession::WriteRollback() {
-    if (options_.rollbackDirectory.empty()) {
-        return;
+bool ProvisioningSession::WriteRollback() {
+    if (!options_.rollback) {
+        return true;
     }
     const bool anyToSend =
         std::any_of(cameras_.begin(), cameras_.begin() + ordersCount_,
                     [](const auto& c) { return c.result == CameraResult::Planned; });
     if (!anyToSend) {
-        return;
+        return true;
+    }
+    const std::filesystem::path& folder = options_.rollbackDirectory;
+    if (folder.empty()) {
+        rollbackError_ =
+            "there is no folder for the rollback plan (neither XDG_STATE_HOME nor HOME is set)";
+        return false;
     }
     std::error_code error;
-    std::filesystem::create_directories(options_.rollbackDirectory, error);
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        rollbackError_ = "the rollback plan could not be written to " + folder.string() + " (" +
+                         error.message() + ")";
+        return false;
+    }
     // One file per run, named by the local time; a run in the same second
     // gets the next free number.
     const std::time_t seconds = std::time(nullptr);
@@ -534,24 +580,27 @@ void ProvisioningSession::WriteRollback() {
 #endif
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string text = RollbackPlanText();
+    std::string reason = "no free name";
     for (int n = 0; n < 1000; ++n) {
         const std::filesystem::path path =
-            options_.rollbackDirectory /
+            folder /
             (std::string("rollback-") + stamp + (n == 0 ? "" : "-" + std::to_string(n)) + ".csv");
         if (std::filesystem::exists(path, error)) {
             continue;
         }
-        std::ofstream file(path, std::ios::binary);
-        file << RollbackPlanText();
-        file.close();
-        if (file) {
+        reason.clear();
+        const bool written = hooks_.writeFile ? hooks_.writeFile(path, text, reason)
+                                              : WriteFileWhole(path, text, reason);
+        if (written) {
             rollbackPath_ = path;
-            return;
+            return true;
         }
         break;
     }
     rollbackError_ =
-        "the rollback plan could not be written to " + options_.rollbackDirectory.string();
+        "the rollback plan could not be written to " + folder.string() + " (" + reason + ")";
+    return false;
 }
 
 }  // namespace qdipc
@@ -633,15 +682,40 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
         result.notFound.clear();
         return result;
     };
+    // Every lookup hashed, so that planning stays linear in the lines.
+    std::unordered_map<std::string, std::size_t> foundById;
+    std::unordered_map<std::string, std::vector<std::size_t>> foundByMac;
+    std::unordered_map<std::uint32_t, std::vector<std::size_t>> foundByAddress;
+    for (std::size_t f = 0; f < found.size(); ++f) {
+        foundById.emplace(LowerAscii(found[f].camera.deviceId), f);
+        foundByMac[LowerAscii(found[f].camera.mac)].push_back(f);
+        if (const auto address = ParseIpv4Strict(found[f].camera.ip)) {
+            foundByAddress[*address].push_back(f);
+        }
+    }
+    // A restore line's faults refuse that line alone; another line's end the plan.
+    std::vector<std::string> refusals(lines.size());
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        refusals[l] = lines[l].refusal;
+    }
+    const auto refuseOrFail = [&](std::size_t l, const std::string& column, std::string reason) {
+        if (!lines[l].restore) {
+            fail(lines[l], column, std::move(reason));
+            return false;
+        }
+        if (refusals[l].empty()) {
+            refusals[l] = std::move(reason);
+        }
+        return true;
+    };
     // Each line's camera, by device ID or else by MAC.
     std::vector<int> cameraOf(lines.size(), -1);
     for (std::size_t l = 0; l < lines.size(); ++l) {
         const PlanLine& line = lines[l];
         if (!line.deviceId.empty()) {
-            for (std::size_t f = 0; f < found.size(); ++f) {
-                if (LowerAscii(found[f].camera.deviceId) == line.deviceId) {
-                    cameraOf[l] = static_cast<int>(f);
-                }
+            const auto at = foundById.find(line.deviceId);
+            if (at != foundById.end()) {
+                cameraOf[l] = static_cast<int>(at->second);
             }
             if (cameraOf[l] >= 0) {
                 // Several MACs say more than "another MAC than the line's".
@@ -652,31 +726,30 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
                 }
             }
             if (cameraOf[l] >= 0 && !line.mac.empty()) {
-                const FoundCamera& camera = found[static_cast<std::size_t>(cameraOf[l])];
+                const FoundCamera& camera = found[at->second];
                 std::vector<std::string> macs = camera.otherMacs;
                 macs.push_back(camera.camera.mac);
                 for (const std::string& mac : macs) {
-                    if (LowerAscii(mac) != line.mac) {
-                        return fail(line, "mac",
-                                    "the camera " + line.deviceId + " answers with MAC " + mac +
-                                        ", not " + line.mac);
+                    if (LowerAscii(mac) != line.mac && LowerAscii(mac) != line.newMac &&
+                        !refuseOrFail(l, "mac",
+                                      "the camera " + line.deviceId + " answers with MAC " + mac +
+                                          ", not " + line.mac)) {
+                        return result;
                     }
                 }
             }
             continue;
         }
-        int matches = 0;
-        for (std::size_t f = 0; f < found.size(); ++f) {
-            if (LowerAscii(found[f].camera.mac) == line.mac) {
-                cameraOf[l] = static_cast<int>(f);
-                ++matches;
-            }
+        const auto at = foundByMac.find(line.mac);
+        if (at == foundByMac.end()) {
+            continue;
         }
-        if (matches > 1) {
+        if (at->second.size() > 1) {
             return fail(line, "mac",
-                        line.mac + " matches " + std::to_string(matches) +
+                        line.mac + " matches " + std::to_string(at->second.size()) +
                             " cameras found; name the camera by dev_id");
         }
+        cameraOf[l] = static_cast<int>(at->second.front());
     }
     // A camera named by its MAC whose device ID answers with several MACs.
     for (std::size_t l = 0; l < lines.size(); ++l) {
@@ -688,66 +761,116 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
         }
     }
     // One camera, one line.
+    std::unordered_map<int, std::size_t> lineOfCamera;
     for (std::size_t l = 0; l < lines.size(); ++l) {
-        for (std::size_t earlier = 0; earlier < l && cameraOf[l] >= 0; ++earlier) {
-            if (cameraOf[earlier] == cameraOf[l]) {
-                return fail(
-                    lines[l], "",
-                    "the camera " + found[static_cast<std::size_t>(cameraOf[l])].camera.deviceId +
-                        " is planned on line " + std::to_string(lines[earlier].line) + " already");
-            }
+        if (cameraOf[l] < 0) {
+            continue;
+        }
+        const auto [earlier, added] = lineOfCamera.emplace(cameraOf[l], l);
+        if (!added) {
+            return fail(lines[l], "",
+                        "the camera " +
+                            found[static_cast<std::size_t>(cameraOf[l])].camera.deviceId +
+                            " is planned on line " + std::to_string(lines[earlier->second].line) +
+                            " already");
         }
     }
-    // The addresses a static line may not take, with why.
-    std::vector<std::pair<std::uint32_t, SkipReason>> taken;
+    // The addresses a static line may not take, with why (the first reason
+    // given for an address holds).
+    std::unordered_map<std::uint32_t, SkipReason> taken;
     for (const Ipv4Interface& network : surroundings.interfaces) {
         if (const auto address = ParseIpv4Strict(network.address)) {
-            taken.emplace_back(*address, SkipReason::ThisHost);
+            taken.emplace(*address, SkipReason::ThisHost);
         }
         if (surroundings.gatewayOf) {
             if (const auto gateway = surroundings.gatewayOf(network.index)) {
                 if (const auto address = ParseIpv4Strict(*gateway)) {
-                    taken.emplace_back(*address, SkipReason::Gateway);
+                    taken.emplace(*address, SkipReason::Gateway);
                 }
             }
         }
     }
+    // A restore's gateway is what its camera had (0.0.0.0, another camera's
+    // old address): no reason to refuse another line.
     for (const PlanLine& line : lines) {
+        if (line.restore) {
+            continue;
+        }
         if (const auto address = ParseIpv4Strict(line.gateway)) {
-            taken.emplace_back(*address, SkipReason::Gateway);
+            taken.emplace(*address, SkipReason::Gateway);
         }
     }
     for (std::uint32_t address : surroundings.reserved) {
-        taken.emplace_back(address, SkipReason::Reserved);
+        taken.emplace(address, SkipReason::Reserved);
     }
+    std::unordered_set<std::string> neighbours;
+    for (const NeighbourEntry& n : surroundings.neighbours) {
+        neighbours.insert(n.address);
+    }
+    // The cameras that restore lines put back at each address: they may
+    // share it, and one of them sitting there still is no reason.
+    std::unordered_map<std::uint32_t, std::unordered_set<int>> restoredTo;
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        if (lines[l].restore && lines[l].mode == AddressingMode::Static && cameraOf[l] >= 0) {
+            if (const auto address = ParseIpv4Strict(lines[l].ip)) {
+                restoredTo[*address].insert(cameraOf[l]);
+            }
+        }
+    }
+    std::unordered_map<std::uint32_t, std::vector<std::size_t>> strangers;
     for (std::size_t l = 0; l < lines.size(); ++l) {
         const PlanLine& line = lines[l];
-        if (line.mode != AddressingMode::Static) {
+        if (line.mode != AddressingMode::Static || !refusals[l].empty()) {
             continue;
         }
         const auto address = ParseIpv4Strict(line.ip);
         if (!address) {
             continue;  // the settings rules refuse it
         }
-        const auto reason = std::find_if(taken.begin(), taken.end(),
-                                         [&](const auto& t) { return t.first == *address; });
-        if (reason != taken.end()) {
-            return fail(line, "ip", line.ip + " is taken by " + SkipReasonText(reason->second));
+        if (const auto reason = taken.find(*address); reason != taken.end()) {
+            if (!refuseOrFail(l, "ip",
+                              line.ip + " is taken by " + SkipReasonText(reason->second))) {
+                return result;
+            }
+            continue;
         }
-        const FoundCamera* own =
-            cameraOf[l] >= 0 ? &found[static_cast<std::size_t>(cameraOf[l])] : nullptr;
-        for (std::size_t f = 0; f < found.size(); ++f) {
-            if (&found[f] != own && ParseIpv4Strict(found[f].camera.ip) == address) {
-                return fail(
-                    line, "ip",
-                    line.ip + " is taken by a listed camera (" + found[f].camera.deviceId + ")");
+        if (const auto holders = foundByAddress.find(*address); holders != foundByAddress.end()) {
+            // The listed cameras at the address that may not share it: for a
+            // restore, those no restore line brings back to it (worked out
+            // once per address, so a factory batch stays linear).
+            const std::vector<std::size_t>* others = &holders->second;
+            if (line.restore) {
+                auto [stranger, added] = strangers.try_emplace(*address);
+                if (added) {
+                    const auto restored = restoredTo.find(*address);
+                    for (const std::size_t f : holders->second) {
+                        if (restored == restoredTo.end() ||
+                            !restored->second.contains(static_cast<int>(f))) {
+                            stranger->second.push_back(f);
+                        }
+                    }
+                }
+                others = &stranger->second;
+            }
+            // Stops at the first that is not the line's own camera.
+            for (const std::size_t f : *others) {
+                if (static_cast<int>(f) == cameraOf[l]) {
+                    continue;
+                }
+                if (!refuseOrFail(l, "ip",
+                                  line.ip + " is taken by a listed camera (" +
+                                      found[f].camera.deviceId + ")")) {
+                    return result;
+                }
+                break;
             }
         }
-        const bool ownAddress = own != nullptr && own->camera.ip == line.ip;
-        const bool neighbour =
-            std::any_of(surroundings.neighbours.begin(), surroundings.neighbours.end(),
-                        [&](const NeighbourEntry& n) { return n.address == line.ip; });
-        if (neighbour && !ownAddress) {
+        // A restore's address was its camera's own: the neighbour table's
+        // entry for it is most likely the camera's own stale one.
+        const bool ownAddress =
+            line.restore ||
+            (cameraOf[l] >= 0 && found[static_cast<std::size_t>(cameraOf[l])].camera.ip == line.ip);
+        if (neighbours.contains(line.ip) && !ownAddress) {
             return fail(line, "ip",
                         line.ip + " is taken by " + SkipReasonText(SkipReason::Neighbour));
         }
@@ -779,6 +902,10 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
             }
         }
     }
+    const auto foundLines = static_cast<std::size_t>(
+        std::count_if(cameraOf.begin(), cameraOf.end(), [](int c) { return c >= 0; }));
+    result.orders.reserve(foundLines);
+    result.notFound.reserve(lines.size() - foundLines);
     for (std::size_t l = 0; l < lines.size(); ++l) {
         const PlanLine& line = lines[l];
         AssignOrder order;
@@ -786,6 +913,9 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
         order.mask = line.mask;
         order.gateway = line.gateway;
         order.mode = line.mode;
+        order.newMac = line.newMac;
+        order.restore = line.restore;
+        order.refusal = refusals[l];
         if (cameraOf[l] < 0) {
             order.camera.deviceId = line.deviceId;
             order.camera.mac = line.mac;
@@ -796,6 +926,17 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
         result.orders.push_back(std::move(order));
     }
     return result;
+}
+
+ProvisioningPlan PlanText(std::string_view text, const std::vector<FoundCamera>& found,
+                          const AssignSurroundings& surroundings) {
+    const PlanFile file = ReadPlanFile(text);
+    if (!file.Ok()) {
+        ProvisioningPlan plan;
+        plan.error = file.error;
+        return plan;
+    }
+    return PlanLines(file.lines, found, surroundings);
 }
 
 }  // namespace qdipc

@@ -31,6 +31,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -124,6 +125,12 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
                            const std::vector<FoundCamera>& found,
                            const AssignSurroundings& surroundings);
 
+// A plan file's text (a rollback plan, an edited plan) planned against the
+// cameras found: ReadPlanFile, then PlanLines; a fault of the reading is the
+// plan's error.
+ProvisioningPlan PlanText(std::string_view text, const std::vector<FoundCamera>& found,
+                          const AssignSurroundings& surroundings);
+
 struct ProvisioningOptions {
     // How long the search runs before the plan is made; zero: no search, the
     // orders are given to Start.
@@ -143,8 +150,12 @@ struct ProvisioningOptions {
     // The operator chose to send to an address that is in use: the probe
     // just before sending refuses nothing.
     bool force = false;
-    // Where the rollback plan is written (see RollbackPlanText); empty: not
-    // written.
+    // Whether a rollback plan (see RollbackPlanText) is written into
+    // rollbackDirectory before the first record. When it cannot be (no
+    // folder given, the folder cannot be made, the disk is full, read-only),
+    // the run ends Failed before anything is sent, and RollbackError says
+    // why; no partial file is left.
+    bool rollback = false;
     std::filesystem::path rollbackDirectory;
 };
 
@@ -171,6 +182,9 @@ struct ProvisioningHooks {
     // first record leaves (they were planned earlier, maybe minutes ago): an
     // address that answers is refused. Empty: no probe.
     AddressProber probeAddresses{};
+    // Writes the rollback plan whole (false with the reason); empty:
+    // WriteFileWhole. Tests give a disk that fails.
+    std::function<bool(const std::filesystem::path&, const std::string&, std::string&)> writeFile{};
 };
 
 struct ProvisioningEvent {
@@ -180,7 +194,10 @@ struct ProvisioningEvent {
         Failed,    // the run ended before sending: text is why (plan or network)
         Sent,      // every record went out: text "N records sent in M ms"
         Result,    // camera index has a new result; text says it in words
-        Finished,  // nothing is waiting any more: text "N of M confirmed in T ms"
+        // Nothing is waiting any more: text "N of M confirmed in T ms" (T from
+        // the first record to the last confirmation), or with none confirmed
+        // "0 of M confirmed (waited T ms)".
+        Finished,
     };
     Kind kind = Kind::Result;
     std::size_t index = 0;  // Result: the camera
@@ -256,11 +273,15 @@ public:
     // "Confirming N changes…" while changes are waiting, else empty.
     std::string WaitingText() const { return confirmation_.WaitingText(); }
 
-    // A plan file (the --plan columns dev_id, mac, ip, mask, gateway, mode)
-    // that puts every camera whose record went out back to the settings it
-    // reported before.
+    // A plan file of restore lines (the --plan columns dev_id, mac, ip,
+    // mask, gateway, mode, new_mac, restore), written with CsvCell, that puts
+    // every camera whose record goes out back to the settings it reported
+    // before: mac is the MAC it answers with after the change, new_mac the
+    // one it had when the change gives it another, mode its own where known
+    // (AssignCamera::mode), else static.
     std::string RollbackPlanText() const;
-    // Where the rollback plan was written; empty when it was not.
+    // Where the rollback plan was written; empty when it was not (then
+    // RollbackError says why, and nothing was sent).
     const std::filesystem::path& RollbackPath() const { return rollbackPath_; }
     const std::string& RollbackError() const { return rollbackError_; }
 
@@ -275,7 +296,7 @@ private:
     void SendDue(Clock::time_point now);
     void TakeOutcomes(std::vector<ConfirmationOutcome>& outcomes);
     void FinishIfDone(Clock::time_point now);
-    void WriteRollback();
+    bool WriteRollback();
     void RefuseAnsweringAddresses();
 
     ProvisioningOptions options_;
@@ -304,6 +325,8 @@ private:
     // When the next record may go: kAssignPacing after the latest one left.
     Clock::time_point nextSend_{};
     Clock::time_point confirmStart_{};
+    Clock::time_point now_{};              // the time of the call being handled
+    Clock::time_point lastConfirmedAt_{};  // when the latest camera was confirmed
     std::string failure_;
     bool networkFailed_ = false;
     std::filesystem::path rollbackPath_;

@@ -214,4 +214,20 @@ std::optional<SettingsProblem> ValidateSettings(std::string_view ip, std::string
     return ValidateMac(mac);
 }
 
+std::optional<SettingsProblem> ValidateRestoreSettings(std::string_view ip, std::string_view mask,
+                                                       std::string_view gateway,
+                                                       std::string_view mac, AddressingMode mode) {
+    if (mode == AddressingMode::Static) {
+        // The address and mask by the static rules; the gateway is not theirs.
+        if (auto problem = ValidateSettings(ip, mask, "", mac, mode);
+            problem && problem->field != SettingsField::Gateway) {
+            return problem;
+        }
+    }
+    // Empty or a dotted quad, and the MAC: the rules of a DHCP change.
+    return ValidateSettings(mode == AddressingMode::Static ? "" : ip,
+                            mode == AddressingMode::Static ? "" : mask, gateway, mac,
+                            AddressingMode::Dhcp);
+}
+
 }  // namespace qdipc

@@ -54,4 +54,12 @@ std::optional<SettingsProblem> ValidateSettings(std::string_view ip, std::string
                                                 std::string_view gateway, std::string_view mac,
                                                 AddressingMode mode);
 
+// The settings a camera reported before, as a rollback puts them back: in
+// static mode the IP and mask pass the rules above, the gateway may be empty
+// or any dotted quad (0.0.0.0 and an address off the subnet included: it is
+// what the camera had); DHCP and ADSL as above. The MAC as above.
+std::optional<SettingsProblem> ValidateRestoreSettings(std::string_view ip, std::string_view mask,
+                                                       std::string_view gateway,
+                                                       std::string_view mac, AddressingMode mode);
+
 }  // namespace qdipc

@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFontInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -24,6 +25,7 @@
 #include <QTextDocument>
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 
 #ifndef Q_OS_WIN
@@ -508,6 +510,7 @@ void SearchDlgTest::twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatC
 
 void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
     QTemporaryDir state;
+    std::filesystem::path rollbackFolder = state.path().toStdString();
     qdipc::AddressReservations reservations;
     std::vector<std::string> sentIps;
     std::vector<std::unique_ptr<qdipc::AssignRun>> runs;  // the dialog's runs, owned here
@@ -523,7 +526,8 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
         hooks.confirmation.timeout = std::chrono::milliseconds(400);
         hooks.confirmation.firstProbe = std::chrono::milliseconds(50);
         hooks.confirmation.probeInterval = std::chrono::milliseconds(100);
-        hooks.rollbackDirectory = state.path().toStdString();
+        hooks.rollback = true;
+        hooks.rollbackDirectory = rollbackFolder;
         hooks.reservations = &reservations;
         runs.push_back(std::make_unique<qdipc::AssignRun>(std::move(orders), std::move(hooks)));
         run = runs.back().get();
@@ -580,6 +584,34 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
              QLatin1String("confirmed"));
     QTRY_VERIFY_WITH_TIMEOUT(run->IsFinished(), 3000);
     QCOMPARE(runs.size(), std::size_t{2});
+
+    // Undo This Run: the dialog's first rollback plan, through the engine,
+    // puts all three cameras back at their one factory address.
+    QVERIFY(dialog.UndoButton()->isEnabled());
+    sentIps.clear();
+    QTest::mouseClick(dialog.UndoButton(), Qt::LeftButton);
+    QCOMPARE(runs.size(), std::size_t{3});
+    QTRY_COMPARE_WITH_TIMEOUT(int(sentIps.size()), 3, 1000);
+    QCOMPARE(sentIps, (std::vector<std::string>(3, "192.168.1.64")));
+    QTRY_VERIFY_WITH_TIMEOUT(run->IsFinished(), 3000);
+
+    // Where no rollback plan can be written (a file where the folder should
+    // be), a new dialog's Apply sends nothing and says why; Apply stays open.
+    QFile blocker(state.filePath(QStringLiteral("in-the-way")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    rollbackFolder =
+        QString(state.path() + QStringLiteral("/in-the-way/qd_ip_search")).toStdString();
+    sentIps.clear();
+    CAssignDlg blocked(FactoryBatch(10, 2), LoopbackSurroundings(), starter, &reservations);
+    QTest::mouseClick(blocked.ApplyButton(), Qt::LeftButton);
+    QCOMPARE(runs.size(), std::size_t{4});
+    QTRY_VERIFY_WITH_TIMEOUT(run->IsFinished(), 1000);
+    QVERIFY(sentIps.empty());
+    QVERIFY2(blocked.MessageLabel()->text().startsWith(
+                 QLatin1String("Nothing was sent: the rollback plan could not be written")),
+             qPrintable(blocked.MessageLabel()->text()));
+    QVERIFY(blocked.ApplyButton()->isEnabled());
 }
 
 void SearchDlgTest::closingWithRecordsUnsentAsksAndNamesWhatIsDropped() {

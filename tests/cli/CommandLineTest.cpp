@@ -391,20 +391,48 @@ TEST(CommandLineTest, AssignAndPlanAreVerbsOfTheirOwn) {
     }
 
     const std::vector<BatchRecord> records = {
-        {"fac70001-0000fa01", "02:00:00:00:00:01", "192.168.1.64", "10.0.0.5", "confirmed"},
-        {"fac70001-0000fa02", "", "", "10.0.0.6", "not_found"}};
+        {"fac70001-0000fa01", "02:00:00:00:00:01", "192.168.1.64", "10.0.0.5", "confirmed",
+         "255.255.255.0", "10.0.0.1", "static", "Confirmed: fac70001-0000fa01 at 10.0.0.5"},
+        {"fac70001-0000fa02", "", "", "10.0.0.6", "not_found", "", "", "dhcp", "did not answer\n"}};
     EXPECT_EQ(FormatBatchRecords(ListFormat::Tsv, records),
-              "dev_id\tmac\tip\tnew_ip\tresult\n"
-              "fac70001-0000fa01\t02:00:00:00:00:01\t192.168.1.64\t10.0.0.5\tconfirmed\n"
-              "fac70001-0000fa02\t\t\t10.0.0.6\tnot_found\n");
+              "dev_id\tmac\tip\tnew_ip\tnew_mask\tnew_gateway\tmode\tresult\treason\n"
+              "fac70001-0000fa01\t02:00:00:00:00:01\t192.168.1.64\t10.0.0.5\t255.255.255.0\t"
+              "10.0.0.1\tstatic\tconfirmed\tConfirmed: fac70001-0000fa01 at 10.0.0.5\n"
+              "fac70001-0000fa02\t\t\t10.0.0.6\t\t\tdhcp\tnot_found\tdid not answer\\x0a\n");
     EXPECT_EQ(FormatBatchRecords(ListFormat::Json, {records[1]}),
               "[\n  {\"dev_id\": \"fac70001-0000fa02\", \"mac\": \"\", \"ip\": \"\", "
-              "\"new_ip\": \"10.0.0.6\", \"result\": \"not_found\"}\n]\n");
+              "\"new_ip\": \"10.0.0.6\", \"new_mask\": \"\", \"new_gateway\": \"\", \"mode\": "
+              "\"dhcp\", \"result\": \"not_found\", \"reason\": \"did not answer\\u000a\"}\n]\n");
 }
 
 #ifdef QDIPC_TEST_WITH_CAMSIM
 // --assign and --plan over loopback against three simulated cameras (10.0.3.132
 // to .134, MACs 02:00:00:00:03:84 to :86), which answer from 127.0.0.1.
+
+// Tab-separated lines with only the columns given, in that order.
+std::string KeepColumns(const std::string& tsv, std::initializer_list<std::size_t> keep) {
+    std::string out;
+    std::istringstream lines(tsv);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> cells;
+        std::istringstream fields(line);
+        for (std::string cell; std::getline(fields, cell, '\t');) {
+            cells.push_back(cell);
+        }
+        if (!line.empty() && line.back() == '\t') {
+            cells.emplace_back();
+        }
+        bool first = true;
+        for (const std::size_t c : keep) {
+            out += first ? "" : "\t";
+            out += c < cells.size() ? cells[c] : std::string("?");
+            first = false;
+        }
+        out += "\n";
+    }
+    return out;
+}
+
 TEST(BatchRunTest, PlansAreCheckedAndOnlyEvidenceConfirms) {
     const std::string a = "7164736d-00000384";
     const std::string header = "dev_id,mac,ip,mask,gateway\n";
@@ -512,7 +540,24 @@ TEST(BatchRunTest, PlansAreCheckedAndOnlyEvidenceConfirms) {
                 << err.str();
             EXPECT_EQ(out.str(), "");
         } else {
-            EXPECT_EQ(out.str(), "dev_id\tmac\tip\tnew_ip\tresult\n" + c.output);
+            EXPECT_EQ(KeepColumns(out.str(), {0, 1, 2, 3, 7}),
+                      "dev_id\tmac\tip\tnew_ip\tresult\n" + c.output);
+            // What each camera was to get, and why it ended as it did.
+            std::string planned = "new_mask\tnew_gateway\tmode\n";
+            for (std::size_t n = 0;
+                 n < static_cast<std::size_t>(std::count(c.output.begin(), c.output.end(), '\n'));
+                 ++n) {
+                planned += "255.0.0.0\t10.0.3.254\tstatic\n";
+            }
+            EXPECT_EQ(KeepColumns(out.str(), {4, 5, 6}), planned);
+            if (c.output.find("not_confirmed") != std::string::npos) {
+                EXPECT_NE(KeepColumns(out.str(), {8}), "reason\n\n");
+                // Said on standard error as it came.
+                EXPECT_NE(err.str().find("7164736d-00000384 10.0.3.132 -> 10.0.3.140: "
+                                         "not_confirmed ("),
+                          std::string::npos)
+                    << err.str();
+            }
         }
         EXPECT_EQ(cameras.Stop().modifyRecords, c.recordsSent);
         if (c.args.back() == "--dry-run") {
@@ -529,8 +574,9 @@ TEST(BatchRunTest, PlansAreCheckedAndOnlyEvidenceConfirms) {
             std::ifstream file(path, std::ios::binary);
             const std::string text((std::istreambuf_iterator<char>(file)),
                                    std::istreambuf_iterator<char>());
-            EXPECT_EQ(text, "dev_id,mac,ip,mask,gateway,mode\r\n" + a +
-                                ",02:00:00:00:03:84,10.0.3.132,255.0.0.0,10.0.3.254,static\r\n");
+            EXPECT_EQ(text, "dev_id,mac,ip,mask,gateway,mode,new_mac,restore\r\n" + a +
+                                ",02:00:00:00:03:84,10.0.3.132,255.0.0.0,10.0.3.254,static,,"
+                                "yes\r\n");
         }
     }
     std::filesystem::remove_all(state);
@@ -612,14 +658,15 @@ TEST(ListOutputTest, TsvCsvAndJson) {
         "NO.\tDev ID\tName\tIP\tPort\tMAC\tApp Ver\tHardware Ver\tKernel Ver\tMask\tWeb "
         "Port\tGateway";
     const std::string hostileName = "cam\\x1b]0;PWNED\\x07\\x1b[41m\\x9b\\x7f";
+    // TSV: the twelve cells and the flags' names.
     EXPECT_EQ(FormatDeviceList(ListFormat::Tsv, entries),
               header +
-                  "\n"
+                  "\tFlags\n"
                   "0\t0011aabb-0000ff01\tgate, \"north\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\t"
                   "a\\x09b\t01:02:03:04:05:06:07:08\tline1\\x0d\\x0aline2\t255.0.0.0\t80\t"
-                  "back\\\\slash\n"
+                  "back\\\\slash\tip_conflict,other_subnet\n"
                   "1\t\xE6\x91\x84\t" +
-                  hostileName + "\t\t\t\t\t\t\t\t\t\\x01\n");
+                  hostileName + "\t\t\t\t\t\t\t\t\t\\x01\t\n");
 
     EXPECT_EQ(
         FormatDeviceList(ListFormat::Csv, entries),
@@ -647,7 +694,7 @@ TEST(ListOutputTest, TsvCsvAndJson) {
               "]\n");
 
     EXPECT_EQ(FormatDeviceList(ListFormat::Json, std::vector<ListEntry>{}), "[]\n");
-    EXPECT_EQ(FormatDeviceList(ListFormat::Tsv, std::vector<ListEntry>{}), header + "\n");
+    EXPECT_EQ(FormatDeviceList(ListFormat::Tsv, std::vector<ListEntry>{}), header + "\tFlags\n");
 
     EXPECT_EQ(ClipboardRows({records[0]}),
               header +
@@ -817,7 +864,7 @@ TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
     const std::string once = FormatDeviceList(
         ListFormat::Tsv, {ListEntry{Record({PrintableCellText("\x9B", {}).c_str()}), "", 0}});
     EXPECT_EQ(once.substr(FormatDeviceList(ListFormat::Tsv, std::vector<ListEntry>{}).size()),
-              "\\x9b\t\t\t\t\t\t\t\t\t\t\t\n");
+              "\\x9b\t\t\t\t\t\t\t\t\t\t\t\t\n");
     // Bytes outside UTF-8 in a message or a name never go out raw.
     EXPECT_EQ(EscapeControls("eth\x9B"
                              "0\x1b[2J"),

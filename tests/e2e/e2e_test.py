@@ -1034,8 +1034,11 @@ def scenario_assign_cli(lab, args):
     dry = lab.run_cli(*assign, "--dry-run", "--format", "json")
     check(dry.returncode == 0, f"--dry-run: exit {dry.returncode}: {dry.stderr}")
     records = json.loads(dry.stdout)
-    check([list(r) for r in records[:1]] == [["dev_id", "mac", "ip", "new_ip", "result"]],
-          f"--dry-run keys {records[:1]}")
+    check([list(r) for r in records[:1]] ==
+          [["dev_id", "mac", "ip", "new_ip", "new_mask", "new_gateway", "mode", "result",
+            "reason"]], f"--dry-run keys {records[:1]}")
+    check(all(r["new_mask"] == "255.255.255.0" and r["mode"] == "static" for r in records),
+          f"the dry run shows no mask or mode: {records}")
     check([r["new_ip"] for r in records] == expected and
           all(r["result"] == "planned" and r["ip"] == FACTORY_IP for r in records),
           f"--dry-run planned {[(r['new_ip'], r['result']) for r in records]}")
@@ -1048,10 +1051,11 @@ def scenario_assign_cli(lab, args):
     result = lab.run_cli(*assign, "--format", "csv")
     check(result.returncode == 0, f"--assign: exit {result.returncode}: {result.stderr}")
     rows = list(csv.reader(io.StringIO(result.stdout)))
-    check(rows[0] == ["dev_id", "mac", "ip", "new_ip", "result"] and len(rows) == 21,
+    check(rows[0] == ["dev_id", "mac", "ip", "new_ip", "new_mask", "new_gateway", "mode",
+                      "result", "reason"] and len(rows) == 21,
           f"--assign printed {rows[:2]} ({len(rows)} lines)")
-    check([r[3] for r in rows[1:]] == expected and all(r[4] == "confirmed" for r in rows[1:]),
-          f"--assign results {[(r[3], r[4]) for r in rows[1:]]}")
+    check([r[3] for r in rows[1:]] == expected and all(r[7] == "confirmed" for r in rows[1:]),
+          f"--assign results {[(r[3], r[7]) for r in rows[1:]]}")
     check(len(modify_records_since(mark)) == 20, "--assign did not send 20 records")
     applied = [x for x in factory_sim.lines.since(camsim_mark) if "applied to camera" in x]
     check(len(applied) == 20, f"camsim applied {len(applied)} records")
@@ -1761,23 +1765,47 @@ def scenario_dry_run_cli(lab, args):
 
 
 def scenario_rollback_cli(lab, args):
-    """--assign writes a rollback plan; --plan with it puts every camera back
-    to the IP, mask and gateway it had."""
-    lab.start_camsim(3, first=20, extra=("--restart-ms", 500))
+    """With the state directory unwritable (a file where it should be),
+    --assign sends nothing and says how to go on. A factory batch --assign'ed
+    writes a rollback plan; --plan with it puts every camera back at the one
+    factory address, with the mask and gateway it had."""
+    factory_sim, _ = start_factory_lab(lab, factory=4, configured=1)
     _, before = cli_records(lab, "--list")
-    check(len(before) == 3, f"--list found {len(before)} cameras")
-    result, done = cli_records(lab, "--assign", "--from", f"{lab.prefix}.60", "--mask",
-                               "255.255.255.0", "--gateway", f"{lab.prefix}.254", "--all",
-                               "--verify-wait", 8000)
-    check(result.returncode == 0 and [r["result"] for r in done] == ["confirmed"] * 3,
+    factory = [c for c in before if c["ip"] == FACTORY_IP]
+    check(len(factory) == 4, f"--list found {len(factory)} factory cameras")
+    assign = ["--assign", "--from", f"{lab.prefix}.60", "--mask", "255.255.255.0", "--gateway",
+              f"{lab.prefix}.254", "--select-ip", FACTORY_IP]
+
+    blocker = os.path.join(lab.dir, "not-a-folder")
+    with open(blocker, "w") as f:
+        f.write("in the way\n")
+    state = lab.env["XDG_STATE_HOME"]
+    lab.env["XDG_STATE_HOME"] = blocker
+    mark = factory_sim.lines.count()
+    try:
+        refused = lab.run_cli(*assign, "--verify-wait", 3000)
+    finally:
+        lab.env["XDG_STATE_HOME"] = state
+    time.sleep(0.5)  # a record sent would have arrived by now
+    sent = records_received(factory_sim, mark)
+    check(refused.returncode == 1 and not sent and "nothing was sent" in refused.stderr and
+          "--no-rollback" in refused.stderr,
+          f"an unwritable state directory: exit {refused.returncode}, {len(sent)} records sent, "
+          f"{refused.stderr!r}")
+    log(f"an unwritable state directory: exit 1, nothing sent: {refused.stderr.strip()!r}")
+
+    result, done = cli_records(lab, *assign, "--verify-wait", 8000)
+    check(result.returncode == 0 and [r["result"] for r in done] == ["confirmed"] * 4,
           f"--assign: exit {result.returncode}, {done}, {result.stderr!r}")
+    check(all(r["reason"] and r["new_mask"] == "255.255.255.0" and r["mode"] == "static"
+              for r in done), f"--assign's records carry no reason, mask or mode: {done}")
     paths = re.findall(r"(/\S+\.csv)\b", result.stderr + result.stdout)
     check(paths and os.path.exists(paths[0]),
           f"--assign named no rollback plan that exists: {result.stderr!r}")
     with open(paths[0]) as f:
         log(f"rollback plan {paths[0]}: {f.read()!r}")
     back, undone = cli_records(lab, "--plan", paths[0], "--verify-wait", 8000)
-    check(back.returncode == 0 and [r["result"] for r in undone] == ["confirmed"] * 3,
+    check(back.returncode == 0 and [r["result"] for r in undone] == ["confirmed"] * 4,
           f"--plan with the rollback plan: exit {back.returncode}, {undone}, {back.stderr!r}")
     _, after = cli_records(lab, "--list")
 
@@ -1785,7 +1813,7 @@ def scenario_rollback_cli(lab, args):
         return sorted((c["dev_id"], c["ip"], c["mask"], c["gateway"]) for c in cameras)
     check(settings(after) == settings(before),
           f"after the rollback the cameras are\n  {settings(after)}\nwere\n  {settings(before)}")
-    log("the rollback plan put all three cameras back")
+    log("the rollback plan put all four factory cameras back at " + FACTORY_IP)
 
 
 def scenario_assign_two(lab, args):

@@ -6,6 +6,7 @@
 #include <tuple>
 #include <vector>
 
+#include "discovery/CellText.h"
 #include "settings/AddressPlanner.h"
 #include "settings/AssignModel.h"
 #include "settings/BatchAssign.h"
@@ -188,6 +189,72 @@ TEST(PlanFileTest, NamesTheLineAndColumnOfTheFirstFault) {
     }
 }
 
+TEST(PlanFileTest, RestoreLinesShareAnAddressAndAreRefusedAlone) {
+    const std::string header = "dev_id,mac,ip,mask,gateway,mode,new_mac,restore\r\n";
+    // A factory batch back to one address; an empty, a 0.0.0.0 and an
+    // off-subnet gateway; a new MAC; a DHCP camera.
+    const PlanFile back = ReadPlanFile(
+        header +
+        "0011aabb-00000001,00:1a:2b:3c:4d:01,192.168.1.64,255.255.255.0,,static,,yes\r\n"
+        "0011aabb-00000002,02:00:00:00:00:02,192.168.1.64,255.255.255.0,0.0.0.0,static,"
+        "00:1a:2b:3c:4d:02,YES\r\n"
+        "0011aabb-00000003,00:1a:2b:3c:4d:03,192.168.1.64,255.255.255.0,10.9.9.9,,,yes\r\n"
+        "0011aabb-00000004,00:1a:2b:3c:4d:04,10.0.0.64,255.255.255.0,,dhcp,,yes\r\n"
+        "0011aabb-00000005,00:1a:2b:3c:4d:05,0.0.0.0,255.255.255.0,,static,,yes\r\n"
+        "0011aabb-00000006,00:1a:2b:3c:4d:06,192.168.1.66,255.255.255.0,192.168.1.1,,"
+        "01:00:5e:00:00:01,yes\r\n");
+    ASSERT_TRUE(back.Ok()) << back.error;
+    ASSERT_EQ(back.lines.size(), 6u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(back.lines[i].restore);
+        EXPECT_EQ(back.lines[i].refusal, "");
+    }
+    EXPECT_EQ(back.lines[1].newMac, "00:1a:2b:3c:4d:02");
+    EXPECT_EQ(back.lines[3].mode, AddressingMode::Dhcp);
+    EXPECT_EQ(back.lines[4].refusal.rfind("column ip: ", 0), 0u) << back.lines[4].refusal;
+    EXPECT_EQ(back.lines[5].refusal.rfind("column new_mac: ", 0), 0u) << back.lines[5].refusal;
+
+    // Sharing is for restores only: a change and a restore, or two changes,
+    // to one address end the reading; so does a restore that is not yes/no.
+    const std::vector<std::pair<std::string, std::string>> faults = {
+        {"0011aabb-00000001,,192.168.1.64,255.255.255.0,,static,,yes\r\n"
+         "0011aabb-00000002,,192.168.1.64,255.255.255.0,192.168.1.1,static,,no\r\n",
+         "line 3, column ip: 192.168.1.64 is given to another camera on line 2"},
+        {"0011aabb-00000001,,192.168.1.64,255.255.255.0,192.168.1.1,static,,\r\n"
+         "0011aabb-00000002,,192.168.1.64,255.255.255.0,,static,,yes\r\n",
+         "line 3, column ip: 192.168.1.64 is given to another camera on line 2"},
+        {"0011aabb-00000001,,192.168.1.64,255.255.255.0,,static,,y\r\n",
+         "line 2, column restore: 'y' is not yes or no"},
+        {"0011aabb-00000001,,192.168.1.64,255.255.255.0,,static,,\r\n", "line 2, column gateway: "},
+    };
+    for (const auto& [lines, expected] : faults) {
+        SCOPED_TRACE(lines);
+        const PlanFile plan = ReadPlanFile(header + lines);
+        EXPECT_EQ(plan.error.substr(0, expected.size()), expected);
+        EXPECT_TRUE(plan.lines.empty());
+    }
+}
+
+// A field a message repeats is cut to 60 characters and "…", however long.
+TEST(PlanFileTest, AnEchoedFieldIsCut) {
+    const std::string longId(15 * 1024 * 1024, '\x1b');
+    const PlanFile plan =
+        ReadPlanFile("dev_id,ip,mask,gateway\n" + longId + ",10.0.0.2,255.255.255.0,10.0.0.1\n");
+    EXPECT_EQ(plan.error, "line 2, column dev_id: '" + std::string(60, '\x1b') +
+                              "\xE2\x80\xA6' is not a device ID such as 0011aabb-0000ff01");
+    // Sixty characters are not cut, sixty-one are; a UTF-8 character counts once.
+    const std::string euro = "\xE2\x82\xAC";
+    std::string sixtyEuros;
+    for (int i = 0; i < 60; ++i) {
+        sixtyEuros += euro;
+    }
+    EXPECT_EQ(CutText(sixtyEuros), sixtyEuros);
+    EXPECT_EQ(CutText(sixtyEuros + "x"), sixtyEuros + "\xE2\x80\xA6");
+    // Bytes that continue no sequence count one each.
+    EXPECT_EQ(CutText(std::string(100, '\x80')).size(), 60u + 3u);
+}
+
 TEST(PlanFileTest, AnExportedListIsAPlanAndDhcpLinesShareNoAddress) {
     // The titles --list --format csv writes, a name with a comma and doubled
     // quotes, and the list columns a plan does not use.
@@ -275,12 +342,22 @@ TEST(PlanLinesTest, APlanIsCheckedAgainstTheCamerasFoundAndTheHost) {
         l.gateway = "10.0.0.1";
         return l;
     };
+    const auto restore = [&](int n, const std::string& id, const std::string& ip,
+                             const std::string& gateway, const std::string& mac = "",
+                             const std::string& newMac = "") {
+        PlanLine l = line(n, id, mac, ip);
+        l.gateway = gateway;
+        l.newMac = newMac;
+        l.restore = true;
+        return l;
+    };
     struct Case {
         const char* name;
         std::vector<PlanLine> lines;
         std::string error;  // the start of it; empty: planned
         std::size_t orders = 0;
         std::size_t notFound = 0;
+        std::size_t refused = 0;  // orders refused alone (restore lines)
     };
     const std::vector<Case> cases = {
         {"by ID and by MAC, one not found, a camera keeps its own neighbour address",
@@ -323,6 +400,52 @@ TEST(PlanLinesTest, APlanIsCheckedAgainstTheCamerasFoundAndTheHost) {
          {line(2, "0011aabb-00000001", "", "10.9.0.9")},
          "",
          1},
+        {"restores share their factory address, past its stale neighbour entry",
+         {restore(2, "0011aabb-00000001", "10.0.0.77", ""),
+          restore(3, "0011aabb-00000002", "10.0.0.77", "0.0.0.0"),
+          restore(4, "0011aabb-000000ff", "10.0.0.77", "192.168.7.1")},
+         "",
+         2,
+         1},
+        {"restores to the address one of them still holds",
+         {restore(2, "0011aabb-00000001", "10.0.0.102", ""),
+          restore(3, "0011aabb-00000002", "10.0.0.102", "")},
+         "",
+         2},
+        {"a restore's gateway is no address taken for another line",
+         {restore(2, "0011aabb-00000001", "10.0.0.101", "10.0.0.31"),
+          line(3, "0011aabb-00000002", "", "10.0.0.31")},
+         "",
+         2},
+        {"a restore that cannot be applied is refused alone",
+         {restore(2, "0011aabb-00000001", "10.0.0.5", ""),
+          restore(3, "0011aabb-00000002", "10.0.0.103", ""),
+          restore(4, "0011aabb-00000003", "10.0.0.88", "")},
+         "",
+         3,
+         0,
+         3},
+        {"a changed MAC: the camera answers with the old or the new one",
+         {restore(2, "0011aabb-00000001", "10.0.0.101", "", "02:00:00:00:00:01",
+                  "00:1a:2b:3c:4d:01"),
+          restore(3, "0011aabb-00000002", "10.0.0.102", "", "00:1a:2b:3c:4d:02",
+                  "02:00:00:00:00:02"),
+          restore(4, "0011aabb-00000003", "10.0.0.103", "", "02:00:00:00:00:03",
+                  "02:00:00:00:00:33")},
+         "",
+         3,
+         0,
+         1},
+        {"a line refused when read is refused alone",
+         {[&] {
+             PlanLine l = restore(2, "0011aabb-00000001", "0.0.0.0", "");
+             l.refusal = "column ip: not an address";
+             return l;
+         }()},
+         "",
+         1,
+         0,
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -331,6 +454,25 @@ TEST(PlanLinesTest, APlanIsCheckedAgainstTheCamerasFoundAndTheHost) {
         EXPECT_EQ(plan.Ok(), c.error.empty());
         EXPECT_EQ(plan.orders.size(), c.orders);
         EXPECT_EQ(plan.notFound.size(), c.notFound);
+        EXPECT_EQ(std::count_if(plan.orders.begin(), plan.orders.end(),
+                                [](const AssignOrder& o) { return !o.refusal.empty(); }),
+                  static_cast<std::ptrdiff_t>(c.refused));
+        // Each order is its line's: a restore stays one, and in the MAC case
+        // the camera answering with neither MAC is the one refused.
+        for (const AssignOrder& order : plan.orders) {
+            const auto own = std::find_if(c.lines.begin(), c.lines.end(), [&](const PlanLine& l) {
+                return l.deviceId == order.camera.deviceId ||
+                       (l.deviceId.empty() && l.mac == order.camera.mac);
+            });
+            ASSERT_NE(own, c.lines.end());
+            EXPECT_EQ(order.restore, own->restore);
+            EXPECT_EQ(order.newMac, own->newMac);
+            if (own->newMac == "02:00:00:00:00:33") {
+                EXPECT_NE(order.refusal.find("answers with MAC 00:1a:2b:3c:4d:99"),
+                          std::string::npos)
+                    << order.refusal;
+            }
+        }
         if (plan.Ok()) {
             std::vector<std::string> unprobed;
             for (const PlanLine& l : c.lines) {

@@ -328,11 +328,19 @@ TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
 
     ProvisioningOptions options;
     options.searchWait = 2s;
+    options.rollback = true;
     options.rollbackDirectory = rollback;
     ProvisioningHooks hooks = HooksFor(network);
     hooks.plan = [&](const std::vector<FoundCamera>& found) { return PlanFor(network, found); };
     std::vector<ProvisioningEvent> events;
-    hooks.onEvent = [&](const ProvisioningEvent& event) { events.push_back(event); };
+    Clock::time_point lastConfirmed{};
+    hooks.onEvent = [&](const ProvisioningEvent& event) {
+        events.push_back(event);
+        if (event.kind == ProvisioningEvent::Kind::Result &&
+            event.result == CameraResult::Confirmed) {
+            lastConfirmed = network.now;
+        }
+    };
     AddressReservations reservations;
     ProvisioningSession session(options, hooks, &reservations);
     ASSERT_TRUE(session.StartSearch(network.now));
@@ -367,7 +375,16 @@ TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
     EXPECT_EQ(spaced, 17);
     // Finished comes last, once, after every camera's final result.
     ASSERT_EQ(events.back().kind, ProvisioningEvent::Kind::Finished);
-    EXPECT_EQ(events.back().text.rfind("4 of 20 confirmed in ", 0), 0u) << events.back().text;
+    // The time is until the last confirmation, not until the last camera
+    // gave up.
+    ASSERT_FALSE(network.recordTimes.empty());
+    EXPECT_EQ(events.back().text,
+              "4 of 20 confirmed in " +
+                  std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     lastConfirmed - network.recordTimes.front())
+                                     .count()) +
+                  " ms");
+    EXPECT_LT(lastConfirmed, network.now);
     EXPECT_EQ(
         std::count_if(events.begin(), events.end(),
                       [](const auto& e) { return e.kind == ProvisioningEvent::Kind::Finished; }),
@@ -391,10 +408,14 @@ TEST(ProvisioningSessionTest, EachCameraEndsByTheEvidenceItGives) {
     const std::string text((std::istreambuf_iterator<char>(file)),
                            std::istreambuf_iterator<char>());
     EXPECT_EQ(text, session.RollbackPlanText());
-    EXPECT_EQ(text.rfind("dev_id,mac,ip,mask,gateway,mode\r\n0011aabb-00000001,00:1a:2b:3c:4d:5e,"
-                         "10.0.0.1,255.255.255.0,10.0.0.254,static\r\n",
+    EXPECT_EQ(text.rfind("dev_id,mac,ip,mask,gateway,mode,new_mac,restore\r\n0011aabb-00000001,"
+                         "00:1a:2b:3c:4d:5e,10.0.0.1,255.255.255.0,10.0.0.254,static,,yes\r\n",
                          0),
               0u);
+    // No temporary file is left beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(rollback),
+                            std::filesystem::directory_iterator()),
+              1);
     const PlanFile back = ReadPlanFile(text);
     ASSERT_TRUE(back.Ok()) << back.error;
     EXPECT_EQ(back.lines.size(), 18u);
@@ -526,6 +547,142 @@ TEST(ProvisioningSessionTest, AnAddressThatAnswersJustBeforeSendingIsRefused) {
             EXPECT_EQ(network.recordTimes.size(), 2u);
         }
     }
+// No record leaves before its way back is on the disk: where the rollback
+// plan cannot be written, the run ends before sending, says why, and leaves
+// no file.
+TEST(ProvisioningSessionTest, NoRecordLeavesWithoutItsWayBack) {
+    const std::filesystem::path base =
+        std::filesystem::temp_directory_path() /
+        ("qdipc-rollback-fail-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::filesystem::create_directories(base);
+    std::ofstream(base / "a-file") << "in the way";
+    struct Case {
+        const char* name;
+        std::filesystem::path folder;
+        bool diskFull;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"no state directory", {}, false, "neither XDG_STATE_HOME nor HOME is set"},
+        {"a file where the folder should be", base / "a-file" / "qd_ip_search", false,
+         "could not be written to"},
+        {"a full disk", base / "full", true, "(No space left on device)"},
+        {"written", base / "ok", false, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimNetwork network;
+        network.cameras.push_back({Behaviour::Honest, CameraResult::Confirmed, test::Camera(1)});
+        network.cameras.push_back({Behaviour::Honest, CameraResult::Confirmed, test::Camera(2)});
+        ProvisioningOptions options;
+        options.searchWait = 2s;
+        options.rollback = true;
+        options.rollbackDirectory = c.folder;
+        ProvisioningHooks hooks = HooksFor(network);
+        hooks.plan = [&](const std::vector<FoundCamera>& found) { return PlanFor(network, found); };
+        if (c.diskFull) {
+            // The disk fills as the plan is written: the writer leaves
+            // nothing behind and says so.
+            hooks.writeFile = [](const std::filesystem::path&, const std::string&,
+                                 std::string& error) {
+                error = "No space left on device";
+                return false;
+            };
+        }
+        std::vector<ProvisioningEvent> failed;
+        hooks.onEvent = [&](const ProvisioningEvent& event) {
+            if (event.kind == ProvisioningEvent::Kind::Failed) {
+                failed.push_back(event);
+            }
+        };
+        AddressReservations reservations;
+        ProvisioningSession session(options, hooks, &reservations);
+        ASSERT_TRUE(session.StartSearch(network.now));
+        network.Drive(session);
+        ASSERT_TRUE(session.Finished());
+        if (c.said == nullptr) {
+            EXPECT_EQ(network.recordTimes.size(), 2u);
+            EXPECT_TRUE(failed.empty());
+            EXPECT_TRUE(std::filesystem::exists(session.RollbackPath()));
+            continue;
+        }
+        EXPECT_TRUE(network.recordTimes.empty()) << "a record left without a rollback plan";
+        ASSERT_EQ(failed.size(), 1u);
+        EXPECT_NE(failed[0].text.find(c.said), std::string::npos) << failed[0].text;
+        EXPECT_EQ(session.Failure(), session.RollbackError());
+        EXPECT_TRUE(session.RollbackPath().empty());
+        EXPECT_EQ(session.CountOf(CameraResult::Sent) + session.CountOf(CameraResult::Confirmed),
+                  0u);
+        // The reservations are let go: the run holds nothing.
+        EXPECT_TRUE(reservations.TakenByOthers(reservations.NewHolder()).empty());
+        if (!c.folder.empty() && std::filesystem::is_directory(c.folder)) {
+            EXPECT_TRUE(std::filesystem::is_empty(c.folder)) << "a partial file is left";
+        }
+    }
+    std::filesystem::remove_all(base);
+}
+
+// The rollback plan restores what each camera reported: an empty or unusual
+// gateway as it was, a changed MAC through new_mac (found by the MAC it
+// answers with afterwards), a DHCP camera as DHCP where that is known, and
+// it is written by the one CSV writer: camera text that looks like a formula
+// starts with an apostrophe, a comma is quoted, a control byte is \xNN.
+TEST(ProvisioningSessionTest, TheRollbackPlanRestoresWhatEachCameraReported) {
+    const auto camera = [](int n, std::string ip, std::string gateway) {
+        AssignOrder o;
+        o.camera = {"0011aabb-0000000" + std::to_string(n),
+                    "00:1a:2b:3c:4d:0" + std::to_string(n),
+                    std::move(ip),
+                    "255.255.255.0",
+                    std::move(gateway),
+                    0};
+        o.newIp = "10.77.1." + std::to_string(n);
+        o.mask = "255.255.0.0";
+        o.gateway = "10.77.0.1";
+        return o;
+    };
+    std::vector<AssignOrder> orders = {
+        camera(1, "192.168.1.64", ""),
+        camera(2, "192.168.1.64", "0.0.0.0"),
+        camera(3, "192.168.1.64", "10.9.9.9"),
+        camera(4, "192.168.1.64", "=HYPERLINK(\"x\",1)"),
+        camera(5, "192.168.1.64", "a,b\x1b[31m"),
+        camera(6, "10.0.0.6", "10.0.0.1"),
+    };
+    orders[3].newMac = "02:00:00:00:00:04";
+    orders[5].camera.mode = AddressingMode::Dhcp;
+    ProvisioningOptions options;
+    options.dryRun = true;
+    ProvisioningSession session(options, {});
+    session.Start(orders, Clock::time_point{});
+    EXPECT_EQ(
+        session.RollbackPlanText(),
+        "dev_id,mac,ip,mask,gateway,mode,new_mac,restore\r\n"
+        "0011aabb-00000001,00:1a:2b:3c:4d:01,192.168.1.64,255.255.255.0,,static,,yes\r\n"
+        "0011aabb-00000002,00:1a:2b:3c:4d:02,192.168.1.64,255.255.255.0,0.0.0.0,static,,yes\r\n"
+        "0011aabb-00000003,00:1a:2b:3c:4d:03,192.168.1.64,255.255.255.0,10.9.9.9,static,,yes\r\n"
+        "0011aabb-00000004,02:00:00:00:00:04,192.168.1.64,255.255.255.0,"
+        "\"'=HYPERLINK(\"\"x\"\",1)\",static,00:1a:2b:3c:4d:04,yes\r\n"
+        "0011aabb-00000005,00:1a:2b:3c:4d:05,192.168.1.64,255.255.255.0,"
+        "\"a,b\\x1b[31m\",static,,yes\r\n"
+        "0011aabb-00000006,00:1a:2b:3c:4d:06,10.0.0.6,255.255.255.0,10.0.0.1,dhcp,,yes\r\n");
+
+    // Read back, the lines are restores: the shared factory address, the
+    // empty and unusual gateways pass; the two gateways that are no address
+    // are refused alone, with their column.
+    const PlanFile back = ReadPlanFile(session.RollbackPlanText());
+    ASSERT_TRUE(back.Ok()) << back.error;
+    ASSERT_EQ(back.lines.size(), 6u);
+    for (std::size_t i = 0; i < back.lines.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(back.lines[i].restore);
+        EXPECT_EQ(back.lines[i].refusal.empty(), i != 3 && i != 4) << back.lines[i].refusal;
+    }
+    EXPECT_EQ(back.lines[3].refusal.rfind("column gateway: ", 0), 0u) << back.lines[3].refusal;
+    EXPECT_EQ(back.lines[3].mac, "02:00:00:00:00:04");
+    EXPECT_EQ(back.lines[3].newMac, "00:1a:2b:3c:4d:04");
+    EXPECT_EQ(back.lines[5].mode, AddressingMode::Dhcp);
 }
 
 }  // namespace
