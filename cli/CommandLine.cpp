@@ -24,7 +24,7 @@ namespace {
 constexpr std::size_t kMaxFieldText = record::kTextFieldSize - 1;
 
 // The options that hand the program to the command line wherever they stand.
-constexpr std::array<std::string_view, 11> kVerbs = {
+constexpr std::array<std::string_view, 12> kVerbs = {
     "--list", "--modify", "--assign",  "--plan", "--watch",    "--diagnose",
     "--help", "-h",       "--version", "-V",     "--snapshot", "--details",
 };

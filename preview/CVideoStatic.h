@@ -88,10 +88,6 @@ public:
     // is still being taken.
     QString SaveSnapshot(const QString& path);
 
-signals:
-    void snapshotSaved(const QString& path);
-    void snapshotFailed(const QString& reason);
-
     // Plays the stream location a device's own service gave for the row whose
     // address is rowAddress: only when the location's host is exactly that
     // dotted quad; otherwise nothing is connected to, the pane says why
@@ -105,6 +101,10 @@ signals:
     // address: what the prompt took, for the device-details window too.
     std::optional<std::pair<std::string, std::string>> StoredLogin(const std::string& host) const;
     void StoreLogin(const std::string& host, const std::string& user, const std::string& password);
+
+signals:
+    void snapshotSaved(const QString& path);
+    void snapshotFailed(const QString& reason);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -11,8 +11,8 @@
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ListOutput.h"
 #include "discovery/SearchCommand.h"
-#include "settings/ChangeChecks.h"
 #include "platform/WholeFile.h"
+#include "settings/ChangeChecks.h"
 #include "settings/SettingsValidation.h"
 
 namespace qdipc {
@@ -200,8 +200,12 @@ void ProvisioningSession::EndSearch(Clock::time_point now) {
     const std::size_t refusedFrom = cameras_.size();
     for (ProvisioningPlan::Refusal& refusal : plan.refused) {
         std::string reason = refusal.reason;
-        cameras_.push_back({std::move(refusal.order), CameraResult::Refused, std::move(reason), {},
-                            ResultReason::BreaksRule, std::move(refusal.reason)});
+        cameras_.push_back({std::move(refusal.order),
+                            CameraResult::Refused,
+                            std::move(reason),
+                            {},
+                            ResultReason::BreaksRule,
+                            std::move(refusal.reason)});
     }
     ordersCount_ = cameras_.size();
     for (AssignOrder& order : plan.notFound) {
@@ -322,9 +326,7 @@ void ProvisioningSession::RefuseAnsweringAddresses() {
         if (reservations_ != nullptr) {
             reservations_->ReleaseAddress(holder_, addresses[k]);
         }
-        SetResult(i, CameraResult::Refused,
-                  cameras_[i].order.newIp + " is taken: " + SkipReasonText(SkipReason::Answered) +
-                      " just before sending");
+        SetResult(i, CameraResult::Refused, ResultReason::AddressAnswered, cameras_[i].order.newIp);
     }
 }
 
@@ -875,7 +877,9 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
                         line.ip + " is taken by " + SkipReasonText(SkipReason::Neighbour));
         }
     }
-    // Every static address that is not its camera's own is probed, all at once.
+    // Every static address that is not its camera's own is probed, all at
+    // once. A restore's address was held before and may be shared on purpose,
+    // and a line refused when read is sent nowhere: neither is probed.
     if (surroundings.probe) {
         std::vector<std::uint32_t> addresses;
         std::vector<std::size_t> lineOf;
@@ -884,7 +888,8 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
             const auto address = ParseIpv4Strict(line.ip);
             const bool own = cameraOf[l] >= 0 &&
                              found[static_cast<std::size_t>(cameraOf[l])].camera.ip == line.ip;
-            if (line.mode == AddressingMode::Static && address && !own) {
+            if (line.mode == AddressingMode::Static && address && !own && !line.restore &&
+                line.refusal.empty()) {
                 addresses.push_back(*address);
                 lineOf.push_back(l);
             }

@@ -1,5 +1,6 @@
 #include "settings/ResultReason.h"
 
+#include "settings/AddressPlanner.h"
 #include "settings/ChangeConfirmation.h"
 
 namespace qdipc {
@@ -24,6 +25,9 @@ std::string ResultReasonText(ResultReason reason, std::string_view detail) {
             return "not sent: " + NotSentWhy(reason, detail);
         case ResultReason::Unverifiable:
             return kUnverifiableText;
+        case ResultReason::AddressAnswered:
+            return std::string(detail) + " is taken: " + SkipReasonText(SkipReason::Answered) +
+                   " just before sending";
         case ResultReason::NoWait:
             return "sent, not confirmed (no wait was asked)";
     }

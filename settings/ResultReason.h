@@ -21,6 +21,7 @@ enum class ResultReason {
     NoWait,             // sent; nobody waits for the camera's evidence
     Evidence,           // what the camera's answers showed; the detail is the sentence
     Unverifiable,       // sent, but the camera already reported these settings
+    AddressAnswered,    // not sent: the new IP (the detail) answered just before sending
 };
 
 // The words shown for a reason with its detail (see ResultReason).

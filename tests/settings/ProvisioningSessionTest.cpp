@@ -529,8 +529,10 @@ TEST(ProvisioningSessionTest, AnAddressThatAnswersJustBeforeSendingIsRefused) {
         const std::vector<AssignOrder> orders = {order(1, "10.77.1.1"), order(2, "10.77.1.2"),
                                                  order(3, "")};
         session.Start(orders, network.now);
-        network.now += 1s;
-        session.Tick(network.now);
+        for (int tick = 0; tick < 10; ++tick) {  // one record per tick, paced
+            network.now += 10ms;
+            session.Tick(network.now);
+        }
         ASSERT_EQ(session.Cameras().size(), 3u);
         EXPECT_EQ(session.Cameras()[0].result, CameraResult::Sent);
         EXPECT_EQ(session.Cameras()[2].result, CameraResult::Sent);
@@ -547,6 +549,8 @@ TEST(ProvisioningSessionTest, AnAddressThatAnswersJustBeforeSendingIsRefused) {
             EXPECT_EQ(network.recordTimes.size(), 2u);
         }
     }
+}
+
 // No record leaves before its way back is on the disk: where the rollback
 // plan cannot be written, the run ends before sending, says why, and leaves
 // no file.
