@@ -43,6 +43,7 @@ void DeviceListPresentation::SetUpList() {
 
     QHeaderView* columns = m_list->horizontalHeader();
     columns->setSectionsClickable(true);
+    // The arrow shows on the sorted column once the operator has sorted.
     columns->setSortIndicatorShown(false);
     columns->setHighlightSections(false);
     columns->setStretchLastSection(false);
@@ -75,6 +76,10 @@ void DeviceListPresentation::OnColumnClick(int column) {
         g_sortColumn = column;
     }
     m_table->SortByColumn(g_sortColumn, g_sortAscending);
+    QHeaderView* columns = m_list->horizontalHeader();
+    columns->setSortIndicator(g_sortColumn,
+                              g_sortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    columns->setSortIndicatorShown(true);
 }
 
 bool DeviceListPresentation::eventFilter(QObject* watched, QEvent* event) {

@@ -36,7 +36,9 @@ public:
     // header clicks to OnColumnClick.
     DeviceListPresentation(QTableView* list, DeviceTable* table, QObject* parent = nullptr);
 
-    // Applies the toggle rule, then sorts the table's rows by that column.
+    // Applies the toggle rule, then sorts the table's rows by that column
+    // (numbers and addresses by value, see SortKindOf) and shows the arrow
+    // on its header.
     void OnColumnClick(int column);
 
     // The selected rows in display order, as ClipboardRows gives them, onto

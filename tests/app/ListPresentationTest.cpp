@@ -81,8 +81,8 @@ class ListPresentationTest : public QObject {
 private slots:
     void listIsSetUpWithTheTwelveColumns();
     void headerClicksFollowTheToggleRule();
-    void cellsSortAsUnsignedByteText_data();
-    void cellsSortAsUnsignedByteText();
+    void cellsSortByValueOrBytes_data();
+    void cellsSortByValueOrBytes();
     void headerClickOnAnEmptyListChangesOnlyTheState();
     void rowsAfterASortAreAppendedAndTheStateSurvivesASearch();
     void stripesFollowDisplayPositionsAfterASort();
@@ -135,9 +135,16 @@ void ListPresentationTest::headerClicksFollowTheToggleRule() {
     QCOMPARE(list.presentation.SortAscending(), false);
     QCOMPARE(Column(list.table, 0), (Texts{"3", "2", "1", "0"}));
 
+    QHeaderView* header = list.view.horizontalHeader();
+    QVERIFY(header->isSortIndicatorShown());
+    QCOMPARE(header->sortIndicatorSection(), 0);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+
     list.ClickHeader(3);  // another column: ascending by IP
     QCOMPARE(list.presentation.SortColumn(), 3);
     QCOMPARE(list.presentation.SortAscending(), true);
+    QCOMPARE(header->sortIndicatorSection(), 3);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
     QCOMPARE(Column(list.table, 3), (Texts{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}));
     QCOMPARE(Column(list.table, 0), (Texts{"1", "3", "0", "2"}));
 
@@ -147,7 +154,7 @@ void ListPresentationTest::headerClicksFollowTheToggleRule() {
     QCOMPARE(Column(list.table, 0), (Texts{"0", "1", "2", "3"}));
 }
 
-void ListPresentationTest::cellsSortAsUnsignedByteText_data() {
+void ListPresentationTest::cellsSortByValueOrBytes_data() {
     QTest::addColumn<int>("column");
     QTest::addColumn<Texts>("arrival");
     QTest::addColumn<Texts>("ascending");
@@ -156,20 +163,20 @@ void ListPresentationTest::cellsSortAsUnsignedByteText_data() {
     for (int n = 0; n < 12; ++n) {
         numbers.push_back(std::to_string(n));
     }
-    QTest::newRow("NO. as text") << 0 << numbers << Texts{"0", "1", "10", "11", "2", "3",
-                                                          "4", "5", "6",  "7",  "8", "9"};
-    QTest::newRow("IP as text") << 3 << Texts{"192.168.1.9", "192.168.1.10"}
-                                << Texts{"192.168.1.10", "192.168.1.9"};
-    QTest::newRow("Port as text") << 4 << Texts{"80", "554"} << Texts{"554", "80"};
-    QTest::newRow("Web Port as text")
-        << 10 << Texts{"8080", "65535", "80"} << Texts{"65535", "80", "8080"};
+    // Numbers and addresses compare by value, the other columns by bytes.
+    QTest::newRow("NO. by value") << 0 << numbers << numbers;
+    QTest::newRow("IP by value") << 3 << Texts{"192.168.1.9", "192.168.1.10"}
+                                 << Texts{"192.168.1.9", "192.168.1.10"};
+    QTest::newRow("Port by value") << 4 << Texts{"554", "80"} << Texts{"80", "554"};
+    QTest::newRow("Web Port by value")
+        << 10 << Texts{"8080", "65535", "80"} << Texts{"80", "8080", "65535"};
     // Bytes from 0x80 up come after ASCII (unsigned), and a prefix comes first.
     QTest::newRow("Name bytes unsigned")
         << 2 << Texts{"\xC9\xE3\xCF\xF1", "zz", "Z", "z", "\xE6\x91\x84", ""}
         << Texts{"", "Z", "z", "zz", "\xC9\xE3\xCF\xF1", "\xE6\x91\x84"};
 }
 
-void ListPresentationTest::cellsSortAsUnsignedByteText() {
+void ListPresentationTest::cellsSortByValueOrBytes() {
     QFETCH(int, column);
     QFETCH(Texts, arrival);
     QFETCH(Texts, ascending);

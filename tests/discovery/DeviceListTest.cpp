@@ -166,6 +166,102 @@ TEST(DeviceListTest, BatchDropsRepliesOfAReplacedSearchAndAppendsOnce) {
     EXPECT_EQ(observer.calls.back(), "reordered 5 4 3 2 0 1");
 }
 
+// One column's cells in arrival order; the rows' arrival numbers ("NO.")
+// after an ascending and after a descending sort by that column.
+struct SortCase {
+    const char* what;
+    int column;
+    std::vector<std::string> cells;
+    Texts ascending;
+    Texts descending;
+};
+
+TEST(DeviceListTest, SortsNumbersAndAddressesByValueAndTheOtherColumnsByBytes) {
+    const std::vector<SortCase> cases = {
+        // A malformed address (out of range, too short, empty, a word) sorts
+        // after every address, by bytes; equal addresses keep arrival order
+        // both ways ("010.0.0.9" is 10.0.0.9).
+        {"IP",
+         kColIp,
+         {"10.0.0.100", "10.0.0.9", "bad", "10.0.0.10", "9.255.255.255", "", "010.0.0.9",
+          "256.0.0.1", "1.2.3"},
+         {"4", "1", "6", "3", "0", "5", "8", "7", "2"},
+         {"2", "7", "8", "5", "0", "3", "1", "6", "4"}},
+        {"Mask",
+         kColMask,
+         {"255.255.255.0", "255.0.0.0", "255.255.0.0", "255.255.255.128"},
+         {"1", "2", "0", "3"},
+         {"3", "0", "2", "1"}},
+        {"Gateway",
+         kColGateway,
+         {"192.168.1.1", "192.168.10.1", "192.168.2.1"},
+         {"0", "2", "1"},
+         {"1", "2", "0"}},
+        {"Port",
+         kColPort,
+         {"80", "554", "8080", "65535", "5050"},
+         {"0", "1", "4", "2", "3"},
+         {"3", "2", "4", "1", "0"}},
+        {"Web Port, equal keys stable",
+         kColWebPort,
+         {"80", "80", "8"},
+         {"2", "0", "1"},
+         {"0", "1", "2"}},
+        // Text: unsigned bytes, uppercase before lowercase, equal texts stable.
+        {"Name",
+         kColName,
+         {"b", "B", "a", "b", "\xC9\xE3"},
+         {"1", "2", "0", "3", "4"},
+         {"4", "0", "3", "2", "1"}},
+    };
+    for (const SortCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeviceList list;
+        for (std::size_t n = 0; n < c.cells.size(); ++n) {
+            CameraReply camera = Camera(static_cast<std::uint32_t>(n));
+            const std::string& cell = c.cells[n];
+            switch (c.column) {
+                case kColIp:
+                    camera.ip = cell;
+                    break;
+                case kColMask:
+                    camera.mask = cell;
+                    break;
+                case kColGateway:
+                    camera.gateway = cell;
+                    break;
+                case kColPort:
+                    camera.port = static_cast<std::uint16_t>(std::stoul(cell));
+                    break;
+                case kColWebPort:
+                    camera.webPort = static_cast<std::uint16_t>(std::stoul(cell));
+                    break;
+                default:
+                    camera.name = cell;
+                    break;
+            }
+            Add(list, camera);
+        }
+        ASSERT_EQ(Column(list, c.column), c.cells);
+        list.SortByColumn(c.column, true);
+        EXPECT_EQ(Column(list, kColNumber), c.ascending);
+        list.SortByColumn(c.column, false);
+        EXPECT_EQ(Column(list, kColNumber), c.descending);
+    }
+
+    // "NO." by value: 2 before 10, 10 before 11, both ways.
+    DeviceList list;
+    for (std::uint32_t n = 0; n < 12; ++n) {
+        Add(list, Camera(n));
+    }
+    list.SortByColumn(kColNumber, false);
+    EXPECT_EQ(Column(list, kColNumber),
+              (Texts{"11", "10", "9", "8", "7", "6", "5", "4", "3", "2", "1", "0"}));
+    list.SortByColumn(kColNumber, true);
+    EXPECT_EQ(Column(list, kColNumber),
+              (Texts{"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"}));
+}
+
 TEST(DeviceListTest, DeviceIdLookupsMatchOnlyTheExactTextAndFollowSorts) {
     DeviceList list;
     CameraReply camera;
