@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleFactory>
@@ -91,6 +92,7 @@ private slots:
     void rowsReadOnAnyTheme();
     void layoutFormulas_data();
     void layoutFormulas();
+    void columnsFitTheirContentsAndTheHeaderMenuHidesThem();
 };
 
 void ListPresentationTest::listIsSetUpWithTheTwelveColumns() {
@@ -465,23 +467,35 @@ void ListPresentationTest::layoutFormulas_data() {
     QTest::addColumn<MainWindowLayout>("expected");
 
     // preview, setting, test, search, video pane, device list, progress bar
+    // Up to the form's size everything scales; beyond it the upper half keeps
+    // its form-size layout and the list takes the rest.
+    QTest::newRow("504 x 470, the form's size")
+        << 504 << 470
+        << MainWindowLayout{{414, 10, 80, 43},  {414, 63, 80, 43},  {414, 116, 80, 43},
+                            {414, 169, 80, 43}, {10, 10, 394, 205}, {10, 235, 484, 210},
+                            {10, 445, 484, 20}};
     QTest::newRow("640 x 480") << 640 << 480
-                               << MainWindowLayout{{550, 10, 80, 45},  {550, 65, 80, 45},
-                                                   {550, 120, 80, 45}, {550, 175, 80, 45},
-                                                   {10, 10, 530, 210}, {10, 240, 620, 215},
+                               << MainWindowLayout{{414, 10, 80, 43},  {414, 63, 80, 43},
+                                                   {414, 116, 80, 43}, {414, 169, 80, 43},
+                                                   {10, 10, 394, 205}, {10, 235, 620, 220},
                                                    {10, 455, 620, 20}};
     QTest::newRow("800 x 501") << 800 << 501
-                               << MainWindowLayout{{710, 10, 80, 47},  {710, 67, 80, 47},
-                                                   {710, 124, 80, 47}, {710, 181, 80, 47},
-                                                   {10, 10, 690, 221}, {10, 251, 780, 225},
+                               << MainWindowLayout{{414, 10, 80, 43},  {414, 63, 80, 43},
+                                                   {414, 116, 80, 43}, {414, 169, 80, 43},
+                                                   {10, 10, 394, 205}, {10, 235, 780, 241},
                                                    {10, 476, 780, 20}};
+    QTest::newRow("400 x 300, smaller: all scales")
+        << 400 << 300
+        << MainWindowLayout{{310, 10, 80, 22},  {310, 42, 80, 22},  {310, 74, 80, 22},
+                            {310, 106, 80, 22}, {10, 10, 290, 120}, {10, 150, 380, 125},
+                            {10, 275, 380, 20}};
     QTest::newRow("0 x 0, minimised")
         << 0 << 0 << MainWindowLayout{{-90, 10, 80, -15}, {-90, 5, 80, -15},   {-90, 0, 80, -15},
                                       {-90, -5, 80, -15}, {10, 10, -110, -30}, {10, 0, -20, -25},
                                       {10, -25, -20, 20}};
-    QTest::newRow("640 x 1") << 640 << 1 << MainWindowLayout{{550, 10, 80, -14}, {550, 6, 80, -14},
-                                                             {550, 2, 80, -14},  {550, -2, 80, -14},
-                                                             {10, 10, 530, -29}, {10, 1, 620, -25},
+    QTest::newRow("640 x 1") << 640 << 1 << MainWindowLayout{{414, 10, 80, -14}, {414, 6, 80, -14},
+                                                             {414, 2, 80, -14},  {414, -2, 80, -14},
+                                                             {10, 10, 394, -29}, {10, 1, 620, -25},
                                                              {10, -24, 620, 20}};
 }
 
@@ -497,6 +511,48 @@ void ListPresentationTest::layoutFormulas() {
     QCOMPARE(actual.videoPane, expected.videoPane);
     QCOMPARE(actual.deviceList, expected.deviceList);
     QCOMPARE(actual.progressBar, expected.progressBar);
+}
+
+void ListPresentationTest::columnsFitTheirContentsAndTheHeaderMenuHidesThem() {
+    List list;
+    list.view.resize(900, 300);
+    list.view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list.view));
+    CameraReply camera = Camera(1);
+    camera.name = "a camera name far wider than fifty pixels";
+    Add(list.table, camera);
+    camera = Camera(2);
+    camera.name = std::string(29, 'W');  // wider than the maximum
+    Add(list.table, camera);
+    list.presentation.FitColumns();
+    // Wide enough for the long name, capped; never narrower than the default.
+    QCOMPARE(list.view.columnWidth(2), qdipc::kMaxFittedColumnWidth);
+    QCOMPARE(list.view.columnWidth(0), 40);
+    list.table.Clear();
+    Add(list.table, Camera(3));
+    list.presentation.FitColumns();
+    QVERIFY(list.view.columnWidth(2) >= 50);
+    QVERIFY(list.view.columnWidth(2) <
+            list.view.fontMetrics().horizontalAdvance(QStringLiteral("a camera name far")));
+
+    // One checked entry per column; unchecking hides it, checking shows it.
+    std::unique_ptr<QMenu> menu(list.presentation.BuildHeaderMenu(&list.view));
+    QCOMPARE(menu->actions().size(), 12);
+    QCOMPARE(menu->actions()[5]->text(), QStringLiteral("MAC"));
+    for (QAction* action : menu->actions()) {
+        QVERIFY(action->isChecked());
+    }
+    menu->actions()[5]->setChecked(false);
+    QVERIFY(list.view.isColumnHidden(5));
+    menu->actions()[5]->setChecked(true);
+    QVERIFY(!list.view.isColumnHidden(5));
+    // The last column shown cannot be hidden.
+    for (int c = 1; c < 12; ++c) {
+        list.view.setColumnHidden(c, true);
+    }
+    menu.reset(list.presentation.BuildHeaderMenu(&list.view));
+    QVERIFY(!menu->actions()[0]->isEnabled());
+    QVERIFY(menu->actions()[1]->isEnabled());
 }
 
 QTEST_MAIN(ListPresentationTest)

@@ -1039,15 +1039,23 @@ void SearchDlgTest::resizingLaysTheControlsOut() {
 
     dlg.resize(640, 480);
     QTRY_COMPARE(dlg.size(), QSize(640, 480));
-    QCOMPARE(Button(dlg, "previewButton")->geometry(), QRect(550, 10, 80, 45));
-    QCOMPARE(Button(dlg, "settingButton")->geometry(), QRect(550, 65, 80, 45));
-    QCOMPARE(Button(dlg, "testButton")->geometry(), QRect(550, 120, 80, 45));
-    QCOMPARE(Button(dlg, "searchButton")->geometry(), QRect(550, 175, 80, 45));
+    // Larger than the form: the pane and the buttons keep their form-size
+    // places, the list takes the extra width and height.
+    QCOMPARE(Button(dlg, "previewButton")->geometry(), QRect(414, 10, 80, 43));
+    QCOMPARE(Button(dlg, "settingButton")->geometry(), QRect(414, 63, 80, 43));
+    QCOMPARE(Button(dlg, "testButton")->geometry(), QRect(414, 116, 80, 43));
+    QCOMPARE(Button(dlg, "searchButton")->geometry(), QRect(414, 169, 80, 43));
     QCOMPARE(dlg.findChild<QWidget*>(QStringLiteral("videoPane"))->geometry(),
-             QRect(10, 10, 530, 210));
-    QCOMPARE(ListOf(dlg)->geometry(), QRect(10, 240, 620, 215));
+             QRect(10, 10, 394, 205));
+    QCOMPARE(ListOf(dlg)->geometry(), QRect(10, 235, 620, 220));
     QCOMPARE(dlg.findChild<QWidget*>(QStringLiteral("progressBar"))->geometry(),
              QRect(10, 455, 620, 20));
+    dlg.resize(1000, 700);
+    QTRY_COMPARE(dlg.size(), QSize(1000, 700));
+    QCOMPARE(dlg.findChild<QWidget*>(QStringLiteral("videoPane"))->geometry(),
+             QRect(10, 10, 394, 205));
+    QCOMPARE(Button(dlg, "searchButton")->geometry(), QRect(414, 169, 80, 43));
+    QCOMPARE(ListOf(dlg)->geometry(), QRect(10, 235, 980, 440));
 
     // Too small for the controls: negative sizes become empty widgets.
     dlg.setMinimumSize(0, 0);
