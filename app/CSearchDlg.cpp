@@ -205,7 +205,7 @@ void CSearchDlg::OnInitDialog() {
     m_watchTimer.setSingleShot(true);
     connect(&m_watchTimer, &QTimer::timeout, this, &CSearchDlg::OnWatchTick);
     connect(m_deviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this] { ShowCounts(); });
+            [this] { OnOperatorAction(); });
     m_searchEnd.setSingleShot(true);
     connect(&m_searchEnd, &QTimer::timeout, this, &CSearchDlg::OnSearchEnded);
     // A click on the bar while it says "No camera answered" opens the diagnosis.
@@ -229,6 +229,8 @@ void CSearchDlg::OnSearch() {
     }
     m_outcomeOnBar = false;
     m_searchEnd.stop();
+    m_bar.SearchEnded();
+    m_bar.SetWatching(false, 0);
     ClearNoCameraAnswered();
     m_lastSearch = {};
     m_lastSearchEnded = false;
@@ -260,6 +262,7 @@ void CSearchDlg::OnSearch() {
         return;
     }
     StartWorkerOnce();
+    m_bar.SearchStarted();
     m_searchStarted.start();
     m_searchRepeatsSent = 0;
     ScheduleSearchRepeat();
@@ -268,7 +271,9 @@ void CSearchDlg::OnSearch() {
 }
 
 void CSearchDlg::SetWatching(bool on) {
+    m_outcomeOnBar = false;  // the operator acted
     if (!on) {
+        m_bar.SetWatching(false, 0);
         m_watch.Stop();
         m_watchTimer.stop();
         ShowCounts();
@@ -288,6 +293,7 @@ void CSearchDlg::SetWatching(bool on) {
     } else if (!m_searchRepeat.isActive()) {
         m_searchCommand.Repeat();
     }
+    m_bar.SetWatching(true, static_cast<int>(m_watch.Options().interval.count()));
     m_watch.Start(qdipc::SiteWatch::Clock::now());
     ScheduleWatchTick();
     ShowCounts();
@@ -308,7 +314,6 @@ void CSearchDlg::OnWatchTick() {
     m_watchEvents.clear();
     if (m_watch.Tick(qdipc::SiteWatch::Clock::now(), m_watchEvents)) {
         m_searchCommand.Repeat();
-        m_outcomeOnBar = false;
     }
     ScheduleWatchTick();
     ShowCounts();
@@ -316,25 +321,18 @@ void CSearchDlg::OnWatchTick() {
 
 QString CSearchDlg::CountsText() const {
     const qdipc::DeviceList& list = m_table.List();
-    int flagged = 0;
+    qdipc::ListCounts counts;
+    counts.cameras = list.RowCount();
     for (int row = 0; row < list.RowCount(); ++row) {
-        flagged += list.Flags(row) != 0 ? 1 : 0;
+        counts.flagged += list.Flags(row) != 0 ? 1 : 0;
     }
-    const qsizetype selected = m_deviceList->selectionModel()->selectedRows().size();
-    QString text =
-        QStringLiteral("%1 %2 · %3 flagged · %4 selected")
-            .arg(list.RowCount())
-            .arg(list.RowCount() == 1 ? QStringLiteral("camera") : QStringLiteral("cameras"))
-            .arg(flagged)
-            .arg(selected);
-    if (m_watch.Watching()) {
-        text += QStringLiteral(" · %1 gone").arg(list.GoneCount());
-    }
-    return text;
+    counts.selected = static_cast<int>(m_deviceList->selectionModel()->selectedRows().size());
+    counts.gone = list.GoneCount();
+    return QString::fromStdString(m_bar.Text(counts));
 }
 
 QString CSearchDlg::ProgressText() const {
-    return m_progress->isTextVisible() ? m_progress->format() : QString();
+    return m_progress->isTextVisible() ? m_progress->text().remove(QChar(0x2060)) : QString();
 }
 
 void CSearchDlg::ShowCounts() {
@@ -342,12 +340,22 @@ void CSearchDlg::ShowCounts() {
     if (!ActiveRuns().empty() || m_outcomeOnBar || m_noCameraShown || !m_workerStarted) {
         return;
     }
-    const QString text = CountsText();
-    m_progress->setRange(1, 100);
-    m_progress->reset();
-    m_progress->setFormat(text);
+    // An empty bar (its value at the minimum) that draws its text.
+    m_progress->setRange(0, 1);
+    m_progress->setValue(0);
+    SetBarText(CountsText());
+}
+
+void CSearchDlg::SetBarText(const QString& text) {
+    m_progress->setFormat(QString::fromStdString(qdipc::ProgressFormatText(text.toStdString())));
     m_progress->setTextVisible(true);
-    m_progress->setToolTip(text);
+    // Also for screen readers, and for a bar too narrow for its text.
+    m_progress->setToolTip(qdipc::PlainToolTip(text));
+}
+
+void CSearchDlg::OnOperatorAction() {
+    m_outcomeOnBar = false;
+    ShowCounts();
 }
 
 void CSearchDlg::OnSaveList() {
@@ -411,8 +419,12 @@ void CSearchDlg::OnSearchEnded() {
     // and probes do not belong to it.
     m_lastSearch = SearchFactsNow();
     m_lastSearchEnded = true;
+    m_bar.SearchEnded();
     if (m_table.RowCount() == 0) {
         ShowNoCameraAnswered();
+    } else {
+        m_listPresentation->FitColumns();
+        ShowCounts();
     }
 }
 
@@ -423,10 +435,8 @@ void CSearchDlg::ShowNoCameraAnswered() {
     const QString text = QStringLiteral("No camera answered — click here to diagnose the network");
     m_progress->setRange(0, 1000);
     m_progress->setValue(0);
-    m_progress->setFormat(text);
-    m_progress->setTextVisible(true);
     // Also for screen readers, as every text of the bar.
-    m_progress->setToolTip(qdipc::PlainToolTip(text));
+    SetBarText(text);
     m_noCameraShown = true;
 }
 
@@ -446,8 +456,7 @@ void CSearchDlg::ShowPortTaken() {
                              .arg(port)
                              .arg(QString::fromStdString(
                                  qdipc::EscapeControls(qdipc::PortOwnersText(lookup.owners))));
-    m_progress->setFormat(text);
-    m_progress->setToolTip(text);
+    SetBarText(text);
 }
 
 void CSearchDlg::ClearNoCameraAnswered() {
@@ -788,10 +797,7 @@ void CSearchDlg::ShowConfirmationProgress() {
         m_progress->setRange(0, 1000);
         m_progress->setValue(m_notConfirmedCount == 0 ? 1000 : 0);
     }
-    m_progress->setFormat(text);
-    m_progress->setTextVisible(true);
-    // Also for screen readers, and for a bar too narrow for its text.
-    m_progress->setToolTip(qdipc::PlainToolTip(text));
+    SetBarText(text);
     m_noCameraShown = false;
 }
 

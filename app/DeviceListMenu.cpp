@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QItemSelection>
 #include <QKeySequence>
 #include <QMenu>
 #include <QTableView>
@@ -54,6 +55,25 @@ DeviceListMenu::DeviceListMenu(QTableView* list, DeviceTable* table, DeviceListM
     connect(m_list, &QWidget::customContextMenuRequested, this, &DeviceListMenu::ShowMenu);
 }
 
+int DeviceListMenu::ShowGoneRows() {
+    QItemSelection gone;
+    int first = -1;
+    for (int row = 0; row < m_table->RowCount(); ++row) {
+        if (m_table->List().Presence(row).gone) {
+            gone.select(m_table->index(row, 0), m_table->index(row, kColumnCount - 1));
+            first = first < 0 ? row : first;
+        }
+    }
+    if (first < 0) {
+        return 0;
+    }
+    m_list->selectionModel()->select(gone, QItemSelectionModel::ClearAndSelect);
+    m_list->selectionModel()->setCurrentIndex(m_table->index(first, 0),
+                                              QItemSelectionModel::NoUpdate);
+    m_list->scrollTo(m_table->index(first, 0));
+    return static_cast<int>(m_list->selectionModel()->selectedRows().size());
+}
+
 std::vector<int> DeviceListMenu::SelectedRows() const {
     std::vector<int> rows;
     for (const QModelIndex& index : m_list->selectionModel()->selectedRows()) {
@@ -93,6 +113,9 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
         connect(watch, &QAction::toggled, this,
                 [action = m_actions.keepWatching](bool on) { action(on); });
     }
+    QAction* gone = menu->addAction(QStringLiteral("Show &Gone Cameras"));
+    gone->setEnabled(m_table->List().GoneCount() > 0);
+    connect(gone, &QAction::triggered, this, [this] { ShowGoneRows(); });
     QAction* save = menu->addAction(QStringLiteral("Save &List As…"));
     save->setEnabled(static_cast<bool>(m_actions.saveList) && m_table->RowCount() > 0);
     if (m_actions.saveList) {

@@ -2,9 +2,10 @@
 // The device list's context menu, on a right-click and on the Menu key, for
 // the selected rows: "Assign Addresses…", "Settings…", "Preview", "Open Web
 // Page", "Copy" (as Ctrl+C), "Copy IP", "Copy MAC"; and for the whole list
-// "Keep Watching" (a toggle), "Save List As…" and "Diagnose Network…", which
-// need no selection. The window's handlers do the work; this class builds the
-// menu and the texts.
+// "Keep Watching" (a toggle), "Show Gone Cameras" (selects them and scrolls
+// to the first), "Save List As…" and "Diagnose Network…", which need no
+// selection. The window's handlers do the work; this class builds the menu
+// and the texts.
 
 #include <QObject>
 #include <QString>
@@ -65,6 +66,8 @@ public:
 
     void OpenWebPages();
     void CopyColumn(int column);
+    // Selects the gone rows and scrolls to the first; answers how many.
+    int ShowGoneRows();
 
 private:
     void ShowMenu(const QPoint& position);

@@ -461,15 +461,18 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
     for (int row = 0; row < 3; ++row) {
         flagged += dlg.Table().List().Flags(row) != 0 ? 1 : 0;
     }
+    // The bar's visible text: the search, then the counts.
+    QCOMPARE(dlg.ProgressText(), QStringLiteral("Searching… · 3 cameras"));
     const QString counts = QStringLiteral("3 cameras · %1 flagged · 0 selected").arg(flagged);
     QTRY_COMPARE_WITH_TIMEOUT(dlg.ProgressText(), counts, 3000);
 
     dlg.SetWatching(true);
     QVERIFY(dlg.Watching());
-    QCOMPARE(dlg.ProgressText(), counts + QStringLiteral(" · 0 gone"));
+    const QString watching = QStringLiteral("Watching · every 0.25 s · ") + counts;
+    QCOMPARE(dlg.ProgressText(), watching + QStringLiteral(" · 0 gone"));
     QTest::qWait(700);  // two cycles with every camera answering
     QVERIFY(dlg.Watch().Cycles() >= 2);
-    QCOMPARE(dlg.ProgressText(), counts + QStringLiteral(" · 0 gone"));
+    QCOMPARE(dlg.ProgressText(), watching + QStringLiteral(" · 0 gone"));
     const auto firstSeen = dlg.Table().List().Presence(0).firstSeen;
     QVERIFY(dlg.Table().List().Presence(0).lastSeen > firstSeen);
 
@@ -523,21 +526,31 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
     cameras.reset();
     QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().List().GoneCount(), 3, 3000);
     QCOMPARE(dlg.Table().RowCount(), 3);
-    QTRY_COMPARE_WITH_TIMEOUT(dlg.ProgressText(), counts + QStringLiteral(" · 3 gone"), 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.ProgressText(), watching + QStringLiteral(" · 3 gone"), 1000);
+    // The row menu's Show Gone Cameras selects them.
+    QCOMPARE(dlg.ListMenu().ShowGoneRows(), 3);
 
-    // A confirmation's outcome stays on the bar until the next Search, which
-    // also ends watching.
-    dlg.SetWatching(false);
+    // A confirmation's outcome stays on the bar across watch cycles, until
+    // the operator's next action.
     std::array<std::uint8_t, qdipc::record::kDevIdBlockSize> block{};
     qdipc::ParseDeviceId("0011aabb-0000ff01", block.data());
     dlg.SendSettingsRecord(qdipc::BuildModifyRecord(block, qdipc::AddressingMode::Dhcp, "", "", "",
                                                     "02:00:00:0d:bb:01"));
     QTRY_VERIFY_WITH_TIMEOUT(dlg.ProgressText().startsWith(QStringLiteral("Not confirmed: ")),
                              3000);
-    dlg.SetWatching(true);
+    const QString outcome = dlg.ProgressText();
+    const int cycles = dlg.Watch().Cycles();
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.Watch().Cycles() >= cycles + 3, 3000);
+    QCOMPARE(dlg.ProgressText(), outcome);
+    auto* list = dlg.findChild<QTableView*>(QStringLiteral("deviceList"));
+    list->selectRow(1);  // the operator acts: the counts are back
+    QCOMPARE(dlg.ProgressText(), QStringLiteral("Watching · every 0.25 s · 3 cameras · %1 "
+                                                "flagged · 1 selected · 3 gone")
+                                     .arg(flagged));
+    // A new Search ends watching; the bar says it searches.
     QTest::mouseClick(search, Qt::LeftButton);
     QVERIFY(!dlg.Watching());
-    QCOMPARE(dlg.ProgressText(), QStringLiteral("0 cameras · 0 flagged · 0 selected"));
+    QCOMPARE(dlg.ProgressText(), QStringLiteral("Searching…"));
     dlg.close();
 }
 

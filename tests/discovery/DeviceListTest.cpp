@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "discovery/DeviceIdMap.h"
+#include "discovery/ListBar.h"
 #include "discovery/SiteWatch.h"
 #include "tests/discovery/TestReplies.h"
 
@@ -566,6 +567,36 @@ TEST(SiteWatchTest, LateTicksKeepOneRequestPerCycle) {
     watch.Stop();
     EXPECT_FALSE(watch.Tick(t0 + std::chrono::milliseconds(9000), events));
     EXPECT_TRUE(events.empty());
+}
+
+// What the window's bar says: searching, the counts, watching; and its
+// format's '%' codes kept from substituting a text.
+TEST(ListBarTest, SaysSearchingThenTheCountsAndWhileWatchingSaysSo) {
+    ListBar bar;
+    const ListCounts one{1, 0, 0, 0};
+    const ListCounts site{29, 2, 1, 1};
+    EXPECT_EQ(bar.Text(site), "29 cameras \u00B7 2 flagged \u00B7 1 selected");
+    EXPECT_EQ(bar.Text(one), "1 camera \u00B7 0 flagged \u00B7 0 selected");
+    bar.SearchStarted();
+    EXPECT_EQ(bar.Text({}), "Searching\u2026");
+    EXPECT_EQ(bar.Text(site), "Searching\u2026 \u00B7 29 cameras");
+    bar.SearchEnded();
+    bar.SetWatching(true, 5000);
+    EXPECT_EQ(bar.Text(site),
+              "Watching \u00B7 every 5 s \u00B7 29 cameras \u00B7 2 flagged \u00B7 1 selected "
+              "\u00B7 1 gone");
+    bar.SetWatching(true, 250);
+    EXPECT_EQ(bar.Text({}).substr(0, 24), "Watching \u00B7 every 0.25 s");
+    bar.SetWatching(false, 0);
+    EXPECT_EQ(bar.Text(site), "29 cameras \u00B7 2 flagged \u00B7 1 selected");
+    EXPECT_EQ(SecondsText(200), "0.2 s");
+    EXPECT_EQ(SecondsText(3600000), "3600 s");
+    EXPECT_EQ(SecondsText(2505), "2.505 s");
+
+    // "%p", "%v" and "%m" get a word joiner after the '%'; other '%' stay.
+    EXPECT_EQ(ProgressFormatText("50%p 1%v %m %% 5%"),
+              "50%\u2060p 1%\u2060v %\u2060m %% 5%");
+    EXPECT_EQ(ProgressFormatText("%"), "%");
 }
 
 }  // namespace

@@ -1222,7 +1222,8 @@ def scenario_watch(lab, args):
     lab.screen.click_with(None, lab.a11y.extents(lab.a11y.cell(window.table(), 0, 3)), button=3)
     time.sleep(0.5)
     lab.screen.key("w")
-    window.wait_progress_text(r"^3 cameras · \d+ flagged · 1 selected · 0 gone$", 5)
+    window.wait_progress_text(
+        r"^Watching · every 5 s · 3 cameras · \d+ flagged · 1 selected · 0 gone$", 5)
     log("watching: " + window.progress_text())
 
     # A camera plugged in while watching.
@@ -1249,7 +1250,8 @@ def scenario_watch(lab, args):
 
     # It answers again: back within a cycle.
     lab.start_camsim(cameras=1, first=10, name="camsim-b")
-    took = wait_progress_match(window, r"^4 cameras .* · 0 gone$", WINDOW_CYCLE_S + 2)
+    took = wait_progress_match(window, r"^Watching · .* · 4 cameras .* · 0 gone$",
+                               WINDOW_CYCLE_S + 2)
     log(f"the camera was back after {took:.1f} s")
 
     # Search clears, lists afresh and ends watching.
