@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QItemSelection>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QTableView>
@@ -53,6 +54,21 @@ DeviceListMenu::DeviceListMenu(QTableView* list, DeviceTable* table, DeviceListM
     // (Shift+F10 too).
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, &DeviceListMenu::ShowMenu);
+    // Qt turns the Menu key into a menu request, but Shift+F10 only where
+    // the platform does (Windows): the filter catches it everywhere.
+    m_list->installEventFilter(this);
+}
+
+bool DeviceListMenu::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+            // Outside the viewport: ShowMenu puts the menu at the current row.
+            ShowMenu(QPoint(-1, -1));
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 int DeviceListMenu::ShowGoneRows() {
@@ -132,7 +148,8 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
 void DeviceListMenu::ShowMenu(const QPoint& position) {
     QMenu* menu = BuildMenu(m_list);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    // The Menu key reports the view's centre; the current row is a better place.
+    // The Menu key reports the view's centre, Shift+F10 no place at all; the
+    // current row is a better place.
     QPoint at = position;
     const QModelIndex current = m_list->currentIndex();
     if (current.isValid() && !m_list->viewport()->rect().contains(at)) {

@@ -362,6 +362,24 @@ void SearchDlgTest::rowMenuActsOnTheSelectedRows() {
         }));
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("10.0.0.1\n10.0.0.2\n"));
     QVERIFY(dlg.openedRows.empty());
+
+    // Shift+F10 on the list shows it as well (Qt makes no menu request of it
+    // outside Windows).
+    QStringList shown;
+    const auto press = [&](Qt::KeyboardModifiers modifiers) {
+        return WhileModal(
+            [&] {
+                list->setFocus();
+                QTest::keyClick(list, Qt::Key_F10, modifiers);
+                QTest::qWait(30);
+            },
+            [&](QWidget* popup) {
+                shown << QString::fromLatin1(popup->metaObject()->className());
+                popup->close();
+            });
+    };
+    QVERIFY(press(Qt::ShiftModifier));
+    QCOMPARE(shown, QStringList{QStringLiteral("QMenu")});
 }
 
 void SearchDlgTest::assignAddressesPlansTheSelectedRows() {
