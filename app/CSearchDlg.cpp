@@ -29,6 +29,7 @@
 #include "platform/UdpSocket.h"
 #include "preview/CVideoStatic.h"
 #include "settings/ApplySettingsEvent.h"
+#include "settings/AssignMemory.h"
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
 #include "settings/DialogFont.h"
@@ -841,6 +842,8 @@ void CSearchDlg::OnAssignAddresses() {
             return StartAssignRun(std::move(orders));
         },
         &m_reservations, this);
+    dialog->RememberFieldsIn(qdipc::AssignMemoryFile(
+        m_config.stateDirectory.empty() ? qdipc::UserStateDirectory() : m_config.stateDirectory));
     dialog->show();
 }
 

@@ -9,10 +9,13 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "discovery/CellText.h"
+#include "settings/AssignMemory.h"
 #include "settings/SettingsValidation.h"
 
 namespace {
@@ -84,7 +87,7 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     m_table = new QTableWidget(static_cast<int>(m_batch.size()), kColumnCount, this);
     m_table->setHorizontalHeaderLabels({QStringLiteral("Dev ID"), QStringLiteral("MAC"),
                                         QStringLiteral("IP"), QStringLiteral("New IP"),
-                                        QStringLiteral("Result")});
+                                        QStringLiteral("Result"), QStringLiteral("Reason")});
     m_table->verticalHeader()->setVisible(false);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -95,9 +98,15 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
         m_table->setItem(row, kColIp, Cell(camera.ip));
         m_table->setItem(row, kColNewIp, Cell({}));
         m_table->setItem(row, kColResult, Cell({}));
+        m_table->setItem(row, kColReason, Cell({}));
     }
-    m_table->resizeColumnsToContents();
+    FitColumns();
     m_table->horizontalHeader()->setStretchLastSection(true);
+    // Ten rows at least: a factory batch is read without scrolling.
+    m_table->setMinimumHeight(m_table->horizontalHeader()->sizeHint().height() +
+                              10 * m_table->verticalHeader()->defaultSectionSize() +
+                              m_table->horizontalScrollBar()->sizeHint().height() +
+                              2 * m_table->frameWidth());
 
     m_skipped = PlainLabel(this, QStringLiteral("Skipped addresses"));
     m_rollback = PlainLabel(this, QStringLiteral("Rollback plan"));
@@ -106,6 +115,8 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     m_progress->setRange(0, static_cast<int>(m_batch.size()));
     m_progress->setValue(0);
     m_progress->setFormat(QStringLiteral("%v of %m confirmed"));
+    // No count before anything was applied.
+    m_progress->hide();
 
     auto* buttons = new QDialogButtonBox(this);
     m_apply = buttons->addButton(QStringLiteral("Apply"), QDialogButtonBox::ApplyRole);
@@ -132,16 +143,38 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     layout->addWidget(m_rollback);
     layout->addWidget(m_progress);
     layout->addWidget(buttons);
-    resize(560, 420);
+    resize(std::max(640, sizeHint().width()), std::max(420, sizeHint().height()));
 
-    const qdipc::AssignFields fields = qdipc::PrefillAssignFields(m_batch, m_surroundings);
-    m_editStart->setText(QString::fromStdString(fields.start));
-    m_editMask->setText(QString::fromStdString(fields.mask));
-    m_editGateway->setText(QString::fromStdString(fields.gateway));
+    m_prefill = qdipc::PrefillAssignFields(m_batch, m_surroundings);
+    m_editStart->setText(QString::fromStdString(m_prefill.start));
+    m_editMask->setText(QString::fromStdString(m_prefill.mask));
+    m_editGateway->setText(QString::fromStdString(m_prefill.gateway));
     for (QLineEdit* edit : {m_editStart, m_editMask, m_editGateway}) {
         connect(edit, &QLineEdit::textChanged, this, &CAssignDlg::Replan);
     }
     Replan();
+}
+
+void CAssignDlg::RememberFieldsIn(std::filesystem::path file) {
+    m_memoryFile = std::move(file);
+    const bool untouched = m_editStart->text().toStdString() == m_prefill.start &&
+                           m_editMask->text().toStdString() == m_prefill.mask &&
+                           m_editGateway->text().toStdString() == m_prefill.gateway;
+    if (!untouched || !m_runRows.empty()) {
+        return;
+    }
+    const qdipc::AssignFields recalled = qdipc::RecallAssignFields(m_memoryFile, m_prefill);
+    m_editStart->setText(QString::fromStdString(recalled.start));
+    m_editMask->setText(QString::fromStdString(recalled.mask));
+    m_editGateway->setText(QString::fromStdString(recalled.gateway));
+}
+
+void CAssignDlg::FitColumns() {
+    m_table->resizeColumnsToContents();
+    // Room for the longest result word, before any result is there.
+    const int widest =
+        m_table->fontMetrics().horizontalAdvance(QStringLiteral("not confirmed")) + 16;
+    m_table->setColumnWidth(kColResult, std::max(m_table->columnWidth(kColResult), widest));
 }
 
 CAssignDlg::~CAssignDlg() {
@@ -233,7 +266,7 @@ void CAssignDlg::Replan() {
     m_skipped->setText(skipped.isEmpty()
                            ? QString()
                            : QStringLiteral("Skipped: ") + skipped.join(QStringLiteral(", ")));
-    m_table->resizeColumnsToContents();
+    FitColumns();
     m_apply->setEnabled(m_planOk);
 }
 
@@ -289,7 +322,14 @@ void CAssignDlg::StartRun(const std::vector<int>& rows) {
         return;
     }
     m_run = run;
+    // The fields that went out are this network's from now on.
+    if (m_runRows.empty()) {
+        qdipc::RememberAssignFields(
+            m_memoryFile, m_prefill,
+            {m_editStart->text().trimmed().toStdString(), m_mask, m_gateway});
+    }
     m_runRows = rows;
+    m_progress->show();
     m_apply->setEnabled(false);
     m_retry->setEnabled(false);
     SetFieldsEditable(false);
@@ -312,6 +352,7 @@ void CAssignDlg::SetResult(int row, const QString& text, const QString& reason) 
     QTableWidgetItem* item = m_table->item(row, kColResult);
     item->setText(text);
     item->setToolTip(reason);
+    m_table->item(row, kColReason)->setText(reason);
     m_reasons[static_cast<std::size_t>(row)] = reason.toStdString();
 }
 
@@ -360,7 +401,7 @@ void CAssignDlg::ShowProgress() {
             : unconfirmed > 0 ? QStringLiteral("Every record was sent; confirmation is off.")
                               : QStringLiteral("Every camera confirmed its new address."));
         m_retry->setEnabled(retry);
-        m_table->resizeColumnsToContents();
+        FitColumns();
     }
 }
 

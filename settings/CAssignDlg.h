@@ -17,6 +17,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QString>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,7 +35,7 @@ class QTableWidget;
 class CAssignDlg : public QDialog {
     Q_OBJECT
 public:
-    enum Column { kColDevId, kColMac, kColIp, kColNewIp, kColResult, kColumnCount };
+    enum Column { kColDevId, kColMac, kColIp, kColNewIp, kColResult, kColReason, kColumnCount };
 
     // Makes a run of the given orders (owned elsewhere) that the dialog then
     // starts, or null when it cannot.
@@ -59,6 +60,11 @@ public:
     QProgressBar* Progress() const { return m_progress; }
     qdipc::AssignRun* Run() const { return m_run; }
 
+    // Remembers the fields applied per network in file (AssignMemory), and
+    // takes those last applied on this batch's network now, unless the
+    // operator has edited them already. Empty: nothing is remembered.
+    void RememberFieldsIn(std::filesystem::path file);
+
     // The table as CSV: the plan file's columns (dev_id, mac, ip = the new
     // address, mask, gateway, mode), then old_ip, result and reason.
     QString ResultsCsv() const;
@@ -80,6 +86,8 @@ private:
     void ShowProgress();
     void SetResult(int row, const QString& text, const QString& reason);
     void SetFieldsEditable(bool editable);
+    // The Result column fits its longest word, whatever the rows hold now.
+    void FitColumns();
 
     std::vector<qdipc::AssignCamera> m_batch;
     qdipc::AssignSurroundings m_surroundings;
@@ -95,6 +103,10 @@ private:
     std::string m_mask;
     std::string m_gateway;
     bool m_planOk = false;
+    // The prefilled fields (whose network keys the remembered ones) and
+    // where applied fields are remembered.
+    qdipc::AssignFields m_prefill;
+    std::filesystem::path m_memoryFile;
 
     QPointer<qdipc::AssignRun> m_run;
     std::vector<int> m_runRows;  // the run's camera i is table row m_runRows[i]

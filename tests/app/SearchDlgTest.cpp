@@ -40,6 +40,7 @@
 #include "preview/CCredentialsDlg.h"
 #include "preview/CVideoStatic.h"
 #include "settings/AddressReservations.h"
+#include "settings/AssignMemory.h"
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
 #include "settings/DialogFont.h"
@@ -139,6 +140,7 @@ private slots:
     void assignAddressesPlansTheSelectedRows();
     void twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatCannotGo();
     void assignRunShowsEngineResultsAndRetriesTheUnconfirmed();
+    void assignDialogShowsTenRowsAndRemembersItsFields();
     void closingWithRecordsUnsentAsksAndNamesWhatIsDropped();
     void keysChooseTheRowThatSettingAndPreviewActOn();
     void everyCaptionAndADeviceIdFitTheirControls();
@@ -589,6 +591,58 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
              QLatin1String("confirmed"));
     QTRY_VERIFY_WITH_TIMEOUT(run->IsFinished(), 3000);
     QCOMPARE(runs.size(), std::size_t{2});
+}
+
+void SearchDlgTest::assignDialogShowsTenRowsAndRemembersItsFields() {
+    QTemporaryDir state;
+    const std::filesystem::path memory = qdipc::AssignMemoryFile(state.path().toStdString());
+    std::vector<std::unique_ptr<qdipc::AssignRun>> runs;
+    const auto starter = [&](std::vector<qdipc::AssignOrder> orders) {
+        qdipc::AssignRun::Hooks hooks;
+        hooks.send = [](const qdipc::NetSettingsRecord&, std::uint32_t, std::string&) {
+            return true;
+        };
+        hooks.probe = [] { return true; };
+        hooks.rollbackDirectory = state.path().toStdString();
+        runs.push_back(std::make_unique<qdipc::AssignRun>(std::move(orders), std::move(hooks)));
+        return runs.back().get();
+    };
+    auto first = std::make_unique<CAssignDlg>(FactoryBatch(0, 12), LoopbackSurroundings(), starter);
+    first->RememberFieldsIn(memory);
+    QCOMPARE(first->StartEdit()->text(), QStringLiteral("10.9.0.2"));  // nothing remembered yet
+    ShowAndActivate(*first);
+    // Ten rows in view at the default size; no count before Apply; the
+    // Result column has room for its longest word, and a Reason column.
+    QTableWidget* table = first->PlanTable();
+    QVERIFY2(table->viewport()->height() >= 10 * table->rowHeight(0),
+             qPrintable(QStringLiteral("%1 px for rows of %2 px")
+                            .arg(table->viewport()->height())
+                            .arg(table->rowHeight(0))));
+    QVERIFY(!first->Progress()->isVisible());
+    QVERIFY(table->columnWidth(CAssignDlg::kColResult) >
+            table->fontMetrics().horizontalAdvance(QStringLiteral("not confirmed")));
+    QCOMPARE(table->horizontalHeaderItem(CAssignDlg::kColReason)->text(), QStringLiteral("Reason"));
+
+    first->StartEdit()->setText(QStringLiteral("10.9.1.20"));
+    first->GatewayEdit()->setText(QStringLiteral("10.9.0.1"));
+    QTest::mouseClick(first->ApplyButton(), Qt::LeftButton);
+    QCOMPARE(runs.size(), std::size_t{1});
+    QVERIFY(first->Progress()->isVisible());
+    first.reset();
+
+    // The next batch on the same network starts from the applied fields.
+    CAssignDlg second(FactoryBatch(20, 2), LoopbackSurroundings(), starter);
+    second.RememberFieldsIn(memory);
+    QCOMPARE(second.StartEdit()->text(), QStringLiteral("10.9.1.20"));
+    QCOMPARE(second.MaskEdit()->text(), QStringLiteral("255.255.0.0"));
+    QCOMPARE(second.GatewayEdit()->text(), QStringLiteral("10.9.0.1"));
+    // A batch on another network keeps its own prefill.
+    qdipc::AssignSurroundings other = LoopbackSurroundings();
+    other.interfaces = {{"lan7", 7, "172.20.0.1", "255.255.255.0", "172.20.0.255"}};
+    CAssignDlg third(FactoryBatch(30, 2), other, starter);
+    third.RememberFieldsIn(memory);
+    QCOMPARE(third.StartEdit()->text(), QStringLiteral("172.20.0.2"));
+    QCOMPARE(third.GatewayEdit()->text(), QStringLiteral("10.9.0.254"));
 }
 
 void SearchDlgTest::closingWithRecordsUnsentAsksAndNamesWhatIsDropped() {
