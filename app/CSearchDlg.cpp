@@ -360,14 +360,19 @@ void CSearchDlg::OnOperatorAction() {
 }
 
 void CSearchDlg::OnSaveList() {
-    const QString path =
+    const QString json = QStringLiteral("JSON (*.json)");
+    QString filter;
+    const QString chosen =
         m_config.chooseSaveFile
             ? m_config.chooseSaveFile(this)
             : QFileDialog::getSaveFileName(this, QStringLiteral("Save List As"), QString(),
-                                           QStringLiteral("CSV (*.csv);;JSON (*.json)"));
-    if (path.isEmpty()) {
+                                           QStringLiteral("CSV (*.csv);;") + json, &filter);
+    if (chosen.isEmpty()) {
         return;
     }
+    // A name without an extension gets the chosen format's.
+    const QString path = QString::fromStdString(qdipc::SavedListPath(
+        chosen.toStdString(), filter == json ? qdipc::ListFormat::Json : qdipc::ListFormat::Csv));
     const QString error = SaveListTo(path);
     if (!error.isEmpty()) {
         m_messages->Warn(this, error);

@@ -167,16 +167,27 @@ std::string TimeText(std::chrono::system_clock::time_point time) {
     return text;
 }
 
-std::string FormatWatchEvent(ListFormat format, std::string_view event, const ListEntry& entry) {
+std::string MillisecondTimeText(std::chrono::system_clock::time_point time) {
+    const auto second = std::chrono::floor<std::chrono::seconds>(time);
+    const auto ms = (std::chrono::floor<std::chrono::milliseconds>(time) - second).count();
+    std::string text = TimeText(second);
+    const std::string fraction = std::to_string(1000 + ms).substr(1);
+    text.insert(text.size() - 1, "." + fraction);
+    return text;
+}
+
+std::string FormatWatchEvent(ListFormat format, std::string_view event, std::string_view time,
+                             const ListEntry& entry) {
     std::string out;
     if (format == ListFormat::Json) {
         std::string object;
         AppendJsonObject(object, entry);
-        // {"event": "...", then the object's own keys.
-        out = "{\"event\": " + JsonString(event) + ", " + object.substr(1) + "\n";
+        // {"event": "...", "time": "...", then the object's own keys.
+        out = "{\"event\": " + JsonString(event) + ", \"time\": " + JsonString(time) + ", " +
+              object.substr(1) + "\n";
         return out;
     }
-    out += TsvField(event);
+    out += TsvField(event) + "\t" + TsvField(time);
     for (const std::string& cell : entry.cells) {
         out += "\t" + TsvField(cell);
     }
@@ -188,7 +199,7 @@ std::string WatchEventHeader(ListFormat format) {
     if (format == ListFormat::Json) {
         return {};
     }
-    std::string out = "Event";
+    std::string out = "Event\tTime";
     for (const char* title : kColumnTitles) {
         out += "\t";
         out += title;
@@ -211,6 +222,20 @@ std::string FormatSavedList(ListFormat format, const std::vector<ListEntry>& ent
     }
     out += entries.empty() ? "]}\n" : "\n]}\n";
     return out;
+}
+
+std::string SavedListPath(std::string_view path, ListFormat chosen) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string_view::npos && dot > 0 && dot + 1 < name.size()) {
+        return std::string(path);
+    }
+    const char* extension = chosen == ListFormat::Json  ? ".json"
+                            : chosen == ListFormat::Tsv ? ".tsv"
+                                                        : ".csv";
+    // "site." gets "csv", not ".csv".
+    return std::string(path) + (name.ends_with('.') ? extension + 1 : extension);
 }
 
 std::string FormatSavedListAbout(const SavedListAbout& about) {

@@ -515,6 +515,13 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
              QString::fromStdString(dlg.Table().CellText(2, 1)));
     QVERIFY(listed[2].toObject().contains(QStringLiteral("first_seen")));
     QVERIFY(listed[2].toObject().contains(QStringLiteral("last_seen")));
+    // A name without an extension gets the chosen format's (CSV here), and
+    // the metadata follows it.
+    saveAs = files.filePath(QStringLiteral("site-list"));
+    dlg.OnSaveList();
+    QVERIFY(QFile::exists(saveAs + QStringLiteral(".csv")));
+    QVERIFY(QFile::exists(saveAs + QStringLiteral(".csv.about.json")));
+    QVERIFY(!QFile::exists(saveAs));
     // A file that cannot be written is named in a box.
     saveAs = files.filePath(QStringLiteral("no/such/folder/site.csv"));
     dlg.OnSaveList();
@@ -609,8 +616,15 @@ void LoopbackSearchTest::commandLineWatchPrintsEachEventUntilStopped() {
     std::set<QString> added;
     std::set<QString> gone;
     for (const QJsonObject& event : events) {
-        QCOMPARE(event.keys().size(), 17);  // the 14 of --list, the event and two times
+        // The 14 of --list, the event, its time and the camera's two times.
+        QCOMPARE(event.keys().size(), 18);
         const QString id = event.value(QStringLiteral("dev_id")).toString();
+        // The event's time: UTC to the millisecond, not before the camera was seen.
+        const QString time = event.value(QStringLiteral("time")).toString();
+        QCOMPARE(time.size(), 24);
+        QVERIFY2(time.endsWith(QLatin1Char('Z')) && time[19] == QLatin1Char('.'),
+                 qPrintable(time));
+        QVERIFY(time.left(19) >= event.value(QStringLiteral("first_seen")).toString().left(19));
         (event.value(QStringLiteral("event")).toString() == QStringLiteral("added") ? added : gone)
             .insert(id);
         QVERIFY(event.value(QStringLiteral("first_seen")).toString().endsWith(QLatin1Char('Z')));

@@ -502,6 +502,8 @@ TEST(SiteWatchTest, CyclesMarkAddedChangedGoneAndBack) {
 
     CameraReply moved = Camera(2);
     moved.ip = "10.0.9.9";
+    CameraReply movedAgain = Camera(2);
+    movedAgain.ip = "10.0.9.10";
     struct Step {
         int atMs;
         std::vector<CameraReply> answering;
@@ -519,6 +521,11 @@ TEST(SiteWatchTest, CyclesMarkAddedChangedGoneAndBack) {
         {5500, {Camera(2)}, {"back 1"}, 0},
         {6000, {Camera(1), moved, Camera(3)}, {"changed 1", "added 2"}, 0},
         {7000, {Camera(1), moved, Camera(3)}, {}, 0},  // the same values: no change
+        {8000, {Camera(1), Camera(3)}, {}, 0},
+        {9000, {Camera(1), Camera(3)}, {}, 0},
+        {10000, {Camera(1), Camera(3)}, {"gone 1"}, 1},
+        // Back with new values: one event, the row updated before it.
+        {10500, {movedAgain}, {"back 1"}, 0},
     };
     for (const Step& step : steps) {
         wall = std::chrono::milliseconds(step.atMs);
@@ -535,20 +542,21 @@ TEST(SiteWatchTest, CyclesMarkAddedChangedGoneAndBack) {
         for (const WatchEvent& event : events) {
             texts.push_back(std::string(WatchEventName(event.kind)) + " " +
                             std::to_string(event.row));
+            EXPECT_EQ(event.time, epoch + wall) << "at " << step.atMs << " ms";
         }
         EXPECT_EQ(texts, step.events) << "at " << step.atMs << " ms";
         EXPECT_EQ(list.GoneCount(), step.goneCount) << "at " << step.atMs << " ms";
     }
     EXPECT_EQ(list.RowCount(), 3);
-    EXPECT_EQ(watch.Cycles(), 7);
-    // Camera 2: listed at 100 ms, last heard at 7 s, with the new IP in place.
+    EXPECT_EQ(watch.Cycles(), 10);
+    // Camera 2: listed at 100 ms, last heard at 10.5 s, with the new IP in place.
     const RowPresence presence = list.Presence(1);
     EXPECT_EQ(presence.firstSeen, epoch + std::chrono::milliseconds(100));
-    EXPECT_EQ(presence.lastSeen, epoch + std::chrono::milliseconds(7000));
+    EXPECT_EQ(presence.lastSeen, epoch + std::chrono::milliseconds(10500));
     EXPECT_FALSE(presence.gone);
     EXPECT_TRUE(presence.changed);
     EXPECT_FALSE(list.Presence(0).changed);
-    EXPECT_EQ(list.CellText(1, kColIp), "10.0.9.9");
+    EXPECT_EQ(list.CellText(1, kColIp), "10.0.9.10");
     EXPECT_EQ(list.CellText(1, kColNumber), "1");
 }
 

@@ -1189,9 +1189,9 @@ def scenario_lossy(lab, args):
           f"--list: exit {result.returncode}, {len(listed)} rows: {result.stdout!r}")
     log("one --list: all 6 cameras listed")
 
-# The keys of a --watch --format jsonl line: the event, the keys of --list
-# --format json in their order, then the times.
-WATCH_KEYS = ["event", "no", "dev_id", "name", "ip", "port", "mac", "app_ver", "hardware_ver",
+# The keys of a --watch --format jsonl line: the event and its time, the keys
+# of --list --format json in their order, then the times.
+WATCH_KEYS = ["event", "time", "no", "dev_id", "name", "ip", "port", "mac", "app_ver", "hardware_ver",
               "kernel_ver", "mask", "web_port", "gateway", "interface", "flags", "first_seen",
               "last_seen"]
 # The window's watch interval (its default) and the one --watch runs with here.
@@ -1323,6 +1323,8 @@ def scenario_watch_cli(lab, args):
         check(list(event) == WATCH_KEYS, f"a line has the keys {list(event)}")
         check(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", event["last_seen"]),
               f"last_seen is {event['last_seen']!r}")
+        check(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z", event["time"]),
+              f"time is {event['time']!r}")
     log("--watch: 4 cameras added, every line JSON with the --list keys and the times")
 
     mark = watch.lines.count()
