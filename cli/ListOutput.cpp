@@ -74,21 +74,13 @@ void AppendTitles(std::string& out, auto field, std::string_view separator,
     AppendLine(out, titles, field, separator, lineEnd);
 }
 
-const ListRecord& CellsOf(const ListRecord& row) {
-    return row;
-}
-const ListRecord& CellsOf(const ListEntry& entry) {
-    return entry.cells;
-}
-
-// The column titles as a header line, then one line per row (a ListRecord or
-// a ListEntry).
-template <typename Row, typename Field>
-void AppendTable(std::string& out, const std::vector<Row>& rows, Field field,
+// The column titles as a header line, then one line per row.
+template <typename Field>
+void AppendTable(std::string& out, const std::vector<ListRecord>& rows, Field field,
                  std::string_view separator, std::string_view lineEnd) {
     AppendTitles(out, field, separator, lineEnd);
-    for (const Row& row : rows) {
-        AppendLine(out, CellsOf(row), field, separator, lineEnd);
+    for (const ListRecord& row : rows) {
+        AppendLine(out, row, field, separator, lineEnd);
     }
 }
 
@@ -245,24 +237,50 @@ std::string FormatSavedListAbout(const SavedListAbout& about) {
     return out;
 }
 
-std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries) {
+std::string DeviceListHead(ListFormat format) {
     std::string out;
     switch (format) {
         case ListFormat::Tsv:
-            AppendTable(out, entries, TsvField, "\t", "\n");
+            AppendTitles(out, TsvField, "\t", "\n");
             break;
         case ListFormat::Csv:
-            AppendTable(out, entries, CsvField, ",", "\r\n");
+            AppendTitles(out, CsvField, ",", "\r\n");
             break;
         case ListFormat::Json:
             out += "[";
-            for (std::size_t r = 0; r < entries.size(); ++r) {
-                out += r == 0 ? "\n  " : ",\n  ";
-                AppendJsonObject(out, entries[r]);
-            }
-            out += entries.empty() ? "]\n" : "\n]\n";
             break;
     }
+    return out;
+}
+
+void AppendDeviceListRow(std::string& out, ListFormat format, const ListEntry& entry, bool first) {
+    switch (format) {
+        case ListFormat::Tsv:
+            AppendLine(out, entry.cells, TsvField, "\t", "\n");
+            break;
+        case ListFormat::Csv:
+            AppendLine(out, entry.cells, CsvField, ",", "\r\n");
+            break;
+        case ListFormat::Json:
+            out += first ? "\n  " : ",\n  ";
+            AppendJsonObject(out, entry);
+            break;
+    }
+}
+
+std::string DeviceListTail(ListFormat format, bool empty) {
+    if (format != ListFormat::Json) {
+        return {};
+    }
+    return empty ? "]\n" : "\n]\n";
+}
+
+std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries) {
+    std::string out = DeviceListHead(format);
+    for (std::size_t r = 0; r < entries.size(); ++r) {
+        AppendDeviceListRow(out, format, entries[r], r == 0);
+    }
+    out += DeviceListTail(format, entries.empty());
     return out;
 }
 

@@ -66,6 +66,13 @@ inline constexpr std::array<const char*, kColumnCount> kJsonKeys = {
 // line with the keys kJsonKeys, then "interface" and "flags" (an array of
 // DeviceFlagNames); "no", "port" and "web_port" are numbers.
 std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries);
+// The same in pieces, so that a long list is written row by row without
+// the whole text (or every entry) in memory: DeviceListHead, then
+// AppendDeviceListRow for each row (first: the list's first row), then
+// DeviceListTail (empty: no row was written) give FormatDeviceList's bytes.
+std::string DeviceListHead(ListFormat format);
+void AppendDeviceListRow(std::string& out, ListFormat format, const ListEntry& entry, bool first);
+std::string DeviceListTail(ListFormat format, bool empty);
 
 // Any records in the same three forms, with the same escapes: names as the
 // header line (TSV, CSV) or as each JSON object's keys (every value a

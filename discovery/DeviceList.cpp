@@ -478,16 +478,34 @@ void DeviceList::SortByColumn(int column, bool ascending) {
                          [](const Keyed& a, const Keyed& b) { return SortsBefore(b.key, a.key); });
     }
 
-    // keys[i].row is the old row that now stands at position i.
-    std::deque<Row> sorted;
-    std::vector<int> newPosition(m_rows.size());
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        const auto oldRow = static_cast<std::size_t>(keys[i].row);
-        newPosition[oldRow] = static_cast<int>(i);
-        sorted.push_back(std::move(m_rows[oldRow]));
-        m_positionOfSerial[sorted.back().serial] = static_cast<int>(i);
+    // keys[i].row is the old row that now stands at position i. The rows
+    // move in place, cycle by cycle: no second copy of the list is made.
+    const std::size_t count = keys.size();
+    std::vector<int> newPosition(count);
+    std::vector<bool> placed(count, false);
+    for (std::size_t i = 0; i < count; ++i) {
+        newPosition[static_cast<std::size_t>(keys[i].row)] = static_cast<int>(i);
     }
-    m_rows = std::move(sorted);
+    for (std::size_t start = 0; start < count; ++start) {
+        if (placed[start]) {
+            continue;
+        }
+        Row carried = std::move(m_rows[start]);
+        std::size_t at = start;
+        for (;;) {
+            placed[at] = true;
+            const auto from = static_cast<std::size_t>(keys[at].row);
+            if (from == start) {
+                m_rows[at] = std::move(carried);
+                break;
+            }
+            m_rows[at] = std::move(m_rows[from]);
+            at = from;
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        m_positionOfSerial[m_rows[i].serial] = static_cast<int>(i);
+    }
 
     if (m_observer != nullptr) {
         m_observer->Reordered(newPosition);
