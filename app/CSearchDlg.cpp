@@ -31,6 +31,7 @@
 #include "platform/UdpSocket.h"
 #include "preview/CVideoStatic.h"
 #include "settings/ApplySettingsEvent.h"
+#include "settings/AssignMemory.h"
 #include "settings/AssignModel.h"
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
@@ -215,7 +216,7 @@ void CSearchDlg::OnInitDialog() {
     m_watchTimer.setSingleShot(true);
     connect(&m_watchTimer, &QTimer::timeout, this, &CSearchDlg::OnWatchTick);
     connect(m_deviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this] { ShowCounts(); });
+            [this] { OnOperatorAction(); });
     m_searchEnd.setSingleShot(true);
     connect(&m_searchEnd, &QTimer::timeout, this, &CSearchDlg::OnSearchEnded);
     // A click on the bar while it says "No camera answered" opens the diagnosis.
@@ -240,6 +241,8 @@ void CSearchDlg::OnSearch() {
     }
     m_outcomeOnBar = false;
     m_searchEnd.stop();
+    m_bar.SearchEnded();
+    m_bar.SetWatching(false, 0);
     ClearNoCameraAnswered();
     m_lastSearch = {};
     m_lastSearchEnded = false;
@@ -273,6 +276,7 @@ void CSearchDlg::OnSearch() {
         return;
     }
     StartWorkerOnce();
+    m_bar.SearchStarted();
     m_searchSchedule.Start(qdipc::SearchSchedule::Clock::now());
     ScheduleSearchRepeat();
     m_searchEnd.start(m_config.searchEndDelay);
@@ -280,7 +284,9 @@ void CSearchDlg::OnSearch() {
 }
 
 void CSearchDlg::SetWatching(bool on) {
+    m_outcomeOnBar = false;  // the operator acted
     if (!on) {
+        m_bar.SetWatching(false, 0);
         m_watch.Stop();
         m_watchTimer.stop();
         ShowCounts();
@@ -300,6 +306,7 @@ void CSearchDlg::SetWatching(bool on) {
     } else if (!m_searchSchedule.Repeating()) {
         m_searchCommand.Repeat();
     }
+    m_bar.SetWatching(true, static_cast<int>(m_watch.Options().interval.count()));
     m_watch.Start(qdipc::SiteWatch::Clock::now());
     ScheduleWatchTick();
     ShowCounts();
@@ -320,7 +327,6 @@ void CSearchDlg::OnWatchTick() {
     m_watchEvents.clear();
     if (m_watch.Tick(qdipc::SiteWatch::Clock::now(), m_watchEvents)) {
         m_searchCommand.Repeat();
-        m_outcomeOnBar = false;
     }
     ScheduleWatchTick();
     ShowCounts();
@@ -328,21 +334,14 @@ void CSearchDlg::OnWatchTick() {
 
 QString CSearchDlg::CountsText() const {
     const qdipc::DeviceList& list = m_table.List();
-    int flagged = 0;
+    qdipc::ListCounts counts;
+    counts.cameras = list.RowCount();
     for (int row = 0; row < list.RowCount(); ++row) {
-        flagged += list.Flags(row) != 0 ? 1 : 0;
+        counts.flagged += list.Flags(row) != 0 ? 1 : 0;
     }
-    const qsizetype selected = m_deviceList->selectionModel()->selectedRows().size();
-    QString text =
-        QStringLiteral("%1 %2 · %3 flagged · %4 selected")
-            .arg(list.RowCount())
-            .arg(list.RowCount() == 1 ? QStringLiteral("camera") : QStringLiteral("cameras"))
-            .arg(flagged)
-            .arg(selected);
-    if (m_watch.Watching()) {
-        text += QStringLiteral(" · %1 gone").arg(list.GoneCount());
-    }
-    return text;
+    counts.selected = static_cast<int>(m_deviceList->selectionModel()->selectedRows().size());
+    counts.gone = list.GoneCount();
+    return QString::fromStdString(m_bar.Text(counts));
 }
 
 QString CSearchDlg::ProgressText() const {
@@ -354,22 +353,38 @@ void CSearchDlg::ShowCounts() {
     if (!ActiveRuns().empty() || m_outcomeOnBar || m_noCameraShown || !m_workerStarted) {
         return;
     }
-    const QString text = CountsText();
-    m_progress->setRange(1, 100);
-    m_progress->reset();
+    // An empty bar (its value at the minimum) that draws its text.
+    m_progress->setRange(0, 1);
+    m_progress->setValue(0);
+    SetBarText(CountsText());
+}
+
+void CSearchDlg::SetBarText(const QString& text) {
+    // Shown as it is (never a format), also as the tooltip for a bar too
+    // narrow for its text, and for screen readers.
     m_progress->SetPlainText(text);
     m_progress->setTextVisible(true);
 }
 
+void CSearchDlg::OnOperatorAction() {
+    m_outcomeOnBar = false;
+    ShowCounts();
+}
+
 void CSearchDlg::OnSaveList() {
-    const QString path =
+    const QString json = QStringLiteral("JSON (*.json)");
+    QString filter;
+    const QString chosen =
         m_config.chooseSaveFile
             ? m_config.chooseSaveFile(this)
             : QFileDialog::getSaveFileName(this, QStringLiteral("Save List As"), QString(),
-                                           QStringLiteral("CSV (*.csv);;JSON (*.json)"));
-    if (path.isEmpty()) {
+                                           QStringLiteral("CSV (*.csv);;") + json, &filter);
+    if (chosen.isEmpty()) {
         return;
     }
+    // A name without an extension gets the chosen format's.
+    const QString path = QString::fromStdString(qdipc::SavedListPath(
+        chosen.toStdString(), filter == json ? qdipc::ListFormat::Json : qdipc::ListFormat::Csv));
     const QString error = SaveListTo(path);
     if (!error.isEmpty()) {
         m_messages->Warn(this, error);
@@ -422,8 +437,12 @@ void CSearchDlg::OnSearchEnded() {
     // and probes do not belong to it.
     m_lastSearch = SearchFactsNow();
     m_lastSearchEnded = true;
+    m_bar.SearchEnded();
     if (m_table.RowCount() == 0) {
         ShowNoCameraAnswered();
+    } else {
+        m_listPresentation->FitColumns();
+        ShowCounts();
     }
 }
 
@@ -434,9 +453,7 @@ void CSearchDlg::ShowNoCameraAnswered() {
     const QString text = QStringLiteral("No camera answered — click here to diagnose the network");
     m_progress->setRange(0, 1000);
     m_progress->setValue(0);
-    // Also the tooltip and what screen readers read, as every text of the bar.
-    m_progress->SetPlainText(text);
-    m_progress->setTextVisible(true);
+    SetBarText(text);
     m_noCameraShown = true;
 }
 
@@ -456,7 +473,7 @@ void CSearchDlg::ShowPortTaken() {
                              .arg(port)
                              .arg(QString::fromStdString(
                                  qdipc::EscapeControls(qdipc::PortOwnersText(lookup.owners))));
-    m_progress->SetPlainText(text);
+    SetBarText(text);
 }
 
 void CSearchDlg::ClearNoCameraAnswered() {
@@ -884,10 +901,7 @@ void CSearchDlg::ShowConfirmationProgress() {
         m_progress->setRange(0, 1000);
         m_progress->setValue(m_notConfirmedCount == 0 ? 1000 : 0);
     }
-    // Also the tooltip (for a bar too narrow for its text) and what screen
-    // readers read.
-    m_progress->SetPlainText(text);
-    m_progress->setTextVisible(true);
+    SetBarText(text);
     m_noCameraShown = false;
 }
 
@@ -921,6 +935,8 @@ void CSearchDlg::OnAssignAddresses() {
             return StartAssignRun(std::move(orders));
         },
         &m_reservations, this);
+    dialog->RememberFieldsIn(qdipc::AssignMemoryFile(
+        m_config.stateDirectory.empty() ? qdipc::UserStateDirectory() : m_config.stateDirectory));
     dialog->show();
 }
 

@@ -24,6 +24,7 @@
 #include "app/SearchDlgConfig.h"
 #include "discovery/DeviceTable.h"
 #include "discovery/ErrorLog.h"
+#include "discovery/ListBar.h"
 #include "discovery/NetworkDiagnosis.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/SearchCommand.h"
@@ -191,6 +192,10 @@ private:
     void ShowConfirmationProgress();
     // The counts on the progress bar, unless a confirmation's text is there.
     void ShowCounts();
+    // The bar's visible text (and tooltip), safe from its format's '%' codes.
+    void SetBarText(const QString& text);
+    // The operator acted: a confirmation's outcome gives way to the counts.
+    void OnOperatorAction();
     void ScheduleWatchTick();
     void OnWatchTick();
     // The search and its repeats are over: an empty list offers the diagnosis.
@@ -242,9 +247,11 @@ private:
     int m_confirmedCount = 0;
     int m_notConfirmedCount = 0;
     std::string m_lastConfirmationText;
-    // A confirmation's outcome is on the bar: the counts wait for the next
-    // search or watch cycle.
+    // A confirmation's outcome is on the bar: the counts wait for the
+    // operator's next action.
     bool m_outcomeOnBar = false;
+    // What the bar says about the list (searching, watching, the counts).
+    qdipc::ListBar m_bar;
 
     qdipc::PlainProgressBar* m_progress = nullptr;
     CVideoStatic* m_videoPane = nullptr;

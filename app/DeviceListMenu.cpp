@@ -3,6 +3,8 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QItemSelection>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QTableView>
@@ -52,6 +54,40 @@ DeviceListMenu::DeviceListMenu(QTableView* list, DeviceTable* table, DeviceListM
     // (Shift+F10 too).
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, &DeviceListMenu::ShowMenu);
+    // Qt turns the Menu key into a menu request, but Shift+F10 only where
+    // the platform does (Windows): the filter catches it everywhere.
+    m_list->installEventFilter(this);
+}
+
+bool DeviceListMenu::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+            // Outside the viewport: ShowMenu puts the menu at the current row.
+            ShowMenu(QPoint(-1, -1));
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+int DeviceListMenu::ShowGoneRows() {
+    QItemSelection gone;
+    int first = -1;
+    for (int row = 0; row < m_table->RowCount(); ++row) {
+        if (m_table->List().Presence(row).gone) {
+            gone.select(m_table->index(row, 0), m_table->index(row, kColumnCount - 1));
+            first = first < 0 ? row : first;
+        }
+    }
+    if (first < 0) {
+        return 0;
+    }
+    m_list->selectionModel()->select(gone, QItemSelectionModel::ClearAndSelect);
+    m_list->selectionModel()->setCurrentIndex(m_table->index(first, 0),
+                                              QItemSelectionModel::NoUpdate);
+    m_list->scrollTo(m_table->index(first, 0));
+    return static_cast<int>(m_list->selectionModel()->selectedRows().size());
 }
 
 std::vector<int> DeviceListMenu::SelectedRows() const {
@@ -96,6 +132,9 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
         connect(watch, &QAction::toggled, this,
                 [action = m_actions.keepWatching](bool on) { action(on); });
     }
+    QAction* gone = menu->addAction(QStringLiteral("Show &Gone Cameras"));
+    gone->setEnabled(m_table->List().GoneCount() > 0);
+    connect(gone, &QAction::triggered, this, [this] { ShowGoneRows(); });
     QAction* save = menu->addAction(QStringLiteral("Save &List As…"));
     save->setEnabled(static_cast<bool>(m_actions.saveList) && m_table->RowCount() > 0);
     if (m_actions.saveList) {
@@ -112,7 +151,8 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
 void DeviceListMenu::ShowMenu(const QPoint& position) {
     QMenu* menu = BuildMenu(m_list);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    // The Menu key reports the view's centre; the current row is a better place.
+    // The Menu key reports the view's centre, Shift+F10 no place at all; the
+    // current row is a better place.
     QPoint at = position;
     const QModelIndex current = m_list->currentIndex();
     if (current.isValid() && !m_list->viewport()->rect().contains(at)) {

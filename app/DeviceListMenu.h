@@ -1,12 +1,13 @@
 #pragma once
-// The device list's context menu, on a right-click and on the Menu key, for
-// the selected rows: "Assign Addresses…", "Settings…", "Preview", "Stream
-// Info", "Save Snapshot…" (of what the preview pane plays), "Open Web Page",
-// "Copy" (as Ctrl+C), "Copy IP", "Copy MAC"; and for the whole list
-// "Keep Watching" (a toggle), "Save List As…" and "Diagnose Network…", which
-// need no selection. The window's handlers do the work; this class builds the
-// menu and the texts. "Device Details…" (after "Open Web Page") opens the
-// current row's device-service facts.
+// The device list's context menu, on a right-click, on the Menu key and on
+// Shift+F10 (at the current row), for the selected rows: "Assign
+// Addresses…", "Settings…", "Preview", "Stream Info", "Save Snapshot…" (of
+// what the preview pane plays), "Open Web Page", "Device Details…" (the
+// current row's device-service facts), "Copy" (as Ctrl+C), "Copy IP", "Copy
+// MAC"; and for the whole list "Keep Watching" (a toggle), "Show Gone
+// Cameras" (selects them and scrolls to the first), "Save List As…" and
+// "Diagnose Network…", which need no selection. The window's handlers do the
+// work; this class builds the menu and the texts.
 
 #include <QObject>
 #include <QString>
@@ -71,6 +72,12 @@ public:
 
     void OpenWebPages();
     void CopyColumn(int column);
+    // Selects the gone rows and scrolls to the first; answers how many.
+    int ShowGoneRows();
+
+protected:
+    // Shift+F10 on the list opens the menu, as the Menu key does.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void ShowMenu(const QPoint& position);

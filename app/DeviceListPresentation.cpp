@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPalette>
 #include <QTableView>
 #include <algorithm>
@@ -21,6 +22,44 @@ DeviceListPresentation::DeviceListPresentation(QTableView* list, DeviceTable* ta
     m_list->installEventFilter(this);
     connect(m_list->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &DeviceListPresentation::OnColumnClick);
+    QHeaderView* header = m_list->horizontalHeader();
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(header, &QWidget::customContextMenuRequested, this, [this, header](const QPoint& at) {
+        QMenu* menu = BuildHeaderMenu(header);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(header->mapToGlobal(at));
+    });
+}
+
+void DeviceListPresentation::FitColumns() {
+    QHeaderView* columns = m_list->horizontalHeader();
+    for (int c = 0; c < kColumnCount; ++c) {
+        if (columns->isSectionHidden(c)) {
+            continue;
+        }
+        // The view measures the rows in view (and some more), not every row.
+        m_list->resizeColumnToContents(c);
+        columns->resizeSection(
+            c, std::clamp(columns->sectionSize(c), kColumnWidths[static_cast<std::size_t>(c)],
+                          kMaxFittedColumnWidth));
+    }
+}
+
+QMenu* DeviceListPresentation::BuildHeaderMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    QHeaderView* columns = m_list->horizontalHeader();
+    const int shown = kColumnCount - columns->hiddenSectionCount();
+    for (int c = 0; c < kColumnCount; ++c) {
+        QAction* item =
+            menu->addAction(QString::fromLatin1(kColumnTitles[static_cast<std::size_t>(c)]));
+        item->setCheckable(true);
+        const bool visible = !columns->isSectionHidden(c);
+        item->setChecked(visible);
+        item->setEnabled(!visible || shown > 1);
+        connect(item, &QAction::toggled, this,
+                [this, c](bool on) { m_list->horizontalHeader()->setSectionHidden(c, !on); });
+    }
+    return menu;
 }
 
 void DeviceListPresentation::SetUpList() {
@@ -43,6 +82,7 @@ void DeviceListPresentation::SetUpList() {
 
     QHeaderView* columns = m_list->horizontalHeader();
     columns->setSectionsClickable(true);
+    // The arrow shows on the sorted column once the operator has sorted.
     columns->setSortIndicatorShown(false);
     columns->setHighlightSections(false);
     columns->setStretchLastSection(false);
@@ -75,6 +115,10 @@ void DeviceListPresentation::OnColumnClick(int column) {
         g_sortColumn = column;
     }
     m_table->SortByColumn(g_sortColumn, g_sortAscending);
+    QHeaderView* columns = m_list->horizontalHeader();
+    columns->setSortIndicator(g_sortColumn,
+                              g_sortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    columns->setSortIndicatorShown(true);
 }
 
 bool DeviceListPresentation::eventFilter(QObject* watched, QEvent* event) {

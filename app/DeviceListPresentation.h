@@ -18,6 +18,7 @@
 
 #include "discovery/ReplyCells.h"
 
+class QMenu;
 class QTableView;
 
 namespace qdipc {
@@ -26,6 +27,7 @@ class DeviceTable;
 
 inline constexpr std::array<int, kColumnCount> kColumnWidths = {40,  120, 50,  100, 50, 100,
                                                                 100, 100, 100, 80,  50, 80};
+inline constexpr int kMaxFittedColumnWidth = 260;
 inline constexpr int kEvenRowGrey = 250;  // rows 0, 2, 4, ...
 inline constexpr int kOddRowGrey = 200;   // rows 1, 3, 5, ...
 
@@ -36,12 +38,23 @@ public:
     // header clicks to OnColumnClick.
     DeviceListPresentation(QTableView* list, DeviceTable* table, QObject* parent = nullptr);
 
-    // Applies the toggle rule, then sorts the table's rows by that column.
+    // Applies the toggle rule, then sorts the table's rows by that column
+    // (numbers and addresses by value, see SortKindOf) and shows the arrow
+    // on its header.
     void OnColumnClick(int column);
 
     // The selected rows in display order, as ClipboardRows gives them, onto
     // the clipboard; nothing happens when no row is selected.
     void CopySelectedRows();
+
+    // Each column as wide as its header and the cells in view need, never
+    // narrower than its default width nor wider than kMaxFittedColumnWidth;
+    // the window does it after each search.
+    void FitColumns();
+    // The header's context menu: one checkable entry per column, which hides
+    // or shows it (the last column shown cannot be hidden). The caller shows
+    // and deletes it.
+    QMenu* BuildHeaderMenu(QWidget* parent);
 
     int SortColumn() const { return g_sortColumn; }
     bool SortAscending() const { return g_sortAscending; }

@@ -11,10 +11,19 @@
 //   video     (10, 10)         (cx-110) x (top-30)
 //   list      (10, top)        (cx-20) x (cy-25-top)
 //   progress  (10, cy-25)      (cx-20) x 20
+// Larger than the form's 504 x 470 the upper half keeps its form-size layout
+// (cx and cy in the button and pane formulas, and in top, are at most 504 and
+// 470): the video pane and the buttons keep their size and places, and the
+// list takes the extra width and height. The list and the bar always span
+// the whole width.
 // Small client areas give negative sizes; they are kept here and clamped to
 // zero only when applied to widgets.
 
 namespace qdipc {
+
+// The form's client size: up to it the whole layout scales with the window.
+inline constexpr int kFormClientWidth = 504;
+inline constexpr int kFormClientHeight = 470;
 
 struct ControlRect {
     int x = 0;

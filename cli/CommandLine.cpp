@@ -447,13 +447,14 @@ an "=" (--wait=500, --format=json).
   --watch              search, then keep the list up to date with one request
                        every interval and print one line per event until
                        SIGINT or SIGTERM (then exit 0): added, changed (new
-                       values), gone (no answer for 3 intervals), back; each
-                       line carries the camera's fields and its first- and
-                       last-seen times (UTC) and is flushed at once
+                       values), gone (no answer for 3 intervals), back (with
+                       its new values); each line carries the event's time
+                       (UTC, milliseconds), the camera's fields and its first-
+                       and last-seen times (UTC) and is flushed at once
     --interval S       seconds between two requests (default 5; 0.2 to 3600)
     --format FORMAT    tsv (default; a header line first) or jsonl (one JSON
-                       object per line: "event", then the keys of --list
-                       --format json, "first_seen", "last_seen")
+                       object per line: "event", "time", then the keys of
+                       --list --format json, "first_seen", "last_seen")
     --interface NAME   send out of that interface only
   --snapshot IP FILE.png
                        write one picture of the camera's stream as PNG at the

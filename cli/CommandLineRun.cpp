@@ -57,25 +57,34 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
     if (!network.Open(err)) {
         return 1;
     }
-    const std::optional<std::vector<AcceptedReply>> replies =
-        network.Search(std::chrono::milliseconds(options.waitMs));
-    if (!replies) {
+    // The list the window fills: replies of this search, one row per
+    // device ID, in arrival order. Each batch goes into it as it comes, so
+    // that no reply is kept twice.
+    DeviceList list;
+    list.SetHostInterfaces(ConfiguredInterfaces(config));
+    if (!network.Search(std::chrono::milliseconds(options.waitMs),
+                        [&](const std::vector<AcceptedReply>& batch) {
+                            list.AddReplies(batch, network.SearchId());
+                        })) {
         err << kPrefix << SearchFailureText(network.LastSearchOutcome()) << "\n";
         return 1;
     }
     network.Close();
 
-    // The list the window fills: replies of this search, one row per
-    // device ID, in arrival order.
-    DeviceList list;
-    list.SetHostInterfaces(ConfiguredInterfaces(config));
-    list.AddReplies(*replies, network.SearchId());
-    std::vector<ListEntry> entries;
-    entries.reserve(static_cast<std::size_t>(list.RowCount()));
-    for (int row = 0; row < list.RowCount(); ++row) {
-        entries.push_back(ListEntryOf(list, row, false));
+    // Written row by row, in chunks: neither every entry nor the whole text
+    // is held at once.
+    constexpr std::size_t kChunk = 64 * 1024;
+    std::string chunk = DeviceListHead(options.format);
+    bool written = true;
+    for (int row = 0; row < list.RowCount() && written; ++row) {
+        AppendDeviceListRow(chunk, options.format, ListEntryOf(list, row, false), row == 0);
+        if (chunk.size() >= kChunk) {
+            written = WriteAll(out, chunk);
+            chunk.clear();
+        }
     }
-    const bool written = WriteAll(out, FormatDeviceList(options.format, entries));
+    chunk += DeviceListTail(options.format, list.RowCount() == 0);
+    written = written && WriteAll(out, chunk);
     const int lostErrno = errno;
     err << list.RowCount() << (list.RowCount() == 1 ? " camera" : " cameras") << " found\n";
     if (list.RowCount() == 0) {

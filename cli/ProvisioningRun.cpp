@@ -187,22 +187,27 @@ bool CliNetwork::Probe(bool first) {
 
 std::optional<std::vector<AcceptedReply>> CliNetwork::Search(std::chrono::milliseconds wait) {
     std::vector<AcceptedReply> replies;
+    if (!Search(wait, [&](const std::vector<AcceptedReply>& batch) {
+            replies.insert(replies.end(), batch.begin(), batch.end());
+        })) {
+        return std::nullopt;
+    }
+    return replies;
+}
+
+bool CliNetwork::Search(std::chrono::milliseconds wait,
+                        const std::function<void(const std::vector<AcceptedReply>&)>& onBatch) {
     ProvisioningOptions searchOnly;
     searchOnly.searchWait = wait;
     ProvisioningHooks hooks = Hooks();
     hooks.plan = [](const std::vector<FoundCamera>&) { return ProvisioningPlan{}; };
     ProvisioningSession session(searchOnly, std::move(hooks));
     if (!session.StartSearch(ProvisioningSession::Clock::now())) {
-        return std::nullopt;
+        return false;
     }
     // The session only keeps the schedule; the replies go to the caller alone.
-    Drive(
-        session,
-        [&](const std::vector<AcceptedReply>& batch) {
-            replies.insert(replies.end(), batch.begin(), batch.end());
-        },
-        false);
-    return replies;
+    Drive(session, onBatch, false);
+    return true;
 }
 
 void CliNetwork::Drive(ProvisioningSession& session,

@@ -55,6 +55,11 @@ public:
     // this search in arrival order. Nothing when the request could not go out
     // (LastSearchOutcome says why).
     std::optional<std::vector<AcceptedReply>> Search(std::chrono::milliseconds wait);
+    // The same, each batch handed to onBatch as it comes instead of kept
+    // (a long list need not hold every reply twice); false when the request
+    // could not go out.
+    bool Search(std::chrono::milliseconds wait,
+                const std::function<void(const std::vector<AcceptedReply>&)>& onBatch);
     // One request: the first draws the search ID, the others repeat it.
     bool Probe(bool first);
     // The replies the worker accepted since the last call.

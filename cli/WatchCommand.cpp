@@ -107,8 +107,13 @@ CommandLine ParseWatchCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--format") {
             if (value == "tsv") {
                 result.watch.format = ListFormat::Tsv;
-            } else if (value == "jsonl" || value == "json") {
+            } else if (value == "jsonl") {
                 result.watch.format = ListFormat::Json;
+            } else if (value == "json") {
+                // One document cannot be written line by line as events come.
+                return Fail(
+                    "--format json is not for --watch: use jsonl (one JSON object per "
+                    "line)");
             } else {
                 return Fail("--format is tsv or jsonl for --watch, not '" + EscapeControls(value) +
                             "'");
@@ -197,6 +202,7 @@ int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, st
         std::string lines;
         for (const WatchEvent& event : events) {
             lines += FormatWatchEvent(options.format, WatchEventName(event.kind),
+                                      MillisecondTimeText(event.time),
                                       ListEntryOf(list, event.row, true));
         }
         if (!lines.empty() && !Write(out, lines)) {

@@ -404,6 +404,51 @@ std::uint32_t DeviceList::ArrivalInterface(int row) const {
     return m_rows[static_cast<std::size_t>(row)].arrivalInterface;
 }
 
+SortKind SortKindOf(int column) {
+    switch (column) {
+        case kColNumber:
+        case kColPort:
+        case kColWebPort:
+            return SortKind::Number;
+        case kColIp:
+        case kColMask:
+        case kColGateway:
+            return SortKind::Address;
+        default:
+            return SortKind::Text;
+    }
+}
+
+SortKey SortKeyOf(std::string_view cell, SortKind kind) {
+    SortKey key;
+    key.text = cell;
+    if (kind == SortKind::Address) {
+        if (const auto address = ParseIpv4Lenient(cell)) {
+            key.hasValue = true;
+            key.value = *address;
+        }
+    } else if (kind == SortKind::Number && !cell.empty() && cell.size() <= 19 &&
+               std::all_of(cell.begin(), cell.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        key.hasValue = true;
+        for (const char c : cell) {
+            key.value = key.value * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+    }
+    return key;
+}
+
+bool SortsBefore(const SortKey& a, const SortKey& b) {
+    if (a.hasValue != b.hasValue) {
+        return a.hasValue;  // a value comes before every text that is none
+    }
+    if (a.hasValue && a.value != b.value) {
+        return a.value < b.value;
+    }
+    // std::string_view compares through char_traits<char>, which orders
+    // bytes as unsigned values.
+    return !a.hasValue && a.text < b.text;
+}
+
 void DeviceList::SortByColumn(int column, bool ascending) {
     if (column < 0 || column >= kColumnCount || m_rows.size() < 2) {
         return;
@@ -412,31 +457,55 @@ void DeviceList::SortByColumn(int column, bool ascending) {
         m_observer->AboutToReorder();
     }
 
-    std::vector<std::pair<std::string_view, int>> keys;
+    // Each cell is read and parsed once; the sort then moves small keys,
+    // and the rows move once, to their final places.
+    struct Keyed {
+        SortKey key;
+        int row = 0;
+    };
+    const SortKind kind = SortKindOf(column);
+    std::vector<Keyed> keys;
     keys.reserve(m_rows.size());
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        keys.emplace_back(Cell(m_rows[i], column), static_cast<int>(i));
+        keys.push_back({SortKeyOf(Cell(m_rows[i], column), kind), static_cast<int>(i)});
     }
-    // std::string_view compares through char_traits<char>, which orders bytes
-    // as unsigned values.
+    // Stable both ways: rows with equal keys keep their relative order.
     if (ascending) {
         std::stable_sort(keys.begin(), keys.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
+                         [](const Keyed& a, const Keyed& b) { return SortsBefore(a.key, b.key); });
     } else {
         std::stable_sort(keys.begin(), keys.end(),
-                         [](const auto& a, const auto& b) { return b.first < a.first; });
+                         [](const Keyed& a, const Keyed& b) { return SortsBefore(b.key, a.key); });
     }
 
-    // keys[i].second is the old row that now stands at position i.
-    std::deque<Row> sorted;
-    std::vector<int> newPosition(m_rows.size());
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        const auto oldRow = static_cast<std::size_t>(keys[i].second);
-        newPosition[oldRow] = static_cast<int>(i);
-        sorted.push_back(std::move(m_rows[oldRow]));
-        m_positionOfSerial[sorted.back().serial] = static_cast<int>(i);
+    // keys[i].row is the old row that now stands at position i. The rows
+    // move in place, cycle by cycle: no second copy of the list is made.
+    const std::size_t count = keys.size();
+    std::vector<int> newPosition(count);
+    std::vector<bool> placed(count, false);
+    for (std::size_t i = 0; i < count; ++i) {
+        newPosition[static_cast<std::size_t>(keys[i].row)] = static_cast<int>(i);
     }
-    m_rows = std::move(sorted);
+    for (std::size_t start = 0; start < count; ++start) {
+        if (placed[start]) {
+            continue;
+        }
+        Row carried = std::move(m_rows[start]);
+        std::size_t at = start;
+        for (;;) {
+            placed[at] = true;
+            const auto from = static_cast<std::size_t>(keys[at].row);
+            if (from == start) {
+                m_rows[at] = std::move(carried);
+                break;
+            }
+            m_rows[at] = std::move(m_rows[from]);
+            at = from;
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        m_positionOfSerial[m_rows[i].serial] = static_cast<int>(i);
+    }
 
     if (m_observer != nullptr) {
         m_observer->Reordered(newPosition);

@@ -75,6 +75,25 @@ protected:
     ~DeviceListObserver() = default;
 };
 
+// How a column's cells compare when the list is sorted by it.
+enum class SortKind {
+    Number,   // "NO.", Port, Web Port: decimal values
+    Address,  // IP, Mask, Gateway: dotted quads by value
+    Text,     // the others: unsigned byte order
+};
+SortKind SortKindOf(int column);
+
+// A cell's sort key. A number or an address that the cell does not hold is
+// text, which sorts after every value (ascending), by unsigned byte order.
+struct SortKey {
+    std::uint64_t value = 0;
+    std::string_view text;
+    bool hasValue = false;
+};
+SortKey SortKeyOf(std::string_view cell, SortKind kind);
+// The ascending order of keys of one column.
+bool SortsBefore(const SortKey& a, const SortKey& b);
+
 // When a row's camera was heard and how it stands while the site is watched.
 struct RowPresence {
     std::chrono::system_clock::time_point firstSeen{};  // the reply that made the row
@@ -180,9 +199,9 @@ public:
     int SelectedRow() const { return m_selectedRow; }
     void SetSelectedRow(int row) { m_selectedRow = row; }
 
-    // Reorders the rows by the unsigned byte order of one column's cells.
-    // Stable: rows with equal cells keep their relative order. Neither the
-    // "NO." cells nor the counters change.
+    // Reorders the rows by one column's cells, compared as SortKindOf tells.
+    // Stable: rows with equal keys keep their relative order (descending as
+    // well). Neither the "NO." cells nor the counters change.
     void SortByColumn(int column, bool ascending);
 
 private:

@@ -61,21 +61,13 @@ void AppendTitles(std::string& out, auto field, std::string_view separator,
     AppendLine(out, titles, field, separator, lineEnd);
 }
 
-const ListRecord& CellsOf(const ListRecord& row) {
-    return row;
-}
-const ListRecord& CellsOf(const ListEntry& entry) {
-    return entry.cells;
-}
-
-// The column titles as a header line, then one line per row (a ListRecord or
-// a ListEntry).
-template <typename Row, typename Field>
-void AppendTable(std::string& out, const std::vector<Row>& rows, Field field,
+// The column titles as a header line, then one line per row.
+template <typename Field>
+void AppendTable(std::string& out, const std::vector<ListRecord>& rows, Field field,
                  std::string_view separator, std::string_view lineEnd) {
     AppendTitles(out, field, separator, lineEnd);
-    for (const Row& row : rows) {
-        AppendLine(out, CellsOf(row), field, separator, lineEnd);
+    for (const ListRecord& row : rows) {
+        AppendLine(out, row, field, separator, lineEnd);
     }
 }
 
@@ -180,16 +172,27 @@ std::string TimeText(std::chrono::system_clock::time_point time) {
     return text;
 }
 
-std::string FormatWatchEvent(ListFormat format, std::string_view event, const ListEntry& entry) {
+std::string MillisecondTimeText(std::chrono::system_clock::time_point time) {
+    const auto second = std::chrono::floor<std::chrono::seconds>(time);
+    const auto ms = (std::chrono::floor<std::chrono::milliseconds>(time) - second).count();
+    std::string text = TimeText(second);
+    const std::string fraction = std::to_string(1000 + ms).substr(1);
+    text.insert(text.size() - 1, "." + fraction);
+    return text;
+}
+
+std::string FormatWatchEvent(ListFormat format, std::string_view event, std::string_view time,
+                             const ListEntry& entry) {
     std::string out;
     if (format == ListFormat::Json) {
         std::string object;
         AppendJsonObject(object, entry);
-        // {"event": "...", then the object's own keys.
-        out = "{\"event\": " + JsonString(event) + ", " + object.substr(1) + "\n";
+        // {"event": "...", "time": "...", then the object's own keys.
+        out = "{\"event\": " + JsonString(event) + ", \"time\": " + JsonString(time) + ", " +
+              object.substr(1) + "\n";
         return out;
     }
-    out += TsvField(event);
+    out += TsvField(event) + "\t" + TsvField(time);
     for (const std::string& cell : entry.cells) {
         out += "\t" + TsvField(cell);
     }
@@ -201,7 +204,7 @@ std::string WatchEventHeader(ListFormat format) {
     if (format == ListFormat::Json) {
         return {};
     }
-    std::string out = "Event";
+    std::string out = "Event\tTime";
     for (const char* title : kColumnTitles) {
         out += "\t";
         out += title;
@@ -226,6 +229,20 @@ std::string FormatSavedList(ListFormat format, const std::vector<ListEntry>& ent
     return out;
 }
 
+std::string SavedListPath(std::string_view path, ListFormat chosen) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string_view::npos && dot > 0 && dot + 1 < name.size()) {
+        return std::string(path);
+    }
+    const char* extension = chosen == ListFormat::Json  ? ".json"
+                            : chosen == ListFormat::Tsv ? ".tsv"
+                                                        : ".csv";
+    // "site." gets "csv", not ".csv".
+    return std::string(path) + (name.ends_with('.') ? extension + 1 : extension);
+}
+
 std::string FormatSavedListAbout(const SavedListAbout& about) {
     std::string out = "{";
     AppendAbout(out, about);
@@ -233,7 +250,7 @@ std::string FormatSavedListAbout(const SavedListAbout& about) {
     return out;
 }
 
-std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries) {
+std::string DeviceListHead(ListFormat format) {
     std::string out;
     switch (format) {
         case ListFormat::Tsv:
@@ -241,28 +258,52 @@ std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& en
             // (as JSON's "flags" holds them; empty for none).
             AppendTitles(out, TsvField, "\t", "");
             out += "\tFlags\n";
-            for (const ListEntry& entry : entries) {
-                AppendLine(out, entry.cells, TsvField, "\t", "\t");
-                const auto names = DeviceFlagNames(entry.flags);
-                for (std::size_t i = 0; i < names.size(); ++i) {
-                    out += i == 0 ? "" : ",";
-                    out += names[i];
-                }
-                out += "\n";
-            }
             break;
         case ListFormat::Csv:
-            AppendTable(out, entries, CsvCell, ",", "\r\n");
+            AppendTitles(out, CsvCell, ",", "\r\n");
             break;
         case ListFormat::Json:
             out += "[";
-            for (std::size_t r = 0; r < entries.size(); ++r) {
-                out += r == 0 ? "\n  " : ",\n  ";
-                AppendJsonObject(out, entries[r]);
-            }
-            out += entries.empty() ? "]\n" : "\n]\n";
             break;
     }
+    return out;
+}
+
+void AppendDeviceListRow(std::string& out, ListFormat format, const ListEntry& entry, bool first) {
+    switch (format) {
+        case ListFormat::Tsv: {
+            AppendLine(out, entry.cells, TsvField, "\t", "\t");
+            const auto names = DeviceFlagNames(entry.flags);
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                out += i == 0 ? "" : ",";
+                out += names[i];
+            }
+            out += "\n";
+            break;
+        }
+        case ListFormat::Csv:
+            AppendLine(out, entry.cells, CsvCell, ",", "\r\n");
+            break;
+        case ListFormat::Json:
+            out += first ? "\n  " : ",\n  ";
+            AppendJsonObject(out, entry);
+            break;
+    }
+}
+
+std::string DeviceListTail(ListFormat format, bool empty) {
+    if (format != ListFormat::Json) {
+        return {};
+    }
+    return empty ? "]\n" : "\n]\n";
+}
+
+std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries) {
+    std::string out = DeviceListHead(format);
+    for (std::size_t r = 0; r < entries.size(); ++r) {
+        AppendDeviceListRow(out, format, entries[r], r == 0);
+    }
+    out += DeviceListTail(format, entries.empty());
     return out;
 }
 

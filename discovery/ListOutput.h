@@ -41,6 +41,8 @@ struct ListEntry {
 // A time as the list's texts give it: UTC, ISO 8601, to the second
 // ("2026-12-09T03:12:04Z").
 std::string TimeText(std::chrono::system_clock::time_point time);
+// The same to the millisecond ("2026-12-09T03:12:04.120Z"), for watch events.
+std::string MillisecondTimeText(std::chrono::system_clock::time_point time);
 
 // What a saved list says about where and when it was made.
 struct SavedListAbout {
@@ -69,6 +71,13 @@ inline constexpr std::array<const char*, kColumnCount> kJsonKeys = {
 // line with the keys kJsonKeys, then "interface" and "flags" (an array of
 // DeviceFlagNames); "no", "port" and "web_port" are numbers.
 std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries);
+// The same in pieces, so that a long list is written row by row without
+// the whole text (or every entry) in memory: DeviceListHead, then
+// AppendDeviceListRow for each row (first: the list's first row), then
+// DeviceListTail (empty: no row was written) give FormatDeviceList's bytes.
+std::string DeviceListHead(ListFormat format);
+void AppendDeviceListRow(std::string& out, ListFormat format, const ListEntry& entry, bool first);
+std::string DeviceListTail(ListFormat format, bool empty);
 
 // Any records in the same three forms, with the same escapes: names as the
 // header line (TSV, CSV) or as each JSON object's keys (every value a
@@ -76,13 +85,15 @@ std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& en
 std::string FormatRecords(ListFormat format, const std::vector<std::string>& names,
                           const std::vector<std::vector<std::string>>& rows);
 
-// One watch event (added, changed, gone, back) as one line. JSON: one object
-// with "event" first, then the keys of a --list object, "first_seen" and
-// "last_seen" (JSON Lines). TSV: the event, the twelve cells and the two
-// times, tab-separated. Ends with a line break.
-std::string FormatWatchEvent(ListFormat format, std::string_view event, const ListEntry& entry);
-// What precedes the events: TSV a header line ("Event", the column titles,
-// "First Seen", "Last Seen"), JSON nothing.
+// One watch event (added, changed, gone, back) made at time
+// (MillisecondTimeText) as one line. JSON: one object with "event" and
+// "time" first, then the keys of a --list object, "first_seen" and
+// "last_seen" (JSON Lines). TSV: the event, the time, the twelve cells and
+// the two times, tab-separated. Ends with a line break.
+std::string FormatWatchEvent(ListFormat format, std::string_view event, std::string_view time,
+                             const ListEntry& entry);
+// What precedes the events: TSV a header line ("Event", "Time", the column
+// titles, "First Seen", "Last Seen"), JSON nothing.
 std::string WatchEventHeader(ListFormat format);
 
 class DeviceList;
@@ -104,6 +115,10 @@ std::string FormatSavedListAbout(const SavedListAbout& about);
 inline std::string SavedListAboutPath(std::string_view csvPath) {
     return std::string(csvPath) + ".about.json";
 }
+// The file a list is saved to: path as it is when its file name has an
+// extension, else with the chosen format's (".csv", ".json", ".tsv")
+// appended. A name that only starts with a dot has none.
+std::string SavedListPath(std::string_view path, ListFormat chosen);
 
 // Lines of tab-separated cells for pasting into a spreadsheet: the column
 // titles first, then the rows given, decoded but not escaped (the window's

@@ -429,14 +429,16 @@ DiagnosisLine RejectedCheck(const SearchFacts& search) {
                     "that uses this port");
 }
 
-DiagnosisLine RepliesCheck(const HostFacts& host, const SearchFacts& search) {
+// problemsAbove: an earlier check found a problem, which the fix may point to.
+DiagnosisLine RepliesCheck(const HostFacts& host, const SearchFacts& search, bool problemsAbove) {
     if (!search.searched) {
         return Line("replies", CheckResult::NotChecked, NoSearchText(search));
     }
     if (search.cameras == 0) {
         return Line("replies", CheckResult::Problem, "no camera answered the search",
-                    "check the cameras' power and cables and the switch between them and this "
-                    "PC, and fix the problems above");
+                    std::string("check the cameras' power and cables and the switch between "
+                                "them and this PC") +
+                        (problemsAbove ? ", and fix the problems above" : ""));
     }
     // A reply from outside every subnet of this PC comes from a camera it
     // cannot reach until one of them changes its address.
@@ -486,17 +488,21 @@ HostFacts GatherHostFacts(std::uint16_t port) {
 }
 
 std::vector<DiagnosisLine> Diagnose(const HostFacts& host, const SearchFacts& search) {
-    return {InterfacesCheck(host),
-            LinkCheck(host),
-            WifiCheck(host),
-            PortCheck(host, search),
-            FirewallCheck("firewalld", host.firewalls.firewalld),
-            FirewallCheck("ufw", host.firewalls.ufw),
-            FirewallCheck(kNetfilterCheckName, host.firewalls.netfilter),
-            ReversePathCheck(host, search),
-            RequestsCheck(search),
-            RejectedCheck(search),
-            RepliesCheck(host, search)};
+    std::vector<DiagnosisLine> lines = {
+        InterfacesCheck(host),
+        LinkCheck(host),
+        WifiCheck(host),
+        PortCheck(host, search),
+        FirewallCheck("firewalld", host.firewalls.firewalld),
+        FirewallCheck("ufw", host.firewalls.ufw),
+        FirewallCheck(kNetfilterCheckName, host.firewalls.netfilter),
+        ReversePathCheck(host, search),
+        RequestsCheck(search),
+        RejectedCheck(search)};
+    // The last line's advice fits what the checks above it found.
+    const bool problemsAbove = HasProblem(lines);
+    lines.push_back(RepliesCheck(host, search, problemsAbove));
+    return lines;
 }
 
 void SearchFacts::NoteReplySource(std::uint32_t address) {

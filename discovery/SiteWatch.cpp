@@ -36,8 +36,9 @@ bool SiteWatch::Tick(Clock::time_point now, std::vector<WatchEvent>& events) {
     }
     m_newlyGone.clear();
     m_list.CloseCycle(m_options.goneAfterCycles, m_newlyGone);
+    const auto wallNow = m_list.Now();
     for (int row : m_newlyGone) {
-        events.push_back({WatchEventKind::Gone, row});
+        events.push_back({WatchEventKind::Gone, row, wallNow});
     }
     ++m_cycles;
     // On schedule the cycles keep their pace; a late tick (a stalled loop)
@@ -52,6 +53,7 @@ bool SiteWatch::Tick(Clock::time_point now, std::vector<WatchEvent>& events) {
 void SiteWatch::Observe(const std::vector<AcceptedReply>& batch, std::uint32_t searchId,
                         std::vector<WatchEvent>& events) {
     std::vector<AcceptedReply> fresh;
+    const auto now = m_list.Now();
     for (const AcceptedReply& accepted : batch) {
         if (accepted.searchId != searchId) {
             continue;
@@ -61,14 +63,16 @@ void SiteWatch::Observe(const std::vector<AcceptedReply>& batch, std::uint32_t s
             fresh.push_back(accepted);
             continue;
         }
-        if (m_list.MarkSeen(row)) {
-            events.push_back({WatchEventKind::Back, row});
-        }
+        const bool back = m_list.MarkSeen(row);
         // Most answers repeat the last one: no need to decode them.
-        if (!m_list.SameReply(row, accepted.reply, accepted.arrivalInterface) &&
-            m_list.UpdateRow(row, accepted.reply, accepted.arrivalInterface)) {
+        const bool changed = !m_list.SameReply(row, accepted.reply, accepted.arrivalInterface) &&
+                             m_list.UpdateRow(row, accepted.reply, accepted.arrivalInterface);
+        if (changed) {
             m_list.MarkChanged(row);
-            events.push_back({WatchEventKind::Changed, row});
+        }
+        // Back with new values: one event, which carries them.
+        if (back || changed) {
+            events.push_back({back ? WatchEventKind::Back : WatchEventKind::Changed, row, now});
         }
     }
     if (fresh.empty()) {
@@ -77,7 +81,7 @@ void SiteWatch::Observe(const std::vector<AcceptedReply>& batch, std::uint32_t s
     const int first = m_list.RowCount();
     m_list.AddReplies(fresh, searchId);
     for (int row = first; row < m_list.RowCount(); ++row) {
-        events.push_back({WatchEventKind::Added, row});
+        events.push_back({WatchEventKind::Added, row, now});
     }
 }
 

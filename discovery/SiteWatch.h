@@ -36,6 +36,8 @@ const char* WatchEventName(WatchEventKind kind);
 struct WatchEvent {
     WatchEventKind kind = WatchEventKind::Added;
     int row = 0;  // the row's position when the event was made
+    // When it was made, by the list's clock (DeviceList::Now).
+    std::chrono::system_clock::time_point time{};
 };
 
 class SiteWatch {
@@ -64,7 +66,9 @@ public:
 
     // The accepted replies, in arrival order. Those of another search ID are
     // dropped; a listed camera is seen (back when it was gone) and, when it
-    // reports new values, updated and changed; new cameras are appended.
+    // reports new values, updated and changed; new cameras are appended. A
+    // gone camera that comes back with new values is one "back" event, its
+    // row already updated.
     void Observe(const std::vector<AcceptedReply>& batch, std::uint32_t searchId,
                  std::vector<WatchEvent>& events);
 

@@ -8,16 +8,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <chrono>
 
 #include "discovery/CellText.h"
 #include "discovery/DeviceTable.h"
-#include "settings/PlainProgressBar.h"
 #include "platform/WholeFile.h"
+#include "settings/AssignMemory.h"
+#include "settings/PlainProgressBar.h"
 #include "settings/SettingsValidation.h"
 
 namespace {
@@ -64,7 +65,7 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     m_table = new QTableWidget(static_cast<int>(rows.size()), kColumnCount, this);
     m_table->setHorizontalHeaderLabels({QStringLiteral("Dev ID"), QStringLiteral("MAC"),
                                         QStringLiteral("IP"), QStringLiteral("New IP"),
-                                        QStringLiteral("Result")});
+                                        QStringLiteral("Result"), QStringLiteral("Reason")});
     m_table->verticalHeader()->setVisible(false);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -75,9 +76,15 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
         m_table->setItem(row, kColIp, Cell(camera.ip));
         m_table->setItem(row, kColNewIp, Cell({}));
         m_table->setItem(row, kColResult, Cell({}));
+        m_table->setItem(row, kColReason, Cell({}));
     }
-    m_table->resizeColumnsToContents();
+    FitColumns();
     m_table->horizontalHeader()->setStretchLastSection(true);
+    // Ten rows at least: a factory batch is read without scrolling.
+    m_table->setMinimumHeight(m_table->horizontalHeader()->sizeHint().height() +
+                              10 * m_table->verticalHeader()->defaultSectionSize() +
+                              m_table->horizontalScrollBar()->sizeHint().height() +
+                              2 * m_table->frameWidth());
 
     m_skipped = PlainLabel(this, QStringLiteral("Skipped addresses"));
     m_rollback = PlainLabel(this, QStringLiteral("Rollback plan"));
@@ -86,6 +93,8 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     m_progress->setRange(0, static_cast<int>(rows.size()));
     m_progress->setValue(0);
     m_progress->SetPlainText(QStringLiteral("0 of %1 confirmed").arg(rows.size()));
+    // No count before anything was applied.
+    m_progress->hide();
 
     auto* buttons = new QDialogButtonBox(this);
     m_apply = buttons->addButton(QStringLiteral("Apply"), QDialogButtonBox::ApplyRole);
@@ -117,12 +126,12 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     layout->addWidget(m_rollback);
     layout->addWidget(m_progress);
     layout->addWidget(buttons);
-    resize(560, 420);
+    resize(std::max(640, sizeHint().width()), std::max(420, sizeHint().height()));
 
-    const qdipc::AssignFields fields = m_model.PrefilledFields();
-    m_editStart->setText(QString::fromStdString(fields.start));
-    m_editMask->setText(QString::fromStdString(fields.mask));
-    m_editGateway->setText(QString::fromStdString(fields.gateway));
+    m_prefill = m_model.PrefilledFields();
+    m_editStart->setText(QString::fromStdString(m_prefill.start));
+    m_editMask->setText(QString::fromStdString(m_prefill.mask));
+    m_editGateway->setText(QString::fromStdString(m_prefill.gateway));
     for (QLineEdit* edit : {m_editStart, m_editMask, m_editGateway}) {
         connect(edit, &QLineEdit::textChanged, this, &CAssignDlg::Replan);
     }
@@ -130,6 +139,28 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
 }
 
 CAssignDlg::~CAssignDlg() = default;
+
+void CAssignDlg::RememberFieldsIn(std::filesystem::path file) {
+    m_memoryFile = std::move(file);
+    const bool untouched = m_editStart->text().toStdString() == m_prefill.start &&
+                           m_editMask->text().toStdString() == m_prefill.mask &&
+                           m_editGateway->text().toStdString() == m_prefill.gateway;
+    if (!untouched || m_model.RunEverStarted()) {
+        return;
+    }
+    const qdipc::AssignFields recalled = qdipc::RecallAssignFields(m_memoryFile, m_prefill);
+    m_editStart->setText(QString::fromStdString(recalled.start));
+    m_editMask->setText(QString::fromStdString(recalled.mask));
+    m_editGateway->setText(QString::fromStdString(recalled.gateway));
+}
+
+void CAssignDlg::FitColumns() {
+    m_table->resizeColumnsToContents();
+    // Room for the longest result word, before any result is there.
+    const int widest =
+        m_table->fontMetrics().horizontalAdvance(QStringLiteral("not confirmed")) + 16;
+    m_table->setColumnWidth(kColResult, std::max(m_table->columnWidth(kColResult), widest));
+}
 
 void CAssignDlg::Replan() {
     if (m_model.RunEverStarted()) {
@@ -143,7 +174,7 @@ void CAssignDlg::Replan() {
     }
     m_message->setText(QString::fromStdString(m_model.PlanMessage()));
     m_skipped->setText(QString::fromStdString(m_model.SkippedText()));
-    m_table->resizeColumnsToContents();
+    FitColumns();
     m_apply->setEnabled(m_model.PlanOk());
 }
 
@@ -204,7 +235,15 @@ void CAssignDlg::StartOrders(std::vector<qdipc::AssignOrder> orders, const std::
         return;
     }
     m_run = run;
+    // The fields that went out are this network's from now on.
+    if (!m_model.RunEverStarted()) {
+        qdipc::RememberAssignFields(m_memoryFile, m_prefill,
+                                    {m_editStart->text().trimmed().toStdString(),
+                                     m_editMask->text().trimmed().toStdString(),
+                                     m_editGateway->text().trimmed().toStdString()});
+    }
     m_model.RunStarted(rows);
+    m_progress->show();
     m_apply->setEnabled(false);
     m_retry->setEnabled(false);
     m_undo->setEnabled(false);
@@ -230,10 +269,11 @@ void CAssignDlg::ShowRow(int row) {
     QTableWidgetItem* item = m_table->item(row, kColResult);
     item->setText(QString::fromStdString(qdipc::CameraResultText(shown.result)));
     // The reason can carry a camera's texts: decoded, escaped and plain, in
-    // the tooltip and for screen readers alike.
+    // its own column, the tooltip and for screen readers alike.
     const QString reason = QString::fromStdString(qdipc::DisplayCellText(shown.reason));
     item->setToolTip(qdipc::PlainToolTip(reason));
     item->setData(Qt::AccessibleDescriptionRole, reason);
+    m_table->item(row, kColReason)->setText(reason);
 }
 
 void CAssignDlg::ShowResult(int index) {
@@ -281,7 +321,7 @@ void CAssignDlg::ShowProgress() {
         m_message->setText(QString::fromStdString(m_model.FinishedText()));
         m_retry->setEnabled(counts.retry);
         m_undo->setEnabled(!m_rollbackPaths.isEmpty());
-        m_table->resizeColumnsToContents();
+        FitColumns();
     }
 }
 

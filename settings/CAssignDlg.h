@@ -15,6 +15,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QString>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,7 +37,7 @@ class PlainProgressBar;
 class CAssignDlg : public QDialog {
     Q_OBJECT
 public:
-    enum Column { kColDevId, kColMac, kColIp, kColNewIp, kColResult, kColumnCount };
+    enum Column { kColDevId, kColMac, kColIp, kColNewIp, kColResult, kColReason, kColumnCount };
 
     // Makes a run of the given orders (owned elsewhere) that the dialog then
     // starts, or null when it cannot.
@@ -62,6 +63,11 @@ public:
     qdipc::PlainProgressBar* Progress() const { return m_progress; }
     qdipc::AssignRun* Run() const { return m_run; }
     const qdipc::AssignModel& Model() const { return m_model; }
+
+    // Remembers the fields applied per network in file (AssignMemory), and
+    // takes those last applied on this batch's network now, unless the
+    // operator has edited them already. Empty: nothing is remembered.
+    void RememberFieldsIn(std::filesystem::path file);
 
     // The table as CSV: the plan file's columns (dev_id, mac, ip = the new
     // address, mask, gateway, mode), then old_ip, result and reason.
@@ -90,9 +96,15 @@ private:
     // Shows the model's row: its new IP and result.
     void ShowRow(int row);
     void SetFieldsEditable(bool editable);
+    // The Result column fits its longest word, whatever the rows hold now.
+    void FitColumns();
 
     qdipc::AssignModel m_model;
     RunStarter m_startRun;
+    // The prefilled fields (whose network keys the remembered ones) and
+    // where applied fields are remembered.
+    qdipc::AssignFields m_prefill;
+    std::filesystem::path m_memoryFile;
 
     QPointer<qdipc::AssignRun> m_run;
     QStringList m_rollbackPaths;

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -61,6 +63,21 @@ CSettingDlg::CSettingDlg(QWidget* mainDlg)
     m_editMac = m_ui->editMac;
     m_editIp = m_ui->editIp;
     m_editGateway = m_ui->editGateway;
+    // The MAC edit is wide enough for a whole MAC in the dialog's font (it
+    // grows to the right, within the dialog).
+    {
+        QStyleOptionFrame frame;
+        frame.initFrom(m_editMac);
+        const int text =
+            m_editMac->fontMetrics().horizontalAdvance(QStringLiteral("DD:DD:DD:DD:DD:DD"));
+        // The edit's inner margins (2 pixels each side) and frame.
+        const QSize wanted = m_editMac->style()->sizeFromContents(
+            QStyle::CT_LineEdit, &frame, QSize(text + 4, m_editMac->height()), m_editMac);
+        const int room = width() - m_editMac->x() - 8;
+        m_editMac->resize(
+            std::clamp(wanted.width(), m_editMac->width(), std::max(room, m_editMac->width())),
+            m_editMac->height());
+    }
 
     m_ui->modeGroup->setId(m_ui->radioStatic, static_cast<int>(qdipc::AddressingMode::Static));
     m_ui->modeGroup->setId(m_ui->radioDhcp, static_cast<int>(qdipc::AddressingMode::Dhcp));

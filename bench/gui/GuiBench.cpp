@@ -2,7 +2,8 @@
 // window on the offscreen platform: receive worker, reply pump, device table
 // and list view. Prints figures; asserts nothing.
 //
-//   bench_gui [--floods-only | --confirm-only | --watch-only]
+//   bench_gui [--floods-only | --confirm-only | --watch-only | --sort-only |
+//              --screenshot FILE.png]
 //
 // Scenarios: a 10,000-reply blast at full speed and 100,000 replies spread
 // over one second, both from camsim's burst mode over loopback; then a sort
@@ -10,6 +11,10 @@
 // as fast as the sender can: 1,000,000 junk datagrams of the current search
 // without a signature (each one a log entry) with 10,000 real replies among
 // them; and 1,000,000 distinct replies, followed by clearing the table.
+// --sort-only: 50,000 and 100,000 rows put straight into the table, sorted by
+// "IP" with the view's repaint, without and with every row selected.
+// --screenshot: a 29-camera site sorted by "IP", the counts on the bar, as a
+// picture of the window.
 
 #include <malloc.h>
 
@@ -39,6 +44,7 @@
 #include "bench/gui/WatchBench.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
+#include "tests/discovery/TestReplies.h"
 #include "tools/camsim/BurstSender.h"
 
 namespace {
@@ -388,6 +394,95 @@ void RunFloods(CSearchDlg& dlg, std::uint16_t workerPort,
     std::printf("  heap in use after      %.0f MB\n", Megabytes(long(HeapInUse())));
 }
 
+// Sorts of rows put straight into the window's table, the view repainted.
+void SortFigures(CSearchDlg& dlg, QTableView* list) {
+    for (const std::uint32_t rows : {50'000u, 100'000u}) {
+        dlg.OnSearch();
+        std::vector<qdipc::AcceptedReply> batch(rows);
+        for (std::uint32_t n = 0; n < rows; ++n) {
+            std::uint8_t bytes[qdipc::kDeviceInfoReplySize] = {0xD4, 0xED, 0xCB, 0xB3};
+            std::memcpy(bytes + 27, &n, sizeof n);
+            // Addresses in another order than the rows arrive.
+            const std::uint32_t host = (n * 7919u) % rows;
+            const std::string ip = "10." + std::to_string(host >> 16) + "." +
+                                   std::to_string((host >> 8) & 0xFF) + "." +
+                                   std::to_string(host & 0xFF);
+            std::memcpy(bytes + 39, ip.data(), ip.size());
+            batch[n] = {qdipc::DeviceInfoReply(bytes, sizeof bytes), dlg.SearchId()};
+        }
+        dlg.Table().AddReplies(batch, dlg.SearchId());
+        list->viewport()->repaint();
+        QCoreApplication::processEvents();
+        const auto sortOnce = [&] {
+            const auto start = Clock::now();
+            dlg.ListPresentation().OnColumnClick(qdipc::kColIp);
+            list->viewport()->repaint();
+            QCoreApplication::processEvents();
+            return Milliseconds(Clock::now() - start);
+        };
+        // The state may already stand on IP from the run before: two clicks
+        // give one of each direction either way.
+        const double first = sortOnce();
+        const double second = sortOnce();
+        list->selectAll();
+        QCoreApplication::processEvents();
+        const double selected = sortOnce();
+        std::printf(
+            "sort of %u rows by IP, view updated: %.1f / %.1f ms (two directions), "
+            "%.1f ms with every row selected\n",
+            rows, first, second, selected);
+        list->clearSelection();
+    }
+}
+
+// Waits while the event loop runs.
+void RunEventsFor(std::chrono::milliseconds time) {
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(time.count()), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// A site of 29 cameras: 6 configured, 20 fresh from the factory at one
+// address, 3 others; listed in arrival order, then sorted by "IP".
+bool SaveSiteScreenshot(CSearchDlg& dlg, QTableView* list, const QString& path) {
+    dlg.resize(1000, 640);
+    dlg.OnSearch();
+    std::vector<qdipc::AcceptedReply> batch;
+    const auto add = [&](std::uint32_t n, const std::string& ip, const std::string& name) {
+        qdipc::test::CameraReply camera = qdipc::test::Camera(n);
+        camera.ip = ip;
+        camera.name = name;
+        camera.mac = {0x02,
+                      0x00,
+                      0x00,
+                      0x7a,
+                      static_cast<std::uint8_t>(n >> 8),
+                      static_cast<std::uint8_t>(n)};
+        camera.gateway = "192.168.1.1";
+        camera.appVer = "V2.1.0";
+        camera.kernelVer = "3.10.14";
+        batch.push_back(camera.Accepted(dlg.SearchId()));
+    };
+    const char* configured[] = {"192.168.1.100", "192.168.1.9",   "192.168.1.10",
+                                "192.168.1.11",  "192.168.1.101", "192.168.1.2"};
+    for (std::uint32_t i = 0; i < 6; ++i) {
+        add(100 + i, configured[i], "door-" + std::to_string(i + 1));
+    }
+    for (std::uint32_t i = 0; i < 20; ++i) {
+        add(200 + i, "192.168.1.64", "IPCAM");
+    }
+    add(300, "192.168.1.250", "yard");
+    add(301, "192.168.1.25", "gate");
+    add(302, "10.0.0.7", "old-office");
+    dlg.Table().AddReplies(batch, dlg.SearchId());
+    RunEventsFor(std::chrono::milliseconds(2500));  // the search ends: the counts show
+    dlg.ListPresentation().OnColumnClick(qdipc::kColIp);
+    list->selectRow(0);
+    RunEventsFor(std::chrono::milliseconds(200));
+    std::printf("screenshot: %s\n", qPrintable(dlg.ProgressText()));
+    return dlg.grab().save(path);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -438,6 +533,20 @@ int main(int argc, char* argv[]) {
     }
     std::printf("receive buffer granted: %d bytes\n", dlg.Worker()->EffectiveReceiveBuffer());
 
+    if (argc > 2 && std::string(argv[1]) == "--screenshot") {
+        const bool saved = SaveSiteScreenshot(dlg, list, QString::fromLocal8Bit(argv[2]));
+        dlg.close();
+        window.reset();
+        std::filesystem::remove_all(logDirectory);
+        return saved ? 0 : 1;
+    }
+    if (argc > 1 && std::string(argv[1]) == "--sort-only") {
+        SortFigures(dlg, list);
+        dlg.close();
+        window.reset();
+        std::filesystem::remove_all(logDirectory);
+        return 0;
+    }
     const bool floodsOnly = argc > 1 && std::string(argv[1]) == "--floods-only";
     if (!floodsOnly) {
         Print("10,000 replies at full speed", 10000,

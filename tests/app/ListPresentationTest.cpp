@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleFactory>
@@ -81,8 +82,8 @@ class ListPresentationTest : public QObject {
 private slots:
     void listIsSetUpWithTheTwelveColumns();
     void headerClicksFollowTheToggleRule();
-    void cellsSortAsUnsignedByteText_data();
-    void cellsSortAsUnsignedByteText();
+    void cellsSortByValueOrBytes_data();
+    void cellsSortByValueOrBytes();
     void headerClickOnAnEmptyListChangesOnlyTheState();
     void rowsAfterASortAreAppendedAndTheStateSurvivesASearch();
     void stripesFollowDisplayPositionsAfterASort();
@@ -91,6 +92,7 @@ private slots:
     void rowsReadOnAnyTheme();
     void layoutFormulas_data();
     void layoutFormulas();
+    void columnsFitTheirContentsAndTheHeaderMenuHidesThem();
 };
 
 void ListPresentationTest::listIsSetUpWithTheTwelveColumns() {
@@ -135,9 +137,16 @@ void ListPresentationTest::headerClicksFollowTheToggleRule() {
     QCOMPARE(list.presentation.SortAscending(), false);
     QCOMPARE(Column(list.table, 0), (Texts{"3", "2", "1", "0"}));
 
+    QHeaderView* header = list.view.horizontalHeader();
+    QVERIFY(header->isSortIndicatorShown());
+    QCOMPARE(header->sortIndicatorSection(), 0);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+
     list.ClickHeader(3);  // another column: ascending by IP
     QCOMPARE(list.presentation.SortColumn(), 3);
     QCOMPARE(list.presentation.SortAscending(), true);
+    QCOMPARE(header->sortIndicatorSection(), 3);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
     QCOMPARE(Column(list.table, 3), (Texts{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}));
     QCOMPARE(Column(list.table, 0), (Texts{"1", "3", "0", "2"}));
 
@@ -147,7 +156,7 @@ void ListPresentationTest::headerClicksFollowTheToggleRule() {
     QCOMPARE(Column(list.table, 0), (Texts{"0", "1", "2", "3"}));
 }
 
-void ListPresentationTest::cellsSortAsUnsignedByteText_data() {
+void ListPresentationTest::cellsSortByValueOrBytes_data() {
     QTest::addColumn<int>("column");
     QTest::addColumn<Texts>("arrival");
     QTest::addColumn<Texts>("ascending");
@@ -156,20 +165,20 @@ void ListPresentationTest::cellsSortAsUnsignedByteText_data() {
     for (int n = 0; n < 12; ++n) {
         numbers.push_back(std::to_string(n));
     }
-    QTest::newRow("NO. as text") << 0 << numbers << Texts{"0", "1", "10", "11", "2", "3",
-                                                          "4", "5", "6",  "7",  "8", "9"};
-    QTest::newRow("IP as text") << 3 << Texts{"192.168.1.9", "192.168.1.10"}
-                                << Texts{"192.168.1.10", "192.168.1.9"};
-    QTest::newRow("Port as text") << 4 << Texts{"80", "554"} << Texts{"554", "80"};
-    QTest::newRow("Web Port as text")
-        << 10 << Texts{"8080", "65535", "80"} << Texts{"65535", "80", "8080"};
+    // Numbers and addresses compare by value, the other columns by bytes.
+    QTest::newRow("NO. by value") << 0 << numbers << numbers;
+    QTest::newRow("IP by value") << 3 << Texts{"192.168.1.9", "192.168.1.10"}
+                                 << Texts{"192.168.1.9", "192.168.1.10"};
+    QTest::newRow("Port by value") << 4 << Texts{"554", "80"} << Texts{"80", "554"};
+    QTest::newRow("Web Port by value")
+        << 10 << Texts{"8080", "65535", "80"} << Texts{"80", "8080", "65535"};
     // Bytes from 0x80 up come after ASCII (unsigned), and a prefix comes first.
     QTest::newRow("Name bytes unsigned")
         << 2 << Texts{"\xC9\xE3\xCF\xF1", "zz", "Z", "z", "\xE6\x91\x84", ""}
         << Texts{"", "Z", "z", "zz", "\xC9\xE3\xCF\xF1", "\xE6\x91\x84"};
 }
 
-void ListPresentationTest::cellsSortAsUnsignedByteText() {
+void ListPresentationTest::cellsSortByValueOrBytes() {
     QFETCH(int, column);
     QFETCH(Texts, arrival);
     QFETCH(Texts, ascending);
@@ -458,23 +467,35 @@ void ListPresentationTest::layoutFormulas_data() {
     QTest::addColumn<MainWindowLayout>("expected");
 
     // preview, setting, test, search, video pane, device list, progress bar
+    // Up to the form's size everything scales; beyond it the upper half keeps
+    // its form-size layout and the list takes the rest.
+    QTest::newRow("504 x 470, the form's size")
+        << 504 << 470
+        << MainWindowLayout{{414, 10, 80, 43},  {414, 63, 80, 43},  {414, 116, 80, 43},
+                            {414, 169, 80, 43}, {10, 10, 394, 205}, {10, 235, 484, 210},
+                            {10, 445, 484, 20}};
     QTest::newRow("640 x 480") << 640 << 480
-                               << MainWindowLayout{{550, 10, 80, 45},  {550, 65, 80, 45},
-                                                   {550, 120, 80, 45}, {550, 175, 80, 45},
-                                                   {10, 10, 530, 210}, {10, 240, 620, 215},
+                               << MainWindowLayout{{414, 10, 80, 43},  {414, 63, 80, 43},
+                                                   {414, 116, 80, 43}, {414, 169, 80, 43},
+                                                   {10, 10, 394, 205}, {10, 235, 620, 220},
                                                    {10, 455, 620, 20}};
     QTest::newRow("800 x 501") << 800 << 501
-                               << MainWindowLayout{{710, 10, 80, 47},  {710, 67, 80, 47},
-                                                   {710, 124, 80, 47}, {710, 181, 80, 47},
-                                                   {10, 10, 690, 221}, {10, 251, 780, 225},
+                               << MainWindowLayout{{414, 10, 80, 43},  {414, 63, 80, 43},
+                                                   {414, 116, 80, 43}, {414, 169, 80, 43},
+                                                   {10, 10, 394, 205}, {10, 235, 780, 241},
                                                    {10, 476, 780, 20}};
+    QTest::newRow("400 x 300, smaller: all scales")
+        << 400 << 300
+        << MainWindowLayout{{310, 10, 80, 22},  {310, 42, 80, 22},  {310, 74, 80, 22},
+                            {310, 106, 80, 22}, {10, 10, 290, 120}, {10, 150, 380, 125},
+                            {10, 275, 380, 20}};
     QTest::newRow("0 x 0, minimised")
         << 0 << 0 << MainWindowLayout{{-90, 10, 80, -15}, {-90, 5, 80, -15},   {-90, 0, 80, -15},
                                       {-90, -5, 80, -15}, {10, 10, -110, -30}, {10, 0, -20, -25},
                                       {10, -25, -20, 20}};
-    QTest::newRow("640 x 1") << 640 << 1 << MainWindowLayout{{550, 10, 80, -14}, {550, 6, 80, -14},
-                                                             {550, 2, 80, -14},  {550, -2, 80, -14},
-                                                             {10, 10, 530, -29}, {10, 1, 620, -25},
+    QTest::newRow("640 x 1") << 640 << 1 << MainWindowLayout{{414, 10, 80, -14}, {414, 6, 80, -14},
+                                                             {414, 2, 80, -14},  {414, -2, 80, -14},
+                                                             {10, 10, 394, -29}, {10, 1, 620, -25},
                                                              {10, -24, 620, 20}};
 }
 
@@ -490,6 +511,48 @@ void ListPresentationTest::layoutFormulas() {
     QCOMPARE(actual.videoPane, expected.videoPane);
     QCOMPARE(actual.deviceList, expected.deviceList);
     QCOMPARE(actual.progressBar, expected.progressBar);
+}
+
+void ListPresentationTest::columnsFitTheirContentsAndTheHeaderMenuHidesThem() {
+    List list;
+    list.view.resize(900, 300);
+    list.view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list.view));
+    CameraReply camera = Camera(1);
+    camera.name = "a camera name far wider than fifty pixels";
+    Add(list.table, camera);
+    camera = Camera(2);
+    camera.name = std::string(29, 'W');  // wider than the maximum
+    Add(list.table, camera);
+    list.presentation.FitColumns();
+    // Wide enough for the long name, capped; never narrower than the default.
+    QCOMPARE(list.view.columnWidth(2), qdipc::kMaxFittedColumnWidth);
+    QCOMPARE(list.view.columnWidth(0), 40);
+    list.table.Clear();
+    Add(list.table, Camera(3));
+    list.presentation.FitColumns();
+    QVERIFY(list.view.columnWidth(2) >= 50);
+    QVERIFY(list.view.columnWidth(2) <
+            list.view.fontMetrics().horizontalAdvance(QStringLiteral("a camera name far")));
+
+    // One checked entry per column; unchecking hides it, checking shows it.
+    std::unique_ptr<QMenu> menu(list.presentation.BuildHeaderMenu(&list.view));
+    QCOMPARE(menu->actions().size(), 12);
+    QCOMPARE(menu->actions()[5]->text(), QStringLiteral("MAC"));
+    for (QAction* action : menu->actions()) {
+        QVERIFY(action->isChecked());
+    }
+    menu->actions()[5]->setChecked(false);
+    QVERIFY(list.view.isColumnHidden(5));
+    menu->actions()[5]->setChecked(true);
+    QVERIFY(!list.view.isColumnHidden(5));
+    // The last column shown cannot be hidden.
+    for (int c = 1; c < 12; ++c) {
+        list.view.setColumnHidden(c, true);
+    }
+    menu.reset(list.presentation.BuildHeaderMenu(&list.view));
+    QVERIFY(!menu->actions()[0]->isEnabled());
+    QVERIFY(menu->actions()[1]->isEnabled());
 }
 
 QTEST_MAIN(ListPresentationTest)

@@ -463,15 +463,18 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
     for (int row = 0; row < 3; ++row) {
         flagged += dlg.Table().List().Flags(row) != 0 ? 1 : 0;
     }
+    // The bar's visible text: the search, then the counts.
+    QCOMPARE(dlg.ProgressText(), QStringLiteral("Searching… · 3 cameras"));
     const QString counts = QStringLiteral("3 cameras · %1 flagged · 0 selected").arg(flagged);
     QTRY_COMPARE_WITH_TIMEOUT(dlg.ProgressText(), counts, 3000);
 
     dlg.SetWatching(true);
     QVERIFY(dlg.Watching());
-    QCOMPARE(dlg.ProgressText(), counts + QStringLiteral(" · 0 gone"));
+    const QString watching = QStringLiteral("Watching · every 0.25 s · ") + counts;
+    QCOMPARE(dlg.ProgressText(), watching + QStringLiteral(" · 0 gone"));
     QTest::qWait(700);  // two cycles with every camera answering
     QVERIFY(dlg.Watch().Cycles() >= 2);
-    QCOMPARE(dlg.ProgressText(), counts + QStringLiteral(" · 0 gone"));
+    QCOMPARE(dlg.ProgressText(), watching + QStringLiteral(" · 0 gone"));
     const auto firstSeen = dlg.Table().List().Presence(0).firstSeen;
     QVERIFY(dlg.Table().List().Presence(0).lastSeen > firstSeen);
 
@@ -514,6 +517,13 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
              QString::fromStdString(dlg.Table().CellText(2, 1)));
     QVERIFY(listed[2].toObject().contains(QStringLiteral("first_seen")));
     QVERIFY(listed[2].toObject().contains(QStringLiteral("last_seen")));
+    // A name without an extension gets the chosen format's (CSV here), and
+    // the metadata follows it.
+    saveAs = files.filePath(QStringLiteral("site-list"));
+    dlg.OnSaveList();
+    QVERIFY(QFile::exists(saveAs + QStringLiteral(".csv")));
+    QVERIFY(QFile::exists(saveAs + QStringLiteral(".csv.about.json")));
+    QVERIFY(!QFile::exists(saveAs));
     // A file that cannot be written is named in a box.
     saveAs = files.filePath(QStringLiteral("no/such/folder/site.csv"));
     dlg.OnSaveList();
@@ -525,21 +535,31 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
     cameras.reset();
     QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().List().GoneCount(), 3, 3000);
     QCOMPARE(dlg.Table().RowCount(), 3);
-    QTRY_COMPARE_WITH_TIMEOUT(dlg.ProgressText(), counts + QStringLiteral(" · 3 gone"), 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.ProgressText(), watching + QStringLiteral(" · 3 gone"), 1000);
+    // The row menu's Show Gone Cameras selects them.
+    QCOMPARE(dlg.ListMenu().ShowGoneRows(), 3);
 
-    // A confirmation's outcome stays on the bar until the next Search, which
-    // also ends watching.
-    dlg.SetWatching(false);
+    // A confirmation's outcome stays on the bar across watch cycles, until
+    // the operator's next action.
     std::array<std::uint8_t, qdipc::record::kDevIdBlockSize> block{};
     qdipc::ParseDeviceId("0011aabb-0000ff01", block.data());
     dlg.SendSettingsRecord(qdipc::BuildModifyRecord(block, qdipc::AddressingMode::Dhcp, "", "", "",
                                                     "02:00:00:0d:bb:01"));
     QTRY_VERIFY_WITH_TIMEOUT(dlg.ProgressText().startsWith(QStringLiteral("Not confirmed: ")),
                              3000);
-    dlg.SetWatching(true);
+    const QString outcome = dlg.ProgressText();
+    const int cycles = dlg.Watch().Cycles();
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.Watch().Cycles() >= cycles + 3, 3000);
+    QCOMPARE(dlg.ProgressText(), outcome);
+    auto* list = dlg.findChild<QTableView*>(QStringLiteral("deviceList"));
+    list->selectRow(1);  // the operator acts: the counts are back
+    QCOMPARE(dlg.ProgressText(), QStringLiteral("Watching · every 0.25 s · 3 cameras · %1 "
+                                                "flagged · 1 selected · 3 gone")
+                                     .arg(flagged));
+    // A new Search ends watching; the bar says it searches.
     QTest::mouseClick(search, Qt::LeftButton);
     QVERIFY(!dlg.Watching());
-    QCOMPARE(dlg.ProgressText(), QStringLiteral("0 cameras · 0 flagged · 0 selected"));
+    QCOMPARE(dlg.ProgressText(), QStringLiteral("Searching…"));
     dlg.close();
 }
 
@@ -598,8 +618,15 @@ void LoopbackSearchTest::commandLineWatchPrintsEachEventUntilStopped() {
     std::set<QString> added;
     std::set<QString> gone;
     for (const QJsonObject& event : events) {
-        QCOMPARE(event.keys().size(), 17);  // the 14 of --list, the event and two times
+        // The 14 of --list, the event, its time and the camera's two times.
+        QCOMPARE(event.keys().size(), 18);
         const QString id = event.value(QStringLiteral("dev_id")).toString();
+        // The event's time: UTC to the millisecond, not before the camera was seen.
+        const QString time = event.value(QStringLiteral("time")).toString();
+        QCOMPARE(time.size(), 24);
+        QVERIFY2(time.endsWith(QLatin1Char('Z')) && time[19] == QLatin1Char('.'),
+                 qPrintable(time));
+        QVERIFY(time.left(19) >= event.value(QStringLiteral("first_seen")).toString().left(19));
         (event.value(QStringLiteral("event")).toString() == QStringLiteral("added") ? added : gone)
             .insert(id);
         QVERIFY(event.value(QStringLiteral("first_seen")).toString().endsWith(QLatin1Char('Z')));

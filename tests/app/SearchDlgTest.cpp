@@ -42,6 +42,7 @@
 #include "preview/CCredentialsDlg.h"
 #include "preview/CVideoStatic.h"
 #include "settings/AddressReservations.h"
+#include "settings/AssignMemory.h"
 #include "settings/CAssignDlg.h"
 #include "settings/CSettingDlg.h"
 #include "settings/DialogFont.h"
@@ -142,6 +143,7 @@ private slots:
     void assignAddressesPlansTheSelectedRows();
     void twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatCannotGo();
     void assignRunShowsEngineResultsAndRetriesTheUnconfirmed();
+    void assignDialogShowsTenRowsAndRemembersItsFields();
     void closingWithRecordsUnsentAsksAndNamesWhatIsDropped();
     void keysChooseTheRowThatSettingAndPreviewActOn();
     void everyCaptionAndADeviceIdFitTheirControls();
@@ -319,7 +321,9 @@ void SearchDlgTest::rowMenuActsOnTheSelectedRows() {
         for (QAction* action : menu->actions()) {
             if (!action->isSeparator()) {
                 entries << action->text();
-                QVERIFY(action->isEnabled());
+                // Nothing is gone: only that entry is off.
+                QCOMPARE(action->isEnabled(),
+                         action->text() != QStringLiteral("Show &Gone Cameras"));
             }
         }
         for (QAction* action : menu->actions()) {
@@ -341,7 +345,7 @@ void SearchDlgTest::rowMenuActsOnTheSelectedRows() {
     QCOMPARE(entries.join(QLatin1Char('|')),
              QStringLiteral("Assign Addresses…|Settings…|Preview|Stream Info|Save Snapshot…|"
                             "Open Web Page|Device Details…|Copy|Copy IP|Copy MAC|Keep &Watching|"
-                            "Save &List As…|Diagnose Network…"));
+                            "Show &Gone Cameras|Save &List As…|Diagnose Network…"));
     QCOMPARE(opened.join(QLatin1Char(' ')),
              QStringLiteral("http://10.0.0.1:8080/ http://10.0.0.2/"));
 
@@ -363,6 +367,24 @@ void SearchDlgTest::rowMenuActsOnTheSelectedRows() {
         }));
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("10.0.0.1\n10.0.0.2\n"));
     QVERIFY(dlg.openedRows.empty());
+
+    // Shift+F10 on the list shows it as well (Qt makes no menu request of it
+    // outside Windows).
+    QStringList shown;
+    const auto press = [&](Qt::KeyboardModifiers modifiers) {
+        return WhileModal(
+            [&] {
+                list->setFocus();
+                QTest::keyClick(list, Qt::Key_F10, modifiers);
+                QTest::qWait(30);
+            },
+            [&](QWidget* popup) {
+                shown << QString::fromLatin1(popup->metaObject()->className());
+                popup->close();
+            });
+    };
+    QVERIFY(press(Qt::ShiftModifier));
+    QCOMPARE(shown, QStringList{QStringLiteral("QMenu")});
 }
 
 void SearchDlgTest::assignAddressesPlansTheSelectedRows() {
@@ -612,6 +634,60 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
                  QLatin1String("Nothing was sent: the rollback plan could not be written")),
              qPrintable(blocked.MessageLabel()->text()));
     QVERIFY(blocked.ApplyButton()->isEnabled());
+}
+
+void SearchDlgTest::assignDialogShowsTenRowsAndRemembersItsFields() {
+    QTemporaryDir state;
+    const std::filesystem::path memory = qdipc::AssignMemoryFile(state.path().toStdString());
+    std::vector<std::unique_ptr<qdipc::AssignRun>> runs;
+    const auto starter = [&](std::vector<qdipc::AssignOrder> orders) {
+        qdipc::AssignRun::Hooks hooks;
+        hooks.send = [](const qdipc::NetSettingsRecord&, std::uint32_t, std::string&) {
+            return true;
+        };
+        hooks.probe = [] { return true; };
+        hooks.rollbackDirectory = state.path().toStdString();
+        runs.push_back(std::make_unique<qdipc::AssignRun>(std::move(orders), std::move(hooks)));
+        return runs.back().get();
+    };
+    auto first = std::make_unique<CAssignDlg>(FactoryBatch(0, 12), LoopbackSurroundings(), starter);
+    first->RememberFieldsIn(memory);
+    // Nothing remembered yet: the first address after the highest in use (the
+    // gateway .254; a /16 has room above it).
+    QCOMPARE(first->StartEdit()->text(), QStringLiteral("10.9.0.255"));
+    ShowAndActivate(*first);
+    // Ten rows in view at the default size; no count before Apply; the
+    // Result column has room for its longest word, and a Reason column.
+    QTableWidget* table = first->PlanTable();
+    QVERIFY2(table->viewport()->height() >= 10 * table->rowHeight(0),
+             qPrintable(QStringLiteral("%1 px for rows of %2 px")
+                            .arg(table->viewport()->height())
+                            .arg(table->rowHeight(0))));
+    QVERIFY(!first->Progress()->isVisible());
+    QVERIFY(table->columnWidth(CAssignDlg::kColResult) >
+            table->fontMetrics().horizontalAdvance(QStringLiteral("not confirmed")));
+    QCOMPARE(table->horizontalHeaderItem(CAssignDlg::kColReason)->text(), QStringLiteral("Reason"));
+
+    first->StartEdit()->setText(QStringLiteral("10.9.1.20"));
+    first->GatewayEdit()->setText(QStringLiteral("10.9.0.1"));
+    QTest::mouseClick(first->ApplyButton(), Qt::LeftButton);
+    QCOMPARE(runs.size(), std::size_t{1});
+    QVERIFY(first->Progress()->isVisible());
+    first.reset();
+
+    // The next batch on the same network starts from the applied fields.
+    CAssignDlg second(FactoryBatch(20, 2), LoopbackSurroundings(), starter);
+    second.RememberFieldsIn(memory);
+    QCOMPARE(second.StartEdit()->text(), QStringLiteral("10.9.1.20"));
+    QCOMPARE(second.MaskEdit()->text(), QStringLiteral("255.255.0.0"));
+    QCOMPARE(second.GatewayEdit()->text(), QStringLiteral("10.9.0.1"));
+    // A batch on another network keeps its own prefill.
+    qdipc::AssignSurroundings other = LoopbackSurroundings();
+    other.interfaces = {{"lan7", 7, "172.20.0.1", "255.255.255.0", "172.20.0.255"}};
+    CAssignDlg third(FactoryBatch(30, 2), other, starter);
+    third.RememberFieldsIn(memory);
+    QCOMPARE(third.StartEdit()->text(), QStringLiteral("172.20.0.2"));
+    QCOMPARE(third.GatewayEdit()->text(), QStringLiteral("10.9.0.254"));
 }
 
 void SearchDlgTest::closingWithRecordsUnsentAsksAndNamesWhatIsDropped() {
@@ -1113,15 +1189,23 @@ void SearchDlgTest::resizingLaysTheControlsOut() {
 
     dlg.resize(640, 480);
     QTRY_COMPARE(dlg.size(), QSize(640, 480));
-    QCOMPARE(Button(dlg, "previewButton")->geometry(), QRect(550, 10, 80, 45));
-    QCOMPARE(Button(dlg, "settingButton")->geometry(), QRect(550, 65, 80, 45));
-    QCOMPARE(Button(dlg, "testButton")->geometry(), QRect(550, 120, 80, 45));
-    QCOMPARE(Button(dlg, "searchButton")->geometry(), QRect(550, 175, 80, 45));
+    // Larger than the form: the pane and the buttons keep their form-size
+    // places, the list takes the extra width and height.
+    QCOMPARE(Button(dlg, "previewButton")->geometry(), QRect(414, 10, 80, 43));
+    QCOMPARE(Button(dlg, "settingButton")->geometry(), QRect(414, 63, 80, 43));
+    QCOMPARE(Button(dlg, "testButton")->geometry(), QRect(414, 116, 80, 43));
+    QCOMPARE(Button(dlg, "searchButton")->geometry(), QRect(414, 169, 80, 43));
     QCOMPARE(dlg.findChild<QWidget*>(QStringLiteral("videoPane"))->geometry(),
-             QRect(10, 10, 530, 210));
-    QCOMPARE(ListOf(dlg)->geometry(), QRect(10, 240, 620, 215));
+             QRect(10, 10, 394, 205));
+    QCOMPARE(ListOf(dlg)->geometry(), QRect(10, 235, 620, 220));
     QCOMPARE(dlg.findChild<QWidget*>(QStringLiteral("progressBar"))->geometry(),
              QRect(10, 455, 620, 20));
+    dlg.resize(1000, 700);
+    QTRY_COMPARE(dlg.size(), QSize(1000, 700));
+    QCOMPARE(dlg.findChild<QWidget*>(QStringLiteral("videoPane"))->geometry(),
+             QRect(10, 10, 394, 205));
+    QCOMPARE(Button(dlg, "searchButton")->geometry(), QRect(414, 169, 80, 43));
+    QCOMPARE(ListOf(dlg)->geometry(), QRect(10, 235, 980, 440));
 
     // Too small for the controls: negative sizes become empty widgets.
     dlg.setMinimumSize(0, 0);

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/BatchCommand.h"
@@ -796,6 +797,10 @@ TEST(CommandLineTest, WatchTakesIntervalFormatAndInterface) {
                                                {"--watch", "extra"}}) {
         EXPECT_EQ(ParseCommandLine(wrong).mode, CommandMode::UsageError) << wrong.back();
     }
+    // One JSON document cannot grow event by event: the error names jsonl.
+    const CommandLine json = ParseCommandLine({"--watch", "--format", "json"});
+    EXPECT_EQ(json.mode, CommandMode::UsageError);
+    EXPECT_NE(json.error.find("jsonl"), std::string::npos) << json.error;
 }
 
 // A watch event: JSON Lines with "event" first and the --list keys, then the
@@ -816,14 +821,24 @@ TEST(ListOutputTest, WatchEventsAndSavedLists) {
         "\"mask\": \"255.0.0.0\", \"web_port\": 80, \"gateway\": \"10.0.0.1\", "
         "\"interface\": \"eth1\", \"flags\": [\"host_address\"], "
         "\"first_seen\": \"1970-01-01T00:00:00Z\", \"last_seen\": \"2024-12-09T03:20:04Z\"}";
-    EXPECT_EQ(FormatWatchEvent(ListFormat::Json, "gone", entry),
-              "{\"event\": \"gone\", " + object + "\n");
+    // Event times to the millisecond, in UTC; before 1970 as well.
+    using std::chrono::milliseconds;
+    const std::string time =
+        MillisecondTimeText(std::chrono::system_clock::time_point(milliseconds(1733714404007)));
+    EXPECT_EQ(time, "2024-12-09T03:20:04.007Z");
+    EXPECT_EQ(MillisecondTimeText(std::chrono::system_clock::time_point(milliseconds(999))),
+              "1970-01-01T00:00:00.999Z");
+    EXPECT_EQ(MillisecondTimeText(std::chrono::system_clock::time_point(milliseconds(-1))),
+              "1969-12-31T23:59:59.999Z");
+    EXPECT_EQ(FormatWatchEvent(ListFormat::Json, "gone", time, entry),
+              "{\"event\": \"gone\", \"time\": \"2024-12-09T03:20:04.007Z\", " + object + "\n");
     EXPECT_EQ(WatchEventHeader(ListFormat::Json), "");
     EXPECT_EQ(WatchEventHeader(ListFormat::Tsv),
-              "Event\tNO.\tDev ID\tName\tIP\tPort\tMAC\tApp Ver\tHardware Ver\tKernel "
-              "Ver\tMask\tWeb Port\tGateway\tFirst Seen\tLast Seen\n");
-    EXPECT_EQ(FormatWatchEvent(ListFormat::Tsv, "added", entry),
-              "added\t3\t0011aabb-0000ff01\tdoor \"n\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\tv1\thw\t"
+              "Event\tTime\tNO.\tDev ID\tName\tIP\tPort\tMAC\tApp Ver\tHardware "
+              "Ver\tKernel Ver\tMask\tWeb Port\tGateway\tFirst Seen\tLast Seen\n");
+    EXPECT_EQ(FormatWatchEvent(ListFormat::Tsv, "added", time, entry),
+              "added\t2024-12-09T03:20:04.007Z\t3\t0011aabb-0000ff01\tdoor "
+              "\"n\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\tv1\thw\t"
               "k\t255.0.0.0\t80\t10.0.0.1\t1970-01-01T00:00:00Z\t2024-12-09T03:20:04Z\n");
 
     SavedListAbout about;
@@ -841,6 +856,20 @@ TEST(ListOutputTest, WatchEventsAndSavedLists) {
     EXPECT_EQ(FormatSavedList(ListFormat::Csv, {entry}, about),
               FormatDeviceList(ListFormat::Csv, {entry}));
     EXPECT_EQ(SavedListAboutPath("site.csv"), "site.csv.about.json");
+    // Save List As adds the chosen format's extension to a name without one.
+    const std::vector<std::tuple<std::string, ListFormat, std::string>> paths = {
+        {"/home/i/site-list", ListFormat::Csv, "/home/i/site-list.csv"},
+        {"site-list", ListFormat::Json, "site-list.json"},
+        {"/tmp/v1.2/site", ListFormat::Csv, "/tmp/v1.2/site.csv"},  // a dot in a folder
+        {"C:\\v1.2\\site", ListFormat::Json, "C:\\v1.2\\site.json"},
+        {"/home/i/.site", ListFormat::Csv, "/home/i/.site.csv"},
+        {"site.", ListFormat::Csv, "site.csv"},
+        {"site.CSV", ListFormat::Json, "site.CSV"},  // the operator's own extension stays
+        {"site.txt", ListFormat::Csv, "site.txt"},
+    };
+    for (const auto& [path, format, saved] : paths) {
+        EXPECT_EQ(SavedListPath(path, format), saved) << path;
+    }
 }
 
 TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "discovery/DeviceIdMap.h"
+#include "discovery/ListBar.h"
 #include "discovery/SiteWatch.h"
 #include "tests/discovery/TestReplies.h"
 
@@ -164,6 +165,102 @@ TEST(DeviceListTest, BatchDropsRepliesOfAReplacedSearchAndAppendsOnce) {
     EXPECT_EQ(list.ArrivalInterface(list.RowCount()), 0u);
     // Rows were cam1..cam4, cam6, cam5; now cam6, cam5, cam4, cam3, cam2, cam1.
     EXPECT_EQ(observer.calls.back(), "reordered 5 4 3 2 0 1");
+}
+
+// One column's cells in arrival order; the rows' arrival numbers ("NO.")
+// after an ascending and after a descending sort by that column.
+struct SortCase {
+    const char* what;
+    int column;
+    std::vector<std::string> cells;
+    Texts ascending;
+    Texts descending;
+};
+
+TEST(DeviceListTest, SortsNumbersAndAddressesByValueAndTheOtherColumnsByBytes) {
+    const std::vector<SortCase> cases = {
+        // A malformed address (out of range, too short, empty, a word) sorts
+        // after every address, by bytes; equal addresses keep arrival order
+        // both ways ("010.0.0.9" is 10.0.0.9).
+        {"IP",
+         kColIp,
+         {"10.0.0.100", "10.0.0.9", "bad", "10.0.0.10", "9.255.255.255", "", "010.0.0.9",
+          "256.0.0.1", "1.2.3"},
+         {"4", "1", "6", "3", "0", "5", "8", "7", "2"},
+         {"2", "7", "8", "5", "0", "3", "1", "6", "4"}},
+        {"Mask",
+         kColMask,
+         {"255.255.255.0", "255.0.0.0", "255.255.0.0", "255.255.255.128"},
+         {"1", "2", "0", "3"},
+         {"3", "0", "2", "1"}},
+        {"Gateway",
+         kColGateway,
+         {"192.168.1.1", "192.168.10.1", "192.168.2.1"},
+         {"0", "2", "1"},
+         {"1", "2", "0"}},
+        {"Port",
+         kColPort,
+         {"80", "554", "8080", "65535", "5050"},
+         {"0", "1", "4", "2", "3"},
+         {"3", "2", "4", "1", "0"}},
+        {"Web Port, equal keys stable",
+         kColWebPort,
+         {"80", "80", "8"},
+         {"2", "0", "1"},
+         {"0", "1", "2"}},
+        // Text: unsigned bytes, uppercase before lowercase, equal texts stable.
+        {"Name",
+         kColName,
+         {"b", "B", "a", "b", "\xC9\xE3"},
+         {"1", "2", "0", "3", "4"},
+         {"4", "0", "3", "2", "1"}},
+    };
+    for (const SortCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeviceList list;
+        for (std::size_t n = 0; n < c.cells.size(); ++n) {
+            CameraReply camera = Camera(static_cast<std::uint32_t>(n));
+            const std::string& cell = c.cells[n];
+            switch (c.column) {
+                case kColIp:
+                    camera.ip = cell;
+                    break;
+                case kColMask:
+                    camera.mask = cell;
+                    break;
+                case kColGateway:
+                    camera.gateway = cell;
+                    break;
+                case kColPort:
+                    camera.port = static_cast<std::uint16_t>(std::stoul(cell));
+                    break;
+                case kColWebPort:
+                    camera.webPort = static_cast<std::uint16_t>(std::stoul(cell));
+                    break;
+                default:
+                    camera.name = cell;
+                    break;
+            }
+            Add(list, camera);
+        }
+        ASSERT_EQ(Column(list, c.column), c.cells);
+        list.SortByColumn(c.column, true);
+        EXPECT_EQ(Column(list, kColNumber), c.ascending);
+        list.SortByColumn(c.column, false);
+        EXPECT_EQ(Column(list, kColNumber), c.descending);
+    }
+
+    // "NO." by value: 2 before 10, 10 before 11, both ways.
+    DeviceList list;
+    for (std::uint32_t n = 0; n < 12; ++n) {
+        Add(list, Camera(n));
+    }
+    list.SortByColumn(kColNumber, false);
+    EXPECT_EQ(Column(list, kColNumber),
+              (Texts{"11", "10", "9", "8", "7", "6", "5", "4", "3", "2", "1", "0"}));
+    list.SortByColumn(kColNumber, true);
+    EXPECT_EQ(Column(list, kColNumber),
+              (Texts{"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"}));
 }
 
 TEST(DeviceListTest, DeviceIdLookupsMatchOnlyTheExactTextAndFollowSorts) {
@@ -405,6 +502,8 @@ TEST(SiteWatchTest, CyclesMarkAddedChangedGoneAndBack) {
 
     CameraReply moved = Camera(2);
     moved.ip = "10.0.9.9";
+    CameraReply movedAgain = Camera(2);
+    movedAgain.ip = "10.0.9.10";
     struct Step {
         int atMs;
         std::vector<CameraReply> answering;
@@ -422,6 +521,11 @@ TEST(SiteWatchTest, CyclesMarkAddedChangedGoneAndBack) {
         {5500, {Camera(2)}, {"back 1"}, 0},
         {6000, {Camera(1), moved, Camera(3)}, {"changed 1", "added 2"}, 0},
         {7000, {Camera(1), moved, Camera(3)}, {}, 0},  // the same values: no change
+        {8000, {Camera(1), Camera(3)}, {}, 0},
+        {9000, {Camera(1), Camera(3)}, {}, 0},
+        {10000, {Camera(1), Camera(3)}, {"gone 1"}, 1},
+        // Back with new values: one event, the row updated before it.
+        {10500, {movedAgain}, {"back 1"}, 0},
     };
     for (const Step& step : steps) {
         wall = std::chrono::milliseconds(step.atMs);
@@ -438,20 +542,21 @@ TEST(SiteWatchTest, CyclesMarkAddedChangedGoneAndBack) {
         for (const WatchEvent& event : events) {
             texts.push_back(std::string(WatchEventName(event.kind)) + " " +
                             std::to_string(event.row));
+            EXPECT_EQ(event.time, epoch + wall) << "at " << step.atMs << " ms";
         }
         EXPECT_EQ(texts, step.events) << "at " << step.atMs << " ms";
         EXPECT_EQ(list.GoneCount(), step.goneCount) << "at " << step.atMs << " ms";
     }
     EXPECT_EQ(list.RowCount(), 3);
-    EXPECT_EQ(watch.Cycles(), 7);
-    // Camera 2: listed at 100 ms, last heard at 7 s, with the new IP in place.
+    EXPECT_EQ(watch.Cycles(), 10);
+    // Camera 2: listed at 100 ms, last heard at 10.5 s, with the new IP in place.
     const RowPresence presence = list.Presence(1);
     EXPECT_EQ(presence.firstSeen, epoch + std::chrono::milliseconds(100));
-    EXPECT_EQ(presence.lastSeen, epoch + std::chrono::milliseconds(7000));
+    EXPECT_EQ(presence.lastSeen, epoch + std::chrono::milliseconds(10500));
     EXPECT_FALSE(presence.gone);
     EXPECT_TRUE(presence.changed);
     EXPECT_FALSE(list.Presence(0).changed);
-    EXPECT_EQ(list.CellText(1, kColIp), "10.0.9.9");
+    EXPECT_EQ(list.CellText(1, kColIp), "10.0.9.10");
     EXPECT_EQ(list.CellText(1, kColNumber), "1");
 }
 
@@ -470,6 +575,36 @@ TEST(SiteWatchTest, LateTicksKeepOneRequestPerCycle) {
     watch.Stop();
     EXPECT_FALSE(watch.Tick(t0 + std::chrono::milliseconds(9000), events));
     EXPECT_TRUE(events.empty());
+}
+
+// What the window's bar says: searching, the counts, watching; and its
+// format's '%' codes kept from substituting a text.
+TEST(ListBarTest, SaysSearchingThenTheCountsAndWhileWatchingSaysSo) {
+    ListBar bar;
+    const ListCounts one{1, 0, 0, 0};
+    const ListCounts site{29, 2, 1, 1};
+    EXPECT_EQ(bar.Text(site), "29 cameras \u00B7 2 flagged \u00B7 1 selected");
+    EXPECT_EQ(bar.Text(one), "1 camera \u00B7 0 flagged \u00B7 0 selected");
+    bar.SearchStarted();
+    EXPECT_EQ(bar.Text({}), "Searching\u2026");
+    EXPECT_EQ(bar.Text(site), "Searching\u2026 \u00B7 29 cameras");
+    bar.SearchEnded();
+    bar.SetWatching(true, 5000);
+    EXPECT_EQ(bar.Text(site),
+              "Watching \u00B7 every 5 s \u00B7 29 cameras \u00B7 2 flagged \u00B7 1 selected "
+              "\u00B7 1 gone");
+    bar.SetWatching(true, 250);
+    EXPECT_EQ(bar.Text({}).substr(0, 24), "Watching \u00B7 every 0.25 s");
+    bar.SetWatching(false, 0);
+    EXPECT_EQ(bar.Text(site), "29 cameras \u00B7 2 flagged \u00B7 1 selected");
+    EXPECT_EQ(SecondsText(200), "0.2 s");
+    EXPECT_EQ(SecondsText(3600000), "3600 s");
+    EXPECT_EQ(SecondsText(2505), "2.505 s");
+
+    // "%p", "%v" and "%m" get a word joiner after the '%'; other '%' stay.
+    EXPECT_EQ(ProgressFormatText("50%p 1%v %m %% 5%"),
+              "50%\u2060p 1%\u2060v %\u2060m %% 5%");
+    EXPECT_EQ(ProgressFormatText("%"), "%");
 }
 
 }  // namespace

@@ -272,6 +272,20 @@ TEST(NetworkDiagnosisTest, EachCauseGivesItsLineAndFix) {
     }
 }
 
+// "No camera answered" points to the problems above only when there are some.
+TEST(NetworkDiagnosisTest, TheRepliesFixNamesProblemsAboveOnlyWhenThereAreSome) {
+    HostFacts host = HealthyHost();
+    SearchFacts search = HealthySearch();
+    search.cameras = 0;
+    search.replySources.clear();
+    const std::string alone = LineOf(Diagnose(host, search), "replies").fix;
+    EXPECT_NE(alone.find("power"), std::string::npos) << alone;
+    EXPECT_EQ(alone.find("above"), std::string::npos) << alone;
+    (*host.links)[1].carrier = false;
+    const std::string withProblem = LineOf(Diagnose(host, search), "replies").fix;
+    EXPECT_NE(withProblem.find("fix the problems above"), std::string::npos) << withProblem;
+}
+
 TEST(NetworkDiagnosisTest, ReplySourcesAreKeptOnceAndCapped) {
     SearchFacts search;
     for (std::uint32_t i = 0; i < 2 * SearchFacts::kMaxReplySources; ++i) {

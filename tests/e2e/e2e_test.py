@@ -1226,9 +1226,9 @@ def scenario_lossy(lab, args):
           f"--list: exit {result.returncode}, {len(listed)} rows: {result.stdout!r}")
     log("one --list: all 6 cameras listed")
 
-# The keys of a --watch --format jsonl line: the event, the keys of --list
-# --format json in their order, then the times.
-WATCH_KEYS = ["event", "no", "dev_id", "name", "ip", "port", "mac", "app_ver", "hardware_ver",
+# The keys of a --watch --format jsonl line: the event and its time, the keys
+# of --list --format json in their order, then the times.
+WATCH_KEYS = ["event", "time", "no", "dev_id", "name", "ip", "port", "mac", "app_ver", "hardware_ver",
               "kernel_ver", "mask", "web_port", "gateway", "interface", "flags", "first_seen",
               "last_seen"]
 # The window's watch interval (its default) and the one --watch runs with here.
@@ -1259,7 +1259,8 @@ def scenario_watch(lab, args):
     lab.screen.click_with(None, lab.a11y.extents(lab.a11y.cell(window.table(), 0, 3)), button=3)
     time.sleep(0.5)
     lab.screen.key("w")
-    window.wait_progress_text(r"^3 cameras · \d+ flagged · 1 selected · 0 gone$", 5)
+    window.wait_progress_text(
+        r"^Watching · every 5 s · 3 cameras · \d+ flagged · 1 selected · 0 gone$", 5)
     log("watching: " + window.progress_text())
 
     # A camera plugged in while watching.
@@ -1286,7 +1287,8 @@ def scenario_watch(lab, args):
 
     # It answers again: back within a cycle.
     lab.start_camsim(cameras=1, first=10, name="camsim-b")
-    took = wait_progress_match(window, r"^4 cameras .* · 0 gone$", WINDOW_CYCLE_S + 2)
+    took = wait_progress_match(window, r"^Watching · .* · 4 cameras .* · 0 gone$",
+                               WINDOW_CYCLE_S + 2)
     log(f"the camera was back after {took:.1f} s")
 
     # Search clears, lists afresh and ends watching.
@@ -1358,6 +1360,8 @@ def scenario_watch_cli(lab, args):
         check(list(event) == WATCH_KEYS, f"a line has the keys {list(event)}")
         check(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", event["last_seen"]),
               f"last_seen is {event['last_seen']!r}")
+        check(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z", event["time"]),
+              f"time is {event['time']!r}")
     log("--watch: 4 cameras added, every line JSON with the --list keys and the times")
 
     mark = watch.lines.count()

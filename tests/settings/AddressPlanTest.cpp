@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -8,11 +10,13 @@
 
 #include "discovery/CellText.h"
 #include "settings/AddressPlanner.h"
+#include "settings/AssignMemory.h"
 #include "settings/AssignModel.h"
 #include "settings/BatchAssign.h"
 #include "settings/ChangeChecks.h"
 #include "settings/PlanFile.h"
 #include "settings/ProvisioningSession.h"
+#include "tests/discovery/TempDir.h"
 
 namespace qdipc {
 namespace {
@@ -912,6 +916,61 @@ TEST(PlanAssignTest, TheProposedStartIsAboveTheHighestAddressInUse) {
         EXPECT_EQ(fields.mask, "255.255.255.0");
         EXPECT_EQ(fields.gateway, c.gateway);
     }
+}
+
+}  // namespace
+}  // namespace qdipc
+
+namespace qdipc {
+namespace {
+
+// The Assign dialog's fields per network: recalled by the prefill's network,
+// the latest kept, a damaged line passed over, at most 64 networks.
+TEST(AssignMemoryTest, RecallsTheLatestFieldsOfTheSameNetworkOnly) {
+    const test::TempDir folder;
+    const std::filesystem::path file = AssignMemoryFile(folder.Path() / "state");
+    const AssignFields lan{"192.168.1.2", "255.255.255.0", "192.168.1.1"};
+    const AssignFields lanElsewhere{"192.168.1.77", "255.255.255.0", ""};  // same network
+    const AssignFields office{"10.4.0.2", "255.255.0.0", "10.4.0.1"};
+    EXPECT_EQ(AssignNetworkKey(lan), "192.168.1.0/255.255.255.0");
+    EXPECT_EQ(AssignNetworkKey({"", "255.255.255.0", ""}), "");
+
+    const auto same = [](const AssignFields& a, const AssignFields& b) {
+        return a.start == b.start && a.mask == b.mask && a.gateway == b.gateway;
+    };
+    EXPECT_TRUE(same(RecallAssignFields(file, lan), lan));  // no file yet
+    ASSERT_TRUE(
+        RememberAssignFields(file, lan, {"192.168.1.100", "255.255.255.0", "192.168.1.254"}));
+    ASSERT_TRUE(RememberAssignFields(file, office, {"10.4.9.1", "255.255.0.0", "10.4.0.254"}));
+    ASSERT_TRUE(
+        RememberAssignFields(file, lan, {"192.168.1.130", "255.255.255.0", "192.168.1.254"}));
+    EXPECT_TRUE(same(RecallAssignFields(file, lanElsewhere),
+                     {"192.168.1.130", "255.255.255.0", "192.168.1.254"}));
+    EXPECT_TRUE(same(RecallAssignFields(file, office), {"10.4.9.1", "255.255.0.0", "10.4.0.254"}));
+    EXPECT_TRUE(same(RecallAssignFields(file, {"10.5.0.2", "255.255.0.0", "10.5.0.1"}),
+                     {"10.5.0.2", "255.255.0.0", "10.5.0.1"}));
+    // A field with a line end is not stored; nothing else changes.
+    EXPECT_FALSE(RememberAssignFields(file, office, {"10.4.0.9\n", "255.255.0.0", ""}));
+    EXPECT_TRUE(same(RecallAssignFields(file, office), {"10.4.9.1", "255.255.0.0", "10.4.0.254"}));
+
+    // A damaged line is passed over; the one after it still counts.
+    {
+        std::ofstream out(file, std::ios::app);
+        out << "garbage without tabs\n172.16.0.0/255.255.0.0\t172.16.0.9\t255.255.0.0\t\n";
+    }
+    EXPECT_TRUE(same(RecallAssignFields(file, {"172.16.3.3", "255.255.0.0", "172.16.0.1"}),
+                     {"172.16.0.9", "255.255.0.0", ""}));
+
+    // The least recently applied networks go beyond 64.
+    for (int n = 0; n < 70; ++n) {
+        const std::string start = "10.100." + std::to_string(n) + ".2";
+        ASSERT_TRUE(RememberAssignFields(file, {start, "255.255.255.0", ""},
+                                         {start, "255.255.255.0", "x"}));
+    }
+    EXPECT_EQ(RecallAssignFields(file, office).gateway, "10.4.0.1");  // forgotten
+    EXPECT_EQ(RecallAssignFields(file, {"10.100.69.7", "255.255.255.0", ""}).gateway, "x");
+    EXPECT_EQ(RecallAssignFields(file, {"10.100.6.7", "255.255.255.0", ""}).gateway, "x");
+    EXPECT_EQ(RecallAssignFields(file, {"10.100.5.7", "255.255.255.0", ""}).gateway, "");
 }
 
 }  // namespace

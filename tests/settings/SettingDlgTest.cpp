@@ -15,6 +15,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTest>
 #include <array>
 #include <cstdint>
@@ -236,6 +238,17 @@ void SettingDlgTest::loadRecordShowsTheRecord() {
     for (const char* edit : {"editIp", "editMask", "editGateway", "editMac"}) {
         QVERIFY2(Child<QLineEdit>(dialog, edit)->cursorPosition() == 0, edit);  // start shown
     }
+    // The whole MAC is shown: its text fits inside the edit's frame and
+    // margins, and the edit stays inside the dialog.
+    auto* mac = Child<QLineEdit>(dialog, "editMac");
+    QStyleOptionFrame frame;
+    frame.initFrom(mac);
+    const QRect inside = mac->style()->subElementRect(QStyle::SE_LineEditContents, &frame, mac);
+    QVERIFY2(mac->fontMetrics().horizontalAdvance(mac->text()) + 4 <= inside.width(),
+             qPrintable(QStringLiteral("%1 px of text in %2 px")
+                            .arg(mac->fontMetrics().horizontalAdvance(mac->text()))
+                            .arg(inside.width())));
+    QVERIFY(mac->geometry().right() < dialog.width());
     QCOMPARE(dialog.windowTitle(),
              QStringLiteral("Set") + FullWidthColon() + QStringLiteral("192.168.1.64"));
     const QList<QRadioButton*> radios = dialog.findChildren<QRadioButton*>();
