@@ -17,6 +17,8 @@ run_packages=(
     libcli11-dev
     # reading nftables' JSON ruleset for the network diagnosis
     nlohmann-json3-dev
+    # reading the SOAP datagrams of ONVIF devices by namespace (expat)
+    libexpat1-dev
     # the program: Qt 6 and libvlc with its decoders and video outputs
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libvlc-dev vlc-plugin-base
     vlc-plugin-video-output
