@@ -11,6 +11,7 @@
 #include "cli/BatchCommand.h"
 #include "cli/DiagnoseCommand.h"
 #include "cli/ListOutput.h"
+#include "cli/OnvifSearchRun.h"
 #include "cli/ProvisioningRun.h"
 #include "cli/WatchCommand.h"
 #include "discovery/DeviceCodecs.h"
@@ -51,23 +52,33 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
     if (!CheckInterfaceName(config, options.interfaceName, err)) {
         return kExitUsage;
     }
-    CliNetwork network(config, options.interfaceName);
-    if (!network.Open(err)) {
-        return 1;
+    // The ONVIF probes go out beside the search, on their own sockets and
+    // thread, so that both take the time of the longer one.
+    std::optional<OnvifSearchRun> onvif;
+    if (options.protocol != SearchProtocol::Native) {
+        onvif.emplace(config, options.interfaceName);
     }
-    const std::optional<std::vector<AcceptedReply>> replies =
-        network.Search(std::chrono::milliseconds(options.waitMs));
-    if (!replies) {
-        err << kPrefix << SearchFailureText(network.LastSearchOutcome()) << "\n";
-        return 1;
-    }
-    network.Close();
-
-    // The list the window fills: replies of this search, one row per
-    // device ID, in arrival order.
     DeviceList list;
     list.SetHostInterfaces(ConfiguredInterfaces(config));
-    list.AddReplies(*replies, network.SearchId());
+    if (options.protocol != SearchProtocol::Onvif) {
+        CliNetwork network(config, options.interfaceName);
+        if (!network.Open(err)) {
+            return 1;
+        }
+        const std::optional<std::vector<AcceptedReply>> replies =
+            network.Search(std::chrono::milliseconds(options.waitMs));
+        if (!replies) {
+            err << kPrefix << SearchFailureText(network.LastSearchOutcome()) << "\n";
+            return 1;
+        }
+        network.Close();
+        // The list the window fills: replies of this search, one row per
+        // device ID, in arrival order.
+        list.AddReplies(*replies, network.SearchId());
+    }
+    if (onvif) {
+        onvif->AddTo(list);
+    }
     std::vector<ListEntry> entries;
     entries.reserve(static_cast<std::size_t>(list.RowCount()));
     for (int row = 0; row < list.RowCount(); ++row) {

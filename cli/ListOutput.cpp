@@ -92,6 +92,26 @@ void AppendTable(std::string& out, const std::vector<Row>& rows, Field field,
     }
 }
 
+// The --list table: the column titles and "Seen Via", then per camera its
+// twelve cells and how it was found.
+template <typename Field>
+void AppendListTable(std::string& out, const std::vector<ListEntry>& entries, Field field,
+                     std::string_view separator, std::string_view lineEnd) {
+    const auto cut = [&out, lineEnd] { out.resize(out.size() - lineEnd.size()); };
+    AppendTitles(out, field, separator, lineEnd);
+    cut();
+    out += separator;
+    out += field("Seen Via");
+    out += lineEnd;
+    for (const ListEntry& entry : entries) {
+        AppendLine(out, entry.cells, field, separator, lineEnd);
+        cut();
+        out += separator;
+        out += field(entry.seenVia);
+        out += lineEnd;
+    }
+}
+
 // The numeric cells are written as their digits; they always are digits (a
 // "%d" count and two unsigned 16-bit values), and anything else would be null.
 std::string JsonNumber(std::string_view text) {
@@ -122,6 +142,9 @@ void AppendJsonObject(std::string& out, const ListEntry& entry) {
         out += JsonString(names[i]);
     }
     out += "]";
+    if (!entry.seenVia.empty()) {
+        out += ", \"seen_via\": " + JsonString(entry.seenVia);
+    }
     if (!entry.firstSeen.empty()) {
         out += ", \"first_seen\": " + JsonString(entry.firstSeen);
         out += ", \"last_seen\": " + JsonString(entry.lastSeen);
@@ -224,10 +247,10 @@ std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& en
     std::string out;
     switch (format) {
         case ListFormat::Tsv:
-            AppendTable(out, entries, TsvField, "\t", "\n");
+            AppendListTable(out, entries, TsvField, "\t", "\n");
             break;
         case ListFormat::Csv:
-            AppendTable(out, entries, CsvField, ",", "\r\n");
+            AppendListTable(out, entries, CsvField, ",", "\r\n");
             break;
         case ListFormat::Json:
             out += "[";

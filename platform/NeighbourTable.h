@@ -16,6 +16,7 @@ namespace qdipc {
 struct NeighbourEntry {
     std::string address;               // dotted quad
     std::uint32_t interfaceIndex = 0;  // 0 when unknown
+    std::string mac{};  // its link-layer address, "00:1a:2b:3c:4d:5e"; "" when not six bytes
 };
 
 // The neighbour table's IPv4 entries whose link-layer address is known

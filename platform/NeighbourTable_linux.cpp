@@ -101,7 +101,9 @@ std::vector<NeighbourEntry> ParseProcNetArp(std::string_view text,
         if (!flags || (*flags & kArpComplete) == 0 || IsZeroMac(words[3])) {
             return;
         }
-        entries.push_back({std::string(words[0]), 0});
+        // The kernel writes six bytes as lower-case hex pairs with colons.
+        const bool sixBytes = words[3].size() == 17;
+        entries.push_back({std::string(words[0]), 0, sixBytes ? std::string(words[3]) : ""});
         if (interfaceNames != nullptr) {
             interfaceNames->emplace_back(words[5]);
         }

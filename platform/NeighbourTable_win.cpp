@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <array>
+#include <cstdio>
 
 #include "platform/NeighbourTable.h"
 
@@ -34,8 +35,16 @@ std::vector<NeighbourEntry> ReachableNeighbours() {
             continue;
         }
         const std::string address = DottedQuad(row.Address.Ipv4.sin_addr);
+        std::string mac;
+        if (row.PhysicalAddressLength == 6) {
+            char text[18];
+            std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x",
+                          row.PhysicalAddress[0], row.PhysicalAddress[1], row.PhysicalAddress[2],
+                          row.PhysicalAddress[3], row.PhysicalAddress[4], row.PhysicalAddress[5]);
+            mac = text;
+        }
         if (!address.empty()) {
-            entries.push_back({address, row.InterfaceIndex});
+            entries.push_back({address, row.InterfaceIndex, mac});
         }
     }
     FreeMibTable(table);

@@ -625,6 +625,12 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
     for (std::uint32_t address : surroundings.reserved) {
         taken.emplace_back(address, SkipReason::Reserved);
     }
+    // Devices listed beside the found cameras (ONVIF devices) hold theirs.
+    for (const std::string& other : surroundings.otherCameras) {
+        if (const auto address = ParseIpv4Strict(other)) {
+            taken.emplace_back(*address, SkipReason::ListedCamera);
+        }
+    }
     for (std::size_t l = 0; l < lines.size(); ++l) {
         const PlanLine& line = lines[l];
         if (line.mode != AddressingMode::Static) {

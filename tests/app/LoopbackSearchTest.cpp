@@ -154,7 +154,8 @@ void LoopbackSearchTest::commandLineListsWithoutAWindow() {
     std::map<std::string, QJsonObject> byId;
     for (const QJsonValue& value : json.array()) {
         const QJsonObject object = value.toObject();
-        QCOMPARE(object.keys().size(), 14);
+        QCOMPARE(object.keys().size(), 15);
+        QCOMPARE(object.value(QStringLiteral("seen_via")).toString(), QStringLiteral("native"));
         byId[object.value(QStringLiteral("dev_id")).toString().toStdString()] = object;
     }
     QCOMPARE(byId.size(), std::size_t(4));

@@ -386,7 +386,7 @@ def scenario_cli(lab, args):
         t1 = time.time()
         check(result.returncode == 0, f"{label}: exit {result.returncode}: {result.stderr}")
         records = json.loads(result.stdout)
-        keys = camlab.JSON_KEYS + ["interface", "flags"]
+        keys = camlab.JSON_KEYS + ["interface", "flags", "seen_via"]
         check(all(list(record) == keys for record in records),
               f"{label}: the keys are not {keys} in order: {records[:1]}")
         check(all(type(record[k]) is (int if k in camlab.JSON_NUMBERS else str)
@@ -1192,7 +1192,8 @@ def scenario_lossy(lab, args):
 # The keys of a --watch --format jsonl line: the event, the keys of --list
 # --format json in their order, then the times.
 WATCH_KEYS = ["event", "no", "dev_id", "name", "ip", "port", "mac", "app_ver", "hardware_ver",
-              "kernel_ver", "mask", "web_port", "gateway", "interface", "flags", "first_seen",
+              "kernel_ver", "mask", "web_port", "gateway", "interface", "flags", "seen_via",
+              "first_seen",
               "last_seen"]
 # The window's watch interval (its default) and the one --watch runs with here.
 WINDOW_CYCLE_S = 5.0

@@ -221,6 +221,7 @@ TEST(PlanLinesTest, APlanIsCheckedAgainstTheCamerasFoundAndTheHost) {
     };
     around.neighbours = {{"10.0.0.77", 2}, {"10.0.0.101", 2}};
     around.reserved = {ParseIpv4Strict("10.0.0.88").value()};
+    around.otherCameras = {"10.0.0.66"};  // an ONVIF device's address
     const auto line = [](int n, const std::string& id, const std::string& mac,
                          const std::string& ip) {
         PlanLine l;
@@ -269,6 +270,9 @@ TEST(PlanLinesTest, APlanIsCheckedAgainstTheCamerasFoundAndTheHost) {
         {"a neighbour",
          {line(2, "0011aabb-00000001", "", "10.0.0.77")},
          "line 2, column ip: 10.0.0.77 is taken by the neighbour table"},
+        {"an ONVIF device's address",
+         {line(2, "0011aabb-00000001", "", "10.0.0.66")},
+         "line 2, column ip: 10.0.0.66 is taken by a listed camera"},
         {"another run's address",
          {line(2, "0011aabb-00000001", "", "10.0.0.88")},
          "line 2, column ip: 10.0.0.88 is taken by another plan or run"},
@@ -325,6 +329,22 @@ TEST(PlanAssignTest, CamerasGetAddressesByMacThenIdWhateverOrderTheyAnswered) {
     EXPECT_EQ(byRow,
               "0011aabb-00000003=10.0.0.9 0011aabb-00000001=10.0.0.10 "
               "0011aabb-00000002=10.0.0.8 ");
+}
+
+TEST(PlanAssignTest, AnOnvifDevicesAddressIsNoTarget) {
+    const std::vector<FoundCamera> found = {
+        Found("0011aabb-00000001", "00:1a:2b:3c:4d:01", "192.168.1.168")};
+    AssignSelection selection;
+    selection.by = AssignSelection::By::All;
+    AssignSurroundings around;
+    around.otherCameras = {"10.0.0.8"};  // listed beside the cameras, by WS-Discovery
+    const ProvisioningPlan plan =
+        PlanAssign(found, selection, {"10.0.0.8", "255.255.255.0", "10.0.0.1"}, around);
+    ASSERT_TRUE(plan.Ok()) << plan.error;
+    ASSERT_EQ(plan.orders.size(), 1u);
+    EXPECT_EQ(plan.orders[0].newIp, "10.0.0.9");
+    ASSERT_EQ(plan.skipped.size(), 1u);
+    EXPECT_EQ(FormatIpv4(plan.skipped[0].address), "10.0.0.8");
 }
 
 }  // namespace
