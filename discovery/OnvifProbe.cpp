@@ -89,6 +89,7 @@ bool OnvifProbe::Run(const std::atomic<bool>* stop) {
             socket->SetMulticastLoop(m_options.multicastLoop);
             socket->RequestReceiveBuffer(kReceiveBuffer);
             count.opened = true;
+            count.localPort = socket->LocalPort();
         }
         m_counts.push_back(count);
         sockets.push_back(std::move(socket));

@@ -42,10 +42,11 @@ struct OnvifProbeOptions {
 // What happened on one interface.
 struct OnvifInterfaceCount {
     Ipv4Interface interface;
-    bool opened = false;  // its socket was made and bound
-    int probesSent = 0;   // datagrams sent (two probes, four times each)
-    int datagrams = 0;    // datagrams received
-    int accepted = 0;     // ProbeMatches relating to our probes
+    bool opened = false;          // its socket was made and bound
+    std::uint16_t localPort = 0;  // the port it was bound to (the answers' destination)
+    int probesSent = 0;           // datagrams sent (two probes, four times each)
+    int datagrams = 0;            // datagrams received
+    int accepted = 0;             // ProbeMatches relating to our probes
 };
 
 class OnvifProbe {

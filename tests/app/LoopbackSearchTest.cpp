@@ -482,7 +482,7 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
     const QList<QByteArray> csvLines = csv.readAll().split('\n');
     QCOMPARE(csvLines.size(), 5);  // header, three rows, the empty rest
     QCOMPARE(csvLines[0], QByteArray("NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel "
-                                     "Ver,Mask,Web Port,Gateway\r"));
+                                     "Ver,Mask,Web Port,Gateway,Seen Via\r"));
     QVERIFY(csvLines[1].startsWith(QByteArray(
         QByteArray("0,") + QByteArray::fromStdString(dlg.Table().CellText(0, 1)) + ",")));
     // ... which --plan reads as it is: each camera back to what it reports.
@@ -597,7 +597,8 @@ void LoopbackSearchTest::commandLineWatchPrintsEachEventUntilStopped() {
     std::set<QString> added;
     std::set<QString> gone;
     for (const QJsonObject& event : events) {
-        QCOMPARE(event.keys().size(), 17);  // the 14 of --list, the event and two times
+        QCOMPARE(event.keys().size(),
+                 18);  // with seen_via  // the 14 of --list, the event and two times
         const QString id = event.value(QStringLiteral("dev_id")).toString();
         (event.value(QStringLiteral("event")).toString() == QStringLiteral("added") ? added : gone)
             .insert(id);

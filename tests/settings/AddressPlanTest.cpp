@@ -187,9 +187,10 @@ TEST(PlanFileTest, AnExportedListIsAPlanAndDhcpLinesShareNoAddress) {
     // The titles --list --format csv writes, a name with a comma and doubled
     // quotes, and the list columns a plan does not use.
     const PlanFile list = ReadPlanFile(
-        "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web Port,Gateway\r\n"
+        "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web Port,Gateway,"
+        "Seen Via\r\n"
         "1,0011aabb-00000001,\"cam \"\"north\"\", 2\",10.0.0.21,5050,00:1a:2b:3c:4d:01,"
-        "1.0,00,3.10,255.255.255.0,80,10.0.0.1\r\n");
+        "1.0,00,3.10,255.255.255.0,80,10.0.0.1,native+onvif\r\n");
     ASSERT_TRUE(list.Ok()) << list.error;
     ASSERT_EQ(list.lines.size(), 1u);
     EXPECT_EQ(list.lines[0].deviceId, "0011aabb-00000001");
