@@ -77,12 +77,8 @@ void AppendTitles(std::string& out, auto field, std::string_view separator,
 const ListRecord& CellsOf(const ListRecord& row) {
     return row;
 }
-const ListRecord& CellsOf(const ListEntry& entry) {
-    return entry.cells;
-}
 
-// The column titles as a header line, then one line per row (a ListRecord or
-// a ListEntry).
+// The column titles as a header line, then one line per row.
 template <typename Row, typename Field>
 void AppendTable(std::string& out, const std::vector<Row>& rows, Field field,
                  std::string_view separator, std::string_view lineEnd) {

@@ -74,6 +74,20 @@ inline std::string_view SeenViaName(std::uint32_t via) {
     }
 }
 
+// How a row's device was found, in words for the window's tooltip and menu.
+inline std::string_view SeenViaWords(std::uint32_t via) {
+    switch (via & (SeenNative | SeenOnvif)) {
+        case SeenNative:
+            return "Found by this tool's search";
+        case SeenOnvif:
+            return "Found as an ONVIF device (WS-Discovery)";
+        case SeenNative | SeenOnvif:
+            return "Found by this tool's search and as an ONVIF device (WS-Discovery)";
+        default:
+            return "";
+    }
+}
+
 // What the list keeps of a row's ONVIF device beyond its cells: where to ask
 // it more.
 struct OnvifRowInfo {
