@@ -78,8 +78,6 @@ struct Scope final : XmlScope {
     }
 };
 
-constexpr const char* kXmlnsUri = "http://www.w3.org/2000/xmlns/";
-
 }  // namespace
 
 bool ReadXml(std::string_view document, XmlHandler& handler, std::string* error) {
@@ -91,6 +89,11 @@ bool ReadXml(std::string_view document, XmlHandler& handler, std::string* error)
     };
     if (document.size() > kMaxXmlBytes) {
         return refuse("document larger than 64 KiB");
+    }
+    // Not every XmlLite reports a document type declaration as a node of its
+    // own; none may stand anywhere in a device's message.
+    if (document.find("<!DOCTYPE") != std::string_view::npos) {
+        return refuse("a document type declaration is not accepted");
     }
     const CreateXmlReaderFn create = FindCreateXmlReader();
     if (create == nullptr) {
@@ -107,12 +110,14 @@ bool ReadXml(std::string_view document, XmlHandler& handler, std::string* error)
         return refuse("no XML reader");
     }
     reader.object->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
-    reader.object->SetProperty(XmlReaderProperty_MaxElementDepth, kMaxXmlDepth);
+    // The exact limit is counted below; XmlLite's own is a backstop.
+    reader.object->SetProperty(XmlReaderProperty_MaxElementDepth, kMaxXmlDepth + 1);
     if (FAILED(reader.object->SetInput(stream.object))) {
         return refuse("the XML reader takes no input");
     }
     Scope scope;
     int depth = 0;
+    bool rootSeen = false;
     XmlNodeType type = XmlNodeType_None;
     HRESULT result = S_OK;
     while ((result = reader.object->Read(&type)) == S_OK) {
@@ -120,28 +125,36 @@ bool ReadXml(std::string_view document, XmlHandler& handler, std::string* error)
             return refuse("a document type declaration is not accepted");
         }
         if (type == XmlNodeType_Element) {
+            rootSeen = true;
             if (++depth > kMaxXmlDepth) {
                 return refuse("elements nested too deep");
             }
             scope.marks.push_back(scope.declarations.size());
+            // Declarations are told by their qualified names ("xmlns",
+            // "xmlns:p"), which every XmlLite gives alike.
             for (HRESULT more = reader.object->MoveToFirstAttribute(); more == S_OK;
                  more = reader.object->MoveToNextAttribute()) {
                 const WCHAR* text = nullptr;
                 UINT length = 0;
-                reader.object->GetNamespaceUri(&text, &length);
-                if (Utf8Of(text, length) != kXmlnsUri) {
+                reader.object->GetQualifiedName(&text, &length);
+                const std::string name = Utf8Of(text, length);
+                if (name != "xmlns" && name.rfind("xmlns:", 0) != 0) {
                     continue;
                 }
-                reader.object->GetPrefix(&text, &length);
-                const bool isDefault = length == 0;
-                reader.object->GetLocalName(&text, &length);
-                std::string prefix = isDefault ? std::string() : Utf8Of(text, length);
+                std::string prefix = name == "xmlns" ? std::string() : name.substr(6);
                 reader.object->GetValue(&text, &length);
                 scope.declarations.emplace_back(std::move(prefix), Utf8Of(text, length));
             }
             reader.object->MoveToElement();
             const WCHAR* text = nullptr;
             UINT length = 0;
+            // A prefix nobody declared is an error (not every XmlLite says so).
+            reader.object->GetQualifiedName(&text, &length);
+            const std::string qualified = Utf8Of(text, length);
+            const std::size_t colon = qualified.find(':');
+            if (colon != std::string::npos && !scope.NamespaceOf(qualified.substr(0, colon))) {
+                return refuse("an undeclared namespace prefix");
+            }
             reader.object->GetNamespaceUri(&text, &length);
             const std::string uri = Utf8Of(text, length);
             reader.object->GetLocalName(&text, &length);
@@ -172,6 +185,9 @@ bool ReadXml(std::string_view document, XmlHandler& handler, std::string* error)
     }
     if (FAILED(result)) {
         return refuse("not well-formed XML");
+    }
+    if (!rootSeen) {
+        return refuse("no element");
     }
     return true;
 }
