@@ -1825,6 +1825,35 @@ def scenario_onvif_twolan_cli(lab, args):
     log("two LANs: 4 devices and one on both, 5 records")
 
 
+def scenario_onvif_bench(lab, args):
+    """Not a test: 1,000 simulated ONVIF devices and 1,000 cameras on one LAN
+    (bench/onvif/onvif_bench.sh runs it). Prints the records listed, the time
+    --list takes, its peak memory and the WS-Discovery answers lost (sent by
+    the simulator, not accepted by the tool)."""
+    import json
+    count = 1000
+    lab.start_camsim(count, first=0)
+    sim = lab.start_onvifsim(count, first=4000, variant="plain", name="onvif-bench")
+    t0 = time.monotonic()
+    argv = ["/usr/bin/time", "-f", "maxrss_kb=%M", lab.app_path, "--list", "--format", "json"]
+    run = subprocess.run(argv, cwd=lab.dir, capture_output=True, text=True, timeout=60)
+    elapsed = time.monotonic() - t0
+    records = json.loads(run.stdout)
+    onvif = sum(1 for r in records if r["seen_via"] == "onvif")
+    native = sum(1 for r in records if r["seen_via"] == "native")
+    rss = next((line.split("=")[1] for line in run.stderr.splitlines()
+                if line.startswith("maxrss_kb=")), "?")
+    diag = subprocess.run([lab.app_path, "--diagnose", "--format", "json"], cwd=lab.dir,
+                          capture_output=True, text=True, timeout=60)
+    probes = [line for line in json.loads(diag.stdout) if line["check"] == "onvif_probes"]
+    sim.stop()
+    sent = [x for x in sim.lines.since(0) if "probes," in x]
+    log(f"--list: {len(records)} records ({native} native, {onvif} ONVIF) in {elapsed:.2f} s, "
+        f"peak RSS {rss} kB")
+    log(f"--diagnose: {[p['finding'] for p in probes]}; simulator: {sent}")
+    check(onvif == count and native == count, f"listed {native} cameras, {onvif} ONVIF devices")
+
+
 SCENARIOS = {
     "search": (scenario_search, 1, 1),
     "foreign": (scenario_foreign, 1, 1),
@@ -1858,6 +1887,7 @@ SCENARIOS = {
     "rollback-cli": (scenario_rollback_cli, 1, 1),
     "onvif-cli": (scenario_onvif_cli, 1, 1),
     "onvif-twolan-cli": (scenario_onvif_twolan_cli, 1, 2),
+    "onvif-bench": (scenario_onvif_bench, 1, 1),
 }
 
 
