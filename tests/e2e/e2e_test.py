@@ -1801,6 +1801,30 @@ def scenario_onvif_cli(lab, args):
         sim.stop()
 
 
+def scenario_onvif_window(lab, args):
+    """The mixed site of onvif-cli in the window: one Search lists the three
+    cameras, the three ONVIF devices and the clashing device in one table,
+    camera 0 once (--screenshot saves the window)."""
+    lab.start_display()
+    lab.start_camsim(3, first=0)
+    lab.start_onvifsim(3, first=20, name="onvif-only")
+    lab.start_onvifsim(1, first=0, variant="eui64-xaddr", name="onvif-both")
+    lab.start_onvifsim(1, first=40, ip_first=1, variant="eui64-xaddr", name="onvif-clash")
+    lab.start_app()
+    window = MainWindow(lab)
+    window.press("Search")
+    deadline = time.monotonic() + 10
+    while len(window.rows()) < 7 and time.monotonic() < deadline:
+        time.sleep(0.3)
+    rows = window.rows()
+    log("rows: " + "; ".join(f"{r[3]} {r[2]!r}" for r in rows))
+    check(len(rows) == 7, f"expected 7 rows, got {len(rows)}: {rows}")
+    check(sum(1 for r in rows if r[3] == lab.camera_ip(0)) == 1, "camera 0 is listed twice")
+    check(sum(1 for r in rows if r[3] == lab.camera_ip(1)) == 2, "the clash is not two rows")
+    if args.screenshot:
+        lab.screen.screenshot(args.screenshot, window.window)
+
+
 def scenario_onvif_twolan_cli(lab, args):
     """ONVIF devices on two LANs: one --list finds those of both, each on
     the interface it answered on, and a device on both LANs is one record."""
@@ -1888,6 +1912,7 @@ SCENARIOS = {
     "onvif-cli": (scenario_onvif_cli, 1, 1),
     "onvif-twolan-cli": (scenario_onvif_twolan_cli, 1, 2),
     "onvif-bench": (scenario_onvif_bench, 1, 1),
+    "onvif-window": (scenario_onvif_window, 1, 1),
 }
 
 
