@@ -1,5 +1,7 @@
 #include "app/CSearchDlg.h"
 
+#include "app/OnvifSearchPump.h"
+
 #include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -106,6 +108,7 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
 }
 
 CSearchDlg::~CSearchDlg() {
+    m_onvifSearch.reset();
     Shutdown();
     // The dialogs and runs hold the reservations, a member that goes before
     // the child objects do: they go first.
@@ -130,6 +133,14 @@ void CSearchDlg::OnInitDialog() {
     m_progress = m_ui->progressBar;
     m_videoPane = m_ui->videoPane;
     m_deviceList = m_ui->deviceList;
+    // ONVIF devices found beside each search join the same list.
+    m_onvifSearch = std::make_unique<OnvifSearchPump>(
+        this, [this](const std::vector<qdipc::OnvifDevice>& devices) {
+            for (const qdipc::OnvifDevice& device : devices) {
+                m_table.List().AddOnvifDevice(device);
+            }
+            ShowCounts();
+        });
 
     // The About entry: in the window's system menu where the platform has one,
     // otherwise on F1 and on the window background's context menu.
@@ -278,6 +289,7 @@ void CSearchDlg::OnSearch() {
     StartWorkerOnce();
     m_bar.SearchStarted();
     m_searchSchedule.Start(qdipc::SearchSchedule::Clock::now());
+    m_onvifSearch->Start(m_config);
     ScheduleSearchRepeat();
     m_searchEnd.start(m_config.searchEndDelay);
     ShowCounts();

@@ -48,6 +48,8 @@ class SearchDlg;
 // "rtsp://" + ip + "/channel1/1", the stream the Preview button plays.
 std::string StreamLocationFor(const std::string& ip);
 
+class OnvifSearchPump;
+
 class CSearchDlg : public QDialog {
     Q_OBJECT
 public:
@@ -259,6 +261,8 @@ private:
     QIcon m_hIcon;
     std::unique_ptr<qdipc::DeviceListPresentation> m_listPresentation;
     std::unique_ptr<qdipc::DeviceListMenu> m_listMenu;
+    // Each search's ONVIF probes; declared after the table, so it ends first.
+    std::unique_ptr<OnvifSearchPump> m_onvifSearch;
     // Runs (batches and settings changes) still sending or confirming.
     std::vector<QPointer<qdipc::AssignRun>> m_assignRuns;
     // The settings windows' changes among them: a newer Modify of the same

@@ -110,8 +110,22 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
         }
         return item;
     };
-    add(QStringLiteral("Assign Addresses…"), m_actions.assignAddresses);
-    add(QStringLiteral("Settings…"), m_actions.settings);
+    // How the one row chosen was found; its device ID is what Assign and
+    // Settings work on, which an ONVIF device alone does not have.
+    const std::vector<int> rows = SelectedRows();
+    const bool onvifOnly = !rows.empty() && std::all_of(rows.begin(), rows.end(), [this](int row) {
+        return m_table->List().SeenViaOf(row) == SeenOnvif;
+    });
+    if (rows.size() == 1) {
+        QAction* found = menu->addAction(
+            QString::fromLatin1(SeenViaWords(m_table->List().SeenViaOf(rows.front())).data()));
+        found->setEnabled(false);
+        menu->addSeparator();
+    }
+    add(QStringLiteral("Assign Addresses…"), m_actions.assignAddresses)
+        ->setEnabled(any && !onvifOnly && static_cast<bool>(m_actions.assignAddresses));
+    add(QStringLiteral("Settings…"), m_actions.settings)
+        ->setEnabled(any && !onvifOnly && static_cast<bool>(m_actions.settings));
     add(QStringLiteral("Preview"), m_actions.preview);
     add(QStringLiteral("Stream Info"), m_actions.streamInfo);
     add(QStringLiteral("Save Snapshot…"), m_actions.saveSnapshot);

@@ -48,6 +48,12 @@ constexpr std::array<std::pair<std::string_view, bool>, 23> kQtOptions = {{
 }};
 
 // The values --format and --mode take.
+constexpr std::array<std::pair<std::string_view, SearchProtocol>, 3> kProtocols = {{
+    {"native", SearchProtocol::Native},
+    {"onvif", SearchProtocol::Onvif},
+    {"all", SearchProtocol::All},
+}};
+
 constexpr std::array<std::pair<std::string_view, ListFormat>, 3> kFormats = {{
     {"tsv", ListFormat::Tsv},
     {"csv", ListFormat::Csv},
@@ -181,8 +187,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
          {"--no-firewall", "--list", "--no-rollback", "--help,-h", "--version,-V", "--force"}) {
         parser.AddFlag(flag);
     }
-    for (const char* option : {"--wait", "--format", "--interface", "--modify", "--ip", "--mask",
-                               "--gateway", "--mac", "--mode", "--verify-wait"}) {
+    for (const char* option : {"--wait", "--format", "--interface", "--protocol", "--modify",
+                               "--ip", "--mask", "--gateway", "--mac", "--mode", "--verify-wait"}) {
         parser.AddValue(option);
     }
     if (const auto fault = parser.Parse(args)) {
@@ -197,7 +203,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             return Fail(name + " is given twice");
         }
         const std::string value = parser.Value(name);
-        const bool listGroup = name == "--wait" || name == "--format" || name == "--interface";
+        const bool listGroup =
+            name == "--wait" || name == "--format" || name == "--interface" || name == "--protocol";
         const bool modifyGroup = name == "--ip" || name == "--mask" || name == "--gateway" ||
                                  name == "--mac" || name == "--mode" || name == "--verify-wait" ||
                                  name == "--force" || name == "--no-rollback";
@@ -231,6 +238,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 return Fail("--interface needs an interface name");
             }
             result.list.interfaceName = value;
+        } else if (name == "--protocol") {
+            if (const auto protocol = Lookup(kProtocols, value)) {
+                result.list.protocol = *protocol;
+            } else {
+                return Fail("--protocol is native, onvif or all, not " + QuotedText(value));
+            }
         } else if (name == "--modify") {
             if (!IsDeviceIdText(value)) {
                 return Fail(
@@ -314,6 +327,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::string HelpText() {
     return R"(Usage: qd_ip_search [--no-firewall] [Qt options such as -platform NAME]
        qd_ip_search --list [--wait MS] [--format tsv|csv|json] [--interface NAME]
+                    [--protocol native|onvif|all]
        qd_ip_search --modify DEVICE_ID --ip A --mask M --gateway G --mac X
                     [--mode static|dhcp|adsl] [--verify-wait MS] [--force] [--no-rollback]
        qd_ip_search --assign --from IP --mask M --gateway G
@@ -342,13 +356,19 @@ an "=" (--wait=500, --format=json).
   --no-firewall        skip the start-up step that asks the firewall to admit
                        UDP port 8089
   --list               search for cameras and print one record per camera with
-                       the list's twelve fields; the count goes to standard error
+                       the list's twelve fields and how it was found
+                       (seen_via: native, onvif or native+onvif); the count
+                       goes to standard error
     --wait MS          collect replies for MS milliseconds (default 2000)
     --format FORMAT    tsv (default), csv (RFC 4180) or json (an array of
                        objects); the names are the list's column titles (TSV
                        adds Flags: ip_conflict, host_address, other_subnet)
     --interface NAME   send the request out of that interface only (default:
                        every broadcast-capable IPv4 interface)
+    --protocol P       native: this tool's own discovery request; onvif: ONVIF
+                       devices (WS-Discovery probes to 239.255.255.250:3702,
+                       2.5 s); all (default): both, a device answering both
+                       in one record
   --modify DEVICE_ID   find the camera with that device ID, as the list shows
                        it (0011aabb-0000ff01; at most 2 s, nothing is sent to
                        one that does not answer), send it new network

@@ -47,10 +47,15 @@ enum class CommandMode {
     UsageError
 };
 
+// Which devices a search looks for: the cameras of this tool's own protocol,
+// ONVIF devices (WS-Discovery), or both (the default).
+enum class SearchProtocol { Native, Onvif, All };
+
 struct ListOptions {
     int waitMs = kDefaultListWaitMs;
     ListFormat format = ListFormat::Tsv;
     std::string interfaceName;  // empty: every interface
+    SearchProtocol protocol = SearchProtocol::All;
 };
 
 struct ModifyOptions {

@@ -11,6 +11,7 @@
 #include "cli/BatchCommand.h"
 #include "cli/DetailsCommand.h"
 #include "cli/DiagnoseCommand.h"
+#include "cli/OnvifSearchRun.h"
 #include "cli/ProvisioningRun.h"
 #include "cli/SnapshotCommand.h"
 #include "cli/WatchCommand.h"
@@ -53,23 +54,34 @@ int RunList(const ListOptions& options, const NetworkConfig& config, std::ostrea
     if (!CheckInterfaceName(config, options.interfaceName, err)) {
         return kExitUsage;
     }
-    CliNetwork network(config, options.interfaceName);
-    if (!network.Open(err)) {
-        return 1;
+    // The ONVIF probes go out beside the search, on their own sockets and
+    // thread, so that both take the time of the longer one.
+    std::optional<OnvifSearchRun> onvif;
+    if (options.protocol != SearchProtocol::Native) {
+        onvif.emplace(config, options.interfaceName);
     }
     // The list the window fills: replies of this search, one row per
     // device ID, in arrival order. Each batch goes into it as it comes, so
     // that no reply is kept twice.
     DeviceList list;
     list.SetHostInterfaces(ConfiguredInterfaces(config));
-    if (!network.Search(std::chrono::milliseconds(options.waitMs),
-                        [&](const std::vector<AcceptedReply>& batch) {
-                            list.AddReplies(batch, network.SearchId());
-                        })) {
-        err << kPrefix << SearchFailureText(network.LastSearchOutcome()) << "\n";
-        return 1;
+    if (options.protocol != SearchProtocol::Onvif) {
+        CliNetwork network(config, options.interfaceName);
+        if (!network.Open(err)) {
+            return 1;
+        }
+        if (!network.Search(std::chrono::milliseconds(options.waitMs),
+                            [&](const std::vector<AcceptedReply>& batch) {
+                                list.AddReplies(batch, network.SearchId());
+                            })) {
+            err << kPrefix << SearchFailureText(network.LastSearchOutcome()) << "\n";
+            return 1;
+        }
+        network.Close();
     }
-    network.Close();
+    if (onvif) {
+        onvif->AddTo(list);
+    }
 
     // Written row by row, in chunks: neither every entry nor the whole text
     // is held at once.

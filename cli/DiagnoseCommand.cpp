@@ -4,12 +4,14 @@
 #include <chrono>
 #include <sstream>
 
+#include "cli/OnvifSearchRun.h"
 #include "cli/OptionParser.h"
 #include "cli/ProvisioningRun.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
 #include "discovery/ListOutput.h"
 #include "discovery/NetworkDiagnosis.h"
+#include "discovery/OnvifDiagnosis.h"
 
 namespace qdipc {
 namespace {
@@ -104,8 +106,28 @@ int RunDiagnose(const DiagnoseOptions& options, const NetworkConfig& config, std
     StartSocketLibrary();
     // The port's owners are read before this program binds it.
     const HostFacts host = GatherHostFacts(config.receiver.bind.port);
+    // The ONVIF probes go out beside the search.
+    OnvifSearchRun onvif(config, "");
     const SearchFacts search = Search(config);
-    const std::vector<DiagnosisLine> lines = Diagnose(host, search);
+    std::vector<DiagnosisLine> lines = Diagnose(host, search);
+    const OnvifProbe& probe = onvif.Finish();
+    OnvifFacts onvifFacts;
+    onvifFacts.probed = true;
+    onvifFacts.interfaces = probe.Counts();
+    onvifFacts.devices = static_cast<int>(probe.Devices().Size());
+    std::vector<std::string> names;
+    for (const OnvifInterfaceCount& count : probe.Counts()) {
+        names.push_back(count.interface.name);
+        if (onvifFacts.replyPort == 0) {
+            onvifFacts.replyPort = count.localPort;
+        }
+    }
+    if (onvifFacts.replyPort != 0) {
+        onvifFacts.firewalls = ReadHostFirewalls(names, onvifFacts.replyPort);
+    }
+    for (DiagnosisLine& line : DiagnoseOnvif(onvifFacts)) {
+        lines.push_back(std::move(line));
+    }
 
     std::vector<std::vector<std::string>> rows;
     int problems = 0;
@@ -124,6 +146,8 @@ int RunDiagnose(const DiagnoseOptions& options, const NetworkConfig& config, std
     if (search.searched) {
         err << search.cameras << (search.cameras == 1 ? " camera" : " cameras") << " found\n";
     }
+    err << onvifFacts.devices << (onvifFacts.devices == 1 ? " ONVIF device" : " ONVIF devices")
+        << " found\n";
     if (problems == 0) {
         err << "no problem found\n";
         return 0;

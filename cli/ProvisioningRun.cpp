@@ -13,6 +13,7 @@
 
 #include "cli/BatchCommand.h"
 #include "cli/CommandLineRun.h"
+#include "cli/OnvifSearchRun.h"
 #include "discovery/CellText.h"
 #include "platform/PortOwner.h"
 #include "platform/StateDirectory.h"
@@ -417,8 +418,12 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
     ProvisioningHooks hooks = network.Hooks();
     const ProvisioningSession* current = nullptr;
     bool rollbackSaid = false;  // named as the first record goes
+    // ONVIF devices hold their addresses too: probed beside the search, they
+    // are taken when the plan is made.
+    OnvifSearchRun onvif(config, options.interfaceName);
     hooks.plan = [&](const std::vector<FoundCamera>& found) {
         AssignSurroundings surroundings;
+        surroundings.otherCameras = onvif.Addresses();
         surroundings.interfaces = ConfiguredInterfaces(config);
         surroundings.neighbours =
             environment.neighbours ? environment.neighbours() : ReachableNeighbours();

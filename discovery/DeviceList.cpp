@@ -1,6 +1,7 @@
 #include "discovery/DeviceList.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -48,6 +49,9 @@ void DeviceList::Clear() {
     positions.swap(m_positionOfSerial);
     std::unordered_map<std::string, std::uint32_t> ipCounts;
     ipCounts.swap(m_ipCounts);
+    m_onvifSerials.clear();
+    m_onvifInfo.clear();
+    m_onvifOnlyRows = 0;
     if (m_observer != nullptr) {
         m_observer->Cleared();
     }
@@ -92,6 +96,33 @@ int DeviceList::AppendNewDevices(const std::vector<ReplyAndInterface>& replies) 
             continue;
         }
         const auto serial = static_cast<std::uint32_t>(m_deviceCount + fresh.size());
+        // A camera already listed as an ONVIF device alone joins that row.
+        if (m_onvifOnlyRows > 0 && !m_deviceIds.Contains(key)) {
+            if (const int joined = OnvifOnlyRowOf(*reply); joined >= 0) {
+                Row& row = m_rows[static_cast<std::size_t>(joined)];
+                m_deviceIds.Insert(key, row.serial);
+                const std::string oldIp(Cell(row, kColIp));
+                Row updated;
+                FillCells(updated, *reply, static_cast<int>(row.serial));
+                row.bytes = std::move(updated.bytes);
+                row.cellEnd = updated.cellEnd;
+                row.replyDigest = ReplyDigest(*reply);
+                row.arrivalInterface = arrivalInterface;
+                row.seenVia = SeenNative | SeenOnvif;
+                row.presence.lastSeen = now;
+                row.presence.missedCycles = 0;
+                row.answered = true;
+                --m_onvifOnlyRows;
+                if (oldIp != Cell(row, kColIp)) {
+                    UncountIp(oldIp);
+                    CountIp(Cell(row, kColIp));
+                    TellRowsChanged(0, RowCount() - 1);
+                } else {
+                    TellRowsChanged(joined, joined);
+                }
+                continue;
+            }
+        }
         // One probe of the map: the insertion itself tells a listed device.
         if (!m_deviceIds.Insert(key, serial)) {
             SeenAgain(key, now);
@@ -176,6 +207,165 @@ bool DeviceList::UpdateRow(int row, const DeviceInfoReply& reply, std::uint32_t 
         TellRowsChanged(row, row);
     }
     return true;
+}
+
+namespace {
+
+// At most 255 bytes, cut before a UTF-8 continuation byte.
+std::string_view Bounded(std::string_view text) {
+    constexpr std::size_t kMaxOnvifCell = 255;
+    if (text.size() <= kMaxOnvifCell) {
+        return text;
+    }
+    std::size_t end = kMaxOnvifCell;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
+bool SameTextNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+}  // namespace
+
+bool DeviceList::SetOnvifCells(Row& row, const OnvifDevice& device) {
+    std::array<std::string, kColumnCount> cells;
+    cells[kColNumber] = std::to_string(row.serial);
+    cells[kColName] = Bounded(device.scopeValues.name);
+    cells[kColIp] = device.ip;
+    cells[kColMac] = device.mac;
+    cells[kColHardwareVer] = Bounded(device.scopeValues.hardware);
+    const std::string oldIp(Cell(row, kColIp));
+    const bool hadCells = !row.bytes.empty() || row.cellEnd[kColumnCount - 1] != 0;
+    row.bytes.clear();
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        row.bytes += cells[c];
+        row.cellEnd[c] = static_cast<std::uint16_t>(row.bytes.size());
+    }
+    if (hadCells && oldIp == device.ip) {
+        return false;
+    }
+    bool changed = hadCells && UncountIp(oldIp);
+    changed = CountIp(device.ip) || changed;
+    return changed;
+}
+
+int DeviceList::NativeRowOf(const OnvifDevice& device) const {
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        const Row& row = m_rows[i];
+        if ((row.seenVia & SeenNative) == 0 || (row.seenVia & SeenOnvif) != 0) {
+            continue;
+        }
+        // Both give a MAC: the same MAC is the same device, another is not.
+        if (!device.mac.empty() ? SameTextNoCase(Cell(row, kColMac), device.mac)
+                                : (!device.ip.empty() && Cell(row, kColIp) == device.ip)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int DeviceList::OnvifOnlyRowOf(const DeviceInfoReply& reply) const {
+    const auto cells = ReplyCellTexts(reply, 0);
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        const Row& row = m_rows[i];
+        if (row.seenVia != SeenOnvif) {
+            continue;
+        }
+        const std::string_view mac = Cell(row, kColMac);
+        if (!mac.empty() ? SameTextNoCase(mac, cells[kColMac])
+                         : (!cells[kColIp].empty() && Cell(row, kColIp) == cells[kColIp])) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int DeviceList::AddOnvifDevice(const OnvifDevice& device) {
+    const auto now = m_clock();
+    int position = FindOnvifRow(device.endpoint);
+    if (position < 0) {
+        position = NativeRowOf(device);
+    }
+    if (position >= 0) {
+        Row& row = m_rows[static_cast<std::size_t>(position)];
+        row.presence.lastSeen = now;
+        row.presence.missedCycles = 0;
+        row.answered = true;
+        row.seenVia |= SeenOnvif;
+        m_onvifSerials[device.endpoint] = row.serial;
+        m_onvifInfo[row.serial] = OnvifRowInfo{device.endpoint, device.xaddrs};
+        bool conflictsChanged = false;
+        if (row.seenVia == SeenOnvif) {
+            conflictsChanged = SetOnvifCells(row, device);
+            if (device.arrivalInterface != 0) {
+                row.arrivalInterface = device.arrivalInterface;
+            }
+        }
+        if (conflictsChanged) {
+            TellRowsChanged(0, RowCount() - 1);
+        } else {
+            TellRowsChanged(position, position);
+        }
+        return position;
+    }
+    if (m_rows.size() >= m_maxRows) {
+        ++m_refusedRows;
+        return -1;
+    }
+    Row row;
+    row.serial = static_cast<std::uint32_t>(m_deviceCount);
+    row.seenVia = SeenOnvif;
+    row.arrivalInterface = device.arrivalInterface;
+    row.presence.firstSeen = now;
+    row.presence.lastSeen = now;
+    row.answered = true;
+    const int first = RowCount();
+    if (m_observer != nullptr) {
+        m_observer->RowsAboutToBeAppended(first, first);
+    }
+    const bool conflictsChanged = SetOnvifCells(row, device);
+    m_onvifSerials[device.endpoint] = row.serial;
+    m_onvifInfo[row.serial] = OnvifRowInfo{device.endpoint, device.xaddrs};
+    m_positionOfSerial.push_back(first);
+    m_rows.push_back(std::move(row));
+    ++m_deviceCount;
+    ++m_onvifOnlyRows;
+    if (m_observer != nullptr) {
+        m_observer->RowsAppended();
+    }
+    if (conflictsChanged && first > 0) {
+        TellRowsChanged(0, first - 1);
+    }
+    return first;
+}
+
+int DeviceList::FindOnvifRow(std::string_view endpoint) const {
+    const auto found = m_onvifSerials.find(std::string(endpoint));
+    if (found == m_onvifSerials.end() || found->second >= m_positionOfSerial.size()) {
+        return -1;
+    }
+    return m_positionOfSerial[found->second];
+}
+
+std::uint32_t DeviceList::SeenViaOf(int row) const {
+    if (row < 0 || row >= RowCount()) {
+        return 0;
+    }
+    return m_rows[static_cast<std::size_t>(row)].seenVia;
+}
+
+const OnvifRowInfo* DeviceList::OnvifInfo(int row) const {
+    if (row < 0 || row >= RowCount()) {
+        return nullptr;
+    }
+    const auto found = m_onvifInfo.find(m_rows[static_cast<std::size_t>(row)].serial);
+    return found == m_onvifInfo.end() ? nullptr : &found->second;
 }
 
 DeviceList::Row* DeviceList::SeenAgain(std::uint64_t key,

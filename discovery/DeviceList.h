@@ -23,6 +23,7 @@
 
 #include "discovery/BackgroundRelease.h"
 #include "discovery/DeviceIdMap.h"
+#include "discovery/OnvifDevices.h"
 #include "discovery/ReplyCells.h"
 #include "discovery/ReplyQueue.h"
 #include "platform/NetworkInterfaces.h"
@@ -52,6 +53,47 @@ inline std::vector<std::string_view> DeviceFlagNames(std::uint32_t flags) {
     }
     return names;
 }
+
+// How a row's device was found; a row can carry both.
+enum SeenVia : std::uint32_t {
+    SeenNative = 1,  // it answered this tool's own discovery request
+    SeenOnvif = 2,   // it answered a WS-Discovery probe as an ONVIF device
+};
+
+// "native", "onvif" or "native+onvif"; "" for none.
+inline std::string_view SeenViaName(std::uint32_t via) {
+    switch (via & (SeenNative | SeenOnvif)) {
+        case SeenNative:
+            return "native";
+        case SeenOnvif:
+            return "onvif";
+        case SeenNative | SeenOnvif:
+            return "native+onvif";
+        default:
+            return "";
+    }
+}
+
+// How a row's device was found, in words for the window's tooltip and menu.
+inline std::string_view SeenViaWords(std::uint32_t via) {
+    switch (via & (SeenNative | SeenOnvif)) {
+        case SeenNative:
+            return "Found by this tool's search";
+        case SeenOnvif:
+            return "Found as an ONVIF device (WS-Discovery)";
+        case SeenNative | SeenOnvif:
+            return "Found by this tool's search and as an ONVIF device (WS-Discovery)";
+        default:
+            return "";
+    }
+}
+
+// What the list keeps of a row's ONVIF device beyond its cells: where to ask
+// it more.
+struct OnvifRowInfo {
+    std::string endpoint;             // the EndpointReference address
+    std::vector<std::string> xaddrs;  // its service addresses
+};
 
 // Told about every change to a list's rows, before and after, so that a view
 // can follow. Every call comes from the list's owning thread, inside the
@@ -136,6 +178,21 @@ public:
     // or a reply with another device ID, changes nothing.
     bool UpdateRow(int row, const DeviceInfoReply& reply, std::uint32_t arrivalInterface);
 
+    // An ONVIF device (OnvifDevices): one row per device. It joins the row
+    // of a listed camera that is the same device (the same MAC where the
+    // device gives one, else the same IP), or updates its own row (the same
+    // endpoint), or is appended with Name, IP, MAC and Hardware Ver from it
+    // (each at most 255 bytes) and the other cells empty. A camera's reply
+    // that comes after it joins its row the same way. First and last seen as
+    // for a reply. Returns the row, or -1 when the list is full.
+    int AddOnvifDevice(const OnvifDevice& device);
+    // The row of the ONVIF device with this endpoint address, or -1.
+    int FindOnvifRow(std::string_view endpoint) const;
+    // How the row's device was found (SeenVia bits); 0 for a row that does not exist.
+    std::uint32_t SeenViaOf(int row) const;
+    // The row's ONVIF device, or nullptr when it has none.
+    const OnvifRowInfo* OnvifInfo(int row) const;
+
     // True when cell 1 of some row equals deviceIdText exactly.
     bool ContainsDeviceId(std::string_view deviceIdText) const;
     // The row whose cell 1 equals deviceIdText exactly, or -1. Constant time.
@@ -214,6 +271,7 @@ private:
         RowPresence presence;
         bool answered = false;          // since the current watch cycle began
         std::uint64_t replyDigest = 0;  // of the reply the cells were made from
+        std::uint32_t seenVia = SeenNative;
     };
     using ReplyAndInterface = std::pair<const DeviceInfoReply*, std::uint32_t>;
     // A host interface's network, parsed once.
@@ -230,6 +288,13 @@ private:
     static std::string_view Cell(const Row& row, int column);
     // Appends rows for the replies whose device IDs are new, with one notification.
     int AppendNewDevices(const std::vector<ReplyAndInterface>& replies);
+    // The row of a camera, not yet joined by an ONVIF device, that is this
+    // device; -1 when none.
+    int NativeRowOf(const OnvifDevice& device) const;
+    // The row of an ONVIF device alone that is the camera of reply; -1 when none.
+    int OnvifOnlyRowOf(const DeviceInfoReply& reply) const;
+    // Makes the cells of an ONVIF-only row; true when its IP's conflict changed.
+    bool SetOnvifCells(Row& row, const OnvifDevice& device);
     // Counts an IP text in or out; true when that makes or ends a conflict.
     bool CountIp(std::string_view ip);
     bool UncountIp(std::string_view ip);
@@ -245,6 +310,11 @@ private:
     std::vector<int> m_positionOfSerial;
     // IP text -> how many rows report it: ip_conflict without a scan.
     std::unordered_map<std::string, std::uint32_t> m_ipCounts;
+    // ONVIF endpoint address -> serial of its row, and serial -> what the row
+    // keeps of it.
+    std::unordered_map<std::string, std::uint32_t> m_onvifSerials;
+    std::unordered_map<std::uint32_t, OnvifRowInfo> m_onvifInfo;
+    int m_onvifOnlyRows = 0;
     std::vector<HostNetwork> m_hostNetworks;
     int m_deviceCount = 0;
     int m_selectedRow = 0;

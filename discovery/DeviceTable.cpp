@@ -176,11 +176,18 @@ QVariant DeviceTable::data(const QModelIndex& index, int role) const {
         }
         case Qt::ToolTipRole: {
             const std::uint32_t flags = m_list.Flags(index.row());
+            // How the row was found first; an ONVIF device's endpoint with it
+            // (the device's own text: plain, never markup).
+            QString found = QString::fromLatin1(SeenViaWords(m_list.SeenViaOf(index.row())).data());
+            if (const OnvifRowInfo* onvif = m_list.OnvifInfo(index.row())) {
+                found += QStringLiteral(", endpoint ") + QString::fromStdString(onvif->endpoint);
+            }
             const QString presence = PresenceInWords(m_list.Presence(index.row()), m_list.Now());
             if (flags == 0) {
-                return PlainToolTip(presence);
+                return PlainToolTip(found + QLatin1Char('\n') + presence);
             }
-            return PlainToolTip(FlagsInWords(flags, m_list.ArrivalInterfaceName(index.row())) +
+            return PlainToolTip(found + QLatin1Char('\n') +
+                                FlagsInWords(flags, m_list.ArrivalInterfaceName(index.row())) +
                                 QLatin1Char('\n') + presence);
         }
         default:

@@ -13,6 +13,7 @@ ListEntry ListEntryOf(const DeviceList& list, int row, bool withTimes) {
     }
     entry.interfaceName = list.ArrivalInterfaceName(row);
     entry.flags = list.Flags(row);
+    entry.seenVia = SeenViaName(list.SeenViaOf(row));
     if (withTimes) {
         const RowPresence presence = list.Presence(row);
         entry.firstSeen = TimeText(presence.firstSeen);

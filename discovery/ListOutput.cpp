@@ -101,6 +101,9 @@ void AppendJsonObject(std::string& out, const ListEntry& entry) {
         out += JsonString(names[i]);
     }
     out += "]";
+    if (!entry.seenVia.empty()) {
+        out += ", \"seen_via\": " + JsonString(entry.seenVia);
+    }
     if (!entry.firstSeen.empty()) {
         out += ", \"first_seen\": " + JsonString(entry.firstSeen);
         out += ", \"last_seen\": " + JsonString(entry.lastSeen);
@@ -255,12 +258,14 @@ std::string DeviceListHead(ListFormat format) {
     switch (format) {
         case ListFormat::Tsv:
             // The twelve cells, then "Flags": the flags' names joined by ","
-            // (as JSON's "flags" holds them; empty for none).
+            // (as JSON's "flags" holds them; empty for none), then how the
+            // device was found.
             AppendTitles(out, TsvField, "\t", "");
-            out += "\tFlags\n";
+            out += "\tFlags\tSeen Via\n";
             break;
         case ListFormat::Csv:
-            AppendTitles(out, CsvCell, ",", "\r\n");
+            AppendTitles(out, CsvCell, ",", "");
+            out += ",Seen Via\r\n";
             break;
         case ListFormat::Json:
             out += "[";
@@ -278,11 +283,12 @@ void AppendDeviceListRow(std::string& out, ListFormat format, const ListEntry& e
                 out += i == 0 ? "" : ",";
                 out += names[i];
             }
-            out += "\n";
+            out += "\t" + TsvField(entry.seenVia) + "\n";
             break;
         }
         case ListFormat::Csv:
-            AppendLine(out, entry.cells, CsvCell, ",", "\r\n");
+            AppendLine(out, entry.cells, CsvCell, ",", ",");
+            out += CsvCell(entry.seenVia) + "\r\n";
             break;
         case ListFormat::Json:
             out += first ? "\n  " : ",\n  ";

@@ -32,6 +32,9 @@ struct ListEntry {
     ListRecord cells;
     std::string interfaceName;
     std::uint32_t flags = 0;
+    // How it was found: "native", "onvif" or "native+onvif" (SeenViaName);
+    // written when not empty.
+    std::string seenVia{};
     // When the camera was first and last heard (TimeText); JSON writes them
     // as "first_seen" and "last_seen" when firstSeen is not empty.
     std::string firstSeen{};
@@ -63,13 +66,15 @@ inline constexpr std::array<const char*, kColumnCount> kJsonKeys = {
 // written as \xNN, JSON's \u00NN, so no field can break a line or reach a
 // terminal as a control sequence. TSV ends lines with LF; CSV ends lines with
 // CR LF and quotes a field that holds a comma or a quote, doubling its
-// quotes; CSV carries the twelve cells only (it reads back as a plan), TSV
-// adds "Flags" (DeviceFlagNames joined by ","). CSV is for spreadsheets:
+// quotes; TSV and CSV carry the twelve cells, TSV then "Flags" (DeviceFlagNames
+// joined by ","), and both "Seen Via" (how the device was found: native, onvif
+// or native+onvif). CSV is for spreadsheets:
 // a cell that StartsLikeFormula gets a leading apostrophe, so
 // =HYPERLINK(...) from a camera shows as text and never runs; TSV and JSON
 // keep the exact text for scripts. JSON writes one object per
-// line with the keys kJsonKeys, then "interface" and "flags" (an array of
-// DeviceFlagNames); "no", "port" and "web_port" are numbers.
+// line with the keys kJsonKeys, then "interface", "flags" (an array of
+// DeviceFlagNames) and "seen_via"; "no", "port" and "web_port" are numbers
+// (null in the row of an ONVIF device, which has neither).
 std::string FormatDeviceList(ListFormat format, const std::vector<ListEntry>& entries);
 // The same in pieces, so that a long list is written row by row without
 // the whole text (or every entry) in memory: DeviceListHead, then

@@ -10,6 +10,7 @@
 #include "discovery/DiscoveryDatagrams.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/ReplyQueue.h"
+#include "discovery/WsDiscovery.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
 
@@ -18,6 +19,8 @@ namespace qdipc {
 struct NetworkConfig {
     // Where the discovery request goes: 255.255.255.255, port 5050.
     Ipv4Endpoint searchDestination{kLimitedBroadcast, kCameraCommandPort};
+    // Where the ONVIF devices' WS-Discovery probes go: 239.255.255.250, port 3702.
+    Ipv4Endpoint onvifDestination{kWsdMulticastGroup, kWsdPort};
     // Where a modify request goes: 255.255.255.255, port 5050.
     Ipv4Endpoint settingsDestination{kLimitedBroadcast, kCameraCommandPort};
     // Where the receive worker listens: 0.0.0.0, port 8089.

@@ -102,7 +102,9 @@ std::vector<NeighbourEntry> ParseProcNetArp(std::string_view text,
         if (!flags || (*flags & kArpComplete) == 0 || IsZeroMac(words[3])) {
             return;
         }
-        std::string mac(words[3]);
+        // The kernel writes six bytes as hex pairs with colons; anything else
+        // (another link type) is no MAC to compare.
+        std::string mac(words[3].size() == 17 ? words[3] : std::string_view());
         for (char& c : mac) {
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         }

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <array>
+#include <cstdio>
 
 #include "platform/NeighbourTable.h"
 
@@ -34,17 +35,16 @@ std::vector<NeighbourEntry> ReachableNeighbours() {
             continue;
         }
         const std::string address = DottedQuad(row.Address.Ipv4.sin_addr);
+        std::string mac;
+        if (row.PhysicalAddressLength == 6) {
+            char text[18];
+            std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x",
+                          row.PhysicalAddress[0], row.PhysicalAddress[1], row.PhysicalAddress[2],
+                          row.PhysicalAddress[3], row.PhysicalAddress[4], row.PhysicalAddress[5]);
+            mac = text;
+        }
         if (!address.empty()) {
-            std::string mac;
-            if (row.PhysicalAddressLength == 6) {
-                static constexpr char kHex[] = "0123456789abcdef";
-                for (ULONG b = 0; b < 6; ++b) {
-                    mac += b == 0 ? "" : ":";
-                    mac += kHex[row.PhysicalAddress[b] >> 4];
-                    mac += kHex[row.PhysicalAddress[b] & 0xF];
-                }
-            }
-            entries.push_back({address, row.InterfaceIndex, std::move(mac)});
+            entries.push_back({address, row.InterfaceIndex, mac});
         }
     }
     FreeMibTable(table);

@@ -54,6 +54,16 @@ public:
     // The bound local port (after Bind with port 0), 0 when unknown.
     std::uint16_t LocalPort() const;
 
+    // Multicast: datagrams to a group leave through the interface with this
+    // address (IP_MULTICAST_IF); whether the host's own copy comes back
+    // (IP_MULTICAST_LOOP); receive a group's datagrams on that interface
+    // (IP_ADD_MEMBERSHIP); share a port with other listeners (SO_REUSEADDR).
+    // Each false when the system refuses.
+    bool SetMulticastInterface(const std::string& interfaceAddress);
+    bool SetMulticastLoop(bool on);
+    bool JoinGroup(const std::string& group, const std::string& interfaceAddress);
+    bool SetReuseAddress(bool on);
+
     // Asks the system to tell each received datagram's arrival interface
     // (IP_PKTINFO); false when it cannot.
     bool ReportArrivalInterface();

@@ -130,6 +130,31 @@ std::uint16_t UdpSocket::LocalPort() const {
     return ntohs(address.sin_port);
 }
 
+bool UdpSocket::SetMulticastInterface(const std::string& interfaceAddress) {
+    in_addr address{};
+    return impl_->fd >= 0 && inet_pton(AF_INET, interfaceAddress.c_str(), &address) == 1 &&
+           ::setsockopt(impl_->fd, IPPROTO_IP, IP_MULTICAST_IF, &address, sizeof address) == 0;
+}
+
+bool UdpSocket::SetMulticastLoop(bool on) {
+    const unsigned char value = on ? 1 : 0;
+    return impl_->fd >= 0 &&
+           ::setsockopt(impl_->fd, IPPROTO_IP, IP_MULTICAST_LOOP, &value, sizeof value) == 0;
+}
+
+bool UdpSocket::JoinGroup(const std::string& group, const std::string& interfaceAddress) {
+    ip_mreq request{};
+    return impl_->fd >= 0 && inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) == 1 &&
+           inet_pton(AF_INET, interfaceAddress.c_str(), &request.imr_interface) == 1 &&
+           ::setsockopt(impl_->fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
+}
+
+bool UdpSocket::SetReuseAddress(bool on) {
+    const int value = on ? 1 : 0;
+    return impl_->fd >= 0 &&
+           ::setsockopt(impl_->fd, SOL_SOCKET, SO_REUSEADDR, &value, sizeof value) == 0;
+}
+
 bool UdpSocket::ReportArrivalInterface() {
     const int on = 1;
     impl_->packetInfo =

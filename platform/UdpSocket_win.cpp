@@ -197,6 +197,37 @@ std::uint16_t UdpSocket::LocalPort() const {
     return ntohs(address.sin_port);
 }
 
+bool UdpSocket::SetMulticastInterface(const std::string& interfaceAddress) {
+    in_addr address{};
+    return impl_->socket != INVALID_SOCKET &&
+           InetPtonA(AF_INET, interfaceAddress.c_str(), &address) == 1 &&
+           setsockopt(impl_->socket, IPPROTO_IP, IP_MULTICAST_IF,
+                      reinterpret_cast<const char*>(&address), sizeof address) == 0;
+}
+
+bool UdpSocket::SetMulticastLoop(bool on) {
+    const DWORD value = on ? 1 : 0;
+    return impl_->socket != INVALID_SOCKET &&
+           setsockopt(impl_->socket, IPPROTO_IP, IP_MULTICAST_LOOP,
+                      reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
+bool UdpSocket::JoinGroup(const std::string& group, const std::string& interfaceAddress) {
+    ip_mreq request{};
+    return impl_->socket != INVALID_SOCKET &&
+           InetPtonA(AF_INET, group.c_str(), &request.imr_multiaddr) == 1 &&
+           InetPtonA(AF_INET, interfaceAddress.c_str(), &request.imr_interface) == 1 &&
+           setsockopt(impl_->socket, IPPROTO_IP, IP_ADD_MEMBERSHIP,
+                      reinterpret_cast<const char*>(&request), sizeof request) == 0;
+}
+
+bool UdpSocket::SetReuseAddress(bool on) {
+    const BOOL value = on ? TRUE : FALSE;
+    return impl_->socket != INVALID_SOCKET &&
+           setsockopt(impl_->socket, SOL_SOCKET, SO_REUSEADDR,
+                      reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
 bool UdpSocket::ReportArrivalInterface() {
     impl_->receiveMessage = nullptr;
     if (impl_->socket == INVALID_SOCKET) {

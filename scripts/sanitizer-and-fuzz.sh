@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Second and third builds of the test run: the toolkit-free tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then a short libFuzzer run of
-# the reply reader and the parsers.
+# the reply reader, the parsers and the SOAP reader of ONVIF answers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)

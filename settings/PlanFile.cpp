@@ -207,6 +207,10 @@ PlanFile ReadLines(std::string_view text, const PlanSettingsCheck& check) {
         if (name == "old_ip" || name == "result" || name == "reason") {
             continue;
         }
+        // How each device was found (--list's last column) plans nothing.
+        if (name == "seen via" || name == "seen_via") {
+            continue;
+        }
         const auto known = std::find(kFieldNames.begin(), kFieldNames.end(), name);
         if (known == kFieldNames.end()) {
             plan.error = Where(header.line, "") + ": unknown column " + Quoted(header.fields[c]) +

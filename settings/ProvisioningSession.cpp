@@ -805,6 +805,12 @@ ProvisioningPlan PlanLines(const std::vector<PlanLine>& lines,
     for (std::uint32_t address : surroundings.reserved) {
         taken.emplace(address, SkipReason::Reserved);
     }
+    // Devices listed beside the found cameras (ONVIF devices) hold theirs.
+    for (const std::string& other : surroundings.otherCameras) {
+        if (const auto address = ParseIpv4Strict(other)) {
+            taken.emplace(*address, SkipReason::ListedCamera);
+        }
+    }
     std::unordered_set<std::string> neighbours;
     for (const NeighbourEntry& n : surroundings.neighbours) {
         neighbours.insert(n.address);

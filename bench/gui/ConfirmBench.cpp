@@ -64,6 +64,7 @@ std::uint16_t FreeLoopbackPort() {
 std::unique_ptr<CSearchDlg> LoopbackWindow(std::uint16_t cameraPort) {
     qdipc::SearchDlgConfig config;
     config.searchDestination = {"127.0.0.1", cameraPort};
+    config.onvifDestination = {"127.0.0.1", 9};  // never the multicast group
     config.settingsDestination = {"127.0.0.1", cameraPort};
     config.receiver.bind = {"127.0.0.1", 0};
     config.interfaces = [] {

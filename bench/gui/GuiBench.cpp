@@ -506,6 +506,7 @@ int main(int argc, char* argv[]) {
 
     qdipc::SearchDlgConfig config;
     config.searchDestination = {"127.0.0.1", sink.LocalPort()};
+    config.onvifDestination = {"127.0.0.1", 9};  // never the multicast group
     config.receiver.bind = {"127.0.0.1", 0};
     config.interfaces = [] {
         const auto loopback = qdipc::LoopbackInterface();

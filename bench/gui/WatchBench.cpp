@@ -58,6 +58,7 @@ void RunWatchBench() {
 
     qdipc::SearchDlgConfig config;
     config.searchDestination = {"127.0.0.1", cameraPort};
+    config.onvifDestination = {"127.0.0.1", 9};  // never the multicast group
     config.receiver.bind = {"127.0.0.1", 0};
     config.interfaces = [] {
         const auto loopback = qdipc::LoopbackInterface();

@@ -148,22 +148,35 @@ void DeviceTableTest::flaggedRowsAreTintedAndSayWhyInTheirTooltip() {
         QCOMPARE(table.index(0, column).data(Qt::BackgroundRole).value<QColor>(), tint);
     }
     QVERIFY(!table.index(1, 3).data(Qt::BackgroundRole).isValid());  // the grey stripes stay
-    // Every tooltip ends with when the camera was heard; a flagged row's
-    // names its flags in words first.
+    // Every tooltip says first how the row was found and ends with when the
+    // camera was heard; a flagged row's names its flags in words between.
     const auto flagLines = [&](int row) {
         const QString tip = table.index(row, 3).data(Qt::ToolTipRole).toString();
-        return tip.section(QLatin1Char('\n'), 0, -2);
+        return tip.section(QLatin1Char('\n'), 1, -2);
     };
     QCOMPARE(flagLines(1), QString());
     QVERIFY(table.index(1, 3)
                 .data(Qt::ToolTipRole)
                 .toString()
-                .startsWith(QStringLiteral("First seen ")));
+                .startsWith(QStringLiteral("Found by this tool's search\nFirst seen ")));
     QCOMPARE(flagLines(2),
              QStringLiteral("Shares its IP address with another camera\n"
                             "Outside the subnet of eth0 (this PC cannot reach it until it is "
                             "changed)"));
     QCOMPARE(flagLines(3), QStringLiteral("Uses an address of this computer"));
+
+    // An ONVIF device on the twin's address: found by WS-Discovery, its
+    // endpoint named as plain text, the clash flagged.
+    qdipc::OnvifDevice device;
+    device.endpoint = "urn:uuid:<b>x</b>";
+    device.ip = table.List().CellText(0, qdipc::kColIp);
+    device.mac = "02:00:00:00:00:99";
+    const int onvif = table.List().AddOnvifDevice(device);
+    const QString tip = table.index(onvif, 3).data(Qt::ToolTipRole).toString();
+    QVERIFY2(tip.contains(QStringLiteral(
+                 "Found as an ONVIF device (WS-Discovery), endpoint urn:uuid:&lt;b&gt;x&lt;/b&gt;\n"
+                 "Shares its IP address with another camera")),
+             qPrintable(tip));
 }
 
 // A watched list: a gone row is greyed and in italics, its tooltip says when
@@ -198,7 +211,8 @@ void DeviceTableTest::goneAndChangedRowsShowTheirState() {
     const QFont changed = table.index(1, 3).data(Qt::FontRole).value<QFont>();
     QVERIFY(changed.bold() && !changed.italic());
     const QString tip = table.index(0, 3).data(Qt::ToolTipRole).toString();
-    QVERIFY2(tip.startsWith(QStringLiteral("Gone: no answer for 3 requests, last seen 17 s ago\n"
+    QVERIFY2(tip.startsWith(QStringLiteral("Found by this tool's search\n"
+                                           "Gone: no answer for 3 requests, last seen 17 s ago\n"
                                            "First seen ")),
              qPrintable(tip));
     QVERIFY2(tip.endsWith(QStringLiteral(", last seen 17 s ago")), qPrintable(tip));

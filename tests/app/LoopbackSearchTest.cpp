@@ -154,7 +154,8 @@ void LoopbackSearchTest::commandLineListsWithoutAWindow() {
     std::map<std::string, QJsonObject> byId;
     for (const QJsonValue& value : json.array()) {
         const QJsonObject object = value.toObject();
-        QCOMPARE(object.keys().size(), 14);
+        QCOMPARE(object.keys().size(), 15);
+        QCOMPARE(object.value(QStringLiteral("seen_via")).toString(), QStringLiteral("native"));
         byId[object.value(QStringLiteral("dev_id")).toString().toStdString()] = object;
     }
     QCOMPARE(byId.size(), std::size_t(4));
@@ -486,7 +487,7 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
     const QList<QByteArray> csvLines = csv.readAll().split('\n');
     QCOMPARE(csvLines.size(), 5);  // header, three rows, the empty rest
     QCOMPARE(csvLines[0], QByteArray("NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel "
-                                     "Ver,Mask,Web Port,Gateway\r"));
+                                     "Ver,Mask,Web Port,Gateway,Seen Via\r"));
     QVERIFY(csvLines[1].startsWith(QByteArray(
         QByteArray("0,") + QByteArray::fromStdString(dlg.Table().CellText(0, 1)) + ",")));
     // ... which --plan reads as it is: each camera back to what it reports.
@@ -618,14 +619,14 @@ void LoopbackSearchTest::commandLineWatchPrintsEachEventUntilStopped() {
     std::set<QString> added;
     std::set<QString> gone;
     for (const QJsonObject& event : events) {
-        // The 14 of --list, the event, its time and the camera's two times.
-        QCOMPARE(event.keys().size(), 18);
+        // The 14 of --list, seen_via, the event, its time and the camera's
+        // two times.
+        QCOMPARE(event.keys().size(), 19);
         const QString id = event.value(QStringLiteral("dev_id")).toString();
         // The event's time: UTC to the millisecond, not before the camera was seen.
         const QString time = event.value(QStringLiteral("time")).toString();
         QCOMPARE(time.size(), 24);
-        QVERIFY2(time.endsWith(QLatin1Char('Z')) && time[19] == QLatin1Char('.'),
-                 qPrintable(time));
+        QVERIFY2(time.endsWith(QLatin1Char('Z')) && time[19] == QLatin1Char('.'), qPrintable(time));
         QVERIFY(time.left(19) >= event.value(QStringLiteral("first_seen")).toString().left(19));
         (event.value(QStringLiteral("event")).toString() == QStringLiteral("added") ? added : gone)
             .insert(id);

@@ -62,6 +62,9 @@ struct LoopbackWindowConfig {
     SearchDlgConfig Make(std::uint16_t destinationPort, std::uint16_t receivePort = 0) {
         SearchDlgConfig config;
         config.searchDestination = {"127.0.0.1", destinationPort};
+        // The ONVIF probes go to a loopback port nobody listens on, never to
+        // the multicast group.
+        config.onvifDestination = {"127.0.0.1", 9};
         config.receiver.bind = {"127.0.0.1", receivePort};
         config.receiver.receiveBufferBytes = 4 * 1024 * 1024;
         config.interfaces = LoopbackNetworks();

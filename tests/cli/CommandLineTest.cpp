@@ -509,6 +509,7 @@ TEST(BatchRunTest, PlansAreCheckedAndOnlyEvidenceConfirms) {
         ASSERT_TRUE(cameras.Start(error)) << error;
         NetworkConfig config;
         config.searchDestination = {"127.0.0.1", cameras.Port()};
+        config.onvifDestination = {"127.0.0.1", 9};  // nobody listens; never the group
         config.settingsDestination = {"127.0.0.1", cameras.Port()};
         config.receiver.bind = {"127.0.0.1", receivePort};
         config.interfaces = test::LoopbackNetworks();
@@ -653,29 +654,30 @@ TEST(ListOutputTest, TsvCsvAndJson) {
         Record({"1", "\xE6\x91\x84", "cam\x1b]0;PWNED\x07\x1b[41m\xC2\x9B\x7F", "", "", "", "", "",
                 "", "", "", "\x01"}),
     };
-    const std::vector<ListEntry> entries = {{records[0], "eth1", IpConflict | OtherSubnet},
-                                            {records[1], "", 0}};
+    const std::vector<ListEntry> entries = {
+        {records[0], "eth1", IpConflict | OtherSubnet, "native+onvif"}, {records[1], "", 0, "=x"}};
     const std::string header =
         "NO.\tDev ID\tName\tIP\tPort\tMAC\tApp Ver\tHardware Ver\tKernel Ver\tMask\tWeb "
         "Port\tGateway";
     const std::string hostileName = "cam\\x1b]0;PWNED\\x07\\x1b[41m\\x9b\\x7f";
-    // TSV: the twelve cells and the flags' names.
+    // TSV: the twelve cells, the flags' names and how each device was found.
     EXPECT_EQ(FormatDeviceList(ListFormat::Tsv, entries),
               header +
-                  "\tFlags\n"
+                  "\tFlags\tSeen Via\n"
                   "0\t0011aabb-0000ff01\tgate, \"north\"\t10.0.0.2\t5050\t00:1a:2b:3c:4d:5e\t"
                   "a\\x09b\t01:02:03:04:05:06:07:08\tline1\\x0d\\x0aline2\t255.0.0.0\t80\t"
-                  "back\\\\slash\tip_conflict,other_subnet\n"
+                  "back\\\\slash\tip_conflict,other_subnet\tnative+onvif\n"
                   "1\t\xE6\x91\x84\t" +
-                  hostileName + "\t\t\t\t\t\t\t\t\t\\x01\t\n");
+                  hostileName + "\t\t\t\t\t\t\t\t\t\\x01\t\t=x\n");
 
     EXPECT_EQ(
         FormatDeviceList(ListFormat::Csv, entries),
-        "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web Port,Gateway\r\n"
+        "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web Port,Gateway,"
+        "Seen Via\r\n"
         "0,0011aabb-0000ff01,\"gate, \"\"north\"\"\",10.0.0.2,5050,00:1a:2b:3c:4d:5e,a\\x09b,"
-        "01:02:03:04:05:06:07:08,line1\\x0d\\x0aline2,255.0.0.0,80,back\\\\slash\r\n"
+        "01:02:03:04:05:06:07:08,line1\\x0d\\x0aline2,255.0.0.0,80,back\\\\slash,native+onvif\r\n"
         "1,\xE6\x91\x84," +
-            hostileName + ",,,,,,,,,\\x01\r\n");
+            hostileName + ",,,,,,,,,\\x01,'=x\r\n");
 
     // JSON: snake_case keys, the counts and ports as numbers, then the
     // arrival interface and the flags' names.
@@ -686,16 +688,18 @@ TEST(ListOutputTest, TsvCsvAndJson) {
               "\"00:1a:2b:3c:4d:5e\", \"app_ver\": \"a\\u0009b\", \"hardware_ver\": "
               "\"01:02:03:04:05:06:07:08\", \"kernel_ver\": \"line1\\u000d\\u000aline2\", "
               "\"mask\": \"255.0.0.0\", \"web_port\": 80, \"gateway\": \"back\\\\slash\", "
-              "\"interface\": \"eth1\", \"flags\": [\"ip_conflict\", \"other_subnet\"]},\n"
+              "\"interface\": \"eth1\", \"flags\": [\"ip_conflict\", \"other_subnet\"], "
+              "\"seen_via\": \"native+onvif\"},\n"
               "  {\"no\": 1, \"dev_id\": \"\xE6\x91\x84\", \"name\": "
               "\"cam\\u001b]0;PWNED\\u0007\\u001b[41m\\u009b\\u007f\", \"ip\": \"\", "
               "\"port\": null, \"mac\": \"\", \"app_ver\": \"\", \"hardware_ver\": \"\", "
               "\"kernel_ver\": \"\", \"mask\": \"\", \"web_port\": null, \"gateway\": "
-              "\"\\u0001\", \"interface\": \"\", \"flags\": []}\n"
+              "\"\\u0001\", \"interface\": \"\", \"flags\": [], \"seen_via\": \"=x\"}\n"
               "]\n");
 
     EXPECT_EQ(FormatDeviceList(ListFormat::Json, std::vector<ListEntry>{}), "[]\n");
-    EXPECT_EQ(FormatDeviceList(ListFormat::Tsv, std::vector<ListEntry>{}), header + "\tFlags\n");
+    EXPECT_EQ(FormatDeviceList(ListFormat::Tsv, std::vector<ListEntry>{}),
+              header + "\tFlags\tSeen Via\n");
 
     EXPECT_EQ(ClipboardRows({records[0]}),
               header +
@@ -893,7 +897,7 @@ TEST(ListOutputTest, CellBytesBecomeUtf8OrEscapes) {
     const std::string once = FormatDeviceList(
         ListFormat::Tsv, {ListEntry{Record({PrintableCellText("\x9B", {}).c_str()}), "", 0}});
     EXPECT_EQ(once.substr(FormatDeviceList(ListFormat::Tsv, std::vector<ListEntry>{}).size()),
-              "\\x9b\t\t\t\t\t\t\t\t\t\t\t\t\n");
+              "\\x9b\t\t\t\t\t\t\t\t\t\t\t\t\t\n");  // and empty Flags and Seen Via
     // Bytes outside UTF-8 in a message or a name never go out raw.
     EXPECT_EQ(EscapeControls("eth\x9B"
                              "0\x1b[2J"),

@@ -602,10 +602,109 @@ TEST(ListBarTest, SaysSearchingThenTheCountsAndWhileWatchingSaysSo) {
     EXPECT_EQ(SecondsText(2505), "2.505 s");
 
     // "%p", "%v" and "%m" get a word joiner after the '%'; other '%' stay.
-    EXPECT_EQ(ProgressFormatText("50%p 1%v %m %% 5%"),
-              "50%\u2060p 1%\u2060v %\u2060m %% 5%");
+    EXPECT_EQ(ProgressFormatText("50%p 1%v %m %% 5%"), "50%\u2060p 1%\u2060v %\u2060m %% 5%");
     EXPECT_EQ(ProgressFormatText("%"), "%");
 }
 
+// ONVIF devices in the same list: one row per device, joined with the camera
+// that is the same device, flagged with the others that share its address.
+OnvifDevice Onvif(std::string endpoint, std::string ip, std::string mac = "",
+                  std::string name = "onvif") {
+    OnvifDevice device;
+    device.endpoint = std::move(endpoint);
+    device.ip = std::move(ip);
+    device.mac = std::move(mac);
+    device.scopeValues.name = std::move(name);
+    device.scopeValues.hardware = "HW-1";
+    device.xaddrs = {"http://" + device.ip + "/onvif/device_service"};
+    return device;
+}
+
+TEST(DeviceListOnvif, OwnRowsCarryNameIpMacHardwareAndNothingElse) {
+    DeviceList list;
+    Add(list, Camera(1));  // 10.0.0.1, 00:1a:2b:3c:4d:5e
+    EXPECT_EQ(list.AddOnvifDevice(Onvif("urn:uuid:a", "10.0.0.7", "02:00:00:00:00:07", "Gate")), 1);
+    const std::vector<std::string> expected = {
+        "1", "", "Gate", "10.0.0.7", "", "02:00:00:00:00:07", "", "HW-1", "", "", "", ""};
+    for (int c = 0; c < kColumnCount; ++c) {
+        EXPECT_EQ(list.CellText(1, c), expected[static_cast<std::size_t>(c)]) << "column " << c;
+    }
+    EXPECT_EQ(list.SeenViaOf(0), SeenNative);
+    EXPECT_EQ(list.SeenViaOf(1), SeenOnvif);
+    EXPECT_EQ(SeenViaName(list.SeenViaOf(1)), "onvif");
+    ASSERT_NE(list.OnvifInfo(1), nullptr);
+    EXPECT_EQ(list.OnvifInfo(1)->endpoint, "urn:uuid:a");
+    EXPECT_EQ(list.OnvifInfo(0), nullptr);
+    // Its row has no device ID: no device-ID lookup finds it.
+    EXPECT_EQ(list.FindRow(std::string_view("")), -1);
+    // Heard again with a new name: the same row, updated.
+    EXPECT_EQ(list.AddOnvifDevice(Onvif("urn:uuid:a", "10.0.0.7", "02:00:00:00:00:07", "Gate 2")),
+              1);
+    EXPECT_EQ(list.RowCount(), 2);
+    EXPECT_EQ(list.CellText(1, kColName), "Gate 2");
+    // A name far too long is cut, never inside a UTF-8 character.
+    std::string longName(254, 'x');
+    longName += "\xe4\xb8\xad";
+    EXPECT_EQ(list.CellText(list.AddOnvifDevice(Onvif("urn:uuid:b", "", "", longName)), 2),
+              std::string(254, 'x'));
+}
+
+TEST(DeviceListOnvif, ADeviceOnBothProtocolsIsOneRow) {
+    DeviceList list;
+    test::CameraReply camera = Camera(1);
+    Add(list, camera);
+    // The same MAC (in other case): the camera's row, seen both ways; its
+    // cells stay the camera's own.
+    EXPECT_EQ(list.AddOnvifDevice(Onvif("urn:uuid:a", "10.9.9.9", "00:1A:2B:3C:4D:5E")), 0);
+    EXPECT_EQ(list.RowCount(), 1);
+    EXPECT_EQ(SeenViaName(list.SeenViaOf(0)), "native+onvif");
+    EXPECT_EQ(list.CellText(0, kColIp), "10.0.0.1");
+    EXPECT_EQ(list.FindOnvifRow("urn:uuid:a"), 0);
+    // No MAC from the device: the same IP is the same device.
+    test::CameraReply second = Camera(2);
+    second.ip = "192.168.1.20";
+    second.mac[5] = 0x77;
+    Add(list, second);
+    EXPECT_EQ(list.AddOnvifDevice(Onvif("urn:uuid:b", "192.168.1.20")), 1);
+    EXPECT_EQ(list.RowCount(), 2);
+    EXPECT_EQ(list.Flags(1) & IpConflict, 0u);
+    // The camera's reply comes after the device: it joins the device's row.
+    EXPECT_EQ(list.AddOnvifDevice(Onvif("urn:uuid:c", "192.168.1.30", "00:1a:2b:3c:4d:30", "o")),
+              2);
+    test::CameraReply third = Camera(3);
+    third.ip = "192.168.1.30";
+    third.mac[5] = 0x30;
+    third.name = "native-name";
+    Add(list, third);
+    EXPECT_EQ(list.RowCount(), 3);
+    EXPECT_EQ(SeenViaName(list.SeenViaOf(2)), "native+onvif");
+    EXPECT_EQ(list.CellText(2, kColName), "native-name");
+    EXPECT_EQ(list.CellText(2, kColNumber), "2");
+    EXPECT_EQ(list.FindRow(third.Reply()), 2);
+    EXPECT_EQ(list.Flags(2) & IpConflict, 0u);  // counted once
+}
+
+TEST(DeviceListOnvif, AddressClashesAcrossProtocolsAreFlagged) {
+    DeviceList list;
+    Add(list, Camera(1));  // 10.0.0.1, 00:1a:2b:3c:4d:5e
+    // The same IP, another MAC: two devices on one address.
+    EXPECT_EQ(list.AddOnvifDevice(Onvif("urn:uuid:x", "10.0.0.1", "02:00:00:00:00:99")), 1);
+    EXPECT_NE(list.Flags(0) & IpConflict, 0u);
+    EXPECT_NE(list.Flags(1) & IpConflict, 0u);
+    // Two ONVIF devices on one address.
+    list.AddOnvifDevice(Onvif("urn:uuid:y", "10.0.0.5"));
+    EXPECT_EQ(list.Flags(2) & IpConflict, 0u);
+    list.AddOnvifDevice(Onvif("urn:uuid:z", "10.0.0.5"));
+    EXPECT_NE(list.Flags(2) & IpConflict, 0u);
+    EXPECT_NE(list.Flags(3) & IpConflict, 0u);
+    // One moves away: the clash ends for both.
+    list.AddOnvifDevice(Onvif("urn:uuid:z", "10.0.0.6"));
+    EXPECT_EQ(list.Flags(2) & IpConflict, 0u);
+    EXPECT_EQ(list.Flags(3) & IpConflict, 0u);
+    list.Clear();
+    EXPECT_EQ(list.FindOnvifRow("urn:uuid:x"), -1);
+    EXPECT_EQ(list.AddOnvifDevice(Onvif("urn:uuid:x", "10.0.0.1")), 0);
+    EXPECT_EQ(list.Flags(0) & IpConflict, 0u);
+}
 }  // namespace
 }  // namespace qdipc

@@ -46,7 +46,8 @@ MODIFY_MAGIC = bytes.fromhex("d3edcbff")
 COLUMNS = ["NO.", "Dev ID", "Name", "IP", "Port", "MAC", "App Ver", "Hardware Ver",
            "Kernel Ver", "Mask", "Web Port", "Gateway"]
 # --list --format json: the keys of the twelve columns, then the arrival
-# interface and the flags; the NO., Port and Web Port values are numbers.
+# interface, the flags and seen_via; the NO., Port and Web Port values are
+# numbers.
 JSON_KEYS = ["no", "dev_id", "name", "ip", "port", "mac", "app_ver", "hardware_ver",
              "kernel_ver", "mask", "web_port", "gateway"]
 JSON_NUMBERS = {"no", "port", "web_port"}
@@ -768,6 +769,28 @@ class Lab:
         check(self.camsim.lines.wait_for(r"listening on", 10),
               "camsim did not start: " + " | ".join(self.camsim.lines.since(0)))
         return self.camsim
+
+    def start_onvifsim(self, devices, first=0, ip_first=None, variant="all", seconds=240,
+                       name="onvifsim", lan=0, extra=(), base=None):
+        """Simulated ONVIF devices (tools/onvifsim, built beside camsim): device
+        i has the MAC and endpoint of camera number camera_base(first) + i and
+        the address of camera_base(ip_first) + i (default: its own), so that a
+        device at a camera's number is that camera answering both protocols.
+        Each answers probes on lan0 from its own address; base, when given,
+        is the first device's number whatever its address."""
+        path = os.path.join(os.path.dirname(os.path.dirname(self.camsim_path)), "onvifsim",
+                            "onvifsim")
+        check(os.access(path, os.X_OK), f"{path} is not built")
+        base = self.camera_base(first, lan) if base is None else base
+        argv = [path, "--devices", str(devices), "--base", str(base),
+                "--variant", variant, "--interface", "lan0", "--own-address", "lan0",
+                "--max-time", str(seconds), *map(str, extra)]
+        if ip_first is not None:
+            argv += ["--ip-base", str(self.camera_base(ip_first, lan))]
+        sim = self.start(name, self.in_cams(*argv, lan=lan), capture=True)
+        check(sim.lines.wait_for(r"onvifsim: \d+ devices", 10),
+              "onvifsim did not start: " + " | ".join(sim.lines.since(0)))
+        return sim
 
     def stop_camsim(self):
         if self.camsim:

@@ -386,7 +386,7 @@ def scenario_cli(lab, args):
         t1 = time.time()
         check(result.returncode == 0, f"{label}: exit {result.returncode}: {result.stderr}")
         records = json.loads(result.stdout)
-        keys = camlab.JSON_KEYS + ["interface", "flags"]
+        keys = camlab.JSON_KEYS + ["interface", "flags", "seen_via"]
         check(all(list(record) == keys for record in records),
               f"{label}: the keys are not {keys} in order: {records[:1]}")
         check(all(type(record[k]) is (int if k in camlab.JSON_NUMBERS else str)
@@ -1229,7 +1229,8 @@ def scenario_lossy(lab, args):
 # The keys of a --watch --format jsonl line: the event and its time, the keys
 # of --list --format json in their order, then the times.
 WATCH_KEYS = ["event", "time", "no", "dev_id", "name", "ip", "port", "mac", "app_ver", "hardware_ver",
-              "kernel_ver", "mask", "web_port", "gateway", "interface", "flags", "first_seen",
+              "kernel_ver", "mask", "web_port", "gateway", "interface", "flags", "seen_via",
+              "first_seen",
               "last_seen"]
 # The window's watch interval (its default) and the one --watch runs with here.
 WINDOW_CYCLE_S = 5.0
@@ -1858,6 +1859,157 @@ def scenario_assign_two(lab, args):
 
 
 # name: (scenario, camera hosts per LAN, camera LANs)
+def tool_interface(lab, lan=0):
+    """The name of the tool's interface on a camera LAN."""
+    addresses = subprocess.run(["ip", "-o", "-4", "addr", "show"], capture_output=True,
+                               text=True, timeout=10).stdout.splitlines()
+    return next(line.split()[1] for line in addresses
+                if line.split()[3].split("/")[0] == lab.tool_ip_on(lan))
+
+
+def scenario_onvif_cli(lab, args):
+    """A mixed site: three cameras, three ONVIF devices in three answer
+    variants, camera 0 answering both protocols (the same MAC), and an ONVIF
+    device on camera 1's address with another MAC. One --list gives one
+    record per device with seen_via and the clash flagged on both; a plan
+    onto an ONVIF device's address exits 2; --assign skips it."""
+    lab.start_camsim(3, first=0)
+    sims = [lab.start_onvifsim(3, first=20, name="onvif-only"),
+            lab.start_onvifsim(1, first=0, variant="eui64-xaddr", name="onvif-both"),
+            lab.start_onvifsim(1, first=40, ip_first=1, variant="eui64-xaddr",
+                               name="onvif-clash")]
+    result, records = cli_records(lab, "--list", "--wait", "1500")
+    check(result.returncode == 0, f"--list: exit {result.returncode}: {result.stderr}")
+    by_ip = {}
+    for record in records:
+        by_ip.setdefault(record["ip"], []).append(record)
+    log("--list: " + "; ".join(f"{r['ip']} {r['seen_via']} {r['name']!r} {r['flags']}"
+                               for r in records))
+    check(len(records) == 7, f"expected 7 records (3 cameras, 3 ONVIF, 1 clash): {records}")
+    both = by_ip.get(lab.camera_ip(0), [])
+    check(len(both) == 1 and both[0]["seen_via"] == "native+onvif" and both[0]["flags"] == [],
+          f"camera 0 on both protocols must be one record: {both}")
+    clash = by_ip.get(lab.camera_ip(1), [])
+    check(sorted(r["seen_via"] for r in clash) == ["native", "onvif"] and
+          all(r["flags"] == ["ip_conflict"] for r in clash),
+          f"camera 1's address must be flagged on a camera and an ONVIF device: {clash}")
+    check(clash and any(r["mac"] == "02:00:%s" % ":".join(
+        f"{b:02x}" for b in lab.camera_base(40).to_bytes(4, "big")) for r in clash),
+          f"the clashing device's MAC comes from its EUI-64 XAddr: {clash}")
+    onvif_only = [by_ip.get(lab.camera_ip(20 + i), []) for i in range(3)]
+    for i, found in enumerate(onvif_only):
+        number = lab.camera_base(20) + i
+        check(len(found) == 1 and found[0]["seen_via"] == "onvif" and
+              found[0]["name"] == f"onvif cam #{number}" and
+              found[0]["hardware_ver"] == f"NVT-{number}" and found[0]["dev_id"] == "" and
+              found[0]["port"] is None and found[0]["interface"] == tool_interface(lab),
+              f"ONVIF device {i}: {found}")
+    onvif_ip = lab.camera_ip(20)
+    only = lab.run_cli("--list", "--protocol", "onvif", "--format", "json")
+    import json
+    check(only.returncode == 0 and len(json.loads(only.stdout)) == 5,
+          f"--protocol onvif lists the 5 ONVIF devices: {only.stdout} {only.stderr}")
+    log("--list: 7 records, camera 0 native+onvif, the clash on both, seen_via right")
+
+    cameras = [r for r in records if r["seen_via"] != "onvif" and r["ip"] != lab.camera_ip(1)]
+    plan = os.path.join(lab.dir, "onto-onvif.csv")
+    with open(plan, "w") as f:
+        f.write("dev_id,ip,mask,gateway\n")
+        f.write(f"{cameras[0]['dev_id']},{onvif_ip},255.255.255.0,{lab.prefix}.254\n")
+    result = lab.run_cli("--plan", plan)
+    check(result.returncode == 2 and onvif_ip in result.stderr and
+          "taken by a listed camera" in result.stderr,
+          f"a plan onto an ONVIF device's address: exit {result.returncode}, {result.stderr!r}")
+    result, planned = cli_records(lab, "--assign", "--all", "--from", onvif_ip, "--mask",
+                                  "255.255.255.0", "--gateway", f"{lab.prefix}.254",
+                                  "--dry-run")
+    targets = [r.get("new_ip") for r in planned]
+    check(result.returncode == 0 and planned and onvif_ip not in targets and
+          lab.camera_ip(21) not in targets,
+          f"--assign --dry-run must skip the ONVIF addresses: {result.returncode} {planned} "
+          f"{result.stderr}")
+    log(f"a plan onto {onvif_ip} exits 2; --assign from it plans {targets}")
+    for sim in sims:
+        sim.stop()
+
+
+def scenario_onvif_window(lab, args):
+    """The mixed site of onvif-cli in the window: one Search lists the three
+    cameras, the three ONVIF devices and the clashing device in one table,
+    camera 0 once (--screenshot saves the window)."""
+    lab.start_display()
+    lab.start_camsim(3, first=0)
+    lab.start_onvifsim(3, first=20, name="onvif-only")
+    lab.start_onvifsim(1, first=0, variant="eui64-xaddr", name="onvif-both")
+    lab.start_onvifsim(1, first=40, ip_first=1, variant="eui64-xaddr", name="onvif-clash")
+    lab.start_app()
+    window = MainWindow(lab)
+    window.press("Search")
+    deadline = time.monotonic() + 10
+    while len(window.rows()) < 7 and time.monotonic() < deadline:
+        time.sleep(0.3)
+    rows = window.rows()
+    log("rows: " + "; ".join(f"{r[3]} {r[2]!r}" for r in rows))
+    check(len(rows) == 7, f"expected 7 rows, got {len(rows)}: {rows}")
+    check(sum(1 for r in rows if r[3] == lab.camera_ip(0)) == 1, "camera 0 is listed twice")
+    check(sum(1 for r in rows if r[3] == lab.camera_ip(1)) == 2, "the clash is not two rows")
+    if args.screenshot:
+        lab.screen.screenshot(args.screenshot, window.window)
+
+
+def scenario_onvif_twolan_cli(lab, args):
+    """ONVIF devices on two LANs: one --list finds those of both, each on
+    the interface it answered on, and a device on both LANs is one record."""
+    lab.start_onvifsim(2, first=10, lan=0, name="onvif-lan1")
+    lab.start_onvifsim(2, first=10, lan=1, name="onvif-lan2")
+    # The same device (one endpoint) on both LANs.
+    lab.start_onvifsim(1, first=30, lan=0, variant="plain", name="onvif-both-lan1")
+    lab.start_onvifsim(1, lan=1, ip_first=30, variant="plain", name="onvif-both-lan2",
+                       base=lab.camera_base(30, 0))
+    result, records = cli_records(lab, "--list", "--protocol", "onvif")
+    check(result.returncode == 0, f"--list: exit {result.returncode}: {result.stderr}")
+    log("--list: " + "; ".join(f"{r['ip']} {r['interface']} {r['name']!r}" for r in records))
+    for lan in (0, 1):
+        for i in range(2):
+            ip = lab.camera_ip(10 + i, lan)
+            found = [r for r in records if r["ip"] == ip]
+            check(len(found) == 1 and found[0]["interface"] == tool_interface(lab, lan),
+                  f"device {ip} of LAN {lan + 1}: {found}")
+    shared = [r for r in records if r["name"] == f"onvif cam #{lab.camera_base(30, 0)}"]
+    check(len(shared) == 1, f"the device on both LANs must be one record: {shared}")
+    check(len(records) == 5, f"expected 5 records: {records}")
+    log("two LANs: 4 devices and one on both, 5 records")
+
+
+def scenario_onvif_bench(lab, args):
+    """Not a test: 1,000 simulated ONVIF devices and 1,000 cameras on one LAN
+    (bench/onvif/onvif_bench.sh runs it). Prints the records listed, the time
+    --list takes, its peak memory and the WS-Discovery answers lost (sent by
+    the simulator, not accepted by the tool)."""
+    import json
+    count = 1000
+    lab.start_camsim(count, first=0)
+    sim = lab.start_onvifsim(count, first=4000, variant="plain", name="onvif-bench")
+    t0 = time.monotonic()
+    argv = ["/usr/bin/time", "-f", "maxrss_kb=%M", lab.app_path, "--list", "--format", "json"]
+    run = subprocess.run(argv, cwd=lab.dir, capture_output=True, text=True, timeout=60)
+    elapsed = time.monotonic() - t0
+    records = json.loads(run.stdout)
+    onvif = sum(1 for r in records if r["seen_via"] == "onvif")
+    native = sum(1 for r in records if r["seen_via"] == "native")
+    rss = next((line.split("=")[1] for line in run.stderr.splitlines()
+                if line.startswith("maxrss_kb=")), "?")
+    diag = subprocess.run([lab.app_path, "--diagnose", "--format", "json"], cwd=lab.dir,
+                          capture_output=True, text=True, timeout=60)
+    probes = [line for line in json.loads(diag.stdout) if line["check"] == "onvif_probes"]
+    sim.stop()
+    sent = [x for x in sim.lines.since(0) if "probes," in x]
+    log(f"--list: {len(records)} records ({native} native, {onvif} ONVIF) in {elapsed:.2f} s, "
+        f"peak RSS {rss} kB")
+    log(f"--diagnose: {[p['finding'] for p in probes]}; simulator: {sent}")
+    check(onvif == count and native == count, f"listed {native} cameras, {onvif} ONVIF devices")
+
+
 SCENARIOS = {
     "search": (scenario_search, 1, 1),
     "foreign": (scenario_foreign, 1, 1),
@@ -1889,6 +2041,10 @@ SCENARIOS = {
     "plan-taken-cli": (scenario_plan_taken_cli, 1, 1),
     "dry-run-cli": (scenario_dry_run_cli, 1, 1),
     "rollback-cli": (scenario_rollback_cli, 1, 1),
+    "onvif-cli": (scenario_onvif_cli, 1, 1),
+    "onvif-twolan-cli": (scenario_onvif_twolan_cli, 1, 2),
+    "onvif-bench": (scenario_onvif_bench, 1, 1),
+    "onvif-window": (scenario_onvif_window, 1, 1),
 }
 
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/OnvifDiagnosis.h"
 #include "platform/FirewallState.h"
 #include "platform/InterfaceLinks.h"
 #include "platform/PortOwner.h"
@@ -236,6 +237,51 @@ TEST(FirewallStateTest, NftablesInputPath) {
                 << c.name;
         }
     }
+}
+
+}  // namespace
+}  // namespace qdipc
+
+namespace qdipc {
+namespace {
+
+// A rule set that admits only the receive port drops the ONVIF devices'
+// unicast answers to the probing socket's ephemeral port: the diagnosis names
+// the firewall, the port and a fix; the probes' counts stand per interface.
+TEST(OnvifDiagnosisTest, AFirewallAdmittingOnly8089DropsTheAnswers) {
+    const std::string only8089 = Ruleset("drop", {"[" + kEstablished + R"(, {"accept": null}])",
+                                                  "[" + kUdpDport8089 + R"(, {"accept": null}])"});
+    EXPECT_EQ(NftRulesetReading(only8089, 8089).verdict, FirewallVerdict::Admits);
+    OnvifFacts facts;
+    facts.probed = true;
+    OnvifInterfaceCount lan;
+    lan.interface = {"lan0", 2, "10.0.0.5", "255.255.255.0", "10.0.0.255"};
+    lan.probesSent = 8;
+    lan.datagrams = 0;
+    OnvifInterfaceCount down;
+    down.interface = {"wlan0", 3, "192.168.9.5", "255.255.255.0", "192.168.9.255"};
+    facts.interfaces = {lan, down};
+    facts.replyPort = 40123;
+    facts.firewalls.netfilter = NftRulesetReading(only8089, facts.replyPort);
+    ASSERT_EQ(facts.firewalls.netfilter.verdict, FirewallVerdict::Blocks);
+    const std::vector<DiagnosisLine> lines = DiagnoseOnvif(facts);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].result, CheckResult::Ok);
+    EXPECT_EQ(lines[0].finding,
+              "8 ONVIF probes sent from lan0 (10.0.0.5), 0 answers received, 0 accepted");
+    EXPECT_EQ(lines[1].result, CheckResult::Problem);
+    EXPECT_NE(lines[1].finding.find("wlan0"), std::string::npos);
+    EXPECT_EQ(lines[2].check, "onvif_replies");
+    EXPECT_EQ(lines[2].result, CheckResult::Problem);
+    EXPECT_NE(lines[2].finding.find("nftables drops UDP port 40123"), std::string::npos)
+        << lines[2].finding;
+    EXPECT_NE(lines[2].fix.find("udp sport 3702 accept"), std::string::npos);
+
+    // A rule set that admits the port: no problem with the answers.
+    facts.firewalls.netfilter = NftRulesetReading(R"({"nftables": [{"metainfo": {}}]})", 40123);
+    EXPECT_EQ(DiagnoseOnvif(facts).back().result, CheckResult::Ok);
+    facts.probed = false;
+    EXPECT_EQ(DiagnoseOnvif(facts).front().result, CheckResult::NotChecked);
 }
 
 }  // namespace

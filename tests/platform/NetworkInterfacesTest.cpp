@@ -107,6 +107,10 @@ TEST(NeighbourTableTest, ReadsCompleteArpEntriesAndDefaultRoutes) {
     EXPECT_EQ(macs, (std::vector<std::string>{"52:54:00:12:34:56", "52:54:00:00:0a:bc",
                                               "52:54:00:00:00:64"}));
     EXPECT_EQ(names, (std::vector<std::string>{"eth0", "eth0", "veth-cam"}));
+    // The link-layer address comes along (an ONVIF row's MAC after contact).
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].mac, "52:54:00:12:34:56");
+    EXPECT_EQ(entries[2].mac, "52:54:00:00:00:64");
 
     // Addresses in the kernel's memory order: 0100A8C0 is 192.168.0.1.
     const char* route =

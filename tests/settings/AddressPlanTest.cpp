@@ -263,9 +263,10 @@ TEST(PlanFileTest, AnExportedListIsAPlanAndDhcpLinesShareNoAddress) {
     // The titles --list --format csv writes, a name with a comma and doubled
     // quotes, and the list columns a plan does not use.
     const PlanFile list = ReadPlanFile(
-        "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web Port,Gateway\r\n"
+        "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web Port,Gateway,"
+        "Seen Via\r\n"
         "1,0011aabb-00000001,\"cam \"\"north\"\", 2\",10.0.0.21,5050,00:1a:2b:3c:4d:01,"
-        "1.0,00,3.10,255.255.255.0,80,10.0.0.1\r\n");
+        "1.0,00,3.10,255.255.255.0,80,10.0.0.1,native+onvif\r\n");
     ASSERT_TRUE(list.Ok()) << list.error;
     ASSERT_EQ(list.lines.size(), 1u);
     EXPECT_EQ(list.lines[0].deviceId, "0011aabb-00000001");
@@ -335,6 +336,7 @@ TEST(PlanLinesTest, APlanIsCheckedAgainstTheCamerasFoundAndTheHost) {
     around.reserved = {ParseIpv4Strict("10.0.0.88").value()};
     FakeProbe probe{{"10.0.0.66", "10.0.0.101"}};
     around.probe = probe.Prober();
+    around.otherCameras = {"10.0.0.67"};  // an ONVIF device's address
     const auto line = [](int n, const std::string& id, const std::string& mac,
                          const std::string& ip) {
         PlanLine l;
@@ -393,6 +395,9 @@ TEST(PlanLinesTest, APlanIsCheckedAgainstTheCamerasFoundAndTheHost) {
         {"a neighbour",
          {line(2, "0011aabb-00000001", "", "10.0.0.77")},
          "line 2, column ip: 10.0.0.77 is taken by the neighbour table"},
+        {"an ONVIF device's address",
+         {line(2, "0011aabb-00000001", "", "10.0.0.67")},
+         "line 2, column ip: 10.0.0.67 is taken by a listed camera"},
         {"another run's address",
          {line(2, "0011aabb-00000001", "", "10.0.0.88")},
          "line 2, column ip: 10.0.0.88 is taken by another plan or run"},
@@ -971,6 +976,22 @@ TEST(AssignMemoryTest, RecallsTheLatestFieldsOfTheSameNetworkOnly) {
     EXPECT_EQ(RecallAssignFields(file, {"10.100.69.7", "255.255.255.0", ""}).gateway, "x");
     EXPECT_EQ(RecallAssignFields(file, {"10.100.6.7", "255.255.255.0", ""}).gateway, "x");
     EXPECT_EQ(RecallAssignFields(file, {"10.100.5.7", "255.255.255.0", ""}).gateway, "");
+}
+
+TEST(PlanAssignTest, AnOnvifDevicesAddressIsNoTarget) {
+    const std::vector<FoundCamera> found = {
+        Found("0011aabb-00000001", "00:1a:2b:3c:4d:01", "192.168.1.168")};
+    AssignSelection selection;
+    selection.by = AssignSelection::By::All;
+    AssignSurroundings around;
+    around.otherCameras = {"10.0.0.8"};  // listed beside the cameras, by WS-Discovery
+    const ProvisioningPlan plan =
+        PlanAssign(found, selection, {"10.0.0.8", "255.255.255.0", "10.0.0.1"}, around);
+    ASSERT_TRUE(plan.Ok()) << plan.error;
+    ASSERT_EQ(plan.orders.size(), 1u);
+    EXPECT_EQ(plan.orders[0].newIp, "10.0.0.9");
+    ASSERT_EQ(plan.skipped.size(), 1u);
+    EXPECT_EQ(FormatIpv4(plan.skipped[0].address), "10.0.0.8");
 }
 
 }  // namespace

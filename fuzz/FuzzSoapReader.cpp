@@ -1,0 +1,47 @@
+// Fuzzes the SOAP reader under the discovery messages: any datagram must read
+// without going past its buffer, and what comes out stays within the bounds
+// the reader promises; the scope, URL and link-local readers take whatever a
+// device's lists hold.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "discovery/WsDiscovery.h"
+#include "platform/XmlReader.h"
+
+namespace {
+
+void Require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const auto message = qdipc::ReadWsdMessage(text);
+    Require(!message || size <= qdipc::kMaxXmlBytes);
+    if (!message) {
+        return 0;
+    }
+    Require(message->endpoints.size() <= qdipc::kMaxWsdEndpoints);
+    for (const qdipc::WsdEndpoint& endpoint : message->endpoints) {
+        Require(endpoint.scopes.size() <= qdipc::kMaxWsdListItems);
+        Require(endpoint.xaddrs.size() <= qdipc::kMaxWsdListItems);
+        Require(endpoint.types.size() <= qdipc::kMaxWsdListItems);
+        qdipc::ReadOnvifScopes(endpoint.scopes);
+        for (const std::string& xaddr : endpoint.xaddrs) {
+            if (const auto host = qdipc::HostOfUrl(xaddr)) {
+                Require(!host->host.empty());
+                if (const auto mac = qdipc::MacOfEui64LinkLocal(host->host)) {
+                    Require(mac->size() == 17);
+                }
+            }
+        }
+    }
+    return 0;
+}
