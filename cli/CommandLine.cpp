@@ -423,7 +423,10 @@ mean to talk to cameras. An option's value may also follow an "="
                        SIGINT or SIGTERM (then exit 0): added, changed (new
                        values), gone (no answer for 3 intervals), back; each
                        line carries the camera's fields and its first- and
-                       last-seen times (UTC) and is flushed at once
+                       last-seen times (UTC) and is flushed at once. ONVIF
+                       devices too: each interval also probes for them, and
+                       their Hello (added, back) and Bye (gone) on
+                       239.255.255.250:3702 count at once
     --interval S       seconds between two requests (default 5; 0.2 to 3600)
     --format FORMAT    tsv (default; a header line first) or jsonl (one JSON
                        object per line: "event", then the keys of --list
