@@ -14,9 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <unordered_set>
 #include <vector>
@@ -28,29 +26,6 @@
 #include "platform/UdpSocket.h"
 
 namespace qdipc {
-
-enum class OnvifSightingKind {
-    Hello,       // a device announced itself
-    Bye,         // a device said it leaves; only device.endpoint is known
-    ProbeMatch,  // a device answered the cycle's probes
-    RoundEnd,    // the cycle's probes are over: the devices that did not answer missed one
-};
-
-struct OnvifSighting {
-    OnvifSightingKind kind = OnvifSightingKind::Hello;
-    OnvifDevice device;
-};
-
-// What one datagram heard on the group says: a Hello of an ONVIF device
-// (IsOnvifEndpoint) with the device as the list shows it (its IP chosen by
-// the networks of interfaces, as for an answer to a probe), or a Bye with an
-// EndpointReference address. Nothing for anything else: unreadable, larger
-// than 64 KiB or too deep, another message, another kind of device, a Bye
-// without an address.
-std::optional<OnvifSighting> ReadAnnouncement(std::string_view datagram,
-                                              std::uint32_t sourceAddress,
-                                              std::uint32_t arrivalInterface,
-                                              const std::vector<Ipv4Interface>& interfaces);
 
 struct OnvifWatchOptions {
     // The group joined and the port listened on. Tests inject a unicast
