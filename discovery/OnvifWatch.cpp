@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <utility>
 
 #include "platform/XmlReader.h"
@@ -79,8 +80,14 @@ void OnvifWatchSource::ListenLoop() {
             slots[i] = DatagramSlot{buffers[i].data(), buffers[i].size()};
         }
         const int count = m_socket->ReceiveBatch(slots);
-        if (count <= 0 || m_stop.load()) {
-            return;
+        if (count == 0 || m_stop.load()) {
+            return;  // interrupted
+        }
+        if (count < 0) {
+            // A passing receive error ends no watch; a lasting one costs
+            // little at this pace.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
         }
         std::vector<OnvifSighting> heard;
         for (int i = 0; i < count; ++i) {
