@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "discovery/DeviceList.h"
-#include "discovery/OnvifWatch.h"
+#include "discovery/OnvifDevices.h"
 #include "discovery/ReplyQueue.h"
 
 namespace qdipc {
