@@ -108,6 +108,7 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
 }
 
 CSearchDlg::~CSearchDlg() {
+    m_onvifWatch.reset();
     m_onvifSearch.reset();
     Shutdown();
     // The dialogs and runs hold the reservations, a member that goes before
@@ -242,8 +243,7 @@ void CSearchDlg::OnSearch() {
     // clears the list and lists afresh.
     m_searchSchedule.Stop();
     m_searchRepeat.stop();
-    m_watch.Stop();
-    m_watchTimer.stop();
+    StopWatching();
     // Texts of earlier runs go; a confirmation still waiting keeps its own.
     if (ActiveRuns().empty()) {
         m_confirmedCount = 0;
@@ -299,8 +299,7 @@ void CSearchDlg::SetWatching(bool on) {
     m_outcomeOnBar = false;  // the operator acted
     if (!on) {
         m_bar.SetWatching(false, 0);
-        m_watch.Stop();
-        m_watchTimer.stop();
+        StopWatching();
         ShowCounts();
         return;
     }
@@ -320,8 +319,43 @@ void CSearchDlg::SetWatching(bool on) {
     }
     m_bar.SetWatching(true, static_cast<int>(m_watch.Options().interval.count()));
     m_watch.Start(qdipc::SiteWatch::Clock::now());
+    StartOnvifWatch();
     ScheduleWatchTick();
     ShowCounts();
+}
+
+void CSearchDlg::StopWatching() {
+    m_watch.Stop();
+    m_watchTimer.stop();
+    m_onvifWatch.reset();
+}
+
+void CSearchDlg::StartOnvifWatch() {
+    qdipc::OnvifWatchOptions options;
+    options.announcements = m_config.onvifAnnouncements;
+    options.interfaces = m_config.interfaces;
+    options.probe.destination = m_config.onvifDestination;
+    // Called on the source's threads: the UI thread takes what was heard.
+    // The source ends (and joins its threads) before the window goes.
+    options.wake = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { OnOnvifHeard(); }, Qt::QueuedConnection);
+    };
+    m_onvifWatch = std::make_unique<qdipc::OnvifWatchSource>(std::move(options));
+    // Without the port only the probes of each cycle find ONVIF devices.
+    m_onvifWatch->Listen();
+    m_onvifWatch->Probe();
+}
+
+void CSearchDlg::OnOnvifHeard() {
+    if (!m_onvifWatch || !m_watch.Watching()) {
+        return;
+    }
+    m_watchEvents.clear();
+    m_watch.ObserveOnvif(m_onvifWatch->Take(), m_watchEvents);
+    if (!m_watchEvents.empty()) {
+        ShowCounts();
+    }
 }
 
 void CSearchDlg::ScheduleWatchTick() {
@@ -336,9 +370,13 @@ void CSearchDlg::OnWatchTick() {
     }
     // The replies that came in so far count for the cycle that ends now.
     m_pump.DrainNow();
+    OnOnvifHeard();
     m_watchEvents.clear();
     if (m_watch.Tick(qdipc::SiteWatch::Clock::now(), m_watchEvents)) {
         m_searchCommand.Repeat();
+        if (m_onvifWatch) {
+            m_onvifWatch->Probe();  // unless the last round is still listening
+        }
     }
     ScheduleWatchTick();
     ShowCounts();
@@ -1116,8 +1154,7 @@ void CSearchDlg::Shutdown() {
     m_searchSchedule.Stop();
     m_searchRepeat.stop();
     m_searchEnd.stop();
-    m_watch.Stop();
-    m_watchTimer.stop();
+    StopWatching();
     if (m_pWorker) {
         m_pWorker->Stop();
     }

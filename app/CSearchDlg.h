@@ -26,6 +26,7 @@
 #include "discovery/ErrorLog.h"
 #include "discovery/ListBar.h"
 #include "discovery/NetworkDiagnosis.h"
+#include "discovery/OnvifWatch.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/SearchCommand.h"
 #include "discovery/SearchSchedule.h"
@@ -200,6 +201,11 @@ private:
     void OnOperatorAction();
     void ScheduleWatchTick();
     void OnWatchTick();
+    // Watching ends (a new search, Keep Watching off, the window closing).
+    void StopWatching();
+    // ONVIF devices' Hello and Bye, and probes on each cycle, while watching.
+    void StartOnvifWatch();
+    void OnOnvifHeard();
     // The search and its repeats are over: an empty list offers the diagnosis.
     void OnSearchEnded();
     // The last search's facts with what the worker, the search command and
@@ -263,6 +269,8 @@ private:
     std::unique_ptr<qdipc::DeviceListMenu> m_listMenu;
     // Each search's ONVIF probes; declared after the table, so it ends first.
     std::unique_ptr<OnvifSearchPump> m_onvifSearch;
+    // While watching: the ONVIF devices' announcements and each cycle's probes.
+    std::unique_ptr<qdipc::OnvifWatchSource> m_onvifWatch;
     // Runs (batches and settings changes) still sending or confirming.
     std::vector<QPointer<qdipc::AssignRun>> m_assignRuns;
     // The settings windows' changes among them: a newer Modify of the same

@@ -470,7 +470,10 @@ an "=" (--wait=500, --format=json).
                        values), gone (no answer for 3 intervals), back (with
                        its new values); each line carries the event's time
                        (UTC, milliseconds), the camera's fields and its first-
-                       and last-seen times (UTC) and is flushed at once
+                       and last-seen times (UTC) and is flushed at once. ONVIF
+                       devices too: each interval also probes for them, and
+                       their Hello (added, back) and Bye (gone) on
+                       239.255.255.250:3702 count at once
     --interval S       seconds between two requests (default 5; 0.2 to 3600)
     --format FORMAT    tsv (default; a header line first) or jsonl (one JSON
                        object per line: "event", "time", then the keys of

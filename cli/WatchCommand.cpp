@@ -12,6 +12,7 @@
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"
 #include "discovery/ListOutput.h"
+#include "discovery/OnvifWatch.h"
 #include "discovery/SearchSchedule.h"
 #include "discovery/SiteWatch.h"
 
@@ -167,6 +168,20 @@ int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, st
 
     DeviceList list;
     list.SetHostInterfaces(ConfiguredInterfaces(config));
+    // ONVIF devices: their Hello and Bye at once, and a round of probes on
+    // every cycle (the first now, beside the search).
+    OnvifWatchOptions onvifOptions;
+    onvifOptions.announcements = config.onvifAnnouncements;
+    onvifOptions.interfaces = config.interfaces;
+    onvifOptions.onlyInterface = options.interfaceName;
+    onvifOptions.probe.destination = config.onvifDestination;
+    OnvifWatchSource onvif(onvifOptions);
+    if (!onvif.Listen()) {
+        err << kPrefix << "ONVIF Hello and Bye are not heard (port "
+            << config.onvifAnnouncements.port
+            << " cannot be bound); the probes of each cycle still find ONVIF devices\n";
+    }
+    onvif.Probe();
     WatchOptions watchOptions;
     watchOptions.interval = std::chrono::milliseconds(options.intervalMs);
     SiteWatch watch(list, watchOptions);
@@ -180,6 +195,7 @@ int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, st
     const auto outputLost = [&] {
         const int lost = errno;
         network.Close();
+        onvif.Stop();
         if (lost != EPIPE) {
             err << kPrefix << "the events could not be written out in full\n";
         }
@@ -196,8 +212,10 @@ int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, st
         }
         events.clear();
         watch.Observe(network.TakeReplies(), network.SearchId(), events);
+        watch.ObserveOnvif(onvif.Take(), events);
         if (watch.Tick(now, events)) {
             network.Probe(false);
+            onvif.Probe();  // unless the last round is still listening
         }
         std::string lines;
         for (const WatchEvent& event : events) {
@@ -211,6 +229,7 @@ int RunWatch(const WatchCommandOptions& options, const NetworkConfig& config, st
         std::this_thread::sleep_for(kPoll);
     }
     network.Close();
+    onvif.Stop();
     return 0;
 }
 

@@ -2,8 +2,9 @@
 // --watch: the site watched from the command line. One search (with its
 // repeats), then one request per interval; every change to the list is one
 // line on standard output, written and flushed as it happens: "added",
-// "changed", "gone" (no answer for three cycles), "back". Runs until SIGINT
-// or SIGTERM, then exits 0.
+// "changed", "gone" (no answer for three cycles), "back". ONVIF devices too:
+// a Hello is "added" or "back" at once, a Bye "gone" at once, and each cycle
+// also probes for them. Runs until SIGINT or SIGTERM, then exits 0.
 
 #include <atomic>
 #include <ostream>

@@ -297,6 +297,7 @@ int DeviceList::AddOnvifDevice(const OnvifDevice& device) {
         row.presence.lastSeen = now;
         row.presence.missedCycles = 0;
         row.answered = true;
+        row.onvifAnswered = true;
         row.seenVia |= SeenOnvif;
         m_onvifSerials[device.endpoint] = row.serial;
         m_onvifInfo[row.serial] = OnvifRowInfo{device.endpoint, device.xaddrs};
@@ -325,6 +326,7 @@ int DeviceList::AddOnvifDevice(const OnvifDevice& device) {
     row.presence.firstSeen = now;
     row.presence.lastSeen = now;
     row.answered = true;
+    row.onvifAnswered = true;
     const int first = RowCount();
     if (m_observer != nullptr) {
         m_observer->RowsAboutToBeAppended(first, first);
@@ -447,12 +449,24 @@ void DeviceList::MarkChanged(int row) {
 }
 
 void DeviceList::CloseCycle(int goneAfter, std::vector<int>& newlyGone) {
+    CloseRows(goneAfter, newlyGone, false);
+}
+
+void DeviceList::CloseOnvifRound(int goneAfter, std::vector<int>& newlyGone) {
+    CloseRows(goneAfter, newlyGone, true);
+}
+
+void DeviceList::CloseRows(int goneAfter, std::vector<int>& newlyGone, bool onvifOnly) {
     int first = RowCount();
     int last = -1;
     for (int i = 0; i < RowCount(); ++i) {
         Row& row = m_rows[static_cast<std::size_t>(i)];
-        if (row.answered) {
-            row.answered = false;
+        if ((row.seenVia == SeenOnvif) != onvifOnly) {
+            continue;
+        }
+        bool& answered = onvifOnly ? row.onvifAnswered : row.answered;
+        if (answered) {
+            answered = false;
             continue;
         }
         ++row.presence.missedCycles;
@@ -467,9 +481,26 @@ void DeviceList::CloseCycle(int goneAfter, std::vector<int>& newlyGone) {
     TellRowsChanged(first, last);
 }
 
+bool DeviceList::MarkGone(int row) {
+    if (row < 0 || row >= RowCount()) {
+        return false;
+    }
+    Row& listed = m_rows[static_cast<std::size_t>(row)];
+    listed.answered = false;
+    listed.onvifAnswered = false;
+    if (listed.presence.gone) {
+        return false;
+    }
+    listed.presence.gone = true;
+    ++m_goneCount;
+    TellRowsChanged(row, row);
+    return true;
+}
+
 void DeviceList::ResetCycles() {
     for (Row& row : m_rows) {
         row.answered = false;
+        row.onvifAnswered = false;
         row.presence.missedCycles = 0;
     }
 }

@@ -239,8 +239,17 @@ public:
     // Ends a watch cycle: every row that has not answered since the last call
     // misses one more cycle, and a row reaching goneAfter missed cycles is
     // gone; the positions of the rows that went gone now are appended to
-    // newlyGone. Rows that answered start the next cycle afresh.
+    // newlyGone. Rows that answered start the next cycle afresh. Rows of an
+    // ONVIF device alone are left to CloseOnvifRound: they answer probes
+    // that take longer than a short cycle.
     void CloseCycle(int goneAfter, std::vector<int>& newlyGone);
+    // The same for the rows of an ONVIF device alone, at the end of a round
+    // of ONVIF probes: those that neither answered nor announced themselves
+    // since the last round miss one more.
+    void CloseOnvifRound(int goneAfter, std::vector<int>& newlyGone);
+    // The row's device said it leaves (an ONVIF Bye): gone now, and nothing
+    // it said before counts for the current cycle. True when it was not gone.
+    bool MarkGone(int row);
     // Every row starts a watch afresh: nothing missed, nothing answered yet
     // in the coming cycle (gone rows stay gone until they answer).
     void ResetCycles();
@@ -270,6 +279,7 @@ private:
         std::uint32_t serial = 0;  // its number in arrival order since the last clear
         RowPresence presence;
         bool answered = false;          // since the current watch cycle began
+        bool onvifAnswered = false;     // since the last round of ONVIF probes ended
         std::uint64_t replyDigest = 0;  // of the reply the cells were made from
         std::uint32_t seenVia = SeenNative;
     };
@@ -299,6 +309,8 @@ private:
     bool CountIp(std::string_view ip);
     bool UncountIp(std::string_view ip);
     void TellRowsChanged(int first, int last);
+    // CloseCycle (the other rows) or CloseOnvifRound (the rows of an ONVIF device alone).
+    void CloseRows(int goneAfter, std::vector<int>& newlyGone, bool onvifOnly);
     // The row of a listed device with this key, or nullptr; stamps it seen.
     Row* SeenAgain(std::uint64_t key, std::chrono::system_clock::time_point now);
 

@@ -21,6 +21,10 @@ struct NetworkConfig {
     Ipv4Endpoint searchDestination{kLimitedBroadcast, kCameraCommandPort};
     // Where the ONVIF devices' WS-Discovery probes go: 239.255.255.250, port 3702.
     Ipv4Endpoint onvifDestination{kWsdMulticastGroup, kWsdPort};
+    // Where a watch hears ONVIF devices' Hello and Bye: the group joined on
+    // each interface and the port listened on (239.255.255.250, port 3702);
+    // a unicast address is bound to and nothing joined (tests).
+    Ipv4Endpoint onvifAnnouncements{kWsdMulticastGroup, kWsdPort};
     // Where a modify request goes: 255.255.255.255, port 5050.
     Ipv4Endpoint settingsDestination{kLimitedBroadcast, kCameraCommandPort};
     // Where the receive worker listens: 0.0.0.0, port 8089.

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/XmlReader.h"
+
 namespace qdipc {
 namespace {
 
@@ -120,6 +122,43 @@ void OnvifDeviceSet::ChooseAddresses(OnvifDevice& device) const {
     if (!mac.empty()) {
         device.mac = mac;
     }
+}
+
+std::optional<OnvifSighting> ReadAnnouncement(std::string_view datagram,
+                                              std::uint32_t sourceAddress,
+                                              std::uint32_t arrivalInterface,
+                                              const std::vector<Ipv4Interface>& interfaces) {
+    if (datagram.size() > kMaxXmlBytes) {
+        return std::nullopt;
+    }
+    const std::optional<WsdMessage> message = ReadWsdMessage(datagram);
+    if (!message || message->endpoints.empty()) {
+        return std::nullopt;
+    }
+    const WsdEndpoint& endpoint = message->endpoints.front();
+    OnvifSighting sighting;
+    if (message->kind == WsdKind::Bye) {
+        // A Bye names the device by its address alone: without one it
+        // cannot be matched with anything listed.
+        if (endpoint.address.empty()) {
+            return std::nullopt;
+        }
+        sighting.kind = OnvifSightingKind::Bye;
+        sighting.device.endpoint = endpoint.address;
+        return sighting;
+    }
+    if (message->kind != WsdKind::Hello || !IsOnvifEndpoint(endpoint)) {
+        return std::nullopt;
+    }
+    // The same reading as an answer to a probe, from this one message.
+    OnvifDeviceSet one;
+    one.SetHostInterfaces(interfaces);
+    if (one.Merge(endpoint, sourceAddress, arrivalInterface) < 0) {
+        return std::nullopt;
+    }
+    sighting.kind = OnvifSightingKind::Hello;
+    sighting.device = one.Devices().front();
+    return sighting;
 }
 
 }  // namespace qdipc

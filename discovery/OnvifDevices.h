@@ -5,6 +5,7 @@
 // Toolkit-free, no sockets; one thread owns a set.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -60,6 +61,30 @@ private:
     std::unordered_map<std::string, int> m_index;
     std::vector<Ipv4Interface> m_interfaces;
 };
+
+enum class OnvifSightingKind {
+    Hello,       // a device announced itself
+    Bye,         // a device said it leaves; only device.endpoint is known
+    ProbeMatch,  // a device answered the cycle's probes
+    RoundEnd,    // the cycle's probes are over: the devices that did not answer missed one
+};
+
+struct OnvifSighting {
+    OnvifSightingKind kind = OnvifSightingKind::Hello;
+    OnvifDevice device;
+};
+
+// What one datagram heard on the WS-Discovery group says (a watch listens
+// there, OnvifWatchSource): a Hello of an ONVIF device
+// (IsOnvifEndpoint) with the device as the list shows it (its IP chosen by
+// the networks of interfaces, as for an answer to a probe), or a Bye with an
+// EndpointReference address. Nothing for anything else: unreadable, larger
+// than 64 KiB or too deep, another message, another kind of device, a Bye
+// without an address.
+std::optional<OnvifSighting> ReadAnnouncement(std::string_view datagram,
+                                              std::uint32_t sourceAddress,
+                                              std::uint32_t arrivalInterface,
+                                              const std::vector<Ipv4Interface>& interfaces);
 
 // A dotted quad of a host-order address.
 std::string DottedQuadOf(std::uint32_t address);

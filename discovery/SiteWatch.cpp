@@ -1,6 +1,8 @@
 #include "discovery/SiteWatch.h"
 
 #include <algorithm>
+#include <array>
+#include <string>
 
 namespace qdipc {
 
@@ -82,6 +84,69 @@ void SiteWatch::Observe(const std::vector<AcceptedReply>& batch, std::uint32_t s
     m_list.AddReplies(fresh, searchId);
     for (int row = first; row < m_list.RowCount(); ++row) {
         events.push_back({WatchEventKind::Added, row, now});
+    }
+}
+
+namespace {
+
+// The cells an ONVIF device's row shows of it.
+std::array<std::string, 4> OnvifCells(const DeviceList& list, int row) {
+    return {list.CellText(row, kColName), list.CellText(row, kColIp), list.CellText(row, kColMac),
+            list.CellText(row, kColHardwareVer)};
+}
+
+}  // namespace
+
+void SiteWatch::ObserveOnvif(const std::vector<OnvifSighting>& sightings,
+                             std::vector<WatchEvent>& events) {
+    for (const OnvifSighting& sighting : sightings) {
+        switch (sighting.kind) {
+            case OnvifSightingKind::Bye: {
+                const int row = m_list.FindOnvifRow(sighting.device.endpoint);
+                if (m_list.MarkGone(row)) {
+                    events.push_back({WatchEventKind::Gone, row});
+                }
+                break;
+            }
+            case OnvifSightingKind::RoundEnd: {
+                m_newlyGone.clear();
+                m_list.CloseOnvifRound(m_options.goneAfterCycles, m_newlyGone);
+                for (int row : m_newlyGone) {
+                    events.push_back({WatchEventKind::Gone, row});
+                }
+                break;
+            }
+            case OnvifSightingKind::Hello:
+            case OnvifSightingKind::ProbeMatch: {
+                const int listed = m_list.FindOnvifRow(sighting.device.endpoint);
+                if (listed < 0) {
+                    const int rows = m_list.RowCount();
+                    const int row = m_list.AddOnvifDevice(sighting.device);
+                    if (row >= rows) {
+                        events.push_back({WatchEventKind::Added, row});
+                    } else if (row >= 0 && m_list.MarkSeen(row)) {
+                        events.push_back({WatchEventKind::Back, row});  // joined a gone camera
+                    }
+                    break;
+                }
+                const auto before = OnvifCells(m_list, listed);
+                OnvifDevice device = sighting.device;
+                // A MAC learnt before (the neighbour table, another message)
+                // stays while the device says nothing of it.
+                if (device.mac.empty() && before[1] == device.ip) {
+                    device.mac = before[2];
+                }
+                const int row = m_list.AddOnvifDevice(device);
+                if (m_list.MarkSeen(row)) {
+                    events.push_back({WatchEventKind::Back, row});
+                }
+                if (OnvifCells(m_list, row) != before) {
+                    m_list.MarkChanged(row);
+                    events.push_back({WatchEventKind::Changed, row});
+                }
+                break;
+            }
+        }
     }
 }
 

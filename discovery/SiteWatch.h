@@ -4,7 +4,8 @@
 // first time is appended, a listed camera that reports new values is updated
 // in place and marked changed, a camera that misses a number of cycles in a
 // row is marked gone (its row stays), and a gone camera that answers again
-// is back.
+// is back. ONVIF devices are watched too (ObserveOnvif): their Hello and
+// Bye count at once, the probes of each cycle catch those that say neither.
 //
 // It owns no thread, socket or timer, and reads no clock: its owner passes
 // the time to Start and Tick, sends the request Tick asks for (the search's
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "discovery/DeviceList.h"
+#include "discovery/OnvifDevices.h"
 #include "discovery/ReplyQueue.h"
 
 namespace qdipc {
@@ -71,6 +73,15 @@ public:
     // row already updated.
     void Observe(const std::vector<AcceptedReply>& batch, std::uint32_t searchId,
                  std::vector<WatchEvent>& events);
+
+    // What the ONVIF devices said (OnvifWatchSource), in order, at once: a
+    // Hello or an answer to the cycle's probes appends a new device (added),
+    // returns a gone one (back) and updates a listed one (changed when its
+    // cells differ; a device that comes back as it was is only back); a Bye
+    // makes its device gone now; the end of a round of probes closes it for
+    // the rows of ONVIF devices alone (gone after as many rounds without an
+    // answer as cycles make a camera gone).
+    void ObserveOnvif(const std::vector<OnvifSighting>& sightings, std::vector<WatchEvent>& events);
 
 private:
     DeviceList& m_list;

@@ -344,6 +344,16 @@ bool HasProbeType(const std::vector<XmlQName>& types, ProbeType type) {
     return std::find(types.begin(), types.end(), wanted) != types.end();
 }
 
+bool IsOnvifEndpoint(const WsdEndpoint& endpoint) {
+    if (HasProbeType(endpoint.types, ProbeType::NetworkVideoTransmitter) ||
+        HasProbeType(endpoint.types, ProbeType::Device)) {
+        return true;
+    }
+    return std::any_of(
+        endpoint.scopes.begin(), endpoint.scopes.end(),
+        [](const std::string& scope) { return StartsWithNoCase(scope, "onvif://www.onvif.org/"); });
+}
+
 std::string PercentDecode(std::string_view text) {
     std::string out;
     out.reserve(text.size());

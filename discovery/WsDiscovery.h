@@ -81,6 +81,12 @@ std::optional<WsdMessage> ReadWsdMessage(std::string_view datagram);
 // Whether a type list holds the given probe type.
 bool HasProbeType(const std::vector<XmlQName>& types, ProbeType type);
 
+// Whether a Hello or ProbeMatch is an ONVIF device's: its Types name
+// dn:NetworkVideoTransmitter or tds:Device, or one of its Scopes is an
+// onvif://www.onvif.org/ scope (some devices announce without Types).
+// Printers and computers announce on the same group and are not.
+bool IsOnvifEndpoint(const WsdEndpoint& endpoint);
+
 // What the onvif://www.onvif.org/ scopes say: the name, the hardware and the
 // location (several location scopes joined by " / "), percent-decoded.
 struct OnvifScopeValues {

@@ -1,13 +1,15 @@
 // Fuzzes the SOAP reader under the discovery messages: any datagram must read
 // without going past its buffer, and what comes out stays within the bounds
 // the reader promises; the scope, URL and link-local readers take whatever a
-// device's lists hold.
+// device's lists hold; what a watch reads from the group is a Hello with a
+// key or a Bye with an address.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
+#include "discovery/OnvifDevices.h"
 #include "discovery/WsDiscovery.h"
 #include "platform/XmlReader.h"
 
@@ -23,6 +25,11 @@ void Require(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
+    if (const auto heard = qdipc::ReadAnnouncement(text, 0x0A000063, 1, {})) {
+        Require(!heard->device.endpoint.empty());
+        Require(heard->kind == qdipc::OnvifSightingKind::Hello ||
+                heard->kind == qdipc::OnvifSightingKind::Bye);
+    }
     const auto message = qdipc::ReadWsdMessage(text);
     Require(!message || size <= qdipc::kMaxXmlBytes);
     if (!message) {

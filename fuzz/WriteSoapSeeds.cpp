@@ -1,5 +1,7 @@
 // Writes the SOAP reader's seed corpus into the directory given: every answer
-// variant of the device simulator as ProbeMatches to both probes, Hello and Bye.
+// variant of the device simulator as ProbeMatches to both probes, Hello and Bye,
+// and what else a watch hears on the group: another kind of device's Hello, a
+// Bye without an address.
 
 #include <filesystem>
 #include <fstream>
@@ -31,5 +33,18 @@ int main(int argc, char** argv) {
         write(name + "-hello", onvifsim::HelloText(device, index, ++number));
         write(name + "-bye", onvifsim::ByeText(device, index, ++number));
     }
+    const std::string head =
+        "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\" "
+        "xmlns:a=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
+        "xmlns:d=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\"><s:Body>";
+    write("printer-hello",
+          head +
+              "<d:Hello><a:EndpointReference><a:Address>urn:uuid:printer</a:Address>"
+              "</a:EndpointReference><d:Types xmlns:p=\"http://schemas.xmlsoap.org/ws/2006/02/"
+              "devprof\">p:Device</d:Types><d:XAddrs>http://10.0.0.9/</d:XAddrs></d:Hello>"
+              "</s:Body></s:Envelope>");
+    write("bye-no-address", head +
+                                "<d:Bye><d:MetadataVersion>2</d:MetadataVersion></d:Bye>"
+                                "</s:Body></s:Envelope>");
     return 0;
 }

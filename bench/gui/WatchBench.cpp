@@ -58,7 +58,8 @@ void RunWatchBench() {
 
     qdipc::SearchDlgConfig config;
     config.searchDestination = {"127.0.0.1", cameraPort};
-    config.onvifDestination = {"127.0.0.1", 9};  // never the multicast group
+    config.onvifDestination = {"127.0.0.1", 9};    // never the multicast group
+    config.onvifAnnouncements = {"127.0.0.1", 0};  // nor its port
     config.receiver.bind = {"127.0.0.1", 0};
     config.interfaces = [] {
         const auto loopback = qdipc::LoopbackInterface();

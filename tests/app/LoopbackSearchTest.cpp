@@ -449,6 +449,9 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
     QTemporaryDir files;
     qdipc::SearchDlgConfig config = setup.Make(cameras->Port(), receivePort);
     config.watch.interval = std::chrono::milliseconds(250);
+    const std::uint16_t announcements = FreeLoopbackPort();
+    QVERIFY(announcements != 0);
+    config.onvifAnnouncements = {"127.0.0.1", announcements};
     config.settingsDestination = {"127.0.0.1", cameras->Port()};
     config.confirmation.timeout = std::chrono::milliseconds(300);
     QString saveAs;
@@ -540,6 +543,34 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
     // The row menu's Show Gone Cameras selects them.
     QCOMPARE(dlg.ListMenu().ShowGoneRows(), 3);
 
+    // An ONVIF device announces itself: its row at once; its Bye makes it
+    // gone at once (three rounds of ONVIF probes would take 7.5 s).
+    qdipc::UdpSocket device;
+    QVERIFY(device.Open());
+    const auto announce = [&](const char* kind, const char* body) {
+        const std::string text =
+            std::string(
+                "<e:Envelope xmlns:e='http://www.w3.org/2003/05/soap-envelope' "
+                "xmlns:w='http://schemas.xmlsoap.org/ws/2004/08/addressing' "
+                "xmlns:q='http://schemas.xmlsoap.org/ws/2005/04/discovery'><e:Body><q:") +
+            kind +
+            "><w:EndpointReference><w:Address>urn:uuid:gate</w:Address>"
+            "</w:EndpointReference>" +
+            body + "</q:" + kind + "></e:Body></e:Envelope>";
+        device.SendTo(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
+                      {"127.0.0.1", announcements});
+    };
+    announce("Hello",
+             "<q:Scopes>onvif://www.onvif.org/name/gate</q:Scopes>"
+             "<q:XAddrs>http://10.9.0.7/onvif/device_service</q:XAddrs>");
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().RowCount(), 4, 1000);
+    QCOMPARE(dlg.Table().CellText(3, qdipc::kColName), std::string("gate"));
+    QCOMPARE(dlg.Table().CellText(3, qdipc::kColIp), std::string("10.9.0.7"));
+    QCOMPARE(dlg.Table().List().GoneCount(), 3);
+    announce("Bye", "");
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.Table().List().GoneCount(), 4, 1000);
+    QVERIFY(dlg.Table().List().Presence(3).gone);
+
     // A confirmation's outcome stays on the bar across watch cycles, until
     // the operator's next action.
     std::array<std::uint8_t, qdipc::record::kDevIdBlockSize> block{};
@@ -554,9 +585,9 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
     QCOMPARE(dlg.ProgressText(), outcome);
     auto* list = dlg.findChild<QTableView*>(QStringLiteral("deviceList"));
     list->selectRow(1);  // the operator acts: the counts are back
-    QCOMPARE(dlg.ProgressText(), QStringLiteral("Watching · every 0.25 s · 3 cameras · %1 "
-                                                "flagged · 1 selected · 3 gone")
-                                     .arg(flagged));
+    QCOMPARE(dlg.ProgressText(), QStringLiteral("Watching · every 0.25 s · 4 cameras · %1 "
+                                                "flagged · 1 selected · 4 gone")
+                                     .arg(flagged + 1));  // the device at 10.9.0.7: off-subnet
     // A new Search ends watching; the bar says it searches.
     QTest::mouseClick(search, Qt::LeftButton);
     QVERIFY(!dlg.Watching());

@@ -65,6 +65,8 @@ struct LoopbackWindowConfig {
         // The ONVIF probes go to a loopback port nobody listens on, never to
         // the multicast group.
         config.onvifDestination = {"127.0.0.1", 9};
+        // Watching hears Hello and Bye on a loopback port of its own, never the group's.
+        config.onvifAnnouncements = {"127.0.0.1", 0};
         config.receiver.bind = {"127.0.0.1", receivePort};
         config.receiver.receiveBufferBytes = 4 * 1024 * 1024;
         config.interfaces = LoopbackNetworks();

@@ -510,6 +510,7 @@ TEST(BatchRunTest, PlansAreCheckedAndOnlyEvidenceConfirms) {
         NetworkConfig config;
         config.searchDestination = {"127.0.0.1", cameras.Port()};
         config.onvifDestination = {"127.0.0.1", 9};  // nobody listens; never the group
+        config.onvifAnnouncements = {"127.0.0.1", 0};
         config.settingsDestination = {"127.0.0.1", cameras.Port()};
         config.receiver.bind = {"127.0.0.1", receivePort};
         config.interfaces = test::LoopbackNetworks();

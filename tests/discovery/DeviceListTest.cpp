@@ -706,5 +706,73 @@ TEST(DeviceListOnvif, AddressClashesAcrossProtocolsAreFlagged) {
     EXPECT_EQ(list.AddOnvifDevice(Onvif("urn:uuid:x", "10.0.0.1")), 0);
     EXPECT_EQ(list.Flags(0) & IpConflict, 0u);
 }
+// Watching ONVIF devices: a Hello lists or returns a device at once, a Bye
+// makes it gone at once, and the rows of ONVIF devices alone are judged by
+// the rounds of probes, never by the native cycles (their answers take
+// longer than a short cycle). Events compared as "kind row", as above.
+TEST(SiteWatchTest, OnvifHelloAndByeCountAtOnceAndRoundsJudgeOnvifRows) {
+    constexpr std::uint32_t kSearch = 5;
+    DeviceList list;
+    SiteWatch watch(list, WatchOptions{std::chrono::milliseconds(1000), 3});
+    const SiteWatch::Clock::time_point t0{};
+    watch.Start(t0);
+    using K = OnvifSightingKind;
+    const auto a = Onvif("urn:uuid:a", "10.0.0.7", "", "Gate");
+    auto renamed = a;
+    renamed.scopeValues.name = "Gate 2";
+    const auto b = Onvif("urn:uuid:b", "10.0.0.8");
+    // Camera 1 answering as an ONVIF device too (the same MAC).
+    const auto c = Onvif("urn:uuid:c", "10.0.0.1", "00:1a:2b:3c:4d:5e");
+    OnvifDevice byeA;
+    byeA.endpoint = "urn:uuid:a";
+    OnvifDevice byeOther;
+    byeOther.endpoint = "urn:uuid:printer";
+    struct Step {
+        int atMs;
+        bool cameraAnswers;
+        std::vector<OnvifSighting> heard;
+        Texts events;
+        int goneCount;
+    };
+    const std::vector<Step> steps = {
+        {100, true, {{K::Hello, a}}, {"added 0", "added 1"}, 0},
+        {150, false, {{K::Hello, c}}, {}, 0},  // joins the camera's row
+        {200, false, {{K::Hello, a}}, {}, 0},  // heard again, nothing new
+        {300, false, {{K::ProbeMatch, a}, {K::ProbeMatch, b}, {K::RoundEnd, {}}}, {"added 2"}, 0},
+        {1000, true, {}, {}, 0},
+        {1100, false, {{K::Bye, byeA}}, {"gone 1"}, 1},  // at once, not after three cycles
+        {1200, false, {{K::Bye, byeA}, {K::Bye, byeOther}}, {}, 1},
+        {1300, false, {{K::RoundEnd, {}}}, {}, 1},      // b misses one round
+        {1400, false, {{K::Hello, a}}, {"back 1"}, 0},  // as it was: back, not changed
+        {1500, false, {{K::Hello, renamed}}, {"changed 1"}, 0},
+        {2000, true, {}, {}, 0},
+        {3000, true, {}, {}, 0},
+        {4000, true, {}, {}, 0},  // three cycles: b is no camera, not gone by them
+        {4100, false, {{K::RoundEnd, {}}}, {}, 0},
+        {4200, false, {{K::RoundEnd, {}}}, {"gone 2"}, 1},  // b: three rounds
+        {4300, false, {{K::ProbeMatch, b}, {K::RoundEnd, {}}}, {"back 2"}, 0},
+    };
+    for (const Step& step : steps) {
+        std::vector<WatchEvent> events;
+        if (step.cameraAnswers) {
+            watch.Observe({Camera(1).Accepted(kSearch)}, kSearch, events);
+        }
+        watch.ObserveOnvif(step.heard, events);
+        watch.Tick(t0 + std::chrono::milliseconds(step.atMs), events);
+        Texts texts;
+        for (const WatchEvent& event : events) {
+            texts.push_back(std::string(WatchEventName(event.kind)) + " " +
+                            std::to_string(event.row));
+        }
+        EXPECT_EQ(texts, step.events) << "at " << step.atMs << " ms";
+        EXPECT_EQ(list.GoneCount(), step.goneCount) << "at " << step.atMs << " ms";
+    }
+    ASSERT_EQ(list.RowCount(), 3);
+    EXPECT_EQ(list.SeenViaOf(0), SeenNative | SeenOnvif);
+    EXPECT_EQ(list.CellText(1, kColName), "Gate 2");
+    EXPECT_TRUE(list.Presence(1).changed);
+    EXPECT_FALSE(list.Presence(2).changed);
+}
+
 }  // namespace
 }  // namespace qdipc

@@ -11,6 +11,7 @@
 
 #include "discovery/OnvifDevices.h"
 #include "discovery/OnvifProbe.h"
+#include "discovery/OnvifWatch.h"
 #include "discovery/WsDiscovery.h"
 #include "platform/XmlReader.h"
 #include "tests/discovery/LoopbackHelpers.h"
@@ -234,6 +235,238 @@ TEST(OnvifProbe, SendsEachProbeFourTimesAndKeepsOnlyAnswersToThem) {
     EXPECT_EQ(probe.Devices().Devices()[0].endpoint, "urn:uuid:cam");
     EXPECT_EQ(probe.Devices().Devices()[0].ip, "10.9.0.7");
     EXPECT_EQ(probe.Devices().Devices()[0].answers, 2);
+}
+
+// A Hello or a Bye written with the given envelope (soap), addressing (wsa)
+// and discovery (wsd) prefixes, bound to the given URIs; body is what goes
+// inside the Hello or Bye after its EndpointReference.
+struct Announcement {
+    std::string soap = "s";
+    std::string wsa = "a";
+    std::string wsd = "d";
+    std::string wsdUri = kWsdNamespace;
+    std::string element = "Hello";
+    std::string address = "urn:uuid:hello-1";
+    std::string body =
+        "<d:Types xmlns:dn='http://www.onvif.org/ver10/network/wsdl'>dn:NetworkVideoTransmitter"
+        "</d:Types><d:XAddrs>http://10.9.0.7/onvif/device_service</d:XAddrs>";
+    std::string padding;  // white space before the end of the envelope
+
+    std::string Text() const {
+        const std::string s = soap.empty() ? "" : soap + ":";
+        const std::string a = wsa.empty() ? "" : wsa + ":";
+        const std::string d = wsd.empty() ? "" : wsd + ":";
+        const auto declare = [](const std::string& prefix, const std::string& uri) {
+            return " xmlns" + (prefix.empty() ? "" : ":" + prefix) + "='" + uri + "'";
+        };
+        std::string inner = body;
+        // The body is written with d:; other prefixes replace it.
+        for (std::size_t at = 0; (at = inner.find("d:", at)) != std::string::npos;) {
+            inner.replace(at, 2, d);
+            at += d.size();
+        }
+        std::string text = "<" + s + "Envelope" + declare(soap, kSoap12Namespace) + "><" + s +
+                           "Header><" + a + "Action" + declare(wsa, kAddressingNamespace) +
+                           ">http://schemas.xmlsoap.org/ws/2005/04/discovery/" + element + "</" +
+                           a + "Action></" + s + "Header><" + s + "Body><" + d + element +
+                           declare(wsd, wsdUri) + "><" + a + "EndpointReference" +
+                           declare(wsa, kAddressingNamespace) + "><" + a + "Address>" + address +
+                           "</" + a + "Address></" + a + "EndpointReference>" + inner + "</" + d +
+                           element + "></" + s + "Body>" + padding + "</" + s + "Envelope>";
+        return text;
+    }
+};
+
+// What the watch reads from the group: by namespace URI whatever the
+// prefixes (none, the default namespace, odd ones), only ONVIF devices'
+// Hellos, Byes by their address alone, nothing oversize or too deep.
+TEST(OnvifWatch, AnnouncementsReadByNamespaceUriOnly) {
+    Announcement plain;
+    Announcement odd;
+    odd.soap = "SOAP-ENV";
+    odd.wsa = "wsa5";
+    odd.wsd = "tns";
+    Announcement defaults;  // every element in its default namespace
+    defaults.soap = defaults.wsa = defaults.wsd = "";
+    defaults.body =
+        "<Types xmlns:q='http://www.onvif.org/ver10/device/wsdl'>q:Device</Types>"
+        "<XAddrs>http://10.9.0.7/onvif/device_service</XAddrs>";
+    Announcement scopeOnly;  // no Types: an onvif:// scope says what it is
+    scopeOnly.body =
+        "<d:Scopes>onvif://www.onvif.org/name/gate</d:Scopes>"
+        "<d:XAddrs>http://10.9.0.7/x</d:XAddrs>";
+    Announcement printer;  // another kind of device on the same group
+    printer.body =
+        "<d:Types xmlns:wsdp='http://schemas.xmlsoap.org/ws/2006/02/devprof'>wsdp:Device</d:Types>"
+        "<d:Scopes>http://printer.example/scope</d:Scopes><d:XAddrs>http://10.9.0.8/</d:XAddrs>";
+    Announcement wrongUri;  // the right prefix "dn" bound to another namespace
+    wrongUri.body = "<d:Types xmlns:dn='urn:not-onvif'>dn:NetworkVideoTransmitter</d:Types>";
+    Announcement discovery11;  // the right names in WS-Discovery 1.1's namespace
+    discovery11.wsdUri = "http://docs.oasis-open.org/ws-dd/ns/discovery/2009/01";
+    Announcement bye;
+    bye.element = "Bye";
+    bye.body = "";  // no Types, no XAddrs
+    Announcement byeNoAddress = bye;
+    byeNoAddress.address = "";
+    Announcement matches;  // a ProbeMatches (someone else's) heard on the group
+    matches.element = "ProbeMatches";
+    Announcement deep;  // an extension nested deeper than any real message
+    for (int i = 0; i < kMaxXmlDepth; ++i) {
+        deep.body += "<x:e xmlns:x='urn:x'>";
+    }
+    for (int i = 0; i < kMaxXmlDepth; ++i) {
+        deep.body += "</x:e>";
+    }
+    deep.body += plain.body;
+    Announcement largest = plain;  // exactly 64 KiB, and one byte more
+    largest.padding.assign(kMaxXmlBytes - plain.Text().size(), ' ');
+    Announcement over = largest;
+    over.padding += ' ';
+    ASSERT_EQ(largest.Text().size(), kMaxXmlBytes);
+
+    struct Row {
+        const char* label;
+        std::string text;
+        std::optional<OnvifSightingKind> kind;
+        const char* endpoint;
+        const char* ip;
+    };
+    const Row table[] = {
+        {"plain prefixes", plain.Text(), OnvifSightingKind::Hello, "urn:uuid:hello-1", "10.9.0.7"},
+        {"SOAP-ENV wsa5 tns", odd.Text(), OnvifSightingKind::Hello, "urn:uuid:hello-1", "10.9.0.7"},
+        {"default namespaces", defaults.Text(), OnvifSightingKind::Hello, "urn:uuid:hello-1",
+         "10.9.0.7"},
+        {"onvif scope without types", scopeOnly.Text(), OnvifSightingKind::Hello,
+         "urn:uuid:hello-1", "10.9.0.7"},
+        {"a printer's Hello", printer.Text(), std::nullopt, "", ""},
+        {"dn bound to another URI", wrongUri.Text(), std::nullopt, "", ""},
+        {"WS-Discovery 1.1 namespace", discovery11.Text(), std::nullopt, "", ""},
+        {"Bye without XAddrs", bye.Text(), OnvifSightingKind::Bye, "urn:uuid:hello-1", ""},
+        {"Bye without an address", byeNoAddress.Text(), std::nullopt, "", ""},
+        {"ProbeMatches on the group", matches.Text(), std::nullopt, "", ""},
+        {"too deep", deep.Text(), std::nullopt, "", ""},
+        {"64 KiB", largest.Text(), OnvifSightingKind::Hello, "urn:uuid:hello-1", "10.9.0.7"},
+        {"64 KiB and one byte", over.Text(), std::nullopt, "", ""},
+        {"not XML", "<s:Envelope", std::nullopt, "", ""},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.label);
+        const auto sighting = ReadAnnouncement(row.text, 0x0A090063, 0, {});
+        ASSERT_EQ(sighting.has_value(), row.kind.has_value());
+        if (!sighting) {
+            continue;
+        }
+        EXPECT_EQ(sighting->kind, *row.kind);
+        EXPECT_EQ(sighting->device.endpoint, row.endpoint);
+        EXPECT_EQ(sighting->device.ip, row.ip);
+    }
+    // A Hello without an address is keyed on its source, as an answer is.
+    Announcement anonymous = plain;
+    anonymous.address = "";
+    const auto keyed = ReadAnnouncement(anonymous.Text(), 0x0A090063, 0, {});
+    ASSERT_TRUE(keyed.has_value());
+    EXPECT_EQ(keyed->device.endpoint, "source:10.9.0.99");
+}
+
+// The source over loopback: what reaches its port comes out in order (the
+// owner woken once per batch); a round of probes gives its devices and then
+// its end, leaving out a device that said Bye while the round ran.
+TEST(OnvifWatch, HeardInOrderAndAByeDuringARoundOutweighsItsAnswer) {
+    UdpSocket responder;
+    ASSERT_TRUE(responder.Open());
+    ASSERT_TRUE(responder.Bind({"127.0.0.1", 0}));
+    std::atomic<int> answered{0};
+    std::thread answering([&] {
+        std::vector<std::uint8_t> buffer(kMaxXmlBytes);
+        std::array<DatagramSlot, 1> slot{};
+        std::set<std::string> seen;
+        while (true) {
+            slot[0] = DatagramSlot{buffer.data(), buffer.size()};
+            if (responder.ReceiveBatch(slot) <= 0) {
+                return;
+            }
+            const auto probe = ReadWsdMessage(
+                std::string(reinterpret_cast<const char*>(buffer.data()), slot[0].length));
+            if (!probe || !seen.insert(probe->messageId).second) {
+                continue;
+            }
+            const std::string match = Match(probe->messageId, "urn:uuid:cam", "10.9.0.7");
+            responder.SendTo(reinterpret_cast<const std::uint8_t*>(match.data()), match.size(),
+                             {"127.0.0.1", slot[0].sourcePort});
+            ++answered;
+        }
+    });
+
+    std::atomic<int> wakes{0};
+    OnvifWatchOptions options;
+    options.announcements = {"127.0.0.1", 0};
+    options.interfaces = test::LoopbackNetworks();
+    options.probe.destination = {"127.0.0.1", responder.LocalPort()};
+    options.probe.listen = milliseconds(500);
+    options.probe.multicastLoop = true;
+    options.probe.drawFirstGap = [] { return 50; };
+    options.wake = [&] { ++wakes; };
+    OnvifWatchSource source(options);
+    ASSERT_TRUE(source.Listen());
+    ASSERT_NE(source.ListenPort(), 0);
+    UdpSocket device;
+    ASSERT_TRUE(device.Open());
+    const auto send = [&](const std::string& text) {
+        device.SendTo(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
+                      {"127.0.0.1", source.ListenPort()});
+    };
+    // Waits (at most 3 s) until count sightings are there.
+    std::vector<OnvifSighting> heard;
+    const auto takeUntil = [&](std::size_t count) {
+        for (int i = 0; i < 300 && heard.size() < count; ++i) {
+            for (OnvifSighting& sighting : source.Take()) {
+                heard.push_back(std::move(sighting));
+            }
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+    };
+    Announcement hello;
+    Announcement bye;
+    bye.element = "Bye";
+    bye.body = "";
+    send(hello.Text());
+    send("<not xml");
+    send(bye.Text());
+    takeUntil(2);
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[0].kind, OnvifSightingKind::Hello);
+    EXPECT_EQ(heard[0].device.ip, "10.9.0.7");
+    EXPECT_EQ(heard[1].kind, OnvifSightingKind::Bye);
+    EXPECT_EQ(heard[1].device.endpoint, "urn:uuid:hello-1");
+    EXPECT_GE(wakes.load(), 1);
+
+    // A round: the camera answers, then says Bye while the round still listens.
+    heard.clear();
+    ASSERT_TRUE(source.Probe());
+    EXPECT_FALSE(source.Probe());  // one round at a time
+    for (int i = 0; i < 200 && answered.load() < 1; ++i) {
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    Announcement camBye = bye;
+    camBye.address = "urn:uuid:cam";
+    send(camBye.Text());
+    takeUntil(2);
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[0].kind, OnvifSightingKind::Bye);
+    EXPECT_EQ(heard[1].kind, OnvifSightingKind::RoundEnd);
+    // The next round, without a Bye, gives the camera.
+    heard.clear();
+    for (int i = 0; i < 300 && !source.Probe(); ++i) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    takeUntil(2);
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[0].kind, OnvifSightingKind::ProbeMatch);
+    EXPECT_EQ(heard[0].device.endpoint, "urn:uuid:cam");
+    EXPECT_EQ(heard[1].kind, OnvifSightingKind::RoundEnd);
+    source.Stop();
+    responder.Interrupt();
+    answering.join();
 }
 
 }  // namespace

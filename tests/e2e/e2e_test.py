@@ -1872,7 +1872,9 @@ def scenario_onvif_cli(lab, args):
     variants, camera 0 answering both protocols (the same MAC), and an ONVIF
     device on camera 1's address with another MAC. One --list gives one
     record per device with seen_via and the clash flagged on both; a plan
-    onto an ONVIF device's address exits 2; --assign skips it."""
+    onto an ONVIF device's address exits 2; --assign skips it. --watch lists
+    the site, adds a device on its Hello and makes it gone on its Bye, each
+    within 3 s (its cycle is 30 s)."""
     lab.start_camsim(3, first=0)
     sims = [lab.start_onvifsim(3, first=20, name="onvif-only"),
             lab.start_onvifsim(1, first=0, variant="eui64-xaddr", name="onvif-both"),
@@ -1929,6 +1931,46 @@ def scenario_onvif_cli(lab, args):
           f"--assign --dry-run must skip the ONVIF addresses: {result.returncode} {planned} "
           f"{result.stderr}")
     log(f"a plan onto {onvif_ip} exits 2; --assign from it plans {targets}")
+
+    # Watching both kinds. A 30 s cycle: after the first round of probes only
+    # a Hello or a Bye can tell about a device within the test (three rounds
+    # without an answer would take 90 s).
+    env = {k: v for k, v in lab.env.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    watch = lab.start("watch-onvif", [lab.app_path, "--watch", "--format", "jsonl",
+                                      "--interval", "30"], capture=True, env=env)
+    deadline = time.monotonic() + 8
+    while len(watch.lines.since(0)) < 7 and time.monotonic() < deadline:
+        time.sleep(0.1)
+    events = watch_lines(watch, 0)
+    added = sorted((e["ip"], e["seen_via"]) for e in events if e["event"] == "added")
+    check(len(events) == 7 and len(added) == 7 and
+          added.count((lab.camera_ip(1), "onvif")) == 1 and
+          all((lab.camera_ip(20 + i), "onvif") in added for i in range(3)),
+          f"--watch began with 3 cameras and 4 ONVIF devices added: {added}")
+    log(f"--watch: {len(added)} added (the first round of ONVIF probes beside the search)")
+    mark = watch.lines.count()
+    t0 = time.monotonic()
+    announcing = lab.start_onvifsim(1, first=60, variant="plain", name="onvif-hello",
+                                    extra=("--hello", "--bye"))
+    wait_watch_event(watch, mark, "added", lab.camera_ip(60), 5)
+    took = time.monotonic() - t0
+    check(took < 3, f"the Hello took {took:.1f} s to be added")
+    hello = watch_lines(watch, mark)
+    check(len(hello) == 1 and hello[0]["seen_via"] == "onvif" and
+          hello[0]["name"] == f"onvif cam #{lab.camera_base(60)}",
+          f"one line for the Hello: {hello}")
+    log(f"--watch: the Hello added {lab.camera_ip(60)} after {took:.1f} s")
+    mark = watch.lines.count()
+    t0 = time.monotonic()
+    announcing.stop()  # it says Bye
+    wait_watch_event(watch, mark, "gone", lab.camera_ip(60), 5)
+    took = time.monotonic() - t0
+    check(took < 3, f"the Bye took {took:.1f} s to make it gone")
+    bye = watch_lines(watch, mark)
+    check([e["event"] for e in bye] == ["gone"], f"one line for the Bye: {bye}")
+    log(f"--watch: the Bye made it gone after {took:.1f} s")
+    watch.popen.send_signal(signal.SIGTERM)
+    check(watch.popen.wait(5) == 0, "--watch did not end with 0 on SIGTERM")
     for sim in sims:
         sim.stop()
 
