@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""The Windows build's two programs under Wine: qd_ip_search.com (console)
+and qd_ip_search.exe (GUI, the window; a verb runs the command line on the
+console it was started from). Only --version, --help and wrong options are
+run: none of them opens a socket. Exit 77 without Wine."""
+
+import argparse
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from winetest import Wine  # noqa: E402
+
+WRONG = b"qd_ip_search: unknown option '--lsit' (see 'qd_ip_search --help')"
+
+
+def subsystem(path):
+    """The PE optional header's Subsystem: 2 GUI, 3 console."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    pe = int.from_bytes(data[0x3C:0x40], "little")
+    return int.from_bytes(data[pe + 24 + 68: pe + 24 + 70], "little")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--wine-run", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--com", required=True)
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--version", required=True)
+    args = parser.parse_args()
+    wine = Wine(args.wine_run, args.prefix)
+    failures = []
+
+    def expect(what, got, wanted):
+        if got != wanted:
+            failures.append(f"{what}: got {got!r}, expected {wanted!r}")
+
+    expect("qd_ip_search.com subsystem", subsystem(args.com), 3)
+    expect("qd_ip_search.exe subsystem", subsystem(args.exe), 2)
+
+    helps = {}
+    for program in (args.com, args.exe):
+        name = os.path.basename(program)
+        result = wine.run(program, "--version")
+        expect(f"{name} --version: exit", result.returncode, 0)
+        expect(f"{name} --version", result.stdout, f"qd_ip_search {args.version}\n".encode())
+        result = wine.run(program, "--help")
+        expect(f"{name} --help: exit", result.returncode, 0)
+        expect(f"{name} --help: errors", result.stderr, b"")
+        helps[name] = result.stdout
+        for wrong in (["--lsit"], ["--list", "--lsit"], ["--no-firewall", "--lsit"]):
+            result = wine.run(program, *wrong)
+            expect(f"{name} {' '.join(wrong)}: exit", result.returncode, 2)
+            expect(f"{name} {' '.join(wrong)}: output", result.stdout, b"")
+            expect(f"{name} {' '.join(wrong)}: message", result.stderr.rstrip(b"\r\n"), WRONG)
+    com_help, exe_help = helps.values()
+    if not (com_help.startswith(b"Usage") or b"--list" in com_help):
+        failures.append(f"--help says {com_help[:200]!r}")
+    expect("--help of the .exe as of the .com", exe_help, com_help)
+
+    # cmd, typed without an extension: the console program runs, and cmd
+    # gets its exit code.
+    folder = os.path.dirname(os.path.abspath(args.com))
+    result = wine.run("cmd", "/c", "qd_ip_search --lsit & echo exit %errorlevel%", cwd=folder)
+    expect("cmd: qd_ip_search --lsit", result.stdout.replace(b"\r\n", b"\n").strip(),
+           b"exit 2")
+    expect("cmd: qd_ip_search --lsit: message", result.stderr.rstrip(b"\r\n"), WRONG)
+
+    for failure in failures:
+        print("FAIL:", failure)
+    print(f"win_programs_wine: {len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
