@@ -6,10 +6,13 @@ run: none of them opens a socket. Exit 77 without Wine."""
 
 import argparse
 import os
+import shutil
 import sys
+import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from winetest import Wine  # noqa: E402
+from winetest import Wine, windows_path  # noqa: E402
 
 WRONG = b"qd_ip_search: unknown option '--lsit' (see 'qd_ip_search --help')"
 
@@ -28,6 +31,7 @@ def main():
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--com", required=True)
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--arguments-probe", required=True)
     parser.add_argument("--version", required=True)
     args = parser.parse_args()
     wine = Wine(args.wine_run, args.prefix)
@@ -67,6 +71,27 @@ def main():
     expect("cmd: qd_ip_search --lsit", result.stdout.replace(b"\r\n", b"\n").strip(),
            b"exit 2")
     expect("cmd: qd_ip_search --lsit: message", result.stderr.rstrip(b"\r\n"), WRONG)
+
+    # Without a verb the .com starts the window program beside it with its
+    # arguments and does not wait: a probe in the window program's place
+    # writes the command line it got.
+    work = tempfile.mkdtemp(prefix="programs-", dir=os.path.dirname(os.path.abspath(args.com)))
+    try:
+        shutil.copyfile(args.com, os.path.join(work, "qd_ip_search.com"))
+        shutil.copyfile(args.arguments_probe, os.path.join(work, "qd_ip_search.exe"))
+        log = os.path.join(work, "arguments.txt")
+        result = wine.run(os.path.join(work, "qd_ip_search.com"), "--no-firewall", "-style",
+                          "Windows Vista", env={"QDIPC_ARGUMENTS_LOG": windows_path(log)})
+        expect("qd_ip_search.com without a verb: exit", result.returncode, 0)
+        deadline = time.monotonic() + 20
+        while not os.path.exists(log) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        line = open(log, encoding="utf-8").read() if os.path.exists(log) else None
+        expect("the window program's command line", line,
+               f'"{windows_path(os.path.join(work, "qd_ip_search.exe"))}" --no-firewall -style '
+               '"Windows Vista"')
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
 
     for failure in failures:
         print("FAIL:", failure)
