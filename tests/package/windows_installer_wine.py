@@ -107,6 +107,9 @@ def main():
             if "qd_ip_search.exe".encode("utf-16-le") not in data and \
                     b"qd_ip_search.exe" not in data:
                 failures.append("the Start-menu link does not name qd_ip_search.exe")
+            # Its working folder (the error log's) is the user's, not Program Files.
+            if "%USERPROFILE%".encode("utf-16-le") not in data and b"%USERPROFILE%" not in data:
+                failures.append("the Start-menu link does not start in %USERPROFILE%")
 
         values = {}
         for line in wine.reg_query(UNINSTALL_KEY).splitlines():
