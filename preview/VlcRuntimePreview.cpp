@@ -17,9 +17,15 @@ VlcRuntimePreview::VlcRuntimePreview(const VlcFunctions& functions) : m_vlc(func
 }
 
 VlcRuntimePreview::~VlcRuntimePreview() {
+    ReleaseAll();
+}
+
+void VlcRuntimePreview::ReleaseAll() {
     Stop();
     if (m_instance != nullptr) {
-        m_vlc.libvlc_release(m_instance);
+        // After the players: the queue runs its jobs in order.
+        m_releases.Post([vlc = m_vlc, instance = m_instance] { vlc.libvlc_release(instance); });
+        m_instance = nullptr;
     }
 }
 
@@ -33,7 +39,7 @@ std::string VlcRuntimePreview::Play(std::string_view ip, void* window) {
     if (!ParseIpv4Strict(ip)) {
         return "No picture: the camera reports no valid IP address";
     }
-    if (m_instance == nullptr) {
+    if (m_instance == nullptr || m_closed) {
         return "No picture: VLC could not be started";
     }
     libvlc_media_t* media =
@@ -58,10 +64,18 @@ std::string VlcRuntimePreview::Play(std::string_view ip, void* window) {
 
 void VlcRuntimePreview::Stop() {
     if (m_player != nullptr) {
-        m_vlc.libvlc_media_player_stop(m_player);
-        m_vlc.libvlc_media_player_release(m_player);
+        m_releases.Post([vlc = m_vlc, player = m_player] {
+            vlc.libvlc_media_player_stop(player);
+            vlc.libvlc_media_player_release(player);
+        });
         m_player = nullptr;
     }
+}
+
+bool VlcRuntimePreview::Close(std::chrono::milliseconds limit) {
+    ReleaseAll();
+    m_closed = true;
+    return m_releases.WaitUntilIdle(limit);
 }
 
 }  // namespace qdipc

@@ -2,6 +2,7 @@
 // camera's preview into a made-up window handle. Prints what it found, one
 // "key: value" a line, for vlc_runtime_wine.py.
 
+#include <chrono>
 #include <cstdio>
 
 #include "platform/VlcRuntime.h"
@@ -19,6 +20,7 @@ int main() {
         qdipc::VlcRuntimePreview preview(runtime.functions);
         const std::string reason = preview.Play("10.77.0.21", reinterpret_cast<void*>(0x1234));
         std::printf("play: %s\n", reason.empty() ? "started" : reason.c_str());
+        std::printf("closed: %s\n", preview.Close(std::chrono::seconds(10)) ? "yes" : "no");
     }
     return 0;
 }

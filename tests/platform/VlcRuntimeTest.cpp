@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/VlcRuntime.h"
@@ -101,12 +103,32 @@ TEST(VlcRuntimeTest, LinuxLinksLibvlc) {
 }
 #endif
 
-// Recording stand-ins for the library's calls.
+// Recording stand-ins for the library's calls. A call made off the test's
+// own thread (the release thread) is marked "[off] ".
+std::mutex g_mutex;
 std::vector<std::string> g_calls;
+std::thread::id g_testThread;
 int g_playResult = 0;
 libvlc_instance_t* const kInstance = reinterpret_cast<libvlc_instance_t*>(0x10);
 libvlc_media_t* const kMedia = reinterpret_cast<libvlc_media_t*>(0x20);
 libvlc_media_player_t* const kPlayer = reinterpret_cast<libvlc_media_player_t*>(0x30);
+
+void Record(std::string call) {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    g_calls.push_back((std::this_thread::get_id() == g_testThread ? "" : "[off] ") + call);
+}
+
+std::vector<std::string> Calls() {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    return g_calls;
+}
+
+void StartRecording() {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    g_calls.clear();
+    g_testThread = std::this_thread::get_id();
+    g_playResult = 0;
+}
 
 VlcFunctions RecordingFunctions() {
     VlcFunctions f;
@@ -115,53 +137,59 @@ VlcFunctions RecordingFunctions() {
         for (int i = 0; i < argc; ++i) {
             call += std::string(" ") + argv[i];
         }
-        g_calls.push_back(call);
+        Record(call);
         return kInstance;
     };
     f.libvlc_release = [](libvlc_instance_t* i) {
-        g_calls.push_back(i == kInstance ? "release" : "release ?");
+        Record(i == kInstance ? "release" : "release ?");
     };
     f.libvlc_media_new_location = [](libvlc_instance_t* i, const char* location) {
-        g_calls.push_back(std::string(i == kInstance ? "media " : "media ? ") + location);
+        Record(std::string(i == kInstance ? "media " : "media ? ") + location);
         return kMedia;
     };
     f.libvlc_media_add_option = [](libvlc_media_t* m, const char* option) {
-        g_calls.push_back(std::string(m == kMedia ? "option " : "option ? ") + option);
+        Record(std::string(m == kMedia ? "option " : "option ? ") + option);
     };
     f.libvlc_media_release = [](libvlc_media_t* m) {
-        g_calls.push_back(m == kMedia ? "media release" : "media release ?");
+        Record(m == kMedia ? "media release" : "media release ?");
     };
     f.libvlc_media_player_new_from_media = [](libvlc_media_t* m) {
-        g_calls.push_back(m == kMedia ? "player" : "player ?");
+        Record(m == kMedia ? "player" : "player ?");
         return kPlayer;
     };
     f.libvlc_media_player_release = [](libvlc_media_player_t* p) {
-        g_calls.push_back(p == kPlayer ? "player release" : "player release ?");
+        Record(p == kPlayer ? "player release" : "player release ?");
     };
     f.libvlc_media_player_set_hwnd = [](libvlc_media_player_t* p, void* window) {
-        g_calls.push_back((p == kPlayer ? "hwnd " : "hwnd ? ") +
-                          std::to_string(reinterpret_cast<std::uintptr_t>(window)));
+        Record((p == kPlayer ? "hwnd " : "hwnd ? ") +
+               std::to_string(reinterpret_cast<std::uintptr_t>(window)));
     };
     f.libvlc_media_player_play = [](libvlc_media_player_t* p) {
-        g_calls.push_back(p == kPlayer ? "play" : "play ?");
+        Record(p == kPlayer ? "play" : "play ?");
         return g_playResult;
     };
     f.libvlc_media_player_stop = [](libvlc_media_player_t* p) {
-        g_calls.push_back(p == kPlayer ? "stop" : "stop ?");
+        Record(p == kPlayer ? "stop" : "stop ?");
     };
     return f;
 }
 
 TEST(VlcRuntimePreviewTest, PlaysThePreviewLocationWithItsCaching) {
-    g_calls.clear();
-    g_playResult = 0;
+    StartRecording();
     const VlcFunctions functions = RecordingFunctions();
-    {
-        VlcRuntimePreview preview(functions);
-        EXPECT_EQ(preview.Play("10.77.0.21", reinterpret_cast<void*>(0x1234)), "");
-        EXPECT_EQ(preview.Play("10.77.0.22", reinterpret_cast<void*>(0x1234)), "");
+    VlcRuntimePreview preview(functions);
+    EXPECT_EQ(preview.Play("10.77.0.21", reinterpret_cast<void*>(0x1234)), "");
+    EXPECT_EQ(preview.Play("10.77.0.22", reinterpret_cast<void*>(0x1234)), "");
+    EXPECT_TRUE(preview.Close(std::chrono::seconds(10)));
+    EXPECT_EQ(preview.Play("10.77.0.23", nullptr), "No picture: VLC could not be started");
+    // The caller's calls in order, and the releases off its thread in order
+    // (the first player's may come between the second player's calls).
+    std::vector<std::string> own;
+    std::vector<std::string> off;
+    for (const std::string& call : Calls()) {
+        (call.starts_with("[off] ") ? off : own).push_back(call);
     }
-    const std::vector<std::string> expected = {
+    const std::vector<std::string> expectedOwn = {
         "new --ignore-config --aout=adummy --no-osd --no-spu --no-video-title-show "
         "--no-disable-screensaver --gl=none --gles2=none",
         "media rtsp://10.77.0.21/channel1/1",
@@ -170,40 +198,39 @@ TEST(VlcRuntimePreviewTest, PlaysThePreviewLocationWithItsCaching) {
         "media release",
         "hwnd 4660",
         "play",
-        // The second camera replaces the first.
-        "stop",
-        "player release",
         "media rtsp://10.77.0.22/channel1/1",
         "option :network-caching=300",
         "player",
         "media release",
         "hwnd 4660",
         "play",
-        "stop",
-        "player release",
-        "release",
     };
-    EXPECT_EQ(g_calls, expected);
+    EXPECT_EQ(own, expectedOwn);
+    const std::vector<std::string> expectedOff = {
+        "[off] stop", "[off] player release",  // the first camera's, replaced
+        "[off] stop", "[off] player release",  // the second's, at Close
+        "[off] release"};
+    EXPECT_EQ(off, expectedOff);
 }
 
 TEST(VlcRuntimePreviewTest, NoConnectionWithoutAPlainAddress) {
-    g_calls.clear();
+    StartRecording();
     const VlcFunctions functions = RecordingFunctions();
     VlcRuntimePreview preview(functions);
-    g_calls.clear();
     EXPECT_EQ(preview.Play("10.9.0.5:1@10.9.0.6", nullptr),
               "No picture: the camera reports no valid IP address");
     EXPECT_EQ(preview.Play("10.9.0.256", nullptr),
               "No picture: the camera reports no valid IP address");
     EXPECT_EQ(preview.Play("", nullptr), "No picture: no camera chosen");
-    EXPECT_TRUE(g_calls.empty());
-    // A player that does not start is released at once.
+    EXPECT_EQ(Calls().size(), 1u);  // the instance only
+    // A player that does not start is released.
     g_playResult = -1;
     EXPECT_EQ(preview.Play("10.9.0.5", nullptr), "No picture: VLC could not be started");
-    g_playResult = 0;
-    ASSERT_GE(g_calls.size(), 2u);
-    EXPECT_EQ(g_calls[g_calls.size() - 2], "stop");
-    EXPECT_EQ(g_calls.back(), "player release");
+    EXPECT_TRUE(preview.Close(std::chrono::seconds(10)));
+    const std::vector<std::string> calls = Calls();
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()),
+              (std::vector<std::string>{"[off] stop", "[off] player release", "[off] release"}));
 }
 
 }  // namespace

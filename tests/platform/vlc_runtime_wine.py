@@ -108,6 +108,7 @@ def main():
         expect("HKLM", "version", found.get("version"), "3.0.20 Vetinari")
         expect("HKLM", "reason", found.get("reason"), "")
         expect("HKLM", "play", found.get("play"), "started")
+        expect("HKLM", "closed", found.get("closed"), "yes")
         wanted = ["libvlc_get_version",
                   "libvlc_new from " + windows_path(os.path.join(machine, "libvlc.dll"))]
         wanted += ["libvlc_new argument " + a for a in (
