@@ -1,7 +1,7 @@
-// qd_ip_search without its window: the program of a build without Qt (the
-// Windows cross build, where Qt for Windows is not at hand). Its command line
-// is the windowed program's; a command line that would open the window is
-// refused.
+// qd_ip_search.com, the console program of the Windows build without Qt:
+// the command line, as on Linux (cmd runs it, rather than the window program
+// qd_ip_search.exe beside it, when no extension is typed, and waits for its
+// exit code). A command line without a verb starts the window program.
 
 #include <iostream>
 
@@ -14,9 +14,12 @@ int main(int argc, char* argv[]) {
         qdipc::ParseCommandLine(qdipc::CommandLineArguments(argc, argv));
     qdipc::UseParentConsole();
     if (commandLine.mode == qdipc::CommandMode::Window) {
-        std::cerr << "qd_ip_search: this build has no window; use --list, --modify, --assign, "
-                     "--plan, --diagnose, --help or --version\n";
-        return qdipc::kExitUsage;
+        if (qdipc::StartWindowProgram()) {
+            return 0;
+        }
+        std::cerr << "qd_ip_search: the window program qd_ip_search.exe could not be started; "
+                     "the command line works: qd_ip_search --help\n";
+        return 1;
     }
     qdipc::IgnoreClosedPipeSignal();
     return qdipc::RunCommandLine(commandLine, std::cout, std::cerr);

@@ -24,4 +24,10 @@ void IgnoreClosedPipeSignal();
 // Elsewhere: argv as it is (the terminal's encoding, UTF-8 in practice).
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
+// Windows only: starts the window program, the .exe of this program's name
+// in its folder (qd_ip_search.com starts qd_ip_search.exe), with this
+// program's arguments, and returns without waiting. False when it could not
+// be started.
+bool StartWindowProgram();
+
 }  // namespace qdipc

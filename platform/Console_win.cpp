@@ -72,4 +72,53 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
     return arguments;
 }
 
+bool StartWindowProgram() {
+    std::wstring self(MAX_PATH, L'\0');
+    DWORD length = 0;
+    while ((length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()))) ==
+           self.size()) {
+        self.resize(self.size() * 2);
+    }
+    if (length == 0) {
+        return false;
+    }
+    self.resize(length);
+    const std::size_t dot = self.find_last_of(L'.');
+    const std::size_t slash = self.find_last_of(L"\\/");
+    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) {
+        return false;
+    }
+    const std::wstring program = self.substr(0, dot) + L".exe";
+    if (_wcsicmp(program.c_str(), self.c_str()) == 0) {
+        return false;  // this is the window program itself
+    }
+    // The arguments as typed: what follows the program's name, read as the
+    // C runtime reads it (quoted up to the next quote, else up to a blank).
+    const wchar_t* rest = GetCommandLineW();
+    if (*rest == L'"') {
+        ++rest;
+        while (*rest != 0 && *rest != L'"') {
+            ++rest;
+        }
+        if (*rest == L'"') {
+            ++rest;
+        }
+    } else {
+        while (*rest != 0 && *rest != L' ' && *rest != L'\t') {
+            ++rest;
+        }
+    }
+    std::wstring line = L"\"" + program + L"\"" + rest;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
 }  // namespace qdipc

@@ -11,18 +11,10 @@
 #include "discovery/OnvifDevice.h"
 #include "preview/CCredentialsDlg.h"
 #include "preview/LibVlcBackend.h"
+#include "preview/StreamFacts.h"
 #include "settings/SettingsValidation.h"
 
 namespace {
-
-// The library's options. Only what the pane shows is set up: no audio
-// output, no on-screen texts, no screensaver inhibition (each would be
-// looked up and opened on the way to the first picture), and no OpenGL video
-// output, whose set-up (a GL context per try of a decoder format) held the
-// first picture back by most of a second.
-const std::vector<std::string> kInstanceArguments = {
-    "--ignore-config",          "--aout=adummy", "--no-osd",    "--no-spu", "--no-video-title-show",
-    "--no-disable-screensaver", "--gl=none",     "--gles2=none"};
 
 // "host" of "rtsp://host[:port]/path" when host is a dotted quad and
 // nothing else comes before the path (no "user@", no second ":" or "@"),
@@ -75,7 +67,7 @@ CVideoStatic::CVideoStatic(std::unique_ptr<qdipc::VlcBackend> backend, QWidget* 
     setAttribute(Qt::WA_NativeWindow);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
-    m_instance = m_vlc->NewInstance(kInstanceArguments);
+    m_instance = m_vlc->NewInstance(qdipc::PreviewInstanceArguments());
 
     // One line across the middle of the pane, in a native window of its own
     // so that it can be raised above the one libvlc draws into.
@@ -153,7 +145,7 @@ int CVideoStatic::Play() {
         // The reason shown for the player before goes with it.
         ShowStatus(QString());
         m_media = m_vlc->NewMedia(m_instance, m_location);
-        m_vlc->AddOption(m_media, ":network-caching=300");
+        m_vlc->AddOption(m_media, qdipc::PreviewCachingOption());
         if (auto known = m_credentials.find(HostOf(m_location)); known != m_credentials.end()) {
             m_vlc->SetCredentials(m_media, known->second.user, known->second.password);
         }

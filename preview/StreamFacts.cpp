@@ -127,4 +127,17 @@ std::string PreviewLocationFor(std::string_view ip) {
     return "rtsp://" + std::string(ip) + "/channel1/1";
 }
 
+std::string PreviewCachingOption() {
+    return ":network-caching=" + std::to_string(kPreviewNetworkCaching.count());
+}
+
+std::vector<std::string> PreviewInstanceArguments() {
+    // Each option left out would be looked up and opened on the way to the
+    // first picture; the OpenGL output's set-up (a GL context per try of a
+    // decoder format) held the first picture back by most of a second.
+    return {"--ignore-config", "--aout=adummy",         "--no-osd",
+            "--no-spu",        "--no-video-title-show", "--no-disable-screensaver",
+            "--gl=none",       "--gles2=none"};
+}
+
 }  // namespace qdipc

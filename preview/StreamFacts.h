@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "preview/StreamEvent.h"
 
@@ -79,5 +80,15 @@ std::string NoPictureReason(StreamEvent event, std::string_view host, int port);
 // The location the preview plays for a camera's IP: "rtsp://" + ip +
 // "/channel1/1", nothing between the parts.
 std::string PreviewLocationFor(std::string_view ip);
+
+// How long the preview buffers the stream against network jitter, and the
+// media option that says so (":network-caching=300").
+inline constexpr std::chrono::milliseconds kPreviewNetworkCaching{300};
+std::string PreviewCachingOption();
+
+// The media library's options for the preview: only what the pane shows is
+// set up (no audio output, no on-screen texts, no screensaver inhibition, no
+// OpenGL video output).
+std::vector<std::string> PreviewInstanceArguments();
 
 }  // namespace qdipc

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "preview/StreamFacts.h"
+
 namespace qdipc {
 
 struct SnapshotRequest {
@@ -17,7 +19,7 @@ struct SnapshotRequest {
     std::chrono::milliseconds limit{10000};
     // How long the stream is buffered against network jitter, as the pane's
     // network cache.
-    std::chrono::milliseconds networkCaching{300};
+    std::chrono::milliseconds networkCaching{kPreviewNetworkCaching};
 };
 
 struct SnapshotResult {

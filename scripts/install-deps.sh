@@ -4,6 +4,7 @@
 #   scripts/install-deps.sh run       build and run the tool (its window and command line)
 #   scripts/install-deps.sh demo      run, plus the simulated cameras' LAN and the headless demo
 #   scripts/install-deps.sh package   run, plus building and checking the Debian package
+#                                     and the Windows installer
 #   scripts/install-deps.sh test      everything: every test, the Windows build, the fuzzers
 #   scripts/install-deps.sh --list KIND   print the packages of KIND, one a line
 # Without an argument: test (everything).
@@ -46,8 +47,10 @@ demo_packages=(
 )
 
 # The Debian package: dependencies, checks of the package, its desktop entry
-# and its AppStream metadata, and rendering the icon's SVG.
-package_packages=(dpkg-dev lintian desktop-file-utils appstream librsvg2-bin)
+# and its AppStream metadata, and rendering the icon's SVG; the Windows
+# downloads: the programs cross-built (mingw-w64) and the installer (NSIS).
+package_packages=(dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
+    g++-mingw-w64-x86-64-posix nsis)
 
 # The tests besides the demo's: unit tests, sanitizers and fuzzers (clang),
 # and the Windows build of the core and its tests (mingw-w64), run under Wine.

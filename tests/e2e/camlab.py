@@ -840,7 +840,7 @@ class Lab:
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
                             "QT_QPA_PLATFORM")}
         argv = [self.app_path, *map(str, args)]
-        if self.app_path.endswith(".exe"):  # the Windows build, under Wine
+        if self.app_path.endswith((".exe", ".com")):  # the Windows build, under Wine
             root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
             argv.insert(0, os.path.join(root, "scripts", "wine-run.sh"))
         try:

@@ -453,8 +453,8 @@ def scenario_cli(lab, args):
 
 
 def scenario_wine_cli(lab, args):
-    """The Windows build's command line (no window) under Wine on the virtual
-    LAN: started without a verb it says it has no window; a non-ASCII
+    """The Windows build's command line (qd_ip_search.com) under Wine on the
+    virtual LAN: an unknown option is one line and exit 2; a non-ASCII
     interface name arrives whole; --list --format csv prints byte for byte
     what the cameras' replies give; --modify sends the window's record."""
     # Wine's own server creates the sockets, so it must run in this network
@@ -466,15 +466,17 @@ def scenario_wine_cli(lab, args):
         lab.start_sniffer()
         lab.start_camsim(cameras=4)
 
-        result = lab.run_cli(timeout=120)  # the first start may create the prefix
-        check(result.returncode == 2 and "this build has no window" in result.stderr,
-              f"no verb: exit {result.returncode}, {result.stderr!r}")
+        # the first start may create the prefix
+        result = lab.run_cli("--lsit", timeout=120)
+        check(result.returncode == 2 and result.stderr.count("\n") == 1
+              and "unknown option '--lsit'" in result.stderr,
+              f"unknown option: exit {result.returncode}, {result.stderr!r}")
         result = lab.run_cli("--list", "--interface", "\u4ee5\u592a\u7f51")
         check(result.returncode == 2
               and "no up, broadcast-capable IPv4 interface is named '\u4ee5\u592a\u7f51'"
               in result.stderr,
               f"--interface with a Chinese name: exit {result.returncode}, {result.stderr!r}")
-        log("no verb: exit 2; --interface \u4ee5\u592a\u7f51 is named in the message intact")
+        log("unknown option: one line, exit 2; --interface \u4ee5\u592a\u7f51 is named in the message intact")
 
         mark = lab.capture_mark()
         t0 = time.time()

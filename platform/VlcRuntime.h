@@ -1,0 +1,98 @@
+#pragma once
+// libvlc for a program that does not link it (the Windows window): the
+// library of an installed VLC 3 of the program's own bitness, loaded at run
+// time, and the calls the preview makes, resolved by name. Where nothing fit,
+// the result says why in the one line the preview pane shows.
+//
+// Windows (VlcRuntime_win.cpp): the install folder is read from
+// HKLM\Software\VideoLAN\VLC "InstallDir", then HKCU, then
+// %ProgramFiles%\VideoLAN\VLC is tried; libvlc.dll is loaded with its own
+// folder searched for its dependencies (libvlccore.dll). Elsewhere
+// (VlcRuntime_linux.cpp) the program links libvlc when it is built.
+// Toolkit-free.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+struct libvlc_instance_t;
+struct libvlc_media_t;
+struct libvlc_media_player_t;
+struct libvlc_event_manager_t;
+struct libvlc_event_t;
+
+namespace qdipc {
+
+// The libvlc 3 calls the preview makes, each named as the library exports it.
+struct VlcFunctions {
+    libvlc_instance_t* (*libvlc_new)(int argc, const char* const* argv) = nullptr;
+    void (*libvlc_release)(libvlc_instance_t* instance) = nullptr;
+    const char* (*libvlc_get_version)() = nullptr;
+    libvlc_media_t* (*libvlc_media_new_location)(libvlc_instance_t* instance,
+                                                 const char* location) = nullptr;
+    void (*libvlc_media_add_option)(libvlc_media_t* media, const char* option) = nullptr;
+    void (*libvlc_media_release)(libvlc_media_t* media) = nullptr;
+    libvlc_media_player_t* (*libvlc_media_player_new_from_media)(libvlc_media_t* media) = nullptr;
+    void (*libvlc_media_player_release)(libvlc_media_player_t* player) = nullptr;
+    void (*libvlc_media_player_set_hwnd)(libvlc_media_player_t* player, void* window) = nullptr;
+    int (*libvlc_media_player_play)(libvlc_media_player_t* player) = nullptr;
+    void (*libvlc_media_player_stop)(libvlc_media_player_t* player) = nullptr;
+    libvlc_event_manager_t* (*libvlc_media_player_event_manager)(libvlc_media_player_t* player) =
+        nullptr;
+    int (*libvlc_event_attach)(libvlc_event_manager_t* manager, int type,
+                               void (*callback)(const libvlc_event_t* event, void* data),
+                               void* data) = nullptr;
+    int (*libvlc_video_get_size)(libvlc_media_player_t* player, unsigned video, unsigned* width,
+                                 unsigned* height) = nullptr;
+    int (*libvlc_video_take_snapshot)(libvlc_media_player_t* player, unsigned video,
+                                      const char* path, unsigned width, unsigned height) = nullptr;
+};
+
+struct VlcRuntime {
+    enum class State {
+        Loaded,        // functions holds every call
+        Linked,        // the program links libvlc itself (not Windows)
+        Missing,       // no VLC installed where it is looked for
+        WrongVersion,  // a libvlc that is not VLC 3 (version says which)
+        WrongBitness,  // only a VLC of the other bitness is installed
+        Unloadable     // libvlc.dll is there but did not load (systemError)
+    };
+    State state = State::Missing;
+    // The library's version number as it reports it ("3.0.20"), when read.
+    std::string version;
+    std::filesystem::path folder;  // where libvlc was found
+    unsigned long systemError = 0;
+    VlcFunctions functions;  // complete when Loaded
+};
+
+// Finds and loads libvlc (see above). The library stays loaded for the rest
+// of the process: its threads may outlive any one player.
+VlcRuntime LoadVlcRuntime();
+
+// Why the preview shows no picture with this runtime, as the pane's line:
+// "No picture: VLC 3 (64-bit) is not installed"; empty when Loaded or Linked.
+std::string VlcRuntimeReason(const VlcRuntime& runtime);
+
+// "64-bit" or "32-bit": this program's, which the library must share.
+std::string_view ProgramBitness();
+
+// True for a libvlc_get_version() text of VLC 3 ("3.0.20 Vetinari").
+bool IsVlc3Version(std::string_view version);
+
+// The version number at the start of a libvlc_get_version() text: its
+// letters, digits, '.', '-' and '+', at most 32 ("3.0.20" of "3.0.20
+// Vetinari"), so that no other text of the library reaches a window.
+std::string VlcVersionNumber(std::string_view version);
+
+// The machine a Windows program or library is built for (the PE header's
+// Machine field: 0x8664 x64, 0x14c x86, 0xaa64 ARM64), read from the first
+// bytes of its file; nothing when they are no complete PE header.
+std::optional<std::uint16_t> PeMachine(std::span<const unsigned char> head);
+
+// The machine this program is built for, as PeMachine gives it.
+std::uint16_t ProgramMachine();
+
+}  // namespace qdipc

@@ -1,0 +1,237 @@
+// The parts of the run-time libvlc loader that need no installed VLC: the PE
+// header's machine, the version check and number, the reason lines; and the
+// preview's calls through a table of recording functions.
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/VlcRuntime.h"
+#include "preview/VlcRuntimePreview.h"
+
+namespace qdipc {
+namespace {
+
+// A file head: "MZ", the signature's offset at 0x3c, "PE\0\0" there, then
+// the machine, little-endian.
+std::vector<unsigned char> PeHead(std::uint32_t signatureAt, std::uint16_t machine,
+                                  std::size_t size) {
+    std::vector<unsigned char> head(size, 0);
+    head[0] = 'M';
+    head[1] = 'Z';
+    head[0x3c] = static_cast<unsigned char>(signatureAt);
+    head[0x3d] = static_cast<unsigned char>(signatureAt >> 8);
+    head[0x3e] = static_cast<unsigned char>(signatureAt >> 16);
+    head[0x3f] = static_cast<unsigned char>(signatureAt >> 24);
+    const unsigned char tail[] = {'P',
+                                  'E',
+                                  0,
+                                  0,
+                                  static_cast<unsigned char>(machine),
+                                  static_cast<unsigned char>(machine >> 8)};
+    for (std::size_t i = 0; i < sizeof tail && signatureAt + i < size; ++i) {
+        head[signatureAt + i] = tail[i];
+    }
+    return head;
+}
+
+TEST(VlcRuntimeTest, PeMachineOfHeads) {
+    EXPECT_EQ(PeMachine(PeHead(0x80, 0x8664, 0x200)), 0x8664);
+    EXPECT_EQ(PeMachine(PeHead(0x80, 0x014c, 0x200)), 0x014c);
+    EXPECT_EQ(PeMachine(PeHead(0x40, 0xaa64, 0x46)), 0xaa64);  // ends with the field
+    // One byte short of the machine field, signature beyond the head.
+    EXPECT_EQ(PeMachine(PeHead(0x40, 0x8664, 0x45)), std::nullopt);
+    EXPECT_EQ(PeMachine(PeHead(0x200, 0x8664, 0x200)), std::nullopt);
+    EXPECT_EQ(PeMachine(PeHead(0xfffffffe, 0x8664, 0x200)), std::nullopt);
+    std::vector<unsigned char> noMz = PeHead(0x80, 0x8664, 0x200);
+    noMz[1] = 'Y';
+    EXPECT_EQ(PeMachine(noMz), std::nullopt);
+    std::vector<unsigned char> noPe = PeHead(0x80, 0x8664, 0x200);
+    noPe[0x82] = 'x';
+    EXPECT_EQ(PeMachine(noPe), std::nullopt);
+    EXPECT_EQ(PeMachine(std::vector<unsigned char>(0x3f, 'M')), std::nullopt);
+}
+
+TEST(VlcRuntimeTest, VersionCheckAndNumber) {
+    EXPECT_TRUE(IsVlc3Version("3.0.20 Vetinari"));
+    EXPECT_TRUE(IsVlc3Version("3.0.0-git"));
+    EXPECT_FALSE(IsVlc3Version("2.2.8 Weatherwax"));
+    EXPECT_FALSE(IsVlc3Version("4.0.0-dev Otto Chriek"));
+    EXPECT_FALSE(IsVlc3Version("30.0"));
+    EXPECT_FALSE(IsVlc3Version(""));
+    EXPECT_EQ(VlcVersionNumber("2.2.8 Weatherwax"), "2.2.8");
+    EXPECT_EQ(VlcVersionNumber("4.0.0-dev Otto Chriek"), "4.0.0-dev");
+    // Only the number's own characters, at most 32 of them.
+    EXPECT_EQ(VlcVersionNumber("1.0\x1b]0;X\x07"), "1.0");
+    EXPECT_EQ(VlcVersionNumber(std::string(40, '9')), std::string(32, '9'));
+    EXPECT_EQ(VlcVersionNumber("<b>2</b>"), "");
+}
+
+TEST(VlcRuntimeTest, ReasonLines) {
+    const std::string bits(ProgramBitness());
+    const std::string other = bits == "64-bit" ? "32-bit" : "64-bit";
+    VlcRuntime runtime;
+    runtime.state = VlcRuntime::State::Missing;
+    EXPECT_EQ(VlcRuntimeReason(runtime), "No picture: VLC 3 (" + bits + ") is not installed");
+    runtime.state = VlcRuntime::State::WrongVersion;
+    runtime.version = "2.2.8 Weatherwax";
+    EXPECT_EQ(VlcRuntimeReason(runtime),
+              "No picture: VLC 3 (" + bits + ") is needed; the VLC installed is version 2.2.8");
+    runtime.version = "";
+    EXPECT_EQ(VlcRuntimeReason(runtime), "No picture: VLC 3 (" + bits +
+                                             ") is needed; the VLC installed is of an unknown "
+                                             "version");
+    runtime.state = VlcRuntime::State::WrongBitness;
+    EXPECT_EQ(VlcRuntimeReason(runtime),
+              "No picture: VLC 3 (" + bits + ") is needed; the VLC installed is " + other);
+    runtime.state = VlcRuntime::State::Unloadable;
+    runtime.systemError = 126;
+    EXPECT_EQ(VlcRuntimeReason(runtime),
+              "No picture: the installed VLC could not be loaded (Windows error 126)");
+    runtime.state = VlcRuntime::State::Loaded;
+    EXPECT_EQ(VlcRuntimeReason(runtime), "");
+    runtime.state = VlcRuntime::State::Linked;
+    EXPECT_EQ(VlcRuntimeReason(runtime), "");
+}
+
+#ifndef _WIN32
+TEST(VlcRuntimeTest, LinuxLinksLibvlc) {
+    EXPECT_EQ(LoadVlcRuntime().state, VlcRuntime::State::Linked);
+}
+#endif
+
+// Recording stand-ins for the library's calls. A call made off the test's
+// own thread (the release thread) is marked "[off] ".
+std::mutex g_mutex;
+std::vector<std::string> g_calls;
+std::thread::id g_testThread;
+int g_playResult = 0;
+libvlc_instance_t* const kInstance = reinterpret_cast<libvlc_instance_t*>(0x10);
+libvlc_media_t* const kMedia = reinterpret_cast<libvlc_media_t*>(0x20);
+libvlc_media_player_t* const kPlayer = reinterpret_cast<libvlc_media_player_t*>(0x30);
+
+void Record(std::string call) {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    g_calls.push_back((std::this_thread::get_id() == g_testThread ? "" : "[off] ") + call);
+}
+
+std::vector<std::string> Calls() {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    return g_calls;
+}
+
+void StartRecording() {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    g_calls.clear();
+    g_testThread = std::this_thread::get_id();
+    g_playResult = 0;
+}
+
+VlcFunctions RecordingFunctions() {
+    VlcFunctions f;
+    f.libvlc_new = [](int argc, const char* const* argv) {
+        std::string call = "new";
+        for (int i = 0; i < argc; ++i) {
+            call += std::string(" ") + argv[i];
+        }
+        Record(call);
+        return kInstance;
+    };
+    f.libvlc_release = [](libvlc_instance_t* i) {
+        Record(i == kInstance ? "release" : "release ?");
+    };
+    f.libvlc_media_new_location = [](libvlc_instance_t* i, const char* location) {
+        Record(std::string(i == kInstance ? "media " : "media ? ") + location);
+        return kMedia;
+    };
+    f.libvlc_media_add_option = [](libvlc_media_t* m, const char* option) {
+        Record(std::string(m == kMedia ? "option " : "option ? ") + option);
+    };
+    f.libvlc_media_release = [](libvlc_media_t* m) {
+        Record(m == kMedia ? "media release" : "media release ?");
+    };
+    f.libvlc_media_player_new_from_media = [](libvlc_media_t* m) {
+        Record(m == kMedia ? "player" : "player ?");
+        return kPlayer;
+    };
+    f.libvlc_media_player_release = [](libvlc_media_player_t* p) {
+        Record(p == kPlayer ? "player release" : "player release ?");
+    };
+    f.libvlc_media_player_set_hwnd = [](libvlc_media_player_t* p, void* window) {
+        Record((p == kPlayer ? "hwnd " : "hwnd ? ") +
+               std::to_string(reinterpret_cast<std::uintptr_t>(window)));
+    };
+    f.libvlc_media_player_play = [](libvlc_media_player_t* p) {
+        Record(p == kPlayer ? "play" : "play ?");
+        return g_playResult;
+    };
+    f.libvlc_media_player_stop = [](libvlc_media_player_t* p) {
+        Record(p == kPlayer ? "stop" : "stop ?");
+    };
+    return f;
+}
+
+TEST(VlcRuntimePreviewTest, PlaysThePreviewLocationWithItsCaching) {
+    StartRecording();
+    const VlcFunctions functions = RecordingFunctions();
+    VlcRuntimePreview preview(functions);
+    EXPECT_EQ(preview.Play("10.77.0.21", reinterpret_cast<void*>(0x1234)), "");
+    EXPECT_EQ(preview.Play("10.77.0.22", reinterpret_cast<void*>(0x1234)), "");
+    EXPECT_TRUE(preview.Close(std::chrono::seconds(10)));
+    EXPECT_EQ(preview.Play("10.77.0.23", nullptr), "No picture: VLC could not be started");
+    // The caller's calls in order, and the releases off its thread in order
+    // (the first player's may come between the second player's calls).
+    std::vector<std::string> own;
+    std::vector<std::string> off;
+    for (const std::string& call : Calls()) {
+        (call.starts_with("[off] ") ? off : own).push_back(call);
+    }
+    const std::vector<std::string> expectedOwn = {
+        "new --ignore-config --aout=adummy --no-osd --no-spu --no-video-title-show "
+        "--no-disable-screensaver --gl=none --gles2=none",
+        "media rtsp://10.77.0.21/channel1/1",
+        "option :network-caching=300",
+        "player",
+        "media release",
+        "hwnd 4660",
+        "play",
+        "media rtsp://10.77.0.22/channel1/1",
+        "option :network-caching=300",
+        "player",
+        "media release",
+        "hwnd 4660",
+        "play",
+    };
+    EXPECT_EQ(own, expectedOwn);
+    const std::vector<std::string> expectedOff = {
+        "[off] stop", "[off] player release",  // the first camera's, replaced
+        "[off] stop", "[off] player release",  // the second's, at Close
+        "[off] release"};
+    EXPECT_EQ(off, expectedOff);
+}
+
+TEST(VlcRuntimePreviewTest, NoConnectionWithoutAPlainAddress) {
+    StartRecording();
+    const VlcFunctions functions = RecordingFunctions();
+    VlcRuntimePreview preview(functions);
+    EXPECT_EQ(preview.Play("10.9.0.5:1@10.9.0.6", nullptr),
+              "No picture: the camera reports no valid IP address");
+    EXPECT_EQ(preview.Play("10.9.0.256", nullptr),
+              "No picture: the camera reports no valid IP address");
+    EXPECT_EQ(preview.Play("", nullptr), "No picture: no camera chosen");
+    EXPECT_EQ(Calls().size(), 1u);  // the instance only
+    // A player that does not start is released.
+    g_playResult = -1;
+    EXPECT_EQ(preview.Play("10.9.0.5", nullptr), "No picture: VLC could not be started");
+    EXPECT_TRUE(preview.Close(std::chrono::seconds(10)));
+    const std::vector<std::string> calls = Calls();
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()),
+              (std::vector<std::string>{"[off] stop", "[off] player release", "[off] release"}));
+}
+
+}  // namespace
+}  // namespace qdipc
