@@ -278,7 +278,8 @@ void ChangeConfirmation::CloseInterval(Clock::time_point now,
         }
         // Static: another device at the new address (a camera of this
         // confirmation that still answers at its old address, on its way
-        // elsewhere, is not one).
+        // elsewhere, is not one; nor is one sent the same address: only
+        // restores share one, a factory batch going back to its address).
         if (foreign.empty() && change.mode == AddressingMode::Static && change.ipAddress != 0) {
             const auto at = judged.byAddress.find(change.ipAddress);
             for (const AcceptedReply* answer : at == judged.byAddress.end() ? kNone : at->second) {
@@ -287,6 +288,10 @@ void ChangeConfirmation::CloseInterval(Clock::time_point now,
                     continue;
                 }
                 const auto leaving = m_pending.find(other);
+                if (leaving != m_pending.end() && leaving->second.mode == AddressingMode::Static &&
+                    leaving->second.ipAddress == change.ipAddress) {
+                    continue;
+                }
                 if (leaving != m_pending.end() && leaving->second.before &&
                     leaving->second.before->ip == answer->reply.Text(reply::kIp) &&
                     leaving->second.ipAddress != change.ipAddress) {

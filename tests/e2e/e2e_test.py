@@ -742,16 +742,18 @@ def scenario_preview_stopped(lab, args):
 
 
 def scenario_layout(lab, args):
-    """A 640 x 480 client area puts the controls where the layout rules say."""
+    """A 640 x 480 client area puts the controls where the layout rules say:
+    the pane and the buttons keep the form's size (504 x 470), the list takes
+    the extra width and height."""
     lab.start_display()
     lab.start_app()
     window = MainWindow(lab)
     lab.screen.resize(window.window, 640, 480)
     deadline = time.monotonic() + 5
     expected = {
-        "Preview": (550, 10, 80, 45), "Setting": (550, 65, 80, 45),
-        "Test": (550, 120, 80, 45), "Search": (550, 175, 80, 45),
-        "pane": (10, 10, 530, 210), "list": (10, 240, 620, 215),
+        "Preview": (414, 10, 80, 43), "Setting": (414, 63, 80, 43),
+        "Test": (414, 116, 80, 43), "Search": (414, 169, 80, 43),
+        "pane": (10, 10, 394, 205), "list": (10, 235, 620, 220),
         "progress": (10, 455, 620, 20),
     }
 
@@ -778,11 +780,11 @@ def scenario_layout(lab, args):
     # The pane's black area, seen on the screen: black inside, not outside.
     ox, oy = window.origin()
     region = camlab.Region(lab.screen.grab(), (ox, oy, 640, 480))
-    for x, y in ((10, 10), (539, 10), (10, 219), (539, 219), (275, 115)):
+    for x, y in ((10, 10), (403, 10), (10, 214), (403, 214), (200, 110)):
         check(max(region.pixel(x, y)) < 24, f"pixel ({x}, {y}) of the pane is not black")
-    for x, y in ((5, 5), (545, 115), (275, 230)):
+    for x, y in ((5, 5), (409, 110), (200, 225)):
         check(max(region.pixel(x, y)) > 100, f"pixel ({x}, {y}) outside the pane is dark")
-    log("the black pane covers (10, 10) to (539, 219) on the screen")
+    log("the black pane covers (10, 10) to (403, 214) on the screen")
 
 
 def check_ends_on_close(lab, app, window, bound, condition=""):
