@@ -490,6 +490,7 @@ std::vector<qdipc::FoundCamera> CSearchDlg::ListedCameras() const {
             m_table.CellText(row, qdipc::kColDevId),   m_table.CellText(row, qdipc::kColMac),
             m_table.CellText(row, qdipc::kColIp),      m_table.CellText(row, qdipc::kColMask),
             m_table.CellText(row, qdipc::kColGateway), m_table.ArrivalInterface(row)};
+        camera.otherMacs = m_table.List().OtherMacs(row);
         listed.push_back(std::move(camera));
     }
     return listed;
@@ -834,25 +835,31 @@ void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped
         }
     }
     std::erase_if(m_modifyRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
-    // The checks of a batch: an address in use is named, and the operator
-    // decides whether it goes anyway.
-    if (order.mode == qdipc::AddressingMode::Static) {
-        std::vector<qdipc::FoundCamera> listed;
-        for (int r = 0; r < m_table.RowCount(); ++r) {
-            qdipc::FoundCamera camera;
-            camera.camera.deviceId = m_table.CellText(r, qdipc::kColDevId);
-            camera.camera.ip = m_table.CellText(r, qdipc::kColIp);
-            listed.push_back(std::move(camera));
-        }
-        qdipc::AssignSurroundings surroundings = Surroundings({});
-        surroundings.reserved = m_reservations.TakenByOthers(0);
+    // The checks of a batch: a device ID answered by several MACs is
+    // refused; an address in use is named, and the operator decides whether
+    // it goes anyway.
+    const std::vector<qdipc::FoundCamera> listed = ListedCameras();
+    qdipc::AssignSurroundings surroundings = Surroundings({});
+    surroundings.reserved = m_reservations.TakenByOthers(0);
+    const qdipc::ProvisioningPlan plan = qdipc::PlanModify(order, listed, surroundings, false);
+    std::string refusal = plan.error;
+    bool overridable = plan.overridable;
+    if (!plan.notFound.empty()) {
+        // Not listed: only its new address can be checked.
         const qdipc::AddressCheck check = qdipc::CheckNewAddress(order, listed, surroundings);
-        if (!check.holder.empty() &&
-            !m_messages->Ask(
-                this, QString::fromStdString(qdipc::EscapeControls(qdipc::UsedByText(order, check) +
-                                                                   " \u2014 send anyway?")))) {
-            return;
+        if (!check.holder.empty()) {
+            refusal = qdipc::UsedByText(order, check);
+            overridable = true;
         }
+    }
+    if (!refusal.empty() && !overridable) {
+        m_messages->Warn(this, QString::fromStdString(
+                                   qdipc::EscapeControls("Nothing was sent: " + refusal + ".")));
+        return;
+    }
+    if (!refusal.empty() && !m_messages->Ask(this, QString::fromStdString(qdipc::EscapeControls(
+                                                       refusal + " \u2014 send anyway?")))) {
+        return;
     }
     auto outcome = std::make_shared<std::optional<qdipc::BroadcastOutcome>>();
     const auto sender = [this, stamped, outcome](const qdipc::NetSettingsRecord&,
@@ -1025,10 +1032,12 @@ void CSearchDlg::OnAssignAddresses() {
     for (int row = 0; row < m_table.RowCount(); ++row) {
         if (next < rows.size() && rows[next] == row) {
             ++next;
-            batch.push_back(
-                {m_table.CellText(row, qdipc::kColDevId), m_table.CellText(row, qdipc::kColMac),
-                 m_table.CellText(row, qdipc::kColIp), m_table.CellText(row, qdipc::kColMask),
-                 m_table.CellText(row, qdipc::kColGateway), m_table.ArrivalInterface(row)});
+            qdipc::AssignCamera camera{
+                m_table.CellText(row, qdipc::kColDevId),   m_table.CellText(row, qdipc::kColMac),
+                m_table.CellText(row, qdipc::kColIp),      m_table.CellText(row, qdipc::kColMask),
+                m_table.CellText(row, qdipc::kColGateway), m_table.ArrivalInterface(row)};
+            camera.otherMacs = m_table.List().OtherMacs(row);
+            batch.push_back(std::move(camera));
         } else {
             others.push_back(m_table.CellText(row, qdipc::kColIp));
         }

@@ -5,6 +5,7 @@
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ListOutput.h"
+#include "settings/ChangeChecks.h"
 #include "settings/SettingsValidation.h"
 
 namespace qdipc {
@@ -117,6 +118,10 @@ void AssignModel::Replan(const AssignFields& fields) {
         if (reservations_ != nullptr &&
             reservations_->CameraTakenByOther(holder_, camera.deviceId)) {
             SetResult(i, CameraResult::Refused, ResultReason::CameraBusy);
+        } else if (std::string several =
+                       SeveralMacsReason(FoundCamera{camera, 0, camera.otherMacs});
+                   !several.empty()) {
+            SetResult(i, CameraResult::Refused, ResultReason::BreaksRule, std::move(several));
         } else if (const auto problem =
                        ValidateSettings("", "", "", camera.mac, AddressingMode::Dhcp)) {
             SetResult(i, CameraResult::Refused, ResultReason::BreaksRule, problem->reason);

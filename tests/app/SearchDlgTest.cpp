@@ -508,7 +508,8 @@ void SearchDlgTest::twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatC
     qdipc::AddressReservations reservations;
     CAssignDlg first(FactoryBatch(0, 3), LoopbackSurroundings(), {}, &reservations);
     std::vector<qdipc::AssignCamera> batch = FactoryBatch(3, 4);
-    batch[1].mac = "00:00:00:00:00:00";  // a device that reports no MAC
+    batch[1].mac = "00:00:00:00:00:00";          // a device that reports no MAC
+    batch[3].otherMacs = {"02:00:00:00:00:77"};  // another device answers with its ID
     auto second = std::make_unique<CAssignDlg>(batch, LoopbackSurroundings(),
                                                CAssignDlg::RunStarter{}, &reservations);
     QCOMPARE(first.StartEdit()->text(), second->StartEdit()->text());
@@ -519,10 +520,17 @@ void SearchDlgTest::twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatC
     const QStringList secondIps = Column(second->PlanTable(), CAssignDlg::kColNewIp);
     // The host (.1) and the neighbour (.5) are passed over; the second plan
     // also passes over what the first holds; the camera without a MAC gets
-    // nothing and is refused alone.
+    // nothing and is refused alone, and so is the one whose device ID two
+    // MACs answered, both MACs named.
     QCOMPARE(firstIps, Texts({"10.9.0.2", "10.9.0.3", "10.9.0.4"}));
-    QCOMPARE(secondIps, Texts({"10.9.0.6", "", "10.9.0.7", "10.9.0.8"}));
-    QCOMPARE(Column(second->PlanTable(), CAssignDlg::kColResult), Texts({"", "refused", "", ""}));
+    QCOMPARE(secondIps, Texts({"10.9.0.6", "", "10.9.0.7", ""}));
+    QCOMPARE(Column(second->PlanTable(), CAssignDlg::kColResult),
+             Texts({"", "refused", "", "refused"}));
+    QVERIFY2(second->MessageLabel()->text().contains(
+                 QLatin1String("\n0011aabb-00000006 is refused: the device ID 0011aabb-00000006 "
+                               "is answered by more than one MAC (02:00:00:00:00:06, "
+                               "02:00:00:00:00:77)")),
+             qPrintable(second->MessageLabel()->text()));
     QVERIFY(second->PlanTable()
                 ->item(1, CAssignDlg::kColResult)
                 ->toolTip()
