@@ -462,9 +462,9 @@ CAssignDlg* CSearchDlg::OpenPlanFile(const QString& path) {
     std::string error;
     if (qdipc::ReadFileBounded(path.toStdString(), qdipc::kMaxPlanFileBytes,
                                std::chrono::seconds(2), text, error) != qdipc::BoundedRead::Ok) {
-        m_messages->Warn(this, QStringLiteral("Cannot read the plan ") + path +
-                                   QStringLiteral(": ") +
-                                   QString::fromStdString(qdipc::EscapeControls(error)));
+        // The path and the system's words are plain, their controls escaped.
+        m_messages->Warn(this, QString::fromStdString(qdipc::EscapeControls(
+                                   "Cannot read the plan " + path.toStdString() + ": " + error)));
         return nullptr;
     }
     // The checks of --plan: the cameras listed are those found, the other

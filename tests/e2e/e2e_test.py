@@ -989,7 +989,9 @@ def scenario_assign(lab, args):
     plan = a11y.table_rows(table)
     check([r[3] for r in plan] == expected,
           f"the plan shows {[r[3] for r in plan]}, expected {expected}")
-    check(all(r[2] == FACTORY_IP and r[4] == "" for r in plan), f"plan rows {plan[:2]}")
+    # Columns: Dev ID, MAC, IP, New IP, Mask, Gateway, Mode, Result, Reason.
+    check(all(r[2] == FACTORY_IP and r[6] == "static" and r[7] == ""
+              for r in plan), f"plan rows {plan[:2]}")
     log(f"the plan: {expected[0]} .. {expected[-1]}, skipping {taken}")
 
     camsim_mark = factory_sim.lines.count()
@@ -997,7 +999,7 @@ def scenario_assign(lab, args):
     deadline = time.monotonic() + 20
     results = []
     while time.monotonic() < deadline:
-        results = [r[4] for r in a11y.table_rows(table)]
+        results = [r[7] for r in a11y.table_rows(table)]
         if all(r in ("confirmed", "not confirmed", "not sent") for r in results):
             break
         time.sleep(0.3)
