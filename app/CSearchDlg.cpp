@@ -4,6 +4,7 @@
 
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -31,6 +32,7 @@
 #include "platform/StateDirectory.h"
 #include "platform/SystemMenu.h"
 #include "platform/UdpSocket.h"
+#include "platform/WholeFile.h"
 #include "preview/CVideoStatic.h"
 #include "settings/ApplySettingsEvent.h"
 #include "settings/AssignMemory.h"
@@ -39,6 +41,8 @@
 #include "settings/CSettingDlg.h"
 #include "settings/ChangeChecks.h"
 #include "settings/DialogFont.h"
+#include "settings/PlanFile.h"
+#include "settings/ProvisioningSession.h"
 #include "ui_SearchDlg.h"
 
 namespace {
@@ -176,6 +180,7 @@ void CSearchDlg::OnInitDialog() {
     menuActions.keepWatching = [this](bool on) { SetWatching(on); };
     menuActions.watching = [this] { return Watching(); };
     menuActions.saveList = [this] { OnSaveList(); };
+    menuActions.applyPlan = [this] { OnApplyPlan(); };
     menuActions.warn = [this](const QString& text) { m_messages->Warn(this, text); };
     menuActions.diagnose = [this] { OnDiagnose(); };
     m_listMenu = std::make_unique<qdipc::DeviceListMenu>(m_deviceList, &m_table, menuActions,
@@ -439,6 +444,56 @@ void CSearchDlg::OnSaveList() {
     if (!error.isEmpty()) {
         m_messages->Warn(this, error);
     }
+}
+
+void CSearchDlg::OnApplyPlan() {
+    const QString path =
+        m_config.choosePlanFile
+            ? m_config.choosePlanFile(this)
+            : QFileDialog::getOpenFileName(this, QStringLiteral("Apply Plan"), QString(),
+                                           QStringLiteral("CSV (*.csv);;All files (*)"));
+    if (!path.isEmpty()) {
+        OpenPlanFile(path);
+    }
+}
+
+CAssignDlg* CSearchDlg::OpenPlanFile(const QString& path) {
+    std::string text;
+    std::string error;
+    if (qdipc::ReadFileBounded(path.toStdString(), qdipc::kMaxPlanFileBytes,
+                               std::chrono::seconds(2), text, error) != qdipc::BoundedRead::Ok) {
+        // The path and the system's words are plain, their controls escaped.
+        m_messages->Warn(this, QString::fromStdString(qdipc::EscapeControls(
+                                   "Cannot read the plan " + path.toStdString() + ": " + error)));
+        return nullptr;
+    }
+    // The checks of --plan: the cameras listed are those found, the other
+    // runs' addresses are taken.
+    qdipc::AssignSurroundings surroundings = Surroundings({});
+    surroundings.reserved = m_reservations.TakenByOthers(0);
+    qdipc::ProvisioningPlan plan = qdipc::PlanText(text, ListedCameras(), surroundings);
+    auto* dialog = new CAssignDlg(
+        std::move(plan), QFileInfo(path).fileName(), std::move(surroundings),
+        [this](std::vector<qdipc::AssignOrder> orders) {
+            return StartAssignRun(std::move(orders));
+        },
+        &m_reservations, this);
+    dialog->show();
+    return dialog;
+}
+
+std::vector<qdipc::FoundCamera> CSearchDlg::ListedCameras() const {
+    std::vector<qdipc::FoundCamera> listed;
+    for (int row = 0; row < m_table.RowCount(); ++row) {
+        qdipc::FoundCamera camera;
+        camera.camera = {
+            m_table.CellText(row, qdipc::kColDevId),   m_table.CellText(row, qdipc::kColMac),
+            m_table.CellText(row, qdipc::kColIp),      m_table.CellText(row, qdipc::kColMask),
+            m_table.CellText(row, qdipc::kColGateway), m_table.ArrivalInterface(row)};
+        camera.otherMacs = m_table.List().OtherMacs(row);
+        listed.push_back(std::move(camera));
+    }
+    return listed;
 }
 
 QString CSearchDlg::SaveListTo(const QString& path) {
@@ -780,25 +835,31 @@ void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped
         }
     }
     std::erase_if(m_modifyRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
-    // The checks of a batch: an address in use is named, and the operator
-    // decides whether it goes anyway.
-    if (order.mode == qdipc::AddressingMode::Static) {
-        std::vector<qdipc::FoundCamera> listed;
-        for (int r = 0; r < m_table.RowCount(); ++r) {
-            qdipc::FoundCamera camera;
-            camera.camera.deviceId = m_table.CellText(r, qdipc::kColDevId);
-            camera.camera.ip = m_table.CellText(r, qdipc::kColIp);
-            listed.push_back(std::move(camera));
-        }
-        qdipc::AssignSurroundings surroundings = Surroundings({});
-        surroundings.reserved = m_reservations.TakenByOthers(0);
+    // The checks of a batch: a device ID answered by several MACs is
+    // refused; an address in use is named, and the operator decides whether
+    // it goes anyway.
+    const std::vector<qdipc::FoundCamera> listed = ListedCameras();
+    qdipc::AssignSurroundings surroundings = Surroundings({});
+    surroundings.reserved = m_reservations.TakenByOthers(0);
+    const qdipc::ProvisioningPlan plan = qdipc::PlanModify(order, listed, surroundings, false);
+    std::string refusal = plan.error;
+    bool overridable = plan.overridable;
+    if (!plan.notFound.empty()) {
+        // Not listed: only its new address can be checked.
         const qdipc::AddressCheck check = qdipc::CheckNewAddress(order, listed, surroundings);
-        if (!check.holder.empty() &&
-            !m_messages->Ask(
-                this, QString::fromStdString(qdipc::EscapeControls(qdipc::UsedByText(order, check) +
-                                                                   " \u2014 send anyway?")))) {
-            return;
+        if (!check.holder.empty()) {
+            refusal = qdipc::UsedByText(order, check);
+            overridable = true;
         }
+    }
+    if (!refusal.empty() && !overridable) {
+        m_messages->Warn(this, QString::fromStdString(
+                                   qdipc::EscapeControls("Nothing was sent: " + refusal + ".")));
+        return;
+    }
+    if (!refusal.empty() && !m_messages->Ask(this, QString::fromStdString(qdipc::EscapeControls(
+                                                       refusal + " \u2014 send anyway?")))) {
+        return;
     }
     auto outcome = std::make_shared<std::optional<qdipc::BroadcastOutcome>>();
     const auto sender = [this, stamped, outcome](const qdipc::NetSettingsRecord&,
@@ -971,10 +1032,12 @@ void CSearchDlg::OnAssignAddresses() {
     for (int row = 0; row < m_table.RowCount(); ++row) {
         if (next < rows.size() && rows[next] == row) {
             ++next;
-            batch.push_back(
-                {m_table.CellText(row, qdipc::kColDevId), m_table.CellText(row, qdipc::kColMac),
-                 m_table.CellText(row, qdipc::kColIp), m_table.CellText(row, qdipc::kColMask),
-                 m_table.CellText(row, qdipc::kColGateway), m_table.ArrivalInterface(row)});
+            qdipc::AssignCamera camera{
+                m_table.CellText(row, qdipc::kColDevId),   m_table.CellText(row, qdipc::kColMac),
+                m_table.CellText(row, qdipc::kColIp),      m_table.CellText(row, qdipc::kColMask),
+                m_table.CellText(row, qdipc::kColGateway), m_table.ArrivalInterface(row)};
+            camera.otherMacs = m_table.List().OtherMacs(row);
+            batch.push_back(std::move(camera));
         } else {
             others.push_back(m_table.CellText(row, qdipc::kColIp));
         }

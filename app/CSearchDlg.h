@@ -51,6 +51,8 @@ std::string StreamLocationFor(const std::string& ip);
 
 class OnvifSearchPump;
 
+class CAssignDlg;
+
 class CSearchDlg : public QDialog {
     Q_OBJECT
 public:
@@ -130,6 +132,12 @@ public:
     // Writes the list to path: JSON for a .json name, else CSV with its
     // metadata beside it (SavedListAboutPath). The error text, or empty.
     QString SaveListTo(const QString& path);
+    // "Apply Plan…": asks for a plan or rollback file and opens it.
+    void OnApplyPlan();
+    // Plans the file's lines against the cameras listed (as --plan does)
+    // and shows them in an "Apply Plan" dialog whose Apply runs them; a
+    // file that cannot be read is said in a box. The dialog, or null.
+    CAssignDlg* OpenPlanFile(const QString& path);
     // What the list holds, as the progress bar shows it after a search and
     // after each watch cycle: "22 cameras · 20 flagged · 20 selected"
     // (" · 1 gone" while watching).
@@ -189,6 +197,8 @@ private:
     // What a plan must avoid: this host's interfaces, the neighbour table,
     // the gateways, the address probe, and the given cameras' addresses.
     qdipc::AssignSurroundings Surroundings(std::vector<std::string> otherCameras) const;
+    // Every listed camera as a plan sees it: its row's facts.
+    std::vector<qdipc::FoundCamera> ListedCameras() const;
     // A camera's change ended: a confirmed camera's row shows what it now
     // reports; the progress bar counts the outcome.
     void OnRunResult(qdipc::AssignRun* run, int index);

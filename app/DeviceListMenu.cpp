@@ -154,6 +154,10 @@ QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
     if (m_actions.saveList) {
         connect(save, &QAction::triggered, this, [action = m_actions.saveList] { action(); });
     }
+    if (m_actions.applyPlan) {
+        QAction* plan = menu->addAction(QStringLiteral("Apply &Plan…"));
+        connect(plan, &QAction::triggered, this, [action = m_actions.applyPlan] { action(); });
+    }
     if (m_actions.diagnose) {
         menu->addSeparator();
         QAction* diagnose = menu->addAction(QStringLiteral("Diagnose Network…"));

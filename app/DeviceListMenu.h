@@ -5,8 +5,9 @@
 // what the preview pane plays), "Open Web Page", "Device Details…" (the
 // current row's device-service facts), "Copy" (as Ctrl+C), "Copy IP", "Copy
 // MAC"; and for the whole list "Keep Watching" (a toggle), "Show Gone
-// Cameras" (selects them and scrolls to the first), "Save List As…" and
-// "Diagnose Network…", which need no selection. The window's handlers do the
+// Cameras" (selects them and scrolls to the first), "Save List As…", "Apply
+// Plan…" (a plan or rollback file) and "Diagnose Network…", which need no
+// selection. The window's handlers do the
 // work; this class builds the menu and the texts.
 
 #include <QObject>
@@ -46,6 +47,8 @@ struct DeviceListMenuActions {
     std::function<void(bool)> keepWatching;
     std::function<bool()> watching;
     std::function<void()> saveList;
+    // Opens a plan or rollback file and shows what it would do.
+    std::function<void()> applyPlan;
     // Tells the operator something went wrong (a message box).
     std::function<void(const QString&)> warn;
     std::function<void()> diagnose;  // also with nothing selected (an empty list)

@@ -51,6 +51,9 @@ struct SearchDlgConfig : NetworkConfig {
     // Asks where "Save List As…" writes; an empty answer saves nothing.
     // Empty: a file dialog.
     std::function<QString(QWidget*)> chooseSaveFile{};
+    // Asks which plan file "Apply Plan…" opens; an empty answer opens
+    // nothing. Empty: a file dialog.
+    std::function<QString(QWidget*)> choosePlanFile{};
     // When a search with its repeats counts as ended: an empty list then says
     // "No camera answered" and offers the diagnosis.
     std::chrono::milliseconds searchEndDelay{2000};

@@ -17,8 +17,8 @@
 #include "discovery/CellText.h"
 #include "platform/PortOwner.h"
 #include "platform/StateDirectory.h"
-#include "settings/ChangeChecks.h"
 #include "platform/WholeFile.h"
+#include "settings/ChangeChecks.h"
 #include "settings/PlanFile.h"
 #include "settings/SettingsValidation.h"
 
@@ -505,10 +505,7 @@ int RunBatchCommand(CommandMode mode, const BatchOptions& options, const Network
         records.push_back({PrintableCell(before.deviceId), PrintableCell(before.mac),
                            PrintableCell(before.ip), camera.order.newIp,
                            CameraResultWord(camera.result), camera.order.mask, camera.order.gateway,
-                           mode == AddressingMode::Dhcp   ? "dhcp"
-                           : mode == AddressingMode::Adsl ? "adsl"
-                                                          : "static",
-                           camera.reason});
+                           AddressingModeWord(mode), camera.reason});
     }
     out << FormatBatchRecords(options.format, records) << std::flush;
     if (!out) {

@@ -125,7 +125,18 @@ int DeviceList::AppendNewDevices(const std::vector<ReplyAndInterface>& replies) 
         }
         // One probe of the map: the insertion itself tells a listed device.
         if (!m_deviceIds.Insert(key, serial)) {
-            SeenAgain(key, now);
+            Row* listed = SeenAgain(key, now);
+            if (listed == nullptr) {
+                // A device of this batch, not yet appended.
+                const auto earlier = m_deviceIds.Find(key);
+                const auto first = static_cast<std::uint32_t>(m_deviceCount);
+                if (earlier && *earlier >= first && *earlier - first < fresh.size()) {
+                    listed = &fresh[*earlier - first];
+                }
+            }
+            if (listed != nullptr) {
+                NoteOtherMac(*listed, *reply);
+            }
             continue;
         }
         Row& row = fresh.emplace_back();
@@ -753,6 +764,24 @@ void DeviceList::FillCells(Row& row, const DeviceInfoReply& reply, int number) {
         row.cellEnd[c] = static_cast<std::uint16_t>(
             std::min<std::size_t>(row.bytes.size(), std::numeric_limits<std::uint16_t>::max()));
     }
+}
+
+void DeviceList::NoteOtherMac(Row& row, const DeviceInfoReply& reply) {
+    if (row.otherMacs.size() >= kMaxOtherMacs) {
+        return;
+    }
+    std::string mac = FormatMac(reply.Raw(reply::kMac));
+    if (mac != Cell(row, kColMac) &&
+        std::find(row.otherMacs.begin(), row.otherMacs.end(), mac) == row.otherMacs.end()) {
+        row.otherMacs.push_back(std::move(mac));
+    }
+}
+
+std::vector<std::string> DeviceList::OtherMacs(int row) const {
+    if (row < 0 || row >= RowCount()) {
+        return {};
+    }
+    return m_rows[static_cast<std::size_t>(row)].otherMacs;
 }
 
 std::string_view DeviceList::Cell(const Row& row, int column) {

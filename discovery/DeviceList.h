@@ -201,6 +201,13 @@ public:
     int RowCount() const { return static_cast<int>(m_rows.size()); }
     // New devices not listed because the list was full, since construction.
     std::uint64_t RefusedRows() const { return m_refusedRows; }
+    // At most this many other MACs are kept per row: enough to name the
+    // clash, bounded whatever a network sends.
+    static constexpr std::size_t kMaxOtherMacs = 4;
+    // The other MACs the row's device ID was answered with, in arrival order
+    // (as the MAC cell shows one): another device uses the same ID, so a
+    // record for it would reach both. Empty for a row that does not exist.
+    std::vector<std::string> OtherMacs(int row) const;
     // The whole raw text of a cell; empty for a row or column that does not exist.
     std::string CellText(int row, int column) const;
     std::string_view CellBytes(int row, int column) const;
@@ -282,6 +289,8 @@ private:
         bool onvifAnswered = false;     // since the last round of ONVIF probes ended
         std::uint64_t replyDigest = 0;  // of the reply the cells were made from
         std::uint32_t seenVia = SeenNative;
+        // MACs other than the MAC cell's that answered with this device ID.
+        std::vector<std::string> otherMacs{};
     };
     using ReplyAndInterface = std::pair<const DeviceInfoReply*, std::uint32_t>;
     // A host interface's network, parsed once.
@@ -296,6 +305,8 @@ private:
     static std::uint64_t ReplyDigest(const DeviceInfoReply& reply);
     static void FillCells(Row& row, const DeviceInfoReply& reply, int number);
     static std::string_view Cell(const Row& row, int column);
+    // Keeps the reply's MAC when it is not the row's (at most kMaxOtherMacs).
+    static void NoteOtherMac(Row& row, const DeviceInfoReply& reply);
     // Appends rows for the replies whose device IDs are new, with one notification.
     int AppendNewDevices(const std::vector<ReplyAndInterface>& replies);
     // The row of a camera, not yet joined by an ONVIF device, that is this

@@ -5,6 +5,7 @@
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ListOutput.h"
+#include "settings/ChangeChecks.h"
 #include "settings/SettingsValidation.h"
 
 namespace qdipc {
@@ -39,8 +40,42 @@ AssignModel::AssignModel(std::vector<AssignCamera> batch, AssignSurroundings sur
       holder_(reservations != nullptr ? reservations->NewHolder() : 0) {
     rows_.reserve(batch_.size());
     for (const AssignCamera& camera : batch_) {
-        rows_.push_back({camera, {}, CameraResult::Planned, ResultReason::None, {}});
+        rows_.push_back({camera, {}});
     }
+}
+
+AssignModel::AssignModel(ProvisioningPlan plan, AssignSurroundings surroundings,
+                         AddressReservations* reservations)
+    : surroundings_(std::move(surroundings)),
+      reservations_(reservations),
+      holder_(reservations != nullptr ? reservations->NewHolder() : 0),
+      planError_(std::move(plan.error)),
+      skipped_(std::move(plan.skipped)),
+      unprobed_(std::move(plan.unprobed)),
+      fromPlan_(true) {
+    const auto add = [this](AssignOrder order, CameraResult result, ResultReason why,
+                            std::string detail) {
+        batch_.push_back(order.camera);
+        rows_.push_back({order.camera, order.newIp, order.mask, order.gateway, order.mode});
+        SetResult(rows_.size() - 1, result, why, std::move(detail));
+        planOrders_.push_back(std::move(order));
+    };
+    bool anyToSend = false;
+    for (AssignOrder& order : plan.orders) {
+        std::string refusal = order.refusal;
+        const bool refused = !refusal.empty();
+        anyToSend = anyToSend || !refused;
+        add(std::move(order), refused ? CameraResult::Refused : CameraResult::Planned,
+            refused ? ResultReason::BreaksRule : ResultReason::None, std::move(refusal));
+    }
+    for (ProvisioningPlan::Refusal& refusal : plan.refused) {
+        add(std::move(refusal.order), CameraResult::Refused, ResultReason::BreaksRule,
+            std::move(refusal.reason));
+    }
+    for (AssignOrder& order : plan.notFound) {
+        add(std::move(order), CameraResult::NotFound, ResultReason::NotFound, {});
+    }
+    planOk_ = planError_.empty() && anyToSend;
 }
 
 AssignModel::~AssignModel() {
@@ -66,8 +101,8 @@ void AssignModel::SetResult(std::size_t row, CameraResult result, ResultReason w
 }
 
 void AssignModel::Replan(const AssignFields& fields) {
-    if (!runRows_.empty()) {
-        return;  // the plan of a started run stays as it was sent
+    if (!runRows_.empty() || fromPlan_) {
+        return;  // the plan of a started run (or an opened plan) stays as it is
     }
     mask_ = fields.mask;
     gateway_ = fields.gateway;
@@ -83,6 +118,10 @@ void AssignModel::Replan(const AssignFields& fields) {
         if (reservations_ != nullptr &&
             reservations_->CameraTakenByOther(holder_, camera.deviceId)) {
             SetResult(i, CameraResult::Refused, ResultReason::CameraBusy);
+        } else if (std::string several =
+                       SeveralMacsReason(FoundCamera{camera, 0, camera.otherMacs});
+                   !several.empty()) {
+            SetResult(i, CameraResult::Refused, ResultReason::BreaksRule, std::move(several));
         } else if (const auto problem =
                        ValidateSettings("", "", "", camera.mac, AddressingMode::Dhcp)) {
             SetResult(i, CameraResult::Refused, ResultReason::BreaksRule, problem->reason);
@@ -103,6 +142,9 @@ void AssignModel::Replan(const AssignFields& fields) {
     unprobed_ = plan.unprobed;
     for (AssignRow& row : rows_) {
         row.newIp.clear();
+        row.mask = mask_;
+        row.gateway = gateway_;
+        row.mode = AddressingMode::Static;
     }
     if (plan.Ok()) {
         for (std::size_t k = 0; k < eligible.size(); ++k) {
@@ -161,7 +203,7 @@ std::vector<int> AssignModel::ApplyRows() const {
         return rows;
     }
     for (std::size_t i = 0; i < rows_.size(); ++i) {
-        if (rows_[i].result != CameraResult::Refused) {
+        if (rows_[i].result != CameraResult::Refused && rows_[i].result != CameraResult::NotFound) {
             rows.push_back(static_cast<int>(i));
         }
     }
@@ -183,6 +225,10 @@ std::vector<int> AssignModel::RetryRows() const {
 std::vector<AssignOrder> AssignModel::OrdersFor(const std::vector<int>& rows) const {
     std::vector<AssignOrder> orders;
     for (const int row : rows) {
+        if (fromPlan_) {
+            orders.push_back(planOrders_[static_cast<std::size_t>(row)]);
+            continue;
+        }
         const AssignRow& r = rows_[static_cast<std::size_t>(row)];
         orders.push_back({r.camera, r.newIp, mask_, gateway_, AddressingMode::Static});
     }
@@ -277,8 +323,9 @@ std::string AssignModel::FinishedText() const {
 std::string AssignModel::ResultsCsv() const {
     std::string csv = "dev_id,mac,ip,mask,gateway,mode,old_ip,result,reason\r\n";
     for (const AssignRow& row : rows_) {
-        csv += CsvLine({row.camera.deviceId, row.camera.mac, row.newIp, mask_, gateway_, "static",
-                        row.camera.ip, CameraResultWord(row.result), row.reason});
+        csv += CsvLine({row.camera.deviceId, row.camera.mac, row.newIp, row.mask, row.gateway,
+                        AddressingModeWord(row.mode), row.camera.ip, CameraResultWord(row.result),
+                        row.reason});
     }
     return csv;
 }

@@ -30,9 +30,14 @@ std::string CameraResultText(CameraResult result);
 struct AssignRow {
     AssignCamera camera;  // as the list showed it
     std::string newIp;    // planned; "" when none
+    // The rest of the new settings: the fields' mask and gateway and static
+    // for a planned batch; a plan file's line for an opened plan.
+    std::string mask{};
+    std::string gateway{};
+    AddressingMode mode = AddressingMode::Static;
     CameraResult result = CameraResult::Planned;
     ResultReason why = ResultReason::None;
-    std::string reason;  // ResultReasonText(why, detail): "" when there is none
+    std::string reason{};  // ResultReasonText(why, detail): "" when there is none
 };
 
 struct AssignCounts {
@@ -47,10 +52,20 @@ public:
     // reservations may be null (nothing else plans); it must outlive the model.
     AssignModel(std::vector<AssignCamera> batch, AssignSurroundings surroundings,
                 AddressReservations* reservations);
+    // An opened plan file (PlanText against the cameras listed): one row per
+    // line, in the file's order; a line the plan refuses alone (a restore
+    // line that cannot be sent, a device ID answered by several MACs) is
+    // refused with its reason, a line whose camera is not listed is not
+    // found, and the plan's error stops it all. The plan stays as read:
+    // Replan does nothing, Apply sends the lines not refused.
+    AssignModel(ProvisioningPlan plan, AssignSurroundings surroundings,
+                AddressReservations* reservations);
     ~AssignModel();
     AssignModel(const AssignModel&) = delete;
     AssignModel& operator=(const AssignModel&) = delete;
 
+    // The rows come from an opened plan, not from fields.
+    bool FromPlanFile() const { return fromPlan_; }
     // What the fields open with: the network the first camera answered on.
     AssignFields PrefilledFields() const;
 
@@ -71,7 +86,7 @@ public:
     std::vector<int> ApplyRows() const;
     std::vector<int> RetryRows() const;
     // Each row's order: its camera, planned address, the fields' mask and
-    // gateway, static.
+    // gateway, static (an opened plan: its line's order).
     std::vector<AssignOrder> OrdersFor(const std::vector<int>& rows) const;
     // Lets go of the plan's addresses: a run that is about to start holds
     // its own.
@@ -119,6 +134,9 @@ private:
     std::vector<std::uint32_t> unprobed_;
     bool planOk_ = false;
     std::vector<int> runRows_;
+    // An opened plan: each row's order as the plan made it.
+    bool fromPlan_ = false;
+    std::vector<AssignOrder> planOrders_;
 };
 
 }  // namespace qdipc

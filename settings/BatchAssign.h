@@ -36,6 +36,9 @@ struct AssignCamera {
     // How it got its address, where known (a reply does not say): a DHCP
     // camera's rollback puts it back on DHCP.
     std::optional<AddressingMode> mode{};
+    // Other MACs its device ID answered with (the list's DeviceList::OtherMacs):
+    // such a camera is refused, as a record would reach every one of them.
+    std::vector<std::string> otherMacs{};
 };
 
 // Probes addresses (ProbeAddresses, or a fake in tests): one answer per

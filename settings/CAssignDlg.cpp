@@ -49,6 +49,22 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
       m_model(std::move(batch), std::move(surroundings), reservations),
       m_startRun(std::move(startRun)) {
     setWindowTitle(QStringLiteral("Assign Addresses"));
+    Build();
+}
+
+CAssignDlg::CAssignDlg(qdipc::ProvisioningPlan plan, const QString& fileName,
+                       qdipc::AssignSurroundings surroundings, RunStarter startRun,
+                       qdipc::AddressReservations* reservations, QWidget* parent)
+    : QDialog(parent),
+      m_model(std::move(plan), std::move(surroundings), reservations),
+      m_startRun(std::move(startRun)) {
+    // The file's name is operator text: plain in the title.
+    setWindowTitle(QStringLiteral("Apply Plan ") +
+                   QString::fromStdString(qdipc::EscapeControls(fileName.toStdString())));
+    Build();
+}
+
+void CAssignDlg::Build() {
     setAttribute(Qt::WA_DeleteOnClose);
 
     m_editStart = new QLineEdit(this);
@@ -63,9 +79,10 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
 
     const auto& rows = m_model.Rows();
     m_table = new QTableWidget(static_cast<int>(rows.size()), kColumnCount, this);
-    m_table->setHorizontalHeaderLabels({QStringLiteral("Dev ID"), QStringLiteral("MAC"),
-                                        QStringLiteral("IP"), QStringLiteral("New IP"),
-                                        QStringLiteral("Result"), QStringLiteral("Reason")});
+    m_table->setHorizontalHeaderLabels(
+        {QStringLiteral("Dev ID"), QStringLiteral("MAC"), QStringLiteral("IP"),
+         QStringLiteral("New IP"), QStringLiteral("Mask"), QStringLiteral("Gateway"),
+         QStringLiteral("Mode"), QStringLiteral("Result"), QStringLiteral("Reason")});
     m_table->verticalHeader()->setVisible(false);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -74,8 +91,9 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
         m_table->setItem(row, kColDevId, Cell(camera.deviceId));
         m_table->setItem(row, kColMac, Cell(camera.mac));
         m_table->setItem(row, kColIp, Cell(camera.ip));
-        m_table->setItem(row, kColNewIp, Cell({}));
-        m_table->setItem(row, kColResult, Cell({}));
+        for (const int column : {kColNewIp, kColNewMask, kColNewGateway, kColNewMode, kColResult}) {
+            m_table->setItem(row, column, Cell({}));
+        }
         m_table->setItem(row, kColReason, Cell({}));
     }
     FitColumns();
@@ -119,6 +137,14 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
     connect(m_close, &QPushButton::clicked, this, &QDialog::close);
 
     auto* layout = new QVBoxLayout(this);
+    if (m_model.FromPlanFile()) {
+        // The plan's lines are what goes out: no fields to plan from.
+        for (QLineEdit* edit : {m_editStart, m_editMask, m_editGateway}) {
+            edit->setReadOnly(true);
+            edit->hide();
+            form->labelForField(edit)->hide();
+        }
+    }
     layout->addLayout(form);
     layout->addWidget(m_message);
     layout->addWidget(m_table, 1);
@@ -265,7 +291,15 @@ void CAssignDlg::SetFieldsEditable(bool editable) {
 
 void CAssignDlg::ShowRow(int row) {
     const qdipc::AssignRow& shown = m_model.Rows()[static_cast<std::size_t>(row)];
-    m_table->item(row, kColNewIp)->setText(QString::fromStdString(shown.newIp));
+    // A plan file's texts as every cell shows them.
+    m_table->item(row, kColNewIp)
+        ->setText(QString::fromStdString(qdipc::DisplayCellText(shown.newIp)));
+    m_table->item(row, kColNewMask)
+        ->setText(QString::fromStdString(qdipc::DisplayCellText(shown.mask)));
+    m_table->item(row, kColNewGateway)
+        ->setText(QString::fromStdString(qdipc::DisplayCellText(shown.gateway)));
+    m_table->item(row, kColNewMode)
+        ->setText(QString::fromLatin1(qdipc::AddressingModeWord(shown.mode)));
     QTableWidgetItem* item = m_table->item(row, kColResult);
     item->setText(QString::fromStdString(qdipc::CameraResultText(shown.result)));
     // The reason can carry a camera's texts: decoded, escaped and plain, in

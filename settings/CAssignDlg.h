@@ -10,7 +10,9 @@
 // AssignModel; the dialog shows its rows and texts. Below the table: the
 // addresses the plan passed over and why, and the rollback plan of the run.
 // "Retry Unconfirmed" sends the cameras that did not confirm again; "Export
-// Results…" saves the table.
+// Results…" saves the table. Opened with a plan file ("Apply Plan…" of the
+// window), it shows the file's lines (new IP, mask, gateway, mode, any
+// refusal with its reason) instead of the fields, and Apply runs them.
 
 #include <QDialog>
 #include <QPointer>
@@ -37,7 +39,18 @@ class PlainProgressBar;
 class CAssignDlg : public QDialog {
     Q_OBJECT
 public:
-    enum Column { kColDevId, kColMac, kColIp, kColNewIp, kColResult, kColReason, kColumnCount };
+    enum Column {
+        kColDevId,
+        kColMac,
+        kColIp,
+        kColNewIp,
+        kColNewMask,
+        kColNewGateway,
+        kColNewMode,
+        kColResult,
+        kColReason,
+        kColumnCount
+    };
 
     // Makes a run of the given orders (owned elsewhere) that the dialog then
     // starts, or null when it cannot.
@@ -47,6 +60,12 @@ public:
     CAssignDlg(std::vector<qdipc::AssignCamera> batch, qdipc::AssignSurroundings surroundings,
                RunStarter startRun, qdipc::AddressReservations* reservations = nullptr,
                QWidget* parent = nullptr);
+    // "Apply Plan": the rows of an opened plan file (AssignModel's plan
+    // constructor), titled with the file's name; no fields, the plan's lines
+    // as they are, Apply runs them.
+    CAssignDlg(qdipc::ProvisioningPlan plan, const QString& fileName,
+               qdipc::AssignSurroundings surroundings, RunStarter startRun,
+               qdipc::AddressReservations* reservations = nullptr, QWidget* parent = nullptr);
     ~CAssignDlg() override;
 
     QLineEdit* StartEdit() const { return m_editStart; }
@@ -87,6 +106,8 @@ public slots:
     void OnExport();
 
 private:
+    // The controls, for the model's rows.
+    void Build();
     // Starts a run of these table rows with their planned addresses.
     void StartRun(const std::vector<int>& rows);
     // Starts a run of these orders; order i is table row rows[i].

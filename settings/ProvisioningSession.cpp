@@ -38,6 +38,10 @@ CameraResult ResultOf(const ConfirmationOutcome& outcome) {
 
 }  // namespace
 
+const char* AddressingModeWord(AddressingMode mode) {
+    return mode == AddressingMode::Dhcp ? "dhcp" : mode == AddressingMode::Adsl ? "adsl" : "static";
+}
+
 const char* CameraResultWord(CameraResult result) {
     switch (result) {
         case CameraResult::Planned:
@@ -538,10 +542,8 @@ std::string ProvisioningSession::RollbackPlanText() const {
         }
         const std::string& after = camera.order.RecordMac();
         const AddressingMode mode = before.mode.value_or(AddressingMode::Static);
-        const char* modeWord = mode == AddressingMode::Dhcp   ? "dhcp"
-                               : mode == AddressingMode::Adsl ? "adsl"
-                                                              : "static";
-        text += CsvLine({before.deviceId, after, before.ip, before.mask, before.gateway, modeWord,
+        text += CsvLine({before.deviceId, after, before.ip, before.mask, before.gateway,
+                         AddressingModeWord(mode),
                          LowerAscii(after) == LowerAscii(before.mac) ? std::string() : before.mac,
                          "yes"});
     }

@@ -60,6 +60,8 @@ enum class CameraResult {
 // The word the command line prints: planned, sent, confirmed, not_confirmed,
 // conflict, unverifiable, refused, not_found.
 const char* CameraResultWord(CameraResult result);
+// The plan file's word for a mode: static, dhcp, adsl.
+const char* AddressingModeWord(AddressingMode mode);
 // True for the results a camera ends with (everything but Planned and Sent).
 bool IsFinalResult(CameraResult result);
 

@@ -27,6 +27,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #ifndef Q_OS_WIN
 #include <sys/stat.h>
@@ -67,6 +68,36 @@ struct RequestSink {
     }
     std::uint16_t Port() const { return socket.LocalPort(); }
 };
+
+// What reaches the sink within limit (at most count datagrams), read on a
+// thread so that a missing datagram cannot hold the test.
+std::vector<std::vector<std::uint8_t>> Received(RequestSink& sink, std::size_t count,
+                                                std::chrono::milliseconds limit) {
+    std::vector<std::vector<std::uint8_t>> got;
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (got.size() < count) {
+            std::array<std::uint8_t, 2048> buffer{};
+            qdipc::DatagramSlot slot;
+            slot.buffer = buffer.data();
+            slot.capacity = buffer.size();
+            if (sink.socket.ReceiveBatch(std::span<qdipc::DatagramSlot>(&slot, 1)) <= 0) {
+                break;
+            }
+            got.emplace_back(buffer.begin(), buffer.begin() + static_cast<long>(std::min(
+                                                                  slot.length, buffer.size())));
+        }
+        done = true;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    while (!done && clock.elapsed() < limit.count()) {
+        QTest::qWait(10);
+    }
+    sink.socket.Interrupt();
+    reader.join();
+    return got;
+}
 
 void Add(CSearchDlg& dlg, const CameraReply& camera) {
     const auto reply = camera.Reply();
@@ -143,6 +174,7 @@ private slots:
     void assignAddressesPlansTheSelectedRows();
     void twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatCannotGo();
     void assignRunShowsEngineResultsAndRetriesTheUnconfirmed();
+    void applyPlanFromTheMenuSendsItsLinesAndShowsRefusals();
     void assignDialogShowsTenRowsAndRemembersItsFields();
     void closingWithRecordsUnsentAsksAndNamesWhatIsDropped();
     void keysChooseTheRowThatSettingAndPreviewActOn();
@@ -345,7 +377,7 @@ void SearchDlgTest::rowMenuActsOnTheSelectedRows() {
     QCOMPARE(entries.join(QLatin1Char('|')),
              QStringLiteral("Assign Addresses…|Settings…|Preview|Stream Info|Save Snapshot…|"
                             "Open Web Page|Device Details…|Copy|Copy IP|Copy MAC|Keep &Watching|"
-                            "Show &Gone Cameras|Save &List As…|Diagnose Network…"));
+                            "Show &Gone Cameras|Save &List As…|Apply &Plan…|Diagnose Network…"));
     QCOMPARE(opened.join(QLatin1Char(' ')),
              QStringLiteral("http://10.0.0.1:8080/ http://10.0.0.2/"));
 
@@ -476,7 +508,8 @@ void SearchDlgTest::twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatC
     qdipc::AddressReservations reservations;
     CAssignDlg first(FactoryBatch(0, 3), LoopbackSurroundings(), {}, &reservations);
     std::vector<qdipc::AssignCamera> batch = FactoryBatch(3, 4);
-    batch[1].mac = "00:00:00:00:00:00";  // a device that reports no MAC
+    batch[1].mac = "00:00:00:00:00:00";          // a device that reports no MAC
+    batch[3].otherMacs = {"02:00:00:00:00:77"};  // another device answers with its ID
     auto second = std::make_unique<CAssignDlg>(batch, LoopbackSurroundings(),
                                                CAssignDlg::RunStarter{}, &reservations);
     QCOMPARE(first.StartEdit()->text(), second->StartEdit()->text());
@@ -487,10 +520,17 @@ void SearchDlgTest::twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatC
     const QStringList secondIps = Column(second->PlanTable(), CAssignDlg::kColNewIp);
     // The host (.1) and the neighbour (.5) are passed over; the second plan
     // also passes over what the first holds; the camera without a MAC gets
-    // nothing and is refused alone.
+    // nothing and is refused alone, and so is the one whose device ID two
+    // MACs answered, both MACs named.
     QCOMPARE(firstIps, Texts({"10.9.0.2", "10.9.0.3", "10.9.0.4"}));
-    QCOMPARE(secondIps, Texts({"10.9.0.6", "", "10.9.0.7", "10.9.0.8"}));
-    QCOMPARE(Column(second->PlanTable(), CAssignDlg::kColResult), Texts({"", "refused", "", ""}));
+    QCOMPARE(secondIps, Texts({"10.9.0.6", "", "10.9.0.7", ""}));
+    QCOMPARE(Column(second->PlanTable(), CAssignDlg::kColResult),
+             Texts({"", "refused", "", "refused"}));
+    QVERIFY2(second->MessageLabel()->text().contains(
+                 QLatin1String("\n0011aabb-00000006 is refused: the device ID 0011aabb-00000006 "
+                               "is answered by more than one MAC (02:00:00:00:00:06, "
+                               "02:00:00:00:00:77)")),
+             qPrintable(second->MessageLabel()->text()));
     QVERIFY(second->PlanTable()
                 ->item(1, CAssignDlg::kColResult)
                 ->toolTip()
@@ -634,6 +674,103 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
                  QLatin1String("Nothing was sent: the rollback plan could not be written")),
              qPrintable(blocked.MessageLabel()->text()));
     QVERIFY(blocked.ApplyButton()->isEnabled());
+}
+
+void SearchDlgTest::applyPlanFromTheMenuSendsItsLinesAndShowsRefusals() {
+    LoopbackWindowConfig setup;
+    RequestSink sink;
+    RequestSink records;
+    qdipc::SearchDlgConfig config = setup.Make(sink.Port());
+    config.settingsDestination = {"127.0.0.1", records.Port()};
+    config.neighbours = [] { return std::vector<qdipc::NeighbourEntry>{}; };
+    config.gatewayOf = [](std::uint32_t) { return std::optional<std::string>(); };
+    config.confirmation.timeout = std::chrono::milliseconds(300);
+    config.confirmation.firstProbe = std::chrono::milliseconds(50);
+    config.confirmation.probeInterval = std::chrono::milliseconds(100);
+    // A rollback plan of a factory batch: two cameras back to their one
+    // factory address; the third line names a MAC its camera does not answer
+    // with, so it is refused alone.
+    QTemporaryDir folder;
+    const QString planPath = folder.filePath(QStringLiteral("rollback.csv"));
+    QFile planFile(planPath);
+    QVERIFY(planFile.open(QIODevice::WriteOnly));
+    planFile.write(
+        "dev_id,mac,ip,mask,gateway,mode,new_mac,restore\r\n"
+        "0011aabb-00000001,02:00:00:00:00:01,192.168.1.64,255.255.255.0,"
+        "192.168.1.1,static,,yes\r\n"
+        "0011aabb-00000002,02:00:00:00:00:02,192.168.1.64,255.255.255.0,"
+        "192.168.1.1,static,,yes\r\n"
+        "0011aabb-00000003,02:00:00:00:00:99,192.168.1.64,255.255.255.0,"
+        "192.168.1.1,static,,yes\r\n");
+    planFile.close();
+    int asked = 0;
+    config.choosePlanFile = [&](QWidget*) {
+        ++asked;
+        return planPath;
+    };
+    RecordingSearchDlg dlg(std::move(config));
+    for (std::uint32_t n = 1; n <= 3; ++n) {
+        CameraReply camera = Camera(n);
+        camera.mac = {0x02, 0, 0, 0, 0, static_cast<std::uint8_t>(n)};
+        Add(dlg, camera);
+    }
+    ShowAndActivate(dlg);
+    QTableView* list = ListOf(dlg);
+    // "Apply Plan…" needs no selection.
+    list->clearSelection();
+    QVERIFY(WhileModal(
+        [&] {
+            QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                        list->viewport()->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(list->viewport(), &menuEvent);
+            QTest::qWait(30);
+        },
+        [](QWidget* popup) {
+            for (QAction* action : popup->actions()) {
+                if (action->text() == QStringLiteral("Apply &Plan…")) {
+                    QVERIFY(action->isEnabled());
+                    action->trigger();
+                }
+            }
+            popup->close();
+        }));
+    QCOMPARE(asked, 1);
+    auto* dialog = dlg.findChild<CAssignDlg*>();
+    QVERIFY(dialog != nullptr);
+    QVERIFY(dialog->windowTitle().endsWith(QLatin1String("rollback.csv")));
+    QTableWidget* table = dialog->PlanTable();
+    QCOMPARE(table->rowCount(), 3);
+    QCOMPARE(Column(table, CAssignDlg::kColNewIp),
+             Texts({"192.168.1.64", "192.168.1.64", "192.168.1.64"}));
+    QCOMPARE(Column(table, CAssignDlg::kColNewGateway),
+             Texts({"192.168.1.1", "192.168.1.1", "192.168.1.1"}));
+    QCOMPARE(Column(table, CAssignDlg::kColNewMode), Texts({"static", "static", "static"}));
+    QCOMPARE(Column(table, CAssignDlg::kColResult), Texts({"", "", "refused"}));
+    QVERIFY2(
+        table->item(2, CAssignDlg::kColReason)
+            ->text()
+            .contains(QLatin1String("answers with MAC 02:00:00:00:00:03, not 02:00:00:00:00:99")),
+        qPrintable(table->item(2, CAssignDlg::kColReason)->text()));
+    QVERIFY(dialog->ApplyButton()->isEnabled());
+
+    // Apply: the engine writes the rollback plan, then sends the two lines
+    // not refused, and nothing for the third.
+    QTest::mouseClick(dialog->ApplyButton(), Qt::LeftButton);
+    QVERIFY(dialog->Run() != nullptr);
+    const auto got = Received(records, 3, std::chrono::milliseconds(800));
+    QCOMPARE(int(got.size()), 2);
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        QCOMPARE(got[i].size(), qdipc::kNetSettingsRecordSize);
+        const std::uint8_t* bytes = got[i].data();
+        QCOMPARE(int(bytes[qdipc::record::kDevId + 7]), int(i + 1));
+        QCOMPARE(std::string(reinterpret_cast<const char*>(bytes + qdipc::record::kIp)),
+                 std::string("192.168.1.64"));
+        QCOMPARE(int(bytes[qdipc::record::kIp + 12]), 0);
+    }
+    QVERIFY2(dialog->RollbackLabel()->text().contains(setup.logDirectory.path()),
+             qPrintable(dialog->RollbackLabel()->text()));
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->Run() == nullptr || dialog->Run()->IsFinished(), 3000);
+    QCOMPARE(table->item(2, CAssignDlg::kColResult)->text(), QLatin1String("refused"));
 }
 
 void SearchDlgTest::assignDialogShowsTenRowsAndRemembersItsFields() {

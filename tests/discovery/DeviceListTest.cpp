@@ -87,6 +87,35 @@ TEST(DeviceListTest, DuplicateDeviceIdLeavesTheListedRowUnchanged) {
     EXPECT_EQ(list.DeviceCount(), 1);
     EXPECT_EQ(list.CellText(0, 3), "10.0.0.7");
     EXPECT_EQ(list.CellText(0, 2), "cam7");
+    // The same MAC again is the same device: no other MAC.
+    EXPECT_TRUE(list.OtherMacs(0).empty());
+
+    // Another MAC with the listed device ID is remembered (once), without a
+    // row of its own; a row without a clash and a row that does not exist
+    // have none.
+    CameraReply other = Camera(7);
+    other.mac = {0x02, 0, 0, 0, 0, 0x02};
+    Add(list, other);
+    Add(list, other);
+    Add(list, Camera(8));
+    EXPECT_EQ(list.RowCount(), 2);
+    EXPECT_EQ(list.OtherMacs(0), (Texts{"02:00:00:00:00:02"}));
+    EXPECT_TRUE(list.OtherMacs(1).empty());
+    EXPECT_TRUE(list.OtherMacs(2).empty());
+
+    // Within one batch, before the row is appended, too; at most four are
+    // kept, whatever answers.
+    std::vector<AcceptedReply> batch;
+    for (std::uint8_t n = 0; n < 7; ++n) {
+        CameraReply twin = Camera(9);
+        twin.mac = {0x02, 0, 0, 0, 0x09, n};
+        batch.push_back(twin.Accepted(5));
+    }
+    EXPECT_EQ(list.AddReplies(batch, 5), 1);
+    EXPECT_EQ(list.CellText(2, kColMac), "02:00:00:00:09:00");
+    EXPECT_EQ(list.OtherMacs(2), (Texts{"02:00:00:00:09:01", "02:00:00:00:09:02",
+                                        "02:00:00:00:09:03", "02:00:00:00:09:04"}));
+    static_assert(DeviceList::kMaxOtherMacs == 4);
 }
 
 TEST(DeviceListTest, DeviceIdsDifferingInOneByteGiveTwoRows) {

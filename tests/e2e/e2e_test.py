@@ -991,7 +991,9 @@ def scenario_assign(lab, args):
     plan = a11y.table_rows(table)
     check([r[3] for r in plan] == expected,
           f"the plan shows {[r[3] for r in plan]}, expected {expected}")
-    check(all(r[2] == FACTORY_IP and r[4] == "" for r in plan), f"plan rows {plan[:2]}")
+    # Columns: Dev ID, MAC, IP, New IP, Mask, Gateway, Mode, Result, Reason.
+    check(all(r[2] == FACTORY_IP and r[6] == "static" and r[7] == ""
+              for r in plan), f"plan rows {plan[:2]}")
     log(f"the plan: {expected[0]} .. {expected[-1]}, skipping {taken}")
 
     camsim_mark = factory_sim.lines.count()
@@ -999,7 +1001,7 @@ def scenario_assign(lab, args):
     deadline = time.monotonic() + 20
     results = []
     while time.monotonic() < deadline:
-        results = [r[4] for r in a11y.table_rows(table)]
+        results = [r[7] for r in a11y.table_rows(table)]
         if all(r in ("confirmed", "not confirmed", "not sent") for r in results):
             break
         time.sleep(0.3)
@@ -1825,9 +1827,99 @@ def scenario_rollback_cli(lab, args):
     log("the rollback plan put all four factory cameras back at " + FACTORY_IP)
 
 
+def second_tool_host(lab):
+    """A second tool host on the camera LAN: its own namespace at .250, joined
+    to the cameras' side by a bridge that takes over the name lan0 there (so
+    the simulators and sniffers find it as before). Must run before any
+    simulator starts. The namespace's name, or Skip when the lab cannot."""
+    ns2, cams, prefix = f"qd2tool-{os.getpid()}", lab.cams_ns, lab.prefix
+
+    def ip(*argv):
+        done = subprocess.run(["ip", *argv], capture_output=True, text=True)
+        if done.returncode != 0:
+            subprocess.run(["ip", "netns", "del", ns2], capture_output=True)
+            raise Skip(f"no second tool host: ip {' '.join(argv)}: {done.stderr.strip()}")
+
+    ip("netns", "add", ns2)
+    ip("link", "add", "lan0", "netns", ns2, "type", "veth", "peer", "name", "lan1p", "netns", cams)
+    ip("-n", cams, "link", "set", "lan0", "down")
+    ip("-n", cams, "link", "set", "lan0", "name", "lan0p")
+    ip("-n", cams, "link", "add", "lan0", "type", "bridge")
+    for port in ("lan0p", "lan1p"):
+        ip("-n", cams, "link", "set", port, "master", "lan0")
+        ip("-n", cams, "link", "set", port, "up")
+    for address in lab.cams_ips:
+        ip("-n", cams, "addr", "del", f"{address}/24", "dev", "lan0p")
+        ip("-n", cams, "addr", "add", f"{address}/24", "broadcast", f"{prefix}.255", "dev", "lan0")
+    ip("-n", cams, "link", "set", "lan0", "up")
+    ip("-n", cams, "route", "replace", "default", "dev", "lan0")
+    ip("-n", ns2, "link", "set", "lo", "up")
+    ip("-n", ns2, "addr", "add", f"{prefix}.250/24", "broadcast", f"{prefix}.255", "dev", "lan0")
+    ip("-n", ns2, "link", "set", "lan0", "up")
+    ip("-n", ns2, "route", "add", "default", "dev", "lan0")
+    return ns2
+
+
+def assign_from_two_hosts(lab, ns2):
+    """Two tool hosts run --assign at the same time, each for three other
+    factory cameras from the same start address: every camera ends confirmed
+    or in conflict (or refused when the address answered just before its
+    record), a clash is reported as conflict by at least one side, and no
+    address is held by two cameras both reported confirmed."""
+    import json
+    listed = lab.run_cli("--list", "--wait", "1500")
+    ids = sorted(r.split("\t")[1] for r in listed.stdout.splitlines()[1:]
+                 if r.split("\t")[3] == FACTORY_IP)
+    check(len(ids) >= 6, f"--list found {len(ids)} factory cameras: {listed.stdout!r}")
+    env = {k: v for k, v in lab.env.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY",
+                                                         "DBUS_SESSION_BUS_ADDRESS")}
+    runs = []
+    for host, chosen in enumerate((ids[0:3], ids[3:6])):
+        argv = [lab.app_path, "--assign", "--from", f"{lab.prefix}.30", "--mask",
+                "255.255.255.0", "--gateway", f"{lab.prefix}.254", "--ids", ",".join(chosen),
+                "--format", "json", "--verify-wait", "8000"]
+        own = dict(env, XDG_STATE_HOME=os.path.join(lab.dir, f"host{host}"))
+        runs.append(subprocess.Popen(["ip", "netns", "exec", ns2, *argv] if host else argv,
+                                     env=own, cwd=lab.dir, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True))
+    results = []
+    for run in runs:
+        try:
+            out, err = run.communicate(timeout=40)
+        except subprocess.TimeoutExpired:
+            run.kill()
+            raise Failure("an --assign of the two tool hosts ran longer than 40 s")
+        try:
+            records = json.loads(out)
+        except ValueError:
+            raise Failure(f"--assign printed no records: exit {run.returncode}, {err!r}")
+        results.append([(r["dev_id"], r["new_ip"], r["result"]) for r in records])
+    log(f"two tool hosts: {results}")
+    check(all(r in ("confirmed", "conflict", "refused") for side in results for _, _, r in side),
+          f"a camera of the two hosts ended otherwise: {results}")
+    sent = [{ip for _, ip, r in side if r in ("confirmed", "conflict")} for side in results]
+    for clash in sent[0] & sent[1]:
+        check(any(ip == clash and r == "conflict" for side in results for _, ip, r in side),
+              f"both hosts gave {clash} to a camera and neither reported a conflict: {results}")
+    confirmed = {d: ip for side in results for d, ip, r in side if r == "confirmed"}
+    check(len(set(confirmed.values())) == len(confirmed),
+          f"one address confirmed for two cameras: {confirmed}")
+    after = lab.run_cli("--list", "--wait", "1500")
+    held = {}
+    for row in after.stdout.splitlines()[1:]:
+        cells = row.split("\t")
+        held.setdefault(cells[3], []).append(cells[1])
+    for dev_id, ip in confirmed.items():
+        check(held.get(ip) == [dev_id], f"{ip}, confirmed for {dev_id}, is held by "
+              f"{held.get(ip)}")
+    log(f"no address held twice; confirmed {sorted(confirmed.values())}")
+
+
 def scenario_assign_two(lab, args):
     """Two "Assign Addresses" dialogs open at once, each for five other
-    factory cameras, with the same Start IP: their plans share no address."""
+    factory cameras, with the same Start IP: their plans share no address.
+    Then two tool hosts on the LAN assign at once (assign_from_two_hosts)."""
+    ns2 = second_tool_host(lab)
     lab.start_display()
     lab.start_camsim(10, first=100, name="camsim-factory", extra=("--factory", FACTORY_NETWORK))
     lab.start_app()
@@ -1860,6 +1952,12 @@ def scenario_assign_two(lab, args):
     check(all(len(p) == 5 for p in plans) and all(ips) and len(set(ips)) == 10,
           f"two open dialogs plan {plans}")
     log(f"two dialogs from {starts[0]}: {plans[0]} and {plans[1]}, no address twice")
+    # The window gives the port back before the command lines run.
+    lab.app.stop()
+    try:
+        assign_from_two_hosts(lab, ns2)
+    finally:
+        subprocess.run(["ip", "netns", "del", ns2], capture_output=True)
 
 
 # name: (scenario, camera hosts per LAN, camera LANs)

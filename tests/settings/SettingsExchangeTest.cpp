@@ -179,6 +179,7 @@ private slots:
     void untouchedModifySendsTheRowStamped();
     void editedControlsAreSent_data();
     void editedControlsAreSent();
+    void aDeviceIdAnsweredByTwoMacsIsRefused();
     void enterInAnEditSendsNothing();
     void twoWindowsForTwoRowsSendTheirOwnDevices();
     void handoffMarkerIsChecked_data();
@@ -342,6 +343,31 @@ void SettingsExchangeTest::aListedCamerasAddressIsSentOnlyWhenTheOperatorSaysSo(
     QCOMPARE(f.capture.Take().size(), std::size_t{answer ? 1u : 0u});
     QCOMPARE(f.setup.messages->texts,
              answer ? QStringList{QStringLiteral("Setting OK!")} : QStringList{});
+}
+
+// Two devices answering with one device ID keep one row, which remembers the
+// second MAC: a Modify of it would reach both, so nothing goes out and the
+// box names both MACs.
+void SettingsExchangeTest::aDeviceIdAnsweredByTwoMacsIsRefused() {
+    CameraReply twin = FirstCamera();
+    twin.mac = {0x02, 0, 0, 0, 0, 0x02};
+    twin.ip = "192.168.1.65";
+    Fixture f({FirstCamera(), twin});
+    QCOMPARE(f.dlg->Table().RowCount(), 1);
+    f.setup.messages->answer = true;
+    f.dlg->OnDblClickList(0);
+    CSettingDlg* window = f.dlg->LastSettingDlg();
+    QVERIFY(window != nullptr);
+    Child<QLineEdit>(window, "editIp")->setText(QStringLiteral("192.168.1.99"));
+    QTest::mouseClick(Child<QPushButton>(window, "buttonModify"), Qt::LeftButton);
+
+    QVERIFY(f.capture.Take().empty());
+    QVERIFY(f.setup.messages->questions.isEmpty());
+    QCOMPARE(f.setup.messages->texts,
+             QStringList{QStringLiteral(
+                 "Nothing was sent: the device ID 0011aabb-0000ff01 is answered by more than one "
+                 "MAC (00:1a:2b:3c:4d:5e, 02:00:00:00:00:02); a record would reach every device "
+                 "using it.")});
 }
 
 void SettingsExchangeTest::enterInAnEditSendsNothing() {
