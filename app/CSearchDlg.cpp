@@ -21,7 +21,6 @@
 #include "app/CDeviceDetailsDlg.h"
 #include "app/CDiagnoseDlg.h"
 #include "app/PreviewMenuActions.h"
-#include "app/WindowLayout.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ListOutput.h"
@@ -36,6 +35,8 @@
 #include "settings/CSettingDlg.h"
 #include "settings/ChangeChecks.h"
 #include "settings/DialogFont.h"
+#include "ui/WindowLayout.h"
+#include "ui/WindowTexts.h"
 #include "ui_SearchDlg.h"
 
 namespace {
@@ -55,10 +56,6 @@ qdipc::ReplyPumpOptions PumpOptions(const qdipc::SearchDlgConfig& config) {
 }
 
 }  // namespace
-
-std::string StreamLocationFor(const std::string& ip) {
-    return "rtsp://" + ip + "/channel1/1";
-}
 
 CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
     : QDialog(parent),
@@ -327,22 +324,9 @@ void CSearchDlg::OnWatchTick() {
 }
 
 QString CSearchDlg::CountsText() const {
-    const qdipc::DeviceList& list = m_table.List();
-    int flagged = 0;
-    for (int row = 0; row < list.RowCount(); ++row) {
-        flagged += list.Flags(row) != 0 ? 1 : 0;
-    }
-    const qsizetype selected = m_deviceList->selectionModel()->selectedRows().size();
-    QString text =
-        QStringLiteral("%1 %2 · %3 flagged · %4 selected")
-            .arg(list.RowCount())
-            .arg(list.RowCount() == 1 ? QStringLiteral("camera") : QStringLiteral("cameras"))
-            .arg(flagged)
-            .arg(selected);
-    if (m_watch.Watching()) {
-        text += QStringLiteral(" · %1 gone").arg(list.GoneCount());
-    }
-    return text;
+    const int selected = static_cast<int>(m_deviceList->selectionModel()->selectedRows().size());
+    return QString::fromStdString(
+        qdipc::ListCountsText(m_table.List(), selected, m_watch.Watching()));
 }
 
 QString CSearchDlg::ProgressText() const {
@@ -545,7 +529,7 @@ void CSearchDlg::OnPreview() {
         PlayDeviceServiceStream(m_videoPane, m_currentIp);
         return;
     }
-    PlayStream(StreamLocationFor(m_currentIp));
+    PlayStream(qdipc::StreamLocationFor(m_currentIp));
 }
 
 bool CSearchDlg::IsDeviceServiceRow(int /*row*/) const {

@@ -68,13 +68,8 @@ void DeviceListPresentation::SetUpList() {
 }
 
 void DeviceListPresentation::OnColumnClick(int column) {
-    if (column == g_sortColumn) {
-        g_sortAscending = !g_sortAscending;
-    } else {
-        g_sortAscending = true;
-        g_sortColumn = column;
-    }
-    m_table->SortByColumn(g_sortColumn, g_sortAscending);
+    m_sort.Click(column);
+    m_table->SortByColumn(m_sort.Column(), m_sort.Ascending());
 }
 
 bool DeviceListPresentation::eventFilter(QObject* watched, QEvent* event) {

@@ -62,7 +62,7 @@
 #include "PaneWindow.h"
 #include "RtspTestServer.h"
 #include "app/PreviewMenuActions.h"
-#include "app/WindowLayout.h"
+#include "ui/WindowLayout.h"
 #include "preview/CVideoStatic.h"
 #include "preview/RtspSnapshot.h"
 #include "settings/DialogFont.h"

@@ -19,7 +19,7 @@
 
 #include "TestPrinting.h"
 #include "app/DeviceListPresentation.h"
-#include "app/WindowLayout.h"
+#include "ui/WindowLayout.h"
 #include "discovery/DeviceTable.h"
 #include "discovery/SiteWatch.h"
 #include "tests/discovery/TestReplies.h"

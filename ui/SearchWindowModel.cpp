@@ -1,0 +1,193 @@
+#include "ui/SearchWindowModel.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "discovery/CellText.h"
+#include "discovery/DeviceCodecs.h"
+#include "discovery/TimeSeededDraw.h"
+#include "platform/NeighbourTable.h"
+#include "platform/StateDirectory.h"
+
+namespace qdipc {
+
+namespace {
+constexpr const char* kNoCameraText = "No camera answered — click here to diagnose the network";
+}  // namespace
+
+SearchWindowModel::SearchWindowModel(SearchWindowConfig config, std::function<void()> wake)
+    : m_config(std::move(config)),
+      m_log(m_config.errorLogDirectory),
+      m_queue(std::move(wake), m_config.maxPendingReplies),
+      m_command(m_searchId, m_config.searchDestination, m_config.interfaces),
+      m_broadcaster(m_config.settingsDestination, SystemSeconds, m_config.interfaces) {
+    ChangeRunsConfig changes;
+    changes.confirmation = m_config.confirmation;
+    if (!changes.confirmation.neighbours) {
+        changes.confirmation.neighbours = ReachableNeighbours;
+    }
+    changes.rollbackDirectory =
+        m_config.stateDirectory.empty() ? UserStateDirectory() : m_config.stateDirectory;
+    changes.surroundings = m_config.surroundings;
+    m_changes = std::make_unique<ChangeRuns>(
+        m_list, std::move(changes),
+        [this](const NetSettingsRecord& stamped, std::uint32_t arrival, std::string& failure) {
+            return m_broadcaster.BroadcastSettingsRecord(stamped, arrival, &failure) ==
+                   BroadcastOutcome::Ok;
+        },
+        [this]() -> std::optional<std::uint32_t> {
+            if (m_command.Probe() != SearchOutcome::Sent) {
+                return std::nullopt;
+            }
+            return m_command.SearchId();
+        });
+}
+
+SearchWindowModel::~SearchWindowModel() {
+    if (m_worker) {
+        m_worker->Stop();
+    }
+}
+
+bool SearchWindowModel::StartWorker() {
+    if (!m_worker) {
+        m_worker =
+            std::make_unique<RecvSearchThread>(m_searchId, m_queue, m_log, m_config.receiver);
+    }
+    if (!m_worker->Bind()) {
+        return false;
+    }
+    if (!m_workerStarted) {
+        m_workerStarted = m_worker->Start();
+    }
+    return true;
+}
+
+std::string SearchWindowModel::Search(Clock::time_point now) {
+    m_schedule.Stop();
+    m_searchEnd.reset();
+    m_noCamera = false;
+    m_portHolder.clear();
+    m_changeOnBar = false;
+    m_changes->ForgetOutcomes();
+    // The port is bound before the request leaves, so that a camera that
+    // answers at once is heard; when it cannot be, nothing is sent.
+    if (!m_worker) {
+        m_worker =
+            std::make_unique<RecvSearchThread>(m_searchId, m_queue, m_log, m_config.receiver);
+    }
+    if (!m_worker->Bind()) {
+        m_list.Clear();
+        m_noCamera = true;
+        const std::uint16_t port = m_config.receiver.bind.port;
+        const PortOwnerLookup lookup =
+            m_config.portOwners ? m_config.portOwners(port) : UdpPortOwners(port);
+        if (lookup.checked && !lookup.owners.empty()) {
+            m_portHolder = "UDP port " + std::to_string(port) + " is held by " +
+                           EscapeControls(PortOwnersText(lookup.owners)) +
+                           " — end it and press Search again";
+        }
+        return log_entry::kBindFailedText;
+    }
+    m_worker->ClearRejected();
+    m_list.SetHostInterfaces(m_config.interfaces ? m_config.interfaces()
+                                                 : ListBroadcastInterfaces());
+    const SearchOutcome outcome = m_command.Run([this] { m_list.Clear(); });
+    if (outcome != SearchOutcome::Sent) {
+        m_noCamera = true;
+        return SearchFailureText(outcome);
+    }
+    if (!m_workerStarted) {
+        m_workerStarted = m_worker->Start();
+    }
+    m_schedule.Start(now);
+    m_searchEnd = now + m_config.searchEndDelay;
+    return {};
+}
+
+void SearchWindowModel::Tick(Clock::time_point now) {
+    for (std::size_t due = m_schedule.Tick(now); due > 0; --due) {
+        m_command.Repeat();
+    }
+    m_changes->Tick(now);
+    if (m_searchEnd && now >= *m_searchEnd) {
+        m_searchEnd.reset();
+        TakeReplies(m_queue.Pending());
+        m_noCamera = m_list.RowCount() == 0;
+    }
+}
+
+std::optional<SearchWindowModel::Clock::time_point> SearchWindowModel::NextDue() const {
+    std::optional<Clock::time_point> due = m_schedule.NextDue();
+    for (const auto& other : {m_searchEnd, m_changes->NextDue()}) {
+        if (other && (!due || *other < *due)) {
+            due = other;
+        }
+    }
+    return due;
+}
+
+int SearchWindowModel::TakeReplies(std::size_t maxCount) {
+    const std::vector<AcceptedReply> batch = m_queue.Take(maxCount);
+    if (batch.empty()) {
+        return 0;
+    }
+    // The changes see every reply, also those the list drops as duplicates:
+    // a camera's new values come with an ID it already lists.
+    m_changes->OnReplies(batch, Clock::now());
+    const int added = m_list.AddReplies(batch, m_searchId.load());
+    if (m_list.RowCount() > 0) {
+        m_noCamera = false;
+    }
+    return added;
+}
+
+void SearchWindowModel::ClickColumn(int column) {
+    m_sort.Click(column);
+    m_list.SortByColumn(m_sort.Column(), m_sort.Ascending());
+}
+
+std::string SearchWindowModel::DisplayCell(int row, int column) const {
+    return DisplayCellText(m_list.CellBytes(row, column));
+}
+
+std::string SearchWindowModel::BarText(int selectedRows) const {
+    if (m_changeOnBar) {
+        std::string text = m_changes->BarText();
+        if (!text.empty()) {
+            return text;
+        }
+    }
+    if (!m_portHolder.empty()) {
+        return m_portHolder;
+    }
+    if (m_noCamera) {
+        return kNoCameraText;
+    }
+    if (!m_workerStarted) {
+        return {};
+    }
+    return ListCountsText(m_list, selectedRows, false);
+}
+
+PreparedChange SearchWindowModel::PrepareChange(const NetSettingsRecord& record) const {
+    PreparedChange change;
+    change.stamped = StampSettingsRecord(record, TimeSeededDraw(SystemSeconds()));
+    const int row = m_list.FindRow(FormatDeviceId(record.bytes.data() + record::kDevId));
+    change.order = m_changes->OrderOf(change.stamped, row >= 0 ? m_list.ArrivalInterface(row) : 0);
+    change.question = m_changes->AddressQuestion(change.order);
+    return change;
+}
+
+ChangeRuns::Started SearchWindowModel::SendChange(const PreparedChange& change, bool rollback,
+                                                  Clock::time_point now) {
+    // The probes' replies come in through the receive worker; without it the
+    // change ends as not confirmed.
+    if (m_config.confirmation.timeout.count() > 0) {
+        StartWorker();
+    }
+    m_changeOnBar = true;
+    return m_changes->Start(change.stamped, change.order, rollback, now);
+}
+
+}  // namespace qdipc

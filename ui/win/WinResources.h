@@ -1,0 +1,28 @@
+#pragma once
+// Resource and control IDs of the Windows window (used by the .rc and the code).
+
+#define IDD_ABOUT 100
+#define IDS_ABOUT_MENU 101
+#define IDD_SEARCH 102
+#define IDI_PROGRAM 128
+#define IDD_SETTING 129
+
+// Main dialog
+#define IDC_DEVICE_LIST 1002
+#define IDC_SEARCH 1003
+#define IDC_PREVIEW 1004
+#define IDC_TEST 1005
+#define IDC_SETTING 1008
+#define IDC_VIDEO_PANE 1010
+#define IDC_PROGRESS 1012
+#define IDC_PANE_REASON 1020
+
+// Settings dialog
+#define IDC_SET_IP 1004
+#define IDC_SET_MASK 1005
+#define IDC_SET_GATEWAY 1006
+#define IDC_SET_MAC 1007
+#define IDC_SET_MODIFY 1008
+#define IDC_SET_STATIC 1011
+#define IDC_SET_DHCP 1012
+#define IDC_SET_ADSL 1013
