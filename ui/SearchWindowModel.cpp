@@ -20,6 +20,7 @@ SearchWindowModel::SearchWindowModel(SearchWindowConfig config, std::function<vo
       m_log(m_config.errorLogDirectory),
       m_queue(std::move(wake), m_config.maxPendingReplies),
       m_command(m_searchId, m_config.searchDestination, m_config.interfaces),
+      m_watch(m_list, m_config.watch),
       m_broadcaster(m_config.settingsDestination, SystemSeconds, m_config.interfaces) {
     ChangeRunsConfig changes;
     changes.confirmation = m_config.confirmation;
@@ -65,6 +66,7 @@ bool SearchWindowModel::StartWorker() {
 
 std::string SearchWindowModel::Search(Clock::time_point now) {
     m_schedule.Stop();
+    m_watch.Stop();
     m_searchEnd.reset();
     m_noCamera = false;
     m_portHolder.clear();
@@ -110,6 +112,14 @@ void SearchWindowModel::Tick(Clock::time_point now) {
         m_command.Repeat();
     }
     m_changes->Tick(now);
+    if (m_watch.Watching() && now >= m_watch.NextDue()) {
+        // The replies that came in so far count for the cycle that ends now.
+        TakeReplies(m_queue.Pending());
+        m_watchEvents.clear();
+        if (m_watch.Tick(now, m_watchEvents)) {
+            m_command.Repeat();
+        }
+    }
     if (m_searchEnd && now >= *m_searchEnd) {
         m_searchEnd.reset();
         TakeReplies(m_queue.Pending());
@@ -119,7 +129,11 @@ void SearchWindowModel::Tick(Clock::time_point now) {
 
 std::optional<SearchWindowModel::Clock::time_point> SearchWindowModel::NextDue() const {
     std::optional<Clock::time_point> due = m_schedule.NextDue();
-    for (const auto& other : {m_searchEnd, m_changes->NextDue()}) {
+    std::optional<Clock::time_point> watch;
+    if (m_watch.Watching()) {
+        watch = m_watch.NextDue();
+    }
+    for (const auto& other : {m_searchEnd, m_changes->NextDue(), watch}) {
         if (other && (!due || *other < *due)) {
             due = other;
         }
@@ -135,6 +149,13 @@ int SearchWindowModel::TakeReplies(std::size_t maxCount) {
     // The changes see every reply, also those the list drops as duplicates:
     // a camera's new values come with an ID it already lists.
     m_changes->OnReplies(batch, Clock::now());
+    // Watching, a listed camera's reply is news too (back, changed).
+    if (m_watch.Watching()) {
+        const int before = m_list.RowCount();
+        m_watchEvents.clear();
+        m_watch.Observe(batch, m_searchId.load(), m_watchEvents);
+        return m_list.RowCount() - before;
+    }
     const int added = m_list.AddReplies(batch, m_searchId.load());
     if (m_list.RowCount() > 0) {
         m_noCamera = false;
@@ -167,7 +188,30 @@ std::string SearchWindowModel::BarText(int selectedRows) const {
     if (!m_workerStarted) {
         return {};
     }
-    return ListCountsText(m_list, selectedRows, false);
+    return ListCountsText(m_list, selectedRows, m_watch.Watching());
+}
+
+std::string SearchWindowModel::SetWatching(bool on, Clock::time_point now) {
+    if (!on) {
+        m_watch.Stop();
+        return {};
+    }
+    if (m_watch.Watching()) {
+        return {};
+    }
+    // Nothing listed yet: a search comes first, and its request (with its
+    // repeats) is the first cycle's; so are the repeats of a search under
+    // way. Otherwise one request starts it.
+    if (!m_workerStarted) {
+        std::string failure = Search(now);
+        if (!failure.empty()) {
+            return failure;
+        }
+    } else if (!m_schedule.Repeating()) {
+        m_command.Repeat();
+    }
+    m_watch.Start(now);
+    return {};
 }
 
 PreparedChange SearchWindowModel::PrepareChange(const NetSettingsRecord& record) const {

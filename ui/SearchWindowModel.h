@@ -27,6 +27,7 @@
 #include "discovery/ReplyQueue.h"
 #include "discovery/SearchCommand.h"
 #include "discovery/SearchSchedule.h"
+#include "discovery/SiteWatch.h"
 #include "platform/PortOwner.h"
 #include "settings/NetSettingsRecord.h"
 #include "ui/ChangeRuns.h"
@@ -41,6 +42,8 @@ struct SearchWindowConfig : NetworkConfig {
     std::chrono::milliseconds searchEndDelay{2000};
     // Who holds a UDP port; empty: the system's answer (UdpPortOwners).
     std::function<PortOwnerLookup(std::uint16_t)> portOwners{};
+    // "Keep Watching": the time between requests and the cycles to gone.
+    WatchOptions watch{};
     // How a settings change is confirmed; a zero timeout sends only.
     ConfirmationOptions confirmation{};
     // What a change's address must not collide with; empty: the host's own
@@ -82,6 +85,12 @@ public:
     int TakeReplies(std::size_t maxCount);
     std::size_t PendingReplies() const { return m_queue.Pending(); }
 
+    // "Keep Watching": on, the list is kept up to date by one request per
+    // interval (a window that has not searched yet searches first, and
+    // answers that search's box text); off, or a new Search, ends it.
+    std::string SetWatching(bool on, Clock::time_point now);
+    bool Watching() const { return m_watch.Watching(); }
+
     // A header click: the toggle rule, then the list's sort by that column.
     void ClickColumn(int column);
     const ListSortState& Sort() const { return m_sort; }
@@ -106,6 +115,11 @@ public:
                                    Clock::time_point now);
     const ChangeRuns& Changes() const { return *m_changes; }
 
+    // The host's interfaces as the configuration gives them.
+    std::vector<Ipv4Interface> HostInterfaces() const {
+        return m_config.interfaces ? m_config.interfaces() : ListBroadcastInterfaces();
+    }
+
     ErrorLog& Log() { return m_log; }
     std::uint32_t SearchId() const { return m_searchId.load(); }
     const RecvSearchThread* Worker() const { return m_worker.get(); }
@@ -119,6 +133,8 @@ private:
     ReplyQueue m_queue;
     SearchCommand m_command;
     SearchSchedule m_schedule;
+    SiteWatch m_watch;
+    std::vector<WatchEvent> m_watchEvents;
     SettingsBroadcaster m_broadcaster;
     std::unique_ptr<ChangeRuns> m_changes;
     // A change's text is on the bar until the next search.

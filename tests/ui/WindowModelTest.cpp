@@ -7,12 +7,14 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
 #include "tests/discovery/TestReplies.h"
+#include "ui/RowMenu.h"
 #include "ui/SearchWindowModel.h"
 
 namespace {
@@ -173,6 +175,117 @@ TEST_F(WindowModelSearchTest, ModifyGoesThroughTheEngineStampedWithItsRollback) 
         std::vector<std::uint8_t>(change.stamped.bytes.begin() + 84, change.stamped.bytes.end()));
     // The rollback plan was written before it.
     EXPECT_FALSE(std::filesystem::is_empty(dir_.Path() / "state"));
+}
+
+}  // namespace
+
+namespace {
+
+using qdipc::RowCommand;
+
+TEST(RowMenuTest, ItemsFollowSelectionRowsWatchingAndWhatTheWindowOffers) {
+    const auto all = [](RowCommand) { return true; };
+    const auto states = [](const std::vector<qdipc::RowMenuItem>& items) {
+        std::string text;
+        for (const auto& item : items) {
+            text += std::string(item.separatorBefore ? "|" : "") + item.text + ":" +
+                    (item.enabled ? "on" : "off") + (item.checked ? "+" : "") + " ";
+        }
+        return text;
+    };
+    EXPECT_EQ(states(qdipc::RowMenuItems(0, 0, false, all)),
+              "Assign Addresses…:off Settings…:off Preview:off Open Web Page:off |Copy:off "
+              "Copy IP:off Copy MAC:off |Keep &Watching:on Save &List As…:off |Diagnose "
+              "Network…:on ");
+    EXPECT_EQ(states(qdipc::RowMenuItems(2, 5, true, all)),
+              "Assign Addresses…:on Settings…:on Preview:on Open Web Page:on |Copy:on "
+              "Copy IP:on Copy MAC:on |Keep &Watching:on+ Save &List As…:on |Diagnose "
+              "Network…:on ");
+    const auto noAssign = [](RowCommand command) { return command != RowCommand::AssignAddresses; };
+    EXPECT_FALSE(qdipc::RowMenuItems(1, 1, false, noAssign).front().enabled);
+}
+
+TEST(RowMenuTest, WebPageAddressTakesPlainAddressesAndRealPorts) {
+    struct Case {
+        const char* ip;
+        const char* port;
+        const char* url;
+    };
+    const Case cases[] = {
+        {"10.0.0.5", "80", "http://10.0.0.5/"},
+        {"10.0.0.5", "8080", "http://10.0.0.5:8080/"},
+        {"10.0.0.5", "65535", "http://10.0.0.5:65535/"},
+        {"10.0.0.5", "65536", "http://10.0.0.5/"},  // not a port
+        {"10.0.0.5", "0", "http://10.0.0.5/"},
+        {"10.0.0.5", "", "http://10.0.0.5/"},
+        {"10.0.0.5", "81x", "http://10.0.0.5/"},
+        {"10.0.0.5:1@10.0.0.6", "80", ""},  // not a plain dotted quad: nothing
+        {"<h1>x", "80", ""},
+        {"", "80", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(qdipc::WebPageAddress(c.ip, c.port), c.url) << c.ip << " " << c.port;
+    }
+}
+
+TEST(RowMenuTest, ClipboardTextsInDisplayOrderAndFormulaSafe) {
+    qdipc::DeviceList list;
+    for (std::uint32_t n : {1u, 2u, 3u}) {
+        qdipc::test::CameraReply camera = qdipc::test::Camera(n);
+        camera.name = n == 2 ? "=1+1" : "cam" + std::to_string(n);
+        const qdipc::DeviceInfoReply reply = camera.Reply();
+        list.AddReply(&reply);
+    }
+    EXPECT_EQ(qdipc::ColumnClipboardText(list, {2, 0}, qdipc::kColIp), "10.0.0.1\n10.0.0.3\n");
+    EXPECT_EQ(qdipc::ColumnClipboardText(list, {1}, qdipc::kColName), "'=1+1\n");
+    EXPECT_EQ(qdipc::ColumnClipboardText(list, {}, qdipc::kColName), "");
+    const std::string rows = qdipc::RowsClipboardText(list, {1, 0});
+    EXPECT_EQ(rows.substr(0, rows.find('\n')),
+              "NO.\tDev ID\tName\tIP\tPort\tMAC\tApp Ver\tHardware Ver\tKernel Ver\tMask\tWeb "
+              "Port\tGateway");
+    EXPECT_NE(rows.find("\n0\t0011aabb-00000001\tcam1\t"), std::string::npos);
+    EXPECT_LT(rows.find("\tcam1\t"), rows.find("\t'=1+1\t"));
+    EXPECT_EQ(qdipc::RowsClipboardText(list, {}), "");
+}
+
+TEST(RowMenuTest, SaveListWritesCsvWithItsAboutOrJson) {
+    qdipc::test::TempDir dir;
+    qdipc::DeviceList list;
+    const qdipc::DeviceInfoReply reply = qdipc::test::Camera(7).Reply();
+    list.AddReply(&reply);
+    EXPECT_EQ(qdipc::SaveDeviceList(list, dir.Path() / "site.csv", {}), "");
+    std::ifstream csv(dir.Path() / "site.csv", std::ios::binary);
+    std::string header;
+    std::getline(csv, header);
+    EXPECT_EQ(header,
+              "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web "
+              "Port,Gateway\r");
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "site.csv.about.json"));
+    EXPECT_EQ(qdipc::SaveDeviceList(list, dir.Path() / "site.JSON", {}), "");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "site.JSON.about.json"));
+    const std::string error = qdipc::SaveDeviceList(list, dir.Path() / "no" / "such.csv", {});
+    EXPECT_EQ(error.rfind("Save List As: ", 0), 0u) << error;
+}
+
+TEST_F(WindowModelSearchTest, KeepWatchingSearchesFirstThenOneRequestPerCycle) {
+    qdipc::SearchWindowConfig config = Config();
+    config.watch.interval = 5000ms;
+    SearchWindowModel model(config, [] {});
+    const auto t0 = SearchWindowModel::Clock::now();
+    EXPECT_EQ(model.SetWatching(true, t0), "");  // no search yet: it searches
+    EXPECT_TRUE(model.Watching());
+    const std::vector<std::uint8_t> first = camera_.Next(5s);
+    ASSERT_EQ(first.size(), qdipc::kDiscoveryRequestSize);
+    EXPECT_EQ(model.BarText(0), "0 cameras · 0 flagged · 0 selected · 0 gone");
+    model.Tick(t0 + 300ms);
+    EXPECT_EQ(camera_.Next(5s), first);
+    model.Tick(t0 + 1000ms);
+    EXPECT_EQ(camera_.Next(5s), first);
+    model.Tick(t0 + 5000ms);  // the cycle's own request
+    EXPECT_EQ(camera_.Next(5s), first);
+    // A new search ends watching.
+    ASSERT_EQ(model.Search(t0 + 6000ms), "");
+    EXPECT_FALSE(model.Watching());
 }
 
 }  // namespace

@@ -34,6 +34,8 @@ using qdipc::test::CameraReply;
 
 // Set when the pump met the loop's end (WM_QUIT).
 bool g_quitSeen = false;
+// The window whose keys the pump gives it first, as the program's loop does.
+qdipc::win::SearchWindow* g_window = nullptr;
 
 // Runs the window's messages (dialog keys included) until pred holds or the
 // limit passes; answers pred's last value.
@@ -47,6 +49,9 @@ bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limi
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {
                 g_quitSeen = true;
+                continue;
+            }
+            if (g_window != nullptr && g_window->PreTranslate(message)) {
                 continue;
             }
             HWND root = GetAncestor(message.hwnd, GA_ROOT);
@@ -244,11 +249,40 @@ protected:
         };
         options.runModal = [this](HWND, int templateId) { modal_.push_back(templateId); };
         options.player = player_;
+        options.trackMenu = [this](HMENU menu, POINT) {
+            menus_.emplace_back();
+            for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+                wchar_t text[64] = {};
+                GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+                const UINT state = GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
+                if ((state & MF_SEPARATOR) != 0) {
+                    menus_.back().push_back(L"|");
+                    continue;
+                }
+                std::wstring item = text;
+                if ((state & MF_GRAYED) != 0) {
+                    item += L":off";
+                }
+                if ((state & MF_CHECKED) != 0) {
+                    item += L":checked";
+                }
+                menus_.back().push_back(item);
+            }
+            return 0u;
+        };
+        options.openUrl = [this](const std::wstring& url) {
+            urls_.push_back(url);
+            return true;
+        };
+        options.chooseSaveFile = [this](HWND) { return (dir_.Path() / "list.csv").wstring(); };
         window_ = std::make_unique<qdipc::win::SearchWindow>(std::move(options));
         ASSERT_TRUE(window_->Create());
         main_ = window_->Handle();
+        g_window = window_.get();
         list_ = GetDlgItem(main_, IDC_DEVICE_LIST);
     }
+
+    void TearDown() override { g_window = nullptr; }
 
     int Rows() const { return static_cast<int>(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0)); }
 
@@ -263,6 +297,8 @@ protected:
     std::shared_ptr<RecordingPlayer> player_ = std::make_shared<RecordingPlayer>();
     std::vector<Box> boxes_;
     int answer_ = IDNO;  // how questions are answered
+    std::vector<std::vector<std::wstring>> menus_;
+    std::vector<std::wstring> urls_;
     std::vector<int> modal_;
     std::unique_ptr<qdipc::win::SearchWindow> window_;
     HWND main_ = nullptr;
@@ -595,6 +631,98 @@ TEST_F(WinWindowTest, EmptySearchSaysNoCameraAnswered) {
     EXPECT_EQ(cameras_->Count(qdipc::kDiscoveryRequestSize), 3u);
 }
 
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (OpenClipboard(nullptr)) {
+        if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+            text = static_cast<const wchar_t*>(GlobalLock(data));
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    return text;
+}
+
+void RowCommand(HWND main, qdipc::RowCommand command) {
+    SendMessageW(main, WM_COMMAND,
+                 MAKEWPARAM(qdipc::win::kRowCommandBase + static_cast<UINT>(command), 0), 0);
+}
+
+TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
+    CameraReply second = NumberedCamera(2);
+    second.webPort = 8080;
+    Open({NumberedCamera(1), second, NumberedCamera(3)});
+    SearchFor(3);
+    // The Menu key on the list, nothing selected: only the whole-list commands.
+    SetFocus(list_);
+    PostMessageW(list_, WM_KEYDOWN, VK_APPS, 0);
+    PostMessageW(list_, WM_KEYUP, VK_APPS, 0);
+    ASSERT_TRUE(PumpUntil([&] { return menus_.size() == 1; }, 5s));
+    const std::vector<std::wstring> idle = {L"Assign Addresses…:off",
+                                            L"Settings…:off",
+                                            L"Preview:off",
+                                            L"Open Web Page:off",
+                                            L"|",
+                                            L"Copy:off",
+                                            L"Copy IP:off",
+                                            L"Copy MAC:off",
+                                            L"|",
+                                            L"Keep &Watching",
+                                            L"Save &List As…",
+                                            L"|",
+                                            L"Diagnose Network…:off"};
+    EXPECT_EQ(menus_[0], idle);
+
+    ListView_SetItemState(list_, 0, LVIS_SELECTED, LVIS_SELECTED);
+    ListView_SetItemState(list_, 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    // A right-click on the list asks for the menu too.
+    SendMessageW(main_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list_), MAKELPARAM(20, 20));
+    ASSERT_EQ(menus_.size(), 2u);
+    EXPECT_EQ(menus_[1][1], L"Settings…");
+    // Shift+F10 as well.
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = 0x80;
+    SetKeyboardState(keys);
+    PostMessageW(list_, WM_SYSKEYDOWN, VK_F10, 0);
+    PostMessageW(list_, WM_SYSKEYUP, VK_F10, 0);
+    EXPECT_TRUE(PumpUntil([&] { return menus_.size() == 3; }, 5s));
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+    PumpFor(100ms);
+    ASSERT_EQ(menus_.size(), 3u);  // once, not again for the keyboard's own request
+    EXPECT_EQ(menus_[2], menus_[1]);
+    EXPECT_EQ(menus_[1][5], L"Copy");
+
+    ASSERT_EQ(ListView_GetSelectedCount(list_), 2u);
+    RowCommand(main_, qdipc::RowCommand::CopyIp);
+    EXPECT_EQ(ClipboardText(), L"10.0.0.1\r\n10.0.0.2\r\n");
+    RowCommand(main_, qdipc::RowCommand::CopyMac);
+    EXPECT_EQ(ClipboardText(), L"00:1a:2b:3c:4d:5e\r\n00:1a:2b:3c:4d:5e\r\n");
+    RowCommand(main_, qdipc::RowCommand::Copy);
+    EXPECT_EQ(ClipboardText().rfind(L"NO.\tDev ID\tName\t", 0), 0u);
+    RowCommand(main_, qdipc::RowCommand::OpenWebPage);
+    EXPECT_EQ(urls_, (std::vector<std::wstring>{L"http://10.0.0.1/", L"http://10.0.0.2:8080/"}));
+    RowCommand(main_, qdipc::RowCommand::Settings);  // the focused selected row
+    ASSERT_EQ(window_->SettingWindows().size(), 1u);
+    EXPECT_EQ(Text(window_->SettingWindows()[0]->Handle()), L"Set\uFF1A10.0.0.2");
+    RowCommand(main_, qdipc::RowCommand::SaveList);
+    std::ifstream saved(dir_.Path() / "list.csv", std::ios::binary);
+    std::string header;
+    std::getline(saved, header);
+    EXPECT_EQ(header.rfind("NO.,Dev ID,Name,IP,", 0), 0u) << header;
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "list.csv.about.json"));
+
+    RowCommand(main_, qdipc::RowCommand::KeepWatching);
+    EXPECT_TRUE(window_->Model().Watching());
+    EXPECT_EQ(window_->BarText(), L"3 cameras · 3 flagged · 2 selected · 0 gone");
+    SendMessageW(main_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list_), MAKELPARAM(-1, -1));
+    ASSERT_EQ(menus_.size(), 4u);
+    EXPECT_EQ(menus_[3][9], L"Keep &Watching:checked");
+    RowCommand(main_, qdipc::RowCommand::KeepWatching);
+    EXPECT_FALSE(window_->Model().Watching());
+}
+
 TEST_F(WinWindowTest, EscAndEnterEndTheWindow) {
     for (const WPARAM key : {VK_ESCAPE, VK_RETURN}) {
         Open({});
@@ -605,6 +733,7 @@ TEST_F(WinWindowTest, EscAndEnterEndTheWindow) {
         EXPECT_TRUE(PumpUntil([&] { return !IsWindow(main_); }, 5s)) << key;
         // The loop's end was asked for.
         EXPECT_TRUE(PumpUntil([] { return g_quitSeen; }, 2s)) << key;
+        g_window = nullptr;
         window_.reset();
         cameras_.reset();
     }

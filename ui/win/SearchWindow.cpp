@@ -1,10 +1,13 @@
 #include "ui/win/SearchWindow.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
 #include <windowsx.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <utility>
 
 #include "discovery/CellText.h"
@@ -84,9 +87,32 @@ bool SearchWindow::Create() {
     return m_hwnd != nullptr;
 }
 
+bool SearchWindow::PreTranslate(const MSG& message) {
+    if (message.hwnd != m_list || m_list == nullptr) {
+        return false;
+    }
+    const bool down = message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN;
+    const bool up = message.message == WM_KEYUP || message.message == WM_SYSKEYUP;
+    const bool menuKey = message.wParam == VK_APPS;
+    const bool shiftF10 = message.wParam == VK_F10 && (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+    if ((!down && !up) || (!menuKey && !shiftF10)) {
+        return false;
+    }
+    if (up) {
+        // Its release is taken too: F10's would enter the menu bar.
+        return true;
+    }
+    ShowRowMenu({-1, -1});
+    m_menuFromKey = true;
+    return true;
+}
+
 int SearchWindow::RunMessageLoop() {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (PreTranslate(message)) {
+            continue;
+        }
         // The dialog keys go to the dialog the message is for (the main
         // window or a settings window).
         HWND root = GetAncestor(message.hwnd, GA_ROOT);
@@ -164,6 +190,12 @@ INT_PTR SearchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                         },
                         0);
                 }
+                return TRUE;
+            }
+            return FALSE;
+        case WM_CONTEXTMENU:
+            if (reinterpret_cast<HWND>(wParam) == m_list) {
+                ShowRowMenu({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
                 return TRUE;
             }
             return FALSE;
@@ -316,6 +348,10 @@ void SearchWindow::OnCommand(int id, int code) {
             OnSetting();
             break;
         default:  // Test (disabled) and every other command: nothing
+            if (id > static_cast<int>(kRowCommandBase) &&
+                id <= static_cast<int>(kRowCommandBase) + static_cast<int>(RowCommand::Diagnose)) {
+                RunRowCommand(static_cast<RowCommand>(id - static_cast<int>(kRowCommandBase)));
+            }
             break;
     }
 }
@@ -354,6 +390,14 @@ LRESULT SearchWindow::OnNotify(const NMHDR* header, bool& handled) {
             }
             if ((change->uChanged & LVIF_STATE) != 0) {
                 ShowBarText();
+            }
+            return 0;
+        }
+        case LVN_KEYDOWN: {
+            // Ctrl+C copies the selected rows, as the menu's Copy.
+            const auto* key = reinterpret_cast<const NMLVKEYDOWN*>(header);
+            if (key->wVKey == 'C' && (GetKeyState(VK_CONTROL) & 0x8000) != 0) {
+                RunRowCommand(RowCommand::Copy);
             }
             return 0;
         }
@@ -571,6 +615,177 @@ void SearchWindow::ShowBarText() {
     if (text != m_barText) {
         m_barText = text;
         SetWindowTextW(m_progress, m_barText.c_str());
+    }
+}
+
+std::vector<int> SearchWindow::SelectedRows() const {
+    std::vector<int> rows;
+    for (int row = ListView_GetNextItem(m_list, -1, LVNI_SELECTED); row >= 0;
+         row = ListView_GetNextItem(m_list, row, LVNI_SELECTED)) {
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void SearchWindow::ShowRowMenu(POINT at) {
+    if (at.x == -1 && at.y == -1) {
+        // The Menu key or Shift+F10: at the focused row, else the list's corner.
+        RECT place{};
+        const int row = ListView_GetNextItem(m_list, -1, LVNI_FOCUSED);
+        if (row < 0 || !ListView_GetItemRect(m_list, row, &place, LVIR_LABEL)) {
+            GetClientRect(m_list, &place);
+        }
+        at = {place.left + 4, place.bottom};
+        ClientToScreen(m_list, &at);
+    }
+    HMENU menu = CreatePopupMenu();
+    const auto items = RowMenuItems(
+        SelectedCount(), m_model.List().RowCount(), m_model.Watching(), [](RowCommand command) {
+            return command != RowCommand::AssignAddresses && command != RowCommand::Diagnose;
+        });
+    for (const RowMenuItem& item : items) {
+        if (item.separatorBefore) {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        }
+        UINT flags = MF_STRING | (item.enabled ? MF_ENABLED : MF_GRAYED);
+        flags |= item.checked ? MF_CHECKED : MF_UNCHECKED;
+        AppendMenuW(menu, flags, kRowCommandBase + static_cast<UINT>(item.command),
+                    Wide(item.text).c_str());
+    }
+    const UINT chosen =
+        m_options.trackMenu
+            ? m_options.trackMenu(menu, at)
+            : static_cast<UINT>(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y,
+                                                 m_hwnd, nullptr));
+    DestroyMenu(menu);
+    if (chosen != 0) {
+        SendMessageW(m_hwnd, WM_COMMAND, MAKEWPARAM(chosen, 0), 0);
+    }
+}
+
+void SearchWindow::RunRowCommand(RowCommand command) {
+    const std::vector<int> rows = SelectedRows();
+    switch (command) {
+        case RowCommand::Settings:
+            if (!rows.empty()) {
+                // The focused row when it is selected, else the first selected.
+                const int focused = ListView_GetNextItem(m_list, -1, LVNI_FOCUSED | LVNI_SELECTED);
+                OpenSettings(focused >= 0 ? focused : rows.front());
+            }
+            break;
+        case RowCommand::Preview:
+            OnPreview();
+            break;
+        case RowCommand::OpenWebPage:
+            OpenWebPages();
+            break;
+        case RowCommand::Copy:
+            CopyText(RowsClipboardText(m_model.List(), rows));
+            break;
+        case RowCommand::CopyIp:
+            CopyText(ColumnClipboardText(m_model.List(), rows, kColIp));
+            break;
+        case RowCommand::CopyMac:
+            CopyText(ColumnClipboardText(m_model.List(), rows, kColMac));
+            break;
+        case RowCommand::KeepWatching: {
+            const std::string failure =
+                m_model.SetWatching(!m_model.Watching(), SearchWindowModel::Clock::now());
+            RefreshList();
+            ScheduleTick();
+            ShowBarText();
+            if (!failure.empty()) {
+                ShowMessage(Wide(failure), MB_OK | MB_ICONWARNING);
+            }
+            break;
+        }
+        case RowCommand::SaveList:
+            SaveList();
+            break;
+        case RowCommand::AssignAddresses:  // not in this window yet
+        case RowCommand::Diagnose:
+            break;
+    }
+}
+
+void SearchWindow::CopyText(const std::string& text) {
+    if (text.empty() || !OpenClipboard(m_hwnd)) {
+        return;
+    }
+    EmptyClipboard();
+    // Line ends as Windows programs paste them.
+    std::wstring wide;
+    for (wchar_t c : Wide(text)) {
+        if (c == L'\n') {
+            wide += L'\r';
+        }
+        wide += c;
+    }
+    const std::size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
+    if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+        std::copy_n(wide.c_str(), wide.size() + 1, static_cast<wchar_t*>(GlobalLock(memory)));
+        GlobalUnlock(memory);
+        if (SetClipboardData(CF_UNICODETEXT, memory) == nullptr) {
+            GlobalFree(memory);
+        }
+    }
+    CloseClipboard();
+}
+
+void SearchWindow::OpenWebPages() {
+    int opened = 0;
+    for (int row : SelectedRows()) {
+        if (opened == kMaxWebPages) {
+            break;
+        }
+        const std::string url = WebPageAddress(m_model.List().CellText(row, kColIp),
+                                               m_model.List().CellText(row, kColWebPort));
+        if (url.empty()) {
+            continue;
+        }
+        ++opened;
+        const std::wstring wide = Wide(url);
+        const bool started =
+            m_options.openUrl
+                ? m_options.openUrl(wide)
+                : reinterpret_cast<INT_PTR>(ShellExecuteW(m_hwnd, L"open", wide.c_str(), nullptr,
+                                                          nullptr, SW_SHOWNORMAL)) > 32;
+        // Without a browser nothing opens: the operator is told once.
+        if (!started) {
+            ShowMessage(L"Open Web Page: no web browser could be started for " + wide +
+                            L". Open it in a browser by hand, or set one as the desktop's default.",
+                        MB_OK | MB_ICONWARNING);
+            return;
+        }
+    }
+}
+
+void SearchWindow::SaveList() {
+    std::wstring path;
+    if (m_options.chooseSaveFile) {
+        path = m_options.chooseSaveFile(m_hwnd);
+    } else {
+        wchar_t file[MAX_PATH] = L"cameras.csv";
+        OPENFILENAMEW dialog{};
+        dialog.lStructSize = sizeof(dialog);
+        dialog.hwndOwner = m_hwnd;
+        dialog.lpstrFilter = L"CSV (*.csv)\0*.csv\0JSON (*.json)\0*.json\0";
+        dialog.lpstrFile = file;
+        dialog.nMaxFile = MAX_PATH;
+        dialog.lpstrDefExt = L"csv";
+        dialog.lpstrTitle = L"Save List As";
+        dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+        if (GetSaveFileNameW(&dialog)) {
+            path = file;
+        }
+    }
+    if (path.empty()) {
+        return;
+    }
+    const std::string error =
+        SaveDeviceList(m_model.List(), std::filesystem::path(path), m_model.HostInterfaces());
+    if (!error.empty()) {
+        ShowMessage(Wide(error), MB_OK | MB_ICONWARNING);
     }
 }
 

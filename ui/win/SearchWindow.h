@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/RowMenu.h"
 #include "ui/SearchWindowModel.h"
 #include "ui/win/PreviewSeam.h"
 
@@ -34,7 +35,19 @@ struct WinWindowOptions {
     std::function<void(HWND owner, int templateId)> runModal{};
     // Plays the preview; null: MissingVlcPlayer.
     std::shared_ptr<PreviewPlayer> player{};
+    // Shows the row menu at a screen position and answers the command chosen
+    // (0: none); empty: TrackPopupMenuEx. Tests read the menu here.
+    std::function<UINT(HMENU menu, POINT at)> trackMenu{};
+    // Opens a web page (UTF-16 address); false when no browser started;
+    // empty: ShellExecuteW.
+    std::function<bool(const std::wstring& url)> openUrl{};
+    // Asks where "Save List As…" writes; an empty answer saves nothing;
+    // empty: the system's save dialog.
+    std::function<std::wstring(HWND owner)> chooseSaveFile{};
 };
+
+// The row menu's command IDs: kRowCommandBase + RowCommand.
+inline constexpr UINT kRowCommandBase = 40000;
 
 class SearchWindow {
 public:
@@ -49,8 +62,12 @@ public:
     SearchWindowModel& Model() { return m_model; }
 
     // The message loop of the program: until the window is destroyed; the
-    // dialog keys (Tab, Enter, Esc) of every dialog of this thread work.
-    static int RunMessageLoop();
+    // window's own keys (PreTranslate) and the dialog keys (Tab, Enter, Esc)
+    // of every dialog of this thread work.
+    int RunMessageLoop();
+    // The keys the window takes before the controls see them: the Menu key
+    // and Shift+F10 on the list open the row menu. True when taken.
+    bool PreTranslate(const MSG& message);
 
     // What the window holds, for tests.
     const std::string& CurrentIp() const { return m_currentIp; }
@@ -79,6 +96,14 @@ private:
     void OnPreview();
     void OnSetting();
     void OnColumnClick(int column);
+    // The row menu at a screen position; (-1, -1): from the keyboard, at the
+    // focused row.
+    void ShowRowMenu(POINT at);
+    void RunRowCommand(RowCommand command);
+    std::vector<int> SelectedRows() const;
+    void CopyText(const std::string& text);
+    void OpenWebPages();
+    void SaveList();
     void OnDispInfo(NMLVDISPINFOW* info);
     void MakeRowCurrent(int row);
     void OpenSettings(int row);
@@ -102,6 +127,9 @@ private:
     std::wstring m_cellBuffer;
     std::vector<SettingWindow*> m_settingWindows;
     bool m_drainPosted = false;
+    // The row menu was opened from the keyboard: the keyboard's own
+    // WM_CONTEXTMENU that may follow is not a second request.
+    bool m_menuFromKey = false;
     SearchWindowModel m_model;  // last: its worker's wake call uses m_wakeTarget
 };
 

@@ -30,5 +30,5 @@ int RunWindowsWindow(int argc, char** argv) {
     if (!window.Create()) {
         return 1;
     }
-    return qdipc::win::SearchWindow::RunMessageLoop();
+    return window.RunMessageLoop();
 }
