@@ -72,6 +72,9 @@ std::string SearchWindowModel::Search(Clock::time_point now) {
     m_portHolder.clear();
     m_changeOnBar = false;
     m_changes->ForgetOutcomes();
+    m_lastSearch = {};
+    m_lastSearch.searched = true;
+    m_lastSearchEnded = false;
     // The port is bound before the request leaves, so that a camera that
     // answers at once is heard; when it cannot be, nothing is sent.
     if (!m_worker) {
@@ -81,6 +84,7 @@ std::string SearchWindowModel::Search(Clock::time_point now) {
     if (!m_worker->Bind()) {
         m_list.Clear();
         m_noCamera = true;
+        m_lastSearch.bound = false;
         const std::uint16_t port = m_config.receiver.bind.port;
         const PortOwnerLookup lookup =
             m_config.portOwners ? m_config.portOwners(port) : UdpPortOwners(port);
@@ -95,6 +99,7 @@ std::string SearchWindowModel::Search(Clock::time_point now) {
     m_list.SetHostInterfaces(m_config.interfaces ? m_config.interfaces()
                                                  : ListBroadcastInterfaces());
     const SearchOutcome outcome = m_command.Run([this] { m_list.Clear(); });
+    m_lastSearch.outcome = outcome;
     if (outcome != SearchOutcome::Sent) {
         m_noCamera = true;
         return SearchFailureText(outcome);
@@ -124,6 +129,9 @@ void SearchWindowModel::Tick(Clock::time_point now) {
         m_searchEnd.reset();
         TakeReplies(m_queue.Pending());
         m_noCamera = m_list.RowCount() == 0;
+        // What the search saw is kept as it was when it ended.
+        m_lastSearch = SearchFactsNow();
+        m_lastSearchEnded = true;
     }
 }
 
@@ -145,6 +153,11 @@ int SearchWindowModel::TakeReplies(std::size_t maxCount) {
     const std::vector<AcceptedReply> batch = m_queue.Take(maxCount);
     if (batch.empty()) {
         return 0;
+    }
+    for (const AcceptedReply& reply : batch) {
+        if (reply.searchId == m_searchId.load() && !m_lastSearchEnded) {
+            m_lastSearch.NoteReplySource(reply.sourceAddress);
+        }
     }
     // The changes see every reply, also those the list drops as duplicates:
     // a camera's new values come with an ID it already lists.
@@ -232,6 +245,24 @@ ChangeRuns::Started SearchWindowModel::SendChange(const PreparedChange& change, 
     }
     m_changeOnBar = true;
     return m_changes->Start(change.stamped, change.order, rollback, now);
+}
+
+SearchFacts SearchWindowModel::SearchFactsNow() const {
+    SearchFacts search = m_lastSearch;
+    if (search.searched) {
+        search.failedNetworks = m_command.FailedNetworks();
+        if (m_worker) {
+            search.rejected = m_worker->Rejected();
+        }
+        search.cameras = m_list.RowCount();
+    }
+    return search;
+}
+
+std::vector<DiagnosisLine> SearchWindowModel::DiagnosisLines() const {
+    const HostFacts host =
+        m_config.hostFacts ? m_config.hostFacts() : GatherHostFacts(m_config.receiver.bind.port);
+    return Diagnose(host, m_lastSearchEnded ? m_lastSearch : SearchFactsNow());
 }
 
 }  // namespace qdipc

@@ -23,6 +23,7 @@
 #include "discovery/DeviceList.h"
 #include "discovery/ErrorLog.h"
 #include "discovery/NetworkConfig.h"
+#include "discovery/NetworkDiagnosis.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/ReplyQueue.h"
 #include "discovery/SearchCommand.h"
@@ -46,6 +47,8 @@ struct SearchWindowConfig : NetworkConfig {
     WatchOptions watch{};
     // How a settings change is confirmed; a zero timeout sends only.
     ConfirmationOptions confirmation{};
+    // What the diagnosis reads of the host; empty: GatherHostFacts.
+    std::function<HostFacts()> hostFacts{};
     // What a change's address must not collide with; empty: the host's own
     // (HostSurroundings).
     std::function<AssignSurroundings()> surroundings{};
@@ -84,6 +87,8 @@ public:
     // rows added. Replies of a replaced search are dropped.
     int TakeReplies(std::size_t maxCount);
     std::size_t PendingReplies() const { return m_queue.Pending(); }
+    // Where the worker hands its replies over (measurements feed it too).
+    ReplyQueue& Queue() { return m_queue; }
 
     // "Keep Watching": on, the list is kept up to date by one request per
     // interval (a window that has not searched yet searches first, and
@@ -115,6 +120,10 @@ public:
                                    Clock::time_point now);
     const ChangeRuns& Changes() const { return *m_changes; }
 
+    // "Diagnose Network…": the checks, with what the last search saw (as it
+    // was when it ended, or so far while it runs).
+    std::vector<DiagnosisLine> DiagnosisLines() const;
+
     // The host's interfaces as the configuration gives them.
     std::vector<Ipv4Interface> HostInterfaces() const {
         return m_config.interfaces ? m_config.interfaces() : ListBroadcastInterfaces();
@@ -145,6 +154,9 @@ private:
     bool StartWorker();
     std::optional<Clock::time_point> m_searchEnd;
     bool m_noCamera = false;
+    SearchFacts m_lastSearch;
+    bool m_lastSearchEnded = false;
+    SearchFacts SearchFactsNow() const;
     std::string m_portHolder;  // the bar's text while the port is held
 };
 

@@ -1,5 +1,7 @@
 #include "ui/WindowTexts.h"
 
+#include <algorithm>
+
 #include "discovery/DeviceList.h"
 
 namespace qdipc {
@@ -20,6 +22,29 @@ std::string ListCountsText(const DeviceList& list, int selected, bool watching) 
 
 std::string StreamLocationFor(const std::string& ip) {
     return "rtsp://" + ip + "/channel1/1";
+}
+
+std::string CheckResultText(CheckResult result) {
+    switch (result) {
+        case CheckResult::Ok:
+            return "ok";
+        case CheckResult::Problem:
+            return "PROBLEM";
+        case CheckResult::NotChecked:
+            break;
+    }
+    return "not checked";
+}
+
+std::string DiagnosisSummary(const std::vector<DiagnosisLine>& lines) {
+    const auto problems = std::count_if(lines.begin(), lines.end(), [](const DiagnosisLine& line) {
+        return line.result == CheckResult::Problem;
+    });
+    if (problems == 0) {
+        return "No problem found.";
+    }
+    return (problems == 1 ? std::string("1 problem") : std::to_string(problems) + " problems") +
+           " found; the fix is in each row.";
 }
 
 }  // namespace qdipc

@@ -2,6 +2,9 @@
 // Texts both windows show, made in one place.
 
 #include <string>
+#include <vector>
+
+#include "discovery/NetworkDiagnosis.h"
 
 namespace qdipc {
 
@@ -13,5 +16,10 @@ std::string ListCountsText(const DeviceList& list, int selected, bool watching);
 
 // "rtsp://" + ip + "/channel1/1", the stream the Preview button plays.
 std::string StreamLocationFor(const std::string& ip);
+
+// The diagnosis dialog's words: "ok", "PROBLEM", "not checked"; and its
+// summary, "No problem found." or "N problems found; the fix is in each row."
+std::string CheckResultText(CheckResult result);
+std::string DiagnosisSummary(const std::vector<DiagnosisLine>& lines);
 
 }  // namespace qdipc

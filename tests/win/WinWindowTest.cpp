@@ -22,6 +22,8 @@
 #include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
 #include "tests/discovery/TestReplies.h"
+#include "ui/WindowTexts.h"
+#include "ui/win/DiagnoseWindow.h"
 #include "ui/win/SearchWindow.h"
 #include "ui/win/SettingWindow.h"
 #include "ui/win/WideText.h"
@@ -208,6 +210,18 @@ void Click(HWND dialog, int id) {
     SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (OpenClipboard(nullptr)) {
+        if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+            text = static_cast<const wchar_t*>(GlobalLock(data));
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    return text;
+}
+
 struct Box {
     std::wstring text;
     UINT flags = 0;
@@ -236,6 +250,7 @@ protected:
             return qdipc::PortOwnerLookup{};  // the system does not say
         };
         options.config.stateDirectory = dir_.Path() / "state";
+        options.config.hostFacts = [] { return qdipc::HostFacts{}; };
         options.config.confirmation.timeout = 1500ms;
         // The address checks see loopback only and probe nothing.
         options.config.surroundings = [] {
@@ -391,18 +406,38 @@ TEST_F(WinWindowTest, MainDialogAsLaidOut) {
     // About: string 101 after a separator in the system menu, command 0x10;
     // 0x10 to 0x1F all open template 100.
     HMENU menu = GetSystemMenu(main_, FALSE);
-    const int items = GetMenuItemCount(menu);
-    ASSERT_GE(items, 2);
     wchar_t about[64] = {};
-    GetMenuStringW(menu, items - 1, about, 64, MF_BYPOSITION);
+    GetMenuStringW(menu, 0x10, about, 64, MF_BYCOMMAND);
     EXPECT_STREQ(about, L"关于 qd_ip_search(&A)...");
-    EXPECT_EQ(GetMenuItemID(menu, items - 1), 0x10u);
-    EXPECT_EQ(GetMenuState(menu, items - 2, MF_BYPOSITION) & MF_SEPARATOR,
-              static_cast<UINT>(MF_SEPARATOR));
+    int aboutPosition = -1;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        if (GetMenuItemID(menu, i) == 0x10u) {
+            aboutPosition = i;
+        }
+    }
+    ASSERT_GE(aboutPosition, 1);
+    EXPECT_EQ(
+        GetMenuState(menu, static_cast<UINT>(aboutPosition - 1), MF_BYPOSITION) & MF_SEPARATOR,
+        static_cast<UINT>(MF_SEPARATOR));
     SendMessageW(main_, WM_SYSCOMMAND, 0x10, 0);
     SendMessageW(main_, WM_SYSCOMMAND, 0x1F, 0);
-    SendMessageW(main_, WM_SYSCOMMAND, 0x20, 0);
+    SendMessageW(main_, WM_SYSCOMMAND, SC_RESTORE, 0);
     EXPECT_EQ(modal_, (std::vector<int>{IDD_ABOUT, IDD_ABOUT}));
+    // Diagnose Network from the system menu: its window with the checks.
+    SendMessageW(main_, WM_SYSCOMMAND, 0x20, 0);
+    ASSERT_EQ(window_->DiagnoseWindows().size(), 1u);
+    HWND diagnose = window_->DiagnoseWindows()[0]->Handle();
+    EXPECT_EQ(Text(diagnose), L"Diagnose Network");
+    HWND checks = GetDlgItem(diagnose, IDC_DIAG_LIST);
+    EXPECT_EQ(SendMessageW(checks, LVM_GETITEMCOUNT, 0, 0),
+              static_cast<LRESULT>(window_->Model().DiagnosisLines().size()));
+    EXPECT_EQ(Cell(checks, 0, 0), window_->Model().DiagnosisLines()[0].check);
+    EXPECT_EQ(qdipc::win::Utf8(Text(GetDlgItem(diagnose, IDC_DIAG_SUMMARY))),
+              qdipc::DiagnosisSummary(window_->Model().DiagnosisLines()));
+    Click(diagnose, IDC_DIAG_COPY);
+    std::string copied = qdipc::win::Utf8(ClipboardText());
+    std::erase(copied, '\r');
+    EXPECT_EQ(copied, qdipc::DiagnosisText(window_->Model().DiagnosisLines()));
     EXPECT_NE(SendMessageW(main_, WM_GETICON, ICON_BIG, 0), 0);
     EXPECT_NE(SendMessageW(main_, WM_GETICON, ICON_SMALL, 0), 0);
     // Before any search the bar says nothing.
@@ -631,18 +666,6 @@ TEST_F(WinWindowTest, EmptySearchSaysNoCameraAnswered) {
     EXPECT_EQ(cameras_->Count(qdipc::kDiscoveryRequestSize), 3u);
 }
 
-std::wstring ClipboardText() {
-    std::wstring text;
-    if (OpenClipboard(nullptr)) {
-        if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-            text = static_cast<const wchar_t*>(GlobalLock(data));
-            GlobalUnlock(data);
-        }
-        CloseClipboard();
-    }
-    return text;
-}
-
 void RowCommand(HWND main, qdipc::RowCommand command) {
     SendMessageW(main, WM_COMMAND,
                  MAKEWPARAM(qdipc::win::kRowCommandBase + static_cast<UINT>(command), 0), 0);
@@ -670,7 +693,7 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
                                             L"Keep &Watching",
                                             L"Save &List As…",
                                             L"|",
-                                            L"Diagnose Network…:off"};
+                                            L"Diagnose Network…"};
     EXPECT_EQ(menus_[0], idle);
 
     ListView_SetItemState(list_, 0, LVIS_SELECTED, LVIS_SELECTED);

@@ -15,6 +15,7 @@
 #include "discovery/ReplyCells.h"
 #include "ui/WindowLayout.h"
 #include "ui/WindowTexts.h"
+#include "ui/win/DiagnoseWindow.h"
 #include "ui/win/SettingWindow.h"
 #include "ui/win/WideText.h"
 #include "ui/win/WinResources.h"
@@ -26,11 +27,25 @@ namespace {
 constexpr UINT kRepliesWaiting = WM_APP + 1;  // posted by the worker's wake call
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT kAboutCommandId = 0x10;
+constexpr UINT kDiagnoseCommandId = 0x20;
+constexpr UINT kKeepWatchingCommandId = 0x30;
 // The IP cell is read into a 20-byte buffer: at most 19 characters.
 constexpr std::size_t kCurrentIpMaxLength = 19;
 // Rows moved into the list per slice of the UI thread, and the slice's budget.
 constexpr std::size_t kRepliesPerChunk = 4096;
 constexpr auto kSliceBudget = std::chrono::milliseconds(10);
+
+// The About box: its OK button (or Esc) ends it.
+INT_PTR CALLBACK AboutProc(HWND about, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        return TRUE;
+    }
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        EndDialog(about, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
 
 std::wstring ProgramName() {
     wchar_t path[MAX_PATH] = {};
@@ -172,27 +187,24 @@ INT_PTR SearchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             OnSize(LOWORD(lParam), HIWORD(lParam));
             return TRUE;
         case WM_SYSCOMMAND:
-            if ((wParam & 0xFFF0) == kAboutCommandId) {
-                if (m_options.runModal) {
-                    m_options.runModal(m_hwnd, IDD_ABOUT);
-                } else {
-                    DialogBoxParamW(
-                        GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUT), m_hwnd,
-                        [](HWND about, UINT msg, WPARAM w, LPARAM) -> INT_PTR {
-                            if (msg == WM_INITDIALOG) {
-                                return TRUE;
-                            }
-                            if (msg == WM_COMMAND && (LOWORD(w) == IDOK || LOWORD(w) == IDCANCEL)) {
-                                EndDialog(about, LOWORD(w));
-                                return TRUE;
-                            }
-                            return FALSE;
-                        },
-                        0);
-                }
-                return TRUE;
+            switch (wParam & 0xFFF0) {
+                case kAboutCommandId:
+                    if (m_options.runModal) {
+                        m_options.runModal(m_hwnd, IDD_ABOUT);
+                    } else {
+                        DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUT),
+                                        m_hwnd, &AboutProc, 0);
+                    }
+                    return TRUE;
+                case kDiagnoseCommandId:
+                    OpenDiagnosis();
+                    return TRUE;
+                case kKeepWatchingCommandId:
+                    ToggleWatching();
+                    return TRUE;
+                default:
+                    return FALSE;
             }
-            return FALSE;
         case WM_CONTEXTMENU:
             if (reinterpret_cast<HWND>(wParam) == m_list) {
                 ShowRowMenu({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
@@ -250,6 +262,9 @@ void SearchWindow::OnInitDialog() {
             AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
             AppendMenuW(menu, MF_STRING, kAboutCommandId, text.c_str());
         }
+        // Keep Watching and Diagnose Network beside it, as in the Qt window.
+        AppendMenuW(menu, MF_STRING, kKeepWatchingCommandId, L"Keep Watching");
+        AppendMenuW(menu, MF_STRING, kDiagnoseCommandId, L"Diagnose Network\u2026");
     }
 
     // Icon 128, big and small.
@@ -318,6 +333,11 @@ LRESULT CALLBACK SearchWindow::BarProc(HWND hwnd, UINT message, WPARAM wParam, L
         }
         return result;
     }
+    if (message == WM_LBUTTONUP) {
+        // "No camera answered — click here to diagnose the network".
+        PostMessageW(GetParent(hwnd), WM_COMMAND, MAKEWPARAM(IDC_PROGRESS, 0),
+                     reinterpret_cast<LPARAM>(hwnd));
+    }
     if (message == WM_SETTEXT) {
         const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
         InvalidateRect(hwnd, nullptr, TRUE);
@@ -346,6 +366,11 @@ void SearchWindow::OnCommand(int id, int code) {
             break;
         case IDC_SETTING:
             OnSetting();
+            break;
+        case IDC_PROGRESS:  // a click on the bar
+            if (m_model.NoCameraShown()) {
+                OpenDiagnosis();
+            }
             break;
         default:  // Test (disabled) and every other command: nothing
             if (id > static_cast<int>(kRowCommandBase) &&
@@ -639,10 +664,9 @@ void SearchWindow::ShowRowMenu(POINT at) {
         ClientToScreen(m_list, &at);
     }
     HMENU menu = CreatePopupMenu();
-    const auto items = RowMenuItems(
-        SelectedCount(), m_model.List().RowCount(), m_model.Watching(), [](RowCommand command) {
-            return command != RowCommand::AssignAddresses && command != RowCommand::Diagnose;
-        });
+    const auto items =
+        RowMenuItems(SelectedCount(), m_model.List().RowCount(), m_model.Watching(),
+                     [](RowCommand command) { return command != RowCommand::AssignAddresses; });
     for (const RowMenuItem& item : items) {
         if (item.separatorBefore) {
             AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -688,22 +712,16 @@ void SearchWindow::RunRowCommand(RowCommand command) {
         case RowCommand::CopyMac:
             CopyText(ColumnClipboardText(m_model.List(), rows, kColMac));
             break;
-        case RowCommand::KeepWatching: {
-            const std::string failure =
-                m_model.SetWatching(!m_model.Watching(), SearchWindowModel::Clock::now());
-            RefreshList();
-            ScheduleTick();
-            ShowBarText();
-            if (!failure.empty()) {
-                ShowMessage(Wide(failure), MB_OK | MB_ICONWARNING);
-            }
+        case RowCommand::KeepWatching:
+            ToggleWatching();
             break;
-        }
         case RowCommand::SaveList:
             SaveList();
             break;
-        case RowCommand::AssignAddresses:  // not in this window yet
         case RowCommand::Diagnose:
+            OpenDiagnosis();
+            break;
+        case RowCommand::AssignAddresses:  // not in this window yet
             break;
     }
 }
@@ -786,6 +804,29 @@ void SearchWindow::SaveList() {
         SaveDeviceList(m_model.List(), std::filesystem::path(path), m_model.HostInterfaces());
     if (!error.empty()) {
         ShowMessage(Wide(error), MB_OK | MB_ICONWARNING);
+    }
+}
+
+void SearchWindow::ToggleWatching() {
+    const std::string failure =
+        m_model.SetWatching(!m_model.Watching(), SearchWindowModel::Clock::now());
+    if (HMENU menu = GetSystemMenu(m_hwnd, FALSE)) {
+        CheckMenuItem(menu, kKeepWatchingCommandId,
+                      MF_BYCOMMAND | (m_model.Watching() ? MF_CHECKED : MF_UNCHECKED));
+    }
+    RefreshList();
+    ScheduleTick();
+    ShowBarText();
+    if (!failure.empty()) {
+        ShowMessage(Wide(failure), MB_OK | MB_ICONWARNING);
+    }
+}
+
+void SearchWindow::OpenDiagnosis() {
+    auto window = std::make_unique<DiagnoseWindow>(
+        m_model.DiagnosisLines(), [this](const std::string& text) { CopyText(text); });
+    if (window->Create(m_hwnd)) {
+        m_diagnoseWindows.push_back(std::move(window));
     }
 }
 

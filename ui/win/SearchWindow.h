@@ -21,6 +21,7 @@
 
 namespace qdipc::win {
 
+class DiagnoseWindow;
 class SettingWindow;
 
 struct WinWindowOptions {
@@ -72,6 +73,10 @@ public:
     // What the window holds, for tests.
     const std::string& CurrentIp() const { return m_currentIp; }
     const std::vector<SettingWindow*>& SettingWindows() const;
+    // The diagnosis windows opened so far, the latest last.
+    const std::vector<std::unique_ptr<DiagnoseWindow>>& DiagnoseWindows() const {
+        return m_diagnoseWindows;
+    }
     std::wstring BarText() const { return m_barText; }
     std::wstring PaneReason() const;
 
@@ -104,6 +109,8 @@ private:
     void CopyText(const std::string& text);
     void OpenWebPages();
     void SaveList();
+    void OpenDiagnosis();
+    void ToggleWatching();
     void OnDispInfo(NMLVDISPINFOW* info);
     void MakeRowCurrent(int row);
     void OpenSettings(int row);
@@ -126,6 +133,7 @@ private:
     std::wstring m_barText;
     std::wstring m_cellBuffer;
     std::vector<SettingWindow*> m_settingWindows;
+    std::vector<std::unique_ptr<DiagnoseWindow>> m_diagnoseWindows;
     bool m_drainPosted = false;
     // The row menu was opened from the keyboard: the keyboard's own
     // WM_CONTEXTMENU that may follow is not a second request.

@@ -26,3 +26,9 @@
 #define IDC_SET_STATIC 1011
 #define IDC_SET_DHCP 1012
 #define IDC_SET_ADSL 1013
+
+// Diagnose Network dialog
+#define IDD_DIAGNOSE 110
+#define IDC_DIAG_SUMMARY 1101
+#define IDC_DIAG_LIST 1102
+#define IDC_DIAG_COPY 1103
