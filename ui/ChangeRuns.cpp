@@ -6,6 +6,7 @@
 
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
+#include "discovery/TimeSeededDraw.h"
 #include "settings/AssignModel.h"
 #include "settings/BatchAssign.h"
 #include "settings/ChangeChecks.h"
@@ -13,7 +14,8 @@
 namespace qdipc {
 
 struct ChangeRuns::Run {
-    std::string deviceId;
+    std::string deviceId;  // a settings window's change; "" for a batch
+    std::function<void(std::size_t, const ProvisioningCamera&)> onResult;
     std::optional<BroadcastOutcome> outcome;
     std::unique_ptr<ProvisioningSession> session;
 };
@@ -77,7 +79,7 @@ ChangeRuns::Started ChangeRuns::Start(const NetSettingsRecord& stamped, const As
     // An earlier Modify of this camera still waiting is replaced: the camera
     // takes the record it received last.
     std::erase_if(m_runs, [&](const std::unique_ptr<Run>& run) {
-        return run->deviceId == order.camera.deviceId;
+        return !run->deviceId.empty() && run->deviceId == order.camera.deviceId;
     });
     if (m_runs.empty()) {
         ForgetOutcomes();
@@ -118,8 +120,49 @@ ChangeRuns::Started ChangeRuns::Start(const NetSettingsRecord& stamped, const As
     return started;
 }
 
+std::string ChangeRuns::StartBatch(
+    std::vector<AssignOrder> orders, bool rollback, Clock::time_point now,
+    std::function<void(std::size_t, const ProvisioningCamera&)> onResult) {
+    if (m_runs.empty()) {
+        ForgetOutcomes();
+    }
+    auto run = std::make_unique<Run>();
+    Run* self = run.get();
+    run->onResult = std::move(onResult);
+    ProvisioningOptions options;
+    options.confirmation = m_config.confirmation;
+    options.probes = &m_probes;
+    options.rollback = rollback;
+    options.rollbackDirectory = m_config.rollbackDirectory;
+    ProvisioningHooks hooks;
+    // Each record is stamped and sent like a Modify's.
+    hooks.sendRecord = [this](const NetSettingsRecord& record, std::uint32_t arrival,
+                              std::string& failure) {
+        return m_send(StampSettingsRecord(record, TimeSeededDraw(SystemSeconds())), arrival,
+                      failure);
+    };
+    hooks.sendConfirmationProbe = m_probe;
+    hooks.onEvent = [this, self](const ProvisioningEvent& event) {
+        if (event.kind == ProvisioningEvent::Kind::Result) {
+            OnResult(*self, event.index);
+        }
+    };
+    run->session =
+        std::make_unique<ProvisioningSession>(options, std::move(hooks), &m_reservations);
+    run->session->Start(std::move(orders), now);
+    run->session->Tick(now);
+    std::string failure = run->session->Failure();
+    if (failure.empty()) {
+        m_runs.push_back(std::move(run));
+    }
+    return failure;
+}
+
 void ChangeRuns::OnResult(Run& run, std::size_t index) {
     const ProvisioningCamera& camera = run.session->Cameras()[index];
+    if (run.onResult) {
+        run.onResult(index, camera);
+    }
     if (!IsFinalResult(camera.result)) {
         return;
     }

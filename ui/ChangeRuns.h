@@ -64,6 +64,14 @@ public:
     Started Start(const NetSettingsRecord& stamped, const AssignOrder& order, bool rollback,
                   Clock::time_point now);
 
+    // A batch (the Assign dialog's Apply): each record stamped as it goes,
+    // paced, confirmed; onResult(index, camera) on each camera's new result.
+    // Answers why nothing was sent (no rollback plan), else empty.
+    std::string StartBatch(std::vector<AssignOrder> orders, bool rollback, Clock::time_point now,
+                           std::function<void(std::size_t, const ProvisioningCamera&)> onResult);
+    // The reservations every plan, dialog and run of the window shares.
+    AddressReservations& Reservations() { return m_reservations; }
+
     void OnReplies(const std::vector<AcceptedReply>& replies, Clock::time_point now);
     void Tick(Clock::time_point now);
     std::optional<Clock::time_point> NextDue() const;

@@ -265,4 +265,39 @@ std::vector<DiagnosisLine> SearchWindowModel::DiagnosisLines() const {
     return Diagnose(host, m_lastSearchEnded ? m_lastSearch : SearchFactsNow());
 }
 
+std::string SearchWindowModel::SendBatch(
+    std::vector<AssignOrder> orders, Clock::time_point now,
+    std::function<void(std::size_t, const ProvisioningCamera&)> onResult) {
+    if (m_config.confirmation.timeout.count() > 0) {
+        StartWorker();
+    }
+    m_changeOnBar = true;
+    return m_changes->StartBatch(std::move(orders), true, now, std::move(onResult));
+}
+
+AssignSurroundings SearchWindowModel::Surroundings(const std::vector<int>& batchRows) const {
+    std::vector<std::string> others;
+    for (int row = 0; row < m_list.RowCount(); ++row) {
+        if (std::find(batchRows.begin(), batchRows.end(), row) == batchRows.end()) {
+            others.push_back(m_list.CellText(row, kColIp));
+        }
+    }
+    if (!m_config.surroundings) {
+        return HostSurroundings(std::move(others));
+    }
+    AssignSurroundings surroundings = m_config.surroundings();
+    surroundings.otherCameras = std::move(others);
+    return surroundings;
+}
+
+std::vector<AssignCamera> SearchWindowModel::AssignCameras(const std::vector<int>& rows) const {
+    std::vector<AssignCamera> batch;
+    for (int row : rows) {
+        batch.push_back({m_list.CellText(row, kColDevId), m_list.CellText(row, kColMac),
+                         m_list.CellText(row, kColIp), m_list.CellText(row, kColMask),
+                         m_list.CellText(row, kColGateway), m_list.ArrivalInterface(row)});
+    }
+    return batch;
+}
+
 }  // namespace qdipc

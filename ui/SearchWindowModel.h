@@ -119,6 +119,15 @@ public:
     ChangeRuns::Started SendChange(const PreparedChange& change, bool rollback,
                                    Clock::time_point now);
     const ChangeRuns& Changes() const { return *m_changes; }
+    ChangeRuns& Changes() { return *m_changes; }
+    // The Assign dialog's Apply: a batch through the engine (ChangeRuns).
+    std::string SendBatch(std::vector<AssignOrder> orders, Clock::time_point now,
+                          std::function<void(std::size_t, const ProvisioningCamera&)> onResult);
+    // What a plan of the given rows must avoid: the surroundings, the other
+    // listed cameras' addresses.
+    AssignSurroundings Surroundings(const std::vector<int>& batchRows) const;
+    // The rows as the Assign dialog takes them.
+    std::vector<AssignCamera> AssignCameras(const std::vector<int>& rows) const;
 
     // "Diagnose Network…": the checks, with what the last search saw (as it
     // was when it ended, or so far while it runs).

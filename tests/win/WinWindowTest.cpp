@@ -23,6 +23,7 @@
 #include "tests/discovery/TempDir.h"
 #include "tests/discovery/TestReplies.h"
 #include "ui/WindowTexts.h"
+#include "ui/win/AssignWindow.h"
 #include "ui/win/DiagnoseWindow.h"
 #include "ui/win/SearchWindow.h"
 #include "ui/win/SettingWindow.h"
@@ -744,6 +745,44 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
     EXPECT_EQ(menus_[3][9], L"Keep &Watching:checked");
     RowCommand(main_, qdipc::RowCommand::KeepWatching);
     EXPECT_FALSE(window_->Model().Watching());
+}
+
+TEST_F(WinWindowTest, AssignDialogPlansAndSendsThroughTheEngine) {
+    Open({NumberedCamera(1), NumberedCamera(2), NumberedCamera(3)});
+    SearchFor(3);
+    ListView_SetItemState(list_, 0, LVIS_SELECTED, LVIS_SELECTED);
+    ListView_SetItemState(list_, 2, LVIS_SELECTED, LVIS_SELECTED);
+    RowCommand(main_, qdipc::RowCommand::AssignAddresses);
+    ASSERT_EQ(window_->AssignWindows().size(), 1u);
+    HWND assign = window_->AssignWindows()[0]->Handle();
+    EXPECT_EQ(Text(assign), L"Assign Addresses");
+    HWND rows = GetDlgItem(assign, IDC_ASSIGN_LIST);
+    // Every field change plans again: .2 is a listed camera's, passed over.
+    SetDlgItemTextW(assign, IDC_ASSIGN_MASK, L"255.255.255.0");
+    SetDlgItemTextW(assign, IDC_ASSIGN_GATEWAY, L"10.0.0.254");
+    SetDlgItemTextW(assign, IDC_ASSIGN_START, L"10.0.0.2");
+    ASSERT_EQ(SendMessageW(rows, LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(Cell(rows, 0, 0), "0011aabb-00000001");
+    EXPECT_EQ(Cell(rows, 0, 3), "10.0.0.4");  // .3 is the other camera's own: its new one
+    EXPECT_EQ(Cell(rows, 1, 3), "10.0.0.5");
+    EXPECT_NE(Text(GetDlgItem(assign, IDC_ASSIGN_SKIPPED)).find(L"10.0.0.2"), std::wstring::npos)
+        << qdipc::win::Utf8(Text(GetDlgItem(assign, IDC_ASSIGN_SKIPPED)));
+    ASSERT_TRUE(IsWindowEnabled(GetDlgItem(assign, IDC_ASSIGN_APPLY)));
+    Click(assign, IDC_ASSIGN_APPLY);
+    ASSERT_TRUE(PumpUntil([&] { return cameras_->Count(88) == 2; }));
+    std::vector<std::string> sentIps;
+    for (const auto& datagram : cameras_->Received()) {
+        if (datagram.size() == 88) {
+            EXPECT_EQ(datagram[0], 0xD3);
+            sentIps.emplace_back(reinterpret_cast<const char*>(&datagram[29]));
+        }
+    }
+    EXPECT_EQ(sentIps, (std::vector<std::string>{"10.0.0.4", "10.0.0.5"}));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(assign, IDC_ASSIGN_APPLY)));
+    // These cameras never answer at their new addresses: not confirmed.
+    EXPECT_TRUE(PumpUntil([&] { return Cell(rows, 1, 4).rfind("not confirmed", 0) == 0; }, 6s))
+        << Cell(rows, 1, 4);
+    EXPECT_EQ(Text(GetDlgItem(assign, IDC_ASSIGN_COUNTS)), L"0 of 2 confirmed");
 }
 
 TEST_F(WinWindowTest, EscAndEnterEndTheWindow) {

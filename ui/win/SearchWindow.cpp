@@ -15,6 +15,7 @@
 #include "discovery/ReplyCells.h"
 #include "ui/WindowLayout.h"
 #include "ui/WindowTexts.h"
+#include "ui/win/AssignWindow.h"
 #include "ui/win/DiagnoseWindow.h"
 #include "ui/win/SettingWindow.h"
 #include "ui/win/WideText.h"
@@ -79,6 +80,9 @@ SearchWindow::SearchWindow(WinWindowOptions options)
 SearchWindow::~SearchWindow() {
     m_wakeTarget.store(nullptr);
     m_options.player->Stop();
+    // The dialogs hold reservations in the model's runs: they go first.
+    m_assignWindows.clear();
+    m_diagnoseWindows.clear();
     for (SettingWindow* window : m_settingWindows) {
         delete window;
     }
@@ -664,9 +668,8 @@ void SearchWindow::ShowRowMenu(POINT at) {
         ClientToScreen(m_list, &at);
     }
     HMENU menu = CreatePopupMenu();
-    const auto items =
-        RowMenuItems(SelectedCount(), m_model.List().RowCount(), m_model.Watching(),
-                     [](RowCommand command) { return command != RowCommand::AssignAddresses; });
+    const auto items = RowMenuItems(SelectedCount(), m_model.List().RowCount(), m_model.Watching(),
+                                    [](RowCommand) { return true; });
     for (const RowMenuItem& item : items) {
         if (item.separatorBefore) {
             AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -721,7 +724,8 @@ void SearchWindow::RunRowCommand(RowCommand command) {
         case RowCommand::Diagnose:
             OpenDiagnosis();
             break;
-        case RowCommand::AssignAddresses:  // not in this window yet
+        case RowCommand::AssignAddresses:
+            OpenAssign();
             break;
     }
 }
@@ -827,6 +831,26 @@ void SearchWindow::OpenDiagnosis() {
         m_model.DiagnosisLines(), [this](const std::string& text) { CopyText(text); });
     if (window->Create(m_hwnd)) {
         m_diagnoseWindows.push_back(std::move(window));
+    }
+}
+
+void SearchWindow::OpenAssign() {
+    std::vector<int> rows = SelectedRows();
+    if (rows.empty()) {
+        return;
+    }
+    auto window = std::make_unique<AssignWindow>(
+        m_model.AssignCameras(rows), m_model.Surroundings(rows), &m_model.Changes().Reservations(),
+        [this](std::vector<AssignOrder> orders, AssignWindow::ResultSink sink) {
+            std::string failure = m_model.SendBatch(
+                std::move(orders), SearchWindowModel::Clock::now(), std::move(sink));
+            RefreshList();
+            ScheduleTick();
+            ShowBarText();
+            return failure;
+        });
+    if (window->Create(m_hwnd)) {
+        m_assignWindows.push_back(std::move(window));
     }
 }
 

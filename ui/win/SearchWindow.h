@@ -21,6 +21,7 @@
 
 namespace qdipc::win {
 
+class AssignWindow;
 class DiagnoseWindow;
 class SettingWindow;
 
@@ -73,6 +74,10 @@ public:
     // What the window holds, for tests.
     const std::string& CurrentIp() const { return m_currentIp; }
     const std::vector<SettingWindow*>& SettingWindows() const;
+    // The Assign dialogs opened so far, the latest last.
+    const std::vector<std::unique_ptr<AssignWindow>>& AssignWindows() const {
+        return m_assignWindows;
+    }
     // The diagnosis windows opened so far, the latest last.
     const std::vector<std::unique_ptr<DiagnoseWindow>>& DiagnoseWindows() const {
         return m_diagnoseWindows;
@@ -110,6 +115,7 @@ private:
     void OpenWebPages();
     void SaveList();
     void OpenDiagnosis();
+    void OpenAssign();
     void ToggleWatching();
     void OnDispInfo(NMLVDISPINFOW* info);
     void MakeRowCurrent(int row);
@@ -134,6 +140,7 @@ private:
     std::wstring m_cellBuffer;
     std::vector<SettingWindow*> m_settingWindows;
     std::vector<std::unique_ptr<DiagnoseWindow>> m_diagnoseWindows;
+    std::vector<std::unique_ptr<AssignWindow>> m_assignWindows;
     bool m_drainPosted = false;
     // The row menu was opened from the keyboard: the keyboard's own
     // WM_CONTEXTMENU that may follow is not a second request.
