@@ -954,17 +954,7 @@ bool CSearchDlg::MayCloseWithRunsGoing() {
     if (unsent == 0 && waiting == 0) {
         return true;
     }
-    const QString text =
-        unsent > 0 ? QStringLiteral(
-                         "%1 settings records are not sent yet and %2 changes are not "
-                         "confirmed yet.\nClose anyway? The records not sent yet will not "
-                         "be sent.")
-                         .arg(unsent)
-                         .arg(waiting)
-                   : QStringLiteral(
-                         "%1 changes are not confirmed yet.\nClose anyway? A later search "
-                         "shows where the cameras are.")
-                         .arg(waiting);
+    const QString text = QString::fromStdString(qdipc::CloseWithRunsQuestion(unsent, waiting));
     if (!m_messages->Ask(this, text)) {
         return false;
     }

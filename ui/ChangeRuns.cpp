@@ -226,6 +226,24 @@ int ChangeRuns::Waiting() const {
     return waiting;
 }
 
+int ChangeRuns::Unsent() const {
+    int unsent = 0;
+    for (const auto& run : m_runs) {
+        if (!run->session->Finished()) {
+            unsent += static_cast<int>(run->session->CountOf(CameraResult::Planned));
+        }
+    }
+    return unsent;
+}
+
+void ChangeRuns::StopSending(Clock::time_point now) {
+    for (const auto& run : m_runs) {
+        if (!run->session->Finished()) {
+            run->session->StopSending(now);
+        }
+    }
+}
+
 std::string ChangeRuns::BarText() const {
     const int waiting = Waiting();
     if (waiting > 0) {

@@ -75,8 +75,12 @@ public:
     void OnReplies(const std::vector<AcceptedReply>& replies, Clock::time_point now);
     void Tick(Clock::time_point now);
     std::optional<Clock::time_point> NextDue() const;
-    // Changes sent that wait for their camera.
+    // Changes sent that wait for their camera, and records not sent yet.
     int Waiting() const;
+    int Unsent() const;
+    // The records not sent yet end "not confirmed" (the run was stopped);
+    // the ones sent keep being confirmed.
+    void StopSending(Clock::time_point now);
     // The bar's text for the changes: "Confirming <id>…", "Confirming N
     // changes…", the outcome's sentence, "Confirmed X of Y changes; last: …";
     // empty when there is nothing to say.

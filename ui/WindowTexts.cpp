@@ -47,4 +47,19 @@ std::string DiagnosisSummary(const std::vector<DiagnosisLine>& lines) {
            " found; the fix is in each row.";
 }
 
+std::string CloseWithRunsQuestion(int unsent, int waiting) {
+    if (unsent == 0 && waiting == 0) {
+        return {};
+    }
+    if (unsent > 0) {
+        return std::to_string(unsent) + " settings records are not sent yet and " +
+               std::to_string(waiting) +
+               " changes are not confirmed yet.\nClose anyway? The records not sent yet will "
+               "not be sent.";
+    }
+    return std::to_string(waiting) +
+           " changes are not confirmed yet.\nClose anyway? A later search shows where the "
+           "cameras are.";
+}
+
 }  // namespace qdipc

@@ -22,4 +22,8 @@ std::string StreamLocationFor(const std::string& ip);
 std::string CheckResultText(CheckResult result);
 std::string DiagnosisSummary(const std::vector<DiagnosisLine>& lines);
 
+// What closing the main window asks while records are unsent or changes
+// unconfirmed; empty when nothing is going.
+std::string CloseWithRunsQuestion(int unsent, int waiting);
+
 }  // namespace qdipc

@@ -785,6 +785,26 @@ TEST_F(WinWindowTest, AssignDialogPlansAndSendsThroughTheEngine) {
     EXPECT_EQ(Text(GetDlgItem(assign, IDC_ASSIGN_COUNTS)), L"0 of 2 confirmed");
 }
 
+TEST_F(WinWindowTest, ClosingWhileAChangeWaitsAsksFirst) {
+    Open({NumberedCamera(1)});
+    SearchFor(1);
+    NotifyRow(main_, list_, NM_DBLCLK, 0);
+    HWND setting = window_->SettingWindows().at(0)->Handle();
+    SetDlgItemTextW(setting, IDC_SET_IP, L"10.0.0.9");
+    Click(setting, IDC_SET_MODIFY);
+    ASSERT_EQ(boxes_.back().text, L"Setting OK!");
+    // Esc while it waits for the camera: the question; "No" keeps the window.
+    answer_ = IDNO;
+    SendMessageW(main_, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(IsWindow(main_));
+    EXPECT_EQ(boxes_.back().text,
+              L"1 changes are not confirmed yet.\nClose anyway? A later search shows where the "
+              L"cameras are.");
+    answer_ = IDYES;
+    SendMessageW(main_, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(main_));
+}
+
 TEST_F(WinWindowTest, EscAndEnterEndTheWindow) {
     for (const WPARAM key : {VK_ESCAPE, VK_RETURN}) {
         Open({});

@@ -230,7 +230,9 @@ INT_PTR SearchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             TakeReplies();
             return TRUE;
         case WM_CLOSE:
-            DestroyWindow(m_hwnd);
+            if (MayClose()) {
+                DestroyWindow(m_hwnd);
+            }
             return TRUE;
         case WM_DESTROY:
             m_wakeTarget.store(nullptr);
@@ -360,7 +362,9 @@ void SearchWindow::OnCommand(int id, int code) {
     switch (id) {
         case IDOK:      // Enter, the focus not on a push button
         case IDCANCEL:  // Esc
-            DestroyWindow(m_hwnd);
+            if (MayClose()) {
+                DestroyWindow(m_hwnd);
+            }
             break;
         case IDC_SEARCH:
             OnSearch();
@@ -852,6 +856,19 @@ void SearchWindow::OpenAssign() {
     if (window->Create(m_hwnd)) {
         m_assignWindows.push_back(std::move(window));
     }
+}
+
+bool SearchWindow::MayClose() {
+    ChangeRuns& changes = m_model.Changes();
+    const std::string question = CloseWithRunsQuestion(changes.Unsent(), changes.Waiting());
+    if (question.empty()) {
+        return true;
+    }
+    if (Ask(Wide(question)) != IDYES) {
+        return false;
+    }
+    changes.StopSending(SearchWindowModel::Clock::now());
+    return true;
 }
 
 }  // namespace qdipc::win

@@ -116,6 +116,8 @@ private:
     void SaveList();
     void OpenDiagnosis();
     void OpenAssign();
+    // Closing with records unsent or changes unconfirmed asks; true to close.
+    bool MayClose();
     void ToggleWatching();
     void OnDispInfo(NMLVDISPINFOW* info);
     void MakeRowCurrent(int row);
