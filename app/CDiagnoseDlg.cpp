@@ -11,20 +11,9 @@
 
 #include "discovery/CellText.h"
 #include "discovery/DeviceTable.h"
+#include "ui/WindowTexts.h"
 
 namespace {
-
-QString ResultText(qdipc::CheckResult result) {
-    switch (result) {
-        case qdipc::CheckResult::Ok:
-            return QStringLiteral("ok");
-        case qdipc::CheckResult::Problem:
-            return QStringLiteral("PROBLEM");
-        case qdipc::CheckResult::NotChecked:
-            break;
-    }
-    return QStringLiteral("not checked");
-}
 
 // Texts from the system (interface and program names) with their control
 // characters as \xNN, as everywhere else.
@@ -40,17 +29,9 @@ CDiagnoseDlg::CDiagnoseDlg(std::vector<qdipc::DiagnosisLine> lines, QWidget* par
     setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(this);
 
-    int problems = 0;
-    for (const auto& line : m_lines) {
-        problems += line.result == qdipc::CheckResult::Problem ? 1 : 0;
-    }
     m_summary = new QLabel(this);
     m_summary->setTextFormat(Qt::PlainText);
-    m_summary->setText(problems == 0
-                           ? QStringLiteral("No problem found.")
-                           : QStringLiteral("%1 found; the fix is in each row.")
-                                 .arg(problems == 1 ? QStringLiteral("1 problem")
-                                                    : QStringLiteral("%1 problems").arg(problems)));
+    m_summary->setText(QString::fromStdString(qdipc::DiagnosisSummary(m_lines)));
     layout->addWidget(m_summary);
 
     m_table = new QTableWidget(static_cast<int>(m_lines.size()), 4, this);
@@ -63,8 +44,9 @@ CDiagnoseDlg::CDiagnoseDlg(std::vector<qdipc::DiagnosisLine> lines, QWidget* par
     m_table->horizontalHeader()->setStretchLastSection(true);
     for (int row = 0; row < static_cast<int>(m_lines.size()); ++row) {
         const auto& line = m_lines[static_cast<std::size_t>(row)];
-        const QString cells[4] = {Plain(line.check), ResultText(line.result), Plain(line.finding),
-                                  Plain(line.fix)};
+        const QString cells[4] = {Plain(line.check),
+                                  QString::fromStdString(qdipc::CheckResultText(line.result)),
+                                  Plain(line.finding), Plain(line.fix)};
         for (int column = 0; column < 4; ++column) {
             // Table items show their text as it is: never as rich text.
             auto* item = new QTableWidgetItem(cells[column]);

@@ -24,7 +24,6 @@
 #include "app/CDeviceDetailsDlg.h"
 #include "app/CDiagnoseDlg.h"
 #include "app/PreviewMenuActions.h"
-#include "app/WindowLayout.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ListOutput.h"
@@ -43,6 +42,8 @@
 #include "settings/DialogFont.h"
 #include "settings/PlanFile.h"
 #include "settings/ProvisioningSession.h"
+#include "ui/WindowLayout.h"
+#include "ui/WindowTexts.h"
 #include "ui_SearchDlg.h"
 
 namespace {
@@ -62,10 +63,6 @@ qdipc::ReplyPumpOptions PumpOptions(const qdipc::SearchDlgConfig& config) {
 }
 
 }  // namespace
-
-std::string StreamLocationFor(const std::string& ip) {
-    return "rtsp://" + ip + "/channel1/1";
-}
 
 CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
     : QDialog(parent),
@@ -667,7 +664,7 @@ void CSearchDlg::OnPreview() {
         PlayDeviceServiceStream(m_videoPane, m_currentIp);
         return;
     }
-    PlayStream(StreamLocationFor(m_currentIp));
+    PlayStream(qdipc::StreamLocationFor(m_currentIp));
 }
 
 bool CSearchDlg::IsDeviceServiceRow(int /*row*/) const {
@@ -1099,17 +1096,7 @@ bool CSearchDlg::MayCloseWithRunsGoing() {
     if (unsent == 0 && waiting == 0) {
         return true;
     }
-    const QString text =
-        unsent > 0 ? QStringLiteral(
-                         "%1 settings records are not sent yet and %2 changes are not "
-                         "confirmed yet.\nClose anyway? The records not sent yet will not "
-                         "be sent.")
-                         .arg(unsent)
-                         .arg(waiting)
-                   : QStringLiteral(
-                         "%1 changes are not confirmed yet.\nClose anyway? A later search "
-                         "shows where the cameras are.")
-                         .arg(waiting);
+    const QString text = QString::fromStdString(qdipc::CloseWithRunsQuestion(unsent, waiting));
     if (!m_messages->Ask(this, text)) {
         return false;
     }

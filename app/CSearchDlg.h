@@ -46,9 +46,6 @@ namespace Ui {
 class SearchDlg;
 }
 
-// "rtsp://" + ip + "/channel1/1", the stream the Preview button plays.
-std::string StreamLocationFor(const std::string& ip);
-
 class OnvifSearchPump;
 
 class CAssignDlg;

@@ -108,16 +108,11 @@ void DeviceListPresentation::SetUpList() {
 }
 
 void DeviceListPresentation::OnColumnClick(int column) {
-    if (column == g_sortColumn) {
-        g_sortAscending = !g_sortAscending;
-    } else {
-        g_sortAscending = true;
-        g_sortColumn = column;
-    }
-    m_table->SortByColumn(g_sortColumn, g_sortAscending);
+    m_sort.Click(column);
+    m_table->SortByColumn(m_sort.Column(), m_sort.Ascending());
     QHeaderView* columns = m_list->horizontalHeader();
-    columns->setSortIndicator(g_sortColumn,
-                              g_sortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    columns->setSortIndicator(m_sort.Column(),
+                              m_sort.Ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
     columns->setSortIndicatorShown(true);
 }
 

@@ -7,29 +7,25 @@
 // copies the selected rows as tab-separated text, the column titles first, in
 // display order.
 //
-// The sort state belongs to this object (one per list), not to the process:
-// g_sortColumn is the column of the last sort, g_sortAscending its direction.
-// A click on the column of the last sort reverses the direction; a click on
-// another column sorts it ascending. The state starts at column 0,
-// descending, so the first click on any column sorts ascending.
+// The sort state (ListSortState) belongs to this object (one per list), not
+// to the process.
 
 #include <QObject>
 #include <array>
 
 #include "discovery/ReplyCells.h"
+#include "ui/ListLook.h"
 
 class QMenu;
+class QWidget;
 class QTableView;
 
 namespace qdipc {
 
 class DeviceTable;
 
-inline constexpr std::array<int, kColumnCount> kColumnWidths = {40,  120, 50,  100, 50, 100,
-                                                                100, 100, 100, 80,  50, 80};
+// Fitted columns grow no wider than this (pixels).
 inline constexpr int kMaxFittedColumnWidth = 260;
-inline constexpr int kEvenRowGrey = 250;  // rows 0, 2, 4, ...
-inline constexpr int kOddRowGrey = 200;   // rows 1, 3, 5, ...
 
 class DeviceListPresentation : public QObject {
     Q_OBJECT
@@ -56,8 +52,8 @@ public:
     // and deletes it.
     QMenu* BuildHeaderMenu(QWidget* parent);
 
-    int SortColumn() const { return g_sortColumn; }
-    bool SortAscending() const { return g_sortAscending; }
+    int SortColumn() const { return m_sort.Column(); }
+    bool SortAscending() const { return m_sort.Ascending(); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -67,8 +63,7 @@ private:
 
     QTableView* m_list;
     DeviceTable* m_table;
-    int g_sortColumn = 0;
-    bool g_sortAscending = false;
+    ListSortState m_sort;
 };
 
 }  // namespace qdipc

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <ctime>
+#include <chrono>
+#include <cstdio>
 
 #include "discovery/CellText.h"
 #include "discovery/DeviceList.h"  // the flags' names
@@ -163,15 +164,19 @@ std::string CsvLine(const std::vector<std::string>& cells) {
 }
 
 std::string TimeText(std::chrono::system_clock::time_point time) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &seconds);
-#else
-    gmtime_r(&seconds, &utc);
-#endif
-    char text[32] = {};
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    // The civil calendar of <chrono>, not gmtime: the system's gmtime fails
+    // before 1970 on Windows, and an empty time would break the line.
+    using namespace std::chrono;
+    const auto second = floor<seconds>(time);
+    const auto day = floor<days>(second);
+    const year_month_day date{day};
+    const hh_mm_ss clock{second - day};
+    char text[40] = {};
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()));
     return text;
 }
 

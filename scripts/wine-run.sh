@@ -30,8 +30,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$root/build-win/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-# No window of Wine's own may need a display.
-unset DISPLAY WAYLAND_DISPLAY
+# No window of Wine's own may need a display; the window tests keep the one
+# they were given (QDIPC_WINE_KEEP_DISPLAY=1, a private Xvfb).
+if [ "${QDIPC_WINE_KEEP_DISPLAY:-}" != 1 ]; then
+    unset DISPLAY WAYLAND_DISPLAY
+fi
 
 ready=$WINEPREFIX/.qdipc-prefix-ready
 if [ ! -e "$ready" ]; then

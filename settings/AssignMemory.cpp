@@ -25,6 +25,10 @@ std::vector<Line> ReadLines(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::string text;
     while (lines.size() < 4 * kMaxRememberedNetworks && std::getline(in, text)) {
+        // A file edited on Windows may end its lines with CR LF.
+        if (text.ends_with('\r')) {
+            text.pop_back();
+        }
         // Every tab separates two fields, an empty last one too.
         std::vector<std::string> parts;
         std::size_t begin = 0;

@@ -25,7 +25,6 @@ namespace {
 using qdipc::NetSettingsRecord;
 namespace field = qdipc::record;
 
-constexpr std::size_t kCellBufferSize = 32;
 // A text field keeps room for its terminating zero.
 constexpr qsizetype kMaxFieldTextBytes = static_cast<qsizetype>(field::kTextFieldSize) - 1;
 
@@ -193,27 +192,4 @@ void CSettingDlg::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
-}
-
-NetSettingsRecord BuildSettingsRecordFromRow(
-    const std::function<std::string(int column)>& cellText) {
-    NetSettingsRecord record;
-    std::array<char, kCellBufferSize> buffer{};
-    const auto readCell = [&](int column) {
-        buffer.fill('\0');
-        const std::string text = cellText ? cellText(column) : std::string();
-        std::memcpy(buffer.data(), text.data(), std::min(text.size(), buffer.size() - 1));
-    };
-
-    readCell(qdipc::kColIp);
-    std::memcpy(record.bytes.data() + field::kIp, buffer.data(), field::kTextFieldSize);
-    readCell(qdipc::kColMac);
-    qdipc::ParseMac(buffer.data(), record.bytes.data() + field::kMac);
-    readCell(qdipc::kColDevId);
-    qdipc::ParseDeviceId(buffer.data(), record.bytes.data() + field::kDevId);
-    readCell(qdipc::kColMask);
-    std::memcpy(record.bytes.data() + field::kMask, buffer.data(), field::kTextFieldSize);
-    readCell(qdipc::kColGateway);
-    std::memcpy(record.bytes.data() + field::kGateway, buffer.data(), field::kTextFieldSize);
-    return record;
 }

@@ -65,11 +65,5 @@ private:
     WarnFunction m_warn;
 };
 
-// The record a settings window opens with, built from one device-table row:
-// cellText(column) gives the whole text of a cell as 8-bit bytes. Each cell is
-// read into a zero-filled 32-byte buffer (at most 31 characters kept); IP,
-// Mask and Gateway copy the buffer's first 16 bytes into their fields (a cell
-// of 16 or more characters fills its field without a terminator), MAC and
-// Dev ID are parsed. Everything else, the mode included, stays zero.
-qdipc::NetSettingsRecord BuildSettingsRecordFromRow(
-    const std::function<std::string(int column)>& cellText);
+// Built by the core (settings/NetSettingsRecord.h).
+using qdipc::BuildSettingsRecordFromRow;

@@ -7,6 +7,7 @@
 
 #include "discovery/ByteOrder.h"
 #include "discovery/DeviceCodecs.h"
+#include "discovery/ReplyCells.h"
 
 namespace qdipc {
 namespace {
@@ -174,6 +175,30 @@ BroadcastOutcome SettingsBroadcaster::BroadcastSettingsRecord(const NetSettingsR
     }
     socket.Close();
     return sent ? BroadcastOutcome::Ok : fail("the modify request could not be sent");
+}
+
+NetSettingsRecord BuildSettingsRecordFromRow(
+    const std::function<std::string(int column)>& cellText) {
+    constexpr std::size_t kCellBufferSize = 32;
+    NetSettingsRecord record;
+    std::array<char, kCellBufferSize> buffer{};
+    const auto readCell = [&](int column) {
+        buffer.fill('\0');
+        const std::string text = cellText ? cellText(column) : std::string();
+        std::memcpy(buffer.data(), text.data(), std::min(text.size(), buffer.size() - 1));
+    };
+
+    readCell(kColIp);
+    std::memcpy(record.bytes.data() + record::kIp, buffer.data(), record::kTextFieldSize);
+    readCell(kColMac);
+    ParseMac(buffer.data(), record.bytes.data() + record::kMac);
+    readCell(kColDevId);
+    ParseDeviceId(buffer.data(), record.bytes.data() + record::kDevId);
+    readCell(kColMask);
+    std::memcpy(record.bytes.data() + record::kMask, buffer.data(), record::kTextFieldSize);
+    readCell(kColGateway);
+    std::memcpy(record.bytes.data() + record::kGateway, buffer.data(), record::kTextFieldSize);
+    return record;
 }
 
 }  // namespace qdipc

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,6 +69,15 @@ struct SettingsHandoff {
 NetSettingsRecord BuildModifyRecord(
     const std::array<std::uint8_t, record::kDevIdBlockSize>& devIdBlock, AddressingMode mode,
     std::string_view ip, std::string_view mask, std::string_view gateway, std::string_view macText);
+
+// The record a settings window opens with, built from one device-table row:
+// cellText(column) gives the whole text of a cell as 8-bit bytes. Each cell is
+// read into a zero-filled 32-byte buffer (at most 31 characters kept); IP,
+// Mask and Gateway copy the buffer's first 16 bytes into their fields (a cell
+// of 16 or more characters fills its field without a terminator), MAC and
+// Dev ID are parsed. Everything else, the mode included, stays zero.
+NetSettingsRecord BuildSettingsRecordFromRow(
+    const std::function<std::string(int column)>& cellText);
 
 // A copy of record with D3 ED CB FF at 0..3 and stamp (LE) at 84..87.
 NetSettingsRecord StampSettingsRecord(const NetSettingsRecord& record, std::uint32_t stamp);

@@ -62,10 +62,10 @@
 #include "PaneWindow.h"
 #include "RtspTestServer.h"
 #include "app/PreviewMenuActions.h"
-#include "app/WindowLayout.h"
 #include "preview/CVideoStatic.h"
 #include "preview/RtspSnapshot.h"
 #include "settings/DialogFont.h"
+#include "ui/WindowLayout.h"
 
 using namespace qdipc::test;
 

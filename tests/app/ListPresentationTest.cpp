@@ -20,10 +20,10 @@
 
 #include "TestPrinting.h"
 #include "app/DeviceListPresentation.h"
-#include "app/WindowLayout.h"
 #include "discovery/DeviceTable.h"
 #include "discovery/SiteWatch.h"
 #include "tests/discovery/TestReplies.h"
+#include "ui/WindowLayout.h"
 
 using qdipc::ControlRect;
 using qdipc::DeviceListPresentation;

@@ -1,8 +1,8 @@
 #pragma once
-// The Windows window ("Search Tool", Win32): qd_ip_search.exe, the
+// The Windows window "Search Tool", on the Win32 API: qd_ip_search.exe, the
 // GUI-subsystem program, calls it when its command line holds no verb (a
-// double-click, the Start-menu entry). argc and argv are main's; the
-// arguments as UTF-8 come from platform/Console.h's CommandLineArguments.
+// double-click, the Start-menu entry). Runs the window until it closes and
+// answers the program's exit code. argv may hold --no-firewall (no firewall
+// step at start-up); any other option is refused.
 
-// Runs the window until it closes; returns the program's exit code.
 int RunWindowsWindow(int argc, char** argv);

@@ -1,4 +1,4 @@
-#include "app/WindowLayout.h"
+#include "ui/WindowLayout.h"
 
 #include <algorithm>
 

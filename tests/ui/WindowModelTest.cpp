@@ -1,0 +1,291 @@
+// The toolkit-free window model: the sort rule, the bar's texts, and the
+// search with its repeats and replies over loopback, with the time given.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/discovery/LoopbackHelpers.h"
+#include "tests/discovery/TempDir.h"
+#include "tests/discovery/TestReplies.h"
+#include "ui/RowMenu.h"
+#include "ui/SearchWindowModel.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using qdipc::ListSortState;
+using qdipc::SearchWindowModel;
+
+TEST(ListSortStateTest, ClicksToggleOrStartAscending) {
+    struct Case {
+        std::vector<int> clicks;
+        int column;
+        bool ascending;
+    };
+    const Case cases[] = {
+        {{}, 0, false},         // the start: column 0, descending
+        {{0}, 0, true},         // the first click on "NO." sorts ascending
+        {{0, 0}, 0, false},     // the second reverses
+        {{3}, 3, true},         // another column: ascending
+        {{3, 3, 3}, 3, true},   // three clicks: ascending again
+        {{0, 0, 3}, 3, true},   // a new column after a descending sort: ascending
+        {{3, 0}, 0, true},      // back to "NO.": ascending again
+        {{11, 11}, 11, false},  // the last column
+    };
+    for (const Case& c : cases) {
+        ListSortState state;
+        for (int column : c.clicks) {
+            state.Click(column);
+        }
+        EXPECT_EQ(state.Column(), c.column) << ::testing::PrintToString(c.clicks);
+        EXPECT_EQ(state.Ascending(), c.ascending) << ::testing::PrintToString(c.clicks);
+    }
+}
+
+TEST(ListCountsTextTest, CountsRowsFlagsSelectionAndGone) {
+    qdipc::DeviceList list;
+    EXPECT_EQ(qdipc::ListCountsText(list, 0, false), "0 cameras · 0 flagged · 0 selected");
+    qdipc::test::CameraReply a = qdipc::test::Camera(1);
+    a.ip = "10.0.0.5";
+    const qdipc::DeviceInfoReply replyA = a.Reply();
+    list.AddReply(&replyA);
+    EXPECT_EQ(qdipc::ListCountsText(list, 1, false), "1 camera · 0 flagged · 1 selected");
+    qdipc::test::CameraReply b = qdipc::test::Camera(2);
+    b.ip = "10.0.0.5";  // the same IP: both rows flagged
+    const qdipc::DeviceInfoReply replyB = b.Reply();
+    list.AddReply(&replyB);
+    EXPECT_EQ(qdipc::ListCountsText(list, 0, false), "2 cameras · 2 flagged · 0 selected");
+    EXPECT_EQ(qdipc::ListCountsText(list, 0, true), "2 cameras · 2 flagged · 0 selected · 0 gone");
+}
+
+// A camera on loopback that answers the requests it is asked to.
+class WindowModelSearchTest : public ::testing::Test {
+protected:
+    qdipc::SearchWindowConfig Config() {
+        qdipc::SearchWindowConfig config;
+        config.searchDestination = camera_.Endpoint();
+        config.settingsDestination = camera_.Endpoint();
+        config.receiver.bind = {"127.0.0.1", 0};
+        config.receiver.receiveBufferBytes = 1 << 20;
+        config.interfaces = qdipc::test::LoopbackNetworks();
+        config.errorLogDirectory = dir_.Path();
+        config.searchEndDelay = 2000ms;
+        return config;
+    }
+    qdipc::test::TempDir dir_;
+    qdipc::test::LoopbackReceiver camera_;
+};
+
+TEST_F(WindowModelSearchTest, RepeatsAtTheirTimesListsSortsAndEnds) {
+    int wakes = 0;
+    SearchWindowModel model(Config(), [&] { ++wakes; });
+    EXPECT_EQ(model.BarText(0), "");  // before the first search
+    const auto t0 = SearchWindowModel::Clock::now();
+    ASSERT_EQ(model.Search(t0), "");
+    const std::vector<std::uint8_t> first = camera_.Next(5s);
+    ASSERT_EQ(first.size(), qdipc::kDiscoveryRequestSize);
+    ASSERT_TRUE(model.NextDue());
+    EXPECT_EQ(*model.NextDue(), t0 + 300ms);
+    model.Tick(t0 + 299ms);  // not yet: nothing goes out
+    model.Tick(t0 + 300ms);
+    EXPECT_EQ(camera_.Next(5s), first);
+    EXPECT_EQ(*model.NextDue(), t0 + 1000ms);
+    model.Tick(t0 + 1000ms);
+    EXPECT_EQ(camera_.Next(5s), first);
+    EXPECT_EQ(*model.NextDue(), t0 + 2000ms);  // the search's end
+
+    // Replies under the search's ID, in the order 3, 1, 2 and a duplicate.
+    const std::uint16_t port = model.Worker()->BoundPort();
+    for (std::uint32_t n : {3u, 1u, 2u, 1u}) {
+        qdipc::test::CameraReply camera = qdipc::test::Camera(n);
+        camera.searchId = model.SearchId();
+        qdipc::test::SendDatagram(camera.Bytes(), port);
+    }
+    ASSERT_TRUE(qdipc::test::WaitUntil([&] { return model.PendingReplies() >= 4; }, 10s));
+    EXPECT_GE(wakes, 1);
+    EXPECT_EQ(model.TakeReplies(2), 2);
+    EXPECT_EQ(model.TakeReplies(100), 1);  // the duplicate adds nothing
+    EXPECT_EQ(model.List().RowCount(), 3);
+    EXPECT_EQ(model.DisplayCell(0, qdipc::kColName), "cam3");
+
+    model.ClickColumn(qdipc::kColName);
+    EXPECT_EQ(model.DisplayCell(0, qdipc::kColName), "cam1");
+    EXPECT_EQ(model.DisplayCell(2, qdipc::kColName), "cam3");
+    EXPECT_EQ(model.DisplayCell(0, qdipc::kColNumber), "1");  // "NO." kept
+    model.ClickColumn(qdipc::kColName);
+    EXPECT_EQ(model.DisplayCell(0, qdipc::kColName), "cam3");
+
+    model.Tick(t0 + 2000ms);
+    EXPECT_FALSE(model.NoCameraShown());
+    EXPECT_FALSE(model.NextDue());
+    EXPECT_EQ(model.BarText(1), "3 cameras · 3 flagged · 1 selected");
+}
+
+TEST_F(WindowModelSearchTest, SearchWithoutAnswerSaysSoAtItsEnd) {
+    SearchWindowModel model(Config(), [] {});
+    const auto t0 = SearchWindowModel::Clock::now();
+    ASSERT_EQ(model.Search(t0), "");
+    model.Tick(t0 + 1999ms);
+    EXPECT_FALSE(model.NoCameraShown());
+    EXPECT_EQ(model.BarText(0), "0 cameras · 0 flagged · 0 selected");
+    model.Tick(t0 + 2000ms);
+    EXPECT_TRUE(model.NoCameraShown());
+    EXPECT_EQ(model.BarText(0), "No camera answered — click here to diagnose the network");
+}
+
+TEST_F(WindowModelSearchTest, ModifyGoesThroughTheEngineStampedWithItsRollback) {
+    qdipc::SearchWindowConfig config = Config();
+    config.confirmation.timeout = 0ms;  // send only
+    config.stateDirectory = dir_.Path() / "state";
+    config.surroundings = [] {
+        qdipc::AssignSurroundings surroundings;
+        surroundings.interfaces = qdipc::test::LoopbackNetworks()();
+        return surroundings;
+    };
+    SearchWindowModel model(config, [] {});
+    std::array<std::uint8_t, qdipc::record::kDevIdBlockSize> block{};
+    block[0] = 0x42;
+    const qdipc::NetSettingsRecord record =
+        qdipc::BuildModifyRecord(block, qdipc::AddressingMode::Static, "10.0.0.77", "255.255.255.0",
+                                 "10.0.0.254", "00:1a:2b:3c:4d:5e");
+    const qdipc::PreparedChange change = model.PrepareChange(record);
+    EXPECT_EQ(change.question, "");
+    EXPECT_EQ(change.order.camera.deviceId, "42000000-00000000");
+    EXPECT_EQ(change.order.newIp, "10.0.0.77");
+    const auto started = model.SendChange(change, true, SearchWindowModel::Clock::now());
+    EXPECT_EQ(started.failure, "");
+    EXPECT_EQ(started.outcome, "Setting OK!");
+    const std::vector<std::uint8_t> sent = camera_.Next(5s);
+    ASSERT_EQ(sent.size(), 88u);
+    // Stamped: D3 ED CB FF, then the record's own bytes.
+    EXPECT_EQ(sent[0], 0xD3);
+    EXPECT_EQ(sent[1], 0xED);
+    EXPECT_EQ(sent[2], 0xCB);
+    EXPECT_EQ(sent[3], 0xFF);
+    EXPECT_TRUE(std::equal(sent.begin() + 4, sent.begin() + 84, record.bytes.begin() + 4));
+    EXPECT_EQ(
+        std::vector<std::uint8_t>(sent.begin() + 84, sent.end()),
+        std::vector<std::uint8_t>(change.stamped.bytes.begin() + 84, change.stamped.bytes.end()));
+    // The rollback plan was written before it.
+    EXPECT_FALSE(std::filesystem::is_empty(dir_.Path() / "state"));
+}
+
+}  // namespace
+
+namespace {
+
+using qdipc::RowCommand;
+
+TEST(RowMenuTest, ItemsFollowSelectionRowsWatchingAndWhatTheWindowOffers) {
+    const auto all = [](RowCommand) { return true; };
+    const auto states = [](const std::vector<qdipc::RowMenuItem>& items) {
+        std::string text;
+        for (const auto& item : items) {
+            text += std::string(item.separatorBefore ? "|" : "") + item.text + ":" +
+                    (item.enabled ? "on" : "off") + (item.checked ? "+" : "") + " ";
+        }
+        return text;
+    };
+    EXPECT_EQ(states(qdipc::RowMenuItems(0, 0, false, all)),
+              "Assign Addresses…:off Settings…:off Preview:off Open Web Page:off |Copy:off "
+              "Copy IP:off Copy MAC:off |Keep &Watching:on Save &List As…:off |Diagnose "
+              "Network…:on ");
+    EXPECT_EQ(states(qdipc::RowMenuItems(2, 5, true, all)),
+              "Assign Addresses…:on Settings…:on Preview:on Open Web Page:on |Copy:on "
+              "Copy IP:on Copy MAC:on |Keep &Watching:on+ Save &List As…:on |Diagnose "
+              "Network…:on ");
+    const auto noAssign = [](RowCommand command) { return command != RowCommand::AssignAddresses; };
+    EXPECT_FALSE(qdipc::RowMenuItems(1, 1, false, noAssign).front().enabled);
+}
+
+TEST(RowMenuTest, WebPageAddressTakesPlainAddressesAndRealPorts) {
+    struct Case {
+        const char* ip;
+        const char* port;
+        const char* url;
+    };
+    const Case cases[] = {
+        {"10.0.0.5", "80", "http://10.0.0.5/"},
+        {"10.0.0.5", "8080", "http://10.0.0.5:8080/"},
+        {"10.0.0.5", "65535", "http://10.0.0.5:65535/"},
+        {"10.0.0.5", "65536", "http://10.0.0.5/"},  // not a port
+        {"10.0.0.5", "0", "http://10.0.0.5/"},
+        {"10.0.0.5", "", "http://10.0.0.5/"},
+        {"10.0.0.5", "81x", "http://10.0.0.5/"},
+        {"10.0.0.5:1@10.0.0.6", "80", ""},  // not a plain dotted quad: nothing
+        {"<h1>x", "80", ""},
+        {"", "80", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(qdipc::WebPageAddress(c.ip, c.port), c.url) << c.ip << " " << c.port;
+    }
+}
+
+TEST(RowMenuTest, ClipboardTextsInDisplayOrderAndFormulaSafe) {
+    qdipc::DeviceList list;
+    for (std::uint32_t n : {1u, 2u, 3u}) {
+        qdipc::test::CameraReply camera = qdipc::test::Camera(n);
+        camera.name = n == 2 ? "=1+1" : "cam" + std::to_string(n);
+        const qdipc::DeviceInfoReply reply = camera.Reply();
+        list.AddReply(&reply);
+    }
+    EXPECT_EQ(qdipc::ColumnClipboardText(list, {2, 0}, qdipc::kColIp), "10.0.0.1\n10.0.0.3\n");
+    EXPECT_EQ(qdipc::ColumnClipboardText(list, {1}, qdipc::kColName), "'=1+1\n");
+    EXPECT_EQ(qdipc::ColumnClipboardText(list, {}, qdipc::kColName), "");
+    const std::string rows = qdipc::RowsClipboardText(list, {1, 0});
+    EXPECT_EQ(rows.substr(0, rows.find('\n')),
+              "NO.\tDev ID\tName\tIP\tPort\tMAC\tApp Ver\tHardware Ver\tKernel Ver\tMask\tWeb "
+              "Port\tGateway");
+    EXPECT_NE(rows.find("\n0\t0011aabb-00000001\tcam1\t"), std::string::npos);
+    EXPECT_LT(rows.find("\tcam1\t"), rows.find("\t'=1+1\t"));
+    EXPECT_EQ(qdipc::RowsClipboardText(list, {}), "");
+}
+
+TEST(RowMenuTest, SaveListWritesCsvWithItsAboutOrJson) {
+    qdipc::test::TempDir dir;
+    qdipc::DeviceList list;
+    const qdipc::DeviceInfoReply reply = qdipc::test::Camera(7).Reply();
+    list.AddReply(&reply);
+    EXPECT_EQ(qdipc::SaveDeviceList(list, dir.Path() / "site.csv", {}), "");
+    std::ifstream csv(dir.Path() / "site.csv", std::ios::binary);
+    std::string header;
+    std::getline(csv, header);
+    EXPECT_EQ(header,
+              "NO.,Dev ID,Name,IP,Port,MAC,App Ver,Hardware Ver,Kernel Ver,Mask,Web "
+              "Port,Gateway,Seen Via\r");
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "site.csv.about.json"));
+    EXPECT_EQ(qdipc::SaveDeviceList(list, dir.Path() / "site.JSON", {}), "");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "site.JSON.about.json"));
+    const std::string error = qdipc::SaveDeviceList(list, dir.Path() / "no" / "such.csv", {});
+    EXPECT_EQ(error.rfind("Save List As: ", 0), 0u) << error;
+}
+
+TEST_F(WindowModelSearchTest, KeepWatchingSearchesFirstThenOneRequestPerCycle) {
+    qdipc::SearchWindowConfig config = Config();
+    config.watch.interval = 5000ms;
+    SearchWindowModel model(config, [] {});
+    const auto t0 = SearchWindowModel::Clock::now();
+    EXPECT_EQ(model.SetWatching(true, t0), "");  // no search yet: it searches
+    EXPECT_TRUE(model.Watching());
+    const std::vector<std::uint8_t> first = camera_.Next(5s);
+    ASSERT_EQ(first.size(), qdipc::kDiscoveryRequestSize);
+    EXPECT_EQ(model.BarText(0), "0 cameras · 0 flagged · 0 selected · 0 gone");
+    model.Tick(t0 + 300ms);
+    EXPECT_EQ(camera_.Next(5s), first);
+    model.Tick(t0 + 1000ms);
+    EXPECT_EQ(camera_.Next(5s), first);
+    model.Tick(t0 + 5000ms);  // the cycle's own request
+    EXPECT_EQ(camera_.Next(5s), first);
+    // A new search ends watching.
+    ASSERT_EQ(model.Search(t0 + 6000ms), "");
+    EXPECT_FALSE(model.Watching());
+}
+
+}  // namespace

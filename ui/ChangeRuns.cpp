@@ -1,0 +1,280 @@
+#include "ui/ChangeRuns.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+#include "discovery/CellText.h"
+#include "discovery/DeviceCodecs.h"
+#include "discovery/TimeSeededDraw.h"
+#include "settings/AssignModel.h"
+#include "settings/BatchAssign.h"
+#include "settings/ChangeChecks.h"
+
+namespace qdipc {
+
+struct ChangeRuns::Run {
+    std::string deviceId;  // a settings window's change; "" for a batch
+    std::function<void(std::size_t, const ProvisioningCamera&)> onResult;
+    std::optional<BroadcastOutcome> outcome;
+    std::unique_ptr<ProvisioningSession> session;
+};
+
+ChangeRuns::ChangeRuns(DeviceList& list, ChangeRunsConfig config, Sender send, Prober probe)
+    : m_list(list),
+      m_config(std::move(config)),
+      m_send(std::move(send)),
+      m_probe(std::move(probe)) {}
+
+ChangeRuns::~ChangeRuns() {
+    // The sessions hold reservations, a member that goes after them.
+    m_runs.clear();
+}
+
+AssignOrder ChangeRuns::OrderOf(const NetSettingsRecord& stamped, std::uint32_t arrival) const {
+    const std::uint8_t* bytes = stamped.bytes.data();
+    AssignOrder order;
+    order.camera.deviceId = FormatDeviceId(bytes + record::kDevId);
+    order.newMac = FormatMac(bytes + record::kMac);
+    order.camera.mac = order.newMac;
+    order.camera.arrivalInterface = arrival;
+    // What the camera reported before: its row, when it is listed.
+    const int row = m_list.FindRow(order.camera.deviceId);
+    if (row >= 0) {
+        order.camera.mac = m_list.CellText(row, kColMac);
+        order.camera.ip = m_list.CellText(row, kColIp);
+        order.camera.mask = m_list.CellText(row, kColMask);
+        order.camera.gateway = m_list.CellText(row, kColGateway);
+    }
+    order.newIp = stamped.Text(record::kIp);
+    order.mask = stamped.Text(record::kMask);
+    order.gateway = stamped.Text(record::kGateway);
+    order.mode = stamped.Mode();
+    return order;
+}
+
+std::string ChangeRuns::AddressQuestion(const AssignOrder& order) const {
+    if (order.mode != AddressingMode::Static) {
+        return {};
+    }
+    std::vector<FoundCamera> listed;
+    for (int row = 0; row < m_list.RowCount(); ++row) {
+        FoundCamera camera;
+        camera.camera.deviceId = m_list.CellText(row, kColDevId);
+        camera.camera.ip = m_list.CellText(row, kColIp);
+        listed.push_back(std::move(camera));
+    }
+    AssignSurroundings surroundings =
+        m_config.surroundings ? m_config.surroundings() : HostSurroundings({});
+    surroundings.reserved = m_reservations.TakenByOthers(0);
+    const AddressCheck check = CheckNewAddress(order, listed, surroundings);
+    if (check.holder.empty()) {
+        return {};
+    }
+    return EscapeControls(UsedByText(order, check) + " \u2014 send anyway?");
+}
+
+ChangeRuns::Started ChangeRuns::Start(const NetSettingsRecord& stamped, const AssignOrder& order,
+                                      bool rollback, Clock::time_point now) {
+    // An earlier Modify of this camera still waiting is replaced: the camera
+    // takes the record it received last.
+    std::erase_if(m_runs, [&](const std::unique_ptr<Run>& run) {
+        return !run->deviceId.empty() && run->deviceId == order.camera.deviceId;
+    });
+    if (m_runs.empty()) {
+        ForgetOutcomes();
+    }
+    auto run = std::make_unique<Run>();
+    Run* self = run.get();
+    run->deviceId = order.camera.deviceId;
+    ProvisioningOptions options;
+    options.confirmation = m_config.confirmation;
+    options.probes = &m_probes;
+    options.rollback = rollback;
+    options.rollbackDirectory = m_config.rollbackDirectory;
+    ProvisioningHooks hooks;
+    // The record goes out as the settings window made and the window stamped it.
+    hooks.sendRecord = [this, self, stamped](const NetSettingsRecord&, std::uint32_t arrival,
+                                             std::string& failure) {
+        const bool sent = m_send(stamped, arrival, failure);
+        self->outcome = sent ? BroadcastOutcome::Ok : BroadcastOutcome::Error;
+        return sent;
+    };
+    hooks.sendConfirmationProbe = m_probe;
+    hooks.onEvent = [this, self](const ProvisioningEvent& event) {
+        if (event.kind == ProvisioningEvent::Kind::Result) {
+            OnResult(*self, event.index);
+        }
+    };
+    run->session =
+        std::make_unique<ProvisioningSession>(options, std::move(hooks), &m_reservations);
+    run->session->Start({order}, now);
+    // The first record goes out at once.
+    run->session->Tick(now);
+    Started started;
+    started.failure = run->session->Failure();
+    started.outcome = BroadcastOutcomeText(run->outcome.value_or(BroadcastOutcome::Error));
+    if (started.failure.empty()) {
+        m_runs.push_back(std::move(run));
+    }
+    return started;
+}
+
+std::string ChangeRuns::StartBatch(
+    std::vector<AssignOrder> orders, bool rollback, Clock::time_point now,
+    std::function<void(std::size_t, const ProvisioningCamera&)> onResult) {
+    if (m_runs.empty()) {
+        ForgetOutcomes();
+    }
+    auto run = std::make_unique<Run>();
+    Run* self = run.get();
+    run->onResult = std::move(onResult);
+    ProvisioningOptions options;
+    options.confirmation = m_config.confirmation;
+    options.probes = &m_probes;
+    options.rollback = rollback;
+    options.rollbackDirectory = m_config.rollbackDirectory;
+    ProvisioningHooks hooks;
+    // Each record is stamped and sent like a Modify's.
+    hooks.sendRecord = [this](const NetSettingsRecord& record, std::uint32_t arrival,
+                              std::string& failure) {
+        return m_send(StampSettingsRecord(record, TimeSeededDraw(SystemSeconds())), arrival,
+                      failure);
+    };
+    hooks.sendConfirmationProbe = m_probe;
+    hooks.onEvent = [this, self](const ProvisioningEvent& event) {
+        if (event.kind == ProvisioningEvent::Kind::Result) {
+            OnResult(*self, event.index);
+        }
+    };
+    run->session =
+        std::make_unique<ProvisioningSession>(options, std::move(hooks), &m_reservations);
+    run->session->Start(std::move(orders), now);
+    run->session->Tick(now);
+    std::string failure = run->session->Failure();
+    if (failure.empty()) {
+        m_runs.push_back(std::move(run));
+    }
+    return failure;
+}
+
+void ChangeRuns::OnResult(Run& run, std::size_t index) {
+    const ProvisioningCamera& camera = run.session->Cameras()[index];
+    if (run.onResult) {
+        run.onResult(index, camera);
+    }
+    if (!IsFinalResult(camera.result)) {
+        return;
+    }
+    const bool confirmed = camera.result == CameraResult::Confirmed;
+    (confirmed ? m_confirmed : m_notConfirmed) += 1;
+    // The camera's row shows what it now reports, in place.
+    if (confirmed && camera.reply) {
+        const int row = m_list.FindRow(camera.order.camera.deviceId);
+        if (row >= 0) {
+            m_list.UpdateRow(row, camera.reply->reply, camera.reply->arrivalInterface);
+        }
+    }
+    if (camera.why == ResultReason::Evidence) {
+        m_lastText = camera.reason;
+    } else {
+        std::string word = CameraResultText(camera.result);
+        if (!word.empty()) {
+            word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
+        }
+        m_lastText = word + ": " + camera.order.camera.deviceId + ": " + camera.reason;
+    }
+}
+
+void ChangeRuns::OnReplies(const std::vector<AcceptedReply>& replies, Clock::time_point now) {
+    for (const auto& run : m_runs) {
+        if (!run->session->Finished()) {
+            run->session->OnReplies(replies, now);
+        }
+    }
+}
+
+void ChangeRuns::Tick(Clock::time_point now) {
+    for (const auto& run : m_runs) {
+        if (!run->session->Finished()) {
+            run->session->Tick(now);
+        }
+    }
+}
+
+std::optional<ChangeRuns::Clock::time_point> ChangeRuns::NextDue() const {
+    std::optional<Clock::time_point> due;
+    for (const auto& run : m_runs) {
+        if (run->session->Finished()) {
+            continue;
+        }
+        const auto next = run->session->NextDue();
+        if (next && (!due || *next < *due)) {
+            due = next;
+        }
+    }
+    return due;
+}
+
+int ChangeRuns::Waiting() const {
+    int waiting = 0;
+    for (const auto& run : m_runs) {
+        if (!run->session->Finished()) {
+            waiting += static_cast<int>(run->session->CountOf(CameraResult::Sent));
+        }
+    }
+    return waiting;
+}
+
+int ChangeRuns::Unsent() const {
+    int unsent = 0;
+    for (const auto& run : m_runs) {
+        if (!run->session->Finished()) {
+            unsent += static_cast<int>(run->session->CountOf(CameraResult::Planned));
+        }
+    }
+    return unsent;
+}
+
+void ChangeRuns::StopSending(Clock::time_point now) {
+    for (const auto& run : m_runs) {
+        if (!run->session->Finished()) {
+            run->session->StopSending(now);
+        }
+    }
+}
+
+std::string ChangeRuns::BarText() const {
+    const int waiting = Waiting();
+    if (waiting > 0) {
+        if (waiting > 1) {
+            return "Confirming " + std::to_string(waiting) + " changes\u2026";
+        }
+        for (const auto& run : m_runs) {
+            if (!run->session->Finished() && run->session->CountOf(CameraResult::Sent) > 0) {
+                return run->session->WaitingText();
+            }
+        }
+    }
+    const int outcomes = m_confirmed + m_notConfirmed;
+    if (outcomes == 0) {
+        return {};
+    }
+    if (outcomes == 1) {
+        return m_lastText;
+    }
+    return "Confirmed " + std::to_string(m_confirmed) + " of " + std::to_string(outcomes) +
+           " changes; last: " + m_lastText;
+}
+
+void ChangeRuns::ForgetOutcomes() {
+    if (Waiting() > 0) {
+        return;
+    }
+    std::erase_if(m_runs, [](const std::unique_ptr<Run>& run) { return run->session->Finished(); });
+    m_confirmed = 0;
+    m_notConfirmed = 0;
+    m_lastText.clear();
+}
+
+}  // namespace qdipc

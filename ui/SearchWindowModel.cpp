@@ -1,0 +1,303 @@
+#include "ui/SearchWindowModel.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "discovery/CellText.h"
+#include "discovery/DeviceCodecs.h"
+#include "discovery/TimeSeededDraw.h"
+#include "platform/NeighbourTable.h"
+#include "platform/StateDirectory.h"
+
+namespace qdipc {
+
+namespace {
+constexpr const char* kNoCameraText = "No camera answered — click here to diagnose the network";
+}  // namespace
+
+SearchWindowModel::SearchWindowModel(SearchWindowConfig config, std::function<void()> wake)
+    : m_config(std::move(config)),
+      m_log(m_config.errorLogDirectory),
+      m_queue(std::move(wake), m_config.maxPendingReplies),
+      m_command(m_searchId, m_config.searchDestination, m_config.interfaces),
+      m_watch(m_list, m_config.watch),
+      m_broadcaster(m_config.settingsDestination, SystemSeconds, m_config.interfaces) {
+    ChangeRunsConfig changes;
+    changes.confirmation = m_config.confirmation;
+    if (!changes.confirmation.neighbours) {
+        changes.confirmation.neighbours = ReachableNeighbours;
+    }
+    changes.rollbackDirectory =
+        m_config.stateDirectory.empty() ? UserStateDirectory() : m_config.stateDirectory;
+    changes.surroundings = m_config.surroundings;
+    m_changes = std::make_unique<ChangeRuns>(
+        m_list, std::move(changes),
+        [this](const NetSettingsRecord& stamped, std::uint32_t arrival, std::string& failure) {
+            return m_broadcaster.BroadcastSettingsRecord(stamped, arrival, &failure) ==
+                   BroadcastOutcome::Ok;
+        },
+        [this]() -> std::optional<std::uint32_t> {
+            if (m_command.Probe() != SearchOutcome::Sent) {
+                return std::nullopt;
+            }
+            return m_command.SearchId();
+        });
+}
+
+SearchWindowModel::~SearchWindowModel() {
+    if (m_worker) {
+        m_worker->Stop();
+    }
+}
+
+bool SearchWindowModel::StartWorker() {
+    if (!m_worker) {
+        m_worker =
+            std::make_unique<RecvSearchThread>(m_searchId, m_queue, m_log, m_config.receiver);
+    }
+    if (!m_worker->Bind()) {
+        return false;
+    }
+    if (!m_workerStarted) {
+        m_workerStarted = m_worker->Start();
+    }
+    return true;
+}
+
+std::string SearchWindowModel::Search(Clock::time_point now) {
+    m_schedule.Stop();
+    m_watch.Stop();
+    m_searchEnd.reset();
+    m_noCamera = false;
+    m_portHolder.clear();
+    m_changeOnBar = false;
+    m_changes->ForgetOutcomes();
+    m_lastSearch = {};
+    m_lastSearch.searched = true;
+    m_lastSearchEnded = false;
+    // The port is bound before the request leaves, so that a camera that
+    // answers at once is heard; when it cannot be, nothing is sent.
+    if (!m_worker) {
+        m_worker =
+            std::make_unique<RecvSearchThread>(m_searchId, m_queue, m_log, m_config.receiver);
+    }
+    if (!m_worker->Bind()) {
+        m_list.Clear();
+        m_noCamera = true;
+        m_lastSearch.bound = false;
+        const std::uint16_t port = m_config.receiver.bind.port;
+        const PortOwnerLookup lookup =
+            m_config.portOwners ? m_config.portOwners(port) : UdpPortOwners(port);
+        if (lookup.checked && !lookup.owners.empty()) {
+            m_portHolder = "UDP port " + std::to_string(port) + " is held by " +
+                           EscapeControls(PortOwnersText(lookup.owners)) +
+                           " — end it and press Search again";
+        }
+        return log_entry::kBindFailedText;
+    }
+    m_worker->ClearRejected();
+    m_list.SetHostInterfaces(m_config.interfaces ? m_config.interfaces()
+                                                 : ListBroadcastInterfaces());
+    const SearchOutcome outcome = m_command.Run([this] { m_list.Clear(); });
+    m_lastSearch.outcome = outcome;
+    if (outcome != SearchOutcome::Sent) {
+        m_noCamera = true;
+        return SearchFailureText(outcome);
+    }
+    if (!m_workerStarted) {
+        m_workerStarted = m_worker->Start();
+    }
+    m_schedule.Start(now);
+    m_searchEnd = now + m_config.searchEndDelay;
+    return {};
+}
+
+void SearchWindowModel::Tick(Clock::time_point now) {
+    for (std::size_t due = m_schedule.Tick(now); due > 0; --due) {
+        m_command.Repeat();
+    }
+    m_changes->Tick(now);
+    if (m_watch.Watching() && now >= m_watch.NextDue()) {
+        // The replies that came in so far count for the cycle that ends now.
+        TakeReplies(m_queue.Pending());
+        m_watchEvents.clear();
+        if (m_watch.Tick(now, m_watchEvents)) {
+            m_command.Repeat();
+        }
+    }
+    if (m_searchEnd && now >= *m_searchEnd) {
+        m_searchEnd.reset();
+        TakeReplies(m_queue.Pending());
+        m_noCamera = m_list.RowCount() == 0;
+        // What the search saw is kept as it was when it ended.
+        m_lastSearch = SearchFactsNow();
+        m_lastSearchEnded = true;
+    }
+}
+
+std::optional<SearchWindowModel::Clock::time_point> SearchWindowModel::NextDue() const {
+    std::optional<Clock::time_point> due = m_schedule.NextDue();
+    std::optional<Clock::time_point> watch;
+    if (m_watch.Watching()) {
+        watch = m_watch.NextDue();
+    }
+    for (const auto& other : {m_searchEnd, m_changes->NextDue(), watch}) {
+        if (other && (!due || *other < *due)) {
+            due = other;
+        }
+    }
+    return due;
+}
+
+int SearchWindowModel::TakeReplies(std::size_t maxCount) {
+    const std::vector<AcceptedReply> batch = m_queue.Take(maxCount);
+    if (batch.empty()) {
+        return 0;
+    }
+    for (const AcceptedReply& reply : batch) {
+        if (reply.searchId == m_searchId.load() && !m_lastSearchEnded) {
+            m_lastSearch.NoteReplySource(reply.sourceAddress);
+        }
+    }
+    // The changes see every reply, also those the list drops as duplicates:
+    // a camera's new values come with an ID it already lists.
+    m_changes->OnReplies(batch, Clock::now());
+    // Watching, a listed camera's reply is news too (back, changed).
+    if (m_watch.Watching()) {
+        const int before = m_list.RowCount();
+        m_watchEvents.clear();
+        m_watch.Observe(batch, m_searchId.load(), m_watchEvents);
+        return m_list.RowCount() - before;
+    }
+    const int added = m_list.AddReplies(batch, m_searchId.load());
+    if (m_list.RowCount() > 0) {
+        m_noCamera = false;
+    }
+    return added;
+}
+
+void SearchWindowModel::ClickColumn(int column) {
+    m_sort.Click(column);
+    m_list.SortByColumn(m_sort.Column(), m_sort.Ascending());
+}
+
+std::string SearchWindowModel::DisplayCell(int row, int column) const {
+    return DisplayCellText(m_list.CellBytes(row, column));
+}
+
+std::string SearchWindowModel::BarText(int selectedRows) const {
+    if (m_changeOnBar) {
+        std::string text = m_changes->BarText();
+        if (!text.empty()) {
+            return text;
+        }
+    }
+    if (!m_portHolder.empty()) {
+        return m_portHolder;
+    }
+    if (m_noCamera) {
+        return kNoCameraText;
+    }
+    if (!m_workerStarted) {
+        return {};
+    }
+    return ListCountsText(m_list, selectedRows, m_watch.Watching());
+}
+
+std::string SearchWindowModel::SetWatching(bool on, Clock::time_point now) {
+    if (!on) {
+        m_watch.Stop();
+        return {};
+    }
+    if (m_watch.Watching()) {
+        return {};
+    }
+    // Nothing listed yet: a search comes first, and its request (with its
+    // repeats) is the first cycle's; so are the repeats of a search under
+    // way. Otherwise one request starts it.
+    if (!m_workerStarted) {
+        std::string failure = Search(now);
+        if (!failure.empty()) {
+            return failure;
+        }
+    } else if (!m_schedule.Repeating()) {
+        m_command.Repeat();
+    }
+    m_watch.Start(now);
+    return {};
+}
+
+PreparedChange SearchWindowModel::PrepareChange(const NetSettingsRecord& record) const {
+    PreparedChange change;
+    change.stamped = StampSettingsRecord(record, TimeSeededDraw(SystemSeconds()));
+    const int row = m_list.FindRow(FormatDeviceId(record.bytes.data() + record::kDevId));
+    change.order = m_changes->OrderOf(change.stamped, row >= 0 ? m_list.ArrivalInterface(row) : 0);
+    change.question = m_changes->AddressQuestion(change.order);
+    return change;
+}
+
+ChangeRuns::Started SearchWindowModel::SendChange(const PreparedChange& change, bool rollback,
+                                                  Clock::time_point now) {
+    // The probes' replies come in through the receive worker; without it the
+    // change ends as not confirmed.
+    if (m_config.confirmation.timeout.count() > 0) {
+        StartWorker();
+    }
+    m_changeOnBar = true;
+    return m_changes->Start(change.stamped, change.order, rollback, now);
+}
+
+SearchFacts SearchWindowModel::SearchFactsNow() const {
+    SearchFacts search = m_lastSearch;
+    if (search.searched) {
+        search.failedNetworks = m_command.FailedNetworks();
+        if (m_worker) {
+            search.rejected = m_worker->Rejected();
+        }
+        search.cameras = m_list.RowCount();
+    }
+    return search;
+}
+
+std::vector<DiagnosisLine> SearchWindowModel::DiagnosisLines() const {
+    const HostFacts host =
+        m_config.hostFacts ? m_config.hostFacts() : GatherHostFacts(m_config.receiver.bind.port);
+    return Diagnose(host, m_lastSearchEnded ? m_lastSearch : SearchFactsNow());
+}
+
+std::string SearchWindowModel::SendBatch(
+    std::vector<AssignOrder> orders, Clock::time_point now,
+    std::function<void(std::size_t, const ProvisioningCamera&)> onResult) {
+    if (m_config.confirmation.timeout.count() > 0) {
+        StartWorker();
+    }
+    m_changeOnBar = true;
+    return m_changes->StartBatch(std::move(orders), true, now, std::move(onResult));
+}
+
+AssignSurroundings SearchWindowModel::Surroundings(const std::vector<int>& batchRows) const {
+    std::vector<std::string> others;
+    for (int row = 0; row < m_list.RowCount(); ++row) {
+        if (std::find(batchRows.begin(), batchRows.end(), row) == batchRows.end()) {
+            others.push_back(m_list.CellText(row, kColIp));
+        }
+    }
+    if (!m_config.surroundings) {
+        return HostSurroundings(std::move(others));
+    }
+    AssignSurroundings surroundings = m_config.surroundings();
+    surroundings.otherCameras = std::move(others);
+    return surroundings;
+}
+
+std::vector<AssignCamera> SearchWindowModel::AssignCameras(const std::vector<int>& rows) const {
+    std::vector<AssignCamera> batch;
+    for (int row : rows) {
+        batch.push_back({m_list.CellText(row, kColDevId), m_list.CellText(row, kColMac),
+                         m_list.CellText(row, kColIp), m_list.CellText(row, kColMask),
+                         m_list.CellText(row, kColGateway), m_list.ArrivalInterface(row)});
+    }
+    return batch;
+}
+
+}  // namespace qdipc

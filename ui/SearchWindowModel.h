@@ -1,0 +1,172 @@
+#pragma once
+// What the main window shows and decides, without a toolkit: the device list
+// (sorted here), the search with its repeats, the replies taken from the
+// receive worker, and the progress bar's text. A window only shows it: it
+// calls Search on its button, Tick when NextDue says, TakeReplies when the
+// queue's wake call asks, ClickColumn on a header click, and reads the cells
+// and the bar text back.
+//
+// The search is the one the Qt window and the command line run: the same
+// SearchCommand (request bytes), SearchSchedule (repeats at 0.3 s and 1 s)
+// and RecvSearchThread (port 8089, bound before the request leaves).
+//
+// Everything but the wake call runs on the window's thread.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "discovery/DeviceList.h"
+#include "discovery/ErrorLog.h"
+#include "discovery/NetworkConfig.h"
+#include "discovery/NetworkDiagnosis.h"
+#include "discovery/RecvSearchThread.h"
+#include "discovery/ReplyQueue.h"
+#include "discovery/SearchCommand.h"
+#include "discovery/SearchSchedule.h"
+#include "discovery/SiteWatch.h"
+#include "platform/PortOwner.h"
+#include "settings/NetSettingsRecord.h"
+#include "ui/ChangeRuns.h"
+#include "ui/ListLook.h"
+#include "ui/WindowTexts.h"
+
+namespace qdipc {
+
+struct SearchWindowConfig : NetworkConfig {
+    // When a search with its repeats counts as ended: an empty list then
+    // says "No camera answered".
+    std::chrono::milliseconds searchEndDelay{2000};
+    // Who holds a UDP port; empty: the system's answer (UdpPortOwners).
+    std::function<PortOwnerLookup(std::uint16_t)> portOwners{};
+    // "Keep Watching": the time between requests and the cycles to gone.
+    WatchOptions watch{};
+    // How a settings change is confirmed; a zero timeout sends only.
+    ConfirmationOptions confirmation{};
+    // What the diagnosis reads of the host; empty: GatherHostFacts.
+    std::function<HostFacts()> hostFacts{};
+    // What a change's address must not collide with; empty: the host's own
+    // (HostSurroundings).
+    std::function<AssignSurroundings()> surroundings{};
+};
+
+// A settings window's Modify, stamped, with the question it raises.
+struct PreparedChange {
+    NetSettingsRecord stamped;
+    AssignOrder order;
+    // "… is used by … — send anyway?"; empty when nothing needs asking.
+    std::string question;
+};
+
+class SearchWindowModel {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // wake is called on the receive worker's thread when replies start to
+    // wait: the window then asks its own thread to call TakeReplies.
+    SearchWindowModel(SearchWindowConfig config, std::function<void()> wake);
+    ~SearchWindowModel();  // stops and joins the worker
+    SearchWindowModel(const SearchWindowModel&) = delete;
+    SearchWindowModel& operator=(const SearchWindowModel&) = delete;
+
+    // The Search button: binds port 8089, clears the list, sends the request
+    // and schedules its repeats. Answers the text of the warning box the
+    // window shows ("Bind socket 8089 failed", "creat socket error", ...),
+    // empty when the request went out.
+    std::string Search(Clock::time_point now);
+    // Sends the repeats that are due and notes the end of the search.
+    void Tick(Clock::time_point now);
+    // When Tick wants to be called next; nothing while nothing is pending.
+    std::optional<Clock::time_point> NextDue() const;
+
+    // Moves at most maxCount waiting replies into the list; the number of
+    // rows added. Replies of a replaced search are dropped.
+    int TakeReplies(std::size_t maxCount);
+    std::size_t PendingReplies() const { return m_queue.Pending(); }
+    // Where the worker hands its replies over (measurements feed it too).
+    ReplyQueue& Queue() { return m_queue; }
+
+    // "Keep Watching": on, the list is kept up to date by one request per
+    // interval (a window that has not searched yet searches first, and
+    // answers that search's box text); off, or a new Search, ends it.
+    std::string SetWatching(bool on, Clock::time_point now);
+    bool Watching() const { return m_watch.Watching(); }
+
+    // A header click: the toggle rule, then the list's sort by that column.
+    void ClickColumn(int column);
+    const ListSortState& Sort() const { return m_sort; }
+
+    DeviceList& List() { return m_list; }
+    const DeviceList& List() const { return m_list; }
+    // A cell as every window shows it: decoded, controls escaped (UTF-8).
+    std::string DisplayCell(int row, int column) const;
+
+    // The progress bar's text: empty before the first search, the counts
+    // after it, "No camera answered — …" when a search ended with no row or
+    // could not go out, and who holds the port when it could not be bound.
+    std::string BarText(int selectedRows) const;
+    bool NoCameraShown() const { return m_noCamera; }
+
+    // A settings window's Modify, in two steps (the window asks between
+    // them): stamp the record and check its address; then send it through
+    // the engine, out of the interface its camera's row came in on, and
+    // confirm it (ChangeRuns). Start's outcome is the box's text.
+    PreparedChange PrepareChange(const NetSettingsRecord& record) const;
+    ChangeRuns::Started SendChange(const PreparedChange& change, bool rollback,
+                                   Clock::time_point now);
+    const ChangeRuns& Changes() const { return *m_changes; }
+    ChangeRuns& Changes() { return *m_changes; }
+    // The Assign dialog's Apply: a batch through the engine (ChangeRuns).
+    std::string SendBatch(std::vector<AssignOrder> orders, Clock::time_point now,
+                          std::function<void(std::size_t, const ProvisioningCamera&)> onResult);
+    // What a plan of the given rows must avoid: the surroundings, the other
+    // listed cameras' addresses.
+    AssignSurroundings Surroundings(const std::vector<int>& batchRows) const;
+    // The rows as the Assign dialog takes them.
+    std::vector<AssignCamera> AssignCameras(const std::vector<int>& rows) const;
+
+    // "Diagnose Network…": the checks, with what the last search saw (as it
+    // was when it ended, or so far while it runs).
+    std::vector<DiagnosisLine> DiagnosisLines() const;
+
+    // The host's interfaces as the configuration gives them.
+    std::vector<Ipv4Interface> HostInterfaces() const {
+        return m_config.interfaces ? m_config.interfaces() : ListBroadcastInterfaces();
+    }
+
+    ErrorLog& Log() { return m_log; }
+    std::uint32_t SearchId() const { return m_searchId.load(); }
+    const RecvSearchThread* Worker() const { return m_worker.get(); }
+
+private:
+    SearchWindowConfig m_config;
+    ErrorLog m_log;
+    DeviceList m_list;
+    ListSortState m_sort;
+    std::atomic<std::uint32_t> m_searchId{0};
+    ReplyQueue m_queue;
+    SearchCommand m_command;
+    SearchSchedule m_schedule;
+    SiteWatch m_watch;
+    std::vector<WatchEvent> m_watchEvents;
+    SettingsBroadcaster m_broadcaster;
+    std::unique_ptr<ChangeRuns> m_changes;
+    // A change's text is on the bar until the next search.
+    bool m_changeOnBar = false;
+    std::unique_ptr<RecvSearchThread> m_worker;
+    bool m_workerStarted = false;
+    // Binds the port and starts the worker once; false when it cannot bind.
+    bool StartWorker();
+    std::optional<Clock::time_point> m_searchEnd;
+    bool m_noCamera = false;
+    SearchFacts m_lastSearch;
+    bool m_lastSearchEnded = false;
+    SearchFacts SearchFactsNow() const;
+    std::string m_portHolder;  // the bar's text while the port is held
+};
+
+}  // namespace qdipc

@@ -1,0 +1,65 @@
+#include "ui/WindowTexts.h"
+
+#include <algorithm>
+
+#include "discovery/DeviceList.h"
+
+namespace qdipc {
+
+std::string ListCountsText(const DeviceList& list, int selected, bool watching) {
+    int flagged = 0;
+    for (int row = 0; row < list.RowCount(); ++row) {
+        flagged += list.Flags(row) != 0 ? 1 : 0;
+    }
+    std::string text =
+        std::to_string(list.RowCount()) + (list.RowCount() == 1 ? " camera" : " cameras") + " · " +
+        std::to_string(flagged) + " flagged · " + std::to_string(selected) + " selected";
+    if (watching) {
+        text += " · " + std::to_string(list.GoneCount()) + " gone";
+    }
+    return text;
+}
+
+std::string StreamLocationFor(const std::string& ip) {
+    return "rtsp://" + ip + "/channel1/1";
+}
+
+std::string CheckResultText(CheckResult result) {
+    switch (result) {
+        case CheckResult::Ok:
+            return "ok";
+        case CheckResult::Problem:
+            return "PROBLEM";
+        case CheckResult::NotChecked:
+            break;
+    }
+    return "not checked";
+}
+
+std::string DiagnosisSummary(const std::vector<DiagnosisLine>& lines) {
+    const auto problems = std::count_if(lines.begin(), lines.end(), [](const DiagnosisLine& line) {
+        return line.result == CheckResult::Problem;
+    });
+    if (problems == 0) {
+        return "No problem found.";
+    }
+    return (problems == 1 ? std::string("1 problem") : std::to_string(problems) + " problems") +
+           " found; the fix is in each row.";
+}
+
+std::string CloseWithRunsQuestion(int unsent, int waiting) {
+    if (unsent == 0 && waiting == 0) {
+        return {};
+    }
+    if (unsent > 0) {
+        return std::to_string(unsent) + " settings records are not sent yet and " +
+               std::to_string(waiting) +
+               " changes are not confirmed yet.\nClose anyway? The records not sent yet will "
+               "not be sent.";
+    }
+    return std::to_string(waiting) +
+           " changes are not confirmed yet.\nClose anyway? A later search shows where the "
+           "cameras are.";
+}
+
+}  // namespace qdipc

@@ -1,0 +1,29 @@
+#pragma once
+// Texts both windows show, made in one place.
+
+#include <string>
+#include <vector>
+
+#include "discovery/NetworkDiagnosis.h"
+
+namespace qdipc {
+
+class DeviceList;
+
+// The bar's count line: "22 cameras · 20 flagged · 20 selected", with
+// " · 1 gone" while watching.
+std::string ListCountsText(const DeviceList& list, int selected, bool watching);
+
+// "rtsp://" + ip + "/channel1/1", the stream the Preview button plays.
+std::string StreamLocationFor(const std::string& ip);
+
+// The diagnosis dialog's words: "ok", "PROBLEM", "not checked"; and its
+// summary, "No problem found." or "N problems found; the fix is in each row."
+std::string CheckResultText(CheckResult result);
+std::string DiagnosisSummary(const std::vector<DiagnosisLine>& lines);
+
+// What closing the main window asks while records are unsent or changes
+// unconfirmed; empty when nothing is going.
+std::string CloseWithRunsQuestion(int unsent, int waiting);
+
+}  // namespace qdipc
