@@ -365,7 +365,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(tsvRecords.size() == records.size() + 1 &&
             clipboardRecords.size() == tsvRecords.size());
     for (std::size_t r = 0; r < records.size(); ++r) {
-        Require(tsvRecords[r + 1].size() == records[r].size() + 1);  // and the flags
+        // and the flags and how the device was found
+        Require(tsvRecords[r + 1].size() == records[r].size() + 2);
         Require(clipboardRecords[r + 1].size() == records[r].size());
         for (std::size_t c = 0; c < records[r].size(); ++c) {
             // TSV keeps the exact text: its escape undone gives the cell back.
@@ -389,7 +390,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto parsed = ReadCsv(csv);
     Require(parsed.size() == records.size() + 1);
     for (std::size_t r = 0; r < records.size(); ++r) {
-        Require(parsed[r + 1].size() == records[r].size());
+        Require(parsed[r + 1].size() == records[r].size() + 1);  // and "Seen Via"
         for (std::size_t c = 0; c < records[r].size(); ++c) {
             const std::string& field = parsed[r + 1][c];
             Require(field.empty() ||
