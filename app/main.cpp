@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/CSearchApp.h"
+#include "ui/qt/CSearchApp.h"
 #include "cli/CommandLine.h"
 #include "cli/CommandLineRun.h"
 #include "platform/Console.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "discovery/OnvifDetailsText.h"
 #include "discovery/OnvifDevice.h"
 
 namespace qdipc {
@@ -22,10 +23,6 @@ inline constexpr int kExitDeviceRefused = 3;
 // --details's own arguments: --details TARGET [--user U] [--password-file F]
 // [--format text|json]. A wrong one is a UsageError with its message.
 CommandLine ParseDetailsCommandLine(const std::vector<std::string>& args);
-
-// The facts as --details prints them.
-std::string FormatDetailsText(const std::string& address, const OnvifDetails& details);
-std::string FormatDetailsJson(const std::string& address, const OnvifDetails& details);
 
 // Asks for the password when --user is given without --password-file (the
 // terminal prompt; tests pass their own).

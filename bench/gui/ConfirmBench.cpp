@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/CSearchDlg.h"
-#include "app/MessagePresenter.h"
+#include "ui/qt/CSearchDlg.h"
+#include "ui/qt/MessagePresenter.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"

@@ -36,8 +36,8 @@
 #include <string>
 #include <thread>
 
-#include "app/CSearchDlg.h"
-#include "app/MessagePresenter.h"
+#include "ui/qt/CSearchDlg.h"
+#include "ui/qt/MessagePresenter.h"
 #include "bench/ProcessMemory.h"
 #include "bench/flood/FloodSender.h"
 #include "bench/gui/ConfirmBench.h"

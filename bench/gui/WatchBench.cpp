@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/CSearchDlg.h"
-#include "app/MessagePresenter.h"
+#include "ui/qt/CSearchDlg.h"
+#include "ui/qt/MessagePresenter.h"
 #include "bench/ProcessMemory.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"

@@ -61,10 +61,10 @@
 #include "PanePixels.h"
 #include "PaneWindow.h"
 #include "RtspTestServer.h"
-#include "app/PreviewMenuActions.h"
-#include "preview/CVideoStatic.h"
+#include "ui/qt/PreviewMenuActions.h"
+#include "ui/qt/CVideoStatic.h"
 #include "preview/RtspSnapshot.h"
-#include "settings/DialogFont.h"
+#include "ui/qt/DialogFont.h"
 #include "ui/WindowLayout.h"
 
 using namespace qdipc::test;

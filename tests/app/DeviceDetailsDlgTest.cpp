@@ -7,8 +7,8 @@
 #include <QtTest>
 #include <mutex>
 
-#include "app/CDeviceDetailsDlg.h"
-#include "preview/CCredentialsDlg.h"
+#include "ui/qt/CDeviceDetailsDlg.h"
+#include "ui/qt/CCredentialsDlg.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <thread>
 
 #include "TestPrinting.h"
-#include "app/ReplyPump.h"
-#include "discovery/DeviceTable.h"
+#include "ui/qt/ReplyPump.h"
+#include "ui/qt/DeviceTable.h"
 #include "discovery/SiteWatch.h"
 #include "tests/discovery/TestReplies.h"
 

@@ -19,8 +19,8 @@
 #include <memory>
 
 #include "TestPrinting.h"
-#include "app/DeviceListPresentation.h"
-#include "discovery/DeviceTable.h"
+#include "ui/qt/DeviceListPresentation.h"
+#include "ui/qt/DeviceTable.h"
 #include "discovery/SiteWatch.h"
 #include "tests/discovery/TestReplies.h"
 #include "ui/WindowLayout.h"

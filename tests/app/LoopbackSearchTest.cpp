@@ -32,7 +32,7 @@
 #include "discovery/DeviceCodecs.h"
 #include "platform/Console.h"
 #include "platform/UdpSocket.h"
-#include "settings/CAssignDlg.h"
+#include "ui/qt/CAssignDlg.h"
 #include "settings/PlanFile.h"
 #include "tools/camsim/CamSimThread.h"
 

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "app/CSearchDlg.h"
-#include "app/MessagePresenter.h"
-#include "app/SearchDlgConfig.h"
+#include "ui/qt/CSearchDlg.h"
+#include "ui/qt/MessagePresenter.h"
+#include "ui/qt/SearchDlgConfig.h"
 #include "platform/UdpSocket.h"
 #include "tests/discovery/LoopbackHelpers.h"
 

@@ -5,8 +5,8 @@
 #include <QString>
 #include <QWidget>
 
-#include "preview/CVideoStatic.h"
-#include "preview/LibVlcBackend.h"
+#include "ui/qt/CVideoStatic.h"
+#include "ui/qt/LibVlcBackend.h"
 
 namespace qdipc::test {
 

@@ -7,7 +7,7 @@
 #include <deque>
 #include <memory>
 
-#include "preview/VlcBackend.h"
+#include "ui/qt/VlcBackend.h"
 
 namespace qdipc::test {
 

@@ -21,7 +21,7 @@
 
 #include "PanePixels.h"
 #include "PaneWindow.h"
-#include "preview/CVideoStatic.h"
+#include "ui/qt/CVideoStatic.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "platform/QtPlatformChoice.h"
-#include "preview/CVideoStatic.h"
+#include "ui/qt/CVideoStatic.h"
 #include "preview/ReleaseQueue.h"
 #include "preview/RtspTsSource.h"
-#include "preview/VlcPlatform.h"
-#include "preview/VlcPluginProbe.h"
+#include "ui/qt/VlcPlatform.h"
+#include "ui/qt/VlcPluginProbe.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "PanePixels.h"
 #include "PaneWindow.h"
 #include "RtspTestServer.h"
-#include "preview/CVideoStatic.h"
+#include "ui/qt/CVideoStatic.h"
 #include "preview/RtspSnapshot.h"
 
 using namespace qdipc::test;

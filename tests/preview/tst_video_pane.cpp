@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "RecordingVlcBackend.h"
-#include "preview/CCredentialsDlg.h"
-#include "preview/CVideoStatic.h"
+#include "ui/qt/CCredentialsDlg.h"
+#include "ui/qt/CVideoStatic.h"
 
 using qdipc::test::RecordingVlcBackend;
 using qdipc::test::VlcCallLog;

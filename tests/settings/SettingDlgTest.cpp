@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
-#include "settings/ApplySettingsEvent.h"
-#include "settings/CSettingDlg.h"
-#include "settings/DialogFont.h"
+#include "ui/qt/ApplySettingsEvent.h"
+#include "ui/qt/CSettingDlg.h"
+#include "ui/qt/DialogFont.h"
 
 namespace {
 

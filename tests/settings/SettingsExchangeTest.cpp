@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "settings/ApplySettingsEvent.h"
-#include "settings/CSettingDlg.h"
+#include "ui/qt/ApplySettingsEvent.h"
+#include "ui/qt/CSettingDlg.h"
 #include "tests/app/WindowTestSupport.h"
 #include "tests/discovery/TestReplies.h"
 

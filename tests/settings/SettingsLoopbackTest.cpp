@@ -8,7 +8,7 @@
 #include <chrono>
 #include <string>
 
-#include "settings/CSettingDlg.h"
+#include "ui/qt/CSettingDlg.h"
 #include "tests/app/WindowTestSupport.h"
 #include "tools/camsim/CamSimThread.h"
 

@@ -1,0 +1,291 @@
+#pragma once
+// The main window "Search Tool": the device list, the video pane, the four
+// buttons and the progress bar. It runs the search, shows the rows that the
+// receive worker finds, follows the list's current row and its IP, opens the
+// settings window and the preview for that row, and lays its controls out on
+// every resize.
+
+#include <QDialog>
+#include <QIcon>
+#include <QPointer>
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/qt/DeviceListMenu.h"
+#include "ui/qt/DeviceListPresentation.h"
+#include "ui/qt/ReplyPump.h"
+#include "ui/qt/SearchDlgConfig.h"
+#include "ui/qt/DeviceTable.h"
+#include "discovery/ErrorLog.h"
+#include "discovery/ListBar.h"
+#include "discovery/NetworkDiagnosis.h"
+#include "discovery/OnvifWatch.h"
+#include "discovery/RecvSearchThread.h"
+#include "discovery/SearchCommand.h"
+#include "discovery/SearchSchedule.h"
+#include "discovery/SiteWatch.h"
+#include "settings/AddressReservations.h"
+#include "ui/qt/AssignRun.h"
+#include "settings/NetSettingsRecord.h"
+#include "ui/qt/PlainProgressBar.h"
+
+class CDiagnoseDlg;
+class CSettingDlg;
+class CVideoStatic;
+class QProgressBar;
+class QTableView;
+
+namespace Ui {
+class SearchDlg;
+}
+
+class OnvifSearchPump;
+
+class CAssignDlg;
+
+class CSearchDlg : public QDialog {
+    Q_OBJECT
+public:
+    // The IP cell is read into a 20-byte buffer: at most 19 characters.
+    static constexpr std::size_t kCurrentIpMaxLength = 19;
+
+    explicit CSearchDlg(qdipc::SearchDlgConfig config = {}, QWidget* parent = nullptr);
+    ~CSearchDlg() override;
+
+    // Button and list handlers.
+    void OnSearch();
+    void OnPreview();
+    // "Device Details…": the current row's device service, in a window.
+    void OnDeviceDetails();
+    void OnSetting();
+    void OnNoAction() {}
+    void OnClickList(int row);
+    // The view's current row changed (click, keys, type-ahead) or its cells
+    // did: the current IP and the selected row follow it.
+    void OnCurrentRowChanged(int row);
+    // The list view's current row, or -1 when there is none.
+    int CurrentRow() const;
+    void OnDblClickList(int row);
+    void OnAbout();
+    // "Diagnose Network…": the checks, with what the last search saw, in a
+    // small dialog (returned, also for tests; it deletes itself on close).
+    CDiagnoseDlg* OnDiagnose();
+    // The checks as the dialog shows them.
+    std::vector<qdipc::DiagnosisLine> DiagnosisLines() const;
+    // Whether the progress bar says that the last search found no camera.
+    bool NoCameraShown() const { return m_noCameraShown; }
+    // Opens "Assign Addresses" for the selected rows (nothing when none is).
+    void OnAssignAddresses();
+    // Makes a run of a batch (the caller starts it); the run is this
+    // window's and outlives the dialog that made it.
+    qdipc::AssignRun* StartAssignRun(std::vector<qdipc::AssignOrder> orders);
+
+    // The settings exchange with the settings windows. OnApplySettings takes
+    // the handoff block of an ApplySettingsEvent (0x603): when its first three
+    // bytes are the marker it sends the record, otherwise it does nothing; it
+    // answers 0. SendSettingsRecord stamps a copy of the record and hands it
+    // to BroadcastSettingsRecord, which runs it as a change of one camera (the
+    // record's bytes as they are), shows "Setting OK!" or "Setting error!"
+    // before it returns, and leaves the confirmation running.
+    int OnApplySettings(const qdipc::SettingsHandoff* handoff);
+    void SendSettingsRecord(const qdipc::NetSettingsRecord& record);
+    void BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped);
+
+    qdipc::DeviceTable& Table() { return m_table; }
+    const qdipc::DeviceTable& Table() const { return m_table; }
+    qdipc::DeviceListPresentation& ListPresentation() { return *m_listPresentation; }
+    const std::string& CurrentIp() const { return m_currentIp; }
+    std::uint32_t SearchId() const { return m_searchId.load(); }
+    // The receive worker once a search has started it, else null.
+    const qdipc::RecvSearchThread* Worker() const {
+        return m_workerStarted ? m_pWorker.get() : nullptr;
+    }
+    // The settings window opened last, or null.
+    CSettingDlg* LastSettingDlg() const { return m_pSettingDlg; }
+    qdipc::ReplyPump& Pump() { return m_pump; }
+    qdipc::DeviceListMenu& ListMenu() { return *m_listMenu; }
+    // Addresses and cameras held by the open dialogs and the runs.
+    qdipc::AddressReservations& Reservations() { return m_reservations; }
+    // The runs (batches and settings changes) not finished yet.
+    std::vector<qdipc::AssignRun*> ActiveRuns() const;
+    const qdipc::ErrorLog& Log() const { return m_errorLog; }
+
+    // "Keep Watching": on, the list is kept up to date by one request per
+    // interval (a window that has not searched yet searches first); off, or
+    // a new Search, ends it. The rows stay as they are.
+    void SetWatching(bool on);
+    bool Watching() const { return m_watch.Watching(); }
+    const qdipc::SiteWatch& Watch() const { return m_watch; }
+    // "Save List As…": asks for a file, writes it, says so in a box when it
+    // fails.
+    void OnSaveList();
+    // Writes the list to path: JSON for a .json name, else CSV with its
+    // metadata beside it (SavedListAboutPath). The error text, or empty.
+    QString SaveListTo(const QString& path);
+    // "Apply Plan…": asks for a plan or rollback file and opens it.
+    void OnApplyPlan();
+    // Plans the file's lines against the cameras listed (as --plan does)
+    // and shows them in an "Apply Plan" dialog whose Apply runs them; a
+    // file that cannot be read is said in a box. The dialog, or null.
+    CAssignDlg* OpenPlanFile(const QString& path);
+    // What the list holds, as the progress bar shows it after a search and
+    // after each watch cycle: "22 cameras · 20 flagged · 20 selected"
+    // (" · 1 gone" while watching).
+    QString CountsText() const;
+    QString ProgressText() const;
+
+    // Stops and joins the receive worker and shuts the video pane down; the
+    // window calls it when it closes. Safe to call more than once.
+    void Shutdown();
+
+    void done(int result) override;
+
+protected:
+    // Opens a settings window for a row of the table.
+    virtual void OpenSettings(int row);
+    // Plays a stream location in the video pane.
+    virtual void PlayStream(const std::string& location);
+
+    void resizeEvent(QResizeEvent* event) override;
+    // Delivers the settings windows' handoffs (ApplySettingsEvent) to OnApplySettings.
+    void customEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+    // Notes which button double-clicked the list, so that only the left one
+    // opens a row's settings.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Whether the row was found through its device service (Preview then
+    // plays the location that service gives).
+    bool IsDeviceServiceRow(int row) const;
+    void OnInitDialog();
+    void OnSize(int cx, int cy);
+    // Binds the receive port now, before a request leaves; false (entry 525
+    // written) when it cannot be bound.
+    bool BindReceiver();
+    void StartWorkerOnce();
+    void MakeRowCurrent(int row);
+    // Where a modify for the camera with this record's device ID goes: the
+    // interface its row's reply came in on, else the one remembered when its
+    // settings window was opened, else 0 (every interface).
+    std::uint32_t ModifyInterfaceFor(const qdipc::NetSettingsRecord& record) const;
+    // Sends the search's request again at the next offset of the schedule.
+    void ScheduleSearchRepeat();
+    void OnSearchRepeat();
+    // A run of this window with the given sender; it is kept (and fed every
+    // reply) until it finishes, and its results reach the list and the bar.
+    // probeBeforeSending: the orders' addresses are probed once more just
+    // before the first record (a plan made earlier, in a dialog). With
+    // rollback it writes its rollback plan before the first record and sends
+    // nothing when it cannot (AssignRun::Failure).
+    qdipc::AssignRun* MakeRun(
+        std::vector<qdipc::AssignOrder> orders,
+        std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send,
+        bool probeBeforeSending = false, bool rollback = true);
+    // What a plan must avoid: this host's interfaces, the neighbour table,
+    // the gateways, the address probe, and the given cameras' addresses.
+    qdipc::AssignSurroundings Surroundings(std::vector<std::string> otherCameras) const;
+    // Every listed camera as a plan sees it: its row's facts.
+    std::vector<qdipc::FoundCamera> ListedCameras() const;
+    // A camera's change ended: a confirmed camera's row shows what it now
+    // reports; the progress bar counts the outcome.
+    void OnRunResult(qdipc::AssignRun* run, int index);
+    void ShowConfirmationProgress();
+    // The counts on the progress bar, unless a confirmation's text is there.
+    void ShowCounts();
+    // The bar's visible text (and tooltip), safe from its format's '%' codes.
+    void SetBarText(const QString& text);
+    // The operator acted: a confirmation's outcome gives way to the counts.
+    void OnOperatorAction();
+    void ScheduleWatchTick();
+    void OnWatchTick();
+    // Watching ends (a new search, Keep Watching off, the window closing).
+    void StopWatching();
+    // ONVIF devices' Hello and Bye, and probes on each cycle, while watching.
+    void StartOnvifWatch();
+    void OnOnvifHeard();
+    // The search and its repeats are over: an empty list offers the diagnosis.
+    void OnSearchEnded();
+    // The last search's facts with what the worker, the search command and
+    // the list hold now.
+    qdipc::SearchFacts SearchFactsNow() const;
+    void ShowNoCameraAnswered();
+    // The receive port could not be bound: the bar names who holds it.
+    void ShowPortTaken();
+    void ClearNoCameraAnswered();
+    // Closing with records unsent or unconfirmed: asks; true to close.
+    bool MayCloseWithRunsGoing();
+
+    qdipc::SearchDlgConfig m_config;
+    std::unique_ptr<Ui::SearchDlg> m_ui;
+    std::shared_ptr<qdipc::MessagePresenter> m_messages;
+    qdipc::ErrorLog m_errorLog;
+    qdipc::DeviceTable m_table;
+    qdipc::SiteWatch m_watch;
+    QTimer m_watchTimer;
+    std::vector<qdipc::WatchEvent> m_watchEvents;
+    qdipc::ReplyPump m_pump;
+
+    // Made by the first search, which binds its port; started by the first
+    // search that went out.
+    std::unique_ptr<qdipc::RecvSearchThread> m_pWorker;
+    bool m_workerStarted = false;
+    CSettingDlg* m_pSettingDlg = nullptr;  // the settings window opened last
+    std::string m_currentIp;               // IP cell of the current row
+    // Device ID text -> arrival interface of the rows settings windows were opened for.
+    std::map<std::string, std::uint32_t> m_settingsInterfaces;
+    std::atomic<std::uint32_t> m_searchId{0};
+    qdipc::SearchCommand m_searchCommand;
+    qdipc::SettingsBroadcaster m_settingsBroadcaster;
+    QTimer m_searchRepeat;
+    QTimer m_searchEnd;
+    // What the last search saw, for the diagnosis (its rejects, failed
+    // networks and rows are read when the diagnosis runs).
+    qdipc::SearchFacts m_lastSearch;
+    std::optional<std::uint64_t> m_dropsAtSearchStart;
+    bool m_lastSearchEnded = false;  // m_lastSearch is complete
+    bool m_noCameraShown = false;
+    qdipc::SearchSchedule m_searchSchedule;  // the repeats of the latest search
+    qdipc::AddressReservations m_reservations;
+    // When the runs' confirmation probes go out: one schedule for them all.
+    qdipc::ProbeSchedule m_probes;
+    // Outcomes since the runs last all ended, and the latest one.
+    int m_confirmedCount = 0;
+    int m_notConfirmedCount = 0;
+    std::string m_lastConfirmationText;
+    // A confirmation's outcome is on the bar: the counts wait for the
+    // operator's next action.
+    bool m_outcomeOnBar = false;
+    // What the bar says about the list (searching, watching, the counts).
+    qdipc::ListBar m_bar;
+
+    qdipc::PlainProgressBar* m_progress = nullptr;
+    CVideoStatic* m_videoPane = nullptr;
+    QTableView* m_deviceList = nullptr;
+    QIcon m_hIcon;
+    std::unique_ptr<qdipc::DeviceListPresentation> m_listPresentation;
+    std::unique_ptr<qdipc::DeviceListMenu> m_listMenu;
+    // Each search's ONVIF probes; declared after the table, so it ends first.
+    std::unique_ptr<OnvifSearchPump> m_onvifSearch;
+    // While watching: the ONVIF devices' announcements and each cycle's probes.
+    std::unique_ptr<qdipc::OnvifWatchSource> m_onvifWatch;
+    // Runs (batches and settings changes) still sending or confirming.
+    std::vector<QPointer<qdipc::AssignRun>> m_assignRuns;
+    // The settings windows' changes among them: a newer Modify of the same
+    // camera replaces the one still waiting (the camera takes the record it
+    // received last).
+    std::vector<QPointer<qdipc::AssignRun>> m_modifyRuns;
+    Qt::MouseButton m_listDoubleClickButton = Qt::NoButton;
+    bool m_aboutInSystemMenu = false;
+    bool m_watchInSystemMenu = false;
+    bool m_shutDown = false;
+};
