@@ -17,8 +17,22 @@ struct ChangeRuns::Run {
     std::string deviceId;  // a settings window's change; "" for a batch
     std::function<void(std::size_t, const ProvisioningCamera&)> onResult;
     std::optional<BroadcastOutcome> outcome;
-    std::unique_ptr<ProvisioningSession> session;
+    std::shared_ptr<ProvisioningSession> session;
 };
+
+std::vector<FoundCamera> ListedCameras(const DeviceList& list) {
+    std::vector<FoundCamera> listed;
+    listed.reserve(static_cast<std::size_t>(list.RowCount()));
+    for (int row = 0; row < list.RowCount(); ++row) {
+        FoundCamera camera;
+        camera.camera = {list.CellText(row, kColDevId),   list.CellText(row, kColMac),
+                         list.CellText(row, kColIp),      list.CellText(row, kColMask),
+                         list.CellText(row, kColGateway), list.ArrivalInterface(row)};
+        camera.otherMacs = list.OtherMacs(row);
+        listed.push_back(std::move(camera));
+    }
+    return listed;
+}
 
 ChangeRuns::ChangeRuns(DeviceList& list, ChangeRunsConfig config, Sender send, Prober probe)
     : m_list(list),
@@ -53,38 +67,45 @@ AssignOrder ChangeRuns::OrderOf(const NetSettingsRecord& stamped, std::uint32_t 
     return order;
 }
 
-std::string ChangeRuns::AddressQuestion(const AssignOrder& order) const {
-    if (order.mode != AddressingMode::Static) {
-        return {};
-    }
-    std::vector<FoundCamera> listed;
-    for (int row = 0; row < m_list.RowCount(); ++row) {
-        FoundCamera camera;
-        camera.camera.deviceId = m_list.CellText(row, kColDevId);
-        camera.camera.ip = m_list.CellText(row, kColIp);
-        listed.push_back(std::move(camera));
-    }
+ChangeCheck ChangeRuns::CheckChange(const AssignOrder& order) const {
+    const std::vector<FoundCamera> listed = ListedCameras(m_list);
     AssignSurroundings surroundings =
         m_config.surroundings ? m_config.surroundings() : HostSurroundings({});
     surroundings.reserved = m_reservations.TakenByOthers(0);
-    const AddressCheck check = CheckNewAddress(order, listed, surroundings);
-    if (check.holder.empty()) {
-        return {};
+    const ProvisioningPlan plan = PlanModify(order, listed, surroundings, false);
+    std::string refusal = plan.error;
+    bool overridable = plan.overridable;
+    if (!plan.notFound.empty()) {
+        // Not listed: only its new address can be checked.
+        const AddressCheck check = CheckNewAddress(order, listed, surroundings);
+        if (!check.holder.empty()) {
+            refusal = UsedByText(order, check);
+            overridable = true;
+        }
     }
-    return EscapeControls(UsedByText(order, check) + " \u2014 send anyway?");
+    ChangeCheck result;
+    if (refusal.empty()) {
+        return result;
+    }
+    if (overridable) {
+        result.question = EscapeControls(refusal + " \u2014 send anyway?");
+    } else {
+        result.refusal = EscapeControls("Nothing was sent: " + refusal + ".");
+    }
+    return result;
 }
 
 ChangeRuns::Started ChangeRuns::Start(const NetSettingsRecord& stamped, const AssignOrder& order,
                                       bool rollback, Clock::time_point now) {
     // An earlier Modify of this camera still waiting is replaced: the camera
     // takes the record it received last.
-    std::erase_if(m_runs, [&](const std::unique_ptr<Run>& run) {
+    std::erase_if(m_runs, [&](const std::shared_ptr<Run>& run) {
         return !run->deviceId.empty() && run->deviceId == order.camera.deviceId;
     });
-    if (m_runs.empty()) {
+    if (!Going()) {
         ForgetOutcomes();
     }
-    auto run = std::make_unique<Run>();
+    auto run = std::make_shared<Run>();
     Run* self = run.get();
     run->deviceId = order.camera.deviceId;
     ProvisioningOptions options;
@@ -107,7 +128,7 @@ ChangeRuns::Started ChangeRuns::Start(const NetSettingsRecord& stamped, const As
         }
     };
     run->session =
-        std::make_unique<ProvisioningSession>(options, std::move(hooks), &m_reservations);
+        std::make_shared<ProvisioningSession>(options, std::move(hooks), &m_reservations);
     run->session->Start({order}, now);
     // The first record goes out at once.
     run->session->Tick(now);
@@ -123,16 +144,26 @@ ChangeRuns::Started ChangeRuns::Start(const NetSettingsRecord& stamped, const As
 std::string ChangeRuns::StartBatch(
     std::vector<AssignOrder> orders, bool rollback, Clock::time_point now,
     std::function<void(std::size_t, const ProvisioningCamera&)> onResult) {
-    if (m_runs.empty()) {
+    BatchRunOptions options;
+    options.rollback = rollback;
+    return StartBatchRun(std::move(orders), std::move(options), now, std::move(onResult))
+        ->Failure();
+}
+
+std::shared_ptr<const ProvisioningSession> ChangeRuns::StartBatchRun(
+    std::vector<AssignOrder> orders, BatchRunOptions batch, Clock::time_point now,
+    std::function<void(std::size_t, const ProvisioningCamera&)> onResult) {
+    if (!Going()) {
         ForgetOutcomes();
     }
-    auto run = std::make_unique<Run>();
+    auto run = std::make_shared<Run>();
     Run* self = run.get();
     run->onResult = std::move(onResult);
     ProvisioningOptions options;
     options.confirmation = m_config.confirmation;
     options.probes = &m_probes;
-    options.rollback = rollback;
+    options.pacing = batch.pacing;
+    options.rollback = batch.rollback;
     options.rollbackDirectory = m_config.rollbackDirectory;
     ProvisioningHooks hooks;
     // Each record is stamped and sent like a Modify's.
@@ -142,20 +173,27 @@ std::string ChangeRuns::StartBatch(
                       failure);
     };
     hooks.sendConfirmationProbe = m_probe;
+    hooks.probeAddresses = std::move(batch.probed);
     hooks.onEvent = [this, self](const ProvisioningEvent& event) {
         if (event.kind == ProvisioningEvent::Kind::Result) {
             OnResult(*self, event.index);
         }
     };
     run->session =
-        std::make_unique<ProvisioningSession>(options, std::move(hooks), &m_reservations);
+        std::make_shared<ProvisioningSession>(options, std::move(hooks), &m_reservations);
+    std::shared_ptr<const ProvisioningSession> session = run->session;
+    // Kept before its first record goes, so that a result reported at once
+    // finds it among the runs.
+    m_runs.push_back(run);
+    if (batch.stopped) {
+        run->session->StopSending(now);
+    }
     run->session->Start(std::move(orders), now);
     run->session->Tick(now);
-    std::string failure = run->session->Failure();
-    if (failure.empty()) {
-        m_runs.push_back(std::move(run));
+    if (!run->session->Failure().empty()) {
+        std::erase(m_runs, run);
     }
-    return failure;
+    return session;
 }
 
 void ChangeRuns::OnResult(Run& run, std::size_t index) {
@@ -184,6 +222,10 @@ void ChangeRuns::OnResult(Run& run, std::size_t index) {
         }
         m_lastText = word + ": " + camera.order.camera.deviceId + ": " + camera.reason;
     }
+}
+
+void ChangeRuns::SearchSent(std::uint32_t searchId, Clock::time_point now) {
+    m_probes.Noted(searchId, now);
 }
 
 void ChangeRuns::OnReplies(const std::vector<AcceptedReply>& replies, Clock::time_point now) {
@@ -236,6 +278,29 @@ int ChangeRuns::Unsent() const {
     return unsent;
 }
 
+bool ChangeRuns::Going() const {
+    return std::any_of(m_runs.begin(), m_runs.end(),
+                       [](const auto& run) { return !run->session->Finished(); });
+}
+
+int ChangeRuns::ProgressPermille() const {
+    int total = 0;
+    int settled = 0;
+    for (const auto& run : m_runs) {
+        if (run->session->Finished()) {
+            continue;
+        }
+        const int size = static_cast<int>(run->session->Cameras().size());
+        total += size;
+        settled += size - static_cast<int>(run->session->CountOf(CameraResult::Planned) +
+                                           run->session->CountOf(CameraResult::Sent));
+    }
+    if (Waiting() > 0) {
+        return total > 0 ? 1000 * settled / total : 0;
+    }
+    return m_notConfirmed == 0 ? 1000 : 0;
+}
+
 void ChangeRuns::StopSending(Clock::time_point now) {
     for (const auto& run : m_runs) {
         if (!run->session->Finished()) {
@@ -271,7 +336,7 @@ void ChangeRuns::ForgetOutcomes() {
     if (Waiting() > 0) {
         return;
     }
-    std::erase_if(m_runs, [](const std::unique_ptr<Run>& run) { return run->session->Finished(); });
+    std::erase_if(m_runs, [](const std::shared_ptr<Run>& run) { return run->session->Finished(); });
     m_confirmed = 0;
     m_notConfirmed = 0;
     m_lastText.clear();

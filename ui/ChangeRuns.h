@@ -18,11 +18,40 @@
 
 #include "discovery/DeviceList.h"
 #include "settings/AddressReservations.h"
+#include "settings/BatchAssign.h"
 #include "settings/ChangeConfirmation.h"
 #include "settings/NetSettingsRecord.h"
 #include "settings/ProvisioningSession.h"
 
 namespace qdipc {
+
+// What a settings window's change runs into before anything is sent.
+struct ChangeCheck {
+    // Nothing may be sent (a device ID answered by several MACs): the
+    // sentence that says so ("Nothing was sent: … ."); else empty.
+    std::string refusal;
+    // An address someone holds: the question to ask ("10.0.0.10 is used by a
+    // listed camera (…) — send anyway?"); else empty.
+    std::string question;
+};
+
+// How a batch runs.
+struct BatchRunOptions {
+    // Whether the rollback plan is written before the first record (nothing
+    // is sent when it cannot be).
+    bool rollback = true;
+    std::chrono::milliseconds pacing = kAssignPacing;
+    // The answers of a probe of the orders' addresses made just before; an
+    // address that answered is refused. Empty: no probe.
+    AddressProber probed{};
+    // Stopped before it began (the window closed while its addresses were
+    // probed): nothing is sent, each camera ends "not sent".
+    bool stopped = false;
+};
+
+// Every listed camera as a plan sees it: its row's facts, with the other
+// MACs its device ID was answered by.
+std::vector<FoundCamera> ListedCameras(const DeviceList& list);
 
 struct ChangeRunsConfig {
     ConfirmationOptions confirmation{};
@@ -49,9 +78,9 @@ public:
     // The change a stamped record asks for: its camera as the list shows it
     // (when listed), arrival the interface its Modify goes out on.
     AssignOrder OrderOf(const NetSettingsRecord& stamped, std::uint32_t arrival) const;
-    // A static address that someone holds: the question to ask ("10.0.0.10
-    // is used by a listed camera (…) — send anyway?"); empty when nobody does.
-    std::string AddressQuestion(const AssignOrder& order) const;
+    // The checks of a batch on one change: a device ID answered by several
+    // MACs is refused; an address someone holds is asked about.
+    ChangeCheck CheckChange(const AssignOrder& order) const;
 
     struct Started {
         // Nothing went out because the rollback plan could not be written:
@@ -69,15 +98,30 @@ public:
     // Answers why nothing was sent (no rollback plan), else empty.
     std::string StartBatch(std::vector<AssignOrder> orders, bool rollback, Clock::time_point now,
                            std::function<void(std::size_t, const ProvisioningCamera&)> onResult);
+    // The same, for a dialog that follows its run: the run's session (its
+    // cameras, counts, rollback plan, or the failure that kept it from
+    // sending), which stays readable after the window forgets the run.
+    std::shared_ptr<const ProvisioningSession> StartBatchRun(
+        std::vector<AssignOrder> orders, BatchRunOptions options, Clock::time_point now,
+        std::function<void(std::size_t, const ProvisioningCamera&)> onResult);
     // The reservations every plan, dialog and run of the window shares.
     AddressReservations& Reservations() { return m_reservations; }
 
+    // A search's request (not a probe of the runs) went out under this ID:
+    // its answers count like a probe's.
+    void SearchSent(std::uint32_t searchId, Clock::time_point now);
     void OnReplies(const std::vector<AcceptedReply>& replies, Clock::time_point now);
     void Tick(Clock::time_point now);
     std::optional<Clock::time_point> NextDue() const;
     // Changes sent that wait for their camera, and records not sent yet.
     int Waiting() const;
     int Unsent() const;
+    // Whether a run still sends or confirms.
+    bool Going() const;
+    // The progress bar's value in thousandths while changes wait (how many
+    // of the going runs' changes have ended); once none waits, 1000 when
+    // every outcome was a confirmation, 0 when one was not.
+    int ProgressPermille() const;
     // The records not sent yet end "not confirmed" (the run was stopped);
     // the ones sent keep being confirmed.
     void StopSending(Clock::time_point now);
@@ -98,7 +142,7 @@ private:
     Prober m_probe;
     AddressReservations m_reservations;
     ProbeSchedule m_probes;
-    std::vector<std::unique_ptr<Run>> m_runs;
+    std::vector<std::shared_ptr<Run>> m_runs;
     int m_confirmed = 0;
     int m_notConfirmed = 0;
     std::string m_lastText;

@@ -99,6 +99,8 @@ std::string SearchWindowModel::Search(Clock::time_point now) {
     m_list.SetHostInterfaces(m_config.interfaces ? m_config.interfaces()
                                                  : ListBroadcastInterfaces());
     const SearchOutcome outcome = m_command.Run([this] { m_list.Clear(); });
+    // The changes still waiting take this request's answers like a probe's.
+    m_changes->SearchSent(m_command.SearchId(), now);
     m_lastSearch.outcome = outcome;
     if (outcome != SearchOutcome::Sent) {
         m_noCamera = true;
@@ -232,7 +234,9 @@ PreparedChange SearchWindowModel::PrepareChange(const NetSettingsRecord& record)
     change.stamped = StampSettingsRecord(record, TimeSeededDraw(SystemSeconds()));
     const int row = m_list.FindRow(FormatDeviceId(record.bytes.data() + record::kDevId));
     change.order = m_changes->OrderOf(change.stamped, row >= 0 ? m_list.ArrivalInterface(row) : 0);
-    change.question = m_changes->AddressQuestion(change.order);
+    ChangeCheck check = m_changes->CheckChange(change.order);
+    change.refusal = std::move(check.refusal);
+    change.question = std::move(check.question);
     return change;
 }
 

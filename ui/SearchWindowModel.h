@@ -58,6 +58,9 @@ struct SearchWindowConfig : NetworkConfig {
 struct PreparedChange {
     NetSettingsRecord stamped;
     AssignOrder order;
+    // "Nothing was sent: … ." (a device ID answered by several MACs): it
+    // may not be sent; else empty.
+    std::string refusal;
     // "… is used by … — send anyway?"; empty when nothing needs asking.
     std::string question;
 };

@@ -22,8 +22,6 @@
 #include <thread>
 #include <vector>
 
-#include "ui/qt/CSearchDlg.h"
-#include "ui/qt/MessagePresenter.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/UdpSocket.h"
@@ -32,6 +30,8 @@
 #include "tools/camsim/CameraFields.h"
 #include "tools/camsim/DatagramDecoder.h"
 #include "tools/camsim/ReplyEncoder.h"
+#include "ui/qt/CSearchDlg.h"
+#include "ui/qt/MessagePresenter.h"
 
 namespace bench {
 namespace {
@@ -338,7 +338,7 @@ void ConfirmLatency(std::size_t load) {
             });
         const Clock::time_point sentAt = Clock::now();
         dlg->SendSettingsRecord(record);
-        RunUi(12000ms, [&] { return dlg->ActiveRuns().empty(); });
+        RunUi(12000ms, [&] { return !dlg->RunsGoing(); });
         QObject::disconnect(connection);
         const Clock::time_point replyAt = camera.FirstNewReplyAt();
         if (shownAt == Clock::time_point{} || replyAt == Clock::time_point{}) {

@@ -35,21 +35,21 @@
 
 #include "TestPrinting.h"
 #include "WindowTestSupport.h"
-#include "ui/qt/AppResources.h"
-#include "ui/qt/CAboutDlg.h"
-#include "ui/qt/CDiagnoseDlg.h"
 #include "discovery/DeviceCodecs.h"
 #include "platform/UdpSocket.h"
-#include "ui/qt/CCredentialsDlg.h"
-#include "ui/qt/CVideoStatic.h"
 #include "settings/AddressReservations.h"
 #include "settings/AssignMemory.h"
-#include "ui/qt/CAssignDlg.h"
-#include "ui/qt/CSettingDlg.h"
-#include "ui/qt/DialogFont.h"
-#include "ui/qt/PlainProgressBar.h"
 #include "settings/PlanFile.h"
 #include "tests/discovery/TestReplies.h"
+#include "ui/qt/AppResources.h"
+#include "ui/qt/CAboutDlg.h"
+#include "ui/qt/CAssignDlg.h"
+#include "ui/qt/CCredentialsDlg.h"
+#include "ui/qt/CDiagnoseDlg.h"
+#include "ui/qt/CSettingDlg.h"
+#include "ui/qt/CVideoStatic.h"
+#include "ui/qt/DialogFont.h"
+#include "ui/qt/PlainProgressBar.h"
 
 using qdipc::test::Camera;
 using qdipc::test::CameraReply;
@@ -67,6 +67,33 @@ struct RequestSink {
         socket.Bind({"127.0.0.1", 0});
     }
     std::uint16_t Port() const { return socket.LocalPort(); }
+};
+
+// A window's runs without the window: the engine's runs stepped on the event
+// loop, each record handed to sent, each confirmation probe under search ID 7.
+struct LoneRuns {
+    qdipc::DeviceList list;
+    qdipc::ChangeRuns changes;
+    qdipc::ChangeRunsTimer timer{changes};
+    std::vector<std::unique_ptr<qdipc::AssignRun>> runs;  // the dialogs' runs, owned here
+
+    LoneRuns(std::filesystem::path rollbackFolder, qdipc::ConfirmationOptions confirmation,
+             std::function<void(const qdipc::NetSettingsRecord&)> sent = {})
+        : changes(
+              list, {confirmation, std::move(rollbackFolder), {}},
+              [sent](const qdipc::NetSettingsRecord& record, std::uint32_t, std::string&) {
+                  if (sent) {
+                      sent(record);
+                  }
+                  return true;
+              },
+              [] { return std::optional<std::uint32_t>(7); }) {}
+    qdipc::AssignRun* Start(std::vector<qdipc::AssignOrder> orders) {
+        qdipc::AssignRun::Options options;
+        options.pacing = std::chrono::milliseconds(1);
+        runs.push_back(std::make_unique<qdipc::AssignRun>(timer, std::move(orders), options));
+        return runs.back().get();
+    }
 };
 
 // What reaches the sink within limit (at most count datagrams), read on a
@@ -572,30 +599,23 @@ void SearchDlgTest::twoOpenAssignDialogsPlanDisjointAddressesAndRefuseAloneWhatC
 
 void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
     QTemporaryDir state;
-    std::filesystem::path rollbackFolder = state.path().toStdString();
-    qdipc::AddressReservations reservations;
+    const std::filesystem::path rollbackFolder = state.path().toStdString();
     std::vector<std::string> sentIps;
-    std::vector<std::unique_ptr<qdipc::AssignRun>> runs;  // the dialog's runs, owned here
+    qdipc::ConfirmationOptions confirmation;
+    confirmation.timeout = std::chrono::milliseconds(400);
+    confirmation.firstProbe = std::chrono::milliseconds(50);
+    confirmation.probeInterval = std::chrono::milliseconds(100);
+    const auto sent = [&](const qdipc::NetSettingsRecord& record) {
+        sentIps.push_back(record.Text(qdipc::record::kIp));
+    };
+    LoneRuns lone(rollbackFolder, confirmation, sent);
     qdipc::AssignRun* run = nullptr;
     const auto starter = [&](std::vector<qdipc::AssignOrder> orders) {
-        qdipc::AssignRun::Hooks hooks;
-        hooks.send = [&](const qdipc::NetSettingsRecord& record, std::uint32_t, std::string&) {
-            sentIps.push_back(record.Text(qdipc::record::kIp));
-            return true;
-        };
-        hooks.probe = [] { return std::optional<std::uint32_t>(7); };
-        hooks.pacing = std::chrono::milliseconds(1);
-        hooks.confirmation.timeout = std::chrono::milliseconds(400);
-        hooks.confirmation.firstProbe = std::chrono::milliseconds(50);
-        hooks.confirmation.probeInterval = std::chrono::milliseconds(100);
-        hooks.rollback = true;
-        hooks.rollbackDirectory = rollbackFolder;
-        hooks.reservations = &reservations;
-        runs.push_back(std::make_unique<qdipc::AssignRun>(std::move(orders), std::move(hooks)));
-        run = runs.back().get();
+        run = lone.Start(std::move(orders));
         return run;
     };
-    CAssignDlg dialog(FactoryBatch(0, 3), LoopbackSurroundings(), starter, &reservations);
+    CAssignDlg dialog(FactoryBatch(0, 3), LoopbackSurroundings(), starter,
+                      &lone.changes.Reservations());
     dialog.StartEdit()->setText(QStringLiteral("10.9.0.2"));
     QTest::mouseClick(dialog.ApplyButton(), Qt::LeftButton);
     QVERIFY(run);
@@ -613,7 +633,7 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
     // when that probe's interval closes.
     QTRY_VERIFY_WITH_TIMEOUT(run->CameraAt(1).result == qdipc::CameraResult::Sent, 1000);
     QTest::qWait(60);
-    run->OnReplies({qdipc::AcceptedReply{camera.Reply(), 7, 1, 0x0A090003}});
+    lone.timer.OnReplies({qdipc::AcceptedReply{camera.Reply(), 7, 1, 0x0A090003}});
     QTRY_COMPARE_WITH_TIMEOUT(dialog.PlanTable()->item(1, CAssignDlg::kColResult)->text(),
                               QLatin1String("confirmed"), 1000);
     QTRY_COMPARE_WITH_TIMEOUT(Column(dialog.PlanTable(), CAssignDlg::kColResult),
@@ -645,14 +665,14 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
     QCOMPARE(dialog.PlanTable()->item(1, CAssignDlg::kColResult)->text(),
              QLatin1String("confirmed"));
     QTRY_VERIFY_WITH_TIMEOUT(run->IsFinished(), 3000);
-    QCOMPARE(runs.size(), std::size_t{2});
+    QCOMPARE(lone.runs.size(), std::size_t{2});
 
     // Undo This Run: the dialog's first rollback plan, through the engine,
     // puts all three cameras back at their one factory address.
     QVERIFY(dialog.UndoButton()->isEnabled());
     sentIps.clear();
     QTest::mouseClick(dialog.UndoButton(), Qt::LeftButton);
-    QCOMPARE(runs.size(), std::size_t{3});
+    QCOMPARE(lone.runs.size(), std::size_t{3});
     QTRY_COMPARE_WITH_TIMEOUT(int(sentIps.size()), 3, 1000);
     QCOMPARE(sentIps, (std::vector<std::string>(3, "192.168.1.64")));
     QTRY_VERIFY_WITH_TIMEOUT(run->IsFinished(), 3000);
@@ -662,12 +682,19 @@ void SearchDlgTest::assignRunShowsEngineResultsAndRetriesTheUnconfirmed() {
     QFile blocker(state.filePath(QStringLiteral("in-the-way")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    rollbackFolder =
-        QString(state.path() + QStringLiteral("/in-the-way/qd_ip_search")).toStdString();
+    LoneRuns blockedRuns(
+        QString(state.path() + QStringLiteral("/in-the-way/qd_ip_search")).toStdString(),
+        confirmation, sent);
     sentIps.clear();
-    CAssignDlg blocked(FactoryBatch(10, 2), LoopbackSurroundings(), starter, &reservations);
+    CAssignDlg blocked(
+        FactoryBatch(10, 2), LoopbackSurroundings(),
+        [&](std::vector<qdipc::AssignOrder> orders) {
+            run = blockedRuns.Start(std::move(orders));
+            return run;
+        },
+        &blockedRuns.changes.Reservations());
     QTest::mouseClick(blocked.ApplyButton(), Qt::LeftButton);
-    QCOMPARE(runs.size(), std::size_t{4});
+    QCOMPARE(blockedRuns.runs.size(), std::size_t{1});
     QTRY_VERIFY_WITH_TIMEOUT(run->IsFinished(), 1000);
     QVERIFY(sentIps.empty());
     QVERIFY2(blocked.MessageLabel()->text().startsWith(
@@ -776,16 +803,9 @@ void SearchDlgTest::applyPlanFromTheMenuSendsItsLinesAndShowsRefusals() {
 void SearchDlgTest::assignDialogShowsTenRowsAndRemembersItsFields() {
     QTemporaryDir state;
     const std::filesystem::path memory = qdipc::AssignMemoryFile(state.path().toStdString());
-    std::vector<std::unique_ptr<qdipc::AssignRun>> runs;
+    LoneRuns lone(state.path().toStdString(), {});
     const auto starter = [&](std::vector<qdipc::AssignOrder> orders) {
-        qdipc::AssignRun::Hooks hooks;
-        hooks.send = [](const qdipc::NetSettingsRecord&, std::uint32_t, std::string&) {
-            return true;
-        };
-        hooks.probe = [] { return true; };
-        hooks.rollbackDirectory = state.path().toStdString();
-        runs.push_back(std::make_unique<qdipc::AssignRun>(std::move(orders), std::move(hooks)));
-        return runs.back().get();
+        return lone.Start(std::move(orders));
     };
     auto first = std::make_unique<CAssignDlg>(FactoryBatch(0, 12), LoopbackSurroundings(), starter);
     first->RememberFieldsIn(memory);
@@ -808,7 +828,7 @@ void SearchDlgTest::assignDialogShowsTenRowsAndRemembersItsFields() {
     first->StartEdit()->setText(QStringLiteral("10.9.1.20"));
     first->GatewayEdit()->setText(QStringLiteral("10.9.0.1"));
     QTest::mouseClick(first->ApplyButton(), Qt::LeftButton);
-    QCOMPARE(runs.size(), std::size_t{1});
+    QCOMPARE(lone.runs.size(), std::size_t{1});
     QVERIFY(first->Progress()->isVisible());
     first.reset();
 

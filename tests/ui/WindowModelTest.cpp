@@ -175,6 +175,24 @@ TEST_F(WindowModelSearchTest, ModifyGoesThroughTheEngineStampedWithItsRollback) 
         std::vector<std::uint8_t>(change.stamped.bytes.begin() + 84, change.stamped.bytes.end()));
     // The rollback plan was written before it.
     EXPECT_FALSE(std::filesystem::is_empty(dir_.Path() / "state"));
+
+    // A device ID that two MACs answer for: which camera takes the record is
+    // anybody's guess, so nothing may be sent, whatever the operator says.
+    qdipc::test::CameraReply first = qdipc::test::Camera(9);
+    qdipc::test::CameraReply second = first;
+    second.mac[5] = 0x99;
+    const qdipc::DeviceInfoReply firstReply = first.Reply();
+    const qdipc::DeviceInfoReply secondReply = second.Reply();
+    model.List().AddReply(&firstReply);
+    model.List().AddReply(&secondReply);
+    std::copy(first.devId.begin(), first.devId.end(), block.begin());
+    const qdipc::PreparedChange twice = model.PrepareChange(
+        qdipc::BuildModifyRecord(block, qdipc::AddressingMode::Static, "10.0.0.78", "255.255.255.0",
+                                 "10.0.0.254", "00:1a:2b:3c:4d:5e"));
+    EXPECT_EQ(twice.question, "");
+    EXPECT_EQ(twice.refusal.rfind("Nothing was sent: ", 0), 0u) << twice.refusal;
+    EXPECT_NE(twice.refusal.find("00:1a:2b:3c:4d:5e"), std::string::npos) << twice.refusal;
+    EXPECT_NE(twice.refusal.find("00:1a:2b:3c:4d:99"), std::string::npos) << twice.refusal;
 }
 
 }  // namespace

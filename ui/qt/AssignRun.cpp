@@ -1,57 +1,47 @@
 #include "ui/qt/AssignRun.h"
 
-#include "settings/SettingsValidation.h"
-
 #include <algorithm>
 
+#include "settings/SettingsValidation.h"
+
 namespace qdipc {
-namespace {
 
-ProvisioningOptions OptionsOf(const AssignRun::Hooks& hooks) {
-    ProvisioningOptions options;
-    options.pacing = hooks.pacing;
-    options.confirmation = hooks.confirmation;
-    options.rollback = hooks.rollback;
-    options.rollbackDirectory = hooks.rollbackDirectory;
-    options.probes = hooks.probes;
-    return options;
-}
-
-}  // namespace
-
-AssignRun::AssignRun(std::vector<AssignOrder> orders, Hooks hooks, QObject* parent)
-    : QObject(parent),
-      orders_(std::move(orders)),
-      prober_(std::move(hooks.probeAddresses)),
-      session_(OptionsOf(hooks),
-               ProvisioningHooks{
-                   std::move(hooks.send),
-                   {},
-                   std::move(hooks.probe),
-                   {},
-                   [this](const ProvisioningEvent& event) {
-                       if (event.kind == ProvisioningEvent::Kind::Result) {
-                           emit ResultChanged(static_cast<int>(event.index));
-                       }
-                   },
-                   // The answers the probe gave before the session started.
-                   prober_ ? AddressProber([this](const std::vector<std::uint32_t>& a) {
-                       std::vector<ProbeAnswer> answers;
-                       for (std::uint32_t address : a) {
-                           const auto found = probed_.find(address);
-                           answers.push_back(found == probed_.end() ? ProbeAnswer::NotProbed
-                                                                    : found->second);
-                       }
-                       return answers;
-                   })
-                           : AddressProber{}},
-               hooks.reservations) {
+ChangeRunsTimer::ChangeRunsTimer(ChangeRuns& runs, QObject* parent) : QObject(parent), runs_(runs) {
     tick_.setSingleShot(true);
     tick_.setTimerType(Qt::PreciseTimer);
     connect(&tick_, &QTimer::timeout, this, [this] {
-        session_.Tick(ProvisioningSession::Clock::now());
+        runs_.Tick(ChangeRuns::Clock::now());
         Arm();
+        emit Stepped();
     });
+}
+
+void ChangeRunsTimer::OnReplies(const std::vector<AcceptedReply>& replies) {
+    if (!runs_.Going()) {
+        return;
+    }
+    runs_.OnReplies(replies, ChangeRuns::Clock::now());
+    Arm();
+    emit Stepped();
+}
+
+void ChangeRunsTimer::Arm() {
+    const auto due = runs_.NextDue();
+    if (!due) {
+        tick_.stop();
+        return;
+    }
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(*due - ChangeRuns::Clock::now());
+    tick_.start(std::max<qint64>(0, wait.count() + (wait.count() >= 0 ? 1 : 0)));
+}
+
+AssignRun::AssignRun(ChangeRunsTimer& runs, std::vector<AssignOrder> orders, Options options,
+                     QObject* parent)
+    : QObject(parent), runs_(runs), orders_(std::move(orders)), options_(std::move(options)) {
+    // A run ends within a step of the runs (its last result comes while the
+    // engine is still at work): it says so once the step is over.
+    connect(&runs_, &ChangeRunsTimer::Stepped, this, &AssignRun::CheckFinished);
 }
 
 AssignRun::~AssignRun() {
@@ -61,10 +51,10 @@ AssignRun::~AssignRun() {
 }
 
 void AssignRun::Start() {
-    if (started_ || probing_.valid()) {
+    if (IsStarted()) {
         return;
     }
-    if (!prober_) {
+    if (!options_.probeAddresses) {
         StartSession();
         return;
     }
@@ -74,9 +64,10 @@ void AssignRun::Start() {
             probedAddresses_.push_back(*address);
         }
     }
-    probing_ = std::async(std::launch::async, [prober = prober_, addresses = probedAddresses_] {
-        return prober(addresses);
-    });
+    probing_ = std::async(std::launch::async,
+                          [prober = options_.probeAddresses, addresses = probedAddresses_] {
+                              return prober(addresses);
+                          });
     probeWait_.setInterval(20);
     connect(&probeWait_, &QTimer::timeout, this, [this] {
         if (probing_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
@@ -93,56 +84,71 @@ void AssignRun::Start() {
 }
 
 void AssignRun::StartSession() {
-    started_ = true;
-    session_.Start(orders_, ProvisioningSession::Clock::now());
-    Arm();
+    BatchRunOptions batch;
+    batch.rollback = options_.rollback;
+    batch.pacing = options_.pacing;
+    batch.stopped = stopped_;
+    if (options_.probeAddresses) {
+        // The answers the probe gave before the run started.
+        batch.probed = [this](const std::vector<std::uint32_t>& addresses) {
+            std::vector<ProbeAnswer> answers;
+            for (std::uint32_t address : addresses) {
+                const auto found = probed_.find(address);
+                answers.push_back(found == probed_.end() ? ProbeAnswer::NotProbed : found->second);
+            }
+            return answers;
+        };
+    }
+    QPointer<AssignRun> self(this);
+    session_ = runs_.Runs().StartBatchRun(orders_, std::move(batch), ChangeRuns::Clock::now(),
+                                          [self](std::size_t index, const ProvisioningCamera&) {
+                                              if (self) {
+                                                  self->ReportResult(static_cast<int>(index));
+                                              }
+                                          });
+    // The cameras whose result came with the first step.
+    for (int index : std::exchange(early_, {})) {
+        ReportResult(index);
+    }
+    runs_.Arm();
+    CheckFinished();
 }
 
-void AssignRun::OnReplies(const std::vector<AcceptedReply>& replies) {
-    if (!started_ || session_.Finished()) {
+void AssignRun::ReportResult(int index) {
+    if (!session_) {
+        early_.push_back(index);
         return;
     }
-    session_.OnReplies(replies, ProvisioningSession::Clock::now());
-    Arm();
+    emit ResultChanged(index);
+}
+
+void AssignRun::CheckFinished() {
+    if (session_ && session_->Finished() && !finishedReported_) {
+        finishedReported_ = true;
+        emit Finished();
+    }
 }
 
 void AssignRun::StopSending() {
-    if (!started_) {
-        if (probing_.valid()) {
-            session_.StopSending(ProvisioningSession::Clock::now());  // nothing will go
-        }
+    if (!session_) {
+        stopped_ = true;  // still probing: it stops once it starts
         return;
     }
-    session_.StopSending(ProvisioningSession::Clock::now());
-    Arm();
-}
-
-int AssignRun::UnsentCount() const {
-    return started_ ? CountOf(CameraResult::Planned) : Total();
-}
-
-int AssignRun::WaitingCount() const {
-    return session_.Finished() ? 0 : CountOf(CameraResult::Sent);
+    runs_.Runs().StopSending(ChangeRuns::Clock::now());
+    runs_.Arm();
+    CheckFinished();
 }
 
 QString AssignRun::RollbackPath() const {
-    return QString::fromStdString(session_.RollbackPath().string());
+    return session_ ? QString::fromStdString(session_->RollbackPath().string()) : QString();
 }
 
-void AssignRun::Arm() {
-    if (session_.Finished()) {
-        tick_.stop();
-        if (!finishedReported_) {
-            finishedReported_ = true;
-            emit Finished();
-        }
-        return;
-    }
-    if (const auto due = session_.NextDue()) {
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-            *due - ProvisioningSession::Clock::now());
-        tick_.start(std::max<qint64>(0, wait.count() + (wait.count() >= 0 ? 1 : 0)));
-    }
+QString AssignRun::RollbackError() const {
+    return session_ ? QString::fromStdString(session_->RollbackError()) : QString();
+}
+
+QString AssignRun::Failure() const {
+    return session_ ? QString::fromStdString(session_->Failure()) : QString();
 }
 
 }  // namespace qdipc

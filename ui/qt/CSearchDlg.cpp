@@ -3,6 +3,7 @@
 #include "ui/qt/OnvifSearchPump.h"
 
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -13,37 +14,38 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QSaveFile>
 #include <QShortcut>
 #include <QTableView>
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
-#include "ui/qt/AppResources.h"
-#include "ui/qt/CAboutDlg.h"
-#include "ui/qt/CDeviceDetailsDlg.h"
-#include "ui/qt/CDiagnoseDlg.h"
-#include "ui/qt/PreviewMenuActions.h"
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ListOutput.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/StateDirectory.h"
-#include "ui/qt/SystemMenu.h"
 #include "platform/UdpSocket.h"
 #include "platform/WholeFile.h"
-#include "ui/qt/CVideoStatic.h"
-#include "ui/qt/ApplySettingsEvent.h"
 #include "settings/AssignMemory.h"
 #include "settings/AssignModel.h"
-#include "ui/qt/CAssignDlg.h"
-#include "ui/qt/CSettingDlg.h"
 #include "settings/ChangeChecks.h"
-#include "ui/qt/DialogFont.h"
 #include "settings/PlanFile.h"
 #include "settings/ProvisioningSession.h"
+#include "ui/RowMenu.h"
 #include "ui/WindowLayout.h"
 #include "ui/WindowTexts.h"
+#include "ui/qt/AppResources.h"
+#include "ui/qt/ApplySettingsEvent.h"
+#include "ui/qt/CAboutDlg.h"
+#include "ui/qt/CAssignDlg.h"
+#include "ui/qt/CDeviceDetailsDlg.h"
+#include "ui/qt/CDiagnoseDlg.h"
+#include "ui/qt/CSettingDlg.h"
+#include "ui/qt/CVideoStatic.h"
+#include "ui/qt/DialogFont.h"
+#include "ui/qt/PreviewMenuActions.h"
+#include "ui/qt/SystemMenu.h"
 #include "ui_SearchDlg.h"
 
 namespace {
@@ -90,9 +92,7 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
               // The runs see every reply, also those the list drops as
               // duplicates: a camera's new values come with an ID it already
               // lists.
-              for (qdipc::AssignRun* run : ActiveRuns()) {
-                  run->OnReplies(batch);
-              }
+              m_changeTimer->OnReplies(batch);
               // Watching, the counts change with the events only (and each
               // cycle shows them anyway).
               if (!m_watch.Watching() || !m_watchEvents.empty()) {
@@ -104,6 +104,32 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
       m_settingsBroadcaster(m_config.settingsDestination, qdipc::SystemSeconds,
                             m_config.interfaces),
       m_hIcon(qdipc::ProgramIcon()) {
+    qdipc::ChangeRunsConfig runs;
+    runs.confirmation = m_config.confirmation;
+    if (!runs.confirmation.neighbours) {
+        runs.confirmation.neighbours =
+            m_config.neighbours ? m_config.neighbours : qdipc::ReachableNeighbours;
+    }
+    runs.rollbackDirectory =
+        m_config.stateDirectory.empty() ? qdipc::UserStateDirectory() : m_config.stateDirectory;
+    runs.surroundings = [this] { return Surroundings({}); };
+    m_changes = std::make_unique<qdipc::ChangeRuns>(
+        m_table.List(), std::move(runs),
+        [this](const qdipc::NetSettingsRecord& stamped, std::uint32_t arrivalInterface,
+               std::string& failure) {
+            return m_settingsBroadcaster.BroadcastSettingsRecord(
+                       stamped, arrivalInterface, &failure) == qdipc::BroadcastOutcome::Ok;
+        },
+        // Every confirmation probe under a fresh search ID.
+        [this]() -> std::optional<std::uint32_t> {
+            if (m_searchCommand.Probe() != qdipc::SearchOutcome::Sent) {
+                return std::nullopt;
+            }
+            return m_searchCommand.SearchId();
+        });
+    m_changeTimer = std::make_unique<qdipc::ChangeRunsTimer>(*m_changes);
+    connect(m_changeTimer.get(), &qdipc::ChangeRunsTimer::Stepped, this,
+            &CSearchDlg::ShowConfirmationProgress);
     m_ui->setupUi(this);
     OnInitDialog();
 }
@@ -117,9 +143,11 @@ CSearchDlg::~CSearchDlg() {
     for (CAssignDlg* dialog : findChildren<CAssignDlg*>()) {
         delete dialog;
     }
-    for (const QPointer<qdipc::AssignRun>& run : m_assignRuns) {
-        delete run.data();
+    for (qdipc::AssignRun* run : findChildren<qdipc::AssignRun*>()) {
+        delete run;
     }
+    m_changeTimer.reset();
+    m_changes.reset();
     // The table is a member and goes before the child widgets do.
     m_deviceList->setModel(nullptr);
 }
@@ -247,11 +275,7 @@ void CSearchDlg::OnSearch() {
     m_searchRepeat.stop();
     StopWatching();
     // Texts of earlier runs go; a confirmation still waiting keeps its own.
-    if (ActiveRuns().empty()) {
-        m_confirmedCount = 0;
-        m_notConfirmedCount = 0;
-        m_lastConfirmationText.clear();
-    }
+    m_changes->ForgetOutcomes();
     m_outcomeOnBar = false;
     m_searchEnd.stop();
     m_bar.SearchEnded();
@@ -280,7 +304,7 @@ void CSearchDlg::OnSearch() {
                                                          : qdipc::ListBroadcastInterfaces());
     const qdipc::SearchOutcome outcome = m_searchCommand.Run([this] { m_table.Clear(); });
     // The runs' pending changes take this request's answers like a probe's.
-    m_probes.Noted(m_searchCommand.SearchId(), qdipc::ProbeSchedule::Clock::now());
+    m_changes->SearchSent(m_searchCommand.SearchId(), qdipc::ChangeRuns::Clock::now());
     m_lastSearch.searched = true;
     m_lastSearch.outcome = outcome;
     if (outcome != qdipc::SearchOutcome::Sent) {
@@ -402,7 +426,7 @@ QString CSearchDlg::ProgressText() const {
 
 void CSearchDlg::ShowCounts() {
     // Before the first search the bar stays as the window opened it.
-    if (!ActiveRuns().empty() || m_outcomeOnBar || m_noCameraShown || !m_workerStarted) {
+    if (RunsGoing() || m_outcomeOnBar || m_noCameraShown || !m_workerStarted) {
         return;
     }
     // An empty bar (its value at the minimum) that draws its text.
@@ -467,66 +491,26 @@ CAssignDlg* CSearchDlg::OpenPlanFile(const QString& path) {
     // The checks of --plan: the cameras listed are those found, the other
     // runs' addresses are taken.
     qdipc::AssignSurroundings surroundings = Surroundings({});
-    surroundings.reserved = m_reservations.TakenByOthers(0);
-    qdipc::ProvisioningPlan plan = qdipc::PlanText(text, ListedCameras(), surroundings);
+    surroundings.reserved = Reservations().TakenByOthers(0);
+    qdipc::ProvisioningPlan plan =
+        qdipc::PlanText(text, qdipc::ListedCameras(m_table.List()), surroundings);
     auto* dialog = new CAssignDlg(
         std::move(plan), QFileInfo(path).fileName(), std::move(surroundings),
         [this](std::vector<qdipc::AssignOrder> orders) {
             return StartAssignRun(std::move(orders));
         },
-        &m_reservations, this);
+        &Reservations(), this);
     dialog->show();
     return dialog;
 }
 
-std::vector<qdipc::FoundCamera> CSearchDlg::ListedCameras() const {
-    std::vector<qdipc::FoundCamera> listed;
-    for (int row = 0; row < m_table.RowCount(); ++row) {
-        qdipc::FoundCamera camera;
-        camera.camera = {
-            m_table.CellText(row, qdipc::kColDevId),   m_table.CellText(row, qdipc::kColMac),
-            m_table.CellText(row, qdipc::kColIp),      m_table.CellText(row, qdipc::kColMask),
-            m_table.CellText(row, qdipc::kColGateway), m_table.ArrivalInterface(row)};
-        camera.otherMacs = m_table.List().OtherMacs(row);
-        listed.push_back(std::move(camera));
-    }
-    return listed;
-}
-
 QString CSearchDlg::SaveListTo(const QString& path) {
-    const qdipc::DeviceList& list = m_table.List();
-    std::vector<qdipc::ListEntry> entries;
-    entries.reserve(static_cast<std::size_t>(list.RowCount()));
-    for (int row = 0; row < list.RowCount(); ++row) {
-        entries.push_back(qdipc::ListEntryOf(list, row, true));
-    }
-    qdipc::SavedListAbout about;
-    about.version = qdipc::kProgramVersion;
-    about.savedAt = qdipc::TimeText(list.Now());
-    about.interfaces =
-        m_config.interfaces ? m_config.interfaces() : qdipc::ListBroadcastInterfaces();
-    const bool json = path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive);
-    const auto write = [](const QString& file, const std::string& text) {
-        // Written whole or not at all: an old file is replaced only by a
-        // complete new one.
-        QSaveFile out(file);
-        if (!out.open(QIODevice::WriteOnly) ||
-            out.write(text.data(), qint64(text.size())) != qint64(text.size()) || !out.commit()) {
-            return QStringLiteral("Save List As: %1 could not be written (%2)")
-                .arg(file, out.errorString());
-        }
-        return QString();
-    };
-    const QString error =
-        write(path, qdipc::FormatSavedList(json ? qdipc::ListFormat::Json : qdipc::ListFormat::Csv,
-                                           entries, about));
-    if (!error.isEmpty() || json) {
-        return error;
-    }
-    // A CSV file keeps the list's own shape, header row first, so that it
-    // reads back as a plan; where and when it was made goes beside it.
-    return write(QString::fromStdString(qdipc::SavedListAboutPath(path.toStdString())),
-                 qdipc::FormatSavedListAbout(about));
+    // The file name as the system spells it; the list written as every
+    // window writes it.
+    const std::filesystem::path file(QFile::encodeName(path).toStdString());
+    return QString::fromStdString(qdipc::SaveDeviceList(
+        m_table.List(), file,
+        m_config.interfaces ? m_config.interfaces() : qdipc::ListBroadcastInterfaces()));
 }
 
 void CSearchDlg::OnSearchEnded() {
@@ -549,7 +533,7 @@ void CSearchDlg::OnSearchEnded() {
 }
 
 void CSearchDlg::ShowNoCameraAnswered() {
-    if (!ActiveRuns().empty()) {
+    if (RunsGoing()) {
         return;  // the bar shows the wait for a camera
     }
     const QString text = QStringLiteral("No camera answered — click here to diagnose the network");
@@ -801,215 +785,74 @@ std::uint32_t CSearchDlg::ModifyInterfaceFor(const qdipc::NetSettingsRecord& rec
 }
 
 void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped) {
-    // A change of one camera: the engine checks it against the other runs,
-    // sends it (these bytes, as the settings window made them) and confirms
-    // it by the camera's own evidence.
-    const std::uint8_t* bytes = stamped.bytes.data();
-    qdipc::AssignOrder order;
-    order.camera.deviceId = qdipc::FormatDeviceId(bytes + qdipc::record::kDevId);
-    order.newMac = qdipc::FormatMac(bytes + qdipc::record::kMac);
-    order.camera.mac = order.newMac;
-    order.camera.arrivalInterface = ModifyInterfaceFor(stamped);
-    // What the camera reported before: its row, when it is listed.
-    const int row = m_table.List().FindRow(order.camera.deviceId);
-    if (row >= 0) {
-        order.camera.mac = m_table.CellText(row, qdipc::kColMac);
-        order.camera.ip = m_table.CellText(row, qdipc::kColIp);
-        order.camera.mask = m_table.CellText(row, qdipc::kColMask);
-        order.camera.gateway = m_table.CellText(row, qdipc::kColGateway);
-    }
-    order.newIp = stamped.Text(qdipc::record::kIp);
-    order.mask = stamped.Text(qdipc::record::kMask);
-    order.gateway = stamped.Text(qdipc::record::kGateway);
-    order.mode = stamped.Mode();
-    // An earlier Modify of this camera still waiting is replaced: its wait
-    // ends here, and the new record's confirmation takes over. (A camera in a
-    // batch run stays that run's: the engine refuses this change then.)
-    for (const QPointer<qdipc::AssignRun>& earlier : m_modifyRuns) {
-        if (earlier && !earlier->IsFinished() &&
-            earlier->Orders().front().camera.deviceId == order.camera.deviceId) {
-            delete earlier.data();
-        }
-    }
-    std::erase_if(m_modifyRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
-    // The checks of a batch: a device ID answered by several MACs is
-    // refused; an address in use is named, and the operator decides whether
-    // it goes anyway.
-    const std::vector<qdipc::FoundCamera> listed = ListedCameras();
-    qdipc::AssignSurroundings surroundings = Surroundings({});
-    surroundings.reserved = m_reservations.TakenByOthers(0);
-    const qdipc::ProvisioningPlan plan = qdipc::PlanModify(order, listed, surroundings, false);
-    std::string refusal = plan.error;
-    bool overridable = plan.overridable;
-    if (!plan.notFound.empty()) {
-        // Not listed: only its new address can be checked.
-        const qdipc::AddressCheck check = qdipc::CheckNewAddress(order, listed, surroundings);
-        if (!check.holder.empty()) {
-            refusal = qdipc::UsedByText(order, check);
-            overridable = true;
-        }
-    }
-    if (!refusal.empty() && !overridable) {
-        m_messages->Warn(this, QString::fromStdString(
-                                   qdipc::EscapeControls("Nothing was sent: " + refusal + ".")));
+    // A change of one camera: the engine checks it like a batch (a device ID
+    // answered by several MACs is refused; an address in use is named, and
+    // the operator decides), sends it (these bytes, as the settings window
+    // made them) and confirms it by the camera's own evidence. A newer
+    // Modify of the same camera replaces the one still waiting.
+    const qdipc::AssignOrder order = m_changes->OrderOf(stamped, ModifyInterfaceFor(stamped));
+    const qdipc::ChangeCheck check = m_changes->CheckChange(order);
+    if (!check.refusal.empty()) {
+        m_messages->Warn(this, QString::fromStdString(check.refusal));
         return;
     }
-    if (!refusal.empty() && !m_messages->Ask(this, QString::fromStdString(qdipc::EscapeControls(
-                                                       refusal + " \u2014 send anyway?")))) {
+    if (!check.question.empty() && !m_messages->Ask(this, QString::fromStdString(check.question))) {
         return;
     }
-    auto outcome = std::make_shared<std::optional<qdipc::BroadcastOutcome>>();
-    const auto sender = [this, stamped, outcome](const qdipc::NetSettingsRecord&,
-                                                 std::uint32_t arrivalInterface,
-                                                 std::string& failure) {
-        *outcome =
-            m_settingsBroadcaster.BroadcastSettingsRecord(stamped, arrivalInterface, &failure);
-        return **outcome == qdipc::BroadcastOutcome::Ok;
-    };
-    qdipc::AssignRun* run = MakeRun({order}, sender);
-    m_modifyRuns.emplace_back(run);
+    StartWorkerForRuns();
     // The first record goes out at once; the wait starts before the box is
     // shown, as its modal loop keeps the probes and the replies going.
-    run->Start();
-    if (!run->Failure().isEmpty()) {
+    qdipc::ChangeRuns::Started started =
+        m_changes->Start(stamped, order, true, qdipc::ChangeRuns::Clock::now());
+    if (!started.failure.empty()) {
         // No way back could be written: nothing went out. The operator
         // decides whether to send without one.
-        const QString why =
-            QString::fromStdString(qdipc::EscapeControls(run->Failure().toStdString()));
+        const QString why = QString::fromStdString(qdipc::EscapeControls(started.failure));
         if (!m_messages->Ask(this,
                              QStringLiteral("Nothing was sent: ") + why +
                                  QStringLiteral(".\n\nSend anyway, without a rollback plan?"))) {
             return;
         }
-        run = MakeRun({order}, sender, false, false);
-        m_modifyRuns.emplace_back(run);
-        run->Start();
+        started = m_changes->Start(stamped, order, false, qdipc::ChangeRuns::Clock::now());
     }
-    m_messages->Warn(this, QString::fromLatin1(qdipc::BroadcastOutcomeText(
-                               outcome->value_or(qdipc::BroadcastOutcome::Error))));
+    m_changeTimer->Arm();
+    ShowConfirmationProgress();
+    m_messages->Warn(this, QString::fromStdString(started.outcome));
 }
 
-std::vector<qdipc::AssignRun*> CSearchDlg::ActiveRuns() const {
-    std::vector<qdipc::AssignRun*> runs;
-    for (const QPointer<qdipc::AssignRun>& run : m_assignRuns) {
-        if (run && !run->IsFinished()) {
-            runs.push_back(run);
-        }
-    }
-    return runs;
-}
-
-qdipc::AssignRun* CSearchDlg::MakeRun(
-    std::vector<qdipc::AssignOrder> orders,
-    std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send,
-    bool probeBeforeSending, bool rollback) {
-    // The probes' replies come in through the receive worker; a window that
-    // has not searched yet (or could not bind) gets it going now, and without
-    // it the changes end as not confirmed.
+void CSearchDlg::StartWorkerForRuns() {
     if (m_config.confirmation.timeout.count() > 0 && BindReceiver()) {
         StartWorkerOnce();
     }
-    if (ActiveRuns().empty()) {
-        m_confirmedCount = 0;
-        m_notConfirmedCount = 0;
-    }
-    qdipc::AssignRun::Hooks hooks;
-    hooks.send = std::move(send);
-    // One probe schedule for every run of the window; each probe under a
-    // fresh search ID.
-    hooks.probe = [this]() -> std::optional<std::uint32_t> {
-        if (m_searchCommand.Probe() != qdipc::SearchOutcome::Sent) {
-            return std::nullopt;
-        }
-        return m_searchCommand.SearchId();
-    };
-    hooks.probes = &m_probes;
-    hooks.confirmation = m_config.confirmation;
-    if (!hooks.confirmation.neighbours) {
-        hooks.confirmation.neighbours =
-            m_config.neighbours ? m_config.neighbours : qdipc::ReachableNeighbours;
-    }
-    hooks.rollback = rollback;
-    hooks.rollbackDirectory =
-        m_config.stateDirectory.empty() ? qdipc::UserStateDirectory() : m_config.stateDirectory;
-    hooks.reservations = &m_reservations;
-    if (probeBeforeSending) {
-        hooks.probeAddresses = Surroundings({}).probe;
-    }
-    auto* run = new qdipc::AssignRun(std::move(orders), std::move(hooks), this);
-    connect(run, &qdipc::AssignRun::ResultChanged, this,
-            [this, run](int index) { OnRunResult(run, index); });
-    connect(run, &qdipc::AssignRun::Finished, this, &CSearchDlg::ShowConfirmationProgress);
-    connect(run, &qdipc::AssignRun::Finished, run, &QObject::deleteLater, Qt::QueuedConnection);
-    std::erase_if(m_assignRuns, [](const QPointer<qdipc::AssignRun>& r) { return r.isNull(); });
-    m_assignRuns.emplace_back(run);
-    return run;
 }
 
-void CSearchDlg::OnRunResult(qdipc::AssignRun* run, int index) {
-    const qdipc::ProvisioningCamera& camera = run->CameraAt(static_cast<std::size_t>(index));
-    if (qdipc::IsFinalResult(camera.result)) {
-        const bool confirmed = camera.result == qdipc::CameraResult::Confirmed;
-        (confirmed ? m_confirmedCount : m_notConfirmedCount) += 1;
-        m_outcomeOnBar = true;
-        // The camera's row shows what it now reports, in place; a camera that
-        // a new search has not listed again gets its row from that search.
-        if (confirmed && camera.reply) {
-            qdipc::DeviceList& list = m_table.List();
-            const int row = list.FindRow(camera.order.camera.deviceId);
-            if (row >= 0) {
-                list.UpdateRow(row, camera.reply->reply, camera.reply->arrivalInterface);
-            }
-        }
-        // The confirmation's own sentences; other ends are said with the
-        // camera they are about.
-        const std::string& reason = camera.reason;
-        if (camera.why == qdipc::ResultReason::Evidence) {
-            m_lastConfirmationText = reason;
-        } else {
-            std::string word = qdipc::CameraResultText(camera.result);
-            word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
-            m_lastConfirmationText = word + ": " + camera.order.camera.deviceId + ": " + reason;
+std::vector<qdipc::AssignRun*> CSearchDlg::ProbingRuns() const {
+    std::vector<qdipc::AssignRun*> probing;
+    for (qdipc::AssignRun* run : findChildren<qdipc::AssignRun*>()) {
+        if (run->IsProbing()) {
+            probing.push_back(run);
         }
     }
-    ShowConfirmationProgress();
+    return probing;
+}
+
+bool CSearchDlg::RunsGoing() const {
+    return m_changes->Going() || !ProbingRuns().empty();
 }
 
 void CSearchDlg::ShowConfirmationProgress() {
-    QString text;
-    int waiting = 0;
-    int settled = 0;
-    int total = 0;
-    std::string waitingText;
-    for (qdipc::AssignRun* run : ActiveRuns()) {
-        const int own = run->WaitingCount();
-        if (own > 0) {
-            waitingText = run->WaitingText();
-        }
-        waiting += own;
-        total += run->Total();
-        settled += run->Total() - run->UnsentCount() - own;
+    const std::string text = m_changes->BarText();
+    if (text.empty()) {
+        return;
     }
-    if (waiting > 0) {
-        m_progress->setRange(0, 1000);
-        m_progress->setValue(total > 0 ? 1000 * settled / total : 0);
-        text = waiting == 1 ? QString::fromStdString(waitingText)
-                            : QStringLiteral("Confirming %1 changes\u2026").arg(waiting);
-    } else {
-        const int outcomes = m_confirmedCount + m_notConfirmedCount;
-        if (outcomes == 0) {
-            return;
-        }
-        text = outcomes == 1 ? QString::fromStdString(m_lastConfirmationText)
-                             : QStringLiteral("Confirmed %1 of %2 changes; last: %3")
-                                   .arg(m_confirmedCount)
-                                   .arg(outcomes)
-                                   .arg(QString::fromStdString(m_lastConfirmationText));
-        // Full when every change was confirmed, empty when one was not.
-        m_progress->setRange(0, 1000);
-        m_progress->setValue(m_notConfirmedCount == 0 ? 1000 : 0);
+    // While changes wait, the share of them that ended; then full when every
+    // change was confirmed, empty when one was not.
+    m_progress->setRange(0, 1000);
+    m_progress->setValue(m_changes->ProgressPermille());
+    if (m_changes->Waiting() == 0) {
+        m_outcomeOnBar = true;
     }
-    SetBarText(text);
+    SetBarText(QString::fromStdString(text));
     m_noCameraShown = false;
 }
 
@@ -1044,7 +887,7 @@ void CSearchDlg::OnAssignAddresses() {
         [this](std::vector<qdipc::AssignOrder> orders) {
             return StartAssignRun(std::move(orders));
         },
-        &m_reservations, this);
+        &Reservations(), this);
     dialog->RememberFieldsIn(qdipc::AssignMemoryFile(
         m_config.stateDirectory.empty() ? qdipc::UserStateDirectory() : m_config.stateDirectory));
     dialog->show();
@@ -1074,24 +917,21 @@ qdipc::AssignSurroundings CSearchDlg::Surroundings(std::vector<std::string> othe
 qdipc::AssignRun* CSearchDlg::StartAssignRun(std::vector<qdipc::AssignOrder> orders) {
     // Each record is stamped and sent like a Modify's, without the box; the
     // plan's addresses are probed once more before the first goes.
-    return MakeRun(
-        std::move(orders),
-        [this](const qdipc::NetSettingsRecord& record, std::uint32_t arrivalInterface,
-               std::string& failure) {
-            const qdipc::NetSettingsRecord stamped =
-                qdipc::StampSettingsRecord(record, qdipc::TimeSeededDraw(qdipc::SystemSeconds()));
-            return m_settingsBroadcaster.BroadcastSettingsRecord(
-                       stamped, arrivalInterface, &failure) == qdipc::BroadcastOutcome::Ok;
-        },
-        true);
+    StartWorkerForRuns();
+    qdipc::AssignRun::Options options;
+    options.probeAddresses = Surroundings({}).probe;
+    auto* run = new qdipc::AssignRun(*m_changeTimer, std::move(orders), std::move(options), this);
+    connect(run, &qdipc::AssignRun::ResultChanged, this, &CSearchDlg::ShowConfirmationProgress);
+    connect(run, &qdipc::AssignRun::Finished, run, &QObject::deleteLater, Qt::QueuedConnection);
+    return run;
 }
 
 bool CSearchDlg::MayCloseWithRunsGoing() {
-    int unsent = 0;
-    int waiting = 0;
-    for (qdipc::AssignRun* run : ActiveRuns()) {
-        unsent += run->UnsentCount();
-        waiting += run->WaitingCount();
+    const std::vector<qdipc::AssignRun*> probing = ProbingRuns();
+    int unsent = m_changes->Unsent();
+    const int waiting = m_changes->Waiting();
+    for (qdipc::AssignRun* run : probing) {
+        unsent += run->Total();
     }
     if (unsent == 0 && waiting == 0) {
         return true;
@@ -1100,9 +940,11 @@ bool CSearchDlg::MayCloseWithRunsGoing() {
     if (!m_messages->Ask(this, text)) {
         return false;
     }
-    for (qdipc::AssignRun* run : ActiveRuns()) {
+    for (qdipc::AssignRun* run : probing) {
         run->StopSending();
     }
+    m_changes->StopSending(qdipc::ChangeRuns::Clock::now());
+    m_changeTimer->Arm();
     return true;
 }
 

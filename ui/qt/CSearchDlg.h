@@ -18,11 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "ui/qt/DeviceListMenu.h"
-#include "ui/qt/DeviceListPresentation.h"
-#include "ui/qt/ReplyPump.h"
-#include "ui/qt/SearchDlgConfig.h"
-#include "ui/qt/DeviceTable.h"
 #include "discovery/ErrorLog.h"
 #include "discovery/ListBar.h"
 #include "discovery/NetworkDiagnosis.h"
@@ -32,9 +27,14 @@
 #include "discovery/SearchSchedule.h"
 #include "discovery/SiteWatch.h"
 #include "settings/AddressReservations.h"
-#include "ui/qt/AssignRun.h"
 #include "settings/NetSettingsRecord.h"
+#include "ui/qt/AssignRun.h"
+#include "ui/qt/DeviceListMenu.h"
+#include "ui/qt/DeviceListPresentation.h"
+#include "ui/qt/DeviceTable.h"
 #include "ui/qt/PlainProgressBar.h"
+#include "ui/qt/ReplyPump.h"
+#include "ui/qt/SearchDlgConfig.h"
 
 class CDiagnoseDlg;
 class CSettingDlg;
@@ -112,9 +112,10 @@ public:
     qdipc::ReplyPump& Pump() { return m_pump; }
     qdipc::DeviceListMenu& ListMenu() { return *m_listMenu; }
     // Addresses and cameras held by the open dialogs and the runs.
-    qdipc::AddressReservations& Reservations() { return m_reservations; }
-    // The runs (batches and settings changes) not finished yet.
-    std::vector<qdipc::AssignRun*> ActiveRuns() const;
+    qdipc::AddressReservations& Reservations() { return m_changes->Reservations(); }
+    // Whether a run (a batch or a settings change) still sends, confirms or
+    // probes its addresses.
+    bool RunsGoing() const;
     const qdipc::ErrorLog& Log() const { return m_errorLog; }
 
     // "Keep Watching": on, the list is kept up to date by one request per
@@ -181,24 +182,16 @@ private:
     // Sends the search's request again at the next offset of the schedule.
     void ScheduleSearchRepeat();
     void OnSearchRepeat();
-    // A run of this window with the given sender; it is kept (and fed every
-    // reply) until it finishes, and its results reach the list and the bar.
-    // probeBeforeSending: the orders' addresses are probed once more just
-    // before the first record (a plan made earlier, in a dialog). With
-    // rollback it writes its rollback plan before the first record and sends
-    // nothing when it cannot (AssignRun::Failure).
-    qdipc::AssignRun* MakeRun(
-        std::vector<qdipc::AssignOrder> orders,
-        std::function<bool(const qdipc::NetSettingsRecord&, std::uint32_t, std::string&)> send,
-        bool probeBeforeSending = false, bool rollback = true);
+    // The receive worker, started for a run's confirmation probes (a window
+    // that has not searched yet gets it going now; without it the changes
+    // end as not confirmed).
+    void StartWorkerForRuns();
+    // The batches still probing their addresses before the first record.
+    std::vector<qdipc::AssignRun*> ProbingRuns() const;
     // What a plan must avoid: this host's interfaces, the neighbour table,
     // the gateways, the address probe, and the given cameras' addresses.
     qdipc::AssignSurroundings Surroundings(std::vector<std::string> otherCameras) const;
-    // Every listed camera as a plan sees it: its row's facts.
-    std::vector<qdipc::FoundCamera> ListedCameras() const;
-    // A camera's change ended: a confirmed camera's row shows what it now
-    // reports; the progress bar counts the outcome.
-    void OnRunResult(qdipc::AssignRun* run, int index);
+    // The runs' wait or outcome on the progress bar (ChangeRuns::BarText).
     void ShowConfirmationProgress();
     // The counts on the progress bar, unless a confirmation's text is there.
     void ShowCounts();
@@ -255,13 +248,6 @@ private:
     bool m_lastSearchEnded = false;  // m_lastSearch is complete
     bool m_noCameraShown = false;
     qdipc::SearchSchedule m_searchSchedule;  // the repeats of the latest search
-    qdipc::AddressReservations m_reservations;
-    // When the runs' confirmation probes go out: one schedule for them all.
-    qdipc::ProbeSchedule m_probes;
-    // Outcomes since the runs last all ended, and the latest one.
-    int m_confirmedCount = 0;
-    int m_notConfirmedCount = 0;
-    std::string m_lastConfirmationText;
     // A confirmation's outcome is on the bar: the counts wait for the
     // operator's next action.
     bool m_outcomeOnBar = false;
@@ -278,12 +264,11 @@ private:
     std::unique_ptr<OnvifSearchPump> m_onvifSearch;
     // While watching: the ONVIF devices' announcements and each cycle's probes.
     std::unique_ptr<qdipc::OnvifWatchSource> m_onvifWatch;
-    // Runs (batches and settings changes) still sending or confirming.
-    std::vector<QPointer<qdipc::AssignRun>> m_assignRuns;
-    // The settings windows' changes among them: a newer Modify of the same
-    // camera replaces the one still waiting (the camera takes the record it
-    // received last).
-    std::vector<QPointer<qdipc::AssignRun>> m_modifyRuns;
+    // Every settings change and batch of this window (the engine's runs,
+    // their one probe schedule, reservations and counts), stepped on the
+    // event loop. Declared after the table, whose list it updates.
+    std::unique_ptr<qdipc::ChangeRuns> m_changes;
+    std::unique_ptr<qdipc::ChangeRunsTimer> m_changeTimer;
     Qt::MouseButton m_listDoubleClickButton = Qt::NoButton;
     bool m_aboutInSystemMenu = false;
     bool m_watchInSystemMenu = false;

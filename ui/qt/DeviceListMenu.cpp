@@ -11,27 +11,16 @@
 #include <algorithm>
 
 #include "discovery/CellText.h"
-#include "ui/qt/DeviceTable.h"
 #include "discovery/ListOutput.h"
 #include "settings/AddressPlanner.h"
+#include "ui/RowMenu.h"
+#include "ui/qt/DeviceTable.h"
 
 namespace qdipc {
 
 QUrl WebPageUrl(const std::string& ipCell, const std::string& webPortCell) {
-    const auto address = ParseIpv4Strict(ipCell);
-    if (!address) {
-        return {};
-    }
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(QString::fromStdString(FormatIpv4(*address)));
-    url.setPath(QStringLiteral("/"));
-    bool ok = false;
-    const unsigned port = QString::fromStdString(webPortCell).toUInt(&ok);
-    if (ok && port != 80 && port > 0 && port <= 65535) {
-        url.setPort(static_cast<int>(port));
-    }
-    return url;
+    const std::string address = WebPageAddress(ipCell, webPortCell);
+    return address.empty() ? QUrl() : QUrl(QString::fromStdString(address));
 }
 
 QString NoBrowserText(const QUrl& url) {
@@ -202,13 +191,9 @@ void DeviceListMenu::OpenWebPages() {
 }
 
 void DeviceListMenu::CopyColumn(int column) {
-    QStringList lines;
-    for (int row : SelectedRows()) {
-        const std::string cell = ClipboardCell(DecodeCellText(m_table->CellBytes(row, column)));
-        lines << QString::fromStdString(cell);
-    }
-    if (!lines.isEmpty()) {
-        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    const std::string text = ColumnClipboardText(m_table->List(), SelectedRows(), column);
+    if (!text.empty()) {
+        QGuiApplication::clipboard()->setText(QString::fromStdString(text));
     }
 }
 

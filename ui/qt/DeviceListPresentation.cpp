@@ -10,8 +10,9 @@
 #include <algorithm>
 
 #include "discovery/CellText.h"
-#include "ui/qt/DeviceTable.h"
 #include "discovery/ListOutput.h"
+#include "ui/RowMenu.h"
+#include "ui/qt/DeviceTable.h"
 
 namespace qdipc {
 
@@ -152,18 +153,8 @@ void DeviceListPresentation::CopySelectedRows() {
     for (const QModelIndex& index : selected) {
         rows.push_back(index.row());
     }
-    // Row indexes are display positions: sorting them gives the order shown.
-    std::sort(rows.begin(), rows.end());
-    std::vector<ListRecord> records;
-    records.reserve(rows.size());
-    for (int row : rows) {
-        ListRecord& record = records.emplace_back();
-        for (int c = 0; c < kColumnCount; ++c) {
-            // Decoded only: ClipboardRows escapes each cell once.
-            record[static_cast<std::size_t>(c)] = DecodeCellText(m_table->CellBytes(row, c));
-        }
-    }
-    QGuiApplication::clipboard()->setText(QString::fromStdString(ClipboardRows(records)));
+    QGuiApplication::clipboard()->setText(
+        QString::fromStdString(RowsClipboardText(m_table->List(), std::move(rows))));
 }
 
 }  // namespace qdipc

@@ -523,6 +523,10 @@ void SearchWindow::ApplySettings(const NetSettingsRecord& record) {
     // address in use is named, the operator decides), the rollback plan, the
     // record, its confirmation.
     const PreparedChange change = m_model.PrepareChange(record);
+    if (!change.refusal.empty()) {
+        ShowMessage(Wide(change.refusal), MB_OK | MB_ICONWARNING);
+        return;
+    }
     if (!change.question.empty() && Ask(Wide(change.question)) != IDYES) {
         return;
     }
