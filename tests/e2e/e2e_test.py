@@ -561,7 +561,6 @@ def scenario_wine_window(lab, args):
     the list's rows and the font are twice their 96-DPI size and every
     button's caption fits its button."""
     import json
-    check(args.driver and os.access(args.driver, os.X_OK), f"{args.driver} is not built")
     # Wine's server creates the sockets and windows, so it runs in this
     # namespace: a prefix of this scenario's own (its DPI is changed), its
     # server stopped at the end.
@@ -2410,6 +2409,9 @@ def main():
                 reason = f"{path} is not built"
         if not reason and args.scenario.startswith("wine-") and not shutil.which("wine"):
             reason = "Wine is not installed (apt-get install wine64)"
+        if not reason and args.scenario == "wine-window" and not (
+                args.driver and os.access(args.driver, os.X_OK)):
+            reason = f"the window's driver ({args.driver or '--driver'}) is not built"
         if not reason and args.scenario in ("preview", "close", "preview-login",
                                             "preview-stopped") and not (
                 args.rtsp and os.access(args.rtsp, os.X_OK)):
