@@ -396,7 +396,11 @@ int CommandClickHeader(int column) {
     HWND main = MainWindow(5s);
     HWND list = Control(main, IDC_DEVICE_LIST);
     HWND header = reinterpret_cast<HWND>(Send(list, LVM_GETHEADER, 0, 0));
+    const auto before = ReadRows(list);
     MouseClick(header, CenterOf(RemoteRect(header, HDM_GETITEMRECT, column, {})), 1);
+    // The window takes the click in its own time: the order is read once it
+    // changed, or after 3 s when the click leaves it as it was.
+    WaitFor([&] { return ReadRows(list) != before; }, 3s);
     std::printf("{\"rows\": %s}\n", RowsJson(SettledRows(list)).c_str());
     return 0;
 }
