@@ -468,10 +468,10 @@ int CommandBar(const std::wstring& prefix) {
 
 // What the DPI made of the window: its client size, the IP column's width,
 // the list's row and header heights, and for each button its client size and
-// the extent of its caption in the dialog's font (the template's 9-point
-// face at the system DPI this process was given, as the window's own: the
-// font handle the window answers to WM_GETFONT is not usable in another
-// process under Wine).
+// the extent of its caption in the dialog's font, made here as the template
+// names it (9-point SimSun) at the system DPI this process was given, the
+// window's own: WM_GETFONT sent from another process gets no answer under
+// Wine 8 (SendMessageTimeoutW fails), so the window's font handle is not read.
 int CommandMeasure() {
     HWND main = MainWindow(5s);
     HWND list = Control(main, IDC_DEVICE_LIST);
