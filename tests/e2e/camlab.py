@@ -663,7 +663,10 @@ class Lab:
             stdin=subprocess.DEVNULL, capture_output=True, timeout=10)
         return mounted.returncode == 0
 
-    def start_display(self):
+    def start_display(self, accessibility=True, screen="1280x1024x24"):
+        """The lab's X server (one screen of that size); with accessibility,
+        a session bus and the accessibility bus too (the Qt window's tests
+        read it)."""
         if not self.headless:
             self.screen = Screen(os.environ["DISPLAY"])
             return
@@ -673,7 +676,7 @@ class Lab:
         read_fd, write_fd = os.pipe()
         log_file = open(os.path.join(self.dir, "xvfb.log"), "ab")
         popen = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", *listen],
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", screen, *listen],
             pass_fds=(write_fd,), stdin=subprocess.DEVNULL, stdout=log_file, stderr=log_file,
             cwd=self.dir)
         log_file.close()
@@ -691,6 +694,8 @@ class Lab:
         display = ":" + number.decode().strip()
         self.env["DISPLAY"] = display
         self.screen = Screen(display)
+        if not accessibility:
+            return
 
         bus = os.path.join(self.dir, "bus")
         self.start("dbus", ["dbus-daemon", "--session", "--nofork", "--nopidfile",

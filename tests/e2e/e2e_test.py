@@ -538,6 +538,174 @@ def scenario_wine_cli(lab, args):
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def check_rows_field_by_field(rows, expected, label):
+    """The rows shown against the rows expected, each cell compared on its own."""
+    check(len(rows) == len(expected),
+          f"{label}: {len(rows)} rows shown, expected {len(expected)}:\n  " +
+          "\n  ".join(map(str, rows)))
+    wrong = [f"row {i} {camlab.COLUMNS[c]}: shown {got[c]!r}, expected {want[c]!r}"
+             for i, (got, want) in enumerate(zip(rows, expected))
+             for c in range(len(camlab.COLUMNS)) if c >= len(got) or got[c] != want[c]]
+    wrong += [f"row {i} has {len(got)} cells" for i, got in enumerate(rows)
+              if len(got) != len(camlab.COLUMNS)]
+    check(not wrong, f"{label}:\n  " + "\n  ".join(wrong))
+
+
+def scenario_wine_window(lab, args):
+    """The Windows window (qd_ip_search.exe) under Wine on the virtual LAN,
+    driven from another process (win_window_driver): Search lists the rows
+    the replies give, cell by cell; clicks on the IP header (real mouse
+    input) sort by address value, up then down; a double-clicked row's
+    settings window with a new IP sends the exact record, and the camera
+    answers at that IP; Esc ends the program. Then, at 192 DPI, the dialog,
+    the list's rows and the font are twice their 96-DPI size and every
+    button's caption fits its button."""
+    import json
+    # Wine's server creates the sockets and windows, so it runs in this
+    # namespace: a prefix of this scenario's own (its DPI is changed), its
+    # server stopped at the end.
+    lab.env["WINEPREFIX"] = os.path.join(os.path.dirname(os.path.dirname(args.app)),
+                                         "wineprefix-e2e-window")
+    lab.env["LANG"] = "C.UTF-8"
+    lab.env["QDIPC_WINE_KEEP_DISPLAY"] = "1"
+    wine_run = os.path.join(SOURCE_ROOT, "scripts", "wine-run.sh")
+    count = 12  # addresses .2 to .13: a sort by text would put .10 before .2
+
+    def driver(*argv, timeout=30):
+        # Its output goes to files, not pipes: a Wine process it starts (the
+        # desktop's explorer.exe) inherits them and outlives it.
+        command = "win_window_driver " + " ".join(map(str, argv))
+        out_path, err_path = (os.path.join(lab.dir, f"driver.{name}") for name in ("out", "err"))
+        with open(out_path, "wb") as out, open(err_path, "ab") as err:
+            process = subprocess.Popen([wine_run, args.driver, *map(str, argv)], cwd=lab.dir,
+                                       env=lab.env, stdin=subprocess.DEVNULL, stdout=out,
+                                       stderr=err)
+        try:
+            code = process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait(5)
+            code = None
+        with open(err_path, errors="replace") as err:
+            said = err.read().strip().splitlines()[-5:]
+        check(code is not None, f"{command} ran longer than {timeout} s: {said}")
+        check(code == 0, f"{command}: exit {code}: {said}")
+        with open(out_path) as out:
+            return json.loads(out.read())
+
+    def start_window():
+        return lab.start("app", [wine_run, args.app, "--no-firewall"])
+
+    def end_with_esc(app, label):
+        driver("esc")
+        try:
+            code = app.popen.wait(15)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"{label}: the program still runs 15 s after Esc")
+        check(code == 0, f"{label}: the program ended with exit code {code} after Esc")
+
+    def ip_value(row):
+        return tuple(int(part) for part in row[3].split("."))
+
+    try:
+        started = time.monotonic()
+        # room for the window at 200 %
+        lab.start_display(accessibility=False, screen="2560x1600x24")
+        driver("dpi", 96, timeout=120)  # the first run creates the prefix
+        lab.start_sniffer()
+        lab.start_camsim(cameras=count)
+        app = start_window()
+
+        mark = lab.capture_mark()
+        t0 = time.time()
+        rows = driver("search", count, timeout=90)["rows"]
+        t1 = time.time()
+        search_id, index, request = camlab.search_id_of_latest_request(lab, mark)
+        check_request(lab, request, search_id, t0, t1)
+        expected = wait_expected_rows(lab, mark, index, search_id, count)
+        check_rows_field_by_field(rows, expected, "after Search")
+        log(f"Search: {count} rows, every cell as the replies give it "
+            f"({time.monotonic() - started:.1f} s after the start)")
+
+        up = sorted(expected, key=ip_value)
+        check_rows_field_by_field(driver("click-header", 3)["rows"], up, "IP header, first click")
+        down = driver("click-header", 3)["rows"]
+        check_rows_field_by_field(down, up[::-1], "IP header, second click")
+        log("IP header: ascending, then descending by address value (real mouse clicks)")
+
+        row = down[1]
+        new_ip = lab.camera_ip(70)
+        camsim_mark = lab.camsim.lines.count()
+        mark = lab.capture_mark()
+        t0 = time.time()
+        modify = driver("modify", 1, new_ip)
+        t1 = time.time()
+        check(modify["title"] == "Set\uff1a" + row[3],
+              f"the settings window is titled {modify['title']!r}")
+        check([modify[k] for k in ("ip", "mask", "gateway", "mac")] ==
+              [new_ip, row[9], row[11], row[5]],
+              f"the settings window holds {modify}, expected {row}")
+        check(modify["box"] == "Setting OK!" and modify["box_caption"] == "qd_ip_search",
+              f"after Modify the box {modify['box_caption']!r} says {modify['box']!r}")
+        mode = {"static": 0, "dhcp": 1, "adsl": 2}[modify["mode"]]
+        data = check_modify_record(lab, mark, t0, t1, mode, row, new_ip)
+        log(f"Modify: \"Setting OK!\"; the camera host received the exact record {data.hex()}")
+
+        check(lab.camsim.lines.wait_for(rf"applied to camera \d+ \({row[1]}\): "
+                                        rf"ip \"{re.escape(new_ip)}\"", 5, camsim_mark),
+              "camsim did not apply the record")
+        bar = driver("bar", "Confirmed")["bar"]
+        answers = [camlab.reply_cells(d["data"]) for d in lab.captured(mark)
+                   if d["out"] and d["dport"] == camlab.TOOL_PORT]
+        check([row[1], new_ip] in [cells[0:3:2] for cells in answers],
+              f"no reply of {row[1]} gives the IP {new_ip}: {answers}")
+        shown = [r for r in driver("rows")["rows"] if r[1] == row[1]]
+        check(len(shown) == 1 and shown[0][3] == new_ip,
+              f"after the confirmation the camera's row is {shown}")
+        log(f"the camera answers at {new_ip}; the bar says {bar!r}; its row shows it")
+
+        at96 = driver("measure")
+        end_with_esc(app, "96 DPI")
+        log("Esc: the program ended with exit code 0")
+
+        driver("dpi", 192)
+        app = start_window()
+        check(len(driver("search", count, timeout=60)["rows"]) == count, "192 DPI: rows missing")
+        at192 = driver("measure")
+        end_with_esc(app, "192 DPI")
+        log(f"96 DPI: {at96}\n192 DPI: {at192}")
+        check(at96["dpi"] == 96 and at192["dpi"] == 192,
+              f"the window's DPI is {at96['dpi']} and {at192['dpi']}, expected 96 and 192")
+
+        def ratio(key, index=None):
+            a = at96[key] if index is None else at96[key][index]
+            b = at192[key] if index is None else at192[key][index]
+            return b / a if a else 0.0
+
+        for what, value, low, high in (("client width", ratio("client", 0), 1.9, 2.1),
+                                       ("client height", ratio("client", 1), 1.9, 2.1),
+                                       ("IP column's width", ratio("ip_column"), 1.95, 2.05),
+                                       ("row height", ratio("row_height"), 1.6, 2.4),
+                                       ("text height", ratio("text_height"), 1.7, 2.3)):
+            check(low <= value <= high, f"192 DPI: the {what} is {value:.2f} times its "
+                  f"96-DPI size, expected {low}..{high}")
+        for at in (at96, at192):
+            check(at["row_height"] >= at["text_height"],
+                  f"{at['dpi']} DPI: rows {at['row_height']} px high for text "
+                  f"{at['text_height']} px")
+            clipped = [f"{b['caption']!r} {b['extent'][0]}x{b['extent'][1]} in "
+                       f"{b['client'][0]}x{b['client'][1]}" for b in at["buttons"]
+                       if b["extent"][0] + 4 > b["client"][0] or b["extent"][1] > b["client"][1]]
+            check(not clipped, f"{at['dpi']} DPI: captions clipped by their buttons: {clipped}")
+        log("192 DPI: dialog, columns, rows and font twice as large; every caption fits its "
+            f"button ({time.monotonic() - started:.1f} s in all)")
+    finally:
+        wineserver = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+        if os.access(wineserver, os.X_OK):
+            subprocess.run([wineserver, "-k"], env=lab.env, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 def scenario_preview(lab, args):
     """Click a row and press Preview: the test pattern plays in the pane;
     --snapshot writes a PNG of the stream's size without a display."""
@@ -2174,6 +2342,7 @@ SCENARIOS = {
     "twolan": (scenario_twolan, 1, 2),
     "cli": (scenario_cli, 1, 1),
     "wine-cli": (scenario_wine_cli, 1, 1),
+    "wine-window": (scenario_wine_window, 1, 1),
     "close-log": (scenario_close_log, 1, 1),
     "confirm": (scenario_confirm, 1, 1),
     "confirm-cli": (scenario_confirm_cli, 1, 1),
@@ -2220,6 +2389,7 @@ def main():
     parser.add_argument("--app", required=True)
     parser.add_argument("--camsim", required=True)
     parser.add_argument("--rtsp")
+    parser.add_argument("--driver", help="win_window_driver.exe (wine-window)")
     parser.add_argument("--vlan", default=os.path.join(SOURCE_ROOT, "scripts", "vlan.sh"))
     parser.add_argument("--screenshot", help="save the window here at the end (preview)")
     parser.add_argument("--close-bound", type=float, default=2.0,
@@ -2227,7 +2397,7 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the lab's files")
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
-    for name in ("app", "camsim", "rtsp", "vlan", "screenshot"):
+    for name in ("app", "camsim", "rtsp", "vlan", "screenshot", "driver"):
         if getattr(args, name):
             setattr(args, name, os.path.abspath(getattr(args, name)))
     function, hosts, lans = SCENARIOS[args.scenario]
@@ -2237,8 +2407,11 @@ def main():
         for path in (args.app, args.camsim):
             if not reason and not os.access(path, os.X_OK):
                 reason = f"{path} is not built"
-        if not reason and args.scenario == "wine-cli" and not shutil.which("wine"):
+        if not reason and args.scenario.startswith("wine-") and not shutil.which("wine"):
             reason = "Wine is not installed (apt-get install wine64)"
+        if not reason and args.scenario == "wine-window" and not (
+                args.driver and os.access(args.driver, os.X_OK)):
+            reason = f"the window's driver ({args.driver or '--driver'}) is not built"
         if not reason and args.scenario in ("preview", "close", "preview-login",
                                             "preview-stopped") and not (
                 args.rtsp and os.access(args.rtsp, os.X_OK)):
@@ -2250,6 +2423,7 @@ def main():
                 "/usr/bin/python3", os.path.abspath(__file__), "--inside", args.scenario,
                 "--app", args.app, "--camsim", args.camsim, "--close-bound", str(args.close_bound)]
         argv += ["--rtsp", args.rtsp] if args.rtsp else []
+        argv += ["--driver", args.driver] if args.driver else []
         argv += ["--screenshot", args.screenshot] if args.screenshot else []
         argv += ["--keep"] if args.keep else []
         # Ctrl+C reaches vlan.sh too, which stops the scenario and removes

@@ -468,11 +468,18 @@ void SearchWindow::OnDispInfo(NMLVDISPINFOW* info) {
 }
 
 void SearchWindow::OnSize(int cx, int cy) {
-    const MainWindowLayout layout = ComputeMainWindowLayout(cx, cy);
-    const auto place = [this](int id, const ControlRect& rect) {
+    // The layout is in 96-DPI pixels: computed for the client's size at 96
+    // DPI, then every rectangle scaled to the window's DPI (at 200 % the
+    // buttons are twice as large, so their captions fit).
+    const UINT dpi = GetDpiForWindow(m_hwnd);
+    const int scale = dpi == 0 ? 96 : static_cast<int>(dpi);
+    const MainWindowLayout layout =
+        ComputeMainWindowLayout(MulDiv(cx, 96, scale), MulDiv(cy, 96, scale));
+    const auto place = [this, scale](int id, const ControlRect& rect) {
         if (HWND control = GetDlgItem(m_hwnd, id)) {
-            MoveWindow(control, rect.x, rect.y, std::max(0, rect.width), std::max(0, rect.height),
-                       TRUE);
+            MoveWindow(control, MulDiv(rect.x, scale, 96), MulDiv(rect.y, scale, 96),
+                       std::max(0, MulDiv(rect.width, scale, 96)),
+                       std::max(0, MulDiv(rect.height, scale, 96)), TRUE);
         }
     };
     place(IDC_PREVIEW, layout.previewButton);
@@ -483,7 +490,7 @@ void SearchWindow::OnSize(int cx, int cy) {
     place(IDC_DEVICE_LIST, layout.deviceList);
     place(IDC_PROGRESS, layout.progressBar);
     // The reason line: across the middle of the pane.
-    const int lineHeight = Scaled(32);
+    const int lineHeight = 32;
     ControlRect reason = layout.videoPane;
     reason.x += 4;
     reason.width -= 8;
