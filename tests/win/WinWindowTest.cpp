@@ -147,10 +147,26 @@ class RecordingPlayer final : public qdipc::win::PreviewPlayer {
 public:
     std::string Play(HWND, const std::string& location) override {
         locations.push_back(location);
-        return "No picture: no answer from the test";
+        return reason;
     }
     void Stop() override {}
+    void Sample() override { ++samples; }
+    std::string StreamInfoText() override {
+        return "rtsp://10.0.0.1/channel1/1\nCodec: H264\nReadings: " + std::to_string(samples);
+    }
+    // Answers from a thread of its own, as libvlc does, unless silent.
+    std::string SaveSnapshot(const std::string& path, SnapshotDone done) override {
+        snapshots.push_back(path);
+        if (!silent) {
+            std::thread([done, path] { done(path); }).detach();
+        }
+        return {};
+    }
     std::vector<std::string> locations;
+    std::vector<std::string> snapshots;
+    std::string reason = "No picture: no answer from the test";
+    int samples = 0;
+    bool silent = false;
 };
 
 std::wstring Text(HWND window) {
@@ -291,6 +307,10 @@ protected:
             return true;
         };
         options.chooseSaveFile = [this](HWND) { return (dir_.Path() / "list.csv").wstring(); };
+        options.chooseSnapshotFile = [this](HWND, const std::wstring& proposed) {
+            proposedSnapshots_.push_back(proposed);
+            return (dir_.Path() / "shot").wstring();
+        };
         window_ = std::make_unique<qdipc::win::SearchWindow>(std::move(options));
         ASSERT_TRUE(window_->Create());
         main_ = window_->Handle();
@@ -315,6 +335,7 @@ protected:
     int answer_ = IDNO;  // how questions are answered
     std::vector<std::vector<std::wstring>> menus_;
     std::vector<std::wstring> urls_;
+    std::vector<std::wstring> proposedSnapshots_;
     std::vector<int> modal_;
     std::unique_ptr<qdipc::win::SearchWindow> window_;
     HWND main_ = nullptr;
@@ -687,7 +708,10 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
     const std::vector<std::wstring> idle = {L"Assign Addresses…:off",
                                             L"Settings…:off",
                                             L"Preview:off",
+                                            L"Stream Info:off",
+                                            L"Save Snapshot…:off",
                                             L"Open Web Page:off",
+                                            L"Device Details…:off",
                                             L"|",
                                             L"Copy:off",
                                             L"Copy IP:off",
@@ -718,7 +742,10 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
     PumpFor(100ms);
     ASSERT_EQ(menus_.size(), 3u);  // once, not again for the keyboard's own request
     EXPECT_EQ(menus_[2], menus_[1]);
-    EXPECT_EQ(menus_[1][5], L"Copy");
+    EXPECT_EQ(menus_[1][3], L"Stream Info");
+    EXPECT_EQ(menus_[1][4], L"Save Snapshot…");
+    EXPECT_EQ(menus_[1][6], L"Device Details…:off");  // the Linux window's only
+    EXPECT_EQ(menus_[1][8], L"Copy");
 
     ASSERT_EQ(ListView_GetSelectedCount(list_), 2u);
     RowCommand(main_, qdipc::RowCommand::CopyIp);
@@ -744,9 +771,49 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
     EXPECT_EQ(window_->BarText(), L"3 cameras · 3 flagged · 2 selected · 0 gone");
     SendMessageW(main_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list_), MAKELPARAM(-1, -1));
     ASSERT_EQ(menus_.size(), 4u);
-    EXPECT_EQ(menus_[3][9], L"Keep &Watching:checked");
+    EXPECT_EQ(menus_[3][12], L"Keep &Watching:checked");
     RowCommand(main_, qdipc::RowCommand::KeepWatching);
     EXPECT_FALSE(window_->Model().Watching());
+}
+
+TEST_F(WinWindowTest, StreamInfoAndSnapshotThroughThePlayer) {
+    Open({NumberedCamera(1)});
+    SearchFor(1);
+    ListView_SetItemState(list_, 0, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+    player_->reason.clear();  // a picture is on its way
+    Click(main_, IDC_PREVIEW);
+    ASSERT_EQ(player_->locations.size(), 1u);
+    // The counters are read once a second while the pane plays.
+    ASSERT_TRUE(PumpUntil([&] { return player_->samples >= 1; }, 3s));
+    const int read = player_->samples;
+    RowCommand(main_, qdipc::RowCommand::StreamInfo);
+    ASSERT_EQ(boxes_.size(), 1u);
+    // Read once more as it opens; shown as the player words it.
+    EXPECT_EQ(boxes_[0].text,
+              L"rtsp://10.0.0.1/channel1/1\nCodec: H264\nReadings: " + std::to_wstring(read + 1));
+    EXPECT_EQ(boxes_[0].flags, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+
+    // HOST-YYYYMMDD-HHMMSS.png offered; ".png" added to a name without one.
+    RowCommand(main_, qdipc::RowCommand::SaveSnapshot);
+    ASSERT_EQ(proposedSnapshots_.size(), 1u);
+    const std::wstring name = std::filesystem::path(proposedSnapshots_[0]).filename().wstring();
+    EXPECT_EQ(name.size(), std::wstring(L"10.0.0.1-20260101-000000.png").size()) << name;
+    EXPECT_EQ(name.rfind(L"10.0.0.1-", 0), 0u) << name;
+    const std::string shot = qdipc::win::Utf8((dir_.Path() / "shot.png").wstring());
+    EXPECT_EQ(player_->snapshots, (std::vector<std::string>{shot}));
+    ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 2; }, 5s));
+    EXPECT_EQ(boxes_[1].text, L"Snapshot saved: " + qdipc::win::Wide(shot));
+
+    // A player that never answers: a second request is refused while the
+    // first waits, and the wait ends after 5 s.
+    player_->silent = true;
+    RowCommand(main_, qdipc::RowCommand::SaveSnapshot);
+    RowCommand(main_, qdipc::RowCommand::SaveSnapshot);
+    EXPECT_EQ(player_->snapshots.size(), 2u);
+    ASSERT_EQ(boxes_.size(), 3u);
+    EXPECT_EQ(boxes_[2].text, L"A snapshot is still being taken; try again in a moment");
+    ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 4; }, 8s));
+    EXPECT_EQ(boxes_[3].text, L"Snapshot not saved: no picture was written within 5 s");
 }
 
 TEST_F(WinWindowTest, AssignDialogPlansAndSendsThroughTheEngine) {

@@ -46,6 +46,9 @@ struct WinWindowOptions {
     // Asks where "Save List As…" writes; an empty answer saves nothing;
     // empty: the system's save dialog.
     std::function<std::wstring(HWND owner)> chooseSaveFile{};
+    // Asks where "Save Snapshot…" writes, offering proposed (a full path);
+    // an empty answer saves nothing; empty: the system's save dialog.
+    std::function<std::wstring(HWND owner, const std::wstring& proposed)> chooseSnapshotFile{};
 };
 
 // The row menu's command IDs: kRowCommandBase + RowCommand.
@@ -85,8 +88,9 @@ public:
     std::wstring BarText() const { return m_barText; }
     std::wstring PaneReason() const;
 
-    // Shows a box through the seam (settings windows use it too).
-    void ShowMessage(const std::wstring& text, UINT flags);
+    // Shows a box through the seam (settings windows use it too); caption:
+    // the program's name unless given.
+    void ShowMessage(const std::wstring& text, UINT flags, const std::wstring& caption = {});
     // Asks a yes/no question through the seam; IDYES or IDNO.
     int Ask(const std::wstring& question);
     // A settings window's Modify: sends the record, says how it went.
@@ -116,6 +120,11 @@ private:
     void SaveList();
     void OpenDiagnosis();
     void OpenAssign();
+    void ShowStreamInfo();
+    void SaveSnapshot();
+    // The answer to snapshot request (empty file: none written).
+    void OnSnapshotAnswer(unsigned request, const std::string& file);
+    void FinishSnapshot(const std::wstring& failure);
     // Closing with records unsent or changes unconfirmed asks; true to close.
     bool MayClose();
     void ToggleWatching();
@@ -144,6 +153,10 @@ private:
     std::vector<std::unique_ptr<DiagnoseWindow>> m_diagnoseWindows;
     std::vector<std::unique_ptr<AssignWindow>> m_assignWindows;
     bool m_drainPosted = false;
+    // What the pane plays (empty: nothing), and the snapshot waited for.
+    std::string m_playingLocation;
+    std::wstring m_snapshotPath;
+    unsigned m_snapshotRequest = 0;
     // The row menu was opened from the keyboard: the keyboard's own
     // WM_CONTEXTMENU that may follow is not a second request.
     bool m_menuFromKey = false;
