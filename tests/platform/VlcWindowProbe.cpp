@@ -84,6 +84,10 @@ int main(int argc, char** argv) {
     RowCommand(main, qdipc::RowCommand::SaveSnapshot);
     Pump(std::chrono::milliseconds(200));  // the snapshot's answer is posted
 
+    // Hidden first: Wine's own wait for a window to leave the screen is
+    // not the window's closing.
+    ShowWindow(main, SW_HIDE);
+    Pump(std::chrono::milliseconds(100));
     const auto start = std::chrono::steady_clock::now();
     window.reset();
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(

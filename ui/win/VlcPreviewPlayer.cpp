@@ -39,8 +39,12 @@ public:
         return m_preview.PlayLocation(location, pane);
     }
     void Stop() override {
-        // Clears the handler first: no answer after this.
-        m_preview.Close(kPreviewCloseLimit);
+        // Once: the window calls it as it is destroyed and again as its
+        // object goes. Clears the handler first: no answer after this.
+        if (!m_closed) {
+            m_closed = true;
+            m_preview.Close(kPreviewCloseLimit);
+        }
     }
     void Sample() override {
         m_preview.Sample(std::chrono::steady_clock::now().time_since_epoch());
@@ -64,6 +68,7 @@ public:
 private:
     std::mutex m_mutex;
     SnapshotDone m_snapshotDone;
+    bool m_closed = false;
     VlcRuntimePreview m_preview;  // last: its handler uses the members above
 };
 
