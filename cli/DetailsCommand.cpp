@@ -38,10 +38,6 @@ std::string JsonText(std::string_view text) {
     return out + "\"";
 }
 
-std::string Addressing(const std::optional<bool>& dhcp) {
-    return !dhcp ? "" : *dhcp ? "dhcp" : "static";
-}
-
 std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& why) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
@@ -119,34 +115,6 @@ CommandLine ParseDetailsCommandLine(const std::vector<std::string>& args) {
     return result;
 }
 
-std::string FormatDetailsText(const std::string& address, const OnvifDetails& details) {
-    std::string out;
-    const auto line = [&](const char* label, std::string_view value) {
-        out += label;
-        out += EscapeControls(value);
-        out += '\n';
-    };
-    line("Address:       ", address);
-    line("Manufacturer:  ", details.manufacturer);
-    line("Model:         ", details.model);
-    line("Firmware:      ", details.firmware);
-    line("Serial number: ", details.serial);
-    line("Hardware ID:   ", details.hardwareId);
-    line("Clock offset:  ", details.clockOffset ? std::to_string(details.clockOffset->count()) +
-                                                      " s (the device's clock minus this PC's)"
-                                                : std::string("unknown"));
-    for (const OnvifNetworkInterface& interface : details.interfaces) {
-        const std::string addressing = Addressing(interface.dhcp);
-        line("Interface:     ", interface.name + " MAC " + interface.mac +
-                                    (addressing.empty() ? "" : " " + addressing));
-    }
-    for (const OnvifStream& stream : details.streams) {
-        line("Stream:        ", stream.profileName + " (" + stream.profileToken + ") " +
-                                    (stream.uri.empty() ? "no RTSP location" : stream.uri));
-    }
-    return out;
-}
-
 std::string FormatDetailsJson(const std::string& address, const OnvifDetails& details) {
     std::string out = "{\"address\": " + JsonText(address);
     out += ", \"manufacturer\": " + JsonText(details.manufacturer);
@@ -161,7 +129,7 @@ std::string FormatDetailsJson(const std::string& address, const OnvifDetails& de
         const OnvifNetworkInterface& interface = details.interfaces[i];
         out += (i ? ", " : "") + std::string("{\"name\": ") + JsonText(interface.name) +
                ", \"mac\": " + JsonText(interface.mac) +
-               ", \"addressing\": " + JsonText(Addressing(interface.dhcp)) + "}";
+               ", \"addressing\": " + JsonText(AddressingWord(interface.dhcp)) + "}";
     }
     out += "], \"streams\": [";
     for (std::size_t i = 0; i < details.streams.size(); ++i) {

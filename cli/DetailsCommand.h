@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "discovery/OnvifDetailsText.h"
 #include "discovery/OnvifDevice.h"
 
 namespace qdipc {
@@ -23,8 +24,8 @@ inline constexpr int kExitDeviceRefused = 3;
 // [--format text|json]. A wrong one is a UsageError with its message.
 CommandLine ParseDetailsCommandLine(const std::vector<std::string>& args);
 
-// The facts as --details prints them.
-std::string FormatDetailsText(const std::string& address, const OnvifDetails& details);
+// The facts as --details prints them (the text: FormatDetailsText, which the
+// windows show too).
 std::string FormatDetailsJson(const std::string& address, const OnvifDetails& details);
 
 // Asks for the password when --user is given without --password-file (the

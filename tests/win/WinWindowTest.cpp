@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "discovery/OnvifDetailsText.h"
 #include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
 #include "tests/discovery/TestReplies.h"
@@ -255,7 +256,7 @@ protected:
     void Open(std::vector<CameraReply> cameras,
               std::function<qdipc::PortOwnerLookup(std::uint16_t)> portOwners = {}) {
         cameras_ = std::make_unique<LoopbackCameras>(std::move(cameras), receivePort_);
-        qdipc::win::WinWindowOptions options;
+        qdipc::win::WinWindowOptions options = options_;
         options.config.searchDestination = {"127.0.0.1", cameras_->Port()};
         options.config.settingsDestination = {"127.0.0.1", cameras_->Port()};
         options.config.receiver.bind = {"127.0.0.1", receivePort_};
@@ -337,6 +338,8 @@ protected:
     std::vector<std::wstring> urls_;
     std::vector<std::wstring> proposedSnapshots_;
     std::vector<int> modal_;
+    // Seams a test sets before Open.
+    qdipc::win::WinWindowOptions options_;
     std::unique_ptr<qdipc::win::SearchWindow> window_;
     HWND main_ = nullptr;
     HWND list_ = nullptr;
@@ -744,7 +747,7 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
     EXPECT_EQ(menus_[2], menus_[1]);
     EXPECT_EQ(menus_[1][3], L"Stream Info");
     EXPECT_EQ(menus_[1][4], L"Save Snapshot…");
-    EXPECT_EQ(menus_[1][6], L"Device Details…:off");  // the Linux window's only
+    EXPECT_EQ(menus_[1][6], L"Device Details…");
     EXPECT_EQ(menus_[1][8], L"Copy");
 
     ASSERT_EQ(ListView_GetSelectedCount(list_), 2u);
@@ -814,6 +817,71 @@ TEST_F(WinWindowTest, StreamInfoAndSnapshotThroughThePlayer) {
     EXPECT_EQ(boxes_[2].text, L"A snapshot is still being taken; try again in a moment");
     ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 4; }, 8s));
     EXPECT_EQ(boxes_[3].text, L"Snapshot not saved: no picture was written within 5 s");
+}
+
+TEST_F(WinWindowTest, DeviceDetailsAskTheDeviceAndForALoginOnce) {
+    // The device wants a login, refuses "guest" and answers "admin".
+    std::mutex mutex;
+    std::vector<std::string> asked;  // "ADDRESS user", "ADDRESS -" without a login
+    qdipc::OnvifDetails answer;
+    answer.status = qdipc::OnvifStatus::Ok;
+    answer.manufacturer = "Acme\x01";
+    answer.model = "C-1";
+    answer.streams.push_back({"main", "p0", "rtsp://10.0.0.2/main"});
+    options_.queryDetails = [&](const qdipc::OnvifTarget& target,
+                                const std::optional<qdipc::OnvifLogin>& login) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            asked.push_back(qdipc::AddressText(target) + " " + (login ? login->user : "-"));
+        }
+        qdipc::OnvifDetails details;
+        if (!login) {
+            details.status = qdipc::OnvifStatus::NeedsLogin;
+            details.reason = "the device asks for a user name and password";
+        } else if (login->user != "admin" || login->password != "pw") {
+            details.status = qdipc::OnvifStatus::Refused;
+            details.reason = "the device refused the user name and password";
+        } else {
+            details = answer;
+        }
+        return details;
+    };
+    std::vector<std::string> prompts;
+    std::vector<qdipc::OnvifLogin> logins = {{"guest", "x"}, {"admin", "pw"}};
+    options_.askLogin = [&](HWND, const std::string& address, const std::string& known) {
+        prompts.push_back(address + " " + known);
+        std::optional<qdipc::OnvifLogin> login;
+        if (!logins.empty()) {
+            login = logins.front();
+            logins.erase(logins.begin());
+        }
+        return login;
+    };
+    Open({NumberedCamera(1), NumberedCamera(2)});
+    SearchFor(2);
+    ListView_SetItemState(list_, 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    RowCommand(main_, qdipc::RowCommand::DeviceDetails);
+    ASSERT_EQ(window_->DetailsWindows().size(), 1u);
+    const auto& details = *window_->DetailsWindows()[0];
+    const std::string expected = qdipc::FormatDetailsText("10.0.0.2", answer);
+    ASSERT_TRUE(PumpUntil([&] { return details.Text() == expected; }, 5s)) << details.Text();
+    EXPECT_NE(expected.find("Acme\\x01"), std::string::npos);  // escaped, as everywhere
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(asked,
+                  (std::vector<std::string>{"10.0.0.2 -", "10.0.0.2 guest", "10.0.0.2 admin"}));
+    }
+    // Asked again after the refusal, offering the user name entered before.
+    EXPECT_EQ(prompts, (std::vector<std::string>{"10.0.0.2 ", "10.0.0.2 guest"}));
+
+    // The login is kept for this address: a second window asks with it at once.
+    RowCommand(main_, qdipc::RowCommand::DeviceDetails);
+    ASSERT_EQ(window_->DetailsWindows().size(), 2u);
+    ASSERT_TRUE(PumpUntil([&] { return window_->DetailsWindows()[1]->Text() == expected; }, 5s));
+    EXPECT_EQ(prompts.size(), 2u);
+    const std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(asked.back(), "10.0.0.2 admin");
+    EXPECT_EQ(asked.size(), 4u);
 }
 
 TEST_F(WinWindowTest, AssignDialogPlansAndSendsThroughTheEngine) {

@@ -94,6 +94,7 @@ SearchWindow::~SearchWindow() {
     // The dialogs hold reservations in the model's runs: they go first.
     m_assignWindows.clear();
     m_diagnoseWindows.clear();
+    m_detailsWindows.clear();
     for (SettingWindow* window : m_settingWindows) {
         delete window;
     }
@@ -703,10 +704,8 @@ void SearchWindow::ShowRowMenu(POINT at) {
         ClientToScreen(m_list, &at);
     }
     HMENU menu = CreatePopupMenu();
-    // Device Details… is the Linux window's only.
-    const auto items =
-        RowMenuItems(SelectedCount(), m_model.List().RowCount(), m_model.Watching(),
-                     [](RowCommand command) { return command != RowCommand::DeviceDetails; });
+    const auto items = RowMenuItems(SelectedCount(), m_model.List().RowCount(), m_model.Watching(),
+                                    [](RowCommand) { return true; });
     for (const RowMenuItem& item : items) {
         if (item.separatorBefore) {
             AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -750,7 +749,8 @@ void SearchWindow::RunRowCommand(RowCommand command) {
             OpenWebPages();
             break;
         case RowCommand::DeviceDetails:
-            break;  // not offered here
+            OpenDetails();
+            break;
         case RowCommand::Copy:
             CopyText(RowsClipboardText(m_model.List(), rows));
             break;
@@ -910,6 +910,21 @@ bool SearchWindow::MayClose() {
     }
     changes.StopSending(SearchWindowModel::Clock::now());
     return true;
+}
+
+void SearchWindow::OpenDetails() {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty()) {
+        return;
+    }
+    // The focused row when it is selected, else the first selected.
+    const int focused = ListView_GetNextItem(m_list, -1, LVNI_FOCUSED | LVNI_SELECTED);
+    MakeRowCurrent(focused >= 0 ? focused : rows.front());
+    auto window = std::make_unique<DetailsWindow>(m_currentIp, m_logins, m_options.queryDetails,
+                                                  m_options.askLogin);
+    if (window->Create(m_hwnd)) {
+        m_detailsWindows.push_back(std::move(window));
+    }
 }
 
 void SearchWindow::ShowStreamInfo() {

@@ -11,12 +11,14 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ui/RowMenu.h"
 #include "ui/SearchWindowModel.h"
+#include "ui/win/DetailsWindow.h"
 #include "ui/win/PreviewSeam.h"
 
 namespace qdipc::win {
@@ -49,6 +51,11 @@ struct WinWindowOptions {
     // Asks where "Save Snapshot…" writes, offering proposed (a full path);
     // an empty answer saves nothing; empty: the system's save dialog.
     std::function<std::wstring(HWND owner, const std::wstring& proposed)> chooseSnapshotFile{};
+    // "Device Details…": asks a device's service (on a thread of its own)
+    // and asks the operator for a login; empty: the device over HTTP and the
+    // "Camera login" prompt. Tests answer here.
+    DetailsWindow::Query queryDetails{};
+    DetailsWindow::AskLogin askLogin{};
 };
 
 // The row menu's command IDs: kRowCommandBase + RowCommand.
@@ -85,6 +92,10 @@ public:
     const std::vector<std::unique_ptr<DiagnoseWindow>>& DiagnoseWindows() const {
         return m_diagnoseWindows;
     }
+    // The Device Details windows opened so far, the latest last.
+    const std::vector<std::unique_ptr<DetailsWindow>>& DetailsWindows() const {
+        return m_detailsWindows;
+    }
     std::wstring BarText() const { return m_barText; }
     std::wstring PaneReason() const;
 
@@ -120,6 +131,7 @@ private:
     void SaveList();
     void OpenDiagnosis();
     void OpenAssign();
+    void OpenDetails();
     void ShowStreamInfo();
     void SaveSnapshot();
     // The answer to snapshot request (empty file: none written).
@@ -152,6 +164,10 @@ private:
     std::vector<SettingWindow*> m_settingWindows;
     std::vector<std::unique_ptr<DiagnoseWindow>> m_diagnoseWindows;
     std::vector<std::unique_ptr<AssignWindow>> m_assignWindows;
+    // The logins entered for devices, by address, for this run only; the
+    // details windows use it and go first.
+    std::map<std::string, OnvifLogin> m_logins;
+    std::vector<std::unique_ptr<DetailsWindow>> m_detailsWindows;
     bool m_drainPosted = false;
     // What the pane plays (empty: nothing), and the snapshot waited for.
     std::string m_playingLocation;
