@@ -26,6 +26,42 @@ struct libvlc_event_t;
 
 namespace qdipc {
 
+// libvlc 3's libvlc_media_stats_t, field for field.
+struct VlcMediaStats {
+    int readBytes;
+    float inputBitrate;
+    int demuxReadBytes;
+    float demuxBitrate;
+    int demuxCorrupted;
+    int demuxDiscontinuity;
+    int decodedVideo;
+    int decodedAudio;
+    int displayedPictures;
+    int lostPictures;
+    int playedAudioBuffers;
+    int lostAudioBuffers;
+    int sentPackets;
+    int sentBytes;
+    float sendBitrate;
+};
+
+// The leading fields of libvlc 3's libvlc_media_track_t, the only ones read.
+struct VlcMediaTrackHead {
+    std::uint32_t codec;
+    std::uint32_t originalFourcc;
+    int id;
+    int type;  // 1: video (libvlc_track_video)
+};
+
+// libvlc 3's event numbers and the leading fields of libvlc_event_t.
+inline constexpr int kVlcSnapshotTakenEvent = 0x110;  // libvlc_MediaPlayerSnapshotTaken
+inline constexpr int kVlcVideoTrack = 1;
+struct VlcEventHead {
+    int type;
+    void* object;
+    const char* snapshotFile;  // u.media_player_snapshot_taken.psz_filename
+};
+
 // The libvlc 3 calls the preview makes, each named as the library exports it.
 struct VlcFunctions {
     libvlc_instance_t* (*libvlc_new)(int argc, const char* const* argv) = nullptr;
@@ -49,6 +85,14 @@ struct VlcFunctions {
                                  unsigned* height) = nullptr;
     int (*libvlc_video_take_snapshot)(libvlc_media_player_t* player, unsigned video,
                                       const char* path, unsigned width, unsigned height) = nullptr;
+    // For Stream Info: the player's media (a new reference), its counters,
+    // its tracks and a codec's name.
+    libvlc_media_t* (*libvlc_media_player_get_media)(libvlc_media_player_t* player) = nullptr;
+    int (*libvlc_media_get_stats)(libvlc_media_t* media, VlcMediaStats* stats) = nullptr;
+    unsigned (*libvlc_media_tracks_get)(libvlc_media_t* media,
+                                        VlcMediaTrackHead*** tracks) = nullptr;
+    void (*libvlc_media_tracks_release)(VlcMediaTrackHead** tracks, unsigned count) = nullptr;
+    const char* (*libvlc_media_get_codec_description)(int type, std::uint32_t codec) = nullptr;
 };
 
 struct VlcRuntime {

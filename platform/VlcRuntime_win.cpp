@@ -79,6 +79,12 @@ bool ResolveAll(HMODULE module, VlcFunctions& f) {
     all &= Resolve(module, "libvlc_event_attach", f.libvlc_event_attach);
     all &= Resolve(module, "libvlc_video_get_size", f.libvlc_video_get_size);
     all &= Resolve(module, "libvlc_video_take_snapshot", f.libvlc_video_take_snapshot);
+    all &= Resolve(module, "libvlc_media_player_get_media", f.libvlc_media_player_get_media);
+    all &= Resolve(module, "libvlc_media_get_stats", f.libvlc_media_get_stats);
+    all &= Resolve(module, "libvlc_media_tracks_get", f.libvlc_media_tracks_get);
+    all &= Resolve(module, "libvlc_media_tracks_release", f.libvlc_media_tracks_release);
+    all &=
+        Resolve(module, "libvlc_media_get_codec_description", f.libvlc_media_get_codec_description);
     return all;
 }
 

@@ -5,11 +5,15 @@
 // window owns one per pane, on its UI thread.
 
 #include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/VlcRuntime.h"
 #include "preview/ReleaseQueue.h"
+#include "preview/StreamFacts.h"
 
 namespace qdipc {
 
@@ -29,6 +33,25 @@ public:
     // that is no plain dotted quad is never connected to ("No picture: the
     // camera reports no valid IP address").
     std::string Play(std::string_view ip, void* window);
+    // Plays a location made from a checked IP (PreviewLocationFor), with the
+    // preview's caching; the reason line as Play gives it.
+    std::string PlayLocation(const std::string& location, void* window);
+
+    // Takes one reading of the playing stream's counters, codec and picture
+    // size for Stream Info (at: the steady clock's time of it); the window
+    // calls it about once a second while something plays.
+    void Sample(std::chrono::nanoseconds at);
+    // What plays and how: the location, then the facts (FormatStreamFacts)
+    // once a picture was shown, else "No picture yet: " and why.
+    std::string StreamInfoText() const;
+
+    // Asks libvlc to write the picture shown to path as PNG, without waiting
+    // for it: empty when asked (the snapshot handler then names the file
+    // written, or gives an empty name), else the reason there is none.
+    std::string TakeSnapshot(const std::string& path);
+    // Runs on a thread of libvlc's for the answer to TakeSnapshot; never
+    // after it was replaced or Close or the destructor ran.
+    void SetSnapshotHandler(std::function<void(const std::string& file)> handler);
 
     // Stops and releases the player, off the caller's thread (libvlc's stop
     // joins the player's threads, which can take seconds on a silent
@@ -41,13 +64,20 @@ public:
     bool Close(std::chrono::milliseconds limit);
 
 private:
+    struct SnapshotRelay;
     void ReleaseAll();
+    std::optional<StreamStatsSample> ReadStats() const;
 
     VlcFunctions m_vlc;  // a copy: the release thread may outlive this object
     ReleaseQueue m_releases;
     libvlc_instance_t* m_instance = nullptr;
     libvlc_media_player_t* m_player = nullptr;
     bool m_closed = false;
+    std::string m_location;  // what m_player plays
+    StreamFactsMeter m_meter;
+    // Shared with the release jobs: the snapshot callback's data lives as
+    // long as any player that may call it.
+    std::shared_ptr<SnapshotRelay> m_relay;
 };
 
 }  // namespace qdipc

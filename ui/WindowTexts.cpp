@@ -1,7 +1,9 @@
 #include "ui/WindowTexts.h"
 
 #include <algorithm>
+#include <cstdio>
 
+#include "discovery/DeviceCodecs.h"
 #include "discovery/DeviceList.h"
 
 namespace qdipc {
@@ -22,6 +24,16 @@ std::string ListCountsText(const DeviceList& list, int selected, bool watching) 
 
 std::string StreamLocationFor(const std::string& ip) {
     return "rtsp://" + ip + "/channel1/1";
+}
+
+std::string SnapshotFileName(const std::string& location, const std::tm& local) {
+    const std::size_t start = location.find("://");
+    std::string host = start == std::string::npos ? std::string() : location.substr(start + 3);
+    host = host.substr(0, host.find_first_of(":/"));
+    char stamp[80];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return (ParseIpv4Strict(host) ? host : std::string("snapshot")) + "-" + stamp + ".png";
 }
 
 std::string CheckResultText(CheckResult result) {

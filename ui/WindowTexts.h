@@ -1,6 +1,7 @@
 #pragma once
 // Texts both windows show, made in one place.
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@ std::string ListCountsText(const DeviceList& list, int selected, bool watching);
 
 // "rtsp://" + ip + "/channel1/1", the stream the Preview button plays.
 std::string StreamLocationFor(const std::string& ip);
+
+// The name offered for a snapshot of the stream at location taken at the
+// local time given: "HOST-YYYYMMDD-HHMMSS.png", "snapshot-..." where the
+// location's host is no plain dotted quad.
+std::string SnapshotFileName(const std::string& location, const std::tm& local);
 
 // The diagnosis dialog's words: "ok", "PROBLEM", "not checked"; and its
 // summary, "No problem found." or "N problems found; the fix is in each row."

@@ -233,5 +233,124 @@ TEST(VlcRuntimePreviewTest, NoConnectionWithoutAPlainAddress) {
               (std::vector<std::string>{"[off] stop", "[off] player release", "[off] release"}));
 }
 
+// The stream a player "plays" for Stream Info and snapshots: counters set by
+// the test, one video track, the snapshot event's handler as attached.
+struct FakeStream {
+    VlcMediaStats stats{};
+    VlcMediaTrackHead track{0x34363268, 0, 0, kVlcVideoTrack};  // "h264"
+    VlcMediaTrackHead* tracks[1] = {&track};
+    int mediaReferences = 0;  // given by new_location and get_media, less those released
+    int snapshotResult = 0;
+    std::vector<std::string> snapshots;
+    void (*callback)(const libvlc_event_t*, void*) = nullptr;
+    void* callbackData = nullptr;
+};
+FakeStream g_stream;
+
+VlcFunctions StreamFunctions() {
+    g_stream = FakeStream{};
+    VlcFunctions f = RecordingFunctions();
+    f.libvlc_media_new_location = [](libvlc_instance_t*, const char*) {
+        ++g_stream.mediaReferences;
+        return kMedia;
+    };
+    f.libvlc_media_release = [](libvlc_media_t*) { --g_stream.mediaReferences; };
+    f.libvlc_media_player_get_media = [](libvlc_media_player_t*) {
+        ++g_stream.mediaReferences;
+        return kMedia;
+    };
+    f.libvlc_media_get_stats = [](libvlc_media_t*, VlcMediaStats* stats) {
+        *stats = g_stream.stats;
+        return 1;
+    };
+    f.libvlc_media_tracks_get = [](libvlc_media_t*, VlcMediaTrackHead*** tracks) {
+        g_stream.tracks[0] = &g_stream.track;
+        *tracks = g_stream.tracks;
+        return 1u;
+    };
+    f.libvlc_media_tracks_release = [](VlcMediaTrackHead**, unsigned) {};
+    // No description: the code's four characters stand for it.
+    f.libvlc_media_get_codec_description = [](int, std::uint32_t) -> const char* {
+        return nullptr;
+    };
+    f.libvlc_video_get_size = [](libvlc_media_player_t*, unsigned, unsigned* w, unsigned* h) {
+        *w = 640;
+        *h = 480;
+        return 0;
+    };
+    f.libvlc_media_player_event_manager = [](libvlc_media_player_t*) {
+        return reinterpret_cast<libvlc_event_manager_t*>(0x40);
+    };
+    f.libvlc_event_attach = [](libvlc_event_manager_t*, int type,
+                               void (*callback)(const libvlc_event_t*, void*), void* data) {
+        if (type == kVlcSnapshotTakenEvent) {
+            g_stream.callback = callback;
+            g_stream.callbackData = data;
+        }
+        return 0;
+    };
+    f.libvlc_video_take_snapshot = [](libvlc_media_player_t*, unsigned video, const char* path,
+                                      unsigned width, unsigned height) {
+        g_stream.snapshots.push_back(std::string(path) + " " + std::to_string(video) + " " +
+                                     std::to_string(width) + "x" + std::to_string(height));
+        return g_stream.snapshotResult;
+    };
+    return f;
+}
+
+void SendSnapshotEvent(const char* file) {
+    const VlcEventHead event{kVlcSnapshotTakenEvent, kPlayer, file};
+    g_stream.callback(reinterpret_cast<const libvlc_event_t*>(&event), g_stream.callbackData);
+}
+
+TEST(VlcRuntimePreviewTest, StreamInfoFromTheCountersAndSnapshotsOfThePictureShown) {
+    StartRecording();
+    VlcRuntimePreview preview(StreamFunctions());
+    const std::string idle =
+        "No picture yet: nothing plays in the preview; choose a camera and press Preview";
+    EXPECT_EQ(preview.StreamInfoText(), idle);
+    EXPECT_EQ(preview.TakeSnapshot("C:\\shot.png"), idle);
+
+    ASSERT_EQ(preview.Play("10.77.0.21", nullptr), "");
+    // Played, but no picture counted yet: no snapshot is asked for.
+    preview.Sample(std::chrono::seconds(10));
+    EXPECT_EQ(preview.StreamInfoText(),
+              "rtsp://10.77.0.21/channel1/1\nNo picture yet: waiting for the stream's first "
+              "picture");
+    EXPECT_EQ(preview.TakeSnapshot("C:\\shot.png"),
+              "No picture yet: waiting for the stream's first picture");
+    g_stream.stats.readBytes = 125000;
+    g_stream.stats.displayedPictures = 25;
+    g_stream.stats.lostPictures = 2;
+    preview.Sample(std::chrono::seconds(11));
+    EXPECT_EQ(preview.StreamInfoText(),
+              "rtsp://10.77.0.21/channel1/1\nCodec: h264\nResolution: 640 × 480\n"
+              "Frame rate: 25.0 frames/s\nBitrate: 1.00 Mbit/s\nLost or late frames: 2");
+    // Each reading released the media reference it took.
+    EXPECT_EQ(g_stream.mediaReferences, 0);
+
+    std::vector<std::string> answers;
+    preview.SetSnapshotHandler([&](const std::string& file) { answers.push_back(file); });
+    EXPECT_EQ(preview.TakeSnapshot("C:\\shot.png"), "");
+    g_stream.snapshotResult = -1;
+    EXPECT_EQ(preview.TakeSnapshot("C:\\other.png"),
+              "No picture yet: the stream has no picture to keep at the moment");
+    // At the stream's own size, of the first video.
+    EXPECT_EQ(g_stream.snapshots,
+              (std::vector<std::string>{"C:\\shot.png 0 0x0", "C:\\other.png 0 0x0"}));
+    ASSERT_NE(g_stream.callback, nullptr);
+    SendSnapshotEvent("C:\\shot.png");
+    SendSnapshotEvent(nullptr);
+    EXPECT_EQ(answers, (std::vector<std::string>{"C:\\shot.png", ""}));
+    // A player replaced starts its figures afresh; none answers after Close.
+    ASSERT_EQ(preview.Play("10.77.0.22", nullptr), "");
+    EXPECT_EQ(preview.StreamInfoText(),
+              "rtsp://10.77.0.22/channel1/1\nNo picture yet: waiting for the stream's first "
+              "picture");
+    EXPECT_TRUE(preview.Close(std::chrono::seconds(10)));
+    SendSnapshotEvent("C:\\late.png");
+    EXPECT_EQ(answers.size(), 2u);
+}
+
 }  // namespace
 }  // namespace qdipc

@@ -1,8 +1,12 @@
 // A stand-in libvlc.dll for the loader's test under Wine: it exports the
 // calls the preview makes and appends each call with its arguments, one a
 // line, to the file named by QDIPC_VLC_STUB_LOG. libvlc_get_version returns
-// QDIPC_VLC_STUB_VERSION, else "3.0.20 Vetinari". Only the C runtime is used,
-// so the library needs no DLL of its own.
+// QDIPC_VLC_STUB_VERSION, else "3.0.20 Vetinari". The stream it "plays" is
+// H.264 at 1280 × 720 whose counters grow by 25 pictures, 3 of them lost,
+// and 100,000 bytes a reading; a snapshot is answered at once with the
+// snapshot event naming the path. QDIPC_VLC_STUB_STOP_MS makes the stop of
+// a player take that long. Only the C runtime is used, so the library
+// needs no DLL of its own.
 
 #include <windows.h>
 
@@ -31,6 +35,47 @@ void Record(const char* format, ...) {
 
 // Distinct handles, so that the log shows which object each call got.
 int g_instance, g_media, g_player, g_events;
+
+// The snapshot event's handler, as attached.
+using Callback = void (*)(const void* event, void* data);
+Callback g_snapshotCallback = nullptr;
+void* g_snapshotData = nullptr;
+
+// libvlc 3's layouts of what the stub hands out.
+struct Stats {
+    int readBytes;
+    float inputBitrate;
+    int demuxReadBytes;
+    float demuxBitrate;
+    int demuxCorrupted;
+    int demuxDiscontinuity;
+    int decodedVideo;
+    int decodedAudio;
+    int displayedPictures;
+    int lostPictures;
+    int rest[4];
+    float sendBitrate;
+};
+struct Track {
+    unsigned codec;
+    unsigned originalFourcc;
+    int id;
+    int type;
+    int profile;
+    int level;
+    void* video;
+    unsigned bitrate;
+    char* language;
+    char* description;
+};
+struct Event {
+    int type;
+    void* object;
+    const char* file;
+};
+int g_readings = 0;
+Track g_track{0x34363268 /* "h264" */, 0, 0, 1, 0, 0, nullptr, 0, nullptr, nullptr};
+Track* g_tracks[] = {&g_track};
 
 }  // namespace
 
@@ -89,6 +134,10 @@ __declspec(dllexport) int libvlc_media_player_play(void* player) {
 
 __declspec(dllexport) void libvlc_media_player_stop(void* player) {
     Record("libvlc_media_player_stop %s", player == &g_player ? "player" : "?");
+    // A silent camera: libvlc's stop waits for the stream's threads.
+    if (const char* wait = std::getenv("QDIPC_VLC_STUB_STOP_MS")) {
+        Sleep(static_cast<DWORD>(std::atoi(wait)));
+    }
 }
 
 __declspec(dllexport) void* libvlc_media_player_event_manager(void* player) {
@@ -96,31 +145,63 @@ __declspec(dllexport) void* libvlc_media_player_event_manager(void* player) {
     return &g_events;
 }
 
-__declspec(dllexport) int libvlc_event_attach(void* manager, int type, void* callback, void* data) {
-    Record("libvlc_event_attach %d", type);
-    (void)manager;
-    (void)callback;
-    (void)data;
+__declspec(dllexport) int libvlc_event_attach(void* manager, int type, Callback callback,
+                                              void* data) {
+    Record("libvlc_event_attach %s %d", manager == &g_events ? "events" : "?", type);
+    if (type == 0x110) {
+        g_snapshotCallback = callback;
+        g_snapshotData = data;
+    }
     return 0;
 }
 
 __declspec(dllexport) int libvlc_video_get_size(void* player, unsigned video, unsigned* width,
                                                 unsigned* height) {
-    (void)player;
     (void)video;
-    *width = 0;
-    *height = 0;
-    return -1;
+    *width = player == &g_player ? 1280 : 0;
+    *height = player == &g_player ? 720 : 0;
+    return player == &g_player ? 0 : -1;
 }
 
 __declspec(dllexport) int libvlc_video_take_snapshot(void* player, unsigned video, const char* path,
                                                      unsigned width, unsigned height) {
-    (void)player;
-    (void)video;
-    (void)path;
-    (void)width;
-    (void)height;
-    return -1;
+    Record("libvlc_video_take_snapshot %s %u %s %u %u", player == &g_player ? "player" : "?", video,
+           path, width, height);
+    if (g_snapshotCallback != nullptr) {
+        const Event event{0x110, player, path};
+        g_snapshotCallback(&event, g_snapshotData);
+    }
+    return 0;
+}
+
+__declspec(dllexport) void* libvlc_media_player_get_media(void* player) {
+    return player == &g_player ? &g_media : nullptr;
+}
+
+__declspec(dllexport) int libvlc_media_get_stats(void* media, Stats* stats) {
+    if (media != &g_media) {
+        return 0;
+    }
+    ++g_readings;
+    *stats = Stats{};
+    stats->readBytes = 100000 * g_readings;
+    stats->displayedPictures = 25 * g_readings;
+    stats->lostPictures = 3 * g_readings;
+    return 1;
+}
+
+__declspec(dllexport) unsigned libvlc_media_tracks_get(void* media, Track*** tracks) {
+    *tracks = media == &g_media ? g_tracks : nullptr;
+    return media == &g_media ? 1 : 0;
+}
+
+__declspec(dllexport) void libvlc_media_tracks_release(Track** tracks, unsigned count) {
+    (void)tracks;
+    (void)count;
+}
+
+__declspec(dllexport) const char* libvlc_media_get_codec_description(int type, unsigned codec) {
+    return type == 1 && codec == 0x34363268 ? "H264 - MPEG-4 AVC (part 10)" : nullptr;
 }
 
 }  // extern "C"

@@ -5,12 +5,15 @@ The stub (VlcStub.cpp) is put where an installed VLC lies: a folder named by
 HKLM or HKCU\\Software\\VideoLAN\\VLC InstallDir (written with `wine reg add`
 into the build's one Wine prefix), or C:\\Program Files\\VideoLAN\\VLC. The
 probe (VlcRuntimeProbe.cpp) loads it as the window does and plays a camera's
-preview; the stub logs the calls it got. The keys and folders are removed
-again at the end. Exit 77 without Wine.
+preview; the stub logs the calls it got. The window probe (VlcWindowProbe.cpp)
+does the same through the Windows window's pane, its Stream Info and Save
+Snapshot…, on a private Xvfb display. The keys and folders are removed again
+at the end. Exit 77 without Wine.
 """
 
 import argparse
 import os
+import re
 import shutil
 import sys
 import tempfile
@@ -41,14 +44,22 @@ def main():
     parser.add_argument("--probe", required=True)
     parser.add_argument("--stub", required=True)
     parser.add_argument("--prefix", required=True)
+    parser.add_argument("--window-run", required=True)
+    parser.add_argument("--window-probe", required=True)
+    parser.add_argument("--window-prefix", required=True)
     args = parser.parse_args()
 
     wine = Wine(args.wine_run, args.prefix)
+    # The window's prefix is another: in one whose desktop was started
+    # without a display (as every other program here runs), no window can
+    # be made.
+    window_wine = Wine(args.window_run, args.window_prefix)
     failures = []
     work = tempfile.mkdtemp(prefix="vlc-runtime-", dir=os.path.dirname(args.probe))
     program_files_videolan = os.path.join(args.prefix, "drive_c", "Program Files", "VideoLAN")
     program_files_vlc = os.path.join(program_files_videolan, "VLC")
     log = os.path.join(work, "calls.log")
+    snapshot = os.path.join(work, "shot")  # the window adds ".png"
 
     def install(name, data=None):
         folder = os.path.join(work, name)
@@ -61,17 +72,25 @@ def main():
                 out.write(data)
         return folder
 
-    def probe(case, version=None):
+    def probe(case, version=None, window=False, stop_ms=None):
         if os.path.exists(log):
             os.remove(log)
         env = {"QDIPC_VLC_STUB_LOG": windows_path(log)}
+        if stop_ms is not None:
+            env["QDIPC_VLC_STUB_STOP_MS"] = str(stop_ms)
         if version is not None:
             env["QDIPC_VLC_STUB_VERSION"] = version
-        result = wine.run(args.probe, env=env)
-        found = {}
+        if window:
+            result = window_wine.run(args.window_probe, windows_path(snapshot), env=env)
+        else:
+            result = wine.run(args.probe, env=env)
+        found = {"boxes": []}
         for line in result.stdout.decode(errors="replace").splitlines():
             key, _, value = line.partition(": ")
-            found[key] = value.rstrip("\r")
+            if key == "box":
+                found["boxes"].append(value.rstrip("\r"))
+            else:
+                found[key] = value.rstrip("\r")
         calls = open(log).read().splitlines() if os.path.exists(log) else []
         if result.returncode != 0:
             failures.append(f"{case}: probe exit status {result.returncode}: {result.stderr!r}")
@@ -119,6 +138,8 @@ def main():
             "libvlc_media_add_option media :network-caching=300",
             "libvlc_media_player_new_from_media media",
             "libvlc_media_release media",
+            "libvlc_media_player_event_manager player",
+            "libvlc_event_attach events 272",  # the snapshot event
             "libvlc_media_player_set_hwnd player 0000000000001234",
             "libvlc_media_player_play player",
             "libvlc_media_player_stop player",
@@ -128,6 +149,55 @@ def main():
         if [c.lower() for c in calls] != [w.lower() for w in wanted]:
             failures.append("HKLM: calls:\n  got      %s\n  expected %s"
                             % ("\n           ".join(calls), "\n           ".join(wanted)))
+
+        # The window's pane: the same calls with the pane's handle, the
+        # facts of the stub's stream in Stream Info, a snapshot asked for and
+        # answered, and closing that waits for the release, bounded.
+        reg_clear(window_wine, work)
+        reg_add(window_wine, "HKLM", machine)
+        found, calls = probe("window", window=True)
+        expect("window", "pane", found.get("pane"), "")
+        played = [c for c in calls if not c.startswith("libvlc_new argument")]
+        expect("window", "location", played[2:4], [
+            "libvlc_media_new_location instance rtsp://10.77.0.21/channel1/1",
+            "libvlc_media_add_option media :network-caching=300"])
+        if not any(c.startswith("libvlc_media_player_set_hwnd player ") and
+                   not c.endswith(" 0000000000000000") for c in calls):
+            failures.append("window: no pane handle given: %r" % calls)
+        expect("window", "proposed", (found.get("proposed") or "").rsplit("\\", 1)[-1][:11],
+               "10.77.0.21-")
+        boxes = found["boxes"]
+        info = re.fullmatch(
+            r"rtsp://10\.77\.0\.21/channel1/1 \| Codec: H264 - MPEG-4 AVC \(part 10\) \| "
+            r"Resolution: 1280 × 720 \| Frame rate: \d+\.\d frames/s \| "
+            r"Bitrate: [\d.]+ [kM]bit/s \| Lost or late frames: [1-9]\d*",
+            boxes[0] if boxes else "")
+        if not info:
+            failures.append("window: Stream Info: %r" % boxes[:1])
+        expect("window", "snapshot box", boxes[1:],
+               ["Snapshot saved: " + windows_path(snapshot) + ".png"])
+        expect("window", "snapshot call",
+               [c for c in calls if c.startswith("libvlc_video_take_snapshot")],
+               ["libvlc_video_take_snapshot player 0 %s.png 0 0" % windows_path(snapshot)])
+        expect("window", "calls end", calls[-3:], [
+            "libvlc_media_player_stop player", "libvlc_media_player_release player",
+            "libvlc_release instance"])
+        # A camera whose stop takes 20 s: the window waits 2 s for it, once,
+        # not 20.
+        found, calls = probe("window, silent camera", window=True, stop_ms=20000)
+        if not 2000 <= int(found.get("close-ms", "99999")) < 3500:
+            failures.append("window, silent camera: closing took %s ms" % found.get("close-ms"))
+        expect("window, silent camera", "last call", calls[-1:],
+               ["libvlc_media_player_stop player"])
+
+        # Missing: the pane shows the loader's reason, Stream Info too.
+        reg_clear(window_wine, work)
+        found, calls = probe("window, nothing installed", window=True)
+        expect("window, nothing installed", "pane", found.get("pane"),
+               "No picture: VLC 3 (64-bit) is not installed")
+        expect("window, nothing installed", "calls", calls, [])
+        expect("window, nothing installed", "boxes", found["boxes"],
+               ["No picture: VLC 3 (64-bit) is not installed"] * 2)
 
         # The version is checked before anything is played.
         found, calls = probe("VLC 2", version="2.2.8 Weatherwax")
@@ -179,6 +249,7 @@ def main():
             failures.append("damaged: reason: " + found.get("reason", ""))
     finally:
         reg_clear(wine, work)
+        reg_clear(window_wine, work)
         shutil.rmtree(program_files_videolan, ignore_errors=True)
         shutil.rmtree(work, ignore_errors=True)
 

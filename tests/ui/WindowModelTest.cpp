@@ -212,15 +212,34 @@ TEST(RowMenuTest, ItemsFollowSelectionRowsWatchingAndWhatTheWindowOffers) {
         return text;
     };
     EXPECT_EQ(states(qdipc::RowMenuItems(0, 0, false, all)),
-              "Assign Addresses…:off Settings…:off Preview:off Open Web Page:off |Copy:off "
+              "Assign Addresses…:off Settings…:off Preview:off Stream Info:off Save Snapshot…:off "
+              "Open Web Page:off Device Details…:off |Copy:off "
               "Copy IP:off Copy MAC:off |Keep &Watching:on Save &List As…:off |Diagnose "
               "Network…:on ");
     EXPECT_EQ(states(qdipc::RowMenuItems(2, 5, true, all)),
-              "Assign Addresses…:on Settings…:on Preview:on Open Web Page:on |Copy:on "
+              "Assign Addresses…:on Settings…:on Preview:on Stream Info:on Save Snapshot…:on "
+              "Open Web Page:on Device Details…:on |Copy:on "
               "Copy IP:on Copy MAC:on |Keep &Watching:on+ Save &List As…:on |Diagnose "
               "Network…:on ");
     const auto noAssign = [](RowCommand command) { return command != RowCommand::AssignAddresses; };
     EXPECT_FALSE(qdipc::RowMenuItems(1, 1, false, noAssign).front().enabled);
+}
+
+TEST(SnapshotFileNameTest, HostAndLocalTimeElsePlainSnapshot) {
+    std::tm local{};
+    local.tm_year = 2026 - 1900;
+    local.tm_mon = 0;
+    local.tm_mday = 9;
+    local.tm_hour = 7;
+    local.tm_min = 5;
+    local.tm_sec = 3;
+    EXPECT_EQ(qdipc::SnapshotFileName("rtsp://10.0.0.5/channel1/1", local),
+              "10.0.0.5-20260109-070503.png");
+    EXPECT_EQ(qdipc::SnapshotFileName("rtsp://10.0.0.5:8554/x", local),
+              "10.0.0.5-20260109-070503.png");
+    // No plain dotted quad (a name, a path in the host part, nothing playing).
+    EXPECT_EQ(qdipc::SnapshotFileName("rtsp://cam..\\x/y", local), "snapshot-20260109-070503.png");
+    EXPECT_EQ(qdipc::SnapshotFileName("", local), "snapshot-20260109-070503.png");
 }
 
 TEST(RowMenuTest, WebPageAddressTakesPlainAddressesAndRealPorts) {

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "discovery/OnvifDetailsText.h"
 #include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
 #include "tests/discovery/TestReplies.h"
@@ -147,10 +148,26 @@ class RecordingPlayer final : public qdipc::win::PreviewPlayer {
 public:
     std::string Play(HWND, const std::string& location) override {
         locations.push_back(location);
-        return "No picture: no answer from the test";
+        return reason;
     }
     void Stop() override {}
+    void Sample() override { ++samples; }
+    std::string StreamInfoText() override {
+        return "rtsp://10.0.0.1/channel1/1\nCodec: H264\nReadings: " + std::to_string(samples);
+    }
+    // Answers from a thread of its own, as libvlc does, unless silent.
+    std::string SaveSnapshot(const std::string& path, SnapshotDone done) override {
+        snapshots.push_back(path);
+        if (!silent) {
+            std::thread([done, path] { done(path); }).detach();
+        }
+        return {};
+    }
     std::vector<std::string> locations;
+    std::vector<std::string> snapshots;
+    std::string reason = "No picture: no answer from the test";
+    int samples = 0;
+    bool silent = false;
 };
 
 std::wstring Text(HWND window) {
@@ -239,7 +256,7 @@ protected:
     void Open(std::vector<CameraReply> cameras,
               std::function<qdipc::PortOwnerLookup(std::uint16_t)> portOwners = {}) {
         cameras_ = std::make_unique<LoopbackCameras>(std::move(cameras), receivePort_);
-        qdipc::win::WinWindowOptions options;
+        qdipc::win::WinWindowOptions options = options_;
         options.config.searchDestination = {"127.0.0.1", cameras_->Port()};
         options.config.settingsDestination = {"127.0.0.1", cameras_->Port()};
         options.config.receiver.bind = {"127.0.0.1", receivePort_};
@@ -291,6 +308,10 @@ protected:
             return true;
         };
         options.chooseSaveFile = [this](HWND) { return (dir_.Path() / "list.csv").wstring(); };
+        options.chooseSnapshotFile = [this](HWND, const std::wstring& proposed) {
+            proposedSnapshots_.push_back(proposed);
+            return (dir_.Path() / "shot").wstring();
+        };
         window_ = std::make_unique<qdipc::win::SearchWindow>(std::move(options));
         ASSERT_TRUE(window_->Create());
         main_ = window_->Handle();
@@ -315,7 +336,10 @@ protected:
     int answer_ = IDNO;  // how questions are answered
     std::vector<std::vector<std::wstring>> menus_;
     std::vector<std::wstring> urls_;
+    std::vector<std::wstring> proposedSnapshots_;
     std::vector<int> modal_;
+    // Seams a test sets before Open.
+    qdipc::win::WinWindowOptions options_;
     std::unique_ptr<qdipc::win::SearchWindow> window_;
     HWND main_ = nullptr;
     HWND list_ = nullptr;
@@ -687,7 +711,10 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
     const std::vector<std::wstring> idle = {L"Assign Addresses…:off",
                                             L"Settings…:off",
                                             L"Preview:off",
+                                            L"Stream Info:off",
+                                            L"Save Snapshot…:off",
                                             L"Open Web Page:off",
+                                            L"Device Details…:off",
                                             L"|",
                                             L"Copy:off",
                                             L"Copy IP:off",
@@ -718,7 +745,10 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
     PumpFor(100ms);
     ASSERT_EQ(menus_.size(), 3u);  // once, not again for the keyboard's own request
     EXPECT_EQ(menus_[2], menus_[1]);
-    EXPECT_EQ(menus_[1][5], L"Copy");
+    EXPECT_EQ(menus_[1][3], L"Stream Info");
+    EXPECT_EQ(menus_[1][4], L"Save Snapshot…");
+    EXPECT_EQ(menus_[1][6], L"Device Details…");
+    EXPECT_EQ(menus_[1][8], L"Copy");
 
     ASSERT_EQ(ListView_GetSelectedCount(list_), 2u);
     RowCommand(main_, qdipc::RowCommand::CopyIp);
@@ -744,9 +774,114 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
     EXPECT_EQ(window_->BarText(), L"3 cameras · 3 flagged · 2 selected · 0 gone");
     SendMessageW(main_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list_), MAKELPARAM(-1, -1));
     ASSERT_EQ(menus_.size(), 4u);
-    EXPECT_EQ(menus_[3][9], L"Keep &Watching:checked");
+    EXPECT_EQ(menus_[3][12], L"Keep &Watching:checked");
     RowCommand(main_, qdipc::RowCommand::KeepWatching);
     EXPECT_FALSE(window_->Model().Watching());
+}
+
+TEST_F(WinWindowTest, StreamInfoAndSnapshotThroughThePlayer) {
+    Open({NumberedCamera(1)});
+    SearchFor(1);
+    ListView_SetItemState(list_, 0, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+    player_->reason.clear();  // a picture is on its way
+    Click(main_, IDC_PREVIEW);
+    ASSERT_EQ(player_->locations.size(), 1u);
+    // The counters are read once a second while the pane plays.
+    ASSERT_TRUE(PumpUntil([&] { return player_->samples >= 1; }, 3s));
+    const int read = player_->samples;
+    RowCommand(main_, qdipc::RowCommand::StreamInfo);
+    ASSERT_EQ(boxes_.size(), 1u);
+    // Read once more as it opens; shown as the player words it.
+    EXPECT_EQ(boxes_[0].text,
+              L"rtsp://10.0.0.1/channel1/1\nCodec: H264\nReadings: " + std::to_wstring(read + 1));
+    EXPECT_EQ(boxes_[0].flags, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+
+    // HOST-YYYYMMDD-HHMMSS.png offered; ".png" added to a name without one.
+    RowCommand(main_, qdipc::RowCommand::SaveSnapshot);
+    ASSERT_EQ(proposedSnapshots_.size(), 1u);
+    const std::wstring name = std::filesystem::path(proposedSnapshots_[0]).filename().wstring();
+    EXPECT_EQ(name.size(), std::wstring(L"10.0.0.1-20260101-000000.png").size()) << name;
+    EXPECT_EQ(name.rfind(L"10.0.0.1-", 0), 0u) << name;
+    const std::string shot = qdipc::win::Utf8((dir_.Path() / "shot.png").wstring());
+    EXPECT_EQ(player_->snapshots, (std::vector<std::string>{shot}));
+    ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 2; }, 5s));
+    EXPECT_EQ(boxes_[1].text, L"Snapshot saved: " + qdipc::win::Wide(shot));
+
+    // A player that never answers: a second request is refused while the
+    // first waits, and the wait ends after 5 s.
+    player_->silent = true;
+    RowCommand(main_, qdipc::RowCommand::SaveSnapshot);
+    RowCommand(main_, qdipc::RowCommand::SaveSnapshot);
+    EXPECT_EQ(player_->snapshots.size(), 2u);
+    ASSERT_EQ(boxes_.size(), 3u);
+    EXPECT_EQ(boxes_[2].text, L"A snapshot is still being taken; try again in a moment");
+    ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 4; }, 8s));
+    EXPECT_EQ(boxes_[3].text, L"Snapshot not saved: no picture was written within 5 s");
+}
+
+TEST_F(WinWindowTest, DeviceDetailsAskTheDeviceAndForALoginOnce) {
+    // The device wants a login, refuses "guest" and answers "admin".
+    std::mutex mutex;
+    std::vector<std::string> asked;  // "ADDRESS user", "ADDRESS -" without a login
+    qdipc::OnvifDetails answer;
+    answer.status = qdipc::OnvifStatus::Ok;
+    answer.manufacturer = "Acme\x01";
+    answer.model = "C-1";
+    answer.streams.push_back({"main", "p0", "rtsp://10.0.0.2/main"});
+    options_.queryDetails = [&](const qdipc::OnvifTarget& target,
+                                const std::optional<qdipc::OnvifLogin>& login) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            asked.push_back(qdipc::AddressText(target) + " " + (login ? login->user : "-"));
+        }
+        qdipc::OnvifDetails details;
+        if (!login) {
+            details.status = qdipc::OnvifStatus::NeedsLogin;
+            details.reason = "the device asks for a user name and password";
+        } else if (login->user != "admin" || login->password != "pw") {
+            details.status = qdipc::OnvifStatus::Refused;
+            details.reason = "the device refused the user name and password";
+        } else {
+            details = answer;
+        }
+        return details;
+    };
+    std::vector<std::string> prompts;
+    std::vector<qdipc::OnvifLogin> logins = {{"guest", "x"}, {"admin", "pw"}};
+    options_.askLogin = [&](HWND, const std::string& address, const std::string& known) {
+        prompts.push_back(address + " " + known);
+        std::optional<qdipc::OnvifLogin> login;
+        if (!logins.empty()) {
+            login = logins.front();
+            logins.erase(logins.begin());
+        }
+        return login;
+    };
+    Open({NumberedCamera(1), NumberedCamera(2)});
+    SearchFor(2);
+    ListView_SetItemState(list_, 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    RowCommand(main_, qdipc::RowCommand::DeviceDetails);
+    ASSERT_EQ(window_->DetailsWindows().size(), 1u);
+    const auto& details = *window_->DetailsWindows()[0];
+    const std::string expected = qdipc::FormatDetailsText("10.0.0.2", answer);
+    ASSERT_TRUE(PumpUntil([&] { return details.Text() == expected; }, 5s)) << details.Text();
+    EXPECT_NE(expected.find("Acme\\x01"), std::string::npos);  // escaped, as everywhere
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(asked,
+                  (std::vector<std::string>{"10.0.0.2 -", "10.0.0.2 guest", "10.0.0.2 admin"}));
+    }
+    // Asked again after the refusal, offering the user name entered before.
+    EXPECT_EQ(prompts, (std::vector<std::string>{"10.0.0.2 ", "10.0.0.2 guest"}));
+
+    // The login is kept for this address: a second window asks with it at once.
+    RowCommand(main_, qdipc::RowCommand::DeviceDetails);
+    ASSERT_EQ(window_->DetailsWindows().size(), 2u);
+    ASSERT_TRUE(PumpUntil([&] { return window_->DetailsWindows()[1]->Text() == expected; }, 5s));
+    EXPECT_EQ(prompts.size(), 2u);
+    const std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(asked.back(), "10.0.0.2 admin");
+    EXPECT_EQ(asked.size(), 4u);
 }
 
 TEST_F(WinWindowTest, AssignDialogPlansAndSendsThroughTheEngine) {

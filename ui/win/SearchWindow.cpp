@@ -5,8 +5,11 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <utility>
 
@@ -27,6 +30,14 @@ namespace {
 
 constexpr UINT kRepliesWaiting = WM_APP + 1;  // posted by the worker's wake call
 constexpr UINT_PTR kTickTimer = 1;
+// Stream Info's readings while the pane plays, and the wait for a snapshot.
+constexpr UINT_PTR kFactsTimer = 2;
+constexpr UINT_PTR kSnapshotTimer = 3;
+constexpr UINT kFactsIntervalMs = 1000;
+constexpr UINT kSnapshotLimitMs = 5000;
+// Posted by the player's snapshot answer: wParam the request, lParam a
+// std::string* with the file written (the window deletes it).
+constexpr UINT kSnapshotAnswer = WM_APP + 2;
 constexpr UINT kAboutCommandId = 0x10;
 constexpr UINT kDiagnoseCommandId = 0x20;
 constexpr UINT kKeepWatchingCommandId = 0x30;
@@ -83,6 +94,7 @@ SearchWindow::~SearchWindow() {
     // The dialogs hold reservations in the model's runs: they go first.
     m_assignWindows.clear();
     m_diagnoseWindows.clear();
+    m_detailsWindows.clear();
     for (SettingWindow* window : m_settingWindows) {
         delete window;
     }
@@ -154,12 +166,13 @@ std::wstring SearchWindow::PaneReason() const {
     return text;
 }
 
-void SearchWindow::ShowMessage(const std::wstring& text, UINT flags) {
+void SearchWindow::ShowMessage(const std::wstring& text, UINT flags, const std::wstring& caption) {
     if (m_options.messageBox) {
         m_options.messageBox(m_hwnd, text, flags);
         return;
     }
-    MessageBoxW(m_hwnd, text.c_str(), ProgramName().c_str(), flags);
+    MessageBoxW(m_hwnd, text.c_str(), caption.empty() ? ProgramName().c_str() : caption.c_str(),
+                flags);
 }
 
 INT_PTR CALLBACK SearchWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -224,11 +237,21 @@ INT_PTR SearchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 RefreshList();
                 ScheduleTick();
                 ShowBarText();
+            } else if (wParam == kFactsTimer) {
+                m_options.player->Sample();
+            } else if (wParam == kSnapshotTimer) {
+                FinishSnapshot(L"Snapshot not saved: no picture was written within " +
+                               std::to_wstring(kSnapshotLimitMs / 1000) + L" s");
             }
             return TRUE;
         case kRepliesWaiting:
             TakeReplies();
             return TRUE;
+        case kSnapshotAnswer: {
+            const std::unique_ptr<std::string> file(reinterpret_cast<std::string*>(lParam));
+            OnSnapshotAnswer(static_cast<unsigned>(wParam), *file);
+            return TRUE;
+        }
         case WM_CLOSE:
             if (MayClose()) {
                 DestroyWindow(m_hwnd);
@@ -237,6 +260,8 @@ INT_PTR SearchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DESTROY:
             m_wakeTarget.store(nullptr);
             KillTimer(m_hwnd, kTickTimer);
+            KillTimer(m_hwnd, kFactsTimer);
+            KillTimer(m_hwnd, kSnapshotTimer);
             m_options.player->Stop();
             PostQuitMessage(0);
             return TRUE;
@@ -519,8 +544,15 @@ void SearchWindow::OnPreview() {
     if (!ParseIpv4Strict(m_currentIp)) {
         reason = "No picture: the camera reports no valid IP address";
     } else {
-        reason = m_options.player->Play(GetDlgItem(m_hwnd, IDC_VIDEO_PANE),
-                                        StreamLocationFor(m_currentIp));
+        const std::string location = StreamLocationFor(m_currentIp);
+        reason = m_options.player->Play(GetDlgItem(m_hwnd, IDC_VIDEO_PANE), location);
+        m_playingLocation = reason.empty() ? location : std::string();
+    }
+    // Stream Info reads the counters once a second while something plays.
+    if (m_playingLocation.empty()) {
+        KillTimer(m_hwnd, kFactsTimer);
+    } else {
+        SetTimer(m_hwnd, kFactsTimer, kFactsIntervalMs, nullptr);
     }
     SetDlgItemTextW(m_hwnd, IDC_PANE_REASON, Wide(EscapeControls(reason)).c_str());
 }
@@ -718,8 +750,17 @@ void SearchWindow::RunRowCommand(RowCommand command) {
         case RowCommand::Preview:
             OnPreview();
             break;
+        case RowCommand::StreamInfo:
+            ShowStreamInfo();
+            break;
+        case RowCommand::SaveSnapshot:
+            SaveSnapshot();
+            break;
         case RowCommand::OpenWebPage:
             OpenWebPages();
+            break;
+        case RowCommand::DeviceDetails:
+            OpenDetails();
             break;
         case RowCommand::Copy:
             CopyText(RowsClipboardText(m_model.List(), rows));
@@ -880,6 +921,116 @@ bool SearchWindow::MayClose() {
     }
     changes.StopSending(SearchWindowModel::Clock::now());
     return true;
+}
+
+void SearchWindow::OpenDetails() {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty()) {
+        return;
+    }
+    // The focused row when it is selected, else the first selected.
+    const int focused = ListView_GetNextItem(m_list, -1, LVNI_FOCUSED | LVNI_SELECTED);
+    MakeRowCurrent(focused >= 0 ? focused : rows.front());
+    auto window = std::make_unique<DetailsWindow>(m_currentIp, m_logins, m_options.queryDetails,
+                                                  m_options.askLogin);
+    if (window->Create(m_hwnd)) {
+        m_detailsWindows.push_back(std::move(window));
+    }
+}
+
+void SearchWindow::ShowStreamInfo() {
+    m_options.player->Sample();  // the figures as of now
+    ShowMessage(Wide(m_options.player->StreamInfoText()), MB_OK | MB_ICONINFORMATION,
+                L"Stream Info");
+}
+
+void SearchWindow::SaveSnapshot() {
+    if (!m_snapshotPath.empty()) {
+        ShowMessage(L"A snapshot is still being taken; try again in a moment",
+                    MB_OK | MB_ICONWARNING);
+        return;
+    }
+    // HOST-YYYYMMDD-HHMMSS.png in the Pictures folder, else the working one.
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    std::tm local{};
+    local.tm_year = now.wYear - 1900;
+    local.tm_mon = now.wMonth - 1;
+    local.tm_mday = now.wDay;
+    local.tm_hour = now.wHour;
+    local.tm_min = now.wMinute;
+    local.tm_sec = now.wSecond;
+    std::filesystem::path proposed = Wide(SnapshotFileName(m_playingLocation, local));
+    PWSTR pictures = nullptr;
+    if (SHGetKnownFolderPath(FOLDERID_Pictures, 0, nullptr, &pictures) == S_OK) {
+        proposed = std::filesystem::path(pictures) / proposed;
+    }
+    CoTaskMemFree(pictures);
+    std::wstring path;
+    if (m_options.chooseSnapshotFile) {
+        path = m_options.chooseSnapshotFile(m_hwnd, proposed.wstring());
+    } else {
+        wchar_t file[MAX_PATH] = {};
+        proposed.wstring().copy(file, MAX_PATH - 1);
+        OPENFILENAMEW dialog{};
+        dialog.lStructSize = sizeof(dialog);
+        dialog.hwndOwner = m_hwnd;
+        dialog.lpstrFilter = L"PNG (*.png)\0*.png\0";
+        dialog.lpstrFile = file;
+        dialog.nMaxFile = MAX_PATH;
+        dialog.lpstrDefExt = L"png";
+        dialog.lpstrTitle = L"Save Snapshot";
+        dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+        if (GetSaveFileNameW(&dialog)) {
+            path = file;
+        }
+    }
+    if (path.empty()) {
+        return;  // cancelled
+    }
+    if (!std::filesystem::path(path).has_extension()) {
+        path += L".png";
+    }
+    const unsigned request = ++m_snapshotRequest;
+    const std::string reason = m_options.player->SaveSnapshot(
+        Utf8(path), [target = m_hwnd, request](const std::string& file) {
+            // libvlc's thread: the answer goes to the window's.
+            auto* copy = new std::string(file);
+            if (!PostMessageW(target, kSnapshotAnswer, request, reinterpret_cast<LPARAM>(copy))) {
+                delete copy;
+            }
+        });
+    if (!reason.empty()) {
+        ShowMessage(Wide(EscapeControls(reason)), MB_OK | MB_ICONWARNING);
+        return;
+    }
+    m_snapshotPath = path;
+    SetTimer(m_hwnd, kSnapshotTimer, kSnapshotLimitMs, nullptr);
+}
+
+void SearchWindow::OnSnapshotAnswer(unsigned request, const std::string& file) {
+    if (request != m_snapshotRequest || m_snapshotPath.empty()) {
+        return;  // one given up on
+    }
+    // The library names the path it was given, or nothing when the player
+    // had no picture to write.
+    FinishSnapshot(file.empty()
+                       ? Wide(NoPictureYetText("the stream has no picture to keep at the moment"))
+                       : std::wstring());
+}
+
+void SearchWindow::FinishSnapshot(const std::wstring& failure) {
+    KillTimer(m_hwnd, kSnapshotTimer);
+    const std::wstring path = std::exchange(m_snapshotPath, std::wstring());
+    if (path.empty()) {
+        return;
+    }
+    if (failure.empty()) {
+        ShowMessage(L"Snapshot saved: " + std::filesystem::path(path).make_preferred().wstring(),
+                    MB_OK | MB_ICONINFORMATION, L"Save Snapshot");
+    } else {
+        ShowMessage(failure, MB_OK | MB_ICONWARNING);
+    }
 }
 
 }  // namespace qdipc::win

@@ -11,12 +11,14 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ui/RowMenu.h"
 #include "ui/SearchWindowModel.h"
+#include "ui/win/DetailsWindow.h"
 #include "ui/win/PreviewSeam.h"
 
 namespace qdipc::win {
@@ -46,6 +48,14 @@ struct WinWindowOptions {
     // Asks where "Save List As…" writes; an empty answer saves nothing;
     // empty: the system's save dialog.
     std::function<std::wstring(HWND owner)> chooseSaveFile{};
+    // Asks where "Save Snapshot…" writes, offering proposed (a full path);
+    // an empty answer saves nothing; empty: the system's save dialog.
+    std::function<std::wstring(HWND owner, const std::wstring& proposed)> chooseSnapshotFile{};
+    // "Device Details…": asks a device's service (on a thread of its own)
+    // and asks the operator for a login; empty: the device over HTTP and the
+    // "Camera login" prompt. Tests answer here.
+    DetailsWindow::Query queryDetails{};
+    DetailsWindow::AskLogin askLogin{};
 };
 
 // The row menu's command IDs: kRowCommandBase + RowCommand.
@@ -82,11 +92,16 @@ public:
     const std::vector<std::unique_ptr<DiagnoseWindow>>& DiagnoseWindows() const {
         return m_diagnoseWindows;
     }
+    // The Device Details windows opened so far, the latest last.
+    const std::vector<std::unique_ptr<DetailsWindow>>& DetailsWindows() const {
+        return m_detailsWindows;
+    }
     std::wstring BarText() const { return m_barText; }
     std::wstring PaneReason() const;
 
-    // Shows a box through the seam (settings windows use it too).
-    void ShowMessage(const std::wstring& text, UINT flags);
+    // Shows a box through the seam (settings windows use it too); caption:
+    // the program's name unless given.
+    void ShowMessage(const std::wstring& text, UINT flags, const std::wstring& caption = {});
     // Asks a yes/no question through the seam; IDYES or IDNO.
     int Ask(const std::wstring& question);
     // A settings window's Modify: sends the record, says how it went.
@@ -116,6 +131,12 @@ private:
     void SaveList();
     void OpenDiagnosis();
     void OpenAssign();
+    void OpenDetails();
+    void ShowStreamInfo();
+    void SaveSnapshot();
+    // The answer to snapshot request (empty file: none written).
+    void OnSnapshotAnswer(unsigned request, const std::string& file);
+    void FinishSnapshot(const std::wstring& failure);
     // Closing with records unsent or changes unconfirmed asks; true to close.
     bool MayClose();
     void ToggleWatching();
@@ -143,7 +164,15 @@ private:
     std::vector<SettingWindow*> m_settingWindows;
     std::vector<std::unique_ptr<DiagnoseWindow>> m_diagnoseWindows;
     std::vector<std::unique_ptr<AssignWindow>> m_assignWindows;
+    // The logins entered for devices, by address, for this run only; the
+    // details windows use it and go first.
+    std::map<std::string, OnvifLogin> m_logins;
+    std::vector<std::unique_ptr<DetailsWindow>> m_detailsWindows;
     bool m_drainPosted = false;
+    // What the pane plays (empty: nothing), and the snapshot waited for.
+    std::string m_playingLocation;
+    std::wstring m_snapshotPath;
+    unsigned m_snapshotRequest = 0;
     // The row menu was opened from the keyboard: the keyboard's own
     // WM_CONTEXTMENU that may follow is not a second request.
     bool m_menuFromKey = false;

@@ -43,3 +43,11 @@
 #define IDC_ASSIGN_SKIPPED 1206
 #define IDC_ASSIGN_APPLY 1207
 #define IDC_ASSIGN_COUNTS 1208
+
+// Device Details dialog and its login prompt
+#define IDD_DETAILS 130
+#define IDC_DETAILS_TEXT 1301
+#define IDD_LOGIN 131
+#define IDC_LOGIN_QUESTION 1311
+#define IDC_LOGIN_USER 1312
+#define IDC_LOGIN_PASSWORD 1313

@@ -6,7 +6,9 @@
 
 #include "platform/Firewall.h"
 #include "platform/UdpSocket.h"
+#include "platform/VlcRuntime.h"
 #include "ui/win/SearchWindow.h"
+#include "ui/win/VlcPreviewPlayer.h"
 #include "ui/win/WideText.h"
 
 int RunWindowsWindow(int argc, char** argv) {
@@ -26,6 +28,8 @@ int RunWindowsWindow(int argc, char** argv) {
     // Per-monitor DPI awareness also where the manifest was not read.
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     qdipc::StartSocketLibrary();
+    // The installed VLC 3 plays the preview; without one the pane says why.
+    options.player = qdipc::win::MakePreviewPlayer(qdipc::LoadVlcRuntime());
     qdipc::win::SearchWindow window(options);
     if (!window.Create()) {
         return 1;
