@@ -13,6 +13,7 @@
 // go on.
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -104,8 +105,38 @@ public:
     struct UndoPlan {
         ProvisioningPlan plan;
         std::vector<int> rows;
+        // PlanUndoRun: why nothing can be undone ("Cannot read the rollback
+        // plan …", "Cannot undo: …"); empty when the orders may go.
+        std::string message{};
     };
     UndoPlan PlanUndo(const std::string& rollbackText) const;
+    // Undo This Run: PlanUndo of the first rollback plan of this model's
+    // runs, read from its file (bounded, as --plan reads).
+    UndoPlan PlanUndoRun() const;
+
+    // What the latest run has told (ChangeRuns' batch state): every record
+    // went out, or it ended (finished). A failure (nothing was sent: no
+    // rollback plan) abandons the run; the rollback plan's path is kept.
+    void RunStateChanged(bool finished, const std::string& failure,
+                         const std::filesystem::path& rollbackPath,
+                         const std::string& rollbackError);
+    // A run started and has not ended.
+    bool RunGoing() const { return running_; }
+    // "Retry Unconfirmed": once the run ended, while a row can be retried;
+    // "Undo This Run": once the run ended, when a rollback plan was written.
+    bool RetryEnabled() const { return !running_ && Counts().retry; }
+    bool UndoEnabled() const { return !running_ && !rollbackPaths_.empty(); }
+    // The message line: what the runs said last (their end, a failure, an
+    // undo refused, an export), else PlanMessage.
+    std::string Message() const { return message_.empty() ? PlanMessage() : message_; }
+    // Says this on the message line until the next plan (the export's words).
+    void SetMessage(std::string text) { message_ = std::move(text); }
+    // "Rollback plan (qd_ip_search --plan FILE puts the cameras back): A; B",
+    // "No rollback plan: why", or "" before any run.
+    std::string RollbackText() const;
+    const std::vector<std::filesystem::path>& RollbackPaths() const { return rollbackPaths_; }
+    // "N of M confirmed" (M: every row).
+    std::string ProgressText() const;
     // Camera index of the latest run has a new result; the row it belongs
     // to, or -1.
     int SetRunResult(std::size_t index, const ProvisioningCamera& camera);
@@ -117,6 +148,10 @@ public:
     // mac, ip = the new address, mask, gateway, mode), then old_ip, result
     // (CameraResultWord) and reason.
     std::string ResultsCsv() const;
+    // "Export Results…": ResultsCsv written whole to file; the message line's
+    // words ("Results written to …", "The results could not be written to
+    // …: why"), also kept as Message().
+    std::string ExportResults(const std::filesystem::path& file);
 
 private:
     void SetResult(std::size_t row, CameraResult result, ResultReason why, std::string detail = {});
@@ -137,6 +172,10 @@ private:
     // An opened plan: each row's order as the plan made it.
     bool fromPlan_ = false;
     std::vector<AssignOrder> planOrders_;
+    bool running_ = false;
+    std::string message_;
+    std::vector<std::filesystem::path> rollbackPaths_;
+    std::string rollbackError_;
 };
 
 }  // namespace qdipc

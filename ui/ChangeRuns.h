@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,11 +65,32 @@ public:
     Started Start(const NetSettingsRecord& stamped, const AssignOrder& order, bool rollback,
                   Clock::time_point now);
 
-    // A batch (the Assign dialog's Apply): each record stamped as it goes,
-    // paced, confirmed; onResult(index, camera) on each camera's new result.
-    // Answers why nothing was sent (no rollback plan), else empty.
-    std::string StartBatch(std::vector<AssignOrder> orders, bool rollback, Clock::time_point now,
-                           std::function<void(std::size_t, const ProvisioningCamera&)> onResult);
+    // What a batch's dialog shows of its run besides the results.
+    struct BatchState {
+        bool finished = false;  // nothing waits any more, or nothing was sent
+        // Nothing was sent because the rollback plan could not be written: why.
+        std::string failure;
+        // The rollback plan written before the first record, or why none was.
+        std::filesystem::path rollbackPath;
+        std::string rollbackError;
+    };
+    struct BatchSinks {
+        // Camera index has a new result.
+        std::function<void(std::size_t, const ProvisioningCamera&)> onResult;
+        // Every record went out, the run ended, or it failed before sending.
+        std::function<void(const BatchState&)> onState;
+    };
+    // A batch (the Assign dialog's Apply, Retry, Undo, an opened plan): each
+    // record stamped as it goes, paced, confirmed. With an address probe
+    // (the surroundings' probe), the orders' static addresses are probed
+    // once more on a thread of their own first (the window stays
+    // responsive), and those that answer are refused; the first record
+    // leaves on the Tick after the probe answered. A failure before sending
+    // (no rollback plan) reaches onState, maybe before this returns.
+    void StartBatch(std::vector<AssignOrder> orders, bool rollback, Clock::time_point now,
+                    BatchSinks sinks);
+    // How often Tick looks whether a probe has answered.
+    static constexpr std::chrono::milliseconds kProbePoll{20};
     // The reservations every plan, dialog and run of the window shares.
     AddressReservations& Reservations() { return m_reservations; }
 
@@ -91,6 +113,8 @@ public:
 private:
     struct Run;
     void OnResult(Run& run, std::size_t index);
+    // The probe of a batch answered: its session starts.
+    void StartProbed(Run& run, Clock::time_point now);
 
     DeviceList& m_list;
     ChangeRunsConfig m_config;

@@ -24,6 +24,7 @@ enum class RowCommand {
     KeepWatching,
     SaveList,
     Diagnose,
+    ApplyPlan,
 };
 
 struct RowMenuItem {
@@ -36,8 +37,8 @@ struct RowMenuItem {
 
 // The menu: the row commands (enabled when a row is selected and the window
 // offers them), Copy, Copy IP, Copy MAC, then Keep Watching (checked while
-// watching) and Save List As… (when the list has rows), then Diagnose
-// Network…. offered(command) says whether the window has the command.
+// watching), Save List As… (when the list has rows) and Apply Plan…, then
+// Diagnose Network…. offered(command) says whether the window has the command.
 template <typename Offered>
 std::vector<RowMenuItem> RowMenuItems(int selectedRows, int rowCount, bool watching,
                                       const Offered& offered) {
@@ -52,12 +53,13 @@ std::vector<RowMenuItem> RowMenuItems(int selectedRows, int rowCount, bool watch
         {RowCommand::CopyMac, "Copy MAC"},
         {RowCommand::KeepWatching, "Keep &Watching", true, watching, true},
         {RowCommand::SaveList, "Save &List As…", rowCount > 0},
+        {RowCommand::ApplyPlan, "Apply &Plan…"},
         {RowCommand::Diagnose, "Diagnose Network…", true, false, true},
     };
     for (RowMenuItem& item : items) {
-        const bool wholeList = item.command == RowCommand::KeepWatching ||
-                               item.command == RowCommand::SaveList ||
-                               item.command == RowCommand::Diagnose;
+        const bool wholeList =
+            item.command == RowCommand::KeepWatching || item.command == RowCommand::SaveList ||
+            item.command == RowCommand::ApplyPlan || item.command == RowCommand::Diagnose;
         item.enabled = item.enabled && (wholeList || any) && offered(item.command);
     }
     return items;

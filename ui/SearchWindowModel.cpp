@@ -8,6 +8,8 @@
 #include "discovery/TimeSeededDraw.h"
 #include "platform/NeighbourTable.h"
 #include "platform/StateDirectory.h"
+#include "platform/WholeFile.h"
+#include "settings/PlanFile.h"
 
 namespace qdipc {
 
@@ -265,14 +267,45 @@ std::vector<DiagnosisLine> SearchWindowModel::DiagnosisLines() const {
     return Diagnose(host, m_lastSearchEnded ? m_lastSearch : SearchFactsNow());
 }
 
-std::string SearchWindowModel::SendBatch(
-    std::vector<AssignOrder> orders, Clock::time_point now,
-    std::function<void(std::size_t, const ProvisioningCamera&)> onResult) {
+void SearchWindowModel::SendBatch(std::vector<AssignOrder> orders, Clock::time_point now,
+                                  ChangeRuns::BatchSinks sinks) {
     if (m_config.confirmation.timeout.count() > 0) {
         StartWorker();
     }
     m_changeOnBar = true;
-    return m_changes->StartBatch(std::move(orders), true, now, std::move(onResult));
+    m_changes->StartBatch(std::move(orders), true, now, std::move(sinks));
+}
+
+SearchWindowModel::OpenedPlan SearchWindowModel::OpenPlan(const std::filesystem::path& file) const {
+    OpenedPlan opened;
+    std::string text;
+    std::string error;
+    if (ReadFileBounded(file, kMaxPlanFileBytes, std::chrono::seconds(2), text, error) !=
+        BoundedRead::Ok) {
+        const std::u8string name = file.u8string();
+        opened.error = EscapeControls("Cannot read the plan " +
+                                      std::string(name.begin(), name.end()) + ": " + error);
+        return opened;
+    }
+    // No camera outside the plan is "another camera": the plan names them.
+    opened.surroundings = Surroundings({});
+    opened.surroundings.otherCameras.clear();
+    opened.surroundings.reserved = m_changes->Reservations().TakenByOthers(0);
+    opened.plan = PlanText(text, ListedCameras(), opened.surroundings);
+    return opened;
+}
+
+std::vector<FoundCamera> SearchWindowModel::ListedCameras() const {
+    std::vector<FoundCamera> listed;
+    for (int row = 0; row < m_list.RowCount(); ++row) {
+        FoundCamera camera;
+        camera.camera = {m_list.CellText(row, kColDevId),   m_list.CellText(row, kColMac),
+                         m_list.CellText(row, kColIp),      m_list.CellText(row, kColMask),
+                         m_list.CellText(row, kColGateway), m_list.ArrivalInterface(row)};
+        camera.otherMacs = m_list.OtherMacs(row);
+        listed.push_back(std::move(camera));
+    }
+    return listed;
 }
 
 AssignSurroundings SearchWindowModel::Surroundings(const std::vector<int>& batchRows) const {

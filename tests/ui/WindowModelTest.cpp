@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/discovery/LoopbackHelpers.h"
@@ -177,6 +179,92 @@ TEST_F(WindowModelSearchTest, ModifyGoesThroughTheEngineStampedWithItsRollback) 
     EXPECT_FALSE(std::filesystem::is_empty(dir_.Path() / "state"));
 }
 
+TEST_F(WindowModelSearchTest, ABatchProbesOffItsThreadJustBeforeSendingAndRefusesWhatAnswers) {
+    qdipc::SearchWindowConfig config = Config();
+    config.confirmation.timeout = 0ms;  // send only
+    config.stateDirectory = dir_.Path() / "state";
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<bool> offThread{false};
+    std::atomic<int> probes{0};
+    config.surroundings = [&] {
+        qdipc::AssignSurroundings surroundings;
+        surroundings.interfaces = qdipc::test::LoopbackNetworks()();
+        surroundings.probe = [&](const std::vector<std::uint32_t>& addresses) {
+            ++probes;
+            offThread = std::this_thread::get_id() != caller;
+            std::vector<qdipc::ProbeAnswer> answers;
+            for (const std::uint32_t address : addresses) {
+                answers.push_back(address == 0x0A000014 ? qdipc::ProbeAnswer::Answered
+                                                        : qdipc::ProbeAnswer::Silent);
+            }
+            std::this_thread::sleep_for(100ms);
+            return answers;
+        };
+        return surroundings;
+    };
+    SearchWindowModel model(config, [] {});
+    const auto order = [](const char* id, const char* ip, const char* newIp) {
+        qdipc::AssignOrder o;
+        o.camera = {id, "00:1a:2b:3c:4d:5e", ip, "255.255.255.0", "10.0.0.254", 0};
+        o.newIp = newIp;
+        o.mask = "255.255.255.0";
+        o.gateway = "10.0.0.254";
+        return o;
+    };
+    std::vector<std::pair<std::size_t, qdipc::CameraResult>> results;
+    std::vector<qdipc::ChangeRuns::BatchState> states;
+    qdipc::ChangeRuns::BatchSinks sinks;
+    sinks.onResult = [&](std::size_t index, const qdipc::ProvisioningCamera& camera) {
+        results.emplace_back(index, camera.result);
+    };
+    sinks.onState = [&](const qdipc::ChangeRuns::BatchState& state) { states.push_back(state); };
+    const auto t0 = SearchWindowModel::Clock::now();
+    // .5 keeps its own address: nobody else is asked about it.
+    model.SendBatch({order("0011aabb-00000001", "10.0.0.1", "10.0.0.20"),
+                     order("0011aabb-00000002", "10.0.0.2", "10.0.0.21"),
+                     order("0011aabb-00000005", "10.0.0.5", "10.0.0.5")},
+                    t0, sinks);
+    // Sent nothing yet: the probe runs; the window looks again soon.
+    EXPECT_TRUE(results.empty());
+    EXPECT_EQ(model.Changes().Unsent(), 3);
+    const auto due = model.NextDue();
+    ASSERT_TRUE(due);
+    EXPECT_LE(*due, SearchWindowModel::Clock::now() + qdipc::ChangeRuns::kProbePoll);
+    ASSERT_TRUE(qdipc::test::WaitUntil(
+        [&] {
+            model.Tick(SearchWindowModel::Clock::now());
+            return !states.empty() && states.back().finished;
+        },
+        10s));
+    EXPECT_EQ(probes.load(), 1);
+    EXPECT_TRUE(offThread.load());
+    ASSERT_FALSE(results.empty());
+    EXPECT_EQ(results.front(), std::make_pair(std::size_t{0}, qdipc::CameraResult::Refused));
+    EXPECT_EQ(states.back().failure, "");
+    EXPECT_TRUE(std::filesystem::exists(states.back().rollbackPath));
+    // The other two went out, paced, in order.
+    for (const char* ip : {"10.0.0.21", "10.0.0.5"}) {
+        const std::vector<std::uint8_t> sent = camera_.Next(5s);
+        ASSERT_EQ(sent.size(), 88u);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&sent[29])), ip);
+    }
+}
+
+TEST_F(WindowModelSearchTest, OpenPlanReadsBoundedAndChecksLikeThePlanOption) {
+    SearchWindowModel model(Config(), [] {});
+    const auto missing = model.OpenPlan(dir_.Path() / "missing\x1b.csv");
+    EXPECT_EQ(missing.error.rfind(
+                  "Cannot read the plan " + (dir_.Path() / "missing\\x1b.csv").string() + ": ", 0),
+              0u)
+        << missing.error;
+    std::ofstream(dir_.Path() / "plan.csv")
+        << "dev_id,mac,ip,mask,gateway,mode\n"
+           "0011aabb-00000009,00:1a:2b:3c:4d:09,10.0.0.31,255.255.255.0,10.0.0.254,static\n";
+    const auto opened = model.OpenPlan(dir_.Path() / "plan.csv");
+    EXPECT_EQ(opened.error, "");
+    EXPECT_TRUE(opened.plan.Ok()) << opened.plan.error;
+}
+
 }  // namespace
 
 namespace {
@@ -195,12 +283,12 @@ TEST(RowMenuTest, ItemsFollowSelectionRowsWatchingAndWhatTheWindowOffers) {
     };
     EXPECT_EQ(states(qdipc::RowMenuItems(0, 0, false, all)),
               "Assign Addresses…:off Settings…:off Preview:off Open Web Page:off |Copy:off "
-              "Copy IP:off Copy MAC:off |Keep &Watching:on Save &List As…:off |Diagnose "
-              "Network…:on ");
+              "Copy IP:off Copy MAC:off |Keep &Watching:on Save &List As…:off Apply &Plan…:on "
+              "|Diagnose Network…:on ");
     EXPECT_EQ(states(qdipc::RowMenuItems(2, 5, true, all)),
               "Assign Addresses…:on Settings…:on Preview:on Open Web Page:on |Copy:on "
-              "Copy IP:on Copy MAC:on |Keep &Watching:on+ Save &List As…:on |Diagnose "
-              "Network…:on ");
+              "Copy IP:on Copy MAC:on |Keep &Watching:on+ Save &List As…:on Apply &Plan…:on "
+              "|Diagnose Network…:on ");
     const auto noAssign = [](RowCommand command) { return command != RowCommand::AssignAddresses; };
     EXPECT_FALSE(qdipc::RowMenuItems(1, 1, false, noAssign).front().enabled);
 }

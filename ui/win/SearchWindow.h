@@ -46,10 +46,16 @@ struct WinWindowOptions {
     // Asks where "Save List As…" writes; an empty answer saves nothing;
     // empty: the system's save dialog.
     std::function<std::wstring(HWND owner)> chooseSaveFile{};
+    // Asks which plan "Apply Plan…" opens, and where the Assign dialog's
+    // "Export Results…" writes; an empty answer does nothing; empty: the
+    // system's open and save dialogs.
+    std::function<std::wstring(HWND owner)> choosePlanFile{};
+    std::function<std::wstring(HWND owner)> chooseExportFile{};
 };
 
 // The row menu's command IDs: kRowCommandBase + RowCommand.
 inline constexpr UINT kRowCommandBase = 40000;
+inline constexpr UINT kRowCommandRange = 1000;
 
 class SearchWindow {
 public:
@@ -116,6 +122,10 @@ private:
     void SaveList();
     void OpenDiagnosis();
     void OpenAssign();
+    // "Apply Plan…": a plan file opened in an Assign dialog of its lines.
+    void ApplyPlan();
+    // Starts an Assign dialog's batch through the engine.
+    void StartBatch(std::vector<AssignOrder> orders, ChangeRuns::BatchSinks sinks);
     // Closing with records unsent or changes unconfirmed asks; true to close.
     bool MayClose();
     void ToggleWatching();
