@@ -864,11 +864,16 @@ TEST(AssignModelTest, RunStatesDecideRetryUndoRollbackAndExport) {
 
     // Export: the CSV whole, or why not.
     const std::filesystem::path out = dir.Path() / "results.csv";
-    EXPECT_EQ(model.ExportResults(out), "Results written to " + out.string());
+    // Paths shown as every file text is: escaped (a backslash too).
+    const auto shown = [](const std::filesystem::path& path) {
+        const std::u8string text = path.u8string();
+        return qdipc::EscapeControls(std::string(text.begin(), text.end()));
+    };
+    EXPECT_EQ(model.ExportResults(out), "Results written to " + shown(out));
     std::ifstream written(out, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), model.ResultsCsv());
     const std::string refused = model.ExportResults(dir.Path());
-    EXPECT_EQ(refused.rfind("The results could not be written to " + dir.Path().string() + ": ", 0),
+    EXPECT_EQ(refused.rfind("The results could not be written to " + shown(dir.Path()) + ": ", 0),
               0u)
         << refused;
     EXPECT_EQ(model.Message(), refused);

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "discovery/CellText.h"
 #include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
 #include "tests/discovery/TestReplies.h"
@@ -253,9 +254,13 @@ TEST_F(WindowModelSearchTest, ABatchProbesOffItsThreadJustBeforeSendingAndRefuse
 TEST_F(WindowModelSearchTest, OpenPlanReadsBoundedAndChecksLikeThePlanOption) {
     SearchWindowModel model(Config(), [] {});
     const auto missing = model.OpenPlan(dir_.Path() / "missing\x1b.csv");
-    EXPECT_EQ(missing.error.rfind(
-                  "Cannot read the plan " + (dir_.Path() / "missing\\x1b.csv").string() + ": ", 0),
-              0u)
+    // The path as every file text is shown: escaped (its ESC, a backslash).
+    const std::u8string path = (dir_.Path() / "missing\x1b.csv").u8string();
+    EXPECT_EQ(
+        missing.error.rfind("Cannot read the plan " +
+                                qdipc::EscapeControls(std::string(path.begin(), path.end())) + ": ",
+                            0),
+        0u)
         << missing.error;
     std::ofstream(dir_.Path() / "plan.csv")
         << "dev_id,mac,ip,mask,gateway,mode\n"
