@@ -7,6 +7,7 @@
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ListOutput.h"
 #include "platform/WholeFile.h"
+#include "settings/AssignMemory.h"
 #include "settings/ChangeChecks.h"
 #include "settings/PlanFile.h"
 #include "settings/SettingsValidation.h"
@@ -108,6 +109,7 @@ void AssignModel::Replan(const AssignFields& fields) {
         return;  // the plan of a started run (or an opened plan) stays as it is
     }
     message_.clear();
+    fields_ = fields;
     mask_ = fields.mask;
     gateway_ = fields.gateway;
     ReleasePlan();
@@ -240,6 +242,10 @@ std::vector<AssignOrder> AssignModel::OrdersFor(const std::vector<int>& rows) co
 }
 
 void AssignModel::RunStarted(const std::vector<int>& rows) {
+    if (runRows_.empty() && !fromPlan_ && !memoryFile_.empty()) {
+        // The fields that went out are this network's from now on.
+        RememberAssignFields(memoryFile_, memoryPrefill_, fields_);
+    }
     runRows_ = rows;
     running_ = true;
     message_.clear();
@@ -349,6 +355,18 @@ std::string PathText(const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+AssignFields AssignModel::RememberFieldsIn(std::filesystem::path file, const AssignFields& prefill,
+                                           const AssignFields& shown) {
+    memoryFile_ = std::move(file);
+    memoryPrefill_ = prefill;
+    const bool untouched = shown.start == prefill.start && shown.mask == prefill.mask &&
+                           shown.gateway == prefill.gateway;
+    if (memoryFile_.empty() || !untouched || RunEverStarted() || fromPlan_) {
+        return shown;
+    }
+    return RecallAssignFields(memoryFile_, prefill);
+}
 
 AssignModel::UndoPlan AssignModel::PlanUndoRun() const {
     if (rollbackPaths_.empty()) {

@@ -70,6 +70,13 @@ public:
     // What the fields open with: the network the first camera answered on.
     AssignFields PrefilledFields() const;
 
+    // Remembers the fields applied per network in file (AssignMemory): the
+    // first run's fields are stored as it starts. Answers the fields to show
+    // now: those last applied on prefill's network while shown are still
+    // prefill and nothing ran, else shown. An empty file remembers nothing.
+    AssignFields RememberFieldsIn(std::filesystem::path file, const AssignFields& prefill,
+                                  const AssignFields& shown);
+
     // Plans again from the fields (trimmed). Once a run started, the plan
     // stays as it was sent and this does nothing.
     void Replan(const AssignFields& fields);
@@ -173,6 +180,9 @@ private:
     bool fromPlan_ = false;
     std::vector<AssignOrder> planOrders_;
     bool running_ = false;
+    AssignFields fields_;  // as last planned
+    std::filesystem::path memoryFile_;
+    AssignFields memoryPrefill_;
     std::string message_;
     std::vector<std::filesystem::path> rollbackPaths_;
     std::string rollbackError_;

@@ -29,8 +29,7 @@ SearchWindowModel::SearchWindowModel(SearchWindowConfig config, std::function<vo
     if (!changes.confirmation.neighbours) {
         changes.confirmation.neighbours = ReachableNeighbours;
     }
-    changes.rollbackDirectory =
-        m_config.stateDirectory.empty() ? UserStateDirectory() : m_config.stateDirectory;
+    changes.rollbackDirectory = StateDirectory();
     changes.surroundings = m_config.surroundings;
     m_changes = std::make_unique<ChangeRuns>(
         m_list, std::move(changes),
@@ -293,6 +292,10 @@ SearchWindowModel::OpenedPlan SearchWindowModel::OpenPlan(const std::filesystem:
     opened.surroundings.reserved = m_changes->Reservations().TakenByOthers(0);
     opened.plan = PlanText(text, ListedCameras(), opened.surroundings);
     return opened;
+}
+
+std::filesystem::path SearchWindowModel::StateDirectory() const {
+    return m_config.stateDirectory.empty() ? UserStateDirectory() : m_config.stateDirectory;
 }
 
 std::vector<FoundCamera> SearchWindowModel::ListedCameras() const {

@@ -147,6 +147,9 @@ public:
     // was when it ended, or so far while it runs).
     std::vector<DiagnosisLine> DiagnosisLines() const;
 
+    // Where rollback plans and the Assign fields are kept.
+    std::filesystem::path StateDirectory() const;
+
     // The host's interfaces as the configuration gives them.
     std::vector<Ipv4Interface> HostInterfaces() const {
         return m_config.interfaces ? m_config.interfaces() : ListBroadcastInterfaces();

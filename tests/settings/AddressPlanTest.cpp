@@ -893,6 +893,18 @@ TEST(AssignModelTest, RunStatesDecideRetryUndoRollbackAndExport) {
     // The next plan says its own words again.
     failed.Replan({"10.0.0.20", "255.255.255.0", "10.0.0.1"});
     EXPECT_EQ(failed.Message(), failed.PlanMessage());
+
+    // The first run's fields are this network's next time, unless edited.
+    const std::filesystem::path memory = dir.Path() / "assign-fields";
+    const AssignFields prefill{"192.168.1.65", "255.255.255.0", "192.168.1.1"};
+    AssignModel first(batch, {}, nullptr);
+    EXPECT_EQ(first.RememberFieldsIn(memory, prefill, prefill).start, "192.168.1.65");
+    first.Replan({"192.168.1.100", "255.255.255.0", "192.168.1.1"});
+    first.RunStarted(first.ApplyRows());
+    AssignModel next(batch, {}, nullptr);
+    EXPECT_EQ(next.RememberFieldsIn(memory, prefill, prefill).start, "192.168.1.100");
+    const AssignFields edited{"192.168.1.7", "255.255.255.0", "192.168.1.1"};
+    EXPECT_EQ(next.RememberFieldsIn(memory, prefill, edited).start, "192.168.1.7");
 }
 
 TEST(ResultReasonTest, EachCodeHasItsWords) {

@@ -905,6 +905,12 @@ TEST_F(WinWindowTest, AssignRetriesUndoesAndExportsAsTheQtDialogDoes) {
     const std::vector<std::string> ips = SentIps(*cameras_);
     EXPECT_EQ(std::vector<std::string>(ips.begin() + 4, ips.end()),
               (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
+
+    // The next dialog on this network opens with the fields applied here.
+    RowCommand(main_, qdipc::RowCommand::AssignAddresses);
+    ASSERT_EQ(window_->AssignWindows().size(), 2u);
+    EXPECT_EQ(Text(GetDlgItem(window_->AssignWindows()[1]->Handle(), IDC_ASSIGN_START)),
+              L"10.0.0.20");
 }
 
 TEST_F(WinWindowTest, AssignSendsNothingWithoutItsRollbackPlan) {

@@ -89,16 +89,36 @@ bool AssignWindow::Create(HWND owner) {
             ShowWindow(GetDlgItem(m_hwnd, id), SW_HIDE);
         }
     } else {
-        const AssignFields fields = m_model.PrefilledFields();
+        m_prefill = m_model.PrefilledFields();
         m_filling = true;
-        SetDlgItemTextW(m_hwnd, IDC_ASSIGN_START, Wide(fields.start).c_str());
-        SetDlgItemTextW(m_hwnd, IDC_ASSIGN_MASK, Wide(fields.mask).c_str());
-        SetDlgItemTextW(m_hwnd, IDC_ASSIGN_GATEWAY, Wide(fields.gateway).c_str());
+        SetDlgItemTextW(m_hwnd, IDC_ASSIGN_START, Wide(m_prefill.start).c_str());
+        SetDlgItemTextW(m_hwnd, IDC_ASSIGN_MASK, Wide(m_prefill.mask).c_str());
+        SetDlgItemTextW(m_hwnd, IDC_ASSIGN_GATEWAY, Wide(m_prefill.gateway).c_str());
         m_filling = false;
     }
     Replan();
     ShowWindow(m_hwnd, SW_SHOW);
     return true;
+}
+
+void AssignWindow::RememberFieldsIn(std::filesystem::path file) {
+    if (m_hwnd == nullptr || m_model.FromPlanFile()) {
+        return;
+    }
+    const AssignFields shown{FieldText(m_hwnd, IDC_ASSIGN_START),
+                             FieldText(m_hwnd, IDC_ASSIGN_MASK),
+                             FieldText(m_hwnd, IDC_ASSIGN_GATEWAY)};
+    const AssignFields fields = m_model.RememberFieldsIn(std::move(file), m_prefill, shown);
+    if (fields.start == shown.start && fields.mask == shown.mask &&
+        fields.gateway == shown.gateway) {
+        return;
+    }
+    m_filling = true;
+    SetDlgItemTextW(m_hwnd, IDC_ASSIGN_START, Wide(fields.start).c_str());
+    SetDlgItemTextW(m_hwnd, IDC_ASSIGN_MASK, Wide(fields.mask).c_str());
+    SetDlgItemTextW(m_hwnd, IDC_ASSIGN_GATEWAY, Wide(fields.gateway).c_str());
+    m_filling = false;
+    Replan();
 }
 
 INT_PTR CALLBACK AssignWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,6 +41,10 @@ public:
     AssignWindow& operator=(const AssignWindow&) = delete;
 
     bool Create(HWND owner);
+    // Remembers the fields applied per network in file (AssignMemory) and
+    // shows those last applied on this batch's network, unless the operator
+    // has edited them already. Empty: nothing is remembered.
+    void RememberFieldsIn(std::filesystem::path file);
     HWND Handle() const { return m_hwnd; }
     const AssignModel& Model() const { return m_model; }
 
@@ -62,6 +67,7 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     // Which run's results count: a newer run's, not a finished one's.
     int m_runNumber = 0;
+    AssignFields m_prefill;
     bool m_filling = false;
     bool m_ranOnce = false;
     HWND m_hwnd = nullptr;

@@ -13,6 +13,7 @@
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ReplyCells.h"
+#include "settings/AssignMemory.h"
 #include "ui/WindowLayout.h"
 #include "ui/WindowTexts.h"
 #include "ui/win/AssignWindow.h"
@@ -854,6 +855,7 @@ void SearchWindow::OpenAssign() {
         },
         m_options.chooseExportFile);
     if (window->Create(m_hwnd)) {
+        window->RememberFieldsIn(AssignMemoryFile(m_model.StateDirectory()));
         m_assignWindows.push_back(std::move(window));
     }
 }
