@@ -368,6 +368,24 @@ AssignFields AssignModel::RememberFieldsIn(std::filesystem::path file, const Ass
     return RecallAssignFields(memoryFile_, prefill);
 }
 
+std::string ReadPlanFile(const std::filesystem::path& path, std::string& text) {
+    constexpr std::chrono::seconds kLimit{2};
+    std::string error;
+    switch (ReadFileBounded(path, kMaxPlanFileBytes, kLimit, text, error)) {
+        case BoundedRead::Ok:
+            return {};
+        case BoundedRead::TooLarge:
+            return "is larger than " + std::to_string(kMaxPlanFileBytes / (1024 * 1024)) +
+                   " MB; a plan holds one short line per camera";
+        case BoundedRead::TooSlow:
+            return "did not end within " + std::to_string(kLimit.count()) +
+                   " s (a pipe whose writer stays open?)";
+        case BoundedRead::Failed:
+            break;
+    }
+    return error;
+}
+
 AssignModel::UndoPlan AssignModel::PlanUndoRun() const {
     if (rollbackPaths_.empty()) {
         UndoPlan none;
@@ -375,9 +393,8 @@ AssignModel::UndoPlan AssignModel::PlanUndoRun() const {
         return none;
     }
     std::string text;
-    std::string error;
-    if (ReadFileBounded(rollbackPaths_.front(), kMaxPlanFileBytes, std::chrono::seconds(2), text,
-                        error) != BoundedRead::Ok) {
+    const std::string error = ReadPlanFile(rollbackPaths_.front(), text);
+    if (!error.empty()) {
         UndoPlan unread;
         unread.message = "Cannot read the rollback plan " + PathText(rollbackPaths_.front()) + " " +
                          EscapeControls(error);

@@ -28,6 +28,12 @@ namespace qdipc {
 // confirmed", "conflict", "refused", "not found".
 std::string CameraResultText(CameraResult result);
 
+// Reads a plan or rollback file for a window, bounded: at most
+// kMaxPlanFileBytes, from a pipe or device only what arrives within 2 s.
+// Empty when read, else why not ("is larger than 16 MB; …", "did not end
+// within 2 s …", or the system's words).
+std::string ReadPlanFile(const std::filesystem::path& path, std::string& text);
+
 struct AssignRow {
     AssignCamera camera;  // as the list showed it
     std::string newIp;    // planned; "" when none

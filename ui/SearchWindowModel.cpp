@@ -8,8 +8,7 @@
 #include "discovery/TimeSeededDraw.h"
 #include "platform/NeighbourTable.h"
 #include "platform/StateDirectory.h"
-#include "platform/WholeFile.h"
-#include "settings/PlanFile.h"
+#include "settings/AssignModel.h"
 
 namespace qdipc {
 
@@ -278,9 +277,8 @@ void SearchWindowModel::SendBatch(std::vector<AssignOrder> orders, Clock::time_p
 SearchWindowModel::OpenedPlan SearchWindowModel::OpenPlan(const std::filesystem::path& file) const {
     OpenedPlan opened;
     std::string text;
-    std::string error;
-    if (ReadFileBounded(file, kMaxPlanFileBytes, std::chrono::seconds(2), text, error) !=
-        BoundedRead::Ok) {
+    const std::string error = ReadPlanFile(file, text);
+    if (!error.empty()) {
         const std::u8string name = file.u8string();
         opened.error = EscapeControls("Cannot read the plan " +
                                       std::string(name.begin(), name.end()) + ": " + error);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "discovery/CellText.h"
+#include "settings/PlanFile.h"
 #include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
 #include "tests/discovery/TestReplies.h"
@@ -268,6 +269,11 @@ TEST_F(WindowModelSearchTest, OpenPlanReadsBoundedAndChecksLikeThePlanOption) {
     const auto opened = model.OpenPlan(dir_.Path() / "plan.csv");
     EXPECT_EQ(opened.error, "");
     EXPECT_TRUE(opened.plan.Ok()) << opened.plan.error;
+    // One byte over the bound: refused before a byte is read, with why.
+    std::filesystem::resize_file(dir_.Path() / "plan.csv", qdipc::kMaxPlanFileBytes + 1);
+    EXPECT_EQ(model.OpenPlan(dir_.Path() / "plan.csv").error,
+              "Cannot read the plan " + qdipc::EscapeControls((dir_.Path() / "plan.csv").string()) +
+                  ": is larger than 16 MB; a plan holds one short line per camera");
 }
 
 }  // namespace
