@@ -57,10 +57,11 @@ std::vector<RowMenuItem> RowMenuItems(int selectedRows, int rowCount, bool watch
         {RowCommand::Diagnose, "Diagnose Network…", true, false, true},
     };
     for (RowMenuItem& item : items) {
-        const bool wholeList =
-            item.command == RowCommand::KeepWatching || item.command == RowCommand::SaveList ||
-            item.command == RowCommand::ApplyPlan || item.command == RowCommand::Diagnose;
-        item.enabled = item.enabled && (wholeList || any) && offered(item.command);
+        const bool wholeList = item.command == RowCommand::KeepWatching ||
+                               item.command == RowCommand::SaveList ||
+                               item.command == RowCommand::Diagnose;
+        const bool noRow = wholeList || item.command == RowCommand::ApplyPlan;
+        item.enabled = item.enabled && (noRow || any) && offered(item.command);
     }
     return items;
 }
