@@ -1,11 +1,15 @@
 #include "settings/AssignModel.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ListOutput.h"
+#include "platform/WholeFile.h"
+#include "settings/AssignMemory.h"
 #include "settings/ChangeChecks.h"
+#include "settings/PlanFile.h"
 #include "settings/SettingsValidation.h"
 
 namespace qdipc {
@@ -104,6 +108,8 @@ void AssignModel::Replan(const AssignFields& fields) {
     if (!runRows_.empty() || fromPlan_) {
         return;  // the plan of a started run (or an opened plan) stays as it is
     }
+    message_.clear();
+    fields_ = fields;
     mask_ = fields.mask;
     gateway_ = fields.gateway;
     ReleasePlan();
@@ -236,13 +242,20 @@ std::vector<AssignOrder> AssignModel::OrdersFor(const std::vector<int>& rows) co
 }
 
 void AssignModel::RunStarted(const std::vector<int>& rows) {
+    if (runRows_.empty() && !fromPlan_ && !memoryFile_.empty()) {
+        // The fields that went out are this network's from now on.
+        RememberAssignFields(memoryFile_, memoryPrefill_, fields_);
+    }
     runRows_ = rows;
+    running_ = true;
+    message_.clear();
     for (const int row : rows) {
         SetResult(static_cast<std::size_t>(row), CameraResult::Planned, ResultReason::None);
     }
 }
 
 void AssignModel::RunAbandoned() {
+    running_ = false;
     for (const int row : runRows_) {
         SetResult(static_cast<std::size_t>(row), CameraResult::Planned, ResultReason::None);
     }
@@ -328,6 +341,120 @@ std::string AssignModel::ResultsCsv() const {
                         row.reason});
     }
     return csv;
+}
+
+}  // namespace qdipc
+
+namespace qdipc {
+
+namespace {
+
+std::string PathText(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return EscapeControls(std::string(text.begin(), text.end()));
+}
+
+}  // namespace
+
+AssignFields AssignModel::RememberFieldsIn(std::filesystem::path file, const AssignFields& prefill,
+                                           const AssignFields& shown) {
+    memoryFile_ = std::move(file);
+    memoryPrefill_ = prefill;
+    const bool untouched = shown.start == prefill.start && shown.mask == prefill.mask &&
+                           shown.gateway == prefill.gateway;
+    if (memoryFile_.empty() || !untouched || RunEverStarted() || fromPlan_) {
+        return shown;
+    }
+    return RecallAssignFields(memoryFile_, prefill);
+}
+
+std::string ReadPlanFile(const std::filesystem::path& path, std::string& text) {
+    constexpr std::chrono::seconds kLimit{2};
+    std::string error;
+    switch (ReadFileBounded(path, kMaxPlanFileBytes, kLimit, text, error)) {
+        case BoundedRead::Ok:
+            return {};
+        case BoundedRead::TooLarge:
+            return "is larger than " + std::to_string(kMaxPlanFileBytes / (1024 * 1024)) +
+                   " MB; a plan holds one short line per camera";
+        case BoundedRead::TooSlow:
+            return "did not end within " + std::to_string(kLimit.count()) +
+                   " s (a pipe whose writer stays open?)";
+        case BoundedRead::Failed:
+            break;
+    }
+    return error;
+}
+
+AssignModel::UndoPlan AssignModel::PlanUndoRun() const {
+    if (rollbackPaths_.empty()) {
+        UndoPlan none;
+        none.message = "Cannot undo: no rollback plan was written";
+        return none;
+    }
+    std::string text;
+    const std::string error = ReadPlanFile(rollbackPaths_.front(), text);
+    if (!error.empty()) {
+        UndoPlan unread;
+        unread.message = "Cannot read the rollback plan " + PathText(rollbackPaths_.front()) + " " +
+                         EscapeControls(error);
+        return unread;
+    }
+    UndoPlan undo = PlanUndo(text);
+    if (!undo.plan.Ok()) {
+        undo.message = "Cannot undo: " + EscapeControls(undo.plan.error);
+    }
+    return undo;
+}
+
+void AssignModel::RunStateChanged(bool finished, const std::string& failure,
+                                  const std::filesystem::path& rollbackPath,
+                                  const std::string& rollbackError) {
+    if (!failure.empty()) {
+        // No rollback plan could be written, so nothing went out: the
+        // operator fixes the folder and applies again.
+        RunAbandoned();
+        message_ = "Nothing was sent: " + EscapeControls(failure) +
+                   ". Make the state folder writable and Apply again.";
+        return;
+    }
+    if (!rollbackPath.empty() && std::find(rollbackPaths_.begin(), rollbackPaths_.end(),
+                                           rollbackPath) == rollbackPaths_.end()) {
+        rollbackPaths_.push_back(rollbackPath);
+    }
+    rollbackError_ = rollbackError;
+    if (finished) {
+        running_ = false;
+        message_ = FinishedText();
+    }
+}
+
+std::string AssignModel::RollbackText() const {
+    if (!rollbackPaths_.empty()) {
+        std::string text = "Rollback plan (qd_ip_search --plan FILE puts the cameras back): ";
+        for (std::size_t i = 0; i < rollbackPaths_.size(); ++i) {
+            text += (i == 0 ? "" : "; ") + PathText(rollbackPaths_[i]);
+        }
+        return text;
+    }
+    return rollbackError_.empty() ? std::string()
+                                  : "No rollback plan: " + EscapeControls(rollbackError_);
+}
+
+std::string AssignModel::ProgressText() const {
+    return std::to_string(Counts().confirmed) + " of " + std::to_string(rows_.size()) +
+           " confirmed";
+}
+
+std::string AssignModel::ExportResults(const std::filesystem::path& file) {
+    std::string error;
+    if (!WriteFileWhole(file, ResultsCsv(), error)) {
+        message_ =
+            "The results could not be written to " + PathText(file) + ": " + EscapeControls(error);
+    } else {
+        message_ = "Results written to " + PathText(file);
+    }
+    return message_;
 }
 
 }  // namespace qdipc

@@ -13,6 +13,7 @@
 // go on.
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ namespace qdipc {
 // The Result column's word: "" (planned), "sent", "confirmed", "not
 // confirmed", "conflict", "refused", "not found".
 std::string CameraResultText(CameraResult result);
+
+// Reads a plan or rollback file for a window, bounded: at most
+// kMaxPlanFileBytes, from a pipe or device only what arrives within 2 s.
+// Empty when read, else why not ("is larger than 16 MB; …", "did not end
+// within 2 s …", or the system's words).
+std::string ReadPlanFile(const std::filesystem::path& path, std::string& text);
 
 struct AssignRow {
     AssignCamera camera;  // as the list showed it
@@ -69,6 +76,13 @@ public:
     // What the fields open with: the network the first camera answered on.
     AssignFields PrefilledFields() const;
 
+    // Remembers the fields applied per network in file (AssignMemory): the
+    // first run's fields are stored as it starts. Answers the fields to show
+    // now: those last applied on prefill's network while shown are still
+    // prefill and nothing ran, else shown. An empty file remembers nothing.
+    AssignFields RememberFieldsIn(std::filesystem::path file, const AssignFields& prefill,
+                                  const AssignFields& shown);
+
     // Plans again from the fields (trimmed). Once a run started, the plan
     // stays as it was sent and this does nothing.
     void Replan(const AssignFields& fields);
@@ -104,8 +118,38 @@ public:
     struct UndoPlan {
         ProvisioningPlan plan;
         std::vector<int> rows;
+        // PlanUndoRun: why nothing can be undone ("Cannot read the rollback
+        // plan …", "Cannot undo: …"); empty when the orders may go.
+        std::string message{};
     };
     UndoPlan PlanUndo(const std::string& rollbackText) const;
+    // Undo This Run: PlanUndo of the first rollback plan of this model's
+    // runs, read from its file (bounded, as --plan reads).
+    UndoPlan PlanUndoRun() const;
+
+    // What the latest run has told (ChangeRuns' batch state): every record
+    // went out, or it ended (finished). A failure (nothing was sent: no
+    // rollback plan) abandons the run; the rollback plan's path is kept.
+    void RunStateChanged(bool finished, const std::string& failure,
+                         const std::filesystem::path& rollbackPath,
+                         const std::string& rollbackError);
+    // A run started and has not ended.
+    bool RunGoing() const { return running_; }
+    // "Retry Unconfirmed": once the run ended, while a row can be retried;
+    // "Undo This Run": once the run ended, when a rollback plan was written.
+    bool RetryEnabled() const { return !running_ && Counts().retry; }
+    bool UndoEnabled() const { return !running_ && !rollbackPaths_.empty(); }
+    // The message line: what the runs said last (their end, a failure, an
+    // undo refused, an export), else PlanMessage.
+    std::string Message() const { return message_.empty() ? PlanMessage() : message_; }
+    // Says this on the message line until the next plan (the export's words).
+    void SetMessage(std::string text) { message_ = std::move(text); }
+    // "Rollback plan (qd_ip_search --plan FILE puts the cameras back): A; B",
+    // "No rollback plan: why", or "" before any run.
+    std::string RollbackText() const;
+    const std::vector<std::filesystem::path>& RollbackPaths() const { return rollbackPaths_; }
+    // "N of M confirmed" (M: every row).
+    std::string ProgressText() const;
     // Camera index of the latest run has a new result; the row it belongs
     // to, or -1.
     int SetRunResult(std::size_t index, const ProvisioningCamera& camera);
@@ -117,6 +161,10 @@ public:
     // mac, ip = the new address, mask, gateway, mode), then old_ip, result
     // (CameraResultWord) and reason.
     std::string ResultsCsv() const;
+    // "Export Results…": ResultsCsv written whole to file; the message line's
+    // words ("Results written to …", "The results could not be written to
+    // …: why"), also kept as Message().
+    std::string ExportResults(const std::filesystem::path& file);
 
 private:
     void SetResult(std::size_t row, CameraResult result, ResultReason why, std::string detail = {});
@@ -137,6 +185,13 @@ private:
     // An opened plan: each row's order as the plan made it.
     bool fromPlan_ = false;
     std::vector<AssignOrder> planOrders_;
+    bool running_ = false;
+    AssignFields fields_;  // as last planned
+    std::filesystem::path memoryFile_;
+    AssignFields memoryPrefill_;
+    std::string message_;
+    std::vector<std::filesystem::path> rollbackPaths_;
+    std::string rollbackError_;
 };
 
 }  // namespace qdipc

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <unordered_map>
 #include <utility>
 
 #include "discovery/CellText.h"
@@ -10,14 +11,22 @@
 #include "settings/AssignModel.h"
 #include "settings/BatchAssign.h"
 #include "settings/ChangeChecks.h"
+#include "settings/SettingsValidation.h"
 
 namespace qdipc {
 
 struct ChangeRuns::Run {
     std::string deviceId;  // a settings window's change; "" for a batch
-    std::function<void(std::size_t, const ProvisioningCamera&)> onResult;
+    BatchSinks sinks;
     std::optional<BroadcastOutcome> outcome;
-    std::shared_ptr<ProvisioningSession> session;
+    std::unique_ptr<ProvisioningSession> session;
+    // A batch whose addresses are being probed: its orders wait here, the
+    // probe runs on a thread of its own, and its answers are kept for the
+    // session's own probe just before the first record.
+    std::vector<AssignOrder> waiting;
+    std::vector<std::uint32_t> probed;
+    std::future<std::vector<ProbeAnswer>> probing;
+    std::unordered_map<std::uint32_t, ProbeAnswer> answers;
 };
 
 std::vector<FoundCamera> ListedCameras(const DeviceList& list) {
@@ -99,13 +108,13 @@ ChangeRuns::Started ChangeRuns::Start(const NetSettingsRecord& stamped, const As
                                       bool rollback, Clock::time_point now) {
     // An earlier Modify of this camera still waiting is replaced: the camera
     // takes the record it received last.
-    std::erase_if(m_runs, [&](const std::shared_ptr<Run>& run) {
+    std::erase_if(m_runs, [&](const std::unique_ptr<Run>& run) {
         return !run->deviceId.empty() && run->deviceId == order.camera.deviceId;
     });
     if (!Going()) {
         ForgetOutcomes();
     }
-    auto run = std::make_shared<Run>();
+    auto run = std::make_unique<Run>();
     Run* self = run.get();
     run->deviceId = order.camera.deviceId;
     ProvisioningOptions options;
@@ -128,7 +137,7 @@ ChangeRuns::Started ChangeRuns::Start(const NetSettingsRecord& stamped, const As
         }
     };
     run->session =
-        std::make_shared<ProvisioningSession>(options, std::move(hooks), &m_reservations);
+        std::make_unique<ProvisioningSession>(options, std::move(hooks), &m_reservations);
     run->session->Start({order}, now);
     // The first record goes out at once.
     run->session->Tick(now);
@@ -141,29 +150,18 @@ ChangeRuns::Started ChangeRuns::Start(const NetSettingsRecord& stamped, const As
     return started;
 }
 
-std::string ChangeRuns::StartBatch(
-    std::vector<AssignOrder> orders, bool rollback, Clock::time_point now,
-    std::function<void(std::size_t, const ProvisioningCamera&)> onResult) {
-    BatchRunOptions options;
-    options.rollback = rollback;
-    return StartBatchRun(std::move(orders), std::move(options), now, std::move(onResult))
-        ->Failure();
-}
-
-std::shared_ptr<const ProvisioningSession> ChangeRuns::StartBatchRun(
-    std::vector<AssignOrder> orders, BatchRunOptions batch, Clock::time_point now,
-    std::function<void(std::size_t, const ProvisioningCamera&)> onResult) {
+void ChangeRuns::StartBatch(std::vector<AssignOrder> orders, bool rollback, Clock::time_point now,
+                            BatchSinks sinks) {
     if (!Going()) {
         ForgetOutcomes();
     }
-    auto run = std::make_shared<Run>();
+    auto run = std::make_unique<Run>();
     Run* self = run.get();
-    run->onResult = std::move(onResult);
+    run->sinks = std::move(sinks);
     ProvisioningOptions options;
     options.confirmation = m_config.confirmation;
     options.probes = &m_probes;
-    options.pacing = batch.pacing;
-    options.rollback = batch.rollback;
+    options.rollback = rollback;
     options.rollbackDirectory = m_config.rollbackDirectory;
     ProvisioningHooks hooks;
     // Each record is stamped and sent like a Modify's.
@@ -173,33 +171,74 @@ std::shared_ptr<const ProvisioningSession> ChangeRuns::StartBatchRun(
                       failure);
     };
     hooks.sendConfirmationProbe = m_probe;
-    hooks.probeAddresses = std::move(batch.probed);
     hooks.onEvent = [this, self](const ProvisioningEvent& event) {
-        if (event.kind == ProvisioningEvent::Kind::Result) {
+        using Kind = ProvisioningEvent::Kind;
+        if (event.kind == Kind::Result) {
             OnResult(*self, event.index);
+            return;
+        }
+        if ((event.kind == Kind::Sent || event.kind == Kind::Failed ||
+             event.kind == Kind::Finished) &&
+            self->sinks.onState) {
+            const ProvisioningSession& session = *self->session;
+            self->sinks.onState({event.kind != Kind::Sent, session.Failure(),
+                                 session.RollbackPath(), session.RollbackError()});
         }
     };
+    AddressProber prober =
+        m_config.surroundings ? m_config.surroundings().probe : HostSurroundings({}).probe;
+    if (prober) {
+        // The session's probe just before the first record takes the answers
+        // the thread got.
+        hooks.probeAddresses = [self](const std::vector<std::uint32_t>& addresses) {
+            std::vector<ProbeAnswer> answers;
+            for (const std::uint32_t address : addresses) {
+                const auto found = self->answers.find(address);
+                answers.push_back(found == self->answers.end() ? ProbeAnswer::NotProbed
+                                                               : found->second);
+            }
+            return answers;
+        };
+    }
     run->session =
-        std::make_shared<ProvisioningSession>(options, std::move(hooks), &m_reservations);
-    std::shared_ptr<const ProvisioningSession> session = run->session;
-    // Kept before its first record goes, so that a result reported at once
-    // finds it among the runs.
-    m_runs.push_back(run);
-    if (batch.stopped) {
-        run->session->StopSending(now);
+        std::make_unique<ProvisioningSession>(options, std::move(hooks), &m_reservations);
+    if (!prober) {
+        run->session->Start(std::move(orders), now);
+        run->session->Tick(now);
+        if (run->session->Failure().empty()) {
+            m_runs.push_back(std::move(run));
+        }
+        return;
     }
-    run->session->Start(std::move(orders), now);
-    run->session->Tick(now);
-    if (!run->session->Failure().empty()) {
-        std::erase(m_runs, run);
+    // The addresses the session would probe: static ones a camera does not
+    // hold already.
+    for (const AssignOrder& order : orders) {
+        const auto address = ParseIpv4Strict(order.newIp);
+        if (address && order.mode == AddressingMode::Static && order.newIp != order.camera.ip) {
+            run->probed.push_back(*address);
+        }
     }
-    return session;
+    run->waiting = std::move(orders);
+    run->probing = std::async(
+        std::launch::async,
+        [prober = std::move(prober), addresses = run->probed] { return prober(addresses); });
+    m_runs.push_back(std::move(run));
+}
+
+void ChangeRuns::StartProbed(Run& run, Clock::time_point now) {
+    const std::vector<ProbeAnswer> answers = run.probing.get();
+    for (std::size_t i = 0; i < answers.size() && i < run.probed.size(); ++i) {
+        run.answers[run.probed[i]] = answers[i];
+    }
+    run.session->Start(std::move(run.waiting), now);
+    run.waiting.clear();
+    run.session->Tick(now);
 }
 
 void ChangeRuns::OnResult(Run& run, std::size_t index) {
     const ProvisioningCamera& camera = run.session->Cameras()[index];
-    if (run.onResult) {
-        run.onResult(index, camera);
+    if (run.sinks.onResult) {
+        run.sinks.onResult(index, camera);
     }
     if (!IsFinalResult(camera.result)) {
         return;
@@ -230,16 +269,24 @@ void ChangeRuns::SearchSent(std::uint32_t searchId, Clock::time_point now) {
 
 void ChangeRuns::OnReplies(const std::vector<AcceptedReply>& replies, Clock::time_point now) {
     for (const auto& run : m_runs) {
-        if (!run->session->Finished()) {
+        if (!run->probing.valid() && !run->session->Finished()) {
             run->session->OnReplies(replies, now);
         }
     }
 }
 
 void ChangeRuns::Tick(Clock::time_point now) {
-    for (const auto& run : m_runs) {
-        if (!run->session->Finished()) {
-            run->session->Tick(now);
+    // By index: a result shown may start another batch.
+    for (std::size_t i = 0; i < m_runs.size(); ++i) {
+        Run& run = *m_runs[i];
+        if (run.probing.valid()) {
+            if (run.probing.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+                StartProbed(run, now);
+            }
+            continue;
+        }
+        if (!run.session->Finished()) {
+            run.session->Tick(now);
         }
     }
 }
@@ -247,6 +294,12 @@ void ChangeRuns::Tick(Clock::time_point now) {
 std::optional<ChangeRuns::Clock::time_point> ChangeRuns::NextDue() const {
     std::optional<Clock::time_point> due;
     for (const auto& run : m_runs) {
+        if (run->probing.valid()) {
+            // Looks again soon whether the probe answered.
+            const Clock::time_point poll = Clock::now() + kProbePoll;
+            due = due ? std::min(*due, poll) : poll;
+            continue;
+        }
         if (run->session->Finished()) {
             continue;
         }
@@ -271,6 +324,7 @@ int ChangeRuns::Waiting() const {
 int ChangeRuns::Unsent() const {
     int unsent = 0;
     for (const auto& run : m_runs) {
+        unsent += static_cast<int>(run->waiting.size());
         if (!run->session->Finished()) {
             unsent += static_cast<int>(run->session->CountOf(CameraResult::Planned));
         }
@@ -290,10 +344,10 @@ int ChangeRuns::ProgressPermille() const {
         if (run->session->Finished()) {
             continue;
         }
-        const int size = static_cast<int>(run->session->Cameras().size());
-        total += size;
-        settled += size - static_cast<int>(run->session->CountOf(CameraResult::Planned) +
-                                           run->session->CountOf(CameraResult::Sent));
+        const auto& cameras = run->session->Cameras();
+        total += static_cast<int>(cameras.empty() ? run->waiting.size() : cameras.size());
+        settled += static_cast<int>(cameras.size() - run->session->CountOf(CameraResult::Planned) -
+                                    run->session->CountOf(CameraResult::Sent));
     }
     if (Waiting() > 0) {
         return total > 0 ? 1000 * settled / total : 0;
@@ -336,7 +390,7 @@ void ChangeRuns::ForgetOutcomes() {
     if (Waiting() > 0) {
         return;
     }
-    std::erase_if(m_runs, [](const std::shared_ptr<Run>& run) { return run->session->Finished(); });
+    std::erase_if(m_runs, [](const std::unique_ptr<Run>& run) { return run->session->Finished(); });
     m_confirmed = 0;
     m_notConfirmed = 0;
     m_lastText.clear();

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,7 +19,6 @@
 
 #include "discovery/DeviceList.h"
 #include "settings/AddressReservations.h"
-#include "settings/BatchAssign.h"
 #include "settings/ChangeConfirmation.h"
 #include "settings/NetSettingsRecord.h"
 #include "settings/ProvisioningSession.h"
@@ -33,20 +33,6 @@ struct ChangeCheck {
     // An address someone holds: the question to ask ("10.0.0.10 is used by a
     // listed camera (…) — send anyway?"); else empty.
     std::string question;
-};
-
-// How a batch runs.
-struct BatchRunOptions {
-    // Whether the rollback plan is written before the first record (nothing
-    // is sent when it cannot be).
-    bool rollback = true;
-    std::chrono::milliseconds pacing = kAssignPacing;
-    // The answers of a probe of the orders' addresses made just before; an
-    // address that answered is refused. Empty: no probe.
-    AddressProber probed{};
-    // Stopped before it began (the window closed while its addresses were
-    // probed): nothing is sent, each camera ends "not sent".
-    bool stopped = false;
 };
 
 // Every listed camera as a plan sees it: its row's facts, with the other
@@ -93,17 +79,32 @@ public:
     Started Start(const NetSettingsRecord& stamped, const AssignOrder& order, bool rollback,
                   Clock::time_point now);
 
-    // A batch (the Assign dialog's Apply): each record stamped as it goes,
-    // paced, confirmed; onResult(index, camera) on each camera's new result.
-    // Answers why nothing was sent (no rollback plan), else empty.
-    std::string StartBatch(std::vector<AssignOrder> orders, bool rollback, Clock::time_point now,
-                           std::function<void(std::size_t, const ProvisioningCamera&)> onResult);
-    // The same, for a dialog that follows its run: the run's session (its
-    // cameras, counts, rollback plan, or the failure that kept it from
-    // sending), which stays readable after the window forgets the run.
-    std::shared_ptr<const ProvisioningSession> StartBatchRun(
-        std::vector<AssignOrder> orders, BatchRunOptions options, Clock::time_point now,
-        std::function<void(std::size_t, const ProvisioningCamera&)> onResult);
+    // What a batch's dialog shows of its run besides the results.
+    struct BatchState {
+        bool finished = false;  // nothing waits any more, or nothing was sent
+        // Nothing was sent because the rollback plan could not be written: why.
+        std::string failure;
+        // The rollback plan written before the first record, or why none was.
+        std::filesystem::path rollbackPath;
+        std::string rollbackError;
+    };
+    struct BatchSinks {
+        // Camera index has a new result.
+        std::function<void(std::size_t, const ProvisioningCamera&)> onResult;
+        // Every record went out, the run ended, or it failed before sending.
+        std::function<void(const BatchState&)> onState;
+    };
+    // A batch (the Assign dialog's Apply, Retry, Undo, an opened plan): each
+    // record stamped as it goes, paced, confirmed. With an address probe
+    // (the surroundings' probe), the orders' static addresses are probed
+    // once more on a thread of their own first (the window stays
+    // responsive), and those that answer are refused; the first record
+    // leaves on the Tick after the probe answered. A failure before sending
+    // (no rollback plan) reaches onState, maybe before this returns.
+    void StartBatch(std::vector<AssignOrder> orders, bool rollback, Clock::time_point now,
+                    BatchSinks sinks);
+    // How often Tick looks whether a probe has answered.
+    static constexpr std::chrono::milliseconds kProbePoll{20};
     // The reservations every plan, dialog and run of the window shares.
     AddressReservations& Reservations() { return m_reservations; }
 
@@ -116,7 +117,7 @@ public:
     // Changes sent that wait for their camera, and records not sent yet.
     int Waiting() const;
     int Unsent() const;
-    // Whether a run still sends or confirms.
+    // Whether a run still probes its addresses, sends or confirms.
     bool Going() const;
     // The progress bar's value in thousandths while changes wait (how many
     // of the going runs' changes have ended); once none waits, 1000 when
@@ -135,6 +136,8 @@ public:
 private:
     struct Run;
     void OnResult(Run& run, std::size_t index);
+    // The probe of a batch answered: its session starts.
+    void StartProbed(Run& run, Clock::time_point now);
 
     DeviceList& m_list;
     ChangeRunsConfig m_config;
@@ -142,7 +145,7 @@ private:
     Prober m_probe;
     AddressReservations m_reservations;
     ProbeSchedule m_probes;
-    std::vector<std::shared_ptr<Run>> m_runs;
+    std::vector<std::unique_ptr<Run>> m_runs;
     int m_confirmed = 0;
     int m_notConfirmed = 0;
     std::string m_lastText;

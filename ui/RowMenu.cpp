@@ -22,6 +22,69 @@ std::string Utf8Path(const std::filesystem::path& path) {
 
 }  // namespace
 
+RowMenuFacts RowMenuFactsOf(const DeviceList& list, const std::vector<int>& selectedRows,
+                            bool watching) {
+    RowMenuFacts facts;
+    facts.selectedRows = static_cast<int>(selectedRows.size());
+    facts.rowCount = list.RowCount();
+    facts.watching = watching;
+    facts.goneCount = list.GoneCount();
+    if (selectedRows.size() == 1) {
+        facts.oneRowSeenVia = list.SeenViaOf(selectedRows.front());
+    }
+    facts.onvifOnly = !selectedRows.empty() &&
+                      std::all_of(selectedRows.begin(), selectedRows.end(),
+                                  [&list](int row) { return list.SeenViaOf(row) == SeenOnvif; });
+    return facts;
+}
+
+std::vector<RowMenuItem> RowMenuItems(const RowMenuFacts& facts,
+                                      const std::function<bool(RowCommand)>& offered) {
+    const bool any = facts.selectedRows > 0;
+    std::vector<RowMenuItem> items;
+    if (facts.oneRowSeenVia != 0) {
+        items.push_back({RowCommand::FoundVia, SeenViaWords(facts.oneRowSeenVia).data(), false});
+    }
+    const bool afterFoundVia = !items.empty();
+    const std::vector<RowMenuItem> commands = {
+        {RowCommand::AssignAddresses, "Assign Addresses…", !facts.onvifOnly, false, afterFoundVia},
+        {RowCommand::Settings, "Settings…", !facts.onvifOnly},
+        {RowCommand::Preview, "Preview"},
+        {RowCommand::StreamInfo, "Stream Info"},
+        {RowCommand::SaveSnapshot, "Save Snapshot…"},
+        {RowCommand::OpenWebPage, "Open Web Page"},
+        {RowCommand::DeviceDetails, "Device Details…"},
+        {RowCommand::Copy, "Copy", true, false, true},
+        {RowCommand::CopyIp, "Copy IP"},
+        {RowCommand::CopyMac, "Copy MAC"},
+        {RowCommand::KeepWatching, "Keep &Watching", true, facts.watching, true},
+        {RowCommand::ShowGone, "Show &Gone Cameras", facts.goneCount > 0},
+        {RowCommand::SaveList, "Save &List As…", facts.rowCount > 0},
+        {RowCommand::ApplyPlan, "Apply &Plan…"},
+        {RowCommand::Diagnose, "Diagnose Network…", true, false, true},
+    };
+    for (RowMenuItem item : commands) {
+        // These act on the whole list, selected rows or not.
+        const bool noRow =
+            item.command == RowCommand::KeepWatching || item.command == RowCommand::ShowGone ||
+            item.command == RowCommand::SaveList || item.command == RowCommand::ApplyPlan ||
+            item.command == RowCommand::Diagnose;
+        item.enabled = item.enabled && (noRow || any) && offered(item.command);
+        items.push_back(item);
+    }
+    return items;
+}
+
+std::vector<int> GoneRows(const DeviceList& list) {
+    std::vector<int> rows;
+    for (int row = 0; row < list.RowCount() && list.GoneCount() > 0; ++row) {
+        if (list.Presence(row).gone) {
+            rows.push_back(row);
+        }
+    }
+    return rows;
+}
+
 std::string WebPageAddress(const std::string& ipCell, const std::string& webPortCell) {
     const auto address = ParseIpv4Strict(ipCell);
     if (!address) {

@@ -3,7 +3,9 @@
 // make of the rows, without a toolkit: the items with their texts and
 // states, the web page address of a row, and the clipboard texts.
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,9 @@ enum class RowCommand {
     KeepWatching,
     SaveList,
     Diagnose,
+    ApplyPlan,
+    FoundVia,  // the "found via …" line: no command
+    ShowGone,
 };
 
 struct RowMenuItem {
@@ -37,37 +42,35 @@ struct RowMenuItem {
     bool separatorBefore = false;
 };
 
-// The menu: the row commands (enabled when a row is selected and the window
-// offers them), Copy, Copy IP, Copy MAC, then Keep Watching (checked while
-// watching) and Save List As… (when the list has rows), then Diagnose
-// Network…. offered(command) says whether the window has the command.
-template <typename Offered>
-std::vector<RowMenuItem> RowMenuItems(int selectedRows, int rowCount, bool watching,
-                                      const Offered& offered) {
-    const bool any = selectedRows > 0;
-    std::vector<RowMenuItem> items = {
-        {RowCommand::AssignAddresses, "Assign Addresses…"},
-        {RowCommand::Settings, "Settings…"},
-        {RowCommand::Preview, "Preview"},
-        {RowCommand::StreamInfo, "Stream Info"},
-        {RowCommand::SaveSnapshot, "Save Snapshot…"},
-        {RowCommand::OpenWebPage, "Open Web Page"},
-        {RowCommand::DeviceDetails, "Device Details…"},
-        {RowCommand::Copy, "Copy", true, false, true},
-        {RowCommand::CopyIp, "Copy IP"},
-        {RowCommand::CopyMac, "Copy MAC"},
-        {RowCommand::KeepWatching, "Keep &Watching", true, watching, true},
-        {RowCommand::SaveList, "Save &List As…", rowCount > 0},
-        {RowCommand::Diagnose, "Diagnose Network…", true, false, true},
-    };
-    for (RowMenuItem& item : items) {
-        const bool wholeList = item.command == RowCommand::KeepWatching ||
-                               item.command == RowCommand::SaveList ||
-                               item.command == RowCommand::Diagnose;
-        item.enabled = item.enabled && (wholeList || any) && offered(item.command);
-    }
-    return items;
-}
+// What the menu is about: the rows chosen and the list.
+struct RowMenuFacts {
+    int selectedRows = 0;
+    int rowCount = 0;
+    bool watching = false;
+    int goneCount = 0;
+    // How the one row chosen was found (SeenNative, SeenOnvif); 0 unless
+    // exactly one row is chosen.
+    std::uint32_t oneRowSeenVia = 0;
+    // Every row chosen was found only as an ONVIF device: it has no device
+    // ID for Assign or Settings to work on.
+    bool onvifOnly = false;
+};
+RowMenuFacts RowMenuFactsOf(const DeviceList& list, const std::vector<int>& selectedRows,
+                            bool watching);
+
+// The menu: how the one row chosen was found (a line that does nothing);
+// the row commands (enabled when a row is selected and the window offers
+// them; Assign and Settings not for ONVIF-only rows); Copy, Copy IP, Copy
+// MAC; Keep Watching (checked while watching), Show Gone Cameras (when some
+// are gone), Save List As… (when the list has rows) and Apply Plan…; then
+// Diagnose Network…. offered(command) says whether the window has the
+// command; one it has not is shown disabled.
+std::vector<RowMenuItem> RowMenuItems(const RowMenuFacts& facts,
+                                      const std::function<bool(RowCommand)>& offered);
+
+// "Show Gone Cameras": the rows whose camera is gone (display positions,
+// in order).
+std::vector<int> GoneRows(const DeviceList& list);
 
 // At most this many web pages open from one command.
 inline constexpr int kMaxWebPages = 8;

@@ -8,6 +8,7 @@
 #include "discovery/TimeSeededDraw.h"
 #include "platform/NeighbourTable.h"
 #include "platform/StateDirectory.h"
+#include "settings/AssignModel.h"
 
 namespace qdipc {
 
@@ -27,8 +28,7 @@ SearchWindowModel::SearchWindowModel(SearchWindowConfig config, std::function<vo
     if (!changes.confirmation.neighbours) {
         changes.confirmation.neighbours = ReachableNeighbours;
     }
-    changes.rollbackDirectory =
-        m_config.stateDirectory.empty() ? UserStateDirectory() : m_config.stateDirectory;
+    changes.rollbackDirectory = StateDirectory();
     changes.surroundings = m_config.surroundings;
     m_changes = std::make_unique<ChangeRuns>(
         m_list, std::move(changes),
@@ -269,14 +269,39 @@ std::vector<DiagnosisLine> SearchWindowModel::DiagnosisLines() const {
     return Diagnose(host, m_lastSearchEnded ? m_lastSearch : SearchFactsNow());
 }
 
-std::string SearchWindowModel::SendBatch(
-    std::vector<AssignOrder> orders, Clock::time_point now,
-    std::function<void(std::size_t, const ProvisioningCamera&)> onResult) {
+void SearchWindowModel::SendBatch(std::vector<AssignOrder> orders, Clock::time_point now,
+                                  ChangeRuns::BatchSinks sinks) {
     if (m_config.confirmation.timeout.count() > 0) {
         StartWorker();
     }
     m_changeOnBar = true;
-    return m_changes->StartBatch(std::move(orders), true, now, std::move(onResult));
+    m_changes->StartBatch(std::move(orders), true, now, std::move(sinks));
+}
+
+SearchWindowModel::OpenedPlan SearchWindowModel::OpenPlan(const std::filesystem::path& file) const {
+    OpenedPlan opened;
+    std::string text;
+    const std::string error = ReadPlanFile(file, text);
+    if (!error.empty()) {
+        const std::u8string name = file.u8string();
+        opened.error = EscapeControls("Cannot read the plan " +
+                                      std::string(name.begin(), name.end()) + ": " + error);
+        return opened;
+    }
+    // No camera outside the plan is "another camera": the plan names them.
+    opened.surroundings = Surroundings({});
+    opened.surroundings.otherCameras.clear();
+    opened.surroundings.reserved = m_changes->Reservations().TakenByOthers(0);
+    opened.plan = PlanText(text, ListedCameras(), opened.surroundings);
+    return opened;
+}
+
+std::filesystem::path SearchWindowModel::StateDirectory() const {
+    return m_config.stateDirectory.empty() ? UserStateDirectory() : m_config.stateDirectory;
+}
+
+std::vector<FoundCamera> SearchWindowModel::ListedCameras() const {
+    return qdipc::ListedCameras(m_list);
 }
 
 AssignSurroundings SearchWindowModel::Surroundings(const std::vector<int>& batchRows) const {

@@ -123,9 +123,23 @@ public:
                                    Clock::time_point now);
     const ChangeRuns& Changes() const { return *m_changes; }
     ChangeRuns& Changes() { return *m_changes; }
-    // The Assign dialog's Apply: a batch through the engine (ChangeRuns).
-    std::string SendBatch(std::vector<AssignOrder> orders, Clock::time_point now,
-                          std::function<void(std::size_t, const ProvisioningCamera&)> onResult);
+    // The Assign dialog's Apply: a batch through the engine (ChangeRuns),
+    // its addresses probed once more first, its rollback plan written before
+    // the first record.
+    void SendBatch(std::vector<AssignOrder> orders, Clock::time_point now,
+                   ChangeRuns::BatchSinks sinks);
+    // "Apply Plan…": the plan file read (bounded, as --plan reads it) and
+    // checked as --plan checks it against the cameras listed, the other
+    // runs' addresses taken; error says why it could not be read (the
+    // path's controls escaped), else empty.
+    struct OpenedPlan {
+        ProvisioningPlan plan;
+        AssignSurroundings surroundings;
+        std::string error;
+    };
+    OpenedPlan OpenPlan(const std::filesystem::path& file) const;
+    // Every listed camera with the other MACs answering its device ID.
+    std::vector<FoundCamera> ListedCameras() const;
     // What a plan of the given rows must avoid: the surroundings, the other
     // listed cameras' addresses.
     AssignSurroundings Surroundings(const std::vector<int>& batchRows) const;
@@ -135,6 +149,9 @@ public:
     // "Diagnose Network…": the checks, with what the last search saw (as it
     // was when it ended, or so far while it runs).
     std::vector<DiagnosisLine> DiagnosisLines() const;
+
+    // Where rollback plans and the Assign fields are kept.
+    std::filesystem::path StateDirectory() const;
 
     // The host's interfaces as the configuration gives them.
     std::vector<Ipv4Interface> HostInterfaces() const {

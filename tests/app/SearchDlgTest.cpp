@@ -80,7 +80,9 @@ struct LoneRuns {
     LoneRuns(std::filesystem::path rollbackFolder, qdipc::ConfirmationOptions confirmation,
              std::function<void(const qdipc::NetSettingsRecord&)> sent = {})
         : changes(
-              list, {confirmation, std::move(rollbackFolder), {}},
+              // No address probe: the plans' addresses are the test's own.
+              list,
+              {confirmation, std::move(rollbackFolder), [] { return qdipc::AssignSurroundings{}; }},
               [sent](const qdipc::NetSettingsRecord& record, std::uint32_t, std::string&) {
                   if (sent) {
                       sent(record);
@@ -89,9 +91,7 @@ struct LoneRuns {
               },
               [] { return std::optional<std::uint32_t>(7); }) {}
     qdipc::AssignRun* Start(std::vector<qdipc::AssignOrder> orders) {
-        qdipc::AssignRun::Options options;
-        options.pacing = std::chrono::milliseconds(1);
-        runs.push_back(std::make_unique<qdipc::AssignRun>(timer, std::move(orders), options));
+        runs.push_back(std::make_unique<qdipc::AssignRun>(timer, std::move(orders)));
         return runs.back().get();
     }
 };

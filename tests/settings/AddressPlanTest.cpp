@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -819,6 +820,91 @@ TEST(AssignModelTest, CountsRetriesAndExportsByTheResultsNotTheirWords) {
     all.SetRunResult(1, confirmed);
     EXPECT_EQ(all.FinishedText(), "Every camera confirmed its new address.");
     EXPECT_FALSE(all.Counts().retry);
+}
+
+TEST(AssignModelTest, RunStatesDecideRetryUndoRollbackAndExport) {
+    const qdipc::test::TempDir dir;
+    const std::vector<AssignCamera> batch = {Listed("0011aabb-00000001", "00:1a:2b:3c:4d:01"),
+                                             Listed("0011aabb-00000002", "00:1a:2b:3c:4d:02")};
+    AssignModel model(batch, {}, nullptr);
+    model.Replan({"10.0.0.20", "255.255.255.0", "10.0.0.1"});
+    model.RunStarted(model.ApplyRows());
+    EXPECT_TRUE(model.RunGoing());
+    EXPECT_EQ(model.RollbackText(), "");
+    // Every record went out: its rollback plan is named, nothing may start yet.
+    model.RunStateChanged(false, "", "/s/a.csv", "");
+    const std::string prefix = "Rollback plan (qd_ip_search --plan FILE puts the cameras back): ";
+    EXPECT_EQ(model.RollbackText(), prefix + "/s/a.csv");
+    ProvisioningCamera notConfirmed;
+    notConfirmed.result = CameraResult::NotConfirmed;
+    ProvisioningCamera confirmed;
+    confirmed.result = CameraResult::Confirmed;
+    model.SetRunResult(0, notConfirmed);
+    model.SetRunResult(1, confirmed);
+    EXPECT_FALSE(model.RetryEnabled());
+    EXPECT_FALSE(model.UndoEnabled());
+    model.RunStateChanged(true, "", "/s/a.csv", "");
+    EXPECT_FALSE(model.RunGoing());
+    EXPECT_TRUE(model.RetryEnabled());
+    EXPECT_TRUE(model.UndoEnabled());
+    EXPECT_EQ(model.Message(), "1 of 2 cameras did not confirm their new address.");
+    EXPECT_EQ(model.ProgressText(), "1 of 2 confirmed");
+    // A retry's plan is added; Undo still reads the first.
+    model.RunStarted(model.RetryRows());
+    EXPECT_FALSE(model.RetryEnabled());
+    model.RunStateChanged(true, "", "/s/b\x1b.csv", "");
+    EXPECT_EQ(model.RollbackText(), prefix + "/s/a.csv; /s/b\\x1b.csv");
+    EXPECT_EQ(model.PlanUndoRun().message.rfind("Cannot read the rollback plan /s/a.csv ", 0), 0u);
+    std::ofstream(dir.Path() / "bad.csv") << "nothing,a,plan,has\n";
+    AssignModel other(batch, {}, nullptr);
+    other.Replan({"10.0.0.20", "255.255.255.0", "10.0.0.1"});
+    other.RunStarted(other.ApplyRows());
+    other.RunStateChanged(true, "", dir.Path() / "bad.csv", "");
+    EXPECT_EQ(other.PlanUndoRun().message.rfind("Cannot undo: ", 0), 0u);
+
+    // Export: the CSV whole, or why not.
+    const std::filesystem::path out = dir.Path() / "results.csv";
+    // Paths shown as every file text is: escaped (a backslash too).
+    const auto shown = [](const std::filesystem::path& path) {
+        const std::u8string text = path.u8string();
+        return qdipc::EscapeControls(std::string(text.begin(), text.end()));
+    };
+    EXPECT_EQ(model.ExportResults(out), "Results written to " + shown(out));
+    std::ifstream written(out, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), model.ResultsCsv());
+    const std::string refused = model.ExportResults(dir.Path());
+    EXPECT_EQ(refused.rfind("The results could not be written to " + shown(dir.Path()) + ": ", 0),
+              0u)
+        << refused;
+    EXPECT_EQ(model.Message(), refused);
+
+    // Nothing sent (no rollback plan): the rows may be planned and applied again.
+    AssignModel failed(batch, {}, nullptr);
+    failed.Replan({"10.0.0.20", "255.255.255.0", "10.0.0.1"});
+    failed.RunStarted(failed.ApplyRows());
+    failed.RunStateChanged(true, "the folder is read-only\x1b", {}, "the folder is read-only");
+    EXPECT_FALSE(failed.RunEverStarted());
+    EXPECT_FALSE(failed.RunGoing());
+    EXPECT_EQ(failed.ApplyRows(), (std::vector<int>{0, 1}));
+    EXPECT_FALSE(failed.UndoEnabled());
+    EXPECT_EQ(failed.Message(),
+              "Nothing was sent: the folder is read-only\\x1b. Make the state folder writable and "
+              "Apply again.");
+    // The next plan says its own words again.
+    failed.Replan({"10.0.0.20", "255.255.255.0", "10.0.0.1"});
+    EXPECT_EQ(failed.Message(), failed.PlanMessage());
+
+    // The first run's fields are this network's next time, unless edited.
+    const std::filesystem::path memory = dir.Path() / "assign-fields";
+    const AssignFields prefill{"192.168.1.65", "255.255.255.0", "192.168.1.1"};
+    AssignModel first(batch, {}, nullptr);
+    EXPECT_EQ(first.RememberFieldsIn(memory, prefill, prefill).start, "192.168.1.65");
+    first.Replan({"192.168.1.100", "255.255.255.0", "192.168.1.1"});
+    first.RunStarted(first.ApplyRows());
+    AssignModel next(batch, {}, nullptr);
+    EXPECT_EQ(next.RememberFieldsIn(memory, prefill, prefill).start, "192.168.1.100");
+    const AssignFields edited{"192.168.1.7", "255.255.255.0", "192.168.1.1"};
+    EXPECT_EQ(next.RememberFieldsIn(memory, prefill, edited).start, "192.168.1.7");
 }
 
 TEST(ResultReasonTest, EachCodeHasItsWords) {

@@ -5,12 +5,16 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "discovery/CellText.h"
+#include "settings/PlanFile.h"
 #include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
 #include "tests/discovery/TestReplies.h"
@@ -195,6 +199,101 @@ TEST_F(WindowModelSearchTest, ModifyGoesThroughTheEngineStampedWithItsRollback) 
     EXPECT_NE(twice.refusal.find("00:1a:2b:3c:4d:99"), std::string::npos) << twice.refusal;
 }
 
+TEST_F(WindowModelSearchTest, ABatchProbesOffItsThreadJustBeforeSendingAndRefusesWhatAnswers) {
+    qdipc::SearchWindowConfig config = Config();
+    config.confirmation.timeout = 0ms;  // send only
+    config.stateDirectory = dir_.Path() / "state";
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<bool> offThread{false};
+    std::atomic<int> probes{0};
+    config.surroundings = [&] {
+        qdipc::AssignSurroundings surroundings;
+        surroundings.interfaces = qdipc::test::LoopbackNetworks()();
+        surroundings.probe = [&](const std::vector<std::uint32_t>& addresses) {
+            ++probes;
+            offThread = std::this_thread::get_id() != caller;
+            std::vector<qdipc::ProbeAnswer> answers;
+            for (const std::uint32_t address : addresses) {
+                answers.push_back(address == 0x0A000014 ? qdipc::ProbeAnswer::Answered
+                                                        : qdipc::ProbeAnswer::Silent);
+            }
+            std::this_thread::sleep_for(100ms);
+            return answers;
+        };
+        return surroundings;
+    };
+    SearchWindowModel model(config, [] {});
+    const auto order = [](const char* id, const char* ip, const char* newIp) {
+        qdipc::AssignOrder o;
+        o.camera = {id, "00:1a:2b:3c:4d:5e", ip, "255.255.255.0", "10.0.0.254", 0};
+        o.newIp = newIp;
+        o.mask = "255.255.255.0";
+        o.gateway = "10.0.0.254";
+        return o;
+    };
+    std::vector<std::pair<std::size_t, qdipc::CameraResult>> results;
+    std::vector<qdipc::ChangeRuns::BatchState> states;
+    qdipc::ChangeRuns::BatchSinks sinks;
+    sinks.onResult = [&](std::size_t index, const qdipc::ProvisioningCamera& camera) {
+        results.emplace_back(index, camera.result);
+    };
+    sinks.onState = [&](const qdipc::ChangeRuns::BatchState& state) { states.push_back(state); };
+    const auto t0 = SearchWindowModel::Clock::now();
+    // .5 keeps its own address: nobody else is asked about it.
+    model.SendBatch({order("0011aabb-00000001", "10.0.0.1", "10.0.0.20"),
+                     order("0011aabb-00000002", "10.0.0.2", "10.0.0.21"),
+                     order("0011aabb-00000005", "10.0.0.5", "10.0.0.5")},
+                    t0, sinks);
+    // Sent nothing yet: the probe runs; the window looks again soon.
+    EXPECT_TRUE(results.empty());
+    EXPECT_EQ(model.Changes().Unsent(), 3);
+    const auto due = model.NextDue();
+    ASSERT_TRUE(due);
+    EXPECT_LE(*due, SearchWindowModel::Clock::now() + qdipc::ChangeRuns::kProbePoll);
+    ASSERT_TRUE(qdipc::test::WaitUntil(
+        [&] {
+            model.Tick(SearchWindowModel::Clock::now());
+            return !states.empty() && states.back().finished;
+        },
+        10s));
+    EXPECT_EQ(probes.load(), 1);
+    EXPECT_TRUE(offThread.load());
+    ASSERT_FALSE(results.empty());
+    EXPECT_EQ(results.front(), std::make_pair(std::size_t{0}, qdipc::CameraResult::Refused));
+    EXPECT_EQ(states.back().failure, "");
+    EXPECT_TRUE(std::filesystem::exists(states.back().rollbackPath));
+    // The other two went out, paced, in order.
+    for (const char* ip : {"10.0.0.21", "10.0.0.5"}) {
+        const std::vector<std::uint8_t> sent = camera_.Next(5s);
+        ASSERT_EQ(sent.size(), 88u);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&sent[29])), ip);
+    }
+}
+
+TEST_F(WindowModelSearchTest, OpenPlanReadsBoundedAndChecksLikeThePlanOption) {
+    SearchWindowModel model(Config(), [] {});
+    const auto missing = model.OpenPlan(dir_.Path() / "missing\x1b.csv");
+    // The path as every file text is shown: escaped (its ESC, a backslash).
+    const std::u8string path = (dir_.Path() / "missing\x1b.csv").u8string();
+    EXPECT_EQ(
+        missing.error.rfind("Cannot read the plan " +
+                                qdipc::EscapeControls(std::string(path.begin(), path.end())) + ": ",
+                            0),
+        0u)
+        << missing.error;
+    std::ofstream(dir_.Path() / "plan.csv")
+        << "dev_id,mac,ip,mask,gateway,mode\n"
+           "0011aabb-00000009,00:1a:2b:3c:4d:09,10.0.0.31,255.255.255.0,10.0.0.254,static\n";
+    const auto opened = model.OpenPlan(dir_.Path() / "plan.csv");
+    EXPECT_EQ(opened.error, "");
+    EXPECT_TRUE(opened.plan.Ok()) << opened.plan.error;
+    // One byte over the bound: refused before a byte is read, with why.
+    std::filesystem::resize_file(dir_.Path() / "plan.csv", qdipc::kMaxPlanFileBytes + 1);
+    EXPECT_EQ(model.OpenPlan(dir_.Path() / "plan.csv").error,
+              "Cannot read the plan " + qdipc::EscapeControls((dir_.Path() / "plan.csv").string()) +
+                  ": is larger than 16 MB; a plan holds one short line per camera");
+}
+
 }  // namespace
 
 namespace {
@@ -211,18 +310,47 @@ TEST(RowMenuTest, ItemsFollowSelectionRowsWatchingAndWhatTheWindowOffers) {
         }
         return text;
     };
-    EXPECT_EQ(states(qdipc::RowMenuItems(0, 0, false, all)),
+    const auto facts = [](int selected, int rows, bool watching, int gone = 0,
+                          std::uint32_t via = 0, bool onvifOnly = false) {
+        return qdipc::RowMenuFacts{selected, rows, watching, gone, via, onvifOnly};
+    };
+    EXPECT_EQ(states(qdipc::RowMenuItems(facts(0, 0, false), all)),
               "Assign Addresses…:off Settings…:off Preview:off Stream Info:off Save Snapshot…:off "
-              "Open Web Page:off Device Details…:off |Copy:off "
-              "Copy IP:off Copy MAC:off |Keep &Watching:on Save &List As…:off |Diagnose "
-              "Network…:on ");
-    EXPECT_EQ(states(qdipc::RowMenuItems(2, 5, true, all)),
+              "Open Web Page:off Device Details…:off |Copy:off Copy IP:off Copy MAC:off "
+              "|Keep &Watching:on Show &Gone Cameras:off Save &List As…:off Apply &Plan…:on "
+              "|Diagnose Network…:on ");
+    EXPECT_EQ(states(qdipc::RowMenuItems(facts(2, 5, true, 1), all)),
               "Assign Addresses…:on Settings…:on Preview:on Stream Info:on Save Snapshot…:on "
-              "Open Web Page:on Device Details…:on |Copy:on "
-              "Copy IP:on Copy MAC:on |Keep &Watching:on+ Save &List As…:on |Diagnose "
-              "Network…:on ");
+              "Open Web Page:on Device Details…:on |Copy:on Copy IP:on Copy MAC:on "
+              "|Keep &Watching:on+ Show &Gone Cameras:on Save &List As…:on Apply &Plan…:on "
+              "|Diagnose Network…:on ");
+    // One row found only as an ONVIF device: how, first; no device ID to
+    // assign or set.
+    const auto onvif = qdipc::RowMenuItems(facts(1, 3, false, 0, qdipc::SeenOnvif, true), all);
+    EXPECT_EQ(states({onvif.begin(), onvif.begin() + 4}),
+              "Found as an ONVIF device (WS-Discovery):off |Assign Addresses…:off Settings…:off "
+              "Preview:on ");
     const auto noAssign = [](RowCommand command) { return command != RowCommand::AssignAddresses; };
-    EXPECT_FALSE(qdipc::RowMenuItems(1, 1, false, noAssign).front().enabled);
+    EXPECT_FALSE(qdipc::RowMenuItems(facts(1, 1, false), noAssign).front().enabled);
+
+    // The facts from a list: one native row and one ONVIF-only row.
+    qdipc::DeviceList list;
+    const qdipc::DeviceInfoReply reply = qdipc::test::Camera(3).Reply();
+    list.AddReply(&reply);
+    qdipc::OnvifDevice device;
+    device.endpoint = "urn:uuid:1";
+    device.ip = "10.0.0.9";
+    list.AddOnvifDevice(device);
+    ASSERT_EQ(list.RowCount(), 2);
+    const qdipc::RowMenuFacts both = qdipc::RowMenuFactsOf(list, {0, 1}, true);
+    EXPECT_EQ(both.selectedRows, 2);
+    EXPECT_EQ(both.oneRowSeenVia, 0u);
+    EXPECT_FALSE(both.onvifOnly);
+    EXPECT_TRUE(both.watching);
+    const qdipc::RowMenuFacts second = qdipc::RowMenuFactsOf(list, {1}, false);
+    EXPECT_EQ(second.oneRowSeenVia, std::uint32_t{qdipc::SeenOnvif});
+    EXPECT_TRUE(second.onvifOnly);
+    EXPECT_TRUE(qdipc::GoneRows(list).empty());
 }
 
 TEST(SnapshotFileNameTest, HostAndLocalTimeElsePlainSnapshot) {

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "discovery/OnvifDetailsText.h"
+#include "discovery/CellText.h"
 #include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
 #include "tests/discovery/TestReplies.h"
@@ -312,6 +314,11 @@ protected:
             proposedSnapshots_.push_back(proposed);
             return (dir_.Path() / "shot").wstring();
         };
+        options.choosePlanFile = [this](HWND) { return planPath_.wstring(); };
+        options.chooseExportFile = [this](HWND) { return (dir_.Path() / "results.csv").wstring(); };
+        if (tweak_) {
+            tweak_(options);
+        }
         window_ = std::make_unique<qdipc::win::SearchWindow>(std::move(options));
         ASSERT_TRUE(window_->Create());
         main_ = window_->Handle();
@@ -340,6 +347,9 @@ protected:
     std::vector<int> modal_;
     // Seams a test sets before Open.
     qdipc::win::WinWindowOptions options_;
+    std::filesystem::path planPath_;
+    // Changes the window's options before it opens.
+    std::function<void(qdipc::win::WinWindowOptions&)> tweak_;
     std::unique_ptr<qdipc::win::SearchWindow> window_;
     HWND main_ = nullptr;
     HWND list_ = nullptr;
@@ -722,6 +732,7 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
                                             L"|",
                                             L"Keep &Watching",
                                             L"Save &List As…",
+                                            L"Apply &Plan…",
                                             L"|",
                                             L"Diagnose Network…"};
     EXPECT_EQ(menus_[0], idle);
@@ -917,9 +928,232 @@ TEST_F(WinWindowTest, AssignDialogPlansAndSendsThroughTheEngine) {
     EXPECT_EQ(sentIps, (std::vector<std::string>{"10.0.0.4", "10.0.0.5"}));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(assign, IDC_ASSIGN_APPLY)));
     // These cameras never answer at their new addresses: not confirmed.
-    EXPECT_TRUE(PumpUntil([&] { return Cell(rows, 1, 4).rfind("not confirmed", 0) == 0; }, 6s))
-        << Cell(rows, 1, 4);
+    EXPECT_TRUE(PumpUntil([&] { return Cell(rows, 1, 7) == "not confirmed"; }, 6s))
+        << Cell(rows, 1, 7);
     EXPECT_EQ(Text(GetDlgItem(assign, IDC_ASSIGN_COUNTS)), L"0 of 2 confirmed");
+}
+
+// The new IPs of the settings records the cameras got, in order.
+std::vector<std::string> SentIps(const LoopbackCameras& cameras) {
+    std::vector<std::string> ips;
+    for (const auto& datagram : cameras.Received()) {
+        if (datagram.size() == 88) {
+            ips.emplace_back(reinterpret_cast<const char*>(&datagram[29]));
+        }
+    }
+    return ips;
+}
+
+std::string FileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool Enabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
+
+// The Assign dialog of the first rows, planned from start on 10.0.0.0/24.
+HWND OpenAssign(qdipc::win::SearchWindow& window, HWND main, HWND list, int rows,
+                const wchar_t* start) {
+    for (int row = 0; row < rows; ++row) {
+        ListView_SetItemState(list, row, LVIS_SELECTED, LVIS_SELECTED);
+    }
+    RowCommand(main, qdipc::RowCommand::AssignAddresses);
+    HWND assign = window.AssignWindows().back()->Handle();
+    SetDlgItemTextW(assign, IDC_ASSIGN_MASK, L"255.255.255.0");
+    SetDlgItemTextW(assign, IDC_ASSIGN_GATEWAY, L"10.0.0.254");
+    SetDlgItemTextW(assign, IDC_ASSIGN_START, start);
+    return assign;
+}
+
+TEST_F(WinWindowTest, AssignRetriesUndoesAndExportsAsTheQtDialogDoes) {
+    Open({NumberedCamera(1), NumberedCamera(2)});
+    SearchFor(2);
+    HWND assign = OpenAssign(*window_, main_, list_, 2, L"10.0.0.20");
+    HWND rows = GetDlgItem(assign, IDC_ASSIGN_LIST);
+    EXPECT_EQ(Text(GetDlgItem(assign, IDC_ASSIGN_RETRY)), L"Retry Unconfirmed");
+    EXPECT_EQ(Text(GetDlgItem(assign, IDC_ASSIGN_UNDO)), L"Undo This Run");
+    EXPECT_EQ(Text(GetDlgItem(assign, IDC_ASSIGN_EXPORT)), L"Export Results\u2026");
+    // Before anything ran: nothing to retry or undo, no count, no rollback plan.
+    EXPECT_FALSE(Enabled(assign, IDC_ASSIGN_RETRY));
+    EXPECT_FALSE(Enabled(assign, IDC_ASSIGN_UNDO));
+    EXPECT_TRUE(Enabled(assign, IDC_ASSIGN_EXPORT));
+    EXPECT_EQ(Text(GetDlgItem(assign, IDC_ASSIGN_COUNTS)), L"");
+    EXPECT_EQ(Text(GetDlgItem(assign, IDC_ASSIGN_ROLLBACK)), L"");
+
+    Click(assign, IDC_ASSIGN_APPLY);
+    ASSERT_TRUE(PumpUntil([&] { return SentIps(*cameras_).size() == 2; }));
+    // These cameras never answer at their new addresses.
+    ASSERT_TRUE(PumpUntil([&] { return Enabled(assign, IDC_ASSIGN_RETRY); }, 8s));
+    EXPECT_EQ(ColumnOf(rows, 7), (std::vector<std::string>{"not confirmed", "not confirmed"}));
+    EXPECT_EQ(Text(GetDlgItem(assign, IDC_ASSIGN_MESSAGE)),
+              L"2 of 2 cameras did not confirm their new address.");
+    EXPECT_EQ(Text(GetDlgItem(assign, IDC_ASSIGN_COUNTS)), L"0 of 2 confirmed");
+    EXPECT_TRUE(Enabled(assign, IDC_ASSIGN_UNDO));
+    const std::wstring prefix = L"Rollback plan (qd_ip_search --plan FILE puts the cameras back): ";
+    const auto& paths = window_->AssignWindows()[0]->Model().RollbackPaths();
+    ASSERT_EQ(paths.size(), 1u);
+    const std::filesystem::path firstPlan = paths[0];
+    EXPECT_EQ(firstPlan.parent_path(), dir_.Path() / "state");
+    // Paths are shown as every file text is: escaped.
+    EXPECT_EQ(
+        Text(GetDlgItem(assign, IDC_ASSIGN_ROLLBACK)),
+        prefix + qdipc::win::Wide(qdipc::EscapeControls(qdipc::win::Utf8(firstPlan.wstring()))));
+    const std::string plan = FileText(firstPlan);
+    EXPECT_NE(plan.find("0011aabb-00000001,00:1a:2b:3c:4d:5e,10.0.0.1,"), std::string::npos)
+        << plan;
+    EXPECT_NE(plan.find("0011aabb-00000002,00:1a:2b:3c:4d:5e,10.0.0.2,"), std::string::npos);
+
+    // Export: the rows through the core's CSV writer.
+    Click(assign, IDC_ASSIGN_EXPORT);
+    const std::string csv = FileText(dir_.Path() / "results.csv");
+    EXPECT_EQ(csv.rfind("dev_id,mac,ip,mask,gateway,mode,old_ip,result,reason\r\n"
+                        "0011aabb-00000001,00:1a:2b:3c:4d:5e,10.0.0.20,255.255.255.0,10.0.0.254,"
+                        "static,10.0.0.1,not_confirmed,",
+                        0),
+              0u)
+        << csv;
+    EXPECT_NE(csv.find("\r\n0011aabb-00000002,00:1a:2b:3c:4d:5e,10.0.0.21,"), std::string::npos);
+    EXPECT_EQ(Text(GetDlgItem(assign, IDC_ASSIGN_MESSAGE)),
+              L"Results written to " + qdipc::win::Wide(qdipc::EscapeControls(qdipc::win::Utf8(
+                                           (dir_.Path() / "results.csv").wstring()))));
+
+    // Retry sends the same records again; nothing else may start meanwhile.
+    Click(assign, IDC_ASSIGN_RETRY);
+    EXPECT_FALSE(Enabled(assign, IDC_ASSIGN_RETRY));
+    EXPECT_FALSE(Enabled(assign, IDC_ASSIGN_UNDO));
+    EXPECT_FALSE(Enabled(assign, IDC_ASSIGN_APPLY));
+    ASSERT_TRUE(PumpUntil([&] { return SentIps(*cameras_).size() == 4; }));
+    ASSERT_TRUE(PumpUntil([&] { return Enabled(assign, IDC_ASSIGN_UNDO); }, 8s));
+    EXPECT_EQ(SentIps(*cameras_),
+              (std::vector<std::string>{"10.0.0.20", "10.0.0.21", "10.0.0.20", "10.0.0.21"}));
+    // Each run wrote its own plan; Undo takes the first.
+    ASSERT_EQ(paths.size(), 2u);
+    EXPECT_EQ(paths[0], firstPlan);
+    EXPECT_NE(Text(GetDlgItem(assign, IDC_ASSIGN_ROLLBACK)).find(L"; "), std::wstring::npos);
+
+    Click(assign, IDC_ASSIGN_UNDO);
+    ASSERT_TRUE(PumpUntil([&] { return SentIps(*cameras_).size() == 6; }));
+    const std::vector<std::string> ips = SentIps(*cameras_);
+    EXPECT_EQ(std::vector<std::string>(ips.begin() + 4, ips.end()),
+              (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
+
+    // The next dialog on this network opens with the fields applied here.
+    RowCommand(main_, qdipc::RowCommand::AssignAddresses);
+    ASSERT_EQ(window_->AssignWindows().size(), 2u);
+    EXPECT_EQ(Text(GetDlgItem(window_->AssignWindows()[1]->Handle(), IDC_ASSIGN_START)),
+              L"10.0.0.20");
+}
+
+TEST_F(WinWindowTest, AssignSendsNothingWithoutItsRollbackPlan) {
+    // The state folder cannot be made: its parent is a file.
+    std::ofstream(dir_.Path() / "blocked") << "a file";
+    tweak_ = [this](qdipc::win::WinWindowOptions& options) {
+        options.config.stateDirectory = dir_.Path() / "blocked" / "state";
+    };
+    Open({NumberedCamera(1)});
+    SearchFor(1);
+    HWND assign = OpenAssign(*window_, main_, list_, 1, L"10.0.0.20");
+    Click(assign, IDC_ASSIGN_APPLY);
+    PumpFor(300ms);
+    EXPECT_TRUE(SentIps(*cameras_).empty());
+    const std::string message = qdipc::win::Utf8(Text(GetDlgItem(assign, IDC_ASSIGN_MESSAGE)));
+    EXPECT_EQ(message.rfind("Nothing was sent: ", 0), 0u) << message;
+    EXPECT_NE(message.find(". Make the state folder writable and Apply again."), std::string::npos);
+    // Applied again once the folder is fixed.
+    EXPECT_TRUE(Enabled(assign, IDC_ASSIGN_APPLY));
+    EXPECT_FALSE(Enabled(assign, IDC_ASSIGN_UNDO));
+    EXPECT_FALSE(Enabled(assign, IDC_ASSIGN_RETRY));
+}
+
+TEST_F(WinWindowTest, AssignProbesItsAddressesOffTheWindowThreadJustBeforeSending) {
+    // Something answers at .20, but only to the probe just before sending,
+    // which runs off the window's thread (the plan's probe runs on it).
+    const DWORD windowThread = GetCurrentThreadId();
+    auto probeThreads = std::make_shared<std::atomic<int>>(0);
+    tweak_ = [windowThread, probeThreads](qdipc::win::WinWindowOptions& options) {
+        options.config.surroundings = [windowThread, probeThreads] {
+            qdipc::AssignSurroundings surroundings;
+            surroundings.interfaces = qdipc::test::LoopbackNetworks()();
+            surroundings.probe = [windowThread,
+                                  probeThreads](const std::vector<std::uint32_t>& addresses) {
+                const bool offThread = GetCurrentThreadId() != windowThread;
+                std::vector<qdipc::ProbeAnswer> answers;
+                for (const std::uint32_t address : addresses) {
+                    answers.push_back(offThread && address == 0x0A000014
+                                          ? qdipc::ProbeAnswer::Answered
+                                          : qdipc::ProbeAnswer::Silent);
+                }
+                if (offThread) {
+                    ++*probeThreads;
+                    std::this_thread::sleep_for(300ms);  // a probe takes its time
+                }
+                return answers;
+            };
+            return surroundings;
+        };
+    };
+    Open({NumberedCamera(1), NumberedCamera(2)});
+    SearchFor(2);
+    HWND assign = OpenAssign(*window_, main_, list_, 2, L"10.0.0.20");
+    HWND rows = GetDlgItem(assign, IDC_ASSIGN_LIST);
+    ASSERT_EQ(Cell(rows, 0, 3), "10.0.0.20");
+    Click(assign, IDC_ASSIGN_APPLY);
+    // The click returned while the probe still runs: nothing has left yet.
+    EXPECT_TRUE(SentIps(*cameras_).empty());
+    ASSERT_TRUE(PumpUntil([&] { return Cell(rows, 0, 7) == "refused"; }));
+    EXPECT_EQ(probeThreads->load(), 1);
+    EXPECT_EQ(Cell(rows, 0, 8).rfind("10.0.0.20 is taken: ", 0), 0u) << Cell(rows, 0, 8);
+    ASSERT_TRUE(PumpUntil([&] { return SentIps(*cameras_).size() == 1; }));
+    EXPECT_EQ(SentIps(*cameras_), std::vector<std::string>{"10.0.0.21"});
+}
+
+TEST_F(WinWindowTest, ApplyPlanOpensTheFileSendsItsLinesAndShowsRefusals) {
+    Open({NumberedCamera(1), NumberedCamera(2)});
+    SearchFor(2);
+    // A file that is not there: the box says so, nothing opens.
+    planPath_ = dir_.Path() / "missing.csv";
+    RowCommand(main_, qdipc::RowCommand::ApplyPlan);
+    ASSERT_FALSE(boxes_.empty());
+    EXPECT_EQ(qdipc::win::Utf8(boxes_.back().text).rfind("Cannot read the plan ", 0), 0u)
+        << qdipc::win::Utf8(boxes_.back().text);
+    EXPECT_TRUE(window_->AssignWindows().empty());
+
+    // A line for a listed camera, one for a camera nobody listed.
+    planPath_ = dir_.Path() / "plan.csv";
+    std::ofstream(planPath_, std::ios::binary)
+        << "dev_id,mac,ip,mask,gateway,mode\r\n"
+           "0011aabb-00000002,00:1a:2b:3c:4d:5e,10.0.0.30,255.255.255.0,10.0.0.254,static\r\n"
+           "0011aabb-00000009,00:1a:2b:3c:4d:09,10.0.0.31,255.255.255.0,10.0.0.254,static\r\n";
+    RowCommand(main_, qdipc::RowCommand::ApplyPlan);
+    ASSERT_EQ(window_->AssignWindows().size(), 1u);
+    HWND assign = window_->AssignWindows()[0]->Handle();
+    EXPECT_EQ(Text(assign), L"Apply Plan plan.csv");
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(assign, IDC_ASSIGN_START)));
+    HWND rows = GetDlgItem(assign, IDC_ASSIGN_LIST);
+    ASSERT_EQ(SendMessageW(rows, LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(Cell(rows, 0, 0), "0011aabb-00000002");
+    EXPECT_EQ(Cell(rows, 0, 3), "10.0.0.30");
+    EXPECT_EQ(Cell(rows, 0, 6), "static");
+    EXPECT_EQ(Cell(rows, 1, 7), "not found");
+    ASSERT_TRUE(Enabled(assign, IDC_ASSIGN_APPLY));
+    Click(assign, IDC_ASSIGN_APPLY);
+    ASSERT_TRUE(PumpUntil([&] { return SentIps(*cameras_).size() == 1; }));
+    EXPECT_EQ(SentIps(*cameras_), std::vector<std::string>{"10.0.0.30"});
+
+    // A plan the checks refuse as a whole: its error, nothing to apply.
+    std::ofstream(planPath_, std::ios::binary | std::ios::trunc)
+        << "dev_id,mac,ip,mask,gateway,mode\r\n"
+           "0011aabb-00000001,00:1a:2b:3c:4d:5e,10.0.0.300,255.255.255.0,10.0.0.254,static\r\n";
+    RowCommand(main_, qdipc::RowCommand::ApplyPlan);
+    ASSERT_EQ(window_->AssignWindows().size(), 2u);
+    HWND refused = window_->AssignWindows()[1]->Handle();
+    EXPECT_NE(Text(GetDlgItem(refused, IDC_ASSIGN_MESSAGE)).find(L"10.0.0.300"), std::wstring::npos)
+        << qdipc::win::Utf8(Text(GetDlgItem(refused, IDC_ASSIGN_MESSAGE)));
+    EXPECT_FALSE(Enabled(refused, IDC_ASSIGN_APPLY));
 }
 
 TEST_F(WinWindowTest, ClosingWhileAChangeWaitsAsksFirst) {

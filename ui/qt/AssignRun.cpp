@@ -1,8 +1,8 @@
 #include "ui/qt/AssignRun.h"
 
+#include <QPointer>
 #include <algorithm>
-
-#include "settings/SettingsValidation.h"
+#include <chrono>
 
 namespace qdipc {
 
@@ -36,119 +36,49 @@ void ChangeRunsTimer::Arm() {
     tick_.start(std::max<qint64>(0, wait.count() + (wait.count() >= 0 ? 1 : 0)));
 }
 
-AssignRun::AssignRun(ChangeRunsTimer& runs, std::vector<AssignOrder> orders, Options options,
+AssignRun::AssignRun(ChangeRunsTimer& runs, std::vector<AssignOrder> orders, bool rollback,
                      QObject* parent)
-    : QObject(parent), runs_(runs), orders_(std::move(orders)), options_(std::move(options)) {
-    // A run ends within a step of the runs (its last result comes while the
-    // engine is still at work): it says so once the step is over.
-    connect(&runs_, &ChangeRunsTimer::Stepped, this, &AssignRun::CheckFinished);
-}
-
-AssignRun::~AssignRun() {
-    if (probing_.valid()) {
-        probing_.wait();
-    }
-}
+    : QObject(parent), runs_(runs), orders_(std::move(orders)), rollback_(rollback) {}
 
 void AssignRun::Start() {
-    if (IsStarted()) {
+    if (started_) {
         return;
     }
-    if (!options_.probeAddresses) {
-        StartSession();
-        return;
-    }
-    for (const AssignOrder& order : orders_) {
-        const auto address = ParseIpv4Strict(order.newIp);
-        if (address && order.mode == AddressingMode::Static && order.newIp != order.camera.ip) {
-            probedAddresses_.push_back(*address);
-        }
-    }
-    probing_ = std::async(std::launch::async,
-                          [prober = options_.probeAddresses, addresses = probedAddresses_] {
-                              return prober(addresses);
-                          });
-    probeWait_.setInterval(20);
-    connect(&probeWait_, &QTimer::timeout, this, [this] {
-        if (probing_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    started_ = true;
+    QPointer<AssignRun> self(this);
+    ChangeRuns::BatchSinks sinks;
+    sinks.onResult = [self](std::size_t index, const ProvisioningCamera& camera) {
+        if (!self) {
             return;
         }
-        probeWait_.stop();
-        const std::vector<ProbeAnswer> answers = probing_.get();
-        for (std::size_t i = 0; i < answers.size() && i < probedAddresses_.size(); ++i) {
-            probed_[probedAddresses_[i]] = answers[i];
+        if (self->cameras_.size() <= index) {
+            self->cameras_.resize(index + 1);
         }
-        StartSession();
-    });
-    probeWait_.start();
-}
-
-void AssignRun::StartSession() {
-    BatchRunOptions batch;
-    batch.rollback = options_.rollback;
-    batch.pacing = options_.pacing;
-    batch.stopped = stopped_;
-    if (options_.probeAddresses) {
-        // The answers the probe gave before the run started.
-        batch.probed = [this](const std::vector<std::uint32_t>& addresses) {
-            std::vector<ProbeAnswer> answers;
-            for (std::uint32_t address : addresses) {
-                const auto found = probed_.find(address);
-                answers.push_back(found == probed_.end() ? ProbeAnswer::NotProbed : found->second);
-            }
-            return answers;
-        };
-    }
-    QPointer<AssignRun> self(this);
-    session_ = runs_.Runs().StartBatchRun(orders_, std::move(batch), ChangeRuns::Clock::now(),
-                                          [self](std::size_t index, const ProvisioningCamera&) {
-                                              if (self) {
-                                                  self->ReportResult(static_cast<int>(index));
-                                              }
-                                          });
-    // The cameras whose result came with the first step.
-    for (int index : std::exchange(early_, {})) {
-        ReportResult(index);
-    }
+        self->cameras_[index] = camera;
+        emit self->ResultChanged(static_cast<int>(index));
+    };
+    sinks.onState = [self](const ChangeRuns::BatchState& state) {
+        if (!self) {
+            return;
+        }
+        const bool ends = state.finished && !self->state_.finished;
+        self->state_ = state;
+        if (ends) {
+            emit self->Finished();
+        }
+    };
+    runs_.Runs().StartBatch(orders_, rollback_, ChangeRuns::Clock::now(), std::move(sinks));
     runs_.Arm();
-    CheckFinished();
 }
 
-void AssignRun::ReportResult(int index) {
-    if (!session_) {
-        early_.push_back(index);
-        return;
-    }
-    emit ResultChanged(index);
-}
-
-void AssignRun::CheckFinished() {
-    if (session_ && session_->Finished() && !finishedReported_) {
-        finishedReported_ = true;
-        emit Finished();
-    }
-}
-
-void AssignRun::StopSending() {
-    if (!session_) {
-        stopped_ = true;  // still probing: it stops once it starts
-        return;
-    }
-    runs_.Runs().StopSending(ChangeRuns::Clock::now());
-    runs_.Arm();
-    CheckFinished();
+int AssignRun::CountOf(CameraResult result) const {
+    return static_cast<int>(std::count_if(
+        cameras_.begin(), cameras_.end(),
+        [result](const ProvisioningCamera& camera) { return camera.result == result; }));
 }
 
 QString AssignRun::RollbackPath() const {
-    return session_ ? QString::fromStdString(session_->RollbackPath().string()) : QString();
-}
-
-QString AssignRun::RollbackError() const {
-    return session_ ? QString::fromStdString(session_->RollbackError()) : QString();
-}
-
-QString AssignRun::Failure() const {
-    return session_ ? QString::fromStdString(session_->Failure()) : QString();
+    return QString::fromStdString(state_.rollbackPath.string());
 }
 
 }  // namespace qdipc

@@ -1,23 +1,16 @@
 #pragma once
 // The window's settings runs on the Qt event loop. ChangeRunsTimer steps the
-// window's one ChangeRuns (every Modify and batch, their confirmations and
-// counts) at its next due time and on every reply. AssignRun is one batch as
-// a dialog follows it: the run belongs to the main window, not to the dialog
-// that started it, so closing the dialog stops nothing, and the cameras' new
-// values still reach the list.
+// window's one ChangeRuns (every Modify and batch, their address probes,
+// confirmations and counts) at its next due time and on every reply.
+// AssignRun is one batch as a dialog follows it: the run belongs to the main
+// window, not to the dialog that started it, so closing the dialog stops
+// nothing, and the cameras' new values still reach the list.
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
-#include <chrono>
-#include <cstdint>
-#include <future>
-#include <memory>
-#include <unordered_map>
 #include <vector>
 
-#include "settings/BatchAssign.h"
 #include "settings/ProvisioningSession.h"
 #include "ui/ChangeRuns.h"
 
@@ -48,81 +41,43 @@ private:
 class AssignRun : public QObject {
     Q_OBJECT
 public:
-    struct Options {
-        // Whether the rollback plan is written before the first record;
-        // when it cannot be, nothing is sent (Failure()).
-        bool rollback = true;
-        std::chrono::milliseconds pacing = kAssignPacing;
-        // Probes the orders' addresses just before the first record, on a
-        // thread of its own (the window stays responsive for its second); an
-        // address that answers is refused. Empty: no probe.
-        AddressProber probeAddresses{};
-    };
-
-    AssignRun(ChangeRunsTimer& runs, std::vector<AssignOrder> orders, Options options,
+    // rollback: the rollback plan is written before the first record; when
+    // it cannot be, nothing is sent (Failure()).
+    AssignRun(ChangeRunsTimer& runs, std::vector<AssignOrder> orders, bool rollback = true,
               QObject* parent = nullptr);
-    // Waits for a probe still running (at most its wait).
-    ~AssignRun() override;
 
-    // Sends the first record at once and the others paced; with a probe,
-    // once the probe has answered.
+    // Starts the batch among the window's runs: its addresses are probed
+    // once more off the UI thread, then the first record goes and the others
+    // follow paced.
     void Start();
-    // The records not sent yet end "not confirmed" (not sent: the run was
-    // stopped); the ones sent keep being confirmed. The window calls it for
-    // every run when it closes.
-    void StopSending();
 
     const std::vector<AssignOrder>& Orders() const { return orders_; }
     // A camera's result; only once ResultChanged named it.
-    const ProvisioningCamera& CameraAt(std::size_t index) const {
-        return session_->Cameras()[index];
-    }
+    const ProvisioningCamera& CameraAt(std::size_t index) const { return cameras_[index]; }
     CameraResult ResultOf(std::size_t index) const { return CameraAt(index).result; }
     int Total() const { return static_cast<int>(orders_.size()); }
-    int CountOf(CameraResult result) const {
-        return session_ ? static_cast<int>(session_->CountOf(result)) : 0;
-    }
-    int ConfirmedCount() const { return CountOf(CameraResult::Confirmed); }
-    // Records not sent yet, and changes sent that wait for the camera.
-    int UnsentCount() const { return session_ ? CountOf(CameraResult::Planned) : Total(); }
-    int WaitingCount() const { return IsFinished() ? 0 : CountOf(CameraResult::Sent); }
-    bool IsStarted() const { return session_ || probing_.valid(); }
-    // Started, its addresses still being probed: nothing sent yet.
-    bool IsProbing() const { return !session_ && probing_.valid(); }
-    bool IsFinished() const { return session_ && session_->Finished(); }
-    // "Confirming <id>…" / "Confirming N changes…" while changes wait.
-    std::string WaitingText() const { return session_ ? session_->WaitingText() : std::string(); }
+    int CountOf(CameraResult result) const;
+    bool IsFinished() const { return state_.finished; }
     // The rollback plan written when sending began; empty when none was.
     QString RollbackPath() const;
-    QString RollbackError() const;
+    QString RollbackError() const { return QString::fromStdString(state_.rollbackError); }
     // The run ended before sending anything (the rollback plan could not be
     // written): why; empty otherwise.
-    QString Failure() const;
+    QString Failure() const { return QString::fromStdString(state_.failure); }
 
 signals:
     void ResultChanged(int index);
     void Finished();
 
 private:
-    // Starts the run among the window's runs (after the probe, when there is one).
-    void StartSession();
-    void ReportResult(int index);
-    // Says Finished once, when the run has ended.
-    void CheckFinished();
-
     ChangeRunsTimer& runs_;
     std::vector<AssignOrder> orders_;
-    Options options_;
-    std::future<std::vector<ProbeAnswer>> probing_;
-    std::vector<std::uint32_t> probedAddresses_;
-    std::unordered_map<std::uint32_t, ProbeAnswer> probed_;
-    QTimer probeWait_;
-    std::shared_ptr<const ProvisioningSession> session_;
-    // Results reported while the run was being started, before its session
-    // was known here.
-    std::vector<int> early_;
-    bool stopped_ = false;
-    bool finishedReported_ = false;
+    bool rollback_;
+    bool started_ = false;
+    // Each camera as its latest result left it (the cameras not found follow
+    // the orders).
+    std::vector<ProvisioningCamera> cameras_;
+    ChangeRuns::BatchState state_;
 };
 
 }  // namespace qdipc

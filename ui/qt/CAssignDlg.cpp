@@ -15,11 +15,11 @@
 #include <chrono>
 
 #include "discovery/CellText.h"
-#include "ui/qt/DeviceTable.h"
 #include "platform/WholeFile.h"
 #include "settings/AssignMemory.h"
-#include "ui/qt/PlainProgressBar.h"
 #include "settings/SettingsValidation.h"
+#include "ui/qt/DeviceTable.h"
+#include "ui/qt/PlainProgressBar.h"
 
 namespace {
 
@@ -167,17 +167,13 @@ void CAssignDlg::Build() {
 CAssignDlg::~CAssignDlg() = default;
 
 void CAssignDlg::RememberFieldsIn(std::filesystem::path file) {
-    m_memoryFile = std::move(file);
-    const bool untouched = m_editStart->text().toStdString() == m_prefill.start &&
-                           m_editMask->text().toStdString() == m_prefill.mask &&
-                           m_editGateway->text().toStdString() == m_prefill.gateway;
-    if (!untouched || m_model.RunEverStarted()) {
-        return;
-    }
-    const qdipc::AssignFields recalled = qdipc::RecallAssignFields(m_memoryFile, m_prefill);
-    m_editStart->setText(QString::fromStdString(recalled.start));
-    m_editMask->setText(QString::fromStdString(recalled.mask));
-    m_editGateway->setText(QString::fromStdString(recalled.gateway));
+    const qdipc::AssignFields shown = m_model.RememberFieldsIn(
+        std::move(file), m_prefill,
+        {m_editStart->text().toStdString(), m_editMask->text().toStdString(),
+         m_editGateway->text().toStdString()});
+    m_editStart->setText(QString::fromStdString(shown.start));
+    m_editMask->setText(QString::fromStdString(shown.mask));
+    m_editGateway->setText(QString::fromStdString(shown.gateway));
 }
 
 void CAssignDlg::FitColumns() {
@@ -216,7 +212,7 @@ void CAssignDlg::OnApply() {
 }
 
 void CAssignDlg::OnRetryUnconfirmed() {
-    if (m_run && !m_run->IsFinished()) {
+    if (!m_model.RetryEnabled()) {
         return;
     }
     const std::vector<int> rows = m_model.RetryRows();
@@ -226,23 +222,12 @@ void CAssignDlg::OnRetryUnconfirmed() {
 }
 
 void CAssignDlg::OnUndoRun() {
-    if (m_rollbackPaths.isEmpty() || (m_run && !m_run->IsFinished())) {
+    if (!m_model.UndoEnabled()) {
         return;
     }
-    std::string text;
-    std::string error;
-    const std::string path = m_rollbackPaths.front().toStdString();
-    if (qdipc::ReadFileBounded(path, qdipc::kMaxPlanFileBytes, std::chrono::seconds(2), text,
-                               error) != qdipc::BoundedRead::Ok) {
-        m_message->setText(QStringLiteral("Cannot read the rollback plan ") +
-                           m_rollbackPaths.front() + QStringLiteral(" ") +
-                           QString::fromStdString(error));
-        return;
-    }
-    qdipc::AssignModel::UndoPlan undo = m_model.PlanUndo(text);
-    if (!undo.plan.Ok()) {
-        m_message->setText(QStringLiteral("Cannot undo: ") +
-                           QString::fromStdString(qdipc::EscapeControls(undo.plan.error)));
+    qdipc::AssignModel::UndoPlan undo = m_model.PlanUndoRun();
+    if (!undo.message.empty()) {
+        m_message->setText(QString::fromStdString(undo.message));
         return;
     }
     StartOrders(std::move(undo.plan.orders), undo.rows);
@@ -261,13 +246,7 @@ void CAssignDlg::StartOrders(std::vector<qdipc::AssignOrder> orders, const std::
         return;
     }
     m_run = run;
-    // The fields that went out are this network's from now on.
-    if (!m_model.RunEverStarted()) {
-        qdipc::RememberAssignFields(m_memoryFile, m_prefill,
-                                    {m_editStart->text().trimmed().toStdString(),
-                                     m_editMask->text().trimmed().toStdString(),
-                                     m_editGateway->text().trimmed().toStdString()});
-    }
+    // The first run's fields are this network's from now on (RememberFieldsIn).
     m_model.RunStarted(rows);
     m_progress->show();
     m_apply->setEnabled(false);
@@ -326,35 +305,22 @@ void CAssignDlg::ShowProgress() {
     if (!m_run) {
         return;
     }
-    const qdipc::AssignCounts counts = m_model.Counts();
-    m_progress->setValue(counts.confirmed);
-    m_progress->SetPlainText(
-        QStringLiteral("%1 of %2 confirmed").arg(counts.confirmed).arg(m_table->rowCount()));
+    m_model.RunStateChanged(m_run->IsFinished(), m_run->Failure().toStdString(),
+                            m_run->RollbackPath().toStdString(),
+                            m_run->RollbackError().toStdString());
+    m_progress->setValue(m_model.Counts().confirmed);
+    m_progress->SetPlainText(QString::fromStdString(m_model.ProgressText()));
+    m_message->setText(QString::fromStdString(m_model.Message()));
+    m_rollback->setText(QString::fromStdString(m_model.RollbackText()));
     if (!m_run->Failure().isEmpty()) {
-        // No rollback plan could be written, so nothing went out: the
-        // operator fixes the folder and applies again.
-        m_message->setText(QStringLiteral("Nothing was sent: ") + m_run->Failure() +
-                           QStringLiteral(". Make the state folder writable and Apply again."));
-        m_model.RunAbandoned();
+        // Nothing went out: the operator fixes the folder and applies again.
         m_apply->setEnabled(true);
         SetFieldsEditable(true);
         return;
     }
-    const QString path = m_run->RollbackPath();
-    if (!path.isEmpty() && !m_rollbackPaths.contains(path)) {
-        m_rollbackPaths << path;
-    }
-    if (!m_rollbackPaths.isEmpty()) {
-        m_rollback->setText(QStringLiteral("Rollback plan (qd_ip_search --plan FILE puts the "
-                                           "cameras back): ") +
-                            m_rollbackPaths.join(QStringLiteral("; ")));
-    } else if (!m_run->RollbackError().isEmpty()) {
-        m_rollback->setText(QStringLiteral("No rollback plan: ") + m_run->RollbackError());
-    }
     if (m_run->IsFinished()) {
-        m_message->setText(QString::fromStdString(m_model.FinishedText()));
-        m_retry->setEnabled(counts.retry);
-        m_undo->setEnabled(!m_rollbackPaths.isEmpty());
+        m_retry->setEnabled(m_model.RetryEnabled());
+        m_undo->setEnabled(m_model.UndoEnabled());
         FitColumns();
     }
 }
@@ -364,15 +330,9 @@ QString CAssignDlg::ResultsCsv() const {
 }
 
 bool CAssignDlg::ExportResults(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(ResultsCsv().toUtf8()) < 0 || !file.flush()) {
-        m_message->setText(QStringLiteral("The results could not be written to %1: %2")
-                               .arg(path, file.errorString()));
-        return false;
-    }
-    m_message->setText(QStringLiteral("Results written to %1").arg(path));
-    return true;
+    const std::string words = m_model.ExportResults(QFile::encodeName(path).toStdString());
+    m_message->setText(QString::fromStdString(words));
+    return words.rfind("Results written", 0) == 0;
 }
 
 void CAssignDlg::OnExport() {

@@ -24,8 +24,8 @@
 
 #include "settings/AddressReservations.h"
 #include "settings/AssignModel.h"
-#include "ui/qt/AssignRun.h"
 #include "settings/BatchAssign.h"
+#include "ui/qt/AssignRun.h"
 
 class QLabel;
 class QLineEdit;
@@ -125,10 +125,8 @@ private:
     // The prefilled fields (whose network keys the remembered ones) and
     // where applied fields are remembered.
     qdipc::AssignFields m_prefill;
-    std::filesystem::path m_memoryFile;
 
     QPointer<qdipc::AssignRun> m_run;
-    QStringList m_rollbackPaths;
 
     QLineEdit* m_editStart = nullptr;
     QLineEdit* m_editMask = nullptr;

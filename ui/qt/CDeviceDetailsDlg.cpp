@@ -6,8 +6,8 @@
 #include <QVBoxLayout>
 #include <thread>
 
-#include "discovery/OnvifDetailsText.h"
 #include "discovery/CellText.h"
+#include "discovery/OnvifDetailsText.h"
 #include "ui/qt/CCredentialsDlg.h"
 #include "ui/qt/CVideoStatic.h"
 

@@ -10,8 +10,8 @@
 #include <QVBoxLayout>
 
 #include "discovery/CellText.h"
-#include "ui/qt/DeviceTable.h"
 #include "ui/WindowTexts.h"
+#include "ui/qt/DeviceTable.h"
 
 namespace {
 

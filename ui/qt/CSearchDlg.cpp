@@ -826,18 +826,8 @@ void CSearchDlg::StartWorkerForRuns() {
     }
 }
 
-std::vector<qdipc::AssignRun*> CSearchDlg::ProbingRuns() const {
-    std::vector<qdipc::AssignRun*> probing;
-    for (qdipc::AssignRun* run : findChildren<qdipc::AssignRun*>()) {
-        if (run->IsProbing()) {
-            probing.push_back(run);
-        }
-    }
-    return probing;
-}
-
 bool CSearchDlg::RunsGoing() const {
-    return m_changes->Going() || !ProbingRuns().empty();
+    return m_changes->Going();
 }
 
 void CSearchDlg::ShowConfirmationProgress() {
@@ -918,30 +908,21 @@ qdipc::AssignRun* CSearchDlg::StartAssignRun(std::vector<qdipc::AssignOrder> ord
     // Each record is stamped and sent like a Modify's, without the box; the
     // plan's addresses are probed once more before the first goes.
     StartWorkerForRuns();
-    qdipc::AssignRun::Options options;
-    options.probeAddresses = Surroundings({}).probe;
-    auto* run = new qdipc::AssignRun(*m_changeTimer, std::move(orders), std::move(options), this);
+    auto* run = new qdipc::AssignRun(*m_changeTimer, std::move(orders), true, this);
     connect(run, &qdipc::AssignRun::ResultChanged, this, &CSearchDlg::ShowConfirmationProgress);
     connect(run, &qdipc::AssignRun::Finished, run, &QObject::deleteLater, Qt::QueuedConnection);
     return run;
 }
 
 bool CSearchDlg::MayCloseWithRunsGoing() {
-    const std::vector<qdipc::AssignRun*> probing = ProbingRuns();
-    int unsent = m_changes->Unsent();
+    const int unsent = m_changes->Unsent();
     const int waiting = m_changes->Waiting();
-    for (qdipc::AssignRun* run : probing) {
-        unsent += run->Total();
-    }
     if (unsent == 0 && waiting == 0) {
         return true;
     }
     const QString text = QString::fromStdString(qdipc::CloseWithRunsQuestion(unsent, waiting));
     if (!m_messages->Ask(this, text)) {
         return false;
-    }
-    for (qdipc::AssignRun* run : probing) {
-        run->StopSending();
     }
     m_changes->StopSending(qdipc::ChangeRuns::Clock::now());
     m_changeTimer->Arm();

@@ -186,8 +186,6 @@ private:
     // that has not searched yet gets it going now; without it the changes
     // end as not confirmed).
     void StartWorkerForRuns();
-    // The batches still probing their addresses before the first record.
-    std::vector<qdipc::AssignRun*> ProbingRuns() const;
     // What a plan must avoid: this host's interfaces, the neighbour table,
     // the gateways, the address probe, and the given cameras' addresses.
     qdipc::AssignSurroundings Surroundings(std::vector<std::string> otherCameras) const;

@@ -15,9 +15,9 @@
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ReplyCells.h"
+#include "settings/SettingsValidation.h"
 #include "ui/qt/ApplySettingsEvent.h"
 #include "ui/qt/DialogFont.h"
-#include "settings/SettingsValidation.h"
 #include "ui_SettingDlg.h"
 
 namespace {

@@ -7,12 +7,12 @@
 #include <cctype>
 
 #include "discovery/CellText.h"
-#include "ui/qt/DeviceTable.h"
 #include "discovery/OnvifDevice.h"
-#include "ui/qt/CCredentialsDlg.h"
-#include "ui/qt/LibVlcBackend.h"
 #include "preview/StreamFacts.h"
 #include "settings/SettingsValidation.h"
+#include "ui/qt/CCredentialsDlg.h"
+#include "ui/qt/DeviceTable.h"
+#include "ui/qt/LibVlcBackend.h"
 
 namespace {
 

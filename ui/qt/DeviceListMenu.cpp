@@ -61,21 +61,18 @@ bool DeviceListMenu::eventFilter(QObject* watched, QEvent* event) {
 }
 
 int DeviceListMenu::ShowGoneRows() {
-    QItemSelection gone;
-    int first = -1;
-    for (int row = 0; row < m_table->RowCount(); ++row) {
-        if (m_table->List().Presence(row).gone) {
-            gone.select(m_table->index(row, 0), m_table->index(row, kColumnCount - 1));
-            first = first < 0 ? row : first;
-        }
-    }
-    if (first < 0) {
+    const std::vector<int> rows = GoneRows(m_table->List());
+    if (rows.empty()) {
         return 0;
     }
+    QItemSelection gone;
+    for (const int row : rows) {
+        gone.select(m_table->index(row, 0), m_table->index(row, kColumnCount - 1));
+    }
     m_list->selectionModel()->select(gone, QItemSelectionModel::ClearAndSelect);
-    m_list->selectionModel()->setCurrentIndex(m_table->index(first, 0),
+    m_list->selectionModel()->setCurrentIndex(m_table->index(rows.front(), 0),
                                               QItemSelectionModel::NoUpdate);
-    m_list->scrollTo(m_table->index(first, 0));
+    m_list->scrollTo(m_table->index(rows.front(), 0));
     return static_cast<int>(m_list->selectionModel()->selectedRows().size());
 }
 
@@ -90,67 +87,70 @@ std::vector<int> DeviceListMenu::SelectedRows() const {
 
 QMenu* DeviceListMenu::BuildMenu(QWidget* parent) {
     auto* menu = new QMenu(parent);
-    const bool any = !SelectedRows().empty();
-    const auto add = [&](const QString& text, const std::function<void()>& action) {
-        QAction* item = menu->addAction(text);
-        item->setEnabled(any && static_cast<bool>(action));
-        if (action) {
-            connect(item, &QAction::triggered, this, [action] { action(); });
-        }
-        return item;
-    };
-    // How the one row chosen was found; its device ID is what Assign and
-    // Settings work on, which an ONVIF device alone does not have.
     const std::vector<int> rows = SelectedRows();
-    const bool onvifOnly = !rows.empty() && std::all_of(rows.begin(), rows.end(), [this](int row) {
-        return m_table->List().SeenViaOf(row) == SeenOnvif;
-    });
-    if (rows.size() == 1) {
-        QAction* found = menu->addAction(
-            QString::fromLatin1(SeenViaWords(m_table->List().SeenViaOf(rows.front())).data()));
-        found->setEnabled(false);
-        menu->addSeparator();
-    }
-    add(QStringLiteral("Assign Addresses…"), m_actions.assignAddresses)
-        ->setEnabled(any && !onvifOnly && static_cast<bool>(m_actions.assignAddresses));
-    add(QStringLiteral("Settings…"), m_actions.settings)
-        ->setEnabled(any && !onvifOnly && static_cast<bool>(m_actions.settings));
-    add(QStringLiteral("Preview"), m_actions.preview);
-    add(QStringLiteral("Stream Info"), m_actions.streamInfo);
-    add(QStringLiteral("Save Snapshot…"), m_actions.saveSnapshot);
-    add(QStringLiteral("Open Web Page"), [this] { OpenWebPages(); });
-    add(QStringLiteral("Device Details…"), m_actions.deviceDetails);
-    menu->addSeparator();
-    add(QStringLiteral("Copy"), m_actions.copy)->setShortcut(QKeySequence::Copy);
-    add(QStringLiteral("Copy IP"), [this] { CopyColumn(kColIp); });
-    add(QStringLiteral("Copy MAC"), [this] { CopyColumn(kColMac); });
-    menu->addSeparator();
-    // These act on the whole list, selected rows or not.
-    // With access keys (W, L), so the keyboard reaches them directly.
-    QAction* watch = menu->addAction(QStringLiteral("Keep &Watching"));
-    watch->setCheckable(true);
-    watch->setChecked(m_actions.watching && m_actions.watching());
-    watch->setEnabled(static_cast<bool>(m_actions.keepWatching));
-    if (m_actions.keepWatching) {
-        connect(watch, &QAction::toggled, this,
-                [action = m_actions.keepWatching](bool on) { action(on); });
-    }
-    QAction* gone = menu->addAction(QStringLiteral("Show &Gone Cameras"));
-    gone->setEnabled(m_table->List().GoneCount() > 0);
-    connect(gone, &QAction::triggered, this, [this] { ShowGoneRows(); });
-    QAction* save = menu->addAction(QStringLiteral("Save &List As…"));
-    save->setEnabled(static_cast<bool>(m_actions.saveList) && m_table->RowCount() > 0);
-    if (m_actions.saveList) {
-        connect(save, &QAction::triggered, this, [action = m_actions.saveList] { action(); });
-    }
-    if (m_actions.applyPlan) {
-        QAction* plan = menu->addAction(QStringLiteral("Apply &Plan…"));
-        connect(plan, &QAction::triggered, this, [action = m_actions.applyPlan] { action(); });
-    }
-    if (m_actions.diagnose) {
-        menu->addSeparator();
-        QAction* diagnose = menu->addAction(QStringLiteral("Diagnose Network…"));
-        connect(diagnose, &QAction::triggered, this, [action = m_actions.diagnose] { action(); });
+    const bool watching = m_actions.watching && m_actions.watching();
+    // What each command does here; an empty one is not offered.
+    const auto actionOf = [this](RowCommand command) -> std::function<void()> {
+        switch (command) {
+            case RowCommand::AssignAddresses:
+                return m_actions.assignAddresses;
+            case RowCommand::Settings:
+                return m_actions.settings;
+            case RowCommand::Preview:
+                return m_actions.preview;
+            case RowCommand::StreamInfo:
+                return m_actions.streamInfo;
+            case RowCommand::SaveSnapshot:
+                return m_actions.saveSnapshot;
+            case RowCommand::OpenWebPage:
+                return [this] { OpenWebPages(); };
+            case RowCommand::DeviceDetails:
+                return m_actions.deviceDetails;
+            case RowCommand::Copy:
+                return m_actions.copy;
+            case RowCommand::CopyIp:
+                return [this] { CopyColumn(kColIp); };
+            case RowCommand::CopyMac:
+                return [this] { CopyColumn(kColMac); };
+            case RowCommand::KeepWatching:
+                return m_actions.keepWatching ? [] {} : std::function<void()>();
+            case RowCommand::ShowGone:
+                return [this] { ShowGoneRows(); };
+            case RowCommand::SaveList:
+                return m_actions.saveList;
+            case RowCommand::ApplyPlan:
+                return m_actions.applyPlan;
+            case RowCommand::Diagnose:
+                return m_actions.diagnose;
+            case RowCommand::FoundVia:
+                break;
+        }
+        return {};
+    };
+    const auto items = RowMenuItems(
+        RowMenuFactsOf(m_table->List(), rows, watching),
+        [&actionOf](RowCommand command) { return static_cast<bool>(actionOf(command)); });
+    for (const RowMenuItem& item : items) {
+        if (item.separatorBefore) {
+            menu->addSeparator();
+        }
+        QAction* action = menu->addAction(QString::fromUtf8(item.text));
+        action->setEnabled(item.enabled);
+        if (item.command == RowCommand::KeepWatching) {
+            action->setCheckable(true);
+            action->setChecked(item.checked);
+            if (m_actions.keepWatching) {
+                connect(action, &QAction::toggled, this,
+                        [toggle = m_actions.keepWatching](bool on) { toggle(on); });
+            }
+            continue;
+        }
+        if (item.command == RowCommand::Copy) {
+            action->setShortcut(QKeySequence::Copy);
+        }
+        if (const std::function<void()> run = actionOf(item.command)) {
+            connect(action, &QAction::triggered, this, [run] { run(); });
+        }
     }
     return menu;
 }

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "ui/qt/MessagePresenter.h"
 #include "discovery/NetworkConfig.h"
 #include "discovery/NetworkDiagnosis.h"
 #include "discovery/SearchCommand.h"
@@ -23,6 +22,7 @@
 #include "platform/PortOwner.h"
 #include "settings/BatchAssign.h"
 #include "settings/ChangeConfirmation.h"
+#include "ui/qt/MessagePresenter.h"
 
 namespace qdipc {
 

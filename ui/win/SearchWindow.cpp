@@ -16,6 +16,7 @@
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/ReplyCells.h"
+#include "settings/AssignMemory.h"
 #include "ui/WindowLayout.h"
 #include "ui/WindowTexts.h"
 #include "ui/win/AssignWindow.h"
@@ -406,8 +407,9 @@ void SearchWindow::OnCommand(int id, int code) {
             }
             break;
         default:  // Test (disabled) and every other command: nothing
+            // A row command (RunRowCommand ignores a number it does not know).
             if (id > static_cast<int>(kRowCommandBase) &&
-                id <= static_cast<int>(kRowCommandBase) + static_cast<int>(RowCommand::Diagnose)) {
+                id < static_cast<int>(kRowCommandBase + kRowCommandRange)) {
                 RunRowCommand(static_cast<RowCommand>(id - static_cast<int>(kRowCommandBase)));
             }
             break;
@@ -715,8 +717,9 @@ void SearchWindow::ShowRowMenu(POINT at) {
         ClientToScreen(m_list, &at);
     }
     HMENU menu = CreatePopupMenu();
-    const auto items = RowMenuItems(SelectedCount(), m_model.List().RowCount(), m_model.Watching(),
-                                    [](RowCommand) { return true; });
+    const auto items =
+        RowMenuItems(RowMenuFactsOf(m_model.List(), SelectedRows(), m_model.Watching()),
+                     [](RowCommand) { return true; });
     for (const RowMenuItem& item : items) {
         if (item.separatorBefore) {
             AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -783,7 +786,28 @@ void SearchWindow::RunRowCommand(RowCommand command) {
         case RowCommand::AssignAddresses:
             OpenAssign();
             break;
+        case RowCommand::ApplyPlan:
+            ApplyPlan();
+            break;
+        case RowCommand::ShowGone:
+            ShowGoneRows();
+            break;
+        case RowCommand::FoundVia:
+            break;
     }
+}
+
+void SearchWindow::ShowGoneRows() {
+    const std::vector<int> gone = GoneRows(m_model.List());
+    if (gone.empty()) {
+        return;
+    }
+    ListView_SetItemState(m_list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    for (const int row : gone) {
+        ListView_SetItemState(m_list, row, LVIS_SELECTED, LVIS_SELECTED);
+    }
+    ListView_SetItemState(m_list, gone.front(), LVIS_FOCUSED, LVIS_FOCUSED);
+    ListView_EnsureVisible(m_list, gone.front(), FALSE);
 }
 
 void SearchWindow::CopyText(const std::string& text) {
@@ -897,14 +921,57 @@ void SearchWindow::OpenAssign() {
     }
     auto window = std::make_unique<AssignWindow>(
         m_model.AssignCameras(rows), m_model.Surroundings(rows), &m_model.Changes().Reservations(),
-        [this](std::vector<AssignOrder> orders, AssignWindow::ResultSink sink) {
-            std::string failure = m_model.SendBatch(
-                std::move(orders), SearchWindowModel::Clock::now(), std::move(sink));
-            RefreshList();
-            ScheduleTick();
-            ShowBarText();
-            return failure;
-        });
+        [this](std::vector<AssignOrder> orders, ChangeRuns::BatchSinks sinks) {
+            StartBatch(std::move(orders), std::move(sinks));
+        },
+        m_options.chooseExportFile);
+    if (window->Create(m_hwnd)) {
+        window->RememberFieldsIn(AssignMemoryFile(m_model.StateDirectory()));
+        m_assignWindows.push_back(std::move(window));
+    }
+}
+
+void SearchWindow::StartBatch(std::vector<AssignOrder> orders, ChangeRuns::BatchSinks sinks) {
+    m_model.SendBatch(std::move(orders), SearchWindowModel::Clock::now(), std::move(sinks));
+    RefreshList();
+    ScheduleTick();
+    ShowBarText();
+}
+
+void SearchWindow::ApplyPlan() {
+    std::wstring path;
+    if (m_options.choosePlanFile) {
+        path = m_options.choosePlanFile(m_hwnd);
+    } else {
+        wchar_t file[MAX_PATH] = L"";
+        OPENFILENAMEW dialog{};
+        dialog.lStructSize = sizeof(dialog);
+        dialog.hwndOwner = m_hwnd;
+        dialog.lpstrFilter = L"CSV (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
+        dialog.lpstrFile = file;
+        dialog.nMaxFile = MAX_PATH;
+        dialog.lpstrTitle = L"Apply Plan";
+        dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+        if (GetOpenFileNameW(&dialog)) {
+            path = file;
+        }
+    }
+    if (path.empty()) {
+        return;
+    }
+    const std::filesystem::path file(path);
+    SearchWindowModel::OpenedPlan opened = m_model.OpenPlan(file);
+    if (!opened.error.empty()) {
+        ShowMessage(Wide(opened.error), MB_OK | MB_ICONWARNING);
+        return;
+    }
+    auto window = std::make_unique<AssignWindow>(
+        std::move(opened.plan), Utf8(file.filename().wstring()), std::move(opened.surroundings),
+        &m_model.Changes().Reservations(),
+        [this](std::vector<AssignOrder> orders, ChangeRuns::BatchSinks sinks) {
+            StartBatch(std::move(orders), std::move(sinks));
+        },
+        m_options.chooseExportFile);
     if (window->Create(m_hwnd)) {
         m_assignWindows.push_back(std::move(window));
     }

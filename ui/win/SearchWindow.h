@@ -56,10 +56,16 @@ struct WinWindowOptions {
     // "Camera login" prompt. Tests answer here.
     DetailsWindow::Query queryDetails{};
     DetailsWindow::AskLogin askLogin{};
+    // Asks which plan "Apply Plan…" opens, and where the Assign dialog's
+    // "Export Results…" writes; an empty answer does nothing; empty: the
+    // system's open and save dialogs.
+    std::function<std::wstring(HWND owner)> choosePlanFile{};
+    std::function<std::wstring(HWND owner)> chooseExportFile{};
 };
 
 // The row menu's command IDs: kRowCommandBase + RowCommand.
 inline constexpr UINT kRowCommandBase = 40000;
+inline constexpr UINT kRowCommandRange = 1000;
 
 class SearchWindow {
 public:
@@ -137,6 +143,12 @@ private:
     // The answer to snapshot request (empty file: none written).
     void OnSnapshotAnswer(unsigned request, const std::string& file);
     void FinishSnapshot(const std::wstring& failure);
+    // "Apply Plan…": a plan file opened in an Assign dialog of its lines.
+    void ApplyPlan();
+    // "Show Gone Cameras": the gone rows selected, the first in view.
+    void ShowGoneRows();
+    // Starts an Assign dialog's batch through the engine.
+    void StartBatch(std::vector<AssignOrder> orders, ChangeRuns::BatchSinks sinks);
     // Closing with records unsent or changes unconfirmed asks; true to close.
     bool MayClose();
     void ToggleWatching();
