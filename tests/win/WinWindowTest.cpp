@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "discovery/OnvifDetailsText.h"
 #include "discovery/CellText.h"
+#include "discovery/OnvifDetailsText.h"
 #include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
 #include "tests/discovery/TestReplies.h"
@@ -731,6 +731,7 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
                                             L"Copy MAC:off",
                                             L"|",
                                             L"Keep &Watching",
+                                            L"Show &Gone Cameras:off",
                                             L"Save &List As…",
                                             L"Apply &Plan…",
                                             L"|",
@@ -788,6 +789,15 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
     EXPECT_EQ(menus_[3][12], L"Keep &Watching:checked");
     RowCommand(main_, qdipc::RowCommand::KeepWatching);
     EXPECT_FALSE(window_->Model().Watching());
+
+    // One row: how it was found comes first, a line that does nothing.
+    ListView_SetItemState(list_, -1, 0, LVIS_SELECTED);
+    ListView_SetItemState(list_, 0, LVIS_SELECTED, LVIS_SELECTED);
+    SendMessageW(main_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list_), MAKELPARAM(20, 20));
+    ASSERT_EQ(menus_.size(), 5u);
+    EXPECT_EQ(menus_[4][0], L"Found by this tool's search:off");
+    EXPECT_EQ(menus_[4][1], L"|");
+    EXPECT_EQ(menus_[4][2], L"Assign Addresses…");
 }
 
 TEST_F(WinWindowTest, StreamInfoAndSnapshotThroughThePlayer) {
