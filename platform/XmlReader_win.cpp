@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <xmllite.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <utility>
@@ -81,22 +82,37 @@ struct Scope final : XmlScope {
     }
 };
 
-// Whether a document type declaration stands in the prolog, the only place
-// it may: the comments and processing instructions before the root element
-// are skipped, so "<!DOCTYPE" in a comment or CDATA inside it is text.
-bool DeclaresDocumentType(std::string_view document) {
-    std::size_t at = 0;
-    while ((at = document.find('<', at)) != std::string_view::npos) {
+bool IsDeclaration(std::string_view qualifiedName) {
+    return qualifiedName == "xmlns" || qualifiedName.starts_with("xmlns:");
+}
+
+// What not every XmlLite refuses (Wine's reads past them): a document type
+// declaration and an entity reference beyond XML's own. Comments, CDATA and
+// processing instructions are skipped: "<!DOCTYPE" or "&" in them is text.
+const char* MarkupNotAccepted(std::string_view document) {
+    for (std::size_t at = 0; at < document.size(); ++at) {
         const std::string_view rest = document.substr(at);
-        const std::string_view end = rest.starts_with("<?")     ? "?>"
-                                     : rest.starts_with("<!--") ? "-->"
-                                                                : "";
-        if (end.empty()) {
-            return rest.starts_with("<!DOCTYPE");
+        const std::string_view end = rest.starts_with("<!--")        ? "-->"
+                                     : rest.starts_with("<![CDATA[") ? "]]>"
+                                     : rest.starts_with("<?")        ? "?>"
+                                                                     : "";
+        if (!end.empty()) {
+            at = document.find(end, at + 2);
+            if (at == std::string_view::npos) {
+                return nullptr;  // unclosed: the reader refuses it
+            }
+            at += end.size() - 1;
+        } else if (rest.starts_with("<!DOCTYPE")) {
+            return "the document declares a document type";
+        } else if (rest.front() == '&') {
+            const std::string_view name = rest.substr(1, rest.find(';') - 1);
+            if (!name.starts_with('#') && name != "lt" && name != "gt" && name != "amp" &&
+                name != "apos" && name != "quot") {
+                return "not well-formed XML: an undefined entity";
+            }
         }
-        at = document.find(end, at + 2);
     }
-    return false;
+    return nullptr;
 }
 
 }  // namespace
@@ -112,8 +128,8 @@ bool ReadXml(std::string_view document, std::size_t maxBytes, XmlHandler& handle
     if (document.size() > maxBytes || document.size() > INT_MAX) {
         return refuse("the document is larger than " + std::to_string(maxBytes) + " bytes");
     }
-    if (DeclaresDocumentType(document)) {
-        return refuse("the document declares a document type");
+    if (const char* why = MarkupNotAccepted(document)) {
+        return refuse(why);
     }
     const CreateXmlReaderFn create = FindCreateXmlReader();
     if (create == nullptr) {
@@ -136,7 +152,10 @@ bool ReadXml(std::string_view document, std::size_t maxBytes, XmlHandler& handle
     Scope scope;
     int depth = 0;
     bool rootSeen = false;
-    std::vector<std::string> qualifiedNames;  // of the attributes, beside them
+    // The attributes' qualified names, and the others' namespace and local
+    // names: none twice (Wine's XmlLite does not check).
+    std::vector<std::string> qualifiedNames;
+    std::vector<std::pair<std::string, std::string>> expandedNames;
     std::vector<XmlAttribute> attributes;
     XmlNodeType type = XmlNodeType_None;
     HRESULT result = S_OK;
@@ -162,28 +181,38 @@ bool ReadXml(std::string_view document, std::size_t maxBytes, XmlHandler& handle
             // Declarations are told by their qualified names ("xmlns",
             // "xmlns:p"), which every XmlLite gives alike.
             qualifiedNames.clear();
+            expandedNames.clear();
             attributes.clear();
             for (HRESULT more = reader.object->MoveToFirstAttribute(); more == S_OK;
                  more = reader.object->MoveToNextAttribute()) {
                 std::string name = read(&IXmlReader::GetQualifiedName);
-                if (name == "xmlns" || name.starts_with("xmlns:")) {
+                if (IsDeclaration(name)) {
                     scope.declarations.emplace_back(name == "xmlns" ? "" : name.substr(6),
                                                     read(&IXmlReader::GetValue));
-                    continue;
+                } else {
+                    attributes.push_back({read(&IXmlReader::GetNamespaceUri),
+                                          read(&IXmlReader::GetLocalName),
+                                          read(&IXmlReader::GetValue)});
+                    expandedNames.emplace_back(attributes.back().ns, attributes.back().local);
                 }
                 qualifiedNames.push_back(std::move(name));
-                attributes.push_back({read(&IXmlReader::GetNamespaceUri),
-                                      read(&IXmlReader::GetLocalName),
-                                      read(&IXmlReader::GetValue)});
             }
             reader.object->MoveToElement();
             // A prefix nobody declared is an error (not every XmlLite says so).
             bool bound = !undeclared(read(&IXmlReader::GetQualifiedName));
             for (const std::string& name : qualifiedNames) {
-                bound = bound && !undeclared(name);
+                bound = bound && (IsDeclaration(name) || !undeclared(name));
             }
             if (!bound) {
                 return refuse("not well-formed XML: an undeclared prefix");
+            }
+            std::sort(qualifiedNames.begin(), qualifiedNames.end());
+            std::sort(expandedNames.begin(), expandedNames.end());
+            if (std::adjacent_find(qualifiedNames.begin(), qualifiedNames.end()) !=
+                    qualifiedNames.end() ||
+                std::adjacent_find(expandedNames.begin(), expandedNames.end()) !=
+                    expandedNames.end()) {
+                return refuse("not well-formed XML: an attribute twice");
             }
             if (!handler.StartElement(read(&IXmlReader::GetNamespaceUri),
                                       read(&IXmlReader::GetLocalName), attributes)) {

@@ -79,13 +79,8 @@ TEST(XmlReader, AttributesComeByNamespaceWithoutTheDeclarations) {
                                         "<urn:p|b urn:p|x=", ">", ">"}));
     Events("<a q:x='1'/>", false);  // an undeclared prefix on an attribute
     Events("<a x='1' x='2'/>", false);
-}
-
-TEST(XmlReader, EncodingDeclaredIsHonouredAnUnknownOneReadAsUtf8) {
-    EXPECT_EQ(Events("<?xml version='1.0' encoding='ISO-8859-1'?><a>caf\xe9</a>"),
-              (std::vector<std::string>{"<|a", "caf\xc3\xa9", ">"}));
-    EXPECT_EQ(Events("<?xml version='1.0' encoding='x-no-such'?><a>caf\xc3\xa9</a>"),
-              (std::vector<std::string>{"<|a", "caf\xc3\xa9", ">"}));
+    Events("<a xmlns:p='urn:p' xmlns:q='urn:p' p:x='1' q:x='2'/>", false);
+    Events("<a xmlns:p='urn:p' xmlns:p='urn:q'/>", false);
 }
 
 #ifdef _WIN32
@@ -112,6 +107,22 @@ TEST(XmlReader, PrefixesInTextResolveWhereTheElementCloses) {
     EXPECT_EQ(inner.resolved, (std::vector<std::string>{"urn:inner", "(none)"}));
 }
 
+TEST(XmlReader, EncodingDeclaredIsHonoured) {
+    // Wine's XmlLite knows only UTF-8 and UTF-16.
+    if (!UnderWine()) {
+        EXPECT_EQ(Events("<?xml version='1.0' encoding='ISO-8859-1'?><a>caf\xe9</a>"),
+                  (std::vector<std::string>{"<|a", "caf\xc3\xa9", ">"}));
+    }
+    // One expat does not know (a device's "GB2312" over ASCII) is read as
+    // UTF-8; XmlLite knows what Windows knows and refuses the rest.
+    const std::string unknown = "<?xml version='1.0' encoding='x-no-such'?><a>caf\xc3\xa9</a>";
+#ifdef _WIN32
+    Events(unknown, false);
+#else
+    EXPECT_EQ(Events(unknown), (std::vector<std::string>{"<|a", "caf\xc3\xa9", ">"}));
+#endif
+}
+
 TEST(XmlReader, TextIsDecoded) {
     EXPECT_EQ(Events("<a>x&amp;y&lt;<![CDATA[<z>&amp;]]>&#x4e2d;</a>"),
               (std::vector<std::string>{"<|a", "x&y<<z>&amp;\xe4\xb8\xad", ">"}));
@@ -122,9 +133,10 @@ TEST(XmlReader, RefusesWhatNoDeviceSends) {
     Events("<!DOCTYPE a [<!ENTITY x 'xxxxxxxx'><!ENTITY y '&x;&x;&x;&x;'>]><a>&y;</a>", false);
     Events("<?xml version='1.0'?><!-- c --><?p i?><!DOCTYPE a><a/>", false);
     Events("<a>&x;</a>", false);  // no entity beyond XML's own
+    Events("<a b='&x;'/>", false);
     // The same letters in a comment or CDATA are text.
-    EXPECT_EQ(Events("<!-- <!DOCTYPE --><a><![CDATA[<!DOCTYPE a>]]></a>"),
-              (std::vector<std::string>{"<|a", "<!DOCTYPE a>", ">"}));
+    EXPECT_EQ(Events("<!-- <!DOCTYPE &x; --><a><![CDATA[<!DOCTYPE a>&x;]]></a>"),
+              (std::vector<std::string>{"<|a", "<!DOCTYPE a>&x;", ">"}));
     Events("<a><b></a></b>", false);
     Events("<p:a/>", false);  // an undeclared prefix
     Events("", false);
