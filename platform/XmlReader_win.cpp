@@ -2,8 +2,9 @@
 // library, so CreateXmlReader is looked up in xmllite.dll when first needed.
 // The document is read from a memory stream (SHCreateMemStream); document
 // type declarations are prohibited, the element depth limited, and what not
-// every XmlLite refuses (Wine's lets a document type, an undeclared prefix and
-// an empty document through) is refused here.
+// every XmlLite refuses (Wine's lets a document type, an undefined entity, an
+// undeclared prefix, an attribute twice and an empty document through) is
+// refused here.
 #include <objidl.h>
 #include <shlwapi.h>
 #include <windows.h>
@@ -89,7 +90,11 @@ bool IsDeclaration(std::string_view qualifiedName) {
 // What not every XmlLite refuses (Wine's reads past them): a document type
 // declaration and an entity reference beyond XML's own. Comments, CDATA and
 // processing instructions are skipped: "<!DOCTYPE" or "&" in them is text.
+// A UTF-16 document (one with a NUL byte) is left to XmlLite alone.
 const char* MarkupNotAccepted(std::string_view document) {
+    if (document.find('\0') != std::string_view::npos) {
+        return nullptr;
+    }
     for (std::size_t at = 0; at < document.size(); ++at) {
         const std::string_view rest = document.substr(at);
         const std::string_view end = rest.starts_with("<!--")        ? "-->"

@@ -113,6 +113,10 @@ TEST(XmlReader, EncodingDeclaredIsHonoured) {
         EXPECT_EQ(Events("<?xml version='1.0' encoding='ISO-8859-1'?><a>caf\xe9</a>"),
                   (std::vector<std::string>{"<|a", "caf\xc3\xa9", ">"}));
     }
+    // UTF-16 (with its byte order mark), a reference in it decoded.
+    const char utf16[] = "\xff\xfe<\0a\0>\0&\0a\0m\0p\0;\0\x2d\x4e<\0/\0a\0>\0";
+    EXPECT_EQ(Events(std::string(utf16, sizeof utf16 - 1)),
+              (std::vector<std::string>{"<|a", "&\xe4\xb8\xad", ">"}));
     // One expat does not know (a device's "GB2312" over ASCII) is read as
     // UTF-8; XmlLite knows what Windows knows and refuses the rest.
     const std::string unknown = "<?xml version='1.0' encoding='x-no-such'?><a>caf\xc3\xa9</a>";
