@@ -72,7 +72,8 @@ public:
     WsdMessage message;
     bool envelope = false;
 
-    void StartElement(std::string_view ns, std::string_view local) override {
+    bool StartElement(std::string_view ns, std::string_view local,
+                      const std::vector<XmlAttribute>& /*attributes*/) override {
         const Tag parent = stack_.empty() ? Tag::Ignored : stack_.back();
         Tag tag = Tag::Ignored;
         if (stack_.empty()) {
@@ -112,6 +113,7 @@ public:
         }
         stack_.push_back(tag);
         text_.clear();
+        return true;
     }
 
     void Text(std::string_view text) override {
@@ -331,7 +333,7 @@ std::array<std::chrono::milliseconds, 4> ProbeSendOffsets(const GapDraw& drawFir
 
 std::optional<WsdMessage> ReadWsdMessage(std::string_view datagram) {
     WsdHandler handler;
-    if (!ReadXml(datagram, handler) || !handler.envelope) {
+    if (!ReadXml(datagram, kMaxXmlBytes, handler) || !handler.envelope) {
         return std::nullopt;
     }
     return std::move(handler.message);

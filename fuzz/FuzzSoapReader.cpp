@@ -1,6 +1,7 @@
-// Fuzzes the SOAP reader under the discovery messages: any datagram must read
-// without going past its buffer, and what comes out stays within the bounds
-// the reader promises; the scope, URL and link-local readers take whatever a
+// Fuzzes the SOAP reader under the discovery messages and the device
+// service's answers: any datagram or answer must read without going past its
+// buffer, and what comes out (a message, a tree) stays within the bounds the
+// reader promises; the scope, URL and link-local readers take whatever a
 // device's lists hold; what a watch reads from the group is a Hello with a
 // key or a Bye with an address.
 
@@ -11,6 +12,7 @@
 
 #include "discovery/OnvifDevices.h"
 #include "discovery/WsDiscovery.h"
+#include "platform/SoapXmlTree.h"
 #include "platform/XmlReader.h"
 
 namespace {
@@ -21,6 +23,16 @@ void Require(bool condition) {
     }
 }
 
+// Counts the elements of a tree, requiring it no deeper than the bound.
+std::size_t CountElements(const qdipc::XmlElement& element, int depth) {
+    Require(depth <= qdipc::kMaxXmlDepth);
+    std::size_t count = 1;
+    for (const qdipc::XmlElement& child : element.children) {
+        count += CountElements(child, depth + 1);
+    }
+    return count;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -29,6 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(!heard->device.endpoint.empty());
         Require(heard->kind == qdipc::OnvifSightingKind::Hello ||
                 heard->kind == qdipc::OnvifSightingKind::Bye);
+    }
+    if (const auto root = qdipc::ParseSoapXml(text)) {
+        Require(size <= qdipc::kMaxXmlDocument);
+        Require(CountElements(*root, 1) <= qdipc::kMaxXmlElements);
     }
     const auto message = qdipc::ReadWsdMessage(text);
     Require(!message || size <= qdipc::kMaxXmlBytes);

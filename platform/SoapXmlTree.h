@@ -1,10 +1,9 @@
 #pragma once
-// A small namespace-aware XML reader for SOAP answers: the document as a tree
-// of elements, each named by its namespace URI and local name (never by
-// prefix), with its attributes and its text. One narrow interface, so that
-// the library behind it can change: expat on Linux (SoapXmlTree_expat.cpp),
-// XmlLite on Windows (SoapXmlTree_win.cpp). No document type declarations,
-// no entities beyond XML's own; sizes are bounded.
+// SOAP answers as a tree of elements, each named by its namespace URI and
+// local name (never by prefix), with its attributes and its text. Built on
+// ReadXml (platform/XmlReader.h), so its refusals hold here too: no document
+// type declarations, no entities beyond XML's own, no undeclared prefix;
+// sizes are bounded.
 
 #include <cstddef>
 #include <optional>
@@ -12,13 +11,9 @@
 #include <string_view>
 #include <vector>
 
-namespace qdipc {
+#include "platform/XmlReader.h"
 
-struct XmlAttribute {
-    std::string ns;  // empty for an attribute without a prefix
-    std::string local;
-    std::string value;
-};
+namespace qdipc {
 
 struct XmlElement {
     std::string ns;
@@ -38,10 +33,10 @@ struct XmlElement {
     std::string Attribute(std::string_view local) const;
 };
 
-// The bounds of one document: deeper nesting or more elements than a real
-// answer needs is refused, as is a document over kMaxXmlDocument bytes.
+// The bounds of one document: nesting deeper than kMaxXmlDepth or more
+// elements than a real answer needs is refused, as is a document over
+// kMaxXmlDocument bytes.
 inline constexpr std::size_t kMaxXmlDocument = 1024 * 1024;
-inline constexpr int kMaxXmlDepth = 32;
 inline constexpr std::size_t kMaxXmlElements = 20000;
 
 // The document's root element, or nothing (and *error says why) when the
