@@ -1,6 +1,7 @@
 // The Windows window with the player the program gives it (libvlc loaded as
-// the program loads it): one camera row, Preview pressed, the facts read for
-// a second and a half, then Stream Info and Save Snapshot… from the row
+// the program loads it): one camera row, Preview pressed, the pane's line
+// once the stream's events came (a login asked for answered), the facts read
+// for a second and a half, then Stream Info and Save Snapshot… from the row
 // menu, and the window closed. Prints what the window showed, one
 // "key: value" a line (newlines in a box as " | "), for vlc_runtime_wine.py.
 // Nothing is sent: the row is put into the list directly.
@@ -11,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -59,6 +61,11 @@ int main(int argc, char** argv) {
         std::printf("box: %s\n", OneLine(text).c_str());
         return IDOK;
     };
+    // A camera that asks for a login gets "admin" and "pw".
+    options.askLogin = [](HWND, const std::string& address, const std::string& known) {
+        std::printf("login: %s [%s]\n", address.c_str(), known.c_str());
+        return std::optional<qdipc::OnvifLogin>(qdipc::OnvifLogin{"admin", "pw"});
+    };
     options.chooseSnapshotFile = [&](HWND, const std::wstring& proposed) {
         std::printf("proposed: %s\n", OneLine(proposed).c_str());
         return snapshot;
@@ -79,7 +86,10 @@ int main(int argc, char** argv) {
 
     SendMessageW(GetDlgItem(main, IDC_PREVIEW), BM_CLICK, 0, 0);
     std::printf("pane: %s\n", OneLine(window->PaneReason()).c_str());
-    Pump(std::chrono::milliseconds(1500));  // the facts timer reads once a second
+    // The stream's events come from the library's threads.
+    Pump(std::chrono::milliseconds(400));
+    std::printf("pane-after: %s\n", OneLine(window->PaneReason()).c_str());
+    Pump(std::chrono::milliseconds(1100));  // the facts timer reads once a second
     RowCommand(main, qdipc::RowCommand::StreamInfo);
     RowCommand(main, qdipc::RowCommand::SaveSnapshot);
     Pump(std::chrono::milliseconds(200));  // the snapshot's answer is posted

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -146,9 +147,33 @@ private:
 
 class RecordingPlayer final : public qdipc::win::PreviewPlayer {
 public:
-    std::string Play(HWND, const std::string& location) override {
+    std::string Play(HWND, const std::string& location, const qdipc::OnvifLogin* login) override {
         locations.push_back(location);
+        logins.push_back(login != nullptr ? login->user + ":" + login->password : "-");
+        ++number;
         return reason;
+    }
+    void SetEventSink(EventSink sink) override {
+        const std::lock_guard<std::mutex> lock(mutex);
+        this->sink = std::move(sink);
+    }
+    // As libvlc's threads tell it.
+    void Tell(unsigned player, qdipc::StreamEvent event) {
+        std::thread([this, player, event] {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (sink) {
+                sink(player, event);
+            }
+        }).join();
+    }
+    // The current player's events in the pane's words; which thread took them.
+    std::optional<std::string> TakeEvent(unsigned player, qdipc::StreamEvent event) override {
+        takenOn.push_back(std::this_thread::get_id());
+        if (player != number) {
+            return std::nullopt;
+        }
+        const std::string host = locations.back().substr(7, locations.back().find('/', 7) - 7);
+        return qdipc::NoPictureReason(event, host, 554);
     }
     void Stop() override {}
     void Sample() override { ++samples; }
@@ -164,6 +189,11 @@ public:
         return {};
     }
     std::vector<std::string> locations;
+    std::vector<std::string> logins;  // "user:password" given with each, "-" none
+    unsigned number = 0;              // of the player playing
+    std::mutex mutex;
+    EventSink sink;
+    std::vector<std::thread::id> takenOn;
     std::vector<std::string> snapshots;
     std::string reason = "No picture: no answer from the test";
     int samples = 0;
@@ -649,8 +679,71 @@ TEST_F(WinWindowTest, PreviewSaysWhyThereIsNoPicture) {
     EXPECT_EQ(window_->PaneReason(), L"No picture: no answer from the test");
     // Without a player of its own the window names what is missing.
     qdipc::win::MissingVlcPlayer missing;
-    EXPECT_EQ(missing.Play(nullptr, "rtsp://10.0.0.3/channel1/1"),
+    EXPECT_EQ(missing.Play(nullptr, "rtsp://10.0.0.3/channel1/1", nullptr),
               "No picture: VLC 3 (64-bit) is not installed");
+}
+
+TEST_F(WinWindowTest, PaneTellsTheStreamsEventsAndAsksForALogin) {
+    std::vector<std::string> prompts;  // "ADDRESS known-user"
+    std::optional<qdipc::OnvifLogin> answer = qdipc::OnvifLogin{"admin", "pw"};
+    options_.askLogin = [&](HWND, const std::string& address, const std::string& known) {
+        prompts.push_back(address + " " + known);
+        return answer;
+    };
+    Open({NumberedCamera(1), NumberedCamera(2)});
+    SearchFor(2);
+    ListView_SetItemState(list_, 0, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+    player_->reason.clear();  // a picture is on its way
+    Click(main_, IDC_PREVIEW);
+    ASSERT_EQ(player_->locations, (std::vector<std::string>{"rtsp://10.0.0.1/channel1/1"}));
+    EXPECT_EQ(window_->PaneReason(), L"");
+    // Told on another thread, taken on the window's.
+    using E = qdipc::StreamEvent;
+    player_->Tell(player_->number, E::NoStream);
+    ASSERT_TRUE(PumpUntil([&] { return !window_->PaneReason().empty(); }, 5s));
+    EXPECT_EQ(window_->PaneReason(), L"No picture: 10.0.0.1 sent no stream");
+    EXPECT_EQ(player_->takenOn, (std::vector<std::thread::id>{std::this_thread::get_id()}));
+    player_->Tell(player_->number + 5, E::Picture);  // a player replaced: the line stays
+    ASSERT_TRUE(PumpUntil([&] { return player_->takenOn.size() == 2; }, 5s));
+    EXPECT_EQ(window_->PaneReason(), L"No picture: 10.0.0.1 sent no stream");
+    player_->Tell(player_->number, E::Stopped);
+    ASSERT_TRUE(PumpUntil([&] { return window_->PaneReason() == L"Stream stopped"; }, 5s));
+    player_->Tell(player_->number, E::Picture);
+    ASSERT_TRUE(PumpUntil([&] { return window_->PaneReason().empty(); }, 5s));
+
+    // The camera asks for a login: the line says so, the prompt names its
+    // address, and the camera is played again with what was entered.
+    player_->Tell(player_->number, E::Unauthorized);
+    ASSERT_TRUE(PumpUntil([&] { return prompts.size() == 1; }, 5s));
+    EXPECT_EQ(prompts[0], "10.0.0.1 ");
+    EXPECT_EQ(player_->logins, (std::vector<std::string>{"-", "admin:pw"}));
+    EXPECT_EQ(player_->locations.back(), "rtsp://10.0.0.1/channel1/1");
+    EXPECT_EQ(window_->PaneReason(), L"");  // played again: a picture on its way
+    // Refused again: the user name entered is offered; cancelled, nothing
+    // is played and the line stays.
+    answer.reset();
+    player_->reason = "";
+    player_->Tell(player_->number, E::Unauthorized);
+    ASSERT_TRUE(PumpUntil([&] { return prompts.size() == 2; }, 5s));
+    EXPECT_EQ(prompts[1], "10.0.0.1 admin");
+    EXPECT_EQ(player_->locations.size(), 2u);
+    EXPECT_EQ(window_->PaneReason(), L"No picture: 10.0.0.1 asks for a user name and password");
+
+    // Kept for that address only: the other camera gets none, this one
+    // gets it again.
+    ListView_SetItemState(list_, 1, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+    Click(main_, IDC_PREVIEW);
+    ListView_SetItemState(list_, 0, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+    Click(main_, IDC_PREVIEW);
+    EXPECT_EQ(player_->logins, (std::vector<std::string>{"-", "admin:pw", "-", "admin:pw"}));
+    EXPECT_EQ(player_->locations[2], "rtsp://10.0.0.2/channel1/1");
+    // A login asked for by a camera played no more prompts nothing.
+    ListView_SetItemState(list_, 1, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+    player_->reason = "No picture: the test plays nothing";
+    Click(main_, IDC_PREVIEW);
+    player_->Tell(player_->number, E::Unauthorized);
+    PumpFor(200ms);
+    EXPECT_EQ(prompts.size(), 2u);
 }
 
 TEST_F(WinWindowTest, PortTakenIsToldAndLogged) {

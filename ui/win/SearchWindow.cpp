@@ -38,6 +38,9 @@ constexpr UINT kSnapshotLimitMs = 5000;
 // Posted by the player's snapshot answer: wParam the request, lParam a
 // std::string* with the file written (the window deletes it).
 constexpr UINT kSnapshotAnswer = WM_APP + 2;
+// Posted by the player's event sink: wParam the player's number, lParam the
+// StreamEvent.
+constexpr UINT kStreamEvent = WM_APP + 3;
 constexpr UINT kAboutCommandId = 0x10;
 constexpr UINT kDiagnoseCommandId = 0x20;
 constexpr UINT kKeepWatchingCommandId = 0x30;
@@ -247,6 +250,9 @@ INT_PTR SearchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case kRepliesWaiting:
             TakeReplies();
             return TRUE;
+        case kStreamEvent:
+            OnStreamEvent(static_cast<unsigned>(wParam), static_cast<StreamEvent>(lParam));
+            return TRUE;
         case kSnapshotAnswer: {
             const std::unique_ptr<std::string> file(reinterpret_cast<std::string*>(lParam));
             OnSnapshotAnswer(static_cast<unsigned>(wParam), *file);
@@ -262,6 +268,7 @@ INT_PTR SearchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             KillTimer(m_hwnd, kTickTimer);
             KillTimer(m_hwnd, kFactsTimer);
             KillTimer(m_hwnd, kSnapshotTimer);
+            m_options.player->SetEventSink(nullptr);
             m_options.player->Stop();
             PostQuitMessage(0);
             return TRUE;
@@ -334,6 +341,10 @@ void SearchWindow::OnInitDialog() {
         m_options.openFirewall();
     }
     m_wakeTarget.store(m_hwnd);
+    // The stream's events come on libvlc's threads: they are posted here.
+    m_options.player->SetEventSink([target = m_hwnd](unsigned player, StreamEvent event) {
+        PostMessageW(target, kStreamEvent, player, static_cast<LPARAM>(event));
+    });
 
     RECT client{};
     GetClientRect(m_hwnd, &client);
@@ -540,13 +551,22 @@ void SearchWindow::OnPreview() {
         return;  // no current row: nothing
     }
     MakeRowCurrent(row);
+    PlayPane(m_currentIp);
+}
+
+void SearchWindow::PlayPane(const std::string& ip) {
     std::string reason;
-    if (!ParseIpv4Strict(m_currentIp)) {
+    m_playingHost.clear();
+    if (!ParseIpv4Strict(ip)) {
         reason = "No picture: the camera reports no valid IP address";
     } else {
-        const std::string location = StreamLocationFor(m_currentIp);
-        reason = m_options.player->Play(GetDlgItem(m_hwnd, IDC_VIDEO_PANE), location);
+        // A login entered for this address goes to it, and to it only.
+        const auto login = m_logins.find(ip);
+        const std::string location = StreamLocationFor(ip);
+        reason = m_options.player->Play(GetDlgItem(m_hwnd, IDC_VIDEO_PANE), location,
+                                        login != m_logins.end() ? &login->second : nullptr);
         m_playingLocation = reason.empty() ? location : std::string();
+        m_playingHost = reason.empty() ? ip : std::string();
     }
     // Stream Info reads the counters once a second while something plays.
     if (m_playingLocation.empty()) {
@@ -554,7 +574,45 @@ void SearchWindow::OnPreview() {
     } else {
         SetTimer(m_hwnd, kFactsTimer, kFactsIntervalMs, nullptr);
     }
+    ShowPaneReason(reason);
+}
+
+void SearchWindow::ShowPaneReason(const std::string& reason) {
     SetDlgItemTextW(m_hwnd, IDC_PANE_REASON, Wide(EscapeControls(reason)).c_str());
+}
+
+void SearchWindow::OnStreamEvent(unsigned player, StreamEvent event) {
+    const std::optional<std::string> line = m_options.player->TakeEvent(player, event);
+    if (!line) {
+        return;  // a player replaced since, or nothing new
+    }
+    ShowPaneReason(*line);
+    if (event == StreamEvent::Unauthorized) {
+        AskPaneLogin();
+    }
+}
+
+void SearchWindow::AskPaneLogin() {
+    // One prompt at a time; the host is the dotted quad the player
+    // connected to, and what is entered goes to it only.
+    if (m_paneLoginOpen || m_playingHost.empty()) {
+        return;
+    }
+    const std::string host = m_playingHost;
+    const auto known = m_logins.find(host);
+    m_paneLoginOpen = true;
+    const DetailsWindow::AskLogin ask = m_options.askLogin ? m_options.askLogin : AskLoginDialog;
+    const std::optional<OnvifLogin> login =
+        ask(m_hwnd, host, known != m_logins.end() ? known->second.user : "");
+    m_paneLoginOpen = false;
+    if (!login) {
+        return;  // cancelled: the reason stays
+    }
+    m_logins[host] = *login;
+    // Open the camera again with it, unless another one plays now.
+    if (m_playingHost == host) {
+        PlayPane(host);
+    }
 }
 
 void SearchWindow::ApplySettings(const NetSettingsRecord& record) {

@@ -26,7 +26,7 @@ public:
     }
     ~VlcPreviewPlayer() override { Stop(); }
 
-    std::string Play(HWND pane, const std::string& location) override {
+    std::string Play(HWND pane, const std::string& location, const OnvifLogin* login) override {
         // A snapshot asked of the player replaced is not written.
         SnapshotDone done;
         {
@@ -36,7 +36,17 @@ public:
         if (done) {
             done({});
         }
-        return m_preview.PlayLocation(location, pane);
+        return login != nullptr
+                   ? m_preview.PlayLocation(location, pane, &login->user, &login->password)
+                   : m_preview.PlayLocation(location, pane);
+    }
+    void SetEventSink(EventSink sink) override {
+        if (!m_closed) {
+            m_preview.SetEventSink(std::move(sink));
+        }
+    }
+    std::optional<std::string> TakeEvent(unsigned player, StreamEvent event) override {
+        return m_preview.TakeEvent(player, event);
     }
     void Stop() override {
         // Once: the window calls it as it is destroyed and again as its
