@@ -28,7 +28,9 @@ namespace {
 std::string OneLine(const std::wstring& text) {
     std::string line;
     for (const char c : qdipc::win::Utf8(text)) {
-        line += c == '\n' ? std::string(" | ") : std::string(1, c);
+        if (c != '\r') {
+            line += c == '\n' ? std::string(" | ") : std::string(1, c);
+        }
     }
     return line;
 }
@@ -91,11 +93,16 @@ int main(int argc, char** argv) {
     std::printf("pane-after: %s\n", OneLine(window->PaneReason()).c_str());
     Pump(std::chrono::milliseconds(1100));  // the facts timer reads once a second
     RowCommand(main, qdipc::RowCommand::StreamInfo);
+    std::printf("info: %s\n", OneLine(qdipc::win::Wide(window->StreamInfoShown())).c_str());
+    std::printf("tip: %s\n", OneLine(window->PaneToolTip()).c_str());
     RowCommand(main, qdipc::RowCommand::SaveSnapshot);
     Pump(std::chrono::milliseconds(200));  // the snapshot's answer is posted
 
-    // Hidden first: Wine's own wait for a window to leave the screen is
-    // not the window's closing.
+    // Hidden first (Stream Info too): Wine's own wait for a window to leave
+    // the screen is not the window's closing.
+    if (HWND info = window->StreamInfoWindow()) {
+        SendMessageW(info, WM_COMMAND, IDCANCEL, 0);
+    }
     ShowWindow(main, SW_HIDE);
     Pump(std::chrono::milliseconds(100));
     const auto start = std::chrono::steady_clock::now();

@@ -184,10 +184,13 @@ def main():
             r"rtsp://10\.77\.0\.21/channel1/1 \| Codec: H264 - MPEG-4 AVC \(part 10\) \| "
             r"Resolution: 1280 × 720 \| Frame rate: \d+\.\d frames/s \| "
             r"Bitrate: [\d.]+ [kM]bit/s \| Lost or late frames: [1-9]\d*",
-            boxes[0] if boxes else "")
+            found.get("info", ""))
         if not info:
-            failures.append("window: Stream Info: %r" % boxes[:1])
-        expect("window", "snapshot box", boxes[1:],
+            failures.append("window: Stream Info: %r" % found.get("info"))
+        # The pane's tooltip says the same (as of the last reading).
+        expect("window", "tooltip", found.get("tip", "").split(" | ")[:3],
+               found.get("info", "").split(" | ")[:3])
+        expect("window", "snapshot box", boxes,
                ["Snapshot saved: " + windows_path(snapshot) + ".png"])
         expect("window", "snapshot call",
                [c for c in calls if c.startswith("libvlc_video_take_snapshot")],
@@ -237,8 +240,10 @@ def main():
         expect("window, nothing installed", "pane", found.get("pane"),
                "No picture: VLC 3 (64-bit) is not installed")
         expect("window, nothing installed", "calls", calls, [])
+        expect("window, nothing installed", "Stream Info", found.get("info"),
+               "No picture: VLC 3 (64-bit) is not installed")
         expect("window, nothing installed", "boxes", found["boxs"],
-               ["No picture: VLC 3 (64-bit) is not installed"] * 2)
+               ["No picture: VLC 3 (64-bit) is not installed"])
 
         # The version is checked before anything is played.
         found, calls = probe("VLC 2", version="2.2.8 Weatherwax")

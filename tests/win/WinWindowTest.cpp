@@ -697,6 +697,7 @@ TEST_F(WinWindowTest, PaneTellsTheStreamsEventsAndAsksForALogin) {
     Click(main_, IDC_PREVIEW);
     ASSERT_EQ(player_->locations, (std::vector<std::string>{"rtsp://10.0.0.1/channel1/1"}));
     EXPECT_EQ(window_->PaneReason(), L"");
+    EXPECT_EQ(window_->PaneToolTip(), L"");  // no facts read yet
     // Told on another thread, taken on the window's.
     using E = qdipc::StreamEvent;
     player_->Tell(player_->number, E::NoStream);
@@ -882,12 +883,36 @@ TEST_F(WinWindowTest, StreamInfoAndSnapshotThroughThePlayer) {
     // The counters are read once a second while the pane plays.
     ASSERT_TRUE(PumpUntil([&] { return player_->samples >= 1; }, 3s));
     const int read = player_->samples;
+    // The tooltip follows the facts once they were read.
+    EXPECT_EQ(window_->PaneToolTip(), L"rtsp://10.0.0.1/channel1/1\r\nCodec: H264\r\nReadings: " +
+                                          std::to_wstring(player_->samples));
+    // Stream Info: a window of its own, not modal, read once more as it opens
+    // and again every second while it is shown, as the player words it.
     RowCommand(main_, qdipc::RowCommand::StreamInfo);
-    ASSERT_EQ(boxes_.size(), 1u);
-    // Read once more as it opens; shown as the player words it.
-    EXPECT_EQ(boxes_[0].text,
-              L"rtsp://10.0.0.1/channel1/1\nCodec: H264\nReadings: " + std::to_wstring(read + 1));
-    EXPECT_EQ(boxes_[0].flags, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+    EXPECT_TRUE(boxes_.empty());
+    HWND info = window_->StreamInfoWindow();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(Text(info), L"Stream Info");
+    EXPECT_TRUE(IsWindowVisible(info));
+    EXPECT_TRUE(IsWindowEnabled(main_));
+    EXPECT_EQ(window_->StreamInfoShown(),
+              "rtsp://10.0.0.1/channel1/1\nCodec: H264\nReadings: " + std::to_string(read + 1));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return window_->StreamInfoShown() ==
+                   "rtsp://10.0.0.1/channel1/1\nCodec: H264\nReadings: " + std::to_string(read + 2);
+        },
+        3s))
+        << window_->StreamInfoShown();
+    // Esc hides it; asked again, the same window shows again.
+    SendMessageW(info, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_FALSE(IsWindowVisible(info));
+    EXPECT_EQ(window_->StreamInfoShown(), "");
+    RowCommand(main_, qdipc::RowCommand::StreamInfo);
+    EXPECT_EQ(window_->StreamInfoWindow(), info);
+    EXPECT_TRUE(IsWindowVisible(info));
+    SendMessageW(info, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(info));
 
     // HOST-YYYYMMDD-HHMMSS.png offered; ".png" added to a name without one.
     RowCommand(main_, qdipc::RowCommand::SaveSnapshot);
@@ -897,8 +922,8 @@ TEST_F(WinWindowTest, StreamInfoAndSnapshotThroughThePlayer) {
     EXPECT_EQ(name.rfind(L"10.0.0.1-", 0), 0u) << name;
     const std::string shot = qdipc::win::Utf8((dir_.Path() / "shot.png").wstring());
     EXPECT_EQ(player_->snapshots, (std::vector<std::string>{shot}));
-    ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 2; }, 5s));
-    EXPECT_EQ(boxes_[1].text, L"Snapshot saved: " + qdipc::win::Wide(shot));
+    ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 1; }, 5s));
+    EXPECT_EQ(boxes_[0].text, L"Snapshot saved: " + qdipc::win::Wide(shot));
 
     // A player that never answers: a second request is refused while the
     // first waits, and the wait ends after 5 s.
@@ -906,10 +931,17 @@ TEST_F(WinWindowTest, StreamInfoAndSnapshotThroughThePlayer) {
     RowCommand(main_, qdipc::RowCommand::SaveSnapshot);
     RowCommand(main_, qdipc::RowCommand::SaveSnapshot);
     EXPECT_EQ(player_->snapshots.size(), 2u);
-    ASSERT_EQ(boxes_.size(), 3u);
-    EXPECT_EQ(boxes_[2].text, L"A snapshot is still being taken; try again in a moment");
-    ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 4; }, 8s));
-    EXPECT_EQ(boxes_[3].text, L"Snapshot not saved: no picture was written within 5 s");
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(boxes_[1].text, L"A snapshot is still being taken; try again in a moment");
+    ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 3; }, 8s));
+    EXPECT_EQ(boxes_[2].text, L"Snapshot not saved: no picture was written within 5 s");
+    // Nothing plays: the tooltip goes.
+    ASSERT_FALSE(window_->PaneToolTip().empty());
+    player_->reason = "No picture: no answer from the test";
+    Click(main_, IDC_PREVIEW);
+    EXPECT_EQ(window_->PaneToolTip(), L"");
+    PumpFor(1200ms);
+    EXPECT_EQ(window_->PaneToolTip(), L"");
 }
 
 TEST_F(WinWindowTest, DeviceDetailsAskTheDeviceAndForALoginOnce) {

@@ -98,6 +98,12 @@ public:
     }
     std::wstring BarText() const { return m_barText; }
     std::wstring PaneReason() const;
+    // The pane's tooltip (the stream's facts while it plays; empty else).
+    std::wstring PaneToolTip() const;
+    // Stream Info's window: its text while it is shown (UTF-8, "\n"), else
+    // empty; the window itself.
+    std::string StreamInfoShown() const;
+    HWND StreamInfoWindow() const { return m_infoWindow; }
 
     // Shows a box through the seam (settings windows use it too); caption:
     // the program's name unless given.
@@ -142,6 +148,10 @@ private:
     void OpenAssign();
     void OpenDetails();
     void ShowStreamInfo();
+    void RefreshStreamInfo();
+    void SetPaneToolTip(const std::string& text);
+    // The tooltip's tool over the pane's rectangle, after a layout.
+    void PlacePaneToolTip();
     void SaveSnapshot();
     // The answer to snapshot request (empty file: none written).
     void OnSnapshotAnswer(unsigned request, const std::string& file);
@@ -183,6 +193,9 @@ private:
     std::string m_playingLocation;
     std::string m_playingHost;  // the dotted quad of m_playingLocation
     bool m_paneLoginOpen = false;
+    HWND m_tip = nullptr;         // the pane's tooltip
+    HWND m_infoWindow = nullptr;  // Stream Info, made at its first use
+    std::string m_infoText;       // what it shows
     std::wstring m_snapshotPath;
     unsigned m_snapshotRequest = 0;
     // The row menu was opened from the keyboard: the keyboard's own

@@ -51,3 +51,7 @@
 #define IDC_LOGIN_QUESTION 1311
 #define IDC_LOGIN_USER 1312
 #define IDC_LOGIN_PASSWORD 1313
+
+// Stream Info (modeless, read again every second)
+#define IDD_STREAM_INFO 140
+#define IDC_INFO_TEXT 1401
