@@ -1,6 +1,7 @@
 #include "preview/VlcRuntimePreview.h"
 
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,7 +34,11 @@ struct VlcRuntimePreview::Relay {
     std::mutex mutex;
     std::function<void(const std::string&)> snapshotHandler;
     EventSink sink;
-    unsigned current = 0;  // the number of the player playing
+    ReachProbe reach = [](std::uint32_t address, std::uint16_t port) {
+        return TryTcpConnect(address, port, kFailureProbeWait);
+    };
+    unsigned current = 0;     // the number of the player playing
+    unsigned askedLogin = 0;  // the number of the last player that asked for a login
     // libvlc's login questions not yet answered: each is dismissed once.
     std::vector<libvlc_dialog_id*> logins;
 
@@ -64,6 +69,7 @@ struct VlcRuntimePreview::Relay {
             const std::lock_guard<std::mutex> lock(relay->mutex);
             relay->logins.push_back(id);
             player = relay->current;
+            relay->askedLogin = player;
         }
         relay->Notify(player, StreamEvent::Unauthorized);
     }
@@ -77,6 +83,40 @@ struct VlcRuntimePreview::Relay {
 struct VlcRuntimePreview::PlayerEvents {
     std::shared_ptr<Relay> relay;
     unsigned number = 0;
+    std::uint32_t address = 0;  // the camera's, host order; 0: not known
+
+    // Why the stream failed, asked of the camera's RTSP port on a thread of
+    // its own (libvlc's event thread does not wait for it).
+    void TellFailure() const {
+        ReachProbe reach;
+        {
+            const std::lock_guard<std::mutex> lock(relay->mutex);
+            if (relay->current != number) {
+                return;  // a player replaced since: nobody is asked
+            }
+            // A camera that asked for a login answered: the login is why.
+            if (relay->askedLogin != number) {
+                reach = relay->reach;
+            }
+        }
+        if (!reach || address == 0) {
+            relay->Notify(number, StreamEvent::NoStream);
+            return;
+        }
+        std::thread([relay = relay, number = number, address = address, reach] {
+            switch (reach(address, 554)) {
+                case TcpReach::Refused:
+                    relay->Notify(number, StreamEvent::Refused);
+                    break;
+                case TcpReach::NoAnswer:
+                    relay->Notify(number, StreamEvent::NoAnswer);
+                    break;
+                case TcpReach::Connected:
+                    relay->Notify(number, StreamEvent::NoStream);
+                    break;
+            }
+        }).detach();
+    }
 
     static void OnEvent(const libvlc_event_t* event, void* data) {
         const auto* head = reinterpret_cast<const VlcEventHead*>(event);
@@ -99,7 +139,7 @@ struct VlcRuntimePreview::PlayerEvents {
                 }
                 break;
             case kVlcEncounteredErrorEvent:
-                self->relay->Notify(self->number, StreamEvent::NoStream);
+                self->TellFailure();
                 break;
             case kVlcEndReachedEvent:
                 self->relay->Notify(self->number, StreamEvent::Stopped);
@@ -152,6 +192,11 @@ void VlcRuntimePreview::SetEventSink(EventSink sink) {
     m_relay->sink = m_closed ? nullptr : std::move(sink);
 }
 
+void VlcRuntimePreview::SetReachProbe(ReachProbe probe) {
+    const std::lock_guard<std::mutex> lock(m_relay->mutex);
+    m_relay->reach = std::move(probe);
+}
+
 std::optional<std::string> VlcRuntimePreview::TakeEvent(unsigned player, StreamEvent event) {
     if (event == StreamEvent::Unauthorized && m_vlc.libvlc_dialog_dismiss != nullptr) {
         // The window asks for the login and plays again with it: the
@@ -163,7 +208,9 @@ std::optional<std::string> VlcRuntimePreview::TakeEvent(unsigned player, StreamE
     }
     // A camera that asked for a login then fails the stream: the login
     // stays the reason.
-    if (m_lastEvent == StreamEvent::Unauthorized && event == StreamEvent::NoStream) {
+    if (m_lastEvent == StreamEvent::Unauthorized &&
+        (event == StreamEvent::NoStream || event == StreamEvent::Refused ||
+         event == StreamEvent::NoAnswer)) {
         return std::nullopt;
     }
     m_lastEvent = event;
@@ -215,7 +262,9 @@ std::string VlcRuntimePreview::PlayLocation(const std::string& location, void* w
     if (m_vlc.libvlc_media_player_event_manager != nullptr &&
         m_vlc.libvlc_event_attach != nullptr) {
         if (libvlc_event_manager_t* events = m_vlc.libvlc_media_player_event_manager(m_player)) {
-            m_events = std::make_shared<PlayerEvents>(PlayerEvents{m_relay, m_number});
+            const std::optional<std::uint32_t> address = ParseIpv4Strict(HostOfLocation(location));
+            m_events = std::make_shared<PlayerEvents>(
+                PlayerEvents{m_relay, m_number, address.value_or(0)});
             for (const int type : kPlayerEvents) {
                 m_vlc.libvlc_event_attach(events, type, &PlayerEvents::OnEvent, m_events.get());
             }

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/TcpReach.h"
 #include "platform/VlcRuntime.h"
 #include "preview/ReleaseQueue.h"
 #include "preview/StreamFacts.h"
@@ -49,6 +50,14 @@ public:
     // Unauthorized of the player playing then.
     using EventSink = std::function<void(unsigned player, StreamEvent event)>;
     void SetEventSink(EventSink sink);
+    // libvlc's RTSP client tells only that a stream failed: why is asked of
+    // the camera's RTSP port (a connection tried off the caller's thread,
+    // closed at once): refused, no answer, or it connected (the camera sent
+    // no stream). Tests give their own probe; the default tries for
+    // kFailureProbeWait.
+    using ReachProbe = std::function<TcpReach(std::uint32_t address, std::uint16_t port)>;
+    void SetReachProbe(ReachProbe probe);
+    static constexpr std::chrono::milliseconds kFailureProbeWait{2000};
     // The number of the player that plays; 0 when none does.
     unsigned PlayerNumber() const { return m_player != nullptr ? m_number : 0; }
     // On the caller's thread, for an event the sink got: the pane's line now

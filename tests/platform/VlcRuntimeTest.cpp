@@ -10,6 +10,16 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include "platform/Winsock_win.h"
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#include "platform/TcpReach.h"
 #include "platform/VlcRuntime.h"
 #include "preview/VlcRuntimePreview.h"
 
@@ -234,6 +244,48 @@ TEST(VlcRuntimePreviewTest, NoConnectionWithoutAPlainAddress) {
               (std::vector<std::string>{"[off] stop", "[off] player release", "[off] release"}));
 }
 
+#ifdef _WIN32
+using NativeSocket = SOCKET;
+void CloseNative(NativeSocket s) {
+    closesocket(s);
+}
+#else
+using NativeSocket = int;
+void CloseNative(NativeSocket s) {
+    close(s);
+}
+#endif
+
+// A TCP socket on 127.0.0.1, bound to a port of the system's choice and
+// listening or not; its port.
+std::uint16_t LoopbackTcp(NativeSocket& s, bool listening) {
+    s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(0x7f000001);
+    bind(s, reinterpret_cast<const sockaddr*>(&at), sizeof at);
+    if (listening) {
+        listen(s, 4);
+    }
+    socklen_t length = sizeof at;
+    getsockname(s, reinterpret_cast<sockaddr*>(&at), &length);
+    return ntohs(at.sin_port);
+}
+
+TEST(TcpReachTest, ConnectedRefusedOnLoopback) {
+    NativeSocket listener{};
+    const std::uint16_t open = LoopbackTcp(listener, true);
+    ASSERT_NE(open, 0);
+    EXPECT_EQ(TryTcpConnect(0x7f000001, open, std::chrono::seconds(2)), TcpReach::Connected);
+    CloseNative(listener);
+    // A port bound but not listening: the host refuses.
+    NativeSocket bound{};
+    const std::uint16_t closed = LoopbackTcp(bound, false);
+    ASSERT_NE(closed, 0);
+    EXPECT_EQ(TryTcpConnect(0x7f000001, closed, std::chrono::seconds(2)), TcpReach::Refused);
+    CloseNative(bound);
+}
+
 // The stream a player "plays" for Stream Info and snapshots: counters set by
 // the test, one video track, the snapshot event's handler as attached.
 struct FakeStream {
@@ -366,6 +418,27 @@ TEST(VlcRuntimePreviewTest, StreamEventsBecomeThePanesLines) {
         const std::lock_guard<std::mutex> lock(mutex);
         told.emplace_back(player, event);
     });
+    // Nothing is connected to: the port's answers come from the test.
+    std::vector<std::string> asked;
+    std::vector<TcpReach> reaches = {TcpReach::Connected, TcpReach::Refused, TcpReach::NoAnswer};
+    preview.SetReachProbe([&](std::uint32_t address, std::uint16_t port) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        asked.push_back(std::to_string(address >> 24) + "." + std::to_string(address & 0xff) + ":" +
+                        std::to_string(port));
+        const TcpReach reach = reaches.front();
+        reaches.erase(reaches.begin());
+        return reach;
+    });
+    const auto toldCount = [&] {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return told.size();
+    };
+    const auto waitForTold = [&](std::size_t count) {
+        for (int i = 0; i < 500 && toldCount() < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return toldCount() == count;
+    };
     ASSERT_EQ(preview.Play("10.77.0.21", nullptr), "");
     const unsigned first = preview.PlayerNumber();
     EXPECT_NE(first, 0u);
@@ -374,11 +447,25 @@ TEST(VlcRuntimePreviewTest, StreamEventsBecomeThePanesLines) {
                                                    kVlcEndReachedEvent, kVlcSnapshotTakenEvent}));
     SendEvent(kVlcVoutEvent, 0);  // an output gone: no picture news
     SendEvent(kVlcVoutEvent, 1);
-    SendEvent(kVlcEncounteredErrorEvent);
     SendEvent(kVlcEndReachedEvent);
+    // A failure: its cause asked of the camera's RTSP port, off libvlc's
+    // thread; the port connected (no stream), refused, did not answer.
+    SendEvent(kVlcEncounteredErrorEvent);
+    ASSERT_TRUE(waitForTold(3));
+    SendEvent(kVlcEncounteredErrorEvent);
+    ASSERT_TRUE(waitForTold(4));
+    SendEvent(kVlcEncounteredErrorEvent);
+    ASSERT_TRUE(waitForTold(5));
     using E = StreamEvent;
-    EXPECT_EQ(told, (std::vector<std::pair<unsigned, E>>{
-                        {first, E::Picture}, {first, E::NoStream}, {first, E::Stopped}}));
+    EXPECT_EQ(told, (std::vector<std::pair<unsigned, E>>{{first, E::Picture},
+                                                         {first, E::Stopped},
+                                                         {first, E::NoStream},
+                                                         {first, E::Refused},
+                                                         {first, E::NoAnswer}}));
+    EXPECT_EQ(asked, (std::vector<std::string>(3, "10.21:554")));
+    EXPECT_EQ(preview.TakeEvent(first, E::Refused),
+              "No picture: 10.77.0.21 refused the connection on RTSP port 554");
+    EXPECT_EQ(preview.TakeEvent(first, E::NoAnswer), "No picture: no answer from 10.77.0.21");
     // The Linux pane's words for them.
     EXPECT_EQ(preview.TakeEvent(first, E::NoStream), "No picture: 10.77.0.21 sent no stream");
     EXPECT_EQ(preview.StreamInfoText(),
@@ -405,8 +492,15 @@ TEST(VlcRuntimePreviewTest, StreamEventsBecomeThePanesLines) {
                                        "rtsp://10.77.0.22", "", false);
     }).join();
     EXPECT_EQ(told.back(), std::make_pair(second, E::Unauthorized));
+    // The login stays the reason when the stream fails after it; the
+    // camera's port is not asked why.
+    SendEvent(kVlcEncounteredErrorEvent);
+    ASSERT_TRUE(waitForTold(7));
+    EXPECT_EQ(told.back(), std::make_pair(second, E::NoStream));
+    EXPECT_EQ(asked.size(), 3u);
     EXPECT_EQ(preview.TakeEvent(second, E::Unauthorized),
               "No picture: 10.77.0.22 asks for a user name and password");
+    EXPECT_EQ(preview.TakeEvent(second, E::Refused), std::nullopt);
     EXPECT_EQ(preview.TakeEvent(second, E::NoStream), std::nullopt);
     EXPECT_EQ(preview.StreamInfoText(),
               "rtsp://10.77.0.22/channel1/1\nNo picture yet: 10.77.0.22 asks for a user name "

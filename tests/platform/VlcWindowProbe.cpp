@@ -58,7 +58,12 @@ int main(int argc, char** argv) {
     // argv[1]: where the snapshot is asked to go.
     const std::wstring snapshot = argc > 1 ? qdipc::win::Wide(argv[1]) : L"";
     qdipc::win::WinWindowOptions options;
-    options.player = qdipc::win::MakePreviewPlayer(qdipc::LoadVlcRuntime());
+    // Nothing is connected to: a failed stream's cause is "refused".
+    options.player = qdipc::win::MakePreviewPlayer(
+        qdipc::LoadVlcRuntime(), [](std::uint32_t address, std::uint16_t port) {
+            std::printf("reach: %08x %u\n", address, static_cast<unsigned>(port));
+            return qdipc::TcpReach::Refused;
+        });
     options.messageBox = [](HWND, const std::wstring& text, UINT) {
         std::printf("box: %s\n", OneLine(text).c_str());
         return IDOK;

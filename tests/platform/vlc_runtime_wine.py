@@ -204,10 +204,15 @@ def main():
                ["libvlc_media_player_stop player", "libvlc_media_player_release player"])
 
         # The stream's failures in the pane's words, as the Linux pane says them.
-        for stream, line in (("error", "No picture: 10.77.0.21 sent no stream"),
-                             ("end", "Stream stopped")):
+        # A failure's cause is asked of the camera's RTSP port (the probe
+        # answers "refused" without connecting).
+        for stream, line, reach in (
+                ("error", "No picture: 10.77.0.21 refused the connection on RTSP port 554",
+                 "0a4d0015 554"),
+                ("end", "Stream stopped", None)):
             found, calls = probe("window, " + stream, window=True, stream=stream)
             expect("window, " + stream, "pane", found.get("pane-after"), line)
+            expect("window, " + stream, "asked", found.get("reach"), reach)
         # A camera that asks for a login: the library's question dismissed,
         # the "Camera login" prompt for its address once, and the camera
         # played again with the login as media options; the picture clears
@@ -216,6 +221,7 @@ def main():
         expect("window, login", "prompts", found["logins"],
                ["10.77.0.21 []"])
         expect("window, login", "pane", found.get("pane-after"), "")
+        expect("window, login", "asked", found.get("reach"), None)  # the player replaced
         expect("window, login", "dismissed", calls.count("libvlc_dialog_dismiss login"), 1)
         expect("window, login", "media",
                [c for c in calls if c.startswith("libvlc_media_new_location")

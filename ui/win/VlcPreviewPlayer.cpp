@@ -10,7 +10,11 @@ namespace {
 
 class VlcPreviewPlayer final : public PreviewPlayer {
 public:
-    explicit VlcPreviewPlayer(const VlcFunctions& functions) : m_preview(functions) {
+    VlcPreviewPlayer(const VlcFunctions& functions, VlcRuntimePreview::ReachProbe reach)
+        : m_preview(functions) {
+        if (reach) {
+            m_preview.SetReachProbe(std::move(reach));
+        }
         // One handler for the player's life: it hands the answer to the
         // request waiting, if any.
         m_preview.SetSnapshotHandler([this](const std::string& file) {
@@ -84,9 +88,10 @@ private:
 
 }  // namespace
 
-std::shared_ptr<PreviewPlayer> MakePreviewPlayer(const VlcRuntime& runtime) {
+std::shared_ptr<PreviewPlayer> MakePreviewPlayer(const VlcRuntime& runtime,
+                                                 VlcRuntimePreview::ReachProbe reach) {
     if (runtime.state == VlcRuntime::State::Loaded) {
-        return std::make_shared<VlcPreviewPlayer>(runtime.functions);
+        return std::make_shared<VlcPreviewPlayer>(runtime.functions, std::move(reach));
     }
     return std::make_shared<MissingVlcPlayer>(VlcRuntimeReason(runtime));
 }
