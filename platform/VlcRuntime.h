@@ -23,6 +23,7 @@ struct libvlc_media_t;
 struct libvlc_media_player_t;
 struct libvlc_event_manager_t;
 struct libvlc_event_t;
+struct libvlc_dialog_id;
 
 namespace qdipc {
 
@@ -54,12 +55,32 @@ struct VlcMediaTrackHead {
 };
 
 // libvlc 3's event numbers and the leading fields of libvlc_event_t.
-inline constexpr int kVlcSnapshotTakenEvent = 0x110;  // libvlc_MediaPlayerSnapshotTaken
+inline constexpr int kVlcEndReachedEvent = 0x109;        // libvlc_MediaPlayerEndReached
+inline constexpr int kVlcEncounteredErrorEvent = 0x10a;  // libvlc_MediaPlayerEncounteredError
+inline constexpr int kVlcSnapshotTakenEvent = 0x110;     // libvlc_MediaPlayerSnapshotTaken
+inline constexpr int kVlcVoutEvent = 0x112;              // libvlc_MediaPlayerVout
 inline constexpr int kVlcVideoTrack = 1;
 struct VlcEventHead {
     int type;
     void* object;
-    const char* snapshotFile;  // u.media_player_snapshot_taken.psz_filename
+    union {
+        const char* snapshotFile;  // u.media_player_snapshot_taken.psz_filename
+        int voutCount;             // u.media_player_vout.new_count
+    };
+};
+
+// libvlc 3's libvlc_dialog_cbs, field for field: how the library asks the
+// program (a camera's login among others).
+struct VlcDialogCallbacks {
+    void (*displayError)(void* data, const char* title, const char* text);
+    void (*displayLogin)(void* data, libvlc_dialog_id* id, const char* title, const char* text,
+                         const char* defaultUser, bool askStore);
+    void (*displayQuestion)(void* data, libvlc_dialog_id* id, const char* title, const char* text,
+                            int type, const char* cancel, const char* action1, const char* action2);
+    void (*displayProgress)(void* data, libvlc_dialog_id* id, const char* title, const char* text,
+                            bool indeterminate, float position, const char* cancel);
+    void (*cancel)(void* data, libvlc_dialog_id* id);
+    void (*updateProgress)(void* data, libvlc_dialog_id* id, float position, const char* text);
 };
 
 // The libvlc 3 calls the preview makes, each named as the library exports it.
@@ -81,6 +102,13 @@ struct VlcFunctions {
     int (*libvlc_event_attach)(libvlc_event_manager_t* manager, int type,
                                void (*callback)(const libvlc_event_t* event, void* data),
                                void* data) = nullptr;
+    void (*libvlc_event_detach)(libvlc_event_manager_t* manager, int type,
+                                void (*callback)(const libvlc_event_t* event, void* data),
+                                void* data) = nullptr;
+    // The library's questions (a camera's login) and their answers.
+    void (*libvlc_dialog_set_callbacks)(libvlc_instance_t* instance,
+                                        const VlcDialogCallbacks* callbacks, void* data) = nullptr;
+    int (*libvlc_dialog_dismiss)(libvlc_dialog_id* id) = nullptr;
     int (*libvlc_video_get_size)(libvlc_media_player_t* player, unsigned video, unsigned* width,
                                  unsigned* height) = nullptr;
     int (*libvlc_video_take_snapshot)(libvlc_media_player_t* player, unsigned video,

@@ -77,6 +77,9 @@ bool ResolveAll(HMODULE module, VlcFunctions& f) {
     all &=
         Resolve(module, "libvlc_media_player_event_manager", f.libvlc_media_player_event_manager);
     all &= Resolve(module, "libvlc_event_attach", f.libvlc_event_attach);
+    all &= Resolve(module, "libvlc_event_detach", f.libvlc_event_detach);
+    all &= Resolve(module, "libvlc_dialog_set_callbacks", f.libvlc_dialog_set_callbacks);
+    all &= Resolve(module, "libvlc_dialog_dismiss", f.libvlc_dialog_dismiss);
     all &= Resolve(module, "libvlc_video_get_size", f.libvlc_video_get_size);
     all &= Resolve(module, "libvlc_video_take_snapshot", f.libvlc_video_take_snapshot);
     all &= Resolve(module, "libvlc_media_player_get_media", f.libvlc_media_player_get_media);

@@ -1,6 +1,8 @@
 #include "preview/VlcRuntimePreview.h"
 
 #include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "discovery/CellText.h"
@@ -8,51 +10,212 @@
 
 namespace qdipc {
 
-// Where libvlc's snapshot event finds the handler: held by the preview and
-// by each release job, cleared when the preview closes.
-struct VlcRuntimePreview::SnapshotRelay {
-    std::mutex mutex;
-    std::function<void(const std::string&)> handler;
+namespace {
 
-    void Set(std::function<void(const std::string&)> replacement) {
-        const std::lock_guard<std::mutex> lock(mutex);
-        handler = std::move(replacement);
+// The events each player is watched for.
+constexpr int kPlayerEvents[] = {kVlcVoutEvent, kVlcEncounteredErrorEvent, kVlcEndReachedEvent,
+                                 kVlcSnapshotTakenEvent};
+
+// "HOST" of "rtsp://HOST[:PORT]/...", for the pane's line.
+std::string HostOfLocation(const std::string& location) {
+    const std::size_t start = location.find("://");
+    if (start == std::string::npos) {
+        return {};
     }
-    static void OnEvent(const libvlc_event_t* event, void* data) {
-        const auto* head = reinterpret_cast<const VlcEventHead*>(event);
-        if (head == nullptr || head->type != kVlcSnapshotTakenEvent) {
+    const std::size_t end = location.find_first_of(":/", start + 3);
+    return location.substr(start + 3, end == std::string::npos ? end : end - start - 3);
+}
+
+}  // namespace
+
+// Where libvlc's callbacks find the window's handlers: held by the preview
+// and by each release job, cleared when the preview closes.
+struct VlcRuntimePreview::Relay {
+    std::mutex mutex;
+    std::function<void(const std::string&)> snapshotHandler;
+    EventSink sink;
+    ReachProbe reach = [](std::uint32_t address, std::uint16_t port) {
+        return TryTcpConnect(address, port, kFailureProbeWait);
+    };
+    unsigned current = 0;     // the number of the player playing
+    unsigned askedLogin = 0;  // the number of the last player that asked for a login
+    // libvlc's login questions not yet answered: each is dismissed once.
+    std::vector<libvlc_dialog_id*> logins;
+
+    void Notify(unsigned player, StreamEvent event) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (sink) {
+            sink(player, event);
+        }
+    }
+    std::vector<libvlc_dialog_id*> TakeLogins() {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return std::exchange(logins, {});
+    }
+    static void Dismiss(const VlcFunctions& vlc, const std::vector<libvlc_dialog_id*>& ids) {
+        for (libvlc_dialog_id* id : ids) {
+            vlc.libvlc_dialog_dismiss(id);
+        }
+    }
+
+    // libvlc's questions, on its threads. Errors are the events' business;
+    // a login question waits for the window's thread (TakeEvent).
+    static void OnError(void*, const char*, const char*) {}
+    static void OnLogin(void* data, libvlc_dialog_id* id, const char*, const char*, const char*,
+                        bool) {
+        auto* relay = static_cast<Relay*>(data);
+        unsigned player = 0;
+        {
+            const std::lock_guard<std::mutex> lock(relay->mutex);
+            relay->logins.push_back(id);
+            player = relay->current;
+            relay->askedLogin = player;
+        }
+        relay->Notify(player, StreamEvent::Unauthorized);
+    }
+    // A question libvlc withdrew stays listed until it is dismissed.
+    static void OnCancel(void*, libvlc_dialog_id*) {}
+    static constexpr VlcDialogCallbacks kCallbacks{&OnError, &OnLogin,  nullptr,
+                                                   nullptr,  &OnCancel, nullptr};
+};
+
+// What a player's event callbacks are given: freed after it is released.
+struct VlcRuntimePreview::PlayerEvents {
+    std::shared_ptr<Relay> relay;
+    unsigned number = 0;
+    std::uint32_t address = 0;  // the camera's, host order; 0: not known
+
+    // Why the stream failed, asked of the camera's RTSP port on a thread of
+    // its own (libvlc's event thread does not wait for it).
+    void TellFailure() const {
+        ReachProbe reach;
+        {
+            const std::lock_guard<std::mutex> lock(relay->mutex);
+            if (relay->current != number) {
+                return;  // a player replaced since: nobody is asked
+            }
+            // A camera that asked for a login answered: the login is why.
+            if (relay->askedLogin != number) {
+                reach = relay->reach;
+            }
+        }
+        if (!reach || address == 0) {
+            relay->Notify(number, StreamEvent::NoStream);
             return;
         }
-        auto* relay = static_cast<SnapshotRelay*>(data);
-        const std::lock_guard<std::mutex> lock(relay->mutex);
-        if (relay->handler) {
-            relay->handler(head->snapshotFile != nullptr ? head->snapshotFile : "");
+        std::thread([relay = relay, number = number, address = address, reach] {
+            switch (reach(address, 554)) {
+                case TcpReach::Refused:
+                    relay->Notify(number, StreamEvent::Refused);
+                    break;
+                case TcpReach::NoAnswer:
+                    relay->Notify(number, StreamEvent::NoAnswer);
+                    break;
+                case TcpReach::Connected:
+                    relay->Notify(number, StreamEvent::NoStream);
+                    break;
+            }
+        }).detach();
+    }
+
+    static void OnEvent(const libvlc_event_t* event, void* data) {
+        const auto* head = reinterpret_cast<const VlcEventHead*>(event);
+        auto* self = static_cast<PlayerEvents*>(data);
+        if (head == nullptr || self == nullptr) {
+            return;
+        }
+        switch (head->type) {
+            case kVlcSnapshotTakenEvent: {
+                const std::lock_guard<std::mutex> lock(self->relay->mutex);
+                if (self->relay->snapshotHandler) {
+                    self->relay->snapshotHandler(head->snapshotFile != nullptr ? head->snapshotFile
+                                                                               : "");
+                }
+                break;
+            }
+            case kVlcVoutEvent:
+                if (head->voutCount > 0) {
+                    self->relay->Notify(self->number, StreamEvent::Picture);
+                }
+                break;
+            case kVlcEncounteredErrorEvent:
+                self->TellFailure();
+                break;
+            case kVlcEndReachedEvent:
+                self->relay->Notify(self->number, StreamEvent::Stopped);
+                break;
+            default:
+                break;
         }
     }
 };
 
 VlcRuntimePreview::VlcRuntimePreview(const VlcFunctions& functions)
-    : m_vlc(functions), m_relay(std::make_shared<SnapshotRelay>()) {
+    : m_vlc(functions), m_relay(std::make_shared<Relay>()) {
     const std::vector<std::string> arguments = PreviewInstanceArguments();
     std::vector<const char*> argv;
     for (const std::string& argument : arguments) {
         argv.push_back(argument.c_str());
     }
     m_instance = m_vlc.libvlc_new(static_cast<int>(argv.size()), argv.data());
+    if (m_instance != nullptr && m_vlc.libvlc_dialog_set_callbacks != nullptr &&
+        m_vlc.libvlc_dialog_dismiss != nullptr) {
+        m_vlc.libvlc_dialog_set_callbacks(m_instance, &Relay::kCallbacks, m_relay.get());
+    }
 }
 
 VlcRuntimePreview::~VlcRuntimePreview() {
-    m_relay->Set(nullptr);
+    SetEventSink(nullptr);
+    SetSnapshotHandler(nullptr);
     ReleaseAll();
 }
 
 void VlcRuntimePreview::ReleaseAll() {
     Stop();
     if (m_instance != nullptr) {
-        // After the players: the queue runs its jobs in order.
-        m_releases.Post([vlc = m_vlc, instance = m_instance] { vlc.libvlc_release(instance); });
+        // After the players: the queue runs its jobs in order. A question
+        // asked meanwhile is dismissed; none comes after the callbacks go.
+        m_releases.Post([vlc = m_vlc, instance = m_instance, relay = m_relay] {
+            if (vlc.libvlc_dialog_set_callbacks != nullptr) {
+                Relay::Dismiss(vlc, relay->TakeLogins());
+                vlc.libvlc_dialog_set_callbacks(instance, nullptr, nullptr);
+                Relay::Dismiss(vlc, relay->TakeLogins());
+            }
+            vlc.libvlc_release(instance);
+        });
         m_instance = nullptr;
     }
+}
+
+void VlcRuntimePreview::SetEventSink(EventSink sink) {
+    const std::lock_guard<std::mutex> lock(m_relay->mutex);
+    m_relay->sink = m_closed ? nullptr : std::move(sink);
+}
+
+void VlcRuntimePreview::SetReachProbe(ReachProbe probe) {
+    const std::lock_guard<std::mutex> lock(m_relay->mutex);
+    m_relay->reach = std::move(probe);
+}
+
+std::optional<std::string> VlcRuntimePreview::TakeEvent(unsigned player, StreamEvent event) {
+    if (event == StreamEvent::Unauthorized && m_vlc.libvlc_dialog_dismiss != nullptr) {
+        // The window asks for the login and plays again with it: the
+        // library's question is not answered with it.
+        Relay::Dismiss(m_vlc, m_relay->TakeLogins());
+    }
+    if (m_player == nullptr || player != m_number) {
+        return std::nullopt;
+    }
+    // A camera that asked for a login then fails the stream: the login
+    // stays the reason.
+    if (m_lastEvent == StreamEvent::Unauthorized &&
+        (event == StreamEvent::NoStream || event == StreamEvent::Refused ||
+         event == StreamEvent::NoAnswer)) {
+        return std::nullopt;
+    }
+    m_lastEvent = event;
+    m_reason = NoPictureReason(event, HostOfLocation(m_location), 554);
+    return m_reason;
 }
 
 std::string VlcRuntimePreview::Play(std::string_view ip, void* window) {
@@ -68,7 +231,8 @@ std::string VlcRuntimePreview::Play(std::string_view ip, void* window) {
     return PlayLocation(PreviewLocationFor(ip), window);
 }
 
-std::string VlcRuntimePreview::PlayLocation(const std::string& location, void* window) {
+std::string VlcRuntimePreview::PlayLocation(const std::string& location, void* window,
+                                            const std::string* user, const std::string* password) {
     Stop();
     if (m_instance == nullptr || m_closed) {
         return "No picture: VLC could not be started";
@@ -78,6 +242,11 @@ std::string VlcRuntimePreview::PlayLocation(const std::string& location, void* w
         return "No picture: VLC could not be started";
     }
     m_vlc.libvlc_media_add_option(media, PreviewCachingOption().c_str());
+    if (user != nullptr && password != nullptr) {
+        // libvlc's RTSP client takes them as options of the media.
+        m_vlc.libvlc_media_add_option(media, (":rtsp-user=" + *user).c_str());
+        m_vlc.libvlc_media_add_option(media, (":rtsp-pwd=" + *password).c_str());
+    }
     m_player = m_vlc.libvlc_media_player_new_from_media(media);
     // The player holds its own reference to the media.
     m_vlc.libvlc_media_release(media);
@@ -85,11 +254,20 @@ std::string VlcRuntimePreview::PlayLocation(const std::string& location, void* w
         return "No picture: VLC could not be started";
     }
     m_location = location;
+    m_number += 1;
+    {
+        const std::lock_guard<std::mutex> lock(m_relay->mutex);
+        m_relay->current = m_number;
+    }
     if (m_vlc.libvlc_media_player_event_manager != nullptr &&
         m_vlc.libvlc_event_attach != nullptr) {
         if (libvlc_event_manager_t* events = m_vlc.libvlc_media_player_event_manager(m_player)) {
-            m_vlc.libvlc_event_attach(events, kVlcSnapshotTakenEvent, &SnapshotRelay::OnEvent,
-                                      m_relay.get());
+            const std::optional<std::uint32_t> address = ParseIpv4Strict(HostOfLocation(location));
+            m_events = std::make_shared<PlayerEvents>(
+                PlayerEvents{m_relay, m_number, address.value_or(0)});
+            for (const int type : kPlayerEvents) {
+                m_vlc.libvlc_event_attach(events, type, &PlayerEvents::OnEvent, m_events.get());
+            }
         }
     }
     m_vlc.libvlc_media_player_set_hwnd(m_player, window);
@@ -102,28 +280,49 @@ std::string VlcRuntimePreview::PlayLocation(const std::string& location, void* w
 
 void VlcRuntimePreview::Stop() {
     if (m_player != nullptr) {
-        // The relay goes with the job: the player may report until released.
-        m_releases.Post([vlc = m_vlc, player = m_player, relay = m_relay] {
+        // A login question of this player would hold its stop.
+        if (m_vlc.libvlc_dialog_dismiss != nullptr) {
+            Relay::Dismiss(m_vlc, m_relay->TakeLogins());
+        }
+        {
+            const std::lock_guard<std::mutex> lock(m_relay->mutex);
+            m_relay->current = 0;
+        }
+        // The callbacks' data goes with the job: the player may report until
+        // its events are detached, which is done before it is released.
+        m_releases.Post([vlc = m_vlc, player = m_player, events = std::move(m_events)] {
             vlc.libvlc_media_player_stop(player);
+            if (events && vlc.libvlc_event_detach != nullptr) {
+                if (libvlc_event_manager_t* manager =
+                        vlc.libvlc_media_player_event_manager(player)) {
+                    for (const int type : kPlayerEvents) {
+                        vlc.libvlc_event_detach(manager, type, &PlayerEvents::OnEvent,
+                                                events.get());
+                    }
+                }
+            }
             vlc.libvlc_media_player_release(player);
         });
         m_player = nullptr;
+        m_events.reset();
     }
     m_location.clear();
+    m_reason.clear();
+    m_lastEvent.reset();
     m_meter.Reset();
 }
 
 bool VlcRuntimePreview::Close(std::chrono::milliseconds limit) {
-    m_relay->Set(nullptr);
+    SetEventSink(nullptr);
+    SetSnapshotHandler(nullptr);
     ReleaseAll();
     m_closed = true;
     return m_releases.WaitUntilIdle(limit);
 }
 
 void VlcRuntimePreview::SetSnapshotHandler(std::function<void(const std::string& file)> handler) {
-    if (!m_closed) {
-        m_relay->Set(std::move(handler));
-    }
+    const std::lock_guard<std::mutex> lock(m_relay->mutex);
+    m_relay->snapshotHandler = m_closed ? nullptr : std::move(handler);
 }
 
 std::optional<StreamStatsSample> VlcRuntimePreview::ReadStats() const {
@@ -196,10 +395,20 @@ std::string VlcRuntimePreview::StreamInfoText() const {
     }
     const std::string text = EscapeControls(m_location) + "\n";
     const StreamFacts facts = m_meter.Facts();
-    if (facts.picture) {
+    // A picture shown, as the last event tells, else as the counters do.
+    if (m_lastEvent ? *m_lastEvent == StreamEvent::Picture : facts.picture) {
         return text + FormatStreamFacts(facts);
     }
-    return text + NoPictureYetText("waiting for the stream's first picture");
+    // Why: the pane's own line without its "No picture: ", or the wait.
+    std::string why = m_reason;
+    if (why.starts_with("No picture: ")) {
+        why.erase(0, 12);
+    } else if (why.empty()) {
+        why = "waiting for the stream's first picture";
+    } else if (why[0] >= 'A' && why[0] <= 'Z') {
+        why[0] = static_cast<char>(why[0] - 'A' + 'a');
+    }
+    return text + NoPictureYetText(EscapeControls(why));
 }
 
 std::string VlcRuntimePreview::TakeSnapshot(const std::string& path) {

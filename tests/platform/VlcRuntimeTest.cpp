@@ -4,11 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include "platform/Winsock_win.h"
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#include "platform/TcpReach.h"
 #include "platform/VlcRuntime.h"
 #include "preview/VlcRuntimePreview.h"
 
@@ -233,6 +244,48 @@ TEST(VlcRuntimePreviewTest, NoConnectionWithoutAPlainAddress) {
               (std::vector<std::string>{"[off] stop", "[off] player release", "[off] release"}));
 }
 
+#ifdef _WIN32
+using NativeSocket = SOCKET;
+void CloseNative(NativeSocket s) {
+    closesocket(s);
+}
+#else
+using NativeSocket = int;
+void CloseNative(NativeSocket s) {
+    close(s);
+}
+#endif
+
+// A TCP socket on 127.0.0.1, bound to a port of the system's choice and
+// listening or not; its port.
+std::uint16_t LoopbackTcp(NativeSocket& s, bool listening) {
+    s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(0x7f000001);
+    bind(s, reinterpret_cast<const sockaddr*>(&at), sizeof at);
+    if (listening) {
+        listen(s, 4);
+    }
+    socklen_t length = sizeof at;
+    getsockname(s, reinterpret_cast<sockaddr*>(&at), &length);
+    return ntohs(at.sin_port);
+}
+
+TEST(TcpReachTest, ConnectedRefusedOnLoopback) {
+    NativeSocket listener{};
+    const std::uint16_t open = LoopbackTcp(listener, true);
+    ASSERT_NE(open, 0);
+    EXPECT_EQ(TryTcpConnect(0x7f000001, open, std::chrono::seconds(2)), TcpReach::Connected);
+    CloseNative(listener);
+    // A port bound but not listening: the host refuses.
+    NativeSocket bound{};
+    const std::uint16_t closed = LoopbackTcp(bound, false);
+    ASSERT_NE(closed, 0);
+    EXPECT_EQ(TryTcpConnect(0x7f000001, closed, std::chrono::seconds(2)), TcpReach::Refused);
+    CloseNative(bound);
+}
+
 // The stream a player "plays" for Stream Info and snapshots: counters set by
 // the test, one video track, the snapshot event's handler as attached.
 struct FakeStream {
@@ -241,11 +294,24 @@ struct FakeStream {
     VlcMediaTrackHead* tracks[1] = {&track};
     int mediaReferences = 0;  // given by new_location and get_media, less those released
     int snapshotResult = 0;
+    // A snapshot event the player sends as it stops (before its events are
+    // detached): what the library may still send after Close.
+    const char* snapshotAtStop = nullptr;
     std::vector<std::string> snapshots;
     void (*callback)(const libvlc_event_t*, void*) = nullptr;
     void* callbackData = nullptr;
+    // Every event type attached and detached, and what the dialog callbacks
+    // were given.
+    std::vector<int> attached;
+    const VlcDialogCallbacks* dialogs = nullptr;
+    void* dialogData = nullptr;
 };
 FakeStream g_stream;
+
+void SendSnapshotEvent(const char* file) {
+    const VlcEventHead event{kVlcSnapshotTakenEvent, kPlayer, {file}};
+    g_stream.callback(reinterpret_cast<const libvlc_event_t*>(&event), g_stream.callbackData);
+}
 
 VlcFunctions StreamFunctions() {
     g_stream = FakeStream{};
@@ -283,10 +349,28 @@ VlcFunctions StreamFunctions() {
     };
     f.libvlc_event_attach = [](libvlc_event_manager_t*, int type,
                                void (*callback)(const libvlc_event_t*, void*), void* data) {
-        if (type == kVlcSnapshotTakenEvent) {
-            g_stream.callback = callback;
-            g_stream.callbackData = data;
+        g_stream.attached.push_back(type);
+        g_stream.callback = callback;
+        g_stream.callbackData = data;
+        return 0;
+    };
+    f.libvlc_media_player_stop = [](libvlc_media_player_t*) {
+        Record("stop");
+        if (g_stream.snapshotAtStop != nullptr) {
+            SendSnapshotEvent(g_stream.snapshotAtStop);
         }
+    };
+    f.libvlc_event_detach = [](libvlc_event_manager_t*, int type,
+                               void (*)(const libvlc_event_t*, void*),
+                               void*) { Record("detach " + std::to_string(type)); };
+    f.libvlc_dialog_set_callbacks = [](libvlc_instance_t*, const VlcDialogCallbacks* callbacks,
+                                       void* data) {
+        Record(callbacks != nullptr ? "dialogs" : "dialogs none");
+        g_stream.dialogs = callbacks;
+        g_stream.dialogData = data;
+    };
+    f.libvlc_dialog_dismiss = [](libvlc_dialog_id* id) {
+        Record("dismiss " + std::to_string(reinterpret_cast<std::uintptr_t>(id)));
         return 0;
     };
     f.libvlc_video_take_snapshot = [](libvlc_media_player_t*, unsigned video, const char* path,
@@ -298,9 +382,170 @@ VlcFunctions StreamFunctions() {
     return f;
 }
 
-void SendSnapshotEvent(const char* file) {
-    const VlcEventHead event{kVlcSnapshotTakenEvent, kPlayer, file};
+// How many times a call was made so far.
+std::size_t CountOf(const std::string& call) {
+    const std::vector<std::string> calls = Calls();
+    return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));
+}
+
+void SendEvent(int type, int voutCount = 0) {
+    VlcEventHead event{type, kPlayer, {nullptr}};
+    event.voutCount = voutCount;
     g_stream.callback(reinterpret_cast<const libvlc_event_t*>(&event), g_stream.callbackData);
+}
+
+// The calls from "dismiss", "detach", "dialogs", "stop" and "player release".
+std::vector<std::string> EventCalls() {
+    std::vector<std::string> calls;
+    for (const std::string& call : Calls()) {
+        for (const char* kind : {"dismiss", "detach", "dialogs", "stop", "player release"}) {
+            const std::size_t at = call.starts_with("[off] ") ? 6 : 0;
+            if (call.compare(at, std::string(kind).size(), kind) == 0) {
+                calls.push_back(call);
+                break;
+            }
+        }
+    }
+    return calls;
+}
+
+TEST(VlcRuntimePreviewTest, StreamEventsBecomeThePanesLines) {
+    StartRecording();
+    VlcRuntimePreview preview(StreamFunctions());
+    std::mutex mutex;
+    std::vector<std::pair<unsigned, StreamEvent>> told;
+    preview.SetEventSink([&](unsigned player, StreamEvent event) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        told.emplace_back(player, event);
+    });
+    // Nothing is connected to: the port's answers come from the test.
+    std::vector<std::string> asked;
+    std::vector<TcpReach> reaches = {TcpReach::Connected, TcpReach::Refused, TcpReach::NoAnswer};
+    preview.SetReachProbe([&](std::uint32_t address, std::uint16_t port) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        asked.push_back(std::to_string(address >> 24) + "." + std::to_string(address & 0xff) + ":" +
+                        std::to_string(port));
+        const TcpReach reach = reaches.front();
+        reaches.erase(reaches.begin());
+        return reach;
+    });
+    const auto toldCount = [&] {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return told.size();
+    };
+    const auto waitForTold = [&](std::size_t count) {
+        for (int i = 0; i < 500 && toldCount() < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return toldCount() == count;
+    };
+    ASSERT_EQ(preview.Play("10.77.0.21", nullptr), "");
+    const unsigned first = preview.PlayerNumber();
+    EXPECT_NE(first, 0u);
+    // Each of the stream's events on the first player, as the library sends them.
+    EXPECT_EQ(g_stream.attached, (std::vector<int>{kVlcVoutEvent, kVlcEncounteredErrorEvent,
+                                                   kVlcEndReachedEvent, kVlcSnapshotTakenEvent}));
+    SendEvent(kVlcVoutEvent, 0);  // an output gone: no picture news
+    SendEvent(kVlcVoutEvent, 1);
+    SendEvent(kVlcEndReachedEvent);
+    // A failure: its cause asked of the camera's RTSP port, off libvlc's
+    // thread; the port connected (no stream), refused, did not answer.
+    SendEvent(kVlcEncounteredErrorEvent);
+    ASSERT_TRUE(waitForTold(3));
+    SendEvent(kVlcEncounteredErrorEvent);
+    ASSERT_TRUE(waitForTold(4));
+    SendEvent(kVlcEncounteredErrorEvent);
+    ASSERT_TRUE(waitForTold(5));
+    using E = StreamEvent;
+    EXPECT_EQ(told, (std::vector<std::pair<unsigned, E>>{{first, E::Picture},
+                                                         {first, E::Stopped},
+                                                         {first, E::NoStream},
+                                                         {first, E::Refused},
+                                                         {first, E::NoAnswer}}));
+    EXPECT_EQ(asked, (std::vector<std::string>(3, "10.21:554")));
+    EXPECT_EQ(preview.TakeEvent(first, E::Refused),
+              "No picture: 10.77.0.21 refused the connection on RTSP port 554");
+    EXPECT_EQ(preview.TakeEvent(first, E::NoAnswer), "No picture: no answer from 10.77.0.21");
+    // The Linux pane's words for them.
+    EXPECT_EQ(preview.TakeEvent(first, E::NoStream), "No picture: 10.77.0.21 sent no stream");
+    EXPECT_EQ(preview.StreamInfoText(),
+              "rtsp://10.77.0.21/channel1/1\nNo picture yet: 10.77.0.21 sent no stream");
+    EXPECT_EQ(preview.TakeEvent(first, E::Stopped), "Stream stopped");
+    EXPECT_EQ(preview.StreamInfoText(),
+              "rtsp://10.77.0.21/channel1/1\nNo picture yet: stream stopped");
+    EXPECT_EQ(preview.TakeEvent(first, E::Picture), "");
+    EXPECT_EQ(preview.StreamInfoText().substr(0, 36), "rtsp://10.77.0.21/channel1/1\nCodec: ");
+
+    // A camera that asks for a login through the library's question: told
+    // as Unauthorized of the player that plays; taking it dismisses the
+    // question once; the failure that follows leaves the line as it is.
+    ASSERT_EQ(preview.Play("10.77.0.22", nullptr), "");
+    const unsigned second = preview.PlayerNumber();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(preview.TakeEvent(first, E::Picture), std::nullopt);  // replaced since
+    ASSERT_NE(g_stream.dialogs, nullptr);
+    ASSERT_NE(g_stream.dialogs->displayLogin, nullptr);
+    ASSERT_NE(g_stream.dialogs->cancel, nullptr);
+    auto* question = reinterpret_cast<libvlc_dialog_id*>(0x77);
+    std::thread([&] {
+        g_stream.dialogs->displayLogin(g_stream.dialogData, question, "Authentication",
+                                       "rtsp://10.77.0.22", "", false);
+    }).join();
+    EXPECT_EQ(told.back(), std::make_pair(second, E::Unauthorized));
+    // The login stays the reason when the stream fails after it; the
+    // camera's port is not asked why.
+    SendEvent(kVlcEncounteredErrorEvent);
+    ASSERT_TRUE(waitForTold(7));
+    EXPECT_EQ(told.back(), std::make_pair(second, E::NoStream));
+    EXPECT_EQ(asked.size(), 3u);
+    EXPECT_EQ(preview.TakeEvent(second, E::Unauthorized),
+              "No picture: 10.77.0.22 asks for a user name and password");
+    EXPECT_EQ(preview.TakeEvent(second, E::Refused), std::nullopt);
+    EXPECT_EQ(preview.TakeEvent(second, E::NoStream), std::nullopt);
+    EXPECT_EQ(preview.StreamInfoText(),
+              "rtsp://10.77.0.22/channel1/1\nNo picture yet: 10.77.0.22 asks for a user name "
+              "and password");
+    // Played again with the login: the media's options, this camera only.
+    const std::string user = "admin";
+    const std::string password = "p:w";
+    ASSERT_EQ(preview.PlayLocation("rtsp://10.77.0.22/channel1/1", nullptr, &user, &password), "");
+    std::vector<std::string> options;
+    for (const std::string& call : Calls()) {
+        if (call.starts_with("option ")) {
+            options.push_back(call);
+        }
+    }
+    const std::string caching = "option :network-caching=300";
+    EXPECT_EQ(options,
+              (std::vector<std::string>{caching, caching, caching, "option :rtsp-user=admin",
+                                        "option :rtsp-pwd=p:w"}));
+    // A question asked while the player stops is dismissed by the stop.
+    g_stream.dialogs->displayLogin(g_stream.dialogData, question, "", "", "", false);
+    const std::size_t toldBefore = told.size();
+    const VlcDialogCallbacks* dialogs = g_stream.dialogs;
+    void* dialogData = g_stream.dialogData;
+    EXPECT_TRUE(preview.Close(std::chrono::seconds(10)));
+    EXPECT_EQ(g_stream.dialogs, nullptr);
+    // Nothing is told after Close.
+    dialogs->displayLogin(dialogData, question, "", "", "", false);
+    EXPECT_EQ(told.size(), toldBefore);
+    // On the caller's thread: the callbacks set, each question dismissed
+    // once; off it, each player's events detached after its stop and before
+    // its release, and the callbacks gone before the instance.
+    std::vector<std::string> own;
+    std::vector<std::string> off;
+    for (const std::string& call : EventCalls()) {
+        (call.starts_with("[off] ") ? off : own).push_back(call);
+    }
+    EXPECT_EQ(own, (std::vector<std::string>{"dialogs", "dismiss 119", "dismiss 119"}));
+    std::vector<std::string> expectedOff;
+    for (int player = 0; player < 3; ++player) {
+        expectedOff.insert(expectedOff.end(),
+                           {"[off] stop", "[off] detach 274", "[off] detach 266",
+                            "[off] detach 265", "[off] detach 272", "[off] player release"});
+    }
+    expectedOff.push_back("[off] dialogs none");
+    EXPECT_EQ(off, expectedOff);
 }
 
 TEST(VlcRuntimePreviewTest, StreamInfoFromTheCountersAndSnapshotsOfThePictureShown) {
@@ -347,8 +592,14 @@ TEST(VlcRuntimePreviewTest, StreamInfoFromTheCountersAndSnapshotsOfThePictureSho
     EXPECT_EQ(preview.StreamInfoText(),
               "rtsp://10.77.0.22/channel1/1\nNo picture yet: waiting for the stream's first "
               "picture");
+    // Once the player replaced is gone, the one playing sends a snapshot
+    // event as it stops.
+    for (int i = 0; i < 500 && CountOf("[off] player release") == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    g_stream.snapshotAtStop = "C:\\late.png";
     EXPECT_TRUE(preview.Close(std::chrono::seconds(10)));
-    SendSnapshotEvent("C:\\late.png");
+    EXPECT_EQ(CountOf("[off] player release"), 2u);
     EXPECT_EQ(answers.size(), 2u);
 }
 

@@ -5,14 +5,21 @@
 // H.264 at 1280 × 720 whose counters grow by 25 pictures, 3 of them lost,
 // and 100,000 bytes a reading; a snapshot is answered at once with the
 // snapshot event naming the path. QDIPC_VLC_STUB_STOP_MS makes the stop of
-// a player take that long. Only the C runtime is used, so the library
-// needs no DLL of its own.
+// a player take that long. A player that plays tells, from a thread of its
+// own that its stop waits for, what QDIPC_VLC_STUB_STREAM says: "picture"
+// (the default: a video output), "error", "end", or "login": a camera that
+// asks for a login through the dialog callbacks unless the media has
+// ":rtsp-user=" and ":rtsp-pwd=" options, then fails the stream once the
+// question is dismissed, and shows a picture with them. Only the C runtime
+// is used, so the library needs no DLL of its own.
 
 #include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -36,10 +43,31 @@ void Record(const char* format, ...) {
 // Distinct handles, so that the log shows which object each call got.
 int g_instance, g_media, g_player, g_events;
 
-// The snapshot event's handler, as attached.
+// The player's event handlers, as attached (by event type - 0x100), and
+// the dialog callbacks; the lock keeps a detach from racing an event.
 using Callback = void (*)(const void* event, void* data);
-Callback g_snapshotCallback = nullptr;
-void* g_snapshotData = nullptr;
+CRITICAL_SECTION g_lock;
+Callback g_callbacks[0x20] = {};
+void* g_callbackData[0x20] = {};
+struct DialogCallbacks {
+    void (*displayError)(void*, const char*, const char*);
+    void (*displayLogin)(void*, void*, const char*, const char*, const char*, bool);
+    void* displayQuestion;
+    void* displayProgress;
+    void (*cancel)(void*, void*);
+    void* updateProgress;
+};
+DialogCallbacks g_dialogs{};
+void* g_dialogData = nullptr;
+int g_dialog;                             // the login question's id
+HANDLE g_dismissed = nullptr;             // set when the question is dismissed
+HANDLE g_stream = nullptr;                // the playing player's thread
+bool g_user = false, g_password = false;  // the media's login options
+
+struct Lock {
+    Lock() { EnterCriticalSection(&g_lock); }
+    ~Lock() { LeaveCriticalSection(&g_lock); }
+};
 
 // libvlc 3's layouts of what the stub hands out.
 struct Stats {
@@ -73,6 +101,45 @@ struct Event {
     void* object;
     const char* file;
 };
+
+void Fire(int type, const char* file = nullptr) {
+    const Lock lock;
+    if (Callback callback = g_callbacks[type - 0x100]) {
+        Event event{type, &g_player, file};
+        if (type == 0x112) {
+            event.file = nullptr;
+            *reinterpret_cast<int*>(&event.file) = 1;  // u.media_player_vout.new_count
+        }
+        callback(&event, g_callbackData[type - 0x100]);
+    }
+}
+
+DWORD WINAPI Stream(void*) {
+    Sleep(50);
+    const char* what = std::getenv("QDIPC_VLC_STUB_STREAM");
+    const std::string stream = what != nullptr ? what : "picture";
+    if (stream == "login" && !(g_user && g_password)) {
+        {
+            const Lock lock;
+            if (g_dialogs.displayLogin != nullptr) {
+                ResetEvent(g_dismissed);
+                g_dialogs.displayLogin(g_dialogData, &g_dialog, "Authentication",
+                                       "rtsp://camera asks", "", false);
+            }
+        }
+        // The RTSP client waits for the answer, then gives up on the stream.
+        WaitForSingleObject(g_dismissed, 5000);
+        Fire(0x10a);
+    } else if (stream == "error") {
+        Fire(0x10a);
+    } else if (stream == "end") {
+        Fire(0x112);
+        Fire(0x109);
+    } else {
+        Fire(0x112);
+    }
+    return 0;
+}
 int g_readings = 0;
 Track g_track{0x34363268 /* "h264" */, 0, 0, 1, 0, 0, nullptr, 0, nullptr, nullptr};
 Track* g_tracks[] = {&g_track};
@@ -80,6 +147,14 @@ Track* g_tracks[] = {&g_track};
 }  // namespace
 
 extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        InitializeCriticalSection(&g_lock);
+        g_dismissed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    return TRUE;
+}
 
 __declspec(dllexport) const char* libvlc_get_version() {
     const char* version = std::getenv("QDIPC_VLC_STUB_VERSION");
@@ -102,12 +177,15 @@ __declspec(dllexport) void libvlc_release(void* instance) {
 }
 
 __declspec(dllexport) void* libvlc_media_new_location(void* instance, const char* location) {
+    g_user = g_password = false;
     Record("libvlc_media_new_location %s %s", instance == &g_instance ? "instance" : "?", location);
     return &g_media;
 }
 
 __declspec(dllexport) void libvlc_media_add_option(void* media, const char* option) {
     Record("libvlc_media_add_option %s %s", media == &g_media ? "media" : "?", option);
+    g_user = g_user || std::strncmp(option, ":rtsp-user=", 11) == 0;
+    g_password = g_password || std::strncmp(option, ":rtsp-pwd=", 10) == 0;
 }
 
 __declspec(dllexport) void libvlc_media_release(void* media) {
@@ -129,6 +207,7 @@ __declspec(dllexport) void libvlc_media_player_set_hwnd(void* player, void* wind
 
 __declspec(dllexport) int libvlc_media_player_play(void* player) {
     Record("libvlc_media_player_play %s", player == &g_player ? "player" : "?");
+    g_stream = CreateThread(nullptr, 0, &Stream, nullptr, 0, nullptr);
     return 0;
 }
 
@@ -137,6 +216,21 @@ __declspec(dllexport) void libvlc_media_player_stop(void* player) {
     // A silent camera: libvlc's stop waits for the stream's threads.
     if (const char* wait = std::getenv("QDIPC_VLC_STUB_STOP_MS")) {
         Sleep(static_cast<DWORD>(std::atoi(wait)));
+    }
+    // The stream's thread ends with the stop; a question it waits on is
+    // withdrawn.
+    if (g_stream != nullptr) {
+        {
+            const Lock lock;
+            if (g_dialogs.cancel != nullptr &&
+                WaitForSingleObject(g_dismissed, 0) != WAIT_OBJECT_0) {
+                g_dialogs.cancel(g_dialogData, &g_dialog);
+            }
+        }
+        SetEvent(g_dismissed);
+        WaitForSingleObject(g_stream, INFINITE);
+        CloseHandle(g_stream);
+        g_stream = nullptr;
     }
 }
 
@@ -148,10 +242,38 @@ __declspec(dllexport) void* libvlc_media_player_event_manager(void* player) {
 __declspec(dllexport) int libvlc_event_attach(void* manager, int type, Callback callback,
                                               void* data) {
     Record("libvlc_event_attach %s %d", manager == &g_events ? "events" : "?", type);
-    if (type == 0x110) {
-        g_snapshotCallback = callback;
-        g_snapshotData = data;
+    if (type >= 0x100 && type < 0x120) {
+        const Lock lock;
+        g_callbacks[type - 0x100] = callback;
+        g_callbackData[type - 0x100] = data;
     }
+    return 0;
+}
+
+__declspec(dllexport) void libvlc_event_detach(void* manager, int type, Callback callback,
+                                               void* data) {
+    Record("libvlc_event_detach %s %d", manager == &g_events ? "events" : "?", type);
+    if (type >= 0x100 && type < 0x120) {
+        const Lock lock;
+        if (g_callbacks[type - 0x100] == callback && g_callbackData[type - 0x100] == data) {
+            g_callbacks[type - 0x100] = nullptr;
+        }
+    }
+}
+
+__declspec(dllexport) void libvlc_dialog_set_callbacks(void* instance,
+                                                       const DialogCallbacks* callbacks,
+                                                       void* data) {
+    Record("libvlc_dialog_set_callbacks %s %s", instance == &g_instance ? "instance" : "?",
+           callbacks != nullptr ? "set" : "none");
+    const Lock lock;
+    g_dialogs = callbacks != nullptr ? *callbacks : DialogCallbacks{};
+    g_dialogData = data;
+}
+
+__declspec(dllexport) int libvlc_dialog_dismiss(void* id) {
+    Record("libvlc_dialog_dismiss %s", id == &g_dialog ? "login" : "?");
+    SetEvent(g_dismissed);
     return 0;
 }
 
@@ -167,10 +289,7 @@ __declspec(dllexport) int libvlc_video_take_snapshot(void* player, unsigned vide
                                                      unsigned width, unsigned height) {
     Record("libvlc_video_take_snapshot %s %u %s %u %u", player == &g_player ? "player" : "?", video,
            path, width, height);
-    if (g_snapshotCallback != nullptr) {
-        const Event event{0x110, player, path};
-        g_snapshotCallback(&event, g_snapshotData);
-    }
+    Fire(0x110, path);
     return 0;
 }
 

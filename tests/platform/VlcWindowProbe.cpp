@@ -1,6 +1,7 @@
 // The Windows window with the player the program gives it (libvlc loaded as
-// the program loads it): one camera row, Preview pressed, the facts read for
-// a second and a half, then Stream Info and Save Snapshot… from the row
+// the program loads it): one camera row, Preview pressed, the pane's line
+// once the stream's events came (a login asked for answered), the facts read
+// for a second and a half, then Stream Info and Save Snapshot… from the row
 // menu, and the window closed. Prints what the window showed, one
 // "key: value" a line (newlines in a box as " | "), for vlc_runtime_wine.py.
 // Nothing is sent: the row is put into the list directly.
@@ -11,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -26,7 +28,9 @@ namespace {
 std::string OneLine(const std::wstring& text) {
     std::string line;
     for (const char c : qdipc::win::Utf8(text)) {
-        line += c == '\n' ? std::string(" | ") : std::string(1, c);
+        if (c != '\r') {
+            line += c == '\n' ? std::string(" | ") : std::string(1, c);
+        }
     }
     return line;
 }
@@ -54,10 +58,20 @@ int main(int argc, char** argv) {
     // argv[1]: where the snapshot is asked to go.
     const std::wstring snapshot = argc > 1 ? qdipc::win::Wide(argv[1]) : L"";
     qdipc::win::WinWindowOptions options;
-    options.player = qdipc::win::MakePreviewPlayer(qdipc::LoadVlcRuntime());
+    // Nothing is connected to: a failed stream's cause is "refused".
+    options.player = qdipc::win::MakePreviewPlayer(
+        qdipc::LoadVlcRuntime(), [](std::uint32_t address, std::uint16_t port) {
+            std::printf("reach: %08x %u\n", address, static_cast<unsigned>(port));
+            return qdipc::TcpReach::Refused;
+        });
     options.messageBox = [](HWND, const std::wstring& text, UINT) {
         std::printf("box: %s\n", OneLine(text).c_str());
         return IDOK;
+    };
+    // A camera that asks for a login gets "admin" and "pw".
+    options.askLogin = [](HWND, const std::string& address, const std::string& known) {
+        std::printf("login: %s [%s]\n", address.c_str(), known.c_str());
+        return std::optional<qdipc::OnvifLogin>(qdipc::OnvifLogin{"admin", "pw"});
     };
     options.chooseSnapshotFile = [&](HWND, const std::wstring& proposed) {
         std::printf("proposed: %s\n", OneLine(proposed).c_str());
@@ -79,13 +93,21 @@ int main(int argc, char** argv) {
 
     SendMessageW(GetDlgItem(main, IDC_PREVIEW), BM_CLICK, 0, 0);
     std::printf("pane: %s\n", OneLine(window->PaneReason()).c_str());
-    Pump(std::chrono::milliseconds(1500));  // the facts timer reads once a second
+    // The stream's events come from the library's threads.
+    Pump(std::chrono::milliseconds(400));
+    std::printf("pane-after: %s\n", OneLine(window->PaneReason()).c_str());
+    Pump(std::chrono::milliseconds(1100));  // the facts timer reads once a second
     RowCommand(main, qdipc::RowCommand::StreamInfo);
+    std::printf("info: %s\n", OneLine(qdipc::win::Wide(window->StreamInfoShown())).c_str());
+    std::printf("tip: %s\n", OneLine(window->PaneToolTip()).c_str());
     RowCommand(main, qdipc::RowCommand::SaveSnapshot);
     Pump(std::chrono::milliseconds(200));  // the snapshot's answer is posted
 
-    // Hidden first: Wine's own wait for a window to leave the screen is
-    // not the window's closing.
+    // Hidden first (Stream Info too): Wine's own wait for a window to leave
+    // the screen is not the window's closing.
+    if (HWND info = window->StreamInfoWindow()) {
+        SendMessageW(info, WM_COMMAND, IDCANCEL, 0);
+    }
     ShowWindow(main, SW_HIDE);
     Pump(std::chrono::milliseconds(100));
     const auto start = std::chrono::steady_clock::now();

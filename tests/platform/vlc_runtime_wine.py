@@ -72,10 +72,12 @@ def main():
                 out.write(data)
         return folder
 
-    def probe(case, version=None, window=False, stop_ms=None):
+    def probe(case, version=None, window=False, stop_ms=None, stream=None):
         if os.path.exists(log):
             os.remove(log)
         env = {"QDIPC_VLC_STUB_LOG": windows_path(log)}
+        if stream is not None:
+            env["QDIPC_VLC_STUB_STREAM"] = stream
         if stop_ms is not None:
             env["QDIPC_VLC_STUB_STOP_MS"] = str(stop_ms)
         if version is not None:
@@ -84,11 +86,11 @@ def main():
             result = window_wine.run(args.window_probe, windows_path(snapshot), env=env)
         else:
             result = wine.run(args.probe, env=env)
-        found = {"boxes": []}
+        found = {"boxs": [], "logins": []}
         for line in result.stdout.decode(errors="replace").splitlines():
             key, _, value = line.partition(": ")
-            if key == "box":
-                found["boxes"].append(value.rstrip("\r"))
+            if key in ("box", "login"):
+                found[key + "s"].append(value.rstrip("\r"))
             else:
                 found[key] = value.rstrip("\r")
         calls = open(log).read().splitlines() if os.path.exists(log) else []
@@ -133,17 +135,27 @@ def main():
         wanted += ["libvlc_new argument " + a for a in (
             "--ignore-config", "--aout=adummy", "--no-osd", "--no-spu", "--no-video-title-show",
             "--no-disable-screensaver", "--gl=none", "--gles2=none")]
+        # The stream's events (vout, error, end, snapshot), attached before
+        # it plays and detached after its stop, before its release; the
+        # library's questions go to the preview while the instance lives.
+        events = (274, 266, 265, 272)
         wanted += [
+            "libvlc_dialog_set_callbacks instance set",
             "libvlc_media_new_location instance rtsp://10.77.0.21/channel1/1",
             "libvlc_media_add_option media :network-caching=300",
             "libvlc_media_player_new_from_media media",
             "libvlc_media_release media",
-            "libvlc_media_player_event_manager player",
-            "libvlc_event_attach events 272",  # the snapshot event
+            "libvlc_media_player_event_manager player"]
+        wanted += ["libvlc_event_attach events %d" % e for e in events]
+        wanted += [
             "libvlc_media_player_set_hwnd player 0000000000001234",
             "libvlc_media_player_play player",
             "libvlc_media_player_stop player",
+            "libvlc_media_player_event_manager player"]
+        wanted += ["libvlc_event_detach events %d" % e for e in events]
+        wanted += [
             "libvlc_media_player_release player",
+            "libvlc_dialog_set_callbacks instance none",
             "libvlc_release instance",
         ]
         if [c.lower() for c in calls] != [w.lower() for w in wanted]:
@@ -157,8 +169,9 @@ def main():
         reg_add(window_wine, "HKLM", machine)
         found, calls = probe("window", window=True)
         expect("window", "pane", found.get("pane"), "")
+        expect("window", "pane after the picture", found.get("pane-after"), "")
         played = [c for c in calls if not c.startswith("libvlc_new argument")]
-        expect("window", "location", played[2:4], [
+        expect("window", "location", played[3:5], [
             "libvlc_media_new_location instance rtsp://10.77.0.21/channel1/1",
             "libvlc_media_add_option media :network-caching=300"])
         if not any(c.startswith("libvlc_media_player_set_hwnd player ") and
@@ -166,22 +179,59 @@ def main():
             failures.append("window: no pane handle given: %r" % calls)
         expect("window", "proposed", (found.get("proposed") or "").rsplit("\\", 1)[-1][:11],
                "10.77.0.21-")
-        boxes = found["boxes"]
+        boxes = found["boxs"]
         info = re.fullmatch(
             r"rtsp://10\.77\.0\.21/channel1/1 \| Codec: H264 - MPEG-4 AVC \(part 10\) \| "
             r"Resolution: 1280 × 720 \| Frame rate: \d+\.\d frames/s \| "
             r"Bitrate: [\d.]+ [kM]bit/s \| Lost or late frames: [1-9]\d*",
-            boxes[0] if boxes else "")
+            found.get("info", ""))
         if not info:
-            failures.append("window: Stream Info: %r" % boxes[:1])
-        expect("window", "snapshot box", boxes[1:],
+            failures.append("window: Stream Info: %r" % found.get("info"))
+        # The pane's tooltip says the same (as of the last reading).
+        expect("window", "tooltip", found.get("tip", "").split(" | ")[:3],
+               found.get("info", "").split(" | ")[:3])
+        expect("window", "snapshot box", boxes,
                ["Snapshot saved: " + windows_path(snapshot) + ".png"])
         expect("window", "snapshot call",
                [c for c in calls if c.startswith("libvlc_video_take_snapshot")],
                ["libvlc_video_take_snapshot player 0 %s.png 0 0" % windows_path(snapshot)])
         expect("window", "calls end", calls[-3:], [
-            "libvlc_media_player_stop player", "libvlc_media_player_release player",
+            "libvlc_media_player_release player", "libvlc_dialog_set_callbacks instance none",
             "libvlc_release instance"])
+        expect("window", "stop before release",
+               [c for c in calls if c.startswith("libvlc_media_player_stop")
+                or c.startswith("libvlc_media_player_release")],
+               ["libvlc_media_player_stop player", "libvlc_media_player_release player"])
+
+        # The stream's failures in the pane's words, as the Linux pane says them.
+        # A failure's cause is asked of the camera's RTSP port (the probe
+        # answers "refused" without connecting).
+        for stream, line, reach in (
+                ("error", "No picture: 10.77.0.21 refused the connection on RTSP port 554",
+                 "0a4d0015 554"),
+                ("end", "Stream stopped", None)):
+            found, calls = probe("window, " + stream, window=True, stream=stream)
+            expect("window, " + stream, "pane", found.get("pane-after"), line)
+            expect("window, " + stream, "asked", found.get("reach"), reach)
+        # A camera that asks for a login: the library's question dismissed,
+        # the "Camera login" prompt for its address once, and the camera
+        # played again with the login as media options; the picture clears
+        # the line.
+        found, calls = probe("window, login", window=True, stream="login")
+        expect("window, login", "prompts", found["logins"],
+               ["10.77.0.21 []"])
+        expect("window, login", "pane", found.get("pane-after"), "")
+        expect("window, login", "asked", found.get("reach"), None)  # the player replaced
+        expect("window, login", "dismissed", calls.count("libvlc_dialog_dismiss login"), 1)
+        expect("window, login", "media",
+               [c for c in calls if c.startswith("libvlc_media_new_location")
+                or c.startswith("libvlc_media_add_option")], [
+                   "libvlc_media_new_location instance rtsp://10.77.0.21/channel1/1",
+                   "libvlc_media_add_option media :network-caching=300",
+                   "libvlc_media_new_location instance rtsp://10.77.0.21/channel1/1",
+                   "libvlc_media_add_option media :network-caching=300",
+                   "libvlc_media_add_option media :rtsp-user=admin",
+                   "libvlc_media_add_option media :rtsp-pwd=pw"])
         # A camera whose stop takes 20 s: the window waits 2 s for it, once,
         # not 20.
         found, calls = probe("window, silent camera", window=True, stop_ms=20000)
@@ -196,8 +246,10 @@ def main():
         expect("window, nothing installed", "pane", found.get("pane"),
                "No picture: VLC 3 (64-bit) is not installed")
         expect("window, nothing installed", "calls", calls, [])
-        expect("window, nothing installed", "boxes", found["boxes"],
-               ["No picture: VLC 3 (64-bit) is not installed"] * 2)
+        expect("window, nothing installed", "Stream Info", found.get("info"),
+               "No picture: VLC 3 (64-bit) is not installed")
+        expect("window, nothing installed", "boxes", found["boxs"],
+               ["No picture: VLC 3 (64-bit) is not installed"])
 
         # The version is checked before anything is played.
         found, calls = probe("VLC 2", version="2.2.8 Weatherwax")

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -148,9 +149,33 @@ private:
 
 class RecordingPlayer final : public qdipc::win::PreviewPlayer {
 public:
-    std::string Play(HWND, const std::string& location) override {
+    std::string Play(HWND, const std::string& location, const qdipc::OnvifLogin* login) override {
         locations.push_back(location);
+        logins.push_back(login != nullptr ? login->user + ":" + login->password : "-");
+        ++number;
         return reason;
+    }
+    void SetEventSink(EventSink sink) override {
+        const std::lock_guard<std::mutex> lock(mutex);
+        this->sink = std::move(sink);
+    }
+    // As libvlc's threads tell it.
+    void Tell(unsigned player, qdipc::StreamEvent event) {
+        std::thread([this, player, event] {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (sink) {
+                sink(player, event);
+            }
+        }).join();
+    }
+    // The current player's events in the pane's words; which thread took them.
+    std::optional<std::string> TakeEvent(unsigned player, qdipc::StreamEvent event) override {
+        takenOn.push_back(std::this_thread::get_id());
+        if (player != number) {
+            return std::nullopt;
+        }
+        const std::string host = locations.back().substr(7, locations.back().find('/', 7) - 7);
+        return qdipc::NoPictureReason(event, host, 554);
     }
     void Stop() override {}
     void Sample() override { ++samples; }
@@ -166,6 +191,11 @@ public:
         return {};
     }
     std::vector<std::string> locations;
+    std::vector<std::string> logins;  // "user:password" given with each, "-" none
+    unsigned number = 0;              // of the player playing
+    std::mutex mutex;
+    EventSink sink;
+    std::vector<std::thread::id> takenOn;
     std::vector<std::string> snapshots;
     std::string reason = "No picture: no answer from the test";
     int samples = 0;
@@ -659,8 +689,72 @@ TEST_F(WinWindowTest, PreviewSaysWhyThereIsNoPicture) {
     EXPECT_EQ(window_->PaneReason(), L"No picture: no answer from the test");
     // Without a player of its own the window names what is missing.
     qdipc::win::MissingVlcPlayer missing;
-    EXPECT_EQ(missing.Play(nullptr, "rtsp://10.0.0.3/channel1/1"),
+    EXPECT_EQ(missing.Play(nullptr, "rtsp://10.0.0.3/channel1/1", nullptr),
               "No picture: VLC 3 (64-bit) is not installed");
+}
+
+TEST_F(WinWindowTest, PaneTellsTheStreamsEventsAndAsksForALogin) {
+    std::vector<std::string> prompts;  // "ADDRESS known-user"
+    std::optional<qdipc::OnvifLogin> answer = qdipc::OnvifLogin{"admin", "pw"};
+    options_.askLogin = [&](HWND, const std::string& address, const std::string& known) {
+        prompts.push_back(address + " " + known);
+        return answer;
+    };
+    Open({NumberedCamera(1), NumberedCamera(2)});
+    SearchFor(2);
+    ListView_SetItemState(list_, 0, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+    player_->reason.clear();  // a picture is on its way
+    Click(main_, IDC_PREVIEW);
+    ASSERT_EQ(player_->locations, (std::vector<std::string>{"rtsp://10.0.0.1/channel1/1"}));
+    EXPECT_EQ(window_->PaneReason(), L"");
+    EXPECT_EQ(window_->PaneToolTip(), L"");  // no facts read yet
+    // Told on another thread, taken on the window's.
+    using E = qdipc::StreamEvent;
+    player_->Tell(player_->number, E::NoStream);
+    ASSERT_TRUE(PumpUntil([&] { return !window_->PaneReason().empty(); }, 5s));
+    EXPECT_EQ(window_->PaneReason(), L"No picture: 10.0.0.1 sent no stream");
+    EXPECT_EQ(player_->takenOn, (std::vector<std::thread::id>{std::this_thread::get_id()}));
+    player_->Tell(player_->number + 5, E::Picture);  // a player replaced: the line stays
+    ASSERT_TRUE(PumpUntil([&] { return player_->takenOn.size() == 2; }, 5s));
+    EXPECT_EQ(window_->PaneReason(), L"No picture: 10.0.0.1 sent no stream");
+    player_->Tell(player_->number, E::Stopped);
+    ASSERT_TRUE(PumpUntil([&] { return window_->PaneReason() == L"Stream stopped"; }, 5s));
+    player_->Tell(player_->number, E::Picture);
+    ASSERT_TRUE(PumpUntil([&] { return window_->PaneReason().empty(); }, 5s));
+
+    // The camera asks for a login: the line says so, the prompt names its
+    // address, and the camera is played again with what was entered.
+    player_->Tell(player_->number, E::Unauthorized);
+    ASSERT_TRUE(PumpUntil([&] { return prompts.size() == 1; }, 5s));
+    EXPECT_EQ(prompts[0], "10.0.0.1 ");
+    EXPECT_EQ(player_->logins, (std::vector<std::string>{"-", "admin:pw"}));
+    EXPECT_EQ(player_->locations.back(), "rtsp://10.0.0.1/channel1/1");
+    EXPECT_EQ(window_->PaneReason(), L"");  // played again: a picture on its way
+    // Refused again: the user name entered is offered; cancelled, nothing
+    // is played and the line stays.
+    answer.reset();
+    player_->reason = "";
+    player_->Tell(player_->number, E::Unauthorized);
+    ASSERT_TRUE(PumpUntil([&] { return prompts.size() == 2; }, 5s));
+    EXPECT_EQ(prompts[1], "10.0.0.1 admin");
+    EXPECT_EQ(player_->locations.size(), 2u);
+    EXPECT_EQ(window_->PaneReason(), L"No picture: 10.0.0.1 asks for a user name and password");
+
+    // Kept for that address only: the other camera gets none, this one
+    // gets it again.
+    ListView_SetItemState(list_, 1, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+    Click(main_, IDC_PREVIEW);
+    ListView_SetItemState(list_, 0, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+    Click(main_, IDC_PREVIEW);
+    EXPECT_EQ(player_->logins, (std::vector<std::string>{"-", "admin:pw", "-", "admin:pw"}));
+    EXPECT_EQ(player_->locations[2], "rtsp://10.0.0.2/channel1/1");
+    // A login asked for by a camera played no more prompts nothing.
+    ListView_SetItemState(list_, 1, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+    player_->reason = "No picture: the test plays nothing";
+    Click(main_, IDC_PREVIEW);
+    player_->Tell(player_->number, E::Unauthorized);
+    PumpFor(200ms);
+    EXPECT_EQ(prompts.size(), 2u);
 }
 
 TEST_F(WinWindowTest, PortTakenIsToldAndLogged) {
@@ -810,12 +904,36 @@ TEST_F(WinWindowTest, StreamInfoAndSnapshotThroughThePlayer) {
     // The counters are read once a second while the pane plays.
     ASSERT_TRUE(PumpUntil([&] { return player_->samples >= 1; }, 3s));
     const int read = player_->samples;
+    // The tooltip follows the facts once they were read.
+    EXPECT_EQ(window_->PaneToolTip(), L"rtsp://10.0.0.1/channel1/1\r\nCodec: H264\r\nReadings: " +
+                                          std::to_wstring(player_->samples));
+    // Stream Info: a window of its own, not modal, read once more as it opens
+    // and again every second while it is shown, as the player words it.
     RowCommand(main_, qdipc::RowCommand::StreamInfo);
-    ASSERT_EQ(boxes_.size(), 1u);
-    // Read once more as it opens; shown as the player words it.
-    EXPECT_EQ(boxes_[0].text,
-              L"rtsp://10.0.0.1/channel1/1\nCodec: H264\nReadings: " + std::to_wstring(read + 1));
-    EXPECT_EQ(boxes_[0].flags, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+    EXPECT_TRUE(boxes_.empty());
+    HWND info = window_->StreamInfoWindow();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(Text(info), L"Stream Info");
+    EXPECT_TRUE(IsWindowVisible(info));
+    EXPECT_TRUE(IsWindowEnabled(main_));
+    EXPECT_EQ(window_->StreamInfoShown(),
+              "rtsp://10.0.0.1/channel1/1\nCodec: H264\nReadings: " + std::to_string(read + 1));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return window_->StreamInfoShown() ==
+                   "rtsp://10.0.0.1/channel1/1\nCodec: H264\nReadings: " + std::to_string(read + 2);
+        },
+        3s))
+        << window_->StreamInfoShown();
+    // Esc hides it; asked again, the same window shows again.
+    SendMessageW(info, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_FALSE(IsWindowVisible(info));
+    EXPECT_EQ(window_->StreamInfoShown(), "");
+    RowCommand(main_, qdipc::RowCommand::StreamInfo);
+    EXPECT_EQ(window_->StreamInfoWindow(), info);
+    EXPECT_TRUE(IsWindowVisible(info));
+    SendMessageW(info, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(info));
 
     // HOST-YYYYMMDD-HHMMSS.png offered; ".png" added to a name without one.
     RowCommand(main_, qdipc::RowCommand::SaveSnapshot);
@@ -825,8 +943,8 @@ TEST_F(WinWindowTest, StreamInfoAndSnapshotThroughThePlayer) {
     EXPECT_EQ(name.rfind(L"10.0.0.1-", 0), 0u) << name;
     const std::string shot = qdipc::win::Utf8((dir_.Path() / "shot.png").wstring());
     EXPECT_EQ(player_->snapshots, (std::vector<std::string>{shot}));
-    ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 2; }, 5s));
-    EXPECT_EQ(boxes_[1].text, L"Snapshot saved: " + qdipc::win::Wide(shot));
+    ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 1; }, 5s));
+    EXPECT_EQ(boxes_[0].text, L"Snapshot saved: " + qdipc::win::Wide(shot));
 
     // A player that never answers: a second request is refused while the
     // first waits, and the wait ends after 5 s.
@@ -834,10 +952,17 @@ TEST_F(WinWindowTest, StreamInfoAndSnapshotThroughThePlayer) {
     RowCommand(main_, qdipc::RowCommand::SaveSnapshot);
     RowCommand(main_, qdipc::RowCommand::SaveSnapshot);
     EXPECT_EQ(player_->snapshots.size(), 2u);
-    ASSERT_EQ(boxes_.size(), 3u);
-    EXPECT_EQ(boxes_[2].text, L"A snapshot is still being taken; try again in a moment");
-    ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 4; }, 8s));
-    EXPECT_EQ(boxes_[3].text, L"Snapshot not saved: no picture was written within 5 s");
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(boxes_[1].text, L"A snapshot is still being taken; try again in a moment");
+    ASSERT_TRUE(PumpUntil([&] { return boxes_.size() == 3; }, 8s));
+    EXPECT_EQ(boxes_[2].text, L"Snapshot not saved: no picture was written within 5 s");
+    // Nothing plays: the tooltip goes.
+    ASSERT_FALSE(window_->PaneToolTip().empty());
+    player_->reason = "No picture: no answer from the test";
+    Click(main_, IDC_PREVIEW);
+    EXPECT_EQ(window_->PaneToolTip(), L"");
+    PumpFor(1200ms);
+    EXPECT_EQ(window_->PaneToolTip(), L"");
 }
 
 TEST_F(WinWindowTest, DeviceDetailsAskTheDeviceAndForALoginOnce) {

@@ -8,10 +8,13 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "discovery/OnvifDevice.h"
 #include "platform/VlcRuntime.h"
+#include "preview/StreamEvent.h"
 #include "preview/StreamFacts.h"
 
 namespace qdipc::win {
@@ -21,12 +24,25 @@ public:
     // Answers a snapshot request, on any thread: the file written, or empty
     // when none could be.
     using SnapshotDone = std::function<void(const std::string& file)>;
+    // Told, on any thread, what happens to the stream of a player (the
+    // number PlayerNumber gave while it played).
+    using EventSink = std::function<void(unsigned player, StreamEvent event)>;
 
     virtual ~PreviewPlayer() = default;
     // Plays location (rtsp://IP/channel1/1) in pane, a child window of the
-    // main window; answers the pane's reason line (UTF-8), empty when a
-    // picture is on its way.
-    virtual std::string Play(HWND pane, const std::string& location) = 0;
+    // main window, with the camera's login when one is known; answers the
+    // pane's reason line (UTF-8), empty when a picture is on its way.
+    virtual std::string Play(HWND pane, const std::string& location, const OnvifLogin* login) = 0;
+    // Where the stream's events go (empty: nowhere); the window posts them
+    // to its own thread.
+    virtual void SetEventSink(EventSink sink) { (void)sink; }
+    // On the window's thread, for an event the sink got: the pane's line
+    // now (empty: the line goes), or nothing when it changes nothing.
+    virtual std::optional<std::string> TakeEvent(unsigned player, StreamEvent event) {
+        (void)player;
+        (void)event;
+        return std::nullopt;
+    }
     // Stops what plays, waiting a bounded time at most; the window calls it
     // as it closes.
     virtual void Stop() = 0;
@@ -53,7 +69,7 @@ public:
     // Without a reason: VLC 3 of the program's bitness is not installed.
     explicit MissingVlcPlayer(std::string reason = VlcRuntimeReason(VlcRuntime{}))
         : m_reason(std::move(reason)) {}
-    std::string Play(HWND, const std::string&) override { return m_reason; }
+    std::string Play(HWND, const std::string&, const OnvifLogin*) override { return m_reason; }
     void Stop() override {}
     std::string StreamInfoText() override { return m_reason; }
 

@@ -34,11 +34,16 @@ constexpr UINT_PTR kTickTimer = 1;
 // Stream Info's readings while the pane plays, and the wait for a snapshot.
 constexpr UINT_PTR kFactsTimer = 2;
 constexpr UINT_PTR kSnapshotTimer = 3;
+// Stream Info's window reads the pane's text again while it is shown.
+constexpr UINT_PTR kInfoTimer = 4;
 constexpr UINT kFactsIntervalMs = 1000;
 constexpr UINT kSnapshotLimitMs = 5000;
 // Posted by the player's snapshot answer: wParam the request, lParam a
 // std::string* with the file written (the window deletes it).
 constexpr UINT kSnapshotAnswer = WM_APP + 2;
+// Posted by the player's event sink: wParam the player's number, lParam the
+// StreamEvent.
+constexpr UINT kStreamEvent = WM_APP + 3;
 constexpr UINT kAboutCommandId = 0x10;
 constexpr UINT kDiagnoseCommandId = 0x20;
 constexpr UINT kKeepWatchingCommandId = 0x30;
@@ -47,6 +52,31 @@ constexpr std::size_t kCurrentIpMaxLength = 19;
 // Rows moved into the list per slice of the UI thread, and the slice's budget.
 constexpr std::size_t kRepliesPerChunk = 4096;
 constexpr auto kSliceBudget = std::chrono::milliseconds(10);
+
+// Text for an edit control or a tooltip: lines end with CR LF.
+std::wstring WithCrLf(const std::string& text) {
+    std::wstring wide;
+    for (const wchar_t c : Wide(text)) {
+        if (c == L'\n') {
+            wide += L'\r';
+        }
+        wide += c;
+    }
+    return wide;
+}
+
+// Stream Info: Close and Esc hide it; the main window reads it again.
+INT_PTR CALLBACK StreamInfoProc(HWND info, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        return TRUE;
+    }
+    if ((message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) ||
+        message == WM_CLOSE) {
+        ShowWindow(info, SW_HIDE);
+        return TRUE;
+    }
+    return FALSE;
+}
 
 // The About box: its OK button (or Esc) ends it.
 INT_PTR CALLBACK AboutProc(HWND about, UINT message, WPARAM wParam, LPARAM) {
@@ -96,6 +126,9 @@ SearchWindow::~SearchWindow() {
     m_assignWindows.clear();
     m_diagnoseWindows.clear();
     m_detailsWindows.clear();
+    if (m_infoWindow != nullptr) {
+        DestroyWindow(m_infoWindow);
+    }
     for (SettingWindow* window : m_settingWindows) {
         delete window;
     }
@@ -240,6 +273,10 @@ INT_PTR SearchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 ShowBarText();
             } else if (wParam == kFactsTimer) {
                 m_options.player->Sample();
+                // The pane's tooltip tells the facts while it plays.
+                SetPaneToolTip(m_options.player->StreamInfoText());
+            } else if (wParam == kInfoTimer) {
+                RefreshStreamInfo();
             } else if (wParam == kSnapshotTimer) {
                 FinishSnapshot(L"Snapshot not saved: no picture was written within " +
                                std::to_wstring(kSnapshotLimitMs / 1000) + L" s");
@@ -247,6 +284,9 @@ INT_PTR SearchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         case kRepliesWaiting:
             TakeReplies();
+            return TRUE;
+        case kStreamEvent:
+            OnStreamEvent(static_cast<unsigned>(wParam), static_cast<StreamEvent>(lParam));
             return TRUE;
         case kSnapshotAnswer: {
             const std::unique_ptr<std::string> file(reinterpret_cast<std::string*>(lParam));
@@ -263,6 +303,12 @@ INT_PTR SearchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             KillTimer(m_hwnd, kTickTimer);
             KillTimer(m_hwnd, kFactsTimer);
             KillTimer(m_hwnd, kSnapshotTimer);
+            KillTimer(m_hwnd, kInfoTimer);
+            if (m_infoWindow != nullptr) {
+                DestroyWindow(m_infoWindow);
+                m_infoWindow = nullptr;
+            }
+            m_options.player->SetEventSink(nullptr);
             m_options.player->Stop();
             PostQuitMessage(0);
             return TRUE;
@@ -335,10 +381,74 @@ void SearchWindow::OnInitDialog() {
         m_options.openFirewall();
     }
     m_wakeTarget.store(m_hwnd);
+    // The stream's events come on libvlc's threads: they are posted here.
+    m_options.player->SetEventSink([target = m_hwnd](unsigned player, StreamEvent event) {
+        PostMessageW(target, kStreamEvent, player, static_cast<LPARAM>(event));
+    });
+
+    // The pane's tooltip: a tool over the pane's rectangle of the main
+    // window (a group box lets the mouse through to it).
+    m_tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                            WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, m_hwnd, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+    if (m_tip != nullptr) {
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof(tool);
+        tool.uFlags = TTF_SUBCLASS;
+        tool.hwnd = m_hwnd;
+        tool.uId = IDC_VIDEO_PANE;
+        tool.lpszText = const_cast<wchar_t*>(L"");
+        SendMessageW(m_tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        // Several lines.
+        SendMessageW(m_tip, TTM_SETMAXTIPWIDTH, 0, Scaled(400));
+    }
 
     RECT client{};
     GetClientRect(m_hwnd, &client);
     OnSize(client.right, client.bottom);
+}
+
+void SearchWindow::SetPaneToolTip(const std::string& text) {
+    if (m_tip == nullptr) {
+        return;
+    }
+    // Plain text: a camera's address may be in it; no '&' prefixes.
+    std::wstring wide = WithCrLf(text);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = m_hwnd;
+    tool.uId = IDC_VIDEO_PANE;
+    tool.lpszText = wide.data();
+    SendMessageW(m_tip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+std::wstring SearchWindow::PaneToolTip() const {
+    if (m_tip == nullptr) {
+        return {};
+    }
+    wchar_t text[1024] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = m_hwnd;
+    tool.uId = IDC_VIDEO_PANE;
+    tool.lpszText = text;
+    SendMessageW(m_tip, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&tool));
+    return text;
+}
+
+void SearchWindow::PlacePaneToolTip() {
+    if (m_tip == nullptr) {
+        return;
+    }
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = m_hwnd;
+    tool.uId = IDC_VIDEO_PANE;
+    HWND pane = GetDlgItem(m_hwnd, IDC_VIDEO_PANE);
+    GetWindowRect(pane, &tool.rect);
+    MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&tool.rect), 2);
+    SendMessageW(m_tip, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 LRESULT CALLBACK SearchWindow::BarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
@@ -524,6 +634,7 @@ void SearchWindow::OnSize(int cx, int cy) {
     reason.y += (reason.height - lineHeight) / 2;
     reason.height = lineHeight;
     place(IDC_PANE_REASON, reason);
+    PlacePaneToolTip();
 }
 
 void SearchWindow::OnSearch() {
@@ -542,21 +653,70 @@ void SearchWindow::OnPreview() {
         return;  // no current row: nothing
     }
     MakeRowCurrent(row);
+    PlayPane(m_currentIp);
+}
+
+void SearchWindow::PlayPane(const std::string& ip) {
     std::string reason;
-    if (!ParseIpv4Strict(m_currentIp)) {
+    m_playingHost.clear();
+    if (!ParseIpv4Strict(ip)) {
         reason = "No picture: the camera reports no valid IP address";
     } else {
-        const std::string location = StreamLocationFor(m_currentIp);
-        reason = m_options.player->Play(GetDlgItem(m_hwnd, IDC_VIDEO_PANE), location);
+        // A login entered for this address goes to it, and to it only.
+        const auto login = m_logins.find(ip);
+        const std::string location = StreamLocationFor(ip);
+        reason = m_options.player->Play(GetDlgItem(m_hwnd, IDC_VIDEO_PANE), location,
+                                        login != m_logins.end() ? &login->second : nullptr);
         m_playingLocation = reason.empty() ? location : std::string();
+        m_playingHost = reason.empty() ? ip : std::string();
     }
-    // Stream Info reads the counters once a second while something plays.
+    // Stream Info reads the counters once a second while something plays;
+    // the tooltip follows them from the first reading.
+    SetPaneToolTip({});
     if (m_playingLocation.empty()) {
         KillTimer(m_hwnd, kFactsTimer);
     } else {
         SetTimer(m_hwnd, kFactsTimer, kFactsIntervalMs, nullptr);
     }
+    ShowPaneReason(reason);
+}
+
+void SearchWindow::ShowPaneReason(const std::string& reason) {
     SetDlgItemTextW(m_hwnd, IDC_PANE_REASON, Wide(EscapeControls(reason)).c_str());
+}
+
+void SearchWindow::OnStreamEvent(unsigned player, StreamEvent event) {
+    const std::optional<std::string> line = m_options.player->TakeEvent(player, event);
+    if (!line) {
+        return;  // a player replaced since, or nothing new
+    }
+    ShowPaneReason(*line);
+    if (event == StreamEvent::Unauthorized) {
+        AskPaneLogin();
+    }
+}
+
+void SearchWindow::AskPaneLogin() {
+    // One prompt at a time; the host is the dotted quad the player
+    // connected to, and what is entered goes to it only.
+    if (m_paneLoginOpen || m_playingHost.empty()) {
+        return;
+    }
+    const std::string host = m_playingHost;
+    const auto known = m_logins.find(host);
+    m_paneLoginOpen = true;
+    const DetailsWindow::AskLogin ask = m_options.askLogin ? m_options.askLogin : AskLoginDialog;
+    const std::optional<OnvifLogin> login =
+        ask(m_hwnd, host, known != m_logins.end() ? known->second.user : "");
+    m_paneLoginOpen = false;
+    if (!login) {
+        return;  // cancelled: the reason stays
+    }
+    m_logins[host] = *login;
+    // Open the camera again with it, unless another one plays now.
+    if (m_playingHost == host) {
+        PlayPane(host);
+    }
 }
 
 void SearchWindow::ApplySettings(const NetSettingsRecord& record) {
@@ -1006,9 +1166,52 @@ void SearchWindow::OpenDetails() {
 }
 
 void SearchWindow::ShowStreamInfo() {
+    // Not modal, as on Linux: one window, read again every second while
+    // it is shown.
+    if (m_infoWindow == nullptr) {
+        m_infoWindow =
+            CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_STREAM_INFO), m_hwnd,
+                               &StreamInfoProc, 0);
+        if (m_infoWindow == nullptr) {
+            return;
+        }
+    }
     m_options.player->Sample();  // the figures as of now
-    ShowMessage(Wide(m_options.player->StreamInfoText()), MB_OK | MB_ICONINFORMATION,
-                L"Stream Info");
+    m_infoText.clear();
+    ShowWindow(m_infoWindow, SW_SHOW);
+    RefreshStreamInfo();
+    SetForegroundWindow(m_infoWindow);
+    SetTimer(m_hwnd, kInfoTimer, kFactsIntervalMs, nullptr);
+}
+
+void SearchWindow::RefreshStreamInfo() {
+    if (m_infoWindow == nullptr || !IsWindowVisible(m_infoWindow)) {
+        KillTimer(m_hwnd, kInfoTimer);
+        return;
+    }
+    // Set only when it changed, so that a selection in it stays.
+    std::string text = m_options.player->StreamInfoText();
+    if (text != m_infoText) {
+        m_infoText = std::move(text);
+        SetDlgItemTextW(m_infoWindow, IDC_INFO_TEXT, WithCrLf(m_infoText).c_str());
+    }
+}
+
+std::string SearchWindow::StreamInfoShown() const {
+    if (m_infoWindow == nullptr || !IsWindowVisible(m_infoWindow)) {
+        return {};
+    }
+    const int length = GetWindowTextLengthW(GetDlgItem(m_infoWindow, IDC_INFO_TEXT));
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    GetDlgItemTextW(m_infoWindow, IDC_INFO_TEXT, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(length));
+    std::string plain;
+    for (const char c : Utf8(text)) {
+        if (c != '\r') {
+            plain += c;
+        }
+    }
+    return plain;
 }
 
 void SearchWindow::SaveSnapshot() {

@@ -104,6 +104,12 @@ public:
     }
     std::wstring BarText() const { return m_barText; }
     std::wstring PaneReason() const;
+    // The pane's tooltip (the stream's facts while it plays; empty else).
+    std::wstring PaneToolTip() const;
+    // Stream Info's window: its text while it is shown (UTF-8, "\n"), else
+    // empty; the window itself.
+    std::string StreamInfoShown() const;
+    HWND StreamInfoWindow() const { return m_infoWindow; }
 
     // Shows a box through the seam (settings windows use it too); caption:
     // the program's name unless given.
@@ -125,6 +131,15 @@ private:
     void OnSize(int cx, int cy);
     void OnSearch();
     void OnPreview();
+    // Plays the camera at ip in the pane (with its login when one is
+    // known) and shows the reason line.
+    void PlayPane(const std::string& ip);
+    void ShowPaneReason(const std::string& reason);
+    // An event of the player's stream, on the window's thread.
+    void OnStreamEvent(unsigned player, StreamEvent event);
+    // The "Camera login" prompt for the camera that plays; played again
+    // with what is entered.
+    void AskPaneLogin();
     void OnSetting();
     void OnColumnClick(int column);
     // The row menu at a screen position; (-1, -1): from the keyboard, at the
@@ -139,6 +154,10 @@ private:
     void OpenAssign();
     void OpenDetails();
     void ShowStreamInfo();
+    void RefreshStreamInfo();
+    void SetPaneToolTip(const std::string& text);
+    // The tooltip's tool over the pane's rectangle, after a layout.
+    void PlacePaneToolTip();
     void SaveSnapshot();
     // The answer to snapshot request (empty file: none written).
     void OnSnapshotAnswer(unsigned request, const std::string& file);
@@ -177,12 +196,18 @@ private:
     std::vector<std::unique_ptr<DiagnoseWindow>> m_diagnoseWindows;
     std::vector<std::unique_ptr<AssignWindow>> m_assignWindows;
     // The logins entered for devices, by address, for this run only; the
-    // details windows use it and go first.
+    // details windows and the pane's prompt use it, the details windows go
+    // first.
     std::map<std::string, OnvifLogin> m_logins;
     std::vector<std::unique_ptr<DetailsWindow>> m_detailsWindows;
     bool m_drainPosted = false;
     // What the pane plays (empty: nothing), and the snapshot waited for.
     std::string m_playingLocation;
+    std::string m_playingHost;  // the dotted quad of m_playingLocation
+    bool m_paneLoginOpen = false;
+    HWND m_tip = nullptr;         // the pane's tooltip
+    HWND m_infoWindow = nullptr;  // Stream Info, made at its first use
+    std::string m_infoText;       // what it shows
     std::wstring m_snapshotPath;
     unsigned m_snapshotRequest = 0;
     // The row menu was opened from the keyboard: the keyboard's own

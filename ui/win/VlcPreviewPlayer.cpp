@@ -10,7 +10,11 @@ namespace {
 
 class VlcPreviewPlayer final : public PreviewPlayer {
 public:
-    explicit VlcPreviewPlayer(const VlcFunctions& functions) : m_preview(functions) {
+    VlcPreviewPlayer(const VlcFunctions& functions, VlcRuntimePreview::ReachProbe reach)
+        : m_preview(functions) {
+        if (reach) {
+            m_preview.SetReachProbe(std::move(reach));
+        }
         // One handler for the player's life: it hands the answer to the
         // request waiting, if any.
         m_preview.SetSnapshotHandler([this](const std::string& file) {
@@ -26,7 +30,7 @@ public:
     }
     ~VlcPreviewPlayer() override { Stop(); }
 
-    std::string Play(HWND pane, const std::string& location) override {
+    std::string Play(HWND pane, const std::string& location, const OnvifLogin* login) override {
         // A snapshot asked of the player replaced is not written.
         SnapshotDone done;
         {
@@ -36,7 +40,17 @@ public:
         if (done) {
             done({});
         }
-        return m_preview.PlayLocation(location, pane);
+        return login != nullptr
+                   ? m_preview.PlayLocation(location, pane, &login->user, &login->password)
+                   : m_preview.PlayLocation(location, pane);
+    }
+    void SetEventSink(EventSink sink) override {
+        if (!m_closed) {
+            m_preview.SetEventSink(std::move(sink));
+        }
+    }
+    std::optional<std::string> TakeEvent(unsigned player, StreamEvent event) override {
+        return m_preview.TakeEvent(player, event);
     }
     void Stop() override {
         // Once: the window calls it as it is destroyed and again as its
@@ -74,9 +88,10 @@ private:
 
 }  // namespace
 
-std::shared_ptr<PreviewPlayer> MakePreviewPlayer(const VlcRuntime& runtime) {
+std::shared_ptr<PreviewPlayer> MakePreviewPlayer(const VlcRuntime& runtime,
+                                                 VlcRuntimePreview::ReachProbe reach) {
     if (runtime.state == VlcRuntime::State::Loaded) {
-        return std::make_shared<VlcPreviewPlayer>(runtime.functions);
+        return std::make_shared<VlcPreviewPlayer>(runtime.functions, std::move(reach));
     }
     return std::make_shared<MissingVlcPlayer>(VlcRuntimeReason(runtime));
 }

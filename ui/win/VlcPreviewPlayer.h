@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/VlcRuntime.h"
+#include "preview/VlcRuntimePreview.h"
 #include "ui/win/PreviewSeam.h"
 
 namespace qdipc::win {
@@ -17,7 +18,9 @@ namespace qdipc::win {
 inline constexpr std::chrono::milliseconds kPreviewCloseLimit{2000};
 
 // A player on runtime: VlcRuntimePreview when it is Loaded, else a
-// MissingVlcPlayer with VlcRuntimeReason(runtime).
-std::shared_ptr<PreviewPlayer> MakePreviewPlayer(const VlcRuntime& runtime);
+// MissingVlcPlayer with VlcRuntimeReason(runtime). reach: how a failed
+// stream's cause is asked (empty: a connection to the camera's RTSP port).
+std::shared_ptr<PreviewPlayer> MakePreviewPlayer(const VlcRuntime& runtime,
+                                                 VlcRuntimePreview::ReachProbe reach = {});
 
 }  // namespace qdipc::win

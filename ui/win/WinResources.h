@@ -58,3 +58,7 @@
 #define IDC_ASSIGN_START_LABEL 1213
 #define IDC_ASSIGN_MASK_LABEL 1214
 #define IDC_ASSIGN_GATEWAY_LABEL 1215
+
+// Stream Info (modeless, read again every second)
+#define IDD_STREAM_INFO 140
+#define IDC_INFO_TEXT 1401
