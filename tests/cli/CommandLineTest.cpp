@@ -562,7 +562,11 @@ TEST(BatchRunTest, PlansAreCheckedAndOnlyEvidenceConfirms) {
                     << err.str();
             }
         }
-        EXPECT_EQ(cameras.Stop().modifyRecords, c.recordsSent);
+        const camsim::ServerCounts served = cameras.Stop();
+        EXPECT_EQ(served.modifyRecords, c.recordsSent)
+            << "requests " << served.requests << " stop " << static_cast<int>(served.stopReason)
+            << "\n"
+            << err.str() << out.str();
         if (c.args.back() == "--dry-run") {
             EXPECT_NE(err.str().find("\n3 planned, nothing sent\n"), std::string::npos)
                 << err.str();

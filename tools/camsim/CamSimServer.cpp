@@ -94,8 +94,14 @@ bool CamSimServer::Open(std::string& error) {
     if (fd_ < 0) {
         return false;
     }
-    const int on = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // A fixed port is shared as the cameras' own stacks share it. A port the
+    // system picks is not: with SO_REUSEADDR another program that binds it
+    // with the same option (a test that reserved the number earlier) would
+    // take the datagrams meant for these cameras.
+    if (options_.listen.port != 0) {
+        const int on = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    }
     if (bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         error = "bind " + FormatEndpoint(options_.listen) + ": " + std::strerror(errno);
         close(fd_);
