@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "discovery/CellText.h"
+#include "ui/win/DialogSupport.h"
 #include "ui/win/WideText.h"
 #include "ui/win/WinResources.h"
 
@@ -46,15 +47,11 @@ AssignWindow::AssignWindow(ProvisioningPlan plan, const std::string& fileName,
 
 AssignWindow::~AssignWindow() {
     *m_alive = false;
-    if (m_hwnd != nullptr) {
-        SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0);
-        DestroyWindow(m_hwnd);
-    }
+    DestroyModeless(m_hwnd);
 }
 
 bool AssignWindow::Create(HWND owner) {
-    m_hwnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ASSIGN), owner,
-                                &AssignWindow::DialogProc, reinterpret_cast<LPARAM>(this));
+    m_hwnd = CreateModeless(IDD_ASSIGN, owner, &AssignWindow::DialogProc, this);
     if (m_hwnd == nullptr) {
         return false;
     }
@@ -122,13 +119,12 @@ void AssignWindow::RememberFieldsIn(std::filesystem::path file) {
 }
 
 INT_PTR CALLBACK AssignWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, lParam);
-        return TRUE;
-    }
-    auto* self = reinterpret_cast<AssignWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* self = DialogOwner<AssignWindow>(hwnd, message, lParam);
     if (self == nullptr) {
-        return FALSE;
+        return message == WM_INITDIALOG;
+    }
+    if (HidesOnClose(hwnd, message, wParam)) {
+        return TRUE;
     }
     switch (message) {
         case WM_COMMAND:
@@ -153,16 +149,9 @@ INT_PTR CALLBACK AssignWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam
                 case IDC_ASSIGN_EXPORT:
                     self->Export();
                     return TRUE;
-                case IDOK:
-                case IDCANCEL:
-                    ShowWindow(hwnd, SW_HIDE);
-                    return TRUE;
                 default:
                     return FALSE;
             }
-        case WM_CLOSE:
-            ShowWindow(hwnd, SW_HIDE);
-            return TRUE;
         case WM_NCDESTROY:
             self->m_hwnd = nullptr;
             return FALSE;
@@ -214,19 +203,9 @@ void AssignWindow::Export() {
     if (m_chooseExport) {
         path = m_chooseExport(m_hwnd);
     } else {
-        wchar_t file[MAX_PATH] = L"assign-results.csv";
-        OPENFILENAMEW dialog{};
-        dialog.lStructSize = sizeof(dialog);
-        dialog.hwndOwner = m_hwnd;
-        dialog.lpstrFilter = L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
-        dialog.lpstrFile = file;
-        dialog.nMaxFile = MAX_PATH;
-        dialog.lpstrDefExt = L"csv";
-        dialog.lpstrTitle = L"Export Results";
-        dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-        if (GetSaveFileNameW(&dialog)) {
-            path = file;
-        }
+        path = AskFileName(m_hwnd,
+                           {L"Export Results", L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0",
+                            L"assign-results.csv", L"csv"});
     }
     if (!path.empty()) {
         m_model.ExportResults(std::filesystem::path(path));

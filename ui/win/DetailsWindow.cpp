@@ -6,6 +6,7 @@
 
 #include "discovery/CellText.h"
 #include "discovery/OnvifDetailsText.h"
+#include "ui/win/DialogSupport.h"
 #include "ui/win/WideText.h"
 #include "ui/win/WinResources.h"
 
@@ -102,15 +103,11 @@ DetailsWindow::~DetailsWindow() {
         const std::lock_guard<std::mutex> lock(m_pending->mutex);
         m_pending->target = nullptr;
     }
-    if (m_hwnd != nullptr) {
-        SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0);
-        DestroyWindow(m_hwnd);
-    }
+    DestroyModeless(m_hwnd);
 }
 
 bool DetailsWindow::Create(HWND owner) {
-    m_hwnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DETAILS), owner,
-                                &DetailsWindow::DialogProc, reinterpret_cast<LPARAM>(this));
+    m_hwnd = CreateModeless(IDD_DETAILS, owner, &DetailsWindow::DialogProc, this);
     if (m_hwnd == nullptr) {
         return false;
     }
@@ -164,13 +161,12 @@ void DetailsWindow::Ask(const std::optional<OnvifLogin>& login) {
 }
 
 INT_PTR CALLBACK DetailsWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, lParam);
-        return TRUE;
-    }
-    auto* self = reinterpret_cast<DetailsWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* self = DialogOwner<DetailsWindow>(hwnd, message, lParam);
     if (self == nullptr) {
-        return FALSE;
+        return message == WM_INITDIALOG;
+    }
+    if (HidesOnClose(hwnd, message, wParam)) {
+        return TRUE;
     }
     switch (message) {
         case kDetailsAnswered: {
@@ -186,15 +182,6 @@ INT_PTR CALLBACK DetailsWindow::DialogProc(HWND hwnd, UINT message, WPARAM wPara
             }
             return TRUE;
         }
-        case WM_COMMAND:
-            if (LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == IDOK) {
-                ShowWindow(hwnd, SW_HIDE);
-                return TRUE;
-            }
-            return FALSE;
-        case WM_CLOSE:
-            ShowWindow(hwnd, SW_HIDE);
-            return TRUE;
         case WM_NCDESTROY:
             self->m_hwnd = nullptr;
             return FALSE;

@@ -6,6 +6,7 @@
 
 #include "discovery/CellText.h"
 #include "ui/WindowTexts.h"
+#include "ui/win/DialogSupport.h"
 #include "ui/win/WideText.h"
 #include "ui/win/WinResources.h"
 
@@ -16,15 +17,11 @@ DiagnoseWindow::DiagnoseWindow(std::vector<DiagnosisLine> lines,
     : m_lines(std::move(lines)), m_copy(std::move(copy)) {}
 
 DiagnoseWindow::~DiagnoseWindow() {
-    if (m_hwnd != nullptr) {
-        SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0);
-        DestroyWindow(m_hwnd);
-    }
+    DestroyModeless(m_hwnd);
 }
 
 bool DiagnoseWindow::Create(HWND owner) {
-    m_hwnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DIAGNOSE), owner,
-                                &DiagnoseWindow::DialogProc, reinterpret_cast<LPARAM>(this));
+    m_hwnd = CreateModeless(IDD_DIAGNOSE, owner, &DiagnoseWindow::DialogProc, this);
     if (m_hwnd == nullptr) {
         return false;
     }
@@ -34,13 +31,12 @@ bool DiagnoseWindow::Create(HWND owner) {
 }
 
 INT_PTR CALLBACK DiagnoseWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, lParam);
-        return TRUE;
-    }
-    auto* self = reinterpret_cast<DiagnoseWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* self = DialogOwner<DiagnoseWindow>(hwnd, message, lParam);
     if (self == nullptr) {
-        return FALSE;
+        return message == WM_INITDIALOG;
+    }
+    if (HidesOnClose(hwnd, message, wParam)) {
+        return TRUE;
     }
     switch (message) {
         case WM_COMMAND:
@@ -48,14 +44,7 @@ INT_PTR CALLBACK DiagnoseWindow::DialogProc(HWND hwnd, UINT message, WPARAM wPar
                 self->m_copy(DiagnosisText(self->m_lines));
                 return TRUE;
             }
-            if (LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == IDOK) {
-                ShowWindow(hwnd, SW_HIDE);
-                return TRUE;
-            }
             return FALSE;
-        case WM_CLOSE:
-            ShowWindow(hwnd, SW_HIDE);
-            return TRUE;
         case WM_NCDESTROY:
             self->m_hwnd = nullptr;
             return FALSE;

@@ -21,6 +21,7 @@
 #include "ui/WindowTexts.h"
 #include "ui/win/AssignWindow.h"
 #include "ui/win/DiagnoseWindow.h"
+#include "ui/win/DialogSupport.h"
 #include "ui/win/SettingWindow.h"
 #include "ui/win/WideText.h"
 #include "ui/win/WinResources.h"
@@ -70,12 +71,7 @@ INT_PTR CALLBACK StreamInfoProc(HWND info, UINT message, WPARAM wParam, LPARAM) 
     if (message == WM_INITDIALOG) {
         return TRUE;
     }
-    if ((message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) ||
-        message == WM_CLOSE) {
-        ShowWindow(info, SW_HIDE);
-        return TRUE;
-    }
-    return FALSE;
+    return HidesOnClose(info, message, wParam) ? TRUE : FALSE;
 }
 
 // The About box: its OK button (or Esc) ends it.
@@ -1027,19 +1023,8 @@ void SearchWindow::SaveList() {
     if (m_options.chooseSaveFile) {
         path = m_options.chooseSaveFile(m_hwnd);
     } else {
-        wchar_t file[MAX_PATH] = L"cameras.csv";
-        OPENFILENAMEW dialog{};
-        dialog.lStructSize = sizeof(dialog);
-        dialog.hwndOwner = m_hwnd;
-        dialog.lpstrFilter = L"CSV (*.csv)\0*.csv\0JSON (*.json)\0*.json\0";
-        dialog.lpstrFile = file;
-        dialog.nMaxFile = MAX_PATH;
-        dialog.lpstrDefExt = L"csv";
-        dialog.lpstrTitle = L"Save List As";
-        dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-        if (GetSaveFileNameW(&dialog)) {
-            path = file;
-        }
+        path = AskFileName(m_hwnd, {L"Save List As", L"CSV (*.csv)\0*.csv\0JSON (*.json)\0*.json\0",
+                                    L"cameras.csv", L"csv"});
     }
     if (path.empty()) {
         return;
@@ -1103,18 +1088,8 @@ void SearchWindow::ApplyPlan() {
     if (m_options.choosePlanFile) {
         path = m_options.choosePlanFile(m_hwnd);
     } else {
-        wchar_t file[MAX_PATH] = L"";
-        OPENFILENAMEW dialog{};
-        dialog.lStructSize = sizeof(dialog);
-        dialog.hwndOwner = m_hwnd;
-        dialog.lpstrFilter = L"CSV (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
-        dialog.lpstrFile = file;
-        dialog.nMaxFile = MAX_PATH;
-        dialog.lpstrTitle = L"Apply Plan";
-        dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
-        if (GetOpenFileNameW(&dialog)) {
-            path = file;
-        }
+        path = AskFileName(m_hwnd, {L"Apply Plan", L"CSV (*.csv)\0*.csv\0All files (*.*)\0*.*\0",
+                                    L"", nullptr, false});
     }
     if (path.empty()) {
         return;
@@ -1169,9 +1144,7 @@ void SearchWindow::ShowStreamInfo() {
     // Not modal, as on Linux: one window, read again every second while
     // it is shown.
     if (m_infoWindow == nullptr) {
-        m_infoWindow =
-            CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_STREAM_INFO), m_hwnd,
-                               &StreamInfoProc, 0);
+        m_infoWindow = CreateModeless(IDD_STREAM_INFO, m_hwnd, &StreamInfoProc, nullptr);
         if (m_infoWindow == nullptr) {
             return;
         }
@@ -1240,20 +1213,8 @@ void SearchWindow::SaveSnapshot() {
     if (m_options.chooseSnapshotFile) {
         path = m_options.chooseSnapshotFile(m_hwnd, proposed.wstring());
     } else {
-        wchar_t file[MAX_PATH] = {};
-        proposed.wstring().copy(file, MAX_PATH - 1);
-        OPENFILENAMEW dialog{};
-        dialog.lStructSize = sizeof(dialog);
-        dialog.hwndOwner = m_hwnd;
-        dialog.lpstrFilter = L"PNG (*.png)\0*.png\0";
-        dialog.lpstrFile = file;
-        dialog.nMaxFile = MAX_PATH;
-        dialog.lpstrDefExt = L"png";
-        dialog.lpstrTitle = L"Save Snapshot";
-        dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-        if (GetSaveFileNameW(&dialog)) {
-            path = file;
-        }
+        path = AskFileName(m_hwnd,
+                           {L"Save Snapshot", L"PNG (*.png)\0*.png\0", proposed.wstring(), L"png"});
     }
     if (path.empty()) {
         return;  // cancelled

@@ -7,6 +7,7 @@
 #include "discovery/DeviceCodecs.h"
 #include "discovery/DeviceList.h"
 #include "settings/SettingsValidation.h"
+#include "ui/win/DialogSupport.h"
 #include "ui/win/SearchWindow.h"
 #include "ui/win/WideText.h"
 #include "ui/win/WinResources.h"
@@ -32,15 +33,11 @@ SettingWindow::SettingWindow(SearchWindow& main, const DeviceList& list, int row
 }
 
 SettingWindow::~SettingWindow() {
-    if (m_hwnd != nullptr) {
-        SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0);
-        DestroyWindow(m_hwnd);
-    }
+    DestroyModeless(m_hwnd);
 }
 
 bool SettingWindow::Create(HWND owner) {
-    m_hwnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SETTING), owner,
-                                &SettingWindow::DialogProc, reinterpret_cast<LPARAM>(this));
+    m_hwnd = CreateModeless(IDD_SETTING, owner, &SettingWindow::DialogProc, this);
     if (m_hwnd == nullptr) {
         return false;
     }
@@ -50,13 +47,13 @@ bool SettingWindow::Create(HWND owner) {
 }
 
 INT_PTR CALLBACK SettingWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, lParam);
-        return TRUE;
-    }
-    auto* self = reinterpret_cast<SettingWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* self = DialogOwner<SettingWindow>(hwnd, message, lParam);
     if (self == nullptr) {
-        return FALSE;
+        return message == WM_INITDIALOG;
+    }
+    // Enter in an edit, Esc and the close box only hide it; nothing is sent.
+    if (HidesOnClose(hwnd, message, wParam)) {
+        return TRUE;
     }
     switch (message) {
         case WM_COMMAND:
@@ -66,17 +63,9 @@ INT_PTR CALLBACK SettingWindow::DialogProc(HWND hwnd, UINT message, WPARAM wPara
                         self->OnModify();
                     }
                     return TRUE;
-                case IDOK:      // Enter in an edit
-                case IDCANCEL:  // Esc, the close box
-                    // Ending the window only hides it; nothing is sent.
-                    ShowWindow(hwnd, SW_HIDE);
-                    return TRUE;
                 default:
                     return FALSE;
             }
-        case WM_CLOSE:
-            ShowWindow(hwnd, SW_HIDE);
-            return TRUE;
         case WM_NCDESTROY:
             self->m_hwnd = nullptr;
             return FALSE;
