@@ -454,3 +454,55 @@ TEST_F(WindowModelSearchTest, KeepWatchingSearchesFirstThenOneRequestPerCycle) {
 }
 
 }  // namespace
+
+namespace {
+
+// One Modify through ChangeRuns, the camera answering from its new address
+// with what it was sent: under the ID of a search the window sent (not a
+// probe of the runs), the answer counts only when the search was noted.
+std::string ConfirmedThroughASearch(bool noteTheSearch) {
+    using namespace std::chrono_literals;
+    qdipc::DeviceList list;
+    const qdipc::test::CameraReply before = qdipc::test::Camera(5);
+    const qdipc::DeviceInfoReply listed = before.Reply();
+    list.AddReply(&listed);
+    qdipc::ConfirmationOptions confirmation;
+    confirmation.timeout = 1000ms;
+    confirmation.firstProbe = 400ms;
+    confirmation.probeInterval = 200ms;
+    qdipc::ChangeRuns runs(
+        list, {confirmation, {}, [] { return qdipc::AssignSurroundings{}; }},
+        [](const qdipc::NetSettingsRecord&, std::uint32_t, std::string&) { return true; },
+        [] { return std::optional<std::uint32_t>(7); });
+    std::array<std::uint8_t, qdipc::record::kDevIdBlockSize> block{};
+    std::copy(before.devId.begin(), before.devId.end(), block.begin());
+    const qdipc::NetSettingsRecord stamped = qdipc::StampSettingsRecord(
+        qdipc::BuildModifyRecord(block, qdipc::AddressingMode::Static, "10.0.9.77", "255.255.255.0",
+                                 "10.0.9.1", "00:1a:2b:3c:4d:5e"),
+        0x01020304);
+    const auto t0 = qdipc::ChangeRuns::Clock::now();
+    EXPECT_EQ(runs.Start(stamped, runs.OrderOf(stamped, 0), false, t0).outcome, "Setting OK!");
+    EXPECT_EQ(runs.Waiting(), 1);
+    EXPECT_EQ(runs.ProgressPermille(), 0);  // none of one change has ended
+    if (noteTheSearch) {
+        runs.SearchSent(42, t0 + 50ms);
+    }
+    qdipc::test::CameraReply after = before;
+    after.ip = "10.0.9.77";
+    after.gateway = "10.0.9.1";
+    after.searchId = 42;
+    runs.OnReplies({qdipc::AcceptedReply{after.Reply(), 42, 0, 0x0A00094D}}, t0 + 60ms);
+    for (auto at = t0 + 100ms; at <= t0 + 1500ms && runs.Waiting() > 0; at += 50ms) {
+        runs.Tick(at);
+    }
+    return runs.BarText() + " / " + std::to_string(runs.ProgressPermille());
+}
+
+TEST(ChangeRunsTest, ASearchsRequestCountsLikeAProbe) {
+    EXPECT_EQ(ConfirmedThroughASearch(true), "Confirmed: 0011aabb-00000005 at 10.0.9.77 / 1000");
+    const std::string unnoted = ConfirmedThroughASearch(false);
+    EXPECT_EQ(unnoted.rfind("Not confirmed: 0011aabb-00000005 ", 0), 0u) << unnoted;
+    EXPECT_EQ(unnoted.substr(unnoted.size() - 4), " / 0");
+}
+
+}  // namespace
