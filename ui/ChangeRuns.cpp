@@ -104,6 +104,15 @@ ChangeCheck ChangeRuns::CheckChange(const AssignOrder& order) const {
     return result;
 }
 
+ProvisioningOptions ChangeRuns::RunOptions(bool rollback) {
+    ProvisioningOptions options;
+    options.confirmation = m_config.confirmation;
+    options.probes = &m_probes;
+    options.rollback = rollback;
+    options.rollbackDirectory = m_config.rollbackDirectory;
+    return options;
+}
+
 ChangeRuns::Started ChangeRuns::Start(const NetSettingsRecord& stamped, const AssignOrder& order,
                                       bool rollback, Clock::time_point now) {
     // An earlier Modify of this camera still waiting is replaced: the camera
@@ -117,11 +126,7 @@ ChangeRuns::Started ChangeRuns::Start(const NetSettingsRecord& stamped, const As
     auto run = std::make_unique<Run>();
     Run* self = run.get();
     run->deviceId = order.camera.deviceId;
-    ProvisioningOptions options;
-    options.confirmation = m_config.confirmation;
-    options.probes = &m_probes;
-    options.rollback = rollback;
-    options.rollbackDirectory = m_config.rollbackDirectory;
+    const ProvisioningOptions options = RunOptions(rollback);
     ProvisioningHooks hooks;
     // The record goes out as the settings window made and the window stamped it.
     hooks.sendRecord = [this, self, stamped](const NetSettingsRecord&, std::uint32_t arrival,
@@ -158,11 +163,7 @@ void ChangeRuns::StartBatch(std::vector<AssignOrder> orders, bool rollback, Cloc
     auto run = std::make_unique<Run>();
     Run* self = run.get();
     run->sinks = std::move(sinks);
-    ProvisioningOptions options;
-    options.confirmation = m_config.confirmation;
-    options.probes = &m_probes;
-    options.rollback = rollback;
-    options.rollbackDirectory = m_config.rollbackDirectory;
+    const ProvisioningOptions options = RunOptions(rollback);
     ProvisioningHooks hooks;
     // Each record is stamped and sent like a Modify's.
     hooks.sendRecord = [this](const NetSettingsRecord& record, std::uint32_t arrival,

@@ -136,6 +136,9 @@ public:
 private:
     struct Run;
     void OnResult(Run& run, std::size_t index);
+    // How every run of this window goes: its confirmation, the one probe
+    // schedule, the rollback plan's folder.
+    ProvisioningOptions RunOptions(bool rollback);
     // The probe of a batch answered: its session starts.
     void StartProbed(Run& run, Clock::time_point now);
 

@@ -22,18 +22,6 @@ OnvifDetails AskDevice(const OnvifTarget& target, const std::optional<OnvifLogin
     return client.QueryDetails();
 }
 
-// An edit control breaks lines at CR LF only.
-std::wstring EditText(const std::string& text) {
-    std::wstring wide;
-    for (const wchar_t c : Wide(text)) {
-        if (c == L'\n') {
-            wide += L'\r';
-        }
-        wide += c;
-    }
-    return wide;
-}
-
 struct LoginPrompt {
     std::string address;
     std::string user;
@@ -136,7 +124,7 @@ std::string DetailsWindow::Text() const {
 }
 
 void DetailsWindow::Show(const std::string& text) {
-    SetDlgItemTextW(m_hwnd, IDC_DETAILS_TEXT, EditText(text).c_str());
+    SetDlgItemTextW(m_hwnd, IDC_DETAILS_TEXT, WideLines(text).c_str());
 }
 
 void DetailsWindow::Ask(const std::optional<OnvifLogin>& login) {

@@ -54,18 +54,6 @@ constexpr std::size_t kCurrentIpMaxLength = 19;
 constexpr std::size_t kRepliesPerChunk = 4096;
 constexpr auto kSliceBudget = std::chrono::milliseconds(10);
 
-// Text for an edit control or a tooltip: lines end with CR LF.
-std::wstring WithCrLf(const std::string& text) {
-    std::wstring wide;
-    for (const wchar_t c : Wide(text)) {
-        if (c == L'\n') {
-            wide += L'\r';
-        }
-        wide += c;
-    }
-    return wide;
-}
-
 // Stream Info: Close and Esc hide it; the main window reads it again.
 INT_PTR CALLBACK StreamInfoProc(HWND info, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
@@ -410,7 +398,7 @@ void SearchWindow::SetPaneToolTip(const std::string& text) {
         return;
     }
     // Plain text: a camera's address may be in it; no '&' prefixes.
-    std::wstring wide = WithCrLf(text);
+    std::wstring wide = WideLines(text);
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
     tool.hwnd = m_hwnd;
@@ -1166,7 +1154,7 @@ void SearchWindow::RefreshStreamInfo() {
     std::string text = m_options.player->StreamInfoText();
     if (text != m_infoText) {
         m_infoText = std::move(text);
-        SetDlgItemTextW(m_infoWindow, IDC_INFO_TEXT, WithCrLf(m_infoText).c_str());
+        SetDlgItemTextW(m_infoWindow, IDC_INFO_TEXT, WideLines(m_infoText).c_str());
     }
 }
 

@@ -29,4 +29,15 @@ std::string Utf8(std::wstring_view wide) {
     return utf8;
 }
 
+std::wstring WideLines(std::string_view utf8) {
+    std::wstring lines;
+    for (const wchar_t c : Wide(utf8)) {
+        if (c == L'\n') {
+            lines += L'\r';
+        }
+        lines += c;
+    }
+    return lines;
+}
+
 }  // namespace qdipc::win

@@ -11,5 +11,8 @@ namespace qdipc::win {
 std::wstring Wide(std::string_view utf8);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf8(std::wstring_view wide);
+// UTF-8 lines as an edit control or a tooltip breaks them: each "\n" as
+// CR LF.
+std::wstring WideLines(std::string_view utf8);
 
 }  // namespace qdipc::win
