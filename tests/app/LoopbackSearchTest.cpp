@@ -32,17 +32,17 @@
 #include "discovery/DeviceCodecs.h"
 #include "platform/Console.h"
 #include "platform/UdpSocket.h"
-#include "ui/qt/CAssignDlg.h"
 #include "settings/PlanFile.h"
 #include "tools/camsim/CamSimThread.h"
+#include "ui/qt/CAssignDlg.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableWidget>
 
-using qdipc::test::FreeLoopbackPort;
 using qdipc::test::LoopbackCameraOptions;
 using qdipc::test::LoopbackWindowConfig;
+using qdipc::test::ReservedLoopbackPort;
 using qdipc::test::SearchOnceListening;
 
 class LoopbackSearchTest : public QObject {
@@ -59,7 +59,7 @@ private slots:
 };
 
 void LoopbackSearchTest::searchListsTheSimulatedCameras() {
-    const std::uint16_t receivePort = FreeLoopbackPort();
+    const std::uint16_t receivePort = ReservedLoopbackPort();
     QVERIFY(receivePort != 0);
 
     // Eight cameras answering in turn normally, twice under one device ID,
@@ -128,7 +128,7 @@ void LoopbackSearchTest::searchListsTheSimulatedCameras() {
 }
 
 void LoopbackSearchTest::commandLineListsWithoutAWindow() {
-    const std::uint16_t receivePort = FreeLoopbackPort();
+    const std::uint16_t receivePort = ReservedLoopbackPort();
     QVERIFY(receivePort != 0);
     camsim::CamSimThread cameras(
         6, 700,
@@ -177,7 +177,7 @@ void LoopbackSearchTest::commandLineListsWithoutAWindow() {
 
 void LoopbackSearchTest::commandLineOutputThatCannotBeWrittenExitsOne() {
     // --modify finds its camera first: one simulated camera answers.
-    const std::uint16_t receivePort = FreeLoopbackPort();
+    const std::uint16_t receivePort = ReservedLoopbackPort();
     QVERIFY(receivePort != 0);
     camsim::CamSimThread cameras(1, 900, LoopbackCameraOptions(receivePort, 40));
     std::string error;
@@ -294,7 +294,7 @@ void LoopbackSearchTest::takenPortIsShownEachSearchAndSearchWorksOnceFreed() {
 }
 
 void LoopbackSearchTest::settingsChangesAreConfirmedAndTheRowUpdatedInPlace() {
-    const std::uint16_t receivePort = FreeLoopbackPort();
+    const std::uint16_t receivePort = ReservedLoopbackPort();
     QVERIFY(receivePort != 0);
     // Cameras that are silent for 300 ms after taking a record.
     camsim::ServerOptions options = LoopbackCameraOptions(receivePort, 100);
@@ -374,7 +374,7 @@ void LoopbackSearchTest::settingsChangesAreConfirmedAndTheRowUpdatedInPlace() {
 }
 
 void LoopbackSearchTest::assignedCamerasReachTheListAfterTheDialogCloses() {
-    const std::uint16_t receivePort = FreeLoopbackPort();
+    const std::uint16_t receivePort = ReservedLoopbackPort();
     QVERIFY(receivePort != 0);
     camsim::ServerOptions options = LoopbackCameraOptions(receivePort, 80);
     options.ownAddressDevice = "lo";  // a change is confirmed from the new address only
@@ -439,7 +439,7 @@ QTEST_MAIN(LoopbackSearchTest)
 // rows; the list saves as CSV (with its metadata beside it) and as JSON; a
 // new Search ends watching and clears an earlier confirmation's text.
 void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
-    const std::uint16_t receivePort = FreeLoopbackPort();
+    const std::uint16_t receivePort = ReservedLoopbackPort();
     QVERIFY(receivePort != 0);
     auto cameras =
         std::make_unique<camsim::CamSimThread>(3, 900, LoopbackCameraOptions(receivePort, 60));
@@ -449,7 +449,7 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
     QTemporaryDir files;
     qdipc::SearchDlgConfig config = setup.Make(cameras->Port(), receivePort);
     config.watch.interval = std::chrono::milliseconds(250);
-    const std::uint16_t announcements = FreeLoopbackPort();
+    const std::uint16_t announcements = ReservedLoopbackPort();
     QVERIFY(announcements != 0);
     config.onvifAnnouncements = {"127.0.0.1", announcements};
     config.settingsDestination = {"127.0.0.1", cameras->Port()};
@@ -599,7 +599,7 @@ void LoopbackSearchTest::watchingKeepsTheRowsCountsThemAndSavesThem() {
 // (the cameras are seen while the watch still runs), "gone" for cameras that
 // fall silent for three cycles, exit 0 once stopped.
 void LoopbackSearchTest::commandLineWatchPrintsEachEventUntilStopped() {
-    const std::uint16_t receivePort = FreeLoopbackPort();
+    const std::uint16_t receivePort = ReservedLoopbackPort();
     QVERIFY(receivePort != 0);
     auto cameras =
         std::make_unique<camsim::CamSimThread>(2, 700, LoopbackCameraOptions(receivePort, 100));

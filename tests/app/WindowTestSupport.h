@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/UdpSocket.h"
+#include "tests/discovery/LoopbackHelpers.h"
 #include "ui/qt/CSearchDlg.h"
 #include "ui/qt/MessagePresenter.h"
 #include "ui/qt/SearchDlgConfig.h"
-#include "platform/UdpSocket.h"
-#include "tests/discovery/LoopbackHelpers.h"
 
 namespace qdipc::test {
 
@@ -83,16 +83,6 @@ struct LoopbackWindowConfig {
         return config;
     }
 };
-
-// A free UDP port on 127.0.0.1 for the worker, so the simulator can be told
-// where to answer before the worker exists.
-inline std::uint16_t FreeLoopbackPort() {
-    UdpSocket probe;
-    if (!probe.Open() || !probe.Bind({"127.0.0.1", 0})) {
-        return 0;
-    }
-    return probe.LocalPort();
-}
 
 // Presses Search once: the press binds the worker's port (receivePort) before
 // the request leaves, so every camera that answers is listed by this one

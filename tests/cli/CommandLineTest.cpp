@@ -495,10 +495,8 @@ TEST(BatchRunTest, PlansAreCheckedAndOnlyEvidenceConfirms) {
     std::filesystem::remove_all(state);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        UdpSocket probe;
-        ASSERT_TRUE(probe.Open() && probe.Bind({"127.0.0.1", 0}));
-        const std::uint16_t receivePort = probe.LocalPort();
-        probe.Close();
+        const std::uint16_t receivePort = test::ReservedLoopbackPort();
+        ASSERT_NE(receivePort, 0);
         camsim::ServerOptions options;
         options.listen = {"127.0.0.1", 0};
         options.replyTo = {"127.0.0.1", receivePort};

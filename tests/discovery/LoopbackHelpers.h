@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <future>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,6 +57,25 @@ inline InterfaceLister LoopbackNetworks(std::vector<std::string> addresses = {"1
 inline bool ForeignSourceRefused() {
     UdpSocket probe;
     return probe.Open() && !probe.Bind({"192.0.2.1", 0});
+}
+
+// A port on 127.0.0.1 that a test names before the socket that uses it is
+// bound (the worker binds at the first Search). It is free now and lies below
+// the system's ephemeral range (32768 and up on Linux, 49152 and up on
+// Windows), so no socket bound to port 0, in this test or another running
+// beside it, is handed it in between. 0 when none of 50 tries was free.
+inline std::uint16_t ReservedLoopbackPort() {
+    std::random_device seed;
+    std::mt19937 pick(seed());
+    std::uniform_int_distribution<int> ports(20000, 32000);
+    for (int i = 0; i < 50; ++i) {
+        const auto port = static_cast<std::uint16_t>(ports(pick));
+        UdpSocket probe;
+        if (probe.Open() && probe.Bind({"127.0.0.1", port})) {
+            return port;
+        }
+    }
+    return 0;
 }
 
 // One socket for many datagrams.

@@ -8,12 +8,12 @@
 #include <chrono>
 #include <string>
 
-#include "ui/qt/CSettingDlg.h"
 #include "tests/app/WindowTestSupport.h"
 #include "tools/camsim/CamSimThread.h"
+#include "ui/qt/CSettingDlg.h"
 
-using qdipc::test::FreeLoopbackPort;
 using qdipc::test::LoopbackWindowConfig;
+using qdipc::test::ReservedLoopbackPort;
 using qdipc::test::SearchOnceListening;
 
 namespace {
@@ -36,7 +36,7 @@ private slots:
 };
 
 void SettingsLoopbackTest::modifiedCameraShowsItsNewAddressAfterTheNextSearch() {
-    const std::uint16_t receivePort = FreeLoopbackPort();
+    const std::uint16_t receivePort = ReservedLoopbackPort();
     QVERIFY(receivePort != 0);
 
     camsim::ServerOptions options;

@@ -77,14 +77,6 @@ void PumpFor(std::chrono::milliseconds time) {
     PumpUntil([] { return false; }, time);
 }
 
-// A port no one holds now on 127.0.0.1.
-std::uint16_t FreePort() {
-    qdipc::UdpSocket probe;
-    probe.Open();
-    probe.Bind({"127.0.0.1", 0});
-    return probe.LocalPort();
-}
-
 // Cameras on loopback: answers every discovery request with its replies
 // (under the request's search ID) and keeps every datagram it got. Bounded:
 // at most 200 datagrams, and it ends with the test.
@@ -280,7 +272,7 @@ struct Box {
 class WinWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        receivePort_ = FreePort();
+        receivePort_ = qdipc::test::ReservedLoopbackPort();
         ASSERT_NE(receivePort_, 0);
     }
 
@@ -362,7 +354,9 @@ protected:
 
     void SearchFor(int rows) {
         Click(main_, IDC_SEARCH);
-        ASSERT_TRUE(PumpUntil([&] { return Rows() == rows; })) << "rows: " << Rows();
+        ASSERT_TRUE(PumpUntil([&] { return Rows() == rows; }))
+            << "rows: " << Rows() << ", boxes: " << boxes_.size()
+            << (boxes_.empty() ? "" : " " + qdipc::win::Utf8(boxes_.back().text));
     }
 
     qdipc::test::TempDir dir_;
