@@ -117,7 +117,7 @@ int RunDiagnose(const DiagnoseOptions& options, const NetworkConfig& config, std
     onvifFacts.devices = static_cast<int>(probe.Devices().Size());
     std::vector<std::string> names;
     for (const OnvifInterfaceCount& count : probe.Counts()) {
-        names.push_back(count.interface.name);
+        names.push_back(count.network.name);
         if (onvifFacts.replyPort == 0) {
             onvifFacts.replyPort = count.localPort;
         }

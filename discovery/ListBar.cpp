@@ -1,11 +1,24 @@
 #include "discovery/ListBar.h"
 
+#include "discovery/DeviceList.h"
+
 namespace qdipc {
 namespace {
 
 constexpr std::string_view kDot = " \u00B7 ";
 
 }  // namespace
+
+ListCounts CountsOfList(const DeviceList& list, int selected) {
+    ListCounts counts;
+    counts.cameras = list.RowCount();
+    for (int row = 0; row < list.RowCount(); ++row) {
+        counts.flagged += list.Flags(row) != 0 ? 1 : 0;
+    }
+    counts.selected = selected;
+    counts.gone = list.GoneCount();
+    return counts;
+}
 
 std::string CountsText(const ListCounts& counts, bool withGone) {
     std::string text = std::to_string(counts.cameras) +

@@ -38,6 +38,10 @@ private:
     int m_intervalMs = 0;
 };
 
+class DeviceList;
+// The counts of a list with this many rows selected.
+ListCounts CountsOfList(const DeviceList& list, int selected);
+
 // "29 cameras · 2 flagged · 1 selected", with " · 1 gone" when withGone.
 std::string CountsText(const ListCounts& counts, bool withGone);
 

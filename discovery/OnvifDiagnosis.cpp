@@ -41,10 +41,10 @@ std::vector<DiagnosisLine> DiagnoseOnvif(const OnvifFacts& facts) {
         lines.push_back(Line(CheckResult::NotChecked, "no interface to probe from"));
     }
     for (const OnvifInterfaceCount& count : facts.interfaces) {
-        const std::string where = count.interface.name + " (" + count.interface.address + ")";
+        const std::string where = count.network.name + " (" + count.network.address + ")";
         if (count.probesSent == 0) {
             lines.push_back(Line(CheckResult::Problem, "no ONVIF probe could be sent from " + where,
-                                 "check that " + count.interface.name +
+                                 "check that " + count.network.name +
                                      " is up and may send multicast to 239.255.255.250"));
             continue;
         }

@@ -82,7 +82,7 @@ bool OnvifProbe::Run(const std::atomic<bool>* stop) {
     m_counts.clear();
     for (const Ipv4Interface& interface : interfaces) {
         OnvifInterfaceCount count;
-        count.interface = interface;
+        count.network = interface;
         auto socket = std::make_unique<UdpSocket>();
         if (socket->Open() && socket->Bind({interface.address, 0})) {
             socket->SetMulticastInterface(interface.address);
@@ -106,8 +106,16 @@ bool OnvifProbe::Run(const std::atomic<bool>* stop) {
 
     const Clock::time_point start = Clock::now();
     const auto stopped = [stop] { return stop != nullptr && stop->load(); };
+    // Waits in short steps, so that a stop (a new search in a window, which
+    // waits for this thread) is seen within 20 ms.
+    const auto waitUntil = [&stopped](Clock::time_point when) {
+        while (!stopped() && Clock::now() < when) {
+            std::this_thread::sleep_for(
+                std::min<Clock::duration>(std::chrono::milliseconds(20), when - Clock::now()));
+        }
+    };
     for (const std::chrono::milliseconds offset : schedule) {
-        std::this_thread::sleep_until(start + offset);
+        waitUntil(start + offset);
         if (stopped()) {
             break;
         }
@@ -123,11 +131,7 @@ bool OnvifProbe::Run(const std::atomic<bool>* stop) {
             }
         }
     }
-    const Clock::time_point end = start + m_options.listen;
-    while (!stopped() && Clock::now() < end) {
-        std::this_thread::sleep_for(
-            std::min<Clock::duration>(std::chrono::milliseconds(20), end - Clock::now()));
-    }
+    waitUntil(start + m_options.listen);
     for (std::size_t i = 0; i < sockets.size(); ++i) {
         sockets[i]->Interrupt();
     }
@@ -149,7 +153,7 @@ bool OnvifProbe::Run(const std::atomic<bool>* stop) {
             }
             ++m_counts[i].accepted;
             for (const WsdEndpoint& endpoint : message.endpoints) {
-                m_devices.Merge(endpoint, answer.source, m_counts[i].interface.index);
+                m_devices.Merge(endpoint, answer.source, m_counts[i].network.index);
             }
         }
     }

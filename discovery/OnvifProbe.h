@@ -41,7 +41,7 @@ struct OnvifProbeOptions {
 
 // What happened on one interface.
 struct OnvifInterfaceCount {
-    Ipv4Interface interface;
+    Ipv4Interface network;
     bool opened = false;          // its socket was made and bound
     std::uint16_t localPort = 0;  // the port it was bound to (the answers' destination)
     int probesSent = 0;           // datagrams sent (two probes, four times each)

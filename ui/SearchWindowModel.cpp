@@ -6,6 +6,7 @@
 #include "discovery/CellText.h"
 #include "discovery/DeviceCodecs.h"
 #include "discovery/TimeSeededDraw.h"
+#include "platform/InterfaceLinks.h"
 #include "platform/NeighbourTable.h"
 #include "platform/StateDirectory.h"
 #include "settings/AssignModel.h"
@@ -19,10 +20,12 @@ constexpr const char* kNoCameraText = "No camera answered — click here to diag
 SearchWindowModel::SearchWindowModel(SearchWindowConfig config, std::function<void()> wake)
     : m_config(std::move(config)),
       m_log(m_config.errorLogDirectory),
-      m_queue(std::move(wake), m_config.maxPendingReplies),
+      m_queue(wake, m_config.maxPendingReplies),
       m_command(m_searchId, m_config.searchDestination, m_config.interfaces),
       m_watch(m_list, m_config.watch),
-      m_broadcaster(m_config.settingsDestination, SystemSeconds, m_config.interfaces) {
+      m_broadcaster(m_config.settingsDestination, SystemSeconds, m_config.interfaces),
+      m_wake(std::move(wake)),
+      m_onvifSearch(m_wake) {
     ChangeRunsConfig changes;
     changes.confirmation = m_config.confirmation;
     if (!changes.confirmation.neighbours) {
@@ -45,6 +48,8 @@ SearchWindowModel::SearchWindowModel(SearchWindowConfig config, std::function<vo
 }
 
 SearchWindowModel::~SearchWindowModel() {
+    m_onvifWatch.reset();
+    m_onvifSearch.Stop();
     if (m_worker) {
         m_worker->Stop();
     }
@@ -67,6 +72,10 @@ bool SearchWindowModel::StartWorker() {
 std::string SearchWindowModel::Search(Clock::time_point now) {
     m_schedule.Stop();
     m_watch.Stop();
+    m_onvifWatch.reset();
+    m_onvifSearch.Stop();
+    m_bar.SearchEnded();
+    m_bar.SetWatching(false, 0);
     m_searchEnd.reset();
     m_noCamera = false;
     m_portHolder.clear();
@@ -96,6 +105,7 @@ std::string SearchWindowModel::Search(Clock::time_point now) {
         return log_entry::kBindFailedText;
     }
     m_worker->ClearRejected();
+    m_dropsAtSearchStart = ReversePathDrops();
     m_list.SetHostInterfaces(m_config.interfaces ? m_config.interfaces()
                                                  : ListBroadcastInterfaces());
     const SearchOutcome outcome = m_command.Run([this] { m_list.Clear(); });
@@ -111,7 +121,46 @@ std::string SearchWindowModel::Search(Clock::time_point now) {
     }
     m_schedule.Start(now);
     m_searchEnd = now + m_config.searchEndDelay;
+    m_bar.SearchStarted();
+    OnvifProbeOptions onvif;
+    onvif.destination = m_config.onvifDestination;
+    onvif.interfaces = m_config.interfaces;
+    m_onvifSearch.Start(std::move(onvif));
     return {};
+}
+
+std::optional<std::uint64_t> SearchWindowModel::ReversePathDrops() const {
+    return m_config.reversePathDrops ? m_config.reversePathDrops() : ReversePathFilterDrops();
+}
+
+bool SearchWindowModel::TakeOnvif() {
+    bool changed = false;
+    if (std::optional<std::vector<OnvifDevice>> devices = m_onvifSearch.Take()) {
+        for (const OnvifDevice& device : *devices) {
+            changed = m_list.AddOnvifDevice(device) >= 0 || changed;
+        }
+        if (m_list.RowCount() > 0) {
+            m_noCamera = false;
+        }
+    }
+    if (m_onvifWatch && m_watch.Watching()) {
+        m_watchEvents.clear();
+        m_watch.ObserveOnvif(m_onvifWatch->Take(), m_watchEvents);
+        changed = changed || !m_watchEvents.empty();
+    }
+    return changed;
+}
+
+void SearchWindowModel::StartOnvifWatch() {
+    OnvifWatchOptions options;
+    options.announcements = m_config.onvifAnnouncements;
+    options.interfaces = m_config.interfaces;
+    options.probe.destination = m_config.onvifDestination;
+    options.wake = m_wake;
+    m_onvifWatch = std::make_unique<OnvifWatchSource>(std::move(options));
+    // Without the port only the probes of each cycle find ONVIF devices.
+    m_onvifWatch->Listen();
+    m_onvifWatch->Probe();
 }
 
 void SearchWindowModel::Tick(Clock::time_point now) {
@@ -120,17 +169,26 @@ void SearchWindowModel::Tick(Clock::time_point now) {
     }
     m_changes->Tick(now);
     if (m_watch.Watching() && now >= m_watch.NextDue()) {
-        // The replies that came in so far count for the cycle that ends now.
+        // What came in so far counts for the cycle that ends now.
         TakeReplies(m_queue.Pending());
+        TakeOnvif();
         m_watchEvents.clear();
         if (m_watch.Tick(now, m_watchEvents)) {
             m_command.Repeat();
+            if (m_onvifWatch) {
+                m_onvifWatch->Probe();  // unless the last round still listens
+            }
         }
     }
     if (m_searchEnd && now >= *m_searchEnd) {
         m_searchEnd.reset();
         TakeReplies(m_queue.Pending());
         m_noCamera = m_list.RowCount() == 0;
+        m_bar.SearchEnded();
+        const std::optional<std::uint64_t> drops = ReversePathDrops();
+        if (drops && m_dropsAtSearchStart && *drops >= *m_dropsAtSearchStart) {
+            m_lastSearch.reversePathDrops = *drops - *m_dropsAtSearchStart;
+        }
         // What the search saw is kept as it was when it ended.
         m_lastSearch = SearchFactsNow();
         m_lastSearchEnded = true;
@@ -203,12 +261,14 @@ std::string SearchWindowModel::BarText(int selectedRows) const {
     if (!m_workerStarted) {
         return {};
     }
-    return ListCountsText(m_list, selectedRows, m_watch.Watching());
+    return m_bar.Text(CountsOfList(m_list, selectedRows));
 }
 
 std::string SearchWindowModel::SetWatching(bool on, Clock::time_point now) {
     if (!on) {
         m_watch.Stop();
+        m_onvifWatch.reset();
+        m_bar.SetWatching(false, 0);
         return {};
     }
     if (m_watch.Watching()) {
@@ -226,6 +286,8 @@ std::string SearchWindowModel::SetWatching(bool on, Clock::time_point now) {
         m_command.Repeat();
     }
     m_watch.Start(now);
+    m_bar.SetWatching(true, static_cast<int>(m_watch.Options().interval.count()));
+    StartOnvifWatch();
     return {};
 }
 

@@ -1,16 +1,17 @@
 #pragma once
 // What the main window shows and decides, without a toolkit: the device list
-// (sorted here), the search with its repeats, the replies taken from the
-// receive worker, and the progress bar's text. A window only shows it: it
-// calls Search on its button, Tick when NextDue says, TakeReplies when the
-// queue's wake call asks, ClickColumn on a header click, and reads the cells
-// and the bar text back.
+// (sorted here), the search with its repeats and the ONVIF discovery beside
+// it, Keep Watching, the replies taken from the receive worker, and the
+// progress bar's text. A window only shows it: it calls Search on its button,
+// Tick when NextDue says, TakeOnvif and TakeReplies when the wake call asks,
+// ClickColumn on a header click, and reads the cells and the bar text back.
 //
 // The search is the one the Qt window and the command line run: the same
 // SearchCommand (request bytes), SearchSchedule (repeats at 0.3 s and 1 s)
 // and RecvSearchThread (port 8089, bound before the request leaves).
 //
-// Everything but the wake call runs on the window's thread.
+// Everything but the wake call runs on the window's thread; the wake call
+// comes from the receive worker's and the ONVIF threads.
 
 #include <atomic>
 #include <chrono>
@@ -22,8 +23,11 @@
 
 #include "discovery/DeviceList.h"
 #include "discovery/ErrorLog.h"
+#include "discovery/ListBar.h"
 #include "discovery/NetworkConfig.h"
 #include "discovery/NetworkDiagnosis.h"
+#include "discovery/OnvifSearchRound.h"
+#include "discovery/OnvifWatch.h"
 #include "discovery/RecvSearchThread.h"
 #include "discovery/ReplyQueue.h"
 #include "discovery/SearchCommand.h"
@@ -47,8 +51,11 @@ struct SearchWindowConfig : NetworkConfig {
     WatchOptions watch{};
     // How a settings change is confirmed; a zero timeout sends only.
     ConfirmationOptions confirmation{};
-    // What the diagnosis reads of the host; empty: GatherHostFacts.
+    // What the diagnosis reads of the host, and the reverse-path filter's
+    // drop counter; empty: the host's own (GatherHostFacts,
+    // ReversePathFilterDrops).
     std::function<HostFacts()> hostFacts{};
+    std::function<std::optional<std::uint64_t>()> reversePathDrops{};
     // What a change's address must not collide with; empty: the host's own
     // (HostSurroundings).
     std::function<AssignSurroundings()> surroundings{};
@@ -70,16 +77,17 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // wake is called on the receive worker's thread when replies start to
-    // wait: the window then asks its own thread to call TakeReplies.
+    // wait, and on an ONVIF thread when devices do: the window then asks its
+    // own thread to call TakeOnvif and TakeReplies.
     SearchWindowModel(SearchWindowConfig config, std::function<void()> wake);
     ~SearchWindowModel();  // stops and joins the worker
     SearchWindowModel(const SearchWindowModel&) = delete;
     SearchWindowModel& operator=(const SearchWindowModel&) = delete;
 
-    // The Search button: binds port 8089, clears the list, sends the request
-    // and schedules its repeats. Answers the text of the warning box the
-    // window shows ("Bind socket 8089 failed", "creat socket error", ...),
-    // empty when the request went out.
+    // The Search button: binds port 8089, clears the list, sends the request,
+    // schedules its repeats and starts an ONVIF discovery beside it. Answers the text of the
+    // warning box the window shows ("Bind socket 8089 failed", "creat socket error", ...), empty
+    // when the request went out.
     std::string Search(Clock::time_point now);
     // Sends the repeats that are due and notes the end of the search.
     void Tick(Clock::time_point now);
@@ -90,12 +98,17 @@ public:
     // rows added. Replies of a replaced search are dropped.
     int TakeReplies(std::size_t maxCount);
     std::size_t PendingReplies() const { return m_queue.Pending(); }
+    // Moves what the ONVIF side found into the list: the devices of the
+    // search's discovery once it is done, and while watching their Hello,
+    // Bye and each cycle's probe answers. Whether the list changed.
+    bool TakeOnvif();
     // Where the worker hands its replies over (measurements feed it too).
     ReplyQueue& Queue() { return m_queue; }
 
     // "Keep Watching": on, the list is kept up to date by one request per
-    // interval (a window that has not searched yet searches first, and
-    // answers that search's box text); off, or a new Search, ends it.
+    // interval, ONVIF devices by their announcements and a probe per cycle
+    // (a window that has not searched yet searches first, and answers that
+    // search's box text); off, or a new Search, ends it.
     std::string SetWatching(bool on, Clock::time_point now);
     bool Watching() const { return m_watch.Watching(); }
 
@@ -108,8 +121,9 @@ public:
     // A cell as every window shows it: decoded, controls escaped (UTF-8).
     std::string DisplayCell(int row, int column) const;
 
-    // The progress bar's text: empty before the first search, the counts
-    // after it, "No camera answered — …" when a search ended with no row or
+    // The progress bar's text: empty before the first search, "Searching…"
+    // while one runs, the counts after it (with the interval while
+    // watching), "No camera answered — …" when a search ended with no row or
     // could not go out, and who holds the port when it could not be bound.
     std::string BarText(int selectedRows) const;
     bool NoCameraShown() const { return m_noCamera; }
@@ -177,6 +191,14 @@ private:
     std::unique_ptr<ChangeRuns> m_changes;
     // A change's text is on the bar until the next search.
     bool m_changeOnBar = false;
+    ListBar m_bar;
+    std::optional<std::uint64_t> m_dropsAtSearchStart;
+    std::function<void()> m_wake;
+    // Declared after the list: they end (and join their threads) first.
+    OnvifSearchRound m_onvifSearch;
+    std::unique_ptr<OnvifWatchSource> m_onvifWatch;
+    void StartOnvifWatch();
+    std::optional<std::uint64_t> ReversePathDrops() const;
     std::unique_ptr<RecvSearchThread> m_worker;
     bool m_workerStarted = false;
     // Binds the port and starts the worker once; false when it cannot bind.

@@ -255,11 +255,11 @@ TEST(OnvifDiagnosisTest, AFirewallAdmittingOnly8089DropsTheAnswers) {
     OnvifFacts facts;
     facts.probed = true;
     OnvifInterfaceCount lan;
-    lan.interface = {"lan0", 2, "10.0.0.5", "255.255.255.0", "10.0.0.255"};
+    lan.network = {"lan0", 2, "10.0.0.5", "255.255.255.0", "10.0.0.255"};
     lan.probesSent = 8;
     lan.datagrams = 0;
     OnvifInterfaceCount down;
-    down.interface = {"wlan0", 3, "192.168.9.5", "255.255.255.0", "192.168.9.255"};
+    down.network = {"wlan0", 3, "192.168.9.5", "255.255.255.0", "192.168.9.255"};
     facts.interfaces = {lan, down};
     facts.replyPort = 40123;
     facts.firewalls.netfilter = NftRulesetReading(only8089, facts.replyPort);

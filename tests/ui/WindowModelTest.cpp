@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "discovery/CellText.h"
+#include "discovery/WsDiscovery.h"
 #include "settings/PlanFile.h"
 #include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
@@ -53,20 +54,24 @@ TEST(ListSortStateTest, ClicksToggleOrStartAscending) {
     }
 }
 
-TEST(ListCountsTextTest, CountsRowsFlagsSelectionAndGone) {
+TEST(CountsOfListTest, CountsRowsFlagsSelectionAndGone) {
     qdipc::DeviceList list;
-    EXPECT_EQ(qdipc::ListCountsText(list, 0, false), "0 cameras · 0 flagged · 0 selected");
+    EXPECT_EQ(qdipc::CountsText(qdipc::CountsOfList(list, 0), false),
+              "0 cameras · 0 flagged · 0 selected");
     qdipc::test::CameraReply a = qdipc::test::Camera(1);
     a.ip = "10.0.0.5";
     const qdipc::DeviceInfoReply replyA = a.Reply();
     list.AddReply(&replyA);
-    EXPECT_EQ(qdipc::ListCountsText(list, 1, false), "1 camera · 0 flagged · 1 selected");
+    EXPECT_EQ(qdipc::CountsText(qdipc::CountsOfList(list, 1), false),
+              "1 camera · 0 flagged · 1 selected");
     qdipc::test::CameraReply b = qdipc::test::Camera(2);
     b.ip = "10.0.0.5";  // the same IP: both rows flagged
     const qdipc::DeviceInfoReply replyB = b.Reply();
     list.AddReply(&replyB);
-    EXPECT_EQ(qdipc::ListCountsText(list, 0, false), "2 cameras · 2 flagged · 0 selected");
-    EXPECT_EQ(qdipc::ListCountsText(list, 0, true), "2 cameras · 2 flagged · 0 selected · 0 gone");
+    EXPECT_EQ(qdipc::CountsText(qdipc::CountsOfList(list, 0), false),
+              "2 cameras · 2 flagged · 0 selected");
+    EXPECT_EQ(qdipc::CountsText(qdipc::CountsOfList(list, 0), true),
+              "2 cameras · 2 flagged · 0 selected · 0 gone");
 }
 
 // A camera on loopback that answers the requests it is asked to.
@@ -81,6 +86,9 @@ protected:
         config.interfaces = qdipc::test::LoopbackNetworks();
         config.errorLogDirectory = dir_.Path();
         config.searchEndDelay = 2000ms;
+        // ONVIF probes to a port nobody listens on; announcements on loopback.
+        config.onvifDestination = {"127.0.0.1", 9};
+        config.onvifAnnouncements = {"127.0.0.1", 0};
         return config;
     }
     qdipc::test::TempDir dir_;
@@ -138,7 +146,7 @@ TEST_F(WindowModelSearchTest, SearchWithoutAnswerSaysSoAtItsEnd) {
     ASSERT_EQ(model.Search(t0), "");
     model.Tick(t0 + 1999ms);
     EXPECT_FALSE(model.NoCameraShown());
-    EXPECT_EQ(model.BarText(0), "0 cameras · 0 flagged · 0 selected");
+    EXPECT_EQ(model.BarText(0), "Searching…");
     model.Tick(t0 + 2000ms);
     EXPECT_TRUE(model.NoCameraShown());
     EXPECT_EQ(model.BarText(0), "No camera answered — click here to diagnose the network");
@@ -441,16 +449,87 @@ TEST_F(WindowModelSearchTest, KeepWatchingSearchesFirstThenOneRequestPerCycle) {
     EXPECT_TRUE(model.Watching());
     const std::vector<std::uint8_t> first = camera_.Next(5s);
     ASSERT_EQ(first.size(), qdipc::kDiscoveryRequestSize);
-    EXPECT_EQ(model.BarText(0), "0 cameras · 0 flagged · 0 selected · 0 gone");
+    EXPECT_EQ(model.BarText(0), "Searching…");
     model.Tick(t0 + 300ms);
     EXPECT_EQ(camera_.Next(5s), first);
     model.Tick(t0 + 1000ms);
     EXPECT_EQ(camera_.Next(5s), first);
+    qdipc::test::CameraReply camera = qdipc::test::Camera(1);
+    camera.searchId = model.SearchId();
+    qdipc::test::SendDatagram(camera.Bytes(), model.Worker()->BoundPort());
+    ASSERT_TRUE(qdipc::test::WaitUntil([&] { return model.PendingReplies() == 1; }, 10s));
+    model.Tick(t0 +
+               2000ms);  // the search's end takes the reply (not on loopback's network: flagged)
+    EXPECT_EQ(model.BarText(0),
+              "Watching · every 5 s · 1 camera · 1 flagged · 0 selected · 0 gone");
     model.Tick(t0 + 5000ms);  // the cycle's own request
     EXPECT_EQ(camera_.Next(5s), first);
     // A new search ends watching.
     ASSERT_EQ(model.Search(t0 + 6000ms), "");
     EXPECT_FALSE(model.Watching());
+}
+
+// An ONVIF device that answers each probe of the search's discovery: its row
+// joins the list once the discovery is done and the window takes it; a new
+// search drops a discovery still running.
+TEST_F(WindowModelSearchTest, OnvifDevicesOfTheSearchJoinTheList) {
+    qdipc::UdpSocket device;
+    ASSERT_TRUE(device.Open() && device.Bind({"127.0.0.1", 0}));
+    std::atomic<int> probes{0};
+    std::thread answering([&] {
+        for (int i = 0; i < 64; ++i) {  // ends when interrupted
+            std::vector<std::uint8_t> buffer(8192);
+            qdipc::DatagramSlot slot{buffer.data(), buffer.size(), 0};
+            if (device.ReceiveBatch(std::span<qdipc::DatagramSlot>(&slot, 1)) != 1) {
+                return;
+            }
+            const auto probe = qdipc::ReadWsdMessage(
+                std::string_view(reinterpret_cast<const char*>(buffer.data()), slot.length));
+            if (!probe) {
+                continue;
+            }
+            ++probes;
+            const std::string match =
+                "<e:Envelope xmlns:e='http://www.w3.org/2003/05/soap-envelope' "
+                "xmlns:w='http://schemas.xmlsoap.org/ws/2004/08/addressing' "
+                "xmlns:d='http://schemas.xmlsoap.org/ws/2005/04/"
+                "discovery'><e:Header><w:RelatesTo>" +
+                probe->messageId +
+                "</w:RelatesTo></e:Header><e:Body><d:ProbeMatches><d:ProbeMatch>"
+                "<w:EndpointReference><w:Address>urn:uuid:onvif-1</w:Address>"
+                "</w:EndpointReference><d:XAddrs>http://10.0.0.99/onvif/device_service</d:XAddrs>"
+                "</d:ProbeMatch></d:ProbeMatches></e:Body></e:Envelope>";
+            device.SendTo(reinterpret_cast<const std::uint8_t*>(match.data()), match.size(),
+                          {"127.0.0.1", slot.sourcePort});
+        }
+    });
+    qdipc::SearchWindowConfig config = Config();
+    config.onvifDestination = {"127.0.0.1", device.LocalPort()};
+    std::atomic<int> wakes{0};
+    {
+        SearchWindowModel model(config, [&] { ++wakes; });
+        ASSERT_EQ(model.Search(SearchWindowModel::Clock::now()), "");
+        EXPECT_FALSE(model.TakeOnvif());  // still listening
+        EXPECT_EQ(model.List().RowCount(), 0);
+        ASSERT_TRUE(qdipc::test::WaitUntil([&] { return wakes.load() >= 1; }, 10s));
+        EXPECT_TRUE(model.TakeOnvif());
+        ASSERT_EQ(model.List().RowCount(), 1);
+        EXPECT_EQ(model.DisplayCell(0, qdipc::kColIp), "10.0.0.99");
+        EXPECT_FALSE(model.TakeOnvif());  // taken once
+        EXPECT_GE(probes.load(), 2);
+
+        // A search replaced while its discovery listens: nothing of it comes.
+        ASSERT_EQ(model.Search(SearchWindowModel::Clock::now()), "");
+        ASSERT_EQ(model.Search(SearchWindowModel::Clock::now()), "");
+        wakes = 0;
+        ASSERT_TRUE(qdipc::test::WaitUntil([&] { return wakes.load() >= 1; }, 10s));
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(wakes.load(), 1);  // the replaced discovery woke nobody
+        EXPECT_TRUE(model.TakeOnvif());
+        EXPECT_EQ(model.List().RowCount(), 1);
+    }
+    device.Interrupt();
+    answering.join();
 }
 
 }  // namespace

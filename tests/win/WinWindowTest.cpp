@@ -288,6 +288,9 @@ protected:
         options.config.interfaces = qdipc::test::LoopbackNetworks();
         options.config.errorLogDirectory = dir_.Path();
         options.config.searchEndDelay = 1500ms;
+        // ONVIF probes to a port nobody listens on; announcements on loopback.
+        options.config.onvifDestination = {"127.0.0.1", 9};
+        options.config.onvifAnnouncements = {"127.0.0.1", 0};
         options.config.portOwners = portOwners ? portOwners : [](std::uint16_t) {
             return qdipc::PortOwnerLookup{};  // the system does not say
         };
@@ -538,8 +541,12 @@ TEST_F(WinWindowTest, SearchListsRowsExactlyAndRepeatsTheRequest) {
                                    (static_cast<std::uint32_t>(received[0][51]) << 24);
     EXPECT_EQ(searchId, window_->Model().SearchId());
 
-    // The bar counts them (loopback's subnet holds neither: both flagged).
-    EXPECT_EQ(window_->BarText(), L"2 cameras · 2 flagged · 0 selected");
+    // The bar says the search runs, then counts them (loopback's subnet
+    // holds neither: both flagged).
+    EXPECT_EQ(window_->BarText(), L"Searching… · 2 cameras");
+    EXPECT_TRUE(
+        PumpUntil([&] { return window_->BarText() == L"2 cameras · 2 flagged · 0 selected"; }, 5s))
+        << qdipc::win::Utf8(window_->BarText());
     EXPECT_EQ(Text(GetDlgItem(main_, IDC_PROGRESS)), window_->BarText());
     ListView_SetItemState(list_, 1, LVIS_SELECTED, LVIS_SELECTED);
     EXPECT_EQ(window_->BarText(), L"2 cameras · 2 flagged · 1 selected");
@@ -780,7 +787,7 @@ TEST_F(WinWindowTest, EmptySearchSaysNoCameraAnswered) {
     Open({});
     Click(main_, IDC_SEARCH);
     EXPECT_TRUE(boxes_.empty());
-    EXPECT_EQ(window_->BarText(), L"0 cameras · 0 flagged · 0 selected");
+    EXPECT_EQ(window_->BarText(), L"Searching…");
     // Once the search with its repeats is over (1.5 s here).
     EXPECT_TRUE(PumpUntil(
         [&] {
@@ -871,7 +878,13 @@ TEST_F(WinWindowTest, RowMenuFromTheKeyboardAndItsCommands) {
 
     RowCommand(main_, qdipc::RowCommand::KeepWatching);
     EXPECT_TRUE(window_->Model().Watching());
-    EXPECT_EQ(window_->BarText(), L"3 cameras · 3 flagged · 2 selected · 0 gone");
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return window_->BarText() ==
+                   L"Watching · every 5 s · 3 cameras · 3 flagged · 2 selected · 0 gone";
+        },
+        5s))
+        << qdipc::win::Utf8(window_->BarText());
     SendMessageW(main_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list_), MAKELPARAM(-1, -1));
     ASSERT_EQ(menus_.size(), 4u);
     EXPECT_EQ(menus_[3][12], L"Keep &Watching:checked");

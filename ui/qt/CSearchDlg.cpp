@@ -409,15 +409,8 @@ void CSearchDlg::OnWatchTick() {
 }
 
 QString CSearchDlg::CountsText() const {
-    const qdipc::DeviceList& list = m_table.List();
-    qdipc::ListCounts counts;
-    counts.cameras = list.RowCount();
-    for (int row = 0; row < list.RowCount(); ++row) {
-        counts.flagged += list.Flags(row) != 0 ? 1 : 0;
-    }
-    counts.selected = static_cast<int>(m_deviceList->selectionModel()->selectedRows().size());
-    counts.gone = list.GoneCount();
-    return QString::fromStdString(m_bar.Text(counts));
+    return QString::fromStdString(m_bar.Text(qdipc::CountsOfList(
+        m_table.List(), static_cast<int>(m_deviceList->selectionModel()->selectedRows().size()))));
 }
 
 QString CSearchDlg::ProgressText() const {

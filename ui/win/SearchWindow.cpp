@@ -30,7 +30,7 @@ namespace qdipc::win {
 
 namespace {
 
-constexpr UINT kRepliesWaiting = WM_APP + 1;  // posted by the worker's wake call
+constexpr UINT kRepliesWaiting = WM_APP + 1;  // posted by the model's wake call
 constexpr UINT_PTR kTickTimer = 1;
 // Stream Info's readings while the pane plays, and the wait for a snapshot.
 constexpr UINT_PTR kFactsTimer = 2;
@@ -93,7 +93,7 @@ std::wstring ProgramName() {
 
 SearchWindow::SearchWindow(WinWindowOptions options)
     : m_options(std::move(options)), m_model(m_options.config, [this] {
-          // The worker's thread: ask the window's thread for one drain.
+          // The worker's or an ONVIF thread: ask the window's thread to take.
           if (HWND target = m_wakeTarget.load()) {
               PostMessageW(target, kRepliesWaiting, 0, 0);
           }
@@ -798,6 +798,7 @@ void SearchWindow::TakeReplies() {
     // A time-boxed slice: a flood of replies does not stall the window; what
     // is left waits for the next slice.
     const auto start = std::chrono::steady_clock::now();
+    m_model.TakeOnvif();
     while (m_model.PendingReplies() > 0 &&
            std::chrono::steady_clock::now() - start < kSliceBudget) {
         m_model.TakeReplies(kRepliesPerChunk);
