@@ -557,7 +557,8 @@ def scenario_wine_window(lab, args):
     the replies give, cell by cell; clicks on the IP header (real mouse
     input) sort by address value, up then down; a double-clicked row's
     settings window with a new IP sends the exact record, and the camera
-    answers at that IP; Esc ends the program. Then, at 192 DPI, the dialog,
+    answers at that IP; ONVIF devices are listed beside the cameras; Esc ends
+    the program. Then, at 192 DPI, the dialog,
     the list's rows and the font are twice their 96-DPI size and every
     button's caption fits its button."""
     import json
@@ -663,6 +664,19 @@ def scenario_wine_window(lab, args):
         check(len(shown) == 1 and shown[0][3] == new_ip,
               f"after the confirmation the camera's row is {shown}")
         log(f"the camera answers at {new_ip}; the bar says {bar!r}; its row shows it")
+
+        # Two ONVIF devices join the cameras' rows beside the next search.
+        onvif = lab.start_onvifsim(2, first=20, name="onvif-only")
+        rows = driver("search", count + 2, timeout=60)["rows"]
+        for i in range(2):
+            number = lab.camera_base(20) + i
+            found = [r for r in rows if r[3] == lab.camera_ip(20 + i)]
+            check(len(found) == 1 and found[0][2] == f"onvif cam #{number}" and
+                  found[0][7] == f"NVT-{number}" and found[0][1] == "" and found[0][4] == "",
+                  f"ONVIF device {i}: {found}")
+        check(len([r for r in rows if r[1]]) == count, f"the cameras' rows: {rows}")
+        onvif.stop()
+        log("Search: the two ONVIF devices are listed beside the cameras")
 
         at96 = driver("measure")
         end_with_esc(app, "96 DPI")
