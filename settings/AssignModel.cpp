@@ -88,7 +88,14 @@ AssignModel::~AssignModel() {
 }
 
 AssignFields AssignModel::PrefilledFields() const {
-    return PrefillAssignFields(batch_, surroundings_);
+    if (!checker_) {
+        return PrefillAssignFields(batch_, surroundings_);
+    }
+    // Without asking the network, so that the dialog opens at once: the
+    // plan's check then skips a proposed address that answers.
+    AssignSurroundings unprobed = surroundings_;
+    unprobed.probe = nullptr;
+    return PrefillAssignFields(batch_, unprobed);
 }
 
 void AssignModel::ReleasePlan() {
@@ -105,9 +112,72 @@ void AssignModel::SetResult(std::size_t row, CameraResult result, ResultReason w
 }
 
 void AssignModel::Replan(const AssignFields& fields) {
+    if (!checker_) {
+        ReplanNow(fields);
+        return;
+    }
     if (!runRows_.empty() || fromPlan_) {
         return;  // the plan of a started run (or an opened plan) stays as it is
     }
+    Eligible eligible = PrepareReplan(fields);
+    AssignSurroundings unprobed = eligible.surroundings;
+    unprobed.probe = nullptr;
+    ShowPlan(PlanBatch(eligible.cameras, fields, unprobed), eligible);
+    checked_ = !eligible.surroundings.probe;
+    if (checked_) {
+        return;
+    }
+    checker_->Submit(++generation_,
+                     [cameras = eligible.cameras, fields,
+                      surroundings = eligible.surroundings](const std::atomic<bool>& cancel) {
+                         AssignSurroundings probed = surroundings;
+                         probed.probe = CancellableProber(surroundings.probe, cancel);
+                         return PlanBatch(cameras, fields, probed);
+                     });
+    checking_ = std::move(eligible);
+}
+
+void AssignModel::ReplanNow(const AssignFields& fields) {
+    if (!runRows_.empty() || fromPlan_) {
+        return;
+    }
+    ++generation_;  // a check still running is for an older plan
+    const Eligible eligible = PrepareReplan(fields);
+    ShowPlan(PlanBatch(eligible.cameras, fields, eligible.surroundings), eligible);
+    checked_ = true;
+}
+
+void AssignModel::CheckPlansInBackground(std::function<void()> wake) {
+    checker_ = std::make_unique<PlanChecker>(std::move(wake));
+}
+
+bool AssignModel::TakeCheckedPlan() {
+    if (!checker_) {
+        return false;
+    }
+    std::optional<PlanChecker::Done> done = checker_->Take();
+    if (!done || done->generation != generation_ || !runRows_.empty() || checked_) {
+        return false;
+    }
+    // Another dialog may have planned one of these addresses while they
+    // were probed: then plan (and check) again around it.
+    if (reservations_ != nullptr) {
+        const auto taken = reservations_->TakenByOthers(holder_);
+        for (const std::string& ip : done->plan.newIps) {
+            const std::uint32_t address = ParseIpv4Strict(ip).value_or(0);
+            if (std::find(taken.begin(), taken.end(), address) != taken.end()) {
+                Replan(fields_);
+                return true;
+            }
+        }
+    }
+    ReleasePlan();
+    ShowPlan(done->plan, checking_);
+    checked_ = true;
+    return true;
+}
+
+AssignModel::Eligible AssignModel::PrepareReplan(const AssignFields& fields) {
     message_.clear();
     fields_ = fields;
     mask_ = fields.mask;
@@ -115,9 +185,8 @@ void AssignModel::Replan(const AssignFields& fields) {
     ReleasePlan();
     // A camera that cannot take a record is refused alone; its address stays
     // taken for the others' plan.
-    AssignSurroundings surroundings = surroundings_;
-    std::vector<AssignCamera> eligible;
-    std::vector<std::size_t> eligibleRows;
+    Eligible eligible;
+    eligible.surroundings = surroundings_;
     for (std::size_t i = 0; i < batch_.size(); ++i) {
         const AssignCamera& camera = batch_[i];
         SetResult(i, CameraResult::Planned, ResultReason::None);
@@ -133,16 +202,19 @@ void AssignModel::Replan(const AssignFields& fields) {
             SetResult(i, CameraResult::Refused, ResultReason::BreaksRule, problem->reason);
         }
         if (rows_[i].result == CameraResult::Planned) {
-            eligible.push_back(camera);
-            eligibleRows.push_back(i);
+            eligible.cameras.push_back(camera);
+            eligible.rows.push_back(i);
         } else {
-            surroundings.otherCameras.push_back(camera.ip);
+            eligible.surroundings.otherCameras.push_back(camera.ip);
         }
     }
     if (reservations_ != nullptr) {
-        surroundings.reserved = reservations_->TakenByOthers(holder_);
+        eligible.surroundings.reserved = reservations_->TakenByOthers(holder_);
     }
-    const BatchPlan plan = PlanBatch(eligible, fields, surroundings);
+    return eligible;
+}
+
+void AssignModel::ShowPlan(const BatchPlan& plan, const Eligible& eligible) {
     planError_ = plan.error;
     skipped_ = plan.skipped;
     unprobed_ = plan.unprobed;
@@ -153,12 +225,13 @@ void AssignModel::Replan(const AssignFields& fields) {
         row.mode = AddressingMode::Static;
     }
     if (plan.Ok()) {
-        for (std::size_t k = 0; k < eligible.size(); ++k) {
-            rows_[eligibleRows[k]].newIp = plan.newIps[k];
+        for (std::size_t k = 0; k < eligible.cameras.size(); ++k) {
+            rows_[eligible.rows[k]].newIp = plan.newIps[k];
             // Every record passes the settings rules before any is sent
             // (an empty gateway, a gateway outside the subnet).
-            if (const auto problem = ValidateSettings(plan.newIps[k], mask_, gateway_,
-                                                      eligible[k].mac, AddressingMode::Static);
+            if (const auto problem =
+                    ValidateSettings(plan.newIps[k], mask_, gateway_, eligible.cameras[k].mac,
+                                     AddressingMode::Static);
                 problem && planError_.empty()) {
                 planError_ = problem->reason;
             }
@@ -167,7 +240,7 @@ void AssignModel::Replan(const AssignFields& fields) {
             }
         }
     }
-    planOk_ = plan.Ok() && planError_.empty() && !eligible.empty();
+    planOk_ = plan.Ok() && planError_.empty() && !eligible.cameras.empty();
 }
 
 std::string AssignModel::PlanMessage() const {
@@ -199,6 +272,10 @@ std::string AssignModel::SkippedText() const {
     if (!unprobed_.empty()) {
         // Addresses on no link of this host: nobody could be asked there.
         text += (text.empty() ? "" : "\n") + UnprobedText(unprobed_);
+    }
+    if (!checked_ && planOk_) {
+        text += (text.empty() ? "" : "\n") +
+                std::string("Checking that the planned addresses are free…");
     }
     return text;
 }

@@ -13,12 +13,16 @@
 // go on.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "settings/AddressReservations.h"
 #include "settings/BatchAssign.h"
+#include "settings/PlanChecker.h"
 #include "settings/ProvisioningSession.h"
 #include "settings/ResultReason.h"
 
@@ -73,7 +77,8 @@ public:
 
     // The rows come from an opened plan, not from fields.
     bool FromPlanFile() const { return fromPlan_; }
-    // What the fields open with: the network the first camera answered on.
+    // What the fields open with: the network the first camera answered on
+    // (with checks in the background, without probing the start).
     AssignFields PrefilledFields() const;
 
     // Remembers the fields applied per network in file (AssignMemory): the
@@ -84,15 +89,33 @@ public:
                                   const AssignFields& shown);
 
     // Plans again from the fields (trimmed). Once a run started, the plan
-    // stays as it was sent and this does nothing.
+    // stays as it was sent and this does nothing. With checks in the
+    // background, the plan is made at once without asking the network and
+    // its addresses are probed on the checker's thread (TakeCheckedPlan);
+    // otherwise the probe is made here.
     void Replan(const AssignFields& fields);
+    // Plans from the fields with the probe made here, whatever the mode
+    // (Apply, when the plan shown was not checked yet).
+    void ReplanNow(const AssignFields& fields);
+    // From now on Replan checks in the background; wake is called on the
+    // checker's thread when a checked plan waits.
+    void CheckPlansInBackground(std::function<void()> wake);
+    // Whether the rows' addresses were probed (or no probe is configured).
+    bool PlanChecked() const { return checked_; }
+    // The window's thread, after wake: the checked plan replaces the one
+    // shown when it is still the latest (when another dialog took one of its
+    // addresses meanwhile, it is planned and checked again). Whether the
+    // rows changed.
+    bool TakeCheckedPlan();
     // The plan may be applied: no error, and a camera to send.
     bool PlanOk() const { return planOk_; }
     const std::vector<AssignRow>& Rows() const { return rows_; }
     // The plan's error, then "<device ID> is refused: <why>" for each camera
     // refused, one a line; control characters escaped.
     std::string PlanMessage() const;
-    // "Skipped: 10.0.0.5 (a listed camera), …"; "" when nothing was.
+    // "Skipped: 10.0.0.5 (a listed camera), …", and "Checking that the
+    // planned addresses are free…" while they are probed; "" when nothing
+    // was skipped.
     std::string SkippedText() const;
 
     // The rows Apply sends (every camera not refused; none unless PlanOk),
@@ -168,6 +191,16 @@ public:
 
 private:
     void SetResult(std::size_t row, CameraResult result, ResultReason why, std::string detail = {});
+    // The cameras a plan is made for: refusals set, the plan's addresses let
+    // go, what the plan must avoid gathered.
+    struct Eligible {
+        std::vector<AssignCamera> cameras;
+        std::vector<std::size_t> rows;
+        AssignSurroundings surroundings;
+    };
+    Eligible PrepareReplan(const AssignFields& fields);
+    // The plan into the rows, its addresses reserved.
+    void ShowPlan(const BatchPlan& plan, const Eligible& eligible);
 
     std::vector<AssignCamera> batch_;
     AssignSurroundings surroundings_;
@@ -192,6 +225,10 @@ private:
     std::string message_;
     std::vector<std::filesystem::path> rollbackPaths_;
     std::string rollbackError_;
+    bool checked_ = true;
+    std::uint64_t generation_ = 0;
+    Eligible checking_;                     // what the plan being checked was made for
+    std::unique_ptr<PlanChecker> checker_;  // last: its thread ends first
 };
 
 }  // namespace qdipc

@@ -405,6 +405,9 @@ void LoopbackSearchTest::assignedCamerasReachTheListAfterTheDialogCloses() {
     assign->StartEdit()->setText(QStringLiteral("10.50.0.10"));
     assign->MaskEdit()->setText(QStringLiteral("255.255.0.0"));
     assign->GatewayEdit()->setText(QStringLiteral("10.50.0.1"));
+    // The plan is there at once; its addresses' check comes back from its thread.
+    QVERIFY(!assign->Model().PlanChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(assign->Model().PlanChecked(), 2000);
     QVERIFY2(assign->ApplyButton()->isEnabled(), qPrintable(assign->MessageLabel()->text()));
     QTest::mouseClick(assign->ApplyButton(), Qt::LeftButton);
     // The first record goes once the probe of the plan has answered.

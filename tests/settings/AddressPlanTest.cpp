@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -17,6 +20,7 @@
 #include "settings/ChangeChecks.h"
 #include "settings/PlanFile.h"
 #include "settings/ProvisioningSession.h"
+#include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
 
 namespace qdipc {
@@ -743,6 +747,78 @@ TEST(AssignModelTest, PlansRefusesAloneAndSaysWhy) {
         model.ReleasePlan();
         EXPECT_FALSE(reservations.AddressTakenByOther(other, Ip("10.0.0.20")));
     }
+}
+
+// Checked in the background, a field edit plans at once (the probe waits);
+// the probed plan follows, only the latest edit's, and one that lost an
+// address to another dialog meanwhile is planned and checked again.
+TEST(AssignModelTest, EditsPlanAtOnceAndTheProbedPlanFollows) {
+    using namespace std::chrono_literals;
+    std::atomic<bool> open{false};  // the probe answers once open
+    std::atomic<int> probes{0};
+    AssignSurroundings around;
+    around.interfaces = {{"eth0", 2, "10.0.0.5", "255.255.255.0", "10.0.0.255"}};
+    around.probe = [&](const std::vector<std::uint32_t>& addresses) {
+        ++probes;
+        for (int i = 0; i < 500 && !open.load(); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        std::vector<ProbeAnswer> answers;
+        for (std::uint32_t address : addresses) {
+            const std::string ip = FormatIpv4(address);
+            answers.push_back(ip == "10.0.0.20" || ip == "10.0.0.30" ? ProbeAnswer::Answered
+                                                                     : ProbeAnswer::Silent);
+        }
+        return answers;
+    };
+    const std::vector<AssignCamera> batch = {Listed("0011aabb-00000001", "00:1a:2b:3c:4d:01"),
+                                             Listed("0011aabb-00000002", "00:1a:2b:3c:4d:02")};
+    const auto newIps = [](const AssignModel& model) {
+        return std::vector<std::string>{model.Rows()[0].newIp, model.Rows()[1].newIp};
+    };
+    const auto waitFor = [](const std::atomic<int>& wakes, int count) {
+        for (int i = 0; i < 500 && wakes.load() < count; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        return wakes.load() >= count;
+    };
+    AddressReservations reservations;
+    std::atomic<int> wakes{0};
+    AssignModel model(batch, around, &reservations);
+    model.CheckPlansInBackground([&] { ++wakes; });
+
+    model.Replan({"10.0.0.10", "255.255.255.0", "10.0.0.1"});
+    EXPECT_EQ(newIps(model), (std::vector<std::string>{"10.0.0.10", "10.0.0.11"}));
+    EXPECT_FALSE(model.PlanChecked());
+    EXPECT_TRUE(model.PlanOk());
+    EXPECT_EQ(model.SkippedText(), "Checking that the planned addresses are free…");
+    model.Replan({"10.0.0.20", "255.255.255.0", "10.0.0.1"});  // the first check goes stale
+    EXPECT_EQ(newIps(model), (std::vector<std::string>{"10.0.0.20", "10.0.0.21"}));
+    open = true;
+    ASSERT_TRUE(waitFor(wakes, 1));
+    EXPECT_TRUE(model.TakeCheckedPlan());
+    EXPECT_TRUE(model.PlanChecked());
+    EXPECT_EQ(newIps(model), (std::vector<std::string>{"10.0.0.21", "10.0.0.22"}));
+    EXPECT_EQ(model.SkippedText(), "Skipped: 10.0.0.20 (something answered at this address)");
+    EXPECT_FALSE(reservations.AddressTakenByOther(reservations.NewHolder(), Ip("10.0.0.20")));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(wakes.load(), 1);  // the stale check handed nothing over
+    EXPECT_FALSE(model.TakeCheckedPlan());
+
+    // While .30 and .31 are probed, another dialog plans .31 and .32.
+    open = false;
+    const int before = probes.load();
+    model.Replan({"10.0.0.30", "255.255.255.0", "10.0.0.1"});
+    ASSERT_TRUE(qdipc::test::WaitUntil([&] { return probes.load() > before; }, 5s));
+    const AddressReservations::Holder other = reservations.NewHolder();
+    reservations.ReserveAddress(other, Ip("10.0.0.32"));
+    open = true;
+    ASSERT_TRUE(waitFor(wakes, 2));
+    EXPECT_TRUE(model.TakeCheckedPlan());  // .31 and .32 were the plan: again
+    EXPECT_FALSE(model.PlanChecked());
+    ASSERT_TRUE(waitFor(wakes, 3));
+    EXPECT_TRUE(model.TakeCheckedPlan());
+    EXPECT_EQ(newIps(model), (std::vector<std::string>{"10.0.0.31", "10.0.0.33"}));
 }
 
 TEST(AssignModelTest, CountsRetriesAndExportsByTheResultsNotTheirWords) {

@@ -1212,25 +1212,27 @@ TEST_F(WinWindowTest, AssignSendsNothingWithoutItsRollbackPlan) {
 }
 
 TEST_F(WinWindowTest, AssignProbesItsAddressesOffTheWindowThreadJustBeforeSending) {
-    // Something answers at .20, but only to the probe just before sending,
-    // which runs off the window's thread (the plan's probe runs on it).
+    // Every probe runs off the window's thread: the plan's check as the
+    // fields change, and the one just before sending. Something answers at
+    // .20, but only to the latter.
     const DWORD windowThread = GetCurrentThreadId();
-    auto probeThreads = std::make_shared<std::atomic<int>>(0);
-    tweak_ = [windowThread, probeThreads](qdipc::win::WinWindowOptions& options) {
-        options.config.surroundings = [windowThread, probeThreads] {
+    auto sending = std::make_shared<std::atomic<bool>>(false);
+    auto sendProbes = std::make_shared<std::atomic<int>>(0);
+    auto onWindowThread = std::make_shared<std::atomic<int>>(0);
+    tweak_ = [=](qdipc::win::WinWindowOptions& options) {
+        options.config.surroundings = [=] {
             qdipc::AssignSurroundings surroundings;
             surroundings.interfaces = qdipc::test::LoopbackNetworks()();
-            surroundings.probe = [windowThread,
-                                  probeThreads](const std::vector<std::uint32_t>& addresses) {
-                const bool offThread = GetCurrentThreadId() != windowThread;
+            surroundings.probe = [=](const std::vector<std::uint32_t>& addresses) {
+                *onWindowThread += GetCurrentThreadId() == windowThread ? 1 : 0;
                 std::vector<qdipc::ProbeAnswer> answers;
                 for (const std::uint32_t address : addresses) {
-                    answers.push_back(offThread && address == 0x0A000014
+                    answers.push_back(*sending && address == 0x0A000014
                                           ? qdipc::ProbeAnswer::Answered
                                           : qdipc::ProbeAnswer::Silent);
                 }
-                if (offThread) {
-                    ++*probeThreads;
+                if (*sending) {
+                    ++*sendProbes;
                     std::this_thread::sleep_for(300ms);  // a probe takes its time
                 }
                 return answers;
@@ -1242,12 +1244,16 @@ TEST_F(WinWindowTest, AssignProbesItsAddressesOffTheWindowThreadJustBeforeSendin
     SearchFor(2);
     HWND assign = OpenAssign(*window_, main_, list_, 2, L"10.0.0.20");
     HWND rows = GetDlgItem(assign, IDC_ASSIGN_LIST);
+    const qdipc::AssignModel& model = window_->AssignWindows()[0]->Model();
+    ASSERT_TRUE(PumpUntil([&] { return model.PlanChecked(); }));
     ASSERT_EQ(Cell(rows, 0, 3), "10.0.0.20");
+    *sending = true;
     Click(assign, IDC_ASSIGN_APPLY);
     // The click returned while the probe still runs: nothing has left yet.
     EXPECT_TRUE(SentIps(*cameras_).empty());
     ASSERT_TRUE(PumpUntil([&] { return Cell(rows, 0, 7) == "refused"; }));
-    EXPECT_EQ(probeThreads->load(), 1);
+    EXPECT_EQ(sendProbes->load(), 1);
+    EXPECT_EQ(onWindowThread->load(), 0);
     EXPECT_EQ(Cell(rows, 0, 8).rfind("10.0.0.20 is taken: ", 0), 0u) << Cell(rows, 0, 8);
     ASSERT_TRUE(PumpUntil([&] { return SentIps(*cameras_).size() == 1; }));
     EXPECT_EQ(SentIps(*cameras_), std::vector<std::string>{"10.0.0.21"});

@@ -49,6 +49,18 @@ CAssignDlg::CAssignDlg(std::vector<qdipc::AssignCamera> batch,
       m_model(std::move(batch), std::move(surroundings), reservations),
       m_startRun(std::move(startRun)) {
     setWindowTitle(QStringLiteral("Assign Addresses"));
+    // Typing in the fields plans at once; the addresses are probed off the
+    // UI thread and the checked plan shown when it comes.
+    m_model.CheckPlansInBackground([this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_model.TakeCheckedPlan()) {
+                    ShowPlan();
+                }
+            },
+            Qt::QueuedConnection);
+    });
     Build();
 }
 
@@ -188,9 +200,16 @@ void CAssignDlg::Replan() {
     if (m_model.RunEverStarted()) {
         return;  // the plan of a started run stays as it was sent
     }
-    m_model.Replan({m_editStart->text().trimmed().toStdString(),
-                    m_editMask->text().trimmed().toStdString(),
-                    m_editGateway->text().trimmed().toStdString()});
+    m_model.Replan(Fields());
+    ShowPlan();
+}
+
+qdipc::AssignFields CAssignDlg::Fields() const {
+    return {m_editStart->text().trimmed().toStdString(), m_editMask->text().trimmed().toStdString(),
+            m_editGateway->text().trimmed().toStdString()};
+}
+
+void CAssignDlg::ShowPlan() {
     for (int row = 0; row < m_table->rowCount(); ++row) {
         ShowRow(row);
     }
@@ -204,7 +223,12 @@ void CAssignDlg::OnApply() {
     if (m_model.RunEverStarted()) {
         return;
     }
-    Replan();
+    // The plan shown, once its addresses were probed; else planned and
+    // probed now.
+    if (!m_model.PlanChecked()) {
+        m_model.ReplanNow(Fields());
+    }
+    ShowPlan();
     const std::vector<int> rows = m_model.ApplyRows();
     if (!rows.empty()) {
         StartRun(rows);

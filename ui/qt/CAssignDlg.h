@@ -108,6 +108,10 @@ public slots:
 private:
     // The controls, for the model's rows.
     void Build();
+    // The fields as the plan takes them (trimmed).
+    qdipc::AssignFields Fields() const;
+    // The model's plan in the rows, the message and skipped lines and Apply.
+    void ShowPlan();
     // Starts a run of these table rows with their planned addresses.
     void StartRun(const std::vector<int>& rows);
     // Starts a run of these orders; order i is table row rows[i].

@@ -14,6 +14,8 @@ namespace qdipc::win {
 namespace {
 
 constexpr int kColumns = 9;
+// Posted by the plan checker's thread: a probed plan waits.
+constexpr UINT kPlanChecked = WM_APP + 1;
 
 // A field's text without the spaces around it.
 std::string FieldText(HWND dialog, int id) {
@@ -86,6 +88,9 @@ bool AssignWindow::Create(HWND owner) {
             ShowWindow(GetDlgItem(m_hwnd, id), SW_HIDE);
         }
     } else {
+        // Typing in the fields plans at once; the addresses are probed off
+        // the window's thread and the checked plan shown when it comes.
+        m_model.CheckPlansInBackground([hwnd = m_hwnd] { PostMessageW(hwnd, kPlanChecked, 0, 0); });
         m_prefill = m_model.PrefilledFields();
         m_filling = true;
         SetDlgItemTextW(m_hwnd, IDC_ASSIGN_START, Wide(m_prefill.start).c_str());
@@ -152,6 +157,11 @@ INT_PTR CALLBACK AssignWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam
                 default:
                     return FALSE;
             }
+        case kPlanChecked:
+            if (self->m_model.TakeCheckedPlan()) {
+                self->Show();
+            }
+            return TRUE;
         case WM_NCDESTROY:
             self->m_hwnd = nullptr;
             return FALSE;
@@ -160,9 +170,13 @@ INT_PTR CALLBACK AssignWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam
     }
 }
 
+AssignFields AssignWindow::Fields() const {
+    return {FieldText(m_hwnd, IDC_ASSIGN_START), FieldText(m_hwnd, IDC_ASSIGN_MASK),
+            FieldText(m_hwnd, IDC_ASSIGN_GATEWAY)};
+}
+
 void AssignWindow::Replan() {
-    m_model.Replan({FieldText(m_hwnd, IDC_ASSIGN_START), FieldText(m_hwnd, IDC_ASSIGN_MASK),
-                    FieldText(m_hwnd, IDC_ASSIGN_GATEWAY)});
+    m_model.Replan(Fields());
     Show();
 }
 
@@ -170,7 +184,12 @@ void AssignWindow::Apply() {
     if (m_model.RunEverStarted()) {
         return;
     }
-    Replan();
+    // The plan shown, once its addresses were probed; else planned and
+    // probed now.
+    if (!m_model.PlanChecked()) {
+        m_model.ReplanNow(Fields());
+    }
+    Show();
     const std::vector<int> rows = m_model.ApplyRows();
     if (!rows.empty()) {
         StartOrders(m_model.OrdersFor(rows), rows);

@@ -50,6 +50,8 @@ public:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // The fields as the plan takes them (trimmed).
+    AssignFields Fields() const;
     void Replan();
     void Apply();
     void Retry();
