@@ -387,6 +387,8 @@ std::vector<AssignCamera> SearchWindowModel::AssignCameras(const std::vector<int
         batch.push_back({m_list.CellText(row, kColDevId), m_list.CellText(row, kColMac),
                          m_list.CellText(row, kColIp), m_list.CellText(row, kColMask),
                          m_list.CellText(row, kColGateway), m_list.ArrivalInterface(row)});
+        // A device ID several MACs answer for is refused by the plan.
+        batch.back().otherMacs = m_list.OtherMacs(row);
     }
     return batch;
 }

@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "discovery/CellText.h"
+#include "discovery/DeviceCodecs.h"
 #include "discovery/WsDiscovery.h"
+#include "settings/AssignModel.h"
 #include "settings/PlanFile.h"
 #include "tests/discovery/LoopbackHelpers.h"
 #include "tests/discovery/TempDir.h"
@@ -205,6 +207,13 @@ TEST_F(WindowModelSearchTest, ModifyGoesThroughTheEngineStampedWithItsRollback) 
     EXPECT_EQ(twice.refusal.rfind("Nothing was sent: ", 0), 0u) << twice.refusal;
     EXPECT_NE(twice.refusal.find("00:1a:2b:3c:4d:5e"), std::string::npos) << twice.refusal;
     EXPECT_NE(twice.refusal.find("00:1a:2b:3c:4d:99"), std::string::npos) << twice.refusal;
+    // ... nor through the Assign dialog, which refuses it alone.
+    const int row = model.List().FindRow(qdipc::FormatDeviceId(first.devId.data()));
+    ASSERT_GE(row, 0);
+    qdipc::AssignModel assign(model.AssignCameras({row}), model.Surroundings({row}), nullptr);
+    assign.Replan({"10.0.0.80", "255.255.255.0", "10.0.0.254"});
+    EXPECT_EQ(qdipc::CameraResultText(assign.Rows()[0].result), "refused");
+    EXPECT_TRUE(assign.ApplyRows().empty());
 }
 
 TEST_F(WindowModelSearchTest, ABatchProbesOffItsThreadJustBeforeSendingAndRefusesWhatAnswers) {
