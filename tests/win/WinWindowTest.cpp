@@ -1255,6 +1255,9 @@ TEST_F(WinWindowTest, AssignProbesItsAddressesOffTheWindowThreadJustBeforeSendin
     EXPECT_EQ(sendProbes->load(), 1);
     EXPECT_EQ(onWindowThread->load(), 0);
     EXPECT_EQ(Cell(rows, 0, 8).rfind("10.0.0.20 is taken: ", 0), 0u) << Cell(rows, 0, 8);
+    // The reason is shown whole: its column fits it.
+    EXPECT_GE(ListView_GetColumnWidth(rows, 8),
+              ListView_GetStringWidth(rows, qdipc::win::Wide(Cell(rows, 0, 8)).c_str()));
     ASSERT_TRUE(PumpUntil([&] { return SentIps(*cameras_).size() == 1; }));
     EXPECT_EQ(SentIps(*cameras_), std::vector<std::string>{"10.0.0.21"});
 }

@@ -303,6 +303,21 @@ void AssignWindow::Show() {
             ListView_SetItemText(list, row, column, const_cast<wchar_t*>(cells[column].c_str()));
         }
     }
+    // Every column as wide as its widest cell or title (a reason is read
+    // whole), the Result column room for its longest word from the start.
+    for (int column = 0; column < kColumns; ++column) {
+        ListView_SetColumnWidth(list, column, LVSCW_AUTOSIZE);
+        const int cells = ListView_GetColumnWidth(list, column);
+        ListView_SetColumnWidth(list, column, LVSCW_AUTOSIZE_USEHEADER);
+        if (ListView_GetColumnWidth(list, column) < cells) {
+            ListView_SetColumnWidth(list, column, cells);
+        }
+    }
+    const int resultColumn = 7;
+    const int widest = ListView_GetStringWidth(list, L"not confirmed") + 16;
+    if (ListView_GetColumnWidth(list, resultColumn) < widest) {
+        ListView_SetColumnWidth(list, resultColumn, widest);
+    }
 }
 
 }  // namespace qdipc::win
