@@ -88,14 +88,7 @@ AssignModel::~AssignModel() {
 }
 
 AssignFields AssignModel::PrefilledFields() const {
-    if (!checker_) {
-        return PrefillAssignFields(batch_, surroundings_);
-    }
-    // Without asking the network, so that the dialog opens at once: the
-    // plan's check then skips a proposed address that answers.
-    AssignSurroundings unprobed = surroundings_;
-    unprobed.probe = nullptr;
-    return PrefillAssignFields(batch_, unprobed);
+    return PrefillAssignFields(batch_, surroundings_);
 }
 
 void AssignModel::ReleasePlan() {

@@ -77,8 +77,7 @@ public:
 
     // The rows come from an opened plan, not from fields.
     bool FromPlanFile() const { return fromPlan_; }
-    // What the fields open with: the network the first camera answered on
-    // (with checks in the background, without probing the start).
+    // What the fields open with: the network the first camera answered on.
     AssignFields PrefilledFields() const;
 
     // Remembers the fields applied per network in file (AssignMemory): the

@@ -1212,9 +1212,9 @@ TEST_F(WinWindowTest, AssignSendsNothingWithoutItsRollbackPlan) {
 }
 
 TEST_F(WinWindowTest, AssignProbesItsAddressesOffTheWindowThreadJustBeforeSending) {
-    // Every probe runs off the window's thread: the plan's check as the
-    // fields change, and the one just before sending. Something answers at
-    // .20, but only to the latter.
+    // The plan's check as the fields change and the probe just before
+    // sending run off the window's thread. Something answers at .20, but
+    // only to the latter.
     const DWORD windowThread = GetCurrentThreadId();
     auto sending = std::make_shared<std::atomic<bool>>(false);
     auto sendProbes = std::make_shared<std::atomic<int>>(0);
@@ -1242,7 +1242,15 @@ TEST_F(WinWindowTest, AssignProbesItsAddressesOffTheWindowThreadJustBeforeSendin
     };
     Open({NumberedCamera(1), NumberedCamera(2)});
     SearchFor(2);
-    HWND assign = OpenAssign(*window_, main_, list_, 2, L"10.0.0.20");
+    // The proposed start is probed as the dialog opens; every edit after it
+    // plans again, probed off the window's thread.
+    ListView_SetItemState(list_, -1, LVIS_SELECTED, LVIS_SELECTED);
+    RowCommand(main_, qdipc::RowCommand::AssignAddresses);
+    HWND assign = window_->AssignWindows().back()->Handle();
+    *onWindowThread = 0;
+    SetDlgItemTextW(assign, IDC_ASSIGN_MASK, L"255.255.255.0");
+    SetDlgItemTextW(assign, IDC_ASSIGN_GATEWAY, L"10.0.0.254");
+    SetDlgItemTextW(assign, IDC_ASSIGN_START, L"10.0.0.20");
     HWND rows = GetDlgItem(assign, IDC_ASSIGN_LIST);
     const qdipc::AssignModel& model = window_->AssignWindows()[0]->Model();
     ASSERT_TRUE(PumpUntil([&] { return model.PlanChecked(); }));
