@@ -48,11 +48,7 @@ SearchWindowModel::SearchWindowModel(SearchWindowConfig config, std::function<vo
 }
 
 SearchWindowModel::~SearchWindowModel() {
-    m_onvifWatch.reset();
-    m_onvifSearch.Stop();
-    if (m_worker) {
-        m_worker->Stop();
-    }
+    Shutdown();
 }
 
 bool SearchWindowModel::StartWorker() {
@@ -79,8 +75,9 @@ std::string SearchWindowModel::Search(Clock::time_point now) {
     m_searchEnd.reset();
     m_noCamera = false;
     m_portHolder.clear();
-    m_changeOnBar = false;
+    // Texts of earlier runs go; a change still waiting keeps its own.
     m_changes->ForgetOutcomes();
+    m_changeOnBar = m_changes->Going();
     m_lastSearch = {};
     m_lastSearch.searched = true;
     m_lastSearchEnded = false;
@@ -210,7 +207,10 @@ std::optional<SearchWindowModel::Clock::time_point> SearchWindowModel::NextDue()
 }
 
 int SearchWindowModel::TakeReplies(std::size_t maxCount) {
-    const std::vector<AcceptedReply> batch = m_queue.Take(maxCount);
+    return AddReplies(m_queue.Take(maxCount));
+}
+
+int SearchWindowModel::AddReplies(const std::vector<AcceptedReply>& batch) {
     if (batch.empty()) {
         return 0;
     }
@@ -294,22 +294,59 @@ std::string SearchWindowModel::SetWatching(bool on, Clock::time_point now) {
 PreparedChange SearchWindowModel::PrepareChange(const NetSettingsRecord& record) const {
     PreparedChange change;
     change.stamped = StampSettingsRecord(record, TimeSeededDraw(SystemSeconds()));
-    const int row = m_list.FindRow(FormatDeviceId(record.bytes.data() + record::kDevId));
-    change.order = m_changes->OrderOf(change.stamped, row >= 0 ? m_list.ArrivalInterface(row) : 0);
+    const std::string deviceId = FormatDeviceId(record.bytes.data() + record::kDevId);
+    const int row = m_list.FindRow(deviceId);
+    // Out of the interface its row came in on; when a search has emptied
+    // the list meanwhile, the one noted as its settings window opened.
+    std::uint32_t arrival = 0;
+    if (row >= 0) {
+        arrival = m_list.ArrivalInterface(row);
+    } else if (const auto noted = m_settingsInterfaces.find(deviceId);
+               noted != m_settingsInterfaces.end()) {
+        arrival = noted->second;
+    }
+    change.order = m_changes->OrderOf(change.stamped, arrival);
     ChangeCheck check = m_changes->CheckChange(change.order);
     change.refusal = std::move(check.refusal);
     change.question = std::move(check.question);
     return change;
 }
 
-ChangeRuns::Started SearchWindowModel::SendChange(const PreparedChange& change, bool rollback,
-                                                  Clock::time_point now) {
+void SearchWindowModel::NoteSettingsOpened(int row) {
+    if (row >= 0 && row < m_list.RowCount()) {
+        m_settingsInterfaces[m_list.CellText(row, kColDevId)] = m_list.ArrivalInterface(row);
+    }
+}
+
+void SearchWindowModel::PrepareForRuns() {
     // The probes' replies come in through the receive worker; without it the
-    // change ends as not confirmed.
+    // changes end as not confirmed.
     if (m_config.confirmation.timeout.count() > 0) {
         StartWorker();
     }
     m_changeOnBar = true;
+}
+
+void SearchWindowModel::OperatorActed() {
+    if (!m_changes->Going()) {
+        m_changeOnBar = false;
+    }
+}
+
+void SearchWindowModel::Shutdown() {
+    m_schedule.Stop();
+    m_searchEnd.reset();
+    m_watch.Stop();
+    m_onvifWatch.reset();
+    m_onvifSearch.Stop();
+    if (m_worker) {
+        m_worker->Stop();
+    }
+}
+
+ChangeRuns::Started SearchWindowModel::SendChange(const PreparedChange& change, bool rollback,
+                                                  Clock::time_point now) {
+    PrepareForRuns();
     return m_changes->Start(change.stamped, change.order, rollback, now);
 }
 
@@ -333,10 +370,7 @@ std::vector<DiagnosisLine> SearchWindowModel::DiagnosisLines() const {
 
 void SearchWindowModel::SendBatch(std::vector<AssignOrder> orders, Clock::time_point now,
                                   ChangeRuns::BatchSinks sinks) {
-    if (m_config.confirmation.timeout.count() > 0) {
-        StartWorker();
-    }
-    m_changeOnBar = true;
+    PrepareForRuns();
     m_changes->StartBatch(std::move(orders), true, now, std::move(sinks));
 }
 

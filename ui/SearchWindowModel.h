@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -97,6 +98,8 @@ public:
     // Moves at most maxCount waiting replies into the list; the number of
     // rows added. Replies of a replaced search are dropped.
     int TakeReplies(std::size_t maxCount);
+    // The same for replies the window took from Queue() itself.
+    int AddReplies(const std::vector<AcceptedReply>& batch);
     std::size_t PendingReplies() const { return m_queue.Pending(); }
     // Moves what the ONVIF side found into the list: the devices of the
     // search's discovery once it is done, and while watching their Hello,
@@ -111,6 +114,9 @@ public:
     // search's box text); off, or a new Search, ends it.
     std::string SetWatching(bool on, Clock::time_point now);
     bool Watching() const { return m_watch.Watching(); }
+    const SiteWatch& Watch() const { return m_watch; }
+    // A search went out and its repeats are not over.
+    bool Searching() const { return m_bar.Searching(); }
 
     // A header click: the toggle rule, then the list's sort by that column.
     void ClickColumn(int column);
@@ -127,6 +133,9 @@ public:
     // could not go out, and who holds the port when it could not be bound.
     std::string BarText(int selectedRows) const;
     bool NoCameraShown() const { return m_noCamera; }
+    // The operator acted (the selection changed): a change's outcome on the
+    // bar gives way to the counts, unless changes still run.
+    void OperatorActed();
 
     // A settings window's Modify, in two steps (the window asks between
     // them): stamp the record and check its address; then send it through
@@ -135,6 +144,12 @@ public:
     PreparedChange PrepareChange(const NetSettingsRecord& record) const;
     ChangeRuns::Started SendChange(const PreparedChange& change, bool rollback,
                                    Clock::time_point now);
+    // A settings window opened for this row: its Modify goes out of the
+    // row's interface also when a search has emptied the list meanwhile.
+    void NoteSettingsOpened(int row);
+    // Before a run starts elsewhere (a batch a dialog follows): the receive
+    // worker runs for its probes, and the bar shows the runs.
+    void PrepareForRuns();
     const ChangeRuns& Changes() const { return *m_changes; }
     ChangeRuns& Changes() { return *m_changes; }
     // The Assign dialog's Apply: a batch through the engine (ChangeRuns),
@@ -172,9 +187,14 @@ public:
         return m_config.interfaces ? m_config.interfaces() : ListBroadcastInterfaces();
     }
 
+    // Ends the search, watching and the worker (the window is closing).
+    void Shutdown();
+
     ErrorLog& Log() { return m_log; }
+    const ErrorLog& Log() const { return m_log; }
     std::uint32_t SearchId() const { return m_searchId.load(); }
-    const RecvSearchThread* Worker() const { return m_worker.get(); }
+    // The receive worker once a search (or a change) has started it, else null.
+    const RecvSearchThread* Worker() const { return m_workerStarted ? m_worker.get() : nullptr; }
 
 private:
     SearchWindowConfig m_config;
@@ -209,6 +229,8 @@ private:
     bool m_lastSearchEnded = false;
     SearchFacts SearchFactsNow() const;
     std::string m_portHolder;  // the bar's text while the port is held
+    // Device ID -> the interface of the row its settings window opened for.
+    std::map<std::string, std::uint32_t> m_settingsInterfaces;
 };
 
 }  // namespace qdipc

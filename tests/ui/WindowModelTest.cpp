@@ -190,6 +190,18 @@ TEST_F(WindowModelSearchTest, ModifyGoesThroughTheEngineStampedWithItsRollback) 
     // The rollback plan was written before it.
     EXPECT_FALSE(std::filesystem::is_empty(dir_.Path() / "state"));
 
+    // A settings window opened for a row: its Modify goes out of that row's
+    // interface, also when a search has emptied the list meanwhile.
+    const qdipc::test::CameraReply seven = qdipc::test::Camera(7);
+    ASSERT_EQ(model.AddReplies({qdipc::AcceptedReply{seven.Reply(), 0, 7, 0}}), 1);
+    model.NoteSettingsOpened(0);
+    model.List().Clear();
+    std::copy(seven.devId.begin(), seven.devId.end(), block.begin());
+    const qdipc::PreparedChange noted = model.PrepareChange(
+        qdipc::BuildModifyRecord(block, qdipc::AddressingMode::Static, "10.0.0.79", "255.255.255.0",
+                                 "10.0.0.254", "00:1a:2b:3c:4d:5e"));
+    EXPECT_EQ(noted.order.camera.arrivalInterface, 7u);
+
     // A device ID that two MACs answer for: which camera takes the record is
     // anybody's guess, so nothing may be sent, whatever the operator says.
     qdipc::test::CameraReply first = qdipc::test::Camera(9);

@@ -1,7 +1,5 @@
 #include "ui/qt/CSearchDlg.h"
 
-#include "ui/qt/OnvifSearchPump.h"
-
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -56,6 +54,45 @@ QRect ToWidgetRect(const qdipc::ControlRect& rect) {
     return QRect(rect.x, rect.y, std::max(0, rect.width), std::max(0, rect.height));
 }
 
+// What an address plan avoids and offers: this host's interfaces, the
+// neighbour table, the gateways and the address probe, as configured.
+qdipc::AssignSurroundings SurroundingsOf(const qdipc::SearchDlgConfig& config) {
+    qdipc::AssignSurroundings surroundings;
+    surroundings.interfaces =
+        config.interfaces ? config.interfaces() : qdipc::ListBroadcastInterfaces();
+    surroundings.neighbours =
+        config.neighbours ? config.neighbours() : qdipc::ReachableNeighbours();
+    surroundings.gatewayOf =
+        config.gatewayOf
+            ? config.gatewayOf
+            : std::function<std::optional<std::string>(std::uint32_t)>(qdipc::DefaultGatewayOf);
+    surroundings.probe = config.probeAddresses;
+    if (!surroundings.probe) {
+        surroundings.probe =
+            [interfaces = surroundings.interfaces](const std::vector<std::uint32_t>& addresses) {
+                return qdipc::ProbeAddresses(addresses, interfaces);
+            };
+    }
+    return surroundings;
+}
+
+// The window model's part of the window's configuration.
+qdipc::SearchWindowConfig WindowConfigOf(const qdipc::SearchDlgConfig& config) {
+    qdipc::SearchWindowConfig window;
+    static_cast<qdipc::NetworkConfig&>(window) = config;
+    window.searchEndDelay = config.searchEndDelay;
+    window.portOwners = config.portOwners;
+    window.watch = config.watch;
+    window.confirmation = config.confirmation;
+    if (!window.confirmation.neighbours && config.neighbours) {
+        window.confirmation.neighbours = config.neighbours;
+    }
+    window.hostFacts = config.hostFacts;
+    window.reversePathDrops = config.reversePathDrops;
+    window.surroundings = [config] { return SurroundingsOf(config); };
+    return window;
+}
+
 qdipc::ReplyPumpOptions PumpOptions(const qdipc::SearchDlgConfig& config) {
     qdipc::ReplyPumpOptions options;
     options.minInterval = config.replyDrainInterval;
@@ -72,71 +109,30 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
       m_ui(std::make_unique<Ui::SearchDlg>()),
       m_messages(m_config.messages ? m_config.messages
                                    : std::make_shared<qdipc::WarningMessageBox>()),
-      m_errorLog(m_config.errorLogDirectory),
-      m_watch(m_table.List(), m_config.watch),
+      // Called on the worker's and the ONVIF threads: this window's thread
+      // takes what waits. The model ends its threads before the window goes.
+      m_model(WindowConfigOf(m_config),
+              [this] {
+                  QMetaObject::invokeMethod(this, &CSearchDlg::OnModelWake, Qt::QueuedConnection);
+              }),
+      m_table(m_model.List()),
       m_pump(
+          m_model.Queue(),
           [this](std::vector<qdipc::AcceptedReply>& batch) {
-              for (const qdipc::AcceptedReply& reply : batch) {
-                  if (reply.searchId == m_searchId.load()) {
-                      m_lastSearch.NoteReplySource(reply.sourceAddress);
-                  }
-              }
-              // Watching, a listed camera's reply is news too (back,
-              // changed); otherwise only new cameras are.
-              if (m_watch.Watching()) {
-                  m_watchEvents.clear();
-                  m_watch.Observe(batch, m_searchId.load(), m_watchEvents);
-              } else {
-                  m_table.AddReplies(batch, m_searchId.load());
-              }
-              // The runs see every reply, also those the list drops as
-              // duplicates: a camera's new values come with an ID it already
-              // lists.
-              m_changeTimer->OnReplies(batch);
-              // Watching, the counts change with the events only (and each
-              // cycle shows them anyway).
-              if (!m_watch.Watching() || !m_watchEvents.empty()) {
-                  ShowCounts();
-              }
+              m_model.AddReplies(batch);
+              ShowBar();
           },
           PumpOptions(m_config)),
-      m_searchCommand(m_searchId, m_config.searchDestination, m_config.interfaces),
-      m_settingsBroadcaster(m_config.settingsDestination, qdipc::SystemSeconds,
-                            m_config.interfaces),
       m_hIcon(qdipc::ProgramIcon()) {
-    qdipc::ChangeRunsConfig runs;
-    runs.confirmation = m_config.confirmation;
-    if (!runs.confirmation.neighbours) {
-        runs.confirmation.neighbours =
-            m_config.neighbours ? m_config.neighbours : qdipc::ReachableNeighbours;
-    }
-    runs.rollbackDirectory =
-        m_config.stateDirectory.empty() ? qdipc::UserStateDirectory() : m_config.stateDirectory;
-    runs.surroundings = [this] { return Surroundings({}); };
-    m_changes = std::make_unique<qdipc::ChangeRuns>(
-        m_table.List(), std::move(runs),
-        [this](const qdipc::NetSettingsRecord& stamped, std::uint32_t arrivalInterface,
-               std::string& failure) {
-            return m_settingsBroadcaster.BroadcastSettingsRecord(
-                       stamped, arrivalInterface, &failure) == qdipc::BroadcastOutcome::Ok;
-        },
-        // Every confirmation probe under a fresh search ID.
-        [this]() -> std::optional<std::uint32_t> {
-            if (m_searchCommand.Probe() != qdipc::SearchOutcome::Sent) {
-                return std::nullopt;
-            }
-            return m_searchCommand.SearchId();
-        });
-    m_changeTimer = std::make_unique<qdipc::ChangeRunsTimer>(*m_changes);
-    connect(m_changeTimer.get(), &qdipc::ChangeRunsTimer::Stepped, this,
-            &CSearchDlg::ShowConfirmationProgress);
+    m_changeTimer = std::make_unique<qdipc::ChangeRunsTimer>(m_model.Changes());
+    connect(m_changeTimer.get(), &qdipc::ChangeRunsTimer::Stepped, this, &CSearchDlg::ShowBar);
+    m_tick.setSingleShot(true);
+    connect(&m_tick, &QTimer::timeout, this, &CSearchDlg::OnTick);
     m_ui->setupUi(this);
     OnInitDialog();
 }
 
 CSearchDlg::~CSearchDlg() {
-    m_onvifWatch.reset();
-    m_onvifSearch.reset();
     Shutdown();
     // The dialogs and runs hold the reservations, a member that goes before
     // the child objects do: they go first.
@@ -147,7 +143,6 @@ CSearchDlg::~CSearchDlg() {
         delete run;
     }
     m_changeTimer.reset();
-    m_changes.reset();
     // The table is a member and goes before the child widgets do.
     m_deviceList->setModel(nullptr);
 }
@@ -163,15 +158,6 @@ void CSearchDlg::OnInitDialog() {
     m_progress = m_ui->progressBar;
     m_videoPane = m_ui->videoPane;
     m_deviceList = m_ui->deviceList;
-    // ONVIF devices found beside each search join the same list.
-    m_onvifSearch = std::make_unique<OnvifSearchPump>(
-        this, [this](const std::vector<qdipc::OnvifDevice>& devices) {
-            for (const qdipc::OnvifDevice& device : devices) {
-                m_table.List().AddOnvifDevice(device);
-            }
-            ShowCounts();
-        });
-
     // The About entry: in the window's system menu where the platform has one,
     // otherwise on F1 and on the window background's context menu.
     m_aboutInSystemMenu =
@@ -219,7 +205,6 @@ void CSearchDlg::OnInitDialog() {
     m_progress->setTextVisible(false);
 
     m_pSettingDlg = nullptr;
-    m_pWorker.reset();
 
     if (m_config.openFirewall) {
         m_config.openFirewall();
@@ -253,14 +238,8 @@ void CSearchDlg::OnInitDialog() {
                 }
             });
 
-    m_searchRepeat.setSingleShot(true);
-    connect(&m_searchRepeat, &QTimer::timeout, this, &CSearchDlg::OnSearchRepeat);
-    m_watchTimer.setSingleShot(true);
-    connect(&m_watchTimer, &QTimer::timeout, this, &CSearchDlg::OnWatchTick);
     connect(m_deviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { OnOperatorAction(); });
-    m_searchEnd.setSingleShot(true);
-    connect(&m_searchEnd, &QTimer::timeout, this, &CSearchDlg::OnSearchEnded);
     // A click on the bar while it says "No camera answered" opens the diagnosis.
     m_progress->installEventFilter(this);
 
@@ -270,162 +249,64 @@ void CSearchDlg::OnInitDialog() {
 
 void CSearchDlg::OnSearch() {
     // A new search ends the repeats of the one before, and watching: it
-    // clears the list and lists afresh.
-    m_searchSchedule.Stop();
-    m_searchRepeat.stop();
-    StopWatching();
-    // Texts of earlier runs go; a confirmation still waiting keeps its own.
-    m_changes->ForgetOutcomes();
-    m_outcomeOnBar = false;
-    m_searchEnd.stop();
-    m_bar.SearchEnded();
-    m_bar.SetWatching(false, 0);
-    ClearNoCameraAnswered();
-    m_lastSearch = {};
-    m_lastSearchEnded = false;
-    // Port 8089 is bound before the request leaves, so that a camera that
-    // answers at once is heard. When it cannot be bound the operator is told
-    // every time, nothing is sent (no answer could be heard), and the next
-    // search tries again.
-    if (!BindReceiver()) {
-        m_table.Clear();
-        m_lastSearch.bound = false;
-        // The bar names the program that holds the port (where the system
-        // tells) while the box is up, and after it.
-        ShowPortTaken();
-        m_messages->Warn(this, QString::fromLatin1(qdipc::log_entry::kBindFailedText));
-        return;
+    // clears the list and lists afresh. Port 8089 is bound before the
+    // request leaves; when it cannot be, the operator is told every time,
+    // nothing is sent, and the bar names the program that holds the port.
+    const std::string failure = m_model.Search(qdipc::SearchWindowModel::Clock::now());
+    ScheduleTick();
+    ShowBar();
+    if (!failure.empty()) {
+        m_messages->Warn(this, QString::fromStdString(failure));
     }
-    m_pWorker->ClearRejected();
-    m_dropsAtSearchStart =
-        m_config.reversePathDrops ? m_config.reversePathDrops() : qdipc::ReversePathFilterDrops();
-    // Flags are judged by the host's interfaces as they are now.
-    m_table.List().SetHostInterfaces(m_config.interfaces ? m_config.interfaces()
-                                                         : qdipc::ListBroadcastInterfaces());
-    const qdipc::SearchOutcome outcome = m_searchCommand.Run([this] { m_table.Clear(); });
-    // The runs' pending changes take this request's answers like a probe's.
-    m_changes->SearchSent(m_searchCommand.SearchId(), qdipc::ChangeRuns::Clock::now());
-    m_lastSearch.searched = true;
-    m_lastSearch.outcome = outcome;
-    if (outcome != qdipc::SearchOutcome::Sent) {
-        m_messages->Warn(this, QString::fromLatin1(qdipc::SearchFailureText(outcome)));
-        ShowNoCameraAnswered();
-        return;
-    }
-    StartWorkerOnce();
-    m_bar.SearchStarted();
-    m_searchSchedule.Start(qdipc::SearchSchedule::Clock::now());
-    m_onvifSearch->Start(m_config);
-    ScheduleSearchRepeat();
-    m_searchEnd.start(m_config.searchEndDelay);
-    ShowCounts();
 }
 
 void CSearchDlg::SetWatching(bool on) {
-    m_outcomeOnBar = false;  // the operator acted
-    if (!on) {
-        m_bar.SetWatching(false, 0);
-        StopWatching();
-        ShowCounts();
+    m_model.OperatorActed();
+    const std::string failure = m_model.SetWatching(on, qdipc::SearchWindowModel::Clock::now());
+    ScheduleTick();
+    ShowBar();
+    if (!failure.empty()) {
+        m_messages->Warn(this, QString::fromStdString(failure));
+    }
+}
+
+void CSearchDlg::OnModelWake() {
+    // ONVIF devices join now; replies go through the pump, which spreads a
+    // flood of them over the event loop.
+    if (m_model.TakeOnvif()) {
+        ShowBar();
+    }
+    m_pump.Wake();
+}
+
+void CSearchDlg::ScheduleTick() {
+    const auto due = m_model.NextDue();
+    if (!due) {
+        m_tick.stop();
         return;
     }
-    if (m_watch.Watching()) {
-        return;
-    }
-    // Nothing listed yet: a search comes first, and its request (with its
-    // repeats) is the first cycle's; so are the repeats of a search still
-    // under way. Otherwise one request starts it.
-    if (!m_workerStarted) {
-        OnSearch();
-        if (!m_workerStarted) {
-            return;  // the search could not go out; the operator was told
-        }
-    } else if (!m_searchSchedule.Repeating()) {
-        m_searchCommand.Repeat();
-    }
-    m_bar.SetWatching(true, static_cast<int>(m_watch.Options().interval.count()));
-    m_watch.Start(qdipc::SiteWatch::Clock::now());
-    StartOnvifWatch();
-    ScheduleWatchTick();
-    ShowCounts();
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(*due - qdipc::SearchWindowModel::Clock::now());
+    m_tick.start(static_cast<int>(std::max<std::int64_t>(0, wait.count())));
 }
 
-void CSearchDlg::StopWatching() {
-    m_watch.Stop();
-    m_watchTimer.stop();
-    m_onvifWatch.reset();
-}
-
-void CSearchDlg::StartOnvifWatch() {
-    qdipc::OnvifWatchOptions options;
-    options.announcements = m_config.onvifAnnouncements;
-    options.interfaces = m_config.interfaces;
-    options.probe.destination = m_config.onvifDestination;
-    // Called on the source's threads: the UI thread takes what was heard.
-    // The source ends (and joins its threads) before the window goes.
-    options.wake = [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { OnOnvifHeard(); }, Qt::QueuedConnection);
-    };
-    m_onvifWatch = std::make_unique<qdipc::OnvifWatchSource>(std::move(options));
-    // Without the port only the probes of each cycle find ONVIF devices.
-    m_onvifWatch->Listen();
-    m_onvifWatch->Probe();
-}
-
-void CSearchDlg::OnOnvifHeard() {
-    if (!m_onvifWatch || !m_watch.Watching()) {
-        return;
+void CSearchDlg::OnTick() {
+    const bool searching = m_model.Searching();
+    m_model.Tick(qdipc::SearchWindowModel::Clock::now());
+    // A search that ended with rows: the columns fit what came.
+    if (searching && !m_model.Searching() && m_table.RowCount() > 0) {
+        m_listPresentation->FitColumns();
     }
-    m_watchEvents.clear();
-    m_watch.ObserveOnvif(m_onvifWatch->Take(), m_watchEvents);
-    if (!m_watchEvents.empty()) {
-        ShowCounts();
-    }
+    ScheduleTick();
+    ShowBar();
 }
 
-void CSearchDlg::ScheduleWatchTick() {
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_watch.NextDue() -
-                                                                   qdipc::SiteWatch::Clock::now());
-    m_watchTimer.start(static_cast<int>(std::max<std::int64_t>(0, wait.count())));
-}
-
-void CSearchDlg::OnWatchTick() {
-    if (!m_watch.Watching()) {
-        return;
-    }
-    // The replies that came in so far count for the cycle that ends now.
-    m_pump.DrainNow();
-    OnOnvifHeard();
-    m_watchEvents.clear();
-    if (m_watch.Tick(qdipc::SiteWatch::Clock::now(), m_watchEvents)) {
-        m_searchCommand.Repeat();
-        if (m_onvifWatch) {
-            m_onvifWatch->Probe();  // unless the last round is still listening
-        }
-    }
-    ScheduleWatchTick();
-    ShowCounts();
-}
-
-QString CSearchDlg::CountsText() const {
-    return QString::fromStdString(m_bar.Text(qdipc::CountsOfList(
-        m_table.List(), static_cast<int>(m_deviceList->selectionModel()->selectedRows().size()))));
+int CSearchDlg::SelectedCount() const {
+    return static_cast<int>(m_deviceList->selectionModel()->selectedRows().size());
 }
 
 QString CSearchDlg::ProgressText() const {
     return m_progress->isTextVisible() ? m_progress->PlainText() : QString();
-}
-
-void CSearchDlg::ShowCounts() {
-    // Before the first search the bar stays as the window opened it.
-    if (RunsGoing() || m_outcomeOnBar || m_noCameraShown || !m_workerStarted) {
-        return;
-    }
-    // An empty bar (its value at the minimum) that draws its text.
-    m_progress->setRange(0, 1);
-    m_progress->setValue(0);
-    SetBarText(CountsText());
 }
 
 void CSearchDlg::SetBarText(const QString& text) {
@@ -435,9 +316,33 @@ void CSearchDlg::SetBarText(const QString& text) {
     m_progress->setTextVisible(true);
 }
 
+void CSearchDlg::ShowBar() {
+    const std::string text = m_model.BarText(SelectedCount());
+    if (text.empty()) {
+        // Before the first search: empty, as the window opened it.
+        m_progress->setRange(1, 100);
+        m_progress->reset();
+        m_progress->setTextVisible(false);
+        m_progress->SetPlainText({});
+        return;
+    }
+    const qdipc::ChangeRuns& changes = m_model.Changes();
+    if (!changes.BarText().empty() && text == changes.BarText()) {
+        // While changes wait, the share of them that ended; then full when
+        // every change was confirmed, empty when one was not.
+        m_progress->setRange(0, 1000);
+        m_progress->setValue(changes.ProgressPermille());
+    } else {
+        // An empty bar (its value at the minimum) that draws its text.
+        m_progress->setRange(0, 1);
+        m_progress->setValue(0);
+    }
+    SetBarText(QString::fromStdString(text));
+}
+
 void CSearchDlg::OnOperatorAction() {
-    m_outcomeOnBar = false;
-    ShowCounts();
+    m_model.OperatorActed();
+    ShowBar();
 }
 
 void CSearchDlg::OnSaveList() {
@@ -472,23 +377,16 @@ void CSearchDlg::OnApplyPlan() {
 }
 
 CAssignDlg* CSearchDlg::OpenPlanFile(const QString& path) {
-    std::string text;
-    std::string error;
-    if (qdipc::ReadFileBounded(path.toStdString(), qdipc::kMaxPlanFileBytes,
-                               std::chrono::seconds(2), text, error) != qdipc::BoundedRead::Ok) {
-        // The path and the system's words are plain, their controls escaped.
-        m_messages->Warn(this, QString::fromStdString(qdipc::EscapeControls(
-                                   "Cannot read the plan " + path.toStdString() + ": " + error)));
+    // The checks of --plan: the cameras listed are those found, the other
+    // runs' addresses are taken. The path's controls are escaped.
+    qdipc::SearchWindowModel::OpenedPlan opened =
+        m_model.OpenPlan(std::filesystem::path(QFile::encodeName(path).toStdString()));
+    if (!opened.error.empty()) {
+        m_messages->Warn(this, QString::fromStdString(opened.error));
         return nullptr;
     }
-    // The checks of --plan: the cameras listed are those found, the other
-    // runs' addresses are taken.
-    qdipc::AssignSurroundings surroundings = Surroundings({});
-    surroundings.reserved = Reservations().TakenByOthers(0);
-    qdipc::ProvisioningPlan plan =
-        qdipc::PlanText(text, qdipc::ListedCameras(m_table.List()), surroundings);
     auto* dialog = new CAssignDlg(
-        std::move(plan), QFileInfo(path).fileName(), std::move(surroundings),
+        std::move(opened.plan), QFileInfo(path).fileName(), std::move(opened.surroundings),
         [this](std::vector<qdipc::AssignOrder> orders) {
             return StartAssignRun(std::move(orders));
         },
@@ -506,126 +404,14 @@ QString CSearchDlg::SaveListTo(const QString& path) {
         m_config.interfaces ? m_config.interfaces() : qdipc::ListBroadcastInterfaces()));
 }
 
-void CSearchDlg::OnSearchEnded() {
-    const std::optional<std::uint64_t> now =
-        m_config.reversePathDrops ? m_config.reversePathDrops() : qdipc::ReversePathFilterDrops();
-    if (now && m_dropsAtSearchStart && *now >= *m_dropsAtSearchStart) {
-        m_lastSearch.reversePathDrops = *now - *m_dropsAtSearchStart;
-    }
-    // What the search saw is kept as it was when it ended; later datagrams
-    // and probes do not belong to it.
-    m_lastSearch = SearchFactsNow();
-    m_lastSearchEnded = true;
-    m_bar.SearchEnded();
-    if (m_table.RowCount() == 0) {
-        ShowNoCameraAnswered();
-    } else {
-        m_listPresentation->FitColumns();
-        ShowCounts();
-    }
-}
-
-void CSearchDlg::ShowNoCameraAnswered() {
-    if (RunsGoing()) {
-        return;  // the bar shows the wait for a camera
-    }
-    const QString text = QStringLiteral("No camera answered — click here to diagnose the network");
-    m_progress->setRange(0, 1000);
-    m_progress->setValue(0);
-    SetBarText(text);
-    m_noCameraShown = true;
-}
-
-void CSearchDlg::ShowPortTaken() {
-    ShowNoCameraAnswered();
-    if (!m_noCameraShown) {
-        return;
-    }
-    const std::uint16_t port = m_config.receiver.bind.port;
-    const qdipc::PortOwnerLookup lookup =
-        m_config.portOwners ? m_config.portOwners(port) : qdipc::UdpPortOwners(port);
-    if (!lookup.checked || lookup.owners.empty()) {
-        return;  // the system does not say: the diagnosis tells what it knows
-    }
-    // Program names are the system's, shown as plain text.
-    const QString text = QStringLiteral("UDP port %1 is held by %2 — end it and press Search again")
-                             .arg(port)
-                             .arg(QString::fromStdString(
-                                 qdipc::EscapeControls(qdipc::PortOwnersText(lookup.owners))));
-    SetBarText(text);
-}
-
-void CSearchDlg::ClearNoCameraAnswered() {
-    if (!m_noCameraShown) {
-        return;
-    }
-    m_noCameraShown = false;
-    m_progress->setRange(1, 100);
-    m_progress->reset();
-    m_progress->setTextVisible(false);
-    m_progress->SetPlainText({});
-}
-
 std::vector<qdipc::DiagnosisLine> CSearchDlg::DiagnosisLines() const {
-    const qdipc::HostFacts host = m_config.hostFacts
-                                      ? m_config.hostFacts()
-                                      : qdipc::GatherHostFacts(m_config.receiver.bind.port);
-    return qdipc::Diagnose(host, m_lastSearchEnded ? m_lastSearch : SearchFactsNow());
-}
-
-qdipc::SearchFacts CSearchDlg::SearchFactsNow() const {
-    qdipc::SearchFacts search = m_lastSearch;
-    if (search.searched) {
-        search.failedNetworks = m_searchCommand.FailedNetworks();
-        if (m_pWorker) {
-            search.rejected = m_pWorker->Rejected();
-        }
-        search.cameras = m_table.RowCount();
-    }
-    return search;
+    return m_model.DiagnosisLines();
 }
 
 CDiagnoseDlg* CSearchDlg::OnDiagnose() {
     auto* dialog = new CDiagnoseDlg(DiagnosisLines(), this);
     dialog->show();
     return dialog;
-}
-
-void CSearchDlg::ScheduleSearchRepeat() {
-    const auto due = m_searchSchedule.NextDue();
-    if (!due) {
-        return;
-    }
-    const auto wait =
-        std::chrono::ceil<std::chrono::milliseconds>(*due - qdipc::SearchSchedule::Clock::now());
-    m_searchRepeat.start(static_cast<int>(std::max<std::int64_t>(0, wait.count())));
-}
-
-void CSearchDlg::OnSearchRepeat() {
-    // The operator was told how the first request went; a repeat that fails
-    // changes nothing of that.
-    for (std::size_t due = m_searchSchedule.Tick(qdipc::SearchSchedule::Clock::now()); due > 0;
-         --due) {
-        m_searchCommand.Repeat();
-    }
-    ScheduleSearchRepeat();
-}
-
-bool CSearchDlg::BindReceiver() {
-    if (!m_pWorker) {
-        m_pWorker = std::make_unique<qdipc::RecvSearchThread>(m_searchId, m_pump.Queue(),
-                                                              m_errorLog, m_config.receiver);
-    }
-    return m_pWorker->Bind();
-}
-
-void CSearchDlg::StartWorkerOnce() {
-    if (m_workerStarted) {
-        return;  // the running worker (or the ended one) serves every search
-    }
-    // A worker that could not be started stays unstarted: the next search
-    // that goes out tries again.
-    m_workerStarted = m_pWorker && m_pWorker->Start();
 }
 
 void CSearchDlg::OnPreview() {
@@ -740,10 +526,7 @@ void CSearchDlg::OpenSettings(int row) {
     settingDlg->show();
     settingDlg->LoadRecord(BuildSettingsRecordFromRow(
         [this, row](int column) { return m_table.CellText(row, column); }));
-    if (row >= 0 && row < m_table.RowCount()) {
-        m_settingsInterfaces[m_table.CellText(row, qdipc::kColDevId)] =
-            m_table.ArrivalInterface(row);
-    }
+    m_model.NoteSettingsOpened(row);
 }
 
 void CSearchDlg::customEvent(QEvent* event) {
@@ -762,41 +545,24 @@ int CSearchDlg::OnApplySettings(const qdipc::SettingsHandoff* handoff) {
 }
 
 void CSearchDlg::SendSettingsRecord(const qdipc::NetSettingsRecord& record) {
-    const std::uint32_t stamp = qdipc::TimeSeededDraw(qdipc::SystemSeconds());
-    BroadcastSettingsRecord(qdipc::StampSettingsRecord(record, stamp));
-}
-
-std::uint32_t CSearchDlg::ModifyInterfaceFor(const qdipc::NetSettingsRecord& record) const {
-    const std::string deviceId = qdipc::FormatDeviceId(record.bytes.data() + qdipc::record::kDevId);
-    for (int row = 0; row < m_table.RowCount(); ++row) {
-        if (m_table.CellText(row, qdipc::kColDevId) == deviceId) {
-            return m_table.ArrivalInterface(row);
-        }
-    }
-    const auto remembered = m_settingsInterfaces.find(deviceId);
-    return remembered != m_settingsInterfaces.end() ? remembered->second : 0;
-}
-
-void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped) {
     // A change of one camera: the engine checks it like a batch (a device ID
     // answered by several MACs is refused; an address in use is named, and
     // the operator decides), sends it (these bytes, as the settings window
-    // made them) and confirms it by the camera's own evidence. A newer
-    // Modify of the same camera replaces the one still waiting.
-    const qdipc::AssignOrder order = m_changes->OrderOf(stamped, ModifyInterfaceFor(stamped));
-    const qdipc::ChangeCheck check = m_changes->CheckChange(order);
-    if (!check.refusal.empty()) {
-        m_messages->Warn(this, QString::fromStdString(check.refusal));
+    // made them, stamped) and confirms it by the camera's own evidence. A
+    // newer Modify of the same camera replaces the one still waiting.
+    const qdipc::PreparedChange change = m_model.PrepareChange(record);
+    if (!change.refusal.empty()) {
+        m_messages->Warn(this, QString::fromStdString(change.refusal));
         return;
     }
-    if (!check.question.empty() && !m_messages->Ask(this, QString::fromStdString(check.question))) {
+    if (!change.question.empty() &&
+        !m_messages->Ask(this, QString::fromStdString(change.question))) {
         return;
     }
-    StartWorkerForRuns();
     // The first record goes out at once; the wait starts before the box is
     // shown, as its modal loop keeps the probes and the replies going.
     qdipc::ChangeRuns::Started started =
-        m_changes->Start(stamped, order, true, qdipc::ChangeRuns::Clock::now());
+        m_model.SendChange(change, true, qdipc::ChangeRuns::Clock::now());
     if (!started.failure.empty()) {
         // No way back could be written: nothing went out. The operator
         // decides whether to send without one.
@@ -806,37 +572,15 @@ void CSearchDlg::BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped
                                  QStringLiteral(".\n\nSend anyway, without a rollback plan?"))) {
             return;
         }
-        started = m_changes->Start(stamped, order, false, qdipc::ChangeRuns::Clock::now());
+        started = m_model.SendChange(change, false, qdipc::ChangeRuns::Clock::now());
     }
     m_changeTimer->Arm();
-    ShowConfirmationProgress();
+    ShowBar();
     m_messages->Warn(this, QString::fromStdString(started.outcome));
 }
 
-void CSearchDlg::StartWorkerForRuns() {
-    if (m_config.confirmation.timeout.count() > 0 && BindReceiver()) {
-        StartWorkerOnce();
-    }
-}
-
 bool CSearchDlg::RunsGoing() const {
-    return m_changes->Going();
-}
-
-void CSearchDlg::ShowConfirmationProgress() {
-    const std::string text = m_changes->BarText();
-    if (text.empty()) {
-        return;
-    }
-    // While changes wait, the share of them that ended; then full when every
-    // change was confirmed, empty when one was not.
-    m_progress->setRange(0, 1000);
-    m_progress->setValue(m_changes->ProgressPermille());
-    if (m_changes->Waiting() == 0) {
-        m_outcomeOnBar = true;
-    }
-    SetBarText(QString::fromStdString(text));
-    m_noCameraShown = false;
+    return m_model.Changes().Going();
 }
 
 void CSearchDlg::OnAbout() {
@@ -849,67 +593,30 @@ void CSearchDlg::OnAssignAddresses() {
     if (rows.empty()) {
         return;
     }
-    std::vector<qdipc::AssignCamera> batch;
-    std::vector<std::string> others;
-    std::size_t next = 0;
-    for (int row = 0; row < m_table.RowCount(); ++row) {
-        if (next < rows.size() && rows[next] == row) {
-            ++next;
-            qdipc::AssignCamera camera{
-                m_table.CellText(row, qdipc::kColDevId),   m_table.CellText(row, qdipc::kColMac),
-                m_table.CellText(row, qdipc::kColIp),      m_table.CellText(row, qdipc::kColMask),
-                m_table.CellText(row, qdipc::kColGateway), m_table.ArrivalInterface(row)};
-            camera.otherMacs = m_table.List().OtherMacs(row);
-            batch.push_back(std::move(camera));
-        } else {
-            others.push_back(m_table.CellText(row, qdipc::kColIp));
-        }
-    }
     auto* dialog = new CAssignDlg(
-        std::move(batch), Surroundings(std::move(others)),
+        m_model.AssignCameras(rows), m_model.Surroundings(rows),
         [this](std::vector<qdipc::AssignOrder> orders) {
             return StartAssignRun(std::move(orders));
         },
         &Reservations(), this);
-    dialog->RememberFieldsIn(qdipc::AssignMemoryFile(
-        m_config.stateDirectory.empty() ? qdipc::UserStateDirectory() : m_config.stateDirectory));
+    dialog->RememberFieldsIn(qdipc::AssignMemoryFile(m_model.StateDirectory()));
     dialog->show();
-}
-
-qdipc::AssignSurroundings CSearchDlg::Surroundings(std::vector<std::string> otherCameras) const {
-    qdipc::AssignSurroundings surroundings;
-    surroundings.interfaces =
-        m_config.interfaces ? m_config.interfaces() : qdipc::ListBroadcastInterfaces();
-    surroundings.otherCameras = std::move(otherCameras);
-    surroundings.neighbours =
-        m_config.neighbours ? m_config.neighbours() : qdipc::ReachableNeighbours();
-    surroundings.gatewayOf =
-        m_config.gatewayOf
-            ? m_config.gatewayOf
-            : std::function<std::optional<std::string>(std::uint32_t)>(qdipc::DefaultGatewayOf);
-    surroundings.probe = m_config.probeAddresses;
-    if (!surroundings.probe) {
-        surroundings.probe =
-            [interfaces = surroundings.interfaces](const std::vector<std::uint32_t>& addresses) {
-                return qdipc::ProbeAddresses(addresses, interfaces);
-            };
-    }
-    return surroundings;
 }
 
 qdipc::AssignRun* CSearchDlg::StartAssignRun(std::vector<qdipc::AssignOrder> orders) {
     // Each record is stamped and sent like a Modify's, without the box; the
     // plan's addresses are probed once more before the first goes.
-    StartWorkerForRuns();
+    m_model.PrepareForRuns();
     auto* run = new qdipc::AssignRun(*m_changeTimer, std::move(orders), true, this);
-    connect(run, &qdipc::AssignRun::ResultChanged, this, &CSearchDlg::ShowConfirmationProgress);
+    connect(run, &qdipc::AssignRun::ResultChanged, this, &CSearchDlg::ShowBar);
     connect(run, &qdipc::AssignRun::Finished, run, &QObject::deleteLater, Qt::QueuedConnection);
     return run;
 }
 
 bool CSearchDlg::MayCloseWithRunsGoing() {
-    const int unsent = m_changes->Unsent();
-    const int waiting = m_changes->Waiting();
+    qdipc::ChangeRuns& changes = m_model.Changes();
+    const int unsent = changes.Unsent();
+    const int waiting = changes.Waiting();
     if (unsent == 0 && waiting == 0) {
         return true;
     }
@@ -917,7 +624,7 @@ bool CSearchDlg::MayCloseWithRunsGoing() {
     if (!m_messages->Ask(this, text)) {
         return false;
     }
-    m_changes->StopSending(qdipc::ChangeRuns::Clock::now());
+    changes.StopSending(qdipc::ChangeRuns::Clock::now());
     m_changeTimer->Arm();
     return true;
 }
@@ -1001,7 +708,8 @@ bool CSearchDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr
 }
 
 bool CSearchDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_progress && m_noCameraShown && event->type() == QEvent::MouseButtonRelease &&
+    if (watched == m_progress && m_model.NoCameraShown() &&
+        event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         OnDiagnose();
         return true;
@@ -1017,13 +725,8 @@ void CSearchDlg::Shutdown() {
         return;
     }
     m_shutDown = true;
-    m_searchSchedule.Stop();
-    m_searchRepeat.stop();
-    m_searchEnd.stop();
-    StopWatching();
-    if (m_pWorker) {
-        m_pWorker->Stop();
-    }
+    m_tick.stop();
+    m_model.Shutdown();
     m_videoPane->Shutdown();
 }
 

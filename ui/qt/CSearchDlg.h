@@ -1,7 +1,8 @@
 #pragma once
 // The main window "Search Tool": the device list, the video pane, the four
-// buttons and the progress bar. It runs the search, shows the rows that the
-// receive worker finds, follows the list's current row and its IP, opens the
+// buttons and the progress bar. It shows what the window model (the search
+// and its repeats, the ONVIF discovery, Keep Watching, the changes and the
+// bar's text) decides, follows the list's current row and its IP, opens the
 // settings window and the preview for that row, and lays its controls out on
 // every resize.
 
@@ -19,15 +20,12 @@
 #include <vector>
 
 #include "discovery/ErrorLog.h"
-#include "discovery/ListBar.h"
 #include "discovery/NetworkDiagnosis.h"
-#include "discovery/OnvifWatch.h"
 #include "discovery/RecvSearchThread.h"
-#include "discovery/SearchCommand.h"
-#include "discovery/SearchSchedule.h"
 #include "discovery/SiteWatch.h"
 #include "settings/AddressReservations.h"
 #include "settings/NetSettingsRecord.h"
+#include "ui/SearchWindowModel.h"
 #include "ui/qt/AssignRun.h"
 #include "ui/qt/DeviceListMenu.h"
 #include "ui/qt/DeviceListPresentation.h"
@@ -45,8 +43,6 @@ class QTableView;
 namespace Ui {
 class SearchDlg;
 }
-
-class OnvifSearchPump;
 
 class CAssignDlg;
 
@@ -80,7 +76,7 @@ public:
     // The checks as the dialog shows them.
     std::vector<qdipc::DiagnosisLine> DiagnosisLines() const;
     // Whether the progress bar says that the last search found no camera.
-    bool NoCameraShown() const { return m_noCameraShown; }
+    bool NoCameraShown() const { return m_model.NoCameraShown(); }
     // Opens "Assign Addresses" for the selected rows (nothing when none is).
     void OnAssignAddresses();
     // Makes a run of a batch (the caller starts it); the run is this
@@ -90,40 +86,37 @@ public:
     // The settings exchange with the settings windows. OnApplySettings takes
     // the handoff block of an ApplySettingsEvent (0x603): when its first three
     // bytes are the marker it sends the record, otherwise it does nothing; it
-    // answers 0. SendSettingsRecord stamps a copy of the record and hands it
-    // to BroadcastSettingsRecord, which runs it as a change of one camera (the
-    // record's bytes as they are), shows "Setting OK!" or "Setting error!"
-    // before it returns, and leaves the confirmation running.
+    // answers 0. SendSettingsRecord runs a stamped copy of the record as a
+    // change of one camera (the record's bytes as they are), shows "Setting
+    // OK!" or "Setting error!" before it returns, and leaves the confirmation
+    // running.
     int OnApplySettings(const qdipc::SettingsHandoff* handoff);
     void SendSettingsRecord(const qdipc::NetSettingsRecord& record);
-    void BroadcastSettingsRecord(const qdipc::NetSettingsRecord& stamped);
 
     qdipc::DeviceTable& Table() { return m_table; }
     const qdipc::DeviceTable& Table() const { return m_table; }
     qdipc::DeviceListPresentation& ListPresentation() { return *m_listPresentation; }
     const std::string& CurrentIp() const { return m_currentIp; }
-    std::uint32_t SearchId() const { return m_searchId.load(); }
+    std::uint32_t SearchId() const { return m_model.SearchId(); }
     // The receive worker once a search has started it, else null.
-    const qdipc::RecvSearchThread* Worker() const {
-        return m_workerStarted ? m_pWorker.get() : nullptr;
-    }
+    const qdipc::RecvSearchThread* Worker() const { return m_model.Worker(); }
     // The settings window opened last, or null.
     CSettingDlg* LastSettingDlg() const { return m_pSettingDlg; }
     qdipc::ReplyPump& Pump() { return m_pump; }
     qdipc::DeviceListMenu& ListMenu() { return *m_listMenu; }
     // Addresses and cameras held by the open dialogs and the runs.
-    qdipc::AddressReservations& Reservations() { return m_changes->Reservations(); }
+    qdipc::AddressReservations& Reservations() { return m_model.Changes().Reservations(); }
     // Whether a run (a batch or a settings change) still sends, confirms or
     // probes its addresses.
     bool RunsGoing() const;
-    const qdipc::ErrorLog& Log() const { return m_errorLog; }
+    const qdipc::ErrorLog& Log() const { return m_model.Log(); }
 
     // "Keep Watching": on, the list is kept up to date by one request per
     // interval (a window that has not searched yet searches first); off, or
     // a new Search, ends it. The rows stay as they are.
     void SetWatching(bool on);
-    bool Watching() const { return m_watch.Watching(); }
-    const qdipc::SiteWatch& Watch() const { return m_watch; }
+    bool Watching() const { return m_model.Watching(); }
+    const qdipc::SiteWatch& Watch() const { return m_model.Watch(); }
     // "Save List As…": asks for a file, writes it, says so in a box when it
     // fails.
     void OnSaveList();
@@ -136,10 +129,7 @@ public:
     // and shows them in an "Apply Plan" dialog whose Apply runs them; a
     // file that cannot be read is said in a box. The dialog, or null.
     CAssignDlg* OpenPlanFile(const QString& path);
-    // What the list holds, as the progress bar shows it after a search and
-    // after each watch cycle: "22 cameras · 20 flagged · 20 selected"
-    // (" · 1 gone" while watching).
-    QString CountsText() const;
+    // The progress bar's visible text (empty while it shows none).
     QString ProgressText() const;
 
     // Stops and joins the receive worker and shuts the video pane down; the
@@ -170,87 +160,37 @@ private:
     bool IsDeviceServiceRow(int row) const;
     void OnInitDialog();
     void OnSize(int cx, int cy);
-    // Binds the receive port now, before a request leaves; false (entry 525
-    // written) when it cannot be bound.
-    bool BindReceiver();
-    void StartWorkerOnce();
     void MakeRowCurrent(int row);
-    // Where a modify for the camera with this record's device ID goes: the
-    // interface its row's reply came in on, else the one remembered when its
-    // settings window was opened, else 0 (every interface).
-    std::uint32_t ModifyInterfaceFor(const qdipc::NetSettingsRecord& record) const;
-    // Sends the search's request again at the next offset of the schedule.
-    void ScheduleSearchRepeat();
-    void OnSearchRepeat();
-    // The receive worker, started for a run's confirmation probes (a window
-    // that has not searched yet gets it going now; without it the changes
-    // end as not confirmed).
-    void StartWorkerForRuns();
-    // What a plan must avoid: this host's interfaces, the neighbour table,
-    // the gateways, the address probe, and the given cameras' addresses.
-    qdipc::AssignSurroundings Surroundings(std::vector<std::string> otherCameras) const;
-    // The runs' wait or outcome on the progress bar (ChangeRuns::BarText).
-    void ShowConfirmationProgress();
-    // The counts on the progress bar, unless a confirmation's text is there.
-    void ShowCounts();
+    // The model's wake call, on this window's thread: ONVIF devices join
+    // the list, the pump takes the replies.
+    void OnModelWake();
+    // The model's next due time on the tick timer; the tick steps it (the
+    // search's repeats and end, watch cycles, the changes' probes).
+    void ScheduleTick();
+    void OnTick();
+    int SelectedCount() const;
+    // The model's bar text on the progress bar, with the changes' progress
+    // while their text is there; empty before the first search.
+    void ShowBar();
     // The bar's visible text (and tooltip), safe from its format's '%' codes.
     void SetBarText(const QString& text);
     // The operator acted: a confirmation's outcome gives way to the counts.
     void OnOperatorAction();
-    void ScheduleWatchTick();
-    void OnWatchTick();
-    // Watching ends (a new search, Keep Watching off, the window closing).
-    void StopWatching();
-    // ONVIF devices' Hello and Bye, and probes on each cycle, while watching.
-    void StartOnvifWatch();
-    void OnOnvifHeard();
-    // The search and its repeats are over: an empty list offers the diagnosis.
-    void OnSearchEnded();
-    // The last search's facts with what the worker, the search command and
-    // the list hold now.
-    qdipc::SearchFacts SearchFactsNow() const;
-    void ShowNoCameraAnswered();
-    // The receive port could not be bound: the bar names who holds it.
-    void ShowPortTaken();
-    void ClearNoCameraAnswered();
     // Closing with records unsent or unconfirmed: asks; true to close.
     bool MayCloseWithRunsGoing();
 
     qdipc::SearchDlgConfig m_config;
     std::unique_ptr<Ui::SearchDlg> m_ui;
     std::shared_ptr<qdipc::MessagePresenter> m_messages;
-    qdipc::ErrorLog m_errorLog;
+    // What the window shows and decides; the table and the pump are views of
+    // its list and its queue.
+    qdipc::SearchWindowModel m_model;
     qdipc::DeviceTable m_table;
-    qdipc::SiteWatch m_watch;
-    QTimer m_watchTimer;
-    std::vector<qdipc::WatchEvent> m_watchEvents;
     qdipc::ReplyPump m_pump;
+    QTimer m_tick;
 
-    // Made by the first search, which binds its port; started by the first
-    // search that went out.
-    std::unique_ptr<qdipc::RecvSearchThread> m_pWorker;
-    bool m_workerStarted = false;
     CSettingDlg* m_pSettingDlg = nullptr;  // the settings window opened last
     std::string m_currentIp;               // IP cell of the current row
-    // Device ID text -> arrival interface of the rows settings windows were opened for.
-    std::map<std::string, std::uint32_t> m_settingsInterfaces;
-    std::atomic<std::uint32_t> m_searchId{0};
-    qdipc::SearchCommand m_searchCommand;
-    qdipc::SettingsBroadcaster m_settingsBroadcaster;
-    QTimer m_searchRepeat;
-    QTimer m_searchEnd;
-    // What the last search saw, for the diagnosis (its rejects, failed
-    // networks and rows are read when the diagnosis runs).
-    qdipc::SearchFacts m_lastSearch;
-    std::optional<std::uint64_t> m_dropsAtSearchStart;
-    bool m_lastSearchEnded = false;  // m_lastSearch is complete
-    bool m_noCameraShown = false;
-    qdipc::SearchSchedule m_searchSchedule;  // the repeats of the latest search
-    // A confirmation's outcome is on the bar: the counts wait for the
-    // operator's next action.
-    bool m_outcomeOnBar = false;
-    // What the bar says about the list (searching, watching, the counts).
-    qdipc::ListBar m_bar;
 
     qdipc::PlainProgressBar* m_progress = nullptr;
     CVideoStatic* m_videoPane = nullptr;
@@ -258,14 +198,8 @@ private:
     QIcon m_hIcon;
     std::unique_ptr<qdipc::DeviceListPresentation> m_listPresentation;
     std::unique_ptr<qdipc::DeviceListMenu> m_listMenu;
-    // Each search's ONVIF probes; declared after the table, so it ends first.
-    std::unique_ptr<OnvifSearchPump> m_onvifSearch;
-    // While watching: the ONVIF devices' announcements and each cycle's probes.
-    std::unique_ptr<qdipc::OnvifWatchSource> m_onvifWatch;
-    // Every settings change and batch of this window (the engine's runs,
-    // their one probe schedule, reservations and counts), stepped on the
-    // event loop. Declared after the table, whose list it updates.
-    std::unique_ptr<qdipc::ChangeRuns> m_changes;
+    // Steps the model's changes on the event loop for the runs the Assign
+    // dialogs follow.
     std::unique_ptr<qdipc::ChangeRunsTimer> m_changeTimer;
     Qt::MouseButton m_listDoubleClickButton = Qt::NoButton;
     bool m_aboutInSystemMenu = false;

@@ -72,7 +72,12 @@ QString AgoText(std::chrono::system_clock::duration age) {
 }
 
 DeviceTable::DeviceTable(QObject* parent, std::size_t maxRows)
-    : QAbstractTableModel(parent), m_list(maxRows) {
+    : QAbstractTableModel(parent), m_own(std::make_unique<DeviceList>(maxRows)), m_list(*m_own) {
+    m_list.SetObserver(this);
+}
+
+DeviceTable::DeviceTable(DeviceList& list, QObject* parent)
+    : QAbstractTableModel(parent), m_list(list) {
     m_list.SetObserver(this);
 }
 

@@ -18,6 +18,7 @@
 #include <QAbstractTableModel>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,9 @@ public:
     static constexpr std::size_t kDefaultMaxRows = DeviceList::kDefaultMaxRows;
 
     explicit DeviceTable(QObject* parent = nullptr, std::size_t maxRows = kDefaultMaxRows);
+    // A view of a list that another owns (the window model's); the list
+    // outlives the table.
+    explicit DeviceTable(DeviceList& list, QObject* parent = nullptr);
     ~DeviceTable() override;
 
     // The rows themselves; changes made through it reach the view as well.
@@ -96,7 +100,8 @@ private:
     void Reordered(const std::vector<int>& newPosition) override;
     void RowsChanged(int first, int last) override;
 
-    DeviceList m_list;
+    std::unique_ptr<DeviceList> m_own;
+    DeviceList& m_list;
 };
 
 }  // namespace qdipc

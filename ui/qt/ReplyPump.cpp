@@ -21,7 +21,16 @@ ReplyPump::ReplyPump(Consumer consume, ReplyPumpOptions options, QObject* parent
     : QObject(parent),
       m_consume(std::move(consume)),
       m_options(options),
-      m_queue([this] { Wake(); }, options.maxPending) {
+      m_own(std::make_unique<ReplyQueue>([this] { Wake(); }, options.maxPending)),
+      m_queue(*m_own) {
+    m_options.chunk = std::max<std::size_t>(1, m_options.chunk);
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &ReplyPump::DrainSlice);
+}
+
+ReplyPump::ReplyPump(ReplyQueue& source, Consumer consume, ReplyPumpOptions options,
+                     QObject* parent)
+    : QObject(parent), m_consume(std::move(consume)), m_options(options), m_queue(source) {
     m_options.chunk = std::max<std::size_t>(1, m_options.chunk);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &ReplyPump::DrainSlice);

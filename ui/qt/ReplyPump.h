@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "discovery/ReplyQueue.h"
@@ -43,9 +44,15 @@ public:
                        std::chrono::milliseconds minInterval = std::chrono::milliseconds(100),
                        QObject* parent = nullptr);
     ReplyPump(Consumer consume, ReplyPumpOptions options, QObject* parent = nullptr);
+    // Drains a queue that another owns (the window model's), whose wake call
+    // calls Wake.
+    ReplyPump(ReplyQueue& source, Consumer consume, ReplyPumpOptions options,
+              QObject* parent = nullptr);
     ~ReplyPump() override;
 
     ReplyQueue& Queue() { return m_queue; }
+    // Any thread: ask for a drain on this object's thread.
+    void Wake();
     // Takes everything pending now and hands it to the consumer, chunk by
     // chunk, without a time limit.
     void DrainNow();
@@ -58,8 +65,6 @@ public:
     const ReplyPumpOptions& Options() const { return m_options; }
 
 private:
-    // Any thread: ask for a drain on this object's thread.
-    void Wake();
     // This object's thread: start the drain timer unless it runs already; the
     // first drain after a quiet spell comes at once.
     void ScheduleDrain();
@@ -73,7 +78,8 @@ private:
     QElapsedTimer m_sinceLastDrain;
     int m_drains = 0;
     qint64 m_longestSliceUs = 0;
-    ReplyQueue m_queue;  // last: its wake call uses the members above
+    std::unique_ptr<ReplyQueue> m_own;  // last: its wake call uses the members above
+    ReplyQueue& m_queue;
 };
 
 }  // namespace qdipc

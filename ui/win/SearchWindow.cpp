@@ -543,6 +543,11 @@ LRESULT SearchWindow::OnNotify(const NMHDR* header, bool& handled) {
                 MakeRowCurrent(change->iItem);
             }
             if ((change->uChanged & LVIF_STATE) != 0) {
+                // A new selection is the operator's action: a change's
+                // outcome on the bar gives way to the counts.
+                if (((change->uOldState ^ change->uNewState) & LVIS_SELECTED) != 0) {
+                    m_model.OperatorActed();
+                }
                 ShowBarText();
             }
             return 0;
