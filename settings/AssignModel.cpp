@@ -273,6 +273,16 @@ std::string AssignModel::SkippedText() const {
     return text;
 }
 
+std::vector<int> AssignModel::RowsToApply(const AssignFields& fields) {
+    if (!runRows_.empty()) {
+        return {};
+    }
+    if (!checked_) {
+        ReplanNow(fields);
+    }
+    return ApplyRows();
+}
+
 std::vector<int> AssignModel::ApplyRows() const {
     std::vector<int> rows;
     if (!planOk_ || !runRows_.empty()) {

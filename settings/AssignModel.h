@@ -117,6 +117,10 @@ public:
     // was skipped.
     std::string SkippedText() const;
 
+    // Apply: the rows to send now. None once a run started; the plan shown
+    // when its addresses were probed, else the fields planned and probed
+    // now (then the rows show that plan).
+    std::vector<int> RowsToApply(const AssignFields& fields);
     // The rows Apply sends (every camera not refused; none unless PlanOk),
     // and those Retry Unconfirmed sends again (not confirmed, conflict).
     std::vector<int> ApplyRows() const;

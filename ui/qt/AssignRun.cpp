@@ -6,11 +6,16 @@
 
 namespace qdipc {
 
-ChangeRunsTimer::ChangeRunsTimer(ChangeRuns& runs, QObject* parent) : QObject(parent), runs_(runs) {
+ChangeRunsTimer::ChangeRunsTimer(ChangeRuns& runs, Stepping stepping, QObject* parent)
+    : QObject(parent), runs_(runs), stepping_(std::move(stepping)) {
+    if (!stepping_.nextDue || !stepping_.tick) {
+        stepping_.nextDue = [this] { return runs_.NextDue(); };
+        stepping_.tick = [this](ChangeRuns::Clock::time_point now) { runs_.Tick(now); };
+    }
     tick_.setSingleShot(true);
     tick_.setTimerType(Qt::PreciseTimer);
     connect(&tick_, &QTimer::timeout, this, [this] {
-        runs_.Tick(ChangeRuns::Clock::now());
+        stepping_.tick(ChangeRuns::Clock::now());
         Arm();
         emit Stepped();
     });
@@ -26,7 +31,7 @@ void ChangeRunsTimer::OnReplies(const std::vector<AcceptedReply>& replies) {
 }
 
 void ChangeRunsTimer::Arm() {
-    const auto due = runs_.NextDue();
+    const auto due = stepping_.nextDue();
     if (!due) {
         tick_.stop();
         return;

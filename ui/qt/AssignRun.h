@@ -1,7 +1,9 @@
 #pragma once
 // The window's settings runs on the Qt event loop. ChangeRunsTimer steps the
 // window's one ChangeRuns (every Modify and batch, their address probes,
-// confirmations and counts) at its next due time and on every reply.
+// confirmations and counts) at its next due time and on every reply; a
+// window steps its whole model with it (whose due times and steps include
+// the runs').
 // AssignRun is one batch as a dialog follows it: the run belongs to the main
 // window, not to the dialog that started it, so closing the dialog stops
 // nothing, and the cameras' new values still reach the list.
@@ -9,6 +11,8 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "settings/ProvisioningSession.h"
@@ -19,13 +23,18 @@ namespace qdipc {
 class ChangeRunsTimer : public QObject {
     Q_OBJECT
 public:
-    explicit ChangeRunsTimer(ChangeRuns& runs, QObject* parent = nullptr);
+    // What a step is: by default the runs' own NextDue and Tick.
+    struct Stepping {
+        std::function<std::optional<ChangeRuns::Clock::time_point>()> nextDue;
+        std::function<void(ChangeRuns::Clock::time_point)> tick;
+    };
+    explicit ChangeRunsTimer(ChangeRuns& runs, Stepping stepping = {}, QObject* parent = nullptr);
 
     ChangeRuns& Runs() { return runs_; }
     const ChangeRuns& Runs() const { return runs_; }
     // Every reply the receive worker accepted, in arrival order.
     void OnReplies(const std::vector<AcceptedReply>& replies);
-    // The timer set to the runs' next due time (after a run started).
+    // The timer set to the next due time (after a run started, a search).
     void Arm();
 
 signals:
@@ -35,6 +44,7 @@ signals:
 
 private:
     ChangeRuns& runs_;
+    Stepping stepping_;
     QTimer tick_;
 };
 

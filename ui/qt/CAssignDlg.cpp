@@ -223,13 +223,8 @@ void CAssignDlg::OnApply() {
     if (m_model.RunEverStarted()) {
         return;
     }
-    // The plan shown, once its addresses were probed; else planned and
-    // probed now.
-    if (!m_model.PlanChecked()) {
-        m_model.ReplanNow(Fields());
-    }
+    const std::vector<int> rows = m_model.RowsToApply(Fields());
     ShowPlan();
-    const std::vector<int> rows = m_model.ApplyRows();
     if (!rows.empty()) {
         StartRun(rows);
     }

@@ -124,10 +124,13 @@ CSearchDlg::CSearchDlg(qdipc::SearchDlgConfig config, QWidget* parent)
           },
           PumpOptions(m_config)),
       m_hIcon(qdipc::ProgramIcon()) {
-    m_changeTimer = std::make_unique<qdipc::ChangeRunsTimer>(m_model.Changes());
+    // One timer steps the whole model: the search's repeats and end, watch
+    // cycles, the changes' probes.
+    qdipc::ChangeRunsTimer::Stepping stepping;
+    stepping.nextDue = [this] { return m_model.NextDue(); };
+    stepping.tick = [this](qdipc::ChangeRuns::Clock::time_point now) { OnTick(now); };
+    m_changeTimer = std::make_unique<qdipc::ChangeRunsTimer>(m_model.Changes(), stepping);
     connect(m_changeTimer.get(), &qdipc::ChangeRunsTimer::Stepped, this, &CSearchDlg::ShowBar);
-    m_tick.setSingleShot(true);
-    connect(&m_tick, &QTimer::timeout, this, &CSearchDlg::OnTick);
     m_ui->setupUi(this);
     OnInitDialog();
 }
@@ -253,7 +256,7 @@ void CSearchDlg::OnSearch() {
     // request leaves; when it cannot be, the operator is told every time,
     // nothing is sent, and the bar names the program that holds the port.
     const std::string failure = m_model.Search(qdipc::SearchWindowModel::Clock::now());
-    ScheduleTick();
+    m_changeTimer->Arm();
     ShowBar();
     if (!failure.empty()) {
         m_messages->Warn(this, QString::fromStdString(failure));
@@ -263,7 +266,7 @@ void CSearchDlg::OnSearch() {
 void CSearchDlg::SetWatching(bool on) {
     m_model.OperatorActed();
     const std::string failure = m_model.SetWatching(on, qdipc::SearchWindowModel::Clock::now());
-    ScheduleTick();
+    m_changeTimer->Arm();
     ShowBar();
     if (!failure.empty()) {
         m_messages->Warn(this, QString::fromStdString(failure));
@@ -279,26 +282,13 @@ void CSearchDlg::OnModelWake() {
     m_pump.Wake();
 }
 
-void CSearchDlg::ScheduleTick() {
-    const auto due = m_model.NextDue();
-    if (!due) {
-        m_tick.stop();
-        return;
-    }
-    const auto wait =
-        std::chrono::ceil<std::chrono::milliseconds>(*due - qdipc::SearchWindowModel::Clock::now());
-    m_tick.start(static_cast<int>(std::max<std::int64_t>(0, wait.count())));
-}
-
-void CSearchDlg::OnTick() {
+void CSearchDlg::OnTick(qdipc::SearchWindowModel::Clock::time_point now) {
     const bool searching = m_model.Searching();
-    m_model.Tick(qdipc::SearchWindowModel::Clock::now());
+    m_model.Tick(now);
     // A search that ended with rows: the columns fit what came.
     if (searching && !m_model.Searching() && m_table.RowCount() > 0) {
         m_listPresentation->FitColumns();
     }
-    ScheduleTick();
-    ShowBar();
 }
 
 int CSearchDlg::SelectedCount() const {
@@ -725,7 +715,6 @@ void CSearchDlg::Shutdown() {
         return;
     }
     m_shutDown = true;
-    m_tick.stop();
     m_model.Shutdown();
     m_videoPane->Shutdown();
 }

@@ -164,10 +164,9 @@ private:
     // The model's wake call, on this window's thread: ONVIF devices join
     // the list, the pump takes the replies.
     void OnModelWake();
-    // The model's next due time on the tick timer; the tick steps it (the
-    // search's repeats and end, watch cycles, the changes' probes).
-    void ScheduleTick();
-    void OnTick();
+    // One step of the model at its due time (the search's repeats and end,
+    // watch cycles, the changes' probes), on m_changeTimer.
+    void OnTick(qdipc::SearchWindowModel::Clock::time_point now);
     int SelectedCount() const;
     // The model's bar text on the progress bar, with the changes' progress
     // while their text is there; empty before the first search.
@@ -187,7 +186,6 @@ private:
     qdipc::SearchWindowModel m_model;
     qdipc::DeviceTable m_table;
     qdipc::ReplyPump m_pump;
-    QTimer m_tick;
 
     CSettingDlg* m_pSettingDlg = nullptr;  // the settings window opened last
     std::string m_currentIp;               // IP cell of the current row
@@ -198,8 +196,8 @@ private:
     QIcon m_hIcon;
     std::unique_ptr<qdipc::DeviceListPresentation> m_listPresentation;
     std::unique_ptr<qdipc::DeviceListMenu> m_listMenu;
-    // Steps the model's changes on the event loop for the runs the Assign
-    // dialogs follow.
+    // Steps the whole model on the event loop at its next due time; the
+    // runs the Assign dialogs follow start and arm through it.
     std::unique_ptr<qdipc::ChangeRunsTimer> m_changeTimer;
     Qt::MouseButton m_listDoubleClickButton = Qt::NoButton;
     bool m_aboutInSystemMenu = false;

@@ -92,11 +92,7 @@ bool AssignWindow::Create(HWND owner) {
         // the window's thread and the checked plan shown when it comes.
         m_model.CheckPlansInBackground([hwnd = m_hwnd] { PostMessageW(hwnd, kPlanChecked, 0, 0); });
         m_prefill = m_model.PrefilledFields();
-        m_filling = true;
-        SetDlgItemTextW(m_hwnd, IDC_ASSIGN_START, Wide(m_prefill.start).c_str());
-        SetDlgItemTextW(m_hwnd, IDC_ASSIGN_MASK, Wide(m_prefill.mask).c_str());
-        SetDlgItemTextW(m_hwnd, IDC_ASSIGN_GATEWAY, Wide(m_prefill.gateway).c_str());
-        m_filling = false;
+        SetFields(m_prefill);
     }
     Replan();
     ShowWindow(m_hwnd, SW_SHOW);
@@ -107,19 +103,13 @@ void AssignWindow::RememberFieldsIn(std::filesystem::path file) {
     if (m_hwnd == nullptr || m_model.FromPlanFile()) {
         return;
     }
-    const AssignFields shown{FieldText(m_hwnd, IDC_ASSIGN_START),
-                             FieldText(m_hwnd, IDC_ASSIGN_MASK),
-                             FieldText(m_hwnd, IDC_ASSIGN_GATEWAY)};
+    const AssignFields shown = Fields();
     const AssignFields fields = m_model.RememberFieldsIn(std::move(file), m_prefill, shown);
     if (fields.start == shown.start && fields.mask == shown.mask &&
         fields.gateway == shown.gateway) {
         return;
     }
-    m_filling = true;
-    SetDlgItemTextW(m_hwnd, IDC_ASSIGN_START, Wide(fields.start).c_str());
-    SetDlgItemTextW(m_hwnd, IDC_ASSIGN_MASK, Wide(fields.mask).c_str());
-    SetDlgItemTextW(m_hwnd, IDC_ASSIGN_GATEWAY, Wide(fields.gateway).c_str());
-    m_filling = false;
+    SetFields(fields);
     Replan();
 }
 
@@ -170,6 +160,15 @@ INT_PTR CALLBACK AssignWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam
     }
 }
 
+void AssignWindow::SetFields(const AssignFields& fields) {
+    // Filled in, not typed: no plan for each field on its way.
+    m_filling = true;
+    SetDlgItemTextW(m_hwnd, IDC_ASSIGN_START, Wide(fields.start).c_str());
+    SetDlgItemTextW(m_hwnd, IDC_ASSIGN_MASK, Wide(fields.mask).c_str());
+    SetDlgItemTextW(m_hwnd, IDC_ASSIGN_GATEWAY, Wide(fields.gateway).c_str());
+    m_filling = false;
+}
+
 AssignFields AssignWindow::Fields() const {
     return {FieldText(m_hwnd, IDC_ASSIGN_START), FieldText(m_hwnd, IDC_ASSIGN_MASK),
             FieldText(m_hwnd, IDC_ASSIGN_GATEWAY)};
@@ -184,13 +183,8 @@ void AssignWindow::Apply() {
     if (m_model.RunEverStarted()) {
         return;
     }
-    // The plan shown, once its addresses were probed; else planned and
-    // probed now.
-    if (!m_model.PlanChecked()) {
-        m_model.ReplanNow(Fields());
-    }
+    const std::vector<int> rows = m_model.RowsToApply(Fields());
     Show();
-    const std::vector<int> rows = m_model.ApplyRows();
     if (!rows.empty()) {
         StartOrders(m_model.OrdersFor(rows), rows);
     }

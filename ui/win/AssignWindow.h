@@ -50,8 +50,9 @@ public:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    // The fields as the plan takes them (trimmed).
+    // The fields as the plan takes them (trimmed), and filled in.
     AssignFields Fields() const;
+    void SetFields(const AssignFields& fields);
     void Replan();
     void Apply();
     void Retry();
