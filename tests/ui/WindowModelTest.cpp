@@ -518,7 +518,10 @@ TEST_F(WindowModelSearchTest, OnvifDevicesOfTheSearchJoinTheList) {
                 probe->messageId +
                 "</w:RelatesTo></e:Header><e:Body><d:ProbeMatches><d:ProbeMatch>"
                 "<w:EndpointReference><w:Address>urn:uuid:onvif-1</w:Address>"
-                "</w:EndpointReference><d:XAddrs>http://10.0.0.99/onvif/device_service</d:XAddrs>"
+                "</w:EndpointReference>"
+                // A name with an escape sequence and markup in it.
+                "<d:Scopes>onvif://www.onvif.org/name/cam%1B%5D0%3Bx%3Cb%3E</d:Scopes>"
+                "<d:XAddrs>http://10.0.0.99/onvif/device_service</d:XAddrs>"
                 "</d:ProbeMatch></d:ProbeMatches></e:Body></e:Envelope>";
             device.SendTo(reinterpret_cast<const std::uint8_t*>(match.data()), match.size(),
                           {"127.0.0.1", slot.sourcePort});
@@ -536,7 +539,8 @@ TEST_F(WindowModelSearchTest, OnvifDevicesOfTheSearchJoinTheList) {
         EXPECT_TRUE(model.TakeOnvif());
         ASSERT_EQ(model.List().RowCount(), 1);
         EXPECT_EQ(model.DisplayCell(0, qdipc::kColIp), "10.0.0.99");
-        EXPECT_FALSE(model.TakeOnvif());  // taken once
+        EXPECT_EQ(model.DisplayCell(0, qdipc::kColName), "cam\\x1b]0;x<b>");  // plain, escaped
+        EXPECT_FALSE(model.TakeOnvif());                                      // taken once
         EXPECT_GE(probes.load(), 2);
 
         // A search replaced while its discovery listens: nothing of it comes.

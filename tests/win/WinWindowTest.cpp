@@ -668,6 +668,11 @@ TEST_F(WinWindowTest, SettingsWindowChecksAndSendsTheRecord) {
         << qdipc::win::Utf8(window_->BarText());
     EXPECT_TRUE(PumpUntil([&] { return window_->BarText().rfind(L"Not confirmed", 0) == 0; }, 6s))
         << qdipc::win::Utf8(window_->BarText());
+    // ... until the operator selects something: then the counts.
+    ListView_SetItemState(list_, -1, 0, LVIS_SELECTED);
+    ListView_SetItemState(list_, 0, LVIS_SELECTED, LVIS_SELECTED);
+    EXPECT_NE(window_->BarText().find(L" flagged · 1 selected"), std::wstring::npos)
+        << qdipc::win::Utf8(window_->BarText());
     // The title keeps the IP it was opened with; Esc only hides the window.
     EXPECT_EQ(Text(second), L"Set\uFF1A10.0.0.2");
     SendMessageW(second, WM_COMMAND, IDCANCEL, 0);
